@@ -1,0 +1,1 @@
+#include "fitting/bezier_fit.h"

@@ -1,0 +1,1 @@
+#include "geometry/bezier.h"

@@ -1,0 +1,56 @@
+// Evaluation of the track's cubic Bezier segments.
+//
+// Two argument conventions exist side by side and cannot be mixed up:
+//  - BezierCurve holds a segment in record order (startPoint, startControl,
+//    endPoint, endControl); BezierPoint and BezierTangent take it, with t as
+//    a single.
+//  - CurvePoints holds a segment in curve order (P0, P1, P2, P3);
+//    BezierDerivative, BezierSecondDerivative and BezierCurvature take it,
+//    with t as a double.
+// SegmentRecord / SegmentCurve build either form for segment i of a track.
+// Squares and cubes are taken with std::pow in double; Vec3 results are
+// rounded to single per component. t is never clamped.
+#pragma once
+
+#include "geometry/vector3.h"
+#include "trackfile/track_record.h"
+
+namespace cvqrn {
+
+// One cubic segment in record order. In curve order P0 = startPoint,
+// P1 = startControl, P2 = endControl, P3 = endPoint.
+struct BezierCurve {
+    Vec3 startPoint;
+    Vec3 startControl;
+    Vec3 endPoint;
+    Vec3 endControl;
+};
+
+// One cubic segment in curve order.
+struct CurvePoints {
+    Vec3 P0;
+    Vec3 P1;
+    Vec3 P2;
+    Vec3 P3;
+};
+
+// Segment i of `track` (vertices i and i + 1) in record order.
+BezierCurve SegmentRecord(const TrackData& track, int i);
+// Segment i of `track` (vertices i and i + 1) in curve order.
+CurvePoints SegmentCurve(const TrackData& track, int i);
+
+// B(t). Exactly startPoint at t = 0 and endPoint at t = 1.
+Vec3 BezierPoint(const BezierCurve& c, float t);
+// B'(t) / 3: the direction of travel, not normalised.
+Vec3 BezierTangent(const BezierCurve& c, float t);
+// B'(t).
+Vec3 BezierDerivative(const CurvePoints& c, double t);
+// B''(t).
+Vec3 BezierSecondDerivative(const CurvePoints& c, double t);
+// Curvature |B' x B''| / |B'|^3 in 1/length unit; NaN where B' vanishes.
+double BezierCurvature(const CurvePoints& c, double t);
+
+// Length of the whole track: 1000 chords per segment; 0 for fewer than two vertices.
+double TrackLength(const TrackData& track);
+
+}  // namespace cvqrn

@@ -1,0 +1,1 @@
+#include "geometry/end_analysis.h"

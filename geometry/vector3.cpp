@@ -1,0 +1,1 @@
+#include "geometry/vector3.h"

@@ -1,0 +1,1 @@
+#include "heartline/generator.h"

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Sets everything up on a fresh Debian 12 machine, builds and runs every test.
+#   ./test.sh        unit and widget tests (ends with CTest's summary)
+#   ./test.sh --all  also the whole suite under ASan + UBSan, the loader fuzzer
+#                    for 60 seconds, the real window under Xvfb and the package
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/setup.sh
+
+all=0
+for arg in "$@"; do
+  case "$arg" in
+    --all) all=1 ;;
+    -h|--help) sed -n '2,6p' "$0"; exit 0 ;;
+    *) echo "test.sh: unknown option '$arg'" >&2; exit 2 ;;
+  esac
+done
+
+cvqrn_install_missing
+jobs=$(nproc)
+
+if [ "$all" -eq 1 ]; then
+  echo "== Sanitizer build (ASan + UBSan) =="
+  cmake --preset asan >/dev/null
+  cmake --build --preset asan -j "$jobs"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    QT_QPA_PLATFORM=offscreen ctest --preset asan -j "$jobs"
+
+  echo "== Loader fuzzer (60 s) =="
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz -j "$jobs"
+  bash fuzz/run_fuzzer.sh build/fuzz 60
+fi
+
+echo "== Build and unit tests =="
+cmake --preset dev >/dev/null
+cmake --build --preset dev -j "$jobs"
+QT_QPA_PLATFORM=offscreen ctest --preset dev -j "$jobs"

@@ -1,0 +1,2 @@
+// Big-endian field primitives over an in-memory file image.
+#pragma once

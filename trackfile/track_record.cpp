@@ -1,0 +1,1 @@
+#include "trackfile/track_record.h"
