@@ -1,0 +1,34 @@
+// The window's skin: the 440 x 340 panel artwork drawn with QPainter.
+//
+// The skin is vector artwork, so it stays crisp at any device pixel ratio.
+// Pixels of exactly kSkinHoleColour are the holes of the shaped window; every
+// other pixel of the skin is far from that colour, so antialiasing never makes
+// a pixel that could be mistaken for a hole.
+#pragma once
+
+#include <QImage>
+#include <QRgb>
+#include <QtGlobal>
+
+class QPainter;
+
+namespace cvqrn::ui {
+
+// Logical size of the skin and so of the window, in device-independent pixels.
+inline constexpr int kSkinWidth = 440;
+inline constexpr int kSkinHeight = 340;
+
+// The colour of the holes: opaque RGB(255, 0, 255).
+inline constexpr QRgb kSkinHoleColour = 0xFFFF00FF;
+
+// Draws the whole 440 x 340 skin in logical pixels (holes filled with RGB(255, 0, 255)).
+// painter: an active painter on a device at least 440 x 340 logical pixels large;
+//          its state (pen, brush, transform, hints) is saved and restored.
+void PaintSkin(QPainter& painter);
+
+// The skin as an image of 440*dpr x 340*dpr pixels with devicePixelRatio dpr.
+// devicePixelRatio: device pixels per logical pixel, > 0 (1.0 for a plain screen,
+//                   2.0 for a typical high-DPI screen); values that are not > 0 are taken as 1.
+QImage RenderSkin(qreal devicePixelRatio = 1.0);
+
+}  // namespace cvqrn::ui
