@@ -1,1 +1,113 @@
 #include "geometry/bezier.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace cvqrn {
+
+namespace {
+
+double Pow2(double x) {
+    return std::pow(x, 2.0);
+}
+double Pow3(double x) {
+    return std::pow(x, 3.0);
+}
+
+// Weighted sum of four control points, w0*P0 + w1*P1 + w2*P2 + w3*P3, per
+// component in double, left to right, rounded once when stored.
+Vec3 Combine(double w0, const Vec3& p0, double w1, const Vec3& p1, double w2, const Vec3& p2,
+             double w3, const Vec3& p3) {
+    auto one = [&](float a, float b, float c, float d) {
+        return static_cast<float>(w0 * static_cast<double>(a) + w1 * static_cast<double>(b) +
+                                  w2 * static_cast<double>(c) + w3 * static_cast<double>(d));
+    };
+    return {one(p0.x, p1.x, p2.x, p3.x), one(p0.y, p1.y, p2.y, p3.y), one(p0.z, p1.z, p2.z, p3.z)};
+}
+
+// Number of vertices that both the count and the array actually hold.
+int UsableVertexCount(const TrackData& track) {
+    const auto held = static_cast<int64_t>(track.Bezr.Vertices.size());
+    return static_cast<int>(std::clamp<int64_t>(track.Bezr.VertexCount, 0, held));
+}
+
+}  // namespace
+
+BezierCurve SegmentRecord(const TrackData& track, int i) {
+    const auto& v = track.Bezr.Vertices;
+    const auto a = static_cast<size_t>(i);
+    return {v[a].Pos, v[a].CtrlOut, v[a + 1].Pos, v[a + 1].CtrlIn};
+}
+
+CurvePoints SegmentCurve(const TrackData& track, int i) {
+    const auto& v = track.Bezr.Vertices;
+    const auto a = static_cast<size_t>(i);
+    return {v[a].Pos, v[a].CtrlOut, v[a + 1].CtrlIn, v[a + 1].Pos};
+}
+
+Vec3 BezierPoint(const BezierCurve& c, float t) {
+    const double td = t;
+    const double u = 1.0 - td;
+    // Curve order: P0 = startPoint, P1 = startControl, P2 = endControl, P3 = endPoint.
+    return Combine(Pow3(u), c.startPoint, 3.0 * td * Pow2(u), c.startControl, 3.0 * Pow2(td) * u,
+                   c.endControl, Pow3(td), c.endPoint);
+}
+
+Vec3 BezierTangent(const BezierCurve& c, float t) {
+    const double td = t;
+    const double u = 1.0 - td;
+    // u^2 (P1 - P0) + 2tu (P2 - P1) + t^2 (P3 - P2), expanded and summed as
+    // u^2 P1 + 2tu P2 + t^2 P3 - u^2 P0 - 2tu P1 - t^2 P2.
+    const double uu = Pow2(u);
+    const double tu2 = 2.0 * td * u;
+    const double tt = Pow2(td);
+    auto one = [&](float p0, float p1, float p2, float p3) {
+        const double d0 = p0, d1 = p1, d2 = p2, d3 = p3;
+        return static_cast<float>(uu * d1 + tu2 * d2 + tt * d3 - uu * d0 - tu2 * d1 - tt * d2);
+    };
+    const Vec3& p0 = c.startPoint;
+    const Vec3& p1 = c.startControl;
+    const Vec3& p2 = c.endControl;
+    const Vec3& p3 = c.endPoint;
+    return {one(p0.x, p1.x, p2.x, p3.x), one(p0.y, p1.y, p2.y, p3.y), one(p0.z, p1.z, p2.z, p3.z)};
+}
+
+Vec3 BezierDerivative(const CurvePoints& c, double t) {
+    const double u = 1.0 - t;
+    return Combine(-3.0 * Pow2(u), c.P0, 3.0 * u * (1.0 - 3.0 * t), c.P1, 3.0 * t * (2.0 - 3.0 * t),
+                   c.P2, 3.0 * Pow2(t), c.P3);
+}
+
+Vec3 BezierSecondDerivative(const CurvePoints& c, double t) {
+    return Combine(6.0 - 6.0 * t, c.P0, 3.0 * (6.0 * t - 4.0), c.P1, 3.0 * (2.0 - 6.0 * t), c.P2,
+                   6.0 * t, c.P3);
+}
+
+double BezierCurvature(const CurvePoints& c, double t) {
+    const Vec3 d1 = BezierDerivative(c, t);
+    const Vec3 d2 = BezierSecondDerivative(c, t);
+    const Vec3 cross = lsf_Vcross(d1, d2);
+    const Vec3 origin{};
+    const double a = Distance3D(origin, d1);
+    const double b = Distance3D(origin, cross);
+    return b / Pow3(a);
+}
+
+double TrackLength(const TrackData& track) {
+    const int n = UsableVertexCount(track);
+    if (n < 2) return 0.0;
+    Vec3 prev = BezierPoint(SegmentRecord(track, 0), 0.0f);
+    double length = 0.0;
+    for (int s = 0; s <= n - 2; ++s) {
+        const BezierCurve seg = SegmentRecord(track, s);
+        for (int k = 1; k <= 1000; ++k) {
+            const auto t = static_cast<float>(k / 1000.0);
+            const Vec3 p = BezierPoint(seg, t);
+            length += Distance3D(prev, p);
+            prev = p;
+        }
+    }
+    return length;
+}
+
+}  // namespace cvqrn
