@@ -1,0 +1,218 @@
+#include "fitting/bezier_fit.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "fitting/bezier_fit_detail.h"
+
+namespace cvqrn {
+namespace {
+
+void ExpectVecEq(const Vec3& actual, const Vec3& expected) {
+    EXPECT_EQ(actual.x, expected.x);
+    EXPECT_EQ(actual.y, expected.y);
+    EXPECT_EQ(actual.z, expected.z);
+}
+
+bool SameVec(const Vec3& a, const Vec3& b) {
+    return a.x == b.x && a.y == b.y && a.z == b.z;
+}
+
+bool SameCurve(const BezierCurve& a, const BezierCurve& b) {
+    return SameVec(a.startPoint, b.startPoint) && SameVec(a.startControl, b.startControl) &&
+           SameVec(a.endPoint, b.endPoint) && SameVec(a.endControl, b.endControl);
+}
+
+// n points along a gently winding 3-D path, none of them coinciding.
+std::vector<Vec3> WindingPoints(int n) {
+    std::vector<Vec3> pts;
+    for (int i = 0; i < n; ++i) {
+        const double s = i;
+        pts.push_back({static_cast<float>(s * 2.0), static_cast<float>(std::sin(s * 0.4) * 3.0),
+                       static_cast<float>(std::cos(s * 0.25) * 2.0)});
+    }
+    return pts;
+}
+
+FitResult Fit(const std::vector<Vec3>& pts, int16_t segments) {
+    double err = 123.0;
+    const Vec3 t1 = lsf_Vnormalize(lsf_Vsub(pts[1], pts[0]));
+    const Vec3 t2 = lsf_Vnormalize(lsf_Vsub(pts[pts.size() - 2], pts.back()));
+    FitResult r = lsf_FitCurve(pts, static_cast<int16_t>(pts.size()), err, t1, t2, segments);
+    EXPECT_EQ(err, 0.0) << "the caller's threshold is reset";
+    return r;
+}
+
+TEST(Fitter, TwoPointsUseOneThirdOfTheChord) {
+    const std::vector<Vec3> pts{{0, 0, 0}, {3, 0, 0}};
+    double err = 5.0;
+    const FitResult r = lsf_FitCurve(pts, 2, err, {1, 0, 0}, {-1, 0, 0}, 1);
+    EXPECT_EQ(err, 0.0);
+    ASSERT_EQ(r.count, 1);
+    ASSERT_EQ(r.curves.size(), 1u);
+    ExpectVecEq(r.curves[0].startPoint, {0, 0, 0});
+    ExpectVecEq(r.curves[0].startControl, {1, 0, 0});
+    ExpectVecEq(r.curves[0].endControl, {2, 0, 0});
+    ExpectVecEq(r.curves[0].endPoint, {3, 0, 0});
+}
+
+TEST(Fitter, ThreeCollinearPointsHitTheSingularSystem) {
+    const std::vector<Vec3> pts{{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
+    const Vec3 t1{1, 0, 0}, t2{-1, 0, 0};
+    const std::vector<double> u = lsf_ChordLengthParams(pts, 0, 2);
+    ASSERT_EQ(u, (std::vector<double>{0.0, 0.5, 1.0}));
+    const LeastSquaresSums s = lsf_LeastSquaresSums(pts, 0, 2, u, t1, t2);
+    EXPECT_EQ(s.C00, 0.140625);
+    EXPECT_EQ(s.C11, 0.140625);
+    EXPECT_EQ(s.C01, -0.140625);
+    EXPECT_EQ(s.C00 * s.C11 - s.C01 * s.C01, 0.0);
+    EXPECT_EQ(s.X0, 0.0);
+    EXPECT_EQ(s.X1, 0.0);
+
+    const BezierCurve c = lsf_GenerateBezier(pts, 0, 2, u, t1, t2);
+    ExpectVecEq(c.startControl, {static_cast<float>(2.0 / 3.0), 0, 0});
+    ExpectVecEq(
+        c.endControl,
+        {static_cast<float>(2.0 - static_cast<double>(static_cast<float>(2.0 / 3.0))), 0, 0});
+    EXPECT_EQ(lsf_MaxError(pts, 0, 2, c, u), 0.0);
+
+    double err = 0.0;
+    const FitResult r = lsf_FitCurve(pts, 3, err, t1, t2, 64);
+    ASSERT_EQ(r.count, 1) << "a range below four points is never split";
+    EXPECT_TRUE(SameCurve(r.curves[0], c)) << "no pass improves on an exact fit";
+}
+
+TEST(Fitter, PointsOnALineGiveControlPointsOnIt) {
+    std::vector<Vec3> pts;
+    for (int i = 0; i < 9; ++i) {
+        const float s = static_cast<float>(i * i) * 0.5f;  // uneven spacing
+        pts.push_back({s, 2.0f * s, -s});
+    }
+    const Vec3 dir = lsf_Vnormalize({1, 2, -1});
+    double err = 0.0;
+    const FitResult r = lsf_FitCurve(pts, 9, err, dir, {-dir.x, -dir.y, -dir.z}, 1);
+    ASSERT_EQ(r.count, 1);
+    for (const Vec3& p : {r.curves[0].startControl, r.curves[0].endControl}) {
+        EXPECT_NEAR(static_cast<double>(p.y), 2.0 * static_cast<double>(p.x), 1e-4);
+        EXPECT_NEAR(static_cast<double>(p.z), -static_cast<double>(p.x), 1e-4);
+        EXPECT_GT(p.x, 0.0f);
+        EXPECT_LT(p.x, 32.0f);
+    }
+}
+
+// Where each curve of a fit starts and ends, as indices into the point list.
+struct SplitCase {
+    const char* name;
+    int points;
+    int16_t segments;
+    std::vector<std::pair<int, int>> ranges;
+};
+
+class FitterSplits : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(FitterSplits, SplitsAtTheMiddleIndexRoundedToEven) {
+    const SplitCase& c = GetParam();
+    const std::vector<Vec3> pts = WindingPoints(c.points);
+    const FitResult r = Fit(pts, c.segments);
+    ASSERT_EQ(r.count, static_cast<int16_t>(c.ranges.size()));
+    ASSERT_EQ(r.curves.size(), c.ranges.size());
+    for (size_t k = 0; k < c.ranges.size(); ++k) {
+        SCOPED_TRACE(k);
+        ExpectVecEq(r.curves[k].startPoint, pts[static_cast<size_t>(c.ranges[k].first)]);
+        ExpectVecEq(r.curves[k].endPoint, pts[static_cast<size_t>(c.ranges[k].second)]);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fitter, FitterSplits,
+    ::testing::Values(SplitCase{"NinePointsFourCurves", 9, 4, {{0, 2}, {2, 4}, {4, 6}, {6, 8}}},
+                      SplitCase{"SixPointsFallShort", 6, 4, {{0, 2}, {2, 3}, {3, 5}}},
+                      SplitCase{"TenPoints", 10, 2, {{0, 5}, {5, 9}}},
+                      SplitCase{"ElevenPointsRoundUp", 11, 2, {{0, 6}, {6, 10}}},
+                      SplitCase{"ThirteenPointsRoundDown", 13, 2, {{0, 6}, {6, 12}}},
+                      SplitCase{"ThreeSegmentsMeanOne", 9, 3, {{0, 8}}},
+                      SplitCase{"ZeroSegmentsMeanOne", 9, 0, {{0, 8}}},
+                      SplitCase{"HundredTwentyEightMeanOne", 9, 128, {{0, 8}}}),
+    [](const ::testing::TestParamInfo<SplitCase>& p) { return std::string(p.param.name); });
+
+TEST(Fitter, CurveCountFollowsTheRequestWhileRangesAllowIt) {
+    struct Case {
+        int points;
+        int16_t segments;
+        int16_t curves;
+    };
+    for (const Case c : {Case{129, 64, 64}, Case{65, 64, 32}, Case{17, 8, 8}, Case{40, 16, 16},
+                         Case{7, 1, 1}, Case{3, 64, 1}, Case{2, 64, 1}}) {
+        SCOPED_TRACE(c.points);
+        const std::vector<Vec3> pts = WindingPoints(c.points);
+        const FitResult r = Fit(pts, c.segments);
+        ASSERT_EQ(r.count, c.curves);
+        ASSERT_EQ(r.curves.size(), static_cast<size_t>(c.curves));
+        ExpectVecEq(r.curves.front().startPoint, pts.front());
+        ExpectVecEq(r.curves.back().endPoint, pts.back());
+        for (size_t k = 1; k < r.curves.size(); ++k) {
+            ExpectVecEq(r.curves[k - 1].endPoint, r.curves[k].startPoint);
+            // The two curves meet with collinear, opposite handles.
+            const Vec3 in = lsf_Vsub(r.curves[k - 1].endControl, r.curves[k - 1].endPoint);
+            const Vec3 out = lsf_Vsub(r.curves[k].startControl, r.curves[k].startPoint);
+            EXPECT_NEAR(AngleBetween(in, out), std::acos(-1.0), 1e-3);
+        }
+    }
+}
+
+TEST(Fitter, SplitTangentIsTheHalvedNeighbourDifferenceNormalised) {
+    const std::vector<Vec3> pts{{0, 0, 0}, {1, 0, 0}, {2, 1, 0}, {3, 3, 0}};
+    // w1 = P0 - P1 = (-1, 0, 0), w2 = P1 - P2 = (-1, -1, 0); mean (-1, -0.5, 0).
+    const Vec3 t = lsf_CenterTangent(pts, 1);
+    const double len = std::sqrt(1.25);
+    ExpectVecEq(t, {static_cast<float>(-1.0 / len), static_cast<float>(-0.5 / len), 0});
+}
+
+TEST(Fitter, DegenerateInputStillGivesCurves) {
+    // All points equal: parameters are NaN, the system counts as singular and
+    // every control point lands on that point.
+    const std::vector<Vec3> same(5, Vec3{4, 5, 6});
+    double err = 0.0;
+    FitResult r = lsf_FitCurve(same, 5, err, {1, 0, 0}, {-1, 0, 0}, 1);
+    ASSERT_EQ(r.count, 1);
+    for (const Vec3& p : {r.curves[0].startPoint, r.curves[0].startControl, r.curves[0].endControl,
+                          r.curves[0].endPoint}) {
+        ExpectVecEq(p, {4, 5, 6});
+    }
+    // A zero start tangent puts the start handle on the start point.
+    const std::vector<Vec3> pts = WindingPoints(6);
+    r = lsf_FitCurve(pts, 6, err, {0, 0, 0}, {-1, 0, 0}, 1);
+    ASSERT_EQ(r.count, 1);
+    ExpectVecEq(r.curves[0].startControl, pts[0]);
+    // Asking for more points than the list holds, or none, fits nothing.
+    EXPECT_EQ(lsf_FitCurve(pts, 7, err, {1, 0, 0}, {-1, 0, 0}, 1).count, 0);
+    EXPECT_EQ(lsf_FitCurve(pts, 0, err, {1, 0, 0}, {-1, 0, 0}, 1).count, 0);
+    EXPECT_EQ(lsf_FitCurve({}, 0, err, {1, 0, 0}, {-1, 0, 0}, 1).curves.size(), 0u);
+}
+
+TEST(Fitter, NewtonStepAndBasis) {
+    for (double u : {-0.5, 0.0, 0.3, 0.5, 1.0, 1.7}) {
+        EXPECT_NEAR(lsf_B0(u) + lsf_B1(u) + lsf_B2(u) + lsf_B3(u), 1.0, 1e-14) << u;
+    }
+    const BezierCurve line{{0, 0, 0}, {1, 0, 0}, {3, 0, 0}, {2, 0, 0}};
+    // On a uniformly parameterised line one step lands exactly.
+    EXPECT_NEAR(lsf_NewtonRaphson(line, {1.2f, 5, 0}, 0.9), 0.4, 1e-6);
+    // A zero denominator leaves the parameter as it is.
+    const BezierCurve point{{1, 1, 1}, {1, 1, 1}, {1, 1, 1}, {1, 1, 1}};
+    EXPECT_EQ(lsf_NewtonRaphson(point, {1, 1, 1}, 0.25), 0.25);
+    // De Casteljau agrees with the Bernstein form.
+    const BezierCurve c{{0, 0, 0}, {1, 2, 0}, {4, 0, 1}, {3, 2, -1}};
+    const Vec3 v[4] = {c.startPoint, c.startControl, c.endControl, c.endPoint};
+    for (double t : {0.0, 0.2, 0.5, 0.9, 1.0}) {
+        const Vec3 a = lsf_DeCasteljau(3, v, t);
+        const Vec3 b = lsf_BezierPoint(c, t);
+        EXPECT_NEAR(static_cast<double>(a.x), static_cast<double>(b.x), 1e-6);
+        EXPECT_NEAR(static_cast<double>(a.y), static_cast<double>(b.y), 1e-6);
+        EXPECT_NEAR(static_cast<double>(a.z), static_cast<double>(b.z), 1e-6);
+    }
+}
+
+}  // namespace
+}  // namespace cvqrn
