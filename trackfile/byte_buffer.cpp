@@ -1,1 +1,137 @@
-#include "trackfile/track_record.h"
+#include "trackfile/byte_buffer.h"
+
+#include <bit>
+#include <utility>
+
+namespace cvqrn {
+
+namespace {
+
+// Returns the next `n` bytes and advances past them, or nullptr (and marks
+// the cursor failed) when fewer than `n` remain.
+const uint8_t* Take(ReadCursor& in, size_t n) {
+    if (n > in.Remaining()) {
+        if (!in.Failed) {
+            in.Failed = true;
+            in.FailedAt = in.Cursor;
+        }
+        return nullptr;
+    }
+    const uint8_t* p = in.Image.data() + in.Cursor;
+    in.Cursor += n;
+    return p;
+}
+
+uint32_t BigEndian32(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+void AppendBigEndian32(std::vector<uint8_t>& out, uint32_t v) {
+    out.push_back(static_cast<uint8_t>(v >> 24));
+    out.push_back(static_cast<uint8_t>(v >> 16));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+    out.push_back(static_cast<uint8_t>(v));
+}
+
+}  // namespace
+
+void Refuse(ReadCursor& in, std::string problem) {
+    if (in.Failed) return;
+    in.Failed = true;
+    in.FailedAt = in.Cursor;
+    in.Problem = std::move(problem);
+}
+
+bool HasRoomFor(ReadCursor& in, int64_t count, int64_t bytesEach, std::string_view what) {
+    if (in.Failed) return false;
+    if (count < 0) {
+        Refuse(in, "negative count " + std::to_string(count) + " of " + std::string(what));
+        return false;
+    }
+    // count < 2^31 and bytesEach is a small layout constant: no overflow in 64 bits.
+    const int64_t needed = count * bytesEach;
+    const auto left = static_cast<int64_t>(in.Remaining());
+    if (needed > left) {
+        Refuse(in, std::to_string(count) + " " + std::string(what) + " need at least " +
+                       std::to_string(needed) + " bytes but only " + std::to_string(left) +
+                       " remain");
+        return false;
+    }
+    return true;
+}
+
+uint8_t ReadByte(ReadCursor& in) {
+    const uint8_t* p = Take(in, 1);
+    return p ? *p : uint8_t{0};
+}
+
+int32_t ReadLong(ReadCursor& in) {
+    const uint8_t* p = Take(in, 4);
+    return p ? static_cast<int32_t>(BigEndian32(p)) : 0;
+}
+
+float ReadSingle(ReadCursor& in) {
+    const uint8_t* p = Take(in, 4);
+    return std::bit_cast<float>(p ? BigEndian32(p) : uint32_t{0});
+}
+
+int32_t ReadU24(ReadCursor& in) {
+    const uint8_t* p = Take(in, 4);
+    return p ? static_cast<int32_t>(BigEndian32(p) & 0x00FFFFFFu) : 0;
+}
+
+std::string ReadChars(ReadCursor& in, int32_t n) {
+    if (n < 0) {
+        Refuse(in, "negative string length " + std::to_string(n));
+        return {};
+    }
+    if (n == 0) return {};
+    // Checked against the bytes left before the string is allocated.
+    const uint8_t* p = Take(in, static_cast<size_t>(n));
+    if (!p) return {};
+    return std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
+}
+
+std::string ReadTag(ReadCursor& in) {
+    std::string tag = ReadChars(in, 4);
+    for (char& c : tag) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return tag;
+}
+
+void SkipReserved(ReadCursor& in, size_t n) {
+    Take(in, n);
+}
+
+void WriteByte(std::vector<uint8_t>& out, uint8_t b) {
+    out.push_back(b);
+}
+
+void WriteLong(std::vector<uint8_t>& out, int32_t v) {
+    AppendBigEndian32(out, static_cast<uint32_t>(v));
+}
+
+void WriteSingle(std::vector<uint8_t>& out, float f) {
+    AppendBigEndian32(out, std::bit_cast<uint32_t>(f));
+}
+
+void WriteU24(std::vector<uint8_t>& out, int32_t v) {
+    AppendBigEndian32(out, static_cast<uint32_t>(v) & 0x00FFFFFFu);
+}
+
+void WriteChars(std::vector<uint8_t>& out, std::string_view s) {
+    out.insert(out.end(), s.begin(), s.end());
+}
+
+void WriteTag(std::vector<uint8_t>& out, std::string_view t) {
+    for (size_t i = 0; i < 4; ++i) {
+        out.push_back(i < t.size() ? static_cast<uint8_t>(t[i]) : uint8_t{' '});
+    }
+}
+
+void WriteZeros(std::vector<uint8_t>& out, size_t n) {
+    out.insert(out.end(), n, uint8_t{0});
+}
+
+}  // namespace cvqrn

@@ -1,2 +1,89 @@
 // Big-endian field primitives over an in-memory file image.
+//
+// A track file is never read or written field by field on disk: the load
+// reads the whole file and decodes it from memory, the save encodes the whole
+// track into one byte array and writes it out whole. These primitives are the
+// only place where byte order is handled.
+//
+// Reading goes through a ReadCursor that knows the bytes left. A read that
+// would pass the end of the image reads nothing, returns zero, leaves the
+// cursor where it was and marks the cursor failed; every later read on a
+// failed cursor reads nothing as well. Callers check `Failed` once at the end
+// of a chunk (and before allocating anything sized from the file).
+//
+// Writing appends to a byte vector; its size is the write cursor. Growth is
+// the vector's amortised growth, so encoding is linear in the file size.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cvqrn {
+
+struct ReadCursor {
+    std::span<const uint8_t> Image;
+    size_t Cursor = 0;    // index of the next byte to read
+    bool Failed = false;  // a read passed the end, or a value was refused
+    size_t FailedAt = 0;  // the cursor at the first failure
+    std::string Problem;  // why a value was refused; empty when the image simply ran out
+
+    explicit ReadCursor(std::span<const uint8_t> image) : Image(image) {}
+
+    // Bytes between the cursor and the end of the image; 0 once failed.
+    size_t Remaining() const { return Failed ? 0 : Image.size() - Cursor; }
+};
+
+// Marks `in` failed at its cursor with a reason (the first failure wins).
+void Refuse(ReadCursor& in, std::string problem);
+
+// True when `count` entries of at least `bytesEach` bytes can still follow the
+// cursor. A negative count, or one promising more bytes than remain, refuses
+// the cursor with a reason naming `what` ("vertices", "items", ...). Call this
+// before sizing any array from a count read from the file.
+bool HasRoomFor(ReadCursor& in, int64_t count, int64_t bytesEach, std::string_view what);
+
+// One unsigned byte. A Boolean byte is any non-zero value read as true.
+uint8_t ReadByte(ReadCursor& in);
+// A big-endian 32-bit two's complement integer.
+int32_t ReadLong(ReadCursor& in);
+// The single whose bit pattern is the big-endian 32-bit value (NaN payloads kept).
+float ReadSingle(ReadCursor& in);
+// A 24-bit value in 4 bytes: the first byte is ignored, the result is 0 to 2^24 - 1.
+int32_t ReadU24(ReadCursor& in);
+// `n` bytes as a string, one character per byte. n = 0 gives the empty string;
+// a negative n or one past the end refuses the cursor and reads nothing.
+std::string ReadChars(ReadCursor& in, int32_t n);
+// Four bytes as a tag, converted to upper case (tags compare without regard to case).
+std::string ReadTag(ReadCursor& in);
+// Advances past a reserved run of `n` bytes without looking at them.
+void SkipReserved(ReadCursor& in, size_t n);
+
+inline bool ReadFlag(ReadCursor& in) {
+    return ReadByte(in) != 0;
+}
+
+// Appends one byte.
+void WriteByte(std::vector<uint8_t>& out, uint8_t b);
+// Appends v's four bytes, most significant first.
+void WriteLong(std::vector<uint8_t>& out, int32_t v);
+// Appends the four bytes of f's bit pattern, most significant first.
+void WriteSingle(std::vector<uint8_t>& out, float f);
+// Appends 0, then bits 23-16, 15-8 and 7-0 of v (bits 31-24 are dropped).
+void WriteU24(std::vector<uint8_t>& out, int32_t v);
+// Appends one byte per character of s; no length, no terminator.
+void WriteChars(std::vector<uint8_t>& out, std::string_view s);
+// Appends the first four characters of t (tags are always four characters).
+void WriteTag(std::vector<uint8_t>& out, std::string_view t);
+// Appends n zero bytes.
+void WriteZeros(std::vector<uint8_t>& out, size_t n);
+
+// A Boolean byte: true is written as 0xFF, false as 0.
+inline void WriteFlag(std::vector<uint8_t>& out, bool b) {
+    WriteByte(out, b ? uint8_t{0xFF} : uint8_t{0});
+}
+
+}  // namespace cvqrn

@@ -45,9 +45,51 @@ void ComputeSizes(TrackData& track);
 // Sets the fixed chunk tree and the sizes in `track` and returns the file image.
 std::vector<uint8_t> EncodeTrack(TrackData& track);
 
+// The file-system steps of a save, one call per step. Each step returns 0 or
+// the errno value of its failure. The default (PosixSaveSteps) uses POSIX
+// calls; tests substitute steps that fail where they choose.
+class SaveSteps {
+  public:
+    virtual ~SaveSteps() = default;
+    // Creates a new empty file in the directory of `target` and opens it for
+    // writing; stores its path in `tempPath`.
+    virtual int CreateTemp(const std::string& target, std::string& tempPath) = 0;
+    // Writes all of `bytes` to the open temporary file.
+    virtual int Write(std::span<const uint8_t> bytes) = 0;
+    // Flushes the temporary file to disk.
+    virtual int Flush() = 0;
+    // Closes the temporary file.
+    virtual int Close() = 0;
+    // Renames `from` over `to` in one step.
+    virtual int Rename(const std::string& from, const std::string& to) = 0;
+    // Removes `path`, ignoring errors (used to clean up after a failure).
+    virtual void Remove(const std::string& path) = 0;
+};
+
+// The real file system. The temporary file gets the permissions of the file
+// it replaces, or the usual ones of a new file.
+class PosixSaveSteps : public SaveSteps {
+  public:
+    ~PosixSaveSteps() override;
+    int CreateTemp(const std::string& target, std::string& tempPath) override;
+    int Write(std::span<const uint8_t> bytes) override;
+    int Flush() override;
+    int Close() override;
+    int Rename(const std::string& from, const std::string& to) override;
+    void Remove(const std::string& path) override;
+
+  private:
+    int fd_ = -1;
+};
+
 // Writes `track` to `path` (".cvtrack" appended when the name lacks it). The
 // image goes to a temporary file in the same directory, is flushed to disk and
-// renamed over the target; on any failure the previous file stays as it was.
+// renamed over the target; on any failure the temporary file is removed, the
+// previous file stays as it was and the result names the failed step.
 SaveResult SaveTrack(const std::string& path, TrackData& track);
+SaveResult SaveTrack(const std::string& path, TrackData& track, SaveSteps& steps);
+
+// `path` with ".cvtrack" appended unless its last 8 characters, lower-cased, are ".cvtrack".
+std::string WithTrackExtension(const std::string& path);
 
 }  // namespace cvqrn

@@ -1,1 +1,9 @@
 #include "trackfile/track_record.h"
+
+namespace cvqrn {
+
+void ClearTrack(TrackData& track) {
+    track = TrackData{};
+}
+
+}  // namespace cvqrn

@@ -52,8 +52,8 @@ struct InfoChunk {  // "INFO"
 // Pos(i), CtrlOut(i), CtrlIn(i + 1), Pos(i + 1).
 struct TrackVertex {
     Vec3 Pos;
-    Vec3 CtrlIn;   // handle towards the previous segment
-    Vec3 CtrlOut;  // handle towards the next segment
+    Vec3 CtrlIn;                // handle towards the previous segment
+    Vec3 CtrlOut;               // handle towards the next segment
     float Roll = 0.0f;          // radians
     bool FlagA = false;         // continuous roll rate through this vertex
     bool RelativeRoll = false;  // Roll adds to the previous vertex's absolute roll
@@ -104,7 +104,7 @@ struct SegmentType4 {
 
 // Per-segment attributes; entry i belongs to the segment that starts at vertex i.
 struct TrackSegment {
-    int32_t Type = 0;               // 0 to 4 selects the type block in the file
+    int32_t Type = 0;                // 0 to 4 selects the type block in the file
     std::array<int32_t, 3> Val24{};  // [0] banking mode, [1] smoothing passes, [2] carried
     bool FlagA = false;
     bool FlagB = false;
