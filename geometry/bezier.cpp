@@ -25,13 +25,12 @@ Vec3 Combine(double w0, const Vec3& p0, double w1, const Vec3& p1, double w2, co
     return {one(p0.x, p1.x, p2.x, p3.x), one(p0.y, p1.y, p2.y, p3.y), one(p0.z, p1.z, p2.z, p3.z)};
 }
 
-// Number of vertices that both the count and the array actually hold.
+}  // namespace
+
 int UsableVertexCount(const TrackData& track) {
     const auto held = static_cast<int64_t>(track.Bezr.Vertices.size());
     return static_cast<int>(std::clamp<int64_t>(track.Bezr.VertexCount, 0, held));
 }
-
-}  // namespace
 
 BezierCurve SegmentRecord(const TrackData& track, int i) {
     const auto& v = track.Bezr.Vertices;

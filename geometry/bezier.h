@@ -34,6 +34,10 @@ struct CurvePoints {
     Vec3 P3;
 };
 
+// Number of vertices of `track` that both its VertexCount and its vertex
+// array hold (never more than the array, never negative).
+int UsableVertexCount(const TrackData& track);
+
 // Segment i of `track` (vertices i and i + 1) in record order.
 BezierCurve SegmentRecord(const TrackData& track, int i);
 // Segment i of `track` (vertices i and i + 1) in curve order.

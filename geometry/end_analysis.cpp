@@ -1,1 +1,102 @@
 #include "geometry/end_analysis.h"
+
+#include <cmath>
+
+#include "geometry/bezier.h"
+#include "geometry/vector3.h"
+
+namespace cvqrn {
+
+namespace {
+
+// Curvatures below this (radii above 1000 track units) count as straight.
+constexpr double kStraightCurvature = 0.001;
+// Radius and tilt of a straight end.
+constexpr double kStraightMarker = -1.0;
+
+bool SamePoint(const Vec3& a, const Vec3& b) {
+    return a.x == b.x && a.y == b.y && a.z == b.z;
+}
+
+struct EndValues {
+    double radius = kStraightMarker;
+    double slope = 0.0;
+    double tilt = kStraightMarker;
+};
+
+// Slope, radius and tilt of segment `p` (curve order) at parameter t (0 or 1),
+// travelling in `direction`.
+EndValues AnalyseEnd(const Vec3& direction, const CurvePoints& p, double t) {
+    EndValues out;
+
+    // Slope: the angle between the direction of travel and its horizontal
+    // projection, negative downhill.
+    const Vec3 horizontal{direction.x, 0.0f, direction.z};
+    out.slope = RadToDeg(AngleBetween(direction, horizontal));
+    if (direction.y < 0.0f) out.slope = -out.slope;
+
+    // A NaN curvature (vanishing handle) counts as straight too.
+    const double kappa = BezierCurvature(p, t);
+    if (!(kappa >= kStraightCurvature)) return out;
+    out.radius = 1.0 / kappa;
+
+    const Vec3 d1 = BezierDerivative(p, t);
+    const Vec3 d2 = BezierSecondDerivative(p, t);
+    const Vec3 tangent = BezierTangent({p.P0, p.P1, p.P3, p.P2}, static_cast<float>(t));
+
+    // Principal normal, made exactly perpendicular to the tangent.
+    Vec3 normal = lsf_Vnormalize(lsf_Vcross(lsf_Vcross(d1, d2), tangent));
+    normal = lsf_Vnormalize(lsf_Vcross(tangent, lsf_Vcross(normal, tangent)));
+
+    // The downward vertical as seen across the track.
+    const Vec3 down{0.0f, -1.0f, 0.0f};
+    const Vec3 side = lsf_Vnormalize(lsf_Vcross(down, tangent));
+    const Vec3 reference = lsf_Vnormalize(lsf_Vcross(tangent, side));
+
+    // Tilt: signed about the direction of travel.
+    out.tilt = RadToDeg(AngleBetween(normal, reference));
+    if (lsf_Vdot(lsf_Vcross(normal, reference), tangent) < 0.0) out.tilt = -out.tilt;
+    return out;
+}
+
+}  // namespace
+
+EndAnalysis TrackEndAnalysis(const TrackData& track) {
+    EndAnalysis result;  // straight at both ends with slope 0
+    const int n = UsableVertexCount(track);
+    if (n < 2) return result;
+
+    const auto& v = track.Bezr.Vertices;
+    const TrackVertex& first = v.front();
+    const TrackVertex& last = v[static_cast<size_t>(n - 1)];
+
+    // The direction of travel comes from each end vertex's CtrlIn handle. A
+    // first vertex whose CtrlIn sits on its position has no such direction;
+    // its CtrlOut handle gives it instead.
+    const Vec3 dirIn = SamePoint(first.CtrlIn, first.Pos) ? lsf_Vsub(first.CtrlOut, first.Pos)
+                                                          : lsf_Vsub(first.Pos, first.CtrlIn);
+    const Vec3 dirOut = lsf_Vsub(last.Pos, last.CtrlIn);
+
+    const EndValues in = AnalyseEnd(dirIn, SegmentCurve(track, 0), 0.0);
+    const EndValues out = AnalyseEnd(dirOut, SegmentCurve(track, n - 2), 1.0);
+    result.radiusIn = in.radius;
+    result.slopeIn = in.slope;
+    result.tiltIn = in.tilt;
+    result.radiusOut = out.radius;
+    result.slopeOut = out.slope;
+    result.tiltOut = out.tilt;
+    return result;
+}
+
+void TrackEndAnalysis(const TrackData& track, double& radiusIn, double& slopeIn, double& tiltIn,
+                      double& radiusOut, double& slopeOut, double& tiltOut) {
+    const EndAnalysis a = TrackEndAnalysis(track);
+    radiusIn = a.radiusIn;
+    slopeIn = a.slopeIn;
+    tiltIn = a.tiltIn;
+    radiusOut = a.radiusOut;
+    slopeOut = a.slopeOut;
+    tiltOut = a.tiltOut;
+}
+
+}  // namespace cvqrn
