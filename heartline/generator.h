@@ -14,7 +14,7 @@ namespace cvqrn {
 // Receives the run's progress: `progress` steps of `Total` done. The run reads
 // nothing back and neither count is changed by the receiver.
 class ProgressFeedback {
-public:
+  public:
     virtual ~ProgressFeedback() = default;
     virtual void feedback(const int32_t& progress, const int32_t& Total) = 0;
 };
@@ -26,10 +26,10 @@ inline constexpr const char* kHeartlineFailureTitle = "Horrible!";
 
 enum class HeartlineStatus {
     Ok,
-    Refused,     // parameters or track the run cannot take; nothing was done
-    Valleyed,    // the energy line fell below the train somewhere
-    EqualSpeeds, // every sample at one speed while a speed-derived pass count was needed
-    NonFinite,   // the new track would hold a NaN or infinite coordinate or roll
+    Refused,      // parameters or track the run cannot take; nothing was done
+    Valleyed,     // the energy line fell below the train somewhere
+    EqualSpeeds,  // every sample at one speed while a speed-derived pass count was needed
+    NonFinite,    // the new track would hold a NaN or infinite coordinate or roll
 };
 
 struct HeartlineResult {
@@ -52,6 +52,13 @@ inline constexpr double kDefaultStartSpeed = 14.3;
 inline constexpr double kDefaultEndSpeed = 12.9;
 inline constexpr int16_t kDefaultFilter = 15;
 
+// Checks the six parameters alone, before any track is looked at. Returns an
+// empty string when a run can take them, otherwise the sentence that says
+// which value is wrong (segments or precision below 1, filter below 0, more
+// than 32767 samples or progress steps, a distance or speed that is not finite).
+std::string CheckHeartlineParameters(int16_t segments, int16_t precision, double heartline,
+                                     double startspeed, double endspeed, int16_t filter);
+
 // Runs the generation on `track`, which it rewrites only when every stage
 // succeeded (Bezr replaced, Segm resized to `segments` entries, RASC emptied).
 //   segments    number of segments of the new track (>= 1)
@@ -62,7 +69,8 @@ inline constexpr int16_t kDefaultFilter = 15;
 //   endspeed    train speed at the last vertex, m/s
 //   filter      smoothing passes; raised (and written back) when a segment asks for more
 //   progress    may be null
-// Never throws.
+// Refused (track untouched, filter unchanged) when CheckHeartlineParameters
+// objects or the track has fewer than two vertices or no length. Never throws.
 HeartlineResult GenerateHeartline(TrackData& track, int16_t segments, int16_t precision,
                                   double heartline, double startspeed, double endspeed,
                                   int16_t& filter, ProgressFeedback* progress);

@@ -1,0 +1,167 @@
+// The energy line and the arc-length walk along the heart path.
+//
+// The train's energy, as a height, changes linearly with arc length from the
+// start speed at the first vertex to the end speed at the last. The walk takes
+// 1001 points per input segment, measures the arc length chord by chord and
+// takes N + 1 samples at equal spacing; at each sample it works out the speed
+// and the direction in which the riders are pressed (gravity plus the
+// centrifugal effect of the curve at that speed).
+#include <cmath>
+#include <string>
+
+#include "geometry/bezier.h"
+#include "heartline/banking.h"
+#include "heartline/heartline_run.h"
+#include "heartline/text.h"
+
+namespace cvqrn {
+
+namespace {
+
+constexpr double kGravity = 9.81;
+constexpr double kTwiceGravity = 19.62;
+constexpr int kStepsPerSegment = 1000;
+constexpr int kSpeedIterations = 5;
+
+// The energy line: height of the train's energy at the start and its change
+// per metre of track.
+void SetUpEnergyLine(HeartlineRun& run, const TrackData& track) {
+    const auto& vertices = track.Bezr.Vertices;
+    const size_t last = static_cast<size_t>(track.Bezr.VertexCount) - 1;
+    run.EnergyEnd =
+        std::pow(run.endspeed, 2.0) / kTwiceGravity + static_cast<double>(vertices[last].Pos.y);
+    run.EnergyStart =
+        std::pow(run.startspeed, 2.0) / kTwiceGravity + static_cast<double>(vertices[0].Pos.y);
+    run.EnergySlope = (run.EnergyEnd - run.EnergyStart) / run.TrackLen;
+}
+
+// Speed and felt direction at one point of the walk.
+struct SampleValues {
+    double speed = 0.0;
+    Vec3 feltDown;
+    Vec3 tangent;  // BezierTangent, not normalised
+};
+
+// Works out the speed and the felt direction at walk point `cur` (arc length
+// `arcPos`, parameter t) in five rounds: the speed depends on the height of
+// the rail, which depends on the felt direction, which depends on the speed.
+// Returns false when the energy line lies below the train.
+bool SolveSpeed(const HeartlineRun& run, const BezierCurve& record, const CurvePoints& curve,
+                float tSingle, double t, const Vec3& cur, double arcPos, SampleValues& out,
+                double& heightEst) {
+    const double kappa = BezierCurvature(curve, t);
+    const Vec3 d1 = BezierDerivative(curve, t);
+    const Vec3 d2 = BezierSecondDerivative(curve, t);
+    const Vec3 tangent = BezierTangent(record, tSingle);
+    // The principal normal, towards the centre of curvature.
+    const Vec3 normal = lsf_Vnormalize(lsf_Vcross(lsf_Vcross(d1, d2), tangent));
+
+    heightEst = static_cast<double>(cur.y);
+    double speed = 0.0;
+    Vec3 feltDown;
+    for (int round = 0; round < kSpeedIterations; ++round) {
+        const double head =
+            2.0 * kGravity * (run.EnergySlope * arcPos + run.EnergyStart - heightEst);
+        if (head < 0.0) return false;
+        speed = std::sqrt(head);
+        const double accel = std::pow(speed, 2.0) * kappa / kGravity;  // in g
+        Vec3 felt = lsf_Vscale(normal, -accel);
+        felt.y = felt.y - 1.0f;
+        feltDown = lsf_Vnormalize(lsf_Vcross(tangent, lsf_Vcross(felt, tangent)));
+        heightEst = static_cast<double>(feltDown.y) * run.heartline + static_cast<double>(cur.y) +
+                    run.heartline;
+    }
+    out.speed = speed;
+    out.feltDown = feltDown;
+    out.tangent = tangent;
+    return true;
+}
+
+// Stores the values of one sample, except the banking.
+void StoreSample(HeartlineRun& run, int j, const Vec3& cur, const SampleValues& values) {
+    const size_t s = static_cast<size_t>(j);
+    run.SampleSpeed[s] = values.speed;
+    if (values.speed < run.MinSpeed) run.MinSpeed = values.speed;
+    if (values.speed > run.MaxSpeed) run.MaxSpeed = values.speed;
+    run.SamplePos[s] = cur;
+    const Vec3& tangent = values.tangent;
+    run.LevelDown[s] =
+        lsf_Vnormalize(lsf_Vcross(tangent, lsf_Vnormalize(lsf_Vcross(kWorldDown, tangent))));
+    run.SampleTangent[s] = lsf_Vnormalize(tangent);
+}
+
+// A second sample due at the same walk point gets the same values.
+void CopySample(HeartlineRun& run, int from, int to) {
+    const size_t a = static_cast<size_t>(from);
+    const size_t b = static_cast<size_t>(to);
+    run.SamplePos[b] = run.SamplePos[a];
+    run.SampleSpeed[b] = run.SampleSpeed[a];
+    run.SampleTangent[b] = run.SampleTangent[a];
+    run.LevelDown[b] = run.LevelDown[a];
+    run.RollDown[b] = run.RollDown[a];
+    run.SampleDown[b] = run.SampleDown[a];
+    run.PassCount[b] = run.PassCount[a];
+}
+
+std::string ValleyDetail(const HeartlineRun& run, int j, double arcPos, double heightEst) {
+    const double energy = run.EnergySlope * arcPos + run.EnergyStart;
+    return "The train valleyed at sample " + std::to_string(j) + " of " + std::to_string(run.N) +
+           ", " + FormatNumber(arcPos) + " m along the track: the train there is " +
+           FormatNumber(heightEst) + " m high but the energy line is at " + FormatNumber(energy) +
+           " m.";
+}
+
+}  // namespace
+
+HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track) {
+    run.TrackLen = TrackLength(track);
+    SetUpEnergyLine(run, track);
+
+    const int lastSegment = track.Bezr.VertexCount - 2;
+    RollState rolls = StartRolls(track);
+    Vec3 prev = BezierPoint(SegmentRecord(track, 0), 0.0f);
+    double arcPos = 0.0;
+    int j = 0;
+
+    for (int i = 0; i <= lastSegment; ++i) {
+        const BezierCurve record = SegmentRecord(track, i);
+        const CurvePoints curve = SegmentCurve(track, i);
+        BeginRollSegment(rolls, track, i);
+        for (int k = 0; k <= kStepsPerSegment; ++k) {
+            const double t = static_cast<double>(k) / kStepsPerSegment;
+            const float tSingle = static_cast<float>(t);
+            const Vec3 cur = BezierPoint(record, tSingle);
+            arcPos += Distance3D(prev, cur);
+            prev = cur;
+
+            // Every sample whose place the walk has reached is taken here; the
+            // last step always ends with a sample on the last vertex.
+            const bool lastStep = i == lastSegment && k == kStepsPerSegment;
+            const int firstHere = j;
+            while (j <= run.N && (static_cast<double>(j) / run.N) * run.TrackLen <= arcPos) {
+                ++j;
+            }
+            if (lastStep && j == firstHere) ++j;  // the forced last sample, into the spare
+            if (j == firstHere) continue;
+
+            SampleValues values;
+            double heightEst = 0.0;
+            if (!SolveSpeed(run, record, curve, tSingle, t, cur, arcPos, values, heightEst)) {
+                return StageFailure(HeartlineStatus::Valleyed,
+                                    ValleyDetail(run, firstHere, arcPos, heightEst));
+            }
+            StoreSample(run, firstHere, cur, values);
+            BlendBanking(run, rolls, firstHere, t, values.feltDown, values.tangent);
+            StepProgress(run);
+            for (int extra = firstHere + 1; extra < j; ++extra) {
+                CopySample(run, firstHere, extra);
+                StepProgress(run);
+            }
+            run.samplesTaken = j;
+        }
+        AdvanceRoll(rolls, track, i);
+    }
+    return StageOk();
+}
+
+}  // namespace cvqrn

@@ -1,0 +1,77 @@
+// Smoothing of the down directions along the track.
+//
+// Each sample takes a number of passes of a 1-2-3-2-1 kernel: the count its
+// segment asks for, or one derived from the train's speed so that fast parts
+// of the track are smoothed more than slow ones (a quarter of `filter` at the
+// slowest sample, all of it at the fastest).
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <utility>
+
+#include "heartline/heartline_run.h"
+#include "heartline/text.h"
+
+namespace cvqrn {
+
+HeartlineResult DecidePassCounts(HeartlineRun& run, int16_t& filter) {
+    for (int j = 0; j <= run.N; ++j) {
+        int16_t& count = run.PassCount[static_cast<size_t>(j)];
+        if (count == kSpeedDerivedPasses) {
+            if (run.MaxSpeed == run.MinSpeed) {
+                return StageFailure(
+                    HeartlineStatus::EqualSpeeds,
+                    "Every sample has the same speed (" + FormatNumber(run.MinSpeed) +
+                        " m/s), so the smoothing passes of sample " + std::to_string(j) +
+                        " cannot be derived from the speed; give its segment a pass count "
+                        "below 256 or use different start and end speeds.");
+            }
+            const double speed = run.SampleSpeed[static_cast<size_t>(j)];
+            const double share = (speed - run.MinSpeed) / (run.MaxSpeed - run.MinSpeed);
+            const double passes = std::nearbyint((share * 3.0 / 4.0 + 1.0 / 4.0) * filter);
+            if (!(passes >= INT16_MIN && passes <= INT16_MAX)) {
+                return StageFailure(HeartlineStatus::NonFinite,
+                                    "The smoothing passes of sample " + std::to_string(j) +
+                                        " cannot be derived from its speed (" +
+                                        FormatNumber(speed) + " m/s).");
+            }
+            count = static_cast<int16_t>(passes);
+        }
+        if (count > filter) filter = count;
+    }
+    return StageOk();
+}
+
+void SmoothBanking(HeartlineRun& run, int16_t passTotal) {
+    const int last = run.N;
+    auto& down = run.SampleDown;
+    auto& scratch = run.SmoothScratch;
+    const auto at = [](int index) { return static_cast<size_t>(index); };
+    for (int pass = 1; pass <= passTotal; ++pass) {
+        for (int j = 0; j <= last; ++j) {
+            // A sample takes part in the last PassCount + 1 passes.
+            if (pass >= passTotal - run.PassCount[at(j)]) {
+                const int jm2 = std::max(j - 2, 0);
+                const int jm1 = std::max(j - 1, 0);
+                const int jp1 = std::min(j + 1, last);
+                const int jp2 = std::min(j + 2, last);
+                Vec3 sum = lsf_Vadd(down[at(jm2)], down[at(jp2)]);
+                sum = lsf_Vadd(sum, lsf_Vscale(down[at(jm1)], 2.0));
+                sum = lsf_Vadd(sum, lsf_Vscale(down[at(jp1)], 2.0));
+                sum = lsf_Vadd(sum, lsf_Vscale(down[at(j)], 3.0));
+                sum = lsf_Vnormalize(sum);
+                const Vec3& tangent = run.SampleTangent[at(j)];
+                // Keep the direction across the track: remove its tangent part.
+                scratch[at(j)] = lsf_Vnormalize(lsf_Vcross(tangent, lsf_Vcross(sum, tangent)));
+            } else {
+                scratch[at(j)] = down[at(j)];
+            }
+        }
+        // Every pass reads only the previous pass's directions.
+        std::swap(down, scratch);
+        run.passesRun = pass;
+        StepProgress(run);
+    }
+}
+
+}  // namespace cvqrn
