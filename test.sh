@@ -30,6 +30,9 @@ if [ "$all" -eq 1 ]; then
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz -j "$jobs"
   bash fuzz/run_fuzzer.sh build/fuzz 60
+
+  echo "== Debian package (built, unpacked and tried) =="
+  bash packaging/check_package.sh
 fi
 
 echo "== Build and unit tests =="
