@@ -1,0 +1,24 @@
+#include "ui/track_operations.h"
+
+namespace cvqrn::ui {
+
+LoadResult CoreTrackOperations::Load(const std::string& path, TrackData& track) {
+    return LoadTrack(path, track);
+}
+
+SaveResult CoreTrackOperations::Save(const std::string& path, TrackData& track) {
+    return SaveTrack(path, track);
+}
+
+EndAnalysis CoreTrackOperations::Analyse(const TrackData& track) {
+    return TrackEndAnalysis(track);
+}
+
+HeartlineResult CoreTrackOperations::Generate(TrackData& track, HeartlineParameters& parameters,
+                                              ProgressFeedback* progress) {
+    return GenerateHeartline(track, parameters.segments, parameters.precision, parameters.heartline,
+                             parameters.startspeed, parameters.endspeed, parameters.filter,
+                             progress);
+}
+
+}  // namespace cvqrn::ui

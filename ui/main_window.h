@@ -1,0 +1,74 @@
+// The program's one window: the skinned, shaped panel with the six parameter
+// fields, the six end-analysis fields, the Load, Heartline and Save hot-spots,
+// the message line, the status lights and the progress bar. It forwards the
+// user's events to WindowLogic and shows what the logic tells it.
+#pragma once
+
+#include <QPointer>
+#include <QTimer>
+#include <array>
+#include <memory>
+
+#include "ui/qt_dialogs.h"
+#include "ui/shaped_window.h"
+#include "ui/widgets.h"
+#include "ui/window_logic.h"
+
+namespace cvqrn::ui {
+
+inline constexpr const char* kWindowTitle = "CV-QRN V1.1";
+
+class MainWindow final : public ShapedWindow, private WindowView, private MessageTimer {
+    Q_OBJECT
+  public:
+    // operations  load, save, analysis and generation (the core, or a double)
+    // chooser     file chooser; null for Qt's file dialog
+    // boxes       message boxes; null for Qt's message box
+    explicit MainWindow(TrackOperations& operations, FileChooser* chooser = nullptr,
+                        MessageBoxPresenter* boxes = nullptr);
+    ~MainWindow() override;
+
+    WindowLogic& Logic() { return *logic_; }
+    TextField* FieldWidget(Field field) const { return fields_[static_cast<size_t>(field)]; }
+    QLabel* MessageLabel() const { return message_; }
+    StatusLight* LightWidget(Light light) const { return lights_[static_cast<size_t>(light)]; }
+    ProgressTube* ProgressWidget() const { return progress_; }
+    QTimer* MessageTimerObject() const { return timer_; }
+
+  public slots:
+    void LoadClicked();
+    void HeartlineClicked();
+    void SaveClicked();
+
+  private:
+    // WindowView
+    std::string FieldText(Field field) const override;
+    void SetFieldText(Field field, const std::string& text) override;
+    void SetLightVisible(Light light, bool visible) override;
+    void SetProgressVisible(bool visible) override;
+    void SetProgressShape(const BarShape& shape) override;
+    void SetMessageText(const std::string& text) override;
+    void ShowMessageBox(const MessageBoxRequest& request) override;
+    void ArmSkipNextMove() override;
+    std::string DecimalSeparator() const override;
+
+    // MessageTimer
+    void Start(int32_t intervalMs) override;
+    void Stop() override;
+
+    void CreateControls();
+    HotSpot* AddHotSpot(const char* name, int left, int top, int width, int height);
+
+    std::unique_ptr<QtFileChooser> ownChooser_;
+    std::unique_ptr<QtMessageBoxPresenter> ownBoxes_;
+    MessageBoxPresenter* boxes_ = nullptr;
+    std::unique_ptr<WindowLogic> logic_;
+
+    QTimer* timer_ = nullptr;
+    std::array<TextField*, kFieldCount> fields_{};
+    std::array<StatusLight*, 3> lights_{};
+    ProgressTube* progress_ = nullptr;
+    MessageLine* message_ = nullptr;
+};
+
+}  // namespace cvqrn::ui

@@ -1,0 +1,33 @@
+// Reading the numbers typed into the parameter fields and writing the
+// numbers shown in the display fields.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace cvqrn::ui {
+
+// The value of the leading numeric part of `text`, with "." as the decimal
+// point whatever the locale: optional blanks, an optional sign, digits with at
+// most one ".", and an optional exponent ("e" or "E", optional sign, digits).
+// Anything after that part is ignored; a text without a digit in that part
+// reads as 0. A value too large for a double reads as +/-infinity.
+//   text  UTF-8 text of a field; never modified
+double ReadNumber(std::string_view text);
+
+// `value` rounded to the nearest integer, ties to the even integer, when the
+// result is a 16-bit signed value (-32768..32767); nothing otherwise (also for
+// NaN and infinities).
+//   value  the number read from an integer field
+std::optional<int16_t> RoundToInt16(double value);
+
+// `value` in the display format "##0.000": at least one digit before the
+// decimal separator, no digit grouping, exactly three decimals, a leading
+// minus for negative values (zero, also -0, shows without one).
+//   value             slope, radius or tilt to show
+//   decimalSeparator  the user's locale's decimal separator, e.g. "." or ","
+std::string FormatDisplay(double value, std::string_view decimalSeparator);
+
+}  // namespace cvqrn::ui

@@ -1,0 +1,14 @@
+#include "ui/status_display.h"
+
+#include <cmath>
+
+namespace cvqrn::ui {
+
+std::optional<BarShape> ProgressBarShape(int32_t progress, int32_t total) {
+    if (!(total > 0)) return std::nullopt;
+    const double fraction = static_cast<double>(progress) / static_cast<double>(total);
+    const double height = std::floor(fraction * kTubeHeight);
+    return BarShape{static_cast<float>(height), static_cast<float>(kTubeBottom - height)};
+}
+
+}  // namespace cvqrn::ui

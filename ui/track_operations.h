@@ -1,0 +1,47 @@
+// What the window asks of the core: load, save, end analysis and the
+// heartline run. The window's logic talks to this interface only, so it can
+// be driven with test doubles; CoreTrackOperations forwards to the core.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "geometry/end_analysis.h"
+#include "heartline/generator.h"
+#include "trackfile/track_file.h"
+#include "trackfile/track_record.h"
+
+namespace cvqrn::ui {
+
+// The six parameters of one heartline run, as read from the fields.
+struct HeartlineParameters {
+    int16_t segments = kDefaultSegments;
+    int16_t precision = kDefaultPrecision;
+    int16_t filter = kDefaultFilter;  // may be raised by the run
+    double heartline = kDefaultHeartline;
+    double startspeed = kDefaultStartSpeed;
+    double endspeed = kDefaultEndSpeed;
+};
+
+class TrackOperations {
+  public:
+    virtual ~TrackOperations() = default;
+    virtual LoadResult Load(const std::string& path, TrackData& track) = 0;
+    virtual SaveResult Save(const std::string& path, TrackData& track) = 0;
+    virtual EndAnalysis Analyse(const TrackData& track) = 0;
+    // Runs the generation on `track`; `parameters.filter` may be raised.
+    virtual HeartlineResult Generate(TrackData& track, HeartlineParameters& parameters,
+                                     ProgressFeedback* progress) = 0;
+};
+
+// The real thing: the core's LoadTrack, SaveTrack, TrackEndAnalysis and GenerateHeartline.
+class CoreTrackOperations final : public TrackOperations {
+  public:
+    LoadResult Load(const std::string& path, TrackData& track) override;
+    SaveResult Save(const std::string& path, TrackData& track) override;
+    EndAnalysis Analyse(const TrackData& track) override;
+    HeartlineResult Generate(TrackData& track, HeartlineParameters& parameters,
+                             ProgressFeedback* progress) override;
+};
+
+}  // namespace cvqrn::ui

@@ -1,0 +1,224 @@
+#include "ui/window_logic.h"
+
+#include <utility>
+
+#include "ui/number_text.h"
+
+namespace cvqrn::ui {
+
+namespace {
+
+constexpr int32_t kShortMessageMs = 1500;
+constexpr int32_t kErrorMessageMs = 3000;
+constexpr double kMinPrecision = 4.0;
+constexpr double kMaxPrecision = 16.0;
+
+// The caption the skin prints beside each integer field, for refusals.
+const char* CaptionOf(Field field) {
+    switch (field) {
+        case Field::Segments:
+            return "Segments (#)";
+        case Field::Precision:
+            return "Precision (#)";
+        case Field::Filter:
+            return "Filter (#)";
+        default:
+            return SpecOf(field).name;
+    }
+}
+
+}  // namespace
+
+WindowLogic::WindowLogic(WindowView& view, MessageTimer& timer, FileChooser& chooser,
+                         TrackOperations& operations)
+    : view_(view), timer_(timer), chooser_(chooser), operations_(operations) {}
+
+void WindowLogic::Start() {
+    trackModified_ = false;
+    trackLoaded_ = false;
+    ShowMessage("Ready", kShortMessageMs);
+}
+
+void WindowLogic::LoadClicked() {
+    view_.ArmSkipNextMove();
+
+    FileDialogRequest request;
+    request.FileName = trackFileName_;
+    request.FileMustExist = true;
+    request.ReadOnly = false;
+    request.HideReadOnly = true;
+    request.Filter = kTrackFilter;
+    request.FilterIndex = 1;
+    request.DlgTitle = kLoadDialogTitle;
+    request.DefaultExt = kTrackExtension;
+    const bool chosen = ShowOpenDialog(request, chooser_);
+    trackFileName_ = request.FileName;
+    if (!chosen) return;
+
+    // Loaded into a fresh record so that a refused file leaves nothing half
+    // read in the work track.
+    TrackData loaded;
+    const LoadResult result = operations_.Load(trackFileName_, loaded);
+    if (result) {
+        workTrack_ = std::move(loaded);
+        trackModified_ = false;
+        trackLoaded_ = true;
+        SetLight(Light::Loaded, true);
+        SetLight(Light::Heartlined, false);
+        SetLight(Light::Saved, false);
+        ShowEndAnalysis();
+        loadedTrack_ = workTrack_;
+    } else {
+        view_.ShowMessageBox({"Error Loading Track File!", "Load Error",
+                              MessageBoxRequest::Icon::Exclamation, result.reason});
+        trackModified_ = false;
+        trackLoaded_ = false;
+    }
+}
+
+void WindowLogic::HeartlineClicked() {
+    if (!trackLoaded_) {
+        workTrack_ = loadedTrack_;
+        return;
+    }
+
+    // Every run starts again from the track as loaded. The copy becomes the
+    // work track once the run has taken the parameters, so a refused value
+    // leaves the previous result (and what Save would write) as it was.
+    TrackData candidate = loadedTrack_;
+
+    HeartlineParameters parameters;
+    if (!ReadIntegerField(Field::Segments, parameters.segments)) return;
+    if (!ReadIntegerField(Field::Precision, parameters.precision)) return;
+    if (!ReadIntegerField(Field::Filter, parameters.filter)) return;
+    parameters.heartline = ReadNumber(view_.FieldText(Field::Heartline));
+    parameters.startspeed = ReadNumber(view_.FieldText(Field::StartSpeed));
+    parameters.endspeed = ReadNumber(view_.FieldText(Field::EndSpeed));
+
+    view_.SetProgressVisible(true);
+    // `parameters` is the action's own copy: a filter raised by the run does
+    // not reach the field.
+    const HeartlineResult result = operations_.Generate(candidate, parameters, this);
+    if (result.status == HeartlineStatus::Refused) {
+        view_.SetProgressVisible(false);
+        ShowRefusal(result.detail);
+        return;
+    }
+    if (!result) {
+        view_.ShowMessageBox({kHeartlineFailureText, kHeartlineFailureTitle,
+                              MessageBoxRequest::Icon::None, result.detail});
+    }
+    // A failed run left `candidate` as loaded, so the display shows the loaded ends again.
+    workTrack_ = std::move(candidate);
+
+    ShowEndAnalysis();
+    view_.SetProgressVisible(false);
+
+    if (result) {
+        ShowMessage("OK", kShortMessageMs);
+        trackModified_ = true;
+        SetLight(Light::Heartlined, true);
+    } else {
+        trackModified_ = false;
+        ShowMessage("- ERROR -", kErrorMessageMs);
+    }
+}
+
+void WindowLogic::SaveClicked() {
+    if (!trackModified_) return;
+
+    FileDialogRequest request;
+    request.FileName = trackFileName_;
+    request.OverwritePrompt = true;
+    request.Filter = kTrackFilter;
+    request.FilterIndex = 1;
+    request.DlgTitle = kSaveDialogTitle;
+    request.DefaultExt = kTrackExtension;
+    const bool chosen = ShowSaveDialog(request, chooser_);
+    trackFileName_ = request.FileName;
+    if (!chosen) return;
+
+    const SaveResult result = operations_.Save(trackFileName_, workTrack_);
+    if (result) {
+        SetLight(Light::Saved, true);
+        return;
+    }
+    const std::string& path = result.path.empty() ? trackFileName_ : result.path;
+    std::string text =
+        "Error Saving Track File!\n\nThe track could not be saved as \"" + path + "\".";
+    if (!result.reason.empty()) text += "\n" + result.reason;
+    view_.ShowMessageBox({text, "Save Error", MessageBoxRequest::Icon::Exclamation, ""});
+}
+
+void WindowLogic::PrecisionLostFocus() {
+    if (ReadNumber(view_.FieldText(Field::Precision)) < kMinPrecision) {
+        view_.SetFieldText(Field::Precision, "4");
+        ShowMessage("Precision has been adjusted to 4", kShortMessageMs);
+    }
+    if (ReadNumber(view_.FieldText(Field::Precision)) > kMaxPrecision) {
+        view_.SetFieldText(Field::Precision, "16");
+        ShowMessage("Precision has been adjusted to 16", kShortMessageMs);
+    }
+}
+
+void WindowLogic::MessageTimerFired() {
+    view_.SetMessageText("");
+    timer_.Stop();
+}
+
+void WindowLogic::ShowMessage(const std::string& text, int32_t durationMs) {
+    view_.SetMessageText(text);
+    timer_.Start(durationMs);
+}
+
+void WindowLogic::feedback(const int32_t& progress, const int32_t& Total) {
+    const auto shape = ProgressBarShape(progress, Total);
+    if (!shape || *shape == bar_) return;
+    bar_ = *shape;
+    view_.SetProgressShape(bar_);
+}
+
+void WindowLogic::ShowEndAnalysis() {
+    const EndAnalysis ends = operations_.Analyse(workTrack_);
+    const std::string separator = view_.DecimalSeparator();
+    // A radius of exactly -1 marks a straight end, whose tilt means nothing.
+    if (ends.radiusIn == -1.0) {
+        view_.SetFieldText(Field::RadiusIn, "straight");
+        view_.SetFieldText(Field::TiltIn, "none");
+    } else {
+        view_.SetFieldText(Field::RadiusIn, FormatDisplay(ends.radiusIn, separator));
+        view_.SetFieldText(Field::TiltIn, FormatDisplay(ends.tiltIn, separator));
+    }
+    if (ends.radiusOut == -1.0) {
+        view_.SetFieldText(Field::RadiusOut, "straight");
+        view_.SetFieldText(Field::TiltOut, "none");
+    } else {
+        view_.SetFieldText(Field::RadiusOut, FormatDisplay(ends.radiusOut, separator));
+        view_.SetFieldText(Field::TiltOut, FormatDisplay(ends.tiltOut, separator));
+    }
+    view_.SetFieldText(Field::SlopeIn, FormatDisplay(ends.slopeIn, separator));
+    view_.SetFieldText(Field::SlopeOut, FormatDisplay(ends.slopeOut, separator));
+}
+
+void WindowLogic::SetLight(Light light, bool on) {
+    lights_[static_cast<size_t>(light)] = on;
+    view_.SetLightVisible(light, on);
+}
+
+bool WindowLogic::ReadIntegerField(Field field, int16_t& value) {
+    const std::string text = view_.FieldText(field);
+    const auto rounded = RoundToInt16(ReadNumber(text));
+    if (!rounded) {
+        ShowRefusal(std::string(CaptionOf(field)) + " must be a whole number from -32768 to " +
+                    "32767; \"" + text + "\" is outside that range.");
+        return false;
+    }
+    value = *rounded;
+    return true;
+}
+
+void WindowLogic::ShowRefusal(const std::string& why) {
+    view_.ShowMessageBox({why, "Invalid Setting", MessageBoxRequest::Icon::Exclamation, ""});
+}
+
+}  // namespace cvqrn::ui

@@ -1,0 +1,181 @@
+// The window's behaviour apart from the toolkit: the flow state, the Load,
+// Heartline and Save actions with their steps in order, the end-analysis
+// display, the precision clamp, the message line with its one-shot timer and
+// the progress figures. The toolkit side (widgets, timer, message boxes, file
+// chooser) sits behind small interfaces; MainWindow implements them with Qt.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "heartline/generator.h"
+#include "trackfile/track_record.h"
+#include "ui/file_dialogs.h"
+#include "ui/status_display.h"
+#include "ui/track_operations.h"
+
+namespace cvqrn::ui {
+
+// The twelve text fields, in tab order.
+enum class Field {
+    Segments,
+    Heartline,
+    StartSpeed,
+    EndSpeed,
+    Precision,
+    Filter,
+    SlopeIn,
+    RadiusIn,
+    TiltIn,
+    SlopeOut,
+    RadiusOut,
+    TiltOut,
+};
+inline constexpr int kFieldCount = 12;
+
+// Design data of one text field. Positions in twips.
+struct FieldSpec {
+    Field field;
+    const char* name;
+    int left, top, width, height;
+    const char* initialText;
+    const char* toolTip;  // empty for the display fields
+    bool parameter;       // typed into (key filter, select on focus) or written by the display
+    bool allowDecimal;
+    bool allowMinus;
+};
+
+inline constexpr std::array<FieldSpec, kFieldCount> kFieldSpecs{{
+    {Field::Segments, "str_segments", 2100, 1500, 615, 315, "100",
+     "Number of Segments the heartlined Track should have.", true, false, false},
+    {Field::Heartline, "str_heartline", 2100, 1950, 615, 315, "1.04",
+     "Position of heartline. See the recommended values on the right.", true, true, true},
+    {Field::StartSpeed, "str_startspeed", 2100, 2400, 615, 315, "14.3",
+     "Speed of the train at the start of the track. Note that this must be measured in meters "
+     "per second (m/s).",
+     true, true, false},
+    {Field::EndSpeed, "str_endspeed", 2100, 2850, 615, 315, "12.9",
+     "Speed of the train at the end of the track. Note that this must be measured in meters per "
+     "second (m/s).",
+     true, true, false},
+    {Field::Precision, "str_precision", 2100, 3300, 615, 315, "6",
+     "Number of points used to determine the shape of each segment. Usually 6 points or ok.", true,
+     false, false},
+    {Field::Filter, "str_filter", 2100, 3750, 615, 315, "15",
+     "Specifies how often the filter is being applied. The higher this value the smoother the "
+     "transitions and the more precision is lost.",
+     true, false, false},
+    {Field::SlopeIn, "str_slope_in", 3600, 3300, 765, 315, "Slope in", "", false, false, false},
+    {Field::RadiusIn, "str_radius_in", 4500, 3300, 765, 315, "Radius in", "", false, false, false},
+    {Field::TiltIn, "str_tilt_in", 5400, 3300, 765, 315, "Tilt in", "", false, false, false},
+    {Field::SlopeOut, "str_slope_out", 3600, 3750, 765, 315, "Slope out", "", false, false, false},
+    {Field::RadiusOut, "str_radius_out", 4500, 3750, 765, 315, "Rad. out", "", false, false, false},
+    {Field::TiltOut, "str_tilt_out", 5400, 3750, 765, 315, "Tilt out", "", false, false, false},
+}};
+
+inline const FieldSpec& SpecOf(Field field) {
+    return kFieldSpecs[static_cast<size_t>(field)];
+}
+
+// The three status lights, left to right.
+enum class Light { Loaded = 0, Heartlined = 1, Saved = 2 };
+
+struct MessageBoxRequest {
+    enum class Icon { None, Exclamation };
+    std::string text;
+    std::string title;
+    Icon icon = Icon::None;
+    std::string detail;  // shown on request under the main text; empty for none
+};
+
+// The filter pair and titles of the two file dialogs.
+inline constexpr const char* kTrackFilter = "Corvane Tracks (*.cvtrack)|*.cvtrack";
+inline constexpr const char* kTrackExtension = "cvtrack";
+inline constexpr const char* kLoadDialogTitle = "Load Track...";
+inline constexpr const char* kSaveDialogTitle = "Save Track As...";
+
+// What the toolkit shows.
+class WindowView {
+  public:
+    virtual ~WindowView() = default;
+    virtual std::string FieldText(Field field) const = 0;
+    virtual void SetFieldText(Field field, const std::string& text) = 0;
+    virtual void SetLightVisible(Light light, bool visible) = 0;
+    virtual void SetProgressVisible(bool visible) = 0;
+    // Takes the bar's new shape and draws it at once (a run holds the event loop).
+    virtual void SetProgressShape(const BarShape& shape) = 0;
+    virtual void SetMessageText(const std::string& text) = 0;
+    // A modal message box with a single OK button; returns when it is closed.
+    virtual void ShowMessageBox(const MessageBoxRequest& request) = 0;
+    // The next pointer move over the window body is to be ignored.
+    virtual void ArmSkipNextMove() = 0;
+    // The decimal separator of the user's locale, for the display fields.
+    virtual std::string DecimalSeparator() const = 0;
+};
+
+// The message line's one-shot timer.
+class MessageTimer {
+  public:
+    virtual ~MessageTimer() = default;
+    virtual void Start(int32_t intervalMs) = 0;  // (re)starts the countdown
+    virtual void Stop() = 0;
+};
+
+class WindowLogic final : public ProgressFeedback {
+  public:
+    WindowLogic(WindowView& view, MessageTimer& timer, FileChooser& chooser,
+                TrackOperations& operations);
+
+    // Start-up: both flags false, "Ready" on the message line for 1500 ms.
+    void Start();
+
+    void LoadClicked();
+    void HeartlineClicked();
+    void SaveClicked();
+
+    // The precision field lost the keyboard focus: clamp it to 4..16.
+    void PrecisionLostFocus();
+
+    // The message timer fired: the line is cleared and the timer stopped.
+    void MessageTimerFired();
+
+    // Shows `text` on the message line for `durationMs`, replacing any message
+    // on show and restarting the countdown.
+    void ShowMessage(const std::string& text, int32_t durationMs);
+
+    // Progress of the heartline run: moves the bar (see ProgressBarShape).
+    void feedback(const int32_t& progress, const int32_t& Total) override;
+
+    bool TrackLoaded() const { return trackLoaded_; }
+    bool TrackModified() const { return trackModified_; }
+    const std::string& TrackFileName() const { return trackFileName_; }
+    bool LightOn(Light light) const { return lights_[static_cast<size_t>(light)]; }
+    const BarShape& Bar() const { return bar_; }
+    const TrackData& WorkTrack() const { return workTrack_; }
+    const TrackData& LoadedTrack() const { return loadedTrack_; }
+
+  private:
+    void ShowEndAnalysis();
+    void SetLight(Light light, bool on);
+    // Reads an integer field; shows the refusal and answers false when its
+    // value has no 16-bit form.
+    bool ReadIntegerField(Field field, int16_t& value);
+    void ShowRefusal(const std::string& why);
+
+    WindowView& view_;
+    MessageTimer& timer_;
+    FileChooser& chooser_;
+    TrackOperations& operations_;
+
+    bool trackLoaded_ = false;
+    bool trackModified_ = false;
+    std::string trackFileName_;
+    std::array<bool, 3> lights_{};
+    // The bar starts as designed: filling the whole tube.
+    BarShape bar_{static_cast<float>(kTubeHeight), static_cast<float>(kTubeBottom - kTubeHeight)};
+    TrackData workTrack_;    // loaded, then rewritten by a run, written by Save
+    TrackData loadedTrack_;  // the track as loaded; every run starts from it
+};
+
+}  // namespace cvqrn::ui
