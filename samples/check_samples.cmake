@@ -1,0 +1,21 @@
+# Regenerates the sample tracks into OUT_DIR and compares them byte for byte
+# with the files committed in SAMPLES_DIR.
+file(REMOVE_RECURSE ${OUT_DIR})
+file(MAKE_DIRECTORY ${OUT_DIR})
+execute_process(COMMAND ${MAKE_SAMPLES} ${OUT_DIR} RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "make_samples failed: ${rc}")
+endif()
+file(GLOB made RELATIVE ${OUT_DIR} ${OUT_DIR}/*.cvtrack)
+file(GLOB committed RELATIVE ${SAMPLES_DIR} ${SAMPLES_DIR}/*.cvtrack)
+if(NOT made STREQUAL committed)
+  message(FATAL_ERROR "sample files differ: made '${made}', committed '${committed}'")
+endif()
+foreach(name IN LISTS made)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUT_DIR}/${name} ${SAMPLES_DIR}/${name}
+                  RESULT_VARIABLE differs)
+  if(differs)
+    message(FATAL_ERROR "${name} is not what the builder makes; run make_samples samples/")
+  endif()
+endforeach()
+message(STATUS "${made}: identical to the builder's output")

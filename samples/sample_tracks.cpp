@@ -1,0 +1,84 @@
+#include "samples/sample_tracks.h"
+
+#include "heartline/generator.h"
+#include "samples/layout_builder.h"
+
+namespace cvqrn {
+
+TrackData FamilyCoaster() {
+    LayoutBuilder b({0.0, 10.0, 0.0}, 0.0, 25.0);
+    b.Straight(4.0)          // the last metres of the lift
+        .Pitch(-25.0, 30.0)  // over the crest
+        .Straight(3.0)
+        .Pitch(-40.0, 25.0)  // into the first drop
+        .StraightToHeight(4.0)
+        .Pitch(40.0, 22.0)  // pull-out
+        .Straight(8.0)
+        .Turn(180.0, 14.0)  // turnaround
+        .Straight(6.0)
+        .Pitch(30.0, 20.0)  // camelback
+        .StraightToHeight(6.0)
+        .Pitch(-60.0, 30.0)
+        .StraightToHeight(3.0)
+        .Pitch(30.0, 20.0)
+        .Straight(5.0)
+        .Turn(-90.0, 12.0)
+        .Straight(5.0)
+        .Pitch(20.0, 20.0)  // small hill
+        .Pitch(-40.0, 25.0)
+        .Pitch(20.0, 20.0)
+        .Straight(4.0)
+        .Turn(-180.0, 11.0)  // final turn
+        .Straight(15.0);     // brake run
+    return b.Build("Family coaster: lift crest, drop, turns and hills");
+}
+
+TrackData LoopAndHelix() {
+    LayoutBuilder b({0.0, 32.0, 0.0}, 0.0, 0.0);
+    b.Straight(3.0)
+        .Pitch(-50.0, 22.0)  // first drop
+        .StraightToHeight(8.0)
+        .Pitch(50.0, 24.0)
+        .Straight(12.0)
+        .Loop(11.0, 4.0)  // vertical loop
+        .Straight(10.0)
+        .Pitch(20.0, 30.0)
+        .StraightToHeight(14.0)
+        .Pitch(-20.0, 30.0)
+        .Straight(6.0)
+        .Mode(kModeFeltToInput)  // into the designer's banking
+        .Straight(8.0)
+        .Mode(kModeKeepInput)
+        .Bank(45.0)
+        .Helix(450.0, 16.0, -10.0)  // banked helix, turning left
+        .Bank(0.0)
+        .Mode(kModeInputToFelt)  // and back to the felt banking
+        .Straight(8.0)
+        .Mode(kModeFelt)
+        .Straight(20.0);
+    return b.Build("Vertical loop and banked helix");
+}
+
+TrackData HighHill() {
+    LayoutBuilder b({0.0, 2.0, 0.0}, 0.0, 0.0);
+    b.Straight(10.0)
+        .Pitch(35.0, 20.0)
+        .StraightToHeight(11.0)
+        .Pitch(-70.0, 25.0)  // crest far above the default energy line
+        .StraightToHeight(6.0)
+        .Pitch(35.0, 25.0)
+        .Straight(10.0)
+        .Turn(90.0, 15.0)
+        .Straight(20.0);
+    return b.Build("High hill: needs a higher start speed");
+}
+
+std::vector<SampleTrack> SampleTracks() {
+    return {
+        {"family_coaster.cvtrack", kDefaultStartSpeed, kDefaultEndSpeed, FamilyCoaster()},
+        {"loop_and_helix.cvtrack", kDefaultStartSpeed, kDefaultEndSpeed, LoopAndHelix()},
+        {"high_hill.cvtrack", 20.0, kDefaultEndSpeed, HighHill()},
+    };
+}
+
+}  // namespace cvqrn

@@ -1,0 +1,31 @@
+// The sample tracks shipped with the project, built from layout elements.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "trackfile/track_record.h"
+
+namespace cvqrn {
+
+struct SampleTrack {
+    std::string fileName;  // e.g. "family_coaster.cvtrack"
+    double startSpeed;     // m/s at which the sample heartlines cleanly
+    double endSpeed;       // m/s
+    TrackData track;
+};
+
+// Lift crest, first drop, turnaround, camelback, turns and a small hill;
+// heartlines cleanly at the window's defaults.
+TrackData FamilyCoaster();
+// First drop, vertical loop and a banked helix whose segments keep their own
+// banking, entered and left through fading segments.
+TrackData LoopAndHelix();
+// A hill too high for the window's default start speed: valleys at 14.3 m/s,
+// runs at 20 m/s.
+TrackData HighHill();
+
+// All samples with the speeds that suit them, in the order they are listed.
+std::vector<SampleTrack> SampleTracks();
+
+}  // namespace cvqrn
