@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
+#include <thread>
 
 #include "fitting/bezier_fit_detail.h"
 
@@ -212,6 +214,135 @@ TEST(Fitter, NewtonStepAndBasis) {
         EXPECT_NEAR(static_cast<double>(a.y), static_cast<double>(b.y), 1e-6);
         EXPECT_NEAR(static_cast<double>(a.z), static_cast<double>(b.z), 1e-6);
     }
+}
+
+}  // namespace
+}  // namespace cvqrn
+
+namespace cvqrn {
+namespace {
+
+TEST(FitterProperty, SampledCubicComesBackClose) {
+    std::mt19937 rng(4242u);
+    std::uniform_real_distribution<float> coord(-100.0f, 100.0f);
+    std::uniform_int_distribution<int> count(7, 40);
+    double total = 0.0;
+    int fits = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        const Vec3 p0{coord(rng), coord(rng), coord(rng)};
+        const Vec3 p3{coord(rng), coord(rng), coord(rng)};
+        // Handles of 0.3 chord leaning along the chord: smooth, loop-free
+        // curves like the segments of a track.
+        const double chord = Distance3D(p0, p3);
+        if (chord < 20.0) continue;
+        const Vec3 axis = lsf_Vnormalize(lsf_Vsub(p3, p0));
+        auto handle = [&](const Vec3& from, double along) {
+            const Vec3 lean{coord(rng), coord(rng), coord(rng)};
+            const Vec3 dir = lsf_Vnormalize(lsf_Vadd(lsf_Vscale(axis, along), lean));
+            return lsf_Vadd(from, lsf_Vscale(dir, chord * 0.3));
+        };
+        const Vec3 p1 = handle(p0, 100.0);
+        const Vec3 p2 = handle(p3, -100.0);
+        const BezierCurve truth{p0, p1, p3, p2};
+        const int n = count(rng);
+        std::vector<Vec3> pts;
+        for (int i = 0; i < n; ++i) pts.push_back(lsf_BezierPoint(truth, i / (n - 1.0)));
+        double err = 0.0;
+        const FitResult r =
+            lsf_FitCurve(pts, static_cast<int16_t>(n), err, lsf_Vnormalize(lsf_Vsub(p1, p0)),
+                         lsf_Vnormalize(lsf_Vsub(p2, p3)), 1);
+        ASSERT_EQ(r.count, 1);
+        // Compare the two curves as point sets: every fitted point lies near the truth.
+        double far = 0.0;
+        for (int k = 0; k <= 50; ++k) {
+            const Vec3 q = lsf_BezierPoint(r.curves[0], k / 50.0);
+            double nearest = 1e300;
+            for (int j = 0; j <= 2000; ++j) {
+                nearest = std::min(nearest, Distance3D(q, lsf_BezierPoint(truth, j / 2000.0)));
+            }
+            far = std::max(far, nearest);
+        }
+        // One Newton step from the chord-length parameters per pass bounds
+        // how close the fit can come; a few percent of the chord at worst.
+        EXPECT_LT(far, 0.03 * chord) << "trial " << trial << " n " << n;
+        total += far / chord;
+        ++fits;
+    }
+    EXPECT_LT(total / fits, 0.005) << "typical deviation";
+}
+
+}  // namespace
+}  // namespace cvqrn
+
+namespace cvqrn {
+namespace {
+
+// The curves of the refinement passes over points[0..n-1], computed step by
+// step: pass 0 is the chord-length curve. Returns the pass at which the loop
+// stops and the errors of every pass.
+struct Passes {
+    std::vector<BezierCurve> curves;
+    std::vector<double> errors;
+};
+
+Passes RunPasses(const std::vector<Vec3>& pts, const Vec3& t1, const Vec3& t2) {
+    const int last = static_cast<int>(pts.size()) - 1;
+    const std::vector<double> u = lsf_ChordLengthParams(pts, 0, last);
+    Passes p;
+    p.curves.push_back(lsf_GenerateBezier(pts, 0, last, u, t1, t2));
+    p.errors.push_back(lsf_MaxError(pts, 0, last, p.curves.back(), u));
+    for (int pass = 1; pass <= 20; ++pass) {
+        // Every pass starts again from the chord-length parameters.
+        const std::vector<double> uPrime = lsf_Reparameterize(pts, 0, last, u, p.curves.back());
+        p.curves.push_back(lsf_GenerateBezier(pts, 0, last, uPrime, t1, t2));
+        p.errors.push_back(lsf_MaxError(pts, 0, last, p.curves.back(), uPrime));
+        if (!(p.errors.back() < p.errors[p.errors.size() - 2])) break;
+    }
+    return p;
+}
+
+TEST(Fitter, RefinementKeepsTheLastPassEvenWhenItGotWorse) {
+    std::mt19937 rng(31337u);
+    std::uniform_real_distribution<float> coord(-50.0f, 50.0f);
+    int worsened = 0;
+    for (int trial = 0; trial < 200; ++trial) {
+        std::vector<Vec3> pts;
+        for (int i = 0; i < 6; ++i) {
+            pts.push_back({static_cast<float>(i * 20) + coord(rng) * 0.3f, coord(rng), coord(rng)});
+        }
+        const Vec3 t1 = lsf_Vnormalize(lsf_Vsub(pts[1], pts[0]));
+        const Vec3 t2 = lsf_Vnormalize(lsf_Vsub(pts[4], pts[5]));
+        const Passes p = RunPasses(pts, t1, t2);
+        double err = 0.0;
+        const FitResult r = lsf_FitCurve(pts, 6, err, t1, t2, 1);
+        ASSERT_EQ(r.count, 1);
+        ASSERT_TRUE(SameCurve(r.curves[0], p.curves.back())) << "trial " << trial;
+        const size_t n = p.errors.size();
+        if (n >= 3 && p.errors[n - 1] > p.errors[n - 2]) {
+            ++worsened;
+            EXPECT_FALSE(SameCurve(r.curves[0], p.curves[n - 2]));
+        }
+    }
+    EXPECT_GT(worsened, 0) << "the sample should include passes that raise the error";
+}
+
+TEST(Fitter, FitsRunSideBySide) {
+    const std::vector<Vec3> a = WindingPoints(33);
+    std::vector<Vec3> b = WindingPoints(20);
+    for (Vec3& p : b) p.y = -p.y;
+    const FitResult soloA = Fit(a, 8);
+    const FitResult soloB = Fit(b, 4);
+    // Interleaving two fits cannot mix their curves: each call owns its state.
+    FitResult bothA, bothB;
+    std::thread other([&] { bothB = Fit(b, 4); });
+    bothA = Fit(a, 8);
+    other.join();
+    ASSERT_EQ(bothA.count, soloA.count);
+    ASSERT_EQ(bothB.count, soloB.count);
+    for (size_t k = 0; k < soloA.curves.size(); ++k)
+        EXPECT_TRUE(SameCurve(bothA.curves[k], soloA.curves[k]));
+    for (size_t k = 0; k < soloB.curves.size(); ++k)
+        EXPECT_TRUE(SameCurve(bothB.curves[k], soloB.curves[k]));
 }
 
 }  // namespace
