@@ -65,7 +65,8 @@ fi
 # update-mime-database refuses a malformed type definition.
 mkdir -p "$work/mime/packages"
 cp "$root/usr/share/mime/packages/cv-qrn.xml" "$work/mime/packages/"
-update-mime-database "$work/mime" || fail "the track file type does not load"
+mime_log=$(update-mime-database "$work/mime" 2>&1) ||
+  fail "the track file type does not load: $mime_log"
 grep -q '^application/x-cvtrack$' "$work/mime/types" ||
   fail "the track file type is not registered"
 
