@@ -8,19 +8,13 @@
 #include <thread>
 
 #include "fitting/bezier_fit_detail.h"
+#include "tests/geometry/geometry_checks.h"
 
 namespace cvqrn {
 namespace {
 
-void ExpectVecEq(const Vec3& actual, const Vec3& expected) {
-    EXPECT_EQ(actual.x, expected.x);
-    EXPECT_EQ(actual.y, expected.y);
-    EXPECT_EQ(actual.z, expected.z);
-}
-
-bool SameVec(const Vec3& a, const Vec3& b) {
-    return a.x == b.x && a.y == b.y && a.z == b.z;
-}
+using testing_geometry::ExpectVecEq;
+using testing_geometry::SameVec;
 
 bool SameCurve(const BezierCurve& a, const BezierCurve& b) {
     return SameVec(a.startPoint, b.startPoint) && SameVec(a.startControl, b.startControl) &&

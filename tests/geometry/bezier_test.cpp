@@ -5,23 +5,13 @@
 #include <cmath>
 #include <random>
 
+#include "tests/geometry/geometry_checks.h"
+
 namespace cvqrn {
 namespace {
 
-void ExpectVecEq(const Vec3& actual, const Vec3& expected) {
-    EXPECT_EQ(actual.x, expected.x);
-    EXPECT_EQ(actual.y, expected.y);
-    EXPECT_EQ(actual.z, expected.z);
-}
-
-// A track made of the given vertices; segment handles are set by the caller.
-TrackData TrackOf(const std::vector<TrackVertex>& vertices) {
-    TrackData track;
-    track.Bezr.VertexCount = static_cast<int32_t>(vertices.size());
-    track.Bezr.Vertices = vertices;
-    track.Bezr.Vertices.emplace_back();  // the spare entry a load leaves
-    return track;
-}
+using testing_geometry::ExpectVecEq;
+using testing_geometry::TrackOf;
 
 class RandomSegments : public ::testing::Test {
   protected:

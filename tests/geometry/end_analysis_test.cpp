@@ -6,25 +6,13 @@
 #include <vector>
 
 #include "geometry/bezier.h"
+#include "tests/geometry/geometry_checks.h"
 
 namespace cvqrn {
 namespace {
 
-TrackVertex Vertex(Vec3 pos, Vec3 ctrlIn, Vec3 ctrlOut) {
-    TrackVertex v;
-    v.Pos = pos;
-    v.CtrlIn = ctrlIn;
-    v.CtrlOut = ctrlOut;
-    return v;
-}
-
-TrackData TrackOf(const std::vector<TrackVertex>& vertices) {
-    TrackData track;
-    track.Bezr.VertexCount = static_cast<int32_t>(vertices.size());
-    track.Bezr.Vertices = vertices;
-    track.Bezr.Vertices.emplace_back();
-    return track;
-}
+using testing_geometry::TrackOf;
+using testing_geometry::Vertex;
 
 // A one-segment track leaving the origin along +x whose start has the
 // curvature 2c / (3 * 100^2) towards `bend` (a unit axis): the start handle is

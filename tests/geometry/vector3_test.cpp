@@ -7,14 +7,12 @@
 #include <limits>
 #include <random>
 
+#include "tests/geometry/geometry_checks.h"
+
 namespace cvqrn {
 namespace {
 
-void ExpectVecEq(const Vec3& actual, const Vec3& expected) {
-    EXPECT_EQ(actual.x, expected.x);
-    EXPECT_EQ(actual.y, expected.y);
-    EXPECT_EQ(actual.z, expected.z);
-}
+using testing_geometry::ExpectVecEq;
 
 TEST(Vector, ResultsAreRoundedToSingleOnce) {
     // 1 + 2^-24 is not a single; the sum is rounded once, ties to even, to 1.

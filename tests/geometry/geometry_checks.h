@@ -1,0 +1,41 @@
+// Small helpers shared by the geometry and fitting tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "geometry/vector3.h"
+#include "trackfile/track_record.h"
+
+namespace cvqrn::testing_geometry {
+
+// Bit-exact comparison of the stored singles.
+inline bool SameVec(const Vec3& a, const Vec3& b) {
+    return a.x == b.x && a.y == b.y && a.z == b.z;
+}
+
+inline void ExpectVecEq(const Vec3& actual, const Vec3& expected) {
+    EXPECT_EQ(actual.x, expected.x);
+    EXPECT_EQ(actual.y, expected.y);
+    EXPECT_EQ(actual.z, expected.z);
+}
+
+inline TrackVertex Vertex(Vec3 pos, Vec3 ctrlIn, Vec3 ctrlOut) {
+    TrackVertex v;
+    v.Pos = pos;
+    v.CtrlIn = ctrlIn;
+    v.CtrlOut = ctrlOut;
+    return v;
+}
+
+// A track holding `vertices`, with the spare zero entry that a load leaves.
+inline TrackData TrackOf(const std::vector<TrackVertex>& vertices) {
+    TrackData track;
+    track.Bezr.VertexCount = static_cast<int32_t>(vertices.size());
+    track.Bezr.Vertices = vertices;
+    track.Bezr.Vertices.emplace_back();
+    return track;
+}
+
+}  // namespace cvqrn::testing_geometry
