@@ -19,10 +19,12 @@
 #include <QPainterPath>
 #include <QPointF>
 #include <QRadialGradient>
+#include <QRect>
 #include <QRectF>
 #include <QString>
 
 #include <array>
+#include <vector>
 
 namespace cvqrn::ui {
 namespace {
@@ -106,7 +108,7 @@ void Header(QPainter& painter, double x, double y, const QString& text, double r
     QRectF used;
     painter.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, text, &used);
     const double ruleStart = used.right() + 6;
-    if (ruleStart < ruleEnd) {
+    if (ruleStart + 12 < ruleEnd) {
         painter.setPen(QPen(QColor(70, 214, 196, 90), 1));
         painter.drawLine(QPointF(ruleStart, y + 6.5), QPointF(ruleEnd, y + 6.5));
     }
@@ -176,6 +178,36 @@ QPainterPath BodyShape() {
     body.addPath(Rounded(kData, 10));
     for (const QRectF& clamp : kClamps) body.addRect(clamp);
     return body.simplified();
+}
+
+// The holes as runs of whole logical pixels, one row high. Being whole logical
+// pixels, they fall on the same places at every pixel ratio, so the window's
+// mask (cut in logical pixels) always matches the holes it paints.
+const std::vector<QRect>& HoleRuns() {
+    static const std::vector<QRect> runs = [] {
+        QImage body(kSkinWidth, kSkinHeight, QImage::Format_RGB32);
+        body.fill(Qt::black);
+        QPainter painter(&body);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.fillPath(BodyShape(), Qt::white);
+        painter.end();
+        const QRgb holePixel = QColor(Qt::black).rgb();
+        std::vector<QRect> result;
+        for (int y = 0; y < kSkinHeight; ++y) {
+            int x = 0;
+            while (x < kSkinWidth) {
+                if (body.pixel(x, y) != holePixel) {
+                    ++x;
+                    continue;
+                }
+                const int start = x;
+                while (x < kSkinWidth && body.pixel(x, y) == holePixel) ++x;
+                result.emplace_back(start, y, x - start, 1);
+            }
+        }
+        return result;
+    }();
+    return runs;
 }
 
 void PaintClamps(QPainter& painter) {
@@ -466,11 +498,9 @@ void PaintSkin(QPainter& painter) {
     PaintButtons(painter);
 
     // The holes go last and without antialiasing, so they are exactly the hole colour.
-    QPainterPath holes;
-    holes.addRect(whole);
-    holes = holes.subtracted(BodyShape());
     painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.fillPath(holes, QColor::fromRgb(kSkinHoleColour));
+    const QColor hole = QColor::fromRgb(kSkinHoleColour);
+    for (const QRect& run : HoleRuns()) painter.fillRect(run, hole);
     painter.restore();
 }
 

@@ -177,6 +177,23 @@ TEST_P(SkinAtRatio, StatusDotsAreRedAndTheProgressTubeIsEmpty) {
 
 INSTANTIATE_TEST_SUITE_P(Ratios, SkinAtRatio, ::testing::Values(1.0, 1.5, 2.0));
 
+TEST(Skin, HolesCoverWholeLogicalPixelsAtEveryIntegerRatio) {
+    // The window cuts its mask in logical pixels; on a high-DPI screen a hole
+    // pixel inside the mask would show as a pink speck, a body pixel outside it
+    // would be cut away.
+    const QImage logical = RenderSkin(1.0);
+    for (const int dpr : {2, 3}) {
+        const QImage device = RenderSkin(dpr);
+        long mismatches = 0;
+        for (int y = 0; y < device.height(); ++y) {
+            for (int x = 0; x < device.width(); ++x) {
+                mismatches += IsHole(device, x, y) != IsHole(logical, x / dpr, y / dpr);
+            }
+        }
+        EXPECT_EQ(mismatches, 0) << "ratio " << dpr;
+    }
+}
+
 TEST(Skin, RatioThatIsNotPositiveFallsBackToOne) {
     for (const double dpr : {0.0, -2.0, std::nan("")}) {
         const QImage skin = RenderSkin(dpr);
