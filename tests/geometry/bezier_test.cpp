@@ -95,12 +95,6 @@ TEST(Bezier, RecordOrderAndCurveOrderDescribeTheSameCurve) {
     EXPECT_FALSE(right.x == wrong.x && right.y == wrong.y);
 }
 
-TEST(Bezier, EvaluationIsNotClamped) {
-    const BezierCurve c{{0, 0, 0}, {1, 0, 0}, {3, 0, 0}, {2, 0, 0}};
-    EXPECT_LT(BezierPoint(c, -0.5f).x, 0.0f);
-    EXPECT_GT(BezierPoint(c, 1.5f).x, 3.0f);
-}
-
 TEST(TrackLengthTest, StraightTrackMeasuresTheChord) {
     const TrackData track =
         TrackOf({{{0, 0, 0}, {-1, 0, 0}, {0.75f, 1, 0}}, {{3, 4, 0}, {1.5f, 2, 0}, {4, 5, 0}}});

@@ -58,17 +58,6 @@ TEST(Vector, NormalizeGivesUnitLengthForRandomVectors) {
     }
 }
 
-TEST(Vector, DistanceAndLength) {
-    EXPECT_EQ(lsf_Vlength({3, 4, 12}), 13.0);
-    EXPECT_EQ(Distance3D({1, 2, 3}, {4, 6, 15}), 13.0);
-    std::mt19937 rng(7u);
-    std::uniform_real_distribution<float> coord(-1e4f, 1e4f);
-    for (int i = 0; i < 1000; ++i) {
-        const Vec3 a{coord(rng), coord(rng), coord(rng)};
-        ASSERT_EQ(Distance3D(a, a), 0.0);
-    }
-}
-
 TEST(Angles, RadToDegUsesTheFifteenDigitPi) {
     EXPECT_EQ(RadToDeg(3.141592653589793), 180.00000000000017);
     EXPECT_EQ(RadToDeg(0.0), 0.0);
