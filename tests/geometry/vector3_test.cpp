@@ -18,9 +18,11 @@ TEST(Vector, ResultsAreRoundedToSingleOnce) {
     // 1 + 2^-24 is not a single; the sum is rounded once, ties to even, to 1.
     const float tiny = std::ldexp(1.0f, -24);
     ExpectVecEq(lsf_Vadd({1.0f, 0.0f, 0.0f}, {tiny, 0.0f, 0.0f}), {1.0f, 0.0f, 0.0f});
-    // The scale is a double: 0.1 as a double times 3 rounds differently from 0.1f * 3.
-    const Vec3 scaled = lsf_Vscale({3.0f, 0.0f, 0.0f}, 0.1);
-    EXPECT_EQ(scaled.x, static_cast<float>(3.0 * 0.1));
+    // The scale stays a double: rounding it to single first gives another result.
+    const double s = 0.100003;
+    const Vec3 scaled = lsf_Vscale({3.0f, 0.0f, 0.0f}, s);
+    EXPECT_EQ(scaled.x, static_cast<float>(3.0 * s));
+    EXPECT_NE(scaled.x, 3.0f * static_cast<float>(s));
     ExpectVecEq(lsf_Vscale({1e30f, -2.5f, 7.0f}, 0.0), {0.0f, -0.0f, 0.0f});
     // The dot product stays in double: no rounding of the partial products to single.
     const float a = 16777216.0f;  // 2^24: a*a + 1 needs 49 bits
