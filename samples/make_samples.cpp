@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    for (cvqrn::SampleTrack& sample : cvqrn::SampleTracks()) {
+    for (cvqrn::SampleLayout& sample : cvqrn::SampleLayouts()) {
         const cvqrn::SaveResult saved = cvqrn::SaveTrack(dir + "/" + sample.fileName, sample.track);
         if (!saved) {
             std::fprintf(stderr, "make_samples: cannot write %s: %s\n", saved.path.c_str(),

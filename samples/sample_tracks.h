@@ -8,7 +8,7 @@
 
 namespace cvqrn {
 
-struct SampleTrack {
+struct SampleLayout {
     std::string fileName;  // e.g. "family_coaster.cvtrack"
     double startSpeed;     // m/s at which the sample heartlines cleanly
     double endSpeed;       // m/s
@@ -26,6 +26,6 @@ TrackData LoopAndHelix();
 TrackData HighHill();
 
 // All samples with the speeds that suit them, in the order they are listed.
-std::vector<SampleTrack> SampleTracks();
+std::vector<SampleLayout> SampleLayouts();
 
 }  // namespace cvqrn

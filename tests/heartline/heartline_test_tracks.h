@@ -1,0 +1,48 @@
+// Small tracks for the heartline tests, made in code.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "heartline/generator.h"
+#include "samples/layout_builder.h"
+#include "trackfile/track_record.h"
+
+namespace cvqrn::testing {
+
+// A level straight along +x at height `height`, `count` segments over
+// `length` metres, handles at thirds (so t runs with arc length), every
+// vertex with roll `roll` (radians), every segment with `mode` and `passes`.
+inline TrackData LevelStraight(int count, float length, float height, float roll = 0.0f,
+                               int32_t mode = kModeFelt, int32_t passes = kPassesFromSpeed) {
+    TrackData track;
+    track.Bezr.VertexCount = count + 1;
+    track.Bezr.Vertices.assign(static_cast<size_t>(count) + 2, TrackVertex{});
+    const float step = length / static_cast<float>(count);
+    for (int i = 0; i <= count; ++i) {
+        TrackVertex& v = track.Bezr.Vertices[static_cast<size_t>(i)];
+        const float x = step * static_cast<float>(i);
+        v.Pos = {x, height, 0.0f};
+        v.CtrlIn = {x - step / 3.0f, height, 0.0f};
+        v.CtrlOut = {x + step / 3.0f, height, 0.0f};
+        v.Roll = roll;
+    }
+    track.Segm.SegmentCount = count;
+    track.Segm.Segments.assign(static_cast<size_t>(count) + 1, TrackSegment{});
+    for (int i = 0; i < count; ++i) {
+        track.Segm.Segments[static_cast<size_t>(i)].Val24 = {mode, passes, 0};
+    }
+    return track;
+}
+
+// Records every progress report.
+class ProgressLog : public ProgressFeedback {
+  public:
+    void feedback(const int32_t& progress, const int32_t& Total) override {
+        steps.emplace_back(progress, Total);
+    }
+    std::vector<std::pair<int32_t, int32_t>> steps;
+};
+
+}  // namespace cvqrn::testing
