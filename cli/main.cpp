@@ -1,1 +1,27 @@
-int main() { return 0; }
+// cv-qrn-cli: the command-line companion of CV-QRN, for batch use and for
+// checking track files. It reads no settings and never prompts.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+
+#ifndef CVQRN_VERSION
+#define CVQRN_VERSION "unknown"
+#endif
+
+namespace {
+
+// The subcommands, in the order the usage text lists them.
+constexpr cvqrn::cli::Command kCommands[] = {
+    {"roundtrip", "IN OUT", "load IN and save it to OUT (\".cvtrack\" appended when missing)",
+     cvqrn::cli::RunRoundtrip},
+    {"info", "IN [--json]", "show what the track file IN holds", cvqrn::cli::RunInfo},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return cvqrn::cli::RunCli(args, kCommands, CVQRN_VERSION, std::cout, std::cerr);
+}

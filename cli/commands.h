@@ -1,0 +1,52 @@
+// The subcommands of cv-qrn-cli and the dispatcher that runs them.
+//
+// A subcommand is a function of its own arguments (the words after its name)
+// and the two output streams; it returns the process exit status. Adding one
+// is a function in its own cmd_*.cpp file and one line in the table in
+// main.cpp.
+#pragma once
+
+#include <iosfwd>
+#include <span>
+#include <string>
+
+namespace cvqrn::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;  // a file was refused or could not be written
+inline constexpr int kExitUsage = 2;    // the command line was wrong
+
+inline constexpr const char* kProgram = "cv-qrn-cli";
+
+using Args = std::span<const std::string>;
+using CommandFn = int (*)(Args args, std::ostream& out, std::ostream& err);
+
+struct Command {
+    const char* name;
+    const char* arguments;  // as shown in the usage text, e.g. "IN OUT"
+    const char* summary;    // one line for the usage text
+    CommandFn run;
+};
+
+// `roundtrip IN OUT`: loads IN as the window's Load does and saves it to OUT
+// as its Save does (".cvtrack" appended when OUT lacks it).
+int RunRoundtrip(Args args, std::ostream& out, std::ostream& err);
+
+// `info IN [--json]`: what a track file holds (version, chunk counts, terrain,
+// file size, track length and end analysis).
+int RunInfo(Args args, std::ostream& out, std::ostream& err);
+
+// Runs the command line `args` (without the program name) against `commands`:
+// --help, --version, or a subcommand by name. Returns the exit status.
+int RunCli(Args args, std::span<const Command> commands, const std::string& version,
+           std::ostream& out, std::ostream& err);
+
+// Writes the usage text for `commands`.
+void PrintUsage(std::span<const Command> commands, std::ostream& out);
+
+// Reports a usage error of subcommand `name` ("cv-qrn-cli: <message>") with
+// its usage line, and returns kExitUsage.
+int UsageError(const std::string& message, const char* name, const char* arguments,
+               std::ostream& err);
+
+}  // namespace cvqrn::cli

@@ -1,0 +1,49 @@
+#include "cli/format.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace cvqrn::cli {
+
+std::string FormatFixed3(double v) {
+    if (std::isnan(v)) return "NaN";
+    if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
+    char buf[64];
+    // "%.3f" uses "." only under the C locale, which this tool never changes.
+    std::snprintf(buf, sizeof buf, "%.3f", v);
+    std::string s = buf;
+    if (s == "-0.000") s = "0.000";
+    return s;
+}
+
+std::string JsonNumber(double v) {
+    if (!std::isfinite(v)) return "null";
+    char buf[32];
+    const auto result = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, result.ptr);
+}
+
+std::string JsonString(std::string_view s) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c >= 0x7F) {
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        } else {
+            out += ch;
+        }
+    }
+    out += '"';
+    return out;
+}
+
+}  // namespace cvqrn::cli

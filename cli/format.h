@@ -1,0 +1,22 @@
+// Number and text formatting for the command-line tool's output.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace cvqrn::cli {
+
+// `v` in the display format "##0.000": at least one integer digit, exactly
+// three decimals, "." as the separator whatever the locale, no grouping.
+// Negative zero shows as "0.000"; NaN as "NaN", infinities as "Infinity" / "-Infinity".
+std::string FormatFixed3(double v);
+
+// `v` as a JSON number (the shortest text that reads back as the same
+// double), or null when it is not finite (JSON has no NaN or infinity).
+std::string JsonNumber(double v);
+
+// `s` as a JSON string literal with quotes. Bytes of 0x80 and above are
+// written as \u00XX (each byte taken as one character of an 8-bit code page).
+std::string JsonString(std::string_view s);
+
+}  // namespace cvqrn::cli
