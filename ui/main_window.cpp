@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QLocale>
 #include <QShortcut>
 
@@ -22,6 +23,24 @@ void ApplyFieldColours(QWidget* widget) {
     palette.setColor(QPalette::Window, kFieldBackground);
     palette.setColor(QPalette::WindowText, kFieldText);
     widget->setPalette(palette);
+}
+
+// A regular fixed-pitch font at 9 points for the message line: the system's
+// fixed font where the platform names one, else the first monospaced family found.
+QFont MessageFont() {
+    QList<QFont> candidates{QFontDatabase::systemFont(QFontDatabase::FixedFont)};
+    for (const char* family : {"Monospace", "DejaVu Sans Mono", "Liberation Mono", "Courier"}) {
+        QFont font(QString::fromLatin1(family));
+        font.setStyleHint(QFont::TypeWriter);
+        candidates << font;
+    }
+    for (QFont& font : candidates) {
+        font.setPointSize(9);
+        font.setWeight(QFont::Normal);
+        font.setFixedPitch(true);
+        if (QFontInfo(font).fixedPitch()) return font;
+    }
+    return candidates.front();
 }
 
 }  // namespace
@@ -111,11 +130,7 @@ void MainWindow::CreateControls() {
     message_->setObjectName(QStringLiteral("Message_Label"));
     message_->setGeometry(PixelRect(780, 4200, 1635, 315));
     message_->setAlignment(Qt::AlignCenter);
-    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    fixed.setPointSize(9);
-    fixed.setWeight(QFont::Normal);
-    fixed.setStyleHint(QFont::TypeWriter);
-    message_->setFont(fixed);
+    message_->setFont(MessageFont());
     ApplyFieldColours(message_);
     message_->setAutoFillBackground(false);
 

@@ -68,6 +68,7 @@ double ReadNumber(std::string_view text) {
         }
         if (j < text.size() && IsDigit(text[j])) {
             std::string digits;
+            while (j + 1 < text.size() && text[j] == '0' && IsDigit(text[j + 1])) ++j;
             for (; j < text.size() && IsDigit(text[j]); ++j) {
                 // Cap the exponent: beyond this every value is 0 or infinite anyway.
                 if (digits.size() < 6) digits.push_back(text[j]);
