@@ -31,6 +31,11 @@ if [ "$all" -eq 1 ]; then
   cmake --build --preset fuzz -j "$jobs"
   bash fuzz/run_fuzzer.sh build/fuzz 60
 
+  echo "== The real window under Xvfb =="
+  cmake --preset dev >/dev/null
+  cmake --build --preset dev -j "$jobs" --target cv-qrn
+  bash tests/ui/xvfb_smoke.sh build/dev/app/cv-qrn
+
   echo "== Debian package (built, unpacked and tried) =="
   bash packaging/check_package.sh
 fi
