@@ -36,6 +36,10 @@ int RunRoundtrip(Args args, std::ostream& out, std::ostream& err);
 // file size, track length and end analysis).
 int RunInfo(Args args, std::ostream& out, std::ostream& err);
 
+// `heartline IN OUT [options]`: loads IN, rebuilds it along the heartline
+// with the window's parameters (options, same defaults) and saves OUT.
+int RunHeartline(Args args, std::ostream& out, std::ostream& err);
+
 // Runs the command line `args` (without the program name) against `commands`:
 // --help, --version, or a subcommand by name. Returns the exit status.
 int RunCli(Args args, std::span<const Command> commands, const std::string& version,

@@ -11,7 +11,7 @@ TrackData FamilyCoaster() {
         .Pitch(-25.0, 30.0)  // over the crest
         .Straight(3.0)
         .Pitch(-40.0, 25.0)  // into the first drop
-        .StraightToHeight(6.5)
+        .StraightToHeight(7.5)
         .Pitch(40.0, 22.0)  // pull-out
         .Straight(8.0)
         .Turn(180.0, 14.0)  // turnaround
@@ -19,7 +19,7 @@ TrackData FamilyCoaster() {
         .Pitch(30.0, 20.0)  // camelback
         .StraightToHeight(6.0)
         .Pitch(-60.0, 30.0)
-        .StraightToHeight(4.0)
+        .StraightToHeight(5.0)
         .Pitch(30.0, 20.0)
         .Straight(5.0)
         .Turn(-90.0, 12.0)
@@ -36,9 +36,10 @@ TrackData FamilyCoaster() {
 TrackData LoopAndHelix() {
     LayoutBuilder b({0.0, 32.0, 0.0}, 0.0, 0.0);
     b.Straight(3.0)
-        .Pitch(-50.0, 22.0)  // first drop
-        .StraightToHeight(10.5)
-        .Pitch(50.0, 24.0)
+        .Pitch(-15.0, 40.0)  // first drop, its bends widening as the train gathers speed
+        .Pitch(-25.0, 70.0)
+        .StraightToHeight(8.0)
+        .Pitch(40.0, 24.0)
         .Straight(12.0)
         .Loop(11.0, 4.0)  // vertical loop
         .Straight(10.0)

@@ -1,0 +1,252 @@
+// heartline IN OUT [options]: rebuilds a track along the heartline, as the
+// window's Load, Heartline and Save do one after the other, with the window's
+// six parameters as options (same defaults).
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <iostream>
+#include <limits>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/format.h"
+#include "geometry/bezier.h"
+#include "geometry/end_analysis.h"
+#include "heartline/generator.h"
+#include "trackfile/track_file.h"
+
+namespace cvqrn::cli {
+
+namespace {
+
+constexpr const char* kName = "heartline";
+constexpr const char* kArguments =
+    "IN OUT [--segments N] [--precision N] [--heartline X] [--start-speed X] [--end-speed X] "
+    "[--filter N] [--json]";
+
+struct HeartlineOptions {
+    int16_t segments = kDefaultSegments;
+    int16_t precision = kDefaultPrecision;
+    double heartline = kDefaultHeartline;
+    double startspeed = kDefaultStartSpeed;
+    double endspeed = kDefaultEndSpeed;
+    int16_t filter = kDefaultFilter;
+    bool json = false;
+    std::vector<std::string> files;
+};
+
+std::optional<int16_t> ParseInteger(const std::string& text) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end) return std::nullopt;
+    if (value < std::numeric_limits<int16_t>::min() ||
+        value > std::numeric_limits<int16_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<int16_t>(value);
+}
+
+std::optional<double> ParseNumber(const std::string& text) {
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+// Reads the command line into `options`; returns an error message, or an
+// empty string when every word was understood.
+std::string ParseOptions(Args args, HeartlineOptions& options) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (word == "--json") {
+            options.json = true;
+            continue;
+        }
+        if (word.size() < 2 || word[0] != '-') {
+            options.files.push_back(word);
+            continue;
+        }
+        // --name VALUE or --name=VALUE; VALUE may start with a minus sign.
+        std::string name = word;
+        std::string value;
+        const size_t equals = word.find('=');
+        if (equals != std::string::npos) {
+            name = word.substr(0, equals);
+            value = word.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            return name + " needs a value";
+        }
+
+        int16_t* integer = nullptr;
+        double* number = nullptr;
+        if (name == "--segments") integer = &options.segments;
+        if (name == "--precision") integer = &options.precision;
+        if (name == "--filter") integer = &options.filter;
+        if (name == "--heartline") number = &options.heartline;
+        if (name == "--start-speed") number = &options.startspeed;
+        if (name == "--end-speed") number = &options.endspeed;
+        if (integer != nullptr) {
+            const std::optional<int16_t> parsed = ParseInteger(value);
+            if (!parsed) {
+                return name + " needs a whole number from -32768 to 32767, not '" + value + "'";
+            }
+            *integer = *parsed;
+        } else if (number != nullptr) {
+            const std::optional<double> parsed = ParseNumber(value);
+            if (!parsed) return name + " needs a number such as 1.04, not '" + value + "'";
+            *number = *parsed;
+        } else {
+            return "unknown option '" + word + "'";
+        }
+    }
+    if (options.files.size() != 2) return "heartline needs an input and an output file";
+    return {};
+}
+
+// A bar on the terminal for runs long enough to be waited for: drawn only on
+// a terminal, and only once the run has taken half a second.
+class TerminalProgress : public ProgressFeedback {
+  public:
+    TerminalProgress(std::ostream& err, bool enabled)
+        : err_(err), enabled_(enabled), start_(std::chrono::steady_clock::now()) {}
+
+    void feedback(const int32_t& progress, const int32_t& Total) override {
+        if (!enabled_ || Total <= 0) return;
+        if (!shown_ && std::chrono::steady_clock::now() - start_ < std::chrono::milliseconds(500)) {
+            return;
+        }
+        const int percent =
+            static_cast<int>(std::clamp<int64_t>(int64_t{progress} * 100 / Total, 0, 100));
+        if (percent == lastPercent_) return;
+        lastPercent_ = percent;
+        shown_ = true;
+        const int filled = percent * kWidth / 100;
+        err_ << "\rheartline [" << std::string(static_cast<size_t>(filled), '#')
+             << std::string(static_cast<size_t>(kWidth - filled), '.') << "] " << percent << "%"
+             << std::flush;
+    }
+
+    // Clears the bar's line so that messages start on a clean line.
+    void Finish() {
+        if (shown_) err_ << "\r" << std::string(kWidth + 20, ' ') << "\r" << std::flush;
+    }
+
+  private:
+    static constexpr int kWidth = 40;
+    std::ostream& err_;
+    bool enabled_;
+    std::chrono::steady_clock::time_point start_;
+    bool shown_ = false;
+    int lastPercent_ = -1;
+};
+
+const char* StatusName(HeartlineStatus status) {
+    switch (status) {
+        case HeartlineStatus::Ok:
+            return "ok";
+        case HeartlineStatus::Refused:
+            return "refused";
+        case HeartlineStatus::Valleyed:
+            return "valleyed";
+        case HeartlineStatus::EqualSpeeds:
+            return "equal_speeds";
+        case HeartlineStatus::NonFinite:
+            return "non_finite";
+    }
+    return "failed";
+}
+
+void PrintJson(const TrackData& track, const std::string& path, const HeartlineResult& result,
+               int16_t filter, std::ostream& out) {
+    const EndAnalysis e = TrackEndAnalysis(track);
+    out << "{\n"
+        << "  \"ok\": true,\n"
+        << "  \"output\": " << JsonString(path) << ",\n"
+        << "  \"filter\": " << filter << ",\n"
+        << "  \"vertex_count\": " << track.Bezr.VertexCount << ",\n"
+        << "  \"segment_count\": " << track.Segm.SegmentCount << ",\n"
+        << "  \"length_in\": " << JsonNumber(result.lengthIn) << ",\n"
+        << "  \"length_out\": " << JsonNumber(TrackLength(track)) << ",\n"
+        << "  \"min_speed\": " << JsonNumber(result.minSpeed) << ",\n"
+        << "  \"max_speed\": " << JsonNumber(result.maxSpeed) << ",\n"
+        << "  \"radius_in\": " << JsonNumber(e.radiusIn) << ",\n"
+        << "  \"slope_in\": " << JsonNumber(e.slopeIn) << ",\n"
+        << "  \"tilt_in\": " << JsonNumber(e.tiltIn) << ",\n"
+        << "  \"radius_out\": " << JsonNumber(e.radiusOut) << ",\n"
+        << "  \"slope_out\": " << JsonNumber(e.slopeOut) << ",\n"
+        << "  \"tilt_out\": " << JsonNumber(e.tiltOut) << "\n"
+        << "}\n";
+}
+
+void PrintFailureJson(const HeartlineResult& result, int16_t filter, std::ostream& out) {
+    out << "{\n"
+        << "  \"ok\": false,\n"
+        << "  \"error\": \"" << StatusName(result.status) << "\",\n"
+        << "  \"detail\": " << JsonString(result.detail) << ",\n"
+        << "  \"filter\": " << filter << "\n"
+        << "}\n";
+}
+
+}  // namespace
+
+int RunHeartline(Args args, std::ostream& out, std::ostream& err) {
+    HeartlineOptions options;
+    const std::string usage = ParseOptions(args, options);
+    if (!usage.empty()) return UsageError("heartline: " + usage, kName, kArguments, err);
+    const std::string refusal =
+        CheckHeartlineParameters(options.segments, options.precision, options.heartline,
+                                 options.startspeed, options.endspeed, options.filter);
+    if (!refusal.empty()) return UsageError("heartline: " + refusal, kName, kArguments, err);
+
+    const std::string& in = options.files[0];
+    const std::string& outPath = options.files[1];
+    TrackData track;
+    const LoadResult loaded = LoadTrack(in, track);
+    if (!loaded) {
+        err << kProgram << ": cannot load " << in << ": " << loaded.reason << "\n";
+        return kExitFailure;
+    }
+
+    int16_t filter = options.filter;
+    TerminalProgress bar(err, &err == &std::cerr && ::isatty(STDERR_FILENO) == 1);
+    const HeartlineResult result =
+        GenerateHeartline(track, options.segments, options.precision, options.heartline,
+                          options.startspeed, options.endspeed, filter, &bar);
+    bar.Finish();
+    if (!result) {
+        if (result.status == HeartlineStatus::Refused) {
+            err << kProgram << ": cannot heartline " << in << ": " << result.detail << "\n";
+        } else {
+            err << kHeartlineFailureText << "\n" << result.detail << "\n";
+        }
+        if (options.json) PrintFailureJson(result, filter, out);
+        return kExitFailure;
+    }
+
+    const SaveResult saved = SaveTrack(outPath, track);
+    if (!saved) {
+        err << kProgram << ": cannot save " << (saved.path.empty() ? outPath : saved.path) << ": "
+            << saved.reason << "\n";
+        return kExitFailure;
+    }
+    if (options.json) {
+        PrintJson(track, saved.path, result, filter, out);
+    } else {
+        out << "saved " << saved.path << ": " << track.Bezr.VertexCount << " vertices, "
+            << track.Segm.SegmentCount << " segments, speeds " << FormatFixed3(result.minSpeed)
+            << " to " << FormatFixed3(result.maxSpeed) << " m/s, filter " << filter << "\n";
+    }
+    return kExitOk;
+}
+
+}  // namespace cvqrn::cli
