@@ -115,7 +115,8 @@ HeartlineResult CheckHeartlineTrack(const TrackData& track, double& length) {
 }
 
 void SetUpRun(HeartlineRun& run, int16_t segments, int16_t precision, double heartline,
-              double startspeed, double endspeed, int16_t filter, ProgressFeedback* progress) {
+              double startspeed, double endspeed, int16_t filter, double trackLength,
+              ProgressFeedback* progress) {
     run.segments = segments;
     run.precision = precision;
     run.heartline = heartline;
@@ -135,7 +136,7 @@ void SetUpRun(HeartlineRun& run, int16_t segments, int16_t precision, double hea
     run.FitPoints.assign(static_cast<size_t>(precision) + 2, Vec3{});
     run.NewVertices.assign(static_cast<size_t>(segments) + 2, TrackVertex{});
 
-    run.TrackLen = 0.0;
+    run.TrackLen = trackLength;
     run.EnergyStart = run.EnergyEnd = run.EnergySlope = 0.0;
     run.MinSpeed = 9999.0;
     run.MaxSpeed = 0.0;
@@ -155,7 +156,8 @@ HeartlineResult RunHeartlineStages(const TrackData& track, int16_t segments, int
     HeartlineResult checked = CheckHeartlineTrack(track, length);
     if (!checked) return checked;
 
-    SetUpRun(run, segments, precision, heartline, startspeed, endspeed, filter, progress);
+    // The walk of the check above is the run's measurement of the track.
+    SetUpRun(run, segments, precision, heartline, startspeed, endspeed, filter, length, progress);
 
     HeartlineResult result = SampleTrack(run, track);
     if (result) result = DecidePassCounts(run, filter);

@@ -76,9 +76,11 @@ HeartlineResult StageFailure(HeartlineStatus status, std::string detail);
 // the track can be taken; `length` receives its measured length.
 HeartlineResult CheckHeartlineTrack(const TrackData& track, double& length);
 
-// Stage 1: sizes the arrays and the progress count for the parameters.
+// Stage 1: sizes the arrays and the progress count for the parameters, and
+// keeps the track's measured length (TrackLength of the input track).
 void SetUpRun(HeartlineRun& run, int16_t segments, int16_t precision, double heartline,
-              double startspeed, double endspeed, int16_t filter, ProgressFeedback* progress);
+              double startspeed, double endspeed, int16_t filter, double trackLength,
+              ProgressFeedback* progress);
 
 // Stage 2: the energy line and the arc-length walk. Takes N + 1 samples at
 // equal arc-length spacing and fills SamplePos, SampleSpeed, SampleTangent,

@@ -114,7 +114,6 @@ std::string ValleyDetail(const HeartlineRun& run, int j, double arcPos, double h
 }  // namespace
 
 HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track) {
-    run.TrackLen = TrackLength(track);
     SetUpEnergyLine(run, track);
 
     const int lastSegment = track.Bezr.VertexCount - 2;

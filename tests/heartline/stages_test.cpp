@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "geometry/bezier.h"
 #include "geometry/vector3.h"
 #include "heartline/banking.h"
 #include "heartline/heartline_run.h"
@@ -23,7 +24,7 @@ HeartlineRun Sampled(const TrackData& track, int16_t segments, int16_t precision
                      double startspeed = 14.3, double endspeed = 12.9,
                      HeartlineResult* out = nullptr, ProgressFeedback* log = nullptr) {
     HeartlineRun run;
-    SetUpRun(run, segments, precision, 1.04, startspeed, endspeed, 15, log);
+    SetUpRun(run, segments, precision, 1.04, startspeed, endspeed, 15, TrackLength(track), log);
     const HeartlineResult result = SampleTrack(run, track);
     if (out != nullptr) *out = result;
     EXPECT_TRUE(result) << result.detail;

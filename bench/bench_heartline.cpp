@@ -1,0 +1,191 @@
+// Time and memory of one heartline run on a long track: 2000 input segments
+// rebuilt as 2400 segments at precision 6 (14,400 samples, close to the
+// 16-bit limit of the progress count).
+//
+// Every run has to walk the input track twice point by point (the length and
+// the sampling walk, 2 x 1001 Bezier points per input segment); the benchmark
+// times that bare walk in the same process and reports the run's time as a
+// multiple of it ("ratio"), together with the largest amount of heap memory
+// the run held at once ("peak_heap_MB") and the process's peak resident size.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+#include <new>
+
+#include "geometry/bezier.h"
+#include "heartline/generator.h"
+#include "trackfile/track_record.h"
+
+namespace {
+
+// Heap accounting: every allocation carries its size in a header so that the
+// current and the peak number of live bytes are known.
+std::atomic<size_t> g_liveBytes{0};
+std::atomic<size_t> g_peakBytes{0};
+constexpr size_t kHeader = alignof(std::max_align_t);
+
+void* CountedAlloc(size_t size) {
+    void* block = std::malloc(size + kHeader);
+    if (block == nullptr) throw std::bad_alloc();
+    *static_cast<size_t*>(block) = size;
+    const size_t live = g_liveBytes.fetch_add(size, std::memory_order_relaxed) + size;
+    size_t peak = g_peakBytes.load(std::memory_order_relaxed);
+    while (live > peak && !g_peakBytes.compare_exchange_weak(peak, live)) {
+    }
+    return static_cast<char*>(block) + kHeader;
+}
+
+void CountedFree(void* p) noexcept {
+    if (p == nullptr) return;
+    void* block = static_cast<char*>(p) - kHeader;
+    g_liveBytes.fetch_sub(*static_cast<size_t*>(block), std::memory_order_relaxed);
+    std::free(block);
+}
+
+}  // namespace
+
+void* operator new(size_t size) {
+    return CountedAlloc(size);
+}
+void* operator new[](size_t size) {
+    return CountedAlloc(size);
+}
+void operator delete(void* p) noexcept {
+    CountedFree(p);
+}
+void operator delete[](void* p) noexcept {
+    CountedFree(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    CountedFree(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    CountedFree(p);
+}
+
+namespace {
+
+using cvqrn::TrackData;
+using cvqrn::Vec3;
+
+constexpr int kInputSegments = 2000;
+constexpr int16_t kOutputSegments = 2400;
+constexpr int16_t kPrecision = 6;
+
+// A long, gently winding and rolling track at about 5 m, 8 m per segment,
+// with Hermite handles from its exact path; felt banking, speed-derived passes.
+TrackData WindingTrack(int segments) {
+    const auto path = [](double i) {
+        return std::array<double, 3>{8.0 * i, 5.0 + 1.5 * std::sin(0.11 * i),
+                                     20.0 * std::sin(0.05 * i)};
+    };
+    const auto slope = [](double i) {
+        return std::array<double, 3>{8.0, 1.5 * 0.11 * std::cos(0.11 * i),
+                                     20.0 * 0.05 * std::cos(0.05 * i)};
+    };
+    const auto single = [](const std::array<double, 3>& p, const std::array<double, 3>& d,
+                           double s) {
+        return Vec3{static_cast<float>(p[0] + d[0] * s), static_cast<float>(p[1] + d[1] * s),
+                    static_cast<float>(p[2] + d[2] * s)};
+    };
+    TrackData track;
+    track.Bezr.VertexCount = segments + 1;
+    track.Bezr.Vertices.assign(static_cast<size_t>(segments) + 2, cvqrn::TrackVertex{});
+    for (int i = 0; i <= segments; ++i) {
+        cvqrn::TrackVertex& v = track.Bezr.Vertices[static_cast<size_t>(i)];
+        const auto p = path(i);
+        const auto d = slope(i);
+        v.Pos = single(p, d, 0.0);
+        v.CtrlIn = single(p, d, -1.0 / 3.0);
+        v.CtrlOut = single(p, d, 1.0 / 3.0);
+        v.FlagA = true;
+    }
+    track.Segm.SegmentCount = segments;
+    track.Segm.Segments.assign(static_cast<size_t>(segments) + 1, cvqrn::TrackSegment{});
+    for (int i = 0; i < segments; ++i) {
+        track.Segm.Segments[static_cast<size_t>(i)].Val24 = {0xFFFF, 0xFFFF, 0};
+    }
+    return track;
+}
+
+// The points every run must evaluate: 1000 for the length and 1001 for the
+// walk per input segment, with t as a single as the run uses it.
+double BareWalk(const TrackData& track) {
+    double sum = 0.0;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int i = 0; i + 1 < track.Bezr.VertexCount; ++i) {
+            const cvqrn::BezierCurve c = cvqrn::SegmentRecord(track, i);
+            for (int k = 0; k <= 1000; ++k) {
+                const float t = static_cast<float>(static_cast<double>(k) / 1000.0);
+                sum += static_cast<double>(cvqrn::BezierPoint(c, t).x);
+            }
+        }
+    }
+    return sum;
+}
+
+// CPU time of this thread: the machine may be busy with other work, and the
+// ratio should not depend on it.
+double ThreadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+template <typename Fn>
+double MinSeconds(int repetitions, Fn&& fn) {
+    double best = std::numeric_limits<double>::infinity();
+    for (int r = 0; r < repetitions; ++r) {
+        const double start = ThreadSeconds();
+        fn();
+        best = std::min(best, ThreadSeconds() - start);
+    }
+    return best;
+}
+
+void BM_HeartlineLongTrack(benchmark::State& state) {
+    const TrackData input = WindingTrack(kInputSegments);
+    double fastestRun = std::numeric_limits<double>::infinity();
+    size_t peakHeap = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        TrackData work = input;
+        const size_t before = g_liveBytes.load();
+        g_peakBytes.store(before);
+        state.ResumeTiming();
+
+        const double start = ThreadSeconds();
+        int16_t filter = cvqrn::kDefaultFilter;
+        const cvqrn::HeartlineResult result = cvqrn::GenerateHeartline(
+            work, kOutputSegments, kPrecision, cvqrn::kDefaultHeartline, cvqrn::kDefaultStartSpeed,
+            cvqrn::kDefaultEndSpeed, filter, nullptr);
+        const double took = ThreadSeconds() - start;
+
+        if (!result) state.SkipWithError(result.detail.c_str());
+        fastestRun = std::min(fastestRun, took);
+        peakHeap = std::max(peakHeap, g_peakBytes.load() - before);
+    }
+    double checksum = 0.0;
+    const double walk = MinSeconds(5, [&] { checksum += BareWalk(input); });
+    benchmark::DoNotOptimize(checksum);
+
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["samples"] = kOutputSegments * kPrecision + 1;
+    state.counters["run_ms"] = fastestRun * 1e3;
+    state.counters["walk_ms"] = walk * 1e3;
+    state.counters["ratio"] = fastestRun / walk;
+    state.counters["peak_heap_MB"] = static_cast<double>(peakHeap) / (1024.0 * 1024.0);
+    state.counters["max_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+BENCHMARK(BM_HeartlineLongTrack)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
