@@ -8,6 +8,7 @@
 // of the visitors.
 #include "trackfile/chunk_io.h"
 
+#include <bit>
 #include <cstring>
 #include <string>
 
@@ -105,7 +106,14 @@ class FieldReader {
         const int64_t cells = int64_t{t.Columns} * int64_t{t.Rows};
         if (!HasRoomFor(in_, cells, 4, "terrain cells")) return;
         t.Grid.assign(cells > 0 ? static_cast<size_t>(cells) : size_t{1}, 0.0f);
-        for (int64_t i = 0; i < cells; ++i) t.Grid[static_cast<size_t>(i)] = ReadSingle(in_);
+        // The grid is most of a large file: decoded in one pass over the checked bytes.
+        const uint8_t* p = in_.Image.data() + in_.Cursor;
+        for (size_t i = 0; i < static_cast<size_t>(cells); ++i, p += 4) {
+            const uint32_t bits = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
+                                  (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+            t.Grid[i] = std::bit_cast<float>(bits);
+        }
+        SkipReserved(in_, static_cast<size_t>(cells) * 4);
     }
 
   private:

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <memory>
 
 #include "trackfile/byte_buffer.h"
 #include "trackfile/chunk_io.h"
@@ -223,7 +224,9 @@ LoadResult LoadTrack(const std::string& path, TrackData& track) {
     // Non-blocking, so that a special file swapped in after the check cannot hang the open.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return Refused(SystemReason(errno));
-    std::vector<uint8_t> image;
+    // The image is filled by the read, so it is not zeroed first.
+    std::unique_ptr<uint8_t[]> image;
+    size_t done = 0;
     int err = 0;
     if (::fstat(fd, &st) != 0) {
         err = errno;
@@ -233,10 +236,10 @@ LoadResult LoadTrack(const std::string& path, TrackData& track) {
         ::close(fd);
         return Refused("the file is too large to be a track file");
     } else {
-        image.resize(static_cast<size_t>(st.st_size));
-        size_t done = 0;
-        while (done < image.size()) {
-            const ssize_t n = ::read(fd, image.data() + done, image.size() - done);
+        const auto size = static_cast<size_t>(st.st_size);
+        image = std::make_unique_for_overwrite<uint8_t[]>(size);
+        while (done < size) {
+            const ssize_t n = ::read(fd, image.get() + done, size - done);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) {
                 err = errno;
@@ -245,11 +248,10 @@ LoadResult LoadTrack(const std::string& path, TrackData& track) {
             if (n == 0) break;  // the file shrank while being read: decode what is there
             done += static_cast<size_t>(n);
         }
-        image.resize(done);
     }
     ::close(fd);
     if (err != 0) return Refused("cannot read the file: " + SystemReason(err));
-    return DecodeTrack(image, track);
+    return DecodeTrack(std::span<const uint8_t>(image.get(), done), track);
 }
 
 void ComputeSizes(TrackData& track) {
