@@ -361,18 +361,6 @@ TEST_F(WindowSession, SaveThatCannotWriteNamesTheFileAndLeavesLight3Off) {
     EXPECT_FALSE(rig.LightShown(Light::Saved));
 }
 
-TEST_F(WindowSession, RefusedFileShowsTheLoadError) {
-    const std::string bogus = dir.File("bogus.cvtrack");
-    testsupport::WriteFileBytes(bogus, std::vector<uint8_t>{'N', 'O', 'P', 'E'});
-    WindowRig rig(true);
-    rig.chooser.Next(bogus);
-    rig.Click("btnLoad");
-    ASSERT_EQ(rig.boxes.shown.size(), 1u);
-    EXPECT_EQ(rig.boxes.shown[0].text, "Error Loading Track File!");
-    EXPECT_EQ(rig.boxes.shown[0].title, "Load Error");
-    EXPECT_FALSE(rig.LightShown(Light::Loaded));
-}
-
 // ---------------------------------------------------------------------------
 // Message boxes and the file dialog as Qt shows them
 
@@ -510,9 +498,6 @@ TEST(WindowLocale, DisplayUsesTheLocaleSeparatorWhileFieldsReadPoints) {
         rig.Click("btnLoad");
         EXPECT_EQ(rig.Text(Field::RadiusIn), "12,346");
         EXPECT_EQ(rig.Text(Field::SlopeIn), "1234,500");
-        EXPECT_EQ(rig.Text(Field::SlopeOut), "-1,000");
-        EXPECT_EQ(rig.Text(Field::RadiusOut), "straight");
-        EXPECT_EQ(rig.Text(Field::TiltOut), "none");
         rig.Field_(Field::StartSpeed)->setText("20.5");
         rig.Click("btnMod");
         ASSERT_EQ(rig.fake.runs.size(), 1u);
