@@ -140,6 +140,25 @@ TEST(Stages, ShortSampleSpacingTakesEveryDueSampleAtOneStep) {
     }
 }
 
+TEST(Stages, LastSampleTakenEarlyLeavesTheForcedOneToTheSpareEntry) {
+    // Both handles of the last segment sit on its end point: its last walk
+    // points round to that point, so sample N is due before the last step.
+    TrackData track = LevelStraight(1, 100.0f, 50.0f);
+    TrackVertex& end = track.Bezr.Vertices[1];
+    track.Bezr.Vertices[0].CtrlOut = end.Pos;
+    end.CtrlIn = end.Pos;
+    ProgressLog log;
+    const HeartlineRun run = Sampled(track, 10, 6, 14.3, 12.9, nullptr, &log);
+    EXPECT_EQ(run.samplesTaken, 62);
+    EXPECT_EQ(log.steps.size(), 62u);
+    EXPECT_TRUE(Same(run.SamplePos[60], end.Pos));
+    EXPECT_TRUE(Same(run.SamplePos[61], end.Pos));
+
+    TrackData work = track;
+    int16_t filter = 15;
+    EXPECT_TRUE(GenerateHeartline(work, 10, 6, 1.04, 14.3, 12.9, filter, nullptr));
+}
+
 struct BlendCase {
     int32_t mode;
     double rollAtStart;  // share of the input roll at t = 0
