@@ -50,25 +50,7 @@ TEST(Generator, DefaultsGiveOneHundredSegmentsAndCountEveryStep) {
     EXPECT_LT(result.minSpeed, result.maxSpeed);
 }
 
-TEST(Generator, NewVerticesCarryOnlyTheContinuousRollFlag) {
-    TrackData track = LoopAndHelix();
-    int16_t filter = kDefaultFilter;
-    ASSERT_TRUE(RunDefaults(track, filter));
-    const auto& v = track.Bezr.Vertices;
-    for (int s = 0; s <= kDefaultSegments; ++s) {
-        SCOPED_TRACE(s);
-        EXPECT_TRUE(v[s].FlagA);
-        EXPECT_FALSE(v[s].RelativeRoll);
-        EXPECT_FALSE(v[s].FlagC);
-    }
-    // The spare entry beyond the count stays all zero.
-    const TrackVertex& spare = v[kDefaultSegments + 1];
-    EXPECT_EQ(spare.Pos.x, 0.0f);
-    EXPECT_EQ(spare.CtrlOut.y, 0.0f);
-    EXPECT_FALSE(spare.FlagA);
-}
-
-TEST(Generator, EndHandlesMirrorAndInnerHandlesAreCollinear) {
+TEST(Generator, NewVerticesHaveMirroredEndsCollinearHandlesAndTheRollFlag) {
     TrackData track = LoopAndHelix();
     int16_t filter = kDefaultFilter;
     ASSERT_TRUE(RunDefaults(track, filter));
@@ -84,6 +66,12 @@ TEST(Generator, EndHandlesMirrorAndInnerHandlesAreCollinear) {
     EXPECT_EQ(v[last].CtrlOut.y, mirroredOut.y);
     EXPECT_EQ(v[last].CtrlOut.z, mirroredOut.z);
 
+    for (int s = 0; s <= last; ++s) {
+        EXPECT_TRUE(v[s].FlagA) << s;
+        EXPECT_FALSE(v[s].RelativeRoll) << s;
+        EXPECT_FALSE(v[s].FlagC) << s;
+    }
+    EXPECT_FALSE(v[last + 1].FlagA);  // the spare entry stays zero
     for (int s = 1; s < last; ++s) {
         SCOPED_TRACE(s);
         const Vec3 in = lsf_Vsub(v[s].CtrlIn, v[s].Pos);

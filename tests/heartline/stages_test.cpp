@@ -360,28 +360,5 @@ TEST(Stages, SampleTakesPartInTheLastPassCountPlusOnePasses) {
     }
 }
 
-TEST(Stages, SmoothedDirectionsStayUnitAndAcrossTheTrack) {
-    HeartlineRun run;
-    int16_t filter = 30;
-    ASSERT_TRUE(RunHeartlineStages(LoopAndHelix(), 100, 6, 1.04, 14.3, 12.9, filter, nullptr, run));
-    EXPECT_EQ(run.passesRun, 30);
-    for (int j = 0; j <= run.N; ++j) {
-        const size_t s = static_cast<size_t>(j);
-        if (j % run.precision == 0 && j != run.N) continue;  // tangents refitted there
-        EXPECT_NEAR(lsf_Vlength(run.SampleDown[s]), 1.0, 1e-6) << j;
-        EXPECT_NEAR(lsf_Vdot(run.SampleDown[s], run.SampleTangent[s]), 0.0, 1e-6) << j;
-    }
-}
-
-TEST(Stages, NoPassesLeaveTheSampledDirections) {
-    const TrackData track = LevelStraight(3, 90.0f, 2.0f, 0.7f, kBankingKeepInput, 0);
-    const HeartlineRun sampled = Sampled(track, 10, 6);
-    HeartlineRun run;
-    int16_t filter = 0;
-    ASSERT_TRUE(RunHeartlineStages(track, 10, 6, 1.04, 14.3, 12.9, filter, nullptr, run));
-    EXPECT_EQ(run.passesRun, 0);
-    for (size_t j = 0; j <= 60; ++j) EXPECT_TRUE(Same(run.SampleDown[j], sampled.SampleDown[j]));
-}
-
 }  // namespace
 }  // namespace cvqrn
