@@ -86,14 +86,9 @@ void PrintJson(const std::string& path, int64_t fileSize, const TrackData& t, do
         out << "  \"tera_columns\": " << t.Tera.Columns << ",\n"
             << "  \"tera_rows\": " << t.Tera.Rows << ",\n";
     }
-    out << "  \"length\": " << JsonNumber(length) << ",\n"
-        << "  \"radius_in\": " << JsonNumber(e.radiusIn) << ",\n"
-        << "  \"slope_in\": " << JsonNumber(e.slopeIn) << ",\n"
-        << "  \"tilt_in\": " << JsonNumber(e.tiltIn) << ",\n"
-        << "  \"radius_out\": " << JsonNumber(e.radiusOut) << ",\n"
-        << "  \"slope_out\": " << JsonNumber(e.slopeOut) << ",\n"
-        << "  \"tilt_out\": " << JsonNumber(e.tiltOut) << "\n"
-        << "}\n";
+    out << "  \"length\": " << JsonNumber(length) << ",\n";
+    WriteEndAnalysisJson(e, out);
+    out << "}\n";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <ostream>
 
 namespace cvqrn::cli {
 
@@ -44,6 +45,15 @@ std::string JsonString(std::string_view s) {
     }
     out += '"';
     return out;
+}
+
+void WriteEndAnalysisJson(const EndAnalysis& e, std::ostream& out) {
+    out << "  \"radius_in\": " << JsonNumber(e.radiusIn) << ",\n"
+        << "  \"slope_in\": " << JsonNumber(e.slopeIn) << ",\n"
+        << "  \"tilt_in\": " << JsonNumber(e.tiltIn) << ",\n"
+        << "  \"radius_out\": " << JsonNumber(e.radiusOut) << ",\n"
+        << "  \"slope_out\": " << JsonNumber(e.slopeOut) << ",\n"
+        << "  \"tilt_out\": " << JsonNumber(e.tiltOut) << "\n";
 }
 
 }  // namespace cvqrn::cli
