@@ -1,6 +1,7 @@
 #include "trackfile/byte_buffer.h"
 
 #include <bit>
+#include <limits>
 #include <utility>
 
 namespace cvqrn {
@@ -47,13 +48,15 @@ bool HasRoomFor(ReadCursor& in, int64_t count, int64_t bytesEach, std::string_vi
         Refuse(in, "negative count " + std::to_string(count) + " of " + std::string(what));
         return false;
     }
-    // count < 2^31 and bytesEach is a small layout constant: no overflow in 64 bits.
-    const int64_t needed = count * bytesEach;
+    // Compared by division: count x bytesEach may pass 64 bits (a terrain
+    // grid's cell count is a product of two Longs).
     const auto left = static_cast<int64_t>(in.Remaining());
-    if (needed > left) {
-        Refuse(in, std::to_string(count) + " " + std::string(what) + " need at least " +
-                       std::to_string(needed) + " bytes but only " + std::to_string(left) +
-                       " remain");
+    if (bytesEach > 0 && count > left / bytesEach) {
+        const bool fits = count <= std::numeric_limits<int64_t>::max() / bytesEach;
+        Refuse(in, std::to_string(count) + " " + std::string(what) + " need " +
+                       (fits ? "at least " + std::to_string(count * bytesEach)
+                             : std::string("more than 2^63")) +
+                       " bytes but only " + std::to_string(left) + " remain");
         return false;
     }
     return true;

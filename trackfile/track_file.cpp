@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -79,8 +80,10 @@ int64_t StringBytes(const std::string& s) {
 int64_t SetSizes(TrackData& t) {
     const int64_t envc = StringBytes(t.Envc.Text1) + StringBytes(t.Envc.Text2) + 44;
 
+    // Capped so that 4 x cells stays in 64 bits; any grid that large is refused by the save.
     const int64_t cells =
-        int64_t{TeraDimensionToWrite(t.Tera.Columns)} * TeraDimensionToWrite(t.Tera.Rows);
+        std::min(int64_t{TeraDimensionToWrite(t.Tera.Columns)} * TeraDimensionToWrite(t.Tera.Rows),
+                 int64_t{1} << 40);
     const int64_t tera = StringBytes(t.Tera.Text1) + StringBytes(t.Tera.Text2) +
                          StringBytes(t.Tera.Text3) + 4 * cells + 81;
 

@@ -381,6 +381,11 @@ std::vector<HostileFile> HostileFiles() {
     add("terrain grid overflowing 32 bits",
         patched(FramedFile{patched(full, "TERA.columns", 65536), full.at}, "TERA.rows", 65536),
         "terrain cells");
+    // 2147483647 x 2147483647 cells of 4 bytes overflow 64 bits.
+    add("terrain grid overflowing 64 bits",
+        patched(FramedFile{patched(full, "TERA.columns", 0x7FFFFFFF), full.at}, "TERA.rows",
+                0x7FFFFFFF),
+        "terrain cells");
     add("terrain grid of negative size",
         patched(FramedFile{patched(full, "TERA.columns", -3), full.at}, "TERA.rows", -2),
         "negative terrain grid");

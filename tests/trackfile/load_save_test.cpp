@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 
 #include "tests/support/track_builder.h"
 #include "trackfile/track_file.h"
@@ -191,6 +192,19 @@ TEST(SaveTrack, RefusesTargetsItCannotWrite) {
     }
     EXPECT_EQ(Listing(dir.Path()), std::vector<std::string>{"taken.cvtrack"});
     EXPECT_EQ(Listing(dir.File("taken.cvtrack")), std::vector<std::string>{"inside"});
+}
+
+TEST(SaveTrack, RefusesATrackTooLargeForTheFormat) {
+    TempDir dir;
+    TrackData t;
+    t.Tera.Present = true;
+    t.Tera.Columns = std::numeric_limits<int32_t>::max();
+    t.Tera.Rows = std::numeric_limits<int32_t>::max();
+    EXPECT_TRUE(EncodeTrack(t).empty());
+    const SaveResult r = SaveTrack(dir.File("huge"), t);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.reason.find("too large"), std::string::npos) << r.reason;
+    EXPECT_TRUE(Listing(dir.Path()).empty());
 }
 
 }  // namespace
