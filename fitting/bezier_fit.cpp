@@ -174,14 +174,10 @@ double lsf_NewtonRaphson(const BezierCurve& curve, const Vec3& p, double u) {
     const Vec3 q1 = lsf_DeCasteljau(2, q1pts, u);
     const Vec3 q2 = lsf_DeCasteljau(1, q2pts, u);
 
-    const double dx = static_cast<double>(q.x) - static_cast<double>(p.x);
-    const double dy = static_cast<double>(q.y) - static_cast<double>(p.y);
-    const double dz = static_cast<double>(q.z) - static_cast<double>(p.z);
-    const double numerator = dx * static_cast<double>(q1.x) + dy * static_cast<double>(q1.y) +
-                             dz * static_cast<double>(q1.z);
-    const double slope =
-        lsf_Vdot(q1, q1) + (dx * static_cast<double>(q2.x) + dy * static_cast<double>(q2.y) +
-                            dz * static_cast<double>(q2.z));
+    // The offset from p is a stored vector like every other difference here.
+    const Vec3 offset = lsf_Vsub(q, p);
+    const double numerator = lsf_Vdot(offset, q1);
+    const double slope = lsf_Vdot(q1, q1) + lsf_Vdot(offset, q2);
     if (slope == 0.0 || std::isnan(slope)) return u;
     return u - numerator / slope;
 }

@@ -193,8 +193,10 @@ TEST(Fitter, NewtonStepAndBasis) {
         EXPECT_NEAR(lsf_B0(u) + lsf_B1(u) + lsf_B2(u) + lsf_B3(u), 1.0, 1e-14) << u;
     }
     const BezierCurve line{{0, 0, 0}, {1, 0, 0}, {3, 0, 0}, {2, 0, 0}};
-    // On a uniformly parameterised line one step lands exactly.
-    EXPECT_NEAR(lsf_NewtonRaphson(line, {1.2f, 5, 0}, 0.9), 0.4, 1e-6);
+    // On a uniformly parameterised line one step lands exactly; the offset of
+    // the curve point from p is rounded to single (1.5 - 1e-8 -> 1.5) before
+    // the products, so the step lands on 0 exactly, not 3.3e-9.
+    EXPECT_EQ(lsf_NewtonRaphson(line, {1e-8f, 5, 0}, 0.5), 0.0);
     // A zero denominator leaves the parameter as it is.
     const BezierCurve point{{1, 1, 1}, {1, 1, 1}, {1, 1, 1}, {1, 1, 1}};
     EXPECT_EQ(lsf_NewtonRaphson(point, {1, 1, 1}, 0.25), 0.25);
