@@ -45,7 +45,7 @@ CurvePoints SegmentCurve(const TrackData& track, int i) {
 }
 
 Vec3 BezierPoint(const BezierCurve& c, float t) {
-    const double td = t;
+    const auto td = static_cast<double>(t);
     const double u = 1.0 - td;
     // Curve order: P0 = startPoint, P1 = startControl, P2 = endControl, P3 = endPoint.
     return Combine(Pow3(u), c.startPoint, 3.0 * td * Pow2(u), c.startControl, 3.0 * Pow2(td) * u,
@@ -53,7 +53,7 @@ Vec3 BezierPoint(const BezierCurve& c, float t) {
 }
 
 Vec3 BezierTangent(const BezierCurve& c, float t) {
-    const double td = t;
+    const auto td = static_cast<double>(t);
     const double u = 1.0 - td;
     // u^2 (P1 - P0) + 2tu (P2 - P1) + t^2 (P3 - P2), expanded and summed as
     // u^2 P1 + 2tu P2 + t^2 P3 - u^2 P0 - 2tu P1 - t^2 P2.
@@ -61,7 +61,8 @@ Vec3 BezierTangent(const BezierCurve& c, float t) {
     const double tu2 = 2.0 * td * u;
     const double tt = Pow2(td);
     auto one = [&](float p0, float p1, float p2, float p3) {
-        const double d0 = p0, d1 = p1, d2 = p2, d3 = p3;
+        const auto d0 = static_cast<double>(p0), d1 = static_cast<double>(p1),
+                   d2 = static_cast<double>(p2), d3 = static_cast<double>(p3);
         return static_cast<float>(uu * d1 + tu2 * d2 + tt * d3 - uu * d0 - tu2 * d1 - tt * d2);
     };
     const Vec3& p0 = c.startPoint;

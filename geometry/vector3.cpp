@@ -41,14 +41,15 @@ double lsf_Vdot(const Vec3& a, const Vec3& b) {
 }
 
 Vec3 lsf_Vcross(const Vec3& a, const Vec3& b) {
-    const double ax = a.x, ay = a.y, az = a.z;
-    const double bx = b.x, by = b.y, bz = b.z;
+    const auto ax = static_cast<double>(a.x), ay = static_cast<double>(a.y),
+               az = static_cast<double>(a.z);
+    const auto bx = static_cast<double>(b.x), by = static_cast<double>(b.y),
+               bz = static_cast<double>(b.z);
     return Store(ay * bz - az * by, az * bx - ax * bz, ax * by - ay * bx);
 }
 
 double lsf_Vlength(const Vec3& v) {
-    const double x = v.x, y = v.y, z = v.z;
-    return std::sqrt(x * x + y * y + z * z);
+    return std::sqrt(lsf_Vdot(v, v));
 }
 
 Vec3 lsf_Vnormalize(const Vec3& v) {
@@ -78,13 +79,9 @@ double RadToDeg(double r) {
 }
 
 double AngleBetween(const Vec3& a, const Vec3& b) {
-    const double ax = a.x, ay = a.y, az = a.z;
-    const double bx = b.x, by = b.y, bz = b.z;
-    const double la = std::sqrt(ax * ax + ay * ay + az * az);
-    const double lb = std::sqrt(bx * bx + by * by + bz * bz);
-    const double p = la * lb;
+    const double p = lsf_Vlength(a) * lsf_Vlength(b);
     if (!(p > 0.0)) return 0.0;  // a zero or NaN length has no direction
-    const double c = (ax * bx + ay * by + az * bz) / p;
+    const double c = lsf_Vdot(a, b) / p;
     if (c == 1.0) return 0.0;
     // Opposite directions: rounding can push the cosine of two antiparallel
     // vectors just below -1; that is still a half turn, never 0.
