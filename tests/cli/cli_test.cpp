@@ -138,12 +138,16 @@ TEST(Cli, InfoReportsCountsTerrainAndEnds) {
 
 TEST(CliFormat, FixedThreeDecimalsWithAPoint) {
     const std::pair<double, const char*> cases[] = {
-        {0.0, "0.000"},        {-0.0, "0.000"},          {-0.0004, "0.000"},
+        {0.0, "0.000"},        {-0.0, "0.000"},          {-0.0004, "-0.000"},
         {1.0, "1.000"},        {-1.5, "-1.500"},         {1234.5678, "1234.568"},
         {0.1, "0.100"},        {99.9996, "100.000"},     {1e9, "1000000000.000"},
         {std::nan(""), "NaN"}, {-INFINITY, "-Infinity"},
     };
     for (auto [v, text] : cases) EXPECT_EQ(FormatFixed3(v), text) << v;
+    // The largest values keep every integer digit: a minus, 301 digits, ".000".
+    const std::string huge = FormatFixed3(-1e300);
+    EXPECT_EQ(huge.size(), 306u);
+    EXPECT_EQ(huge.substr(huge.size() - 4), ".000");
 }
 
 TEST(CliFormat, JsonValuesStayValidJson) {
