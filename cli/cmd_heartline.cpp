@@ -168,7 +168,6 @@ const char* StatusName(HeartlineStatus status) {
 
 void PrintJson(const TrackData& track, const std::string& path, const HeartlineResult& result,
                int16_t filter, std::ostream& out) {
-    const EndAnalysis e = TrackEndAnalysis(track);
     out << "{\n"
         << "  \"ok\": true,\n"
         << "  \"output\": " << JsonString(path) << ",\n"
@@ -178,14 +177,9 @@ void PrintJson(const TrackData& track, const std::string& path, const HeartlineR
         << "  \"length_in\": " << JsonNumber(result.lengthIn) << ",\n"
         << "  \"length_out\": " << JsonNumber(TrackLength(track)) << ",\n"
         << "  \"min_speed\": " << JsonNumber(result.minSpeed) << ",\n"
-        << "  \"max_speed\": " << JsonNumber(result.maxSpeed) << ",\n"
-        << "  \"radius_in\": " << JsonNumber(e.radiusIn) << ",\n"
-        << "  \"slope_in\": " << JsonNumber(e.slopeIn) << ",\n"
-        << "  \"tilt_in\": " << JsonNumber(e.tiltIn) << ",\n"
-        << "  \"radius_out\": " << JsonNumber(e.radiusOut) << ",\n"
-        << "  \"slope_out\": " << JsonNumber(e.slopeOut) << ",\n"
-        << "  \"tilt_out\": " << JsonNumber(e.tiltOut) << "\n"
-        << "}\n";
+        << "  \"max_speed\": " << JsonNumber(result.maxSpeed) << ",\n";
+    WriteEndAnalysisJson(TrackEndAnalysis(track), out);
+    out << "}\n";
 }
 
 void PrintFailureJson(const HeartlineResult& result, int16_t filter, std::ostream& out) {

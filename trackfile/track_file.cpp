@@ -330,11 +330,18 @@ int PosixSaveSteps::CreateTemp(const std::string& target, std::string& tempPath)
     static std::atomic<unsigned> counter{0};
     const fs::path targetPath(target);
     const fs::path dir = targetPath.has_parent_path() ? targetPath.parent_path() : fs::path(".");
+    // A hidden name next to the target: ".<name>.tmp-<pid>-<counter>". Built by
+    // appending, which also keeps g++ from a false overlap warning on prefixing.
+    std::string prefix = ".";
+    prefix += targetPath.filename().string();
+    prefix += ".tmp-";
+    prefix += std::to_string(::getpid());
+    prefix += '-';
     // Mode 0666 lets the umask give a new file the usual permissions.
     int err = EEXIST;
     for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
-        const std::string name = "." + targetPath.filename().string() + ".tmp-" +
-                                 std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        std::string name = prefix;
+        name += std::to_string(counter++);
         tempPath = (dir / name).string();
         fd_ = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         err = fd_ < 0 ? errno : 0;
