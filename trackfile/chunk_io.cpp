@@ -11,6 +11,7 @@
 #include <bit>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 namespace cvqrn {
 
@@ -35,6 +36,8 @@ constexpr std::array<int32_t, 5> kSegmentBlockLength = {0, 126, 36, 28, 50};
 
 class FieldReader {
   public:
+    static constexpr bool kWriting = false;
+
     explicit FieldReader(ReadCursor& in) : in_(in) {}
 
     bool Failed() const { return in_.Failed; }
@@ -122,6 +125,8 @@ class FieldReader {
 
 class FieldWriter {
   public:
+    static constexpr bool kWriting = true;
+
     explicit FieldWriter(std::vector<uint8_t>& out) : out_(out) {}
 
     static bool Failed() { return false; }
@@ -197,52 +202,65 @@ class FieldWriter {
 };
 
 // ---- Layouts: the chunk's own fields between Size and ChildCount, in file order.
+//
+// One overload of Fields per chunk record. Rec<IO, T> is the record as the
+// visitor sees it: T for the reader, which fills it, const T for the writer.
 
-template <class IO, class Chunk>
-void TrckFields(IO& io, Chunk& c) {
+template <class IO, class T>
+using Rec = std::conditional_t<IO::kWriting, const T, T>;
+
+// Entries 0 .. n - 1 of `items`, stopping once the image has run out.
+template <class IO, class Items, class Fn>
+void ForEntries(IO& io, int32_t n, Items& items, Fn&& entry) {
+    for (int32_t i = 0; i < n && !io.Failed(); ++i) entry(items[static_cast<size_t>(i)]);
+}
+
+// The common list shape: 16 reserved, the entry count, the entries, 16 reserved.
+template <class IO, class Count, class Items, class Fn>
+void ReservedList(IO& io, Count& count, Items& items, int64_t bytesEach, std::string_view what,
+                  Fn&& entry) {
+    io.Reserved(16);
+    ForEntries(io, io.Count(count, items, bytesEach, what), items, entry);
+    io.Reserved(16);
+}
+
+template <class IO>
+void Fields(IO& io, Rec<IO, TrckChunk>& c) {
     io.Long(c.Value1);
     const int32_t n = io.Count(c.EntryCount, c.Entries, kTrckEntryMinBytes, "TRCK entries");
     io.Long(c.Value2);
-    for (int32_t i = 0; i < n && !io.Failed(); ++i) {
-        auto& e = c.Entries[static_cast<size_t>(i)];
+    ForEntries(io, n, c.Entries, [&](auto& e) {
         io.Flag(e.Flag);
         io.Reserved(7);
         io.Text(e.Name);
         for (auto& v : e.Val24) io.U24(v);
-    }
+    });
     for (auto& v : c.Val24) io.U24(v);
     io.Reserved(16);
 }
 
-template <class IO, class Chunk>
-void InfoFields(IO& io, Chunk& c) {
+template <class IO>
+void Fields(IO& io, Rec<IO, InfoChunk>& c) {
     io.Reserved(16);
     io.Text(c.Text);
 }
 
-template <class IO, class Vertex>
-void VertexFields(IO& io, Vertex& v) {
-    io.Point(v.Pos);
-    io.Point(v.CtrlIn);
-    io.Point(v.CtrlOut);
-    io.Single(v.Roll);
-    io.Flag(v.FlagA);
-    io.Flag(v.FlagC);  // FlagC stands before RelativeRoll in the file
-    io.Flag(v.RelativeRoll);
-    io.Reserved(17);
+template <class IO>
+void Fields(IO& io, Rec<IO, BezrChunk>& c) {
+    ReservedList(io, c.VertexCount, c.Vertices, kVertexBytes, "vertices", [&](auto& v) {
+        io.Point(v.Pos);
+        io.Point(v.CtrlIn);
+        io.Point(v.CtrlOut);
+        io.Single(v.Roll);
+        io.Flag(v.FlagA);
+        io.Flag(v.FlagC);  // FlagC stands before RelativeRoll in the file
+        io.Flag(v.RelativeRoll);
+        io.Reserved(17);
+    });
 }
 
-template <class IO, class Chunk>
-void BezrFields(IO& io, Chunk& c) {
-    io.Reserved(16);
-    const int32_t n = io.Count(c.VertexCount, c.Vertices, kVertexBytes, "vertices");
-    for (int32_t i = 0; i < n && !io.Failed(); ++i)
-        VertexFields(io, c.Vertices[static_cast<size_t>(i)]);
-    io.Reserved(16);
-}
-
-template <class IO, class Block>
-void Type1Fields(IO& io, Block& b) {
+template <class IO>
+void Fields(IO& io, Rec<IO, SegmentType1>& b) {
     for (auto& v : b.Field1to4) io.Single(v);
     io.Byte(b.Field7);
     io.Byte(b.Field8);
@@ -260,8 +278,9 @@ void Type1Fields(IO& io, Block& b) {
     io.Reserved(64);
 }
 
-template <class IO, class Block>
-void Type2Fields(IO& io, Block& b) {
+// Types 2 and 3 hold the same fields in two different file orders.
+template <class IO>
+void Type2Fields(IO& io, Rec<IO, SegmentType2>& b) {
     io.Reserved(3);
     io.Byte(b.Field4);
     for (auto& v : b.Field1to3) io.Single(v);
@@ -271,8 +290,8 @@ void Type2Fields(IO& io, Block& b) {
     io.Reserved(14);
 }
 
-template <class IO, class Block>
-void Type3Fields(IO& io, Block& b) {
+template <class IO>
+void Type3Fields(IO& io, Rec<IO, SegmentType3>& b) {
     for (auto& v : b.Field1to3) io.Single(v);
     io.Reserved(3);
     io.Byte(b.Field4);
@@ -281,8 +300,8 @@ void Type3Fields(IO& io, Block& b) {
     io.Reserved(10);
 }
 
-template <class IO, class Block>
-void Type4Fields(IO& io, Block& b) {
+template <class IO>
+void Fields(IO& io, Rec<IO, SegmentType4>& b) {
     for (auto& v : b.Field3to5) io.Single(v);
     io.Reserved(4);
     io.Single(b.Field7to10[3]);  // field 10 stands before fields 7 to 9
@@ -295,8 +314,8 @@ void Type4Fields(IO& io, Block& b) {
     io.Reserved(13);
 }
 
-template <class IO, class Segment>
-void SegmentFields(IO& io, Segment& s) {
+template <class IO>
+void Fields(IO& io, Rec<IO, TrackSegment>& s) {
     io.Long(s.Type);
     io.Flag(s.FlagA);
     for (auto& v : s.Val24) io.U24(v);
@@ -307,7 +326,7 @@ void SegmentFields(IO& io, Segment& s) {
         io.BlockLength(kSegmentBlockLength[static_cast<size_t>(s.Type)]);
     switch (s.Type) {
         case 1:
-            Type1Fields(io, s.Type1);
+            Fields(io, s.Type1);
             break;
         case 2:
             Type2Fields(io, s.Type2);
@@ -316,34 +335,30 @@ void SegmentFields(IO& io, Segment& s) {
             Type3Fields(io, s.Type3);
             break;
         case 4:
-            Type4Fields(io, s.Type4);
+            Fields(io, s.Type4);
             break;
         default:
             break;
     }
 }
 
-template <class IO, class Chunk>
-void SegmFields(IO& io, Chunk& c) {
+template <class IO>
+void Fields(IO& io, Rec<IO, SegmChunk>& c) {
     const int32_t n = io.Count(c.SegmentCount, c.Segments, kSegmentMinBytes, "segments");
     io.Flag(c.Flag);
     io.Reserved(16);
-    for (int32_t i = 0; i < n && !io.Failed(); ++i)
-        SegmentFields(io, c.Segments[static_cast<size_t>(i)]);
+    ForEntries(io, n, c.Segments, [&](auto& s) { Fields(io, s); });
     io.Reserved(16);
 }
 
-template <class IO, class Chunk>
-void SuppFields(IO& io, Chunk&) {
+template <class IO>
+void Fields(IO& io, Rec<IO, SuppChunk>&) {
     io.Reserved(32);
 }
 
-template <class IO, class Chunk>
-void FundFields(IO& io, Chunk& c) {
-    io.Reserved(16);
-    const int32_t n = io.Count(c.Count, c.Items, kFundEntryBytes, "FUND entries");
-    for (int32_t i = 0; i < n && !io.Failed(); ++i) {
-        auto& e = c.Items[static_cast<size_t>(i)];
+template <class IO>
+void Fields(IO& io, Rec<IO, FundChunk>& c) {
+    ReservedList(io, c.Count, c.Items, kFundEntryBytes, "FUND entries", [&](auto& e) {
         io.Flag(e.Flag1);
         io.Single(e.Value1);
         io.Flag(e.Flag2);
@@ -351,44 +366,31 @@ void FundFields(IO& io, Chunk& c) {
         io.Reserved(6);
         io.Point(e.Pos);
         io.Reserved(64);
-    }
-    io.Reserved(16);
+    });
 }
 
-template <class IO, class Chunk>
-void RascFields(IO& io, Chunk& c) {
-    io.Reserved(16);
-    const int32_t n = io.Count(c.Count, c.Items, kRascEntryMinBytes, "RASC entries");
-    for (int32_t i = 0; i < n && !io.Failed(); ++i) {
-        auto& e = c.Items[static_cast<size_t>(i)];
-        const int32_t m = io.RascItems(e);
-        for (int32_t k = 0; k < m && !io.Failed(); ++k) {
-            auto& item = e.Items[static_cast<size_t>(k)];
+template <class IO>
+void Fields(IO& io, Rec<IO, RascChunk>& c) {
+    ReservedList(io, c.Count, c.Items, kRascEntryMinBytes, "RASC entries", [&](auto& e) {
+        ForEntries(io, io.RascItems(e), e.Items, [&](auto& item) {
             io.Long(item.Value1);
             io.Single(item.Value2);
             io.Reserved(16);
-        }
-    }
-    io.Reserved(16);
+        });
+    });
 }
 
-template <class IO, class Chunk>
-void FrenFields(IO& io, Chunk& c) {
-    io.Reserved(16);
-    const int32_t n = io.Count(c.Count, c.Items, kFrenEntryBytes, "FREN entries");
-    for (int32_t i = 0; i < n && !io.Failed(); ++i) {
-        io.Point(c.Items[static_cast<size_t>(i)]);
+template <class IO>
+void Fields(IO& io, Rec<IO, FrenChunk>& c) {
+    ReservedList(io, c.Count, c.Items, kFrenEntryBytes, "FREN entries", [&](auto& p) {
+        io.Point(p);
         io.Reserved(16);
-    }
-    io.Reserved(16);
+    });
 }
 
-template <class IO, class Chunk>
-void TubeFields(IO& io, Chunk& c) {
-    io.Reserved(16);
-    const int32_t n = io.Count(c.Count, c.Items, kTubeEntryBytes, "TUBE entries");
-    for (int32_t i = 0; i < n && !io.Failed(); ++i) {
-        auto& e = c.Items[static_cast<size_t>(i)];
+template <class IO>
+void Fields(IO& io, Rec<IO, TubeChunk>& c) {
+    ReservedList(io, c.Count, c.Items, kTubeEntryBytes, "TUBE entries", [&](auto& e) {
         // The second and third Long of each group of three are swapped in the file.
         io.Long(e.Value1);
         io.Long(e.Value3);
@@ -402,61 +404,44 @@ void TubeFields(IO& io, Chunk& c) {
         io.Long(e.Value8);
         io.Single(e.Value9);
         io.Reserved(4);
-    }
-    io.Reserved(16);
+    });
 }
 
-template <class IO, class Chunk>
-void CatwFields(IO& io, Chunk& c) {
-    io.Reserved(16);
-    const int32_t n = io.Count(c.Count, c.Items, kCatwEntryMinBytes, "CATW entries");
-    for (int32_t i = 0; i < n && !io.Failed(); ++i) {
-        auto& e = c.Items[static_cast<size_t>(i)];
-        io.Long(e.Value1);
-        io.Long(e.Value2);
-        io.Long(e.Value3);
-        io.Long(e.Value4);
-        io.Long(e.Value5);
-        io.Long(e.Value6);
+template <class IO>
+void Fields(IO& io, Rec<IO, CatwChunk>& c) {
+    ReservedList(io, c.Count, c.Items, kCatwEntryMinBytes, "CATW entries", [&](auto& e) {
+        for (auto* v : {&e.Value1, &e.Value2, &e.Value3, &e.Value4, &e.Value5, &e.Value6})
+            io.Long(*v);
         io.CatwExtra(e);
-    }
-    io.Reserved(16);
+    });
 }
 
-template <class IO, class Chunk>
-void ScenFields(IO& io, Chunk& c) {
-    io.Reserved(16);
-    const int32_t n = io.Count(c.Count, c.Items, kScenEntryBytes, "SCEN entries");
-    for (int32_t i = 0; i < n && !io.Failed(); ++i) {
-        auto& e = c.Items[static_cast<size_t>(i)];
+template <class IO>
+void Fields(IO& io, Rec<IO, ScenChunk>& c) {
+    ReservedList(io, c.Count, c.Items, kScenEntryBytes, "SCEN entries", [&](auto& e) {
         io.Point(e.Pos);
         io.Long(e.Value2);
         io.Single(e.Value1);
         io.Reserved(44);
-    }
-    io.Reserved(16);
+    });
 }
 
 // The file interleaves the 15 values as three rows of four, then three.
 constexpr std::array<size_t, 15> kScobValueOrder = {0, 1, 2, 9,  3,  4,  5, 10,
                                                     6, 7, 8, 11, 12, 13, 14};
 
-template <class IO, class Chunk>
-void ScobFields(IO& io, Chunk& c) {
-    io.Reserved(16);
-    const int32_t n = io.Count(c.Count, c.Items, kScobEntryMinBytes, "SCOB entries");
-    for (int32_t i = 0; i < n && !io.Failed(); ++i) {
-        auto& e = c.Items[static_cast<size_t>(i)];
+template <class IO>
+void Fields(IO& io, Rec<IO, ScobChunk>& c) {
+    ReservedList(io, c.Count, c.Items, kScobEntryMinBytes, "SCOB entries", [&](auto& e) {
         io.ExactText(e.Name2);  // the second name stands first
         io.ExactText(e.Name1);
         for (size_t k : kScobValueOrder) io.Single(e.Values[k]);
         io.Reserved(20);
-    }
-    io.Reserved(16);
+    });
 }
 
-template <class IO, class Chunk>
-void TeraFields(IO& io, Chunk& c) {
+template <class IO>
+void Fields(IO& io, Rec<IO, TeraChunk>& c) {
     io.Dimension(c.Columns);
     io.Dimension(c.Rows);
     io.Single(c.Value1);
@@ -475,8 +460,8 @@ void TeraFields(IO& io, Chunk& c) {
     io.Reserved(16);
 }
 
-template <class IO, class Chunk>
-void EnvcFields(IO& io, Chunk& c) {
+template <class IO>
+void Fields(IO& io, Rec<IO, EnvcChunk>& c) {
     io.Reserved(16);
     io.Text(c.Text1);
     io.Text(c.Text2);
@@ -519,54 +504,6 @@ decltype(auto) WithChunk(ChunkId id, Track& track, Fn&& fn) {
     return fn(track.Envc);
 }
 
-template <class IO, class Track>
-void ChunkFields(ChunkId id, IO& io, Track& track) {
-    switch (id) {
-        case ChunkId::Trck:
-            TrckFields(io, track.Trck);
-            return;
-        case ChunkId::Info:
-            InfoFields(io, track.Info);
-            return;
-        case ChunkId::Bezr:
-            BezrFields(io, track.Bezr);
-            return;
-        case ChunkId::Segm:
-            SegmFields(io, track.Segm);
-            return;
-        case ChunkId::Supp:
-            SuppFields(io, track.Supp);
-            return;
-        case ChunkId::Fund:
-            FundFields(io, track.Fund);
-            return;
-        case ChunkId::Rasc:
-            RascFields(io, track.Rasc);
-            return;
-        case ChunkId::Fren:
-            FrenFields(io, track.Fren);
-            return;
-        case ChunkId::Tube:
-            TubeFields(io, track.Tube);
-            return;
-        case ChunkId::Catw:
-            CatwFields(io, track.Catw);
-            return;
-        case ChunkId::Scen:
-            ScenFields(io, track.Scen);
-            return;
-        case ChunkId::Scob:
-            ScobFields(io, track.Scob);
-            return;
-        case ChunkId::Tera:
-            TeraFields(io, track.Tera);
-            return;
-        case ChunkId::Envc:
-            EnvcFields(io, track.Envc);
-            return;
-    }
-}
-
 }  // namespace
 
 std::optional<ChunkId> ChunkFromTag(std::string_view tag) {
@@ -591,29 +528,29 @@ void WriteFileHeader(std::vector<uint8_t>& out, const FileHeader& header) {
     WriteLong(out, header.ChildCount);
 }
 
-int32_t& ChunkSize(ChunkId id, TrackData& track) {
-    return WithChunk(id, track, [](auto& c) -> int32_t& { return c.Size; });
-}
-
 int32_t& ChunkChildCount(ChunkId id, TrackData& track) {
     return WithChunk(id, track, [](auto& c) -> int32_t& { return c.ChildCount; });
 }
 
 bool ReadChunk(ChunkId id, ReadCursor& in, TrackData& track) {
-    ChunkSize(id, track) = ReadLong(in);
     FieldReader io(in);
-    ChunkFields(id, io, track);
-    ChunkChildCount(id, track) = ReadLong(in);
+    WithChunk(id, track, [&](auto& c) {
+        c.Size = ReadLong(in);
+        Fields(io, c);
+        c.ChildCount = ReadLong(in);
+    });
     if (id == ChunkId::Tera && !in.Failed) track.Tera.Present = true;
     return !in.Failed;
 }
 
 void WriteChunk(ChunkId id, std::vector<uint8_t>& out, const TrackData& track) {
     WriteTag(out, kChunkTags[static_cast<size_t>(id)]);
-    WithChunk(id, track, [&](const auto& c) { WriteLong(out, c.Size); });
     FieldWriter io(out);
-    ChunkFields(id, io, track);
-    WithChunk(id, track, [&](const auto& c) { WriteLong(out, c.ChildCount); });
+    WithChunk(id, track, [&](const auto& c) {
+        WriteLong(out, c.Size);
+        Fields(io, c);
+        WriteLong(out, c.ChildCount);
+    });
 }
 
 }  // namespace cvqrn

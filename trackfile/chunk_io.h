@@ -59,8 +59,7 @@ bool ReadChunk(ChunkId id, ReadCursor& in, TrackData& track);
 // Writes the chunk `id` of `track`, tag included.
 void WriteChunk(ChunkId id, std::vector<uint8_t>& out, const TrackData& track);
 
-// The Size and ChildCount fields of chunk `id` in `track`.
-int32_t& ChunkSize(ChunkId id, TrackData& track);
+// The ChildCount field of chunk `id` in `track`.
 int32_t& ChunkChildCount(ChunkId id, TrackData& track);
 
 // How many entries a writer writes for a record whose count field says
