@@ -2,7 +2,6 @@
 // one run's arrays, and writes the new track only when all of them succeeded.
 #include "heartline/generator.h"
 
-#include <charconv>
 #include <cmath>
 #include <exception>
 #include <new>
@@ -29,6 +28,10 @@ bool IsFinite(const Vec3& v) {
 }
 
 }  // namespace
+
+bool IsFiniteVertex(const TrackVertex& v) {
+    return IsFinite(v.Pos) && IsFinite(v.CtrlIn) && IsFinite(v.CtrlOut) && std::isfinite(v.Roll);
+}
 
 std::string CheckHeartlineParameters(int16_t segments, int16_t precision, double heartline,
                                      double startspeed, double endspeed, int16_t filter) {
@@ -92,9 +95,7 @@ HeartlineResult CheckHeartlineTrack(const TrackData& track, double& length) {
                                 " vertices; at most 32768 (32767 segments) can be sampled.");
     }
     for (int32_t i = 0; i < count; ++i) {
-        const TrackVertex& v = track.Bezr.Vertices[static_cast<size_t>(i)];
-        if (!IsFinite(v.Pos) || !IsFinite(v.CtrlIn) || !IsFinite(v.CtrlOut) ||
-            !std::isfinite(v.Roll)) {
+        if (!IsFiniteVertex(track.Bezr.Vertices[static_cast<size_t>(i)])) {
             return StageFailure(HeartlineStatus::NonFinite,
                                 "Vertex " + std::to_string(i) +
                                     " of the track holds a coordinate or roll that is not a "
@@ -194,13 +195,20 @@ HeartlineResult GenerateHeartline(TrackData& track, int16_t segments, int16_t pr
         if (result) WriteNewTrack(track, run);
         return result;
     } catch (const std::bad_alloc&) {
+        // Not a wrong setting: say plainly that the run could not finish.
         return StageFailure(HeartlineStatus::Refused,
-                            "There is not enough memory for a run with these settings.");
+                            "The run could not be completed: the computer ran out of memory. "
+                            "The track was not changed; fewer segments or a lower precision "
+                            "need less memory.");
     } catch (const std::exception& e) {
         return StageFailure(HeartlineStatus::Refused,
-                            std::string("The run stopped on an unexpected error: ") + e.what());
+                            std::string("The run could not be completed because of an "
+                                        "unexpected error (") +
+                                e.what() + "). The track was not changed.");
     } catch (...) {
-        return StageFailure(HeartlineStatus::Refused, "The run stopped on an unexpected error.");
+        return StageFailure(HeartlineStatus::Refused,
+                            "The run could not be completed because of an unexpected error. The "
+                            "track was not changed.");
     }
 }
 

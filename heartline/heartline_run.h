@@ -70,6 +70,9 @@ inline HeartlineResult StageOk() {
 }
 HeartlineResult StageFailure(HeartlineStatus status, std::string detail);
 
+// True when every coordinate and the roll of `v` are finite numbers.
+bool IsFiniteVertex(const TrackVertex& v);
+
 // Refuses a track the run cannot sample (too few vertices, a vertex list
 // shorter than its count, a zero or unmeasurable length) and reports a vertex
 // that holds a coordinate or roll that is not a finite number. Returns Ok when

@@ -2,7 +2,6 @@
 // direction, cut into runs of precision + 1 points, one cubic Bezier curve
 // fitted to each run, and the fitted curves turned into vertices whose rolls
 // reproduce the down directions.
-#include <cmath>
 #include <string>
 
 #include "fitting/bezier_fit.h"
@@ -40,10 +39,6 @@ float RollAt(const HeartlineRun& run, int m) {
         angle = -angle;
     }
     return static_cast<float>(angle);
-}
-
-bool IsFinite(const Vec3& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
 }  // namespace
@@ -112,9 +107,7 @@ HeartlineResult OffsetAndRefit(HeartlineRun& run, const TrackData& track) {
     tail.Roll = RollAt(run, run.N);
 
     for (int s = 0; s <= run.segments; ++s) {
-        const TrackVertex& v = out[static_cast<size_t>(s)];
-        if (!IsFinite(v.Pos) || !IsFinite(v.CtrlIn) || !IsFinite(v.CtrlOut) ||
-            !std::isfinite(v.Roll)) {
+        if (!IsFiniteVertex(out[static_cast<size_t>(s)])) {
             return StageFailure(HeartlineStatus::NonFinite,
                                 "New vertex " + std::to_string(s) +
                                     " would hold a coordinate or roll that is not a finite "

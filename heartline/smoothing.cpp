@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
-#include <utility>
 
 #include "heartline/heartline_run.h"
 #include "heartline/text.h"
@@ -67,8 +66,9 @@ void SmoothBanking(HeartlineRun& run, int16_t passTotal) {
                 scratch[at(j)] = down[at(j)];
             }
         }
-        // Every pass reads only the previous pass's directions.
-        std::swap(down, scratch);
+        // Every pass reads only the previous pass's directions. Samples 0 to
+        // N are copied back; the spare entry keeps the forced last sample.
+        std::copy_n(scratch.begin(), last + 1, down.begin());
         run.passesRun = pass;
         StepProgress(run);
     }
