@@ -25,7 +25,7 @@ double WrapAngle(double x) {
 
 RollState StartRolls(const TrackData& track) {
     RollState state;
-    state.RollCur = track.Bezr.Vertices[0].Roll;
+    state.RollCur = static_cast<double>(track.Bezr.Vertices[0].Roll);
     return state;
 }
 
@@ -39,10 +39,10 @@ void BeginRollSegment(RollState& state, const TrackData& track, int i) {
     const TrackVertex& vNext = vertices[static_cast<size_t>(next)];
     const TrackVertex& vNext2 = vertices[static_cast<size_t>(next2)];
 
-    state.RollNext = vNext.Roll;
-    if (vNext.RelativeRoll) state.RollNext = static_cast<double>(vNext.Roll) + state.RollCur;
-    double rollNext2 = vNext2.Roll;
-    if (vNext2.RelativeRoll) rollNext2 = static_cast<double>(vNext2.Roll) + state.RollNext;
+    state.RollNext = static_cast<double>(vNext.Roll);
+    if (vNext.RelativeRoll) state.RollNext += state.RollCur;
+    double rollNext2 = static_cast<double>(vNext2.Roll);
+    if (vNext2.RelativeRoll) rollNext2 += state.RollNext;
 
     state.Delta = WrapAngle(state.RollNext - state.RollCur);
     const double deltaNext = WrapAngle(rollNext2 - state.RollNext);
@@ -99,7 +99,7 @@ void AdvanceRoll(RollState& state, const TrackData& track, int i) {
     if (vNext.RelativeRoll) {
         state.RollCur = WrapAngle(state.RollNext);
     } else {
-        state.RollCur = vNext.Roll;
+        state.RollCur = static_cast<double>(vNext.Roll);
     }
 }
 
