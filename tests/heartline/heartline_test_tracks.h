@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "geometry/vector3.h"
 #include "heartline/generator.h"
 #include "samples/layout_builder.h"
 #include "trackfile/track_record.h"
@@ -34,6 +35,11 @@ inline TrackData LevelStraight(int count, float length, float height, float roll
         track.Segm.Segments[static_cast<size_t>(i)].Val24 = {mode, passes, 0};
     }
     return track;
+}
+
+// Exactly the same point or direction.
+inline bool Same(const Vec3& a, const Vec3& b) {
+    return a.x == b.x && a.y == b.y && a.z == b.z;
 }
 
 // Records every progress report.

@@ -1,23 +1,13 @@
-// The layout builder's elements, and the sample tracks made with it.
+// The sample tracks made with the layout builder.
 #include "samples/layout_builder.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "geometry/vector3.h"
-#include "heartline/generator.h"
 #include "samples/sample_tracks.h"
 
 namespace cvqrn {
 namespace {
-
-struct ElementCase {
-    const char* name;
-    void (*build)(LayoutBuilder&);
-    LayoutVec endPos;
-    LayoutVec endDir;
-};
 
 TEST(LayoutBuilder, SampleTracksAreSmoothChainsAtRealisticScale) {
     for (const SampleLayout& sample : SampleLayouts()) {
@@ -34,27 +24,6 @@ TEST(LayoutBuilder, SampleTracksAreSmoothChainsAtRealisticScale) {
             EXPECT_GE(v[i].Pos.y, 0.0f) << i;  // above the ground
             EXPECT_LT(v[i].Pos.y, 40.0f) << i;
         }
-    }
-}
-
-TEST(LayoutBuilder, SampleTracksHeartlineWithTheirSuggestedSpeeds) {
-    for (const SampleLayout& sample : SampleLayouts()) {
-        SCOPED_TRACE(sample.fileName);
-        TrackData track = sample.track;
-        int16_t filter = kDefaultFilter;
-        const HeartlineResult result =
-            GenerateHeartline(track, kDefaultSegments, kDefaultPrecision, kDefaultHeartline,
-                              sample.startSpeed, sample.endSpeed, filter, nullptr);
-        EXPECT_TRUE(result) << result.detail;
-        EXPECT_GT(result.minSpeed, 5.0);
-
-        const bool defaultsSuit = sample.startSpeed == kDefaultStartSpeed;
-        TrackData atDefaults = sample.track;
-        filter = kDefaultFilter;
-        const HeartlineResult plain =
-            GenerateHeartline(atDefaults, kDefaultSegments, kDefaultPrecision, kDefaultHeartline,
-                              kDefaultStartSpeed, kDefaultEndSpeed, filter, nullptr);
-        EXPECT_EQ(plain.status, defaultsSuit ? HeartlineStatus::Ok : HeartlineStatus::Valleyed);
     }
 }
 
