@@ -16,17 +16,15 @@ inline bool SameVec(const Vec3& a, const Vec3& b) {
 }
 
 inline void ExpectVecEq(const Vec3& actual, const Vec3& expected) {
-    EXPECT_EQ(actual.x, expected.x);
-    EXPECT_EQ(actual.y, expected.y);
-    EXPECT_EQ(actual.z, expected.z);
+    EXPECT_TRUE(SameVec(actual, expected))
+        << "(" << actual.x << ", " << actual.y << ", " << actual.z << ") != (" << expected.x << ", "
+        << expected.y << ", " << expected.z << ")";
 }
 
-inline TrackVertex Vertex(Vec3 pos, Vec3 ctrlIn, Vec3 ctrlOut) {
-    TrackVertex v;
-    v.Pos = pos;
-    v.CtrlIn = ctrlIn;
-    v.CtrlOut = ctrlOut;
-    return v;
+inline void ExpectVecNear(const Vec3& actual, const Vec3& expected, double tolerance) {
+    EXPECT_NEAR(static_cast<double>(actual.x), static_cast<double>(expected.x), tolerance);
+    EXPECT_NEAR(static_cast<double>(actual.y), static_cast<double>(expected.y), tolerance);
+    EXPECT_NEAR(static_cast<double>(actual.z), static_cast<double>(expected.z), tolerance);
 }
 
 // A track holding `vertices`, with the spare zero entry that a load leaves.
