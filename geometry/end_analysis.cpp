@@ -18,27 +18,22 @@ bool SamePoint(const Vec3& a, const Vec3& b) {
     return a.x == b.x && a.y == b.y && a.z == b.z;
 }
 
-struct EndValues {
-    double radius = kStraightMarker;
-    double slope = 0.0;
-    double tilt = kStraightMarker;
-};
-
-// Slope, radius and tilt of segment `p` (curve order) at parameter t (0 or 1),
-// travelling in `direction`.
-EndValues AnalyseEnd(const Vec3& direction, const CurvePoints& p, double t) {
-    EndValues out;
-
+// Writes the slope, radius and tilt of segment `p` (curve order) at parameter
+// t (0 or 1), travelling in `direction`.
+void AnalyseEnd(const Vec3& direction, const CurvePoints& p, double t, double& radius,
+                double& slope, double& tilt) {
     // Slope: the angle between the direction of travel and its horizontal
     // projection, negative downhill.
     const Vec3 horizontal{direction.x, 0.0f, direction.z};
-    out.slope = RadToDeg(AngleBetween(direction, horizontal));
-    if (direction.y < 0.0f) out.slope = -out.slope;
+    slope = RadToDeg(AngleBetween(direction, horizontal));
+    if (direction.y < 0.0f) slope = -slope;
 
     // A NaN curvature (vanishing handle) counts as straight too.
     const double kappa = BezierCurvature(p, t);
-    if (!(kappa >= kStraightCurvature)) return out;
-    out.radius = 1.0 / kappa;
+    radius = kStraightMarker;
+    tilt = kStraightMarker;
+    if (!(kappa >= kStraightCurvature)) return;
+    radius = 1.0 / kappa;
 
     const Vec3 d1 = BezierDerivative(p, t);
     const Vec3 d2 = BezierSecondDerivative(p, t);
@@ -54,17 +49,19 @@ EndValues AnalyseEnd(const Vec3& direction, const CurvePoints& p, double t) {
     const Vec3 reference = lsf_Vnormalize(lsf_Vcross(tangent, side));
 
     // Tilt: signed about the direction of travel.
-    out.tilt = RadToDeg(AngleBetween(normal, reference));
-    if (lsf_Vdot(lsf_Vcross(normal, reference), tangent) < 0.0) out.tilt = -out.tilt;
-    return out;
+    tilt = RadToDeg(AngleBetween(normal, reference));
+    if (lsf_Vdot(lsf_Vcross(normal, reference), tangent) < 0.0) tilt = -tilt;
 }
 
 }  // namespace
 
-EndAnalysis TrackEndAnalysis(const TrackData& track) {
-    EndAnalysis result;  // straight at both ends with slope 0
+void TrackEndAnalysis(const TrackData& track, double& radiusIn, double& slopeIn, double& tiltIn,
+                      double& radiusOut, double& slopeOut, double& tiltOut) {
+    // A track with fewer than two vertices reads straight and level at both ends.
+    radiusIn = tiltIn = radiusOut = tiltOut = kStraightMarker;
+    slopeIn = slopeOut = 0.0;
     const int n = UsableVertexCount(track);
-    if (n < 2) return result;
+    if (n < 2) return;
 
     const auto& v = track.Bezr.Vertices;
     const TrackVertex& first = v.front();
@@ -76,27 +73,14 @@ EndAnalysis TrackEndAnalysis(const TrackData& track) {
     const Vec3 dirIn = SamePoint(first.CtrlIn, first.Pos) ? lsf_Vsub(first.CtrlOut, first.Pos)
                                                           : lsf_Vsub(first.Pos, first.CtrlIn);
     const Vec3 dirOut = lsf_Vsub(last.Pos, last.CtrlIn);
-
-    const EndValues in = AnalyseEnd(dirIn, SegmentCurve(track, 0), 0.0);
-    const EndValues out = AnalyseEnd(dirOut, SegmentCurve(track, n - 2), 1.0);
-    result.radiusIn = in.radius;
-    result.slopeIn = in.slope;
-    result.tiltIn = in.tilt;
-    result.radiusOut = out.radius;
-    result.slopeOut = out.slope;
-    result.tiltOut = out.tilt;
-    return result;
+    AnalyseEnd(dirIn, SegmentCurve(track, 0), 0.0, radiusIn, slopeIn, tiltIn);
+    AnalyseEnd(dirOut, SegmentCurve(track, n - 2), 1.0, radiusOut, slopeOut, tiltOut);
 }
 
-void TrackEndAnalysis(const TrackData& track, double& radiusIn, double& slopeIn, double& tiltIn,
-                      double& radiusOut, double& slopeOut, double& tiltOut) {
-    const EndAnalysis a = TrackEndAnalysis(track);
-    radiusIn = a.radiusIn;
-    slopeIn = a.slopeIn;
-    tiltIn = a.tiltIn;
-    radiusOut = a.radiusOut;
-    slopeOut = a.slopeOut;
-    tiltOut = a.tiltOut;
+EndAnalysis TrackEndAnalysis(const TrackData& track) {
+    EndAnalysis a;
+    TrackEndAnalysis(track, a.radiusIn, a.slopeIn, a.tiltIn, a.radiusOut, a.slopeOut, a.tiltOut);
+    return a;
 }
 
 }  // namespace cvqrn
