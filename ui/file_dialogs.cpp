@@ -23,18 +23,26 @@ ChooserRequest MakeChooserRequest(DialogKind kind, const FileDialogRequest& requ
     return out;
 }
 
-void TakeAnswer(const ChooserAnswer& answer, FileDialogRequest& request) {
-    request.FileName = answer.fileName;
-    request.FileTitle = answer.fileTitle;
-    request.Flags = answer.flags;
-    request.FilterIndex = answer.filterIndex;
-}
-
-void TakeCancel(FileDialogRequest& request, int32_t cancelledIndex) {
-    request.FileName.clear();
-    request.FileTitle.clear();
-    request.Flags = 0;
-    request.FilterIndex = cancelledIndex;
+// Both dialogs: the filter is rewritten in place, the chooser is shown with
+// the variant's flags, and the answer (or the cancel) is written back.
+bool ShowDialog(DialogKind kind, FileDialogRequest& request, FileChooser& chooser) {
+    const bool open = kind == DialogKind::Open;
+    request.Filter = RewriteFilter(request.Filter);
+    const uint32_t flags = open ? OpenDialogFlags(request) : SaveDialogFlags(request);
+    const auto answer = chooser.Choose(MakeChooserRequest(kind, request, flags));
+    if (!answer) {
+        request.FileName.clear();
+        request.FileTitle.clear();
+        request.Flags = 0;
+        request.FilterIndex = open ? -1 : 0;
+        return false;
+    }
+    request.FileName = answer->fileName;
+    request.FileTitle = answer->fileTitle;
+    request.Flags = answer->flags;
+    request.FilterIndex = answer->filterIndex;
+    if (open && (answer->flags & kFlagReadOnly)) request.ReadOnly = true;
+    return true;
 }
 
 }  // namespace
@@ -76,28 +84,11 @@ uint32_t SaveDialogFlags(const FileDialogRequest& request) {
 }
 
 bool ShowOpenDialog(FileDialogRequest& request, FileChooser& chooser) {
-    request.Filter = RewriteFilter(request.Filter);
-    const auto answer =
-        chooser.Choose(MakeChooserRequest(DialogKind::Open, request, OpenDialogFlags(request)));
-    if (!answer) {
-        TakeCancel(request, -1);
-        return false;
-    }
-    TakeAnswer(*answer, request);
-    if (answer->flags & kFlagReadOnly) request.ReadOnly = true;
-    return true;
+    return ShowDialog(DialogKind::Open, request, chooser);
 }
 
 bool ShowSaveDialog(FileDialogRequest& request, FileChooser& chooser) {
-    request.Filter = RewriteFilter(request.Filter);
-    const auto answer =
-        chooser.Choose(MakeChooserRequest(DialogKind::Save, request, SaveDialogFlags(request)));
-    if (!answer) {
-        TakeCancel(request, 0);
-        return false;
-    }
-    TakeAnswer(*answer, request);
-    return true;
+    return ShowDialog(DialogKind::Save, request, chooser);
 }
 
 }  // namespace cvqrn::ui

@@ -42,15 +42,10 @@ void WindowLogic::Start() {
 void WindowLogic::LoadClicked() {
     view_.ArmSkipNextMove();
 
-    FileDialogRequest request;
-    request.FileName = trackFileName_;
+    FileDialogRequest request = TrackDialogRequest(kLoadDialogTitle);
     request.FileMustExist = true;
     request.ReadOnly = false;
     request.HideReadOnly = true;
-    request.Filter = kTrackFilter;
-    request.FilterIndex = 1;
-    request.DlgTitle = kLoadDialogTitle;
-    request.DefaultExt = kTrackExtension;
     const bool chosen = ShowOpenDialog(request, chooser_);
     trackFileName_ = request.FileName;
     if (!chosen) return;
@@ -74,6 +69,16 @@ void WindowLogic::LoadClicked() {
         trackModified_ = false;
         trackLoaded_ = false;
     }
+}
+
+FileDialogRequest WindowLogic::TrackDialogRequest(const char* title) const {
+    FileDialogRequest request;
+    request.FileName = trackFileName_;
+    request.Filter = kTrackFilter;
+    request.FilterIndex = 1;
+    request.DlgTitle = title;
+    request.DefaultExt = kTrackExtension;
+    return request;
 }
 
 void WindowLogic::HeartlineClicked() {
@@ -127,13 +132,8 @@ void WindowLogic::HeartlineClicked() {
 void WindowLogic::SaveClicked() {
     if (!trackModified_) return;
 
-    FileDialogRequest request;
-    request.FileName = trackFileName_;
+    FileDialogRequest request = TrackDialogRequest(kSaveDialogTitle);
     request.OverwritePrompt = true;
-    request.Filter = kTrackFilter;
-    request.FilterIndex = 1;
-    request.DlgTitle = kSaveDialogTitle;
-    request.DefaultExt = kTrackExtension;
     const bool chosen = ShowSaveDialog(request, chooser_);
     trackFileName_ = request.FileName;
     if (!chosen) return;
@@ -181,21 +181,15 @@ void WindowLogic::feedback(const int32_t& progress, const int32_t& Total) {
 void WindowLogic::ShowEndAnalysis() {
     const EndAnalysis ends = operations_.Analyse(workTrack_);
     const std::string separator = view_.DecimalSeparator();
-    // A radius of exactly -1 marks a straight end, whose tilt means nothing.
-    if (ends.radiusIn == -1.0) {
-        view_.SetFieldText(Field::RadiusIn, "straight");
-        view_.SetFieldText(Field::TiltIn, "none");
-    } else {
-        view_.SetFieldText(Field::RadiusIn, FormatDisplay(ends.radiusIn, separator));
-        view_.SetFieldText(Field::TiltIn, FormatDisplay(ends.tiltIn, separator));
-    }
-    if (ends.radiusOut == -1.0) {
-        view_.SetFieldText(Field::RadiusOut, "straight");
-        view_.SetFieldText(Field::TiltOut, "none");
-    } else {
-        view_.SetFieldText(Field::RadiusOut, FormatDisplay(ends.radiusOut, separator));
-        view_.SetFieldText(Field::TiltOut, FormatDisplay(ends.tiltOut, separator));
-    }
+    // Radius and tilt of one end; a radius of exactly -1 marks a straight end,
+    // whose tilt means nothing.
+    const auto showEnd = [&](double radius, double tilt, Field radiusField, Field tiltField) {
+        const bool straight = radius == -1.0;
+        view_.SetFieldText(radiusField, straight ? "straight" : FormatDisplay(radius, separator));
+        view_.SetFieldText(tiltField, straight ? "none" : FormatDisplay(tilt, separator));
+    };
+    showEnd(ends.radiusIn, ends.tiltIn, Field::RadiusIn, Field::TiltIn);
+    showEnd(ends.radiusOut, ends.tiltOut, Field::RadiusOut, Field::TiltOut);
     view_.SetFieldText(Field::SlopeIn, FormatDisplay(ends.slopeIn, separator));
     view_.SetFieldText(Field::SlopeOut, FormatDisplay(ends.slopeOut, separator));
 }

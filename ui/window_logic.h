@@ -156,6 +156,9 @@ class WindowLogic final : public ProgressFeedback {
     const TrackData& LoadedTrack() const { return loadedTrack_; }
 
   private:
+    // The request both file dialogs start from: a track file, pre-filled with
+    // TrackFileName, first filter pair selected, no further flags.
+    FileDialogRequest TrackDialogRequest(const char* title) const;
     void ShowEndAnalysis();
     void SetLight(Light light, bool on);
     // Reads an integer field; shows the refusal and answers false when its
