@@ -1,22 +1,16 @@
 #include "tests/support/track_builder.h"
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <type_traits>
 
 namespace cvqrn::testsupport {
 
 // ---- ByteImage
-
-ByteImage& ByteImage::Tag(std::string_view t) {
-    return Chars(t.substr(0, 4));
-}
 
 ByteImage& ByteImage::Long(int32_t v) {
     const auto u = static_cast<uint32_t>(v);
@@ -25,16 +19,7 @@ ByteImage& ByteImage::Long(int32_t v) {
 }
 
 ByteImage& ByteImage::Single(float f) {
-    return SingleBits(std::bit_cast<uint32_t>(f));
-}
-
-ByteImage& ByteImage::SingleBits(uint32_t bits) {
-    return Long(static_cast<int32_t>(bits));
-}
-
-ByteImage& ByteImage::Byte(uint8_t b) {
-    bytes.push_back(b);
-    return *this;
+    return Long(static_cast<int32_t>(std::bit_cast<uint32_t>(f)));
 }
 
 ByteImage& ByteImage::U24(int32_t v, uint8_t top) {
@@ -46,25 +31,12 @@ ByteImage& ByteImage::U24(int32_t v, uint8_t top) {
 }
 
 ByteImage& ByteImage::Chars(std::string_view s) {
-    for (char c : s) bytes.push_back(static_cast<uint8_t>(c));
+    bytes.insert(bytes.end(), s.begin(), s.end());
     return *this;
-}
-
-ByteImage& ByteImage::Text(std::string_view s) {
-    return Long(static_cast<int32_t>(s.size())).Chars(s);
-}
-
-ByteImage& ByteImage::Zeros(size_t n) {
-    return Fill(n, 0);
 }
 
 ByteImage& ByteImage::Fill(size_t n, uint8_t b) {
     bytes.insert(bytes.end(), n, b);
-    return *this;
-}
-
-ByteImage& ByteImage::Bytes(std::span<const uint8_t> b) {
-    bytes.insert(bytes.end(), b.begin(), b.end());
     return *this;
 }
 
@@ -84,48 +56,65 @@ int32_t LongAt(std::span<const uint8_t> bytes, size_t at) {
 namespace {
 
 // Hands out values that differ from each other and include the awkward ones
-// (NaN with payloads, negative zero, subnormals, infinities, extreme Longs).
+// (NaN with payloads, negative zero, subnormals, extreme Longs).
 class Distinct {
   public:
-    float NextSingle() {
-        ++n_;
+    float Single() {
+        const uint32_t n = ++n_ & 0x3FFFFFu;
         switch (n_ % 11) {
             case 3:
-                return std::bit_cast<float>(0x7FC00000u | (n_ & 0x3FFFFFu));  // quiet NaN, payload
+                return std::bit_cast<float>(0x7FC00000u | n);  // quiet NaN with a payload
             case 5:
-                return std::bit_cast<float>(0xFF800000u |
-                                            ((n_ & 0x3FFFFFu) + 1));  // signalling NaN
+                return std::bit_cast<float>(0xFF800001u + n);  // signalling NaN, sign set
             case 7:
                 return -0.0f;
             case 9:
-                return std::bit_cast<float>(0x00000001u + n_);  // subnormal
+                return std::bit_cast<float>(n);  // subnormal
             default:
                 return static_cast<float>(n_) * (n_ % 2 ? -0.375f : 1.25f) + 0.0625f;
         }
     }
-    int32_t NextLong() {
-        ++n_;
-        switch (n_ % 5) {
-            case 1:
-                return static_cast<int32_t>(0x80000000u + n_);
-            case 3:
-                return -static_cast<int32_t>(n_) * 1000;
-            default:
-                return static_cast<int32_t>(0x01020304u * n_ + 17u);
-        }
+    int32_t Long() { return static_cast<int32_t>(0x81020304u * ++n_ + 17u); }
+    int32_t U24() { return static_cast<int32_t>((0x123456u + 0x10F0Du * ++n_) & 0xFFFFFFu); }
+    uint8_t Byte() { return static_cast<uint8_t>(0x81u + 37u * ++n_); }
+    Vec3 Point() { return {Single(), Single(), Single()}; }
+    template <size_t N>
+    std::array<float, N>& Singles(std::array<float, N>& a) {
+        for (float& v : a) v = Single();
+        return a;
     }
-    int32_t NextU24() { return static_cast<int32_t>((0x123456u + 0x10F0Du * ++n_) & 0xFFFFFFu); }
-    uint8_t NextByte() { return static_cast<uint8_t>(0x81u + 37u * ++n_); }
-    bool NextFlag() { return ++n_ % 3 != 0; }
-    Vec3 NextVec() { return {NextSingle(), NextSingle(), NextSingle()}; }
 
   private:
     uint32_t n_ = 0;
 };
 
+// Sets `count` to n and gives `items` n + 1 entries, as a load does; returns the first n.
 template <class T>
-void Resize(std::vector<T>& items, int32_t count) {
-    items.assign(static_cast<size_t>(count) + 1, T{});
+std::span<T> Sized(int32_t& count, std::vector<T>& items, int32_t n) {
+    count = n;
+    items.assign(static_cast<size_t>(n) + 1, T{});
+    return {items.data(), static_cast<size_t>(n)};
+}
+
+void FillSegment(Distinct& d, TrackSegment& s) {
+    for (auto& v : s.Val24) v = d.U24();
+    s.FlagA = s.Type % 2 == 0;
+    s.FlagB = !s.FlagA;
+    // Only the block the type selects: the others stay zero through a load.
+    if (s.Type == 1) {
+        auto& b = s.Type1;
+        b = {d.Singles(b.Field1to4), true, d.Single(), d.Byte(), d.Byte(), d.Byte(), true};
+        d.Singles(b.Field11to13);
+        b.Field14 = true;
+        b.Field15 = d.Single();
+        d.Singles(b.Field16to17);
+    } else if (s.Type == 2 || s.Type == 3) {
+        auto& b = s.Type == 2 ? s.Type2 : s.Type3;
+        b = {d.Singles(b.Field1to3), d.Byte(), s.Type == 2, s.Type == 3};
+    } else if (s.Type == 4) {
+        auto& b = s.Type4;
+        b = {true, true, d.Singles(b.Field3to5), true, d.Singles(b.Field7to10), true, false};
+    }
 }
 
 }  // namespace
@@ -135,163 +124,84 @@ TrackData MakeFullTrack() {
     TrackData t;
     t.Header.Version = {1, 2, 0, 0};
 
-    t.Trck.Value1 = d.NextLong();
-    t.Trck.Value2 = d.NextLong();
-    t.Trck.EntryCount = 3;
-    Resize(t.Trck.Entries, 3);
+    t.Trck.Value1 = d.Long();
+    t.Trck.Value2 = d.Long();
     const char* names[] = {"", "A", "Lift \xE9\xFF"};
-    for (int i = 0; i < 3; ++i) {
-        auto& e = t.Trck.Entries[static_cast<size_t>(i)];
+    int i = 0;
+    for (auto& e : Sized(t.Trck.EntryCount, t.Trck.Entries, 3)) {
         e.Flag = i != 1;
-        e.Name = names[i];
-        for (auto& v : e.Val24) v = d.NextU24();
+        e.Name = names[i++];
+        for (auto& v : e.Val24) v = d.U24();
     }
-    for (auto& v : t.Trck.Val24) v = d.NextU24();
-
+    for (auto& v : t.Trck.Val24) v = d.U24();
     t.Info.Text = std::string("Made by the track builder\x01\xFE", 27);
 
-    t.Bezr.VertexCount = 6;
-    Resize(t.Bezr.Vertices, 6);
-    for (int i = 0; i < 6; ++i) {
-        auto& v = t.Bezr.Vertices[static_cast<size_t>(i)];
-        v.Pos = d.NextVec();
-        v.CtrlIn = d.NextVec();
-        v.CtrlOut = d.NextVec();
-        v.Roll = d.NextSingle();
+    i = 0;
+    for (auto& v : Sized(t.Bezr.VertexCount, t.Bezr.Vertices, 6)) {
+        v = {d.Point(), d.Point(), d.Point(), d.Single()};
         // Every combination that tells FlagA, FlagC and RelativeRoll apart.
         v.FlagA = (i & 1) != 0;
         v.FlagC = (i & 2) != 0;
         v.RelativeRoll = (i & 4) != 0 || i == 0;
+        ++i;
     }
 
     // All five typed segments, a type with no block (7) and a negative one.
     const int32_t types[] = {0, 1, 2, 3, 4, 7, -2};
     t.Segm.Flag = true;
-    t.Segm.SegmentCount = 7;
-    Resize(t.Segm.Segments, 7);
-    for (int i = 0; i < 7; ++i) {
-        auto& s = t.Segm.Segments[static_cast<size_t>(i)];
-        s.Type = types[i];
-        for (auto& v : s.Val24) v = d.NextU24();
-        s.FlagA = d.NextFlag();
-        s.FlagB = !s.FlagA;
-        if (s.Type == 1) {
-            auto& b = s.Type1;
-            for (auto& v : b.Field1to4) v = d.NextSingle();
-            b.Field5 = true;
-            b.Field6 = d.NextSingle();
-            b.Field7 = d.NextByte();
-            b.Field8 = d.NextByte();
-            b.Field9 = d.NextByte();
-            b.Field10 = true;
-            for (auto& v : b.Field11to13) v = d.NextSingle();
-            b.Field14 = true;
-            b.Field15 = d.NextSingle();
-            for (auto& v : b.Field16to17) v = d.NextSingle();
-        } else if (s.Type == 2 || s.Type == 3) {
-            auto& b = s.Type == 2 ? s.Type2 : s.Type3;
-            for (auto& v : b.Field1to3) v = d.NextSingle();
-            b.Field4 = d.NextByte();
-            b.Field5 = s.Type == 2;
-            b.Field6 = s.Type == 3;
-        } else if (s.Type == 4) {
-            auto& b = s.Type4;
-            b.Field1 = true;
-            b.Field2 = true;
-            for (auto& v : b.Field3to5) v = d.NextSingle();
-            b.Field6 = true;
-            for (auto& v : b.Field7to10) v = d.NextSingle();
-            b.Field11 = true;
-            b.Field12 = false;
-        }
+    i = 0;
+    for (auto& s : Sized(t.Segm.SegmentCount, t.Segm.Segments, 7)) {
+        s.Type = types[i++];
+        FillSegment(d, s);
     }
 
-    t.Fund.Count = 2;
-    Resize(t.Fund.Items, 2);
-    for (int i = 0; i < 2; ++i) {
-        auto& e = t.Fund.Items[static_cast<size_t>(i)];
-        e.Pos = d.NextVec();
-        e.Flag1 = i == 0;
-        e.Value1 = d.NextSingle();
-        e.Flag2 = i == 1;
-        e.Value2 = d.NextSingle();
+    i = 0;
+    for (auto& e : Sized(t.Fund.Count, t.Fund.Items, 2)) {
+        e = {d.Point(), i == 0, d.Single(), i == 1, d.Single()};
+        ++i;
     }
-
     // Item counts of 2, 0, -3 (carried, no items) and 1.
     const int32_t itemCounts[] = {2, 0, -3, 1};
-    t.Rasc.Count = 4;
-    Resize(t.Rasc.Items, 4);
-    for (int i = 0; i < 4; ++i) {
-        auto& e = t.Rasc.Items[static_cast<size_t>(i)];
-        e.Count = itemCounts[i];
-        if (e.Count > 0) Resize(e.Items, e.Count);
-        for (int k = 0; k < e.Count; ++k) {
-            e.Items[static_cast<size_t>(k)] = {d.NextLong(), d.NextSingle()};
+    i = 0;
+    for (auto& e : Sized(t.Rasc.Count, t.Rasc.Items, 4)) {
+        const int32_t m = itemCounts[i++];
+        if (m > 0) {
+            for (auto& item : Sized(e.Count, e.Items, m)) item = {d.Long(), d.Single()};
         }
+        e.Count = m;
     }
-
-    t.Fren.Count = 3;
-    Resize(t.Fren.Items, 3);
-    for (int i = 0; i < 3; ++i) t.Fren.Items[static_cast<size_t>(i)] = d.NextVec();
-
-    t.Tube.Count = 2;
-    Resize(t.Tube.Items, 2);
-    for (auto& e : t.Tube.Items) {
-        for (int32_t* v : {&e.Value1, &e.Value2, &e.Value3, &e.Value4, &e.Value5, &e.Value6,
-                           &e.Value7, &e.Value8}) {
-            *v = d.NextLong();
-        }
-        e.Value9 = d.NextSingle();
+    for (auto& p : Sized(t.Fren.Count, t.Fren.Items, 3)) p = d.Point();
+    for (auto& e : Sized(t.Tube.Count, t.Tube.Items, 2)) {
+        e = {d.Long(), d.Long(), d.Long(), d.Long(),  d.Long(),
+             d.Long(), d.Long(), d.Long(), d.Single()};
     }
-
     // Extra lengths 12 (with distinct bytes), 0 and 1.
     const int32_t extras[] = {12, 0, 1};
-    t.Catw.Count = 3;
-    Resize(t.Catw.Items, 3);
-    for (int i = 0; i < 3; ++i) {
-        auto& e = t.Catw.Items[static_cast<size_t>(i)];
-        for (int32_t* v : {&e.Value1, &e.Value2, &e.Value3, &e.Value4, &e.Value5, &e.Value6}) {
-            *v = d.NextLong();
-        }
-        e.ExtraLength = extras[i];
-        for (int k = 0; k < e.ExtraLength; ++k) e.Extra.push_back(d.NextByte());
+    i = 0;
+    for (auto& e : Sized(t.Catw.Count, t.Catw.Items, 3)) {
+        e = {d.Long(), d.Long(), d.Long(), d.Long(), d.Long(), d.Long(), extras[i++], {}};
+        for (int k = 0; k < e.ExtraLength; ++k) e.Extra.push_back(d.Byte());
     }
-
-    t.Scen.Count = 2;
-    Resize(t.Scen.Items, 2);
-    for (int i = 0; i < 2; ++i) {
-        auto& e = t.Scen.Items[static_cast<size_t>(i)];
-        e.Pos = d.NextVec();
-        e.Value1 = d.NextSingle();
-        e.Value2 = d.NextLong();
-    }
-
+    for (auto& e : Sized(t.Scen.Count, t.Scen.Items, 2)) e = {d.Point(), d.Single(), d.Long()};
     // Name pairs with lengths 0 and 1 on either side.
     const std::pair<const char*, const char*> scob[] = {{"", "B"}, {"Tree one", ""}, {"x", "yz"}};
-    t.Scob.Count = 3;
-    Resize(t.Scob.Items, 3);
-    for (int i = 0; i < 3; ++i) {
-        auto& e = t.Scob.Items[static_cast<size_t>(i)];
+    i = 0;
+    for (auto& e : Sized(t.Scob.Count, t.Scob.Items, 3)) {
         e.Name1 = scob[i].first;
-        e.Name2 = scob[i].second;
-        for (auto& v : e.Values) v = d.NextSingle();
+        e.Name2 = scob[i++].second;
+        d.Singles(e.Values);
     }
 
-    t.Tera.Present = true;
-    t.Tera.Columns = 3;
-    t.Tera.Rows = 2;
-    t.Tera.Value1 = d.NextSingle();
-    t.Tera.Value2 = d.NextSingle();
-    t.Tera.Text1 = "";
-    t.Tera.Value3 = d.NextSingle();
-    t.Tera.Text2 = "T";
-    t.Tera.Value4 = d.NextSingle();
-    t.Tera.Text3 = "grass.bmp";
-    t.Tera.Value5 = d.NextSingle();
-    t.Tera.ByteValue = d.NextByte();
-    t.Tera.Flag = true;
-    t.Tera.Grid.assign(6, 0.0f);
-    for (auto& v : t.Tera.Grid) v = d.NextSingle();
+    TeraChunk& g = t.Tera;
+    g.Present = g.Flag = true;
+    g.Columns = 3;
+    g.Rows = 2;
+    for (float* v : {&g.Value1, &g.Value2, &g.Value3, &g.Value4, &g.Value5}) *v = d.Single();
+    g.Text2 = "T";
+    g.Text3 = "grass.bmp";
+    g.ByteValue = d.Byte();
+    g.Grid.assign(6, 0.0f);
+    for (auto& v : g.Grid) v = d.Single();
 
     t.Envc.Text1 = "sky_dusk";
     t.Envc.Text2 = "E";
@@ -301,37 +211,28 @@ TrackData MakeFullTrack() {
 TrackData MakeTrackFromVertices(std::span<const TrackVertex> vertices) {
     TrackData t;
     const auto n = static_cast<int32_t>(vertices.size());
-    t.Bezr.VertexCount = n;
-    t.Bezr.Vertices.assign(vertices.begin(), vertices.end());
-    t.Bezr.Vertices.push_back(TrackVertex{});
-    t.Segm.SegmentCount = n > 1 ? n - 1 : 0;
-    Resize(t.Segm.Segments, t.Segm.SegmentCount);
+    std::copy(vertices.begin(), vertices.end(),
+              Sized(t.Bezr.VertexCount, t.Bezr.Vertices, n).begin());
+    Sized(t.Segm.SegmentCount, t.Segm.Segments, n > 1 ? n - 1 : 0);
     return t;
 }
 
 TrackData MakeLargeTrack(int32_t columns, int32_t rows, int32_t scenery, int32_t vertices) {
     TrackData t;
     Distinct d;
-    t.Bezr.VertexCount = vertices;
-    Resize(t.Bezr.Vertices, vertices);
-    for (auto& v : t.Bezr.Vertices) {
-        v.Pos = d.NextVec();
-        v.CtrlIn = d.NextVec();
-        v.CtrlOut = d.NextVec();
-        v.Roll = d.NextSingle();
-        v.FlagA = true;
+    for (auto& v : Sized(t.Bezr.VertexCount, t.Bezr.Vertices, vertices)) {
+        v = {d.Point(), d.Point(), d.Point(), d.Single(), true};
     }
-    t.Segm.SegmentCount = vertices > 1 ? vertices - 1 : 0;
-    Resize(t.Segm.Segments, t.Segm.SegmentCount);
-    t.Scen.Count = scenery;
-    Resize(t.Scen.Items, scenery);
-    for (auto& e : t.Scen.Items) e = {d.NextVec(), d.NextSingle(), d.NextLong()};
+    Sized(t.Segm.SegmentCount, t.Segm.Segments, vertices > 1 ? vertices - 1 : 0);
+    for (auto& e : Sized(t.Scen.Count, t.Scen.Items, scenery)) {
+        e = {d.Point(), d.Single(), d.Long()};
+    }
     t.Tera.Present = true;
     t.Tera.Columns = columns;
     t.Tera.Rows = rows;
     t.Tera.Grid.resize(static_cast<size_t>(columns) * static_cast<size_t>(rows));
-    for (size_t i = 0; i < t.Tera.Grid.size(); ++i) {
-        t.Tera.Grid[i] = static_cast<float>(i % 4099) * 0.25f;
+    for (size_t k = 0; k < t.Tera.Grid.size(); ++k) {
+        t.Tera.Grid[k] = static_cast<float>(k % 4099) * 0.25f;
     }
     return t;
 }
@@ -340,267 +241,39 @@ TrackData MakeLargeTrack(int32_t columns, int32_t rows, int32_t scenery, int32_t
 
 namespace {
 
-class Differ {
-  public:
-    explicit Differ(bool framing) : framing_(framing) {}
-
-    template <class T>
-    void Same(const std::string& name, const T& a, const T& b) {
-        if constexpr (std::is_same_v<T, float>) {
-            if (std::bit_cast<uint32_t>(a) != std::bit_cast<uint32_t>(b)) Note(name, a, b);
-        } else if constexpr (std::is_same_v<T, Vec3>) {
-            Same(name + ".x", a.x, b.x);
-            Same(name + ".y", a.y, b.y);
-            Same(name + ".z", a.z, b.z);
-        } else if constexpr (std::is_same_v<T, std::string>) {
-            if (a != b) lines.push_back(name + ": \"" + a + "\" vs \"" + b + "\"");
-        } else if constexpr (requires {
-                                 a.size();
-                                 a[0];
-                             }) {
-            for (size_t i = 0; i < a.size(); ++i) {
-                Same(name + "[" + std::to_string(i) + "]", a[i], b[i]);
-            }
-        } else {
-            if (a != b) Note(name, a, b);
-        }
+// The first byte where two framed files differ, named by the chunk that holds it.
+std::string FirstDifference(const FramedFile& a, const FramedFile& b, const std::string& what) {
+    if (a.bytes == b.bytes) return {};
+    const auto at = static_cast<size_t>(
+        std::mismatch(a.bytes.begin(), a.bytes.end(), b.bytes.begin(), b.bytes.end()).first -
+        a.bytes.begin());
+    std::string chunk = "CORV";  // the last chunk that starts at or before the byte
+    for (const auto& [name, offset] : a.at) {
+        if (name.size() == 4 && offset <= at && offset >= a.at.at(chunk)) chunk = name;
     }
-
-    void Framing(const std::string& name, int32_t sizeA, int32_t sizeB, int32_t childA,
-                 int32_t childB) {
-        if (!framing_) return;
-        Same(name + ".Size", sizeA, sizeB);
-        Same(name + ".ChildCount", childA, childB);
-    }
-
-    // Entries 0 .. count - 1 of two arrays whose counts already compared equal.
-    template <class T, class Fn>
-    void Entries(const std::string& name, int32_t count, const std::vector<T>& a,
-                 const std::vector<T>& b, Fn&& each) {
-        for (int32_t i = 0; i < count; ++i) {
-            const auto k = static_cast<size_t>(i);
-            if (k >= a.size() || k >= b.size()) {
-                lines.push_back(name + ": array shorter than its count " + std::to_string(count));
-                return;
-            }
-            each(name + "[" + std::to_string(i) + "]", a[k], b[k]);
-        }
-    }
-
-    std::vector<std::string> lines;
-    bool framing_;
-
-  private:
-    template <class T>
-    void Note(const std::string& name, const T& a, const T& b) {
-        if constexpr (std::is_same_v<T, float>) {
-            lines.push_back(name + ": bits " + std::to_string(std::bit_cast<uint32_t>(a)) + " vs " +
-                            std::to_string(std::bit_cast<uint32_t>(b)));
-        } else {
-            lines.push_back(name + ": " + std::to_string(a) + " vs " + std::to_string(b));
-        }
-    }
-};
+    return what + "differ in " + chunk + " at byte " + std::to_string(at);
+}
 
 }  // namespace
 
-std::vector<std::string> DiffTracks(const TrackData& a, const TrackData& b, bool framing) {
-    Differ d(framing);
-    d.Framing("Header", a.Header.Size, b.Header.Size, a.Header.ChildCount, b.Header.ChildCount);
-    if (framing) d.Same("Header.Version", a.Header.Version, b.Header.Version);
-
-    d.Framing("Trck", a.Trck.Size, b.Trck.Size, a.Trck.ChildCount, b.Trck.ChildCount);
-    d.Same("Trck.Value1", a.Trck.Value1, b.Trck.Value1);
-    d.Same("Trck.Value2", a.Trck.Value2, b.Trck.Value2);
-    d.Same("Trck.Val24", a.Trck.Val24, b.Trck.Val24);
-    d.Same("Trck.EntryCount", a.Trck.EntryCount, b.Trck.EntryCount);
-    if (a.Trck.EntryCount == b.Trck.EntryCount) {
-        d.Entries("Trck.Entries", a.Trck.EntryCount, a.Trck.Entries, b.Trck.Entries,
-                  [&](const std::string& n, const TrckEntry& x, const TrckEntry& y) {
-                      d.Same(n + ".Flag", x.Flag, y.Flag);
-                      d.Same(n + ".Val24", x.Val24, y.Val24);
-                      d.Same(n + ".Name", x.Name, y.Name);
-                  });
-    }
-
-    d.Framing("Info", a.Info.Size, b.Info.Size, a.Info.ChildCount, b.Info.ChildCount);
-    d.Same("Info.Text", a.Info.Text, b.Info.Text);
-
-    d.Framing("Bezr", a.Bezr.Size, b.Bezr.Size, a.Bezr.ChildCount, b.Bezr.ChildCount);
-    d.Same("Bezr.VertexCount", a.Bezr.VertexCount, b.Bezr.VertexCount);
-    if (a.Bezr.VertexCount == b.Bezr.VertexCount) {
-        d.Entries("Bezr.Vertices", a.Bezr.VertexCount, a.Bezr.Vertices, b.Bezr.Vertices,
-                  [&](const std::string& n, const TrackVertex& x, const TrackVertex& y) {
-                      d.Same(n + ".Pos", x.Pos, y.Pos);
-                      d.Same(n + ".CtrlIn", x.CtrlIn, y.CtrlIn);
-                      d.Same(n + ".CtrlOut", x.CtrlOut, y.CtrlOut);
-                      d.Same(n + ".Roll", x.Roll, y.Roll);
-                      d.Same(n + ".FlagA", x.FlagA, y.FlagA);
-                      d.Same(n + ".RelativeRoll", x.RelativeRoll, y.RelativeRoll);
-                      d.Same(n + ".FlagC", x.FlagC, y.FlagC);
-                  });
-    }
-
-    d.Framing("Segm", a.Segm.Size, b.Segm.Size, a.Segm.ChildCount, b.Segm.ChildCount);
-    d.Same("Segm.Flag", a.Segm.Flag, b.Segm.Flag);
-    d.Same("Segm.SegmentCount", a.Segm.SegmentCount, b.Segm.SegmentCount);
-    if (a.Segm.SegmentCount == b.Segm.SegmentCount) {
-        d.Entries("Segm.Segments", a.Segm.SegmentCount, a.Segm.Segments, b.Segm.Segments,
-                  [&](const std::string& n, const TrackSegment& x, const TrackSegment& y) {
-                      d.Same(n + ".Type", x.Type, y.Type);
-                      d.Same(n + ".Val24", x.Val24, y.Val24);
-                      d.Same(n + ".FlagA", x.FlagA, y.FlagA);
-                      d.Same(n + ".FlagB", x.FlagB, y.FlagB);
-                      const auto& p = x.Type1;
-                      const auto& q = y.Type1;
-                      d.Same(n + ".Type1.Field1to4", p.Field1to4, q.Field1to4);
-                      d.Same(n + ".Type1.Field5", p.Field5, q.Field5);
-                      d.Same(n + ".Type1.Field6", p.Field6, q.Field6);
-                      d.Same(n + ".Type1.Field7", p.Field7, q.Field7);
-                      d.Same(n + ".Type1.Field8", p.Field8, q.Field8);
-                      d.Same(n + ".Type1.Field9", p.Field9, q.Field9);
-                      d.Same(n + ".Type1.Field10", p.Field10, q.Field10);
-                      d.Same(n + ".Type1.Field11to13", p.Field11to13, q.Field11to13);
-                      d.Same(n + ".Type1.Field14", p.Field14, q.Field14);
-                      d.Same(n + ".Type1.Field15", p.Field15, q.Field15);
-                      d.Same(n + ".Type1.Field16to17", p.Field16to17, q.Field16to17);
-                      for (auto [block, u, v] : {std::tuple{".Type2", &x.Type2, &y.Type2},
-                                                 std::tuple{".Type3", &x.Type3, &y.Type3}}) {
-                          d.Same(n + block + ".Field1to3", u->Field1to3, v->Field1to3);
-                          d.Same(n + block + ".Field4", u->Field4, v->Field4);
-                          d.Same(n + block + ".Field5", u->Field5, v->Field5);
-                          d.Same(n + block + ".Field6", u->Field6, v->Field6);
-                      }
-                      const auto& r = x.Type4;
-                      const auto& s = y.Type4;
-                      d.Same(n + ".Type4.Field1", r.Field1, s.Field1);
-                      d.Same(n + ".Type4.Field2", r.Field2, s.Field2);
-                      d.Same(n + ".Type4.Field3to5", r.Field3to5, s.Field3to5);
-                      d.Same(n + ".Type4.Field6", r.Field6, s.Field6);
-                      d.Same(n + ".Type4.Field7to10", r.Field7to10, s.Field7to10);
-                      d.Same(n + ".Type4.Field11", r.Field11, s.Field11);
-                      d.Same(n + ".Type4.Field12", r.Field12, s.Field12);
-                  });
-    }
-
-    d.Framing("Supp", a.Supp.Size, b.Supp.Size, a.Supp.ChildCount, b.Supp.ChildCount);
-
-    d.Framing("Fund", a.Fund.Size, b.Fund.Size, a.Fund.ChildCount, b.Fund.ChildCount);
-    d.Same("Fund.Count", a.Fund.Count, b.Fund.Count);
-    if (a.Fund.Count == b.Fund.Count) {
-        d.Entries("Fund.Items", a.Fund.Count, a.Fund.Items, b.Fund.Items,
-                  [&](const std::string& n, const FundEntry& x, const FundEntry& y) {
-                      d.Same(n + ".Pos", x.Pos, y.Pos);
-                      d.Same(n + ".Flag1", x.Flag1, y.Flag1);
-                      d.Same(n + ".Value1", x.Value1, y.Value1);
-                      d.Same(n + ".Flag2", x.Flag2, y.Flag2);
-                      d.Same(n + ".Value2", x.Value2, y.Value2);
-                  });
-    }
-
-    d.Framing("Rasc", a.Rasc.Size, b.Rasc.Size, a.Rasc.ChildCount, b.Rasc.ChildCount);
-    d.Same("Rasc.Count", a.Rasc.Count, b.Rasc.Count);
-    if (a.Rasc.Count == b.Rasc.Count) {
-        d.Entries("Rasc.Items", a.Rasc.Count, a.Rasc.Items, b.Rasc.Items,
-                  [&](const std::string& n, const RascEntry& x, const RascEntry& y) {
-                      d.Same(n + ".Count", x.Count, y.Count);
-                      if (x.Count != y.Count) return;
-                      d.Entries(n + ".Items", x.Count, x.Items, y.Items,
-                                [&](const std::string& m, const RascItem& p, const RascItem& q) {
-                                    d.Same(m + ".Value1", p.Value1, q.Value1);
-                                    d.Same(m + ".Value2", p.Value2, q.Value2);
-                                });
-                  });
-    }
-
-    d.Framing("Fren", a.Fren.Size, b.Fren.Size, a.Fren.ChildCount, b.Fren.ChildCount);
-    d.Same("Fren.Count", a.Fren.Count, b.Fren.Count);
-    if (a.Fren.Count == b.Fren.Count) {
-        d.Entries("Fren.Items", a.Fren.Count, a.Fren.Items, b.Fren.Items,
-                  [&](const std::string& n, const Vec3& x, const Vec3& y) { d.Same(n, x, y); });
-    }
-
-    d.Framing("Tube", a.Tube.Size, b.Tube.Size, a.Tube.ChildCount, b.Tube.ChildCount);
-    d.Same("Tube.Count", a.Tube.Count, b.Tube.Count);
-    if (a.Tube.Count == b.Tube.Count) {
-        d.Entries("Tube.Items", a.Tube.Count, a.Tube.Items, b.Tube.Items,
-                  [&](const std::string& n, const TubeEntry& x, const TubeEntry& y) {
-                      d.Same(n + ".Values",
-                             std::array{x.Value1, x.Value2, x.Value3, x.Value4, x.Value5, x.Value6,
-                                        x.Value7, x.Value8},
-                             std::array{y.Value1, y.Value2, y.Value3, y.Value4, y.Value5, y.Value6,
-                                        y.Value7, y.Value8});
-                      d.Same(n + ".Value9", x.Value9, y.Value9);
-                  });
-    }
-
-    d.Framing("Catw", a.Catw.Size, b.Catw.Size, a.Catw.ChildCount, b.Catw.ChildCount);
-    d.Same("Catw.Count", a.Catw.Count, b.Catw.Count);
-    if (a.Catw.Count == b.Catw.Count) {
-        d.Entries("Catw.Items", a.Catw.Count, a.Catw.Items, b.Catw.Items,
-                  [&](const std::string& n, const CatwEntry& x, const CatwEntry& y) {
-                      d.Same(
-                          n + ".Values",
-                          std::array{x.Value1, x.Value2, x.Value3, x.Value4, x.Value5, x.Value6},
-                          std::array{y.Value1, y.Value2, y.Value3, y.Value4, y.Value5, y.Value6});
-                      d.Same(n + ".ExtraLength", x.ExtraLength, y.ExtraLength);
-                      if (x.Extra != y.Extra) d.lines.push_back(n + ".Extra: bytes differ");
-                  });
-    }
-
-    d.Framing("Scen", a.Scen.Size, b.Scen.Size, a.Scen.ChildCount, b.Scen.ChildCount);
-    d.Same("Scen.Count", a.Scen.Count, b.Scen.Count);
-    if (a.Scen.Count == b.Scen.Count) {
-        d.Entries("Scen.Items", a.Scen.Count, a.Scen.Items, b.Scen.Items,
-                  [&](const std::string& n, const ScenEntry& x, const ScenEntry& y) {
-                      d.Same(n + ".Pos", x.Pos, y.Pos);
-                      d.Same(n + ".Value1", x.Value1, y.Value1);
-                      d.Same(n + ".Value2", x.Value2, y.Value2);
-                  });
-    }
-
-    d.Framing("Scob", a.Scob.Size, b.Scob.Size, a.Scob.ChildCount, b.Scob.ChildCount);
-    d.Same("Scob.Count", a.Scob.Count, b.Scob.Count);
-    if (a.Scob.Count == b.Scob.Count) {
-        d.Entries("Scob.Items", a.Scob.Count, a.Scob.Items, b.Scob.Items,
-                  [&](const std::string& n, const ScobEntry& x, const ScobEntry& y) {
-                      d.Same(n + ".Name1", x.Name1, y.Name1);
-                      d.Same(n + ".Name2", x.Name2, y.Name2);
-                      d.Same(n + ".Values", x.Values, y.Values);
-                  });
-    }
-
-    d.Same("Tera.Present", a.Tera.Present, b.Tera.Present);
-    if (a.Tera.Present && b.Tera.Present) {
-        d.Framing("Tera", a.Tera.Size, b.Tera.Size, a.Tera.ChildCount, b.Tera.ChildCount);
-        const TeraChunk& x = a.Tera;
-        const TeraChunk& y = b.Tera;
-        d.Same("Tera.Columns", x.Columns, y.Columns);
-        d.Same("Tera.Rows", x.Rows, y.Rows);
-        d.Same("Tera.Singles", std::array{x.Value1, x.Value2, x.Value3, x.Value4, x.Value5},
-               std::array{y.Value1, y.Value2, y.Value3, y.Value4, y.Value5});
-        d.Same("Tera.Text1", x.Text1, y.Text1);
-        d.Same("Tera.Text2", x.Text2, y.Text2);
-        d.Same("Tera.Text3", x.Text3, y.Text3);
-        d.Same("Tera.ByteValue", x.ByteValue, y.ByteValue);
-        d.Same("Tera.Flag", x.Flag, y.Flag);
-        if (x.Columns == y.Columns && x.Rows == y.Rows) {
-            const int64_t cells = int64_t{x.Columns} * x.Rows;
-            for (int64_t i = 0; i < cells; ++i) {
-                const auto k = static_cast<size_t>(i);
-                if (k >= x.Grid.size() || k >= y.Grid.size()) {
-                    d.lines.push_back("Tera.Grid: shorter than Columns x Rows");
-                    break;
-                }
-                d.Same("Tera.Grid[" + std::to_string(i) + "]", x.Grid[k], y.Grid[k]);
-            }
+std::vector<std::string> DiffTracks(const TrackData& a, const TrackData& b) {
+    std::vector<std::string> lines;
+    const auto note = [&](std::string line) {
+        if (!line.empty()) lines.push_back(std::move(line));
+    };
+    note(FirstDifference(FrameByHand(a), FrameByHand(b), "fields "));
+    // The blocks a segment's type leaves out of the file: each segment framed once per type.
+    for (int32_t type = 1; type <= 4; ++type) {
+        TrackData x, y;
+        x.Segm = a.Segm;
+        y.Segm = b.Segm;
+        for (TrackData* t : {&x, &y}) {
+            for (auto& s : t->Segm.Segments) s.Type = type;
         }
+        note(FirstDifference(FrameByHand(x), FrameByHand(y),
+                             "type " + std::to_string(type) + " blocks "));
     }
-
-    d.Framing("Envc", a.Envc.Size, b.Envc.Size, a.Envc.ChildCount, b.Envc.ChildCount);
-    d.Same("Envc.Text1", a.Envc.Text1, b.Envc.Text1);
-    d.Same("Envc.Text2", a.Envc.Text2, b.Envc.Text2);
-    return d.lines;
+    return lines;
 }
 
 // ---- Files

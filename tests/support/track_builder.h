@@ -1,17 +1,5 @@
 // Builders for test tracks and test files. Every track and every file image a
-// test uses is made here, from code: none comes from elsewhere.
-//
-//  - MakeFullTrack: a TrackData with every chunk and every field populated
-//    with distinctive values (all segment types, a terrain grid, names of
-//    length 0 and 1, RASC items, CATW extra bytes, NaN payloads).
-//  - MakeTrackFromVertices / MakeLargeTrack: tracks of a chosen shape or size.
-//  - ByteImage: raw big-endian bytes written field by field, for hand-framed
-//    and damaged files.
-//  - FrameByHand: the whole file of a track, framed by hand from the layout
-//    tables with ByteImage (it shares no code with the track file writers),
-//    with the offsets of its chunks and count fields for patching.
-//  - HostileFiles: damaged images the loader must refuse.
-//  - DiffTracks: a field-by-field comparison, singles by bit pattern.
+// test, a benchmark or the fuzzer's corpus uses is made here, from code.
 #pragma once
 
 #include <array>
@@ -26,31 +14,27 @@
 
 namespace cvqrn::testsupport {
 
-// Big-endian bytes appended field by field.
+// Big-endian bytes appended field by field, for hand-framed and damaged files.
 class ByteImage {
   public:
-    ByteImage& Tag(std::string_view t);
+    ByteImage& Tag(std::string_view t) { return Chars(t.substr(0, 4)); }
     ByteImage& Long(int32_t v);
     ByteImage& Single(float f);
-    ByteImage& SingleBits(uint32_t bits);
-    ByteImage& Byte(uint8_t b);
+    ByteImage& Byte(uint8_t b) { return Fill(1, b); }
     // A 24-bit value: `top` first (written 0 by the saver, ignored by the loader), then bits 23-0.
     ByteImage& U24(int32_t v, uint8_t top = 0);
     ByteImage& Chars(std::string_view s);
     // A counted string: the Long length, then the characters.
-    ByteImage& Text(std::string_view s);
-    ByteImage& Zeros(size_t n);
+    ByteImage& Text(std::string_view s) { return Long(static_cast<int32_t>(s.size())).Chars(s); }
+    ByteImage& Zeros(size_t n) { return Fill(n, 0); }
     ByteImage& Fill(size_t n, uint8_t b);
-    ByteImage& Bytes(std::span<const uint8_t> b);
-
-    size_t Size() const { return bytes.size(); }
     // Overwrites the Long at byte `at`.
     void PatchLong(size_t at, int32_t v);
 
     std::vector<uint8_t> bytes;
 };
 
-// Reads the big-endian Long at byte `at` of `bytes`.
+// The big-endian Long at byte `at` of `bytes`.
 int32_t LongAt(std::span<const uint8_t> bytes, size_t at);
 
 struct FrameOptions {
@@ -66,35 +50,34 @@ struct FramedFile {
     std::vector<uint8_t> bytes;
     // Byte offsets: "CORV", "TRCK", ... (each chunk's tag), "<TAG>.size",
     // "<TAG>.children", "<TAG>.count" (entry, vertex or segment count),
-    // "INFO.length", "ENVC.length1", "TERA.columns", "TERA.rows",
-    // "SCOB.name2" (first entry's Name2 length), "CATW.extra" (first entry's
-    // ExtraLength), "RASC.items" (first entry's item count), "TRCK.name"
-    // (first entry's name length), "SEGM.type" (first segment's Type).
+    // "INFO.length", "ENVC.length1", "TERA.columns", "TERA.rows", and of the
+    // first entry's "SCOB.name2", "CATW.extra", "RASC.items", "TRCK.name".
     std::map<std::string, size_t> at;
 };
 
-// The file image of `track` as the layout tables describe it, with sizes
-// measured from the bytes and the fixed chunk tree. Entry counts are the
-// record's count fields; the arrays must hold that many entries.
+// The file image of `track` framed by hand from the layout tables, sharing no
+// code with the track file writers: sizes are measured from the bytes, the
+// chunk tree is the fixed one. The arrays must hold their count of entries.
 FramedFile FrameByHand(const TrackData& track, const FrameOptions& options = {});
 
-// Every chunk and field populated with distinctive values. Version is 1, 2, 0, 0;
+// Every chunk and field populated with distinctive values (all segment types,
+// a 3 x 2 terrain grid, names of length 0 and 1, RASC items and item counts
+// of 0 and below, CATW extra bytes, NaN payloads). Version is 1, 2, 0, 0;
 // Size and ChildCount fields are left 0.
 TrackData MakeFullTrack();
 
-// A track with the given vertices (Bezr), one all-zero segment per vertex but
-// the last, and the other chunks empty.
+// A track with the given vertices, one all-zero segment per vertex but the
+// last, and the other chunks empty.
 TrackData MakeTrackFromVertices(std::span<const TrackVertex> vertices);
 
-// A large track: a columns x rows terrain grid, `scenery` SCEN entries and
-// `vertices` vertices, with varied values.
+// A columns x rows terrain grid, `scenery` SCEN entries and `vertices` vertices.
 TrackData MakeLargeTrack(int32_t columns, int32_t rows, int32_t scenery, int32_t vertices);
 
-// The fields that differ between `a` and `b`, one line each; empty when equal.
-// Singles compare by bit pattern; arrays up to their count fields. With
-// `framing` false, Size, ChildCount and Version are not compared (a save
-// rewrites them).
-std::vector<std::string> DiffTracks(const TrackData& a, const TrackData& b, bool framing = false);
+// Where `a` and `b` differ, one line each; empty when equal. Every field a
+// file holds is compared through FrameByHand (singles by bit pattern, arrays up
+// to their counts), the type blocks a segment's type leaves out as well; not
+// the fields a save rewrites (Size, ChildCount, Version).
+std::vector<std::string> DiffTracks(const TrackData& a, const TrackData& b);
 
 struct HostileFile {
     std::string name;

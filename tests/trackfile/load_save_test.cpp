@@ -22,100 +22,75 @@ using testsupport::MakeFullTrack;
 using testsupport::ReadFileBytes;
 using testsupport::TempDir;
 using testsupport::WriteFileBytes;
+using Names = std::vector<std::string>;
 
-std::vector<std::string> Listing(const std::string& dir) {
-    std::vector<std::string> names;
+Names Listing(const std::string& dir) {
+    Names names;
     for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
-TEST(LoadTrack, AcceptsAnyReadableRegularFileWithTheExtension) {
-    TempDir dir;
-    const std::vector<uint8_t> image = FrameByHand(MakeFullTrack()).bytes;
-    for (const char* name :
-         {"ride.cvtrack", "RIDE.CVTRACK", ".hidden.cvtrack", ".cvtrack", "a b.CvTrack"}) {
-        WriteFileBytes(dir.File(name), image);
-        TrackData t;
-        const LoadResult r = LoadTrack(dir.File(name), t);
-        EXPECT_TRUE(r.ok) << name << ": " << r.reason;
-        EXPECT_TRUE(DiffTracks(MakeFullTrack(), t).empty()) << name;
-    }
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
 }
 
-TEST(LoadTrack, RefusesBadNamesAndLeavesTheTrackUntouched) {
+// Any readable regular file whose name ends in ".cvtrack" (any case) loads,
+// hidden or not; anything else is refused and leaves the track untouched.
+TEST(LoadTrack, AcceptsReadableTrackFilesOnlyAndLeavesTheTrackUntouchedOtherwise) {
     TempDir dir;
-    const std::vector<uint8_t> image = FrameByHand(TrackData{}).bytes;
-    WriteFileBytes(dir.File("ride.txt"), image);
-    WriteFileBytes(dir.File("ride.cvtrack.bak"), image);
+    for (const char* name :
+         {"RIDE.CVTRACK", ".hidden.cvtrack", ".cvtrack", "ride.txt", "x.cvtrack.bak"}) {
+        WriteFileBytes(dir.File(name), FrameByHand(MakeFullTrack()).bytes);
+    }
     fs::create_directory(dir.File("folder.cvtrack"));
-    struct Case {
-        std::string path;
-        std::string reason;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.File("RIDE.CVTRACK"), ""},
+        {dir.File(".hidden.cvtrack"), ""},
+        {dir.File(".cvtrack"), ""},
         {"", "no file name"},
         {dir.File("missing.cvtrack"), std::strerror(ENOENT)},
         {dir.File("folder.cvtrack"), "directory"},
         {dir.File("ride.txt"), ".cvtrack"},
-        {dir.File("ride.cvtrack.bak"), ".cvtrack"},
+        {dir.File("x.cvtrack.bak"), ".cvtrack"},
         {"/dev/null", "not a regular file"},
     };
-    for (const Case& c : cases) {
-        TrackData t = MakeFullTrack();
-        const LoadResult r = LoadTrack(c.path, t);
-        EXPECT_FALSE(r.ok) << c.path;
-        EXPECT_NE(r.reason.find(c.reason), std::string::npos) << c.path << ": " << r.reason;
-        EXPECT_TRUE(DiffTracks(MakeFullTrack(), t, true).empty()) << c.path;
+    for (const auto& [path, reason] : cases) {
+        TrackData t;
+        t.Info.Text = "before";  // a load that got as far as clearing the track would drop it
+        const LoadResult r = LoadTrack(path, t);
+        EXPECT_EQ(r.ok, reason.empty()) << path << ": " << r.reason;
+        EXPECT_TRUE(Contains(r.reason, reason)) << path << ": " << r.reason;
+        EXPECT_TRUE(r.ok ? DiffTracks(MakeFullTrack(), t).empty() : t.Info.Text == "before")
+            << path;
     }
 }
 
-TEST(LoadTrack, WrongMagicClearsTheTrack) {
+TEST(SaveTrack, WritesTheImageAppendingTheExtensionAndReplacesALargerFileWhole) {
     TempDir dir;
-    std::vector<uint8_t> image = FrameByHand(MakeFullTrack()).bytes;
-    image[0] = 'X';
-    WriteFileBytes(dir.File("bad.cvtrack"), image);
-    TrackData t = MakeFullTrack();
-    const LoadResult r = LoadTrack(dir.File("bad.cvtrack"), t);
-    EXPECT_FALSE(r.ok);
-    EXPECT_NE(r.reason.find("CORV"), std::string::npos) << r.reason;
-    EXPECT_TRUE(DiffTracks(TrackData{}, t, true).empty());
-}
-
-TEST(SaveTrack, WritesTheImageAndAppendsTheExtension) {
-    TempDir dir;
-    struct Case {
-        std::string given, written;
-    };
-    const Case cases[] = {{"out", "out.cvtrack"},
-                          {"out.CVTRACK", "out.CVTRACK"},
-                          {"out.cvtrack.old", "out.cvtrack.old.cvtrack"}};
-    for (const Case& c : cases) {
+    // An existing larger file: the new one replaces it whole and keeps its permissions.
+    WriteFileBytes(dir.File("out.CVTRACK"), std::vector<uint8_t>(100000, 0xEE));
+    ::chmod(dir.File("out.CVTRACK").c_str(), 0640);
+    const std::pair<std::string, std::string> cases[] = {
+        {"out", "out.cvtrack"},
+        {"out.CVTRACK", "out.CVTRACK"},
+        {"out.cvtrack.old", "out.cvtrack.old.cvtrack"}};
+    for (const auto& [given, written] : cases) {
         TrackData t = MakeFullTrack();
-        const SaveResult r = SaveTrack(dir.File(c.given), t);
+        const SaveResult r = SaveTrack(dir.File(given), t);
         ASSERT_TRUE(r.ok) << r.reason;
-        EXPECT_EQ(r.path, dir.File(c.written));
+        EXPECT_EQ(r.path, dir.File(written));
         EXPECT_EQ(ReadFileBytes(r.path), FrameByHand(MakeFullTrack()).bytes);
     }
-    EXPECT_EQ(Listing(dir.Path()),
-              (std::vector<std::string>{"out.CVTRACK", "out.cvtrack", "out.cvtrack.old.cvtrack"}));
-}
-
-TEST(SaveTrack, ReplacesALargerFileWholeAndKeepsItsPermissions) {
-    TempDir dir;
-    const std::string path = dir.File("big.cvtrack");
-    WriteFileBytes(path, std::vector<uint8_t>(100000, 0xEE));
-    ::chmod(path.c_str(), 0640);
-    TrackData t;
-    ASSERT_TRUE(SaveTrack(path, t).ok);
-    EXPECT_EQ(ReadFileBytes(path).size(), 665u);
     struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    ASSERT_EQ(::stat(dir.File("out.CVTRACK").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(Listing(dir.Path()), std::vector<std::string>{"big.cvtrack"});
+    EXPECT_EQ(Listing(dir.Path()),
+              (Names{"out.CVTRACK", "out.cvtrack", "out.cvtrack.old.cvtrack"}));
 }
 
-// The real steps, except that one chosen step fails with a chosen error.
+// The real steps, except that step `step` (0 create, 1 write, 2 flush, 3 close,
+// 4 rename) fails with `err`; a failing write first puts half the image on disk.
 class FailingSteps : public PosixSaveSteps {
   public:
     FailingSteps(int step, int err) : step_(step), err_(err) {}
@@ -123,88 +98,63 @@ class FailingSteps : public PosixSaveSteps {
         return step_ == 0 ? err_ : PosixSaveSteps::CreateTemp(target, temp);
     }
     int Write(std::span<const uint8_t> bytes) override {
-        // Half the image reaches the disk before the failure.
-        if (step_ == 1) {
-            PosixSaveSteps::Write(bytes.first(bytes.size() / 2));
-            return err_;
-        }
-        return PosixSaveSteps::Write(bytes);
+        if (step_ != 1) return PosixSaveSteps::Write(bytes);
+        PosixSaveSteps::Write(bytes.first(bytes.size() / 2));
+        return err_;
     }
     int Flush() override { return step_ == 2 ? err_ : PosixSaveSteps::Flush(); }
     int Close() override {
         const int rc = PosixSaveSteps::Close();
-        const bool fail = step_ == 3 && !closedOnce_;
-        closedOnce_ = true;
-        return fail ? err_ : rc;
+        return step_ == 3 && closes_++ == 0 ? err_ : rc;
     }
     int Rename(const std::string& from, const std::string& to) override {
         return step_ == 4 ? err_ : PosixSaveSteps::Rename(from, to);
     }
 
   private:
-    int step_, err_;
-    bool closedOnce_ = false;
+    int step_, err_, closes_ = 0;
 };
 
 TEST(SaveTrack, FailureAtAnyStepKeepsTheOldFileAndReportsTheSystemReason) {
-    struct Case {
-        int step;
-        int err;
-        const char* what;
-    };
-    const Case cases[] = {{0, EACCES, "cannot create"},
-                          {1, ENOSPC, "cannot write"},
-                          {2, EIO, "cannot flush"},
-                          {3, EDQUOT, "cannot close"},
-                          {4, EROFS, "cannot replace"}};
-    for (const Case& c : cases) {
+    const std::tuple<int, int, const char*> cases[] = {{0, EACCES, "cannot create"},
+                                                       {1, ENOSPC, "cannot write"},
+                                                       {2, EIO, "cannot flush"},
+                                                       {3, EDQUOT, "cannot close"},
+                                                       {4, EROFS, "cannot replace"}};
+    for (const auto& [step, err, what] : cases) {
         TempDir dir;
         const std::string path = dir.File("keep.cvtrack");
-        const std::vector<uint8_t> old = {'o', 'l', 'd'};
-        WriteFileBytes(path, old);
-        FailingSteps steps(c.step, c.err);
+        WriteFileBytes(path, std::vector<uint8_t>{'o', 'l', 'd'});
+        FailingSteps steps(step, err);
         TrackData t = MakeFullTrack();
         const SaveResult r = SaveTrack(path, t, steps);
-        EXPECT_FALSE(r.ok) << c.what;
-        EXPECT_NE(r.reason.find(c.what), std::string::npos) << r.reason;
-        EXPECT_NE(r.reason.find(std::strerror(c.err)), std::string::npos) << r.reason;
-        EXPECT_EQ(ReadFileBytes(path), old) << c.what;
-        EXPECT_EQ(Listing(dir.Path()), std::vector<std::string>{"keep.cvtrack"}) << c.what;
+        EXPECT_FALSE(r.ok) << what;
+        EXPECT_TRUE(Contains(r.reason, what)) << r.reason;
+        EXPECT_TRUE(Contains(r.reason, std::strerror(err))) << r.reason;
+        EXPECT_EQ(ReadFileBytes(path), (std::vector<uint8_t>{'o', 'l', 'd'})) << what;
+        EXPECT_EQ(Listing(dir.Path()), Names{"keep.cvtrack"}) << what;
     }
 }
 
-TEST(SaveTrack, RefusesTargetsItCannotWrite) {
+TEST(SaveTrack, RefusesTargetsItCannotWriteAndTracksTooLargeForTheFormat) {
     TempDir dir;
     fs::create_directory(dir.File("taken.cvtrack"));
     WriteFileBytes(dir.File("taken.cvtrack/inside"), std::vector<uint8_t>{1});
-    struct Case {
-        std::string path;
-        std::string reason;
-    };
-    const Case cases[] = {{dir.File("taken.cvtrack"), std::strerror(EISDIR)},
-                          {dir.File("no/such/dir/x.cvtrack"), std::strerror(ENOENT)},
-                          {"", "no file name"}};
-    for (const Case& c : cases) {
-        TrackData t;
-        const SaveResult r = SaveTrack(c.path, t);
-        EXPECT_FALSE(r.ok) << c.path;
-        EXPECT_NE(r.reason.find(c.reason), std::string::npos) << c.path << ": " << r.reason;
+    TrackData huge;
+    huge.Tera.Present = true;
+    huge.Tera.Columns = huge.Tera.Rows = std::numeric_limits<int32_t>::max();
+    const std::tuple<std::string, TrackData, std::string> cases[] = {
+        {dir.File("taken.cvtrack"), TrackData{}, std::strerror(EISDIR)},
+        {dir.File("no/such/dir/x.cvtrack"), TrackData{}, std::strerror(ENOENT)},
+        {"", TrackData{}, "no file name"},
+        {dir.File("huge"), huge, "too large"}};
+    for (auto [path, track, reason] : cases) {
+        const SaveResult r = SaveTrack(path, track);
+        EXPECT_FALSE(r.ok) << path;
+        EXPECT_TRUE(Contains(r.reason, reason)) << path << ": " << r.reason;
     }
-    EXPECT_EQ(Listing(dir.Path()), std::vector<std::string>{"taken.cvtrack"});
-    EXPECT_EQ(Listing(dir.File("taken.cvtrack")), std::vector<std::string>{"inside"});
-}
-
-TEST(SaveTrack, RefusesATrackTooLargeForTheFormat) {
-    TempDir dir;
-    TrackData t;
-    t.Tera.Present = true;
-    t.Tera.Columns = std::numeric_limits<int32_t>::max();
-    t.Tera.Rows = std::numeric_limits<int32_t>::max();
-    EXPECT_TRUE(EncodeTrack(t).empty());
-    const SaveResult r = SaveTrack(dir.File("huge"), t);
-    EXPECT_FALSE(r.ok);
-    EXPECT_NE(r.reason.find("too large"), std::string::npos) << r.reason;
-    EXPECT_TRUE(Listing(dir.Path()).empty());
+    EXPECT_EQ(Listing(dir.Path()), Names{"taken.cvtrack"});
+    EXPECT_EQ(Listing(dir.File("taken.cvtrack")), Names{"inside"});
 }
 
 }  // namespace
