@@ -75,6 +75,22 @@ int64_t StringBytes(const std::string& s) {
     return static_cast<int64_t>(s.size());
 }
 
+// The sum of `bytes(entry)` over the entries a writer writes for `count`.
+template <class T, class Fn>
+int64_t SumOverEntries(int32_t count, const std::vector<T>& items, Fn&& bytes) {
+    int64_t sum = 0;
+    for (int64_t i = 0; i < EntriesToWrite(count, items.size()); ++i) {
+        sum += bytes(items[static_cast<size_t>(i)]);
+    }
+    return sum;
+}
+
+// The fixed bytes of a chunk whose entries all have `each` bytes.
+template <class T>
+int64_t FixedEntries(int32_t count, const std::vector<T>& items, int64_t each) {
+    return each * EntriesToWrite(count, items.size());
+}
+
 // Sets every Size of `track` and returns the file header's Size in 64 bits,
 // so that a track too large for the format can be told apart.
 int64_t SetSizes(TrackData& t) {
@@ -87,42 +103,35 @@ int64_t SetSizes(TrackData& t) {
     const int64_t tera = StringBytes(t.Tera.Text1) + StringBytes(t.Tera.Text2) +
                          StringBytes(t.Tera.Text3) + 4 * cells + 81;
 
-    int64_t scob = 40;
-    for (int64_t i = 0; i < EntriesToWrite(t.Scob.Count, t.Scob.Items.size()); ++i) {
-        const ScobEntry& e = t.Scob.Items[static_cast<size_t>(i)];
-        scob += StringBytes(e.Name1) + StringBytes(e.Name2) + 88;
-    }
-    const int64_t scen = 64 * EntriesToWrite(t.Scen.Count, t.Scen.Items.size()) + scob + 48;
-
-    int64_t catw = 40;
-    for (int64_t i = 0; i < EntriesToWrite(t.Catw.Count, t.Catw.Items.size()); ++i) {
-        catw += 28 + int64_t{CatwExtraToWrite(t.Catw.Items[static_cast<size_t>(i)])};
-    }
-    const int64_t tube = 48 * EntriesToWrite(t.Tube.Count, t.Tube.Items.size()) + 40;
-    const int64_t fren = 28 * EntriesToWrite(t.Fren.Count, t.Fren.Items.size()) + 40;
-    int64_t rasc = 40;
-    for (int64_t i = 0; i < EntriesToWrite(t.Rasc.Count, t.Rasc.Items.size()); ++i) {
-        // An entry whose item count is 0 or below is its count alone: 4 bytes.
-        const int32_t m = RascCountToWrite(t.Rasc.Items[static_cast<size_t>(i)]);
-        rasc += 24 * int64_t{m > 0 ? m : 0} + 4;
-    }
-    const int64_t fund = 92 * EntriesToWrite(t.Fund.Count, t.Fund.Items.size()) + 40;
+    const int64_t scob = 40 + SumOverEntries(t.Scob.Count, t.Scob.Items, [](const ScobEntry& e) {
+                             return StringBytes(e.Name1) + StringBytes(e.Name2) + 88;
+                         });
+    const int64_t scen = FixedEntries(t.Scen.Count, t.Scen.Items, 64) + scob + 48;
+    const int64_t catw = 40 + SumOverEntries(t.Catw.Count, t.Catw.Items, [](const CatwEntry& e) {
+                             return 28 + int64_t{CatwExtraToWrite(e)};
+                         });
+    const int64_t tube = FixedEntries(t.Tube.Count, t.Tube.Items, 48) + 40;
+    const int64_t fren = FixedEntries(t.Fren.Count, t.Fren.Items, 28) + 40;
+    // An entry whose item count is 0 or below is its count alone: 4 bytes.
+    const int64_t rasc = 40 + SumOverEntries(t.Rasc.Count, t.Rasc.Items, [](const RascEntry& e) {
+                             return 24 * int64_t{std::max(RascCountToWrite(e), 0)} + 4;
+                         });
+    const int64_t fund = FixedEntries(t.Fund.Count, t.Fund.Items, 92) + 40;
     const int64_t supp = fund + rasc + fren + tube + catw + 76;
 
-    int64_t segm = 41;
-    for (int64_t i = 0; i < EntriesToWrite(t.Segm.SegmentCount, t.Segm.Segments.size()); ++i) {
-        static constexpr int64_t kTypeBytes[] = {4, 130, 40, 32, 54};
-        const int32_t type = t.Segm.Segments[static_cast<size_t>(i)].Type;
-        segm += 33 + (type >= 0 && type <= 4 ? kTypeBytes[type] : 0);
-    }
-    const int64_t bezr = 60 * EntriesToWrite(t.Bezr.VertexCount, t.Bezr.Vertices.size()) + 40;
+    const int64_t segm =
+        41 + SumOverEntries(t.Segm.SegmentCount, t.Segm.Segments, [](const TrackSegment& s) {
+            // The fixed part, then B and the block for types 0 to 4.
+            static constexpr int64_t kTypeBytes[] = {4, 130, 40, 32, 54};
+            return 33 + (s.Type >= 0 && s.Type <= 4 ? kTypeBytes[s.Type] : 0);
+        });
+    const int64_t bezr = FixedEntries(t.Bezr.VertexCount, t.Bezr.Vertices, 60) + 40;
     const int64_t info = StringBytes(t.Info.Text) + 24;
-
-    int64_t trck = 64;
-    for (int64_t i = 0; i < EntriesToWrite(t.Trck.EntryCount, t.Trck.Entries.size()); ++i) {
-        trck += StringBytes(t.Trck.Entries[static_cast<size_t>(i)].Name) + 28;
-    }
-    trck += info + bezr + segm + supp + 32;
+    const int64_t trck =
+        64 +
+        SumOverEntries(t.Trck.EntryCount, t.Trck.Entries,
+                       [](const TrckEntry& e) { return StringBytes(e.Name) + 28; }) +
+        info + bezr + segm + supp + 32;
 
     int64_t header = trck + scen + envc + 48;
     if (t.Tera.Present) header += tera + 8;
