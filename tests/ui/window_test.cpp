@@ -38,7 +38,6 @@ struct WindowRig {
         EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
     TextField* Field_(Field f) const { return window->FieldWidget(f); }
-    QString Text(Field f) const { return window->FieldWidget(f)->text(); }
     QString Message() const { return window->MessageLabel()->text(); }
     void Click(const char* hotSpot) {
         auto* spot = window->findChild<QWidget*>(QString::fromLatin1(hotSpot));
@@ -219,11 +218,11 @@ TEST_F(WindowSession, LoadHeartlineFailedSaveSaveAndRunAgainFromTheLoadedTrack) 
 TEST_F(WindowSession, ValleyedRunShowsHorribleWithOneOkButtonTheDetailApartAndTheLoadedEnds) {
     WindowRig rig(true);
     Load(rig, HighHill());
-    const QString slopeOut = rig.Text(Field::SlopeOut);
+    const QString slopeOut = rig.Field_(Field::SlopeOut)->text();
     rig.Click("btnMod");  // 14.3 m/s cannot climb the hill
     ASSERT_EQ(rig.boxes.shown.size(), 1u);
     EXPECT_EQ(rig.Message(), "- ERROR -");
-    EXPECT_EQ(rig.Text(Field::SlopeOut), slopeOut);
+    EXPECT_EQ(rig.Field_(Field::SlopeOut)->text(), slopeOut);
     EXPECT_FALSE(rig.LightShown(Light::Heartlined));
 
     const auto box = MakeMessageBox(nullptr, rig.boxes.shown[0]);
@@ -314,9 +313,9 @@ TEST(WindowLocale, DisplayUsesTheLocaleSeparatorWhileFieldsReadPoints) {
         rig.fake.ends = EndAnalysis{12.3456, 1234.5, 0.0, -1.0001, -1.0, 7.0};
         rig.chooser.Next("/t/a.cvtrack");
         rig.Click("btnLoad");
-        EXPECT_EQ(rig.Text(Field::RadiusIn), "12,346");
-        EXPECT_EQ(rig.Text(Field::SlopeIn), "1234,500");
-        EXPECT_EQ(rig.Text(Field::RadiusOut), "-1,000");  // only exactly -1 is "straight"
+        EXPECT_EQ(rig.Field_(Field::RadiusIn)->text(), "12,346");
+        EXPECT_EQ(rig.Field_(Field::SlopeIn)->text(), "1234,500");
+        EXPECT_EQ(rig.Field_(Field::RadiusOut)->text(), "-1,000");  // only exactly -1 is "straight"
         rig.Field_(Field::StartSpeed)->setText("20.5");
         rig.Click("btnMod");
         EXPECT_EQ(rig.fake.runs.at(0).startspeed, 20.5);
