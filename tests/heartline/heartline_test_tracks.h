@@ -18,22 +18,21 @@ namespace cvqrn::testing {
 inline TrackData LevelStraight(int count, float length, float height, float roll = 0.0f,
                                int32_t mode = kModeFelt, int32_t passes = kPassesFromSpeed) {
     TrackData track;
+    const size_t n = static_cast<size_t>(count);
     track.Bezr.VertexCount = count + 1;
-    track.Bezr.Vertices.assign(static_cast<size_t>(count) + 2, TrackVertex{});
+    track.Bezr.Vertices.assign(n + 2, TrackVertex{});
     const float step = length / static_cast<float>(count);
-    for (int i = 0; i <= count; ++i) {
-        TrackVertex& v = track.Bezr.Vertices[static_cast<size_t>(i)];
+    for (size_t i = 0; i <= n; ++i) {
         const float x = step * static_cast<float>(i);
+        TrackVertex& v = track.Bezr.Vertices[i];
         v.Pos = {x, height, 0.0f};
         v.CtrlIn = {x - step / 3.0f, height, 0.0f};
         v.CtrlOut = {x + step / 3.0f, height, 0.0f};
         v.Roll = roll;
     }
     track.Segm.SegmentCount = count;
-    track.Segm.Segments.assign(static_cast<size_t>(count) + 1, TrackSegment{});
-    for (int i = 0; i < count; ++i) {
-        track.Segm.Segments[static_cast<size_t>(i)].Val24 = {mode, passes, 0};
-    }
+    track.Segm.Segments.assign(n + 1, TrackSegment{});
+    for (size_t i = 0; i < n; ++i) track.Segm.Segments[i].Val24 = {mode, passes, 0};
     return track;
 }
 
