@@ -1,8 +1,9 @@
 #include "trackfile/byte_buffer.h"
 
-#include <bit>
 #include <limits>
 #include <utility>
+
+#include "trackfile/portability.h"
 
 namespace cvqrn {
 
@@ -74,7 +75,7 @@ int32_t ReadLong(ReadCursor& in) {
 
 float ReadSingle(ReadCursor& in) {
     const uint8_t* p = Take(in, 4);
-    return std::bit_cast<float>(p ? BigEndian32(p) : uint32_t{0});
+    return port::BitCast<float>(p ? BigEndian32(p) : uint32_t{0});
 }
 
 int32_t ReadU24(ReadCursor& in) {
@@ -115,7 +116,7 @@ void WriteLong(std::vector<uint8_t>& out, int32_t v) {
 }
 
 void WriteSingle(std::vector<uint8_t>& out, float f) {
-    AppendBigEndian32(out, std::bit_cast<uint32_t>(f));
+    AppendBigEndian32(out, port::BitCast<uint32_t>(f));
 }
 
 void WriteU24(std::vector<uint8_t>& out, int32_t v) {

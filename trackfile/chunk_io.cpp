@@ -8,10 +8,11 @@
 // of the visitors.
 #include "trackfile/chunk_io.h"
 
-#include <bit>
 #include <cstring>
 #include <string>
 #include <type_traits>
+
+#include "trackfile/portability.h"
 
 namespace cvqrn {
 
@@ -114,7 +115,7 @@ class FieldReader {
         for (size_t i = 0; i < static_cast<size_t>(cells); ++i, p += 4) {
             const uint32_t bits = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
                                   (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-            t.Grid[i] = std::bit_cast<float>(bits);
+            t.Grid[i] = port::BitCast<float>(bits);
         }
         SkipReserved(in_, static_cast<size_t>(cells) * 4);
     }

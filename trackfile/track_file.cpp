@@ -14,6 +14,7 @@
 
 #include "trackfile/byte_buffer.h"
 #include "trackfile/chunk_io.h"
+#include "trackfile/portability.h"
 
 namespace cvqrn {
 
@@ -249,7 +250,7 @@ LoadResult LoadTrack(const std::string& path, TrackData& track) {
         return Refused("the file is too large to be a track file");
     } else {
         const auto size = static_cast<size_t>(st.st_size);
-        image = std::make_unique_for_overwrite<uint8_t[]>(size);
+        image = port::MakeArrayForOverwrite<uint8_t>(size);
         while (done < size) {
             const ssize_t n = ::read(fd, image.get() + done, size - done);
             if (n < 0 && errno == EINTR) continue;

@@ -1,0 +1,301 @@
+// The page's bridge to the core: the window's own logic (flow state, Load,
+// Heartline and Save with their messages, refusals and lights, the precision
+// clamp) runs here unchanged, inside the page's worker. What the window would
+// draw is sent to the page as small messages; the page sends back the field
+// texts and the user's actions.
+//
+// Every call into the core made by the page is in this file.
+#include <emscripten/bind.h>
+#include <emscripten/val.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/file_dialogs.h"
+#include "ui/key_filter.h"
+#include "ui/track_operations.h"
+#include "ui/window_logic.h"
+
+namespace cvqrn::web {
+
+using emscripten::val;
+using ui::Field;
+using ui::Light;
+
+namespace {
+
+// Where the worker keeps the file being loaded or saved for the length of one action.
+constexpr const char* kFolder = "/tracks/";
+
+const char* LightName(Light light) {
+    switch (light) {
+        case Light::Loaded:
+            return "loaded";
+        case Light::Heartlined:
+            return "heartlined";
+        case Light::Saved:
+            return "saved";
+    }
+    return "";
+}
+
+// `name` without its directory and without a ".cvtrack" ending in any case.
+std::string Stem(const std::string& path) {
+    std::string name = path.substr(path.find_last_of('/') + 1);
+    const std::string withExtension = WithTrackExtension(name);
+    if (withExtension == name) name.resize(name.size() - 8);
+    return name;
+}
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+val Bytes(const std::vector<uint8_t>& bytes) {
+    // A copy owned by JavaScript, so it outlives this call's memory.
+    val view = val(emscripten::typed_memory_view(bytes.size(), bytes.data()));
+    return val::global("Uint8Array").new_(view);
+}
+
+// One message to the page: {type, ...fields}.
+class Sink {
+  public:
+    explicit Sink(val post) : post_(std::move(post)) {}
+
+    val Message(const char* type) const {
+        val message = val::object();
+        message.set("type", std::string(type));
+        return message;
+    }
+    void Send(const val& message) const { post_(message); }
+
+  private:
+    val post_;
+};
+
+// What the window would draw, sent to the page. The field texts are the page's:
+// it sends them before every action, and the logic's writes go back to it.
+class PageView final : public ui::WindowView {
+  public:
+    explicit PageView(const Sink& sink) : sink_(sink) {}
+
+    void TakeFieldText(Field field, const std::string& text) {
+        texts_[static_cast<size_t>(field)] = text;
+    }
+
+    std::string FieldText(Field field) const override { return texts_[static_cast<size_t>(field)]; }
+
+    void SetFieldText(Field field, const std::string& text) override {
+        TakeFieldText(field, text);
+        val m = sink_.Message("field");
+        m.set("field", std::string(ui::SpecOf(field).name));
+        m.set("text", text);
+        sink_.Send(m);
+    }
+
+    void SetLightVisible(Light light, bool visible) override {
+        val m = sink_.Message("light");
+        m.set("light", std::string(LightName(light)));
+        m.set("on", visible);
+        sink_.Send(m);
+    }
+
+    void SetProgressVisible(bool visible) override {
+        val m = sink_.Message("progressVisible");
+        m.set("visible", visible);
+        sink_.Send(m);
+    }
+
+    void SetProgressShape(const ui::BarShape& shape) override {
+        val m = sink_.Message("progress");
+        m.set("fraction", static_cast<double>(shape.height) / ui::kTubeHeight);
+        sink_.Send(m);
+    }
+
+    void SetMessageText(const std::string& text) override {
+        val m = sink_.Message("message");
+        m.set("text", text);
+        sink_.Send(m);
+    }
+
+    void ShowMessageBox(const ui::MessageBoxRequest& request) override {
+        val m = sink_.Message("box");
+        m.set("text", request.text);
+        m.set("title", request.title);
+        m.set("detail", request.detail);
+        m.set("warning", request.icon == ui::MessageBoxRequest::Icon::Exclamation);
+        sink_.Send(m);
+    }
+
+    void ArmSkipNextMove() override {}  // the page is not dragged
+
+    // The page formats every number with "." whatever the browser's language,
+    // as the fields read them.
+    std::string DecimalSeparator() const override { return "."; }
+
+  private:
+    const Sink& sink_;
+    std::array<std::string, ui::kFieldCount> texts_{};
+};
+
+// The page's timer runs the countdown and answers with timerFired().
+class PageTimer final : public ui::MessageTimer {
+  public:
+    explicit PageTimer(const Sink& sink) : sink_(sink) {}
+    void Start(int32_t intervalMs) override {
+        val m = sink_.Message("timer");
+        m.set("ms", intervalMs);
+        sink_.Send(m);
+    }
+    void Stop() override { sink_.Send(sink_.Message("timerStop")); }
+
+  private:
+    const Sink& sink_;
+};
+
+// The page has chosen the file already (picked, dropped, or the download
+// name): the dialogs answer with that path.
+class PageChooser final : public ui::FileChooser {
+  public:
+    void Answer(std::string path) { answer_ = std::move(path); }
+    std::optional<ui::ChooserAnswer> Choose(const ui::ChooserRequest&) override {
+        if (answer_.empty()) return std::nullopt;
+        ui::ChooserAnswer answer;
+        answer.fileName = answer_;
+        answer.fileTitle = answer_.substr(answer_.find_last_of('/') + 1);
+        return answer;
+    }
+
+  private:
+    std::string answer_;
+};
+
+// The core's operations, with a save that hands the written file to the page
+// as a download.
+class PageOperations final : public ui::TrackOperations {
+  public:
+    explicit PageOperations(const Sink& sink) : sink_(sink) {}
+
+    LoadResult Load(const std::string& path, TrackData& track) override {
+        return core_.Load(path, track);
+    }
+    SaveResult Save(const std::string& path, TrackData& track) override {
+        SaveResult result = core_.Save(path, track);
+        if (result) {
+            val m = sink_.Message("download");
+            m.set("name", result.path.substr(result.path.find_last_of('/') + 1));
+            m.set("bytes", Bytes(ReadWholeFile(result.path)));
+            sink_.Send(m);
+            std::remove(result.path.c_str());
+        }
+        return result;
+    }
+    EndAnalysis Analyse(const TrackData& track) override { return core_.Analyse(track); }
+    HeartlineResult Generate(TrackData& track, ui::HeartlineParameters& parameters,
+                             ProgressFeedback* progress) override {
+        return core_.Generate(track, parameters, progress);
+    }
+
+  private:
+    const Sink& sink_;
+    ui::CoreTrackOperations core_;
+};
+
+}  // namespace
+
+// The window, driven by the page.
+class Window {
+  public:
+    explicit Window(val post)
+        : sink_(std::move(post)), view_(sink_), timer_(sink_), operations_(sink_),
+          logic_(view_, timer_, chooser_, operations_) {}
+
+    void Start() { logic_.Start(); }
+
+    // The page's six parameter fields, by field name ("str_segments", ...).
+    void SetFields(const val& texts) {
+        for (const ui::FieldSpec& spec : ui::kFieldSpecs) {
+            if (!spec.parameter) continue;
+            const val text = texts[spec.name];
+            if (text.isString()) view_.TakeFieldText(spec.field, text.as<std::string>());
+        }
+    }
+
+    // Load with the file `name` whose content is `bytes`, as if chosen in the open dialog.
+    void Load(const std::string& name, const val& bytes) {
+        const std::string path = kFolder + name.substr(name.find_last_of("/\\") + 1);
+        {
+            const auto data = emscripten::convertJSArrayToNumberVector<uint8_t>(bytes);
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(data.data()),
+                      static_cast<std::streamsize>(data.size()));
+        }
+        chooser_.Answer(path);
+        logic_.LoadClicked();
+        std::remove(path.c_str());
+        if (logic_.TrackLoaded() && logic_.TrackFileName() == path) stem_ = Stem(path);
+    }
+
+    void Heartline() { logic_.HeartlineClicked(); }
+
+    // Save as "<loaded name>-hl.cvtrack"; the page receives it as a download.
+    void Save() {
+        chooser_.Answer(kFolder + stem_ + "-hl.cvtrack");
+        logic_.SaveClicked();
+    }
+
+    void PrecisionLostFocus() { logic_.PrecisionLostFocus(); }
+    void TimerFired() { logic_.MessageTimerFired(); }
+
+  private:
+    Sink sink_;
+    PageView view_;
+    PageTimer timer_;
+    PageChooser chooser_;
+    PageOperations operations_;
+    ui::WindowLogic logic_;
+    std::string stem_;
+};
+
+// The key filter of the parameter fields, for one typed character.
+int FilterKey(const std::string& text, int caret, int key, bool allowDecimal, bool allowMinus) {
+    return ui::FilterNumericKey(text, caret, key, allowDecimal, allowMinus);
+}
+
+// The design data of the six parameter fields, in tab order.
+val ParameterFields() {
+    val list = val::array();
+    for (const ui::FieldSpec& spec : ui::kFieldSpecs) {
+        if (!spec.parameter) continue;
+        val f = val::object();
+        f.set("name", std::string(spec.name));
+        f.set("text", std::string(spec.initialText));
+        f.set("toolTip", std::string(spec.toolTip));
+        f.set("allowDecimal", spec.allowDecimal);
+        f.set("allowMinus", spec.allowMinus);
+        list.call<void>("push", f);
+    }
+    return list;
+}
+
+EMSCRIPTEN_BINDINGS(cvqrn) {
+    emscripten::class_<Window>("Window")
+        .constructor<val>()
+        .function("start", &Window::Start)
+        .function("setFields", &Window::SetFields)
+        .function("load", &Window::Load)
+        .function("heartline", &Window::Heartline)
+        .function("save", &Window::Save)
+        .function("precisionLostFocus", &Window::PrecisionLostFocus)
+        .function("timerFired", &Window::TimerFired);
+    emscripten::function("filterKey", &FilterKey);
+    emscripten::function("parameterFields", &ParameterFields);
+}
+
+}  // namespace cvqrn::web
