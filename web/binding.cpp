@@ -7,6 +7,7 @@
 // Every call into the core made by the page is in this file.
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -214,7 +215,9 @@ class Window {
   public:
     explicit Window(val post)
         : sink_(std::move(post)), view_(sink_), timer_(sink_), operations_(sink_),
-          logic_(view_, timer_, chooser_, operations_) {}
+          logic_(view_, timer_, chooser_, operations_) {
+        ::mkdir(kFolder, 0700);
+    }
 
     void Start() { logic_.Start(); }
 
@@ -239,7 +242,12 @@ class Window {
         chooser_.Answer(path);
         logic_.LoadClicked();
         std::remove(path.c_str());
-        if (logic_.TrackLoaded() && logic_.TrackFileName() == path) stem_ = Stem(path);
+        if (logic_.TrackLoaded() && logic_.TrackFileName() == path) {
+            stem_ = Stem(path);
+            val m = sink_.Message("loaded");
+            m.set("name", path.substr(std::string(kFolder).size()));
+            sink_.Send(m);
+        }
     }
 
     void Heartline() { logic_.HeartlineClicked(); }
@@ -268,15 +276,16 @@ int FilterKey(const std::string& text, int caret, int key, bool allowDecimal, bo
     return ui::FilterNumericKey(text, caret, key, allowDecimal, allowMinus);
 }
 
-// The design data of the six parameter fields, in tab order.
-val ParameterFields() {
+// The design data of the twelve fields, in tab order: the six parameter
+// fields, then the six display fields.
+val FieldSpecs() {
     val list = val::array();
     for (const ui::FieldSpec& spec : ui::kFieldSpecs) {
-        if (!spec.parameter) continue;
         val f = val::object();
         f.set("name", std::string(spec.name));
         f.set("text", std::string(spec.initialText));
         f.set("toolTip", std::string(spec.toolTip));
+        f.set("parameter", spec.parameter);
         f.set("allowDecimal", spec.allowDecimal);
         f.set("allowMinus", spec.allowMinus);
         list.call<void>("push", f);
@@ -295,7 +304,7 @@ EMSCRIPTEN_BINDINGS(cvqrn) {
         .function("precisionLostFocus", &Window::PrecisionLostFocus)
         .function("timerFired", &Window::TimerFired);
     emscripten::function("filterKey", &FilterKey);
-    emscripten::function("parameterFields", &ParameterFields);
+    emscripten::function("fieldSpecs", &FieldSpecs);
 }
 
 }  // namespace cvqrn::web
