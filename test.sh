@@ -2,7 +2,8 @@
 # Sets everything up on a fresh Debian 12 machine, builds and runs every test.
 #   ./test.sh        unit and widget tests (ends with CTest's summary)
 #   ./test.sh --all  also the whole suite under ASan + UBSan, the loader fuzzer
-#                    for 60 seconds, the real window under Xvfb and the package
+#                    for 60 seconds, the real window under Xvfb, the package and
+#                    the browser page in headless Chromium
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
@@ -11,11 +12,14 @@ all=0
 for arg in "$@"; do
   case "$arg" in
     --all) all=1 ;;
-    -h|--help) sed -n '2,6p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
     *) echo "test.sh: unknown option '$arg'" >&2; exit 2 ;;
   esac
 done
 
+if [ "$all" -eq 1 ]; then
+  cvqrn_packages+=("${cvqrn_web_packages[@]}")
+fi
 cvqrn_install_missing
 jobs=$(nproc)
 
@@ -38,6 +42,9 @@ if [ "$all" -eq 1 ]; then
 
   echo "== Debian package (built, unpacked and tried) =="
   bash packaging/check_package.sh
+
+  echo "== The browser page (WebAssembly) in headless Chromium =="
+  bash web/check_page.sh
 fi
 
 echo "== Build and unit tests =="
