@@ -15,12 +15,21 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/file_dialogs.h"
 #include "ui/key_filter.h"
+#include "ui/number_text.h"
 #include "ui/track_operations.h"
 #include "ui/window_logic.h"
+
+// The ride profile lives in its own library beside the core; a tree without
+// it builds the page without plots.
+#if __has_include("profile/ride_profile.h")
+#include "profile/ride_profile.h"
+#define CVQRN_WEB_HAS_PROFILE 1
+#endif
 
 namespace cvqrn::web {
 
@@ -63,6 +72,62 @@ val Bytes(const std::vector<uint8_t>& bytes) {
     val view = val(emscripten::typed_memory_view(bytes.size(), bytes.data()));
     return val::global("Uint8Array").new_(view);
 }
+
+#ifdef CVQRN_WEB_HAS_PROFILE
+val Numbers(const std::vector<double>& values) {
+    val view = val(emscripten::typed_memory_view(values.size(), values.data()));
+    return val::global("Float64Array").new_(view);
+}
+
+val Extreme(const ProfileExtreme& e) {
+    if (e.segment < 0) return val::null();
+    val x = val::object();
+    x.set("value", e.value);
+    x.set("distance", e.distance);
+    x.set("segment", e.segment);
+    return x;
+}
+
+// The ride profile of `track` with the heart `heartline` metres off the rail,
+// as the plots take it: one array per quantity (NaN where the train does not
+// get or the track is vertical) and the summary; or {error}.
+val Profile(const TrackData& track, double heartline, double startspeed, double endspeed) {
+    ProfileSettings settings;
+    settings.heartline = heartline;
+    settings.startspeed = startspeed;
+    settings.endspeed = endspeed;
+    const RideProfile profile = ComputeRideProfile(track, settings);
+    val p = val::object();
+    if (!profile) {
+        p.set("error", profile.error);
+        return p;
+    }
+    std::vector<double> distance, speed, vertical, lateral;
+    for (const ProfileSample& s : profile.samples) {
+        distance.push_back(s.distance);
+        speed.push_back(s.speed);
+        vertical.push_back(s.vertical);
+        lateral.push_back(s.lateral);
+    }
+    p.set("distance", Numbers(distance));
+    p.set("speed", Numbers(speed));
+    p.set("vertical", Numbers(vertical));
+    p.set("lateral", Numbers(lateral));
+    const ProfileSummary& sum = profile.summary;
+    val summary = val::object();
+    summary.set("maxVertical", Extreme(sum.maxVertical));
+    summary.set("minVertical", Extreme(sum.minVertical));
+    summary.set("maxLateral", Extreme(sum.maxLateral));
+    summary.set("minSpeed", Extreme(sum.minSpeed));
+    summary.set("maxSpeed", Extreme(sum.maxSpeed));
+    summary.set("lateralRms", sum.lateralRms);
+    summary.set("lateralRms5m", sum.lateralRms5m);
+    summary.set("length", sum.length);
+    summary.set("stopDistance", sum.stops ? val(sum.stopDistance) : val::null());
+    p.set("summary", summary);
+    return p;
+}
+#endif
 
 // One message to the page: {type, ...fields}.
 class Sink {
@@ -200,12 +265,22 @@ class PageOperations final : public ui::TrackOperations {
     EndAnalysis Analyse(const TrackData& track) override { return core_.Analyse(track); }
     HeartlineResult Generate(TrackData& track, ui::HeartlineParameters& parameters,
                              ProgressFeedback* progress) override {
-        return core_.Generate(track, parameters, progress);
+        HeartlineResult result = core_.Generate(track, parameters, progress);
+        lastRun_ = Run{result.status, parameters};
+        return result;
     }
+
+    // The status and settings of the run the last action made, if it made one.
+    struct Run {
+        HeartlineStatus status;
+        ui::HeartlineParameters parameters;
+    };
+    std::optional<Run> TakeLastRun() { return std::exchange(lastRun_, std::nullopt); }
 
   private:
     const Sink& sink_;
     ui::CoreTrackOperations core_;
+    std::optional<Run> lastRun_;
 };
 
 }  // namespace
@@ -247,10 +322,20 @@ class Window {
             val m = sink_.Message("loaded");
             m.set("name", path.substr(std::string(kFolder).size()));
             sink_.Send(m);
+            SendProfiles(ui::ReadNumber(view_.FieldText(Field::StartSpeed)),
+                         ui::ReadNumber(view_.FieldText(Field::EndSpeed)), std::nullopt, false);
         }
     }
 
-    void Heartline() { logic_.HeartlineClicked(); }
+    void Heartline() {
+        logic_.HeartlineClicked();
+        const auto run = operations_.TakeLastRun();
+        if (!run || run->status == HeartlineStatus::Refused) return;
+        const ui::HeartlineParameters& p = run->parameters;
+        const bool ok = run->status == HeartlineStatus::Ok;
+        SendProfiles(p.startspeed, p.endspeed, ok ? std::optional(p.heartline) : std::nullopt,
+                     run->status == HeartlineStatus::Valleyed);
+    }
 
     // Save as "<loaded name>-hl.cvtrack"; the page receives it as a download.
     void Save() {
@@ -262,6 +347,24 @@ class Window {
     void TimerFired() { logic_.MessageTimerFired(); }
 
   private:
+    // The plots: the loaded track (heart on the rail) and, after a run, the
+    // rebuilt one (heart at the heartline distance), at the run's speeds;
+    // after a valley, where the train stopped on the loaded track.
+    void SendProfiles(double startspeed, double endspeed, std::optional<double> heartline,
+                      bool valleyed) {
+#ifdef CVQRN_WEB_HAS_PROFILE
+        val m = sink_.Message("profile");
+        val loaded = Profile(logic_.LoadedTrack(), 0.0, startspeed, endspeed);
+        m.set("loaded", loaded);
+        m.set("rebuilt", heartline ? Profile(logic_.WorkTrack(), *heartline, startspeed, endspeed)
+                                   : val::null());
+        m.set("valleyed", valleyed);
+        sink_.Send(m);
+#else
+        (void)startspeed, (void)endspeed, (void)heartline, (void)valleyed;
+#endif
+    }
+
     Sink sink_;
     PageView view_;
     PageTimer timer_;
@@ -305,6 +408,11 @@ EMSCRIPTEN_BINDINGS(cvqrn) {
         .function("timerFired", &Window::TimerFired);
     emscripten::function("filterKey", &FilterKey);
     emscripten::function("fieldSpecs", &FieldSpecs);
+#ifdef CVQRN_WEB_HAS_PROFILE
+    emscripten::constant("hasProfile", true);
+#else
+    emscripten::constant("hasProfile", false);
+#endif
 }
 
 }  // namespace cvqrn::web

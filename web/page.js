@@ -290,6 +290,10 @@ async function main() {
   startWorker();
   const engine = await startEngineHere();
   buildFields(engine);
+  if (!engine.hasProfile) {
+    $('profile-note').textContent = 'This build of the page has no ride profile.';
+  }
+  document.body.dataset.profile = engine.hasProfile ? '1' : '0';
   document.body.dataset.ready = '1';
 }
 

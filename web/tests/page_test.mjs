@@ -148,6 +148,34 @@ async function messages(p) {
   }
 }
 
+// The ride profile's plots after a load, a run and a valley (when the build has the profile).
+async function plots(p) {
+  const hasProfile = await p.page.evaluate(() => document.body.dataset.profile === '1');
+  console.log(`ride profile in this build: ${hasProfile}`);
+  const state = () => p.page.evaluate(() => ({
+    plots: document.querySelectorAll('#plots .plot').length,
+    series: document.querySelectorAll('#plots .plot-speed .u-series').length - 1,
+    note: document.getElementById('profile-note').hidden ? '' : document.getElementById('profile-note').textContent,
+  }));
+  await p.setFields(defaults);
+  await p.load(join(samplesDir, 'family_coaster.cvtrack'));
+  let s = await state();
+  if (!hasProfile) {
+    check(s.plots === 0 && s.note.length > 0, 'without the profile the plot area says so');
+    return;
+  }
+  check(s.plots === 3 && s.series === 1, `after a load: three plots of the loaded track (${JSON.stringify(s)})`);
+  await p.heartline();
+  s = await state();
+  check(s.plots === 3 && s.series === 2, `after a run: loaded and rebuilt on each plot (${JSON.stringify(s)})`);
+  await p.load(join(samplesDir, 'high_hill.cvtrack'));
+  await p.heartline();
+  if (await p.box()) await p.closeBox();
+  s = await state();
+  check(s.plots === 3 && s.series === 1 && /stopped [0-9.]+ m along/.test(s.note),
+        `after a valley: the loaded track and where the train stopped (${JSON.stringify(s)})`);
+}
+
 async function inputRules(p) {
   const type = async (field, keys, { selectAll = true, caret } = {}) => {
     await p.page.focus(`#${field}`);
@@ -206,8 +234,12 @@ async function responsive(p) {
       width: document.getElementById('progress-fill').style.width,
       visible: !document.getElementById('progress').hidden,
     }));
-    answers.push(Date.now() - t0);
-    if (state.visible) fractions.add(state.width);
+    // Counted while the bar shows, i.e. while the worker runs (not while the
+    // page draws the results afterwards).
+    if (state.visible) {
+      answers.push(Date.now() - t0);
+      fractions.add(state.width);
+    }
     running = state.done <= before;
     await new Promise((r) => setTimeout(r, 20));
   }
@@ -225,6 +257,7 @@ try {
   const p = await openPage(browser, site);
   p.lightOn = (light) => p.page.$eval(`#light-${light}`, (e) => e.classList.contains('on'));
   await messages(p);
+  await plots(p);
   await inputRules(p);
   await responsive(p);
   const compared = await sameBytesAsNative(p);
