@@ -30,6 +30,7 @@ export async function openPage(browser, site, { url, width = 1280, height = 1000
   const page = await browser.newPage();
   await page.setViewport({ width, height });
   const downloads = mkdtempSync(join(tmpdir(), 'cvqrn-downloads-'));
+  // The download folder is the browser's: the last page opened sets it.
   const cdp = await page.createCDPSession();
   await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
   const errors = [];

@@ -10,6 +10,7 @@
 //  - the page answers and paints while a long run works in its worker.
 import { execFileSync, spawnSync } from 'node:child_process';
 import { mkdirSync, readFileSync, readdirSync, writeFileSync } from 'node:fs';
+import { createServer } from 'node:http';
 import { basename, join } from 'node:path';
 import { launch, openPage } from './browser.mjs';
 
@@ -211,6 +212,45 @@ async function inputRules(p) {
   }
 }
 
+// The page served over HTTP (as ./run.sh --web and any static host serve it)
+// works as from file://; a file dropped on it loads like a picked one.
+async function servedAndDropped(browser) {
+  const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css' };
+  const server = createServer((req, res) => {
+    const name = req.url === '/' ? 'index.html' : basename(decodeURIComponent(req.url.split('?')[0]));
+    try {
+      const body = readFileSync(join(site, name));
+      res.writeHead(200, { 'Content-Type': types[name.slice(name.lastIndexOf('.'))] || 'text/plain' });
+      res.end(body);
+    } catch {
+      res.writeHead(404);
+      res.end();
+    }
+  });
+  await new Promise((r) => server.listen(0, '127.0.0.1', r));
+  try {
+    const p = await openPage(browser, site, { url: `http://127.0.0.1:${server.address().port}/` });
+    const sample = join(samplesDir, 'loop_and_helix.cvtrack');
+    const bytes = [...readFileSync(sample)];
+    await p.act(() => p.page.evaluate((data) => {
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([new Uint8Array(data)], 'loop_and_helix.cvtrack'));
+      for (const type of ['dragenter', 'dragover', 'drop']) {
+        window.dispatchEvent(new DragEvent(type, { dataTransfer: transfer, bubbles: true, cancelable: true }));
+      }
+    }, bytes));
+    check((await p.text('#track-name')) === 'loop_and_helix.cvtrack', 'a dropped file loads');
+    await p.heartline();
+    const download = await p.save();
+    check(Buffer.compare(download.bytes, nativeRun(sample, [])) === 0,
+          'served over HTTP, the page writes the same bytes as cv-qrn-cli');
+    check(p.errors.length === 0, `no script errors over HTTP: ${p.errors.join('; ')}`);
+    await p.page.close();
+  } finally {
+    server.close();
+  }
+}
+
 // A long run: the page keeps painting frames and answering while the worker works.
 async function responsive(p) {
   const long = join(work, 'long.cvtrack');
@@ -263,6 +303,8 @@ try {
   const compared = await sameBytesAsNative(p);
   check(compared >= 50, `at least 50 byte-identical runs (${compared})`);
   check(p.errors.length === 0, `no script errors: ${p.errors.join('; ')}`);
+  // Last: it opens a second page, and the download folder is the browser's.
+  await servedAndDropped(browser);
 } finally {
   await close();
 }
