@@ -9,6 +9,7 @@
 #include <emscripten/val.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -201,13 +202,14 @@ class PageView final : public ui::WindowView {
 
     void ArmSkipNextMove() override {}  // the page is not dragged
 
-    // The page formats every number with "." whatever the browser's language,
-    // as the fields read them.
-    std::string DecimalSeparator() const override { return "."; }
+    // The decimal separator of the browser's language, for the display fields.
+    void TakeDecimalSeparator(const std::string& separator) { separator_ = separator; }
+    std::string DecimalSeparator() const override { return separator_; }
 
   private:
     const Sink& sink_;
     std::array<std::string, ui::kFieldCount> texts_{};
+    std::string separator_ = ".";
 };
 
 // The page's timer runs the countdown and answers with timerFired().
@@ -295,6 +297,10 @@ class Window {
     }
 
     void Start() { logic_.Start(); }
+
+    void SetDecimalSeparator(const std::string& separator) {
+        view_.TakeDecimalSeparator(separator);
+    }
 
     // The page's six parameter fields, by field name ("str_segments", ...).
     void SetFields(const val& texts) {
@@ -400,6 +406,7 @@ EMSCRIPTEN_BINDINGS(cvqrn) {
     emscripten::class_<Window>("Window")
         .constructor<val>()
         .function("start", &Window::Start)
+        .function("setDecimalSeparator", &Window::SetDecimalSeparator)
         .function("setFields", &Window::SetFields)
         .function("load", &Window::Load)
         .function("heartline", &Window::Heartline)

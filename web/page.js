@@ -11,6 +11,11 @@ let worker = null;
 let busy = 0;            // messages sent to the worker and not yet done
 let acting = 0;          // of those, the user's Load, Heartline and Save
 let messageTimer = 0;
+// The display fields show numbers with the decimal separator of the
+// browser's language, as the window does with the desktop's; the parameter
+// fields always read ".".
+const decimalSeparator =
+  new Intl.NumberFormat().formatToParts(1.5).find((p) => p.type === 'decimal')?.value || '.';
 
 // ---- The engine on this thread: the key filter and the fields' design data.
 
@@ -56,7 +61,7 @@ function send(type, extra = {}, transfer = []) {
   }
   busy += 1;
   document.body.classList.add('busy');
-  worker.postMessage({ type, texts: fieldTexts(), ...extra }, transfer);
+  worker.postMessage({ type, texts: fieldTexts(), separator: decimalSeparator, ...extra }, transfer);
 }
 
 // What the worker reports.
@@ -234,7 +239,8 @@ function buildFields(engine) {
     const input = document.createElement('input');
     input.id = spec.name;
     input.value = spec.text;
-    input.inputMode = 'decimal';
+    // The on-screen keyboard of a tablet: digits, and a point or minus where the field takes one.
+    input.inputMode = spec.allowMinus ? 'text' : spec.allowDecimal ? 'decimal' : 'numeric';
     input.autocomplete = 'off';
     input.spellcheck = false;
     input.title = spec.toolTip;

@@ -25,6 +25,7 @@ const ready = createCvqrn({
 });
 
 function run(action, data) {
+  if (data.separator) win.setDecimalSeparator(data.separator);
   if (data.texts) win.setFields(data.texts);
   switch (action) {
     case 'load':

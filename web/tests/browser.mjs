@@ -26,13 +26,15 @@ export async function launch() {
 
 // One page on the site's index.html (a file:// URL unless `url` is given),
 // with downloads going into a fresh folder.
-export async function openPage(browser, site, { url, width = 1280, height = 1000 } = {}) {
+// `locale` (such as "de-DE") stands in for the browser's language.
+export async function openPage(browser, site, { url, width = 1280, height = 1000, locale } = {}) {
   const page = await browser.newPage();
   await page.setViewport({ width, height });
   const downloads = mkdtempSync(join(tmpdir(), 'cvqrn-downloads-'));
   // The download folder is the browser's: the last page opened sets it.
   const cdp = await page.createCDPSession();
   await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+  if (locale) await cdp.send('Emulation.setLocaleOverride', { locale });
   const errors = [];
   page.on('pageerror', (e) => errors.push(String(e)));
   await page.goto(url || pathToFileURL(join(site, 'index.html')).href);

@@ -213,7 +213,9 @@ async function inputRules(p) {
 }
 
 // The page served over HTTP (as ./run.sh --web and any static host serve it)
-// works as from file://; a file dropped on it loads like a picked one.
+// works as from file://; a file dropped on it loads like a picked one. In a
+// German browser the display fields show a decimal comma while the
+// parameter fields still read ".".
 async function servedAndDropped(browser) {
   const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css' };
   const server = createServer((req, res) => {
@@ -229,7 +231,8 @@ async function servedAndDropped(browser) {
   });
   await new Promise((r) => server.listen(0, '127.0.0.1', r));
   try {
-    const p = await openPage(browser, site, { url: `http://127.0.0.1:${server.address().port}/` });
+    const p = await openPage(browser, site, { url: `http://127.0.0.1:${server.address().port}/`,
+                                              locale: 'de-DE' });
     const sample = join(samplesDir, 'loop_and_helix.cvtrack');
     const bytes = [...readFileSync(sample)];
     await p.act(() => p.page.evaluate((data) => {
@@ -240,6 +243,8 @@ async function servedAndDropped(browser) {
       }
     }, bytes));
     check((await p.text('#track-name')) === 'loop_and_helix.cvtrack', 'a dropped file loads');
+    const slope = await p.text('#str_slope_in');
+    check(/^-?[0-9]+,[0-9]{3}$/.test(slope), `a German browser shows the slope as ${slope} with a decimal comma`);
     await p.heartline();
     const download = await p.save();
     check(Buffer.compare(download.bytes, nativeRun(sample, [])) === 0,
@@ -254,7 +259,9 @@ async function servedAndDropped(browser) {
 // A long run: the page keeps painting frames and answering while the worker works.
 async function responsive(p) {
   const long = join(work, 'long.cvtrack');
-  execFileSync(join(nativeBuild, 'samples', 'make_long_track'), [long, '2000']);
+  // Long enough (some seconds) that a run holding the page would be plain to
+  // see even on a busy machine.
+  execFileSync(join(nativeBuild, 'samples', 'make_long_track'), [long, '8000']);
   await p.setFields({ ...defaults, str_segments: '2400', str_precision: '6' });
   await p.load(long);
   const before = await p.doneCount();
@@ -287,7 +294,7 @@ async function responsive(p) {
   const slowest = Math.max(...answers);
   console.log(`long run: ${answers.length} answers during the run, slowest ${slowest} ms, ` +
               `${frames} frames painted, ${fractions.size} bar positions seen`);
-  check(answers.length >= 5 && slowest < 250, 'the page answers within 250 ms throughout a long run');
+  check(answers.length >= 5 && slowest < 500, 'the page answers within 500 ms throughout a long run');
   check(frames >= 5, 'the page keeps painting during a long run');
   check(fractions.size >= 3, 'the progress bar moves during a long run');
 }
