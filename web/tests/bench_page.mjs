@@ -4,7 +4,7 @@
 //   node bench_page.mjs SITE NATIVE_BUILD
 // Prints the fastest of five runs each: the page's run as timed inside its
 // worker (the window logic's Heartline action: run and end analysis) and from
-// click to finished, cv-qrn-cli as the whole process (load, run, save); the
+// click to finished (with the ride profiles, where the build has them), cv-qrn-cli as the whole process (load, run, save); the
 // ratio page / native (goal: at most 2); the size of every file of the page
 // and of the WebAssembly module alone, raw and gzip -9.
 import { execFileSync, spawnSync } from 'node:child_process';
