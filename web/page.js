@@ -10,6 +10,7 @@ const parameterNames = [];
 let worker = null;
 let busy = 0;            // messages sent to the worker and not yet done
 let acting = 0;          // of those, the user's Load, Heartline and Save
+let workerReady = false; // the worker's engine has started
 let messageTimer = 0;
 // The display fields show numbers with the decimal separator of the
 // browser's language, as the window does with the desktop's; the parameter
@@ -36,6 +37,7 @@ function startWorker() {
   URL.revokeObjectURL(url);
   busy = 0;
   acting = 0;
+  workerReady = false;
   worker.onmessage = (event) => show(event.data);
   worker.onerror = (event) => {
     event.preventDefault();
@@ -92,6 +94,7 @@ function show(m) {
       break;
     case 'profile': CvqrnPlots.show(m); break;
     case 'timing': document.body.dataset.lastRunMs = String(m.ms); break;
+    case 'ready': workerReady = true; break;
     case 'crashed': crashed(m.what); break;
     case 'done':
       busy = Math.max(0, busy - 1);
@@ -104,7 +107,15 @@ function show(m) {
 }
 
 // The engine stopped (out of memory, or a fault): say so, and start afresh.
+// An engine that never started is not started again.
 function crashed(what) {
+  if (!workerReady) {
+    worker.terminate();
+    showBox({ title: 'Page Error', warning: true, detail: what,
+              text: 'The page could not start its heartline engine. Use a current browser ' +
+                    'with WebAssembly and Web Workers switched on.' });
+    return;
+  }
   showBox({
     title: 'Engine Stopped',
     text: 'The heartline engine stopped unexpectedly, most likely because the track needs ' +
