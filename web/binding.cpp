@@ -4,7 +4,9 @@
 // draw is sent to the page as small messages; the page sends back the field
 // texts and the user's actions.
 //
-// Every call into the core made by the page is in this file.
+// The page reaches the core only from this file: through the window's own
+// bridge (CoreTrackOperations, shared with the desktop window) for load, save,
+// end analysis and the run, and directly for the ride profile.
 #include <emscripten/bind.h>
 #include <emscripten/emscripten.h>
 #include <emscripten/val.h>
