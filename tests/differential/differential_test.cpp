@@ -35,6 +35,9 @@ std::string Hex(double v) {
     std::snprintf(text, sizeof text, "%a", v);
     return text;
 }
+std::string Hex(float v) {
+    return Hex(static_cast<double>(v));
+}
 
 // Bitwise equality (NaNs with equal payloads and signed zeros included).
 bool SameBits(float a, float b) {
@@ -77,7 +80,9 @@ class Inputs {
     }
     Point Near(const Point& p, double spread) {
         Point q;
-        for (size_t i = 0; i < 3; ++i) q[i] = static_cast<float>(double{p[i]} + Uniform(-spread, spread));
+        for (size_t i = 0; i < 3; ++i) {
+            q[i] = static_cast<float>(static_cast<double>(p[i]) + Uniform(-spread, spread));
+        }
         return q;
     }
     Point Any() { return {Coord(), Coord(), Coord()}; }
