@@ -8,19 +8,21 @@
 #include <cmath>
 #include <string>
 
+#include "geometry/frame.h"
 #include "heartline/heartline_run.h"
 #include "heartline/text.h"
 
 namespace cvqrn {
 
-HeartlineResult DecidePassCounts(HeartlineRun& run, int16_t& filter) {
+HeartlineResult DecidePassCounts(HeartlineRun& run) {
+    int16_t& filter = run.Filter;
     for (int j = 0; j <= run.N; ++j) {
         int16_t& count = run.PassCount[static_cast<size_t>(j)];
         if (count == kSpeedDerivedPasses) {
             if (run.MaxSpeed == run.MinSpeed) {
                 return StageFailure(
                     HeartlineStatus::EqualSpeeds,
-                    "Every sample has the same speed (" + FormatNumber(run.MinSpeed) +
+                    "Every sample has the same speed (" + FormatFixed(run.MinSpeed) +
                         " m/s), so the smoothing passes of sample " + std::to_string(j) +
                         " cannot be derived from the speed; give its segment a pass count "
                         "below 256 or use different start and end speeds.");
@@ -29,10 +31,10 @@ HeartlineResult DecidePassCounts(HeartlineRun& run, int16_t& filter) {
             const double share = (speed - run.MinSpeed) / (run.MaxSpeed - run.MinSpeed);
             const double passes = std::nearbyint((share * 3.0 / 4.0 + 1.0 / 4.0) * filter);
             if (!(passes >= INT16_MIN && passes <= INT16_MAX)) {
-                return StageFailure(HeartlineStatus::NonFinite,
+                return StageFailure(HeartlineStatus::NumericalBlowUp,
                                     "The smoothing passes of sample " + std::to_string(j) +
                                         " cannot be derived from its speed (" +
-                                        FormatNumber(speed) + " m/s).");
+                                        FormatFixed(speed) + " m/s).");
             }
             count = static_cast<int16_t>(passes);
         }
@@ -41,7 +43,8 @@ HeartlineResult DecidePassCounts(HeartlineRun& run, int16_t& filter) {
     return StageOk();
 }
 
-void SmoothBanking(HeartlineRun& run, int16_t passTotal) {
+void SmoothBanking(HeartlineRun& run) {
+    const int16_t passTotal = run.Filter;
     const int last = run.N;
     auto& down = run.SampleDown;
     auto& scratch = run.SmoothScratch;
@@ -61,7 +64,7 @@ void SmoothBanking(HeartlineRun& run, int16_t passTotal) {
                 sum = lsf_Vnormalize(sum);
                 const Vec3& tangent = run.SampleTangent[at(j)];
                 // Keep the direction across the track: remove its tangent part.
-                scratch[at(j)] = lsf_Vnormalize(lsf_Vcross(tangent, lsf_Vcross(sum, tangent)));
+                scratch[at(j)] = RemoveTangentPart(sum, tangent);
             } else {
                 scratch[at(j)] = down[at(j)];
             }
@@ -69,7 +72,7 @@ void SmoothBanking(HeartlineRun& run, int16_t passTotal) {
         // Every pass reads only the previous pass's directions. Samples 0 to
         // N are copied back; the spare entry keeps the forced last sample.
         std::copy_n(scratch.begin(), last + 1, down.begin());
-        run.passesRun = pass;
+        run.PassesRun = pass;
         StepProgress(run);
     }
 }
