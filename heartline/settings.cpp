@@ -44,10 +44,10 @@ std::optional<SettingsRefusal> CheckHeartlineSettings(const HeartlineSettings& s
     const int32_t most = MaxSegments(settings.precision, settings.filter);
     if (settings.segments > most) {
         const std::string at = "At precision " + FormatCount(settings.precision) + " and filter " +
-                               FormatCount(settings.filter) + " the new track can ";
+                               FormatCount(settings.filter) + " the new track ";
         return SettingsRefusal{
-            most < 1 ? at + "not have even one segment; lower the precision or the filter."
-                     : at + "have at most " + FormatCount(most) + " segments; it has " +
+            most < 1 ? at + "cannot have even one segment; lower the precision or the filter."
+                     : at + "can have at most " + FormatCount(most) + " segments; it has " +
                            FormatCount(settings.segments) + ".",
             "The run would count " + FormatCount(ProgressStepCount(settings)) +
                 " progress steps (twice the samples plus segments plus filter plus 3); at most " +
