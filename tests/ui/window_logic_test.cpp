@@ -158,6 +158,32 @@ TEST(FlowHeartline, FailedRunShowsTheFailureBoxWithItsDetailAndTheLoadedEnds) {
     EXPECT_EQ(rig.timer.deadline, 3000);
 }
 
+TEST(FlowHeartline, EachFailureKindHasItsOwnBoxAndEndsInError) {
+    using enum HeartlineStatus;
+    const std::string stopped = kHeartlineFailureText;
+    const std::tuple<HeartlineStatus, const char*, std::string> cases[] = {
+        {Valleyed, "Horrible!", stopped},
+        {EqualSpeeds, "Horrible!", stopped},
+        {UnusableTrack, "Unusable Track", "This track cannot be heartlined."},
+        {NumericalBlowUp, "Heartline Failed", "numbers too large to use"},
+        {CouldNotComplete, "Run Not Completed", "could not be completed"},
+    };
+    for (const auto& [status, title, text] : cases) {
+        SCOPED_TRACE(title);
+        LogicRig rig;
+        rig.Load();
+        rig.operations.runStatus = status;
+        rig.operations.runDetail = "where and why";
+        rig.logic.HeartlineClicked();
+        ASSERT_EQ(rig.view.boxes.size(), 1u);
+        EXPECT_EQ(rig.view.boxes[0].title, title);
+        EXPECT_NE(rig.view.boxes[0].text.find(text), std::string::npos);
+        EXPECT_EQ(rig.view.boxes[0].detail, "where and why");
+        EXPECT_EQ(rig.view.message, "- ERROR -");
+        EXPECT_FALSE(rig.logic.TrackModified());
+    }
+}
+
 TEST(FlowHeartline, RefusedParametersChangeNothingButTellWhichValue) {
     const std::tuple<Field, const char*, HeartlineStatus, const char*> cases[] = {
         {Field::Segments, "32768", HeartlineStatus::Ok, "Segments (#)"},
