@@ -93,6 +93,18 @@ TEST(Generator, KeptInputRollsComeBackAsVertexRolls) {
     }
 }
 
+TEST(Generator, SegmentsWithoutAnEntryTakeTheAttributesOfAnAllZeroOne) {
+    // Speed-derived passes everywhere but on the segments the list lacks.
+    TrackData full = LevelStraight(4, 120.0f, 3.0f, 0.3f);
+    TrackData cut = full;
+    cut.Segm.SegmentCount = 1;
+    cut.Segm.Segments.resize(1);
+    for (size_t i = 1; i < full.Segm.Segments.size(); ++i) full.Segm.Segments[i] = TrackSegment{};
+    ASSERT_TRUE(GenerateHeartline(full, Settings(12), nullptr));
+    ASSERT_TRUE(GenerateHeartline(cut, Settings(12), nullptr));
+    EXPECT_EQ(EncodeTrack(cut), EncodeTrack(full));
+}
+
 // A progress receiver that throws at its first report.
 struct Throwing : ProgressFeedback {
     explicit Throwing(bool memory) : outOfMemory(memory) {}

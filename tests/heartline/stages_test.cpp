@@ -213,12 +213,16 @@ TEST(Stages, InputRollRunsTheShortWayAndKeepsTheRollRateThroughFlaggedVertices) 
         EXPECT_NEAR(before, rate, 1e-4);
         EXPECT_NEAR(after, rate, 1e-4);
     }
-    // 170 and -170 degrees: the roll turns 20 degrees through 180, not 340 back.
+    // 170 and -170 degrees: the roll turns 20 degrees through 180, not 340
+    // back, and comes out wrapped into -pi..pi.
     TrackData track = LevelStraight(1, 100.0f, 3.0f);
     const float a = static_cast<float>(kPi * 170.0 / 180.0);
     track.Bezr.Vertices[0].Roll = a;
     track.Bezr.Vertices[1].Roll = -a;
     EXPECT_NEAR(std::abs(InputRollAt(track, 0, 0.5)), kPi, 1e-6);
+    const auto ad = static_cast<double>(a);
+    const double late = InputRollAt(track, 0, 0.9);  // past 180 degrees, short of -170
+    EXPECT_TRUE(late > -kPi && late < -ad) << late;
 }
 
 TEST(Stages, PassCountsComeFromTheSegmentOrFromTheSpeed) {
