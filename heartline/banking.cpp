@@ -9,7 +9,7 @@ namespace cvqrn {
 
 SegmentBanking BankingOfSegment(const TrackData& track, int i) {
     const auto& list = track.Segm.Segments;
-    const auto at = static_cast<size_t>(i);
+    const auto at = AsIndex(i);
     if (at >= list.size()) return SegmentBanking{};
     const TrackSegment& attributes = list[at];
     SegmentBanking banking;
@@ -22,7 +22,7 @@ SegmentBanking BankingOfSegment(const TrackData& track, int i) {
 
 void BlendBanking(HeartlineRun& run, const SegmentBanking& banking, int j, double t,
                   double roll, const Vec3& feltDown, const Vec3& tangent) {
-    const auto s = static_cast<size_t>(j);
+    const auto s = AsIndex(j);
     const Vec3 side = lsf_Vnormalize(lsf_Vcross(run.SampleTangent[s], run.LevelDown[s]));
     run.RollDown[s] = lsf_Vnormalize(
         lsf_Vadd(lsf_Vscale(side, -std::sin(roll)), lsf_Vscale(run.LevelDown[s], std::cos(roll))));

@@ -44,7 +44,7 @@ HeartlineResult CheckHeartlineTrack(const TrackData& track, double& length) {
             HeartlineStatus::UnusableTrack,
             "The track needs at least two vertices; it has " + std::to_string(count) + ".");
     }
-    if (static_cast<size_t>(count) > track.Bezr.Vertices.size()) {
+    if (AsIndex(count) > track.Bezr.Vertices.size()) {
         return StageFailure(HeartlineStatus::UnusableTrack,
                             "The track's vertex list holds " +
                                 std::to_string(track.Bezr.Vertices.size()) +
@@ -55,7 +55,7 @@ HeartlineResult CheckHeartlineTrack(const TrackData& track, double& length) {
                             "The track has " + std::to_string(count) +
                                 " vertices; at most 32768 (32767 segments) can be sampled.");
     }
-    for (size_t i = 0; i < static_cast<size_t>(count); ++i) {
+    for (size_t i = 0; i < AsIndex(count); ++i) {
         if (!IsFiniteVertex(track.Bezr.Vertices[i])) {
             return StageFailure(HeartlineStatus::UnusableTrack,
                                 "Vertex " + std::to_string(i) +
@@ -82,7 +82,7 @@ void SetUpRun(HeartlineRun& run, const HeartlineSettings& settings, double track
     run.N = settings.segments * settings.precision;
     run.Filter = settings.filter;
 
-    const size_t samples = static_cast<size_t>(run.N) + 2;
+    const size_t samples = AsIndex(run.N) + 2;
     run.SamplePos.assign(samples, Vec3{});
     run.SampleSpeed.assign(samples, 0.0);
     run.SampleTangent.assign(samples, Vec3{});
@@ -91,8 +91,8 @@ void SetUpRun(HeartlineRun& run, const HeartlineSettings& settings, double track
     run.SampleDown.assign(samples, Vec3{});
     run.SmoothScratch.assign(samples, Vec3{});
     run.PassCount.assign(samples, 0);
-    run.FitPoints.assign(static_cast<size_t>(settings.precision) + 2, Vec3{});
-    run.NewVertices.assign(static_cast<size_t>(settings.segments) + 2, TrackVertex{});
+    run.FitPoints.assign(AsIndex(settings.precision) + 2, Vec3{});
+    run.NewVertices.assign(AsIndex(settings.segments) + 2, TrackVertex{});
 
     run.TrackLen = trackLength;
     run.EnergyStart = run.EnergyEnd = run.EnergySlope = 0.0;
@@ -142,7 +142,7 @@ void WriteNewTrack(TrackData& track, const HeartlineRun& run) {
     bezr.VertexCount = segments + 1;
     bezr.Vertices = run.NewVertices;
     std::vector<TrackSegment> segmentList = track.Segm.Segments;
-    segmentList.resize(static_cast<size_t>(segments) + 1);
+    segmentList.resize(AsIndex(segments) + 1);
 
     track.Bezr = std::move(bezr);
     track.Segm.SegmentCount = segments;

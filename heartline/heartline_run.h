@@ -55,6 +55,12 @@ struct HeartlineRun {
     int FitsRun = 0;       // curves fitted
 };
 
+// A sample, vertex, segment or point number of the run (never negative) as an
+// index into its arrays, or such a count as an array size.
+inline size_t AsIndex(int number) {
+    return static_cast<size_t>(number);
+}
+
 // Counts one step of work and tells the progress receiver.
 void StepProgress(HeartlineRun& run);
 
@@ -81,7 +87,7 @@ HeartlineResult CheckHeartlineTrack(const TrackData& track, double& length);
 
 // The last vertex of a track CheckHeartlineTrack accepted.
 inline const TrackVertex& LastVertex(const TrackData& track) {
-    return track.Bezr.Vertices[static_cast<size_t>(track.Bezr.VertexCount - 1)];
+    return track.Bezr.Vertices[AsIndex(track.Bezr.VertexCount - 1)];
 }
 
 // Stage 1: sizes the arrays and the progress count for `settings` (which

@@ -23,14 +23,14 @@ Vec3 OuterTangent(const Vec3& pos, const Vec3& outer, const Vec3& inner) {
 
 // The offset point of sample m: the rail position.
 Vec3 OffsetPoint(const HeartlineRun& run, int m) {
-    const size_t s = static_cast<size_t>(m);
+    const size_t s = AsIndex(m);
     return lsf_Vadd(run.SamplePos[s], lsf_Vscale(run.SampleDown[s], run.Settings.heartline));
 }
 
 // Roll that turns the level down direction of sample m into its down direction,
 // signed about the tangent.
 float RollAt(const HeartlineRun& run, int m) {
-    const size_t s = static_cast<size_t>(m);
+    const size_t s = AsIndex(m);
     return static_cast<float>(SignedAngle(run.SampleDown[s], run.LevelDown[s], run.SampleTangent[s]));
 }
 
@@ -51,7 +51,7 @@ HeartlineResult OffsetAndRefit(HeartlineRun& run, const TrackData& track) {
         const int k0 = precision * s;
         const int k = precision * (s + 1);
         for (int q = 0; q <= precision; ++q) {
-            run.FitPoints[static_cast<size_t>(q)] = OffsetPoint(run, k0 + q);
+            run.FitPoints[AsIndex(q)] = OffsetPoint(run, k0 + q);
             StepProgress(run);
         }
         Vec3 tanEnd;
@@ -73,14 +73,14 @@ HeartlineResult OffsetAndRefit(HeartlineRun& run, const TrackData& track) {
         curve = fit.curves[0];
         run.FitsRun = s + 1;
 
-        TrackVertex& vertex = out[static_cast<size_t>(s)];
+        TrackVertex& vertex = out[AsIndex(s)];
         vertex.Pos = curve.startPoint;
         vertex.CtrlOut = curve.startControl;
-        out[static_cast<size_t>(s) + 1].CtrlIn = curve.endControl;
+        out[AsIndex(s) + 1].CtrlIn = curve.endControl;
 
         // The frame at the new vertex follows the fitted curve.
         const Vec3 t0 = BezierTangent(curve, 0.0f);
-        const size_t at = static_cast<size_t>(k0);
+        const size_t at = AsIndex(k0);
         run.LevelDown[at] = LevelDownAcross(t0);
         run.SampleTangent[at] = lsf_Vnormalize(t0);
         vertex.FlagA = true;
@@ -93,14 +93,14 @@ HeartlineResult OffsetAndRefit(HeartlineRun& run, const TrackData& track) {
     // Close the list: the outer handles of both ends mirror their inner ones.
     TrackVertex& head = out[0];
     head.CtrlIn = lsf_Vadd(head.Pos, lsf_Vsub(head.Pos, head.CtrlOut));
-    TrackVertex& tail = out[static_cast<size_t>(segments)];
+    TrackVertex& tail = out[AsIndex(segments)];
     tail.Pos = curve.endPoint;
     tail.CtrlOut = lsf_Vadd(tail.Pos, lsf_Vsub(tail.Pos, tail.CtrlIn));
     tail.FlagA = true;
     tail.Roll = RollAt(run, run.N);
 
     for (int s = 0; s <= segments; ++s) {
-        if (!IsFiniteVertex(out[static_cast<size_t>(s)])) {
+        if (!IsFiniteVertex(out[AsIndex(s)])) {
             return StageFailure(HeartlineStatus::NumericalBlowUp,
                                 "New vertex " + std::to_string(s) +
                                     " would hold a coordinate or roll that is not a finite "

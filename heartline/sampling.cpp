@@ -80,7 +80,7 @@ bool SolveSpeed(const HeartlineRun& run, const BezierCurve& record, const CurveP
 
 // Stores the values of one sample, except the banking.
 void StoreSample(HeartlineRun& run, int j, const Vec3& cur, const SampleValues& values) {
-    const size_t s = static_cast<size_t>(j);
+    const size_t s = AsIndex(j);
     run.SampleSpeed[s] = values.speed;
     if (values.speed < run.MinSpeed) run.MinSpeed = values.speed;
     if (values.speed > run.MaxSpeed) run.MaxSpeed = values.speed;
@@ -92,8 +92,8 @@ void StoreSample(HeartlineRun& run, int j, const Vec3& cur, const SampleValues& 
 
 // A second sample due at the same walk point gets the same values.
 void CopySample(HeartlineRun& run, int from, int to) {
-    const size_t a = static_cast<size_t>(from);
-    const size_t b = static_cast<size_t>(to);
+    const size_t a = AsIndex(from);
+    const size_t b = AsIndex(to);
     run.SamplePos[b] = run.SamplePos[a];
     run.SampleSpeed[b] = run.SampleSpeed[a];
     run.SampleTangent[b] = run.SampleTangent[a];
@@ -132,8 +132,8 @@ void BeginRollSegment(RollState& state, const TrackData& track, int i) {
     if (next == count) next = 0;
     int next2 = next + 1;
     if (next2 == count) next2 = 0;
-    const TrackVertex& vNext = vertices[static_cast<size_t>(next)];
-    const TrackVertex& vNext2 = vertices[static_cast<size_t>(next2)];
+    const TrackVertex& vNext = vertices[AsIndex(next)];
+    const TrackVertex& vNext2 = vertices[AsIndex(next2)];
 
     state.RollNext = static_cast<double>(vNext.Roll);
     if (vNext.RelativeRoll) state.RollNext += state.RollCur;
@@ -145,7 +145,7 @@ void BeginRollSegment(RollState& state, const TrackData& track, int i) {
     state.SumPrev = state.Delta + state.DeltaPrev;
     state.SumNext = state.Delta + deltaNext;
     state.DeltaPrev = state.Delta;
-    state.ContStart = vertices[static_cast<size_t>(i)].FlagA ? 1.0 : 0.0;
+    state.ContStart = vertices[AsIndex(i)].FlagA ? 1.0 : 0.0;
     state.ContEnd = vNext.FlagA ? -1.0 : 0.0;
 }
 
@@ -162,7 +162,7 @@ double EasedRoll(const RollState& state, double t) {
 void AdvanceRoll(RollState& state, const TrackData& track, int i) {
     int next = i + 1;
     if (next == track.Bezr.VertexCount) next = 0;
-    const TrackVertex& vNext = track.Bezr.Vertices[static_cast<size_t>(next)];
+    const TrackVertex& vNext = track.Bezr.Vertices[AsIndex(next)];
     if (vNext.RelativeRoll) {
         state.RollCur = WrapAngle(state.RollNext);
     } else {
