@@ -135,12 +135,19 @@ TEST(CliHeartline, WritesWhatTheLibraryMakesAndItsSummary) {
         ASSERT_TRUE(LoadTrack(dir.File("out.cvtrack"), written));
         EXPECT_EQ(EncodeTrack(written), EncodeTrack(expected));
     }
-    const CliRun plain = Cli({"heartline", in, dir.File("plain"), "--segments=80"});
-    ASSERT_EQ(plain.status, kExitOk) << plain.err;
-    EXPECT_EQ(plain.out.rfind("saved " + dir.File("plain.cvtrack") + ": 81 vertices, 80 segments, "
-                              "speeds ", 0),
-              0u)
-        << plain.out;
+    // Every sample with the speeds its README entry suggests, in plain text.
+    for (const SampleLayout& sample : SampleLayouts()) {
+        const std::string file = Saved(dir, sample.fileName.c_str(), sample.track);
+        const CliRun plain = Cli({"heartline", file, dir.File("plain"), "--start-speed",
+                                  JsonNumber(sample.startSpeed), "--end-speed",
+                                  JsonNumber(sample.endSpeed)});
+        ASSERT_EQ(plain.status, kExitOk) << plain.err;
+        EXPECT_EQ(plain.out.rfind("saved " + dir.File("plain.cvtrack") +
+                                      ": 101 vertices, 100 segments, speeds ",
+                                  0),
+                  0u)
+            << plain.out;
+    }
 }
 
 TEST(CliHeartline, FailuresExitWithTheirStatusAndReasonAndWriteNothing) {
