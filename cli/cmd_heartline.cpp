@@ -98,7 +98,7 @@ std::string ParseOptions(Args args, HeartlineOptions& options) {
             const std::optional<int16_t> parsed = ParseInteger(value);
             if (!parsed) {
                 return name + " needs a whole number from " + std::to_string(least) + " to " +
-                       std::to_string(kMaxRunCount) + ", not '" + value + "'";
+                       FormatCount(kMaxRunCount) + ", not '" + value + "'";
             }
             *integer = *parsed;
         } else if (number != nullptr) {

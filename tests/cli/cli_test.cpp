@@ -169,8 +169,8 @@ TEST(CliHeartline, FailuresExitWithTheirStatusAndReasonAndWriteNothing) {
     const Case cases[] = {
         {{family}, kExitUsage, usage},
         {{family, out, "--segments"}, kExitUsage, usage},
-        {{family, out, "--segments=40000"}, kExitUsage, "whole number from 1 to 32767"},
-        {{family, out, "--filter=x"}, kExitUsage, "whole number from 0 to 32767"},
+        {{family, out, "--segments=40000"}, kExitUsage, "whole number from 1 to 32,767"},
+        {{family, out, "--filter=x"}, kExitUsage, "whole number from 0 to 32,767"},
         {{family, out, "--precision=-2"}, kExitUsage, "Precision must be at least 1; it is -2."},
         {{family, out, "--segments=3000"},
          kExitUsage,
