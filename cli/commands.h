@@ -28,6 +28,13 @@ struct Command {
     CommandFn run;
 };
 
+// Each subcommand's arguments, as the usage texts show them.
+inline constexpr const char* kRoundtripArguments = "IN OUT";
+inline constexpr const char* kInfoArguments = "IN [--json]";
+inline constexpr const char* kHeartlineArguments =
+    "IN OUT [--segments N] [--precision N] [--heartline X] [--start-speed X] [--end-speed X] "
+    "[--filter N] [--json]";
+
 // `roundtrip IN OUT`: loads IN as the window's Load does and saves it to OUT
 // as its Save does (".cvtrack" appended when OUT lacks it).
 int RunRoundtrip(Args args, std::ostream& out, std::ostream& err);
@@ -39,6 +46,11 @@ int RunInfo(Args args, std::ostream& out, std::ostream& err);
 // `heartline IN OUT [options]`: loads IN, rebuilds it along the heartline
 // with the window's parameters (options, same defaults) and saves OUT.
 int RunHeartline(Args args, std::ostream& out, std::ostream& err);
+
+// Report a track file that could not be loaded or saved ("cv-qrn-cli: cannot
+// load PATH: REASON") and return kExitFailure.
+int CannotLoad(const std::string& path, const std::string& reason, std::ostream& err);
+int CannotSave(const std::string& path, const std::string& reason, std::ostream& err);
 
 // Runs the command line `args` (without the program name) against `commands`:
 // --help, --version, or a subcommand by name. Returns the exit status.

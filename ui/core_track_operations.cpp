@@ -14,11 +14,9 @@ EndAnalysis CoreTrackOperations::Analyse(const TrackData& track) {
     return TrackEndAnalysis(track);
 }
 
-HeartlineResult CoreTrackOperations::Generate(TrackData& track, HeartlineParameters& parameters,
+HeartlineResult CoreTrackOperations::Generate(TrackData& track, const HeartlineSettings& settings,
                                               ProgressFeedback* progress) {
-    return GenerateHeartline(track, parameters.segments, parameters.precision, parameters.heartline,
-                             parameters.startspeed, parameters.endspeed, parameters.filter,
-                             progress);
+    return GenerateHeartline(track, settings, progress);
 }
 
 }  // namespace cvqrn::ui

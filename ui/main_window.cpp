@@ -94,7 +94,7 @@ void MainWindow::CreateControls() {
         auto* field = new TextField(this, spec.parameter, spec.allowDecimal, spec.allowMinus);
         field->setObjectName(QString::fromLatin1(spec.name));
         field->setGeometry(PixelRect(spec.left, spec.top, spec.width, spec.height));
-        field->setText(QString::fromLatin1(spec.initialText));
+        field->setText(QString::fromStdString(InitialText(spec.field)));
         field->setToolTip(QString::fromLatin1(spec.toolTip));
         field->setFrame(false);
         field->setFont(fieldFont);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <system_error>
 
@@ -100,18 +99,6 @@ std::optional<int16_t> RoundToInt16(double value) {
     const double rounded = std::nearbyint(value);
     if (!(rounded >= -32768.0 && rounded <= 32767.0)) return std::nullopt;
     return static_cast<int16_t>(rounded);
-}
-
-std::string FormatDisplay(double value, std::string_view decimalSeparator) {
-    if (std::isnan(value)) return "NaN";
-    if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
-    if (value == 0.0) value = 0.0;  // no minus for -0
-    char buffer[400];
-    std::snprintf(buffer, sizeof buffer, "%.3f", value);
-    std::string text(buffer);
-    const size_t point = text.find('.');
-    if (point != std::string::npos) text.replace(point, 1, decimalSeparator);
-    return text;
 }
 
 }  // namespace cvqrn::ui

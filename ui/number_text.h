@@ -1,5 +1,5 @@
-// Reading the numbers typed into the parameter fields and writing the
-// numbers shown in the display fields.
+// Reading the numbers typed into the parameter fields (the display fields
+// are written with heartline/text.h).
 #pragma once
 
 #include <cstdint>
@@ -22,12 +22,5 @@ double ReadNumber(std::string_view text);
 // NaN and infinities).
 //   value  the number read from an integer field
 std::optional<int16_t> RoundToInt16(double value);
-
-// `value` in the display format "##0.000": at least one digit before the
-// decimal separator, no digit grouping, exactly three decimals, a leading
-// minus for negative values (zero, also -0, shows without one).
-//   value             slope, radius or tilt to show
-//   decimalSeparator  the user's locale's decimal separator, e.g. "." or ","
-std::string FormatDisplay(double value, std::string_view decimalSeparator);
 
 }  // namespace cvqrn::ui

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "heartline/text.h"
 #include "ui/number_text.h"
 
 namespace cvqrn::ui {
@@ -12,6 +13,27 @@ constexpr int32_t kShortMessageMs = 1500;
 constexpr int32_t kErrorMessageMs = 3000;
 constexpr double kMinPrecision = 4.0;
 constexpr double kMaxPrecision = 16.0;
+
+// The message box for a run that failed after taking its settings: the
+// train stopping keeps the designed text and title; the other kinds say
+// what happened instead.
+MessageBoxRequest FailureBox(const HeartlineResult& result) {
+    using Icon = MessageBoxRequest::Icon;
+    switch (result.status) {
+        case HeartlineStatus::UnusableTrack:
+            return {"This track cannot be heartlined. The loaded track was not changed.",
+                    "Unusable Track", Icon::Exclamation, result.detail};
+        case HeartlineStatus::NumericalBlowUp:
+            return {"The run produced numbers too large to use, so no new track was made. Try "
+                    "a smaller heartline distance or other speeds.",
+                    "Heartline Failed", Icon::Exclamation, result.detail};
+        case HeartlineStatus::CouldNotComplete:
+            return {"The run could not be completed. The loaded track was not changed.",
+                    "Run Not Completed", Icon::Exclamation, result.detail};
+        default:  // Valleyed, EqualSpeeds
+            return {kHeartlineFailureText, kHeartlineFailureTitle, Icon::None, result.detail};
+    }
+}
 
 // The caption the skin prints beside each integer field, for refusals.
 const char* CaptionOf(Field field) {
@@ -28,6 +50,26 @@ const char* CaptionOf(Field field) {
 }
 
 }  // namespace
+
+std::string InitialText(Field field) {
+    const HeartlineSettings defaults;
+    switch (field) {
+        case Field::Segments:
+            return FormatShortest(defaults.segments);
+        case Field::Heartline:
+            return FormatShortest(defaults.heartline);
+        case Field::StartSpeed:
+            return FormatShortest(defaults.startspeed);
+        case Field::EndSpeed:
+            return FormatShortest(defaults.endspeed);
+        case Field::Precision:
+            return FormatShortest(defaults.precision);
+        case Field::Filter:
+            return FormatShortest(defaults.filter);
+        default:
+            return SpecOf(field).initialText;
+    }
+}
 
 WindowLogic::WindowLogic(WindowView& view, MessageTimer& timer, FileChooser& chooser,
                          TrackOperations& operations)
@@ -92,27 +134,23 @@ void WindowLogic::HeartlineClicked() {
     // leaves the previous result (and what Save would write) as it was.
     TrackData candidate = loadedTrack_;
 
-    HeartlineParameters parameters;
-    if (!ReadIntegerField(Field::Segments, parameters.segments)) return;
-    if (!ReadIntegerField(Field::Precision, parameters.precision)) return;
-    if (!ReadIntegerField(Field::Filter, parameters.filter)) return;
-    parameters.heartline = ReadNumber(view_.FieldText(Field::Heartline));
-    parameters.startspeed = ReadNumber(view_.FieldText(Field::StartSpeed));
-    parameters.endspeed = ReadNumber(view_.FieldText(Field::EndSpeed));
+    HeartlineSettings settings;
+    if (!ReadIntegerField(Field::Segments, settings.segments)) return;
+    if (!ReadIntegerField(Field::Precision, settings.precision)) return;
+    if (!ReadIntegerField(Field::Filter, settings.filter)) return;
+    settings.heartline = ReadNumber(view_.FieldText(Field::Heartline));
+    settings.startspeed = ReadNumber(view_.FieldText(Field::StartSpeed));
+    settings.endspeed = ReadNumber(view_.FieldText(Field::EndSpeed));
 
     view_.SetProgressVisible(true);
-    // `parameters` is the action's own copy: a filter raised by the run does
-    // not reach the field.
-    const HeartlineResult result = operations_.Generate(candidate, parameters, this);
-    if (result.status == HeartlineStatus::Refused) {
+    // A filter raised by the run comes back in the result and does not reach the field.
+    const HeartlineResult result = operations_.Generate(candidate, settings, this);
+    if (result.status == HeartlineStatus::RefusedSettings) {
         view_.SetProgressVisible(false);
-        ShowRefusal(result.detail);
+        ShowRefusal(result.detail, result.internalDetail);
         return;
     }
-    if (!result) {
-        view_.ShowMessageBox({kHeartlineFailureText, kHeartlineFailureTitle,
-                              MessageBoxRequest::Icon::None, result.detail});
-    }
+    if (!result) view_.ShowMessageBox(FailureBox(result));
     // A failed run left `candidate` as loaded, so the display shows the loaded ends again.
     workTrack_ = std::move(candidate);
 
@@ -179,19 +217,14 @@ void WindowLogic::feedback(const int32_t& progress, const int32_t& Total) {
 }
 
 void WindowLogic::ShowEndAnalysis() {
-    const EndAnalysis ends = operations_.Analyse(workTrack_);
-    const std::string separator = view_.DecimalSeparator();
-    // Radius and tilt of one end; a radius of exactly -1 marks a straight end,
-    // whose tilt means nothing.
-    const auto showEnd = [&](double radius, double tilt, Field radiusField, Field tiltField) {
-        const bool straight = radius == -1.0;
-        view_.SetFieldText(radiusField, straight ? "straight" : FormatDisplay(radius, separator));
-        view_.SetFieldText(tiltField, straight ? "none" : FormatDisplay(tilt, separator));
-    };
-    showEnd(ends.radiusIn, ends.tiltIn, Field::RadiusIn, Field::TiltIn);
-    showEnd(ends.radiusOut, ends.tiltOut, Field::RadiusOut, Field::TiltOut);
-    view_.SetFieldText(Field::SlopeIn, FormatDisplay(ends.slopeIn, separator));
-    view_.SetFieldText(Field::SlopeOut, FormatDisplay(ends.slopeOut, separator));
+    const EndAnalysisTexts ends =
+        FormatEndAnalysis(operations_.Analyse(workTrack_), view_.DecimalSeparator());
+    view_.SetFieldText(Field::RadiusIn, ends.radiusIn);
+    view_.SetFieldText(Field::TiltIn, ends.tiltIn);
+    view_.SetFieldText(Field::RadiusOut, ends.radiusOut);
+    view_.SetFieldText(Field::TiltOut, ends.tiltOut);
+    view_.SetFieldText(Field::SlopeIn, ends.slopeIn);
+    view_.SetFieldText(Field::SlopeOut, ends.slopeOut);
 }
 
 void WindowLogic::SetLight(Light light, bool on) {
@@ -203,16 +236,19 @@ bool WindowLogic::ReadIntegerField(Field field, int16_t& value) {
     const std::string text = view_.FieldText(field);
     const auto rounded = RoundToInt16(ReadNumber(text));
     if (!rounded) {
-        ShowRefusal(std::string(CaptionOf(field)) + " must be a whole number from -32768 to " +
-                    "32767; \"" + text + "\" is outside that range.");
+        const int least = field == Field::Filter ? 0 : 1;
+        ShowRefusal(std::string(CaptionOf(field)) + " must be a whole number from " +
+                        std::to_string(least) + " to " + FormatCount(kMaxRunCount) + "; \"" +
+                        text + "\" is outside that range.",
+                    "");
         return false;
     }
     value = *rounded;
     return true;
 }
 
-void WindowLogic::ShowRefusal(const std::string& why) {
-    view_.ShowMessageBox({why, "Invalid Setting", MessageBoxRequest::Icon::Exclamation, ""});
+void WindowLogic::ShowRefusal(const std::string& why, const std::string& detail) {
+    view_.ShowMessageBox({why, "Invalid Setting", MessageBoxRequest::Icon::Exclamation, detail});
 }
 
 }  // namespace cvqrn::ui

@@ -39,7 +39,7 @@ struct FieldSpec {
     Field field;
     const char* name;
     int left, top, width, height;
-    const char* initialText;
+    const char* initialText;  // display fields; nullptr for the parameter fields (InitialText)
     const char* toolTip;  // empty for the display fields
     bool parameter;       // typed into (key filter, select on focus) or written by the display
     bool allowDecimal;
@@ -47,22 +47,22 @@ struct FieldSpec {
 };
 
 inline constexpr std::array<FieldSpec, kFieldCount> kFieldSpecs{{
-    {Field::Segments, "str_segments", 2100, 1500, 615, 315, "100",
+    {Field::Segments, "str_segments", 2100, 1500, 615, 315, nullptr,
      "Number of Segments the heartlined Track should have.", true, false, false},
-    {Field::Heartline, "str_heartline", 2100, 1950, 615, 315, "1.04",
+    {Field::Heartline, "str_heartline", 2100, 1950, 615, 315, nullptr,
      "Position of heartline. See the recommended values on the right.", true, true, true},
-    {Field::StartSpeed, "str_startspeed", 2100, 2400, 615, 315, "14.3",
+    {Field::StartSpeed, "str_startspeed", 2100, 2400, 615, 315, nullptr,
      "Speed of the train at the start of the track. Note that this must be measured in meters "
      "per second (m/s).",
      true, true, false},
-    {Field::EndSpeed, "str_endspeed", 2100, 2850, 615, 315, "12.9",
+    {Field::EndSpeed, "str_endspeed", 2100, 2850, 615, 315, nullptr,
      "Speed of the train at the end of the track. Note that this must be measured in meters per "
      "second (m/s).",
      true, true, false},
-    {Field::Precision, "str_precision", 2100, 3300, 615, 315, "6",
+    {Field::Precision, "str_precision", 2100, 3300, 615, 315, nullptr,
      "Number of points used to determine the shape of each segment. Usually 6 points or ok.", true,
      false, false},
-    {Field::Filter, "str_filter", 2100, 3750, 615, 315, "15",
+    {Field::Filter, "str_filter", 2100, 3750, 615, 315, nullptr,
      "Specifies how often the filter is being applied. The higher this value the smoother the "
      "transitions and the more precision is lost.",
      true, false, false},
@@ -77,6 +77,10 @@ inline constexpr std::array<FieldSpec, kFieldCount> kFieldSpecs{{
 inline const FieldSpec& SpecOf(Field field) {
     return kFieldSpecs[static_cast<size_t>(field)];
 }
+
+// The text a field starts with: a parameter field shows its setting's
+// default (HeartlineSettings), in the shortest form that reads back exactly.
+std::string InitialText(Field field);
 
 // The three status lights, left to right.
 enum class Light { Loaded = 0, Heartlined = 1, Saved = 2 };
@@ -164,7 +168,9 @@ class WindowLogic final : public ProgressFeedback {
     // Reads an integer field; shows the refusal and answers false when its
     // value has no 16-bit form.
     bool ReadIntegerField(Field field, int16_t& value);
-    void ShowRefusal(const std::string& why);
+    // The "Invalid Setting" box: `why` in the user's terms, `detail` (the
+    // internal figure) on request, or empty.
+    void ShowRefusal(const std::string& why, const std::string& detail);
 
     WindowView& view_;
     MessageTimer& timer_;

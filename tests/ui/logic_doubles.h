@@ -20,7 +20,7 @@ using Log = std::string;
 
 struct FakeView : WindowView {
     explicit FakeView(Log& log) : log_(log) {
-        for (const FieldSpec& spec : kFieldSpecs) fields[spec.field] = spec.initialText;
+        for (const FieldSpec& spec : kFieldSpecs) fields[spec.field] = InitialText(spec.field);
     }
     std::string FieldText(Field field) const override {
         log_ += std::string("read ") + SpecOf(field).name + "; ";
@@ -117,19 +117,20 @@ struct FakeOperations : TrackOperations {
         return ends;
     }
     // Reports `progress` step by step, then ends with `runStatus`.
-    HeartlineResult Generate(TrackData& track, HeartlineParameters& parameters,
+    HeartlineResult Generate(TrackData& track, const HeartlineSettings& settings,
                              ProgressFeedback* feedback) override {
         log_ += "generate " + std::to_string(track.Bezr.VertexCount) + "; ";
-        runs.push_back(parameters);
+        runs.push_back(settings);
         for (const auto& [done, total] : progress) {
             feedback->feedback(done, total);
             if (afterStep) afterStep();
         }
-        parameters.filter = 999;  // the run may raise the filter; the field must not see it
         HeartlineResult result;
         result.status = runStatus;
         result.detail = runDetail;
-        if (result) track = Track(track.Bezr.VertexCount * 1000 + parameters.segments + 1);
+        result.internalDetail = runInternalDetail;
+        result.filter = 999;  // the run may raise the filter; the field must not see it
+        if (result) track = Track(track.Bezr.VertexCount * 1000 + settings.segments + 1);
         return result;
     }
 
@@ -138,9 +139,10 @@ struct FakeOperations : TrackOperations {
     EndAnalysis ends{12.3456, 1.5, -2.25, -1.0, 0.0, -1.0};
     HeartlineStatus runStatus = HeartlineStatus::Ok;
     std::string runDetail;
+    std::string runInternalDetail;
     std::vector<std::pair<int32_t, int32_t>> progress;
     std::function<void()> afterStep;
-    std::vector<HeartlineParameters> runs;
+    std::vector<HeartlineSettings> runs;
     Log& log_;
 };
 

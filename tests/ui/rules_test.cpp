@@ -37,15 +37,13 @@ TEST(RoundToInt16, RoundsTiesToEvenWithinThe16BitRange) {
     for (const auto& [value, result] : cases) EXPECT_EQ(RoundToInt16(value), result) << value;
 }
 
-TEST(FormatDisplay, ShowsThreeDecimalsWithoutGroupingInTheLocaleSeparator) {
-    const std::tuple<double, const char*, const char*> cases[] = {
-        {12.3456, ".", "12.346"}, {1234.5, ".", "1234.500"},         {-1.0001, ".", "-1.000"},
-        {12.3456, ",", "12,346"}, {1234567.891, ",", "1234567,891"}, {-0.0, ".", "0.000"},
-        {0.25, ".", "0.250"},     {std::nan(""), ".", "NaN"},
+TEST(InitialText, ParameterFieldsShowTheDefaultsAndDisplayFieldsTheirCaptions) {
+    const std::pair<Field, const char*> cases[] = {
+        {Field::Segments, "100"}, {Field::Heartline, "1.04"}, {Field::StartSpeed, "14.3"},
+        {Field::EndSpeed, "12.9"}, {Field::Precision, "6"},   {Field::Filter, "15"},
+        {Field::RadiusOut, "Rad. out"},
     };
-    for (const auto& [value, separator, text] : cases) {
-        EXPECT_EQ(FormatDisplay(value, separator), text) << value;
-    }
+    for (const auto& [field, text] : cases) EXPECT_EQ(InitialText(field), text);
 }
 
 TEST(FilterNumericKey, AcceptsWhatEachFieldAllows) {

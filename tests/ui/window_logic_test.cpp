@@ -36,7 +36,7 @@ void Apply(LogicRig& rig, char step) {
     ops.saveOk = step == 'S';
     ops.runStatus = step == 'H'   ? HeartlineStatus::Ok
                     : step == 'h' ? HeartlineStatus::Valleyed
-                                  : HeartlineStatus::Refused;
+                                  : HeartlineStatus::RefusedSettings;
     if (step == 'L' || step == 'l' || step == 'c') rig.Load(step == 'c' ? "" : "/t/a.cvtrack");
     if (step == 'H' || step == 'h' || step == 'x') rig.logic.HeartlineClicked();
     if (step == 'S' || step == 's' || step == 'f') rig.Save(step == 's' ? "" : "/t/b.cvtrack");
@@ -131,7 +131,7 @@ TEST(FlowHeartline, ReadsFieldsWithPointDecimalsAndTiesToEven) {
     rig.view.fields[Field::StartSpeed] = "20.25 m/s";
     rig.view.fields[Field::EndSpeed] = "";
     rig.logic.HeartlineClicked();
-    const HeartlineParameters& p = rig.operations.runs.at(0);
+    const HeartlineSettings& p = rig.operations.runs.at(0);
     EXPECT_EQ(std::tuple(p.segments, p.precision, p.filter), std::tuple(12, 8, 0));
     EXPECT_EQ(std::tuple(p.heartline, p.startspeed, p.endspeed), std::tuple(-1.15, 20.25, 0.0));
     EXPECT_EQ(rig.view.fields[Field::Filter], "abc");  // the raised filter stays in the run
@@ -158,11 +158,37 @@ TEST(FlowHeartline, FailedRunShowsTheFailureBoxWithItsDetailAndTheLoadedEnds) {
     EXPECT_EQ(rig.timer.deadline, 3000);
 }
 
+TEST(FlowHeartline, EachFailureKindHasItsOwnBoxAndEndsInError) {
+    using enum HeartlineStatus;
+    const std::string stopped = kHeartlineFailureText;
+    const std::tuple<HeartlineStatus, const char*, std::string> cases[] = {
+        {Valleyed, "Horrible!", stopped},
+        {EqualSpeeds, "Horrible!", stopped},
+        {UnusableTrack, "Unusable Track", "This track cannot be heartlined."},
+        {NumericalBlowUp, "Heartline Failed", "numbers too large to use"},
+        {CouldNotComplete, "Run Not Completed", "could not be completed"},
+    };
+    for (const auto& [status, title, text] : cases) {
+        SCOPED_TRACE(title);
+        LogicRig rig;
+        rig.Load();
+        rig.operations.runStatus = status;
+        rig.operations.runDetail = "where and why";
+        rig.logic.HeartlineClicked();
+        ASSERT_EQ(rig.view.boxes.size(), 1u);
+        EXPECT_EQ(rig.view.boxes[0].title, title);
+        EXPECT_NE(rig.view.boxes[0].text.find(text), std::string::npos);
+        EXPECT_EQ(rig.view.boxes[0].detail, "where and why");
+        EXPECT_EQ(rig.view.message, "- ERROR -");
+        EXPECT_FALSE(rig.logic.TrackModified());
+    }
+}
+
 TEST(FlowHeartline, RefusedParametersChangeNothingButTellWhichValue) {
     const std::tuple<Field, const char*, HeartlineStatus, const char*> cases[] = {
         {Field::Segments, "32768", HeartlineStatus::Ok, "Segments (#)"},
         {Field::Filter, "-32769", HeartlineStatus::Ok, "\"-32769\""},
-        {Field::Segments, "0", HeartlineStatus::Refused, "segments must be at least 1"},
+        {Field::Segments, "0", HeartlineStatus::RefusedSettings, "Segments must be at least 1"},
     };
     for (const auto& [field, text, status, mustMention] : cases) {
         LogicRig rig;
@@ -170,12 +196,14 @@ TEST(FlowHeartline, RefusedParametersChangeNothingButTellWhichValue) {
         rig.logic.HeartlineClicked();  // a result waits to be saved
         rig.view.fields[field] = text;
         rig.operations.runStatus = status;
-        rig.operations.runDetail = "segments must be at least 1";
+        rig.operations.runDetail = "Segments must be at least 1; it is 0.";
+        rig.operations.runInternalDetail = "internal figure";
         rig.log.clear();
         rig.logic.HeartlineClicked();
         ASSERT_EQ(rig.view.boxes.size(), 1u) << text;
         EXPECT_EQ(rig.view.boxes[0].title, "Invalid Setting");
         EXPECT_NE(rig.view.boxes[0].text.find(mustMention), std::string::npos) << text;
+        EXPECT_EQ(rig.view.boxes[0].detail, status == HeartlineStatus::Ok ? "" : "internal figure");
         EXPECT_EQ(rig.view.message, "OK");
         EXPECT_EQ(IndexOf(rig.log, "analyse 7"), -1);
         EXPECT_EQ(IndexOf(rig.log, "bar shown") < 0, IndexOf(rig.log, "bar hidden") < 0);

@@ -66,7 +66,7 @@ TEST(WindowLayout, ControlsSitWhereDesignedAndReadyClearsAfter1500ms) {
         SCOPED_TRACE(spec.name);
         EXPECT_EQ(field->geometry(),
                   QRect(spec.left / 15, spec.top / 15, spec.width / 15, spec.height / 15));
-        EXPECT_EQ(field->text(), spec.initialText);
+        EXPECT_EQ(field->text().toStdString(), InitialText(spec.field));
         EXPECT_EQ(field->toolTip(), spec.toolTip);
         EXPECT_EQ(field->palette().color(QPalette::Base), QColor(64, 64, 64));
         EXPECT_EQ(field->palette().color(QPalette::Text), QColor(192, 255, 192));
