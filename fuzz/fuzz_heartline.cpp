@@ -53,10 +53,9 @@ Settings SettingsFor(uint64_t h) {
 // The one call of the generator, kept apart so that a change of its
 // signature touches only this function.
 bool Generate(cvqrn::TrackData& track, const Settings& s) {
-    int16_t filter = s.filter;
-    return static_cast<bool>(cvqrn::GenerateHeartline(track, s.segments, s.precision,
-                                                      s.heartline, s.startSpeed, s.endSpeed,
-                                                      filter, nullptr));
+    const cvqrn::HeartlineSettings settings{s.segments, s.precision, s.heartline, s.startSpeed,
+                                            s.endSpeed, s.filter};
+    return static_cast<bool>(cvqrn::GenerateHeartline(track, settings, nullptr));
 }
 
 bool Finite(const cvqrn::Vec3& v) {

@@ -31,9 +31,11 @@ CurvePoints InCurveOrder(const Curve& c) {
 // The one call of the generator, kept apart so that a change of its
 // signature touches only this function.
 HeartlineResult Generate(TrackData& track, const HeartlineSettings& s, int16_t& filter) {
-    filter = s.filter;
-    return GenerateHeartline(track, s.segments, s.precision, s.heartline, s.startSpeed,
-                             s.endSpeed, filter, nullptr);
+    const cvqrn::HeartlineSettings settings{s.segments, s.precision, s.heartline, s.startSpeed,
+                                            s.endSpeed, s.filter};
+    HeartlineResult result = GenerateHeartline(track, settings, nullptr);
+    filter = result.filter;
+    return result;
 }
 
 }  // namespace
