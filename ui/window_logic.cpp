@@ -13,20 +13,6 @@ constexpr int32_t kErrorMessageMs = 3000;
 constexpr double kMinPrecision = 4.0;
 constexpr double kMaxPrecision = 16.0;
 
-// The caption the skin prints beside each integer field, for refusals.
-const char* CaptionOf(Field field) {
-    switch (field) {
-        case Field::Segments:
-            return "Segments (#)";
-        case Field::Precision:
-            return "Precision (#)";
-        case Field::Filter:
-            return "Filter (#)";
-        default:
-            return SpecOf(field).name;
-    }
-}
-
 }  // namespace
 
 WindowLogic::WindowLogic(WindowView& view, MessageTimer& timer, FileChooser& chooser,
@@ -203,7 +189,7 @@ bool WindowLogic::ReadIntegerField(Field field, int16_t& value) {
     const std::string text = view_.FieldText(field);
     const auto rounded = RoundToInt16(ReadNumber(text));
     if (!rounded) {
-        ShowRefusal(std::string(CaptionOf(field)) + " must be a whole number from -32768 to " +
+        ShowRefusal(std::string(PlaceOf(field).caption) + " must be a whole number from -32768 to " +
                     "32767; \"" + text + "\" is outside that range.");
         return false;
     }

@@ -12,33 +12,16 @@
 #include "heartline/generator.h"
 #include "trackfile/track_record.h"
 #include "ui/file_dialogs.h"
+#include "ui/layout.h"
 #include "ui/status_display.h"
 #include "ui/track_operations.h"
 
 namespace cvqrn::ui {
 
-// The twelve text fields, in tab order.
-enum class Field {
-    Segments,
-    Heartline,
-    StartSpeed,
-    EndSpeed,
-    Precision,
-    Filter,
-    SlopeIn,
-    RadiusIn,
-    TiltIn,
-    SlopeOut,
-    RadiusOut,
-    TiltOut,
-};
-inline constexpr int kFieldCount = 12;
-
-// Design data of one text field. Positions in twips.
+// How one text field behaves; where it sits is in the layout table.
 struct FieldSpec {
     Field field;
     const char* name;
-    int left, top, width, height;
     const char* initialText;
     const char* toolTip;  // empty for the display fields
     bool parameter;       // typed into (key filter, select on focus) or written by the display
@@ -47,31 +30,31 @@ struct FieldSpec {
 };
 
 inline constexpr std::array<FieldSpec, kFieldCount> kFieldSpecs{{
-    {Field::Segments, "str_segments", 2100, 1500, 615, 315, "100",
+    {Field::Segments, "str_segments", "100",
      "Number of Segments the heartlined Track should have.", true, false, false},
-    {Field::Heartline, "str_heartline", 2100, 1950, 615, 315, "1.04",
+    {Field::Heartline, "str_heartline", "1.04",
      "Position of heartline. See the recommended values on the right.", true, true, true},
-    {Field::StartSpeed, "str_startspeed", 2100, 2400, 615, 315, "14.3",
+    {Field::StartSpeed, "str_startspeed", "14.3",
      "Speed of the train at the start of the track. Note that this must be measured in meters "
      "per second (m/s).",
      true, true, false},
-    {Field::EndSpeed, "str_endspeed", 2100, 2850, 615, 315, "12.9",
+    {Field::EndSpeed, "str_endspeed", "12.9",
      "Speed of the train at the end of the track. Note that this must be measured in meters per "
      "second (m/s).",
      true, true, false},
-    {Field::Precision, "str_precision", 2100, 3300, 615, 315, "6",
+    {Field::Precision, "str_precision", "6",
      "Number of points used to determine the shape of each segment. Usually 6 points or ok.", true,
      false, false},
-    {Field::Filter, "str_filter", 2100, 3750, 615, 315, "15",
+    {Field::Filter, "str_filter", "15",
      "Specifies how often the filter is being applied. The higher this value the smoother the "
      "transitions and the more precision is lost.",
      true, false, false},
-    {Field::SlopeIn, "str_slope_in", 3600, 3300, 765, 315, "Slope in", "", false, false, false},
-    {Field::RadiusIn, "str_radius_in", 4500, 3300, 765, 315, "Radius in", "", false, false, false},
-    {Field::TiltIn, "str_tilt_in", 5400, 3300, 765, 315, "Tilt in", "", false, false, false},
-    {Field::SlopeOut, "str_slope_out", 3600, 3750, 765, 315, "Slope out", "", false, false, false},
-    {Field::RadiusOut, "str_radius_out", 4500, 3750, 765, 315, "Rad. out", "", false, false, false},
-    {Field::TiltOut, "str_tilt_out", 5400, 3750, 765, 315, "Tilt out", "", false, false, false},
+    {Field::SlopeIn, "str_slope_in", "Slope in", "", false, false, false},
+    {Field::RadiusIn, "str_radius_in", "Radius in", "", false, false, false},
+    {Field::TiltIn, "str_tilt_in", "Tilt in", "", false, false, false},
+    {Field::SlopeOut, "str_slope_out", "Slope out", "", false, false, false},
+    {Field::RadiusOut, "str_radius_out", "Rad. out", "", false, false, false},
+    {Field::TiltOut, "str_tilt_out", "Tilt out", "", false, false, false},
 }};
 
 inline const FieldSpec& SpecOf(Field field) {
