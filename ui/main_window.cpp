@@ -12,8 +12,8 @@ namespace {
 constexpr QColor kFieldBackground(64, 64, 64);
 constexpr QColor kFieldText(192, 255, 192);
 
-QRect PixelRect(int left, int top, int width, int height) {
-    return TwipsToPixels(left, top, width, height).toRect();
+QRect PixelRect(const TwipRect& twips) {
+    return ToPixels(twips).toRect();
 }
 
 void ApplyFieldColours(QWidget* widget) {
@@ -93,9 +93,15 @@ void MainWindow::CreateControls() {
         const FieldSpec& spec = *it;
         auto* field = new TextField(this, spec.parameter, spec.allowDecimal, spec.allowMinus);
         field->setObjectName(QString::fromLatin1(spec.name));
-        field->setGeometry(PixelRect(spec.left, spec.top, spec.width, spec.height));
+        field->setGeometry(PixelRect(PlaceOf(spec.field).box));
         field->setText(QString::fromLatin1(spec.initialText));
         field->setToolTip(QString::fromLatin1(spec.toolTip));
+        const char* caption = PlaceOf(spec.field).caption;
+        field->setAccessibleName(QString::fromLatin1(caption));
+        field->setAccessibleDescription(
+            spec.parameter ? QString::fromLatin1(spec.toolTip)
+                           : QStringLiteral("%1 of the track, from the end analysis (read only)")
+                                 .arg(QString::fromLatin1(caption)));
         field->setFrame(false);
         field->setFont(fieldFont);
         ApplyFieldColours(field);
@@ -109,42 +115,63 @@ void MainWindow::CreateControls() {
     }
 
     for (int i = 2; i >= 0; --i) {
-        auto* light = new StatusLight(this, kLightLeft[i], kLightTop, kLightDiameter);
+        auto* light = new StatusLight(this, kLightBoxes[static_cast<size_t>(i)]);
         light->setObjectName(QStringLiteral("statuslight%1").arg(i + 1));
+        static constexpr const char* kStages[] = {"Track loaded", "Track heartlined",
+                                                  "Track saved"};
+        light->setAccessibleName(QString::fromLatin1(kStages[i]));
+        light->setAccessibleDescription(
+            QStringLiteral("Green when this stage is done, red while it is open"));
         light->hide();
         lights_[static_cast<size_t>(i)] = light;
     }
 
-    connect(AddHotSpot("btnSave", 4140, 4620, 1335, 255), &HotSpot::clicked, this,
-            &MainWindow::SaveClicked);
-    connect(AddHotSpot("btnMod", 2340, 4620, 1335, 255), &HotSpot::clicked, this,
-            &MainWindow::HeartlineClicked);
-    connect(AddHotSpot("btnLoad", 540, 4620, 1335, 255), &HotSpot::clicked, this,
-            &MainWindow::LoadClicked);
-    connect(AddHotSpot("minimizeme", 5280, 180, 495, 315), &HotSpot::clicked, this,
-            &ShapedWindow::MinimizeClicked);
-    connect(AddHotSpot("closeme", 5820, 180, 435, 315), &HotSpot::clicked, this,
-            &ShapedWindow::CloseClicked);
+    const auto button = [this](Button which, void (MainWindow::*action)()) {
+        HotSpot* spot = AddHotSpot(PlaceOf(which), [which](QPainter& painter, Look look) {
+            PaintButtonFace(painter, which, look);
+        });
+        connect(spot, &HotSpot::clicked, this, action);
+    };
+    button(Button::Save, &MainWindow::SaveClicked);
+    button(Button::Heartline, &MainWindow::HeartlineClicked);
+    button(Button::Load, &MainWindow::LoadClicked);
+    const auto knob = [this](Knob which, void (ShapedWindow::*action)()) {
+        HotSpot* spot = AddHotSpot(PlaceOf(which), [which](QPainter& painter, Look look) {
+            PaintKnob(painter, which, look);
+        });
+        connect(spot, &HotSpot::clicked, this, action);
+    };
+    knob(Knob::Minimise, &ShapedWindow::MinimizeClicked);
+    knob(Knob::Close, &ShapedWindow::CloseClicked);
 
     message_ = new MessageLine(this);
     message_->setObjectName(QStringLiteral("Message_Label"));
-    message_->setGeometry(PixelRect(780, 4200, 1635, 315));
+    message_->setGeometry(PixelRect(kMessageBox));
     message_->setAlignment(Qt::AlignCenter);
     message_->setFont(MessageFont());
     ApplyFieldColours(message_);
     message_->setAutoFillBackground(false);
+    message_->setAccessibleName(QStringLiteral("Message"));
+    message_->setAccessibleDescription(QStringLiteral("What the last action did"));
 
     progress_ = new ProgressTube(this);
     progress_->setObjectName(QStringLiteral("Progressbar"));
+    progress_->setAccessibleName(QStringLiteral("Heartline progress"));
+    progress_->setAccessibleDescription(QStringLiteral("Rises while a heartline run works"));
     progress_->hide();
 
     fields_[static_cast<size_t>(Field::Segments)]->setFocus();
 }
 
-HotSpot* MainWindow::AddHotSpot(const char* name, int left, int top, int width, int height) {
-    auto* spot = new HotSpot(this);
-    spot->setObjectName(QString::fromLatin1(name));
-    spot->setGeometry(PixelRect(left, top, width, height));
+HotSpot* MainWindow::AddHotSpot(const HotSpotPlace& place,
+                                std::function<void(QPainter&, Look)> paintFace) {
+    auto* spot = new HotSpot(this, std::move(paintFace));
+    spot->setObjectName(QString::fromLatin1(place.name));
+    spot->setGeometry(PixelRect(place.box));
+    spot->setToolTip(QString::fromLatin1(place.toolTip));
+    spot->setAccessibleName(QString::fromLatin1(place.face[0] != '\0' ? place.face
+                                                                        : place.toolTip));
+    spot->setAccessibleDescription(QString::fromLatin1(place.description));
     return spot;
 }
 

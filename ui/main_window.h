@@ -57,7 +57,7 @@ class MainWindow final : public ShapedWindow, private WindowView, private Messag
     void Stop() override;
 
     void CreateControls();
-    HotSpot* AddHotSpot(const char* name, int left, int top, int width, int height);
+    HotSpot* AddHotSpot(const HotSpotPlace& place, std::function<void(QPainter&, Look)> paintFace);
 
     std::unique_ptr<QtFileChooser> ownChooser_;
     std::unique_ptr<QtMessageBoxPresenter> ownBoxes_;
