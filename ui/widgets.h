@@ -2,6 +2,7 @@
 // transparent hot-spots, the status lights, the progress bar and the message line.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStringList>
@@ -115,7 +116,8 @@ class StatusLight : public QWidget {
 // The red progress bar in the tube of the skin. It covers the whole tube and
 // draws the bar's current shape, clipped to the tube. The pointer passes through it.
 // A run changes the shape many times for each device pixel of the tube, so the
-// bar is drawn only when its top moves to another row of device pixels.
+// bar is drawn only when its top moves to another row of device pixels, and
+// during a run at most once a frame.
 class ProgressTube : public QWidget {
     Q_OBJECT
   public:
@@ -134,7 +136,9 @@ class ProgressTube : public QWidget {
     // The row of device pixels the visible bar's top lies in; -1 for no bar.
     int TopRow() const;
 
+    static constexpr qint64 kFrameMs = 16;
     int paintedRow_ = -2;  // the row last drawn
+    QElapsedTimer sincePaint_;
     BarShape shape_{static_cast<float>(kTubeHeight), static_cast<float>(kTubeBottom - kTubeHeight)};
 };
 
