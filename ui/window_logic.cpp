@@ -82,9 +82,9 @@ void WindowLogic::HeartlineClicked() {
     if (!ReadIntegerField(Field::Segments, parameters.segments)) return;
     if (!ReadIntegerField(Field::Precision, parameters.precision)) return;
     if (!ReadIntegerField(Field::Filter, parameters.filter)) return;
-    parameters.heartline = ReadNumber(view_.FieldText(Field::Heartline));
-    parameters.startspeed = ReadNumber(view_.FieldText(Field::StartSpeed));
-    parameters.endspeed = ReadNumber(view_.FieldText(Field::EndSpeed));
+    if (!ReadDecimalField(Field::Heartline, parameters.heartline)) return;
+    if (!ReadDecimalField(Field::StartSpeed, parameters.startspeed)) return;
+    if (!ReadDecimalField(Field::EndSpeed, parameters.endspeed)) return;
 
     view_.SetProgressVisible(true);
     // `parameters` is the action's own copy: a filter raised by the run does
@@ -185,8 +185,23 @@ void WindowLogic::SetLight(Light light, bool on) {
     view_.SetLightVisible(light, on);
 }
 
+bool WindowLogic::RefuseIfEmpty(Field field, const std::string& text) {
+    if (HasNumber(text)) return false;
+    ShowRefusal(std::string(PlaceOf(field).caption) +
+                " holds no number. Type a value into it and run again.");
+    return true;
+}
+
+bool WindowLogic::ReadDecimalField(Field field, double& value) {
+    const std::string text = view_.FieldText(field);
+    if (RefuseIfEmpty(field, text)) return false;
+    value = ReadNumber(text);
+    return true;
+}
+
 bool WindowLogic::ReadIntegerField(Field field, int16_t& value) {
     const std::string text = view_.FieldText(field);
+    if (RefuseIfEmpty(field, text)) return false;
     const auto rounded = RoundToInt16(ReadNumber(text));
     if (!rounded) {
         ShowRefusal(std::string(PlaceOf(field).caption) + " must be a whole number from -32768 to " +

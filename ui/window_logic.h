@@ -144,9 +144,13 @@ class WindowLogic final : public ProgressFeedback {
     FileDialogRequest TrackDialogRequest(const char* title) const;
     void ShowEndAnalysis();
     void SetLight(Light light, bool on);
-    // Reads an integer field; shows the refusal and answers false when its
-    // value has no 16-bit form.
+    // Reads an integer field; shows the refusal and answers false when it
+    // holds no number or its value has no 16-bit form.
     bool ReadIntegerField(Field field, int16_t& value);
+    // Reads a decimal field; shows the refusal and answers false when it holds no number.
+    bool ReadDecimalField(Field field, double& value);
+    // Shows the refusal for a field that holds no number (empty, "-" or ".").
+    bool RefuseIfEmpty(Field field, const std::string& text);
     void ShowRefusal(const std::string& why);
 
     WindowView& view_;

@@ -126,15 +126,31 @@ TEST(FlowHeartline, ReadsFieldsWithPointDecimalsAndTiesToEven) {
     rig.Load();
     rig.view.fields[Field::Segments] = "12.5";  // tie: to 12
     rig.view.fields[Field::Precision] = "7.5";  // tie: to 8
-    rig.view.fields[Field::Filter] = "abc";     // no numeric prefix: 0
+    rig.view.fields[Field::Filter] = "3";
     rig.view.fields[Field::Heartline] = "-1.15m";
     rig.view.fields[Field::StartSpeed] = "20.25 m/s";
-    rig.view.fields[Field::EndSpeed] = "";
+    rig.view.fields[Field::EndSpeed] = ".5";
     rig.logic.HeartlineClicked();
     const HeartlineParameters& p = rig.operations.runs.at(0);
-    EXPECT_EQ(std::tuple(p.segments, p.precision, p.filter), std::tuple(12, 8, 0));
-    EXPECT_EQ(std::tuple(p.heartline, p.startspeed, p.endspeed), std::tuple(-1.15, 20.25, 0.0));
-    EXPECT_EQ(rig.view.fields[Field::Filter], "abc");  // the raised filter stays in the run
+    EXPECT_EQ(std::tuple(p.segments, p.precision, p.filter), std::tuple(12, 8, 3));
+    EXPECT_EQ(std::tuple(p.heartline, p.startspeed, p.endspeed), std::tuple(-1.15, 20.25, 0.5));
+    EXPECT_EQ(rig.view.fields[Field::Filter], "3");  // the raised filter stays in the run
+}
+
+TEST(FlowHeartline, AFieldWithoutANumberIsRefusedByNameAndNeverReadAsZero) {
+    for (const Field field : {Field::Segments, Field::Filter, Field::Heartline, Field::EndSpeed}) {
+        for (const char* text : {"", "-", ".", "-."}) {
+            LogicRig rig;
+            rig.Load();
+            rig.view.fields[field] = text;
+            rig.logic.HeartlineClicked();
+            EXPECT_TRUE(rig.operations.runs.empty()) << text;
+            ASSERT_EQ(rig.view.boxes.size(), 1u) << text;
+            EXPECT_EQ(rig.view.boxes[0].title, "Invalid Setting");
+            EXPECT_NE(rig.view.boxes[0].text.find(PlaceOf(field).caption), std::string::npos);
+            EXPECT_FALSE(rig.logic.TrackModified());
+        }
+    }
 }
 
 TEST(FlowHeartline, FailedRunShowsTheFailureBoxWithItsDetailAndTheLoadedEnds) {
