@@ -1,9 +1,23 @@
 #include "ui/main_window.h"
 
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QGuiApplication>
+#include <QIcon>
 #include <QLocale>
+#include <QMimeData>
+#include <QScreen>
 #include <QShortcut>
+#include <QUrl>
+
+// The icon is compiled into this static library; its resource must be registered by name.
+static void RegisterIcons() {
+    Q_INIT_RESOURCE(icons);
+}
 
 namespace cvqrn::ui {
 
@@ -43,11 +57,41 @@ QFont MessageFont() {
     return candidates.front();
 }
 
+// The one local .cvtrack file a drag carries; empty when it carries anything else.
+QString DroppedTrack(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) return {};
+    const QUrl url = data->urls().constFirst();
+    if (!url.isLocalFile()) return {};
+    const QString path = url.toLocalFile();
+    const bool track =
+        QFileInfo(path).suffix().compare(QLatin1String(kTrackExtension), Qt::CaseInsensitive) == 0;
+    return track ? path : QString();
+}
+
+// Whether a window at `frame` would show enough of itself on a present screen
+// to be grabbed and moved: its whole title banner.
+bool OnAPresentScreen(const QRect& frame) {
+    const QRect banner = ToPixels(kBannerPlate).toRect().translated(frame.topLeft());
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen->availableGeometry().contains(banner)) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+QSettings MainWindow::Settings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("CV-QRN"),
+                     QStringLiteral("cv-qrn"));
+}
 
 MainWindow::MainWindow(TrackOperations& operations, FileChooser* chooser,
                        MessageBoxPresenter* boxes) {
     setWindowTitle(QString::fromLatin1(kWindowTitle));
+    RegisterIcons();
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("cv-qrn"),
+                                   QIcon(QStringLiteral(":/icons/cv-qrn.svg"))));
+    setAcceptDrops(true);
     if (chooser == nullptr) {
         ownChooser_ = std::make_unique<QtFileChooser>(this);
         chooser = ownChooser_.get();
@@ -74,10 +118,49 @@ MainWindow::MainWindow(TrackOperations& operations, FileChooser* chooser,
     bind(QKeySequence(Qt::CTRL | Qt::Key_Enter), &MainWindow::HeartlineClicked);  // keypad
     bind(QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::SaveClicked);
 
+    RestorePlaces();
     logic_->Start();
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::RestorePlaces() {
+    QSettings settings = Settings();
+    logic_->SetFolders(settings.value(QStringLiteral("folders/load")).toString().toStdString(),
+                       settings.value(QStringLiteral("folders/save")).toString().toStdString());
+    const QVariant position = settings.value(QStringLiteral("window/position"));
+    if (position.canConvert<QPoint>() && OnAPresentScreen(QRect(position.toPoint(), size()))) {
+        move(position.toPoint());
+    }
+}
+
+void MainWindow::RememberPlaces() {
+    QSettings settings = Settings();
+    settings.setValue(QStringLiteral("folders/load"), QString::fromStdString(logic_->LoadFolder()));
+    settings.setValue(QStringLiteral("folders/save"), QString::fromStdString(logic_->SaveFolder()));
+    if (isVisible()) settings.setValue(QStringLiteral("window/position"), pos());
+}
+
+void MainWindow::LoadFile(const QString& path) {
+    logic_->LoadFile(path.toStdString());
+    RememberPlaces();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedTrack(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QString path = DroppedTrack(event->mimeData());
+    if (path.isEmpty()) return;
+    event->acceptProposedAction();
+    LoadFile(path);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    RememberPlaces();
+    ShapedWindow::closeEvent(event);
+}
 
 void MainWindow::CreateControls() {
     timer_ = new QTimer(this);
@@ -177,6 +260,7 @@ HotSpot* MainWindow::AddHotSpot(const HotSpotPlace& place,
 
 void MainWindow::LoadClicked() {
     logic_->LoadClicked();
+    RememberPlaces();
 }
 
 void MainWindow::HeartlineClicked() {
@@ -185,6 +269,7 @@ void MainWindow::HeartlineClicked() {
 
 void MainWindow::SaveClicked() {
     logic_->SaveClicked();
+    RememberPlaces();
 }
 
 std::string MainWindow::FieldText(Field field) const {

@@ -1,5 +1,6 @@
 #include "ui/window_logic.h"
 
+#include <filesystem>
 #include <utility>
 
 #include "ui/number_text.h"
@@ -12,6 +13,14 @@ constexpr int32_t kShortMessageMs = 1500;
 constexpr int32_t kErrorMessageMs = 3000;
 constexpr double kMinPrecision = 4.0;
 constexpr double kMaxPrecision = 16.0;
+
+std::string FolderOf(const std::string& path) {
+    return std::filesystem::path(path).parent_path().string();
+}
+
+std::string NameOf(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
 
 }  // namespace
 
@@ -28,14 +37,17 @@ void WindowLogic::Start() {
 void WindowLogic::LoadClicked() {
     view_.ArmSkipNextMove();
 
-    FileDialogRequest request = TrackDialogRequest(kLoadDialogTitle);
+    FileDialogRequest request = TrackDialogRequest(kLoadDialogTitle, loadFolder_);
     request.FileMustExist = true;
     request.ReadOnly = false;
     request.HideReadOnly = true;
     const bool chosen = ShowOpenDialog(request, chooser_);
     trackFileName_ = request.FileName;
-    if (!chosen) return;
+    if (chosen) LoadFile(trackFileName_);
+}
 
+void WindowLogic::LoadFile(const std::string& path) {
+    trackFileName_ = path;
     // Loaded into a fresh record so that a refused file leaves nothing half
     // read in the work track.
     TrackData loaded;
@@ -49,6 +61,7 @@ void WindowLogic::LoadClicked() {
         SetLight(Light::Saved, false);
         ShowEndAnalysis();
         loadedTrack_ = workTrack_;
+        loadFolder_ = FolderOf(trackFileName_);
     } else {
         view_.ShowMessageBox({"Error Loading Track File!", "Load Error",
                               MessageBoxRequest::Icon::Exclamation, result.reason});
@@ -57,9 +70,16 @@ void WindowLogic::LoadClicked() {
     }
 }
 
-FileDialogRequest WindowLogic::TrackDialogRequest(const char* title) const {
+void WindowLogic::SetFolders(std::string loadFolder, std::string saveFolder) {
+    loadFolder_ = std::move(loadFolder);
+    saveFolder_ = std::move(saveFolder);
+}
+
+FileDialogRequest WindowLogic::TrackDialogRequest(const char* title,
+                                                  const std::string& folder) const {
     FileDialogRequest request;
     request.FileName = trackFileName_;
+    request.InitDir = folder;
     request.Filter = kTrackFilter;
     request.FilterIndex = 1;
     request.DlgTitle = title;
@@ -118,18 +138,23 @@ void WindowLogic::HeartlineClicked() {
 void WindowLogic::SaveClicked() {
     if (!trackModified_) return;
 
-    FileDialogRequest request = TrackDialogRequest(kSaveDialogTitle);
+    FileDialogRequest request =
+        TrackDialogRequest(kSaveDialogTitle, saveFolder_.empty() ? loadFolder_ : saveFolder_);
     request.OverwritePrompt = true;
     const bool chosen = ShowSaveDialog(request, chooser_);
     trackFileName_ = request.FileName;
     if (!chosen) return;
 
     const SaveResult result = operations_.Save(trackFileName_, workTrack_);
+    const std::string path = result.path.empty() ? trackFileName_ : result.path;
     if (result) {
         SetLight(Light::Saved, true);
+        saveFolder_ = FolderOf(path);
         return;
     }
-    const std::string& path = result.path.empty() ? trackFileName_ : result.path;
+    // The next dialog keeps the name but starts where a save (or the load)
+    // last worked: listing the failed place can hang on its special files.
+    trackFileName_ = NameOf(path);
     std::string text =
         "Error Saving Track File!\n\nThe track could not be saved as \"" + path + "\".";
     if (!result.reason.empty()) text += "\n" + result.reason;

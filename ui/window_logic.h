@@ -114,6 +114,9 @@ class WindowLogic final : public ProgressFeedback {
     void Start();
 
     void LoadClicked();
+    // Loads `path` as Load Track does once its dialog has answered (a file
+    // named on the command line or dropped on the window).
+    void LoadFile(const std::string& path);
     void HeartlineClicked();
     void SaveClicked();
 
@@ -130,6 +133,12 @@ class WindowLogic final : public ProgressFeedback {
     // Progress of the heartline run: moves the bar (see ProgressBarShape).
     void feedback(const int32_t& progress, const int32_t& Total) override;
 
+    // The folders of the last load and the last save that worked, where the
+    // file dialogs start when they are not pre-filled with a full path.
+    void SetFolders(std::string loadFolder, std::string saveFolder);
+    const std::string& LoadFolder() const { return loadFolder_; }
+    const std::string& SaveFolder() const { return saveFolder_; }
+
     bool TrackLoaded() const { return trackLoaded_; }
     bool TrackModified() const { return trackModified_; }
     const std::string& TrackFileName() const { return trackFileName_; }
@@ -140,8 +149,8 @@ class WindowLogic final : public ProgressFeedback {
 
   private:
     // The request both file dialogs start from: a track file, pre-filled with
-    // TrackFileName, first filter pair selected, no further flags.
-    FileDialogRequest TrackDialogRequest(const char* title) const;
+    // TrackFileName, starting in `folder`, first filter pair selected, no further flags.
+    FileDialogRequest TrackDialogRequest(const char* title, const std::string& folder) const;
     void ShowEndAnalysis();
     void SetLight(Light light, bool on);
     // Reads an integer field; shows the refusal and answers false when it
@@ -161,6 +170,8 @@ class WindowLogic final : public ProgressFeedback {
     bool trackLoaded_ = false;
     bool trackModified_ = false;
     std::string trackFileName_;
+    std::string loadFolder_;
+    std::string saveFolder_;
     std::array<bool, 3> lights_{};
     // The bar starts as designed: filling the whole tube.
     BarShape bar_{static_cast<float>(kTubeHeight), static_cast<float>(kTubeBottom - kTubeHeight)};
