@@ -13,6 +13,9 @@
 #include <QApplication>
 #include <QEvent>
 #include <QLabel>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <limits>
@@ -136,6 +139,10 @@ BENCHMARK(BM_WindowAgainstCli)->Unit(benchmark::kMillisecond)->Iterations(1)->Us
 
 int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The window keeps its folders and position; not in the user's settings.
+    QStandardPaths::setTestModeEnabled(true);
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
