@@ -295,6 +295,19 @@ TEST(WindowProgress, BarRisesDuringTheRunAndStaysInItsTube) {
     EXPECT_FALSE(rig.window->ProgressWidget()->isVisible());
 }
 
+TEST(WindowProgress, ARunOfManyStepsDrawsTheBarAtMostOncePerDeviceRow) {
+    // Drawing waits for the display: a run must not draw once per step.
+    WindowRig rig;
+    PaintCounter counter;
+    rig.window->ProgressWidget()->installEventFilter(&counter);
+    for (int32_t step = 1; step <= 1680; ++step) rig.fake.progress.emplace_back(step, 1680);
+    rig.chooser.Next("/t/a.cvtrack");
+    rig.Click("btnLoad");
+    rig.Click("btnMod");
+    EXPECT_GE(counter.paints, 1);
+    EXPECT_LE(counter.paints, 112 * rig.window->devicePixelRatio() + 2);
+}
+
 TEST(WindowLocale, DisplayUsesTheLocaleSeparatorWhileFieldsReadPoints) {
     const QLocale before;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
