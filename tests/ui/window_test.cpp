@@ -410,6 +410,16 @@ TEST(WindowFields, EditingKeysWorkAndPasteOrDropTakesOnlyWhatTypingCouldProduce)
     QTest::keyClick(segments, Qt::Key_Left, Qt::ShiftModifier);
     QTest::keyClick(segments, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), "0");
+    // Emptied, the field stops the run with a box that names it.
+    QTest::keyClick(segments, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(segments, Qt::Key_Delete);
+    rig.chooser.Next("/t/a.cvtrack");
+    rig.Click("btnLoad");
+    rig.Click("btnMod");
+    EXPECT_TRUE(rig.fake.runs.empty());
+    ASSERT_EQ(rig.boxes.shown.size(), 1u);
+    EXPECT_EQ(rig.boxes.shown[0].title, "Invalid Setting");
+    EXPECT_NE(rig.boxes.shown[0].text.find("Segments (#)"), std::string::npos);
 }
 
 TEST(WindowMessages, EveryTextTheLineShowsFitsWholeAtThisScale) {
