@@ -64,6 +64,23 @@ done
 if [ -f "$root/usr/share/applications/cv-qrn.desktop" ]; then
   desktop-file-validate "$root/usr/share/applications/cv-qrn.desktop" ||
     fail "the desktop entry does not validate"
+
+  # As a desktop sees the installed package: the file type and the desktop
+  # entry in a data folder of their own (nothing of the user's is read or
+  # changed), then ask which program opens track files.
+  echo "-- default program for track files"
+  data="$work/xdg-data"
+  mkdir -p "$data/applications" "$data/mime/packages" "$work/xdg-config"
+  cp "$root/usr/share/applications/cv-qrn.desktop" "$data/applications/"
+  cp "$root/usr/share/mime/packages/cv-qrn.xml" "$data/mime/packages/"
+  update-mime-database "$data/mime" >/dev/null 2>&1 || fail "the track file type does not load"
+  update-desktop-database "$data/applications" || fail "update-desktop-database failed"
+  default=$(env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION XDG_DATA_HOME="$data" \
+    XDG_DATA_DIRS="$data" XDG_CONFIG_HOME="$work/xdg-config" XDG_CONFIG_DIRS="$work/xdg-config" \
+    xdg-mime query default application/x-cvtrack)
+  [ "$default" = "cv-qrn.desktop" ] ||
+    fail "xdg-mime names '$default', not cv-qrn.desktop, for application/x-cvtrack"
+  echo "   $default"
 fi
 
 # update-mime-database refuses a malformed type definition.

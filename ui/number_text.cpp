@@ -27,6 +27,14 @@ long MantissaMagnitude(std::string_view mantissa) {
 
 }  // namespace
 
+bool HasNumber(std::string_view text) {
+    size_t i = text.find_first_not_of(" \t");
+    if (i == std::string_view::npos) return false;
+    if (text[i] == '-' || text[i] == '+') ++i;
+    if (i < text.size() && text[i] == '.') ++i;
+    return i < text.size() && IsDigit(text[i]);
+}
+
 double ReadNumber(std::string_view text) {
     size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;

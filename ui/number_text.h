@@ -17,6 +17,10 @@ namespace cvqrn::ui {
 //   text  UTF-8 text of a field; never modified
 double ReadNumber(std::string_view text);
 
+// Whether the leading numeric part of `text` (as ReadNumber takes it) holds a
+// digit; an empty text, "-", "." or "-." holds none.
+bool HasNumber(std::string_view text);
+
 // `value` rounded to the nearest integer, ties to the even integer, when the
 // result is a 16-bit signed value (-32768..32767); nothing otherwise (also for
 // NaN and infinities).

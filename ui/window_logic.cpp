@@ -1,5 +1,6 @@
 #include "ui/window_logic.h"
 
+#include <filesystem>
 #include <utility>
 
 #include "heartline/text.h"
@@ -35,18 +36,12 @@ MessageBoxRequest FailureBox(const HeartlineResult& result) {
     }
 }
 
-// The caption the skin prints beside each integer field, for refusals.
-const char* CaptionOf(Field field) {
-    switch (field) {
-        case Field::Segments:
-            return "Segments (#)";
-        case Field::Precision:
-            return "Precision (#)";
-        case Field::Filter:
-            return "Filter (#)";
-        default:
-            return SpecOf(field).name;
-    }
+std::string FolderOf(const std::string& path) {
+    return std::filesystem::path(path).parent_path().string();
+}
+
+std::string NameOf(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
 }
 
 }  // namespace
@@ -84,14 +79,17 @@ void WindowLogic::Start() {
 void WindowLogic::LoadClicked() {
     view_.ArmSkipNextMove();
 
-    FileDialogRequest request = TrackDialogRequest(kLoadDialogTitle);
+    FileDialogRequest request = TrackDialogRequest(kLoadDialogTitle, loadFolder_);
     request.FileMustExist = true;
     request.ReadOnly = false;
     request.HideReadOnly = true;
     const bool chosen = ShowOpenDialog(request, chooser_);
     trackFileName_ = request.FileName;
-    if (!chosen) return;
+    if (chosen) LoadFile(trackFileName_);
+}
 
+void WindowLogic::LoadFile(const std::string& path) {
+    trackFileName_ = path;
     // Loaded into a fresh record so that a refused file leaves nothing half
     // read in the work track.
     TrackData loaded;
@@ -105,6 +103,7 @@ void WindowLogic::LoadClicked() {
         SetLight(Light::Saved, false);
         ShowEndAnalysis();
         loadedTrack_ = workTrack_;
+        loadFolder_ = FolderOf(trackFileName_);
     } else {
         view_.ShowMessageBox({"Error Loading Track File!", "Load Error",
                               MessageBoxRequest::Icon::Exclamation, result.reason});
@@ -113,9 +112,16 @@ void WindowLogic::LoadClicked() {
     }
 }
 
-FileDialogRequest WindowLogic::TrackDialogRequest(const char* title) const {
+void WindowLogic::SetFolders(std::string loadFolder, std::string saveFolder) {
+    loadFolder_ = std::move(loadFolder);
+    saveFolder_ = std::move(saveFolder);
+}
+
+FileDialogRequest WindowLogic::TrackDialogRequest(const char* title,
+                                                  const std::string& folder) const {
     FileDialogRequest request;
     request.FileName = trackFileName_;
+    request.InitDir = folder;
     request.Filter = kTrackFilter;
     request.FilterIndex = 1;
     request.DlgTitle = title;
@@ -138,9 +144,9 @@ void WindowLogic::HeartlineClicked() {
     if (!ReadIntegerField(Field::Segments, settings.segments)) return;
     if (!ReadIntegerField(Field::Precision, settings.precision)) return;
     if (!ReadIntegerField(Field::Filter, settings.filter)) return;
-    settings.heartline = ReadNumber(view_.FieldText(Field::Heartline));
-    settings.startspeed = ReadNumber(view_.FieldText(Field::StartSpeed));
-    settings.endspeed = ReadNumber(view_.FieldText(Field::EndSpeed));
+    if (!ReadDecimalField(Field::Heartline, settings.heartline)) return;
+    if (!ReadDecimalField(Field::StartSpeed, settings.startspeed)) return;
+    if (!ReadDecimalField(Field::EndSpeed, settings.endspeed)) return;
 
     view_.SetProgressVisible(true);
     // A filter raised by the run comes back in the result and does not reach the field.
@@ -170,18 +176,23 @@ void WindowLogic::HeartlineClicked() {
 void WindowLogic::SaveClicked() {
     if (!trackModified_) return;
 
-    FileDialogRequest request = TrackDialogRequest(kSaveDialogTitle);
+    FileDialogRequest request =
+        TrackDialogRequest(kSaveDialogTitle, saveFolder_.empty() ? loadFolder_ : saveFolder_);
     request.OverwritePrompt = true;
     const bool chosen = ShowSaveDialog(request, chooser_);
     trackFileName_ = request.FileName;
     if (!chosen) return;
 
     const SaveResult result = operations_.Save(trackFileName_, workTrack_);
+    const std::string path = result.path.empty() ? trackFileName_ : result.path;
     if (result) {
         SetLight(Light::Saved, true);
+        saveFolder_ = FolderOf(path);
         return;
     }
-    const std::string& path = result.path.empty() ? trackFileName_ : result.path;
+    // The next dialog keeps the name but starts where a save (or the load)
+    // last worked: listing the failed place can hang on its special files.
+    trackFileName_ = NameOf(path);
     std::string text =
         "Error Saving Track File!\n\nThe track could not be saved as \"" + path + "\".";
     if (!result.reason.empty()) text += "\n" + result.reason;
@@ -232,12 +243,28 @@ void WindowLogic::SetLight(Light light, bool on) {
     view_.SetLightVisible(light, on);
 }
 
+bool WindowLogic::RefuseIfEmpty(Field field, const std::string& text) {
+    if (HasNumber(text)) return false;
+    ShowRefusal(std::string(PlaceOf(field).caption) +
+                    " holds no number. Type a value into it and run again.",
+                "");
+    return true;
+}
+
+bool WindowLogic::ReadDecimalField(Field field, double& value) {
+    const std::string text = view_.FieldText(field);
+    if (RefuseIfEmpty(field, text)) return false;
+    value = ReadNumber(text);
+    return true;
+}
+
 bool WindowLogic::ReadIntegerField(Field field, int16_t& value) {
     const std::string text = view_.FieldText(field);
+    if (RefuseIfEmpty(field, text)) return false;
     const auto rounded = RoundToInt16(ReadNumber(text));
     if (!rounded) {
         const int least = field == Field::Filter ? 0 : 1;
-        ShowRefusal(std::string(CaptionOf(field)) + " must be a whole number from " +
+        ShowRefusal(std::string(PlaceOf(field).caption) + " must be a whole number from " +
                         std::to_string(least) + " to " + FormatCount(kMaxRunCount) + "; \"" +
                         text + "\" is outside that range.",
                     "");
