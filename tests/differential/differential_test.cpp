@@ -157,7 +157,7 @@ TEST(Differential, DeCasteljauThatTheVectoriserGotWrong) {
 
 TEST(Differential, WholeFits) {
     Inputs in(3u);
-    for (int i = 0; i < 400; ++i) {
+    for (int i = 0; i < 250; ++i) {
         // Noisy samples along a random cubic, as the heartline hands them over.
         const Curve shape = in.AnyCurve();
         const int count = in.Int(2, 240);
