@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "geometry/bezier.h"
-#include "geometry/vector3.h"
+#include "vec3/vec3.h"
 
 namespace cvqrn {
 
