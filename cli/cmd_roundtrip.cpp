@@ -33,7 +33,7 @@ int RunRoundtrip(Args args, std::ostream& out, std::ostream& err) {
             << saved.reason << "\n";
         return kExitFailure;
     }
-    out << "saved " << saved.path << " (" << track.Header.Size + int64_t{8} << " bytes)\n";
+    out << "saved " << saved.path << " (" << saved.bytes << " bytes)\n";
     return kExitOk;
 }
 

@@ -106,6 +106,20 @@ void SkipReserved(ReadCursor& in, size_t n) {
     Take(in, n);
 }
 
+void ReadSingles(ReadCursor& in, std::span<float> out) {
+    const uint8_t* p = Take(in, out.size() * 4);
+    if (!p) return;
+    for (float& f : out) {
+        f = std::bit_cast<float>(BigEndian32(p));
+        p += 4;
+    }
+}
+
+std::vector<uint8_t> ReadBytes(ReadCursor& in, size_t n) {
+    const uint8_t* p = Take(in, n);
+    return p ? std::vector<uint8_t>(p, p + n) : std::vector<uint8_t>();
+}
+
 void WriteByte(std::vector<uint8_t>& out, uint8_t b) {
     out.push_back(b);
 }
@@ -134,6 +148,23 @@ void WriteTag(std::vector<uint8_t>& out, std::string_view t) {
 
 void WriteZeros(std::vector<uint8_t>& out, size_t n) {
     out.insert(out.end(), n, uint8_t{0});
+}
+
+void WriteSingles(std::vector<uint8_t>& out, std::span<const float> values) {
+    // Sized once and filled in place: the grid is most of a large file.
+    size_t at = out.size();
+    out.resize(at + values.size() * 4);
+    for (float f : values) {
+        const uint32_t bits = std::bit_cast<uint32_t>(f);
+        out[at++] = static_cast<uint8_t>(bits >> 24);
+        out[at++] = static_cast<uint8_t>(bits >> 16);
+        out[at++] = static_cast<uint8_t>(bits >> 8);
+        out[at++] = static_cast<uint8_t>(bits);
+    }
+}
+
+void WriteBytes(std::vector<uint8_t>& out, std::span<const uint8_t> bytes) {
+    out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 }  // namespace cvqrn

@@ -61,6 +61,10 @@ std::string ReadChars(ReadCursor& in, int32_t n);
 std::string ReadTag(ReadCursor& in);
 // Advances past a reserved run of `n` bytes without looking at them.
 void SkipReserved(ReadCursor& in, size_t n);
+// `out.size()` singles in a row (bulk ReadSingle, for the terrain grid).
+void ReadSingles(ReadCursor& in, std::span<float> out);
+// `n` raw bytes, kept as they stand.
+std::vector<uint8_t> ReadBytes(ReadCursor& in, size_t n);
 
 inline bool ReadFlag(ReadCursor& in) {
     return ReadByte(in) != 0;
@@ -80,6 +84,10 @@ void WriteChars(std::vector<uint8_t>& out, std::string_view s);
 void WriteTag(std::vector<uint8_t>& out, std::string_view t);
 // Appends n zero bytes.
 void WriteZeros(std::vector<uint8_t>& out, size_t n);
+// Appends every single of `values` (bulk WriteSingle, for the terrain grid).
+void WriteSingles(std::vector<uint8_t>& out, std::span<const float> values);
+// Appends raw bytes as they stand.
+void WriteBytes(std::vector<uint8_t>& out, std::span<const uint8_t> bytes);
 
 // A Boolean byte: true is written as 0xFF, false as 0.
 inline void WriteFlag(std::vector<uint8_t>& out, bool b) {

@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <span>
 
 #include "trackfile/byte_buffer.h"
 #include "trackfile/chunk_io.h"
@@ -71,112 +73,64 @@ bool SkipUnknownChunk(ReadCursor& in) {
     return true;
 }
 
-int64_t StringBytes(const std::string& s) {
-    return static_cast<int64_t>(s.size());
-}
-
-// The sum of `bytes(entry)` over the entries a writer writes for `count`.
-template <class T, class Fn>
-int64_t SumOverEntries(int32_t count, const std::vector<T>& items, Fn&& bytes) {
-    int64_t sum = 0;
-    for (int64_t i = 0; i < EntriesToWrite(count, items.size()); ++i) {
-        sum += bytes(items[static_cast<size_t>(i)]);
+// The chunk tree every saved file has: the children of each chunk, in file order.
+std::span<const ChunkId> ChildrenOf(ChunkId id) {
+    static constexpr ChunkId kTrck[] = {ChunkId::Info, ChunkId::Bezr, ChunkId::Segm,
+                                        ChunkId::Supp};
+    static constexpr ChunkId kSupp[] = {ChunkId::Fund, ChunkId::Rasc, ChunkId::Fren,
+                                        ChunkId::Tube, ChunkId::Catw};
+    static constexpr ChunkId kScen[] = {ChunkId::Scob};
+    switch (id) {
+        case ChunkId::Trck:
+            return kTrck;
+        case ChunkId::Supp:
+            return kSupp;
+        case ChunkId::Scen:
+            return kScen;
+        default:
+            return {};
     }
-    return sum;
 }
 
-// The fixed bytes of a chunk whose entries all have `each` bytes.
-template <class T>
-int64_t FixedEntries(int32_t count, const std::vector<T>& items, int64_t each) {
-    return each * EntriesToWrite(count, items.size());
+// The children of the file header; TERA only when the track has one.
+std::span<const ChunkId> FileChildren(const TrackData& t) {
+    static constexpr ChunkId kWithTera[] = {ChunkId::Trck, ChunkId::Scen, ChunkId::Tera,
+                                            ChunkId::Envc};
+    static constexpr ChunkId kWithoutTera[] = {ChunkId::Trck, ChunkId::Scen, ChunkId::Envc};
+    if (t.Tera.Present) return kWithTera;
+    return kWithoutTera;
 }
 
-// Sets every Size of `track` and returns the file header's Size in 64 bits,
-// so that a track too large for the format can be told apart.
-int64_t SetSizes(TrackData& t) {
-    const int64_t envc = StringBytes(t.Envc.Text1) + StringBytes(t.Envc.Text2) + 44;
+// Every chunk's Size, in 64 bits so that a track too large for the format
+// can be told apart: a chunk's own bytes plus tag, Size and content of each child.
+struct ChunkSizes {
+    std::array<int64_t, kChunkTags.size()> chunk{};
+    int64_t file = 0;
 
-    // Capped so that 4 x cells stays in 64 bits; any grid that large is refused by the save.
-    const int64_t cells =
-        std::min(int64_t{TeraDimensionToWrite(t.Tera.Columns)} * TeraDimensionToWrite(t.Tera.Rows),
-                 int64_t{1} << 40);
-    const int64_t tera = StringBytes(t.Tera.Text1) + StringBytes(t.Tera.Text2) +
-                         StringBytes(t.Tera.Text3) + 4 * cells + 81;
+    int64_t Subtree(ChunkId id, const TrackData& t) {
+        int64_t size = ChunkOwnBytes(id, t);
+        for (ChunkId child : ChildrenOf(id)) size += 8 + Subtree(child, t);
+        chunk[static_cast<size_t>(id)] = size;
+        return size;
+    }
 
-    const int64_t scob = 40 + SumOverEntries(t.Scob.Count, t.Scob.Items, [](const ScobEntry& e) {
-                             return StringBytes(e.Name1) + StringBytes(e.Name2) + 88;
-                         });
-    const int64_t scen = FixedEntries(t.Scen.Count, t.Scen.Items, 64) + scob + 48;
-    const int64_t catw = 40 + SumOverEntries(t.Catw.Count, t.Catw.Items, [](const CatwEntry& e) {
-                             return 28 + int64_t{CatwExtraToWrite(e)};
-                         });
-    const int64_t tube = FixedEntries(t.Tube.Count, t.Tube.Items, 48) + 40;
-    const int64_t fren = FixedEntries(t.Fren.Count, t.Fren.Items, 28) + 40;
-    // An entry whose item count is 0 or below is its count alone: 4 bytes.
-    const int64_t rasc = 40 + SumOverEntries(t.Rasc.Count, t.Rasc.Items, [](const RascEntry& e) {
-                             return 24 * int64_t{std::max(RascCountToWrite(e), 0)} + 4;
-                         });
-    const int64_t fund = FixedEntries(t.Fund.Count, t.Fund.Items, 92) + 40;
-    const int64_t supp = fund + rasc + fren + tube + catw + 76;
+    explicit ChunkSizes(const TrackData& t) {
+        file = FileHeaderOwnBytes();
+        for (ChunkId child : FileChildren(t)) file += 8 + Subtree(child, t);
+    }
+};
 
-    const int64_t segm =
-        41 + SumOverEntries(t.Segm.SegmentCount, t.Segm.Segments, [](const TrackSegment& s) {
-            // The fixed part, then B and the block for types 0 to 4.
-            static constexpr int64_t kTypeBytes[] = {4, 130, 40, 32, 54};
-            return 33 + (s.Type >= 0 && s.Type <= 4 ? kTypeBytes[s.Type] : 0);
-        });
-    const int64_t bezr = FixedEntries(t.Bezr.VertexCount, t.Bezr.Vertices, 60) + 40;
-    const int64_t info = StringBytes(t.Info.Text) + 24;
-    const int64_t trck =
-        64 +
-        SumOverEntries(t.Trck.EntryCount, t.Trck.Entries,
-                       [](const TrckEntry& e) { return StringBytes(e.Name) + 28; }) +
-        info + bezr + segm + supp + 32;
-
-    int64_t header = trck + scen + envc + 48;
-    if (t.Tera.Present) header += tera + 8;
-
-    // Narrowed for the record; SaveTrack refuses a header Size past the Long range,
-    // and every other Size is smaller than the header's.
-    const auto narrow = [](int64_t v) {
-        return static_cast<int32_t>(
-            v < std::numeric_limits<int32_t>::max() ? v : std::numeric_limits<int32_t>::max());
-    };
-    t.Envc.Size = narrow(envc);
-    t.Tera.Size = t.Tera.Present ? narrow(tera) : t.Tera.Size;
-    t.Scob.Size = narrow(scob);
-    t.Scen.Size = narrow(scen);
-    t.Catw.Size = narrow(catw);
-    t.Tube.Size = narrow(tube);
-    t.Fren.Size = narrow(fren);
-    t.Rasc.Size = narrow(rasc);
-    t.Fund.Size = narrow(fund);
-    t.Supp.Size = narrow(supp);
-    t.Segm.Size = narrow(segm);
-    t.Bezr.Size = narrow(bezr);
-    t.Info.Size = narrow(info);
-    t.Trck.Size = narrow(trck);
-    t.Header.Size = narrow(header);
-    return header;
+int32_t ChildCount(std::span<const ChunkId> children) {
+    return static_cast<int32_t>(children.size());
 }
 
-// The fixed chunk tree every saved file has.
-void SetChildCounts(TrackData& t) {
-    t.Header.ChildCount = t.Tera.Present ? 4 : 3;
-    t.Trck.ChildCount = 4;
-    t.Info.ChildCount = 0;
-    t.Bezr.ChildCount = 0;
-    t.Segm.ChildCount = 0;
-    t.Supp.ChildCount = 5;
-    t.Fund.ChildCount = 0;
-    t.Rasc.ChildCount = 0;
-    t.Fren.ChildCount = 0;
-    t.Tube.ChildCount = 0;
-    t.Catw.ChildCount = 0;
-    t.Scen.ChildCount = 1;
-    t.Scob.ChildCount = 0;
-    t.Tera.ChildCount = 0;
-    t.Envc.ChildCount = 0;
+// Writes chunk `id` and its children, depth first in file order.
+void WriteSubtree(ChunkId id, std::vector<uint8_t>& out, const TrackData& t,
+                  const ChunkSizes& sizes) {
+    // Every Size fits a Long: each is below the file's, which EncodeTrack checked.
+    WriteChunk(id, out, t, static_cast<int32_t>(sizes.chunk[static_cast<size_t>(id)]),
+               ChildCount(ChildrenOf(id)));
+    for (ChunkId child : ChildrenOf(id)) WriteSubtree(child, out, t, sizes);
 }
 
 std::string SystemReason(int err) {
@@ -222,6 +176,11 @@ LoadResult DecodeTrack(std::span<const uint8_t> image, TrackData& track) {
         }
         remaining += int64_t{ChunkChildCount(*id, track)} - 1;
     }
+    // The readers size every array from its count, so this finds nothing; it
+    // is the one place that states what every later stage may rely on.
+    if (std::string problem = FindShapeProblem(track); !problem.empty()) {
+        return Refused("inconsistent track: " + problem);
+    }
     return LoadResult{true, {}};
 }
 
@@ -266,44 +225,44 @@ LoadResult LoadTrack(const std::string& path, TrackData& track) {
     return DecodeTrack(std::span<const uint8_t>(image.get(), done), track);
 }
 
-void ComputeSizes(TrackData& track) {
-    SetSizes(track);
-}
-
-std::vector<uint8_t> EncodeTrack(TrackData& track) {
-    SetChildCounts(track);
-    const int64_t headerSize = SetSizes(track);
-    if (headerSize > std::numeric_limits<int32_t>::max()) return {};
-
-    std::vector<uint8_t> out;
-    out.reserve(static_cast<size_t>(headerSize) + 8);
-    WriteFileHeader(out, track.Header);
-    for (ChunkId id : {ChunkId::Trck, ChunkId::Info, ChunkId::Bezr, ChunkId::Segm, ChunkId::Supp,
-                       ChunkId::Fund, ChunkId::Rasc, ChunkId::Fren, ChunkId::Tube, ChunkId::Catw,
-                       ChunkId::Scen, ChunkId::Scob, ChunkId::Tera, ChunkId::Envc}) {
-        if (id == ChunkId::Tera && !track.Tera.Present) continue;
-        WriteChunk(id, out, track);
+EncodeResult EncodeTrack(const TrackData& track) {
+    EncodeResult result;
+    if (std::string problem = FindShapeProblem(track); !problem.empty()) {
+        result.reason = "the track record is inconsistent: " + problem;
+        return result;
     }
-    return out;
+    const ChunkSizes sizes(track);
+    if (sizes.file > std::numeric_limits<int32_t>::max()) {
+        result.reason = "the track is too large for a track file (" +
+                        std::to_string(sizes.file + 8) + " bytes; a track file holds at most " +
+                        std::to_string(kMaxFileBytes) + ")";
+        return result;
+    }
+    std::vector<uint8_t>& out = result.image;
+    out.reserve(static_cast<size_t>(sizes.file) + 8);
+    WriteFileHeader(out, static_cast<int32_t>(sizes.file), ChildCount(FileChildren(track)));
+    for (ChunkId id : FileChildren(track)) WriteSubtree(id, out, track, sizes);
+    return result;
 }
 
-SaveResult SaveTrack(const std::string& path, TrackData& track) {
+SaveResult SaveTrack(const std::string& path, const TrackData& track) {
     PosixSaveSteps steps;
     return SaveTrack(path, track, steps);
 }
 
-SaveResult SaveTrack(const std::string& path, TrackData& track, SaveSteps& steps) {
+SaveResult SaveTrack(const std::string& path, const TrackData& track, SaveSteps& steps) {
     SaveResult result;
     if (path.empty()) {
         result.reason = "no file name given";
         return result;
     }
     result.path = WithTrackExtension(path);
-    const std::vector<uint8_t> image = EncodeTrack(track);
-    if (image.empty()) {
-        result.reason = "the track is too large for a track file";
+    EncodeResult encoded = EncodeTrack(track);
+    if (!encoded) {
+        result.reason = std::move(encoded.reason);
         return result;
     }
+    const std::vector<uint8_t>& image = encoded.image;
 
     std::string temp;
     if (int err = steps.CreateTemp(result.path, temp); err != 0) {
@@ -325,6 +284,7 @@ SaveResult SaveTrack(const std::string& path, TrackData& track, SaveSteps& steps
         return fail("cannot replace the file", err);
     }
     result.ok = true;
+    result.bytes = image.size();
     return result;
 }
 

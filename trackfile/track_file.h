@@ -3,8 +3,8 @@
 // A track file is a tree of tagged, sized, big-endian chunks ("CORV" at the
 // root). The load reads the whole file into memory, checks the extension and
 // the magic and decodes every known chunk into a TrackData; unknown chunks are
-// skipped by their size. The save sets the fixed chunk tree, recomputes every
-// size, encodes the whole track and replaces the target file atomically.
+// skipped by their size. The save encodes the whole track with the fixed chunk
+// tree and freshly computed sizes, and replaces the target file atomically.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +26,7 @@ struct SaveResult {
     bool ok = false;
     std::string path;    // the path actually written (".cvtrack" appended when missing)
     std::string reason;  // the first failure, with the system's reason; empty on success
+    size_t bytes = 0;    // the length of the file written
     explicit operator bool() const { return ok; }
 };
 
@@ -36,14 +37,21 @@ struct SaveResult {
 LoadResult LoadTrack(const std::string& path, TrackData& track);
 
 // Decodes a whole file image (the bytes of a track file) into `track`, which
-// is cleared first. Never reads outside `image`.
+// is cleared first. Never reads outside `image`. A track accepted by this (or
+// LoadTrack) has the shape FindShapeProblem checks (track_record.h).
 LoadResult DecodeTrack(std::span<const uint8_t> image, TrackData& track);
 
-// Sets every chunk's Size from the content of `track`.
-void ComputeSizes(TrackData& track);
+struct EncodeResult {
+    std::vector<uint8_t> image;  // the file's bytes; empty when refused
+    std::string reason;          // why the track cannot be encoded; empty on success
+    explicit operator bool() const { return reason.empty(); }
+};
 
-// Sets the fixed chunk tree and the sizes in `track` and returns the file image.
-std::vector<uint8_t> EncodeTrack(TrackData& track);
+// The file image of `track`: the fixed chunk tree, every Size computed from the
+// content (the record's own Size and ChildCount fields are not used). Refused
+// when the track does not have the shape FindShapeProblem checks, or when the
+// image would pass the format's 2 GiB limit.
+EncodeResult EncodeTrack(const TrackData& track);
 
 // The file-system steps of a save, one call per step. Each step returns 0 or
 // the errno value of its failure. The default (PosixSaveSteps) uses POSIX
@@ -86,8 +94,8 @@ class PosixSaveSteps : public SaveSteps {
 // image goes to a temporary file in the same directory, is flushed to disk and
 // renamed over the target; on any failure the temporary file is removed, the
 // previous file stays as it was and the result names the failed step.
-SaveResult SaveTrack(const std::string& path, TrackData& track);
-SaveResult SaveTrack(const std::string& path, TrackData& track, SaveSteps& steps);
+SaveResult SaveTrack(const std::string& path, const TrackData& track);
+SaveResult SaveTrack(const std::string& path, const TrackData& track, SaveSteps& steps);
 
 // `path` with ".cvtrack" appended unless its last 8 characters, lower-cased, are ".cvtrack".
 std::string WithTrackExtension(const std::string& path);

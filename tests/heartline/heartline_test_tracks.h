@@ -5,12 +5,12 @@
 #include <utility>
 #include <vector>
 
-#include "geometry/vector3.h"
+#include "vec3/vec3.h"
 #include "heartline/generator.h"
 #include "samples/layout_builder.h"
 #include "trackfile/track_record.h"
 
-namespace cvqrn::testing {
+namespace cvqrn::heartline_tests {
 
 // A level straight along +x at height `height`, `count` segments over
 // `length` metres, handles at thirds (so t runs with arc length), every
@@ -50,4 +50,4 @@ class ProgressLog : public ProgressFeedback {
     std::vector<std::pair<int32_t, int32_t>> steps;
 };
 
-}  // namespace cvqrn::testing
+}  // namespace cvqrn::heartline_tests

@@ -15,9 +15,9 @@
 namespace cvqrn {
 namespace {
 
-using testing::LevelStraight;
-using testing::ProgressLog;
-using testing::Same;
+using heartline_tests::LevelStraight;
+using heartline_tests::ProgressLog;
+using heartline_tests::Same;
 
 // A run set up and walked (nothing smoothed yet).
 HeartlineRun Sampled(const TrackData& track, int16_t segments, int16_t precision,

@@ -136,18 +136,18 @@ TEST(SaveTrack, FailureAtAnyStepKeepsTheOldFileAndReportsTheSystemReason) {
     }
 }
 
-TEST(SaveTrack, RefusesTargetsItCannotWriteAndTracksTooLargeForTheFormat) {
+TEST(SaveTrack, RefusesTargetsItCannotWriteAndInconsistentTracks) {
     TempDir dir;
     fs::create_directory(dir.File("taken.cvtrack"));
     WriteFileBytes(dir.File("taken.cvtrack/inside"), std::vector<uint8_t>{1});
-    TrackData huge;
-    huge.Tera.Present = true;
-    huge.Tera.Columns = huge.Tera.Rows = std::numeric_limits<int32_t>::max();
+    TrackData inconsistent;
+    inconsistent.Tera.Present = true;
+    inconsistent.Tera.Columns = inconsistent.Tera.Rows = std::numeric_limits<int32_t>::max();
     const std::tuple<std::string, TrackData, std::string> cases[] = {
         {dir.File("taken.cvtrack"), TrackData{}, std::strerror(EISDIR)},
         {dir.File("no/such/dir/x.cvtrack"), TrackData{}, std::strerror(ENOENT)},
         {"", TrackData{}, "no file name"},
-        {dir.File("huge"), huge, "too large"}};
+        {dir.File("inconsistent"), inconsistent, "the terrain grid size"}};
     for (auto [path, track, reason] : cases) {
         const SaveResult r = SaveTrack(path, track);
         EXPECT_FALSE(r.ok) << path;
