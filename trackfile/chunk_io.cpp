@@ -613,7 +613,7 @@ bool ReadChunk(ChunkId id, ReadCursor& in, TrackData& track) {
 
 void WriteChunk(ChunkId id, std::vector<uint8_t>& out, const TrackData& track, int32_t size,
                 int32_t childCount) {
-    WriteTag(out, kChunkTags[static_cast<size_t>(id)]);
+    WriteTag(out, kChunkTags[ChunkIndex(id)]);
     WriteLong(out, size);
     FieldWriter io(out);
     WithChunk(id, track, [&](const auto& c) { Fields(io, c); });

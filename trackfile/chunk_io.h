@@ -45,6 +45,11 @@ inline constexpr std::array<std::string_view, 14> kChunkTags = {
 
 inline constexpr std::string_view kFileMagic = "CORV";
 
+// The position of `id` in kChunkTags (and in any table indexed by chunk).
+inline size_t ChunkIndex(ChunkId id) {
+    return static_cast<size_t>(id);
+}
+
 // The known chunk with this (upper-case) tag, if any.
 std::optional<ChunkId> ChunkFromTag(std::string_view tag);
 

@@ -75,10 +75,9 @@ bool SkipUnknownChunk(ReadCursor& in) {
 
 // The chunk tree every saved file has: the children of each chunk, in file order.
 std::span<const ChunkId> ChildrenOf(ChunkId id) {
-    static constexpr ChunkId kTrck[] = {ChunkId::Info, ChunkId::Bezr, ChunkId::Segm,
-                                        ChunkId::Supp};
-    static constexpr ChunkId kSupp[] = {ChunkId::Fund, ChunkId::Rasc, ChunkId::Fren,
-                                        ChunkId::Tube, ChunkId::Catw};
+    static constexpr ChunkId kTrck[] = {ChunkId::Info, ChunkId::Bezr, ChunkId::Segm, ChunkId::Supp};
+    static constexpr ChunkId kSupp[] = {ChunkId::Fund, ChunkId::Rasc, ChunkId::Fren, ChunkId::Tube,
+                                        ChunkId::Catw};
     static constexpr ChunkId kScen[] = {ChunkId::Scob};
     switch (id) {
         case ChunkId::Trck:
@@ -110,7 +109,7 @@ struct ChunkSizes {
     int64_t Subtree(ChunkId id, const TrackData& t) {
         int64_t size = ChunkOwnBytes(id, t);
         for (ChunkId child : ChildrenOf(id)) size += 8 + Subtree(child, t);
-        chunk[static_cast<size_t>(id)] = size;
+        chunk[ChunkIndex(id)] = size;
         return size;
     }
 
@@ -128,7 +127,7 @@ int32_t ChildCount(std::span<const ChunkId> children) {
 void WriteSubtree(ChunkId id, std::vector<uint8_t>& out, const TrackData& t,
                   const ChunkSizes& sizes) {
     // Every Size fits a Long: each is below the file's, which EncodeTrack checked.
-    WriteChunk(id, out, t, static_cast<int32_t>(sizes.chunk[static_cast<size_t>(id)]),
+    WriteChunk(id, out, t, static_cast<int32_t>(sizes.chunk[ChunkIndex(id)]),
                ChildCount(ChildrenOf(id)));
     for (ChunkId child : ChildrenOf(id)) WriteSubtree(child, out, t, sizes);
 }
