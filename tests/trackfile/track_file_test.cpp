@@ -30,10 +30,17 @@ TrackData Decoded(std::span<const uint8_t> image) {
 TEST(TrackFile, EncodeMatchesTheHandFramedLayoutAndRoundTripsEveryField) {
     TrackData noTerrain = MakeFullTrack();
     noTerrain.Tera.Present = false;
+    // Many segments of a type without a block (33 bytes each): their count
+    // must be bounded by that size, not by a block type's.
+    TrackData blockless;
+    blockless.Segm.SegmentCount = 200;
+    blockless.Segm.Segments.resize(201);
+    for (TrackSegment& s : blockless.Segm.Segments) s.Type = 7;
     const std::pair<const char*, TrackData> tracks[] = {
         {"empty", TrackData{}},
         {"full", MakeFullTrack()},
         {"full without terrain", noTerrain},
+        {"blockless segments", blockless},
         {"large", testsupport::MakeLargeTrack(7, 5, 9, 11)}};
     for (const auto& [name, track] : tracks) {
         const std::vector<uint8_t> image = EncodeTrack(track).image;
@@ -189,9 +196,9 @@ TEST(TrackFile, EncodeRefusesRecordsInconsistentWithTheirCounts) {
         {[](TrackData& t) { t.Fund.Count = -4; }, "the FUND count says -4"},
         {[](TrackData& t) {
              t.Rasc.Count = 1;
-             t.Rasc.Items[0].Count = 2;
+             t.Rasc.Items[0].Count = 1;
          },
-         "a RASC entry's item count says 2 but 0 are held"},
+         "a RASC entry's item count says 1 but 0 are held"},
         {[](TrackData& t) {
              t.Catw.Count = 1;
              t.Catw.Items[0].ExtraLength = 3;
