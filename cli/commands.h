@@ -28,8 +28,10 @@ struct Command {
     CommandFn run;
 };
 
-// `roundtrip IN OUT`: loads IN as the window's Load does and saves it to OUT
-// as its Save does (".cvtrack" appended when OUT lacks it).
+// `roundtrip IN OUT [--in-place]`: loads IN as the window's Load does and
+// saves it to OUT as its Save does (".cvtrack" appended when OUT lacks it).
+// --in-place allows a plain, non-atomic overwrite of OUT when its folder does
+// not allow a new file.
 int RunRoundtrip(Args args, std::ostream& out, std::ostream& err);
 
 // `info IN [--json]`: what a track file holds (version, chunk counts, terrain,

@@ -62,6 +62,18 @@ bool HasRoomFor(ReadCursor& in, int64_t count, int64_t bytesEach, std::string_vi
     return true;
 }
 
+bool Charge(ReadCursor& in, int64_t bytes, std::string_view what) {
+    if (in.Failed) return false;
+    if (bytes <= in.MemoryLimit - in.MemoryUsed) {
+        in.MemoryUsed += bytes;
+        return true;
+    }
+    Refuse(in, "its " + std::string(what) + " would take the track past " +
+                   std::to_string(in.MemoryLimit / (1024 * 1024)) + " MB of memory");
+    in.OutOfMemoryBudget = true;
+    return false;
+}
+
 uint8_t ReadByte(ReadCursor& in) {
     const uint8_t* p = Take(in, 1);
     return p ? *p : uint8_t{0};
@@ -88,9 +100,9 @@ std::string ReadChars(ReadCursor& in, int32_t n) {
         return {};
     }
     if (n == 0) return {};
-    // Checked against the bytes left before the string is allocated.
+    // Checked against the bytes left and the memory budget before the string is allocated.
     const uint8_t* p = Take(in, static_cast<size_t>(n));
-    if (!p) return {};
+    if (!p || !Charge(in, n, "text")) return {};
     return std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
 }
 

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -30,6 +31,10 @@ struct ReadCursor {
     bool Failed = false;  // a read passed the end, or a value was refused
     size_t FailedAt = 0;  // the cursor at the first failure
     std::string Problem;  // why a value was refused; empty when the image simply ran out
+    // Memory the decoded track may take, and what Charge has drawn so far.
+    int64_t MemoryLimit = std::numeric_limits<int64_t>::max();
+    int64_t MemoryUsed = 0;
+    bool OutOfMemoryBudget = false;  // the refusal was Charge's
 
     explicit ReadCursor(std::span<const uint8_t> image) : Image(image) {}
 
@@ -45,6 +50,10 @@ void Refuse(ReadCursor& in, std::string problem);
 // the cursor with a reason naming `what` ("vertices", "items", ...). Call this
 // before sizing any array from a count read from the file.
 bool HasRoomFor(ReadCursor& in, int64_t count, int64_t bytesEach, std::string_view what);
+
+// Draws `bytes` of memory for `what` from the cursor's budget before it is
+// allocated. A draw past the budget refuses the cursor (OutOfMemoryBudget).
+bool Charge(ReadCursor& in, int64_t bytes, std::string_view what);
 
 // One unsigned byte. A Boolean byte is any non-zero value read as true.
 uint8_t ReadByte(ReadCursor& in);

@@ -70,6 +70,7 @@ class FieldReader {
     int32_t Count(int32_t& count, std::vector<T>& items, std::string_view what) {
         count = ReadLong(in_);
         if (!HasRoomFor(in_, count, MinEntryBytes<T>(), what)) return 0;
+        if (!Charge(in_, (int64_t{count} + 1) * int64_t{sizeof(T)}, what)) return 0;
         items.assign(static_cast<size_t>(count) + 1, T{});
         return count;
     }
@@ -81,6 +82,9 @@ class FieldReader {
         e.Items.clear();
         if (e.Count <= 0) return 0;
         if (!HasRoomFor(in_, e.Count, MinEntryBytes<RascItem>(), "RASC items")) return 0;
+        if (!Charge(in_, (int64_t{e.Count} + 1) * int64_t{sizeof(RascItem)}, "RASC items")) {
+            return 0;
+        }
         e.Items.assign(static_cast<size_t>(e.Count) + 1, RascItem{});
         return e.Count;
     }
@@ -89,6 +93,7 @@ class FieldReader {
     void CatwExtra(CatwEntry& e) {
         e.ExtraLength = ReadLong(in_);
         if (!HasRoomFor(in_, e.ExtraLength, 1, "extra bytes")) return;
+        if (!Charge(in_, e.ExtraLength, "extra bytes")) return;
         e.Extra = ReadBytes(in_, static_cast<size_t>(e.ExtraLength));
     }
 
@@ -101,6 +106,7 @@ class FieldReader {
         }
         const int64_t cells = int64_t{t.Columns} * int64_t{t.Rows};
         if (!HasRoomFor(in_, cells, 4, "terrain cells")) return;
+        if (!Charge(in_, cells * int64_t{sizeof(float)}, "terrain cells")) return;
         const size_t n = static_cast<size_t>(cells);
         t.Grid.assign(n > 0 ? n : 1, 0.0f);
         ReadSingles(in_, std::span<float>(t.Grid.data(), n));

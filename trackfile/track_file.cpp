@@ -6,22 +6,30 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <memory>
+#include <new>
 #include <span>
 
 #include "trackfile/byte_buffer.h"
 #include "trackfile/chunk_io.h"
+#include "trackfile/file_save.h"
 
 namespace cvqrn {
 
 namespace {
 
 constexpr std::string_view kExtension = ".cvtrack";
+
+// The decoded track may take at most this many bytes of memory per byte of
+// its file, plus the margin. Real tracks take about one byte per file byte
+// (terrain cells, vertices) and well under the margin otherwise; a file of
+// millions of tiny entries that would take eight times its size is refused
+// before anything is allocated for it.
+constexpr int64_t kMemoryPerFileByte = 2;
+constexpr int64_t kMemoryMargin = int64_t{64} * 1024 * 1024;
 
 // The header's Size is a Long, so no track file is longer than this.
 constexpr int64_t kMaxFileBytes = int64_t{std::numeric_limits<int32_t>::max()} + 8;
@@ -46,6 +54,11 @@ std::string Printable(std::string tag) {
 }
 
 std::string ChunkFailure(std::string_view what, size_t start, const ReadCursor& in) {
+    if (in.OutOfMemoryBudget) {
+        return "the file is too large to load: " + in.Problem + " (a track may take at most " +
+               std::to_string(kMemoryPerFileByte) + " times its file's size plus " +
+               std::to_string(kMemoryMargin / (1024 * 1024)) + " MB)";
+    }
     if (in.Problem.empty()) {
         return "truncated in the " + std::string(what) + " at byte " + std::to_string(in.FailedAt);
     }
@@ -136,15 +149,10 @@ std::string SystemReason(int err) {
     return std::strerror(err);
 }
 
-}  // namespace
-
-std::string WithTrackExtension(const std::string& path) {
-    return HasTrackExtension(path) ? path : path + std::string(kExtension);
-}
-
-LoadResult DecodeTrack(std::span<const uint8_t> image, TrackData& track) {
+LoadResult DecodeImage(std::span<const uint8_t> image, TrackData& track) {
     ClearTrack(track);
     ReadCursor in(image);
+    in.MemoryLimit = kMemoryPerFileByte * static_cast<int64_t>(image.size()) + kMemoryMargin;
 
     const std::string magic = ReadTag(in);
     if (in.Failed) return Refused("the file is too short to be a track file");
@@ -183,7 +191,7 @@ LoadResult DecodeTrack(std::span<const uint8_t> image, TrackData& track) {
     return LoadResult{true, {}};
 }
 
-LoadResult LoadTrack(const std::string& path, TrackData& track) {
+LoadResult LoadWholeFile(const std::string& path, TrackData& track) {
     if (path.empty()) return Refused("no file name given");
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return Refused(SystemReason(errno));
@@ -224,6 +232,33 @@ LoadResult LoadTrack(const std::string& path, TrackData& track) {
     return DecodeTrack(std::span<const uint8_t>(image.get(), done), track);
 }
 
+LoadResult OutOfMemory(TrackData& track) {
+    ClearTrack(track);  // gives back what the partial decode took
+    return Refused("not enough memory to load the file");
+}
+
+}  // namespace
+
+std::string WithTrackExtension(const std::string& path) {
+    return HasTrackExtension(path) ? path : path + std::string(kExtension);
+}
+
+LoadResult DecodeTrack(std::span<const uint8_t> image, TrackData& track) {
+    try {
+        return DecodeImage(image, track);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(track);
+    }
+}
+
+LoadResult LoadTrack(const std::string& path, TrackData& track) {
+    try {
+        return LoadWholeFile(path, track);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(track);
+    }
+}
+
 EncodeResult EncodeTrack(const TrackData& track) {
     EncodeResult result;
     if (std::string problem = FindShapeProblem(track); !problem.empty()) {
@@ -244,123 +279,42 @@ EncodeResult EncodeTrack(const TrackData& track) {
     return result;
 }
 
-SaveResult SaveTrack(const std::string& path, const TrackData& track) {
+SaveResult SaveTrack(const std::string& path, const TrackData& track, const SaveOptions& options) {
     PosixSaveSteps steps;
-    return SaveTrack(path, track, steps);
+    return SaveTrack(path, track, steps, options);
 }
 
-SaveResult SaveTrack(const std::string& path, const TrackData& track, SaveSteps& steps) {
+SaveResult SaveTrack(const std::string& path, const TrackData& track, SaveSteps& steps,
+                     const SaveOptions& options) {
     SaveResult result;
     if (path.empty()) {
         result.reason = "no file name given";
         return result;
     }
-    result.path = WithTrackExtension(path);
-    EncodeResult encoded = EncodeTrack(track);
-    if (!encoded) {
-        result.reason = std::move(encoded.reason);
+    if (path.back() == '/') {
+        result.path = path;
+        result.reason = "the name ends in '/': give a file name, not a folder";
         return result;
     }
-    const std::vector<uint8_t>& image = encoded.image;
-
-    std::string temp;
-    if (int err = steps.CreateTemp(result.path, temp); err != 0) {
-        result.reason = "cannot create a file in its folder: " + SystemReason(err);
-        return result;
-    }
-    // Each later step that fails closes and removes the temporary file; the
-    // target is only ever touched by the final rename.
-    const auto fail = [&](const char* step, int err) {
-        steps.Close();
-        steps.Remove(temp);
-        result.reason = std::string(step) + ": " + SystemReason(err);
-        return result;
-    };
-    if (int err = steps.Write(image); err != 0) return fail("cannot write the file", err);
-    if (int err = steps.Flush(); err != 0) return fail("cannot flush the file to disk", err);
-    if (int err = steps.Close(); err != 0) return fail("cannot close the file", err);
-    if (int err = steps.Rename(temp, result.path); err != 0) {
-        return fail("cannot replace the file", err);
-    }
-    result.ok = true;
-    result.bytes = image.size();
-    return result;
-}
-
-// ---- PosixSaveSteps
-
-PosixSaveSteps::~PosixSaveSteps() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-int PosixSaveSteps::CreateTemp(const std::string& target, std::string& tempPath) {
-    namespace fs = std::filesystem;
-    static std::atomic<unsigned> counter{0};
-    const fs::path targetPath(target);
-    const fs::path dir = targetPath.has_parent_path() ? targetPath.parent_path() : fs::path(".");
-    // A hidden name next to the target: ".<name>.tmp-<pid>-<counter>". Built by
-    // appending, which also keeps g++ from a false overlap warning on prefixing.
-    std::string prefix = ".";
-    prefix += targetPath.filename().string();
-    prefix += ".tmp-";
-    prefix += std::to_string(::getpid());
-    prefix += '-';
-    // Mode 0666 lets the umask give a new file the usual permissions.
-    int err = EEXIST;
-    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
-        std::string name = prefix;
-        name += std::to_string(counter++);
-        tempPath = (dir / name).string();
-        fd_ = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        err = fd_ < 0 ? errno : 0;
-    }
-    if (err != 0) return err;
-    // A file that is replaced keeps its permissions.
     struct stat st {};
-    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        (void)::fchmod(fd_, st.st_mode & 07777);
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        result.path = path;
+        result.reason = "it is a folder";
+        return result;
     }
-    return 0;
-}
-
-int PosixSaveSteps::Write(std::span<const uint8_t> bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        if (n == 0) return ENOSPC;
-        done += static_cast<size_t>(n);
+    result.path = WithTrackExtension(path);
+    try {
+        const EncodeResult encoded = EncodeTrack(track);
+        if (!encoded) {
+            result.reason = encoded.reason;
+            return result;
+        }
+        SaveImage(encoded.image, steps, options, result);
+    } catch (const std::bad_alloc&) {
+        result.ok = false;
+        result.reason = "not enough memory to save the track";
     }
-    return 0;
-}
-
-int PosixSaveSteps::Flush() {
-    return ::fsync(fd_) == 0 ? 0 : errno;
-}
-
-int PosixSaveSteps::Close() {
-    if (fd_ < 0) return 0;
-    const int rc = ::close(fd_);
-    fd_ = -1;
-    return rc == 0 ? 0 : errno;
-}
-
-int PosixSaveSteps::Rename(const std::string& from, const std::string& to) {
-    if (::rename(from.c_str(), to.c_str()) != 0) return errno;
-    // Make the new directory entry durable too; a failure here loses nothing.
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::path(to).has_parent_path() ? fs::path(to).parent_path() : ".";
-    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        (void)::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return 0;
-}
-
-void PosixSaveSteps::Remove(const std::string& path) {
-    (void)::unlink(path.c_str());
+    return result;
 }
 
 }  // namespace cvqrn
