@@ -284,32 +284,40 @@ SaveResult SaveTrack(const std::string& path, const TrackData& track, const Save
     return SaveTrack(path, track, steps, options);
 }
 
-SaveResult SaveTrack(const std::string& path, const TrackData& track, SaveSteps& steps,
-                     const SaveOptions& options) {
-    SaveResult result;
+namespace {
+
+void SaveWholeTrack(const std::string& path, const TrackData& track, SaveSteps& steps,
+                    const SaveOptions& options, SaveResult& result) {
     if (path.empty()) {
         result.reason = "no file name given";
-        return result;
+        return;
     }
+    result.path = path;
     if (path.back() == '/') {
-        result.path = path;
         result.reason = "the name ends in '/': give a file name, not a folder";
-        return result;
+        return;
     }
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        result.path = path;
         result.reason = "it is a folder";
-        return result;
+        return;
     }
     result.path = WithTrackExtension(path);
+    const EncodeResult encoded = EncodeTrack(track);
+    if (!encoded) {
+        result.reason = encoded.reason;
+        return;
+    }
+    SaveImage(encoded.image, steps, options, result);
+}
+
+}  // namespace
+
+SaveResult SaveTrack(const std::string& path, const TrackData& track, SaveSteps& steps,
+                     const SaveOptions& options) {
+    SaveResult result;
     try {
-        const EncodeResult encoded = EncodeTrack(track);
-        if (!encoded) {
-            result.reason = encoded.reason;
-            return result;
-        }
-        SaveImage(encoded.image, steps, options, result);
+        SaveWholeTrack(path, track, steps, options, result);
     } catch (const std::bad_alloc&) {
         result.ok = false;
         result.reason = "not enough memory to save the track";

@@ -161,8 +161,7 @@ TEST(SaveTrack, RemovesStaleTemporaryFilesOfTheSameTarget) {
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
     ASSERT_TRUE(SaveTrack(dir.File("t.cvtrack"), MakeFullTrack()).ok);
     ::close(holder);
-    Names kept = {TempPrefixFor("other.cvtrack") + "stale0.tmp", held, mine + "x.tmp",
-                  "t.cvtrack"};
+    Names kept = {TempPrefixFor("other.cvtrack") + "stale0.tmp", held, mine + "x.tmp", "t.cvtrack"};
     std::sort(kept.begin(), kept.end());
     EXPECT_EQ(Listing(dir.Path()), kept);
 }
