@@ -32,7 +32,9 @@ class FieldReader {
   public:
     static constexpr bool kWriting = false;
 
-    explicit FieldReader(ReadCursor& in) : in_(in) {}
+    // `tag` names the chunk being read, for the refusals of its list count.
+    explicit FieldReader(ReadCursor& in, std::string_view tag = {})
+        : in_(in), listEntries_(std::string(tag) + " entries") {}
 
     bool Failed() const { return in_.Failed; }
 
@@ -75,6 +77,12 @@ class FieldReader {
         return count;
     }
 
+    // The entry count of a list chunk, named after the chunk ("FUND entries").
+    template <class T>
+    int32_t ListCount(int32_t& count, std::vector<T>& items) {
+        return Count(count, items, listEntries_);
+    }
+
     // A RASC entry's item count, carried as read: 0 or below means no items
     // (and no array), above 0 it is checked like any count.
     int32_t RascItems(RascEntry& e) {
@@ -114,6 +122,7 @@ class FieldReader {
 
   private:
     ReadCursor& in_;
+    std::string listEntries_;
 };
 
 // Writes a track whose counts match its arrays (see ValidateTrack).
@@ -154,6 +163,10 @@ class FieldWriter {
     int32_t Count(const int32_t& count, const std::vector<T>&, std::string_view) {
         WriteLong(out_, count);
         return count;
+    }
+    template <class T>
+    int32_t ListCount(const int32_t& count, const std::vector<T>& items) {
+        return Count(count, items, {});
     }
 
     int32_t RascItems(const RascEntry& e) {
@@ -199,6 +212,10 @@ class SizeCounter {
     int32_t Count(const int32_t& count, const std::vector<T>&, std::string_view) {
         bytes_ += 4;
         return count;
+    }
+    template <class T>
+    int32_t ListCount(const int32_t& count, const std::vector<T>& items) {
+        return Count(count, items, {});
     }
 
     int32_t RascItems(const RascEntry& e) {
@@ -413,13 +430,10 @@ void Entries(IO& io, int32_t n, Items& items) {
     ForEntries(io, n, items, [&](auto& e) { Fields(io, e); });
 }
 
-// The common list shape: 16 reserved, the entry count, the entries, 16 reserved.
-template <class IO, class Items>
-void ReservedList(IO& io, Rec<IO, int32_t>& count, Items& items, std::string_view what) {
-    io.Reserved(16);
-    Entries(io, io.Count(count, items, what), items);
-    io.Reserved(16);
-}
+template <class T>
+constexpr bool kIsListChunk = false;
+template <class Entry>
+constexpr bool kIsListChunk<ListChunk<Entry>> = true;
 
 // ---- Chunks: the chunk's own fields between Size and ChildCount, in file order.
 
@@ -447,7 +461,9 @@ void Fields(IO& io, Rec<IO, InfoChunk>& c) {
 
 template <class IO>
 void Fields(IO& io, Rec<IO, BezrChunk>& c) {
-    ReservedList(io, c.VertexCount, c.Vertices, "vertices");
+    io.Reserved(16);
+    Entries(io, io.Count(c.VertexCount, c.Vertices, "vertices"), c.Vertices);
+    io.Reserved(16);
 }
 
 template <class IO>
@@ -464,39 +480,14 @@ void Fields(IO& io, Rec<IO, SuppChunk>&) {
     io.Reserved(32);
 }
 
-template <class IO>
-void Fields(IO& io, Rec<IO, FundChunk>& c) {
-    ReservedList(io, c.Count, c.Items, "FUND entries");
-}
-
-template <class IO>
-void Fields(IO& io, Rec<IO, RascChunk>& c) {
-    ReservedList(io, c.Count, c.Items, "RASC entries");
-}
-
-template <class IO>
-void Fields(IO& io, Rec<IO, FrenChunk>& c) {
-    ReservedList(io, c.Count, c.Items, "FREN entries");
-}
-
-template <class IO>
-void Fields(IO& io, Rec<IO, TubeChunk>& c) {
-    ReservedList(io, c.Count, c.Items, "TUBE entries");
-}
-
-template <class IO>
-void Fields(IO& io, Rec<IO, CatwChunk>& c) {
-    ReservedList(io, c.Count, c.Items, "CATW entries");
-}
-
-template <class IO>
-void Fields(IO& io, Rec<IO, ScenChunk>& c) {
-    ReservedList(io, c.Count, c.Items, "SCEN entries");
-}
-
-template <class IO>
-void Fields(IO& io, Rec<IO, ScobChunk>& c) {
-    ReservedList(io, c.Count, c.Items, "SCOB entries");
+// The carried list chunks (FUND, RASC, FREN, TUBE, CATW, SCEN, SCOB): 16
+// reserved, the entry count, the entries, 16 reserved.
+template <class IO, class List>
+requires kIsListChunk<std::remove_const_t<List>>
+void Fields(IO& io, List& c) {
+    io.Reserved(16);
+    Entries(io, io.ListCount(c.Count, c.Items), c.Items);
+    io.Reserved(16);
 }
 
 template <class IO>
@@ -607,7 +598,7 @@ int32_t& ChunkChildCount(ChunkId id, TrackData& track) {
 }
 
 bool ReadChunk(ChunkId id, ReadCursor& in, TrackData& track) {
-    FieldReader io(in);
+    FieldReader io(in, kChunkTags[ChunkIndex(id)]);
     WithChunk(id, track, [&](auto& c) {
         c.Size = ReadLong(in);
         Fields(io, c);

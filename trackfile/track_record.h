@@ -137,13 +137,6 @@ struct FundEntry {
     float Value2 = 0.0f;
 };
 
-struct FundChunk {  // "FUND"
-    int32_t Size = 0;
-    int32_t ChildCount = 0;
-    int32_t Count = 0;
-    std::vector<FundEntry> Items = std::vector<FundEntry>(1);
-};
-
 struct RascItem {
     int32_t Value1 = 0;
     float Value2 = 0.0f;
@@ -154,31 +147,10 @@ struct RascEntry {
     std::vector<RascItem> Items;
 };
 
-struct RascChunk {  // "RASC"
-    int32_t Size = 0;
-    int32_t ChildCount = 0;
-    int32_t Count = 0;
-    std::vector<RascEntry> Items = std::vector<RascEntry>(1);
-};
-
-struct FrenChunk {  // "FREN"
-    int32_t Size = 0;
-    int32_t ChildCount = 0;
-    int32_t Count = 0;
-    std::vector<Vec3> Items = std::vector<Vec3>(1);
-};
-
 struct TubeEntry {
     int32_t Value1 = 0, Value2 = 0, Value3 = 0, Value4 = 0;
     int32_t Value5 = 0, Value6 = 0, Value7 = 0, Value8 = 0;
     float Value9 = 0.0f;
-};
-
-struct TubeChunk {  // "TUBE"
-    int32_t Size = 0;
-    int32_t ChildCount = 0;
-    int32_t Count = 0;
-    std::vector<TubeEntry> Items = std::vector<TubeEntry>(1);
 };
 
 struct CatwEntry {
@@ -187,24 +159,10 @@ struct CatwEntry {
     std::vector<uint8_t> Extra;  // the ExtraLength bytes, kept and written back as read
 };
 
-struct CatwChunk {  // "CATW"
-    int32_t Size = 0;
-    int32_t ChildCount = 0;
-    int32_t Count = 0;
-    std::vector<CatwEntry> Items = std::vector<CatwEntry>(1);
-};
-
 struct ScenEntry {
     Vec3 Pos;
     float Value1 = 0.0f;
     int32_t Value2 = 0;
-};
-
-struct ScenChunk {  // "SCEN": parent of SCOB
-    int32_t Size = 0;
-    int32_t ChildCount = 0;
-    int32_t Count = 0;
-    std::vector<ScenEntry> Items = std::vector<ScenEntry>(1);
 };
 
 struct ScobEntry {
@@ -213,12 +171,22 @@ struct ScobEntry {
     std::array<float, 15> Values{};
 };
 
-struct ScobChunk {  // "SCOB"
+// A carried chunk that is a counted list of entries.
+template <class Entry>
+struct ListChunk {
     int32_t Size = 0;
     int32_t ChildCount = 0;
     int32_t Count = 0;
-    std::vector<ScobEntry> Items = std::vector<ScobEntry>(1);
+    std::vector<Entry> Items = std::vector<Entry>(1);
 };
+
+using FundChunk = ListChunk<FundEntry>;  // "FUND"
+using RascChunk = ListChunk<RascEntry>;  // "RASC"
+using FrenChunk = ListChunk<Vec3>;       // "FREN"
+using TubeChunk = ListChunk<TubeEntry>;  // "TUBE"
+using CatwChunk = ListChunk<CatwEntry>;  // "CATW"
+using ScenChunk = ListChunk<ScenEntry>;  // "SCEN": parent of SCOB
+using ScobChunk = ListChunk<ScobEntry>;  // "SCOB"
 
 struct TeraChunk {  // "TERA", optional
     int32_t Size = 0;
