@@ -19,11 +19,9 @@ check() {  # check NAME EXPECTED ACTUAL
 
 check "--version" "cv-qrn-cli $version" "$("$cli" --version)"
 "$cli" --help >/dev/null; check "--help status" 0 $?
-"$cli" >/dev/null 2>&1; check "no command status" 2 $?
 "$cli" frobnicate >/dev/null 2>&1; check "unknown command status" 2 $?
 
 "$cli" roundtrip "$work/full.cvtrack" "$work/copy" >/dev/null; check "roundtrip status" 0 $?
-cmp -s "$work/full.cvtrack" "$work/copy.cvtrack"; check "roundtrip keeps the bytes" 0 $?
 
 err=$("$cli" roundtrip "$work/missing.cvtrack" "$work/x" 2>&1 >/dev/null); status=$?
 check "missing input status" 1 $status
