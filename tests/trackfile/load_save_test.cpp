@@ -89,8 +89,8 @@ TEST(SaveTrack, WritesTheImageAppendingTheExtensionAndReplacesALargerFileWhole) 
     // An existing larger file, setuid, owned by someone else: the new one
     // replaces it whole, keeps its owner and permissions, drops the setuid bit.
     WriteFileBytes(dir.File("out.CVTRACK"), std::vector<uint8_t>(100000, 0xEE));
+    ASSERT_EQ(::chown(dir.File("out.CVTRACK").c_str(), 1234, 5678), 0);  // clears setuid
     ::chmod(dir.File("out.CVTRACK").c_str(), 04640);
-    ASSERT_EQ(::chown(dir.File("out.CVTRACK").c_str(), 1234, 5678), 0);
     const std::string longName(NAME_MAX - 8, 'n');  // the longest name the folder takes
     const std::pair<std::string, std::string> cases[] = {
         {"out", "out.cvtrack"},
