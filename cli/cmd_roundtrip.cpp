@@ -8,12 +8,6 @@
 
 namespace cvqrn::cli {
 
-namespace {
-
-constexpr const char* kArguments = "IN OUT [--in-place]";
-
-}  // namespace
-
 int RunRoundtrip(Args args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> files;
     SaveOptions options;
