@@ -1,4 +1,4 @@
-// heartline IN OUT [options]: rebuilds a track along the heartline, as the
+// heartline IN OUT [options] [--in-place]: rebuilds a track along the heartline, as the
 // window's Load, Heartline and Save do one after the other, with the window's
 // six parameters as options (same defaults).
 #include <unistd.h>
@@ -32,6 +32,7 @@ constexpr const char* kName = "heartline";
 struct HeartlineOptions {
     HeartlineSettings settings;  // starts at the defaults
     bool json = false;
+    SaveOptions save;
     std::vector<std::string> files;
 };
 
@@ -62,6 +63,10 @@ std::string ParseOptions(Args args, HeartlineOptions& options) {
         const std::string& word = args[i];
         if (word == "--json") {
             options.json = true;
+            continue;
+        }
+        if (word == "--in-place") {
+            options.save.inPlace = true;
             continue;
         }
         if (word.size() < 2 || word[0] != '-') {
@@ -225,8 +230,8 @@ int RunHeartline(Args args, std::ostream& out, std::ostream& err) {
         return kExitFailure;
     }
 
-    const SaveResult saved = SaveTrack(outPath, track);
-    if (!saved) return CannotSave(saved.path.empty() ? outPath : saved.path, saved.reason, err);
+    const SaveResult saved = SaveTrack(outPath, track, options.save);
+    if (const int status = ReportSave(saved, outPath, err); status != kExitOk) return status;
     if (options.json) {
         PrintJson(track, saved.path, result, out);
     } else {

@@ -29,6 +29,10 @@ namespace {
 class RecordingBoxes : public MessageBoxPresenter {
   public:
     void Show(QWidget*, const MessageBoxRequest& request) override { shown.push_back(request); }
+    bool Ask(QWidget*, const MessageBoxRequest& request) override {
+        shown.push_back(request);
+        return false;
+    }
     std::vector<MessageBoxRequest> shown;
 };
 
