@@ -6,12 +6,12 @@
 // here in whatever build configuration runs the suite.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "geometry/vector3.h"
@@ -30,41 +30,24 @@ namespace ref = cvqrn_ref::probe;
 using opt::Curve;
 using opt::Point;
 
-std::string Hex(double v) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%a", v);
-    return text;
-}
-std::string Hex(float v) {
-    return Hex(static_cast<double>(v));
-}
-
-// Bitwise equality (NaNs with equal payloads and signed zeros included).
-bool SameBits(float a, float b) {
-    return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b);
-}
-bool SameBits(double a, double b) {
-    return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
-}
-template <typename T, size_t N>
-bool SameBits(const std::array<T, N>& a, const std::array<T, N>& b) {
-    for (size_t i = 0; i < N; ++i) {
-        if (!SameBits(a[i], b[i])) return false;
+template <typename T>
+std::string Hex(const T& v) {
+    if constexpr (std::is_arithmetic_v<T>) {
+        char text[40];
+        std::snprintf(text, sizeof text, "%a", static_cast<double>(v));
+        return text;
+    } else {
+        std::string text = "(";
+        for (const auto& x : v) text += (text.size() > 1 ? ", " : "") + Hex(x);
+        return text + ")";
     }
-    return true;
 }
 
-template <typename T, size_t N>
-std::string Hex(const std::array<T, N>& v) {
-    std::string text = "(";
-    for (size_t i = 0; i < N; ++i) text += (i ? ", " : "") + Hex(static_cast<double>(v[i]));
-    return text + ")";
-}
-
-// Fails with both values in hexadecimal when their bits differ.
+// Fails with both values in hexadecimal unless their bits are equal (NaN
+// payloads and signed zeros included; the arrays have no padding).
 template <typename T>
 testing::AssertionResult Same(const T& built, const T& reference) {
-    if (SameBits(built, reference)) return testing::AssertionSuccess();
+    if (std::memcmp(&built, &reference, sizeof(T)) == 0) return testing::AssertionSuccess();
     return testing::AssertionFailure() << "built " << Hex(built) << ", reference " << Hex(reference);
 }
 
