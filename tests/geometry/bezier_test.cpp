@@ -9,6 +9,7 @@
 namespace cvqrn {
 namespace {
 
+using testing_geometry::ExpectVecEq;
 using testing_geometry::TrackOf;
 
 TEST(Bezier, CurvatureOfTheQuarterTurnStraightLineAndVanishingHandle) {
@@ -18,6 +19,23 @@ TEST(Bezier, CurvatureOfTheQuarterTurnStraightLineAndVanishingHandle) {
     for (double t = 0.0; t <= 1.0; t += 0.125) EXPECT_EQ(BezierCurvature(line, t), 0.0) << t;
     EXPECT_TRUE(std::isnan(BezierCurvature({{0, 0, 0}, {0, 0, 0}, {2, 1, 0}, {2, 2, 0}}, 0.0)));
     EXPECT_TRUE(std::isnan(BezierCurvature({{0, 0, 0}, {1, 0, 0}, {2, 2, 0}, {2, 2, 0}}, 1.0)));
+}
+
+TEST(Bezier, CurveAndRecordOrderDescribeTheSameCurveWithItsDerivatives) {
+    const TrackData track =
+        TrackOf({{{0, 0, 0}, {-1, 0, 0}, {1, 0, 0}}, {{2, 2, 0}, {2, 1, 0}, {2, 3, 0}}});
+    const BezierCurve rec = SegmentRecord(track, 0);
+    const CurvePoints cur = SegmentCurve(track, 0);
+    ExpectVecEq(cur.P2, {2, 1, 0});  // the CtrlIn of vertex 1
+    const BezierCurve back = RecordOrder(cur);
+    ExpectVecEq(back.endPoint, rec.endPoint);
+    ExpectVecEq(back.endControl, rec.endControl);
+    // At the ends: the record tangent is a third of the derivative; the second
+    // derivative is 6 (P0 - 2 P1 + P2) and 6 (P1 - 2 P2 + P3).
+    ExpectVecEq(BezierTangent(rec, 1.0f), {0, 1, 0});
+    ExpectVecEq(BezierDerivative(cur, 1.0), {0, 3, 0});
+    ExpectVecEq(BezierSecondDerivative(cur, 0.0), {0, 6, 0});
+    ExpectVecEq(BezierSecondDerivative(cur, 1.0), {-6, 0, 0});
 }
 
 TEST(Bezier, TrackLengthSumsTheChordsOfEverySegment) {
