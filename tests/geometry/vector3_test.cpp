@@ -14,17 +14,6 @@ using testing_geometry::ExpectVecEq;
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-TEST(Vector, ResultsAreRoundedToSingleOnceAndScalarsStayDouble) {
-    // 1 + 2^-24 is not a single; the sum is rounded once, ties to even, to 1.
-    ExpectVecEq(lsf_Vadd({1, 0, 0}, {std::ldexp(1.0f, -24), 0, 0}), {1, 0, 0});
-    // The scale stays a double: rounding it to single first gives another result.
-    const double s = 0.100003;
-    EXPECT_EQ(lsf_Vscale({3, 0, 0}, s).x, static_cast<float>(3.0 * s));
-    EXPECT_NE(lsf_Vscale({3, 0, 0}, s).x, 3.0f * static_cast<float>(s));
-    // 2^24 squared plus 1 needs 49 bits: the partial products stay double.
-    EXPECT_EQ(lsf_Vdot({16777216.0f, 1, 0}, {16777216.0f, 1, 0}), 281474976710657.0);
-}
-
 TEST(Vector, NormalizeGivesUnitLengthAndZeroForZeroOrNaN) {
     ExpectVecEq(lsf_Vnormalize({0, 0, 0}), {0, 0, 0});
     ExpectVecEq(lsf_Vnormalize({kNaN, 1, 0}), {0, 0, 0});

@@ -82,58 +82,6 @@ TEST(Stages, EndHandlesFollowTheOuterHandlesAndMirrorTheInnerOnes) {
     }
 }
 
-TEST(Stages, SpeedAndFeltDirectionSettleTogetherInALevelTurn) {
-    // A level left turn of radius 20 m at 5 m; equal end speeds keep the energy line level.
-    LayoutBuilder b({0.0, 5.0, 0.0});
-    b.Straight(10.0).Turn(90.0, 20.0).Straight(10.0);
-    const HeartlineRun run = Sampled(b.Build("turn"), 30, 6, 14.3, 14.3);
-    const size_t mid = 90;  // half way round the turn, whose centre lies at (10, 5, -20)
-    const Vec3& down = run.SampleDown[mid];
-    // The speed belongs to the rail height that the felt direction gives.
-    const double rail = static_cast<double>(down.y) * 1.04 + 5.0 + 1.04;
-    const double energy = 14.3 * 14.3 / 19.62 + 5.0;
-    EXPECT_NEAR(std::pow(run.SampleSpeed[mid], 2.0), 19.62 * (energy - rail), 1e-4);
-    // Pressed outwards, away from the centre.
-    const Vec3 outward = lsf_Vnormalize(lsf_Vsub(run.SamplePos[mid], Vec3{10, 5, -20}));
-    EXPECT_GT(lsf_Vdot(down, outward), 0.5);
-}
-
-TEST(Stages, SmoothingKernelIsClampedAtTheEndsAndRunsInTheLastPassCountPlusOnePasses) {
-    const Vec3 down{0.0f, -1.0f, 0.0f}, side{0.0f, 0.0f, 1.0f};
-    // Straight-ahead samples along +x with `count` passes for sample 5 of 11.
-    auto smoothed = [&](std::vector<Vec3> downs, int16_t filter, int16_t count) {
-        HeartlineRun run;
-        run.N = static_cast<int>(downs.size()) - 1;
-        run.SampleDown = downs;
-        run.SmoothScratch.assign(downs.size(), Vec3{});
-        run.SampleTangent.assign(downs.size(), Vec3{1.0f, 0.0f, 0.0f});
-        run.PassCount.assign(downs.size(), 0);
-        if (downs.size() > 5) run.PassCount[5] = count;
-        run.Filter = filter;
-        SmoothBanking(run);
-        return run.SampleDown;
-    };
-    // First sample: 7 down + 2 side; middle: 6 down + 3 side (each neighbour stands in twice).
-    const std::vector<Vec3> ends = smoothed({down, side, down}, 1, 0);
-    const double n0 = std::sqrt(53.0);
-    EXPECT_LT(Distance3D(ends[0], lsf_Vscale({0.0f, -7.0f, 2.0f}, 1.0 / n0)), 1e-6);
-    EXPECT_LT(Distance3D(ends[1], lsf_Vnormalize({0.0f, -2.0f, 1.0f})), 1e-6);
-    EXPECT_TRUE(SamePoint(ends[2], ends[0]));
-    // Sample 5 leans sideways among samples that point straight down and are
-    // smoothed in the last pass only, so until then it moves alone, one
-    // kernel step per pass it takes part in.
-    for (const int count : {0, 2, 5, 7, 10}) {
-        std::vector<Vec3> downs(11, down);
-        downs[5] = side;
-        Vec3 expected = side;
-        for (int pass = 0; pass < std::min(count + 1, 8); ++pass) {
-            expected = lsf_Vnormalize(lsf_Vadd(lsf_Vscale(down, 6.0), lsf_Vscale(expected, 3.0)));
-        }
-        EXPECT_LT(Distance3D(smoothed(downs, 8, static_cast<int16_t>(count))[5], expected), 1e-7)
-            << count;
-    }
-}
-
 TEST(Stages, ShortSampleSpacingTakesEveryDueSampleAtOneStep) {
     // The second segment's steps (1 m) are ten times the sample spacing.
     TrackData track = LevelStraight(2, 2.0f, 0.0f);
