@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "tests/ui/logic_doubles.h"
+#include "ui/window_logic.h"
 #include "ui/key_filter.h"
 #include "ui/number_text.h"
 #include "ui/window_arguments.h"
@@ -72,25 +72,6 @@ TEST(DialogFlags, SwitchesAddTheirBitsAndHookAndTemplateBitsAreCleared) {
     request.Flags = 0x60 | 0x800;
     EXPECT_EQ(OpenDialogFlags(request), 0x1805u);
     EXPECT_EQ(SaveDialogFlags(request), 0x806u);
-}
-
-TEST(DialogResults, CancelEmptiesTheNamesAndResetsIndexAndFlagsAnAnswerComesBack) {
-    for (const bool save : {false, true}) {
-        FakeChooser chooser;
-        FileDialogRequest request;
-        request.FileName = request.FileTitle = "a.cvtrack";
-        request.Flags = 0x800;
-        EXPECT_FALSE(save ? ShowSaveDialog(request, chooser) : ShowOpenDialog(request, chooser));
-        EXPECT_EQ(request.FileName + request.FileTitle, "");
-        EXPECT_EQ(std::pair(request.Flags, request.FilterIndex), std::pair(0u, save ? 0 : -1));
-    }
-    FakeChooser chooser;
-    chooser.answers.push_back(ChooserAnswer{"/t/a.cvtrack", "a.cvtrack", 0x1005, 2});
-    FileDialogRequest request;
-    EXPECT_TRUE(ShowOpenDialog(request, chooser));
-    EXPECT_EQ(request.FileName + "|" + request.FileTitle, "/t/a.cvtrack|a.cvtrack");
-    EXPECT_EQ(std::pair(request.Flags, request.FilterIndex), std::pair(0x1005u, 2));
-    EXPECT_TRUE(request.ReadOnly);  // the read-only bit came back set
 }
 
 TEST(WindowRuns, RunsOfSmallPictures) {
