@@ -69,9 +69,10 @@ TEST(Generator, KeptInputRollsComeBackAsVertexRolls) {
         double expected[5];
     };
     const float a = static_cast<float>(kPi * 170.0 / 180.0);  // -170 degrees: via 180
+    const auto ad = static_cast<double>(a);
     const Case cases[] = {
         {{0.5f, -0.5f, 2.0f}, {}, {0.5, 0, -0.5, 0.75, 2}},  // both signs, past a quarter turn
-        {{a, -a, -a}, {}, {a, kPi, -a, -a, -a}},
+        {{a, -a, -a}, {}, {ad, kPi, -ad, -ad, -ad}},
         // A relative roll adds to the one before; the sum, 10, is wrapped once to start
         // the next segment, which then turns the short way to the absolute 0.
         {{5, 5, 0}, {false, true, false}, {5, 7.5 - kPi, 10 - kTwoPi, 5, 0}},
