@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Sets everything up on a fresh Debian 12 machine, builds and runs every test.
 #   ./test.sh        unit and widget tests (ends with CTest's summary)
-#   ./test.sh --all  also the whole suite under ASan + UBSan, the loader fuzzer
-#                    for 60 seconds, the real window under Xvfb, the package and
-#                    the browser page in headless Chromium
+#   ./test.sh --all  also the whole suite under ASan + UBSan, the three fuzzers
+#                    for 30 seconds each, the real window under Xvfb, saves under
+#                    kills and resource limits, the package (its output against
+#                    the dev build's), the suite built as the package is, a
+#                    clang build's output against GCC's, and the browser page
+#                    in headless Chromium
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
@@ -12,7 +15,7 @@ all=0
 for arg in "$@"; do
   case "$arg" in
     --all) all=1 ;;
-    -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
     *) echo "test.sh: unknown option '$arg'" >&2; exit 2 ;;
   esac
 done
@@ -30,18 +33,31 @@ if [ "$all" -eq 1 ]; then
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     QT_QPA_PLATFORM=offscreen ctest --preset asan -j "$jobs"
 
-  echo "== Loader fuzzer (60 s) =="
+  echo "== Fuzzers (30 s each) =="
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz -j "$jobs"
-  bash fuzz/run_fuzzer.sh build/fuzz 60
+  bash fuzz/run_fuzzer.sh build/fuzz 30
 
   echo "== The real window under Xvfb =="
   cmake --preset dev >/dev/null
   cmake --build --preset dev -j "$jobs" --target cv-qrn
   bash tests/ui/xvfb_smoke.sh build/dev/app/cv-qrn
 
+  echo "== Saves under kills and limits, loads under a memory limit =="
+  cmake --build --preset dev -j "$jobs" --target cv-qrn-cli make_test_track
+  bash tests/trackfile/save_under_stress.sh build/dev/cli/cv-qrn-cli build/dev/tests/cli/make_test_track
+
   echo "== Debian package (built, unpacked and tried) =="
-  bash packaging/check_package.sh
+  bash packaging/check_package.sh build/release build/dev
+
+  echo "== The suite built as the package is (release) =="
+  QT_QPA_PLATFORM=offscreen ctest --preset release -j "$jobs"
+
+  echo "== Clang writes the same bytes as GCC =="
+  cmake --preset clang >/dev/null
+  cmake --build --preset clang -j "$jobs" --target cv-qrn-cli
+  tests/corpus/compare_builds.sh build/dev/cli/cv-qrn-cli build/clang/cli/cv-qrn-cli \
+    build/dev/samples/make_corpus 100
 
   echo "== The browser page (WebAssembly) in headless Chromium =="
   bash web/check_page.sh

@@ -127,10 +127,10 @@ void BM_HeartlineLongTrack(benchmark::State& state) {
         state.ResumeTiming();
 
         const double start = ThreadSeconds();
-        int16_t filter = cvqrn::kDefaultFilter;
-        const cvqrn::HeartlineResult result = cvqrn::GenerateHeartline(
-            work, kOutputSegments, kPrecision, cvqrn::kDefaultHeartline, cvqrn::kDefaultStartSpeed,
-            cvqrn::kDefaultEndSpeed, filter, nullptr);
+        cvqrn::HeartlineSettings settings;
+        settings.segments = kOutputSegments;
+        settings.precision = kPrecision;
+        const cvqrn::HeartlineResult result = cvqrn::GenerateHeartline(work, settings, nullptr);
         const double took = ThreadSeconds() - start;
 
         if (!result) state.SkipWithError(result.detail.c_str());

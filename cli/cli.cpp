@@ -1,6 +1,7 @@
 #include <ostream>
 
 #include "cli/commands.h"
+#include "trackfile/track_file.h"
 
 namespace cvqrn::cli {
 
@@ -22,6 +23,27 @@ int UsageError(const std::string& message, const char* name, const char* argumen
     err << kProgram << ": " << message << "\n"
         << "usage: " << kProgram << " " << name << " " << arguments << "\n";
     return kExitUsage;
+}
+
+int CannotLoad(const std::string& path, const std::string& reason, std::ostream& err) {
+    err << kProgram << ": cannot load " << path << ": " << reason << "\n";
+    return kExitFailure;
+}
+
+int CannotSave(const std::string& path, const std::string& reason, std::ostream& err) {
+    err << kProgram << ": cannot save " << path << ": " << reason << "\n";
+    return kExitFailure;
+}
+
+int ReportSave(const SaveResult& saved, const std::string& requested, std::ostream& err) {
+    const std::string& path = saved.path.empty() ? requested : saved.path;
+    if (!saved) {
+        return CannotSave(
+            path, saved.reason + (saved.inPlacePossible ? " (--in-place writes it anyway)" : ""),
+            err);
+    }
+    if (!saved.note.empty()) err << kProgram << ": note: " << path << ": " << saved.note << "\n";
+    return kExitOk;
 }
 
 int RunCli(Args args, std::span<const Command> commands, const std::string& version,

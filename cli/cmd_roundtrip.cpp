@@ -1,6 +1,6 @@
-// roundtrip IN OUT: load a track file and save it again, exactly as the
-// window's Load and Save do. Useful to normalise a file and to check that a
-// file survives a load and save.
+// roundtrip IN OUT [--in-place]: load a track file and save it again,
+// exactly as the window's Load and Save do. Useful to normalise a file and to
+// check that a file survives a load and save.
 #include <ostream>
 
 #include "cli/commands.h"
@@ -10,30 +10,28 @@ namespace cvqrn::cli {
 
 int RunRoundtrip(Args args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> files;
+    SaveOptions options;
     for (const std::string& a : args) {
-        if (a.size() > 1 && a[0] == '-') {
-            return UsageError("roundtrip: unknown option '" + a + "'", "roundtrip", "IN OUT", err);
+        if (a == "--in-place") {
+            options.inPlace = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return UsageError("roundtrip: unknown option '" + a + "'", "roundtrip",
+                              kRoundtripArguments, err);
+        } else {
+            files.push_back(a);
         }
-        files.push_back(a);
     }
     if (files.size() != 2) {
-        return UsageError("roundtrip needs an input and an output file", "roundtrip", "IN OUT",
-                          err);
+        return UsageError("roundtrip needs an input and an output file", "roundtrip",
+                          kRoundtripArguments, err);
     }
 
     TrackData track;
     const LoadResult loaded = LoadTrack(files[0], track);
-    if (!loaded) {
-        err << kProgram << ": cannot load " << files[0] << ": " << loaded.reason << "\n";
-        return kExitFailure;
-    }
-    const SaveResult saved = SaveTrack(files[1], track);
-    if (!saved) {
-        err << kProgram << ": cannot save " << (saved.path.empty() ? files[1] : saved.path) << ": "
-            << saved.reason << "\n";
-        return kExitFailure;
-    }
-    out << "saved " << saved.path << " (" << track.Header.Size + int64_t{8} << " bytes)\n";
+    if (!loaded) return CannotLoad(files[0], loaded.reason, err);
+    const SaveResult saved = SaveTrack(files[1], track, options);
+    if (const int status = ReportSave(saved, files[1], err); status != kExitOk) return status;
+    out << "saved " << saved.path << " (" << saved.bytes << " bytes)\n";
     return kExitOk;
 }
 

@@ -10,6 +10,10 @@
 #include <span>
 #include <string>
 
+namespace cvqrn {
+struct SaveResult;
+}
+
 namespace cvqrn::cli {
 
 inline constexpr int kExitOk = 0;
@@ -28,8 +32,17 @@ struct Command {
     CommandFn run;
 };
 
-// `roundtrip IN OUT`: loads IN as the window's Load does and saves it to OUT
-// as its Save does (".cvtrack" appended when OUT lacks it).
+// Each subcommand's arguments, as the usage texts show them.
+inline constexpr const char* kRoundtripArguments = "IN OUT [--in-place]";
+inline constexpr const char* kInfoArguments = "IN [--json]";
+inline constexpr const char* kHeartlineArguments =
+    "IN OUT [--segments N] [--precision N] [--heartline X] [--start-speed X] [--end-speed X] "
+    "[--filter N] [--json] [--in-place]";
+
+// `roundtrip IN OUT [--in-place]`: loads IN as the window's Load does and
+// saves it to OUT as its Save does (".cvtrack" appended when OUT lacks it).
+// --in-place allows a plain, non-atomic overwrite of OUT when its folder does
+// not allow a new file.
 int RunRoundtrip(Args args, std::ostream& out, std::ostream& err);
 
 // `info IN [--json]`: what a track file holds (version, chunk counts, terrain,
@@ -37,8 +50,19 @@ int RunRoundtrip(Args args, std::ostream& out, std::ostream& err);
 int RunInfo(Args args, std::ostream& out, std::ostream& err);
 
 // `heartline IN OUT [options]`: loads IN, rebuilds it along the heartline
-// with the window's parameters (options, same defaults) and saves OUT.
+// with the window's parameters (options, same defaults) and saves OUT
+// (--in-place as for roundtrip).
 int RunHeartline(Args args, std::ostream& out, std::ostream& err);
+
+// Report a track file that could not be loaded or saved ("cv-qrn-cli: cannot
+// load PATH: REASON") and return kExitFailure.
+int CannotLoad(const std::string& path, const std::string& reason, std::ostream& err);
+int CannotSave(const std::string& path, const std::string& reason, std::ostream& err);
+
+// Reports the save of OUT (`requested` on the command line) on `err`: a
+// refusal as CannotSave does, naming --in-place where that would write the
+// file, or the note of a save that worked. Returns kExitOk or kExitFailure.
+int ReportSave(const SaveResult& saved, const std::string& requested, std::ostream& err);
 
 // Runs the command line `args` (without the program name) against `commands`:
 // --help, --version, or a subcommand by name. Returns the exit status.

@@ -9,13 +9,6 @@
 
 namespace cvqrn::cli {
 
-// `v` in the display format "##0.000": at least one integer digit, exactly
-// three decimals, "." as the separator whatever the locale, no grouping.
-// Negative zero shows as "0.000", a negative value that rounds to zero as
-// "-0.000" (as the window shows it); NaN as "NaN", infinities as "Infinity" /
-// "-Infinity".
-std::string FormatFixed3(double v);
-
 // `v` as a JSON number (the shortest text that reads back as the same
 // double), or null when it is not finite (JSON has no NaN or infinity).
 std::string JsonNumber(double v);

@@ -1,6 +1,7 @@
 // cv-qrn-cli: the command-line companion of CV-QRN, for batch use and for
 // checking track files. It reads no settings and never prompts.
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -14,18 +15,21 @@ namespace {
 
 // The subcommands, in the order the usage text lists them.
 constexpr cvqrn::cli::Command kCommands[] = {
-    {"roundtrip", "IN OUT", "load IN and save it to OUT (\".cvtrack\" appended when missing)",
+    {"roundtrip", cvqrn::cli::kRoundtripArguments, "load IN and save it to OUT (\".cvtrack\" appended when missing)",
      cvqrn::cli::RunRoundtrip},
-    {"info", "IN [--json]", "show what the track file IN holds", cvqrn::cli::RunInfo},
-    {"heartline",
-     "IN OUT [--segments N] [--precision N] [--heartline X] [--start-speed X] [--end-speed X] "
-     "[--filter N] [--json]",
-     "rebuild IN along the heartline and save it to OUT", cvqrn::cli::RunHeartline},
+    {"info", cvqrn::cli::kInfoArguments, "show what the track file IN holds", cvqrn::cli::RunInfo},
+    {"heartline", cvqrn::cli::kHeartlineArguments, "rebuild IN along the heartline and save it to OUT", cvqrn::cli::RunHeartline},
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    return cvqrn::cli::RunCli(args, kCommands, CVQRN_VERSION, std::cout, std::cerr);
+    try {
+        const std::vector<std::string> args(argv + 1, argv + argc);
+        return cvqrn::cli::RunCli(args, kCommands, CVQRN_VERSION, std::cout, std::cerr);
+    } catch (const std::bad_alloc&) {
+        // Load and save report their own; this catches what is left (a heartline run, output).
+        std::cerr << cvqrn::cli::kProgram << ": out of memory\n";
+        return cvqrn::cli::kExitFailure;
+    }
 }

@@ -1,39 +1,79 @@
 #!/usr/bin/env bash
-# Runs the track loader fuzzer for a while, seeded by the track builder.
-#   fuzz/run_fuzzer.sh BUILD_DIR SECONDS
+# Runs every fuzz harness in turn, each for SECONDS, from the committed corpus
+# (fuzz/corpus/HARNESS/) and the seeds the track builder writes, with the
+# chunk-tag dictionary.
+#   fuzz/run_fuzzer.sh BUILD_DIR SECONDS          (CI: new inputs stay in BUILD_DIR)
+#   fuzz/run_fuzzer.sh --long BUILD_DIR SECONDS   (then merges the inputs of at
+#                                                  most 1 KB that add coverage to
+#                                                  the seeds' into fuzz/corpus/)
 # BUILD_DIR is a build of the "fuzz" preset. Exits non-zero on a finding; the
-# input that caused it is left in BUILD_DIR/fuzz/findings/.
+# input that caused it is left in BUILD_DIR/fuzz/findings/HARNESS/.
 set -euo pipefail
+long=0
+if [ "${1:-}" = "--long" ]; then
+  long=1
+  shift
+fi
 if [ $# -ne 2 ]; then
-  echo "usage: $0 BUILD_DIR SECONDS" >&2
+  echo "usage: $0 [--long] BUILD_DIR SECONDS" >&2
   exit 2
 fi
 build=$1
 seconds=$2
 here=$(cd "$(dirname "$0")" && pwd)
 work="$build/fuzz"
-fuzzer="$work/fuzz_track_load"
-for exe in "$fuzzer" "$work/write_fuzz_seeds"; do
-  if [ ! -x "$exe" ]; then
-    echo "$0: $exe is missing; build the fuzz preset first" >&2
+harnesses=(fuzz_track_load fuzz_track_file fuzz_heartline)
+for exe in "${harnesses[@]}" write_fuzz_seeds; do
+  if [ ! -x "$work/$exe" ]; then
+    echo "$0: $work/$exe is missing; build the fuzz preset first" >&2
     exit 2
   fi
 done
 
 rm -rf "$work/seeds" "$work/findings"
-mkdir -p "$work/seeds" "$work/corpus" "$work/findings"
+mkdir -p "$work/seeds"
 "$work/write_fuzz_seeds" "$work/seeds"
 
-log="$work/fuzz.log"
-echo "Fuzzing the track loader for ${seconds} s (log: $log)"
+# Adds to the committed corpus of harness $1 the inputs of at most 1 KB from
+# $2 that reach what neither the committed corpus nor the seeds reach. The
+# seeds are written afresh at every run, so they are not committed.
+merge_into_committed() {
+  local h=$1 found=$2 committed="$here/corpus/$1" tmp f
+  tmp=$(mktemp -d)
+  mkdir "$tmp/base" "$tmp/new"
+  cp -r "$work/seeds"/. "$tmp/base/"
+  cp -r "$committed"/. "$tmp/base/"
+  find "$found" -type f -size -1025c -exec cp {} "$tmp/new/" \;
+  "$work/$h" -merge=1 -timeout=10 "$tmp/base" "$tmp/new" >>"$work/$h.log" 2>&1
+  for f in "$tmp/base"/*; do
+    [ -e "$work/seeds/$(basename "$f")" ] || cp "$f" "$committed/"
+  done
+  rm -rf "$tmp"
+  echo "   committed corpus: $(ls "$committed" | wc -l) inputs," \
+       "$(find "$committed" -type f -printf "%s\n" | awk "{s += \$1} END {print s + 0}") bytes"
+}
+
 status=0
-"$fuzzer" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
-  -dict="$here/track_tags.dict" -artifact_prefix="$work/findings/" -print_final_stats=1 \
-  "$work/corpus" "$work/seeds" >"$log" 2>&1 || status=$?
-if [ "$status" -ne 0 ] || [ -n "$(ls -A "$work/findings")" ]; then
-  tail -n 60 "$log"
-  echo "FUZZER FINDING (exit status $status); inputs in $work/findings/" >&2
-  exit 1
-fi
-grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
-echo "Fuzzer: no finding in ${seconds} s"
+for h in "${harnesses[@]}"; do
+  scratch="$work/corpus/$h" committed="$here/corpus/$h" findings="$work/findings/$h"
+  mkdir -p "$scratch" "$committed" "$findings"
+  log="$work/$h.log"
+  echo "Fuzzing $h for ${seconds} s (log: $log)"
+  rc=0
+  "$work/$h" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+    -dict="$here/track_tags.dict" -artifact_prefix="$findings/" -print_final_stats=1 \
+    "$scratch" "$committed" "$work/seeds" >"$log" 2>&1 || rc=$?
+  if [ "$rc" -ne 0 ] || [ -n "$(ls -A "$findings")" ]; then
+    tail -n 60 "$log"
+    echo "FUZZER FINDING in $h (exit status $rc); inputs in $findings/" >&2
+    status=1
+    continue
+  fi
+  grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
+  grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1 || true
+  if [ "$long" -eq 1 ]; then
+    merge_into_committed "$h" "$scratch"
+  fi
+done
+[ "$status" -eq 0 ] && echo "Fuzzers: no finding in ${seconds} s each"
+exit "$status"

@@ -12,7 +12,7 @@
 // rounded to single per component. t is never clamped.
 #pragma once
 
-#include "geometry/vector3.h"
+#include "vec3/vec3.h"
 #include "trackfile/track_record.h"
 
 namespace cvqrn {
@@ -33,6 +33,10 @@ struct CurvePoints {
     Vec3 P2;
     Vec3 P3;
 };
+
+// The same segment in the other order.
+BezierCurve RecordOrder(const CurvePoints& c);
+CurvePoints CurveOrder(const BezierCurve& c);
 
 // Number of vertices of `track` that both its VertexCount and its vertex
 // array hold (never more than the array, never negative).

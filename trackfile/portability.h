@@ -1,5 +1,5 @@
 // Standard-library features the project uses that not every toolchain it is
-// built with provides (the WebAssembly build's libc++ lacks all four). Each
+// built with provides (the WebAssembly build's libc++ lacks all five). Each
 // falls back to an equivalent written with older facilities, so the core
 // calls these and never tests for the library itself.
 #pragma once
@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <clocale>
+#include <cmath>
 #include <cstddef>
 #include <cerrno>
 #include <cstdio>
@@ -54,11 +55,78 @@ inline std::to_chars_result ToCharsFixed(char* first, char* last, double value, 
         char* at = std::search(first, end, point.begin(), point.end());
         if (at != end) {
             *at = '.';
-            std::memmove(at + 1, at + point.size(), static_cast<std::size_t>(end - at - point.size()));
+            std::memmove(at + 1, at + point.size(), static_cast<std::size_t>(end - at) - point.size());
             end -= point.size() - 1;
         }
     }
     return {end, std::errc()};
+#endif
+}
+
+// std::to_chars(first, last, value): the shortest text with "." that reads
+// back as the same double, plain ("0.25") or with an exponent ("1e+30"),
+// whichever is shorter, plain on a tie.
+inline std::to_chars_result ToCharsShortest(char* first, char* last, double value) {
+#if defined(__cpp_lib_to_chars)
+    return std::to_chars(first, last, value);
+#else
+    const auto put = [&](const std::string& text) -> std::to_chars_result {
+        if (text.size() > static_cast<std::size_t>(last - first)) {
+            return {last, std::errc::value_too_large};
+        }
+        return {std::copy(text.begin(), text.end(), first), std::errc()};
+    };
+    if (std::isnan(value)) return put(std::signbit(value) ? "-nan" : "nan");
+    if (std::isinf(value)) return put(value < 0 ? "-inf" : "inf");
+    // The fewest significant digits that read back as `value`; of those, the
+    // nearest: printf's correctly rounded digits, or else (where the doubles
+    // around `value` lie unevenly) the neighbour of them that reads back.
+    const bool negative = std::signbit(value);
+    std::string digits;
+    int exponent = 0;
+    for (int decimals = 0; digits.empty(); ++decimals) {
+        char rounded[48];
+        std::snprintf(rounded, sizeof rounded, "%.*e", decimals, value);
+        const char* const e = std::strchr(rounded, 'e');
+        std::string mantissa;
+        for (const char* c = rounded; c != e; ++c) {
+            if (*c >= '0' && *c <= '9') mantissa += *c;
+        }
+        const unsigned long long m = std::stoull(mantissa);
+        const int power = std::atoi(e + 1);
+        for (const unsigned long long candidate : {m, m - 1, m + 1}) {
+            if (candidate == 0 && m != 0) continue;
+            char text[48];
+            std::snprintf(text, sizeof text, "%s%llue%d", negative ? "-" : "", candidate,
+                          power - decimals);
+            if (std::strtod(text, nullptr) != value) continue;
+            digits = std::to_string(candidate);
+            exponent = power + static_cast<int>(digits.size()) - decimals - 1;
+            while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+            break;
+        }
+    }
+    std::string scientific = negative ? "-" : "";
+    scientific += digits.substr(0, 1);
+    if (digits.size() > 1) scientific += "." + digits.substr(1);
+    char exponentText[16];
+    std::snprintf(exponentText, sizeof exponentText, "e%c%02d", exponent < 0 ? '-' : '+',
+                  std::abs(exponent));
+    scientific += exponentText;
+    const int count = static_cast<int>(digits.size());
+    std::string plain = negative ? "-" : "";
+    if (exponent < 0) {
+        plain += "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+    } else if (exponent + 1 >= count) {
+        // A whole number: its exact digits, as printf writes them.
+        char whole[400];  // room for the digits of the largest double
+        std::snprintf(whole, sizeof whole, "%.0f", value);
+        plain = whole;
+    } else {
+        plain += digits.substr(0, static_cast<std::size_t>(exponent + 1)) + "." +
+                 digits.substr(static_cast<std::size_t>(exponent + 1));
+    }
+    return put(plain.size() <= scientific.size() ? plain : scientific);
 #endif
 }
 

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "geometry/vector3.h"
+#include "vec3/vec3.h"
 #include "trackfile/track_record.h"
 
 namespace cvqrn::testing_geometry {
@@ -19,12 +19,6 @@ inline void ExpectVecEq(const Vec3& actual, const Vec3& expected) {
     EXPECT_TRUE(SameVec(actual, expected))
         << "(" << actual.x << ", " << actual.y << ", " << actual.z << ") != (" << expected.x << ", "
         << expected.y << ", " << expected.z << ")";
-}
-
-inline void ExpectVecNear(const Vec3& actual, const Vec3& expected, double tolerance) {
-    EXPECT_NEAR(static_cast<double>(actual.x), static_cast<double>(expected.x), tolerance);
-    EXPECT_NEAR(static_cast<double>(actual.y), static_cast<double>(expected.y), tolerance);
-    EXPECT_NEAR(static_cast<double>(actual.z), static_cast<double>(expected.z), tolerance);
 }
 
 // A track holding `vertices`, with the spare zero entry that a load leaves.

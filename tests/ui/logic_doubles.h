@@ -1,8 +1,9 @@
-// Test doubles for the window's logic: a view that records what it is told, a
-// timer on a fake clock, a scripted file chooser and scripted core operations.
+// Doubles for the window's logic: a view that keeps what it is told, a timer
+// on a fake clock, a scripted file chooser and scripted core operations.
 #pragma once
 
 #include <deque>
+#include <new>
 #include <functional>
 #include <map>
 #include <optional>
@@ -14,53 +15,37 @@
 
 namespace cvqrn::ui::test {
 
-// Every call the logic makes is appended to one log, each entry ended by "; ",
-// so tests can check the order of the steps.
-using Log = std::string;
-
 struct FakeView : WindowView {
-    explicit FakeView(Log& log) : log_(log) {
-        for (const FieldSpec& spec : kFieldSpecs) fields[spec.field] = spec.initialText;
+    FakeView() {
+        for (const FieldSpec& spec : kFieldSpecs) fields[spec.field] = InitialText(spec.field);
     }
-    std::string FieldText(Field field) const override {
-        log_ += std::string("read ") + SpecOf(field).name + "; ";
-        return fields.at(field);
-    }
-    void SetFieldText(Field field, const std::string& text) override {
-        log_ += std::string("write ") + SpecOf(field).name + " " + text + "; ";
-        fields[field] = text;
-    }
-    void SetLightVisible(Light light, bool visible) override {
-        log_ +=
-            "light" + std::to_string(static_cast<int>(light) + 1) + (visible ? " on; " : " off; ");
-    }
-    void SetProgressVisible(bool visible) override {
-        log_ += visible ? "bar shown; " : "bar hidden; ";
-    }
+    std::string FieldText(Field field) const override { return fields.at(field); }
+    void SetFieldText(Field field, const std::string& text) override { fields[field] = text; }
+    void SetLightVisible(Light, bool) override {}
+    void SetProgressVisible(bool visible) override { barVisible = visible; }
     void SetProgressShape(const BarShape& shape) override { shapes.push_back(shape); }
-    void SetMessageText(const std::string& text) override {
-        log_ += "message '" + text + "'; ";
-        message = text;
+    void SetMessageText(const std::string& text) override { message = text; }
+    void ShowMessageBox(const MessageBoxRequest& request) override { boxes.push_back(request); }
+    bool AskYesNo(const MessageBoxRequest& request) override {
+        questions.push_back(request);
+        return answerYes;
     }
-    void ShowMessageBox(const MessageBoxRequest& request) override {
-        log_ += "box " + request.title + "; ";
-        boxes.push_back(request);
-    }
-    void ArmSkipNextMove() override { log_ += "arm skip; "; }
+    void ArmSkipNextMove() override {}
     std::string DecimalSeparator() const override { return "."; }
 
     std::map<Field, std::string> fields;
     std::string message;
+    bool barVisible = false;
     std::vector<BarShape> shapes;
     std::vector<MessageBoxRequest> boxes;
-    Log& log_;
+    std::vector<MessageBoxRequest> questions;
+    bool answerYes = false;
 };
 
-// A one-shot timer on a fake clock.
+// A one-shot timer on a fake clock; AdvanceTo fires it on the way when due.
 struct FakeTimer : MessageTimer {
     void Start(int32_t intervalMs) override { deadline = now + intervalMs; }
     void Stop() override { deadline = -1; }
-    // Moves the clock to `ms`, firing the timer on `logic` when it runs out on the way.
     void AdvanceTo(int64_t ms, WindowLogic& logic) {
         if (deadline >= 0 && deadline <= ms) logic.MessageTimerFired();
         now = ms;
@@ -70,93 +55,93 @@ struct FakeTimer : MessageTimer {
 };
 
 struct FakeChooser : FileChooser {
-    explicit FakeChooser(Log& log) : log_(log) {}
     std::optional<ChooserAnswer> Choose(const ChooserRequest& request) override {
-        log_ += request.kind == DialogKind::Open ? "open dialog; " : "save dialog; ";
         requests.push_back(request);
         if (answers.empty()) return std::nullopt;
         auto answer = answers.front();
         answers.pop_front();
         return answer;
     }
-    // Queues the user's choice of `path`, or a cancel for an empty path.
+    // Queues the user's choice of `path`; an empty path is a cancel.
     void Next(const std::string& path) {
-        if (path.empty()) {
-            answers.push_back(std::nullopt);
-        } else {
-            answers.push_back(ChooserAnswer{path, path.substr(path.rfind('/') + 1), 0, 1});
-        }
+        if (path.empty()) return answers.push_back(std::nullopt);
+        answers.push_back(ChooserAnswer{path, path.substr(path.rfind('/') + 1), 0, 1});
     }
     std::deque<std::optional<ChooserAnswer>> answers;
     std::vector<ChooserRequest> requests;
-    Log& log_;
 };
 
 // Tracks are told apart by their vertex count: a loaded track has 7, a good
 // run makes one of 1000 * old count + segments + 1.
 struct FakeOperations : TrackOperations {
-    explicit FakeOperations(Log& log) : log_(log) {}
     static TrackData Track(int32_t vertices) {
         TrackData track;
         track.Bezr.VertexCount = vertices;
         return track;
     }
 
-    LoadResult Load(const std::string& path, TrackData& track) override {
-        log_ += "load " + path + "; ";
+    LoadResult Load(const std::string&, TrackData& track) override {
+        if (outOfMemory) throw std::bad_alloc();
         if (!loadOk) return {false, "not a track file"};
         track = Track(7);
         return {true, ""};
     }
-    SaveResult Save(const std::string& path, TrackData& track) override {
-        log_ += "save " + path + " " + std::to_string(track.Bezr.VertexCount) + "; ";
-        return {saveOk, path, saveOk ? "" : "Permission denied"};
+    // With `folderRefuses` only an in-place save goes through.
+    SaveResult Save(const std::string& path, TrackData& track,
+                    const SaveOptions& options) override {
+        saved.push_back(path + " " + std::to_string(track.Bezr.VertexCount) +
+                        (options.inPlace ? " in place" : ""));
+        const bool ok = saveOk && (!folderRefuses || options.inPlace);
+        SaveResult result{ok, path, ok ? "" : "Permission denied"};
+        if (ok) result.note = saveNote;
+        result.inPlacePossible = folderRefuses && !options.inPlace;
+        return result;
     }
     EndAnalysis Analyse(const TrackData& track) override {
-        log_ += "analyse " + std::to_string(track.Bezr.VertexCount) + "; ";
+        analysed.push_back(track.Bezr.VertexCount);
         return ends;
     }
     // Reports `progress` step by step, then ends with `runStatus`.
-    HeartlineResult Generate(TrackData& track, HeartlineParameters& parameters,
+    HeartlineResult Generate(TrackData& track, const HeartlineSettings& settings,
                              ProgressFeedback* feedback) override {
-        log_ += "generate " + std::to_string(track.Bezr.VertexCount) + "; ";
-        runs.push_back(parameters);
+        runs.push_back(settings);
+        if (outOfMemory) throw std::bad_alloc();
         for (const auto& [done, total] : progress) {
             feedback->feedback(done, total);
             if (afterStep) afterStep();
         }
-        parameters.filter = 999;  // the run may raise the filter; the field must not see it
         HeartlineResult result;
         result.status = runStatus;
         result.detail = runDetail;
-        if (result) track = Track(track.Bezr.VertexCount * 1000 + parameters.segments + 1);
+        result.internalDetail = runInternalDetail;
+        result.filter = 999;  // the run may raise the filter; the field must not see it
+        if (result) track = Track(track.Bezr.VertexCount * 1000 + settings.segments + 1);
         return result;
     }
 
-    bool loadOk = true;
-    bool saveOk = true;
+    bool loadOk = true, saveOk = true;
+    bool folderRefuses = false;
+    std::string saveNote;
+    bool outOfMemory = false;  // Load and Generate throw std::bad_alloc
     EndAnalysis ends{12.3456, 1.5, -2.25, -1.0, 0.0, -1.0};
     HeartlineStatus runStatus = HeartlineStatus::Ok;
-    std::string runDetail;
+    std::string runDetail, runInternalDetail;
     std::vector<std::pair<int32_t, int32_t>> progress;
     std::function<void()> afterStep;
-    std::vector<HeartlineParameters> runs;
-    Log& log_;
+    std::vector<HeartlineSettings> runs;
+    std::vector<std::string> saved;  // "path vertexcount"
+    std::vector<int32_t> analysed;   // vertex counts of the analysed tracks
 };
 
 // The logic wired to fresh doubles and started.
 struct LogicRig {
-    Log log;
-    FakeView view{log};
+    FakeView view;
     FakeTimer timer;
-    FakeChooser chooser{log};
-    FakeOperations operations{log};
+    FakeChooser chooser;
+    FakeOperations operations;
     WindowLogic logic{view, timer, chooser, operations};
 
-    LogicRig() {
-        logic.Start();
-        log.clear();
-    }
+    LogicRig() { logic.Start(); }
     void Load(const std::string& path = "/t/a.cvtrack") {
         chooser.Next(path);
         logic.LoadClicked();

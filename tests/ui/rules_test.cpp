@@ -1,14 +1,14 @@
-// The window's rules apart from the toolkit: reading and showing numbers, the
-// key filter, the file dialog contract, the outline runs, dragging and the
-// progress bar's figures.
+// The window's rules apart from the toolkit: reading numbers, the key filter,
+// the file dialog contract, the outline runs, dragging and the bar's figures.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "tests/ui/logic_doubles.h"
+#include "ui/window_logic.h"
 #include "ui/key_filter.h"
 #include "ui/number_text.h"
+#include "ui/window_arguments.h"
 #include "ui/window_shape.h"
 
 namespace cvqrn::ui::test {
@@ -35,17 +35,6 @@ TEST(RoundToInt16, RoundsTiesToEvenWithinThe16BitRange) {
         {32767.5, {}}, {-32768.5, -32768}, {-32768.51, {}}, {std::nan(""), {}}, {kInf, {}},
     };
     for (const auto& [value, result] : cases) EXPECT_EQ(RoundToInt16(value), result) << value;
-}
-
-TEST(FormatDisplay, ShowsThreeDecimalsWithoutGroupingInTheLocaleSeparator) {
-    const std::tuple<double, const char*, const char*> cases[] = {
-        {12.3456, ".", "12.346"}, {1234.5, ".", "1234.500"},         {-1.0001, ".", "-1.000"},
-        {12.3456, ",", "12,346"}, {1234567.891, ",", "1234567,891"}, {-0.0, ".", "0.000"},
-        {0.25, ".", "0.250"},     {std::nan(""), ".", "NaN"},
-    };
-    for (const auto& [value, separator, text] : cases) {
-        EXPECT_EQ(FormatDisplay(value, separator), text) << value;
-    }
 }
 
 TEST(FilterNumericKey, AcceptsWhatEachFieldAllows) {
@@ -83,29 +72,6 @@ TEST(DialogFlags, SwitchesAddTheirBitsAndHookAndTemplateBitsAreCleared) {
     request.Flags = 0x60 | 0x800;
     EXPECT_EQ(OpenDialogFlags(request), 0x1805u);
     EXPECT_EQ(SaveDialogFlags(request), 0x806u);
-}
-
-TEST(DialogResults, CancelEmptiesTheNamesAndResetsIndexAndFlagsAnAnswerComesBack) {
-    for (const bool save : {false, true}) {
-        Log log;
-        FakeChooser chooser(log);
-        FileDialogRequest request;
-        request.FileName = "/t/a.cvtrack";
-        request.FileTitle = "a.cvtrack";
-        request.Flags = 0x800;
-        EXPECT_FALSE(save ? ShowSaveDialog(request, chooser) : ShowOpenDialog(request, chooser));
-        EXPECT_EQ(request.FileName + request.FileTitle, "");
-        EXPECT_EQ(std::pair(request.Flags, request.FilterIndex), std::pair(0u, save ? 0 : -1));
-        EXPECT_EQ(chooser.requests.at(0).fileName, "/t/a.cvtrack");
-    }
-    Log log;
-    FakeChooser chooser(log);
-    chooser.answers.push_back(ChooserAnswer{"/t/a.cvtrack", "a.cvtrack", 0x1005, 2});
-    FileDialogRequest request;
-    EXPECT_TRUE(ShowOpenDialog(request, chooser));
-    EXPECT_EQ(request.FileName + "|" + request.FileTitle, "/t/a.cvtrack|a.cvtrack");
-    EXPECT_EQ(std::pair(request.Flags, request.FilterIndex), std::pair(0x1005u, 2));
-    EXPECT_TRUE(request.ReadOnly);  // the read-only bit came back set
 }
 
 TEST(WindowRuns, RunsOfSmallPictures) {
@@ -154,6 +120,27 @@ TEST(ProgressBarShape, RisesInWholeTwipsFromTheTubeBottom) {
             << progress << "/" << total;
     }
     EXPECT_FALSE(ProgressBarShape(1, 0).has_value());
+}
+
+TEST(WindowArguments, FileHelpVersionAndUsageErrorsAsTheCommandLineToolAnswers) {
+    // arguments, exit code (-1: open the window), file, start of the output
+    const std::tuple<std::vector<std::string>, int, const char*, const char*> cases[] = {
+        {{}, -1, "", ""},
+        {{"a.cvtrack"}, -1, "a.cvtrack", ""},
+        {{"--", "-odd.cvtrack"}, -1, "-odd.cvtrack", ""},
+        {{"--version"}, 0, "", "cv-qrn 9.8.7\n"},
+        {{"a.cvtrack", "--help"}, 0, "", "usage: cv-qrn [FILE]"},
+        {{"-h"}, 0, "", "usage: cv-qrn [FILE]"},
+        {{"--bogus"}, 2, "", "cv-qrn: unknown option '--bogus'"},
+        {{"a.cvtrack", "b.cvtrack"}, 2, "", "cv-qrn: only one track file"},
+    };
+    for (const auto& [args, code, file, output] : cases) {
+        const WindowArguments parsed = ParseWindowArguments(args, "9.8.7");
+        const std::string& text = code == 2 ? parsed.err : parsed.out;
+        EXPECT_EQ(parsed.exitCode, code) << output;
+        EXPECT_EQ(parsed.file, file) << output;
+        EXPECT_TRUE(text.starts_with(output)) << text;
+    }
 }
 
 }  // namespace
