@@ -62,13 +62,7 @@ void BeginRollSegment(RollState& state, const TrackData& track, int i) {
 void BlendBanking(HeartlineRun& run, const RollState& state, int j, double t, const Vec3& feltDown,
                   const Vec3& tangent) {
     const size_t s = static_cast<size_t>(j);
-    // Eased roll from RollCur to RollCur + Delta; the sine terms keep a roll
-    // rate through vertices that ask for it and vanish at both ends.
-    double roll =
-        state.RollCur + state.Delta * (1.0 - std::cos(kPi * t)) / 2.0 +
-        2.0 * state.ContStart * std::sin(kPi * std::pow(1.0 - t, 2.0)) * state.SumPrev / 27.0 +
-        2.0 * state.ContEnd * std::sin(kPi * std::pow(t, 2.0)) * state.SumNext / 27.0;
-    roll = WrapAngle(roll);
+    const double roll = WrapAngle(EasedRoll(state, t));
 
     const Vec3 side = lsf_Vnormalize(lsf_Vcross(run.SampleTangent[s], run.LevelDown[s]));
     run.RollDown[s] = lsf_Vnormalize(

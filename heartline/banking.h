@@ -5,6 +5,7 @@
 // and how much of the felt direction the new track takes at each sample.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "geometry/vector3.h"
@@ -41,6 +42,20 @@ RollState StartRolls(const TrackData& track);
 
 // Prepares the roll interpolation and the attributes of input segment i.
 void BeginRollSegment(RollState& state, const TrackData& track, int i);
+
+// The input roll at step parameter t of the current segment, before wrapping:
+// eased from RollCur to RollCur + Delta; the sine terms keep a roll rate
+// through vertices that ask for it and vanish at both ends. `Number` is double
+// for the run; a type with derivatives gives the roll's rate of change too.
+template <typename Number>
+Number EasedRoll(const RollState& state, const Number& t) {
+    using std::cos;
+    using std::pow;
+    using std::sin;
+    return state.RollCur + state.Delta * (1.0 - cos(kPi * t)) / 2.0 +
+           2.0 * state.ContStart * sin(kPi * pow(1.0 - t, 2.0)) * state.SumPrev / 27.0 +
+           2.0 * state.ContEnd * sin(kPi * pow(t, 2.0)) * state.SumNext / 27.0;
+}
 
 // Sample j at step parameter t: the interpolated input roll gives RollDown[j];
 // blended with `feltDown` by the segment's mode and freed of its component

@@ -12,14 +12,13 @@
 #include "geometry/bezier.h"
 #include "heartline/banking.h"
 #include "heartline/heartline_run.h"
+#include "heartline/sampling.h"
 #include "heartline/text.h"
 
 namespace cvqrn {
 
 namespace {
 
-constexpr double kGravity = 9.81;
-constexpr double kTwiceGravity = 19.62;
 constexpr int kStepsPerSegment = 1000;
 constexpr int kSpeedIterations = 5;
 
@@ -28,11 +27,12 @@ constexpr int kSpeedIterations = 5;
 void SetUpEnergyLine(HeartlineRun& run, const TrackData& track) {
     const auto& vertices = track.Bezr.Vertices;
     const size_t last = static_cast<size_t>(track.Bezr.VertexCount) - 1;
-    run.EnergyEnd =
-        std::pow(run.endspeed, 2.0) / kTwiceGravity + static_cast<double>(vertices[last].Pos.y);
-    run.EnergyStart =
-        std::pow(run.startspeed, 2.0) / kTwiceGravity + static_cast<double>(vertices[0].Pos.y);
-    run.EnergySlope = (run.EnergyEnd - run.EnergyStart) / run.TrackLen;
+    const EnergyLine line = MakeEnergyLine(run.startspeed, static_cast<double>(vertices[0].Pos.y),
+                                           run.endspeed, static_cast<double>(vertices[last].Pos.y),
+                                           run.TrackLen);
+    run.EnergyStart = line.start;
+    run.EnergyEnd = line.end;
+    run.EnergySlope = line.slope;
 }
 
 // Speed and felt direction at one point of the walk.
@@ -56,12 +56,12 @@ bool SolveSpeed(const HeartlineRun& run, const BezierCurve& record, const CurveP
     // The principal normal, towards the centre of curvature.
     const Vec3 normal = lsf_Vnormalize(lsf_Vcross(lsf_Vcross(d1, d2), tangent));
 
+    const EnergyLine line{run.EnergyStart, run.EnergyEnd, run.EnergySlope};
     heightEst = static_cast<double>(cur.y);
     double speed = 0.0;
     Vec3 feltDown;
     for (int round = 0; round < kSpeedIterations; ++round) {
-        const double head =
-            2.0 * kGravity * (run.EnergySlope * arcPos + run.EnergyStart - heightEst);
+        const double head = SpeedSquared(line, arcPos, heightEst);
         if (head < 0.0) return false;
         speed = std::sqrt(head);
         const double accel = std::pow(speed, 2.0) * kappa / kGravity;  // in g
@@ -112,6 +112,19 @@ std::string ValleyDetail(const HeartlineRun& run, int j, double arcPos, double h
 }
 
 }  // namespace
+
+EnergyLine MakeEnergyLine(double startspeed, double startHeight, double endspeed, double endHeight,
+                          double length) {
+    EnergyLine line;
+    line.end = std::pow(endspeed, 2.0) / kTwiceGravity + endHeight;
+    line.start = std::pow(startspeed, 2.0) / kTwiceGravity + startHeight;
+    line.slope = (line.end - line.start) / length;
+    return line;
+}
+
+double SpeedSquared(const EnergyLine& line, double s, double height) {
+    return 2.0 * kGravity * (line.slope * s + line.start - height);
+}
 
 HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track) {
     SetUpEnergyLine(run, track);
