@@ -1,0 +1,63 @@
+#include "profile/valley_advice.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "heartline/heartline_run.h"
+
+namespace cvqrn {
+
+bool ClearsEveryHill(const TrackData& track, const ValleyAdviceInput& settings, double startspeed) {
+    if (!CheckHeartlineParameters(settings.segments, settings.precision, settings.heartline,
+                                  startspeed, settings.endspeed, 0)
+             .empty()) {
+        return false;
+    }
+    double length = 0.0;
+    if (!CheckHeartlineTrack(track, length)) return false;
+    HeartlineRun run;
+    SetUpRun(run, settings.segments, settings.precision, settings.heartline, startspeed,
+             settings.endspeed, 0, length, nullptr);
+    return SampleTrack(run, track).status != HeartlineStatus::Valleyed;
+}
+
+std::optional<double> AdviseStartSpeed(const TrackData& track, const ValleyAdviceInput& settings) {
+    const auto clears = [&](long tenths) {
+        return ClearsEveryHill(track, settings, static_cast<double>(tenths) / 10.0);
+    };
+    // lo: a speed known to valley (or 0); hi: one known to clear.
+    long lo = 0;
+    if (std::isfinite(settings.startspeed) && settings.startspeed > 0.0 &&
+        settings.startspeed < kMaxAdvisedStartSpeed) {
+        lo = static_cast<long>(std::floor(settings.startspeed * 10.0));
+    }
+    if (clears(lo)) {
+        if (lo == 0) return 0.0;
+        lo = 0;
+        if (clears(lo)) return 0.0;
+    }
+    const auto limit = static_cast<long>(kMaxAdvisedStartSpeed * 10.0);
+    long hi = lo + 10;
+    while (!clears(hi)) {
+        if (hi >= limit) return std::nullopt;
+        lo = hi;
+        hi = std::min(limit, 2 * hi);
+    }
+    while (hi - lo > 1) {
+        const long mid = lo + (hi - lo) / 2;
+        if (clears(mid)) {
+            hi = mid;
+        } else {
+            lo = mid;
+        }
+    }
+    return static_cast<double>(hi) / 10.0;
+}
+
+std::string ValleyAdviceText(double startspeed) {
+    char speed[64];
+    std::snprintf(speed, sizeof speed, "%.1f", startspeed);
+    return std::string("With V in at least ") + speed + " m/s the train clears every hill";
+}
+
+}  // namespace cvqrn

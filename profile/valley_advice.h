@@ -1,0 +1,39 @@
+// Advice after a run in which the train valleyed: the lowest start speed, in
+// steps of 0.1 m/s, with which the run's own energy check lets the train
+// reach every sample, the end speed and the other settings unchanged.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "trackfile/track_record.h"
+
+namespace cvqrn {
+
+// Start speeds above this are not searched: no advice then.
+inline constexpr double kMaxAdvisedStartSpeed = 1000.0;
+
+struct ValleyAdviceInput {
+    int16_t segments = 0;
+    int16_t precision = 0;
+    double heartline = 0.0;
+    double startspeed = 0.0;  // the speed that valleyed (a hint for the search)
+    double endspeed = 0.0;
+};
+
+// True when the heartline run's sampling stage takes every sample of `track`
+// at these settings and `startspeed` (no valley). False also for settings or
+// a track the run refuses.
+bool ClearsEveryHill(const TrackData& track, const ValleyAdviceInput& settings, double startspeed);
+
+// The lowest start speed k / 10 m/s (k a whole number) that clears every hill
+// while (k - 1) / 10 does not, found by bisection; none when even
+// kMaxAdvisedStartSpeed does not clear them (the end speed is then too low
+// for the last climb) or the settings cannot be run.
+std::optional<double> AdviseStartSpeed(const TrackData& track, const ValleyAdviceInput& settings);
+
+// "With V in at least 15.3 m/s the train clears every hill"
+std::string ValleyAdviceText(double startspeed);
+
+}  // namespace cvqrn
