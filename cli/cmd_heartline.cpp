@@ -53,14 +53,6 @@ std::optional<int16_t> ParseInteger(const std::string& text) {
     return static_cast<int16_t>(value);
 }
 
-std::optional<double> ParseNumber(const std::string& text) {
-    double value = 0.0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || ptr != end || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
 // Reads the command line into `options`; returns an error message, or an
 // empty string when every word was understood.
 std::string ParseOptions(Args args, HeartlineOptions& options) {

@@ -40,6 +40,10 @@ int RunInfo(Args args, std::ostream& out, std::ostream& err);
 // with the window's parameters (options, same defaults) and saves OUT.
 int RunHeartline(Args args, std::ostream& out, std::ostream& err);
 
+// `profile IN [options]`: the ride profile of IN (speed and felt forces along
+// the heart path) as a summary or JSON, optionally every sample as CSV.
+int RunProfile(Args args, std::ostream& out, std::ostream& err);
+
 // Runs the command line `args` (without the program name) against `commands`:
 // --help, --version, or a subcommand by name. Returns the exit status.
 int RunCli(Args args, std::span<const Command> commands, const std::string& version,

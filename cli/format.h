@@ -2,6 +2,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,9 @@ namespace cvqrn::cli {
 // "-0.000" (as the window shows it); NaN as "NaN", infinities as "Infinity" /
 // "-Infinity".
 std::string FormatFixed3(double v);
+
+// The whole of `text` as a finite number ("1.04", "-2", "1e3"); none otherwise.
+std::optional<double> ParseNumber(const std::string& text);
 
 // `v` as a JSON number (the shortest text that reads back as the same
 // double), or null when it is not finite (JSON has no NaN or infinity).

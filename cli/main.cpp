@@ -21,6 +21,9 @@ constexpr cvqrn::cli::Command kCommands[] = {
      "IN OUT [--segments N] [--precision N] [--heartline X] [--start-speed X] [--end-speed X] "
      "[--filter N] [--json]",
      "rebuild IN along the heartline and save it to OUT", cvqrn::cli::RunHeartline},
+    {"profile",
+     "IN [--start-speed X] [--end-speed X] [--heartline X] [--spacing X] [--csv FILE] [--json]",
+     "speed and felt forces along the heart path of IN", cvqrn::cli::RunProfile},
 };
 
 }  // namespace
