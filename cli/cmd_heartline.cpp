@@ -16,9 +16,12 @@
 
 #include "cli/commands.h"
 #include "cli/format.h"
+#include "cli/profile_output.h"
 #include "geometry/bezier.h"
 #include "geometry/end_analysis.h"
 #include "heartline/generator.h"
+#include "profile/ride_profile.h"
+#include "profile/valley_advice.h"
 #include "trackfile/track_file.h"
 
 namespace cvqrn::cli {
@@ -158,8 +161,18 @@ const char* StatusName(HeartlineStatus status) {
     return "failed";
 }
 
+// The ride profile of a track at the run's speeds, with the heart `heartline` from the rail.
+RideProfile ProfileAt(const TrackData& track, const HeartlineOptions& options, double heartline) {
+    ProfileSettings settings;
+    settings.heartline = heartline;
+    settings.startspeed = options.startspeed;
+    settings.endspeed = options.endspeed;
+    return ComputeRideProfile(track, settings);
+}
+
 void PrintJson(const TrackData& track, const std::string& path, const HeartlineResult& result,
-               int16_t filter, std::ostream& out) {
+               int16_t filter, const RideProfile& before, const HeartlineOptions& options,
+               std::ostream& out) {
     out << "{\n"
         << "  \"ok\": true,\n"
         << "  \"output\": " << JsonString(path) << ",\n"
@@ -169,17 +182,26 @@ void PrintJson(const TrackData& track, const std::string& path, const HeartlineR
         << "  \"length_in\": " << JsonNumber(result.lengthIn) << ",\n"
         << "  \"length_out\": " << JsonNumber(TrackLength(track)) << ",\n"
         << "  \"min_speed\": " << JsonNumber(result.minSpeed) << ",\n"
-        << "  \"max_speed\": " << JsonNumber(result.maxSpeed) << ",\n";
+        << "  \"max_speed\": " << JsonNumber(result.maxSpeed) << ",\n"
+        << "  \"profile_in\": ";
+    WriteProfileJson(before, 4, out);
+    out << ",\n  \"profile_out\": ";
+    WriteProfileJson(ProfileAt(track, options, options.heartline), 4, out);
+    out << ",\n";
     WriteEndAnalysisJson(TrackEndAnalysis(track), out);
     out << "}\n";
 }
 
-void PrintFailureJson(const HeartlineResult& result, int16_t filter, std::ostream& out) {
+void PrintFailureJson(const HeartlineResult& result, int16_t filter,
+                      const std::optional<double>& advice, std::ostream& out) {
     out << "{\n"
         << "  \"ok\": false,\n"
         << "  \"error\": \"" << StatusName(result.status) << "\",\n"
-        << "  \"detail\": " << JsonString(result.detail) << ",\n"
-        << "  \"filter\": " << filter << "\n"
+        << "  \"detail\": " << JsonString(result.detail) << ",\n";
+    if (result.status == HeartlineStatus::Valleyed) {
+        out << "  \"advised_start_speed\": " << (advice ? JsonNumber(*advice) : "null") << ",\n";
+    }
+    out << "  \"filter\": " << filter << "\n"
         << "}\n";
 }
 
@@ -203,6 +225,8 @@ int RunHeartline(Args args, std::ostream& out, std::ostream& err) {
         return kExitFailure;
     }
 
+    RideProfile before;
+    if (options.json) before = ProfileAt(track, options, 0.0);
     int16_t filter = options.filter;
     TerminalProgress bar(err, &err == &std::cerr && ::isatty(STDERR_FILENO) == 1);
     const HeartlineResult result =
@@ -215,7 +239,15 @@ int RunHeartline(Args args, std::ostream& out, std::ostream& err) {
         } else {
             err << kHeartlineFailureText << "\n" << result.detail << "\n";
         }
-        if (options.json) PrintFailureJson(result, filter, out);
+        // The run left the track as loaded: the advice searches on it.
+        std::optional<double> advice;
+        if (result.status == HeartlineStatus::Valleyed) {
+            advice = AdviseStartSpeed(track, {options.segments, options.precision,
+                                              options.heartline, options.startspeed,
+                                              options.endspeed});
+            if (advice) err << ValleyAdviceText(*advice) << "\n";
+        }
+        if (options.json) PrintFailureJson(result, filter, advice, out);
         return kExitFailure;
     }
 
@@ -226,7 +258,7 @@ int RunHeartline(Args args, std::ostream& out, std::ostream& err) {
         return kExitFailure;
     }
     if (options.json) {
-        PrintJson(track, saved.path, result, filter, out);
+        PrintJson(track, saved.path, result, filter, before, options, out);
     } else {
         out << "saved " << saved.path << ": " << track.Bezr.VertexCount << " vertices, "
             << track.Segm.SegmentCount << " segments, speeds " << FormatFixed3(result.minSpeed)
