@@ -1,5 +1,9 @@
 #include "ui/track_operations.h"
 
+#include <optional>
+
+#include "profile/valley_advice.h"
+
 namespace cvqrn::ui {
 
 LoadResult CoreTrackOperations::Load(const std::string& path, TrackData& track) {
@@ -16,9 +20,18 @@ EndAnalysis CoreTrackOperations::Analyse(const TrackData& track) {
 
 HeartlineResult CoreTrackOperations::Generate(TrackData& track, HeartlineParameters& parameters,
                                               ProgressFeedback* progress) {
-    return GenerateHeartline(track, parameters.segments, parameters.precision, parameters.heartline,
-                             parameters.startspeed, parameters.endspeed, parameters.filter,
-                             progress);
+    HeartlineResult result =
+        GenerateHeartline(track, parameters.segments, parameters.precision, parameters.heartline,
+                          parameters.startspeed, parameters.endspeed, parameters.filter, progress);
+    if (result.status == HeartlineStatus::Valleyed) {
+        // The failed run left `track` as it was: the details say which start speed would do.
+        const std::optional<double> advice =
+            AdviseStartSpeed(track, {parameters.segments, parameters.precision,
+                                     parameters.heartline, parameters.startspeed,
+                                     parameters.endspeed});
+        if (advice) result.detail += "\n" + ValleyAdviceText(*advice);
+    }
+    return result;
 }
 
 }  // namespace cvqrn::ui
