@@ -7,7 +7,11 @@
 
 namespace cvqrn {
 
-bool ClearsEveryHill(const TrackData& track, const ValleyAdviceInput& settings, double startspeed) {
+namespace {
+
+// Runs the sampling stage; false when the run would refuse the settings or the track.
+bool Sample(const TrackData& track, const ValleyAdviceInput& settings, double startspeed,
+            HeartlineRun& run, HeartlineResult& result) {
     if (!CheckHeartlineParameters(settings.segments, settings.precision, settings.heartline,
                                   startspeed, settings.endspeed, 0)
              .empty()) {
@@ -15,10 +19,39 @@ bool ClearsEveryHill(const TrackData& track, const ValleyAdviceInput& settings, 
     }
     double length = 0.0;
     if (!CheckHeartlineTrack(track, length)) return false;
-    HeartlineRun run;
     SetUpRun(run, settings.segments, settings.precision, settings.heartline, startspeed,
              settings.endspeed, 0, length, nullptr);
-    return SampleTrack(run, track).status != HeartlineStatus::Valleyed;
+    result = SampleTrack(run, track);
+    return true;
+}
+
+}  // namespace
+
+std::optional<ValleyStop> FindValley(const TrackData& track, const ValleyAdviceInput& settings,
+                                     double startspeed) {
+    HeartlineRun run;
+    HeartlineResult result;
+    if (!Sample(track, settings, startspeed, run, result) ||
+        result.status != HeartlineStatus::Valleyed) {
+        return std::nullopt;
+    }
+    // Samples 0 .. samplesTaken - 1 were reached; the next one was not.
+    ValleyStop stop;
+    stop.distance = static_cast<double>(run.samplesTaken) / run.N * run.TrackLen;
+    const Vec3 reached = run.samplesTaken > 0
+                             ? run.SamplePos[static_cast<size_t>(run.samplesTaken) - 1]
+                             : track.Bezr.Vertices[0].Pos;
+    stop.x = static_cast<double>(reached.x);
+    stop.y = static_cast<double>(reached.y);
+    stop.z = static_cast<double>(reached.z);
+    return stop;
+}
+
+bool ClearsEveryHill(const TrackData& track, const ValleyAdviceInput& settings, double startspeed) {
+    HeartlineRun run;
+    HeartlineResult result;
+    return Sample(track, settings, startspeed, run, result) &&
+           result.status != HeartlineStatus::Valleyed;
 }
 
 std::optional<double> AdviseStartSpeed(const TrackData& track, const ValleyAdviceInput& settings) {

@@ -22,9 +22,20 @@ struct ValleyAdviceInput {
     double endspeed = 0.0;
 };
 
-// True when the heartline run's sampling stage takes every sample of `track`
-// at these settings and `startspeed` (no valley). False also for settings or
-// a track the run refuses.
+// Where the train of a valleyed run stops: the first sample it cannot reach.
+struct ValleyStop {
+    double distance = 0.0;  // along the track, metres
+    double x = 0.0, y = 0.0, z = 0.0;  // the last point of the track it reached
+};
+
+// Where the heartline run's sampling stage, at these settings and
+// `startspeed`, finds the energy line below the train; none when it takes
+// every sample. Settings or a track the run refuses give none as well.
+std::optional<ValleyStop> FindValley(const TrackData& track, const ValleyAdviceInput& settings,
+                                     double startspeed);
+
+// True when the run's sampling stage takes every sample (no valley) and the
+// run would take the settings and the track.
 bool ClearsEveryHill(const TrackData& track, const ValleyAdviceInput& settings, double startspeed);
 
 // The lowest start speed k / 10 m/s (k a whole number) that clears every hill
