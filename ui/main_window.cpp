@@ -5,6 +5,8 @@
 #include <QLocale>
 #include <QShortcut>
 
+#include "ui/profile_window.h"
+
 namespace cvqrn::ui {
 
 namespace {
@@ -62,6 +64,8 @@ MainWindow::MainWindow(TrackOperations& operations, FileChooser* chooser,
     logic_ = std::make_unique<WindowLogic>(view, timer, *chooser, operations);
 
     CreateControls();
+    // The ride profile: its control on the Track Data plate, Ctrl+G, its window.
+    AttachRideProfile(*this, *logic_, [this](Field field) { return FieldText(field); });
 
     // The three actions from the keyboard; the focus stays where it is.
     const auto bind = [this](QKeySequence keys, void (MainWindow::*action)()) {
@@ -150,10 +154,12 @@ HotSpot* MainWindow::AddHotSpot(const char* name, int left, int top, int width, 
 
 void MainWindow::LoadClicked() {
     logic_->LoadClicked();
+    RefreshRideProfile(*this, false);
 }
 
 void MainWindow::HeartlineClicked() {
     logic_->HeartlineClicked();
+    RefreshRideProfile(*this, true);
 }
 
 void MainWindow::SaveClicked() {
