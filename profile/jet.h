@@ -59,13 +59,11 @@ inline Jet sqrt(const Jet& a) {
     return Apply(a, r, 0.5 / r, -0.25 / (r * a.v));
 }
 inline Jet pow(const Jet& a, double n) {
+    if (n == 2.0) return a * a;
     return Apply(a, std::pow(a.v, n), n * std::pow(a.v, n - 1.0),
                  n * (n - 1.0) * std::pow(a.v, n - 2.0));
 }
-inline Jet operator/(const Jet& a, const Jet& b) {
-    const double r = 1.0 / b.v;
-    return a * Apply(b, r, -r * r, 2.0 * r * r * r);
-}
+
 
 // A vector in double precision; the component type is double or Jet.
 template <typename Number>
@@ -97,11 +95,19 @@ template <typename N>
 Vec<N> Cross(const Vec<N>& a, const Vec<N>& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
+inline double Reciprocal(double x) {
+    return 1.0 / x;
+}
+inline Jet Reciprocal(const Jet& a) {
+    const double r = 1.0 / a.v;
+    return Apply(a, r, -r * r, 2.0 * r * r * r);
+}
+
 template <typename N>
 Vec<N> Unit(const Vec<N>& a) {
     using std::sqrt;
-    const N length = sqrt(Dot(a, a));
-    return {a.x / length, a.y / length, a.z / length};
+    const N inverse = Reciprocal(sqrt(Dot(a, a)));
+    return {a.x * inverse, a.y * inverse, a.z * inverse};
 }
 
 // The value, first or second derivative of every component.

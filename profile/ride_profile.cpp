@@ -26,7 +26,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // the vertical) has no usable level frame.
 constexpr double kVerticalLimit = 1e-6;
 constexpr double kRmsWindow = 5.0;  // metres
-// Walk steps per input segment: about four per sample spacing, within these bounds.
+// Walk steps per input segment: about two per sample spacing, within these bounds.
 constexpr int kMinSteps = 4;
 constexpr int kMaxSteps = 2000;
 
@@ -99,10 +99,12 @@ Frame<N> RiderFrame(const Vec<N>& velocity, const N& roll) {
 // The heart point at parameter t of a segment (the rail point where the
 // track is vertical), for the arc-length walk.
 Vecd HeartPoint(const Cubic& c, const RollState& rolls, double t, double h) {
-    const RailJets rail = Evaluate(c, t);
-    const Vecd point = profile::Value(rail.point);
+    const double u = 1.0 - t;
+    const Vecd point = (u * u * u) * c.p0 + (3.0 * t * u * u) * c.p1 + (3.0 * t * t * u) * c.p2 +
+                       (t * t * t) * c.p3;
     if (h == 0.0) return point;
-    const Vecd velocity = profile::Value(rail.velocity);
+    const Vecd velocity = (3.0 * u * u) * (c.p1 - c.p0) + (6.0 * t * u) * (c.p2 - c.p1) +
+                          (3.0 * t * t) * (c.p3 - c.p2);
     if (IsVertical(velocity)) return point;
     const Frame<double> frame = RiderFrame(velocity, EasedRoll(rolls, t));
     return point + h * frame.up;
@@ -121,21 +123,40 @@ struct Walk {
 Walk WalkHeart(const TrackData& track, double h, double spacing) {
     Walk walk;
     const int segments = track.Bezr.VertexCount - 1;
+    // First the roll state and the number of steps of every segment, so that
+    // the walk's arrays are allocated once.
     walk.rolls.reserve(static_cast<size_t>(segments));
+    std::vector<int> steps;
+    steps.reserve(static_cast<size_t>(segments));
+    size_t total = 0;
     RollState rolls = StartRolls(track);
-    Vecd prev{};
-    double arc = 0.0;
     for (int i = 0; i < segments; ++i) {
         BeginRollSegment(rolls, track, i);
         walk.rolls.push_back(rolls);
         const Cubic c = CubicOf(track, i);
+        // The control polygon bounds the rail's length; the roll swings the
+        // heart by at most h times the roll change on top of it.
         const double polygon = Length(c.p1 - c.p0) + Length(c.p2 - c.p1) + Length(c.p3 - c.p2) +
-                               2.0 * std::abs(h) * kPi;
-        const int steps = static_cast<int>(
-            std::clamp(std::ceil(4.0 * polygon / spacing), double{kMinSteps}, double{kMaxSteps}));
-        for (int k = 0; k <= steps; ++k) {
-            const double t = static_cast<double>(k) / steps;
-            const Vecd p = HeartPoint(c, rolls, t, h);
+                               std::abs(h) * (std::abs(rolls.Delta) + std::abs(rolls.SumPrev) +
+                                              std::abs(rolls.SumNext));
+        steps.push_back(static_cast<int>(
+            std::clamp(std::ceil(2.0 * polygon / spacing), double{kMinSteps}, double{kMaxSteps})));
+        total += static_cast<size_t>(steps.back()) + 1;
+        AdvanceRoll(rolls, track, i);
+    }
+    walk.segment.reserve(total);
+    walk.t.reserve(total);
+    walk.s.reserve(total);
+
+    Vecd prev{};
+    double arc = 0.0;
+    for (int i = 0; i < segments; ++i) {
+        const Cubic c = CubicOf(track, i);
+        const RollState& segmentRolls = walk.rolls[static_cast<size_t>(i)];
+        const int n = steps[static_cast<size_t>(i)];
+        for (int k = 0; k <= n; ++k) {
+            const double t = static_cast<double>(k) / n;
+            const Vecd p = HeartPoint(c, segmentRolls, t, h);
             if (i == 0 && k == 0) {
                 walk.first = p;
             } else {
@@ -146,7 +167,6 @@ Walk WalkHeart(const TrackData& track, double h, double spacing) {
             walk.t.push_back(t);
             walk.s.push_back(arc);
         }
-        AdvanceRoll(rolls, track, i);
     }
     walk.last = prev;
     return walk;
