@@ -6,6 +6,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QImage>
+#include <QLayout>
 #include <QLineSeries>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -275,10 +276,12 @@ void ProfileWindow::FillPlot(Plot& plot) {
         hi = 1.0;
     }
     const double pad = std::max(0.05 * (hi - lo), 0.05);
-    plot.x->setRange(0.0, length);
+    // The interval before the range, so that no range is ever drawn with the
+    // ticks of another.
     plot.x->setTickType(QValueAxis::TicksDynamic);
     plot.x->setTickAnchor(0.0);
     plot.x->setTickInterval(NiceStep(length / 5.0));
+    plot.x->setRange(0.0, length);
     plot.y->setRange(lo - pad, hi + pad);
     plot.y->applyNiceNumbers();
 
@@ -358,6 +361,7 @@ bool ProfileWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool ProfileWindow::SavePicture(const QString& path) {
+    content_->layout()->activate();  // a model set just now is laid out before it is drawn
     if (path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive)) {
         QSvgGenerator svg;
         svg.setFileName(path);

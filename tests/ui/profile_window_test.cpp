@@ -99,6 +99,9 @@ TEST(ProfileWindow, FollowsLoadsAndRunsAndMarksAValley) {
     EXPECT_GT(profile->Model().valley->distance, 20.0);
     EXPECT_LT(profile->Model().valley->distance, profile->Model().loaded->summary.length);
     rig.Shot("profile_after_valley.png");
+    if (qEnvironmentVariableIsSet("CVQRN_PROFILE_SHOTS")) {
+        rig.window->grab().save(qEnvironmentVariable("CVQRN_PROFILE_SHOTS") + "/main_window.png");
+    }
 
     // Closed, it still follows: reopened after a load it shows the new track.
     profile->close();
