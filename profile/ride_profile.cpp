@@ -253,7 +253,8 @@ ProfileSummary Summarise(const std::vector<ProfileSample>& samples, double lengt
         if (!seenSpeed || s.speed < summary.minSpeed.value) Take(summary.minSpeed, s.speed, s);
         if (!seenSpeed || s.speed > summary.maxSpeed.value) Take(summary.maxSpeed, s.speed, s);
         seenSpeed = true;
-        if (s.verticalTrack) continue;
+        // A cusp of the path (no direction of travel) has no finite force either.
+        if (s.verticalTrack || !std::isfinite(s.vertical) || !std::isfinite(s.lateral)) continue;
         if (!seenForce || s.vertical > summary.maxVertical.value) {
             Take(summary.maxVertical, s.vertical, s);
         }
