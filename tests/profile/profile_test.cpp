@@ -320,6 +320,16 @@ TEST(ProfileCli, WritesSummaryJsonAndOneCsvRowPerSample) {
     EXPECT_EQ(valley.status, cli::kExitFailure);
     EXPECT_NE(valley.err.find("With V in at least "), std::string::npos) << valley.err;
     EXPECT_NE(valley.out.find("\"advised_start_speed\": "), std::string::npos) << valley.out;
+
+    // A run that succeeds summarises the loaded track with the heart on the
+    // rail and the new one with the heart at the heartline distance.
+    const CliRun run2 =
+        Cli(cli::RunHeartline, {saved.path, dir.File("out"), "--json", "--start-speed", "20"});
+    ASSERT_EQ(run2.status, cli::kExitOk) << run2.err;
+    const size_t in = run2.out.find("\"profile_in\": {\n    \"heartline\": 0,");
+    const size_t out = run2.out.find("\"profile_out\": {\n    \"heartline\": 1.04,");
+    EXPECT_NE(in, std::string::npos) << run2.out;
+    EXPECT_NE(out, std::string::npos) << run2.out;
 }
 
 }  // namespace
