@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets everything up on a fresh Debian 12 machine, builds and runs every test.
 #   ./test.sh        unit and widget tests (ends with CTest's summary)
-#   ./test.sh --all  also the whole suite under ASan + UBSan, the loader fuzzer
-#                    for 60 seconds, the real window under Xvfb and the package
+#   ./test.sh --all  also the whole suite under ASan + UBSan, the three fuzzers
+#                    for 30 seconds each, the real window under Xvfb, the package
+#                    (its output against the dev build's), the suite built as
+#                    the package is, and a clang build's output against GCC's
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
@@ -11,7 +13,7 @@ all=0
 for arg in "$@"; do
   case "$arg" in
     --all) all=1 ;;
-    -h|--help) sed -n '2,6p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
     *) echo "test.sh: unknown option '$arg'" >&2; exit 2 ;;
   esac
 done
@@ -26,10 +28,10 @@ if [ "$all" -eq 1 ]; then
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     QT_QPA_PLATFORM=offscreen ctest --preset asan -j "$jobs"
 
-  echo "== Loader fuzzer (60 s) =="
+  echo "== Fuzzers (30 s each) =="
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz -j "$jobs"
-  bash fuzz/run_fuzzer.sh build/fuzz 60
+  bash fuzz/run_fuzzer.sh build/fuzz 30
 
   echo "== The real window under Xvfb =="
   cmake --preset dev >/dev/null
@@ -37,7 +39,16 @@ if [ "$all" -eq 1 ]; then
   bash tests/ui/xvfb_smoke.sh build/dev/app/cv-qrn
 
   echo "== Debian package (built, unpacked and tried) =="
-  bash packaging/check_package.sh
+  bash packaging/check_package.sh build/release build/dev
+
+  echo "== The suite built as the package is (release) =="
+  QT_QPA_PLATFORM=offscreen ctest --preset release -j "$jobs"
+
+  echo "== Clang writes the same bytes as GCC =="
+  cmake --preset clang >/dev/null
+  cmake --build --preset clang -j "$jobs" --target cv-qrn-cli
+  tests/corpus/compare_builds.sh build/dev/cli/cv-qrn-cli build/clang/cli/cv-qrn-cli \
+    build/dev/samples/make_corpus 100
 fi
 
 echo "== Build and unit tests =="

@@ -23,6 +23,7 @@
 #include "heartline/generator.h"
 #include "profile/ride_profile.h"
 #include "trackfile/track_record.h"
+#include "bench/winding_track.h"
 
 namespace {
 
@@ -74,47 +75,11 @@ void operator delete[](void* p, size_t) noexcept {
 namespace {
 
 using cvqrn::TrackData;
-using cvqrn::Vec3;
+using cvqrn::bench::WindingTrack;
 
 constexpr int kInputSegments = 2000;
 constexpr int16_t kOutputSegments = 2400;
 constexpr int16_t kPrecision = 6;
-
-// A long, gently winding and rolling track at about 5 m, 8 m per segment,
-// with Hermite handles from its exact path; felt banking, speed-derived passes.
-TrackData WindingTrack(int segments) {
-    const auto path = [](double i) {
-        return std::array<double, 3>{8.0 * i, 5.0 + 1.5 * std::sin(0.11 * i),
-                                     20.0 * std::sin(0.05 * i)};
-    };
-    const auto slope = [](double i) {
-        return std::array<double, 3>{8.0, 1.5 * 0.11 * std::cos(0.11 * i),
-                                     20.0 * 0.05 * std::cos(0.05 * i)};
-    };
-    const auto single = [](const std::array<double, 3>& p, const std::array<double, 3>& d,
-                           double s) {
-        return Vec3{static_cast<float>(p[0] + d[0] * s), static_cast<float>(p[1] + d[1] * s),
-                    static_cast<float>(p[2] + d[2] * s)};
-    };
-    TrackData track;
-    track.Bezr.VertexCount = segments + 1;
-    track.Bezr.Vertices.assign(static_cast<size_t>(segments) + 2, cvqrn::TrackVertex{});
-    for (int i = 0; i <= segments; ++i) {
-        cvqrn::TrackVertex& v = track.Bezr.Vertices[static_cast<size_t>(i)];
-        const auto p = path(i);
-        const auto d = slope(i);
-        v.Pos = single(p, d, 0.0);
-        v.CtrlIn = single(p, d, -1.0 / 3.0);
-        v.CtrlOut = single(p, d, 1.0 / 3.0);
-        v.FlagA = true;
-    }
-    track.Segm.SegmentCount = segments;
-    track.Segm.Segments.assign(static_cast<size_t>(segments) + 1, cvqrn::TrackSegment{});
-    for (int i = 0; i < segments; ++i) {
-        track.Segm.Segments[static_cast<size_t>(i)].Val24 = {0xFFFF, 0xFFFF, 0};
-    }
-    return track;
-}
 
 // The points every run must evaluate: 1000 for the length and 1001 for the
 // walk per input segment, with t as a single as the run uses it.
@@ -163,10 +128,10 @@ void BM_HeartlineLongTrack(benchmark::State& state) {
         state.ResumeTiming();
 
         const double start = ThreadSeconds();
-        int16_t filter = cvqrn::kDefaultFilter;
-        const cvqrn::HeartlineResult result = cvqrn::GenerateHeartline(
-            work, kOutputSegments, kPrecision, cvqrn::kDefaultHeartline, cvqrn::kDefaultStartSpeed,
-            cvqrn::kDefaultEndSpeed, filter, nullptr);
+        cvqrn::HeartlineSettings settings;
+        settings.segments = kOutputSegments;
+        settings.precision = kPrecision;
+        const cvqrn::HeartlineResult result = cvqrn::GenerateHeartline(work, settings, nullptr);
         const double took = ThreadSeconds() - start;
 
         if (!result) state.SkipWithError(result.detail.c_str());
@@ -206,10 +171,10 @@ void BM_ProfileLongTrack(benchmark::State& state) {
     }
     const double run = MinSeconds(3, [&] {
         TrackData work = input;
-        int16_t filter = cvqrn::kDefaultFilter;
-        benchmark::DoNotOptimize(cvqrn::GenerateHeartline(
-            work, kOutputSegments, kPrecision, cvqrn::kDefaultHeartline, cvqrn::kDefaultStartSpeed,
-            cvqrn::kDefaultEndSpeed, filter, nullptr));
+        cvqrn::HeartlineSettings heartline;
+        heartline.segments = kOutputSegments;
+        heartline.precision = kPrecision;
+        benchmark::DoNotOptimize(cvqrn::GenerateHeartline(work, heartline, nullptr));
     });
     state.counters["samples"] = static_cast<double>(samples);
     state.counters["profile_ms"] = fastestProfile * 1e3;

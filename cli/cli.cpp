@@ -24,6 +24,16 @@ int UsageError(const std::string& message, const char* name, const char* argumen
     return kExitUsage;
 }
 
+int CannotLoad(const std::string& path, const std::string& reason, std::ostream& err) {
+    err << kProgram << ": cannot load " << path << ": " << reason << "\n";
+    return kExitFailure;
+}
+
+int CannotSave(const std::string& path, const std::string& reason, std::ostream& err) {
+    err << kProgram << ": cannot save " << path << ": " << reason << "\n";
+    return kExitFailure;
+}
+
 int RunCli(Args args, std::span<const Command> commands, const std::string& version,
            std::ostream& out, std::ostream& err) {
     if (args.empty()) {

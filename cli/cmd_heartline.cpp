@@ -20,6 +20,8 @@
 #include "geometry/bezier.h"
 #include "geometry/end_analysis.h"
 #include "heartline/generator.h"
+#include "heartline/settings.h"
+#include "heartline/text.h"
 #include "profile/ride_profile.h"
 #include "profile/valley_advice.h"
 #include "trackfile/track_file.h"
@@ -29,17 +31,9 @@ namespace cvqrn::cli {
 namespace {
 
 constexpr const char* kName = "heartline";
-constexpr const char* kArguments =
-    "IN OUT [--segments N] [--precision N] [--heartline X] [--start-speed X] [--end-speed X] "
-    "[--filter N] [--json]";
 
 struct HeartlineOptions {
-    int16_t segments = kDefaultSegments;
-    int16_t precision = kDefaultPrecision;
-    double heartline = kDefaultHeartline;
-    double startspeed = kDefaultStartSpeed;
-    double endspeed = kDefaultEndSpeed;
-    int16_t filter = kDefaultFilter;
+    HeartlineSettings settings;  // starts at the defaults
     bool json = false;
     std::vector<std::string> files;
 };
@@ -83,17 +77,23 @@ std::string ParseOptions(Args args, HeartlineOptions& options) {
         }
 
         int16_t* integer = nullptr;
+        int least = 1;  // the least value the option can take
         double* number = nullptr;
-        if (name == "--segments") integer = &options.segments;
-        if (name == "--precision") integer = &options.precision;
-        if (name == "--filter") integer = &options.filter;
-        if (name == "--heartline") number = &options.heartline;
-        if (name == "--start-speed") number = &options.startspeed;
-        if (name == "--end-speed") number = &options.endspeed;
+        HeartlineSettings& settings = options.settings;
+        if (name == "--segments") integer = &settings.segments;
+        if (name == "--precision") integer = &settings.precision;
+        if (name == "--filter") {
+            integer = &settings.filter;
+            least = 0;
+        }
+        if (name == "--heartline") number = &settings.heartline;
+        if (name == "--start-speed") number = &settings.startspeed;
+        if (name == "--end-speed") number = &settings.endspeed;
         if (integer != nullptr) {
             const std::optional<int16_t> parsed = ParseInteger(value);
             if (!parsed) {
-                return name + " needs a whole number from -32768 to 32767, not '" + value + "'";
+                return name + " needs a whole number from " + std::to_string(least) + " to " +
+                       FormatCount(kMaxRunCount) + ", not '" + value + "'";
             }
             *integer = *parsed;
         } else if (number != nullptr) {
@@ -149,34 +149,38 @@ const char* StatusName(HeartlineStatus status) {
     switch (status) {
         case HeartlineStatus::Ok:
             return "ok";
-        case HeartlineStatus::Refused:
+        case HeartlineStatus::RefusedSettings:
             return "refused";
+        case HeartlineStatus::UnusableTrack:
+            return "unusable_track";
         case HeartlineStatus::Valleyed:
             return "valleyed";
         case HeartlineStatus::EqualSpeeds:
             return "equal_speeds";
-        case HeartlineStatus::NonFinite:
-            return "non_finite";
+        case HeartlineStatus::NumericalBlowUp:
+            return "numerical_blow_up";
+        case HeartlineStatus::CouldNotComplete:
+            return "could_not_complete";
     }
     return "failed";
 }
 
 // The ride profile of a track at the run's speeds, with the heart `heartline` from the rail.
-RideProfile ProfileAt(const TrackData& track, const HeartlineOptions& options, double heartline) {
+RideProfile ProfileAt(const TrackData& track, const HeartlineSettings& run, double heartline) {
     ProfileSettings settings;
     settings.heartline = heartline;
-    settings.startspeed = options.startspeed;
-    settings.endspeed = options.endspeed;
+    settings.startspeed = run.startspeed;
+    settings.endspeed = run.endspeed;
     return ComputeRideProfile(track, settings);
 }
 
 void PrintJson(const TrackData& track, const std::string& path, const HeartlineResult& result,
-               int16_t filter, const RideProfile& before, const HeartlineOptions& options,
+               const RideProfile& before, const HeartlineSettings& settings,
                std::ostream& out) {
     out << "{\n"
         << "  \"ok\": true,\n"
         << "  \"output\": " << JsonString(path) << ",\n"
-        << "  \"filter\": " << filter << ",\n"
+        << "  \"filter\": " << result.filter << ",\n"
         << "  \"vertex_count\": " << track.Bezr.VertexCount << ",\n"
         << "  \"segment_count\": " << track.Segm.SegmentCount << ",\n"
         << "  \"length_in\": " << JsonNumber(result.lengthIn) << ",\n"
@@ -186,14 +190,14 @@ void PrintJson(const TrackData& track, const std::string& path, const HeartlineR
         << "  \"profile_in\": ";
     WriteProfileJson(before, 4, out);
     out << ",\n  \"profile_out\": ";
-    WriteProfileJson(ProfileAt(track, options, options.heartline), 4, out);
+    WriteProfileJson(ProfileAt(track, settings, settings.heartline), 4, out);
     out << ",\n";
     WriteEndAnalysisJson(TrackEndAnalysis(track), out);
     out << "}\n";
 }
 
-void PrintFailureJson(const HeartlineResult& result, int16_t filter,
-                      const std::optional<double>& advice, std::ostream& out) {
+void PrintFailureJson(const HeartlineResult& result, const std::optional<double>& advice,
+                      std::ostream& out) {
     out << "{\n"
         << "  \"ok\": false,\n"
         << "  \"error\": \"" << StatusName(result.status) << "\",\n"
@@ -201,7 +205,7 @@ void PrintFailureJson(const HeartlineResult& result, int16_t filter,
     if (result.status == HeartlineStatus::Valleyed) {
         out << "  \"advised_start_speed\": " << (advice ? JsonNumber(*advice) : "null") << ",\n";
     }
-    out << "  \"filter\": " << filter << "\n"
+    out << "  \"filter\": " << result.filter << "\n"
         << "}\n";
 }
 
@@ -210,59 +214,47 @@ void PrintFailureJson(const HeartlineResult& result, int16_t filter,
 int RunHeartline(Args args, std::ostream& out, std::ostream& err) {
     HeartlineOptions options;
     const std::string usage = ParseOptions(args, options);
-    if (!usage.empty()) return UsageError("heartline: " + usage, kName, kArguments, err);
-    const std::string refusal =
-        CheckHeartlineParameters(options.segments, options.precision, options.heartline,
-                                 options.startspeed, options.endspeed, options.filter);
-    if (!refusal.empty()) return UsageError("heartline: " + refusal, kName, kArguments, err);
+    if (!usage.empty()) return UsageError("heartline: " + usage, kName, kHeartlineArguments, err);
+    if (const std::optional<SettingsRefusal> refusal = CheckHeartlineSettings(options.settings)) {
+        return UsageError("heartline: " + refusal->text, kName, kHeartlineArguments, err);
+    }
 
     const std::string& in = options.files[0];
     const std::string& outPath = options.files[1];
     TrackData track;
     const LoadResult loaded = LoadTrack(in, track);
-    if (!loaded) {
-        err << kProgram << ": cannot load " << in << ": " << loaded.reason << "\n";
-        return kExitFailure;
-    }
+    if (!loaded) return CannotLoad(in, loaded.reason, err);
 
     RideProfile before;
-    if (options.json) before = ProfileAt(track, options, 0.0);
-    int16_t filter = options.filter;
+    if (options.json) before = ProfileAt(track, options.settings, 0.0);
     TerminalProgress bar(err, &err == &std::cerr && ::isatty(STDERR_FILENO) == 1);
-    const HeartlineResult result =
-        GenerateHeartline(track, options.segments, options.precision, options.heartline,
-                          options.startspeed, options.endspeed, filter, &bar);
+    const HeartlineResult result = GenerateHeartline(track, options.settings, &bar);
     bar.Finish();
     if (!result) {
-        if (result.status == HeartlineStatus::Refused) {
-            err << kProgram << ": cannot heartline " << in << ": " << result.detail << "\n";
-        } else {
+        if (result.status == HeartlineStatus::Valleyed ||
+            result.status == HeartlineStatus::EqualSpeeds) {
             err << kHeartlineFailureText << "\n" << result.detail << "\n";
+        } else {
+            err << kProgram << ": cannot heartline " << in << ": " << result.detail << "\n";
         }
         // The run left the track as loaded: the advice searches on it.
         std::optional<double> advice;
         if (result.status == HeartlineStatus::Valleyed) {
-            advice = AdviseStartSpeed(track, {options.segments, options.precision,
-                                              options.heartline, options.startspeed,
-                                              options.endspeed});
+            advice = AdviseStartSpeed(track, options.settings);
             if (advice) err << ValleyAdviceText(*advice) << "\n";
         }
-        if (options.json) PrintFailureJson(result, filter, advice, out);
+        if (options.json) PrintFailureJson(result, advice, out);
         return kExitFailure;
     }
 
     const SaveResult saved = SaveTrack(outPath, track);
-    if (!saved) {
-        err << kProgram << ": cannot save " << (saved.path.empty() ? outPath : saved.path) << ": "
-            << saved.reason << "\n";
-        return kExitFailure;
-    }
+    if (!saved) return CannotSave(saved.path.empty() ? outPath : saved.path, saved.reason, err);
     if (options.json) {
-        PrintJson(track, saved.path, result, filter, before, options, out);
+        PrintJson(track, saved.path, result, before, options.settings, out);
     } else {
         out << "saved " << saved.path << ": " << track.Bezr.VertexCount << " vertices, "
-            << track.Segm.SegmentCount << " segments, speeds " << FormatFixed3(result.minSpeed)
-            << " to " << FormatFixed3(result.maxSpeed) << " m/s, filter " << filter << "\n";
+            << track.Segm.SegmentCount << " segments, speeds " << FormatFixed(result.minSpeed)
+            << " to " << FormatFixed(result.maxSpeed) << " m/s, filter " << result.filter << "\n";
     }
     return kExitOk;
 }

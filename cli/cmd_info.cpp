@@ -11,6 +11,7 @@
 #include "cli/format.h"
 #include "geometry/bezier.h"
 #include "geometry/end_analysis.h"
+#include "heartline/text.h"
 #include "trackfile/track_file.h"
 
 namespace cvqrn::cli {
@@ -34,14 +35,6 @@ std::string Version(const FileHeader& h) {
            std::to_string(h.Version[2]) + "." + std::to_string(h.Version[3]);
 }
 
-// A radius of exactly -1 marks a straight end, whose tilt is not defined.
-std::string RadiusText(double radius) {
-    return radius == -1.0 ? "straight" : FormatFixed3(radius);
-}
-std::string TiltText(double radius, double tilt) {
-    return radius == -1.0 ? "none" : FormatFixed3(tilt);
-}
-
 void PrintPlain(const std::string& path, int64_t fileSize, const TrackData& t, double length,
                 const EndAnalysis& e, std::ostream& out) {
     out << "file: " << path << "\n"
@@ -56,13 +49,14 @@ void PrintPlain(const std::string& path, int64_t fileSize, const TrackData& t, d
     } else {
         out << "none\n";
     }
-    out << "length: " << FormatFixed3(length) << "\n"
-        << "radius in: " << RadiusText(e.radiusIn) << "\n"
-        << "slope in: " << FormatFixed3(e.slopeIn) << "\n"
-        << "tilt in: " << TiltText(e.radiusIn, e.tiltIn) << "\n"
-        << "radius out: " << RadiusText(e.radiusOut) << "\n"
-        << "slope out: " << FormatFixed3(e.slopeOut) << "\n"
-        << "tilt out: " << TiltText(e.radiusOut, e.tiltOut) << "\n";
+    const EndAnalysisTexts ends = FormatEndAnalysis(e);
+    out << "length: " << FormatFixed(length) << "\n"
+        << "radius in: " << ends.radiusIn << "\n"
+        << "slope in: " << ends.slopeIn << "\n"
+        << "tilt in: " << ends.tiltIn << "\n"
+        << "radius out: " << ends.radiusOut << "\n"
+        << "slope out: " << ends.slopeOut << "\n"
+        << "tilt out: " << ends.tiltOut << "\n";
 }
 
 void PrintJson(const std::string& path, int64_t fileSize, const TrackData& t, double length,
@@ -100,22 +94,19 @@ int RunInfo(Args args, std::ostream& out, std::ostream& err) {
         if (a == "--json") {
             json = true;
         } else if (a.size() > 1 && a[0] == '-') {
-            return UsageError("info: unknown option '" + a + "'", "info", "IN [--json]", err);
+            return UsageError("info: unknown option '" + a + "'", "info", kInfoArguments, err);
         } else {
             files.push_back(a);
         }
     }
     if (files.size() != 1) {
-        return UsageError("info needs exactly one input file", "info", "IN [--json]", err);
+        return UsageError("info needs exactly one input file", "info", kInfoArguments, err);
     }
 
     const std::string& path = files[0];
     TrackData track;
     const LoadResult loaded = LoadTrack(path, track);
-    if (!loaded) {
-        err << kProgram << ": cannot load " << path << ": " << loaded.reason << "\n";
-        return kExitFailure;
-    }
+    if (!loaded) return CannotLoad(path, loaded.reason, err);
     struct stat st {};
     const int64_t fileSize = ::stat(path.c_str(), &st) == 0 ? int64_t{st.st_size} : -1;
     const double length = TrackLength(track);

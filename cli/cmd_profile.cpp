@@ -16,8 +16,6 @@ namespace cvqrn::cli {
 namespace {
 
 constexpr const char* kName = "profile";
-constexpr const char* kArguments =
-    "IN [--start-speed X] [--end-speed X] [--heartline X] [--spacing X] [--csv FILE] [--json]";
 
 struct ProfileOptions {
     ProfileSettings settings;
@@ -72,15 +70,12 @@ std::string ParseOptions(Args args, ProfileOptions& options) {
 int RunProfile(Args args, std::ostream& out, std::ostream& err) {
     ProfileOptions options;
     const std::string usage = ParseOptions(args, options);
-    if (!usage.empty()) return UsageError("profile: " + usage, kName, kArguments, err);
+    if (!usage.empty()) return UsageError("profile: " + usage, kName, kProfileArguments, err);
 
     const std::string& in = options.files[0];
     TrackData track;
     const LoadResult loaded = LoadTrack(in, track);
-    if (!loaded) {
-        err << kProgram << ": cannot load " << in << ": " << loaded.reason << "\n";
-        return kExitFailure;
-    }
+    if (!loaded) return CannotLoad(in, loaded.reason, err);
     const RideProfile profile = ComputeRideProfile(track, options.settings);
     if (!profile) {
         err << kProgram << ": cannot profile " << in << ": " << profile.error << "\n";

@@ -12,27 +12,20 @@ int RunRoundtrip(Args args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> files;
     for (const std::string& a : args) {
         if (a.size() > 1 && a[0] == '-') {
-            return UsageError("roundtrip: unknown option '" + a + "'", "roundtrip", "IN OUT", err);
+            return UsageError("roundtrip: unknown option '" + a + "'", "roundtrip", kRoundtripArguments, err);
         }
         files.push_back(a);
     }
     if (files.size() != 2) {
-        return UsageError("roundtrip needs an input and an output file", "roundtrip", "IN OUT",
-                          err);
+        return UsageError("roundtrip needs an input and an output file", "roundtrip",
+                          kRoundtripArguments, err);
     }
 
     TrackData track;
     const LoadResult loaded = LoadTrack(files[0], track);
-    if (!loaded) {
-        err << kProgram << ": cannot load " << files[0] << ": " << loaded.reason << "\n";
-        return kExitFailure;
-    }
+    if (!loaded) return CannotLoad(files[0], loaded.reason, err);
     const SaveResult saved = SaveTrack(files[1], track);
-    if (!saved) {
-        err << kProgram << ": cannot save " << (saved.path.empty() ? files[1] : saved.path) << ": "
-            << saved.reason << "\n";
-        return kExitFailure;
-    }
+    if (!saved) return CannotSave(saved.path.empty() ? files[1] : saved.path, saved.reason, err);
     out << "saved " << saved.path << " (" << track.Header.Size + int64_t{8} << " bytes)\n";
     return kExitOk;
 }

@@ -28,6 +28,15 @@ struct Command {
     CommandFn run;
 };
 
+// Each subcommand's arguments, as the usage texts show them.
+inline constexpr const char* kRoundtripArguments = "IN OUT";
+inline constexpr const char* kInfoArguments = "IN [--json]";
+inline constexpr const char* kHeartlineArguments =
+    "IN OUT [--segments N] [--precision N] [--heartline X] [--start-speed X] [--end-speed X] "
+    "[--filter N] [--json]";
+inline constexpr const char* kProfileArguments =
+    "IN [--start-speed X] [--end-speed X] [--heartline X] [--spacing X] [--csv FILE] [--json]";
+
 // `roundtrip IN OUT`: loads IN as the window's Load does and saves it to OUT
 // as its Save does (".cvtrack" appended when OUT lacks it).
 int RunRoundtrip(Args args, std::ostream& out, std::ostream& err);
@@ -43,6 +52,11 @@ int RunHeartline(Args args, std::ostream& out, std::ostream& err);
 // `profile IN [options]`: the ride profile of IN (speed and felt forces along
 // the heart path) as a summary or JSON, optionally every sample as CSV.
 int RunProfile(Args args, std::ostream& out, std::ostream& err);
+
+// Report a track file that could not be loaded or saved ("cv-qrn-cli: cannot
+// load PATH: REASON") and return kExitFailure.
+int CannotLoad(const std::string& path, const std::string& reason, std::ostream& err);
+int CannotSave(const std::string& path, const std::string& reason, std::ostream& err);
 
 // Runs the command line `args` (without the program name) against `commands`:
 // --help, --version, or a subcommand by name. Returns the exit status.

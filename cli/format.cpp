@@ -2,20 +2,9 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <ostream>
 
 namespace cvqrn::cli {
-
-std::string FormatFixed3(double v) {
-    if (std::isnan(v)) return "NaN";
-    if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
-    if (v == 0.0) v = 0.0;  // no minus for negative zero; small negatives keep theirs
-    char buf[400];          // room for the integer digits of the largest double
-    // "%.3f" uses "." only under the C locale, which this tool never changes.
-    std::snprintf(buf, sizeof buf, "%.3f", v);
-    return buf;
-}
 
 std::optional<double> ParseNumber(const std::string& text) {
     double value = 0.0;

@@ -10,13 +10,6 @@
 
 namespace cvqrn::cli {
 
-// `v` in the display format "##0.000": at least one integer digit, exactly
-// three decimals, "." as the separator whatever the locale, no grouping.
-// Negative zero shows as "0.000", a negative value that rounds to zero as
-// "-0.000" (as the window shows it); NaN as "NaN", infinities as "Infinity" /
-// "-Infinity".
-std::string FormatFixed3(double v);
-
 // The whole of `text` as a finite number ("1.04", "-2", "1e3"); none otherwise.
 std::optional<double> ParseNumber(const std::string& text);
 

@@ -14,16 +14,12 @@ namespace {
 
 // The subcommands, in the order the usage text lists them.
 constexpr cvqrn::cli::Command kCommands[] = {
-    {"roundtrip", "IN OUT", "load IN and save it to OUT (\".cvtrack\" appended when missing)",
+    {"roundtrip", cvqrn::cli::kRoundtripArguments, "load IN and save it to OUT (\".cvtrack\" appended when missing)",
      cvqrn::cli::RunRoundtrip},
-    {"info", "IN [--json]", "show what the track file IN holds", cvqrn::cli::RunInfo},
-    {"heartline",
-     "IN OUT [--segments N] [--precision N] [--heartline X] [--start-speed X] [--end-speed X] "
-     "[--filter N] [--json]",
-     "rebuild IN along the heartline and save it to OUT", cvqrn::cli::RunHeartline},
-    {"profile",
-     "IN [--start-speed X] [--end-speed X] [--heartline X] [--spacing X] [--csv FILE] [--json]",
-     "speed and felt forces along the heart path of IN", cvqrn::cli::RunProfile},
+    {"info", cvqrn::cli::kInfoArguments, "show what the track file IN holds", cvqrn::cli::RunInfo},
+    {"heartline", cvqrn::cli::kHeartlineArguments, "rebuild IN along the heartline and save it to OUT", cvqrn::cli::RunHeartline},
+    {"profile", cvqrn::cli::kProfileArguments, "speed and felt forces along the heart path of IN",
+     cvqrn::cli::RunProfile},
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "cli/format.h"
+#include "heartline/text.h"
 
 namespace cvqrn::cli {
 
@@ -12,7 +13,7 @@ namespace {
 
 std::string Where(const ProfileExtreme& e, const char* unit) {
     if (e.segment < 0) return "none";
-    return FormatFixed3(e.value) + " " + unit + " at " + FormatFixed3(e.distance) +
+    return FormatFixed(e.value) + " " + unit + " at " + FormatFixed(e.distance) +
            " m (segment " + std::to_string(e.segment) + ")";
 }
 
@@ -33,22 +34,22 @@ std::string CsvNumber(double v) {
 
 void WriteProfileText(const RideProfile& p, std::ostream& out) {
     const ProfileSummary& s = p.summary;
-    out << "heart path " << FormatFixed3(s.length) << " m, " << p.samples.size()
-        << " samples every " << FormatFixed3(p.spacing) << " m, heart "
-        << FormatFixed3(p.settings.heartline) << " m from the rail\n"
+    out << "heart path " << FormatFixed(s.length) << " m, " << p.samples.size()
+        << " samples every " << FormatFixed(p.spacing) << " m, heart "
+        << FormatFixed(p.settings.heartline) << " m from the rail\n"
         << "speed         min " << Where(s.minSpeed, "m/s") << "\n"
         << "              max " << Where(s.maxSpeed, "m/s") << "\n"
         << "vertical      min " << Where(s.minVertical, "g") << "\n"
         << "              max " << Where(s.maxVertical, "g") << "\n"
         << "lateral     max |" << Where(s.maxLateral, "g") << "\n"
-        << "lateral RMS       " << FormatFixed3(s.lateralRms) << " g, averaged over 5 m "
-        << FormatFixed3(s.lateralRms5m) << " g\n";
+        << "lateral RMS       " << FormatFixed(s.lateralRms) << " g, averaged over 5 m "
+        << FormatFixed(s.lateralRms5m) << " g\n";
     if (s.verticalSamples > 0) {
         out << s.verticalSamples << " samples where the track is vertical are left out\n";
     }
     if (s.stops) {
         out << "the train stops: the energy line lies below the heart from "
-            << FormatFixed3(s.stopDistance) << " m (segment " << s.stopSegment << ")\n";
+            << FormatFixed(s.stopDistance) << " m (segment " << s.stopSegment << ")\n";
     }
 }
 

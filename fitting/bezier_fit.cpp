@@ -227,14 +227,12 @@ int16_t lsf_MaxDepthForSegments(int16_t segments) {
 }
 
 void lsf_FitCubic(FitState& state, const std::vector<Vec3>& points, int first, int last,
-                  const Vec3& tHat1, const Vec3& tHat2, double err) {
-    ++state.depth;
+                  const Vec3& tHat1, const Vec3& tHat2, double err, int16_t depth) {
     const int nPts = last - first + 1;
 
     if (nPts == 2) {
         lsf_AppendCurve(state,
                         OneThirdChordCurve(At(points, first), At(points, last), tHat1, tHat2));
-        --state.depth;
         return;
     }
 
@@ -254,9 +252,8 @@ void lsf_FitCubic(FitState& state, const std::vector<Vec3>& points, int first, i
         prevErr = e;
     }
 
-    if (e < err || state.depth > state.maxDepth || nPts < 4) {
+    if (e < err || depth > state.maxDepth || nPts < 4) {
         lsf_AppendCurve(state, curve);
-        --state.depth;
         return;
     }
 
@@ -264,9 +261,9 @@ void lsf_FitCubic(FitState& state, const std::vector<Vec3>& points, int first, i
     // to both halves, which meet there with collinear tangents.
     const auto split = static_cast<int>(std::nearbyint(static_cast<double>(first) + nPts / 2.0));
     const Vec3 tC = lsf_CenterTangent(points, split);
-    lsf_FitCubic(state, points, first, split, tHat1, tC, err);
-    lsf_FitCubic(state, points, split, last, Negated(tC), tHat2, err);
-    --state.depth;
+    const auto deeper = static_cast<int16_t>(depth + 1);
+    lsf_FitCubic(state, points, first, split, tHat1, tC, err, deeper);
+    lsf_FitCubic(state, points, split, last, Negated(tC), tHat2, err, deeper);
 }
 
 FitResult lsf_FitCurve(const std::vector<Vec3>& points, int16_t nPts, double& err,
@@ -276,7 +273,7 @@ FitResult lsf_FitCurve(const std::vector<Vec3>& points, int16_t nPts, double& er
     state.maxDepth = lsf_MaxDepthForSegments(segments);
     // No points to fit, or fewer points held than requested: nothing to fit.
     if (nPts < 1 || static_cast<size_t>(nPts) > points.size()) return state.fitted;
-    lsf_FitCubic(state, points, 0, nPts - 1, tHat1, tHat2, err);
+    lsf_FitCubic(state, points, 0, nPts - 1, tHat1, tHat2, err, 1);
     return state.fitted;
 }
 

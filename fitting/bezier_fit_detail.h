@@ -14,11 +14,10 @@
 
 namespace cvqrn {
 
-// State of one fit in progress: the curves found so far and the recursion
-// depth. Each call of lsf_FitCurve owns one, so fits can run side by side.
+// State of one fit in progress: the curves found so far and how deep ranges
+// may be split. Each call of lsf_FitCurve owns one, so fits can run side by side.
 struct FitState {
     FitResult fitted;      // curves appended so far, first point to last
-    int16_t depth = 0;     // current depth of lsf_FitCubic, 0 outside a fit
     int16_t maxDepth = 0;  // deepest depth at which a range may still be split
 };
 
@@ -33,9 +32,10 @@ void lsf_AppendCurve(FitState& state, const BezierCurve& curve);
 //   tHat1  unit tangent at points[first], pointing forward.
 //   tHat2  unit tangent at points[last], pointing backward.
 //   err    error threshold; a range whose error falls below it is not split.
+//   depth  1 for the whole point list, one more for each split above this range.
 // Requires 0 <= first <= last < points.size().
 void lsf_FitCubic(FitState& state, const std::vector<Vec3>& points, int first, int last,
-                  const Vec3& tHat1, const Vec3& tHat2, double err);
+                  const Vec3& tHat1, const Vec3& tHat2, double err, int16_t depth);
 
 // Chord-length parameters of points[first..last]: 0 at first, 1 at last,
 // each interior point at its share of the polyline length.

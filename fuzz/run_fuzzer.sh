@@ -1,39 +1,60 @@
 #!/usr/bin/env bash
-# Runs the track loader fuzzer for a while, seeded by the track builder.
-#   fuzz/run_fuzzer.sh BUILD_DIR SECONDS
+# Runs every fuzz harness in turn, each for SECONDS, from the committed corpus
+# (fuzz/corpus/HARNESS/) and the seeds the track builder writes, with the
+# chunk-tag dictionary.
+#   fuzz/run_fuzzer.sh BUILD_DIR SECONDS          (CI: new inputs stay in BUILD_DIR)
+#   fuzz/run_fuzzer.sh --long BUILD_DIR SECONDS   (then merges the inputs that
+#                                                  add coverage into fuzz/corpus/)
 # BUILD_DIR is a build of the "fuzz" preset. Exits non-zero on a finding; the
-# input that caused it is left in BUILD_DIR/fuzz/findings/.
+# input that caused it is left in BUILD_DIR/fuzz/findings/HARNESS/.
 set -euo pipefail
+long=0
+if [ "${1:-}" = "--long" ]; then
+  long=1
+  shift
+fi
 if [ $# -ne 2 ]; then
-  echo "usage: $0 BUILD_DIR SECONDS" >&2
+  echo "usage: $0 [--long] BUILD_DIR SECONDS" >&2
   exit 2
 fi
 build=$1
 seconds=$2
 here=$(cd "$(dirname "$0")" && pwd)
 work="$build/fuzz"
-fuzzer="$work/fuzz_track_load"
-for exe in "$fuzzer" "$work/write_fuzz_seeds"; do
-  if [ ! -x "$exe" ]; then
-    echo "$0: $exe is missing; build the fuzz preset first" >&2
+harnesses=(fuzz_track_load fuzz_track_file fuzz_heartline)
+for exe in "${harnesses[@]}" write_fuzz_seeds; do
+  if [ ! -x "$work/$exe" ]; then
+    echo "$0: $work/$exe is missing; build the fuzz preset first" >&2
     exit 2
   fi
 done
 
 rm -rf "$work/seeds" "$work/findings"
-mkdir -p "$work/seeds" "$work/corpus" "$work/findings"
+mkdir -p "$work/seeds"
 "$work/write_fuzz_seeds" "$work/seeds"
 
-log="$work/fuzz.log"
-echo "Fuzzing the track loader for ${seconds} s (log: $log)"
 status=0
-"$fuzzer" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
-  -dict="$here/track_tags.dict" -artifact_prefix="$work/findings/" -print_final_stats=1 \
-  "$work/corpus" "$work/seeds" >"$log" 2>&1 || status=$?
-if [ "$status" -ne 0 ] || [ -n "$(ls -A "$work/findings")" ]; then
-  tail -n 60 "$log"
-  echo "FUZZER FINDING (exit status $status); inputs in $work/findings/" >&2
-  exit 1
-fi
-grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
-echo "Fuzzer: no finding in ${seconds} s"
+for h in "${harnesses[@]}"; do
+  scratch="$work/corpus/$h" committed="$here/corpus/$h" findings="$work/findings/$h"
+  mkdir -p "$scratch" "$committed" "$findings"
+  log="$work/$h.log"
+  echo "Fuzzing $h for ${seconds} s (log: $log)"
+  rc=0
+  "$work/$h" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+    -dict="$here/track_tags.dict" -artifact_prefix="$findings/" -print_final_stats=1 \
+    "$scratch" "$committed" "$work/seeds" >"$log" 2>&1 || rc=$?
+  if [ "$rc" -ne 0 ] || [ -n "$(ls -A "$findings")" ]; then
+    tail -n 60 "$log"
+    echo "FUZZER FINDING in $h (exit status $rc); inputs in $findings/" >&2
+    status=1
+    continue
+  fi
+  grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
+  grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1 || true
+  if [ "$long" -eq 1 ]; then
+    "$work/$h" -merge=1 -timeout=10 "$committed" "$scratch" "$work/seeds" >>"$log" 2>&1
+    echo "   committed corpus: $(ls "$committed" | wc -l) inputs, $(du -sk "$committed" | cut -f1) KB"
+  fi
+done
+[ "$status" -eq 0 ] && echo "Fuzzers: no finding in ${seconds} s each"
+exit "$status"

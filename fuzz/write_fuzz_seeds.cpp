@@ -1,9 +1,13 @@
-// Writes the fuzzer's seed corpus into a directory: builder-made track files
-// of several shapes and every hostile image of the regression table.
+// Writes the fuzzers' seed corpus into a directory: builder-made track files
+// of several shapes, every hostile image of the regression table, and the
+// sample tracks and a few random layouts, which the heartline runs through.
 #include <iostream>
 #include <string>
 
+#include "samples/random_layouts.h"
+#include "samples/sample_tracks.h"
 #include "tests/support/track_builder.h"
+#include "trackfile/track_file.h"
 
 int main(int argc, char** argv) {
     using namespace cvqrn::testsupport;
@@ -25,6 +29,13 @@ int main(int argc, char** argv) {
     int n = 0;
     for (const HostileFile& f : HostileFiles()) {
         WriteFileBytes(dir + "/hostile-" + std::to_string(n++) + ".cvtrack", f.bytes);
+    }
+    for (cvqrn::SampleLayout& sample : cvqrn::SampleLayouts()) {
+        WriteFileBytes(dir + "/" + sample.fileName, cvqrn::EncodeTrack(sample.track));
+    }
+    for (uint32_t seed = 0; seed < 6; ++seed) {
+        cvqrn::LayoutCase layout = cvqrn::RandomLayoutCase(seed);
+        WriteFileBytes(dir + "/" + layout.name + ".cvtrack", cvqrn::EncodeTrack(layout.track));
     }
     return 0;
 }

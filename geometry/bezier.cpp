@@ -39,9 +39,15 @@ BezierCurve SegmentRecord(const TrackData& track, int i) {
 }
 
 CurvePoints SegmentCurve(const TrackData& track, int i) {
-    const auto& v = track.Bezr.Vertices;
-    const auto a = static_cast<size_t>(i);
-    return {v[a].Pos, v[a].CtrlOut, v[a + 1].CtrlIn, v[a + 1].Pos};
+    return CurveOrder(SegmentRecord(track, i));
+}
+
+BezierCurve RecordOrder(const CurvePoints& c) {
+    return {c.P0, c.P1, c.P3, c.P2};
+}
+
+CurvePoints CurveOrder(const BezierCurve& c) {
+    return {c.startPoint, c.startControl, c.endControl, c.endPoint};
 }
 
 Vec3 BezierPoint(const BezierCurve& c, float t) {

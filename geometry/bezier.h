@@ -34,6 +34,10 @@ struct CurvePoints {
     Vec3 P3;
 };
 
+// The same segment in the other order.
+BezierCurve RecordOrder(const CurvePoints& c);
+CurvePoints CurveOrder(const BezierCurve& c);
+
 // Number of vertices of `track` that both its VertexCount and its vertex
 // array hold (never more than the array, never negative).
 int UsableVertexCount(const TrackData& track);

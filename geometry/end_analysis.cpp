@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "geometry/bezier.h"
+#include "geometry/frame.h"
 #include "geometry/vector3.h"
 
 namespace cvqrn {
@@ -11,12 +12,6 @@ namespace {
 
 // Curvatures below this (radii above 1000 track units) count as straight.
 constexpr double kStraightCurvature = 0.001;
-// Radius and tilt of a straight end.
-constexpr double kStraightMarker = -1.0;
-
-bool SamePoint(const Vec3& a, const Vec3& b) {
-    return a.x == b.x && a.y == b.y && a.z == b.z;
-}
 
 // Writes the slope, radius and tilt of segment `p` (curve order) at parameter
 // t (0 or 1), travelling in `direction`.
@@ -30,27 +25,21 @@ void AnalyseEnd(const Vec3& direction, const CurvePoints& p, double t, double& r
 
     // A NaN curvature (vanishing handle) counts as straight too.
     const double kappa = BezierCurvature(p, t);
-    radius = kStraightMarker;
-    tilt = kStraightMarker;
+    radius = kStraightRadius;
+    tilt = kStraightRadius;
     if (!(kappa >= kStraightCurvature)) return;
     radius = 1.0 / kappa;
 
     const Vec3 d1 = BezierDerivative(p, t);
     const Vec3 d2 = BezierSecondDerivative(p, t);
-    const Vec3 tangent = BezierTangent({p.P0, p.P1, p.P3, p.P2}, static_cast<float>(t));
+    const Vec3 tangent = BezierTangent(RecordOrder(p), static_cast<float>(t));
 
     // Principal normal, made exactly perpendicular to the tangent.
-    Vec3 normal = lsf_Vnormalize(lsf_Vcross(lsf_Vcross(d1, d2), tangent));
-    normal = lsf_Vnormalize(lsf_Vcross(tangent, lsf_Vcross(normal, tangent)));
+    const Vec3 normal = RemoveTangentPart(PrincipalNormal(d1, d2, tangent), tangent);
 
-    // The downward vertical as seen across the track.
-    const Vec3 down{0.0f, -1.0f, 0.0f};
-    const Vec3 side = lsf_Vnormalize(lsf_Vcross(down, tangent));
-    const Vec3 reference = lsf_Vnormalize(lsf_Vcross(tangent, side));
-
-    // Tilt: signed about the direction of travel.
-    tilt = RadToDeg(AngleBetween(normal, reference));
-    if (lsf_Vdot(lsf_Vcross(normal, reference), tangent) < 0.0) tilt = -tilt;
+    // Tilt: from the downward vertical as seen across the track, signed about
+    // the direction of travel.
+    tilt = RadToDeg(SignedAngle(normal, LevelDownAcross(tangent), tangent));
 }
 
 }  // namespace
@@ -58,7 +47,7 @@ void AnalyseEnd(const Vec3& direction, const CurvePoints& p, double t, double& r
 void TrackEndAnalysis(const TrackData& track, double& radiusIn, double& slopeIn, double& tiltIn,
                       double& radiusOut, double& slopeOut, double& tiltOut) {
     // A track with fewer than two vertices reads straight and level at both ends.
-    radiusIn = tiltIn = radiusOut = tiltOut = kStraightMarker;
+    radiusIn = tiltIn = radiusOut = tiltOut = kStraightRadius;
     slopeIn = slopeOut = 0.0;
     const int n = UsableVertexCount(track);
     if (n < 2) return;

@@ -5,8 +5,16 @@
 
 namespace cvqrn {
 
-// The six values of one analysis. A radius of exactly -1 marks a straight end
-// (curvature below 0.001 or undefined); its tilt is then -1 too and not shown.
+// Radius (and tilt) of a straight end: curvature below 0.001 or undefined.
+inline constexpr double kStraightRadius = -1.0;
+
+// True for the radius of a straight end, whose tilt means nothing and is not shown.
+inline bool IsStraightEnd(double radius) {
+    return radius == kStraightRadius;
+}
+
+// The six values of one analysis. A straight end has radius and tilt
+// kStraightRadius.
 struct EndAnalysis {
     double radiusIn = -1.0;  // track length units
     double slopeIn = 0.0;    // degrees, positive uphill

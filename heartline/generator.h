@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "heartline/settings.h"
 #include "trackfile/track_record.h"
 
 namespace cvqrn {
@@ -26,53 +27,37 @@ inline constexpr const char* kHeartlineFailureTitle = "Horrible!";
 
 enum class HeartlineStatus {
     Ok,
-    Refused,      // parameters or track the run cannot take; nothing was done
-    Valleyed,     // the energy line fell below the train somewhere
-    EqualSpeeds,  // every sample at one speed while a speed-derived pass count was needed
-    NonFinite,    // the new track would hold a NaN or infinite coordinate or roll
+    RefusedSettings,  // settings the run cannot take (CheckHeartlineSettings); nothing was done
+    UnusableTrack,    // a track the run cannot take: too few vertices, no length, a count
+                      // that disagrees with its array, a coordinate or roll that is not finite
+    Valleyed,         // the energy line fell below the train somewhere
+    EqualSpeeds,      // every sample at one speed while a speed-derived pass count was needed
+    NumericalBlowUp,  // the run's numbers left the finite range (pass counts, fits, new vertices)
+    CouldNotComplete, // out of memory or an unexpected error; nothing was changed
 };
 
 struct HeartlineResult {
-    HeartlineStatus status = HeartlineStatus::Refused;
-    // Refused: a complete sentence naming the value that is wrong.
-    // Other failures: where and why the run stopped (the detail shown with
-    // kHeartlineFailureText), e.g. the sample, arc length and heights of a valley.
+    HeartlineStatus status = HeartlineStatus::RefusedSettings;
+    // RefusedSettings: the refusal in the user's terms. Otherwise: where and
+    // why the run stopped, e.g. the sample, arc length and heights of a valley.
     std::string detail;
+    // RefusedSettings: the internal figure behind the refusal, or empty.
+    std::string internalDetail;
+    int16_t filter = 0;     // smoothing passes used: the setting, raised when a segment asked
+                            // for more (valid from the pass counts on)
     double lengthIn = 0.0;  // arc length of the input track
     double minSpeed = 0.0;  // m/s over all samples (valid after sampling)
     double maxSpeed = 0.0;
     explicit operator bool() const { return status == HeartlineStatus::Ok; }
 };
 
-// The window's defaults for the six parameters.
-inline constexpr int16_t kDefaultSegments = 100;
-inline constexpr int16_t kDefaultPrecision = 6;
-inline constexpr double kDefaultHeartline = 1.04;
-inline constexpr double kDefaultStartSpeed = 14.3;
-inline constexpr double kDefaultEndSpeed = 12.9;
-inline constexpr int16_t kDefaultFilter = 15;
-
-// Checks the six parameters alone, before any track is looked at. Returns an
-// empty string when a run can take them, otherwise the sentence that says
-// which value is wrong (segments or precision below 1, filter below 0, more
-// than 32767 samples or progress steps, a distance or speed that is not finite).
-std::string CheckHeartlineParameters(int16_t segments, int16_t precision, double heartline,
-                                     double startspeed, double endspeed, int16_t filter);
-
 // Runs the generation on `track`, which it rewrites only when every stage
-// succeeded (Bezr replaced, Segm resized to `segments` entries, RASC emptied).
-//   segments    number of segments of the new track (>= 1)
-//   precision   samples per new segment; each fit uses precision + 1 points (>= 1)
-//   heartline   distance from the heart path to the rail, metres; negative puts
-//               the rail on the other side
-//   startspeed  train speed at the first vertex, m/s
-//   endspeed    train speed at the last vertex, m/s
-//   filter      smoothing passes; raised (and written back) when a segment asks for more
-//   progress    may be null
-// Refused (track untouched, filter unchanged) when CheckHeartlineParameters
-// objects or the track has fewer than two vertices or no length. Never throws.
-HeartlineResult GenerateHeartline(TrackData& track, int16_t segments, int16_t precision,
-                                  double heartline, double startspeed, double endspeed,
-                                  int16_t& filter, ProgressFeedback* progress);
+// succeeded (Bezr replaced, Segm resized to `settings.segments` entries, RASC
+// emptied). `progress` may be null. RefusedSettings when
+// CheckHeartlineSettings objects; UnusableTrack when the track has fewer than
+// two vertices, a vertex count larger than its list, no length or a
+// coordinate or roll that is not finite. Never throws.
+HeartlineResult GenerateHeartline(TrackData& track, const HeartlineSettings& settings,
+                                  ProgressFeedback* progress);
 
 }  // namespace cvqrn

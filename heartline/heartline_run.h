@@ -8,13 +8,11 @@
 #include <vector>
 
 #include "geometry/vector3.h"
+#include "heartline/settings.h"
 #include "heartline/generator.h"
 #include "trackfile/track_record.h"
 
 namespace cvqrn {
-
-// World down: gravity points along -y.
-inline constexpr Vec3 kWorldDown{0.0f, -1.0f, 0.0f};
 
 // Marks a pass count that is still to be derived from the train's speed.
 inline constexpr int16_t kSpeedDerivedPasses = 9999;
@@ -23,13 +21,9 @@ inline constexpr int16_t kSpeedDerivedPasses = 9999;
 // array has one spare entry (N + 1) for a forced last sample that arrives
 // after sample N was already taken.
 struct HeartlineRun {
-    // Parameters as given (filter is kept by the caller and may be raised).
-    int16_t segments = 0;
-    int16_t precision = 0;
-    double heartline = 0.0;
-    double startspeed = 0.0;
-    double endspeed = 0.0;
-    int N = 0;  // segments x precision
+    HeartlineSettings Settings;  // as given; the filter in use is Filter below
+    int N = 0;                   // segments x precision
+    int16_t Filter = 0;          // smoothing passes: the setting, raised by DecidePassCounts
 
     // Per-sample arrays, N + 2 entries each.
     std::vector<Vec3> SamplePos;      // point of the heart path (input track)
@@ -53,36 +47,53 @@ struct HeartlineRun {
 
     int32_t ProgressDone = 0;
     int32_t ProgressTotal = 0;
-    ProgressFeedback* progress = nullptr;
+    ProgressFeedback* Progress = nullptr;
 
     // What the run did, for the caller and the tests.
-    int samplesTaken = 0;  // samples written by the walk, the forced spare included
-    int passesRun = 0;     // smoothing passes run
-    int fitsRun = 0;       // curves fitted
+    int SamplesTaken = 0;  // samples written by the walk, the forced spare included
+    int PassesRun = 0;     // smoothing passes run
+    int FitsRun = 0;       // curves fitted
 };
+
+// A sample, vertex, segment or point number of the run (never negative) as an
+// index into its arrays, or such a count as an array size.
+inline size_t AsIndex(int number) {
+    return static_cast<size_t>(number);
+}
 
 // Counts one step of work and tells the progress receiver.
 void StepProgress(HeartlineRun& run);
 
 // The result of a stage: Ok, or the failure with its detail.
 inline HeartlineResult StageOk() {
-    return HeartlineResult{HeartlineStatus::Ok, {}, 0, 0, 0};
+    HeartlineResult result;
+    result.status = HeartlineStatus::Ok;
+    return result;
 }
 HeartlineResult StageFailure(HeartlineStatus status, std::string detail);
 
 // True when every coordinate and the roll of `v` are finite numbers.
 bool IsFiniteVertex(const TrackVertex& v);
 
-// Refuses a track the run cannot sample (too few vertices, a vertex list
-// shorter than its count, a zero or unmeasurable length) and reports a vertex
-// that holds a coordinate or roll that is not a finite number. Returns Ok when
-// the track can be taken; `length` receives its measured length.
+// Refuses a track the run cannot take (UnusableTrack): fewer than two
+// vertices, a vertex list shorter than its count, more vertices than 16-bit
+// sample indices reach, a coordinate or roll that is not finite, a zero or
+// unmeasurable length. Returns Ok when the track can be taken; `length`
+// receives its measured length.
+//
+// Every stage below takes only a track this check accepted: it may index
+// Vertices[0] to Vertices[VertexCount - 1] without further guards.
 HeartlineResult CheckHeartlineTrack(const TrackData& track, double& length);
 
-// Stage 1: sizes the arrays and the progress count for the parameters, and
-// keeps the track's measured length (TrackLength of the input track).
-void SetUpRun(HeartlineRun& run, int16_t segments, int16_t precision, double heartline,
-              double startspeed, double endspeed, int16_t filter, double trackLength,
+// The last vertex of a track CheckHeartlineTrack accepted.
+inline const TrackVertex& LastVertex(const TrackData& track) {
+    return track.Bezr.Vertices[AsIndex(track.Bezr.VertexCount - 1)];
+}
+
+// Stage 1: sizes the arrays and the progress count for `settings` (which
+// CheckHeartlineSettings accepted), and keeps the track's measured length
+// (TrackLength of the input track).
+void SetUpRun(HeartlineRun& run, const HeartlineSettings& settings, double trackLength,
               ProgressFeedback* progress);
 
 // Stage 2: the energy line and the arc-length walk. Takes N + 1 samples at
@@ -91,23 +102,23 @@ void SetUpRun(HeartlineRun& run, int16_t segments, int16_t precision, double hea
 // train cannot reach a sample (the energy line lies below it).
 HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track);
 
-// Stage 3: completes the speed-derived pass counts and raises `filter` to the
-// largest count. Fails when a count cannot be derived (every sample at one speed).
-HeartlineResult DecidePassCounts(HeartlineRun& run, int16_t& filter);
+// Stage 3: completes the speed-derived pass counts and raises run.Filter to
+// the largest count. Fails when a count cannot be derived (every sample at
+// one speed).
+HeartlineResult DecidePassCounts(HeartlineRun& run);
 
-// Stage 4: `passTotal` smoothing passes over SampleDown.
-void SmoothBanking(HeartlineRun& run, int16_t passTotal);
+// Stage 4: run.Filter smoothing passes over SampleDown.
+void SmoothBanking(HeartlineRun& run);
 
 // Stage 5: offsets every sample by the heartline distance, fits one curve per
 // new segment and builds NewVertices with their rolls, closing the list.
 HeartlineResult OffsetAndRefit(HeartlineRun& run, const TrackData& track);
 
 // Runs stages 1 to 5 on `track` (which it only reads) into `run`, after the
-// same checks as GenerateHeartline. `filter` is raised as the pass counts ask.
-// result.status is Ok when `run.NewVertices` holds a complete new track.
-HeartlineResult RunHeartlineStages(const TrackData& track, int16_t segments, int16_t precision,
-                                   double heartline, double startspeed, double endspeed,
-                                   int16_t& filter, ProgressFeedback* progress, HeartlineRun& run);
+// same checks as GenerateHeartline. result.status is Ok when `run.NewVertices`
+// holds a complete new track; result.filter is the filter the run used.
+HeartlineResult RunHeartlineStages(const TrackData& track, const HeartlineSettings& settings,
+                                   ProgressFeedback* progress, HeartlineRun& run);
 
 // Stage 6: writes the new vertex list into `track`: Bezr replaced, Segm
 // resized to `segments` entries keeping the existing ones, RASC emptied.

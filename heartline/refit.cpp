@@ -6,15 +6,12 @@
 
 #include "fitting/bezier_fit.h"
 #include "geometry/bezier.h"
+#include "geometry/frame.h"
 #include "heartline/heartline_run.h"
 
 namespace cvqrn {
 
 namespace {
-
-bool SamePoint(const Vec3& a, const Vec3& b) {
-    return a.x == b.x && a.y == b.y && a.z == b.z;
-}
 
 // Direction from an end vertex's outer handle through the vertex (`outer`
 // towards `pos`). A handle that sits on its vertex has no direction; the
@@ -26,19 +23,15 @@ Vec3 OuterTangent(const Vec3& pos, const Vec3& outer, const Vec3& inner) {
 
 // The offset point of sample m: the rail position.
 Vec3 OffsetPoint(const HeartlineRun& run, int m) {
-    const size_t s = static_cast<size_t>(m);
-    return lsf_Vadd(run.SamplePos[s], lsf_Vscale(run.SampleDown[s], run.heartline));
+    const size_t s = AsIndex(m);
+    return lsf_Vadd(run.SamplePos[s], lsf_Vscale(run.SampleDown[s], run.Settings.heartline));
 }
 
 // Roll that turns the level down direction of sample m into its down direction,
 // signed about the tangent.
 float RollAt(const HeartlineRun& run, int m) {
-    const size_t s = static_cast<size_t>(m);
-    double angle = AngleBetween(run.SampleDown[s], run.LevelDown[s]);
-    if (lsf_Vdot(lsf_Vcross(run.SampleDown[s], run.LevelDown[s]), run.SampleTangent[s]) < 0.0) {
-        angle = -angle;
-    }
-    return static_cast<float>(angle);
+    const size_t s = AsIndex(m);
+    return static_cast<float>(SignedAngle(run.SampleDown[s], run.LevelDown[s], run.SampleTangent[s]));
 }
 
 }  // namespace
@@ -46,22 +39,23 @@ float RollAt(const HeartlineRun& run, int m) {
 HeartlineResult OffsetAndRefit(HeartlineRun& run, const TrackData& track) {
     const auto& input = track.Bezr.Vertices;
     const TrackVertex& first = input[0];
-    const TrackVertex& last = input[static_cast<size_t>(track.Bezr.VertexCount) - 1];
-    const int precision = run.precision;
+    const TrackVertex& last = LastVertex(track);
+    const int precision = run.Settings.precision;
+    const int segments = run.Settings.segments;
     auto& out = run.NewVertices;
 
     // Forward at the first point, backward at the last (the fitter's convention).
     Vec3 tanStart = OuterTangent(first.Pos, first.CtrlIn, first.CtrlOut);
     BezierCurve curve;
-    for (int s = 0; s < run.segments; ++s) {
+    for (int s = 0; s < segments; ++s) {
         const int k0 = precision * s;
         const int k = precision * (s + 1);
         for (int q = 0; q <= precision; ++q) {
-            run.FitPoints[static_cast<size_t>(q)] = OffsetPoint(run, k0 + q);
+            run.FitPoints[AsIndex(q)] = OffsetPoint(run, k0 + q);
             StepProgress(run);
         }
         Vec3 tanEnd;
-        if (s == run.segments - 1) {
+        if (s == segments - 1) {
             tanEnd = OuterTangent(last.Pos, last.CtrlOut, last.CtrlIn);
         } else {
             // Central difference across the boundary, pointing backward.
@@ -73,22 +67,21 @@ HeartlineResult OffsetAndRefit(HeartlineRun& run, const TrackData& track) {
                                            tanStart, tanEnd, 1);
         if (fit.count < 1 || fit.curves.empty()) {
             return StageFailure(
-                HeartlineStatus::NonFinite,
+                HeartlineStatus::NumericalBlowUp,
                 "The fit of new segment " + std::to_string(s) + " returned no curve.");
         }
         curve = fit.curves[0];
-        run.fitsRun = s + 1;
+        run.FitsRun = s + 1;
 
-        TrackVertex& vertex = out[static_cast<size_t>(s)];
+        TrackVertex& vertex = out[AsIndex(s)];
         vertex.Pos = curve.startPoint;
         vertex.CtrlOut = curve.startControl;
-        out[static_cast<size_t>(s) + 1].CtrlIn = curve.endControl;
+        out[AsIndex(s) + 1].CtrlIn = curve.endControl;
 
         // The frame at the new vertex follows the fitted curve.
         const Vec3 t0 = BezierTangent(curve, 0.0f);
-        const size_t at = static_cast<size_t>(k0);
-        run.LevelDown[at] =
-            lsf_Vnormalize(lsf_Vcross(t0, lsf_Vnormalize(lsf_Vcross(kWorldDown, t0))));
+        const size_t at = AsIndex(k0);
+        run.LevelDown[at] = LevelDownAcross(t0);
         run.SampleTangent[at] = lsf_Vnormalize(t0);
         vertex.FlagA = true;
         vertex.Roll = RollAt(run, k0);
@@ -100,15 +93,15 @@ HeartlineResult OffsetAndRefit(HeartlineRun& run, const TrackData& track) {
     // Close the list: the outer handles of both ends mirror their inner ones.
     TrackVertex& head = out[0];
     head.CtrlIn = lsf_Vadd(head.Pos, lsf_Vsub(head.Pos, head.CtrlOut));
-    TrackVertex& tail = out[static_cast<size_t>(run.segments)];
+    TrackVertex& tail = out[AsIndex(segments)];
     tail.Pos = curve.endPoint;
     tail.CtrlOut = lsf_Vadd(tail.Pos, lsf_Vsub(tail.Pos, tail.CtrlIn));
     tail.FlagA = true;
     tail.Roll = RollAt(run, run.N);
 
-    for (int s = 0; s <= run.segments; ++s) {
-        if (!IsFiniteVertex(out[static_cast<size_t>(s)])) {
-            return StageFailure(HeartlineStatus::NonFinite,
+    for (int s = 0; s <= segments; ++s) {
+        if (!IsFiniteVertex(out[AsIndex(s)])) {
+            return StageFailure(HeartlineStatus::NumericalBlowUp,
                                 "New vertex " + std::to_string(s) +
                                     " would hold a coordinate or roll that is not a finite "
                                     "number.");

@@ -9,10 +9,12 @@
 #include <cmath>
 #include <string>
 
+#include "heartline/sampling.h"
+
 #include "geometry/bezier.h"
+#include "geometry/frame.h"
 #include "heartline/banking.h"
 #include "heartline/heartline_run.h"
-#include "heartline/sampling.h"
 #include "heartline/text.h"
 
 namespace cvqrn {
@@ -25,11 +27,10 @@ constexpr int kSpeedIterations = 5;
 // The energy line: height of the train's energy at the start and its change
 // per metre of track.
 void SetUpEnergyLine(HeartlineRun& run, const TrackData& track) {
-    const auto& vertices = track.Bezr.Vertices;
-    const size_t last = static_cast<size_t>(track.Bezr.VertexCount) - 1;
-    const EnergyLine line = MakeEnergyLine(run.startspeed, static_cast<double>(vertices[0].Pos.y),
-                                           run.endspeed, static_cast<double>(vertices[last].Pos.y),
-                                           run.TrackLen);
+    const EnergyLine line = MakeEnergyLine(run.Settings.startspeed,
+                                           static_cast<double>(track.Bezr.Vertices[0].Pos.y),
+                                           run.Settings.endspeed,
+                                           static_cast<double>(LastVertex(track).Pos.y), run.TrackLen);
     run.EnergyStart = line.start;
     run.EnergyEnd = line.end;
     run.EnergySlope = line.slope;
@@ -53,8 +54,7 @@ bool SolveSpeed(const HeartlineRun& run, const BezierCurve& record, const CurveP
     const Vec3 d1 = BezierDerivative(curve, t);
     const Vec3 d2 = BezierSecondDerivative(curve, t);
     const Vec3 tangent = BezierTangent(record, tSingle);
-    // The principal normal, towards the centre of curvature.
-    const Vec3 normal = lsf_Vnormalize(lsf_Vcross(lsf_Vcross(d1, d2), tangent));
+    const Vec3 normal = PrincipalNormal(d1, d2, tangent);
 
     const EnergyLine line{run.EnergyStart, run.EnergyEnd, run.EnergySlope};
     heightEst = static_cast<double>(cur.y);
@@ -67,9 +67,10 @@ bool SolveSpeed(const HeartlineRun& run, const BezierCurve& record, const CurveP
         const double accel = std::pow(speed, 2.0) * kappa / kGravity;  // in g
         Vec3 felt = lsf_Vscale(normal, -accel);
         felt.y = felt.y - 1.0f;
-        feltDown = lsf_Vnormalize(lsf_Vcross(tangent, lsf_Vcross(felt, tangent)));
-        heightEst = static_cast<double>(feltDown.y) * run.heartline + static_cast<double>(cur.y) +
-                    run.heartline;
+        feltDown = RemoveTangentPart(felt, tangent);
+        const double heartline = run.Settings.heartline;
+        heightEst = static_cast<double>(feltDown.y) * heartline + static_cast<double>(cur.y) +
+                    heartline;
     }
     out.speed = speed;
     out.feltDown = feltDown;
@@ -79,21 +80,20 @@ bool SolveSpeed(const HeartlineRun& run, const BezierCurve& record, const CurveP
 
 // Stores the values of one sample, except the banking.
 void StoreSample(HeartlineRun& run, int j, const Vec3& cur, const SampleValues& values) {
-    const size_t s = static_cast<size_t>(j);
+    const size_t s = AsIndex(j);
     run.SampleSpeed[s] = values.speed;
     if (values.speed < run.MinSpeed) run.MinSpeed = values.speed;
     if (values.speed > run.MaxSpeed) run.MaxSpeed = values.speed;
     run.SamplePos[s] = cur;
     const Vec3& tangent = values.tangent;
-    run.LevelDown[s] =
-        lsf_Vnormalize(lsf_Vcross(tangent, lsf_Vnormalize(lsf_Vcross(kWorldDown, tangent))));
+    run.LevelDown[s] = LevelDownAcross(tangent);
     run.SampleTangent[s] = lsf_Vnormalize(tangent);
 }
 
 // A second sample due at the same walk point gets the same values.
 void CopySample(HeartlineRun& run, int from, int to) {
-    const size_t a = static_cast<size_t>(from);
-    const size_t b = static_cast<size_t>(to);
+    const size_t a = AsIndex(from);
+    const size_t b = AsIndex(to);
     run.SamplePos[b] = run.SamplePos[a];
     run.SampleSpeed[b] = run.SampleSpeed[a];
     run.SampleTangent[b] = run.SampleTangent[a];
@@ -106,18 +106,75 @@ void CopySample(HeartlineRun& run, int from, int to) {
 std::string ValleyDetail(const HeartlineRun& run, int j, double arcPos, double heightEst) {
     const double energy = run.EnergySlope * arcPos + run.EnergyStart;
     return "The train valleyed at sample " + std::to_string(j) + " of " + std::to_string(run.N) +
-           ", " + FormatNumber(arcPos) + " m along the track: the train there is " +
-           FormatNumber(heightEst) + " m high but the energy line is at " + FormatNumber(energy) +
+           ", " + FormatFixed(arcPos) + " m along the track: the train there is " +
+           FormatFixed(heightEst) + " m high but the energy line is at " + FormatFixed(energy) +
            " m.";
 }
 
 }  // namespace
 
+double WrapAngle(double x) {
+    if (x > kPi) return x - kTwoPi;
+    if (x < -kPi) return x + kTwoPi;
+    return x;
+}
+
+RollState StartRolls(const TrackData& track) {
+    RollState state;
+    state.RollCur = static_cast<double>(track.Bezr.Vertices[0].Roll);
+    return state;
+}
+
+void BeginRollSegment(RollState& state, const TrackData& track, int i) {
+    const auto& vertices = track.Bezr.Vertices;
+    const int count = track.Bezr.VertexCount;
+    int next = i + 1;
+    if (next == count) next = 0;
+    int next2 = next + 1;
+    if (next2 == count) next2 = 0;
+    const TrackVertex& vNext = vertices[AsIndex(next)];
+    const TrackVertex& vNext2 = vertices[AsIndex(next2)];
+
+    state.RollNext = static_cast<double>(vNext.Roll);
+    if (vNext.RelativeRoll) state.RollNext += state.RollCur;
+    double rollNext2 = static_cast<double>(vNext2.Roll);
+    if (vNext2.RelativeRoll) rollNext2 += state.RollNext;
+
+    state.Delta = WrapAngle(state.RollNext - state.RollCur);
+    const double deltaNext = WrapAngle(rollNext2 - state.RollNext);
+    state.SumPrev = state.Delta + state.DeltaPrev;
+    state.SumNext = state.Delta + deltaNext;
+    state.DeltaPrev = state.Delta;
+    state.ContStart = vertices[AsIndex(i)].FlagA ? 1.0 : 0.0;
+    state.ContEnd = vNext.FlagA ? -1.0 : 0.0;
+}
+
+void AdvanceRoll(RollState& state, const TrackData& track, int i) {
+    int next = i + 1;
+    if (next == track.Bezr.VertexCount) next = 0;
+    const TrackVertex& vNext = track.Bezr.Vertices[AsIndex(next)];
+    if (vNext.RelativeRoll) {
+        state.RollCur = WrapAngle(state.RollNext);
+    } else {
+        state.RollCur = static_cast<double>(vNext.Roll);
+    }
+}
+
+double InputRollAt(const TrackData& track, int segment, double t) {
+    RollState state = StartRolls(track);
+    for (int i = 0; i < segment; ++i) {
+        BeginRollSegment(state, track, i);
+        AdvanceRoll(state, track, i);
+    }
+    BeginRollSegment(state, track, segment);
+    return EasedRoll(state, t);
+}
+
 EnergyLine MakeEnergyLine(double startspeed, double startHeight, double endspeed, double endHeight,
                           double length) {
     EnergyLine line;
-    line.end = std::pow(endspeed, 2.0) / kTwiceGravity + endHeight;
-    line.start = std::pow(startspeed, 2.0) / kTwiceGravity + startHeight;
+    line.end = std::pow(endspeed, 2.0) / (2.0 * kGravity) + endHeight;
+    line.start = std::pow(startspeed, 2.0) / (2.0 * kGravity) + startHeight;
     line.slope = (line.end - line.start) / length;
     return line;
 }
@@ -139,6 +196,7 @@ HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track) {
         const BezierCurve record = SegmentRecord(track, i);
         const CurvePoints curve = SegmentCurve(track, i);
         BeginRollSegment(rolls, track, i);
+        const SegmentBanking banking = BankingOfSegment(track, i);
         for (int k = 0; k <= kStepsPerSegment; ++k) {
             const double t = static_cast<double>(k) / kStepsPerSegment;
             const float tSingle = static_cast<float>(t);
@@ -163,13 +221,14 @@ HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track) {
                                     ValleyDetail(run, firstHere, arcPos, heightEst));
             }
             StoreSample(run, firstHere, cur, values);
-            BlendBanking(run, rolls, firstHere, t, values.feltDown, values.tangent);
+            BlendBanking(run, banking, firstHere, t, EasedRoll(rolls, t), values.feltDown,
+                         values.tangent);
             StepProgress(run);
             for (int extra = firstHere + 1; extra < j; ++extra) {
                 CopySample(run, firstHere, extra);
                 StepProgress(run);
             }
-            run.samplesTaken = j;
+            run.SamplesTaken = j;
         }
         AdvanceRoll(rolls, track, i);
     }

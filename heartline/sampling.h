@@ -1,15 +1,78 @@
-// The energy line of a heartline run, for everything that needs the train's
-// speed the way the run works it out.
+// What the sampling walk reads of the input track besides its curves: the
+// track's own roll along its segments and the energy line that gives the
+// train's speed. The ride profile reads them through the same functions.
 //
-// The train's energy, as a height, changes linearly with arc length from the
-// start speed at the first point to the end speed at the last; the speed at a
-// point follows from how far the energy line lies above it.
+// The roll: the vertex rolls (absolute, or relative to the previous vertex)
+// eased from vertex to vertex the short way round, keeping a roll rate through
+// vertices whose FlagA asks for it. Walk the segments in order: StartRolls,
+// then for each segment i BeginRollSegment(i), EasedRoll(t) for any t in 0..1,
+// AdvanceRoll(i). InputRollAt does that walk for one (segment, t).
+//
+// Every roll function takes a track with 2 <= VertexCount <= Vertices.size()
+// (CheckHeartlineTrack accepts only such tracks) and 0 <= i <= VertexCount - 2.
+//
+// The energy line: the train's energy, as a height, changes linearly with arc
+// length from the start speed at the first point to the end speed at the
+// last; the speed at a point follows from how far the line lies above it.
 #pragma once
+
+#include <cmath>
+
+#include "geometry/vector3.h"
+#include "trackfile/track_record.h"
 
 namespace cvqrn {
 
-inline constexpr double kGravity = 9.81;
-inline constexpr double kTwiceGravity = 19.62;
+// Roll state carried along the walk, radians.
+struct RollState {
+    double RollCur = 0.0;    // absolute roll at the start vertex of the current segment
+    double DeltaPrev = 0.0;  // wrapped roll change of the previous segment
+    // Of the current segment:
+    double RollNext = 0.0;   // absolute roll at its end vertex
+    double Delta = 0.0;      // wrapped roll change over it
+    double SumPrev = 0.0;    // Delta + the previous segment's change
+    double SumNext = 0.0;    // Delta + the next segment's change
+    double ContStart = 0.0;  // 1 when the start vertex keeps its roll rate, else 0
+    double ContEnd = 0.0;    // -1 when the end vertex keeps its roll rate, else 0
+};
+
+// x brought into -pi..pi by one correction of 2 pi at most.
+double WrapAngle(double x);
+
+// The roll state before the first segment: the first vertex's roll as stored.
+RollState StartRolls(const TrackData& track);
+
+// Prepares the roll interpolation of input segment i.
+void BeginRollSegment(RollState& state, const TrackData& track, int i);
+
+// The roll at step parameter t (0 at the segment's start vertex, 1 at its
+// end) before wrapping: eased from RollCur to RollCur + Delta; the sine terms
+// keep a roll rate through vertices that ask for it and vanish at both ends.
+// `Number` is double for the run; a number type that carries derivatives
+// (the ride profile's jets) gives the roll's rates of change too.
+template <typename Number>
+Number UnwrappedRoll(const RollState& state, const Number& t) {
+    using std::cos;
+    using std::pow;
+    using std::sin;
+    return state.RollCur + state.Delta * (1.0 - cos(kPi * t)) / 2.0 +
+           2.0 * state.ContStart * sin(kPi * pow(1.0 - t, 2.0)) * state.SumPrev / 27.0 +
+           2.0 * state.ContEnd * sin(kPi * pow(t, 2.0)) * state.SumNext / 27.0;
+}
+
+// The roll at step parameter t, wrapped into -pi..pi.
+inline double EasedRoll(const RollState& state, double t) {
+    return WrapAngle(UnwrappedRoll(state, t));
+}
+
+// Moves the roll state to the start of segment i + 1.
+void AdvanceRoll(RollState& state, const TrackData& track, int i);
+
+// The input roll of segment `segment` at step parameter t, walking the
+// segments before it; the same value the sampling walk uses there.
+double InputRollAt(const TrackData& track, int segment, double t);
+
+inline constexpr double kGravity = 9.81;  // m/s^2
 
 struct EnergyLine {
     double start = 0.0;  // energy height at arc length 0, m

@@ -8,31 +8,33 @@
 #include <cmath>
 #include <string>
 
+#include "geometry/frame.h"
 #include "heartline/heartline_run.h"
 #include "heartline/text.h"
 
 namespace cvqrn {
 
-HeartlineResult DecidePassCounts(HeartlineRun& run, int16_t& filter) {
+HeartlineResult DecidePassCounts(HeartlineRun& run) {
+    int16_t& filter = run.Filter;
     for (int j = 0; j <= run.N; ++j) {
-        int16_t& count = run.PassCount[static_cast<size_t>(j)];
+        int16_t& count = run.PassCount[AsIndex(j)];
         if (count == kSpeedDerivedPasses) {
             if (run.MaxSpeed == run.MinSpeed) {
                 return StageFailure(
                     HeartlineStatus::EqualSpeeds,
-                    "Every sample has the same speed (" + FormatNumber(run.MinSpeed) +
+                    "Every sample has the same speed (" + FormatFixed(run.MinSpeed) +
                         " m/s), so the smoothing passes of sample " + std::to_string(j) +
                         " cannot be derived from the speed; give its segment a pass count "
                         "below 256 or use different start and end speeds.");
             }
-            const double speed = run.SampleSpeed[static_cast<size_t>(j)];
+            const double speed = run.SampleSpeed[AsIndex(j)];
             const double share = (speed - run.MinSpeed) / (run.MaxSpeed - run.MinSpeed);
             const double passes = std::nearbyint((share * 3.0 / 4.0 + 1.0 / 4.0) * filter);
             if (!(passes >= INT16_MIN && passes <= INT16_MAX)) {
-                return StageFailure(HeartlineStatus::NonFinite,
+                return StageFailure(HeartlineStatus::NumericalBlowUp,
                                     "The smoothing passes of sample " + std::to_string(j) +
                                         " cannot be derived from its speed (" +
-                                        FormatNumber(speed) + " m/s).");
+                                        FormatFixed(speed) + " m/s).");
             }
             count = static_cast<int16_t>(passes);
         }
@@ -41,35 +43,35 @@ HeartlineResult DecidePassCounts(HeartlineRun& run, int16_t& filter) {
     return StageOk();
 }
 
-void SmoothBanking(HeartlineRun& run, int16_t passTotal) {
+void SmoothBanking(HeartlineRun& run) {
+    const int16_t passTotal = run.Filter;
     const int last = run.N;
     auto& down = run.SampleDown;
     auto& scratch = run.SmoothScratch;
-    const auto at = [](int index) { return static_cast<size_t>(index); };
     for (int pass = 1; pass <= passTotal; ++pass) {
         for (int j = 0; j <= last; ++j) {
             // A sample takes part in the last PassCount + 1 passes.
-            if (pass >= passTotal - run.PassCount[at(j)]) {
+            if (pass >= passTotal - run.PassCount[AsIndex(j)]) {
                 const int jm2 = std::max(j - 2, 0);
                 const int jm1 = std::max(j - 1, 0);
                 const int jp1 = std::min(j + 1, last);
                 const int jp2 = std::min(j + 2, last);
-                Vec3 sum = lsf_Vadd(down[at(jm2)], down[at(jp2)]);
-                sum = lsf_Vadd(sum, lsf_Vscale(down[at(jm1)], 2.0));
-                sum = lsf_Vadd(sum, lsf_Vscale(down[at(jp1)], 2.0));
-                sum = lsf_Vadd(sum, lsf_Vscale(down[at(j)], 3.0));
+                Vec3 sum = lsf_Vadd(down[AsIndex(jm2)], down[AsIndex(jp2)]);
+                sum = lsf_Vadd(sum, lsf_Vscale(down[AsIndex(jm1)], 2.0));
+                sum = lsf_Vadd(sum, lsf_Vscale(down[AsIndex(jp1)], 2.0));
+                sum = lsf_Vadd(sum, lsf_Vscale(down[AsIndex(j)], 3.0));
                 sum = lsf_Vnormalize(sum);
-                const Vec3& tangent = run.SampleTangent[at(j)];
+                const Vec3& tangent = run.SampleTangent[AsIndex(j)];
                 // Keep the direction across the track: remove its tangent part.
-                scratch[at(j)] = lsf_Vnormalize(lsf_Vcross(tangent, lsf_Vcross(sum, tangent)));
+                scratch[AsIndex(j)] = RemoveTangentPart(sum, tangent);
             } else {
-                scratch[at(j)] = down[at(j)];
+                scratch[AsIndex(j)] = down[AsIndex(j)];
             }
         }
         // Every pass reads only the previous pass's directions. Samples 0 to
         // N are copied back; the spare entry keeps the forced last sample.
         std::copy_n(scratch.begin(), last + 1, down.begin());
-        run.passesRun = pass;
+        run.PassesRun = pass;
         StepProgress(run);
     }
 }

@@ -1,15 +1,52 @@
 #include "heartline/text.h"
 
 #include <charconv>
+#include <cmath>
+#include <system_error>
 
 namespace cvqrn {
 
-std::string FormatNumber(double value, int decimals) {
-    char buffer[400];
+std::string FormatFixed(double value, int decimals, std::string_view separator) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
+    if (value == 0.0) value = 0.0;  // no minus for -0
+    char buffer[400];               // room for the integer digits of the largest double
     const auto written =
         std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
     if (written.ec != std::errc()) return "?";
+    std::string text(buffer, written.ptr);
+    const size_t point = text.find('.');
+    if (point != std::string::npos) text.replace(point, 1, separator);
+    return text;
+}
+
+std::string FormatShortest(double value) {
+    char buffer[32];
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
     return std::string(buffer, written.ptr);
+}
+
+std::string FormatCount(int64_t value) {
+    const std::string digits = std::to_string(value);
+    const size_t first = value < 0 ? 1 : 0;
+    std::string text;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        const size_t left = digits.size() - i;  // digits from here to the end
+        if (i > first && left % 3 == 0) text += ',';
+        text += digits[i];
+    }
+    return text;
+}
+
+EndAnalysisTexts FormatEndAnalysis(const EndAnalysis& ends, std::string_view separator) {
+    const auto radius = [&](double r) {
+        return IsStraightEnd(r) ? std::string("straight") : FormatFixed(r, 3, separator);
+    };
+    const auto tilt = [&](double r, double t) {
+        return IsStraightEnd(r) ? std::string("none") : FormatFixed(t, 3, separator);
+    };
+    return {radius(ends.radiusIn),  FormatFixed(ends.slopeIn, 3, separator),  tilt(ends.radiusIn, ends.tiltIn),
+            radius(ends.radiusOut), FormatFixed(ends.slopeOut, 3, separator), tilt(ends.radiusOut, ends.tiltOut)};
 }
 
 }  // namespace cvqrn

@@ -1,11 +1,35 @@
-// Numbers in the run's messages, written the same way whatever the locale.
+// Numbers as the user reads them, written the same way whatever the process
+// locale: the run's messages, the window's fields and the CLI's output all
+// use these.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "geometry/end_analysis.h"
 
 namespace cvqrn {
 
-// `value` with `decimals` digits after a "." (nan and inf as such).
-std::string FormatNumber(double value, int decimals = 3);
+// `value` with exactly `decimals` digits after `separator`, at least one digit
+// before it, no grouping (the display format "##0.000" for 3 decimals). Zero,
+// also -0, shows without a minus; a negative value that rounds to zero keeps
+// it ("-0.000"). NaN shows as "NaN", infinities as "Infinity" / "-Infinity".
+//   separator  the decimal separator, e.g. the window locale's "," or "."
+std::string FormatFixed(double value, int decimals = 3, std::string_view separator = ".");
+
+// The shortest text with "." that reads back as the same double (1.04 -> "1.04").
+std::string FormatShortest(double value);
+
+// A whole number with "," between groups of three digits (3000 -> "3,000").
+std::string FormatCount(int64_t value);
+
+// The six end-analysis values as shown: three decimals, and "straight" and
+// "none" for the radius and tilt of a straight end.
+struct EndAnalysisTexts {
+    std::string radiusIn, slopeIn, tiltIn;
+    std::string radiusOut, slopeOut, tiltOut;
+};
+EndAnalysisTexts FormatEndAnalysis(const EndAnalysis& ends, std::string_view separator = ".");
 
 }  // namespace cvqrn

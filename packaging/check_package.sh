@@ -2,13 +2,17 @@
 # Builds the Debian package from the release preset, unpacks it into a
 # temporary root and checks that what a user gets works: the desktop entry
 # validates, the file type and manual page are well-formed, and the unpacked
-# cv-qrn-cli heartlines an installed sample track.
+# cv-qrn-cli heartlines an installed sample track and writes the same bytes
+# as the dev build (DEV_DIR) on every installed sample and on 100 builder-made
+# layouts.
 #
-#   bash packaging/check_package.sh [BUILD_DIR]    (default: build/release)
+#   bash packaging/check_package.sh [BUILD_DIR [DEV_DIR]]
+#   (defaults: build/release, build/dev)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build_dir=${1:-build/release}
+dev_dir=${2:-build/dev}
 jobs=$(nproc)
 
 fail() {
@@ -60,6 +64,23 @@ done
 if [ -f "$root/usr/share/applications/cv-qrn.desktop" ]; then
   desktop-file-validate "$root/usr/share/applications/cv-qrn.desktop" ||
     fail "the desktop entry does not validate"
+
+  # As a desktop sees the installed package: the file type and the desktop
+  # entry in a data folder of their own (nothing of the user's is read or
+  # changed), then ask which program opens track files.
+  echo "-- default program for track files"
+  data="$work/xdg-data"
+  mkdir -p "$data/applications" "$data/mime/packages" "$work/xdg-config"
+  cp "$root/usr/share/applications/cv-qrn.desktop" "$data/applications/"
+  cp "$root/usr/share/mime/packages/cv-qrn.xml" "$data/mime/packages/"
+  update-mime-database "$data/mime" >/dev/null 2>&1 || fail "the track file type does not load"
+  update-desktop-database "$data/applications" || fail "update-desktop-database failed"
+  default=$(env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION XDG_DATA_HOME="$data" \
+    XDG_DATA_DIRS="$data" XDG_CONFIG_HOME="$work/xdg-config" XDG_CONFIG_DIRS="$work/xdg-config" \
+    xdg-mime query default application/x-cvtrack)
+  [ "$default" = "cv-qrn.desktop" ] ||
+    fail "xdg-mime names '$default', not cv-qrn.desktop, for application/x-cvtrack"
+  echo "   $default"
 fi
 
 # update-mime-database refuses a malformed type definition.
@@ -88,5 +109,11 @@ echo "   $(basename "$sample")"
 "$cli" heartline "$sample" "$work/out.cvtrack" || fail "cv-qrn-cli heartline failed on $sample"
 [ "$(head -c 4 "$work/out.cvtrack")" = "CORV" ] || fail "the heartlined track is not a track file"
 "$cli" info "$work/out.cvtrack" >/dev/null || fail "the heartlined track does not load again"
+
+echo "-- the packaged cv-qrn-cli writes the dev build's bytes"
+cmake --preset dev -B "$dev_dir" >/dev/null
+cmake --build "$dev_dir" -j "$jobs" --target cv-qrn-cli make_corpus
+tests/corpus/compare_builds.sh "$dev_dir/cli/cv-qrn-cli" "$cli" "$dev_dir/samples/make_corpus" 100 \
+  "$root/usr/share/cv-qrn/samples" || fail "the packaged cv-qrn-cli writes other tracks than the dev build"
 
 echo "check_package: the package is complete and works"

@@ -6,7 +6,6 @@
 #include <new>
 
 #include "geometry/bezier.h"
-#include "heartline/banking.h"
 #include "heartline/heartline_run.h"
 #include "heartline/sampling.h"
 #include "heartline/text.h"
@@ -106,7 +105,7 @@ Vecd HeartPoint(const Cubic& c, const RollState& rolls, double t, double h) {
     const Vecd velocity = (3.0 * u * u) * (c.p1 - c.p0) + (6.0 * t * u) * (c.p2 - c.p1) +
                           (3.0 * t * t) * (c.p3 - c.p2);
     if (IsVertical(velocity)) return point;
-    const Frame<double> frame = RiderFrame(velocity, EasedRoll(rolls, t));
+    const Frame<double> frame = RiderFrame(velocity, UnwrappedRoll(rolls, t));
     return point + h * frame.up;
 }
 
@@ -199,7 +198,7 @@ ProfileSample EvaluateSample(const TrackData& track, const Walk& walk, const Ene
         return sample;
     }
 
-    const Jet roll = EasedRoll(walk.rolls[static_cast<size_t>(i)], Jet{t, 1.0, 0.0});
+    const Jet roll = UnwrappedRoll(walk.rolls[static_cast<size_t>(i)], Jet{t, 1.0, 0.0});
     const Frame<Jet> frame = RiderFrame(rail.velocity, roll);
     const VecJ heart = rail.point + h * frame.up;
     const Vecd at = profile::Value(heart);
@@ -305,7 +304,7 @@ std::string CheckTrack(const TrackData& track, const ProfileSettings& settings) 
     }
     if (!(settings.spacing > 0.0) || !std::isfinite(settings.spacing)) {
         return "The sample spacing must be a positive number of metres; it is " +
-               FormatNumber(settings.spacing) + ".";
+               FormatFixed(settings.spacing) + ".";
     }
     if (!std::isfinite(settings.heartline) || !std::isfinite(settings.startspeed) ||
         !std::isfinite(settings.endspeed)) {

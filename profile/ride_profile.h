@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "heartline/generator.h"
+#include "heartline/settings.h"
 
 namespace cvqrn {
 
@@ -29,8 +30,8 @@ inline constexpr int kMaxProfileSamples = 200001;
 
 struct ProfileSettings {
     double heartline = 0.0;  // h: from the rail to the heart along U, metres
-    double startspeed = kDefaultStartSpeed;
-    double endspeed = kDefaultEndSpeed;
+    double startspeed = HeartlineSettings{}.startspeed;
+    double endspeed = HeartlineSettings{}.endspeed;
     double spacing = kDefaultProfileSpacing;  // metres of heart path between samples
 };
 

@@ -4,30 +4,28 @@
 #include <cstdio>
 
 #include "heartline/heartline_run.h"
+#include "heartline/settings.h"
 
 namespace cvqrn {
 
 namespace {
 
 // Runs the sampling stage; false when the run would refuse the settings or the track.
-bool Sample(const TrackData& track, const ValleyAdviceInput& settings, double startspeed,
+bool Sample(const TrackData& track, const HeartlineSettings& settings, double startspeed,
             HeartlineRun& run, HeartlineResult& result) {
-    if (!CheckHeartlineParameters(settings.segments, settings.precision, settings.heartline,
-                                  startspeed, settings.endspeed, 0)
-             .empty()) {
-        return false;
-    }
+    HeartlineSettings trial = settings;
+    trial.startspeed = startspeed;
+    if (CheckHeartlineSettings(trial)) return false;
     double length = 0.0;
     if (!CheckHeartlineTrack(track, length)) return false;
-    SetUpRun(run, settings.segments, settings.precision, settings.heartline, startspeed,
-             settings.endspeed, 0, length, nullptr);
+    SetUpRun(run, trial, length, nullptr);
     result = SampleTrack(run, track);
     return true;
 }
 
 }  // namespace
 
-std::optional<ValleyStop> FindValley(const TrackData& track, const ValleyAdviceInput& settings,
+std::optional<ValleyStop> FindValley(const TrackData& track, const HeartlineSettings& settings,
                                      double startspeed) {
     HeartlineRun run;
     HeartlineResult result;
@@ -37,9 +35,9 @@ std::optional<ValleyStop> FindValley(const TrackData& track, const ValleyAdviceI
     }
     // Samples 0 .. samplesTaken - 1 were reached; the next one was not.
     ValleyStop stop;
-    stop.distance = static_cast<double>(run.samplesTaken) / run.N * run.TrackLen;
-    const Vec3 reached = run.samplesTaken > 0
-                             ? run.SamplePos[static_cast<size_t>(run.samplesTaken) - 1]
+    stop.distance = static_cast<double>(run.SamplesTaken) / run.N * run.TrackLen;
+    const Vec3 reached = run.SamplesTaken > 0
+                             ? run.SamplePos[static_cast<size_t>(run.SamplesTaken) - 1]
                              : track.Bezr.Vertices[0].Pos;
     stop.x = static_cast<double>(reached.x);
     stop.y = static_cast<double>(reached.y);
@@ -47,14 +45,14 @@ std::optional<ValleyStop> FindValley(const TrackData& track, const ValleyAdviceI
     return stop;
 }
 
-bool ClearsEveryHill(const TrackData& track, const ValleyAdviceInput& settings, double startspeed) {
+bool ClearsEveryHill(const TrackData& track, const HeartlineSettings& settings, double startspeed) {
     HeartlineRun run;
     HeartlineResult result;
     return Sample(track, settings, startspeed, run, result) &&
            result.status != HeartlineStatus::Valleyed;
 }
 
-std::optional<double> AdviseStartSpeed(const TrackData& track, const ValleyAdviceInput& settings) {
+std::optional<double> AdviseStartSpeed(const TrackData& track, const HeartlineSettings& settings) {
     const auto clears = [&](long tenths) {
         return ClearsEveryHill(track, settings, static_cast<double>(tenths) / 10.0);
     };

@@ -75,10 +75,11 @@ TrackData HighHill() {
 }
 
 std::vector<SampleLayout> SampleLayouts() {
+    const HeartlineSettings defaults;
     return {
-        {"family_coaster.cvtrack", kDefaultStartSpeed, kDefaultEndSpeed, FamilyCoaster()},
-        {"loop_and_helix.cvtrack", kDefaultStartSpeed, kDefaultEndSpeed, LoopAndHelix()},
-        {"high_hill.cvtrack", 20.0, kDefaultEndSpeed, HighHill()},
+        {"family_coaster.cvtrack", defaults.startspeed, defaults.endspeed, FamilyCoaster()},
+        {"loop_and_helix.cvtrack", defaults.startspeed, defaults.endspeed, LoopAndHelix()},
+        {"high_hill.cvtrack", 20.0, defaults.endspeed, HighHill()},
     };
 }
 

@@ -18,17 +18,12 @@ EndAnalysis CoreTrackOperations::Analyse(const TrackData& track) {
     return TrackEndAnalysis(track);
 }
 
-HeartlineResult CoreTrackOperations::Generate(TrackData& track, HeartlineParameters& parameters,
+HeartlineResult CoreTrackOperations::Generate(TrackData& track, const HeartlineSettings& settings,
                                               ProgressFeedback* progress) {
-    HeartlineResult result =
-        GenerateHeartline(track, parameters.segments, parameters.precision, parameters.heartline,
-                          parameters.startspeed, parameters.endspeed, parameters.filter, progress);
+    HeartlineResult result = GenerateHeartline(track, settings, progress);
     if (result.status == HeartlineStatus::Valleyed) {
         // The failed run left `track` as it was: the details say which start speed would do.
-        const std::optional<double> advice =
-            AdviseStartSpeed(track, {parameters.segments, parameters.precision,
-                                     parameters.heartline, parameters.startspeed,
-                                     parameters.endspeed});
+        const std::optional<double> advice = AdviseStartSpeed(track, settings);
         if (advice) result.detail += "\n" + ValleyAdviceText(*advice);
     }
     return result;

@@ -16,4 +16,19 @@ int FilterNumericKey(std::string_view text, int caret, int key, bool allowDecima
     return (key >= '0' && key <= '9') ? key : 0;
 }
 
+bool TypingCouldProduce(std::string_view text, bool allowDecimal, bool allowMinus) {
+    bool point = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') continue;
+        if (c == '.' && allowDecimal && !point) {
+            point = true;
+            continue;
+        }
+        if (c == '-' && allowMinus && i == 0) continue;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace cvqrn::ui

@@ -23,4 +23,9 @@ inline constexpr int kKeyPoint = 46;
 // (control characters included) is swallowed.
 int FilterNumericKey(std::string_view text, int caret, int key, bool allowDecimal, bool allowMinus);
 
+// Whether typing through FilterNumericKey could have produced `text`: digits,
+// at most one "." when `allowDecimal`, and a "-" only at the very front when
+// `allowMinus`. Pasted and dropped text must pass this too.
+bool TypingCouldProduce(std::string_view text, bool allowDecimal, bool allowMinus);
+
 }  // namespace cvqrn::ui

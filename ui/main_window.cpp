@@ -1,9 +1,23 @@
 #include "ui/main_window.h"
 
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QGuiApplication>
+#include <QIcon>
 #include <QLocale>
+#include <QMimeData>
+#include <QScreen>
 #include <QShortcut>
+#include <QUrl>
+
+// The icon is compiled into this static library; its resource must be registered by name.
+static void RegisterIcons() {
+    Q_INIT_RESOURCE(icons);
+}
 
 #include "ui/profile_window.h"
 
@@ -14,8 +28,8 @@ namespace {
 constexpr QColor kFieldBackground(64, 64, 64);
 constexpr QColor kFieldText(192, 255, 192);
 
-QRect PixelRect(int left, int top, int width, int height) {
-    return TwipsToPixels(left, top, width, height).toRect();
+QRect PixelRect(const TwipRect& twips) {
+    return ToPixels(twips).toRect();
 }
 
 void ApplyFieldColours(QWidget* widget) {
@@ -45,11 +59,41 @@ QFont MessageFont() {
     return candidates.front();
 }
 
+// The one local .cvtrack file a drag carries; empty when it carries anything else.
+QString DroppedTrack(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) return {};
+    const QUrl url = data->urls().constFirst();
+    if (!url.isLocalFile()) return {};
+    const QString path = url.toLocalFile();
+    const bool track =
+        QFileInfo(path).suffix().compare(QLatin1String(kTrackExtension), Qt::CaseInsensitive) == 0;
+    return track ? path : QString();
+}
+
+// Whether a window at `frame` would show enough of itself on a present screen
+// to be grabbed and moved: its whole title banner.
+bool OnAPresentScreen(const QRect& frame) {
+    const QRect banner = ToPixels(kBannerPlate).toRect().translated(frame.topLeft());
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen->availableGeometry().contains(banner)) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+QSettings MainWindow::Settings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("CV-QRN"),
+                     QStringLiteral("cv-qrn"));
+}
 
 MainWindow::MainWindow(TrackOperations& operations, FileChooser* chooser,
                        MessageBoxPresenter* boxes) {
     setWindowTitle(QString::fromLatin1(kWindowTitle));
+    RegisterIcons();
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("cv-qrn"),
+                                   QIcon(QStringLiteral(":/icons/cv-qrn.svg"))));
+    setAcceptDrops(true);
     if (chooser == nullptr) {
         ownChooser_ = std::make_unique<QtFileChooser>(this);
         chooser = ownChooser_.get();
@@ -65,7 +109,10 @@ MainWindow::MainWindow(TrackOperations& operations, FileChooser* chooser,
 
     CreateControls();
     // The ride profile: its control on the Track Data plate, Ctrl+G, its window.
-    AttachRideProfile(*this, *logic_, [this](Field field) { return FieldText(field); });
+    HotSpot* profileControl = AddHotSpot(
+        kProfilePlace, [](QPainter& painter, Look look) { PaintProfileControl(painter, look); });
+    AttachRideProfile(*this, *logic_, [this](Field field) { return FieldText(field); },
+                      *profileControl);
 
     // The three actions from the keyboard; the focus stays where it is.
     const auto bind = [this](QKeySequence keys, void (MainWindow::*action)()) {
@@ -78,10 +125,49 @@ MainWindow::MainWindow(TrackOperations& operations, FileChooser* chooser,
     bind(QKeySequence(Qt::CTRL | Qt::Key_Enter), &MainWindow::HeartlineClicked);  // keypad
     bind(QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::SaveClicked);
 
+    RestorePlaces();
     logic_->Start();
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::RestorePlaces() {
+    QSettings settings = Settings();
+    logic_->SetFolders(settings.value(QStringLiteral("folders/load")).toString().toStdString(),
+                       settings.value(QStringLiteral("folders/save")).toString().toStdString());
+    const QVariant position = settings.value(QStringLiteral("window/position"));
+    if (position.canConvert<QPoint>() && OnAPresentScreen(QRect(position.toPoint(), size()))) {
+        move(position.toPoint());
+    }
+}
+
+void MainWindow::RememberPlaces() {
+    QSettings settings = Settings();
+    settings.setValue(QStringLiteral("folders/load"), QString::fromStdString(logic_->LoadFolder()));
+    settings.setValue(QStringLiteral("folders/save"), QString::fromStdString(logic_->SaveFolder()));
+    if (isVisible()) settings.setValue(QStringLiteral("window/position"), pos());
+}
+
+void MainWindow::LoadFile(const QString& path) {
+    logic_->LoadFile(path.toStdString());
+    RememberPlaces();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedTrack(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QString path = DroppedTrack(event->mimeData());
+    if (path.isEmpty()) return;
+    event->acceptProposedAction();
+    LoadFile(path);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    RememberPlaces();
+    ShapedWindow::closeEvent(event);
+}
 
 void MainWindow::CreateControls() {
     timer_ = new QTimer(this);
@@ -97,9 +183,15 @@ void MainWindow::CreateControls() {
         const FieldSpec& spec = *it;
         auto* field = new TextField(this, spec.parameter, spec.allowDecimal, spec.allowMinus);
         field->setObjectName(QString::fromLatin1(spec.name));
-        field->setGeometry(PixelRect(spec.left, spec.top, spec.width, spec.height));
-        field->setText(QString::fromLatin1(spec.initialText));
+        field->setGeometry(PixelRect(PlaceOf(spec.field).box));
+        field->setText(QString::fromStdString(InitialText(spec.field)));
         field->setToolTip(QString::fromLatin1(spec.toolTip));
+        const char* caption = PlaceOf(spec.field).caption;
+        field->setAccessibleName(QString::fromLatin1(caption));
+        field->setAccessibleDescription(
+            spec.parameter ? QString::fromLatin1(spec.toolTip)
+                           : QStringLiteral("%1 of the track, from the end analysis (read only)")
+                                 .arg(QString::fromLatin1(caption)));
         field->setFrame(false);
         field->setFont(fieldFont);
         ApplyFieldColours(field);
@@ -113,47 +205,69 @@ void MainWindow::CreateControls() {
     }
 
     for (int i = 2; i >= 0; --i) {
-        auto* light = new StatusLight(this, kLightLeft[i], kLightTop, kLightDiameter);
+        auto* light = new StatusLight(this, kLightBoxes[static_cast<size_t>(i)]);
         light->setObjectName(QStringLiteral("statuslight%1").arg(i + 1));
+        static constexpr const char* kStages[] = {"Track loaded", "Track heartlined",
+                                                  "Track saved"};
+        light->setAccessibleName(QString::fromLatin1(kStages[i]));
+        light->setAccessibleDescription(
+            QStringLiteral("Green when this stage is done, red while it is open"));
         light->hide();
         lights_[static_cast<size_t>(i)] = light;
     }
 
-    connect(AddHotSpot("btnSave", 4140, 4620, 1335, 255), &HotSpot::clicked, this,
-            &MainWindow::SaveClicked);
-    connect(AddHotSpot("btnMod", 2340, 4620, 1335, 255), &HotSpot::clicked, this,
-            &MainWindow::HeartlineClicked);
-    connect(AddHotSpot("btnLoad", 540, 4620, 1335, 255), &HotSpot::clicked, this,
-            &MainWindow::LoadClicked);
-    connect(AddHotSpot("minimizeme", 5280, 180, 495, 315), &HotSpot::clicked, this,
-            &ShapedWindow::MinimizeClicked);
-    connect(AddHotSpot("closeme", 5820, 180, 435, 315), &HotSpot::clicked, this,
-            &ShapedWindow::CloseClicked);
+    const auto button = [this](Button which, void (MainWindow::*action)()) {
+        HotSpot* spot = AddHotSpot(PlaceOf(which), [which](QPainter& painter, Look look) {
+            PaintButtonFace(painter, which, look);
+        });
+        connect(spot, &HotSpot::clicked, this, action);
+    };
+    button(Button::Save, &MainWindow::SaveClicked);
+    button(Button::Heartline, &MainWindow::HeartlineClicked);
+    button(Button::Load, &MainWindow::LoadClicked);
+    const auto knob = [this](Knob which, void (ShapedWindow::*action)()) {
+        HotSpot* spot = AddHotSpot(PlaceOf(which), [which](QPainter& painter, Look look) {
+            PaintKnob(painter, which, look);
+        });
+        connect(spot, &HotSpot::clicked, this, action);
+    };
+    knob(Knob::Minimise, &ShapedWindow::MinimizeClicked);
+    knob(Knob::Close, &ShapedWindow::CloseClicked);
 
     message_ = new MessageLine(this);
     message_->setObjectName(QStringLiteral("Message_Label"));
-    message_->setGeometry(PixelRect(780, 4200, 1635, 315));
+    message_->setGeometry(PixelRect(kMessageBox));
     message_->setAlignment(Qt::AlignCenter);
     message_->setFont(MessageFont());
     ApplyFieldColours(message_);
     message_->setAutoFillBackground(false);
+    message_->setAccessibleName(QStringLiteral("Message"));
+    message_->setAccessibleDescription(QStringLiteral("What the last action did"));
 
     progress_ = new ProgressTube(this);
     progress_->setObjectName(QStringLiteral("Progressbar"));
+    progress_->setAccessibleName(QStringLiteral("Heartline progress"));
+    progress_->setAccessibleDescription(QStringLiteral("Rises while a heartline run works"));
     progress_->hide();
 
     fields_[static_cast<size_t>(Field::Segments)]->setFocus();
 }
 
-HotSpot* MainWindow::AddHotSpot(const char* name, int left, int top, int width, int height) {
-    auto* spot = new HotSpot(this);
-    spot->setObjectName(QString::fromLatin1(name));
-    spot->setGeometry(PixelRect(left, top, width, height));
+HotSpot* MainWindow::AddHotSpot(const HotSpotPlace& place,
+                                std::function<void(QPainter&, Look)> paintFace) {
+    auto* spot = new HotSpot(this, std::move(paintFace));
+    spot->setObjectName(QString::fromLatin1(place.name));
+    spot->setGeometry(PixelRect(place.box));
+    spot->setToolTip(QString::fromLatin1(place.toolTip));
+    spot->setAccessibleName(QString::fromLatin1(place.face[0] != '\0' ? place.face
+                                                                        : place.toolTip));
+    spot->setAccessibleDescription(QString::fromLatin1(place.description));
     return spot;
 }
 
 void MainWindow::LoadClicked() {
     logic_->LoadClicked();
+    RememberPlaces();
     RefreshRideProfile(*this, false);
 }
 
@@ -164,6 +278,7 @@ void MainWindow::HeartlineClicked() {
 
 void MainWindow::SaveClicked() {
     logic_->SaveClicked();
+    RememberPlaces();
 }
 
 std::string MainWindow::FieldText(Field field) const {

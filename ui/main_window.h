@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QSettings>
 #include <QTimer>
 #include <array>
 #include <memory>
@@ -35,12 +36,28 @@ class MainWindow final : public ShapedWindow, private WindowView, private Messag
     ProgressTube* ProgressWidget() const { return progress_; }
     QTimer* MessageTimerObject() const { return timer_; }
 
+    // Loads `path` as Load Track would (a file from the command line).
+    void LoadFile(const QString& path);
+
+    // The settings file where the window keeps its folders and position.
+    static QSettings Settings();
+
   public slots:
     void LoadClicked();
     void HeartlineClicked();
     void SaveClicked();
 
+  protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
   private:
+    // Restores the remembered folders and, when it lies on a present screen,
+    // the window's position; RememberPlaces writes them back.
+    void RestorePlaces();
+    void RememberPlaces();
+
     // WindowView
     std::string FieldText(Field field) const override;
     void SetFieldText(Field field, const std::string& text) override;
@@ -57,7 +74,7 @@ class MainWindow final : public ShapedWindow, private WindowView, private Messag
     void Stop() override;
 
     void CreateControls();
-    HotSpot* AddHotSpot(const char* name, int left, int top, int width, int height);
+    HotSpot* AddHotSpot(const HotSpotPlace& place, std::function<void(QPainter&, Look)> paintFace);
 
     std::unique_ptr<QtFileChooser> ownChooser_;
     std::unique_ptr<QtMessageBoxPresenter> ownBoxes_;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <system_error>
 
@@ -27,6 +26,14 @@ long MantissaMagnitude(std::string_view mantissa) {
 }
 
 }  // namespace
+
+bool HasNumber(std::string_view text) {
+    size_t i = text.find_first_not_of(" \t");
+    if (i == std::string_view::npos) return false;
+    if (text[i] == '-' || text[i] == '+') ++i;
+    if (i < text.size() && text[i] == '.') ++i;
+    return i < text.size() && IsDigit(text[i]);
+}
 
 double ReadNumber(std::string_view text) {
     size_t i = 0;
@@ -100,18 +107,6 @@ std::optional<int16_t> RoundToInt16(double value) {
     const double rounded = std::nearbyint(value);
     if (!(rounded >= -32768.0 && rounded <= 32767.0)) return std::nullopt;
     return static_cast<int16_t>(rounded);
-}
-
-std::string FormatDisplay(double value, std::string_view decimalSeparator) {
-    if (std::isnan(value)) return "NaN";
-    if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
-    if (value == 0.0) value = 0.0;  // no minus for -0
-    char buffer[400];
-    std::snprintf(buffer, sizeof buffer, "%.3f", value);
-    std::string text(buffer);
-    const size_t point = text.find('.');
-    if (point != std::string::npos) text.replace(point, 1, decimalSeparator);
-    return text;
 }
 
 }  // namespace cvqrn::ui

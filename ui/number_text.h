@@ -1,5 +1,5 @@
-// Reading the numbers typed into the parameter fields and writing the
-// numbers shown in the display fields.
+// Reading the numbers typed into the parameter fields (the display fields
+// are written with heartline/text.h).
 #pragma once
 
 #include <cstdint>
@@ -17,17 +17,14 @@ namespace cvqrn::ui {
 //   text  UTF-8 text of a field; never modified
 double ReadNumber(std::string_view text);
 
+// Whether the leading numeric part of `text` (as ReadNumber takes it) holds a
+// digit; an empty text, "-", "." or "-." holds none.
+bool HasNumber(std::string_view text);
+
 // `value` rounded to the nearest integer, ties to the even integer, when the
 // result is a 16-bit signed value (-32768..32767); nothing otherwise (also for
 // NaN and infinities).
 //   value  the number read from an integer field
 std::optional<int16_t> RoundToInt16(double value);
-
-// `value` in the display format "##0.000": at least one digit before the
-// decimal separator, no digit grouping, exactly three decimals, a leading
-// minus for negative values (zero, also -0, shows without one).
-//   value             slope, radius or tilt to show
-//   decimalSeparator  the user's locale's decimal separator, e.g. "." or ","
-std::string FormatDisplay(double value, std::string_view decimalSeparator);
 
 }  // namespace cvqrn::ui

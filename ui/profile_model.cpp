@@ -38,21 +38,20 @@ std::string Values(const char* name, const ProfileSample& s) {
 
 ProfileModel BuildProfileModel(const ProfileRequest& request) {
     ProfileModel model;
-    model.heartline = request.heartline;
+    const HeartlineSettings& run = request.settings;
+    model.heartline = run.heartline;
     if (request.loaded == nullptr) return model;
     ProfileSettings settings;
-    settings.startspeed = request.startspeed;
-    settings.endspeed = request.endspeed;
+    settings.startspeed = run.startspeed;
+    settings.endspeed = run.endspeed;
     model.loaded = ComputeRideProfile(*request.loaded, settings);
     if (request.rebuilt != nullptr) {
-        settings.heartline = request.heartline;
+        settings.heartline = run.heartline;
         model.rebuilt = ComputeRideProfile(*request.rebuilt, settings);
     }
     if (request.afterFailedRun) {
-        const ValleyAdviceInput input{request.segments, request.precision, request.heartline,
-                                      request.startspeed, request.endspeed};
-        model.valley = FindValley(*request.loaded, input, request.startspeed);
-        if (model.valley) model.advice = AdviseStartSpeed(*request.loaded, input);
+        model.valley = FindValley(*request.loaded, run, run.startspeed);
+        if (model.valley) model.advice = AdviseStartSpeed(*request.loaded, run);
     }
     return model;
 }

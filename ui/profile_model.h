@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "heartline/settings.h"
 #include "profile/ride_profile.h"
 #include "profile/valley_advice.h"
 #include "trackfile/track_record.h"
@@ -19,11 +20,7 @@ struct ProfileRequest {
     const TrackData* loaded = nullptr;   // null: no track loaded
     const TrackData* rebuilt = nullptr;  // null: no successful run since the load
     bool afterFailedRun = false;         // the last run on `loaded` failed
-    int16_t segments = 0;
-    int16_t precision = 0;
-    double heartline = 0.0;
-    double startspeed = 0.0;
-    double endspeed = 0.0;
+    HeartlineSettings settings;          // as the fields read
 };
 
 struct ProfileModel {

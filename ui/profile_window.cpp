@@ -34,13 +34,6 @@ const QColor kRebuiltColour(217, 95, 2);     // orange
 const QColor kRailColour(120, 60, 10);       // darker orange, the new rail
 const QColor kValleyColour(200, 20, 30);     // where the train stops
 const QColor kCursorColour(90, 90, 90);
-// The main window's dark boxes and their teal rims and accents.
-const QColor kRecess(13, 16, 18);
-const QColor kRecessRim(60, 150, 142);
-const QColor kTeal(70, 214, 196);
-
-// Where the control sits on the main window: right of the status dots' caption.
-const QRect kButtonRect(404, 169, 28, 16);
 
 QString Text(const std::string& s) {
     return QString::fromStdString(s);
@@ -401,56 +394,17 @@ void ProfileWindow::SaveClicked() {
     }
 }
 
-// ---- The control on the main window ----------------------------------------------
-
-ProfileButton::ProfileButton(QWidget* parent) : QWidget(parent) {
-    setObjectName(QStringLiteral("btnProfile"));
-    setToolTip(QString::fromLatin1(kProfileToolTip));
-    setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::NoFocus);
-    setGeometry(kButtonRect);
-}
-
-void ProfileButton::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.setPen(Pen(underMouse() ? kTeal : kRecessRim, 1.0));
-    painter.setBrush(kRecess);
-    painter.drawRoundedRect(box, 3.0, 3.0);
-    // A small force trace.
-    QPainterPath trace;
-    const double w = box.width() - 8.0;
-    const double h = box.height() - 6.0;
-    for (int i = 0; i <= 24; ++i) {
-        const double u = i / 24.0;
-        const QPointF p(box.left() + 4.0 + u * w,
-                        box.center().y() - 0.5 * h * std::sin(u * 2.0 * kPi) * (1.0 - 0.4 * u));
-        if (i == 0) {
-            trace.moveTo(p);
-        } else {
-            trace.lineTo(p);
-        }
-    }
-    painter.setPen(Pen(kTeal, 1.3));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawPath(trace);
-}
-
-void ProfileButton::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
-        emit clicked();
-    }
-}
-
 // ---- Hookup ------------------------------------------------------------------------
 
 RideProfileHookup::RideProfileHookup(QWidget& mainWindow, const WindowLogic& logic,
-                                     FieldTextFn fieldText)
-    : QObject(&mainWindow), main_(mainWindow), logic_(logic), fieldText_(std::move(fieldText)) {
+                                     FieldTextFn fieldText, HotSpot& control)
+    : QObject(&mainWindow),
+      main_(mainWindow),
+      logic_(logic),
+      fieldText_(std::move(fieldText)),
+      control_(control) {
     setObjectName(QStringLiteral("RideProfileHookup"));
-    button_ = new ProfileButton(&mainWindow);
-    connect(button_, &ProfileButton::clicked, this, &RideProfileHookup::Open);
+    connect(&control_, &HotSpot::clicked, this, &RideProfileHookup::Open);
     auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_G), &mainWindow);
     shortcut->setContext(Qt::WindowShortcut);
     connect(shortcut, &QShortcut::activated, this, &RideProfileHookup::Open);
@@ -466,11 +420,13 @@ void RideProfileHookup::Refresh(bool afterRun) {
     const auto integer = [this](Field field) {
         return RoundToInt16(ReadNumber(fieldText_(field))).value_or(int16_t{0});
     };
-    request.segments = integer(Field::Segments);
-    request.precision = integer(Field::Precision);
-    request.heartline = ReadNumber(fieldText_(Field::Heartline));
-    request.startspeed = ReadNumber(fieldText_(Field::StartSpeed));
-    request.endspeed = ReadNumber(fieldText_(Field::EndSpeed));
+    HeartlineSettings& settings = request.settings;
+    settings.segments = integer(Field::Segments);
+    settings.precision = integer(Field::Precision);
+    settings.filter = integer(Field::Filter);
+    settings.heartline = ReadNumber(fieldText_(Field::Heartline));
+    settings.startspeed = ReadNumber(fieldText_(Field::StartSpeed));
+    settings.endspeed = ReadNumber(fieldText_(Field::EndSpeed));
     request_ = request;
     stale_ = true;
     if (window_ != nullptr && window_->isVisible()) Open();
@@ -487,8 +443,8 @@ void RideProfileHookup::Open() {
 }
 
 void AttachRideProfile(QWidget& mainWindow, const WindowLogic& logic,
-                       RideProfileHookup::FieldTextFn fieldText) {
-    new RideProfileHookup(mainWindow, logic, std::move(fieldText));
+                       RideProfileHookup::FieldTextFn fieldText, HotSpot& control) {
+    new RideProfileHookup(mainWindow, logic, std::move(fieldText), control);
 }
 
 void RefreshRideProfile(QWidget& mainWindow, bool afterRun) {

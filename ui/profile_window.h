@@ -12,6 +12,7 @@
 #include <string>
 
 #include "ui/profile_model.h"
+#include "ui/widgets.h"
 #include "ui/window_logic.h"
 
 class QChart;
@@ -23,8 +24,6 @@ class QPushButton;
 namespace cvqrn::ui {
 
 inline constexpr const char* kProfileWindowTitle = "Ride profile";
-inline constexpr const char* kProfileToolTip =
-    "Ride profile (Ctrl+G): speed and felt forces along the track, loaded and rebuilt";
 
 // A top view (x across, z down the page) or a side view (height along the
 // track) of the heart paths and the new rail, drawn as vectors.
@@ -89,35 +88,21 @@ class ProfileWindow : public QWidget {
     QPushButton* save_ = nullptr;
 };
 
-// The small control on the main window's Track Data plate that opens the
-// profile, drawn like the panel's dark, teal-rimmed boxes.
-class ProfileButton : public QWidget {
-    Q_OBJECT
-  public:
-    explicit ProfileButton(QWidget* parent);
-
-  signals:
-    void clicked();
-
-  protected:
-    void paintEvent(QPaintEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-};
-
-// Ties the profile window to a main window: the control, Ctrl+G, and an
-// update after every load and run. Child of the main window.
+// Ties the profile window to a main window: its control (kProfilePlace),
+// Ctrl+G, and an update after every load and run. Child of the main window.
 class RideProfileHookup : public QObject {
     Q_OBJECT
   public:
     using FieldTextFn = std::function<std::string(Field)>;
-    RideProfileHookup(QWidget& mainWindow, const WindowLogic& logic, FieldTextFn fieldText);
+    RideProfileHookup(QWidget& mainWindow, const WindowLogic& logic, FieldTextFn fieldText,
+                      HotSpot& control);
 
     // After a load (afterRun false) or a heartline run.
     void Refresh(bool afterRun);
     // Opens (or raises) the profile window, up to date.
     void Open();
     ProfileWindow* Window() const { return window_; }
-    ProfileButton* Button() const { return button_; }
+    HotSpot& Control() const { return control_; }
 
   private:
     QWidget& main_;
@@ -126,12 +111,12 @@ class RideProfileHookup : public QObject {
     ProfileRequest request_;
     bool stale_ = true;
     ProfileWindow* window_ = nullptr;  // made on first use, a child of the main window
-    ProfileButton* button_ = nullptr;
+    HotSpot& control_;
 };
 
 // The hookup's two entries for the main window.
 void AttachRideProfile(QWidget& mainWindow, const WindowLogic& logic,
-                       RideProfileHookup::FieldTextFn fieldText);
+                       RideProfileHookup::FieldTextFn fieldText, HotSpot& control);
 void RefreshRideProfile(QWidget& mainWindow, bool afterRun);
 
 }  // namespace cvqrn::ui

@@ -50,8 +50,12 @@ void ShapedWindow::CloseClicked() {
 
 void ShapedWindow::paintEvent(QPaintEvent*) {
     // Painted from the vector artwork at the screen's pixel ratio, so it stays crisp.
+    const qreal dpr = devicePixelRatioF();
+    if (skin_.isNull() || skin_.devicePixelRatio() != dpr) {
+        skin_ = QPixmap::fromImage(RenderSkin(dpr));
+    }
     QPainter painter(this);
-    PaintSkin(painter);
+    painter.drawPixmap(0, 0, skin_);
 }
 
 void ShapedWindow::mousePressEvent(QMouseEvent* event) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPixmap>
 #include <QRegion>
 #include <QWidget>
 
@@ -40,6 +41,9 @@ class ShapedWindow : public QWidget {
     bool SystemMoveOnly() const;
 
     DragState drag_;
+    // The skin painted once per device pixel ratio: the bar and the hover
+    // looks repaint small parts of the window many times.
+    QPixmap skin_;
 };
 
 }  // namespace cvqrn::ui

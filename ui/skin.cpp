@@ -24,6 +24,7 @@
 #include <QString>
 
 #include <array>
+#include <cmath>
 #include <vector>
 
 namespace cvqrn::ui {
@@ -45,40 +46,14 @@ const QColor kTextDim(150, 166, 172);  // notes, units
 const QColor kAmber(255, 196, 92);     // negative heartline values
 const QColor kDotRed(214, 40, 36);     // status dots before a stage is done
 
-// The plates in logical pixels. The gaps between them are the window's holes.
-const QRectF kBanner(2, 2, 436, 42);      // title banner with the knobs
-const QRectF kSettings(2, 50, 207, 288);  // Settings plate, runs down into the deck
-const QRectF kDeck(2, 304, 436, 34);      // button deck along the bottom
-const QRectF kTable(214, 50, 224, 102);   // recommended heartline values
-const QRectF kData(214, 158, 224, 140);   // status dots and end analysis
-
-// Clamps that bridge the gaps and keep the outline one piece.
-const std::array<QRectF, 10> kClamps = {
-    QRectF(24, 42, 16, 10),   QRectF(178, 42, 16, 10),  QRectF(408, 42, 16, 10),   // banner
-    QRectF(207, 92, 9, 14),   QRectF(207, 236, 9, 14),                             // left-right
-    QRectF(258, 150, 16, 10), QRectF(408, 150, 16, 10),                            // table-data
-    QRectF(207, 296, 9, 10),  QRectF(244, 296, 16, 10), QRectF(408, 296, 16, 10),  // data-deck
-};
-
-// Controls that the window lays over the skin (logical pixels).
-const QRectF kMinimiseKnob(352, 12, 33, 21);
-const QRectF kCloseKnob(388, 12, 29, 21);
-constexpr std::array<double, 6> kParameterRowsY = {100, 130, 160, 190, 220, 250};
-constexpr double kParameterX = 140;
-constexpr double kParameterW = 41;
-constexpr double kFieldH = 21;
-const QRectF kProgressTube(194.7, 160, 9.7, 112);
-const QRectF kMessageLine(52, 280, 109, 21);
-constexpr std::array<double, 3> kStatusDotsX = {218.1, 228, 238};
-constexpr double kStatusDotY = 177.6;
-constexpr double kStatusDotSize = 6.3;
-constexpr std::array<double, 3> kDisplayColumnsX = {240, 300, 360};
-constexpr std::array<double, 2> kDisplayRowsY = {220, 250};
-constexpr double kDisplayW = 51;
-constexpr std::array<double, 3> kButtonsX = {36, 156, 276};
-constexpr double kButtonY = 308;
-constexpr double kButtonW = 89;
-constexpr double kButtonH = 17;
+// The plates and the controls laid over them, in logical pixels.
+const QRectF kBanner = ToPixels(kBannerPlate);
+const QRectF kSettings = ToPixels(kSettingsPlate);
+const QRectF kDeck = ToPixels(kDeckPlate);
+const QRectF kTable = ToPixels(kTablePlate);
+const QRectF kData = ToPixels(kDataPlate);
+const QRectF kProgress = ToPixels(kProgressTube);
+const QRectF kMessageLine = ToPixels(kMessageBox);
 
 // ---- Helpers -------------------------------------------------------------
 
@@ -176,7 +151,7 @@ QPainterPath BodyShape() {
     body.addPath(Rounded(kDeck, 10));
     body.addPath(Rounded(kTable, 10));
     body.addPath(Rounded(kData, 10));
-    for (const QRectF& clamp : kClamps) body.addRect(clamp);
+    for (const TwipRect& clamp : kClamps) body.addRect(ToPixels(clamp));
     return body.simplified();
 }
 
@@ -211,7 +186,8 @@ const std::vector<QRect>& HoleRuns() {
 }
 
 void PaintClamps(QPainter& painter) {
-    for (const QRectF& clamp : kClamps) {
+    for (const TwipRect& twips : kClamps) {
+        const QRectF clamp = ToPixels(twips);
         QLinearGradient steel(clamp.topLeft(), clamp.bottomRight());
         steel.setColorAt(0.0, QColor(96, 108, 115));
         steel.setColorAt(1.0, QColor(38, 44, 48));
@@ -222,32 +198,21 @@ void PaintClamps(QPainter& painter) {
     }
 }
 
-void PaintKnob(QPainter& painter, const QRectF& knob, const QColor& light, const QColor& dark,
-               bool close) {
-    QLinearGradient face(knob.topLeft(), knob.bottomLeft());
-    face.setColorAt(0.0, light);
-    face.setColorAt(1.0, dark);
-    painter.setPen(QPen(QColor(8, 10, 12), 1));
-    painter.setBrush(face);
-    painter.drawRoundedRect(knob.adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
-
-    // Glossy reflection on the upper half.
-    QLinearGradient gloss(knob.topLeft(), QPointF(knob.left(), knob.center().y()));
-    gloss.setColorAt(0.0, QColor(255, 255, 255, 110));
-    gloss.setColorAt(1.0, QColor(255, 255, 255, 10));
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(gloss);
-    painter.drawRoundedRect(
-        QRectF(knob.left() + 2.5, knob.top() + 2, knob.width() - 5, knob.height() / 2 - 1.5), 4, 4);
-
-    painter.setPen(QPen(QColor(250, 252, 255), 2.2, Qt::SolidLine, Qt::RoundCap));
-    const QPointF c = knob.center();
-    if (close) {
-        painter.drawLine(c + QPointF(-4, -4), c + QPointF(4, 4));
-        painter.drawLine(c + QPointF(-4, 4), c + QPointF(4, -4));
-    } else {
-        painter.drawLine(c + QPointF(-6, 3.5), c + QPointF(6, 3.5));
+// Hover lightens a face, a press darkens it and sinks its mark by a pixel.
+QColor Lit(const QColor& colour, Look look) {
+    switch (look) {
+        case Look::Hover:
+            return colour.lighter(118);
+        case Look::Pressed:
+            return colour.darker(125);
+        case Look::Normal:
+            break;
     }
+    return colour;
+}
+
+double SinkOf(Look look) {
+    return look == Look::Pressed ? 1.0 : 0.0;
 }
 
 void PaintBanner(QPainter& painter) {
@@ -272,14 +237,14 @@ void PaintBanner(QPainter& painter) {
     Text(painter, QRectF(176, 10, 160, 13), Qt::AlignLeft | Qt::AlignVCenter,
          QStringLiteral("Heartline track rebuilder"), SkinFont(11), kText);
     Text(painter, QRectF(176, 24, 160, 12), Qt::AlignLeft | Qt::AlignVCenter,
-         QStringLiteral("Version 1.2"), SkinFont(10), kTeal);
+         QStringLiteral("Version %1").arg(QString::fromLatin1(CVQRN_SHORT_VERSION)), SkinFont(10), kTeal);
 
     // Socket and knobs: blue minimises, red closes.
     painter.setPen(QPen(QColor(90, 102, 110), 1));
     painter.setBrush(kRecess);
     painter.drawRoundedRect(QRectF(347.5, 8.5, 74, 29), 9, 9);
-    PaintKnob(painter, kMinimiseKnob, QColor(120, 180, 255), QColor(24, 78, 190), false);
-    PaintKnob(painter, kCloseKnob, QColor(255, 120, 100), QColor(176, 26, 20), true);
+    PaintKnob(painter, Knob::Minimise, Look::Normal);
+    PaintKnob(painter, Knob::Close, Look::Normal);
 }
 
 void PaintSettings(QPainter& painter) {
@@ -299,24 +264,23 @@ void PaintSettings(QPainter& painter) {
     Text(painter, QRectF(134, 82, 70, 12), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("rail"),
          SkinFont(9), kTeal);
 
-    static const std::array<const char*, 6> kCaptions = {"Segments (#)",  "Heartline (m)",
-                                                         "V in (m/s)",    "V out (m/s)",
-                                                         "Precision (#)", "Filter (#)"};
-    for (std::size_t i = 0; i < kCaptions.size(); ++i) {
-        const double y = kParameterRowsY[i];
+    for (int i = 0; i < kParameterFieldCount; ++i) {
+        const FieldPlace& place = PlaceOf(static_cast<Field>(i));
+        const QRectF field = ToPixels(place.box);
         // A faint strip joins each caption to its field.
         painter.setPen(Qt::NoPen);
         painter.setBrush(QColor(0, 0, 0, 38));
-        painter.drawRoundedRect(QRectF(10, y - 3, 176, kFieldH + 6), 4, 4);
-        Text(painter, QRectF(14, y, 118, kFieldH), Qt::AlignRight | Qt::AlignVCenter,
-             QString::fromLatin1(kCaptions[i]), SkinFont(11), kText);
-        PaintRecess(painter, QRectF(kParameterX, y, kParameterW, kFieldH), 2, 3);
+        painter.drawRoundedRect(QRectF(10, field.top() - 3, 176, field.height() + 6), 4, 4);
+        Text(painter, QRectF(14, field.top(), field.left() - 22, field.height()),
+             Qt::AlignRight | Qt::AlignVCenter, QString::fromLatin1(place.caption), SkinFont(11),
+             kText);
+        PaintRecess(painter, field, 2, 3);
     }
 
     // The empty progress tube, a glass pipe with a scale beside it.
     Text(painter, QRectF(188, 146, 22, 11), Qt::AlignCenter, QStringLiteral("RUN"),
          SkinFont(8, true), kTextDim);
-    const QRectF frame = kProgressTube.adjusted(-2.5, -3, 2.5, 3);
+    const QRectF frame = kProgress.adjusted(-2.5, -3, 2.5, 3);
     QLinearGradient metal(frame.topLeft(), frame.topRight());
     metal.setColorAt(0.0, QColor(150, 162, 170));
     metal.setColorAt(0.5, QColor(70, 80, 87));
@@ -324,22 +288,22 @@ void PaintSettings(QPainter& painter) {
     painter.setPen(QPen(kPlateShadow, 0.8));
     painter.setBrush(metal);
     painter.drawRoundedRect(frame, 4, 4);
-    QLinearGradient glass(kProgressTube.topLeft(), kProgressTube.topRight());
+    QLinearGradient glass(kProgress.topLeft(), kProgress.topRight());
     glass.setColorAt(0.0, QColor(8, 10, 12));
     glass.setColorAt(0.35, QColor(34, 44, 48));
     glass.setColorAt(1.0, QColor(10, 12, 14));
     painter.setPen(Qt::NoPen);
     painter.setBrush(glass);
-    painter.drawRect(kProgressTube);
+    painter.drawRect(kProgress);
     painter.setPen(QPen(kTextDim, 1));
     for (int tick = 0; tick <= 4; ++tick) {
-        const double y = kProgressTube.bottom() - kProgressTube.height() * tick / 4.0;
+        const double y = kProgress.bottom() - kProgress.height() * tick / 4.0;
         const double length = (tick % 2 == 0) ? 4.0 : 2.5;
         painter.drawLine(QPointF(189.5 - length, y), QPointF(189.5, y));
     }
 
     // Message line.
-    Text(painter, QRectF(12, kMessageLine.top(), 36, kFieldH), Qt::AlignRight | Qt::AlignVCenter,
+    Text(painter, QRectF(12, kMessageLine.top(), 36, kMessageLine.height()), Qt::AlignRight | Qt::AlignVCenter,
          QStringLiteral("MSG"), SkinFont(9, true), kTextDim);
     PaintRecess(painter, kMessageLine, 2, 4);
 }
@@ -400,9 +364,9 @@ void PaintData(QPainter& painter) {
     painter.setPen(Qt::NoPen);
     painter.setBrush(kRecess);
     painter.drawRoundedRect(QRectF(215.5, 174.5, 31.5, 12.5), 6, 6);
-    for (const double x : kStatusDotsX) {
-        const QRectF dot(x, kStatusDotY, kStatusDotSize, kStatusDotSize);
-        QRadialGradient lamp(dot.center() - QPointF(1.2, 1.2), kStatusDotSize * 0.75);
+    for (const TwipRect& light : kLightBoxes) {
+        const QRectF dot = ToPixels(light);
+        QRadialGradient lamp(dot.center() - QPointF(1.2, 1.2), dot.width() * 0.75);
         lamp.setColorAt(0.0, QColor(255, 140, 120));
         lamp.setColorAt(0.6, kDotRed);
         lamp.setColorAt(1.0, QColor(120, 16, 14));
@@ -412,19 +376,21 @@ void PaintData(QPainter& painter) {
     Text(painter, QRectF(252, 174, 180, 13), Qt::AlignLeft | Qt::AlignVCenter,
          QStringLiteral("loaded \u203A heartlined \u203A saved"), SkinFont(9), kTextDim);
 
-    static const std::array<const char*, 3> kColumns = {"Slope (\u00B0)", "Radius (m)",
-                                                        "Tilt (\u00B0)"};
-    for (std::size_t c = 0; c < kColumns.size(); ++c) {
-        Text(painter, QRectF(kDisplayColumnsX[c] - 6, 203, kDisplayW + 12, 13), Qt::AlignCenter,
-             QString::fromUtf8(kColumns[c]), SkinFont(10, true), kText);
+    // Column heads over the IN row, row heads left of the first column.
+    for (std::size_t c = 0; c < kDataColumnHeads.size(); ++c) {
+        const QRectF field = ToPixels(PlaceOf(static_cast<Field>(kParameterFieldCount + c)).box);
+        Text(painter, QRectF(field.left() - 6, field.top() - 17, field.width() + 12, 13),
+             Qt::AlignCenter, QString::fromUtf8(kDataColumnHeads[c]), SkinFont(10, true), kText);
     }
-    static const std::array<const char*, 2> kRows = {"IN", "OUT"};
-    for (std::size_t r = 0; r < kRows.size(); ++r) {
-        Text(painter, QRectF(214, kDisplayRowsY[r], 22, kFieldH), Qt::AlignRight | Qt::AlignVCenter,
-             QString::fromLatin1(kRows[r]), SkinFont(9, true), kTeal);
-        for (const double x : kDisplayColumnsX) {
-            PaintRecess(painter, QRectF(x, kDisplayRowsY[r], kDisplayW, kFieldH), 2, 3);
-        }
+    for (std::size_t r = 0; r < kDataRowHeads.size(); ++r) {
+        const QRectF field =
+            ToPixels(PlaceOf(static_cast<Field>(kParameterFieldCount + 3 * r)).box);
+        Text(painter, QRectF(field.left() - 26, field.top(), 22, field.height()),
+             Qt::AlignRight | Qt::AlignVCenter, QString::fromLatin1(kDataRowHeads[r]),
+             SkinFont(9, true), kTeal);
+    }
+    for (int i = kParameterFieldCount; i < kFieldCount; ++i) {
+        PaintRecess(painter, ToPixels(PlaceOf(static_cast<Field>(i)).box), 2, 3);
     }
     Text(painter, QRectF(222, 278, 208, 12), Qt::AlignLeft | Qt::AlignVCenter,
          QStringLiteral("IN: first vertex    OUT: last vertex"), SkinFont(9), kTextDim);
@@ -446,27 +412,23 @@ void PaintArrow(QPainter& painter, double left, double right, double y) {
 }
 
 void PaintButtons(QPainter& painter) {
-    static const std::array<const char*, 3> kFaces = {"Load Track", "Heartline it!", "Save Track"};
-    static const std::array<const char*, 3> kKeys = {"Ctrl+O", "Ctrl+Enter", "Ctrl+S"};
-    for (std::size_t i = 0; i < kFaces.size(); ++i) {
-        const QRectF face(kButtonsX[i], kButtonY, kButtonW, kButtonH);
+    for (const HotSpotPlace& place : kButtonPlaces) {
+        const QRectF face = ToPixels(place.box);
         painter.setPen(Qt::NoPen);
         painter.setBrush(kPlateShadow);
         painter.drawRoundedRect(face.adjusted(-1.5, -1.5, 1.5, 1.5), 9.5, 9.5);
-        QLinearGradient teal(face.topLeft(), face.bottomLeft());
-        teal.setColorAt(0.0, QColor(132, 240, 226));
-        teal.setColorAt(0.5, QColor(52, 178, 164));
-        teal.setColorAt(1.0, QColor(20, 110, 102));
-        painter.setBrush(teal);
-        painter.drawRoundedRect(face, 8.5, 8.5);
-        Text(painter, face, Qt::AlignCenter, QString::fromLatin1(kFaces[i]), SkinFont(11, true),
-             QColor(4, 32, 30));
-        Text(painter, QRectF(face.left(), 326, face.width(), 10), Qt::AlignCenter,
-             QString::fromLatin1(kKeys[i]), SkinFont(8), kTextDim);
+        Text(painter, QRectF(face.left(), face.bottom() + 1, face.width(), 10), Qt::AlignCenter,
+             QString::fromLatin1(place.key), SkinFont(8), kTextDim);
     }
-    const double y = kButtonY + kButtonH / 2;
-    PaintArrow(painter, kButtonsX[0] + kButtonW + 5, kButtonsX[1] - 5, y);
-    PaintArrow(painter, kButtonsX[1] + kButtonW + 5, kButtonsX[2] - 5, y);
+    for (const Button button : {Button::Load, Button::Heartline, Button::Save}) {
+        PaintButtonFace(painter, button, Look::Normal);
+    }
+    const QRectF load = ToPixels(PlaceOf(Button::Load).box);
+    const QRectF run = ToPixels(PlaceOf(Button::Heartline).box);
+    const QRectF save = ToPixels(PlaceOf(Button::Save).box);
+    PaintArrow(painter, load.right() + 5, run.left() - 5, load.center().y());
+    PaintArrow(painter, run.right() + 5, save.left() - 5, run.center().y());
+    PaintProfileControl(painter, Look::Normal);
 
     for (const QPointF& at : {QPointF(14, 321), QPointF(388, 321), QPointF(424, 321)}) {
         PaintRivet(painter, at, 2.4);
@@ -474,6 +436,103 @@ void PaintButtons(QPainter& painter) {
 }
 
 }  // namespace
+
+QRectF ToPixels(const TwipRect& twips) {
+    return QRectF(twips.left / kTwipsPerPixel, twips.top / kTwipsPerPixel,
+                  twips.width / kTwipsPerPixel, twips.height / kTwipsPerPixel);
+}
+
+void PaintProfileControl(QPainter& painter, Look look) {
+    const QRectF box = ToPixels(kProfilePlace.box).adjusted(0.5, 0.5, -0.5, -0.5);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(QPen(look == Look::Normal ? kRecessRim : Lit(kTeal, look), 1.0));
+    painter.setBrush(kRecess);
+    painter.drawRoundedRect(box, 3.0, 3.0);
+    // A force trace: a swing that dies away along the box.
+    constexpr int kPoints = 24;
+    constexpr double kTwoPi = 6.28318530717959;
+    const double width = box.width() - 8.0;
+    const double height = box.height() - 6.0;
+    const double sink = SinkOf(look);
+    QPainterPath trace;
+    for (int i = 0; i <= kPoints; ++i) {
+        const double u = static_cast<double>(i) / kPoints;
+        const QPointF at(box.left() + 4.0 + u * width,
+                         box.center().y() + sink -
+                             0.5 * height * std::sin(u * kTwoPi) * (1.0 - 0.4 * u));
+        if (i == 0) {
+            trace.moveTo(at);
+        } else {
+            trace.lineTo(at);
+        }
+    }
+    painter.setPen(QPen(Lit(kTeal, look), 1.3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(trace);
+    painter.restore();
+}
+
+void PaintButtonFace(QPainter& painter, Button button, Look look) {
+    const QRectF face = ToPixels(PlaceOf(button).box);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    QLinearGradient teal(face.topLeft(), face.bottomLeft());
+    const bool pressed = look == Look::Pressed;
+    // A pressed face is lit from below, as if pushed into the deck.
+    teal.setColorAt(pressed ? 1.0 : 0.0, Lit(QColor(132, 240, 226), look));
+    teal.setColorAt(0.5, Lit(QColor(52, 178, 164), look));
+    teal.setColorAt(pressed ? 0.0 : 1.0, Lit(QColor(20, 110, 102), look));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(teal);
+    painter.drawRoundedRect(face, 8.5, 8.5);
+    if (look == Look::Hover) {
+        painter.setPen(QPen(QColor(220, 255, 250, 200), 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(face.adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    }
+    Text(painter, face.translated(0, SinkOf(look)), Qt::AlignCenter,
+         QString::fromLatin1(PlaceOf(button).face), SkinFont(11, true), QColor(4, 32, 30));
+    painter.restore();
+}
+
+void PaintKnob(QPainter& painter, Knob which, Look look) {
+    const bool close = which == Knob::Close;
+    const QRectF knob = ToPixels(PlaceOf(which).box);
+    const QColor light = close ? QColor(255, 120, 100) : QColor(120, 180, 255);
+    const QColor dark = close ? QColor(176, 26, 20) : QColor(24, 78, 190);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    QLinearGradient face(knob.topLeft(), knob.bottomLeft());
+    face.setColorAt(0.0, Lit(light, look));
+    face.setColorAt(1.0, Lit(dark, look));
+    painter.setPen(QPen(QColor(8, 10, 12), 1));
+    painter.setBrush(face);
+    painter.drawRoundedRect(knob.adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+
+    // Glossy reflection on the upper half; gone while pressed.
+    if (look != Look::Pressed) {
+        QLinearGradient gloss(knob.topLeft(), QPointF(knob.left(), knob.center().y()));
+        gloss.setColorAt(0.0, QColor(255, 255, 255, look == Look::Hover ? 150 : 110));
+        gloss.setColorAt(1.0, QColor(255, 255, 255, 10));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(gloss);
+        painter.drawRoundedRect(QRectF(knob.left() + 2.5, knob.top() + 2, knob.width() - 5,
+                                       knob.height() / 2 - 1.5),
+                                4, 4);
+    }
+
+    painter.setPen(QPen(QColor(250, 252, 255), 2.2, Qt::SolidLine, Qt::RoundCap));
+    const QPointF c = knob.center() + QPointF(0, SinkOf(look));
+    if (close) {
+        painter.drawLine(c + QPointF(-4, -4), c + QPointF(4, 4));
+        painter.drawLine(c + QPointF(-4, 4), c + QPointF(4, -4));
+    } else {
+        painter.drawLine(c + QPointF(-6, 3.5), c + QPointF(6, 3.5));
+    }
+    painter.restore();
+}
 
 void PaintSkin(QPainter& painter) {
     painter.save();

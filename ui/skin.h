@@ -7,8 +7,11 @@
 #pragma once
 
 #include <QImage>
+#include <QRectF>
 #include <QRgb>
 #include <QtGlobal>
+
+#include "ui/layout.h"
 
 class QPainter;
 
@@ -20,6 +23,23 @@ inline constexpr int kSkinHeight = 340;
 
 // The colour of the holes: opaque RGB(255, 0, 255).
 inline constexpr QRgb kSkinHoleColour = 0xFFFF00FF;
+
+// A rectangle of the layout table in logical pixels (15 twips per pixel).
+QRectF ToPixels(const TwipRect& twips);
+
+// How a button face or a knob looks under the pointer.
+enum class Look { Normal, Hover, Pressed };
+
+// Draws one button face or knob of the skin in `look`, at its place in
+// logical pixels; the skin itself shows them Normal. The painter's state is
+// saved and restored.
+void PaintButtonFace(QPainter& painter, Button button, Look look);
+void PaintKnob(QPainter& painter, Knob knob, Look look);
+
+// Draws the ride profile's control (kProfilePlace) in `look`, at its place in
+// logical pixels: one of the skin's dark, teal-rimmed boxes holding a force
+// trace. The painter's state is saved and restored.
+void PaintProfileControl(QPainter& painter, Look look);
 
 // Draws the whole 440 x 340 skin in logical pixels (holes filled with RGB(255, 0, 255)).
 // painter: an active painter on a device at least 440 x 340 logical pixels large;

@@ -8,20 +8,11 @@
 
 #include "geometry/end_analysis.h"
 #include "heartline/generator.h"
+#include "heartline/settings.h"
 #include "trackfile/track_file.h"
 #include "trackfile/track_record.h"
 
 namespace cvqrn::ui {
-
-// The six parameters of one heartline run, as read from the fields.
-struct HeartlineParameters {
-    int16_t segments = kDefaultSegments;
-    int16_t precision = kDefaultPrecision;
-    int16_t filter = kDefaultFilter;  // may be raised by the run
-    double heartline = kDefaultHeartline;
-    double startspeed = kDefaultStartSpeed;
-    double endspeed = kDefaultEndSpeed;
-};
 
 class TrackOperations {
   public:
@@ -29,8 +20,8 @@ class TrackOperations {
     virtual LoadResult Load(const std::string& path, TrackData& track) = 0;
     virtual SaveResult Save(const std::string& path, TrackData& track) = 0;
     virtual EndAnalysis Analyse(const TrackData& track) = 0;
-    // Runs the generation on `track`; `parameters.filter` may be raised.
-    virtual HeartlineResult Generate(TrackData& track, HeartlineParameters& parameters,
+    // Runs the generation on `track`.
+    virtual HeartlineResult Generate(TrackData& track, const HeartlineSettings& settings,
                                      ProgressFeedback* progress) = 0;
 };
 
@@ -40,7 +31,7 @@ class CoreTrackOperations final : public TrackOperations {
     LoadResult Load(const std::string& path, TrackData& track) override;
     SaveResult Save(const std::string& path, TrackData& track) override;
     EndAnalysis Analyse(const TrackData& track) override;
-    HeartlineResult Generate(TrackData& track, HeartlineParameters& parameters,
+    HeartlineResult Generate(TrackData& track, const HeartlineSettings& settings,
                              ProgressFeedback* progress) override;
 };
 

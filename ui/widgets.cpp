@@ -1,10 +1,15 @@
 #include "ui/widgets.h"
 
 #include <QFocusEvent>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QValidator>
+#include <algorithm>
 #include <cmath>
+#include <optional>
+#include <utility>
 
 #include "ui/key_filter.h"
 
@@ -21,24 +26,61 @@ QRect Enclosing(const QRectF& r) {
     return QRect(left, top, right - left, bottom - top);
 }
 
-// A key event that types a character (as opposed to moving the cursor,
-// deleting forwards or a shortcut without text).
+// A key event that types a printable character (as opposed to moving the
+// cursor, deleting, or an editing shortcut such as Ctrl+A, Ctrl+V or Ctrl+Z).
 bool TypesCharacter(const QKeyEvent* event) {
-    return !event->text().isEmpty() && event->key() != Qt::Key_Delete;
+    return !event->text().isEmpty() && event->text().at(0).isPrint() &&
+           !(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier));
+}
+
+// Lets into a parameter field only text that typing could have produced, so
+// that paste, middle-button paste and drop obey the typing rules. Blanks and
+// line ends around pasted text are cut off first.
+class TypingValidator final : public QValidator {
+  public:
+    TypingValidator(QObject* parent, bool allowDecimal, bool allowMinus)
+        : QValidator(parent), allowDecimal_(allowDecimal), allowMinus_(allowMinus) {}
+
+    State validate(QString& input, int& pos) const override {
+        const QString trimmed = input.trimmed();
+        if (trimmed.size() != input.size()) {
+            const qsizetype leading = input.indexOf(trimmed.isEmpty() ? input : trimmed);
+            pos = static_cast<int>(
+                std::clamp<qsizetype>(pos - std::max<qsizetype>(leading, 0), 0, trimmed.size()));
+            input = trimmed;
+        }
+        return TypingCouldProduce(input.toStdString(), allowDecimal_, allowMinus_) ? Acceptable
+                                                                                   : Invalid;
+    }
+
+  private:
+    bool allowDecimal_;
+    bool allowMinus_;
+};
+
+constexpr qreal kSmallestMessagePixels = 8.0;
+
+// The line lengths of `text` broken at its blank nearest the middle; nothing
+// for a text without a blank.
+std::optional<QStringList> BreakInTwo(const QString& text) {
+    qsizetype best = -1;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) != QLatin1Char(' ')) continue;
+        if (best < 0 || std::abs(2 * i - text.size()) < std::abs(2 * best - text.size())) best = i;
+    }
+    if (best < 0) return std::nullopt;
+    return QStringList{text.left(best), text.mid(best + 1)};
 }
 
 }  // namespace
-
-QRectF TwipsToPixels(double left, double top, double width, double height) {
-    return QRectF(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-                  height / kTwipsPerPixel);
-}
 
 TextField::TextField(QWidget* parent, bool parameter, bool allowDecimal, bool allowMinus)
     : QLineEdit(parent),
       parameter_(parameter),
       allowDecimal_(allowDecimal),
-      allowMinus_(allowMinus) {}
+      allowMinus_(allowMinus) {
+    if (parameter) setValidator(new TypingValidator(this, allowDecimal, allowMinus));
+}
 
 void TextField::keyPressEvent(QKeyEvent* event) {
     if (parameter_ && TypesCharacter(event)) {
@@ -63,27 +105,83 @@ void TextField::focusOutEvent(QFocusEvent* event) {
     if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) emit lostFocus();
 }
 
-HotSpot::HotSpot(QWidget* parent) : QWidget(parent) {
+HotSpot::HotSpot(QWidget* parent, std::function<void(QPainter&, Look)> paintFace)
+    : QWidget(parent), paintFace_(std::move(paintFace)) {
     setFocusPolicy(Qt::NoFocus);
     setMouseTracking(true);
     setCursor(Qt::PointingHandCursor);
 }
 
+Look HotSpot::CurrentLook() const {
+    if (pressed_ && hovered_) return Look::Pressed;
+    return hovered_ ? Look::Hover : Look::Normal;
+}
+
+void HotSpot::SetState(bool hovered, bool pressed) {
+    const Look before = CurrentLook();
+    hovered_ = hovered;
+    pressed_ = pressed;
+    if (CurrentLook() != before) update();
+}
+
 void HotSpot::mousePressEvent(QMouseEvent* event) {
-    pressed_ = event->button() == Qt::LeftButton;
+    SetState(true, event->button() == Qt::LeftButton);
     event->accept();
 }
 
 void HotSpot::mouseReleaseEvent(QMouseEvent* event) {
-    const bool click = pressed_ && event->button() == Qt::LeftButton &&
-                       rect().contains(event->position().toPoint());
-    pressed_ = false;
+    const bool inside = rect().contains(event->position().toPoint());
+    const bool click = pressed_ && event->button() == Qt::LeftButton && inside;
+    SetState(inside, false);
     event->accept();
     if (click) emit clicked();
 }
 
 void HotSpot::mouseMoveEvent(QMouseEvent* event) {
+    // While the button is held the pointer is grabbed: leaving the face shows it raised again.
+    SetState(rect().contains(event->position().toPoint()), pressed_);
     event->accept();
+}
+
+void HotSpot::enterEvent(QEnterEvent*) {
+    SetState(true, pressed_);
+}
+
+void HotSpot::leaveEvent(QEvent*) {
+    SetState(false, pressed_);
+}
+
+void HotSpot::paintEvent(QPaintEvent*) {
+    const Look look = CurrentLook();
+    if (look == Look::Normal || !paintFace_) return;  // the skin below shows the face
+    QPainter painter(this);
+    painter.translate(-QPointF(pos()));
+    paintFace_(painter, look);
+}
+
+FittedMessage FitMessage(const QString& text, const QFont& font, const QSizeF& box,
+                         const QPaintDevice* device) {
+    QFont trial = font;
+    qreal pixels = QFontMetricsF(font, device).height() / 1.17;  // about the font's pixel size
+    if (font.pixelSize() > 0) pixels = font.pixelSize();
+    for (; pixels >= kSmallestMessagePixels; pixels -= 0.5) {
+        trial.setPixelSize(static_cast<int>(std::floor(pixels)));
+        const QFontMetricsF metrics(trial, device);
+        const auto fits = [&](const QStringList& lines) {
+            const qreal height = metrics.lineSpacing() * static_cast<qreal>(lines.size() - 1) +
+                                 metrics.height();
+            if (height > box.height()) return false;
+            for (const QString& line : lines) {
+                if (metrics.horizontalAdvance(line) > box.width()) return false;
+            }
+            return true;
+        };
+        if (fits({text})) return {trial, {text}};
+        if (const auto two = BreakInTwo(text); two && fits(*two)) return {trial, *two};
+    }
+    trial.setPixelSize(static_cast<int>(kSmallestMessagePixels));
+    return {trial,
+            {QFontMetricsF(trial, device).elidedText(text, Qt::ElideRight, box.width())}};
 }
 
 MessageLine::MessageLine(QWidget* parent) : QLabel(parent) {
@@ -98,8 +196,21 @@ void MessageLine::mouseMoveEvent(QMouseEvent* event) {
     event->accept();
 }
 
-StatusLight::StatusLight(QWidget* parent, double left, double top, double diameter)
-    : QWidget(parent), circle_(TwipsToPixels(left, top, diameter, diameter)) {
+FittedMessage MessageLine::Fitted() const {
+    return FitMessage(text(), font(), QSizeF(size()), this);
+}
+
+void MessageLine::paintEvent(QPaintEvent*) {
+    if (text().isEmpty()) return;
+    const FittedMessage fitted = Fitted();
+    QPainter painter(this);
+    painter.setFont(fitted.font);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(QRectF(rect()), Qt::AlignCenter, fitted.lines.join(QLatin1Char('\n')));
+}
+
+StatusLight::StatusLight(QWidget* parent, const TwipRect& circle)
+    : QWidget(parent), circle_(ToPixels(circle)) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setGeometry(Enclosing(circle_));
 }
@@ -114,23 +225,42 @@ void StatusLight::paintEvent(QPaintEvent*) {
 
 ProgressTube::ProgressTube(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    setGeometry(
-        Enclosing(TwipsToPixels(kBarLeft, kTubeBottom - kTubeHeight, kBarWidth, kTubeHeight)));
+    setGeometry(Enclosing(ToPixels(kProgressTube)));
 }
 
 void ProgressTube::SetShape(const BarShape& shape) {
     shape_ = shape;
-    // The run holds the event loop, so the bar is drawn here and now. repaint()
-    // only paints; it handles no input.
-    if (isVisible()) repaint();
+    if (!isVisible() || TopRow() == paintedRow_) return;
+    // The run holds the event loop, so the bar is drawn here and now: at most
+    // once a frame, since every drawing waits for the display. repaint() only
+    // paints; it handles no input. A change within the frame is drawn with the
+    // next one, or by the event loop after the run.
+    if (sincePaint_.isValid() && sincePaint_.elapsed() < kFrameMs) {
+        update();
+        return;
+    }
+    repaint();
+}
+
+QRectF ProgressTube::VisibleBar() const {
+    if (!(shape_.height > 0.0f)) return {};
+    const QRectF tube = ToPixels(kProgressTube);
+    QRectF bar = tube;
+    bar.setTop(static_cast<double>(shape_.top) / kTwipsPerPixel);
+    bar.setHeight(static_cast<double>(shape_.height) / kTwipsPerPixel);
+    return bar.intersected(tube);
+}
+
+int ProgressTube::TopRow() const {
+    const QRectF visible = VisibleBar();
+    if (visible.isEmpty()) return -1;
+    return static_cast<int>(std::floor(visible.top() * devicePixelRatioF()));
 }
 
 void ProgressTube::paintEvent(QPaintEvent*) {
-    if (!(shape_.height > 0.0f)) return;
-    const QRectF tube = TwipsToPixels(kBarLeft, kTubeBottom - kTubeHeight, kBarWidth, kTubeHeight);
-    const QRectF bar = TwipsToPixels(kBarLeft, static_cast<double>(shape_.top), kBarWidth,
-                                     static_cast<double>(shape_.height));
-    const QRectF visible = bar.intersected(tube);
+    paintedRow_ = TopRow();
+    sincePaint_.start();
+    const QRectF visible = VisibleBar();
     if (visible.isEmpty()) return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);

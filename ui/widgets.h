@@ -2,19 +2,22 @@
 // transparent hot-spots, the status lights, the progress bar and the message line.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStringList>
 #include <QWidget>
+#include <functional>
 
+#include "ui/skin.h"
 #include "ui/status_display.h"
 
 namespace cvqrn::ui {
 
-// Converts a rectangle in twips to logical pixels (15 twips per pixel).
-QRectF TwipsToPixels(double left, double top, double width, double height);
-
 // A text field of the window. Parameter fields pass every typed character
-// through FilterNumericKey and select their whole text when they get the focus.
+// through FilterNumericKey, take pasted or dropped text only when typing could
+// have produced it (blanks around it are cut off) and select their whole text
+// when they get the focus. The standard editing keys work in every field.
 class TextField : public QLineEdit {
     Q_OBJECT
   public:
@@ -36,12 +39,16 @@ class TextField : public QLineEdit {
     bool allowMinus_;
 };
 
-// A transparent click area over a button face of the skin. It never takes the
-// keyboard focus, so clicking it leaves the focus where it was.
+// A transparent click area over a button face or knob of the skin. It never
+// takes the keyboard focus, so clicking it leaves the focus where it was.
+// Under the pointer it draws the face's hover look, while pressed its pressed look.
 class HotSpot : public QWidget {
     Q_OBJECT
   public:
-    explicit HotSpot(QWidget* parent);
+    // paintFace  draws the face in a look, in the window's logical pixels
+    HotSpot(QWidget* parent, std::function<void(QPainter&, Look)> paintFace);
+
+    Look CurrentLook() const;
 
   signals:
     void clicked();
@@ -50,10 +57,30 @@ class HotSpot : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
+    void SetState(bool hovered, bool pressed);
+
+    std::function<void(QPainter&, Look)> paintFace_;
+    bool hovered_ = false;
     bool pressed_ = false;
 };
+
+// How a message is laid out in the message line: the font and the lines.
+struct FittedMessage {
+    QFont font;
+    QStringList lines;
+};
+
+// Lays `text` out to fit `box` (logical pixels) on `device`: on one line in
+// `font` when it fits; otherwise the font is made smaller step by step (down
+// to 8 pixels) and the text is broken at a blank into two lines where one
+// does not do. Only a text that fits in no way is elided.
+FittedMessage FitMessage(const QString& text, const QFont& font, const QSizeF& box,
+                         const QPaintDevice* device);
 
 // The one-line message display. It takes the pointer's events itself, so a
 // press on it does not start a window drag.
@@ -62,9 +89,13 @@ class MessageLine : public QLabel {
   public:
     explicit MessageLine(QWidget* parent);
 
+    // How the current text is drawn.
+    FittedMessage Fitted() const;
+
   protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // One green status light: a circle at a fractional pixel position, drawn
@@ -73,7 +104,7 @@ class StatusLight : public QWidget {
     Q_OBJECT
   public:
     // circle: the light's circle in twips
-    StatusLight(QWidget* parent, double left, double top, double diameter);
+    StatusLight(QWidget* parent, const TwipRect& circle);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -84,6 +115,9 @@ class StatusLight : public QWidget {
 
 // The red progress bar in the tube of the skin. It covers the whole tube and
 // draws the bar's current shape, clipped to the tube. The pointer passes through it.
+// A run changes the shape many times for each device pixel of the tube, so the
+// bar is drawn only when its top moves to another row of device pixels, and
+// during a run at most once a frame.
 class ProgressTube : public QWidget {
     Q_OBJECT
   public:
@@ -97,6 +131,14 @@ class ProgressTube : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    // The part of the bar inside the tube, in the window's logical pixels.
+    QRectF VisibleBar() const;
+    // The row of device pixels the visible bar's top lies in; -1 for no bar.
+    int TopRow() const;
+
+    static constexpr qint64 kFrameMs = 16;
+    int paintedRow_ = -2;  // the row last drawn
+    QElapsedTimer sincePaint_;
     BarShape shape_{static_cast<float>(kTubeHeight), static_cast<float>(kTubeBottom - kTubeHeight)};
 };
 

@@ -1,7 +1,9 @@
 #include "ui/window_logic.h"
 
+#include <filesystem>
 #include <utility>
 
+#include "heartline/text.h"
 #include "ui/number_text.h"
 
 namespace cvqrn::ui {
@@ -13,21 +15,56 @@ constexpr int32_t kErrorMessageMs = 3000;
 constexpr double kMinPrecision = 4.0;
 constexpr double kMaxPrecision = 16.0;
 
-// The caption the skin prints beside each integer field, for refusals.
-const char* CaptionOf(Field field) {
-    switch (field) {
-        case Field::Segments:
-            return "Segments (#)";
-        case Field::Precision:
-            return "Precision (#)";
-        case Field::Filter:
-            return "Filter (#)";
-        default:
-            return SpecOf(field).name;
+// The message box for a run that failed after taking its settings: the
+// train stopping keeps the designed text and title; the other kinds say
+// what happened instead.
+MessageBoxRequest FailureBox(const HeartlineResult& result) {
+    using Icon = MessageBoxRequest::Icon;
+    switch (result.status) {
+        case HeartlineStatus::UnusableTrack:
+            return {"This track cannot be heartlined. The loaded track was not changed.",
+                    "Unusable Track", Icon::Exclamation, result.detail};
+        case HeartlineStatus::NumericalBlowUp:
+            return {"The run produced numbers too large to use, so no new track was made. Try "
+                    "a smaller heartline distance or other speeds.",
+                    "Heartline Failed", Icon::Exclamation, result.detail};
+        case HeartlineStatus::CouldNotComplete:
+            return {"The run could not be completed. The loaded track was not changed.",
+                    "Run Not Completed", Icon::Exclamation, result.detail};
+        default:  // Valleyed, EqualSpeeds
+            return {kHeartlineFailureText, kHeartlineFailureTitle, Icon::None, result.detail};
     }
 }
 
+std::string FolderOf(const std::string& path) {
+    return std::filesystem::path(path).parent_path().string();
+}
+
+std::string NameOf(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
+
 }  // namespace
+
+std::string InitialText(Field field) {
+    const HeartlineSettings defaults;
+    switch (field) {
+        case Field::Segments:
+            return FormatShortest(defaults.segments);
+        case Field::Heartline:
+            return FormatShortest(defaults.heartline);
+        case Field::StartSpeed:
+            return FormatShortest(defaults.startspeed);
+        case Field::EndSpeed:
+            return FormatShortest(defaults.endspeed);
+        case Field::Precision:
+            return FormatShortest(defaults.precision);
+        case Field::Filter:
+            return FormatShortest(defaults.filter);
+        default:
+            return SpecOf(field).initialText;
+    }
+}
 
 WindowLogic::WindowLogic(WindowView& view, MessageTimer& timer, FileChooser& chooser,
                          TrackOperations& operations)
@@ -42,14 +79,17 @@ void WindowLogic::Start() {
 void WindowLogic::LoadClicked() {
     view_.ArmSkipNextMove();
 
-    FileDialogRequest request = TrackDialogRequest(kLoadDialogTitle);
+    FileDialogRequest request = TrackDialogRequest(kLoadDialogTitle, loadFolder_);
     request.FileMustExist = true;
     request.ReadOnly = false;
     request.HideReadOnly = true;
     const bool chosen = ShowOpenDialog(request, chooser_);
     trackFileName_ = request.FileName;
-    if (!chosen) return;
+    if (chosen) LoadFile(trackFileName_);
+}
 
+void WindowLogic::LoadFile(const std::string& path) {
+    trackFileName_ = path;
     // Loaded into a fresh record so that a refused file leaves nothing half
     // read in the work track.
     TrackData loaded;
@@ -63,6 +103,7 @@ void WindowLogic::LoadClicked() {
         SetLight(Light::Saved, false);
         ShowEndAnalysis();
         loadedTrack_ = workTrack_;
+        loadFolder_ = FolderOf(trackFileName_);
     } else {
         view_.ShowMessageBox({"Error Loading Track File!", "Load Error",
                               MessageBoxRequest::Icon::Exclamation, result.reason});
@@ -71,9 +112,16 @@ void WindowLogic::LoadClicked() {
     }
 }
 
-FileDialogRequest WindowLogic::TrackDialogRequest(const char* title) const {
+void WindowLogic::SetFolders(std::string loadFolder, std::string saveFolder) {
+    loadFolder_ = std::move(loadFolder);
+    saveFolder_ = std::move(saveFolder);
+}
+
+FileDialogRequest WindowLogic::TrackDialogRequest(const char* title,
+                                                  const std::string& folder) const {
     FileDialogRequest request;
     request.FileName = trackFileName_;
+    request.InitDir = folder;
     request.Filter = kTrackFilter;
     request.FilterIndex = 1;
     request.DlgTitle = title;
@@ -92,27 +140,23 @@ void WindowLogic::HeartlineClicked() {
     // leaves the previous result (and what Save would write) as it was.
     TrackData candidate = loadedTrack_;
 
-    HeartlineParameters parameters;
-    if (!ReadIntegerField(Field::Segments, parameters.segments)) return;
-    if (!ReadIntegerField(Field::Precision, parameters.precision)) return;
-    if (!ReadIntegerField(Field::Filter, parameters.filter)) return;
-    parameters.heartline = ReadNumber(view_.FieldText(Field::Heartline));
-    parameters.startspeed = ReadNumber(view_.FieldText(Field::StartSpeed));
-    parameters.endspeed = ReadNumber(view_.FieldText(Field::EndSpeed));
+    HeartlineSettings settings;
+    if (!ReadIntegerField(Field::Segments, settings.segments)) return;
+    if (!ReadIntegerField(Field::Precision, settings.precision)) return;
+    if (!ReadIntegerField(Field::Filter, settings.filter)) return;
+    if (!ReadDecimalField(Field::Heartline, settings.heartline)) return;
+    if (!ReadDecimalField(Field::StartSpeed, settings.startspeed)) return;
+    if (!ReadDecimalField(Field::EndSpeed, settings.endspeed)) return;
 
     view_.SetProgressVisible(true);
-    // `parameters` is the action's own copy: a filter raised by the run does
-    // not reach the field.
-    const HeartlineResult result = operations_.Generate(candidate, parameters, this);
-    if (result.status == HeartlineStatus::Refused) {
+    // A filter raised by the run comes back in the result and does not reach the field.
+    const HeartlineResult result = operations_.Generate(candidate, settings, this);
+    if (result.status == HeartlineStatus::RefusedSettings) {
         view_.SetProgressVisible(false);
-        ShowRefusal(result.detail);
+        ShowRefusal(result.detail, result.internalDetail);
         return;
     }
-    if (!result) {
-        view_.ShowMessageBox({kHeartlineFailureText, kHeartlineFailureTitle,
-                              MessageBoxRequest::Icon::None, result.detail});
-    }
+    if (!result) view_.ShowMessageBox(FailureBox(result));
     // A failed run left `candidate` as loaded, so the display shows the loaded ends again.
     workTrack_ = std::move(candidate);
 
@@ -132,18 +176,23 @@ void WindowLogic::HeartlineClicked() {
 void WindowLogic::SaveClicked() {
     if (!trackModified_) return;
 
-    FileDialogRequest request = TrackDialogRequest(kSaveDialogTitle);
+    FileDialogRequest request =
+        TrackDialogRequest(kSaveDialogTitle, saveFolder_.empty() ? loadFolder_ : saveFolder_);
     request.OverwritePrompt = true;
     const bool chosen = ShowSaveDialog(request, chooser_);
     trackFileName_ = request.FileName;
     if (!chosen) return;
 
     const SaveResult result = operations_.Save(trackFileName_, workTrack_);
+    const std::string path = result.path.empty() ? trackFileName_ : result.path;
     if (result) {
         SetLight(Light::Saved, true);
+        saveFolder_ = FolderOf(path);
         return;
     }
-    const std::string& path = result.path.empty() ? trackFileName_ : result.path;
+    // The next dialog keeps the name but starts where a save (or the load)
+    // last worked: listing the failed place can hang on its special files.
+    trackFileName_ = NameOf(path);
     std::string text =
         "Error Saving Track File!\n\nThe track could not be saved as \"" + path + "\".";
     if (!result.reason.empty()) text += "\n" + result.reason;
@@ -179,19 +228,14 @@ void WindowLogic::feedback(const int32_t& progress, const int32_t& Total) {
 }
 
 void WindowLogic::ShowEndAnalysis() {
-    const EndAnalysis ends = operations_.Analyse(workTrack_);
-    const std::string separator = view_.DecimalSeparator();
-    // Radius and tilt of one end; a radius of exactly -1 marks a straight end,
-    // whose tilt means nothing.
-    const auto showEnd = [&](double radius, double tilt, Field radiusField, Field tiltField) {
-        const bool straight = radius == -1.0;
-        view_.SetFieldText(radiusField, straight ? "straight" : FormatDisplay(radius, separator));
-        view_.SetFieldText(tiltField, straight ? "none" : FormatDisplay(tilt, separator));
-    };
-    showEnd(ends.radiusIn, ends.tiltIn, Field::RadiusIn, Field::TiltIn);
-    showEnd(ends.radiusOut, ends.tiltOut, Field::RadiusOut, Field::TiltOut);
-    view_.SetFieldText(Field::SlopeIn, FormatDisplay(ends.slopeIn, separator));
-    view_.SetFieldText(Field::SlopeOut, FormatDisplay(ends.slopeOut, separator));
+    const EndAnalysisTexts ends =
+        FormatEndAnalysis(operations_.Analyse(workTrack_), view_.DecimalSeparator());
+    view_.SetFieldText(Field::RadiusIn, ends.radiusIn);
+    view_.SetFieldText(Field::TiltIn, ends.tiltIn);
+    view_.SetFieldText(Field::RadiusOut, ends.radiusOut);
+    view_.SetFieldText(Field::TiltOut, ends.tiltOut);
+    view_.SetFieldText(Field::SlopeIn, ends.slopeIn);
+    view_.SetFieldText(Field::SlopeOut, ends.slopeOut);
 }
 
 void WindowLogic::SetLight(Light light, bool on) {
@@ -199,20 +243,39 @@ void WindowLogic::SetLight(Light light, bool on) {
     view_.SetLightVisible(light, on);
 }
 
+bool WindowLogic::RefuseIfEmpty(Field field, const std::string& text) {
+    if (HasNumber(text)) return false;
+    ShowRefusal(std::string(PlaceOf(field).caption) +
+                    " holds no number. Type a value into it and run again.",
+                "");
+    return true;
+}
+
+bool WindowLogic::ReadDecimalField(Field field, double& value) {
+    const std::string text = view_.FieldText(field);
+    if (RefuseIfEmpty(field, text)) return false;
+    value = ReadNumber(text);
+    return true;
+}
+
 bool WindowLogic::ReadIntegerField(Field field, int16_t& value) {
     const std::string text = view_.FieldText(field);
+    if (RefuseIfEmpty(field, text)) return false;
     const auto rounded = RoundToInt16(ReadNumber(text));
     if (!rounded) {
-        ShowRefusal(std::string(CaptionOf(field)) + " must be a whole number from -32768 to " +
-                    "32767; \"" + text + "\" is outside that range.");
+        const int least = field == Field::Filter ? 0 : 1;
+        ShowRefusal(std::string(PlaceOf(field).caption) + " must be a whole number from " +
+                        std::to_string(least) + " to " + FormatCount(kMaxRunCount) + "; \"" +
+                        text + "\" is outside that range.",
+                    "");
         return false;
     }
     value = *rounded;
     return true;
 }
 
-void WindowLogic::ShowRefusal(const std::string& why) {
-    view_.ShowMessageBox({why, "Invalid Setting", MessageBoxRequest::Icon::Exclamation, ""});
+void WindowLogic::ShowRefusal(const std::string& why, const std::string& detail) {
+    view_.ShowMessageBox({why, "Invalid Setting", MessageBoxRequest::Icon::Exclamation, detail});
 }
 
 }  // namespace cvqrn::ui

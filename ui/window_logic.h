@@ -12,34 +12,17 @@
 #include "heartline/generator.h"
 #include "trackfile/track_record.h"
 #include "ui/file_dialogs.h"
+#include "ui/layout.h"
 #include "ui/status_display.h"
 #include "ui/track_operations.h"
 
 namespace cvqrn::ui {
 
-// The twelve text fields, in tab order.
-enum class Field {
-    Segments,
-    Heartline,
-    StartSpeed,
-    EndSpeed,
-    Precision,
-    Filter,
-    SlopeIn,
-    RadiusIn,
-    TiltIn,
-    SlopeOut,
-    RadiusOut,
-    TiltOut,
-};
-inline constexpr int kFieldCount = 12;
-
-// Design data of one text field. Positions in twips.
+// How one text field behaves; where it sits is in the layout table.
 struct FieldSpec {
     Field field;
     const char* name;
-    int left, top, width, height;
-    const char* initialText;
+    const char* initialText;  // display fields; nullptr for the parameter fields (InitialText)
     const char* toolTip;  // empty for the display fields
     bool parameter;       // typed into (key filter, select on focus) or written by the display
     bool allowDecimal;
@@ -47,36 +30,40 @@ struct FieldSpec {
 };
 
 inline constexpr std::array<FieldSpec, kFieldCount> kFieldSpecs{{
-    {Field::Segments, "str_segments", 2100, 1500, 615, 315, "100",
+    {Field::Segments, "str_segments", nullptr,
      "Number of Segments the heartlined Track should have.", true, false, false},
-    {Field::Heartline, "str_heartline", 2100, 1950, 615, 315, "1.04",
+    {Field::Heartline, "str_heartline", nullptr,
      "Position of heartline. See the recommended values on the right.", true, true, true},
-    {Field::StartSpeed, "str_startspeed", 2100, 2400, 615, 315, "14.3",
+    {Field::StartSpeed, "str_startspeed", nullptr,
      "Speed of the train at the start of the track. Note that this must be measured in meters "
      "per second (m/s).",
      true, true, false},
-    {Field::EndSpeed, "str_endspeed", 2100, 2850, 615, 315, "12.9",
+    {Field::EndSpeed, "str_endspeed", nullptr,
      "Speed of the train at the end of the track. Note that this must be measured in meters per "
      "second (m/s).",
      true, true, false},
-    {Field::Precision, "str_precision", 2100, 3300, 615, 315, "6",
+    {Field::Precision, "str_precision", nullptr,
      "Number of points used to determine the shape of each segment. Usually 6 points or ok.", true,
      false, false},
-    {Field::Filter, "str_filter", 2100, 3750, 615, 315, "15",
+    {Field::Filter, "str_filter", nullptr,
      "Specifies how often the filter is being applied. The higher this value the smoother the "
      "transitions and the more precision is lost.",
      true, false, false},
-    {Field::SlopeIn, "str_slope_in", 3600, 3300, 765, 315, "Slope in", "", false, false, false},
-    {Field::RadiusIn, "str_radius_in", 4500, 3300, 765, 315, "Radius in", "", false, false, false},
-    {Field::TiltIn, "str_tilt_in", 5400, 3300, 765, 315, "Tilt in", "", false, false, false},
-    {Field::SlopeOut, "str_slope_out", 3600, 3750, 765, 315, "Slope out", "", false, false, false},
-    {Field::RadiusOut, "str_radius_out", 4500, 3750, 765, 315, "Rad. out", "", false, false, false},
-    {Field::TiltOut, "str_tilt_out", 5400, 3750, 765, 315, "Tilt out", "", false, false, false},
+    {Field::SlopeIn, "str_slope_in", "Slope in", "", false, false, false},
+    {Field::RadiusIn, "str_radius_in", "Radius in", "", false, false, false},
+    {Field::TiltIn, "str_tilt_in", "Tilt in", "", false, false, false},
+    {Field::SlopeOut, "str_slope_out", "Slope out", "", false, false, false},
+    {Field::RadiusOut, "str_radius_out", "Rad. out", "", false, false, false},
+    {Field::TiltOut, "str_tilt_out", "Tilt out", "", false, false, false},
 }};
 
 inline const FieldSpec& SpecOf(Field field) {
     return kFieldSpecs[static_cast<size_t>(field)];
 }
+
+// The text a field starts with: a parameter field shows its setting's
+// default (HeartlineSettings), in the shortest form that reads back exactly.
+std::string InitialText(Field field);
 
 // The three status lights, left to right.
 enum class Light { Loaded = 0, Heartlined = 1, Saved = 2 };
@@ -131,6 +118,9 @@ class WindowLogic final : public ProgressFeedback {
     void Start();
 
     void LoadClicked();
+    // Loads `path` as Load Track does once its dialog has answered (a file
+    // named on the command line or dropped on the window).
+    void LoadFile(const std::string& path);
     void HeartlineClicked();
     void SaveClicked();
 
@@ -147,6 +137,12 @@ class WindowLogic final : public ProgressFeedback {
     // Progress of the heartline run: moves the bar (see ProgressBarShape).
     void feedback(const int32_t& progress, const int32_t& Total) override;
 
+    // The folders of the last load and the last save that worked, where the
+    // file dialogs start when they are not pre-filled with a full path.
+    void SetFolders(std::string loadFolder, std::string saveFolder);
+    const std::string& LoadFolder() const { return loadFolder_; }
+    const std::string& SaveFolder() const { return saveFolder_; }
+
     bool TrackLoaded() const { return trackLoaded_; }
     bool TrackModified() const { return trackModified_; }
     const std::string& TrackFileName() const { return trackFileName_; }
@@ -157,14 +153,20 @@ class WindowLogic final : public ProgressFeedback {
 
   private:
     // The request both file dialogs start from: a track file, pre-filled with
-    // TrackFileName, first filter pair selected, no further flags.
-    FileDialogRequest TrackDialogRequest(const char* title) const;
+    // TrackFileName, starting in `folder`, first filter pair selected, no further flags.
+    FileDialogRequest TrackDialogRequest(const char* title, const std::string& folder) const;
     void ShowEndAnalysis();
     void SetLight(Light light, bool on);
-    // Reads an integer field; shows the refusal and answers false when its
-    // value has no 16-bit form.
+    // Reads an integer field; shows the refusal and answers false when it
+    // holds no number or its value has no 16-bit form.
     bool ReadIntegerField(Field field, int16_t& value);
-    void ShowRefusal(const std::string& why);
+    // The "Invalid Setting" box: `why` in the user's terms, `detail` (the
+    // internal figure) on request, or empty.
+    void ShowRefusal(const std::string& why, const std::string& detail);
+    // Reads a decimal field; shows the refusal and answers false when it holds no number.
+    bool ReadDecimalField(Field field, double& value);
+    // Shows the refusal for a field that holds no number (empty, "-" or ".").
+    bool RefuseIfEmpty(Field field, const std::string& text);
 
     WindowView& view_;
     MessageTimer& timer_;
@@ -174,6 +176,8 @@ class WindowLogic final : public ProgressFeedback {
     bool trackLoaded_ = false;
     bool trackModified_ = false;
     std::string trackFileName_;
+    std::string loadFolder_;
+    std::string saveFolder_;
     std::array<bool, 3> lights_{};
     // The bar starts as designed: filling the whole tube.
     BarShape bar_{static_cast<float>(kTubeHeight), static_cast<float>(kTubeBottom - kTubeHeight)};

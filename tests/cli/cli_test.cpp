@@ -3,9 +3,14 @@
 #include <cmath>
 #include <sstream>
 
+#include <filesystem>
+
 #include "cli/commands.h"
 #include "cli/format.h"
+#include "heartline/generator.h"
+#include "samples/sample_tracks.h"
 #include "tests/support/track_builder.h"
+#include "trackfile/track_file.h"
 
 namespace cvqrn::cli {
 namespace {
@@ -17,8 +22,9 @@ using testsupport::TempDir;
 using testsupport::WriteFileBytes;
 
 constexpr Command kTable[] = {
-    {"roundtrip", "IN OUT", "load and save", RunRoundtrip},
-    {"info", "IN [--json]", "show", RunInfo},
+    {"roundtrip", kRoundtripArguments, "load and save", RunRoundtrip},
+    {"info", kInfoArguments, "show", RunInfo},
+    {"heartline", kHeartlineArguments, "rebuild", RunHeartline},
 };
 
 struct CliRun {
@@ -86,24 +92,109 @@ TEST(Cli, InfoReportsCountsTerrainAndEnds) {
     }
 }
 
-TEST(CliFormat, FixedThreeDecimalsWithAPoint) {
-    const std::pair<double, const char*> cases[] = {
-        {0.0, "0.000"},       {-0.0, "0.000"},       {-0.0004, "-0.000"},
-        {12.3456, "12.346"},  {1234.5, "1234.500"},  {-1.0001, "-1.000"},
-        {99.9996, "100.000"}, {std::nan(""), "NaN"}, {-HUGE_VAL, "-Infinity"}};
-    for (auto [v, text] : cases) EXPECT_EQ(FormatFixed3(v), text) << v;
-    // The largest values keep every integer digit: a minus, 301 digits, ".000".
-    const std::string huge = FormatFixed3(-1e300);
-    EXPECT_EQ(huge.size(), 306u);
-    EXPECT_EQ(huge.substr(huge.size() - 4), ".000");
-}
-
 TEST(CliFormat, JsonValuesStayValidJson) {
     EXPECT_EQ(JsonNumber(0.1), "0.1");
     EXPECT_EQ(JsonNumber(-1.0), "-1");
     EXPECT_EQ(JsonNumber(std::nan("")), "null");
     EXPECT_EQ(JsonNumber(HUGE_VAL), "null");
     EXPECT_EQ(JsonString("a\"b\\c\n\x01\xE9"), "\"a\\\"b\\\\c\\n\\u0001\\u00e9\"");
+}
+
+std::string Saved(const TempDir& dir, const char* name, TrackData track) {
+    const SaveResult saved = SaveTrack(dir.File(name), track);
+    EXPECT_TRUE(saved) << saved.reason;
+    return saved.path;
+}
+
+TEST(CliHeartline, WritesWhatTheLibraryMakesAndItsSummary) {
+    TempDir dir;
+    const std::string in = Saved(dir, "loop.cvtrack", LoopAndHelix());
+    TrackData expected = LoopAndHelix();
+    HeartlineSettings settings;
+    settings.segments = 80;
+    settings.heartline = -1.1;
+    settings.filter = 20;
+    ASSERT_TRUE(GenerateHeartline(expected, settings, nullptr));
+    // A negative distance both as a separate value and after "="; every run
+    // gives the same bytes.
+    for (const char* distance : {"--heartline", "--heartline=-1.1"}) {
+        std::vector<std::string> args{"heartline", in,          dir.File("out"), "--json",
+                                      "--segments", "80",       "--filter=20",   distance};
+        if (distance[11] == '\0') args.push_back("-1.1");
+        const CliRun run = Cli(args);
+        ASSERT_EQ(run.status, kExitOk) << run.err;
+        EXPECT_EQ(run.err, "");
+        for (const char* key :
+             {"\"ok\": true", "\"filter\": 20", "\"vertex_count\": 81", "\"segment_count\": 80",
+              "\"length_in\": ", "\"length_out\": ", "\"min_speed\": ", "\"max_speed\": ",
+              "\"radius_in\": ", "\"slope_in\": ", "\"tilt_in\": ", "\"radius_out\": ",
+              "\"slope_out\": ", "\"tilt_out\": "}) {
+            EXPECT_NE(run.out.find(key), std::string::npos) << key << "\n" << run.out;
+        }
+        TrackData written;
+        ASSERT_TRUE(LoadTrack(dir.File("out.cvtrack"), written));
+        EXPECT_EQ(EncodeTrack(written), EncodeTrack(expected));
+    }
+    // Every sample with the speeds its README entry suggests, in plain text.
+    for (const SampleLayout& sample : SampleLayouts()) {
+        const std::string file = Saved(dir, sample.fileName.c_str(), sample.track);
+        const CliRun plain = Cli({"heartline", file, dir.File("plain"), "--start-speed",
+                                  JsonNumber(sample.startSpeed), "--end-speed",
+                                  JsonNumber(sample.endSpeed)});
+        ASSERT_EQ(plain.status, kExitOk) << plain.err;
+        EXPECT_EQ(plain.out.rfind("saved " + dir.File("plain.cvtrack") +
+                                      ": 101 vertices, 100 segments, speeds ",
+                                  0),
+                  0u)
+            << plain.out;
+    }
+}
+
+TEST(CliHeartline, FailuresExitWithTheirStatusAndReasonAndWriteNothing) {
+    TempDir dir;
+    const std::string family = Saved(dir, "family.cvtrack", FamilyCoaster());
+    const std::string hill = Saved(dir, "hill.cvtrack", HighHill());
+    TrackData single = FamilyCoaster();
+    single.Bezr.VertexCount = 1;
+    const std::string point = Saved(dir, "point.cvtrack", single);
+    const std::string out = dir.File("o");
+    const std::string usage = "usage: cv-qrn-cli heartline IN OUT";
+    const std::string valley = std::string(kHeartlineFailureText) + "\nThe train valleyed at";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;       // a part of stderr
+        std::string out = "";  // a part of stdout
+    };
+    const Case cases[] = {
+        {{family}, kExitUsage, usage},
+        {{family, out, "--segments"}, kExitUsage, usage},
+        {{family, out, "--segments=40000"}, kExitUsage, "whole number from 1 to 32,767"},
+        {{family, out, "--filter=x"}, kExitUsage, "whole number from 0 to 32,767"},
+        {{family, out, "--precision=-2"}, kExitUsage, "Precision must be at least 1; it is -2."},
+        {{family, out, "--segments=3000"},
+         kExitUsage,
+         "can have at most 2,519 segments; it has 3,000.\n" + usage},
+        {{family, out, "--heartline", "1,04"}, kExitUsage, usage},
+        {{hill, out, "--json"}, kExitFailure, valley, "\"error\": \"valleyed\""},
+        {{point, out, "--json"},
+         kExitFailure,
+         "cannot heartline " + point + ": The track needs at least two",
+         "\"error\": \"unusable_track\""},
+        {{dir.File("none.cvtrack"), out}, kExitFailure, "cv-qrn-cli: cannot load "},
+        {{hill, dir.File("no/such/o"), "--start-speed", "20"},
+         kExitFailure,
+         "cv-qrn-cli: cannot save "},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"heartline"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const CliRun run = Cli(args);
+        EXPECT_EQ(run.status, c.status) << c.args.back();
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+        EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(out + ".cvtrack"));
 }
 
 }  // namespace

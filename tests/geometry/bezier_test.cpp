@@ -51,6 +51,9 @@ TEST(Bezier, RecordOrderAndCurveOrderOfATrackSegmentDescribeTheSameCurve) {
     const BezierCurve rec = SegmentRecord(track, 0);
     const CurvePoints cur = SegmentCurve(track, 0);
     ExpectVecEq(cur.P2, {2, 1, 0});  // the CtrlIn of vertex 1
+    const BezierCurve back = RecordOrder(cur);
+    ExpectVecEq(back.endPoint, rec.endPoint);
+    ExpectVecEq(back.endControl, rec.endControl);
     // The tangent of the record form is a third of the derivative of the curve form.
     for (float t : {0.0f, 0.25f, 0.5f, 1.0f}) {
         ExpectVecNear(lsf_Vscale(BezierTangent(rec, t), 3.0),

@@ -17,15 +17,9 @@
 namespace cvqrn {
 namespace {
 
-using testing::LevelStraight;
-using testing::ProgressLog;
-
-HeartlineResult Generate(TrackData& track, int16_t segments, double heartline, int16_t& filter,
-                         ProgressFeedback* log = nullptr, double startspeed = kDefaultStartSpeed,
-                         double endspeed = kDefaultEndSpeed) {
-    return GenerateHeartline(track, segments, kDefaultPrecision, heartline, startspeed, endspeed,
-                             filter, log);
-}
+using heartline_test::LevelStraight;
+using heartline_test::ProgressLog;
+using heartline_test::Settings;
 
 TEST(Generator, CompleteRunWritesTheNewTrackAndCountsEveryStep) {
     // A longer input keeps its first entries; a shorter one gets zero entries added.
@@ -44,11 +38,10 @@ TEST(Generator, CompleteRunWritesTheNewTrackAndCountsEveryStep) {
         TrackData track = c.input;
         track.Rasc.Count = 2;
         track.Rasc.Items.assign(3, RascEntry{});
-        int16_t filter = kDefaultFilter;
         ProgressLog log;
-        const HeartlineResult result = Generate(track, c.segments, kDefaultHeartline, filter, &log);
+        const HeartlineResult result = GenerateHeartline(track, Settings(c.segments), &log);
         ASSERT_TRUE(result) << result.detail;
-        EXPECT_EQ(filter, c.filter);
+        EXPECT_EQ(result.filter, c.filter);
         ASSERT_EQ(log.steps.size(), c.steps);
         for (size_t i = 0; i < c.steps; ++i) {
             EXPECT_EQ(log.steps[i], std::make_pair(static_cast<int32_t>(i) + 1, c.total));
@@ -91,14 +84,25 @@ TEST(Generator, KeptInputRollsComeBackAsVertexRolls) {
             track.Bezr.Vertices[i].RelativeRoll = c.relative[i];
         }
         // No pass runs; equal speeds are fine when no pass count needs them.
-        int16_t filter = 0;
-        ASSERT_TRUE(Generate(track, 4, 1.04, filter, nullptr, 12.0, 12.0));
+        ASSERT_TRUE(GenerateHeartline(track, Settings(4, 6, 1.04, 12.0, 12.0, 0), nullptr));
         for (size_t s = 0; s <= 4; ++s) {
             const double off = static_cast<double>(track.Bezr.Vertices[s].Roll) - c.expected[s];
             // Half way a sample may sit a step or two past its place.
             EXPECT_NEAR(std::remainder(off, kTwoPi), 0.0, s % 2 == 0 ? 1e-4 : 1e-2) << s;
         }
     }
+}
+
+TEST(Generator, SegmentsWithoutAnEntryTakeTheAttributesOfAnAllZeroOne) {
+    // Speed-derived passes everywhere but on the segments the list lacks.
+    TrackData full = LevelStraight(4, 120.0f, 3.0f, 0.3f);
+    TrackData cut = full;
+    cut.Segm.SegmentCount = 1;
+    cut.Segm.Segments.resize(1);
+    for (size_t i = 1; i < full.Segm.Segments.size(); ++i) full.Segm.Segments[i] = TrackSegment{};
+    ASSERT_TRUE(GenerateHeartline(full, Settings(12), nullptr));
+    ASSERT_TRUE(GenerateHeartline(cut, Settings(12), nullptr));
+    EXPECT_EQ(EncodeTrack(cut), EncodeTrack(full));
 }
 
 // A progress receiver that throws at its first report.
@@ -136,46 +140,63 @@ TEST(Generator, FailedAndRefusedRunsLeaveTheTrackAsItWasAndSayWhy) {
         ProgressFeedback* receiver = nullptr;
     };
     const Case cases[] = {
-        {"segments must be at least 1; it is 0", coaster, 0, 6, 1.04, 14.3, 12.9, 15, Refused},
-        {"precision (samples per segment) must be", coaster, 100, 0, 1.04, 14.3, 12.9, 15, Refused},
-        {"filter (number of smoothing passes) must", coaster, 100, 6, 1.04, 14.3, 12.9, -1,
-         Refused},
-        {"200 x 200 gives 40000", coaster, 200, 200, 1.04, 14.3, 12.9, 15, Refused},
-        {"count 48018 progress steps", coaster, 16000, 1, 1.04, 14.3, 12.9, 15, Refused},
-        {"heartline distance must be a finite", coaster, 100, 6, nan, 14.3, 12.9, 15, Refused},
-        {"at least two vertices; it has 1", oneVertex, 10, 6, 1.04, 14.3, 12.9, 15, Refused},
-        {"zero length", LevelStraight(3, 0.0f, 2.0f), 10, 6, 1.04, 14.3, 12.9, 15, Refused},
-        {"its count says 9", shortList, 10, 6, 1.04, 14.3, 12.9, 15, Refused},
-        {"Vertex 2 of the track", broken[0], 10, 6, 1.04, 14.3, 12.9, 15, NonFinite},
-        {"Vertex 2 of the track", broken[1], 10, 6, 1.04, 14.3, 12.9, 15, NonFinite},
-        {"Vertex 2 of the track", broken[2], 10, 6, 1.04, 14.3, 12.9, 15, NonFinite},
+        {"Segments must be at least 1; it is 0.", coaster, 0, 6, 1.04, 14.3, 12.9, 15,
+         RefusedSettings},
+        {"Precision must be at least 1; it is 0.", coaster, 100, 0, 1.04, 14.3, 12.9, 15,
+         RefusedSettings},
+        {"Filter must be at least 0; it is -1.", coaster, 100, 6, 1.04, 14.3, 12.9, -1,
+         RefusedSettings},
+        {"At precision 6 and filter 15 the new track can have at most 2,519 segments; it has "
+         "3,000.",
+         coaster, 3000, 6, 1.04, 14.3, 12.9, 15, RefusedSettings},
+        {"At precision 16,000 and filter 765 the new track cannot have even one segment", coaster,
+         1, 16000, 1.04, 14.3, 12.9, 765, RefusedSettings},
+        {"heartline distance must be a finite number; it is NaN.", coaster, 100, 6, nan, 14.3,
+         12.9, 15, RefusedSettings},
+        {"at least two vertices; it has 1", oneVertex, 10, 6, 1.04, 14.3, 12.9, 15, UnusableTrack},
+        {"zero length", LevelStraight(3, 0.0f, 2.0f), 10, 6, 1.04, 14.3, 12.9, 15, UnusableTrack},
+        {"its count says 9", shortList, 10, 6, 1.04, 14.3, 12.9, 15, UnusableTrack},
+        {"Vertex 2 of the track", broken[0], 10, 6, 1.04, 14.3, 12.9, 15, UnusableTrack},
+        {"Vertex 2 of the track", broken[1], 10, 6, 1.04, 14.3, 12.9, 15, UnusableTrack},
+        {"Vertex 2 of the track", broken[2], 10, 6, 1.04, 14.3, 12.9, 15, UnusableTrack},
         // A finite distance whose offset points no single can hold.
-        {"New vertex 0 would hold", level, 10, 6, 1e39, 14.3, 12.9, 15, NonFinite},
+        {"New vertex 0 would hold", level, 10, 6, 1e39, 14.3, 12.9, 15, NumericalBlowUp},
         {"m high but the energy line is at", HighHill(), 100, 6, 1.04, 14.3, 12.9, 15, Valleyed},
         {"same speed (12.000 m/s)", level, 10, 6, 1.04, 12.0, 12.0, 15, EqualSpeeds},
-        {"ran out of memory", coaster, 100, 6, 1.04, 14.3, 12.9, 15, Refused, &outOfMemory},
-        {"unexpected error (x)", coaster, 100, 6, 1.04, 14.3, 12.9, 15, Refused, &unexpected},
+        {"ran out of memory", coaster, 100, 6, 1.04, 14.3, 12.9, 15, CouldNotComplete,
+         &outOfMemory},
+        {"unexpected error (x)", coaster, 100, 6, 1.04, 14.3, 12.9, 15, CouldNotComplete,
+         &unexpected},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says);
         TrackData track = c.track;
-        int16_t filter = c.filter;
         ProgressLog log;
-        const HeartlineResult result =
-            GenerateHeartline(track, c.segments, c.precision, c.heartline, c.start, c.end, filter,
-                              c.receiver != nullptr ? c.receiver : &log);
+        const HeartlineResult result = GenerateHeartline(
+            track, Settings(c.segments, c.precision, c.heartline, c.start, c.end, c.filter),
+            c.receiver != nullptr ? c.receiver : &log);
         EXPECT_EQ(result.status, c.status);
         EXPECT_NE(result.detail.find(c.says), std::string::npos) << result.detail;
         TrackData unchanged = c.track;  // the encoder fills in the sizes of what it encodes
         EXPECT_EQ(EncodeTrack(track), EncodeTrack(unchanged));
-        if (c.status == Refused && c.receiver == nullptr) {  // before any work
+        if (c.status == RefusedSettings || c.status == UnusableTrack) {  // before any work
             EXPECT_TRUE(log.steps.empty());
-            EXPECT_EQ(filter, c.filter);
+            EXPECT_EQ(result.filter, c.filter);
         }
     }
+}
+
+TEST(Generator, SettingsRefusedExactlyBeyondTheSixteenBitProgressCount) {
     // 2 x 16000 + 1 + 763 + 3 = 32767 progress steps: the most a run may count.
-    EXPECT_EQ(CheckHeartlineParameters(1, 16000, 1.0, 10.0, 10.0, 763), "");
-    EXPECT_NE(CheckHeartlineParameters(1, 16000, 1.0, 10.0, 10.0, 764), "");
+    EXPECT_FALSE(CheckHeartlineSettings(Settings(1, 16000, 1.0, 10.0, 10.0, 763)));
+    const auto refused = CheckHeartlineSettings(Settings(1, 16000, 1.0, 10.0, 10.0, 764));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->detail,
+              "The run would count 32,768 progress steps (twice the samples plus segments plus "
+              "filter plus 3); at most 32,767 fit in 16 bits.");
+    // The largest count the refusal names is itself accepted.
+    EXPECT_FALSE(CheckHeartlineSettings(Settings(2519)));
+    EXPECT_TRUE(CheckHeartlineSettings(Settings(2520)));
 }
 
 }  // namespace

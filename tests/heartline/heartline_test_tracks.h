@@ -10,7 +10,7 @@
 #include "samples/layout_builder.h"
 #include "trackfile/track_record.h"
 
-namespace cvqrn::testing {
+namespace cvqrn::heartline_test {
 
 // A level straight along +x at height `height`, `count` segments over
 // `length` metres, handles at thirds (so t runs with arc length), every
@@ -36,9 +36,11 @@ inline TrackData LevelStraight(int count, float length, float height, float roll
     return track;
 }
 
-// Exactly the same point or direction.
-inline bool Same(const Vec3& a, const Vec3& b) {
-    return a.x == b.x && a.y == b.y && a.z == b.z;
+// Settings for a run: the defaults apart from the given values.
+inline HeartlineSettings Settings(int16_t segments, int16_t precision = 6, double heartline = 1.04,
+                                  double startspeed = 14.3, double endspeed = 12.9,
+                                  int16_t filter = 15) {
+    return {segments, precision, heartline, startspeed, endspeed, filter};
 }
 
 // Records every progress report.
@@ -50,4 +52,4 @@ class ProgressLog : public ProgressFeedback {
     std::vector<std::pair<int32_t, int32_t>> steps;
 };
 
-}  // namespace cvqrn::testing
+}  // namespace cvqrn::heartline_test

@@ -7,24 +7,27 @@
 #include <vector>
 
 #include "geometry/bezier.h"
+#include "geometry/frame.h"
 #include "heartline/banking.h"
 #include "heartline/heartline_run.h"
+#include "heartline/sampling.h"
 #include "heartline_test_tracks.h"
 #include "samples/sample_tracks.h"
 
 namespace cvqrn {
 namespace {
 
-using testing::LevelStraight;
-using testing::ProgressLog;
-using testing::Same;
+using heartline_test::LevelStraight;
+using heartline_test::ProgressLog;
+using heartline_test::Settings;
 
 // A run set up and walked (nothing smoothed yet).
 HeartlineRun Sampled(const TrackData& track, int16_t segments, int16_t precision,
                      double startspeed = 14.3, double endspeed = 12.9,
                      ProgressFeedback* log = nullptr) {
     HeartlineRun run;
-    SetUpRun(run, segments, precision, 1.04, startspeed, endspeed, 15, TrackLength(track), log);
+    SetUpRun(run, Settings(segments, precision, 1.04, startspeed, endspeed), TrackLength(track),
+             log);
     const HeartlineResult result = SampleTrack(run, track);
     EXPECT_TRUE(result) << result.detail;
     return run;
@@ -62,14 +65,12 @@ TEST(Stages, NewVerticesSitOnTheirOffsetSamplesAndJoinSmoothly) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.heartline);
         HeartlineRun run;
-        int16_t filter = 15;
-        ASSERT_TRUE(
-            RunHeartlineStages(c.track, 50, 6, c.heartline, 14.3, 12.9, filter, nullptr, run));
+        ASSERT_TRUE(RunHeartlineStages(c.track, Settings(50, 6, c.heartline), nullptr, run));
         const auto& v = run.NewVertices;
         for (size_t s = 0; s <= 50; ++s) {
             const size_t m = 6 * s;
             const Vec3 q = lsf_Vadd(run.SamplePos[m], lsf_Vscale(run.SampleDown[m], c.heartline));
-            EXPECT_TRUE(Same(v[s].Pos, q)) << s;
+            EXPECT_TRUE(SamePoint(v[s].Pos, q)) << s;
             EXPECT_TRUE(v[s].FlagA && !v[s].RelativeRoll && !v[s].FlagC) << s;
             if (s == 0 || s == 50) continue;
             // Both handles on one line through the vertex, on opposite sides.
@@ -78,9 +79,9 @@ TEST(Stages, NewVerticesSitOnTheirOffsetSamplesAndJoinSmoothly) {
             EXPECT_LT(lsf_Vdot(in, out) / (lsf_Vlength(in) * lsf_Vlength(out)), -0.99999) << s;
         }
         // The outer handles of the ends mirror the inner ones; the spare stays zero.
-        EXPECT_TRUE(Same(v[0].CtrlIn, lsf_Vadd(v[0].Pos, lsf_Vsub(v[0].Pos, v[0].CtrlOut))));
-        EXPECT_TRUE(Same(v[50].CtrlOut, lsf_Vadd(v[50].Pos, lsf_Vsub(v[50].Pos, v[50].CtrlIn))));
-        EXPECT_TRUE(Same(v[51].Pos, Vec3{}) && Same(v[51].CtrlIn, Vec3{}) && !v[51].FlagA);
+        EXPECT_TRUE(SamePoint(v[0].CtrlIn, lsf_Vadd(v[0].Pos, lsf_Vsub(v[0].Pos, v[0].CtrlOut))));
+        EXPECT_TRUE(SamePoint(v[50].CtrlOut, lsf_Vadd(v[50].Pos, lsf_Vsub(v[50].Pos, v[50].CtrlIn))));
+        EXPECT_TRUE(SamePoint(v[51].Pos, Vec3{}) && SamePoint(v[51].CtrlIn, Vec3{}) && !v[51].FlagA);
         // Smoothed directions are unit and across the track (the frames at
         // new vertices follow the fitted curve instead).
         for (size_t j = 1; j <= 300; ++j) {
@@ -89,13 +90,6 @@ TEST(Stages, NewVerticesSitOnTheirOffsetSamplesAndJoinSmoothly) {
             EXPECT_NEAR(lsf_Vdot(run.SampleDown[j], run.SampleTangent[j]), 0.0, 1e-6) << j;
         }
         if (c.startDir.x == 0.0f) continue;  // the checks below are for level straights
-        const double energyStart = 14.3 * 14.3 / 19.62 + 7.0;
-        const double slope = (12.9 * 12.9 / 19.62 + 7.0 - energyStart) / 150.0;
-        for (size_t j = 0; j <= 300; ++j) {
-            const double arc = static_cast<double>(run.SamplePos[j].x);
-            EXPECT_NEAR(run.SampleSpeed[j], std::sqrt(19.62 * (slope * arc + energyStart - 7.0)),
-                        1e-5);
-        }
         // Nothing bends the felt direction: the rail lies heartline straight below,
         // from the first vertex to the last, without roll.
         const float rail = static_cast<float>(7.0 - c.heartline);
@@ -136,7 +130,7 @@ TEST(Stages, ShortSampleSpacingTakesEveryDueSampleAtOneStep) {
     ProgressLog log;
     const HeartlineRun run = Sampled(track, 1000, 10, 30.0, 29.0, &log);
     EXPECT_EQ(log.steps.size(), 10001u);
-    EXPECT_TRUE(Same(run.SamplePos[10000], end.Pos));
+    EXPECT_TRUE(SamePoint(run.SamplePos[10000], end.Pos));
     const double spacing = run.TrackLen / 10000.0;
     for (size_t j = 1; j <= 10000; ++j) {
         // Taken at the first walk point at or after its place: at most one step (1 m) past it.
@@ -155,58 +149,80 @@ TEST(Stages, LastSampleTakenEarlyLeavesTheForcedOneToTheSpareEntry) {
     }
     ProgressLog log;
     HeartlineRun run;
-    int16_t filter = 15;
-    ASSERT_TRUE(RunHeartlineStages(track, 10, 6, 1.04, 14.3, 12.9, filter, &log, run));
+    ASSERT_TRUE(RunHeartlineStages(track, Settings(10), &log, run));
     EXPECT_EQ(log.steps.size(), 62u + 15u + 70u);
     const Vec3& end = track.Bezr.Vertices[1].Pos;
-    EXPECT_TRUE(Same(run.SamplePos[60], end) && Same(run.SamplePos[61], end));
+    EXPECT_TRUE(SamePoint(run.SamplePos[60], end) && SamePoint(run.SamplePos[61], end));
     // The passes copy back samples 0 to N only: the spare keeps its direction.
     EXPECT_NEAR(run.SampleDown[61].y, -1.0, 1e-6);
 }
 
-TEST(Stages, InputRollIsEasedAlongItsSegmentsAndBlendedByTheBankingMode) {
-    // Cases 0 to 4: each banking mode with a constant roll of 1 (the felt
-    // direction is straight down, R = 0); 5 to 12: the input roll rising from
-    // 0 through 0.5 to 1 with every choice of vertices that keep their roll rate.
-    const int32_t modes[] = {kBankingKeepInput, kBankingFeltToInput, kBankingInputToFelt, kModeFelt,
-                             1};
-    for (int n = 0; n < 13; ++n) {
-        SCOPED_TRACE(n);
-        const int32_t mode = n < 5 ? modes[n] : kBankingKeepInput;
-        const double roll[3] = {n < 5 ? 1.0 : 0.0, n < 5 ? 1.0 : 0.5, 1.0};  // exact as singles
-        TrackData track = LevelStraight(2, 200.0f, 3.0f, 0.0f, mode);
-        double flag[3];
-        for (size_t i = 0; i < 3; ++i) {
-            flag[i] = n >= 5 && ((n - 5) >> i & 1) != 0 ? 1.0 : 0.0;
-            track.Bezr.Vertices[i].Roll = static_cast<float>(roll[i]);
-            track.Bezr.Vertices[i].FlagA = flag[i] != 0.0;
-        }
-        // Roll change of segment i; the last segment looks on to vertex 0.
-        const double delta[3] = {roll[1] - roll[0], roll[2] - roll[1], roll[0] - roll[2]};
-        const HeartlineRun run = Sampled(track, 40, 5);
+TEST(Stages, BankingModeBlendsTheInputRollWithTheFeltDirection) {
+    // A level straight with a constant roll of 1: the felt direction is straight
+    // down (R = 0), the input roll R = 1; the share of the input roll by mode.
+    struct Case {
+        int32_t mode;
+        double atStart, atEnd;  // share of the input roll at t = 0 and t = 1
+    };
+    const Case cases[] = {{kBankingKeepInput, 1, 1},
+                          {kBankingFeltToInput, 0, 1},
+                          {kBankingInputToFelt, 1, 0},
+                          {kModeFelt, 0, 0},
+                          {1, 0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const HeartlineRun run = Sampled(LevelStraight(2, 200.0f, 3.0f, 1.0f, c.mode), 40, 5);
         for (size_t j = 0; j <= 200; ++j) {
-            const double x = static_cast<double>(run.SamplePos[j].x);
-            const size_t i = x > 100.0 || (x == 100.0 && j > 100) ? 1 : 0;
-            const double t = std::nearbyint((x - 100.0 * static_cast<double>(i)) * 10.0) / 1000.0;
-            const double sumPrev = delta[i] + (i == 0 ? 0.0 : delta[0]);
-            const double r =
-                roll[i] + delta[i] * (1 - std::cos(kPi * t)) / 2 +
-                2 * flag[i] * std::sin(kPi * (1 - t) * (1 - t)) * sumPrev / 27 -
-                2 * flag[i + 1] * std::sin(kPi * t * t) * (delta[i] + delta[i + 1]) / 27;
-            EXPECT_NEAR(RollOnXTrack(run.RollDown[j]), r, 2e-6) << j;
-            const double share[] = {1.0, t, 1.0 - t, 0.0, 0.0};  // of the input roll, by mode
-            const double w = share[n < 5 ? n : 0];
-            EXPECT_NEAR(RollOnXTrack(run.SampleDown[j]),
-                        std::atan2(w * std::sin(r), 1.0 - w + w * std::cos(r)), 2e-6)
-                << j;
+            EXPECT_NEAR(RollOnXTrack(run.RollDown[j]), 1.0, 2e-6) << j;
         }
+        // The first sample sits at t = 0, the last at t = 1 of a segment; half
+        // way (within a walk step) the blend of two unit directions halves the
+        // angle between them.
+        EXPECT_NEAR(RollOnXTrack(run.SampleDown[0]), c.atStart, 2e-6);
+        EXPECT_NEAR(RollOnXTrack(run.SampleDown[200]), c.atEnd, 2e-6);
+        EXPECT_NEAR(RollOnXTrack(run.SampleDown[50]), (c.atStart + c.atEnd) / 2.0, 2e-3);
     }
 }
 
-TEST(Stages, WrapBringsAnglesBackByOneTurnAtMost) {
-    EXPECT_EQ(WrapAngle(kPi), kPi);
-    EXPECT_EQ(WrapAngle(-10.0), -10.0 + kTwoPi);  // one correction only
-    EXPECT_EQ(WrapAngle(10.0), 10.0 - kTwoPi);
+TEST(Stages, InputRollRunsTheShortWayAndKeepsTheRollRateThroughFlaggedVertices) {
+    // Rolls 0, 0.5, 1 on a level straight; the sampling walk uses InputRollAt's values.
+    for (int flags = 0; flags < 8; ++flags) {
+        SCOPED_TRACE(flags);
+        TrackData track = LevelStraight(2, 200.0f, 3.0f, 0.0f, kBankingKeepInput);
+        for (size_t i = 0; i < 3; ++i) {
+            track.Bezr.Vertices[i].Roll = 0.5f * static_cast<float>(i);
+            track.Bezr.Vertices[i].FlagA = (flags >> i & 1) != 0;
+        }
+        const HeartlineRun run = Sampled(track, 40, 5);
+        for (size_t j = 0; j <= 200; j += 5) {
+            // The walk point a sample was taken at: segment and step parameter.
+            const double x = static_cast<double>(run.SamplePos[j].x);
+            const int segment = x > 100.0 || (x == 100.0 && j > 100) ? 1 : 0;
+            const double t = std::nearbyint((x - 100.0 * segment) * 10.0) / 1000.0;
+            EXPECT_NEAR(RollOnXTrack(run.RollDown[j]), InputRollAt(track, segment, t), 2e-6) << j;
+        }
+        // Ends on the vertex rolls; the rate at vertex 1 is the same on both
+        // sides, zero unless its FlagA keeps it (then 4 pi / 27 x 1 per unit t).
+        const double h = 1e-6;
+        EXPECT_NEAR(InputRollAt(track, 0, 0.0), 0.0, 1e-12);
+        EXPECT_NEAR(InputRollAt(track, 0, 1.0), 0.5, 1e-12);
+        EXPECT_NEAR(InputRollAt(track, 1, 0.0), 0.5, 1e-12);
+        const double before = (InputRollAt(track, 0, 1.0) - InputRollAt(track, 0, 1.0 - h)) / h;
+        const double after = (InputRollAt(track, 1, h) - InputRollAt(track, 1, 0.0)) / h;
+        const double rate = (flags & 2) != 0 ? 4.0 * kPi / 27.0 : 0.0;
+        EXPECT_NEAR(before, rate, 1e-4);
+        EXPECT_NEAR(after, rate, 1e-4);
+    }
+    // 170 and -170 degrees: the roll turns 20 degrees through 180, not 340
+    // back, and comes out wrapped into -pi..pi.
+    TrackData track = LevelStraight(1, 100.0f, 3.0f);
+    const float a = static_cast<float>(kPi * 170.0 / 180.0);
+    track.Bezr.Vertices[0].Roll = a;
+    track.Bezr.Vertices[1].Roll = -a;
+    EXPECT_NEAR(std::abs(InputRollAt(track, 0, 0.5)), kPi, 1e-6);
+    const auto ad = static_cast<double>(a);
+    const double late = InputRollAt(track, 0, 0.9);  // past 180 degrees, short of -170
+    EXPECT_TRUE(late > -kPi && late < -ad) << late;
 }
 
 TEST(Stages, PassCountsComeFromTheSegmentOrFromTheSpeed) {
@@ -235,10 +251,10 @@ TEST(Stages, PassCountsComeFromTheSegmentOrFromTheSpeed) {
         run.PassCount = c.recorded;
         run.MinSpeed = *std::min_element(c.speeds.begin(), c.speeds.end());
         run.MaxSpeed = *std::max_element(c.speeds.begin(), c.speeds.end());
-        int16_t filter = c.filter;
-        ASSERT_TRUE(DecidePassCounts(run, filter));
+        run.Filter = c.filter;
+        ASSERT_TRUE(DecidePassCounts(run));
         EXPECT_EQ(run.PassCount, c.counts);
-        EXPECT_EQ(filter, c.raised);
+        EXPECT_EQ(run.Filter, c.raised);
     }
 }
 
@@ -258,28 +274,30 @@ const Vec3 kSide{0.0f, 0.0f, 1.0f};
 
 TEST(Stages, SmoothingKernelIsClampedAtTheEndsAndRunsInTheLastPassCountPlusOnePasses) {
     HeartlineRun ends = SmoothRun({kDown, kSide, kDown});
-    SmoothBanking(ends, 1);
+    ends.Filter = 1;
+    SmoothBanking(ends);
     // First sample: 7 down + 2 side; middle: 6 down + 3 side (each neighbour stands in twice).
     const double n0 = std::sqrt(49.0 + 4.0);
     EXPECT_NEAR(ends.SampleDown[0].y, -7.0 / n0, 1e-6);
     EXPECT_NEAR(ends.SampleDown[0].z, 2.0 / n0, 1e-6);
     EXPECT_NEAR(ends.SampleDown[1].y, -2.0 / std::sqrt(5.0), 1e-6);
     EXPECT_NEAR(ends.SampleDown[1].z, 1.0 / std::sqrt(5.0), 1e-6);
-    EXPECT_TRUE(Same(ends.SampleDown[2], ends.SampleDown[0]));
+    EXPECT_TRUE(SamePoint(ends.SampleDown[2], ends.SampleDown[0]));
 
     // Sample 5 leans sideways among samples that point straight down and are
     // smoothed in the last pass only, so until then it moves alone, one
     // kernel step per pass it takes part in.
-    const int passTotal = 8;
+    const int16_t passTotal = 8;
     for (int count : {0, 2, 5, 7, 10}) {
         SCOPED_TRACE(count);
         std::vector<Vec3> downs(11, kDown);
         downs[5] = kSide;
         HeartlineRun run = SmoothRun(downs);
         run.PassCount[5] = static_cast<int16_t>(count);
-        SmoothBanking(run, passTotal);
+        run.Filter = passTotal;
+        SmoothBanking(run);
         Vec3 expected = kSide;
-        for (int pass = 0; pass < std::min(count + 1, passTotal); ++pass) {
+        for (int pass = 0; pass < std::min(count + 1, int{passTotal}); ++pass) {
             expected = lsf_Vnormalize(lsf_Vadd(lsf_Vscale(kDown, 6.0), lsf_Vscale(expected, 3.0)));
         }
         EXPECT_LT(Distance3D(run.SampleDown[5], expected), 1e-7);

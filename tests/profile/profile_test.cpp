@@ -162,7 +162,7 @@ TEST(RideProfile, StraightsGiveGravityAndTheEnergyLine) {
 
 TEST(RideProfile, SamplesEqualSpacingWithBothEndsAndLocatesExtremes) {
     const TrackData track = FamilyCoaster();
-    const RideProfile p = Profile(track, 0.0, kDefaultStartSpeed, kDefaultEndSpeed);
+    const RideProfile p = Profile(track, 0.0, HeartlineSettings{}.startspeed, HeartlineSettings{}.endspeed);
     ASSERT_GT(p.samples.size(), 3u);
     for (size_t n = 0; n + 1 < p.samples.size(); ++n) {
         EXPECT_DOUBLE_EQ(p.samples[n].distance, static_cast<double>(n) * 0.5);
@@ -243,8 +243,8 @@ TEST(ValleyAdvice, AdvisedSpeedRunsAndATenthLessValleys) {
         double endspeed;
     };
     const std::vector<Row> rows = {
-        {"high hill", HighHill(), kDefaultHeartline, kDefaultEndSpeed},
-        {"high hill, hanging train", HighHill(), -1.1, kDefaultEndSpeed},
+        {"high hill", HighHill(), HeartlineSettings{}.heartline, HeartlineSettings{}.endspeed},
+        {"high hill, hanging train", HighHill(), -1.1, HeartlineSettings{}.endspeed},
         {"builder camelback", LayoutBuilder({0.0, 30.0, 0.0}, 0.0, -30.0)
                                   .Pitch(30.0, 30.0)
                                   .Pitch(40.0, 25.0)
@@ -252,20 +252,24 @@ TEST(ValleyAdvice, AdvisedSpeedRunsAndATenthLessValleys) {
                                   .Pitch(40.0, 30.0)
                                   .Straight(20.0)
                                   .Build("camelback"),
-         kDefaultHeartline, 8.0},
+         HeartlineSettings{}.heartline, 8.0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const ValleyAdviceInput input{60, 6, row.heartline, 3.0, row.endspeed};
-        const std::optional<double> advice = AdviseStartSpeed(row.track, input);
+        HeartlineSettings settings;
+        settings.segments = 60;
+        settings.heartline = row.heartline;
+        settings.startspeed = 3.0;
+        settings.endspeed = row.endspeed;
+        const std::optional<double> advice = AdviseStartSpeed(row.track, settings);
         ASSERT_TRUE(advice.has_value());
         for (const auto& [speed, expected] :
              {std::pair{*advice, HeartlineStatus::Ok},
               std::pair{*advice - 0.1, HeartlineStatus::Valleyed}}) {
             TrackData work = row.track;
-            int16_t filter = kDefaultFilter;
-            const HeartlineResult result =
-                GenerateHeartline(work, 60, 6, row.heartline, speed, row.endspeed, filter, nullptr);
+            HeartlineSettings run = settings;
+            run.startspeed = speed;
+            const HeartlineResult result = GenerateHeartline(work, run, nullptr);
             EXPECT_EQ(result.status, expected) << speed << " " << result.detail;
         }
     }
@@ -303,7 +307,7 @@ TEST(ProfileCli, WritesSummaryJsonAndOneCsvRowPerSample) {
               "vertical (g),lateral (g),longitudinal (g),vertical track");
     size_t rows = 0;
     while (std::getline(file, line)) ++rows;
-    const RideProfile p = ComputeRideProfile(HighHill(), {1.04, 20.0, kDefaultEndSpeed, 2.0});
+    const RideProfile p = ComputeRideProfile(HighHill(), {1.04, 20.0, HeartlineSettings{}.endspeed, 2.0});
     EXPECT_EQ(rows, p.samples.size());
 
     // At the window's speeds the hill stops the train, and the summary says where.

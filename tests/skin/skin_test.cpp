@@ -61,17 +61,14 @@ TEST_P(SkinAtRatio, HasTheWindowSizeShapedCornersAndEveryPixelExactlyAHoleOrClea
 TEST_P(SkinAtRatio, NoControlLiesOverAHoleTheDotsAreRedAndTheTubeIsEmpty) {
     const double dpr = GetParam();
     const QImage skin = RenderSkin(dpr);
-    std::vector<QRectF> controls = {
-        {352, 12, 33, 21},      {388, 12, 29, 21},        {194.7, 160, 9.7, 112},
-        {52, 280, 109, 21},     {36, 308, 89, 17},        {156, 308, 89, 17},
-        {276, 308, 89, 17},     {218.1, 177.6, 6.3, 6.3}, {228, 177.6, 6.3, 6.3},
-        {238, 177.6, 6.3, 6.3},
-    };
-    for (const double y : {100, 130, 160, 190, 220, 250}) controls.emplace_back(140, y, 41, 21);
-    for (const double y : {220, 250}) {
-        for (const double x : {240, 300, 360}) controls.emplace_back(x, y, 51, 21);
-    }
-    for (const QRectF& control : controls) {
+    std::vector<TwipRect> controls = {kProgressTube, kMessageBox};
+    for (const FieldPlace& field : kFieldPlaces) controls.push_back(field.box);
+    for (const HotSpotPlace& spot : kButtonPlaces) controls.push_back(spot.box);
+    for (const HotSpotPlace& spot : kKnobPlaces) controls.push_back(spot.box);
+    controls.push_back(kProfilePlace.box);
+    controls.insert(controls.end(), kLightBoxes.begin(), kLightBoxes.end());
+    for (const TwipRect& twips : controls) {
+        const QRectF control = ToPixels(twips);
         const QRect pixels = DevicePixels(control, dpr);
         int holes = 0;
         for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
@@ -79,14 +76,14 @@ TEST_P(SkinAtRatio, NoControlLiesOverAHoleTheDotsAreRedAndTheTubeIsEmpty) {
         }
         EXPECT_EQ(holes, 0) << "control at " << control.x() << "," << control.y();
     }
-    for (const double x : {218.1, 228.0, 238.0}) {
-        const QColor centre = skin.pixelColor(static_cast<int>((x + 3.15) * dpr),
-                                              static_cast<int>((177.6 + 3.15) * dpr));
-        EXPECT_TRUE(centre.red() > 150 && centre.green() < 90 && centre.blue() < 90)
-            << "dot at " << x;
+    for (const TwipRect& light : kLightBoxes) {
+        const QPointF centre = ToPixels(light).center() * dpr;
+        const QColor colour = skin.pixelColor(centre.toPoint());
+        EXPECT_TRUE(colour.red() > 150 && colour.green() < 90 && colour.blue() < 90)
+            << "dot at " << light.left;
     }
     // The red bar must stand out against an empty, dark tube.
-    const QRect tube = DevicePixels(QRectF(194.7, 160, 9.7, 112), dpr);
+    const QRect tube = DevicePixels(ToPixels(kProgressTube), dpr);
     for (int y = tube.top() + 1; y < tube.bottom(); ++y) {
         const QColor pixel = skin.pixelColor(tube.center().x(), y);
         EXPECT_LT(pixel.red() + pixel.green() + pixel.blue(), 240) << "tube row " << y;

@@ -1,4 +1,4 @@
-// Test doubles for the window's logic: a view that records what it is told, a
+// Test doubles for the window's logic: a view that keeps what it is told, a
 // timer on a fake clock, a scripted file chooser and scripted core operations.
 #pragma once
 
@@ -14,46 +14,26 @@
 
 namespace cvqrn::ui::test {
 
-// Every call the logic makes is appended to one log, each entry ended by "; ",
-// so tests can check the order of the steps.
-using Log = std::string;
-
 struct FakeView : WindowView {
-    explicit FakeView(Log& log) : log_(log) {
-        for (const FieldSpec& spec : kFieldSpecs) fields[spec.field] = spec.initialText;
+    FakeView() {
+        for (const FieldSpec& spec : kFieldSpecs) fields[spec.field] = InitialText(spec.field);
     }
-    std::string FieldText(Field field) const override {
-        log_ += std::string("read ") + SpecOf(field).name + "; ";
-        return fields.at(field);
-    }
-    void SetFieldText(Field field, const std::string& text) override {
-        log_ += std::string("write ") + SpecOf(field).name + " " + text + "; ";
-        fields[field] = text;
-    }
-    void SetLightVisible(Light light, bool visible) override {
-        log_ +=
-            "light" + std::to_string(static_cast<int>(light) + 1) + (visible ? " on; " : " off; ");
-    }
-    void SetProgressVisible(bool visible) override {
-        log_ += visible ? "bar shown; " : "bar hidden; ";
-    }
+    std::string FieldText(Field field) const override { return fields.at(field); }
+    void SetFieldText(Field field, const std::string& text) override { fields[field] = text; }
+    void SetLightVisible(Light, bool) override {}
+    void SetProgressVisible(bool visible) override { barVisible = visible; }
     void SetProgressShape(const BarShape& shape) override { shapes.push_back(shape); }
-    void SetMessageText(const std::string& text) override {
-        log_ += "message '" + text + "'; ";
-        message = text;
-    }
-    void ShowMessageBox(const MessageBoxRequest& request) override {
-        log_ += "box " + request.title + "; ";
-        boxes.push_back(request);
-    }
-    void ArmSkipNextMove() override { log_ += "arm skip; "; }
+    void SetMessageText(const std::string& text) override { message = text; }
+    void ShowMessageBox(const MessageBoxRequest& request) override { boxes.push_back(request); }
+    void ArmSkipNextMove() override { armed = true; }
     std::string DecimalSeparator() const override { return "."; }
 
     std::map<Field, std::string> fields;
     std::string message;
+    bool barVisible = false;
+    bool armed = false;
     std::vector<BarShape> shapes;
     std::vector<MessageBoxRequest> boxes;
-    Log& log_;
 };
 
 // A one-shot timer on a fake clock.
@@ -70,9 +50,7 @@ struct FakeTimer : MessageTimer {
 };
 
 struct FakeChooser : FileChooser {
-    explicit FakeChooser(Log& log) : log_(log) {}
     std::optional<ChooserAnswer> Choose(const ChooserRequest& request) override {
-        log_ += request.kind == DialogKind::Open ? "open dialog; " : "save dialog; ";
         requests.push_back(request);
         if (answers.empty()) return std::nullopt;
         auto answer = answers.front();
@@ -89,13 +67,11 @@ struct FakeChooser : FileChooser {
     }
     std::deque<std::optional<ChooserAnswer>> answers;
     std::vector<ChooserRequest> requests;
-    Log& log_;
 };
 
 // Tracks are told apart by their vertex count: a loaded track has 7, a good
 // run makes one of 1000 * old count + segments + 1.
 struct FakeOperations : TrackOperations {
-    explicit FakeOperations(Log& log) : log_(log) {}
     static TrackData Track(int32_t vertices) {
         TrackData track;
         track.Bezr.VertexCount = vertices;
@@ -103,33 +79,33 @@ struct FakeOperations : TrackOperations {
     }
 
     LoadResult Load(const std::string& path, TrackData& track) override {
-        log_ += "load " + path + "; ";
+        (void)path;
         if (!loadOk) return {false, "not a track file"};
         track = Track(7);
         return {true, ""};
     }
     SaveResult Save(const std::string& path, TrackData& track) override {
-        log_ += "save " + path + " " + std::to_string(track.Bezr.VertexCount) + "; ";
+        saved.push_back(path + " " + std::to_string(track.Bezr.VertexCount));
         return {saveOk, path, saveOk ? "" : "Permission denied"};
     }
     EndAnalysis Analyse(const TrackData& track) override {
-        log_ += "analyse " + std::to_string(track.Bezr.VertexCount) + "; ";
+        analysed.push_back(track.Bezr.VertexCount);
         return ends;
     }
     // Reports `progress` step by step, then ends with `runStatus`.
-    HeartlineResult Generate(TrackData& track, HeartlineParameters& parameters,
+    HeartlineResult Generate(TrackData& track, const HeartlineSettings& settings,
                              ProgressFeedback* feedback) override {
-        log_ += "generate " + std::to_string(track.Bezr.VertexCount) + "; ";
-        runs.push_back(parameters);
+        runs.push_back(settings);
         for (const auto& [done, total] : progress) {
             feedback->feedback(done, total);
             if (afterStep) afterStep();
         }
-        parameters.filter = 999;  // the run may raise the filter; the field must not see it
         HeartlineResult result;
         result.status = runStatus;
         result.detail = runDetail;
-        if (result) track = Track(track.Bezr.VertexCount * 1000 + parameters.segments + 1);
+        result.internalDetail = runInternalDetail;
+        result.filter = 999;  // the run may raise the filter; the field must not see it
+        if (result) track = Track(track.Bezr.VertexCount * 1000 + settings.segments + 1);
         return result;
     }
 
@@ -138,25 +114,23 @@ struct FakeOperations : TrackOperations {
     EndAnalysis ends{12.3456, 1.5, -2.25, -1.0, 0.0, -1.0};
     HeartlineStatus runStatus = HeartlineStatus::Ok;
     std::string runDetail;
+    std::string runInternalDetail;
     std::vector<std::pair<int32_t, int32_t>> progress;
     std::function<void()> afterStep;
-    std::vector<HeartlineParameters> runs;
-    Log& log_;
+    std::vector<HeartlineSettings> runs;
+    std::vector<std::string> saved;  // "path vertexcount"
+    std::vector<int32_t> analysed;   // vertex counts of the analysed tracks
 };
 
 // The logic wired to fresh doubles and started.
 struct LogicRig {
-    Log log;
-    FakeView view{log};
+    FakeView view;
     FakeTimer timer;
-    FakeChooser chooser{log};
-    FakeOperations operations{log};
+    FakeChooser chooser;
+    FakeOperations operations;
     WindowLogic logic{view, timer, chooser, operations};
 
-    LogicRig() {
-        logic.Start();
-        log.clear();
-    }
+    LogicRig() { logic.Start(); }
     void Load(const std::string& path = "/t/a.cvtrack") {
         chooser.Next(path);
         logic.LoadClicked();

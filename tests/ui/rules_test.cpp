@@ -9,6 +9,7 @@
 #include "tests/ui/logic_doubles.h"
 #include "ui/key_filter.h"
 #include "ui/number_text.h"
+#include "ui/window_arguments.h"
 #include "ui/window_shape.h"
 
 namespace cvqrn::ui::test {
@@ -37,15 +38,13 @@ TEST(RoundToInt16, RoundsTiesToEvenWithinThe16BitRange) {
     for (const auto& [value, result] : cases) EXPECT_EQ(RoundToInt16(value), result) << value;
 }
 
-TEST(FormatDisplay, ShowsThreeDecimalsWithoutGroupingInTheLocaleSeparator) {
-    const std::tuple<double, const char*, const char*> cases[] = {
-        {12.3456, ".", "12.346"}, {1234.5, ".", "1234.500"},         {-1.0001, ".", "-1.000"},
-        {12.3456, ",", "12,346"}, {1234567.891, ",", "1234567,891"}, {-0.0, ".", "0.000"},
-        {0.25, ".", "0.250"},     {std::nan(""), ".", "NaN"},
+TEST(InitialText, ParameterFieldsShowTheDefaultsAndDisplayFieldsTheirCaptions) {
+    const std::pair<Field, const char*> cases[] = {
+        {Field::Segments, "100"}, {Field::Heartline, "1.04"}, {Field::StartSpeed, "14.3"},
+        {Field::EndSpeed, "12.9"}, {Field::Precision, "6"},   {Field::Filter, "15"},
+        {Field::RadiusOut, "Rad. out"},
     };
-    for (const auto& [value, separator, text] : cases) {
-        EXPECT_EQ(FormatDisplay(value, separator), text) << value;
-    }
+    for (const auto& [field, text] : cases) EXPECT_EQ(InitialText(field), text);
 }
 
 TEST(FilterNumericKey, AcceptsWhatEachFieldAllows) {
@@ -87,8 +86,7 @@ TEST(DialogFlags, SwitchesAddTheirBitsAndHookAndTemplateBitsAreCleared) {
 
 TEST(DialogResults, CancelEmptiesTheNamesAndResetsIndexAndFlagsAnAnswerComesBack) {
     for (const bool save : {false, true}) {
-        Log log;
-        FakeChooser chooser(log);
+        FakeChooser chooser;
         FileDialogRequest request;
         request.FileName = "/t/a.cvtrack";
         request.FileTitle = "a.cvtrack";
@@ -98,8 +96,7 @@ TEST(DialogResults, CancelEmptiesTheNamesAndResetsIndexAndFlagsAnAnswerComesBack
         EXPECT_EQ(std::pair(request.Flags, request.FilterIndex), std::pair(0u, save ? 0 : -1));
         EXPECT_EQ(chooser.requests.at(0).fileName, "/t/a.cvtrack");
     }
-    Log log;
-    FakeChooser chooser(log);
+    FakeChooser chooser;
     chooser.answers.push_back(ChooserAnswer{"/t/a.cvtrack", "a.cvtrack", 0x1005, 2});
     FileDialogRequest request;
     EXPECT_TRUE(ShowOpenDialog(request, chooser));
@@ -154,6 +151,27 @@ TEST(ProgressBarShape, RisesInWholeTwipsFromTheTubeBottom) {
             << progress << "/" << total;
     }
     EXPECT_FALSE(ProgressBarShape(1, 0).has_value());
+}
+
+TEST(WindowArguments, FileHelpVersionAndUsageErrorsAsTheCommandLineToolAnswers) {
+    // arguments, exit code (-1: open the window), file, start of the output
+    const std::tuple<std::vector<std::string>, int, const char*, const char*> cases[] = {
+        {{}, -1, "", ""},
+        {{"a.cvtrack"}, -1, "a.cvtrack", ""},
+        {{"--", "-odd.cvtrack"}, -1, "-odd.cvtrack", ""},
+        {{"--version"}, 0, "", "cv-qrn 9.8.7\n"},
+        {{"a.cvtrack", "--help"}, 0, "", "usage: cv-qrn [FILE]"},
+        {{"-h"}, 0, "", "usage: cv-qrn [FILE]"},
+        {{"--bogus"}, 2, "", "cv-qrn: unknown option '--bogus'"},
+        {{"a.cvtrack", "b.cvtrack"}, 2, "", "cv-qrn: only one track file"},
+    };
+    for (const auto& [args, code, file, output] : cases) {
+        const WindowArguments parsed = ParseWindowArguments(args, "9.8.7");
+        const std::string& text = code == 2 ? parsed.err : parsed.out;
+        EXPECT_EQ(parsed.exitCode, code) << output;
+        EXPECT_EQ(parsed.file, file) << output;
+        EXPECT_TRUE(text.starts_with(output)) << text;
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // failure boxes, the precision clamp, the message line and the bar.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <ostream>
 
 #include "tests/ui/logic_doubles.h"
@@ -9,16 +10,15 @@
 namespace cvqrn::ui::test {
 namespace {
 
-// Where `entry` first stands in `log`, or -1.
-long IndexOf(const Log& log, const std::string& entry) {
-    const size_t at = log.find(entry + "; ");
-    return at == std::string::npos ? -1 : static_cast<long>(at);
-}
+// What ShowEndAnalysis shows for the doubles' end values.
+const std::map<Field, std::string> kEnds = {
+    {Field::RadiusIn, "12.346"},   {Field::TiltIn, "-2.250"}, {Field::RadiusOut, "straight"},
+    {Field::TiltOut, "none"},      {Field::SlopeIn, "1.500"}, {Field::SlopeOut, "0.000"},
+};
 
-// What ShowEndAnalysis writes for the doubles' end values, in its order.
-constexpr const char* kEndWrites =
-    "write str_radius_in 12.346; write str_tilt_in -2.250; write str_radius_out straight; "
-    "write str_tilt_out none; write str_slope_in 1.500; write str_slope_out 0.000; ";
+void ExpectEndsShown(const LogicRig& rig) {
+    for (const auto& [field, text] : kEnds) EXPECT_EQ(rig.view.fields.at(field), text);
+}
 
 // One row of the state table: the user's steps, then the flags and lights.
 // Steps: L/l load succeeds/fails, c load cancelled, H/h/x run succeeds/fails/
@@ -36,7 +36,7 @@ void Apply(LogicRig& rig, char step) {
     ops.saveOk = step == 'S';
     ops.runStatus = step == 'H'   ? HeartlineStatus::Ok
                     : step == 'h' ? HeartlineStatus::Valleyed
-                                  : HeartlineStatus::Refused;
+                                  : HeartlineStatus::RefusedSettings;
     if (step == 'L' || step == 'l' || step == 'c') rig.Load(step == 'c' ? "" : "/t/a.cvtrack");
     if (step == 'H' || step == 'h' || step == 'x') rig.logic.HeartlineClicked();
     if (step == 'S' || step == 's' || step == 'f') rig.Save(step == 's' ? "" : "/t/b.cvtrack");
@@ -80,17 +80,15 @@ INSTANTIATE_TEST_SUITE_P(
                       Scenario{"LoadAfterSaveLeavesOnlyLight1", "LHSL", true, false, "100"}),
     [](const ::testing::TestParamInfo<Scenario>& row) { return std::string(row.param.name); });
 
-TEST(FlowLoad, StepsRunInOrderWithTheOpenDialogsRequest) {
+TEST(FlowLoad, OpenDialogsRequestThenTheEndsOfTheLoadedTrack) {
     LogicRig rig;
     rig.Load("/t/a.cvtrack");
-    EXPECT_EQ(rig.log,
-              std::string("arm skip; open dialog; load /t/a.cvtrack; light1 on; light2 off; "
-                          "light3 off; analyse 7; ") +
-                  kEndWrites);
+    EXPECT_TRUE(rig.view.armed);
     const ChooserRequest& request = rig.chooser.requests.at(0);
     EXPECT_EQ(request.title + "|" + request.defaultExt, "Load Track...|cvtrack");
     EXPECT_EQ(std::pair(request.filterIndex, request.flags), std::pair(1, 0x1004u));
     EXPECT_EQ(rig.logic.LoadedTrack().Bezr.VertexCount, 7);
+    ExpectEndsShown(rig);
     // A cancel empties the name the next dialog is pre-filled with.
     rig.Load("");
     rig.Load("");
@@ -98,26 +96,27 @@ TEST(FlowLoad, StepsRunInOrderWithTheOpenDialogsRequest) {
     EXPECT_EQ(rig.chooser.requests.at(2).fileName, "");
 }
 
-TEST(FlowLoad, RefusedFileShowsTheLoadErrorBox) {
+TEST(FlowLoad, RefusedFileShowsTheLoadErrorBoxAndKeepsTheDisplay) {
     LogicRig rig;
     rig.operations.loadOk = false;
     rig.Load("/t/bad.cvtrack");
-    EXPECT_EQ(rig.log, "arm skip; open dialog; load /t/bad.cvtrack; box Load Error; ");
     const MessageBoxRequest& box = rig.view.boxes.at(0);
+    EXPECT_EQ(box.title, "Load Error");
     EXPECT_EQ(box.text, "Error Loading Track File!");
     EXPECT_EQ(box.icon, MessageBoxRequest::Icon::Exclamation);
     EXPECT_EQ(box.detail, "not a track file");
+    EXPECT_EQ(rig.view.fields.at(Field::SlopeIn), "Slope in");
 }
 
-TEST(FlowHeartline, StepsRunInOrder) {
+TEST(FlowHeartline, SuccessfulRunShowsTheNewEndsAndOkFor1500ms) {
     LogicRig rig;
     rig.Load();
-    rig.log.clear();
+    rig.view.fields[Field::SlopeIn] = "";
     rig.logic.HeartlineClicked();
-    EXPECT_EQ(rig.log, std::string("read str_segments; read str_precision; read str_filter; "
-                                   "read str_heartline; read str_startspeed; read str_endspeed; "
-                                   "bar shown; generate 7; analyse 7101; ") +
-                           kEndWrites + "bar hidden; message 'OK'; light2 on; ");
+    EXPECT_EQ(rig.operations.analysed.back(), 7101);  // the new track's ends
+    ExpectEndsShown(rig);
+    EXPECT_FALSE(rig.view.barVisible);
+    EXPECT_EQ(rig.view.message, "OK");
     EXPECT_EQ(rig.timer.deadline, 1500);
 }
 
@@ -126,15 +125,31 @@ TEST(FlowHeartline, ReadsFieldsWithPointDecimalsAndTiesToEven) {
     rig.Load();
     rig.view.fields[Field::Segments] = "12.5";  // tie: to 12
     rig.view.fields[Field::Precision] = "7.5";  // tie: to 8
-    rig.view.fields[Field::Filter] = "abc";     // no numeric prefix: 0
+    rig.view.fields[Field::Filter] = "3";
     rig.view.fields[Field::Heartline] = "-1.15m";
     rig.view.fields[Field::StartSpeed] = "20.25 m/s";
-    rig.view.fields[Field::EndSpeed] = "";
+    rig.view.fields[Field::EndSpeed] = ".5";
     rig.logic.HeartlineClicked();
-    const HeartlineParameters& p = rig.operations.runs.at(0);
-    EXPECT_EQ(std::tuple(p.segments, p.precision, p.filter), std::tuple(12, 8, 0));
-    EXPECT_EQ(std::tuple(p.heartline, p.startspeed, p.endspeed), std::tuple(-1.15, 20.25, 0.0));
-    EXPECT_EQ(rig.view.fields[Field::Filter], "abc");  // the raised filter stays in the run
+    const HeartlineSettings& p = rig.operations.runs.at(0);
+    EXPECT_EQ(std::tuple(p.segments, p.precision, p.filter), std::tuple(12, 8, 3));
+    EXPECT_EQ(std::tuple(p.heartline, p.startspeed, p.endspeed), std::tuple(-1.15, 20.25, 0.5));
+    EXPECT_EQ(rig.view.fields[Field::Filter], "3");  // the raised filter stays in the run
+}
+
+TEST(FlowHeartline, AFieldWithoutANumberIsRefusedByNameAndNeverReadAsZero) {
+    for (const Field field : {Field::Segments, Field::Filter, Field::Heartline, Field::EndSpeed}) {
+        for (const char* text : {"", "-", ".", "-."}) {
+            LogicRig rig;
+            rig.Load();
+            rig.view.fields[field] = text;
+            rig.logic.HeartlineClicked();
+            EXPECT_TRUE(rig.operations.runs.empty()) << text;
+            ASSERT_EQ(rig.view.boxes.size(), 1u) << text;
+            EXPECT_EQ(rig.view.boxes[0].title, "Invalid Setting");
+            EXPECT_NE(rig.view.boxes[0].text.find(PlaceOf(field).caption), std::string::npos);
+            EXPECT_FALSE(rig.logic.TrackModified());
+        }
+    }
 }
 
 TEST(FlowHeartline, FailedRunShowsTheFailureBoxWithItsDetailAndTheLoadedEnds) {
@@ -143,26 +158,49 @@ TEST(FlowHeartline, FailedRunShowsTheFailureBoxWithItsDetailAndTheLoadedEnds) {
     rig.logic.HeartlineClicked();
     rig.operations.runStatus = HeartlineStatus::Valleyed;
     rig.operations.runDetail = "The train stops at sample 12.";
-    rig.log.clear();
     rig.logic.HeartlineClicked();
     const MessageBoxRequest& box = rig.view.boxes.at(0);
     EXPECT_EQ(box.text,
               "Something went wrong! The train probably valleyed. Check the speed settings.");
     EXPECT_EQ(box.title, "Horrible!");
     EXPECT_EQ(box.detail, "The train stops at sample 12.");
-    // The box comes straight from the run, before the display and the bar are updated.
-    EXPECT_LT(IndexOf(rig.log, "generate 7"), IndexOf(rig.log, "box Horrible!"));
-    EXPECT_LT(IndexOf(rig.log, "box Horrible!"), IndexOf(rig.log, "analyse 7"));
-    EXPECT_LT(IndexOf(rig.log, "analyse 7"), IndexOf(rig.log, "bar hidden"));
-    EXPECT_TRUE(rig.log.ends_with("message '- ERROR -'; "));
+    EXPECT_EQ(rig.operations.analysed.back(), 7);  // the loaded track's ends again
+    EXPECT_FALSE(rig.view.barVisible);
+    EXPECT_EQ(rig.view.message, "- ERROR -");
     EXPECT_EQ(rig.timer.deadline, 3000);
+}
+
+TEST(FlowHeartline, EachFailureKindHasItsOwnBoxAndEndsInError) {
+    using enum HeartlineStatus;
+    const std::string stopped = kHeartlineFailureText;
+    const std::tuple<HeartlineStatus, const char*, std::string> cases[] = {
+        {Valleyed, "Horrible!", stopped},
+        {EqualSpeeds, "Horrible!", stopped},
+        {UnusableTrack, "Unusable Track", "This track cannot be heartlined."},
+        {NumericalBlowUp, "Heartline Failed", "numbers too large to use"},
+        {CouldNotComplete, "Run Not Completed", "could not be completed"},
+    };
+    for (const auto& [status, title, text] : cases) {
+        SCOPED_TRACE(title);
+        LogicRig rig;
+        rig.Load();
+        rig.operations.runStatus = status;
+        rig.operations.runDetail = "where and why";
+        rig.logic.HeartlineClicked();
+        ASSERT_EQ(rig.view.boxes.size(), 1u);
+        EXPECT_EQ(rig.view.boxes[0].title, title);
+        EXPECT_NE(rig.view.boxes[0].text.find(text), std::string::npos);
+        EXPECT_EQ(rig.view.boxes[0].detail, "where and why");
+        EXPECT_EQ(rig.view.message, "- ERROR -");
+        EXPECT_FALSE(rig.logic.TrackModified());
+    }
 }
 
 TEST(FlowHeartline, RefusedParametersChangeNothingButTellWhichValue) {
     const std::tuple<Field, const char*, HeartlineStatus, const char*> cases[] = {
         {Field::Segments, "32768", HeartlineStatus::Ok, "Segments (#)"},
         {Field::Filter, "-32769", HeartlineStatus::Ok, "\"-32769\""},
-        {Field::Segments, "0", HeartlineStatus::Refused, "segments must be at least 1"},
+        {Field::Segments, "0", HeartlineStatus::RefusedSettings, "Segments must be at least 1"},
     };
     for (const auto& [field, text, status, mustMention] : cases) {
         LogicRig rig;
@@ -170,15 +208,17 @@ TEST(FlowHeartline, RefusedParametersChangeNothingButTellWhichValue) {
         rig.logic.HeartlineClicked();  // a result waits to be saved
         rig.view.fields[field] = text;
         rig.operations.runStatus = status;
-        rig.operations.runDetail = "segments must be at least 1";
-        rig.log.clear();
+        rig.operations.runDetail = "Segments must be at least 1; it is 0.";
+        rig.operations.runInternalDetail = "internal figure";
+        const size_t analysed = rig.operations.analysed.size();
         rig.logic.HeartlineClicked();
         ASSERT_EQ(rig.view.boxes.size(), 1u) << text;
         EXPECT_EQ(rig.view.boxes[0].title, "Invalid Setting");
         EXPECT_NE(rig.view.boxes[0].text.find(mustMention), std::string::npos) << text;
+        EXPECT_EQ(rig.view.boxes[0].detail, status == HeartlineStatus::Ok ? "" : "internal figure");
         EXPECT_EQ(rig.view.message, "OK");
-        EXPECT_EQ(IndexOf(rig.log, "analyse 7"), -1);
-        EXPECT_EQ(IndexOf(rig.log, "bar shown") < 0, IndexOf(rig.log, "bar hidden") < 0);
+        EXPECT_EQ(rig.operations.analysed.size(), analysed);
+        EXPECT_FALSE(rig.view.barVisible);
         // What Save would write is still the last result.
         EXPECT_EQ(rig.logic.WorkTrack().Bezr.VertexCount, 7101);
     }
@@ -188,14 +228,13 @@ TEST(FlowSave, SaveDialogIsPrefilledWithTheLoadedPathAndAFailureNamesFileAndReas
     LogicRig rig;
     rig.Load("/t/a.cvtrack");
     rig.logic.HeartlineClicked();
-    rig.log.clear();
     rig.Save("/t/out.cvtrack");
-    EXPECT_EQ(rig.log, "save dialog; save /t/out.cvtrack 7101; light3 on; ");
     const ChooserRequest& request = rig.chooser.requests.back();
     EXPECT_EQ(request.title + "|" + request.fileName, "Save Track As...|/t/a.cvtrack");
     EXPECT_EQ(request.flags, 0x6u);
     rig.Save("/t/again.cvtrack");
-    EXPECT_NE(IndexOf(rig.log, "save /t/again.cvtrack 7101"), -1);
+    EXPECT_EQ(rig.operations.saved,
+              (std::vector<std::string>{"/t/out.cvtrack 7101", "/t/again.cvtrack 7101"}));
 
     rig.operations.saveOk = false;
     rig.Save("/readonly/out.cvtrack");
@@ -203,6 +242,26 @@ TEST(FlowSave, SaveDialogIsPrefilledWithTheLoadedPathAndAFailureNamesFileAndReas
     EXPECT_EQ(box.title, "Save Error");
     EXPECT_NE(box.text.find("\"/readonly/out.cvtrack\""), std::string::npos);
     EXPECT_NE(box.text.find("Permission denied"), std::string::npos);
+}
+
+TEST(FlowSave, AfterAFailedSaveTheDialogStartsWhereALoadOrSaveLastWorked) {
+    // a save that worked before the failure (none when empty), where the next dialog starts
+    const std::tuple<const char*, const char*> cases[] = {
+        {"", "/t"},
+        {"/t/good/out.cvtrack", "/t/good"},
+    };
+    for (const auto& [goodSave, start] : cases) {
+        LogicRig rig;
+        rig.Load("/t/a.cvtrack");
+        rig.logic.HeartlineClicked();
+        if (*goodSave != '\0') rig.Save(goodSave);
+        rig.operations.saveOk = false;
+        rig.Save("/proc/self/out.cvtrack");
+        rig.Save("");  // cancelled: only the request matters
+        const ChooserRequest& next = rig.chooser.requests.back();
+        EXPECT_EQ(next.fileName, "out.cvtrack") << goodSave;
+        EXPECT_EQ(next.initDir, start) << goodSave;
+    }
 }
 
 TEST(FlowPrecision, ClampsTo4To16WithItsMessagesWhenTheFieldIsLeft) {

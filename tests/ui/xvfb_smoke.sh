@@ -13,6 +13,10 @@ if [ "${1:-}" != "--inside" ]; then
   for tool in xvfb-run xdotool xwininfo xprop timeout; do
     command -v "$tool" >/dev/null || fail "$tool is not installed"
   done
+  # The program keeps its folders and position; not in the user's settings.
+  XDG_CONFIG_HOME=$(mktemp -d)
+  export XDG_CONFIG_HOME
+  trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
   # The whole check is bounded, whatever hangs inside.
   timeout -k 5 90 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inside "$exe" ||
     fail "the check did not pass (exit status $?)"

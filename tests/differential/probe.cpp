@@ -1,0 +1,107 @@
+// Built twice: into the test with the project's options, and into the
+// unoptimised reference copy of the core with `cvqrn` renamed.
+#include <span>
+
+#include "fitting/bezier_fit.h"
+#include "fitting/bezier_fit_detail.h"
+#include "geometry/bezier.h"
+#include "geometry/end_analysis.h"
+#include "heartline/generator.h"
+#include "trackfile/track_file.h"
+// clang-format off
+#include "tests/differential/probe_api.h"
+// clang-format on
+
+namespace cvqrn::probe {
+namespace {
+
+Vec3 V(const Point& p) {
+    return {p[0], p[1], p[2]};
+}
+Point P(const Vec3& v) {
+    return {v.x, v.y, v.z};
+}
+BezierCurve Record(const Curve& c) {
+    return {V(c[0]), V(c[1]), V(c[3]), V(c[2])};
+}
+CurvePoints InCurveOrder(const Curve& c) {
+    return {V(c[0]), V(c[1]), V(c[2]), V(c[3])};
+}
+
+// The one call of the generator, kept apart so that a change of its
+// signature touches only this function.
+HeartlineResult Generate(TrackData& track, const HeartlineSettings& s, int16_t& filter) {
+    const cvqrn::HeartlineSettings settings{s.segments, s.precision, s.heartline, s.startSpeed,
+                                            s.endSpeed, s.filter};
+    HeartlineResult result = GenerateHeartline(track, settings, nullptr);
+    filter = result.filter;
+    return result;
+}
+
+}  // namespace
+
+Point BezierPoint(const Curve& c, float t) {
+    return P(cvqrn::BezierPoint(Record(c), t));
+}
+Point BezierTangent(const Curve& c, float t) {
+    return P(cvqrn::BezierTangent(Record(c), t));
+}
+Point BezierDerivative(const Curve& c, double t) {
+    return P(cvqrn::BezierDerivative(InCurveOrder(c), t));
+}
+Point BezierSecondDerivative(const Curve& c, double t) {
+    return P(cvqrn::BezierSecondDerivative(InCurveOrder(c), t));
+}
+double BezierCurvature(const Curve& c, double t) {
+    return cvqrn::BezierCurvature(InCurveOrder(c), t);
+}
+
+Point FitterBezierPoint(const Curve& c, double u) {
+    return P(lsf_BezierPoint(Record(c), u));
+}
+Point DeCasteljau(int degree, std::span<const Point> v, double t) {
+    std::vector<Vec3> points;
+    for (const Point& p : v) points.push_back(V(p));
+    return P(lsf_DeCasteljau(degree, points, t));
+}
+double NewtonRaphson(const Curve& c, const Point& p, double u) {
+    return lsf_NewtonRaphson(Record(c), V(p), u);
+}
+
+std::vector<Curve> FitCurve(const std::vector<Point>& points, const Point& tHat1,
+                            const Point& tHat2, int16_t segments, double& err) {
+    std::vector<Vec3> v;
+    for (const Point& p : points) v.push_back(V(p));
+    const FitResult fit =
+        lsf_FitCurve(v, static_cast<int16_t>(v.size()), err, V(tHat1), V(tHat2), segments);
+    std::vector<Curve> curves;
+    for (const BezierCurve& b : fit.curves) {
+        curves.push_back({P(b.startPoint), P(b.startControl), P(b.endControl), P(b.endPoint)});
+    }
+    return curves;
+}
+
+bool Decodes(std::span<const uint8_t> image) {
+    TrackData track;
+    return DecodeTrack(image, track).ok;
+}
+
+std::array<double, 6> EndAnalysis(std::span<const uint8_t> image) {
+    TrackData track;
+    DecodeTrack(image, track);
+    const cvqrn::EndAnalysis e = TrackEndAnalysis(track);
+    return {e.radiusIn, e.slopeIn, e.tiltIn, e.radiusOut, e.slopeOut, e.tiltOut};
+}
+
+HeartlineOutcome Heartline(std::span<const uint8_t> image, const HeartlineSettings& settings) {
+    TrackData track;
+    DecodeTrack(image, track);
+    HeartlineOutcome outcome;
+    const HeartlineResult result = Generate(track, settings, outcome.filter);
+    outcome.status = static_cast<int>(result.status);
+    outcome.figures = {result.lengthIn, result.minSpeed, result.maxSpeed};
+    if (result) outcome.file = EncodeTrack(track);
+    return outcome;
+}
+
+}  // namespace cvqrn::probe
