@@ -89,7 +89,7 @@ void BM_SaveTrack(benchmark::State& state) {
 
 void BM_EncodeTrack(benchmark::State& state) {
     LargeFile& f = Large();
-    for (auto _ : state) benchmark::DoNotOptimize(EncodeTrack(f.track).data());
+    for (auto _ : state) benchmark::DoNotOptimize(EncodeTrack(f.track).image.data());
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(f.bytes.size()));
 }
 

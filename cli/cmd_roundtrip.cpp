@@ -1,6 +1,6 @@
-// roundtrip IN OUT: load a track file and save it again, exactly as the
-// window's Load and Save do. Useful to normalise a file and to check that a
-// file survives a load and save.
+// roundtrip IN OUT [--in-place]: load a track file and save it again,
+// exactly as the window's Load and Save do. Useful to normalise a file and to
+// check that a file survives a load and save.
 #include <ostream>
 
 #include "cli/commands.h"
@@ -10,11 +10,16 @@ namespace cvqrn::cli {
 
 int RunRoundtrip(Args args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> files;
+    SaveOptions options;
     for (const std::string& a : args) {
-        if (a.size() > 1 && a[0] == '-') {
-            return UsageError("roundtrip: unknown option '" + a + "'", "roundtrip", kRoundtripArguments, err);
+        if (a == "--in-place") {
+            options.inPlace = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return UsageError("roundtrip: unknown option '" + a + "'", "roundtrip",
+                              kRoundtripArguments, err);
+        } else {
+            files.push_back(a);
         }
-        files.push_back(a);
     }
     if (files.size() != 2) {
         return UsageError("roundtrip needs an input and an output file", "roundtrip",
@@ -24,9 +29,15 @@ int RunRoundtrip(Args args, std::ostream& out, std::ostream& err) {
     TrackData track;
     const LoadResult loaded = LoadTrack(files[0], track);
     if (!loaded) return CannotLoad(files[0], loaded.reason, err);
-    const SaveResult saved = SaveTrack(files[1], track);
-    if (!saved) return CannotSave(saved.path.empty() ? files[1] : saved.path, saved.reason, err);
-    out << "saved " << saved.path << " (" << track.Header.Size + int64_t{8} << " bytes)\n";
+    const SaveResult saved = SaveTrack(files[1], track, options);
+    if (!saved) {
+        return CannotSave(saved.path.empty() ? files[1] : saved.path,
+                          saved.reason + (saved.inPlacePossible ? " (--in-place writes it anyway)" : ""),
+                          err);
+    }
+    if (!saved.note.empty())
+        err << kProgram << ": note: " << saved.path << ": " << saved.note << "\n";
+    out << "saved " << saved.path << " (" << saved.bytes << " bytes)\n";
     return kExitOk;
 }
 

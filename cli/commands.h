@@ -29,7 +29,7 @@ struct Command {
 };
 
 // Each subcommand's arguments, as the usage texts show them.
-inline constexpr const char* kRoundtripArguments = "IN OUT";
+inline constexpr const char* kRoundtripArguments = "IN OUT [--in-place]";
 inline constexpr const char* kInfoArguments = "IN [--json]";
 inline constexpr const char* kHeartlineArguments =
     "IN OUT [--segments N] [--precision N] [--heartline X] [--start-speed X] [--end-speed X] "
@@ -37,8 +37,10 @@ inline constexpr const char* kHeartlineArguments =
 inline constexpr const char* kProfileArguments =
     "IN [--start-speed X] [--end-speed X] [--heartline X] [--spacing X] [--csv FILE] [--json]";
 
-// `roundtrip IN OUT`: loads IN as the window's Load does and saves it to OUT
-// as its Save does (".cvtrack" appended when OUT lacks it).
+// `roundtrip IN OUT [--in-place]`: loads IN as the window's Load does and
+// saves it to OUT as its Save does (".cvtrack" appended when OUT lacks it).
+// --in-place allows a plain, non-atomic overwrite of OUT when its folder does
+// not allow a new file.
 int RunRoundtrip(Args args, std::ostream& out, std::ostream& err);
 
 // `info IN [--json]`: what a track file holds (version, chunk counts, terrain,

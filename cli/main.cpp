@@ -1,6 +1,7 @@
 // cv-qrn-cli: the command-line companion of CV-QRN, for batch use and for
 // checking track files. It reads no settings and never prompts.
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,12 @@ constexpr cvqrn::cli::Command kCommands[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    return cvqrn::cli::RunCli(args, kCommands, CVQRN_VERSION, std::cout, std::cerr);
+    try {
+        const std::vector<std::string> args(argv + 1, argv + argc);
+        return cvqrn::cli::RunCli(args, kCommands, CVQRN_VERSION, std::cout, std::cerr);
+    } catch (const std::bad_alloc&) {
+        // Load and save report their own; this catches what is left (a heartline run, output).
+        std::cerr << cvqrn::cli::kProgram << ": out of memory\n";
+        return cvqrn::cli::kExitFailure;
+    }
 }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "geometry/bezier.h"
-#include "geometry/vector3.h"
+#include "vec3/vec3.h"
 
 namespace cvqrn {
 

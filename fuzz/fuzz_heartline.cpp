@@ -83,10 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Fail("the new track holds a non-finite coordinate or roll");
         }
     }
-    const std::vector<uint8_t> image = cvqrn::EncodeTrack(track);
+    const std::vector<uint8_t> image = cvqrn::EncodeTrack(track).image;
     if (image.empty()) Fail("the new track does not encode");
     cvqrn::TrackData again;
-    if (!cvqrn::DecodeTrack(image, again).ok || cvqrn::EncodeTrack(again) != image) {
+    if (!cvqrn::DecodeTrack(image, again).ok || cvqrn::EncodeTrack(again).image != image) {
         Fail("the new track does not load again to the same bytes");
     }
     return 0;

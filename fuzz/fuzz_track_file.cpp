@@ -103,8 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Fail("LoadTrack and DecodeTrack disagree");
     }
     if (!loaded.ok) return 0;
-    const std::vector<uint8_t> image = cvqrn::EncodeTrack(decoded);
-    if (cvqrn::EncodeTrack(track) != image) Fail("the loaded track differs from the decoded one");
+    const std::vector<uint8_t> image = cvqrn::EncodeTrack(decoded).image;
+    if (cvqrn::EncodeTrack(track).image != image) Fail("the loaded track differs from the decoded one");
 
     const cvqrn::SaveResult saved = cvqrn::SaveTrack(Folder() + "/" + saveName, track);
     if (!saved.ok) Fail(("the save failed: " + saved.reason).c_str());
@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Fail("the save left another file in the folder");
     }
     cvqrn::TrackData again;
-    if (!cvqrn::LoadTrack(saved.path, again).ok || cvqrn::EncodeTrack(again) != image) {
+    if (!cvqrn::LoadTrack(saved.path, again).ok || cvqrn::EncodeTrack(again).image != image) {
         Fail("the saved file does not load to the same track");
     }
     return 0;

@@ -3,8 +3,9 @@
 # (fuzz/corpus/HARNESS/) and the seeds the track builder writes, with the
 # chunk-tag dictionary.
 #   fuzz/run_fuzzer.sh BUILD_DIR SECONDS          (CI: new inputs stay in BUILD_DIR)
-#   fuzz/run_fuzzer.sh --long BUILD_DIR SECONDS   (then merges the inputs that
-#                                                  add coverage into fuzz/corpus/)
+#   fuzz/run_fuzzer.sh --long BUILD_DIR SECONDS   (then merges the inputs of at
+#                                                  most 4 KB that add coverage to
+#                                                  the seeds' into fuzz/corpus/)
 # BUILD_DIR is a build of the "fuzz" preset. Exits non-zero on a finding; the
 # input that caused it is left in BUILD_DIR/fuzz/findings/HARNESS/.
 set -euo pipefail
@@ -33,6 +34,25 @@ rm -rf "$work/seeds" "$work/findings"
 mkdir -p "$work/seeds"
 "$work/write_fuzz_seeds" "$work/seeds"
 
+# Adds to the committed corpus of harness $1 the inputs of at most 4 KB from
+# $2 that reach what neither the committed corpus nor the seeds reach. The
+# seeds are written afresh at every run, so they are not committed.
+merge_into_committed() {
+  local h=$1 found=$2 committed="$here/corpus/$1" tmp f
+  tmp=$(mktemp -d)
+  mkdir "$tmp/base" "$tmp/new"
+  cp -r "$work/seeds"/. "$tmp/base/"
+  cp -r "$committed"/. "$tmp/base/"
+  find "$found" -type f -size -4097c -exec cp {} "$tmp/new/" \;
+  "$work/$h" -merge=1 -timeout=10 "$tmp/base" "$tmp/new" >>"$work/$h.log" 2>&1
+  for f in "$tmp/base"/*; do
+    [ -e "$work/seeds/$(basename "$f")" ] || cp "$f" "$committed/"
+  done
+  rm -rf "$tmp"
+  echo "   committed corpus: $(ls "$committed" | wc -l) inputs," \
+       "$(find "$committed" -type f -printf "%s\n" | awk "{s += \$1} END {print s + 0}") bytes"
+}
+
 status=0
 for h in "${harnesses[@]}"; do
   scratch="$work/corpus/$h" committed="$here/corpus/$h" findings="$work/findings/$h"
@@ -52,8 +72,7 @@ for h in "${harnesses[@]}"; do
   grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
   grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1 || true
   if [ "$long" -eq 1 ]; then
-    "$work/$h" -merge=1 -timeout=10 "$committed" "$scratch" "$work/seeds" >>"$log" 2>&1
-    echo "   committed corpus: $(ls "$committed" | wc -l) inputs, $(du -sk "$committed" | cut -f1) KB"
+    merge_into_committed "$h" "$scratch"
   fi
 done
 [ "$status" -eq 0 ] && echo "Fuzzers: no finding in ${seconds} s each"

@@ -31,11 +31,11 @@ int main(int argc, char** argv) {
         WriteFileBytes(dir + "/hostile-" + std::to_string(n++) + ".cvtrack", f.bytes);
     }
     for (cvqrn::SampleLayout& sample : cvqrn::SampleLayouts()) {
-        WriteFileBytes(dir + "/" + sample.fileName, cvqrn::EncodeTrack(sample.track));
+        WriteFileBytes(dir + "/" + sample.fileName, cvqrn::EncodeTrack(sample.track).image);
     }
     for (uint32_t seed = 0; seed < 6; ++seed) {
         cvqrn::LayoutCase layout = cvqrn::RandomLayoutCase(seed);
-        WriteFileBytes(dir + "/" + layout.name + ".cvtrack", cvqrn::EncodeTrack(layout.track));
+        WriteFileBytes(dir + "/" + layout.name + ".cvtrack", cvqrn::EncodeTrack(layout.track).image);
     }
     return 0;
 }

@@ -12,7 +12,7 @@
 // rounded to single per component. t is never clamped.
 #pragma once
 
-#include "geometry/vector3.h"
+#include "vec3/vec3.h"
 #include "trackfile/track_record.h"
 
 namespace cvqrn {

@@ -4,7 +4,7 @@
 
 #include "geometry/bezier.h"
 #include "geometry/frame.h"
-#include "geometry/vector3.h"
+#include "vec3/vec3.h"
 
 namespace cvqrn {
 

@@ -3,7 +3,7 @@
 // sequence of vector operations it names, so every caller rounds alike.
 #pragma once
 
-#include "geometry/vector3.h"
+#include "vec3/vec3.h"
 
 namespace cvqrn {
 

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "geometry/vector3.h"
+#include "vec3/vec3.h"
 #include "heartline/heartline_run.h"
 #include "trackfile/track_record.h"
 

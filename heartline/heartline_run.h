@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "geometry/vector3.h"
 #include "heartline/settings.h"
+#include "vec3/vec3.h"
 #include "heartline/generator.h"
 #include "trackfile/track_record.h"
 

@@ -18,7 +18,7 @@
 
 #include <cmath>
 
-#include "geometry/vector3.h"
+#include "vec3/vec3.h"
 #include "trackfile/track_record.h"
 
 namespace cvqrn {

@@ -62,6 +62,18 @@ bool HasRoomFor(ReadCursor& in, int64_t count, int64_t bytesEach, std::string_vi
     return true;
 }
 
+bool Charge(ReadCursor& in, int64_t bytes, std::string_view what) {
+    if (in.Failed) return false;
+    if (bytes <= in.MemoryLimit - in.MemoryUsed) {
+        in.MemoryUsed += bytes;
+        return true;
+    }
+    Refuse(in, "its " + std::string(what) + " would take the track past " +
+                   std::to_string(in.MemoryLimit / (1024 * 1024)) + " MB of memory");
+    in.OutOfMemoryBudget = true;
+    return false;
+}
+
 uint8_t ReadByte(ReadCursor& in) {
     const uint8_t* p = Take(in, 1);
     return p ? *p : uint8_t{0};
@@ -88,9 +100,9 @@ std::string ReadChars(ReadCursor& in, int32_t n) {
         return {};
     }
     if (n == 0) return {};
-    // Checked against the bytes left before the string is allocated.
+    // Checked against the bytes left and the memory budget before the string is allocated.
     const uint8_t* p = Take(in, static_cast<size_t>(n));
-    if (!p) return {};
+    if (!p || !Charge(in, n, "text")) return {};
     return std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
 }
 
@@ -104,6 +116,20 @@ std::string ReadTag(ReadCursor& in) {
 
 void SkipReserved(ReadCursor& in, size_t n) {
     Take(in, n);
+}
+
+void ReadSingles(ReadCursor& in, std::span<float> out) {
+    const uint8_t* p = Take(in, out.size() * 4);
+    if (!p) return;
+    for (float& f : out) {
+        f = std::bit_cast<float>(BigEndian32(p));
+        p += 4;
+    }
+}
+
+std::vector<uint8_t> ReadBytes(ReadCursor& in, size_t n) {
+    const uint8_t* p = Take(in, n);
+    return p ? std::vector<uint8_t>(p, p + n) : std::vector<uint8_t>();
 }
 
 void WriteByte(std::vector<uint8_t>& out, uint8_t b) {
@@ -134,6 +160,23 @@ void WriteTag(std::vector<uint8_t>& out, std::string_view t) {
 
 void WriteZeros(std::vector<uint8_t>& out, size_t n) {
     out.insert(out.end(), n, uint8_t{0});
+}
+
+void WriteSingles(std::vector<uint8_t>& out, std::span<const float> values) {
+    // Sized once and filled in place: the grid is most of a large file.
+    size_t at = out.size();
+    out.resize(at + values.size() * 4);
+    for (float f : values) {
+        const uint32_t bits = std::bit_cast<uint32_t>(f);
+        out[at++] = static_cast<uint8_t>(bits >> 24);
+        out[at++] = static_cast<uint8_t>(bits >> 16);
+        out[at++] = static_cast<uint8_t>(bits >> 8);
+        out[at++] = static_cast<uint8_t>(bits);
+    }
+}
+
+void WriteBytes(std::vector<uint8_t>& out, std::span<const uint8_t> bytes) {
+    out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 }  // namespace cvqrn

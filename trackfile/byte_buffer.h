@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -30,6 +31,10 @@ struct ReadCursor {
     bool Failed = false;  // a read passed the end, or a value was refused
     size_t FailedAt = 0;  // the cursor at the first failure
     std::string Problem;  // why a value was refused; empty when the image simply ran out
+    // Memory the decoded track may take, and what Charge has drawn so far.
+    int64_t MemoryLimit = std::numeric_limits<int64_t>::max();
+    int64_t MemoryUsed = 0;
+    bool OutOfMemoryBudget = false;  // the refusal was Charge's
 
     explicit ReadCursor(std::span<const uint8_t> image) : Image(image) {}
 
@@ -46,6 +51,10 @@ void Refuse(ReadCursor& in, std::string problem);
 // before sizing any array from a count read from the file.
 bool HasRoomFor(ReadCursor& in, int64_t count, int64_t bytesEach, std::string_view what);
 
+// Draws `bytes` of memory for `what` from the cursor's budget before it is
+// allocated. A draw past the budget refuses the cursor (OutOfMemoryBudget).
+bool Charge(ReadCursor& in, int64_t bytes, std::string_view what);
+
 // One unsigned byte. A Boolean byte is any non-zero value read as true.
 uint8_t ReadByte(ReadCursor& in);
 // A big-endian 32-bit two's complement integer.
@@ -61,6 +70,10 @@ std::string ReadChars(ReadCursor& in, int32_t n);
 std::string ReadTag(ReadCursor& in);
 // Advances past a reserved run of `n` bytes without looking at them.
 void SkipReserved(ReadCursor& in, size_t n);
+// `out.size()` singles in a row (bulk ReadSingle, for the terrain grid).
+void ReadSingles(ReadCursor& in, std::span<float> out);
+// `n` raw bytes, kept as they stand.
+std::vector<uint8_t> ReadBytes(ReadCursor& in, size_t n);
 
 inline bool ReadFlag(ReadCursor& in) {
     return ReadByte(in) != 0;
@@ -80,6 +93,10 @@ void WriteChars(std::vector<uint8_t>& out, std::string_view s);
 void WriteTag(std::vector<uint8_t>& out, std::string_view t);
 // Appends n zero bytes.
 void WriteZeros(std::vector<uint8_t>& out, size_t n);
+// Appends every single of `values` (bulk WriteSingle, for the terrain grid).
+void WriteSingles(std::vector<uint8_t>& out, std::span<const float> values);
+// Appends raw bytes as they stand.
+void WriteBytes(std::vector<uint8_t>& out, std::span<const uint8_t> bytes);
 
 // A Boolean byte: true is written as 0xFF, false as 0.
 inline void WriteFlag(std::vector<uint8_t>& out, bool b) {

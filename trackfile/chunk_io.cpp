@@ -2,14 +2,14 @@
 //
 // A layout function takes a field visitor: FieldReader decodes the fields
 // from a ReadCursor into the record, FieldWriter encodes them from the
-// record. Writing every layout once keeps the reader and the writer of a
-// chunk from drifting apart; the places where reading and writing differ
-// (counts, strings, the RASC and CATW entries, the terrain grid) are methods
-// of the visitors.
+// record, SizeCounter counts the bytes the writer writes. Writing every layout
+// once keeps the reader, the writer and the chunk sizes from drifting apart;
+// the places where reading and writing differ (counts, strings, the RASC and
+// CATW entries, the terrain grid) are methods of the visitors.
 #include "trackfile/chunk_io.h"
 
-#include <bit>
-#include <cstring>
+#include <algorithm>
+#include <span>
 #include <string>
 #include <type_traits>
 
@@ -17,19 +17,13 @@ namespace cvqrn {
 
 namespace {
 
-// Entry sizes in the file, used to bound counts before allocating. Entries
-// of variable length are given their smallest size.
-constexpr int64_t kTrckEntryMinBytes = 28;
-constexpr int64_t kVertexBytes = 60;
-constexpr int64_t kSegmentMinBytes = 33;
-constexpr int64_t kFundEntryBytes = 92;
-constexpr int64_t kRascEntryMinBytes = 4;
-constexpr int64_t kRascItemBytes = 24;
-constexpr int64_t kFrenEntryBytes = 28;
-constexpr int64_t kTubeEntryBytes = 48;
-constexpr int64_t kCatwEntryMinBytes = 28;
-constexpr int64_t kScenEntryBytes = 64;
-constexpr int64_t kScobEntryMinBytes = 88;
+// The fewest bytes an entry of type T takes in the file (its layout with every
+// variable part empty), used to bound counts before allocating.
+template <class T>
+int64_t MinEntryBytes();
+
+// The version every saved file carries.
+constexpr std::array<uint8_t, 4> kSavedVersion = {1, 3, 0, 0};
 
 // Type block lengths B of segment types 0 to 4.
 constexpr std::array<int32_t, 5> kSegmentBlockLength = {0, 126, 36, 28, 50};
@@ -38,7 +32,9 @@ class FieldReader {
   public:
     static constexpr bool kWriting = false;
 
-    explicit FieldReader(ReadCursor& in) : in_(in) {}
+    // `tag` names the chunk being read, for the refusals of its list count.
+    explicit FieldReader(ReadCursor& in, std::string_view tag = {})
+        : in_(in), listEntries_(std::string(tag) + " entries") {}
 
     bool Failed() const { return in_.Failed; }
 
@@ -52,6 +48,11 @@ class FieldReader {
         Single(v.x);
         Single(v.y);
         Single(v.z);
+    }
+
+    // The header's version bytes, stored as read.
+    void Version(std::array<uint8_t, 4>& version) {
+        for (auto& b : version) b = ReadByte(in_);
     }
 
     // A counted string whose length below 1 means empty (INFO, ENVC, TRCK).
@@ -68,11 +69,18 @@ class FieldReader {
     // An entry count. The array is re-created with count + 1 entries once the
     // count has been checked against the bytes left; returns the entries to read.
     template <class T>
-    int32_t Count(int32_t& count, std::vector<T>& items, int64_t bytesEach, std::string_view what) {
+    int32_t Count(int32_t& count, std::vector<T>& items, std::string_view what) {
         count = ReadLong(in_);
-        if (!HasRoomFor(in_, count, bytesEach, what)) return 0;
+        if (!HasRoomFor(in_, count, MinEntryBytes<T>(), what)) return 0;
+        if (!Charge(in_, (int64_t{count} + 1) * int64_t{sizeof(T)}, what)) return 0;
         items.assign(static_cast<size_t>(count) + 1, T{});
         return count;
+    }
+
+    // The entry count of a list chunk, named after the chunk ("FUND entries").
+    template <class T>
+    int32_t ListCount(int32_t& count, std::vector<T>& items) {
+        return Count(count, items, listEntries_);
     }
 
     // A RASC entry's item count, carried as read: 0 or below means no items
@@ -81,7 +89,10 @@ class FieldReader {
         e.Count = ReadLong(in_);
         e.Items.clear();
         if (e.Count <= 0) return 0;
-        if (!HasRoomFor(in_, e.Count, kRascItemBytes, "RASC items")) return 0;
+        if (!HasRoomFor(in_, e.Count, MinEntryBytes<RascItem>(), "RASC items")) return 0;
+        if (!Charge(in_, (int64_t{e.Count} + 1) * int64_t{sizeof(RascItem)}, "RASC items")) {
+            return 0;
+        }
         e.Items.assign(static_cast<size_t>(e.Count) + 1, RascItem{});
         return e.Count;
     }
@@ -90,14 +101,9 @@ class FieldReader {
     void CatwExtra(CatwEntry& e) {
         e.ExtraLength = ReadLong(in_);
         if (!HasRoomFor(in_, e.ExtraLength, 1, "extra bytes")) return;
-        const size_t n = static_cast<size_t>(e.ExtraLength);
-        e.Extra.assign(in_.Image.begin() + static_cast<std::ptrdiff_t>(in_.Cursor),
-                       in_.Image.begin() + static_cast<std::ptrdiff_t>(in_.Cursor + n));
-        SkipReserved(in_, n);
+        if (!Charge(in_, e.ExtraLength, "extra bytes")) return;
+        e.Extra = ReadBytes(in_, static_cast<size_t>(e.ExtraLength));
     }
-
-    // A terrain dimension, stored as read; the grid refuses negative ones.
-    void Dimension(int32_t& d) { Long(d); }
 
     // Columns x Rows singles, row by row, checked in 64 bits against the bytes left.
     void Grid(TeraChunk& t) {
@@ -108,21 +114,18 @@ class FieldReader {
         }
         const int64_t cells = int64_t{t.Columns} * int64_t{t.Rows};
         if (!HasRoomFor(in_, cells, 4, "terrain cells")) return;
-        t.Grid.assign(cells > 0 ? static_cast<size_t>(cells) : size_t{1}, 0.0f);
-        // The grid is most of a large file: decoded in one pass over the checked bytes.
-        const uint8_t* p = in_.Image.data() + in_.Cursor;
-        for (size_t i = 0; i < static_cast<size_t>(cells); ++i, p += 4) {
-            const uint32_t bits = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
-                                  (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-            t.Grid[i] = std::bit_cast<float>(bits);
-        }
-        SkipReserved(in_, static_cast<size_t>(cells) * 4);
+        if (!Charge(in_, cells * int64_t{sizeof(float)}, "terrain cells")) return;
+        const size_t n = static_cast<size_t>(cells);
+        t.Grid.assign(n > 0 ? n : 1, 0.0f);
+        ReadSingles(in_, std::span<float>(t.Grid.data(), n));
     }
 
   private:
     ReadCursor& in_;
+    std::string listEntries_;
 };
 
+// Writes a track whose counts match its arrays (see ValidateTrack).
 class FieldWriter {
   public:
     static constexpr bool kWriting = true;
@@ -143,6 +146,11 @@ class FieldWriter {
         Single(v.z);
     }
 
+    // Every saved file is version 1, 3, 0, 0.
+    void Version(const std::array<uint8_t, 4>&) {
+        for (uint8_t b : kSavedVersion) WriteByte(out_, b);
+    }
+
     void Text(const std::string& s) {
         WriteLong(out_, static_cast<int32_t>(s.size()));
         WriteChars(out_, s);
@@ -152,111 +160,112 @@ class FieldWriter {
     void BlockLength(int32_t b) { WriteLong(out_, b); }
 
     template <class T>
-    int32_t Count(const int32_t& count, const std::vector<T>& items, int64_t, std::string_view) {
-        const auto n = static_cast<int32_t>(EntriesToWrite(count, items.size()));
-        WriteLong(out_, n);
-        return n;
+    int32_t Count(const int32_t& count, const std::vector<T>&, std::string_view) {
+        WriteLong(out_, count);
+        return count;
+    }
+    template <class T>
+    int32_t ListCount(const int32_t& count, const std::vector<T>& items) {
+        return Count(count, items, {});
     }
 
     int32_t RascItems(const RascEntry& e) {
-        const int32_t m = RascCountToWrite(e);
-        WriteLong(out_, m);
-        return m > 0 ? m : 0;
+        WriteLong(out_, e.Count);
+        return std::max(e.Count, 0);
     }
 
-    // The extra bytes go back as they were loaded; bytes the record lacks are zeros.
     void CatwExtra(const CatwEntry& e) {
-        const int32_t n = CatwExtraToWrite(e);
-        WriteLong(out_, n);
-        const size_t kept =
-            e.Extra.size() < static_cast<size_t>(n) ? e.Extra.size() : static_cast<size_t>(n);
-        out_.insert(out_.end(), e.Extra.begin(),
-                    e.Extra.begin() + static_cast<std::ptrdiff_t>(kept));
-        WriteZeros(out_, static_cast<size_t>(n) - kept);
+        WriteLong(out_, e.ExtraLength);
+        WriteBytes(out_, e.Extra);
     }
 
-    // Cells the record lacks are written as zeros, so the chunk always has its size.
     void Grid(const TeraChunk& t) {
-        const int64_t cells =
-            int64_t{TeraDimensionToWrite(t.Columns)} * TeraDimensionToWrite(t.Rows);
-        const auto held = static_cast<int64_t>(t.Grid.size());
-        const int64_t kept = cells < held ? cells : held;
-        const size_t start = out_.size();
-        out_.resize(start + static_cast<size_t>(cells) * 4, 0);
-        uint8_t* p = out_.data() + start;
-        for (int64_t i = 0; i < kept; ++i, p += 4) {
-            uint32_t bits = 0;
-            std::memcpy(&bits, &t.Grid[static_cast<size_t>(i)], 4);
-            p[0] = static_cast<uint8_t>(bits >> 24);
-            p[1] = static_cast<uint8_t>(bits >> 16);
-            p[2] = static_cast<uint8_t>(bits >> 8);
-            p[3] = static_cast<uint8_t>(bits);
-        }
+        WriteSingles(out_, std::span<const float>(t.Grid.data(), t.CellCount()));
     }
-
-    // The terrain dimensions as written (never negative).
-    void Dimension(const int32_t& d) { WriteLong(out_, TeraDimensionToWrite(d)); }
 
   private:
     std::vector<uint8_t>& out_;
 };
 
+// Counts the bytes FieldWriter would write, without writing them: the save
+// computes every chunk's Size from the same layouts it writes.
+class SizeCounter {
+  public:
+    static constexpr bool kWriting = true;
+
+    static bool Failed() { return false; }
+    int64_t Bytes() const { return bytes_; }
+
+    void Long(const int32_t&) { bytes_ += 4; }
+    void Single(const float&) { bytes_ += 4; }
+    void Flag(const bool&) { bytes_ += 1; }
+    void Byte(const uint8_t&) { bytes_ += 1; }
+    void U24(const int32_t&) { bytes_ += 4; }
+    void Reserved(size_t n) { bytes_ += static_cast<int64_t>(n); }
+    void Point(const Vec3&) { bytes_ += 12; }
+    void Version(const std::array<uint8_t, 4>& v) { bytes_ += static_cast<int64_t>(v.size()); }
+    void Text(const std::string& s) { bytes_ += 4 + static_cast<int64_t>(s.size()); }
+    void ExactText(const std::string& s) { Text(s); }
+    void BlockLength(int32_t) { bytes_ += 4; }
+
+    template <class T>
+    int32_t Count(const int32_t& count, const std::vector<T>&, std::string_view) {
+        bytes_ += 4;
+        return count;
+    }
+    template <class T>
+    int32_t ListCount(const int32_t& count, const std::vector<T>& items) {
+        return Count(count, items, {});
+    }
+
+    int32_t RascItems(const RascEntry& e) {
+        bytes_ += 4;
+        return std::max(e.Count, 0);
+    }
+
+    void CatwExtra(const CatwEntry& e) { bytes_ += 4 + int64_t{e.ExtraLength}; }
+
+    void Grid(const TeraChunk& t) { bytes_ += 4 * static_cast<int64_t>(t.CellCount()); }
+
+  private:
+    int64_t bytes_ = 0;
+};
+
 // ---- Layouts: the chunk's own fields between Size and ChildCount, in file order.
 //
-// One overload of Fields per chunk record. Rec<IO, T> is the record as the
-// visitor sees it: T for the reader, which fills it, const T for the writer.
+// One overload of Fields per record (list entry or chunk). Rec<IO, T> is the
+// record as the visitor sees it: T for the reader, which fills it, const T for
+// the writer and the size counter.
 
 template <class IO, class T>
 using Rec = std::conditional_t<IO::kWriting, const T, T>;
 
-// Entries 0 .. n - 1 of `items`, stopping once the image has run out.
+// Entries 0 .. n - 1 of `items` (n >= 0), stopping once the image has run out.
 template <class IO, class Items, class Fn>
 void ForEntries(IO& io, int32_t n, Items& items, Fn&& entry) {
-    for (int32_t i = 0; i < n && !io.Failed(); ++i) entry(items[static_cast<size_t>(i)]);
+    const auto end = items.begin() + n;
+    for (auto it = items.begin(); it != end && !io.Failed(); ++it) entry(*it);
 }
 
-// The common list shape: 16 reserved, the entry count, the entries, 16 reserved.
-template <class IO, class Count, class Items, class Fn>
-void ReservedList(IO& io, Count& count, Items& items, int64_t bytesEach, std::string_view what,
-                  Fn&& entry) {
-    io.Reserved(16);
-    ForEntries(io, io.Count(count, items, bytesEach, what), items, entry);
-    io.Reserved(16);
+// One entry of a list, in file order.
+template <class IO>
+void Fields(IO& io, Rec<IO, TrckEntry>& e) {
+    io.Flag(e.Flag);
+    io.Reserved(7);
+    io.Text(e.Name);
+    for (auto& v : e.Val24) io.U24(v);
 }
 
 template <class IO>
-void Fields(IO& io, Rec<IO, TrckChunk>& c) {
-    io.Long(c.Value1);
-    const int32_t n = io.Count(c.EntryCount, c.Entries, kTrckEntryMinBytes, "TRCK entries");
-    io.Long(c.Value2);
-    ForEntries(io, n, c.Entries, [&](auto& e) {
-        io.Flag(e.Flag);
-        io.Reserved(7);
-        io.Text(e.Name);
-        for (auto& v : e.Val24) io.U24(v);
-    });
-    for (auto& v : c.Val24) io.U24(v);
-    io.Reserved(16);
-}
-
-template <class IO>
-void Fields(IO& io, Rec<IO, InfoChunk>& c) {
-    io.Reserved(16);
-    io.Text(c.Text);
-}
-
-template <class IO>
-void Fields(IO& io, Rec<IO, BezrChunk>& c) {
-    ReservedList(io, c.VertexCount, c.Vertices, kVertexBytes, "vertices", [&](auto& v) {
-        io.Point(v.Pos);
-        io.Point(v.CtrlIn);
-        io.Point(v.CtrlOut);
-        io.Single(v.Roll);
-        io.Flag(v.FlagA);
-        io.Flag(v.FlagC);  // FlagC stands before RelativeRoll in the file
-        io.Flag(v.RelativeRoll);
-        io.Reserved(17);
-    });
+void Fields(IO& io, Rec<IO, TrackVertex>& v) {
+    io.Point(v.Pos);
+    io.Point(v.CtrlIn);
+    io.Point(v.CtrlOut);
+    io.Single(v.Roll);
+    io.Flag(v.FlagA);
+    io.Flag(v.FlagC);  // FlagC stands before RelativeRoll in the file
+    io.Flag(v.RelativeRoll);
+    io.Reserved(17);
 }
 
 template <class IO>
@@ -343,11 +352,126 @@ void Fields(IO& io, Rec<IO, TrackSegment>& s) {
 }
 
 template <class IO>
+void Fields(IO& io, Rec<IO, FundEntry>& e) {
+    io.Flag(e.Flag1);
+    io.Single(e.Value1);
+    io.Flag(e.Flag2);
+    io.Single(e.Value2);
+    io.Reserved(6);
+    io.Point(e.Pos);
+    io.Reserved(64);
+}
+
+template <class IO>
+void Fields(IO& io, Rec<IO, RascItem>& item) {
+    io.Long(item.Value1);
+    io.Single(item.Value2);
+    io.Reserved(16);
+}
+
+template <class IO>
+void Fields(IO& io, Rec<IO, RascEntry>& e) {
+    ForEntries(io, io.RascItems(e), e.Items, [&](auto& item) { Fields(io, item); });
+}
+
+// A FREN entry: one point.
+template <class IO>
+void Fields(IO& io, Rec<IO, Vec3>& p) {
+    io.Point(p);
+    io.Reserved(16);
+}
+
+template <class IO>
+void Fields(IO& io, Rec<IO, TubeEntry>& e) {
+    // The second and third Long of each group of three are swapped in the file.
+    io.Long(e.Value1);
+    io.Long(e.Value3);
+    io.Long(e.Value2);
+    io.Reserved(4);
+    io.Long(e.Value4);
+    io.Long(e.Value6);
+    io.Long(e.Value5);
+    io.Reserved(4);
+    io.Long(e.Value7);
+    io.Long(e.Value8);
+    io.Single(e.Value9);
+    io.Reserved(4);
+}
+
+template <class IO>
+void Fields(IO& io, Rec<IO, CatwEntry>& e) {
+    for (auto* v : {&e.Value1, &e.Value2, &e.Value3, &e.Value4, &e.Value5, &e.Value6}) io.Long(*v);
+    io.CatwExtra(e);
+}
+
+template <class IO>
+void Fields(IO& io, Rec<IO, ScenEntry>& e) {
+    io.Point(e.Pos);
+    io.Long(e.Value2);
+    io.Single(e.Value1);
+    io.Reserved(44);
+}
+
+// The file interleaves the 15 values as three rows of four, then three.
+constexpr std::array<size_t, 15> kScobValueOrder = {0, 1, 2, 9,  3,  4,  5, 10,
+                                                    6, 7, 8, 11, 12, 13, 14};
+
+template <class IO>
+void Fields(IO& io, Rec<IO, ScobEntry>& e) {
+    io.ExactText(e.Name2);  // the second name stands first
+    io.ExactText(e.Name1);
+    for (size_t k : kScobValueOrder) io.Single(e.Values[k]);
+    io.Reserved(20);
+}
+
+// The entries of a list, each in its own layout.
+template <class IO, class Items>
+void Entries(IO& io, int32_t n, Items& items) {
+    ForEntries(io, n, items, [&](auto& e) { Fields(io, e); });
+}
+
+template <class T>
+constexpr bool kIsListChunk = false;
+template <class Entry>
+constexpr bool kIsListChunk<ListChunk<Entry>> = true;
+
+// ---- Chunks: the chunk's own fields between Size and ChildCount, in file order.
+
+template <class IO>
+void Fields(IO& io, Rec<IO, FileHeader>& h) {
+    io.Version(h.Version);
+    io.Reserved(16);
+}
+
+template <class IO>
+void Fields(IO& io, Rec<IO, TrckChunk>& c) {
+    io.Long(c.Value1);
+    const int32_t n = io.Count(c.EntryCount, c.Entries, "TRCK entries");
+    io.Long(c.Value2);
+    Entries(io, n, c.Entries);
+    for (auto& v : c.Val24) io.U24(v);
+    io.Reserved(16);
+}
+
+template <class IO>
+void Fields(IO& io, Rec<IO, InfoChunk>& c) {
+    io.Reserved(16);
+    io.Text(c.Text);
+}
+
+template <class IO>
+void Fields(IO& io, Rec<IO, BezrChunk>& c) {
+    io.Reserved(16);
+    Entries(io, io.Count(c.VertexCount, c.Vertices, "vertices"), c.Vertices);
+    io.Reserved(16);
+}
+
+template <class IO>
 void Fields(IO& io, Rec<IO, SegmChunk>& c) {
-    const int32_t n = io.Count(c.SegmentCount, c.Segments, kSegmentMinBytes, "segments");
+    const int32_t n = io.Count(c.SegmentCount, c.Segments, "segments");
     io.Flag(c.Flag);
     io.Reserved(16);
-    ForEntries(io, n, c.Segments, [&](auto& s) { Fields(io, s); });
+    Entries(io, n, c.Segments);
     io.Reserved(16);
 }
 
@@ -356,94 +480,20 @@ void Fields(IO& io, Rec<IO, SuppChunk>&) {
     io.Reserved(32);
 }
 
-template <class IO>
-void Fields(IO& io, Rec<IO, FundChunk>& c) {
-    ReservedList(io, c.Count, c.Items, kFundEntryBytes, "FUND entries", [&](auto& e) {
-        io.Flag(e.Flag1);
-        io.Single(e.Value1);
-        io.Flag(e.Flag2);
-        io.Single(e.Value2);
-        io.Reserved(6);
-        io.Point(e.Pos);
-        io.Reserved(64);
-    });
-}
-
-template <class IO>
-void Fields(IO& io, Rec<IO, RascChunk>& c) {
-    ReservedList(io, c.Count, c.Items, kRascEntryMinBytes, "RASC entries", [&](auto& e) {
-        ForEntries(io, io.RascItems(e), e.Items, [&](auto& item) {
-            io.Long(item.Value1);
-            io.Single(item.Value2);
-            io.Reserved(16);
-        });
-    });
-}
-
-template <class IO>
-void Fields(IO& io, Rec<IO, FrenChunk>& c) {
-    ReservedList(io, c.Count, c.Items, kFrenEntryBytes, "FREN entries", [&](auto& p) {
-        io.Point(p);
-        io.Reserved(16);
-    });
-}
-
-template <class IO>
-void Fields(IO& io, Rec<IO, TubeChunk>& c) {
-    ReservedList(io, c.Count, c.Items, kTubeEntryBytes, "TUBE entries", [&](auto& e) {
-        // The second and third Long of each group of three are swapped in the file.
-        io.Long(e.Value1);
-        io.Long(e.Value3);
-        io.Long(e.Value2);
-        io.Reserved(4);
-        io.Long(e.Value4);
-        io.Long(e.Value6);
-        io.Long(e.Value5);
-        io.Reserved(4);
-        io.Long(e.Value7);
-        io.Long(e.Value8);
-        io.Single(e.Value9);
-        io.Reserved(4);
-    });
-}
-
-template <class IO>
-void Fields(IO& io, Rec<IO, CatwChunk>& c) {
-    ReservedList(io, c.Count, c.Items, kCatwEntryMinBytes, "CATW entries", [&](auto& e) {
-        for (auto* v : {&e.Value1, &e.Value2, &e.Value3, &e.Value4, &e.Value5, &e.Value6})
-            io.Long(*v);
-        io.CatwExtra(e);
-    });
-}
-
-template <class IO>
-void Fields(IO& io, Rec<IO, ScenChunk>& c) {
-    ReservedList(io, c.Count, c.Items, kScenEntryBytes, "SCEN entries", [&](auto& e) {
-        io.Point(e.Pos);
-        io.Long(e.Value2);
-        io.Single(e.Value1);
-        io.Reserved(44);
-    });
-}
-
-// The file interleaves the 15 values as three rows of four, then three.
-constexpr std::array<size_t, 15> kScobValueOrder = {0, 1, 2, 9,  3,  4,  5, 10,
-                                                    6, 7, 8, 11, 12, 13, 14};
-
-template <class IO>
-void Fields(IO& io, Rec<IO, ScobChunk>& c) {
-    ReservedList(io, c.Count, c.Items, kScobEntryMinBytes, "SCOB entries", [&](auto& e) {
-        io.ExactText(e.Name2);  // the second name stands first
-        io.ExactText(e.Name1);
-        for (size_t k : kScobValueOrder) io.Single(e.Values[k]);
-        io.Reserved(20);
-    });
+// The carried list chunks (FUND, RASC, FREN, TUBE, CATW, SCEN, SCOB): 16
+// reserved, the entry count, the entries, 16 reserved.
+template <class IO, class List>
+requires kIsListChunk<std::remove_const_t<List>>
+void Fields(IO& io, List& c) {
+    io.Reserved(16);
+    Entries(io, io.ListCount(c.Count, c.Items), c.Items);
+    io.Reserved(16);
 }
 
 template <class IO>
 void Fields(IO& io, Rec<IO, TeraChunk>& c) {
-    io.Dimension(c.Columns);
-    io.Dimension(c.Rows);
+    io.Long(c.Columns);  // the grid refuses negative dimensions
+    io.Long(c.Rows);
     io.Single(c.Value1);
     io.Single(c.Value2);
     io.ExactText(c.Text1);
@@ -466,6 +516,15 @@ void Fields(IO& io, Rec<IO, EnvcChunk>& c) {
     io.Text(c.Text1);
     io.Text(c.Text2);
     io.Reserved(16);
+}
+
+template <class T>
+int64_t MinEntryBytes() {
+    T entry{};
+    if constexpr (std::is_same_v<T, TrackSegment>) entry.Type = -1;  // a type without a block
+    SizeCounter io;
+    Fields(io, entry);
+    return io.Bytes();
 }
 
 // Calls `fn` with the member of `track` that holds chunk `id`.
@@ -514,18 +573,24 @@ std::optional<ChunkId> ChunkFromTag(std::string_view tag) {
 }
 
 void ReadFileHeader(ReadCursor& in, FileHeader& header) {
+    FieldReader io(in);
     header.Size = ReadLong(in);
-    for (auto& b : header.Version) b = ReadByte(in);
-    SkipReserved(in, 16);
+    Fields(io, header);
     header.ChildCount = ReadLong(in);
 }
 
-void WriteFileHeader(std::vector<uint8_t>& out, const FileHeader& header) {
+void WriteFileHeader(std::vector<uint8_t>& out, int32_t size, int32_t childCount) {
     WriteTag(out, kFileMagic);
-    WriteLong(out, header.Size);
-    for (uint8_t b : {uint8_t{1}, uint8_t{3}, uint8_t{0}, uint8_t{0}}) WriteByte(out, b);
-    WriteZeros(out, 16);
-    WriteLong(out, header.ChildCount);
+    WriteLong(out, size);
+    FieldWriter io(out);
+    Fields(io, FileHeader{});
+    WriteLong(out, childCount);
+}
+
+int64_t FileHeaderOwnBytes() {
+    SizeCounter io;
+    Fields(io, FileHeader{});
+    return io.Bytes() + 4;
 }
 
 int32_t& ChunkChildCount(ChunkId id, TrackData& track) {
@@ -533,7 +598,7 @@ int32_t& ChunkChildCount(ChunkId id, TrackData& track) {
 }
 
 bool ReadChunk(ChunkId id, ReadCursor& in, TrackData& track) {
-    FieldReader io(in);
+    FieldReader io(in, kChunkTags[ChunkIndex(id)]);
     WithChunk(id, track, [&](auto& c) {
         c.Size = ReadLong(in);
         Fields(io, c);
@@ -543,14 +608,19 @@ bool ReadChunk(ChunkId id, ReadCursor& in, TrackData& track) {
     return !in.Failed;
 }
 
-void WriteChunk(ChunkId id, std::vector<uint8_t>& out, const TrackData& track) {
-    WriteTag(out, kChunkTags[static_cast<size_t>(id)]);
+void WriteChunk(ChunkId id, std::vector<uint8_t>& out, const TrackData& track, int32_t size,
+                int32_t childCount) {
+    WriteTag(out, kChunkTags[ChunkIndex(id)]);
+    WriteLong(out, size);
     FieldWriter io(out);
-    WithChunk(id, track, [&](const auto& c) {
-        WriteLong(out, c.Size);
-        Fields(io, c);
-        WriteLong(out, c.ChildCount);
-    });
+    WithChunk(id, track, [&](const auto& c) { Fields(io, c); });
+    WriteLong(out, childCount);
+}
+
+int64_t ChunkOwnBytes(ChunkId id, const TrackData& track) {
+    SizeCounter io;
+    WithChunk(id, track, [&](const auto& c) { Fields(io, c); });
+    return io.Bytes() + 4;  // the ChildCount
 }
 
 }  // namespace cvqrn

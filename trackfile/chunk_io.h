@@ -5,7 +5,7 @@
 // walk has read the tag; it reads Size through ChildCount into the matching
 // member of the track and leaves the cursor on the first child or the next
 // sibling. A writer writes the tag and the chunk's own part from the track,
-// with the Size and ChildCount already set in it.
+// with the Size and ChildCount the save computed.
 #pragma once
 
 #include <array>
@@ -45,47 +45,38 @@ inline constexpr std::array<std::string_view, 14> kChunkTags = {
 
 inline constexpr std::string_view kFileMagic = "CORV";
 
+// The position of `id` in kChunkTags (and in any table indexed by chunk).
+inline size_t ChunkIndex(ChunkId id) {
+    return static_cast<size_t>(id);
+}
+
 // The known chunk with this (upper-case) tag, if any.
 std::optional<ChunkId> ChunkFromTag(std::string_view tag);
 
 // Reads the header after the magic: Size, Version, 16 reserved, ChildCount.
 void ReadFileHeader(ReadCursor& in, FileHeader& header);
-// Writes the magic and the header, with Version 1, 3, 0, 0 whatever was loaded.
-void WriteFileHeader(std::vector<uint8_t>& out, const FileHeader& header);
+// Writes the magic and the header with the given Size and ChildCount, and
+// Version 1, 3, 0, 0 whatever was loaded.
+void WriteFileHeader(std::vector<uint8_t>& out, int32_t size, int32_t childCount);
+// Bytes of the header after its Size field, ChildCount included.
+int64_t FileHeaderOwnBytes();
 
 // Reads the chunk `id` (its tag already read) into `track`. Returns false
 // when the image ran out or a value was refused; the reason is in `in`.
 bool ReadChunk(ChunkId id, ReadCursor& in, TrackData& track);
-// Writes the chunk `id` of `track`, tag included.
-void WriteChunk(ChunkId id, std::vector<uint8_t>& out, const TrackData& track);
+
+// The writers and the size counter take a track whose counts match its
+// arrays (ValidateTrack finds nothing).
+
+// Writes the chunk `id` of `track`, tag included, with the given Size and
+// ChildCount (the record's own Size and ChildCount are not used).
+void WriteChunk(ChunkId id, std::vector<uint8_t>& out, const TrackData& track, int32_t size,
+                int32_t childCount);
+// Bytes WriteChunk writes after the chunk's Size field: its fields and ChildCount,
+// counted over the same layout the writer walks.
+int64_t ChunkOwnBytes(ChunkId id, const TrackData& track);
 
 // The ChildCount field of chunk `id` in `track`.
 int32_t& ChunkChildCount(ChunkId id, TrackData& track);
-
-// How many entries a writer writes for a record whose count field says
-// `count` and whose array holds `available` entries: the count, but never
-// below 0 nor past the array. The size computation uses the same number,
-// so the sizes always match the bytes written.
-inline int64_t EntriesToWrite(int64_t count, size_t available) {
-    if (count <= 0) return 0;
-    const auto avail = static_cast<int64_t>(available);
-    return count < avail ? count : avail;
-}
-
-// The item count a RASC entry is written with: its own count, which may be
-// 0 or negative (then no items follow), but never more than the items held.
-inline int32_t RascCountToWrite(const RascEntry& e) {
-    return e.Count <= 0 ? e.Count : static_cast<int32_t>(EntriesToWrite(e.Count, e.Items.size()));
-}
-
-// The extra byte count a CATW entry is written with: never negative.
-inline int32_t CatwExtraToWrite(const CatwEntry& e) {
-    return e.ExtraLength > 0 ? e.ExtraLength : 0;
-}
-
-// The terrain grid's dimensions as written: never negative.
-inline int32_t TeraDimensionToWrite(int32_t d) {
-    return d > 0 ? d : 0;
-}
 
 }  // namespace cvqrn

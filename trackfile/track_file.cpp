@@ -5,21 +5,31 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <array>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <memory>
+#include <new>
+#include <span>
 
 #include "trackfile/byte_buffer.h"
 #include "trackfile/chunk_io.h"
+#include "trackfile/file_save.h"
 
 namespace cvqrn {
 
 namespace {
 
 constexpr std::string_view kExtension = ".cvtrack";
+
+// The decoded track may take at most this many bytes of memory per byte of
+// its file, plus the margin. Real tracks take about one byte per file byte
+// (terrain cells, vertices) and well under the margin otherwise; a file of
+// millions of tiny entries that would take eight times its size is refused
+// before anything is allocated for it.
+constexpr int64_t kMemoryPerFileByte = 2;
+constexpr int64_t kMemoryMargin = int64_t{64} * 1024 * 1024;
 
 // The header's Size is a Long, so no track file is longer than this.
 constexpr int64_t kMaxFileBytes = int64_t{std::numeric_limits<int32_t>::max()} + 8;
@@ -44,6 +54,11 @@ std::string Printable(std::string tag) {
 }
 
 std::string ChunkFailure(std::string_view what, size_t start, const ReadCursor& in) {
+    if (in.OutOfMemoryBudget) {
+        return "the file is too large to load: " + in.Problem + " (a track may take at most " +
+               std::to_string(kMemoryPerFileByte) + " times its file's size plus " +
+               std::to_string(kMemoryMargin / (1024 * 1024)) + " MB)";
+    }
     if (in.Problem.empty()) {
         return "truncated in the " + std::string(what) + " at byte " + std::to_string(in.FailedAt);
     }
@@ -71,127 +86,73 @@ bool SkipUnknownChunk(ReadCursor& in) {
     return true;
 }
 
-int64_t StringBytes(const std::string& s) {
-    return static_cast<int64_t>(s.size());
-}
-
-// The sum of `bytes(entry)` over the entries a writer writes for `count`.
-template <class T, class Fn>
-int64_t SumOverEntries(int32_t count, const std::vector<T>& items, Fn&& bytes) {
-    int64_t sum = 0;
-    for (int64_t i = 0; i < EntriesToWrite(count, items.size()); ++i) {
-        sum += bytes(items[static_cast<size_t>(i)]);
+// The chunk tree every saved file has: the children of each chunk, in file order.
+std::span<const ChunkId> ChildrenOf(ChunkId id) {
+    static constexpr ChunkId kTrck[] = {ChunkId::Info, ChunkId::Bezr, ChunkId::Segm, ChunkId::Supp};
+    static constexpr ChunkId kSupp[] = {ChunkId::Fund, ChunkId::Rasc, ChunkId::Fren, ChunkId::Tube,
+                                        ChunkId::Catw};
+    static constexpr ChunkId kScen[] = {ChunkId::Scob};
+    switch (id) {
+        case ChunkId::Trck:
+            return kTrck;
+        case ChunkId::Supp:
+            return kSupp;
+        case ChunkId::Scen:
+            return kScen;
+        default:
+            return {};
     }
-    return sum;
 }
 
-// The fixed bytes of a chunk whose entries all have `each` bytes.
-template <class T>
-int64_t FixedEntries(int32_t count, const std::vector<T>& items, int64_t each) {
-    return each * EntriesToWrite(count, items.size());
+// The children of the file header; TERA only when the track has one.
+std::span<const ChunkId> FileChildren(const TrackData& t) {
+    static constexpr ChunkId kWithTera[] = {ChunkId::Trck, ChunkId::Scen, ChunkId::Tera,
+                                            ChunkId::Envc};
+    static constexpr ChunkId kWithoutTera[] = {ChunkId::Trck, ChunkId::Scen, ChunkId::Envc};
+    if (t.Tera.Present) return kWithTera;
+    return kWithoutTera;
 }
 
-// Sets every Size of `track` and returns the file header's Size in 64 bits,
-// so that a track too large for the format can be told apart.
-int64_t SetSizes(TrackData& t) {
-    const int64_t envc = StringBytes(t.Envc.Text1) + StringBytes(t.Envc.Text2) + 44;
+// Every chunk's Size, in 64 bits so that a track too large for the format
+// can be told apart: a chunk's own bytes plus tag, Size and content of each child.
+struct ChunkSizes {
+    std::array<int64_t, kChunkTags.size()> chunk{};
+    int64_t file = 0;
 
-    // Capped so that 4 x cells stays in 64 bits; any grid that large is refused by the save.
-    const int64_t cells =
-        std::min(int64_t{TeraDimensionToWrite(t.Tera.Columns)} * TeraDimensionToWrite(t.Tera.Rows),
-                 int64_t{1} << 40);
-    const int64_t tera = StringBytes(t.Tera.Text1) + StringBytes(t.Tera.Text2) +
-                         StringBytes(t.Tera.Text3) + 4 * cells + 81;
+    int64_t Subtree(ChunkId id, const TrackData& t) {
+        int64_t size = ChunkOwnBytes(id, t);
+        for (ChunkId child : ChildrenOf(id)) size += 8 + Subtree(child, t);
+        chunk[ChunkIndex(id)] = size;
+        return size;
+    }
 
-    const int64_t scob = 40 + SumOverEntries(t.Scob.Count, t.Scob.Items, [](const ScobEntry& e) {
-                             return StringBytes(e.Name1) + StringBytes(e.Name2) + 88;
-                         });
-    const int64_t scen = FixedEntries(t.Scen.Count, t.Scen.Items, 64) + scob + 48;
-    const int64_t catw = 40 + SumOverEntries(t.Catw.Count, t.Catw.Items, [](const CatwEntry& e) {
-                             return 28 + int64_t{CatwExtraToWrite(e)};
-                         });
-    const int64_t tube = FixedEntries(t.Tube.Count, t.Tube.Items, 48) + 40;
-    const int64_t fren = FixedEntries(t.Fren.Count, t.Fren.Items, 28) + 40;
-    // An entry whose item count is 0 or below is its count alone: 4 bytes.
-    const int64_t rasc = 40 + SumOverEntries(t.Rasc.Count, t.Rasc.Items, [](const RascEntry& e) {
-                             return 24 * int64_t{std::max(RascCountToWrite(e), 0)} + 4;
-                         });
-    const int64_t fund = FixedEntries(t.Fund.Count, t.Fund.Items, 92) + 40;
-    const int64_t supp = fund + rasc + fren + tube + catw + 76;
+    explicit ChunkSizes(const TrackData& t) {
+        file = FileHeaderOwnBytes();
+        for (ChunkId child : FileChildren(t)) file += 8 + Subtree(child, t);
+    }
+};
 
-    const int64_t segm =
-        41 + SumOverEntries(t.Segm.SegmentCount, t.Segm.Segments, [](const TrackSegment& s) {
-            // The fixed part, then B and the block for types 0 to 4.
-            static constexpr int64_t kTypeBytes[] = {4, 130, 40, 32, 54};
-            return 33 + (s.Type >= 0 && s.Type <= 4 ? kTypeBytes[s.Type] : 0);
-        });
-    const int64_t bezr = FixedEntries(t.Bezr.VertexCount, t.Bezr.Vertices, 60) + 40;
-    const int64_t info = StringBytes(t.Info.Text) + 24;
-    const int64_t trck =
-        64 +
-        SumOverEntries(t.Trck.EntryCount, t.Trck.Entries,
-                       [](const TrckEntry& e) { return StringBytes(e.Name) + 28; }) +
-        info + bezr + segm + supp + 32;
-
-    int64_t header = trck + scen + envc + 48;
-    if (t.Tera.Present) header += tera + 8;
-
-    // Narrowed for the record; SaveTrack refuses a header Size past the Long range,
-    // and every other Size is smaller than the header's.
-    const auto narrow = [](int64_t v) {
-        return static_cast<int32_t>(
-            v < std::numeric_limits<int32_t>::max() ? v : std::numeric_limits<int32_t>::max());
-    };
-    t.Envc.Size = narrow(envc);
-    t.Tera.Size = t.Tera.Present ? narrow(tera) : t.Tera.Size;
-    t.Scob.Size = narrow(scob);
-    t.Scen.Size = narrow(scen);
-    t.Catw.Size = narrow(catw);
-    t.Tube.Size = narrow(tube);
-    t.Fren.Size = narrow(fren);
-    t.Rasc.Size = narrow(rasc);
-    t.Fund.Size = narrow(fund);
-    t.Supp.Size = narrow(supp);
-    t.Segm.Size = narrow(segm);
-    t.Bezr.Size = narrow(bezr);
-    t.Info.Size = narrow(info);
-    t.Trck.Size = narrow(trck);
-    t.Header.Size = narrow(header);
-    return header;
+int32_t ChildCount(std::span<const ChunkId> children) {
+    return static_cast<int32_t>(children.size());
 }
 
-// The fixed chunk tree every saved file has.
-void SetChildCounts(TrackData& t) {
-    t.Header.ChildCount = t.Tera.Present ? 4 : 3;
-    t.Trck.ChildCount = 4;
-    t.Info.ChildCount = 0;
-    t.Bezr.ChildCount = 0;
-    t.Segm.ChildCount = 0;
-    t.Supp.ChildCount = 5;
-    t.Fund.ChildCount = 0;
-    t.Rasc.ChildCount = 0;
-    t.Fren.ChildCount = 0;
-    t.Tube.ChildCount = 0;
-    t.Catw.ChildCount = 0;
-    t.Scen.ChildCount = 1;
-    t.Scob.ChildCount = 0;
-    t.Tera.ChildCount = 0;
-    t.Envc.ChildCount = 0;
+// Writes chunk `id` and its children, depth first in file order.
+void WriteSubtree(ChunkId id, std::vector<uint8_t>& out, const TrackData& t,
+                  const ChunkSizes& sizes) {
+    // Every Size fits a Long: each is below the file's, which EncodeTrack checked.
+    WriteChunk(id, out, t, static_cast<int32_t>(sizes.chunk[ChunkIndex(id)]),
+               ChildCount(ChildrenOf(id)));
+    for (ChunkId child : ChildrenOf(id)) WriteSubtree(child, out, t, sizes);
 }
 
 std::string SystemReason(int err) {
     return std::strerror(err);
 }
 
-}  // namespace
-
-std::string WithTrackExtension(const std::string& path) {
-    return HasTrackExtension(path) ? path : path + std::string(kExtension);
-}
-
-LoadResult DecodeTrack(std::span<const uint8_t> image, TrackData& track) {
+LoadResult DecodeImage(std::span<const uint8_t> image, TrackData& track) {
     ClearTrack(track);
     ReadCursor in(image);
+    in.MemoryLimit = kMemoryPerFileByte * static_cast<int64_t>(image.size()) + kMemoryMargin;
 
     const std::string magic = ReadTag(in);
     if (in.Failed) return Refused("the file is too short to be a track file");
@@ -222,10 +183,15 @@ LoadResult DecodeTrack(std::span<const uint8_t> image, TrackData& track) {
         }
         remaining += int64_t{ChunkChildCount(*id, track)} - 1;
     }
+    // The readers size every array from its count, so this finds nothing; it
+    // is the one place that states what every later stage may rely on.
+    if (std::string problem = FindShapeProblem(track); !problem.empty()) {
+        return Refused("inconsistent track: " + problem);
+    }
     return LoadResult{true, {}};
 }
 
-LoadResult LoadTrack(const std::string& path, TrackData& track) {
+LoadResult LoadWholeFile(const std::string& path, TrackData& track) {
     if (path.empty()) return Refused("no file name given");
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return Refused(SystemReason(errno));
@@ -266,142 +232,97 @@ LoadResult LoadTrack(const std::string& path, TrackData& track) {
     return DecodeTrack(std::span<const uint8_t>(image.get(), done), track);
 }
 
-void ComputeSizes(TrackData& track) {
-    SetSizes(track);
+LoadResult OutOfMemory(TrackData& track) {
+    ClearTrack(track);  // gives back what the partial decode took
+    return Refused("not enough memory to load the file");
 }
 
-std::vector<uint8_t> EncodeTrack(TrackData& track) {
-    SetChildCounts(track);
-    const int64_t headerSize = SetSizes(track);
-    if (headerSize > std::numeric_limits<int32_t>::max()) return {};
+}  // namespace
 
-    std::vector<uint8_t> out;
-    out.reserve(static_cast<size_t>(headerSize) + 8);
-    WriteFileHeader(out, track.Header);
-    for (ChunkId id : {ChunkId::Trck, ChunkId::Info, ChunkId::Bezr, ChunkId::Segm, ChunkId::Supp,
-                       ChunkId::Fund, ChunkId::Rasc, ChunkId::Fren, ChunkId::Tube, ChunkId::Catw,
-                       ChunkId::Scen, ChunkId::Scob, ChunkId::Tera, ChunkId::Envc}) {
-        if (id == ChunkId::Tera && !track.Tera.Present) continue;
-        WriteChunk(id, out, track);
-    }
-    return out;
+std::string WithTrackExtension(const std::string& path) {
+    return HasTrackExtension(path) ? path : path + std::string(kExtension);
 }
 
-SaveResult SaveTrack(const std::string& path, TrackData& track) {
-    PosixSaveSteps steps;
-    return SaveTrack(path, track, steps);
+LoadResult DecodeTrack(std::span<const uint8_t> image, TrackData& track) {
+    try {
+        return DecodeImage(image, track);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(track);
+    }
 }
 
-SaveResult SaveTrack(const std::string& path, TrackData& track, SaveSteps& steps) {
-    SaveResult result;
-    if (path.empty()) {
-        result.reason = "no file name given";
-        return result;
+LoadResult LoadTrack(const std::string& path, TrackData& track) {
+    try {
+        return LoadWholeFile(path, track);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(track);
     }
-    result.path = WithTrackExtension(path);
-    const std::vector<uint8_t> image = EncodeTrack(track);
-    if (image.empty()) {
-        result.reason = "the track is too large for a track file";
-        return result;
-    }
+}
 
-    std::string temp;
-    if (int err = steps.CreateTemp(result.path, temp); err != 0) {
-        result.reason = "cannot create a file in its folder: " + SystemReason(err);
+EncodeResult EncodeTrack(const TrackData& track) {
+    EncodeResult result;
+    if (std::string problem = FindShapeProblem(track); !problem.empty()) {
+        result.reason = "the track record is inconsistent: " + problem;
         return result;
     }
-    // Each later step that fails closes and removes the temporary file; the
-    // target is only ever touched by the final rename.
-    const auto fail = [&](const char* step, int err) {
-        steps.Close();
-        steps.Remove(temp);
-        result.reason = std::string(step) + ": " + SystemReason(err);
+    const ChunkSizes sizes(track);
+    if (sizes.file > std::numeric_limits<int32_t>::max()) {
+        result.reason = "the track is too large for a track file (" +
+                        std::to_string(sizes.file + 8) + " bytes; a track file holds at most " +
+                        std::to_string(kMaxFileBytes) + ")";
         return result;
-    };
-    if (int err = steps.Write(image); err != 0) return fail("cannot write the file", err);
-    if (int err = steps.Flush(); err != 0) return fail("cannot flush the file to disk", err);
-    if (int err = steps.Close(); err != 0) return fail("cannot close the file", err);
-    if (int err = steps.Rename(temp, result.path); err != 0) {
-        return fail("cannot replace the file", err);
     }
-    result.ok = true;
+    std::vector<uint8_t>& out = result.image;
+    out.reserve(static_cast<size_t>(sizes.file) + 8);
+    WriteFileHeader(out, static_cast<int32_t>(sizes.file), ChildCount(FileChildren(track)));
+    for (ChunkId id : FileChildren(track)) WriteSubtree(id, out, track, sizes);
     return result;
 }
 
-// ---- PosixSaveSteps
-
-PosixSaveSteps::~PosixSaveSteps() {
-    if (fd_ >= 0) ::close(fd_);
+SaveResult SaveTrack(const std::string& path, const TrackData& track, const SaveOptions& options) {
+    PosixSaveSteps steps;
+    return SaveTrack(path, track, steps, options);
 }
 
-int PosixSaveSteps::CreateTemp(const std::string& target, std::string& tempPath) {
-    namespace fs = std::filesystem;
-    static std::atomic<unsigned> counter{0};
-    const fs::path targetPath(target);
-    const fs::path dir = targetPath.has_parent_path() ? targetPath.parent_path() : fs::path(".");
-    // A hidden name next to the target: ".<name>.tmp-<pid>-<counter>". Built by
-    // appending, which also keeps g++ from a false overlap warning on prefixing.
-    std::string prefix = ".";
-    prefix += targetPath.filename().string();
-    prefix += ".tmp-";
-    prefix += std::to_string(::getpid());
-    prefix += '-';
-    // Mode 0666 lets the umask give a new file the usual permissions.
-    int err = EEXIST;
-    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
-        std::string name = prefix;
-        name += std::to_string(counter++);
-        tempPath = (dir / name).string();
-        fd_ = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        err = fd_ < 0 ? errno : 0;
+namespace {
+
+void SaveWholeTrack(const std::string& path, const TrackData& track, SaveSteps& steps,
+                    const SaveOptions& options, SaveResult& result) {
+    if (path.empty()) {
+        result.reason = "no file name given";
+        return;
     }
-    if (err != 0) return err;
-    // A file that is replaced keeps its permissions.
+    result.path = path;
+    if (path.back() == '/') {
+        result.reason = "the name ends in '/': give a file name, not a folder";
+        return;
+    }
     struct stat st {};
-    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        (void)::fchmod(fd_, st.st_mode & 07777);
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        result.reason = "it is a folder";
+        return;
     }
-    return 0;
-}
-
-int PosixSaveSteps::Write(std::span<const uint8_t> bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        if (n == 0) return ENOSPC;
-        done += static_cast<size_t>(n);
+    result.path = WithTrackExtension(path);
+    const EncodeResult encoded = EncodeTrack(track);
+    if (!encoded) {
+        result.reason = encoded.reason;
+        return;
     }
-    return 0;
+    SaveImage(encoded.image, steps, options, result);
 }
 
-int PosixSaveSteps::Flush() {
-    return ::fsync(fd_) == 0 ? 0 : errno;
-}
+}  // namespace
 
-int PosixSaveSteps::Close() {
-    if (fd_ < 0) return 0;
-    const int rc = ::close(fd_);
-    fd_ = -1;
-    return rc == 0 ? 0 : errno;
-}
-
-int PosixSaveSteps::Rename(const std::string& from, const std::string& to) {
-    if (::rename(from.c_str(), to.c_str()) != 0) return errno;
-    // Make the new directory entry durable too; a failure here loses nothing.
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::path(to).has_parent_path() ? fs::path(to).parent_path() : ".";
-    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        (void)::fsync(dirFd);
-        ::close(dirFd);
+SaveResult SaveTrack(const std::string& path, const TrackData& track, SaveSteps& steps,
+                     const SaveOptions& options) {
+    SaveResult result;
+    try {
+        SaveWholeTrack(path, track, steps, options, result);
+    } catch (const std::bad_alloc&) {
+        result.ok = false;
+        result.reason = "not enough memory to save the track";
     }
-    return 0;
-}
-
-void PosixSaveSteps::Remove(const std::string& path) {
-    (void)::unlink(path.c_str());
+    return result;
 }
 
 }  // namespace cvqrn

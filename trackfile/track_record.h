@@ -5,6 +5,8 @@
 // are paired with explicit count fields: only the first `count` entries are
 // meaningful and saved; the load sizes each array to count + 1 entries.
 //
+// Size and ChildCount hold what the load read; the save computes both afresh.
+//
 // Booleans of the file are held as bool: any non-zero byte loads as true and
 // true is saved as 0xFF. Strings are raw single-byte text and round-trip byte
 // for byte. 24-bit values are held in int32_t with the top 8 bits zero.
@@ -15,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "geometry/vector3.h"
+#include "vec3/vec3.h"
 
 namespace cvqrn {
 
@@ -135,13 +137,6 @@ struct FundEntry {
     float Value2 = 0.0f;
 };
 
-struct FundChunk {  // "FUND"
-    int32_t Size = 0;
-    int32_t ChildCount = 0;
-    int32_t Count = 0;
-    std::vector<FundEntry> Items = std::vector<FundEntry>(1);
-};
-
 struct RascItem {
     int32_t Value1 = 0;
     float Value2 = 0.0f;
@@ -152,31 +147,10 @@ struct RascEntry {
     std::vector<RascItem> Items;
 };
 
-struct RascChunk {  // "RASC"
-    int32_t Size = 0;
-    int32_t ChildCount = 0;
-    int32_t Count = 0;
-    std::vector<RascEntry> Items = std::vector<RascEntry>(1);
-};
-
-struct FrenChunk {  // "FREN"
-    int32_t Size = 0;
-    int32_t ChildCount = 0;
-    int32_t Count = 0;
-    std::vector<Vec3> Items = std::vector<Vec3>(1);
-};
-
 struct TubeEntry {
     int32_t Value1 = 0, Value2 = 0, Value3 = 0, Value4 = 0;
     int32_t Value5 = 0, Value6 = 0, Value7 = 0, Value8 = 0;
     float Value9 = 0.0f;
-};
-
-struct TubeChunk {  // "TUBE"
-    int32_t Size = 0;
-    int32_t ChildCount = 0;
-    int32_t Count = 0;
-    std::vector<TubeEntry> Items = std::vector<TubeEntry>(1);
 };
 
 struct CatwEntry {
@@ -185,24 +159,10 @@ struct CatwEntry {
     std::vector<uint8_t> Extra;  // the ExtraLength bytes, kept and written back as read
 };
 
-struct CatwChunk {  // "CATW"
-    int32_t Size = 0;
-    int32_t ChildCount = 0;
-    int32_t Count = 0;
-    std::vector<CatwEntry> Items = std::vector<CatwEntry>(1);
-};
-
 struct ScenEntry {
     Vec3 Pos;
     float Value1 = 0.0f;
     int32_t Value2 = 0;
-};
-
-struct ScenChunk {  // "SCEN": parent of SCOB
-    int32_t Size = 0;
-    int32_t ChildCount = 0;
-    int32_t Count = 0;
-    std::vector<ScenEntry> Items = std::vector<ScenEntry>(1);
 };
 
 struct ScobEntry {
@@ -211,12 +171,22 @@ struct ScobEntry {
     std::array<float, 15> Values{};
 };
 
-struct ScobChunk {  // "SCOB"
+// A carried chunk that is a counted list of entries.
+template <class Entry>
+struct ListChunk {
     int32_t Size = 0;
     int32_t ChildCount = 0;
     int32_t Count = 0;
-    std::vector<ScobEntry> Items = std::vector<ScobEntry>(1);
+    std::vector<Entry> Items = std::vector<Entry>(1);
 };
+
+using FundChunk = ListChunk<FundEntry>;  // "FUND"
+using RascChunk = ListChunk<RascEntry>;  // "RASC"
+using FrenChunk = ListChunk<Vec3>;       // "FREN"
+using TubeChunk = ListChunk<TubeEntry>;  // "TUBE"
+using CatwChunk = ListChunk<CatwEntry>;  // "CATW"
+using ScenChunk = ListChunk<ScenEntry>;  // "SCEN": parent of SCOB
+using ScobChunk = ListChunk<ScobEntry>;  // "SCOB"
 
 struct TeraChunk {  // "TERA", optional
     int32_t Size = 0;
@@ -237,14 +207,8 @@ struct TeraChunk {  // "TERA", optional
     // Columns x Rows singles, row-major: cell (column, row) is Grid[row * Columns + column].
     std::vector<float> Grid = std::vector<float>(1);
 
-    float& Cell(int32_t column, int32_t row) {
-        return Grid[static_cast<size_t>(row) * static_cast<size_t>(Columns) +
-                    static_cast<size_t>(column)];
-    }
-    float Cell(int32_t column, int32_t row) const {
-        return Grid[static_cast<size_t>(row) * static_cast<size_t>(Columns) +
-                    static_cast<size_t>(column)];
-    }
+    // Columns x Rows; meaningful when both are 0 or more.
+    size_t CellCount() const { return static_cast<size_t>(int64_t{Columns} * int64_t{Rows}); }
 };
 
 struct EnvcChunk {  // "ENVC"
@@ -276,5 +240,18 @@ struct TrackData {
 // Resets `track` to the empty state: every count, size and scalar 0, every
 // string empty, every array a single zero entry, no TERA.
 void ClearTrack(TrackData& track);
+
+// The shape every track the program works on has. LoadTrack establishes it
+// (it refuses a file that would break it), the heartline keeps it, the save
+// requires it:
+// - every list count (EntryCount, VertexCount, SegmentCount, Count) is 0 or
+//   more and at most the size of its array, so entries 0 .. count - 1 exist;
+// - a RASC entry with Count > 0 holds at least Count items (a Count of 0 or
+//   below means no items and is carried as it is);
+// - a CATW entry's Extra holds exactly ExtraLength bytes;
+// - the terrain's Columns and Rows are 0 or more and Grid holds at least
+//   Columns x Rows cells.
+// Returns what breaks it first, or an empty string when nothing does.
+std::string FindShapeProblem(const TrackData& track);
 
 }  // namespace cvqrn

@@ -109,10 +109,11 @@ MainWindow::MainWindow(TrackOperations& operations, FileChooser* chooser,
 
     CreateControls();
     // The ride profile: its control on the Track Data plate, Ctrl+G, its window.
+    RideProfileHookup* profile =
+        AttachRideProfile(*this, *logic_, [this](Field field) { return FieldText(field); });
     HotSpot* profileControl = AddHotSpot(
         kProfilePlace, [](QPainter& painter, Look look) { PaintProfileControl(painter, look); });
-    AttachRideProfile(*this, *logic_, [this](Field field) { return FieldText(field); },
-                      *profileControl);
+    connect(profileControl, &HotSpot::clicked, profile, &RideProfileHookup::Open);
 
     // The three actions from the keyboard; the focus stays where it is.
     const auto bind = [this](QKeySequence keys, void (MainWindow::*action)()) {

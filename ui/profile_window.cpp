@@ -397,14 +397,9 @@ void ProfileWindow::SaveClicked() {
 // ---- Hookup ------------------------------------------------------------------------
 
 RideProfileHookup::RideProfileHookup(QWidget& mainWindow, const WindowLogic& logic,
-                                     FieldTextFn fieldText, HotSpot& control)
-    : QObject(&mainWindow),
-      main_(mainWindow),
-      logic_(logic),
-      fieldText_(std::move(fieldText)),
-      control_(control) {
+                                     FieldTextFn fieldText)
+    : QObject(&mainWindow), main_(mainWindow), logic_(logic), fieldText_(std::move(fieldText)) {
     setObjectName(QStringLiteral("RideProfileHookup"));
-    connect(&control_, &HotSpot::clicked, this, &RideProfileHookup::Open);
     auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_G), &mainWindow);
     shortcut->setContext(Qt::WindowShortcut);
     connect(shortcut, &QShortcut::activated, this, &RideProfileHookup::Open);
@@ -442,9 +437,9 @@ void RideProfileHookup::Open() {
     window_->raise();
 }
 
-void AttachRideProfile(QWidget& mainWindow, const WindowLogic& logic,
-                       RideProfileHookup::FieldTextFn fieldText, HotSpot& control) {
-    new RideProfileHookup(mainWindow, logic, std::move(fieldText), control);
+RideProfileHookup* AttachRideProfile(QWidget& mainWindow, const WindowLogic& logic,
+                                     RideProfileHookup::FieldTextFn fieldText) {
+    return new RideProfileHookup(mainWindow, logic, std::move(fieldText));
 }
 
 void RefreshRideProfile(QWidget& mainWindow, bool afterRun) {

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "ui/profile_model.h"
-#include "ui/widgets.h"
 #include "ui/window_logic.h"
 
 class QChart;
@@ -88,21 +87,20 @@ class ProfileWindow : public QWidget {
     QPushButton* save_ = nullptr;
 };
 
-// Ties the profile window to a main window: its control (kProfilePlace),
-// Ctrl+G, and an update after every load and run. Child of the main window.
+// Ties the profile window to a main window: Ctrl+G, Open for the window's
+// control (kProfilePlace), and an update after every load and run. Child of
+// the main window.
 class RideProfileHookup : public QObject {
     Q_OBJECT
   public:
     using FieldTextFn = std::function<std::string(Field)>;
-    RideProfileHookup(QWidget& mainWindow, const WindowLogic& logic, FieldTextFn fieldText,
-                      HotSpot& control);
+    RideProfileHookup(QWidget& mainWindow, const WindowLogic& logic, FieldTextFn fieldText);
 
     // After a load (afterRun false) or a heartline run.
     void Refresh(bool afterRun);
     // Opens (or raises) the profile window, up to date.
     void Open();
     ProfileWindow* Window() const { return window_; }
-    HotSpot& Control() const { return control_; }
 
   private:
     QWidget& main_;
@@ -111,12 +109,11 @@ class RideProfileHookup : public QObject {
     ProfileRequest request_;
     bool stale_ = true;
     ProfileWindow* window_ = nullptr;  // made on first use, a child of the main window
-    HotSpot& control_;
 };
 
 // The hookup's two entries for the main window.
-void AttachRideProfile(QWidget& mainWindow, const WindowLogic& logic,
-                       RideProfileHookup::FieldTextFn fieldText, HotSpot& control);
+RideProfileHookup* AttachRideProfile(QWidget& mainWindow, const WindowLogic& logic,
+                                     RideProfileHookup::FieldTextFn fieldText);
 void RefreshRideProfile(QWidget& mainWindow, bool afterRun);
 
 }  // namespace cvqrn::ui

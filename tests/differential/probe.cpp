@@ -100,7 +100,7 @@ HeartlineOutcome Heartline(std::span<const uint8_t> image, const HeartlineSettin
     const HeartlineResult result = Generate(track, settings, outcome.filter);
     outcome.status = static_cast<int>(result.status);
     outcome.figures = {result.lengthIn, result.minSpeed, result.maxSpeed};
-    if (result) outcome.file = EncodeTrack(track);
+    if (result) outcome.file = EncodeTrack(track).image;
     return outcome;
 }
 

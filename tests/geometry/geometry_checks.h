@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "geometry/vector3.h"
+#include "vec3/vec3.h"
 #include "trackfile/track_record.h"
 
 namespace cvqrn::testing_geometry {

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "geometry/vector3.h"
+#include "vec3/vec3.h"
 #include "heartline/generator.h"
 #include "samples/layout_builder.h"
 #include "trackfile/track_record.h"

@@ -177,7 +177,8 @@ FramedFile FrameByHand(const TrackData& t, const FrameOptions& options) {
     });
     ListChunk(f, "SCOB", t.Scob.Count, t.Scob.Items, 0, [&](const ScobEntry& e) {
         f.Mark("SCOB.name2").Text(e.Name2).Text(e.Name1);
-        for (size_t k : {0, 1, 2, 9, 3, 4, 5, 10, 6, 7, 8, 11, 12, 13, 14}) f.Single(e.Values[k]);
+        for (size_t k : {0u, 1u, 2u, 9u, 3u, 4u, 5u, 10u, 6u, 7u, 8u, 11u, 12u, 13u, 14u})
+            f.Single(e.Values[k]);
         f.Reserved(20);
     });
     f.End();  // SCEN

@@ -50,7 +50,7 @@ TEST(Loader, SurvivesEverySingleByteCorruption) {
             if (DecodeTrack(damaged, t).ok) {
                 ++loaded;
                 TrackData again;
-                ASSERT_TRUE(DecodeTrack(EncodeTrack(t), again).ok) << "byte " << i;
+                ASSERT_TRUE(DecodeTrack(EncodeTrack(t).image, again).ok) << "byte " << i;
             }
         }
     }

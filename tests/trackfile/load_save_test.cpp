@@ -1,15 +1,20 @@
 // LoadTrack and SaveTrack on real files, with injected file-system failures
 // (the tests run as root, which file permissions do not stop).
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 
 #include "tests/support/track_builder.h"
+#include "trackfile/file_save.h"
 #include "trackfile/track_file.h"
 
 namespace cvqrn {
@@ -66,27 +71,99 @@ TEST(LoadTrack, AcceptsReadableTrackFilesOnlyAndLeavesTheTrackUntouchedOtherwise
     }
 }
 
+using Bytes = std::vector<uint8_t>;
+const Bytes kOld = {'o', 'l', 'd'};
+
+Bytes FullImage() {
+    return FrameByHand(MakeFullTrack()).bytes;
+}
+
+struct stat StatOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
 TEST(SaveTrack, WritesTheImageAppendingTheExtensionAndReplacesALargerFileWhole) {
     TempDir dir;
-    // An existing larger file: the new one replaces it whole and keeps its permissions.
+    // An existing larger file, setuid, owned by someone else: the new one
+    // replaces it whole, keeps its owner and permissions, drops the setuid bit.
     WriteFileBytes(dir.File("out.CVTRACK"), std::vector<uint8_t>(100000, 0xEE));
-    ::chmod(dir.File("out.CVTRACK").c_str(), 0640);
+    ASSERT_EQ(::chown(dir.File("out.CVTRACK").c_str(), 1234, 5678), 0);  // clears setuid
+    ::chmod(dir.File("out.CVTRACK").c_str(), 04640);
+    const std::string longName(NAME_MAX - 8, 'n');  // the longest name the folder takes
     const std::pair<std::string, std::string> cases[] = {
         {"out", "out.cvtrack"},
         {"out.CVTRACK", "out.CVTRACK"},
-        {"out.cvtrack.old", "out.cvtrack.old.cvtrack"}};
+        {"out.cvtrack.old", "out.cvtrack.old.cvtrack"},
+        {longName, longName + ".cvtrack"}};
     for (const auto& [given, written] : cases) {
-        TrackData t = MakeFullTrack();
-        const SaveResult r = SaveTrack(dir.File(given), t);
+        const SaveResult r = SaveTrack(dir.File(given), MakeFullTrack());
         ASSERT_TRUE(r.ok) << r.reason;
         EXPECT_EQ(r.path, dir.File(written));
-        EXPECT_EQ(ReadFileBytes(r.path), FrameByHand(MakeFullTrack()).bytes);
+        EXPECT_EQ(r.bytes, FullImage().size());
+        EXPECT_EQ(ReadFileBytes(r.path), FullImage());
     }
-    struct stat st {};
-    ASSERT_EQ(::stat(dir.File("out.CVTRACK").c_str(), &st), 0);
+    const struct stat st = StatOf(dir.File("out.CVTRACK"));
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(Listing(dir.Path()),
-              (Names{"out.CVTRACK", "out.cvtrack", "out.cvtrack.old.cvtrack"}));
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 5678u);
+    EXPECT_EQ(Listing(dir.Path()), (Names{longName + ".cvtrack", "out.CVTRACK", "out.cvtrack",
+                                          "out.cvtrack.old.cvtrack"}));
+}
+
+// A link is followed: the file it names is replaced in its own folder (or
+// created, for a dangling link) and the link stays a link.
+TEST(SaveTrack, FollowsSymbolicLinksAndKeepsThem) {
+    TempDir dir;
+    fs::create_directory(dir.File("real"));
+    WriteFileBytes(dir.File("real/a.cvtrack"), kOld);
+    fs::create_symlink("real/a.cvtrack", dir.File("rel.cvtrack"));
+    fs::create_symlink(dir.File("rel.cvtrack"), dir.File("chain.cvtrack"));
+    fs::create_symlink("real/new.cvtrack", dir.File("dangling.cvtrack"));
+    const std::pair<const char*, const char*> cases[] = {{"rel.cvtrack", "real/a.cvtrack"},
+                                                         {"chain.cvtrack", "real/a.cvtrack"},
+                                                         {"dangling.cvtrack", "real/new.cvtrack"}};
+    for (auto [link, file] : cases) {
+        WriteFileBytes(dir.File("real/a.cvtrack"), kOld);
+        const SaveResult r = SaveTrack(dir.File(link), MakeFullTrack());
+        ASSERT_TRUE(r.ok) << link << ": " << r.reason;
+        EXPECT_TRUE(S_ISLNK(StatOf(dir.File(link)).st_mode)) << link;
+        EXPECT_EQ(ReadFileBytes(dir.File(file)), FullImage()) << link;
+    }
+    EXPECT_EQ(Listing(dir.File("real")), (Names{"a.cvtrack", "new.cvtrack"}));
+}
+
+// Atomic replacement splits a hard link: the other name keeps the old
+// content, and the result says so.
+TEST(SaveTrack, SplitsHardLinksAndSaysSo) {
+    TempDir dir;
+    WriteFileBytes(dir.File("a.cvtrack"), kOld);
+    fs::create_hard_link(dir.File("a.cvtrack"), dir.File("b.cvtrack"));
+    const SaveResult r = SaveTrack(dir.File("a.cvtrack"), MakeFullTrack());
+    ASSERT_TRUE(r.ok) << r.reason;
+    EXPECT_TRUE(Contains(r.note, "1 other hard link")) << r.note;
+    EXPECT_EQ(ReadFileBytes(dir.File("a.cvtrack")), FullImage());
+    EXPECT_EQ(ReadFileBytes(dir.File("b.cvtrack")), kOld);
+    EXPECT_EQ(SaveTrack(dir.File("a.cvtrack"), MakeFullTrack()).note, "");
+}
+
+// A save removes the temporary files a killed save of the same target left,
+// but not those of other targets nor one a running save holds.
+TEST(SaveTrack, RemovesStaleTemporaryFilesOfTheSameTarget) {
+    TempDir dir;
+    const std::string mine = TempPrefixFor("t.cvtrack");
+    const std::string held = mine + "held00.tmp";
+    for (const std::string& name : {mine + "stale0.tmp", mine + "stale1.tmp", held,
+                                    TempPrefixFor("other.cvtrack") + "stale0.tmp", mine + "x.tmp"})
+        WriteFileBytes(dir.File(name), kOld);
+    const int holder = ::open(dir.File(held).c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    ASSERT_TRUE(SaveTrack(dir.File("t.cvtrack"), MakeFullTrack()).ok);
+    ::close(holder);
+    Names kept = {TempPrefixFor("other.cvtrack") + "stale0.tmp", held, mine + "x.tmp", "t.cvtrack"};
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(Listing(dir.Path()), kept);
 }
 
 // The real steps, except that step `step` (0 create, 1 write, 2 flush, 3 close,
@@ -94,8 +171,8 @@ TEST(SaveTrack, WritesTheImageAppendingTheExtensionAndReplacesALargerFileWhole) 
 class FailingSteps : public PosixSaveSteps {
   public:
     FailingSteps(int step, int err) : step_(step), err_(err) {}
-    int CreateTemp(const std::string& target, std::string& temp) override {
-        return step_ == 0 ? err_ : PosixSaveSteps::CreateTemp(target, temp);
+    int CreateTemp(int dir, const std::string& name) override {
+        return step_ == 0 ? err_ : PosixSaveSteps::CreateTemp(dir, name);
     }
     int Write(std::span<const uint8_t> bytes) override {
         if (step_ != 1) return PosixSaveSteps::Write(bytes);
@@ -107,8 +184,8 @@ class FailingSteps : public PosixSaveSteps {
         const int rc = PosixSaveSteps::Close();
         return step_ == 3 && closes_++ == 0 ? err_ : rc;
     }
-    int Rename(const std::string& from, const std::string& to) override {
-        return step_ == 4 ? err_ : PosixSaveSteps::Rename(from, to);
+    int Rename(int dir, const std::string& from, const std::string& to) override {
+        return step_ == 4 ? err_ : PosixSaveSteps::Rename(dir, from, to);
     }
 
   private:
@@ -116,45 +193,88 @@ class FailingSteps : public PosixSaveSteps {
 };
 
 TEST(SaveTrack, FailureAtAnyStepKeepsTheOldFileAndReportsTheSystemReason) {
-    const std::tuple<int, int, const char*> cases[] = {{0, EACCES, "cannot create"},
-                                                       {1, ENOSPC, "cannot write"},
+    const std::tuple<int, int, const char*> cases[] = {{0, EROFS, "cannot create"},
+                                                       {1, EFBIG, "cannot write"},
                                                        {2, EIO, "cannot flush"},
                                                        {3, EDQUOT, "cannot close"},
-                                                       {4, EROFS, "cannot replace"}};
+                                                       {4, EXDEV, "cannot replace"}};
     for (const auto& [step, err, what] : cases) {
         TempDir dir;
         const std::string path = dir.File("keep.cvtrack");
-        WriteFileBytes(path, std::vector<uint8_t>{'o', 'l', 'd'});
+        WriteFileBytes(path, kOld);
         FailingSteps steps(step, err);
-        TrackData t = MakeFullTrack();
-        const SaveResult r = SaveTrack(path, t, steps);
+        const SaveResult r = SaveTrack(path, MakeFullTrack(), steps);
         EXPECT_FALSE(r.ok) << what;
+        EXPECT_FALSE(r.inPlacePossible) << what;
         EXPECT_TRUE(Contains(r.reason, what)) << r.reason;
         EXPECT_TRUE(Contains(r.reason, std::strerror(err))) << r.reason;
-        EXPECT_EQ(ReadFileBytes(path), (std::vector<uint8_t>{'o', 'l', 'd'})) << what;
+        EXPECT_EQ(ReadFileBytes(path), kOld) << what;
         EXPECT_EQ(Listing(dir.Path()), Names{"keep.cvtrack"}) << what;
     }
 }
 
-TEST(SaveTrack, RefusesTargetsItCannotWriteAndTracksTooLargeForTheFormat) {
+// A folder that takes no new file (as the tests run as root, the refusal is
+// injected) while the file is writable: refused with inPlacePossible, or
+// written in place when asked.
+TEST(SaveTrack, WritesInPlaceOnlyWhenAskedAndTheFolderTakesNoNewFile) {
+    TempDir dir;
+    const std::string path = dir.File("in.cvtrack");
+    WriteFileBytes(path, std::vector<uint8_t>(100000, 0xEE));
+    FailingSteps denied(0, EACCES);
+    const SaveResult refused = SaveTrack(path, MakeFullTrack(), denied);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_TRUE(refused.inPlacePossible);
+    EXPECT_TRUE(Contains(refused.reason, "not atomically")) << refused.reason;
+    EXPECT_EQ(ReadFileBytes(path).size(), 100000u);
+
+    FailingSteps deniedAgain(0, EACCES);
+    const SaveResult written = SaveTrack(path, MakeFullTrack(), deniedAgain, {.inPlace = true});
+    ASSERT_TRUE(written.ok) << written.reason;
+    EXPECT_TRUE(Contains(written.note, "in place")) << written.note;
+    EXPECT_EQ(ReadFileBytes(path), FullImage());
+    // No file to overwrite: nothing is possible in place.
+    FailingSteps deniedNew(0, EACCES);
+    EXPECT_FALSE(SaveTrack(dir.File("new.cvtrack"), MakeFullTrack(), deniedNew).inPlacePossible);
+}
+
+TEST(SaveTrack, RefusesTargetsItCannotWriteAndInconsistentTracks) {
     TempDir dir;
     fs::create_directory(dir.File("taken.cvtrack"));
+    fs::create_directory(dir.File("outdir"));
     WriteFileBytes(dir.File("taken.cvtrack/inside"), std::vector<uint8_t>{1});
-    TrackData huge;
-    huge.Tera.Present = true;
-    huge.Tera.Columns = huge.Tera.Rows = std::numeric_limits<int32_t>::max();
+    TrackData inconsistent;
+    inconsistent.Bezr.VertexCount = 9;
     const std::tuple<std::string, TrackData, std::string> cases[] = {
-        {dir.File("taken.cvtrack"), TrackData{}, std::strerror(EISDIR)},
+        {dir.File("taken.cvtrack"), TrackData{}, "it is a folder"},
+        {dir.File("outdir"), TrackData{}, "it is a folder"},
+        {dir.File("outdir/"), TrackData{}, "ends in '/'"},
         {dir.File("no/such/dir/x.cvtrack"), TrackData{}, std::strerror(ENOENT)},
         {"", TrackData{}, "no file name"},
-        {dir.File("huge"), huge, "too large"}};
-    for (auto [path, track, reason] : cases) {
+        {dir.File("inconsistent"), inconsistent, "the vertex count says 9"}};
+    for (const auto& [path, track, reason] : cases) {
         const SaveResult r = SaveTrack(path, track);
         EXPECT_FALSE(r.ok) << path;
         EXPECT_TRUE(Contains(r.reason, reason)) << path << ": " << r.reason;
     }
-    EXPECT_EQ(Listing(dir.Path()), Names{"taken.cvtrack"});
+    EXPECT_EQ(Listing(dir.Path()), (Names{"outdir", "taken.cvtrack"}));
+    EXPECT_EQ(Listing(dir.File("outdir")), Names{});
     EXPECT_EQ(Listing(dir.File("taken.cvtrack")), Names{"inside"});
+}
+
+// A file of millions of four-byte RASC entries (32 bytes each in memory) is
+// refused before its entries are allocated.
+TEST(LoadTrack, RefusesFilesWhoseTrackWouldTakeTooMuchMemory) {
+    for (const auto& [entries, loads] :
+         {std::pair{int32_t{100000}, true}, {int32_t{3000000}, false}}) {
+        testsupport::ByteImage img;
+        img.Tag("CORV").Long(0).Byte(1).Byte(3).Zeros(2 + 16).Long(1);
+        img.Tag("RASC").Long(40 + 4 * entries).Zeros(16).Long(entries);
+        img.Zeros(4 * static_cast<size_t>(entries) + 20);
+        TrackData t;
+        const LoadResult r = DecodeTrack(img.bytes, t);
+        EXPECT_EQ(r.ok, loads) << entries << ": " << r.reason;
+        EXPECT_EQ(Contains(r.reason, "too large to load"), !loads) << r.reason;
+    }
 }
 
 }  // namespace

@@ -30,20 +30,25 @@ TrackData Decoded(std::span<const uint8_t> image) {
 TEST(TrackFile, EncodeMatchesTheHandFramedLayoutAndRoundTripsEveryField) {
     TrackData noTerrain = MakeFullTrack();
     noTerrain.Tera.Present = false;
+    // Many segments of a type without a block (33 bytes each): their count
+    // must be bounded by that size, not by a block type's.
+    TrackData blockless;
+    blockless.Segm.SegmentCount = 200;
+    blockless.Segm.Segments.resize(201);
+    for (TrackSegment& s : blockless.Segm.Segments) s.Type = 7;
     const std::pair<const char*, TrackData> tracks[] = {
         {"empty", TrackData{}},
         {"full", MakeFullTrack()},
         {"full without terrain", noTerrain},
+        {"blockless segments", blockless},
         {"large", testsupport::MakeLargeTrack(7, 5, 9, 11)}};
     for (const auto& [name, track] : tracks) {
-        TrackData saved = track;
-        const std::vector<uint8_t> image = EncodeTrack(saved);
+        const std::vector<uint8_t> image = EncodeTrack(track).image;
         ASSERT_EQ(image, FrameByHand(track).bytes) << name;
-        EXPECT_EQ(saved.Header.Size, static_cast<int32_t>(image.size()) - 8) << name;
         TrackData loaded = Decoded(image);
         EXPECT_EQ(loaded.Header.Version, (std::array<uint8_t, 4>{1, 3, 0, 0})) << name;
-        EXPECT_EQ(DiffTracks(saved, loaded), NoDifference{}) << name;
-        EXPECT_EQ(EncodeTrack(loaded), image) << name;
+        EXPECT_EQ(DiffTracks(track, loaded), NoDifference{}) << name;
+        EXPECT_EQ(EncodeTrack(loaded).image, image) << name;
     }
 }
 
@@ -68,23 +73,25 @@ TEST(TrackFile, DecodeKeepsEveryFieldOfHandFramedFiles) {
         // type does not select stay zero (the diff sees them too).
         EXPECT_EQ(DiffTracks(full, loaded), NoDifference{}) << "row " << row;
         EXPECT_EQ(loaded.Header.Version, options.version) << "row " << row;
-        TrackData saved = loaded;
-        EXPECT_EQ(EncodeTrack(saved), canonical) << "row " << row;
+        EXPECT_EQ(EncodeTrack(loaded).image, canonical) << "row " << row;
     }
     TrackData changed = full;
     changed.Segm.Segments[2].Type3.Field4 = 1;  // a block the file of type 2 does not hold
     EXPECT_NE(DiffTracks(full, changed), NoDifference{});
 }
 
+// The Size field of `chunk` in the image the save writes for `t`.
+int32_t SavedSize(const TrackData& t, const std::string& chunk) {
+    return LongAt(EncodeTrack(t).image, FrameByHand(t).at.at(chunk + ".size"));
+}
+
 TEST(TrackFile, EmptyTrackSavesAs665BytesWithTheKnownSizes) {
-    TrackData t;
-    const std::vector<uint8_t> image = EncodeTrack(t);
+    const TrackData t;
+    const std::vector<uint8_t> image = EncodeTrack(t).image;
     EXPECT_EQ(image.size(), 665u);
-    EXPECT_EQ(t.Header.Size, 657);
-    EXPECT_EQ(t.Trck.Size, 477);
-    EXPECT_EQ(t.Supp.Size, 276);
-    EXPECT_EQ(t.Scen.Size, 88);
-    EXPECT_EQ(t.Envc.Size, 44);
+    const std::pair<const char*, int32_t> sizes[] = {
+        {"CORV", 657}, {"TRCK", 477}, {"SUPP", 276}, {"SCEN", 88}, {"ENVC", 44}};
+    for (auto [chunk, size] : sizes) EXPECT_EQ(SavedSize(t, chunk), size) << chunk;
     EXPECT_EQ(LongAt(image, 28), 3);  // header child count: no TERA
     const std::vector<uint8_t> head(image.begin(), image.begin() + 12);
     EXPECT_EQ(head, (std::vector<uint8_t>{'C', 'O', 'R', 'V', 0, 0, 0x02, 0x91, 1, 3, 0, 0}));
@@ -98,15 +105,15 @@ TEST(TrackFile, SizesCountTheBytesWritten) {
         TrackData t;
         t.Segm.SegmentCount = 1;
         t.Segm.Segments[0].Type = type;
-        EXPECT_EQ(EncodeTrack(t).size(), 665u + static_cast<size_t>(size - 41)) << type;
-        EXPECT_EQ(t.Segm.Size, size) << "type " << type;
+        EXPECT_EQ(EncodeTrack(t).image.size(), 665u + static_cast<size_t>(size - 41)) << type;
+        EXPECT_EQ(SavedSize(t, "SEGM"), size) << "type " << type;
     }
     // RASC entries whose item count is 0 or below are their four count bytes alone.
     TrackData t;
     t.Rasc.Count = 3;
     t.Rasc.Items = {{2, {{7, 1.5f}, {8, 2.5f}}}, {0, {}}, {-3, {}}, {}};
-    const std::vector<uint8_t> image = EncodeTrack(t);
-    EXPECT_EQ(t.Rasc.Size, 40 + (24 * 2 + 4) + 4 + 4);
+    const std::vector<uint8_t> image = EncodeTrack(t).image;
+    EXPECT_EQ(SavedSize(t, "RASC"), 40 + (24 * 2 + 4) + 4 + 4);
     EXPECT_EQ(image.size(), 665u + 60u);
     EXPECT_EQ(Decoded(image).Rasc.Items[2].Count, -3);
 }
@@ -165,7 +172,7 @@ TEST(TrackFile, LoadIgnoresWrongSizesAndChildCountsAndEmptiesShortLengths) {
         TrackData loaded = Decoded(img.bytes);
         EXPECT_EQ(DiffTracks(track, loaded), NoDifference{});
         EXPECT_EQ(loaded.Trck.ChildCount, LongAt(img.bytes, framed.at.at("TRCK.children")));
-        EXPECT_EQ(EncodeTrack(loaded), framed.bytes);
+        EXPECT_EQ(EncodeTrack(loaded).image, framed.bytes);
     }
 }
 
@@ -180,22 +187,38 @@ TEST(TrackFile, DecodingAgainClearsWhatTheFirstFileLeft) {
     EXPECT_EQ(DiffTracks(TrackData{}, t), NoDifference{});
 }
 
-TEST(TrackFile, RecordsInconsistentWithTheirCountsStillSaveALoadableFile) {
-    TrackData t;
-    t.Bezr.VertexCount = 5;  // the array holds one vertex
-    t.Fund.Count = -4;
-    t.Catw.Count = 1;
-    t.Catw.Items[0].ExtraLength = 3;  // no bytes held: written as zeros
-    t.Tera.Present = true;
-    t.Tera.Columns = 4;
-    t.Tera.Rows = 4;  // the grid holds one cell
-    const std::vector<uint8_t> image = EncodeTrack(t);
-    EXPECT_EQ(static_cast<int32_t>(image.size()), t.Header.Size + 8);
-    TrackData loaded = Decoded(image);
-    EXPECT_EQ(loaded.Bezr.VertexCount, 1);
-    EXPECT_EQ(loaded.Fund.Count, 0);
-    EXPECT_EQ(loaded.Catw.Items[0].Extra, (std::vector<uint8_t>{0, 0, 0}));
-    EXPECT_EQ(loaded.Tera.Grid.size(), 16u);
+// A record whose counts do not match its arrays is refused, not clamped into
+// a file that says something else.
+TEST(TrackFile, EncodeRefusesRecordsInconsistentWithTheirCounts) {
+    using Break = void (*)(TrackData&);
+    const std::pair<Break, const char*> cases[] = {
+        {[](TrackData& t) { t.Bezr.VertexCount = 2; }, "the vertex count says 2 but 1 are held"},
+        {[](TrackData& t) { t.Fund.Count = -4; }, "the FUND count says -4"},
+        {[](TrackData& t) {
+             t.Rasc.Count = 1;
+             t.Rasc.Items[0].Count = 1;
+         },
+         "a RASC entry's item count says 1 but 0 are held"},
+        {[](TrackData& t) {
+             t.Catw.Count = 1;
+             t.Catw.Items[0].ExtraLength = 3;
+         },
+         "a CATW entry's extra length says 3 but 0 bytes are held"},
+        {[](TrackData& t) {
+             t.Tera.Present = true;
+             t.Tera.Columns = 4;
+             t.Tera.Rows = 4;
+         },
+         "the terrain grid size says 16 but 1 are held"},
+    };
+    for (const auto& [brk, reason] : cases) {
+        TrackData t;
+        brk(t);
+        const EncodeResult r = EncodeTrack(t);
+        EXPECT_FALSE(r);
+        EXPECT_TRUE(r.image.empty());
+        EXPECT_NE(r.reason.find(reason), std::string::npos) << r.reason;
+    }
 }
 
 }  // namespace

@@ -63,7 +63,9 @@ TEST(ProfileWindow, FollowsLoadsAndRunsAndMarksAValley) {
     ProfileRig rig;
     ASSERT_NE(rig.hookup, nullptr);
     // Its control opens it before anything is loaded.
-    QTest::mouseClick(&rig.hookup->Control(), Qt::LeftButton);
+    auto* control = rig.window->findChild<QWidget*>(QString::fromLatin1(kProfilePlace.name));
+    ASSERT_NE(control, nullptr);
+    QTest::mouseClick(control, Qt::LeftButton);
     ProfileWindow* profile = rig.hookup->Window();
     ASSERT_NE(profile, nullptr);
     EXPECT_TRUE(profile->isVisible());

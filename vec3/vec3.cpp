@@ -1,4 +1,4 @@
-#include "geometry/vector3.h"
+#include "vec3/vec3.h"
 
 #include <cmath>
 

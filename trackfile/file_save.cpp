@@ -1,0 +1,350 @@
+// The save's file-system work. The image goes to a temporary file in the
+// target's folder, is flushed and renamed over the target. Everything after
+// the folder is opened is done relative to that folder's handle (openat,
+// renameat, unlinkat), so a folder renamed mid-save cannot misdirect a step.
+//
+// Temporary files are ".cvqrn-HHHHHHHH-RRRRRR.tmp": H a hash of the target's
+// name (so the name stays short whatever the target's length, and the temps
+// of one target are known), R random. The save holds an flock on its temp
+// while it lives; a temp of the same target that nobody holds is what a killed
+// save left behind, and the next save of that target removes it.
+#include "trackfile/file_save.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <random>
+
+namespace cvqrn {
+
+namespace {
+
+constexpr std::string_view kTempSuffix = ".tmp";
+constexpr size_t kTempRandomChars = 6;
+constexpr int kMaxLinkHops = 40;
+
+std::string SystemReason(int err) {
+    return std::strerror(err);
+}
+
+class FdGuard {
+  public:
+    explicit FdGuard(int fd) : fd_(fd) {}
+    ~FdGuard() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FdGuard(const FdGuard&) = delete;
+    FdGuard& operator=(const FdGuard&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+int WriteAll(int fd, std::span<const uint8_t> bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return ENOSPC;
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+// ---- Signals during a save
+//
+// SIGXFSZ is ignored, so that a write past the file-size limit fails with
+// EFBIG instead of killing the process. SIGTERM, SIGINT and SIGHUP remove the
+// temporary file and are then delivered as they would have been.
+
+constexpr std::array<int, 3> kEndingSignals = {SIGTERM, SIGINT, SIGHUP};
+
+volatile std::sig_atomic_t g_tempArmed = 0;
+int g_tempDir = -1;
+char g_tempName[64] = {};
+struct sigaction g_previous[kEndingSignals.size()];
+
+void RemoveTempAndResend(int sig) {
+    if (g_tempArmed != 0) ::unlinkat(g_tempDir, g_tempName, 0);
+    for (size_t i = 0; i < kEndingSignals.size(); ++i) {
+        if (kEndingSignals[i] == sig) ::sigaction(sig, &g_previous[i], nullptr);
+    }
+    ::raise(sig);  // blocked until this handler returns; then handled as before the save
+}
+
+class SignalGuard {
+  public:
+    SignalGuard() {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGXFSZ, &ignore, &previousXfsz_);
+        struct sigaction cleanup {};
+        cleanup.sa_handler = RemoveTempAndResend;
+        ::sigemptyset(&cleanup.sa_mask);
+        for (size_t i = 0; i < kEndingSignals.size(); ++i) {
+            ::sigaction(kEndingSignals[i], nullptr, &g_previous[i]);
+            // A signal the process ignores stays ignored.
+            installed_[i] = g_previous[i].sa_handler != SIG_IGN;
+            if (installed_[i]) ::sigaction(kEndingSignals[i], &cleanup, nullptr);
+        }
+    }
+    ~SignalGuard() {
+        Disarm();
+        for (size_t i = 0; i < kEndingSignals.size(); ++i) {
+            if (installed_[i]) ::sigaction(kEndingSignals[i], &g_previous[i], nullptr);
+        }
+        ::sigaction(SIGXFSZ, &previousXfsz_, nullptr);
+    }
+    SignalGuard(const SignalGuard&) = delete;
+    SignalGuard& operator=(const SignalGuard&) = delete;
+
+    void Arm(int dir, const std::string& name) {
+        std::memcpy(g_tempName, name.c_str(), std::min(name.size() + 1, sizeof g_tempName));
+        g_tempDir = dir;
+        g_tempArmed = 1;
+    }
+    static void Disarm() { g_tempArmed = 0; }
+
+  private:
+    struct sigaction previousXfsz_ {};
+    std::array<bool, kEndingSignals.size()> installed_{};
+};
+
+// ---- Names
+
+// `path` split at its last slash; the folder is "." when there is none.
+void SplitPath(const std::string& path, std::string& dir, std::string& name) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        dir = ".";
+        name = path;
+        return;
+    }
+    dir = slash == 0 ? "/" : path.substr(0, slash);
+    name = path.substr(slash + 1);
+}
+
+// Follows symbolic links from `path` to the name they finally stand for (the
+// file there may not exist yet: a dangling link's file is created). Returns 0
+// or the errno value.
+int FollowLinks(std::string& path) {
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
+        if (!S_ISLNK(st.st_mode)) return 0;
+        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0) return errno;
+        target.resize(static_cast<size_t>(n));
+        if (!target.empty() && target[0] == '/') {
+            path = target;
+        } else {
+            std::string dir, name;
+            SplitPath(path, dir, name);
+            path = dir + "/" + target;
+        }
+    }
+    return ELOOP;
+}
+
+std::string RandomChars() {
+    static constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mt19937 engine{std::random_device{}()};
+    std::uniform_int_distribution<size_t> pick(0, kAlphabet.size() - 1);
+    std::string s;
+    for (size_t i = 0; i < kTempRandomChars; ++i) s += kAlphabet[pick(engine)];
+    return s;
+}
+
+bool IsTempOf(std::string_view entry, std::string_view prefix) {
+    return entry.size() == prefix.size() + kTempRandomChars + kTempSuffix.size() &&
+           entry.starts_with(prefix) && entry.ends_with(kTempSuffix);
+}
+
+// Removes the temporary files of this target that no running save holds.
+void RemoveStaleTemps(int dir, std::string_view prefix) {
+    const int listFd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0) return;
+    DIR* listing = ::fdopendir(listFd);
+    if (listing == nullptr) {
+        ::close(listFd);
+        return;
+    }
+    while (const dirent* e = ::readdir(listing)) {
+        if (!IsTempOf(e->d_name, prefix)) continue;
+        const FdGuard fd(::openat(dir, e->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+        struct stat st {};
+        if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+            ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+            ::unlinkat(dir, e->d_name, 0);
+        }
+    }
+    ::closedir(listing);
+}
+
+// The replaced file's owner and group where the system allows it, and its
+// permissions without setuid, setgid and sticky bits.
+void KeepOwnerAndMode(int fd, const struct stat& old) {
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0)
+        (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    (void)::fchmod(fd, old.st_mode & 0777);
+}
+
+void WriteInPlace(int dir, const std::string& name, std::span<const uint8_t> image,
+                  SaveResult& result) {
+    const FdGuard fd(::openat(dir, name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    int err = fd.get() < 0 ? errno : WriteAll(fd.get(), image);
+    if (err == 0 && ::ftruncate(fd.get(), static_cast<off_t>(image.size())) != 0) err = errno;
+    if (err == 0 && ::fsync(fd.get()) != 0) err = errno;
+    if (err != 0) {
+        result.reason = "cannot write the file in place: " + SystemReason(err);
+        return;
+    }
+    result.ok = true;
+    result.bytes = image.size();
+    result.note = "written in place, not atomically (its folder does not allow a new file)";
+}
+
+}  // namespace
+
+std::string TempPrefixFor(std::string_view name) {
+    uint32_t hash = 2166136261u;  // FNV-1a
+    for (const char c : name) {
+        hash = (hash ^ static_cast<uint8_t>(c)) * 16777619u;
+    }
+    static constexpr std::string_view kHex = "0123456789abcdef";
+    std::string prefix = ".cvqrn-";
+    for (int shift = 28; shift >= 0; shift -= 4) prefix += kHex[(hash >> shift) & 0xFu];
+    return prefix + "-";
+}
+
+void SaveImage(std::span<const uint8_t> image, SaveSteps& steps, const SaveOptions& options,
+               SaveResult& result) {
+    std::string target = result.path;
+    if (const int err = FollowLinks(target); err != 0) {
+        result.reason = "cannot follow the link: " + SystemReason(err);
+        return;
+    }
+    std::string dirPath, name;
+    SplitPath(target, dirPath, name);
+    if (name.empty() || name == "." || name == "..") {
+        result.reason = "it names a folder, not a file";
+        return;
+    }
+    const FdGuard dir(::open(dirPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0) {
+        result.reason = "cannot open its folder: " + SystemReason(errno);
+        return;
+    }
+    struct stat old {};
+    const bool exists = ::fstatat(dir.get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (exists && S_ISDIR(old.st_mode)) {
+        result.reason = "it is a folder";
+        return;
+    }
+    if (exists && !S_ISREG(old.st_mode)) {
+        result.reason = "it is not a regular file";
+        return;
+    }
+
+    SignalGuard signals;
+    const std::string prefix = TempPrefixFor(name);
+    RemoveStaleTemps(dir.get(), prefix);
+    std::string temp;
+    int err = EEXIST;
+    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+        temp = prefix + RandomChars() + std::string(kTempSuffix);
+        err = steps.CreateTemp(dir.get(), temp);
+    }
+    if (err != 0) {
+        const bool folderRefused = err == EACCES || err == EPERM;
+        if (folderRefused && exists &&
+            ::faccessat(dir.get(), name.c_str(), W_OK, AT_EACCESS) == 0) {
+            if (options.inPlace) return WriteInPlace(dir.get(), name, image, result);
+            result.inPlacePossible = true;
+            result.reason = "cannot create a file in its folder (" + SystemReason(err) +
+                            "); the file itself is writable and can be overwritten in place, "
+                            "but not atomically: a failure midway would leave it damaged";
+            return;
+        }
+        result.reason = "cannot create a file in its folder: " + SystemReason(err);
+        return;
+    }
+    signals.Arm(dir.get(), temp);
+    if (exists) KeepOwnerAndMode(steps.Fd(), old);
+
+    // Each step that fails closes and removes the temporary file; the target
+    // is only ever touched by the final rename.
+    const auto fail = [&](const char* step, int stepErr) {
+        steps.Close();
+        ::unlinkat(dir.get(), temp.c_str(), 0);
+        result.reason = std::string(step) + ": " + SystemReason(stepErr);
+    };
+    if ((err = steps.Write(image)) != 0) return fail("cannot write the file", err);
+    if ((err = steps.Flush()) != 0) return fail("cannot flush the file to disk", err);
+    if ((err = steps.Close()) != 0) return fail("cannot close the file", err);
+    if ((err = steps.Rename(dir.get(), temp, name)) != 0) {
+        return fail("cannot replace the file", err);
+    }
+    SignalGuard::Disarm();
+    // Make the new directory entry durable too; a failure here loses nothing.
+    (void)::fsync(dir.get());
+    result.ok = true;
+    result.bytes = image.size();
+    if (exists && old.st_nlink > 1) {
+        result.note = "it had " + std::to_string(old.st_nlink - 1) +
+                      " other hard link(s); they keep the previous content";
+    }
+}
+
+// ---- PosixSaveSteps
+
+PosixSaveSteps::~PosixSaveSteps() {
+    if (fd_ >= 0) ::close(fd_);
+    if (lockFd_ >= 0) ::close(lockFd_);
+}
+
+int PosixSaveSteps::CreateTemp(int dir, const std::string& name) {
+    // Mode 0666 lets the umask give a new file the usual permissions.
+    fd_ = ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd_ < 0) return errno;
+    // Held until the save ends (through a second descriptor, which outlives
+    // Close): a temp nobody holds is stale.
+    (void)::flock(fd_, LOCK_EX | LOCK_NB);
+    lockFd_ = ::dup(fd_);
+    return 0;
+}
+
+int PosixSaveSteps::Write(std::span<const uint8_t> bytes) {
+    return WriteAll(fd_, bytes);
+}
+
+int PosixSaveSteps::Flush() {
+    return ::fsync(fd_) == 0 ? 0 : errno;
+}
+
+int PosixSaveSteps::Close() {
+    if (fd_ < 0) return 0;
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    return rc == 0 ? 0 : errno;
+}
+
+int PosixSaveSteps::Rename(int dir, const std::string& from, const std::string& to) {
+    return ::renameat(dir, from.c_str(), dir, to.c_str()) == 0 ? 0 : errno;
+}
+
+int PosixSaveSteps::Fd() const {
+    return fd_;
+}
+
+}  // namespace cvqrn
