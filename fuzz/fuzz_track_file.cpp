@@ -25,6 +25,8 @@
 
 namespace {
 
+void RemoveFolder();
+
 constexpr std::array<const char*, 8> kLoadNames = {
     "track.cvtrack", "TRACK.CVTRACK", "track.CvTrAcK", "track.cvtrac",
     "track",         ".cvtrack",      "track.cvtrack.bak", "track.cvtrackx"};
@@ -36,15 +38,17 @@ constexpr std::array<const char*, 6> kSaveNames = {
     std::abort();
 }
 
-// A private folder for the whole run, in memory where the system has one.
+// A private folder for the whole run, in memory where the system has one,
+// removed at exit. The name is never freed, so it outlives every static.
 const std::string& Folder() {
-    static const std::string folder = [] {
-        std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-        pattern += "/cvqrn-fuzz-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) Fail("cannot make a temporary folder");
+    static const std::string* folder = [] {
+        auto* pattern = new std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
+        *pattern += "/cvqrn-fuzz-XXXXXX";
+        if (mkdtemp(pattern->data()) == nullptr) Fail("cannot make a temporary folder");
+        std::atexit(RemoveFolder);
         return pattern;
     }();
-    return folder;
+    return *folder;
 }
 
 std::set<std::string> Entries() {
@@ -61,6 +65,11 @@ std::set<std::string> Entries() {
 
 void Empty() {
     for (const std::string& name : Entries()) unlink((Folder() + "/" + name).c_str());
+}
+
+void RemoveFolder() {
+    Empty();
+    rmdir(Folder().c_str());
 }
 
 bool EndsInExtension(std::string name) {

@@ -4,7 +4,7 @@
 # chunk-tag dictionary.
 #   fuzz/run_fuzzer.sh BUILD_DIR SECONDS          (CI: new inputs stay in BUILD_DIR)
 #   fuzz/run_fuzzer.sh --long BUILD_DIR SECONDS   (then merges the inputs of at
-#                                                  most 4 KB that add coverage to
+#                                                  most 1 KB that add coverage to
 #                                                  the seeds' into fuzz/corpus/)
 # BUILD_DIR is a build of the "fuzz" preset. Exits non-zero on a finding; the
 # input that caused it is left in BUILD_DIR/fuzz/findings/HARNESS/.
@@ -34,7 +34,7 @@ rm -rf "$work/seeds" "$work/findings"
 mkdir -p "$work/seeds"
 "$work/write_fuzz_seeds" "$work/seeds"
 
-# Adds to the committed corpus of harness $1 the inputs of at most 4 KB from
+# Adds to the committed corpus of harness $1 the inputs of at most 1 KB from
 # $2 that reach what neither the committed corpus nor the seeds reach. The
 # seeds are written afresh at every run, so they are not committed.
 merge_into_committed() {
@@ -43,7 +43,7 @@ merge_into_committed() {
   mkdir "$tmp/base" "$tmp/new"
   cp -r "$work/seeds"/. "$tmp/base/"
   cp -r "$committed"/. "$tmp/base/"
-  find "$found" -type f -size -4097c -exec cp {} "$tmp/new/" \;
+  find "$found" -type f -size -1025c -exec cp {} "$tmp/new/" \;
   "$work/$h" -merge=1 -timeout=10 "$tmp/base" "$tmp/new" >>"$work/$h.log" 2>&1
   for f in "$tmp/base"/*; do
     [ -e "$work/seeds/$(basename "$f")" ] || cp "$f" "$committed/"
