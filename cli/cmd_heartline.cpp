@@ -52,58 +52,47 @@ std::optional<int16_t> ParseInteger(const std::string& text) {
 
 // Reads the command line into `options`; returns an error message, or an
 // empty string when every word was understood.
-std::string ParseOptions(Args args, HeartlineOptions& options) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (word == "--json") {
-            options.json = true;
-            continue;
-        }
-        if (word.size() < 2 || word[0] != '-') {
-            options.files.push_back(word);
-            continue;
-        }
-        // --name VALUE or --name=VALUE; VALUE may start with a minus sign.
-        std::string name = word;
-        std::string value;
-        const size_t equals = word.find('=');
-        if (equals != std::string::npos) {
-            name = word.substr(0, equals);
-            value = word.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            return name + " needs a value";
-        }
-
-        int16_t* integer = nullptr;
-        int least = 1;  // the least value the option can take
-        double* number = nullptr;
-        HeartlineSettings& settings = options.settings;
-        if (name == "--segments") integer = &settings.segments;
-        if (name == "--precision") integer = &settings.precision;
-        if (name == "--filter") {
-            integer = &settings.filter;
-            least = 0;
-        }
-        if (name == "--heartline") number = &settings.heartline;
-        if (name == "--start-speed") number = &settings.startspeed;
-        if (name == "--end-speed") number = &settings.endspeed;
-        if (integer != nullptr) {
-            const std::optional<int16_t> parsed = ParseInteger(value);
-            if (!parsed) {
-                return name + " needs a whole number from " + std::to_string(least) + " to " +
-                       FormatCount(kMaxRunCount) + ", not '" + value + "'";
-            }
-            *integer = *parsed;
-        } else if (number != nullptr) {
-            const std::optional<double> parsed = ParseNumber(value);
-            if (!parsed) return name + " needs a number such as 1.04, not '" + value + "'";
-            *number = *parsed;
-        } else {
-            return "unknown option '" + word + "'";
-        }
+// One option into `settings`; an error message, or "" when it was understood.
+std::string ReadSetting(const CommandOption& option, HeartlineSettings& settings) {
+    const std::string& name = option.name;
+    const std::string& value = option.value;
+    int16_t* integer = nullptr;
+    int least = 1;  // the least value the option can take
+    double* number = nullptr;
+    if (name == "--segments") integer = &settings.segments;
+    if (name == "--precision") integer = &settings.precision;
+    if (name == "--filter") {
+        integer = &settings.filter;
+        least = 0;
     }
+    if (name == "--heartline") number = &settings.heartline;
+    if (name == "--start-speed") number = &settings.startspeed;
+    if (name == "--end-speed") number = &settings.endspeed;
+    if (integer != nullptr) {
+        const std::optional<int16_t> parsed = ParseInteger(value);
+        if (!parsed) {
+            return name + " needs a whole number from " + std::to_string(least) + " to " +
+                   FormatCount(kMaxRunCount) + ", not '" + value + "'";
+        }
+        *integer = *parsed;
+    } else if (number != nullptr) {
+        const std::optional<double> parsed = ParseNumber(value);
+        if (!parsed) return name + " needs a number such as 1.04, not '" + value + "'";
+        *number = *parsed;
+    } else {
+        return "unknown option '" + option.text + "'";
+    }
+    return {};
+}
+
+// Reads the command line into `options`; returns an error message, or an
+// empty string when every word was understood.
+std::string ParseOptions(Args args, HeartlineOptions& options) {
+    const std::string error =
+        ReadCommandWords(args, options.json, options.files, [&](const CommandOption& option) {
+            return ReadSetting(option, options.settings);
+        });
+    if (!error.empty()) return error;
     if (options.files.size() != 2) return "heartline needs an input and an output file";
     return {};
 }

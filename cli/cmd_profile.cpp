@@ -25,41 +25,26 @@ struct ProfileOptions {
 };
 
 std::string ParseOptions(Args args, ProfileOptions& options) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (word == "--json") {
-            options.json = true;
-            continue;
-        }
-        if (word.size() < 2 || word[0] != '-') {
-            options.files.push_back(word);
-            continue;
-        }
-        std::string name = word;
-        std::string value;
-        const size_t equals = word.find('=');
-        if (equals != std::string::npos) {
-            name = word.substr(0, equals);
-            value = word.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            return name + " needs a value";
-        }
-        if (name == "--csv") {
-            options.csv = value;
-            continue;
+    const auto read = [&options](const CommandOption& option) -> std::string {
+        if (option.name == "--csv") {
+            options.csv = option.value;
+            return {};
         }
         double* number = nullptr;
-        if (name == "--start-speed") number = &options.settings.startspeed;
-        if (name == "--end-speed") number = &options.settings.endspeed;
-        if (name == "--heartline") number = &options.settings.heartline;
-        if (name == "--spacing") number = &options.settings.spacing;
-        if (number == nullptr) return "unknown option '" + word + "'";
-        const std::optional<double> parsed = ParseNumber(value);
-        if (!parsed) return name + " needs a number such as 1.04, not '" + value + "'";
+        if (option.name == "--start-speed") number = &options.settings.startspeed;
+        if (option.name == "--end-speed") number = &options.settings.endspeed;
+        if (option.name == "--heartline") number = &options.settings.heartline;
+        if (option.name == "--spacing") number = &options.settings.spacing;
+        if (number == nullptr) return "unknown option '" + option.text + "'";
+        const std::optional<double> parsed = ParseNumber(option.value);
+        if (!parsed) {
+            return option.name + " needs a number such as 1.04, not '" + option.value + "'";
+        }
         *number = *parsed;
-    }
+        return {};
+    };
+    const std::string error = ReadCommandWords(args, options.json, options.files, read);
+    if (!error.empty()) return error;
     if (options.files.size() != 1) return "profile needs one input file";
     if (!(options.settings.spacing > 0.0)) return "--spacing needs a positive number of metres";
     return {};

@@ -6,9 +6,11 @@
 // main.cpp.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace cvqrn::cli {
 
@@ -67,6 +69,22 @@ int RunCli(Args args, std::span<const Command> commands, const std::string& vers
 
 // Writes the usage text for `commands`.
 void PrintUsage(std::span<const Command> commands, std::ostream& out);
+
+// An option on a subcommand's command line: --name VALUE or --name=VALUE
+// (VALUE may start with a minus sign).
+struct CommandOption {
+    std::string text;  // the word as typed
+    std::string name;
+    std::string value;
+};
+
+// Reads a subcommand's words: --json sets `json`, a word that does not start
+// with "-" (or "-" alone) is a file, every other word an option handed to
+// `option`, which returns an error message or "". Returns the first error
+// message (an option without its value is one), or "" when every word was
+// understood.
+std::string ReadCommandWords(Args args, bool& json, std::vector<std::string>& files,
+                             const std::function<std::string(const CommandOption&)>& option);
 
 // Reports a usage error of subcommand `name` ("cv-qrn-cli: <message>") with
 // its usage line, and returns kExitUsage.

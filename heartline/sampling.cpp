@@ -27,10 +27,9 @@ constexpr int kSpeedIterations = 5;
 // The energy line: height of the train's energy at the start and its change
 // per metre of track.
 void SetUpEnergyLine(HeartlineRun& run, const TrackData& track) {
-    const EnergyLine line = MakeEnergyLine(run.Settings.startspeed,
-                                           static_cast<double>(track.Bezr.Vertices[0].Pos.y),
-                                           run.Settings.endspeed,
-                                           static_cast<double>(LastVertex(track).Pos.y), run.TrackLen);
+    const EnergyLine line = MakeEnergyLine(
+        run.Settings.startspeed, static_cast<double>(track.Bezr.Vertices[0].Pos.y),
+        run.Settings.endspeed, static_cast<double>(LastVertex(track).Pos.y), run.TrackLen);
     run.EnergyStart = line.start;
     run.EnergyEnd = line.end;
     run.EnergySlope = line.slope;

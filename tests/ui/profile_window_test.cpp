@@ -7,27 +7,19 @@
 #include <QApplication>
 #include <QFile>
 #include <QKeySequence>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
 #include "samples/sample_tracks.h"
 #include "tests/support/track_builder.h"
 #include "tests/ui/logic_doubles.h"
+#include "tests/ui/window_program.h"
 #include "trackfile/track_file.h"
 #include "ui/main_window.h"
 #include "ui/profile_window.h"
 
 namespace cvqrn::ui::test {
 namespace {
-
-class RecordingBoxes : public MessageBoxPresenter {
-  public:
-    void Show(QWidget*, const MessageBoxRequest& request) override { shown.push_back(request); }
-    std::vector<MessageBoxRequest> shown;
-};
 
 struct ProfileRig {
     ProfileRig() {
@@ -116,11 +108,7 @@ TEST(ProfileWindow, FollowsLoadsAndRunsAndMarksAValley) {
 }  // namespace cvqrn::ui::test
 
 int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The window's settings go to a folder of the test's own, never the user's.
-    QStandardPaths::setTestModeEnabled(true);
-    QTemporaryDir settings;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    const cvqrn::ui::test::WindowProgramSetup setup;
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
