@@ -50,6 +50,10 @@ class NoBoxes final : public cvqrn::ui::MessageBoxPresenter {
     void Show(QWidget*, const cvqrn::ui::MessageBoxRequest& request) override {
         failure = request.text;
     }
+    bool Ask(QWidget*, const cvqrn::ui::MessageBoxRequest& request) override {
+        failure = request.text;
+        return false;
+    }
     std::string failure;
 };
 

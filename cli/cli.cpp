@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <ostream>
 
 #include "cli/commands.h"
+#include "trackfile/track_file.h"
 
 namespace cvqrn::cli {
 
@@ -24,12 +26,15 @@ int UsageError(const std::string& message, const char* name, const char* argumen
     return kExitUsage;
 }
 
-std::string ReadCommandWords(Args args, bool& json, std::vector<std::string>& files,
+std::string ReadCommandWords(Args args, std::initializer_list<CommandFlag> flags,
+                             std::vector<std::string>& files,
                              const std::function<std::string(const CommandOption&)>& option) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& word = args[i];
-        if (word == "--json") {
-            json = true;
+        const auto flag = std::find_if(flags.begin(), flags.end(),
+                                       [&word](const CommandFlag& f) { return word == f.name; });
+        if (flag != flags.end()) {
+            *flag->set = true;
             continue;
         }
         if (word.size() < 2 || word[0] != '-') {
@@ -59,6 +64,17 @@ int CannotLoad(const std::string& path, const std::string& reason, std::ostream&
 int CannotSave(const std::string& path, const std::string& reason, std::ostream& err) {
     err << kProgram << ": cannot save " << path << ": " << reason << "\n";
     return kExitFailure;
+}
+
+int ReportSave(const SaveResult& saved, const std::string& requested, std::ostream& err) {
+    const std::string& path = saved.path.empty() ? requested : saved.path;
+    if (!saved) {
+        return CannotSave(
+            path, saved.reason + (saved.inPlacePossible ? " (--in-place writes it anyway)" : ""),
+            err);
+    }
+    if (!saved.note.empty()) err << kProgram << ": note: " << path << ": " << saved.note << "\n";
+    return kExitOk;
 }
 
 int RunCli(Args args, std::span<const Command> commands, const std::string& version,

@@ -1,4 +1,4 @@
-// heartline IN OUT [options]: rebuilds a track along the heartline, as the
+// heartline IN OUT [options] [--in-place]: rebuilds a track along the heartline, as the
 // window's Load, Heartline and Save do one after the other, with the window's
 // six parameters as options (same defaults).
 #include <unistd.h>
@@ -35,6 +35,7 @@ constexpr const char* kName = "heartline";
 struct HeartlineOptions {
     HeartlineSettings settings;  // starts at the defaults
     bool json = false;
+    SaveOptions save;
     std::vector<std::string> files;
 };
 
@@ -88,10 +89,9 @@ std::string ReadSetting(const CommandOption& option, HeartlineSettings& settings
 // Reads the command line into `options`; returns an error message, or an
 // empty string when every word was understood.
 std::string ParseOptions(Args args, HeartlineOptions& options) {
-    const std::string error =
-        ReadCommandWords(args, options.json, options.files, [&](const CommandOption& option) {
-            return ReadSetting(option, options.settings);
-        });
+    const std::string error = ReadCommandWords(
+        args, {{"--json", &options.json}, {"--in-place", &options.save.inPlace}}, options.files,
+        [&](const CommandOption& option) { return ReadSetting(option, options.settings); });
     if (!error.empty()) return error;
     if (options.files.size() != 2) return "heartline needs an input and an output file";
     return {};
@@ -236,8 +236,8 @@ int RunHeartline(Args args, std::ostream& out, std::ostream& err) {
         return kExitFailure;
     }
 
-    const SaveResult saved = SaveTrack(outPath, track);
-    if (!saved) return CannotSave(saved.path.empty() ? outPath : saved.path, saved.reason, err);
+    const SaveResult saved = SaveTrack(outPath, track, options.save);
+    if (const int status = ReportSave(saved, outPath, err); status != kExitOk) return status;
     if (options.json) {
         PrintJson(track, saved.path, result, before, options.settings, out);
     } else {

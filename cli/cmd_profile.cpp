@@ -43,7 +43,8 @@ std::string ParseOptions(Args args, ProfileOptions& options) {
         *number = *parsed;
         return {};
     };
-    const std::string error = ReadCommandWords(args, options.json, options.files, read);
+    const std::string error =
+        ReadCommandWords(args, {{"--json", &options.json}}, options.files, read);
     if (!error.empty()) return error;
     if (options.files.size() != 1) return "profile needs one input file";
     if (!(options.settings.spacing > 0.0)) return "--spacing needs a positive number of metres";

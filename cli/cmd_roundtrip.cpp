@@ -30,13 +30,7 @@ int RunRoundtrip(Args args, std::ostream& out, std::ostream& err) {
     const LoadResult loaded = LoadTrack(files[0], track);
     if (!loaded) return CannotLoad(files[0], loaded.reason, err);
     const SaveResult saved = SaveTrack(files[1], track, options);
-    if (!saved) {
-        return CannotSave(saved.path.empty() ? files[1] : saved.path,
-                          saved.reason + (saved.inPlacePossible ? " (--in-place writes it anyway)" : ""),
-                          err);
-    }
-    if (!saved.note.empty())
-        err << kProgram << ": note: " << saved.path << ": " << saved.note << "\n";
+    if (const int status = ReportSave(saved, files[1], err); status != kExitOk) return status;
     out << "saved " << saved.path << " (" << saved.bytes << " bytes)\n";
     return kExitOk;
 }

@@ -7,10 +7,15 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <iosfwd>
 #include <span>
 #include <string>
 #include <vector>
+
+namespace cvqrn {
+struct SaveResult;
+}
 
 namespace cvqrn::cli {
 
@@ -35,7 +40,7 @@ inline constexpr const char* kRoundtripArguments = "IN OUT [--in-place]";
 inline constexpr const char* kInfoArguments = "IN [--json]";
 inline constexpr const char* kHeartlineArguments =
     "IN OUT [--segments N] [--precision N] [--heartline X] [--start-speed X] [--end-speed X] "
-    "[--filter N] [--json]";
+    "[--filter N] [--json] [--in-place]";
 inline constexpr const char* kProfileArguments =
     "IN [--start-speed X] [--end-speed X] [--heartline X] [--spacing X] [--csv FILE] [--json]";
 
@@ -50,7 +55,8 @@ int RunRoundtrip(Args args, std::ostream& out, std::ostream& err);
 int RunInfo(Args args, std::ostream& out, std::ostream& err);
 
 // `heartline IN OUT [options]`: loads IN, rebuilds it along the heartline
-// with the window's parameters (options, same defaults) and saves OUT.
+// with the window's parameters (options, same defaults) and saves OUT
+// (--in-place as for roundtrip).
 int RunHeartline(Args args, std::ostream& out, std::ostream& err);
 
 // `profile IN [options]`: the ride profile of IN (speed and felt forces along
@@ -61,6 +67,11 @@ int RunProfile(Args args, std::ostream& out, std::ostream& err);
 // load PATH: REASON") and return kExitFailure.
 int CannotLoad(const std::string& path, const std::string& reason, std::ostream& err);
 int CannotSave(const std::string& path, const std::string& reason, std::ostream& err);
+
+// Reports the save of OUT (`requested` on the command line) on `err`: a
+// refusal as CannotSave does, naming --in-place where that would write the
+// file, or the note of a save that worked. Returns kExitOk or kExitFailure.
+int ReportSave(const SaveResult& saved, const std::string& requested, std::ostream& err);
 
 // Runs the command line `args` (without the program name) against `commands`:
 // --help, --version, or a subcommand by name. Returns the exit status.
@@ -78,12 +89,19 @@ struct CommandOption {
     std::string value;
 };
 
-// Reads a subcommand's words: --json sets `json`, a word that does not start
-// with "-" (or "-" alone) is a file, every other word an option handed to
-// `option`, which returns an error message or "". Returns the first error
-// message (an option without its value is one), or "" when every word was
-// understood.
-std::string ReadCommandWords(Args args, bool& json, std::vector<std::string>& files,
+// A word that stands alone on a subcommand's command line and sets `*set`.
+struct CommandFlag {
+    const char* name;  // e.g. "--json"
+    bool* set;
+};
+
+// Reads a subcommand's words: one of `flags` sets its bool, a word that does
+// not start with "-" (or "-" alone) is a file, every other word an option
+// handed to `option`, which returns an error message or "". Returns the first
+// error message (an option without its value is one), or "" when every word
+// was understood.
+std::string ReadCommandWords(Args args, std::initializer_list<CommandFlag> flags,
+                             std::vector<std::string>& files,
                              const std::function<std::string(const CommandOption&)>& option);
 
 // Reports a usage error of subcommand `name` ("cv-qrn-cli: <message>") with

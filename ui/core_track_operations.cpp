@@ -10,8 +10,9 @@ LoadResult CoreTrackOperations::Load(const std::string& path, TrackData& track) 
     return LoadTrack(path, track);
 }
 
-SaveResult CoreTrackOperations::Save(const std::string& path, TrackData& track) {
-    return SaveTrack(path, track);
+SaveResult CoreTrackOperations::Save(const std::string& path, TrackData& track,
+                                     const SaveOptions& options) {
+    return SaveTrack(path, track, options);
 }
 
 EndAnalysis CoreTrackOperations::Analyse(const TrackData& track) {

@@ -312,6 +312,10 @@ void MainWindow::ShowMessageBox(const MessageBoxRequest& request) {
     boxes_->Show(this, request);
 }
 
+bool MainWindow::AskYesNo(const MessageBoxRequest& request) {
+    return boxes_->Ask(this, request);
+}
+
 void MainWindow::ArmSkipNextMove() {
     Drag().SkipNextMove = true;
 }

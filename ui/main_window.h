@@ -66,6 +66,7 @@ class MainWindow final : public ShapedWindow, private WindowView, private Messag
     void SetProgressShape(const BarShape& shape) override;
     void SetMessageText(const std::string& text) override;
     void ShowMessageBox(const MessageBoxRequest& request) override;
+    bool AskYesNo(const MessageBoxRequest& request) override;
     void ArmSkipNextMove() override;
     std::string DecimalSeparator() const override;
 

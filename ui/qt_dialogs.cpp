@@ -100,8 +100,20 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, const MessageBoxRequ
     return box;
 }
 
+std::unique_ptr<QMessageBox> MakeQuestionBox(QWidget* owner, const MessageBoxRequest& request) {
+    auto box = MakeMessageBox(owner, request);
+    box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box->setDefaultButton(QMessageBox::No);
+    box->setEscapeButton(QMessageBox::No);
+    return box;
+}
+
 void QtMessageBoxPresenter::Show(QWidget* owner, const MessageBoxRequest& request) {
     MakeMessageBox(owner, request)->exec();
+}
+
+bool QtMessageBoxPresenter::Ask(QWidget* owner, const MessageBoxRequest& request) {
+    return MakeQuestionBox(owner, request)->exec() == QMessageBox::Yes;
 }
 
 }  // namespace cvqrn::ui

@@ -37,15 +37,20 @@ class MessageBoxPresenter {
     virtual ~MessageBoxPresenter() = default;
     // Modal over `owner`; returns when the box is closed.
     virtual void Show(QWidget* owner, const MessageBoxRequest& request) = 0;
+    // The question box, modal over `owner`; true when the user answers Yes.
+    virtual bool Ask(QWidget* owner, const MessageBoxRequest& request) = 0;
 };
 
 // The box for `request`: its text, title, icon, a single OK button and the
 // detail (if any) as the box's detailed text.
 std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, const MessageBoxRequest& request);
+// The same box with Yes and No instead of OK; No is the default, and Escape answers No.
+std::unique_ptr<QMessageBox> MakeQuestionBox(QWidget* owner, const MessageBoxRequest& request);
 
 class QtMessageBoxPresenter final : public MessageBoxPresenter {
   public:
     void Show(QWidget* owner, const MessageBoxRequest& request) override;
+    bool Ask(QWidget* owner, const MessageBoxRequest& request) override;
 };
 
 }  // namespace cvqrn::ui

@@ -18,7 +18,8 @@ class TrackOperations {
   public:
     virtual ~TrackOperations() = default;
     virtual LoadResult Load(const std::string& path, TrackData& track) = 0;
-    virtual SaveResult Save(const std::string& path, TrackData& track) = 0;
+    virtual SaveResult Save(const std::string& path, TrackData& track,
+                            const SaveOptions& options) = 0;
     virtual EndAnalysis Analyse(const TrackData& track) = 0;
     // Runs the generation on `track`.
     virtual HeartlineResult Generate(TrackData& track, const HeartlineSettings& settings,
@@ -29,7 +30,8 @@ class TrackOperations {
 class CoreTrackOperations final : public TrackOperations {
   public:
     LoadResult Load(const std::string& path, TrackData& track) override;
-    SaveResult Save(const std::string& path, TrackData& track) override;
+    SaveResult Save(const std::string& path, TrackData& track,
+                    const SaveOptions& options) override;
     EndAnalysis Analyse(const TrackData& track) override;
     HeartlineResult Generate(TrackData& track, const HeartlineSettings& settings,
                              ProgressFeedback* progress) override;

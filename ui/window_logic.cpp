@@ -1,6 +1,7 @@
 #include "ui/window_logic.h"
 
 #include <filesystem>
+#include <new>
 #include <utility>
 
 #include "heartline/text.h"
@@ -34,6 +35,16 @@ MessageBoxRequest FailureBox(const HeartlineResult& result) {
         default:  // Valleyed, EqualSpeeds
             return {kHeartlineFailureText, kHeartlineFailureTitle, Icon::None, result.detail};
     }
+}
+
+// The question before a plain overwrite of `path`, asked when the atomic
+// save was refused only because the folder does not allow a new file.
+MessageBoxRequest InPlaceQuestion(const std::string& path, const std::string& reason) {
+    return {"The track cannot be saved safely as \"" + path +
+                "\": its folder does not allow a new file, but the file itself can be "
+                "written.\n\nOverwrite the file in place? This is not atomic: if the write "
+                "fails midway (full disk, crash, power loss), the file can be left damaged.",
+            "Overwrite In Place?", MessageBoxRequest::Icon::Exclamation, reason};
 }
 
 std::string FolderOf(const std::string& path) {
@@ -93,7 +104,15 @@ void WindowLogic::LoadFile(const std::string& path) {
     // Loaded into a fresh record so that a refused file leaves nothing half
     // read in the work track.
     TrackData loaded;
-    const LoadResult result = operations_.Load(trackFileName_, loaded);
+    TrackData copy;  // the track as loaded, that every run starts from
+    LoadResult result;
+    try {
+        result = operations_.Load(trackFileName_, loaded);
+        if (result) copy = loaded;
+    } catch (const std::bad_alloc&) {
+        ShowOutOfMemory("to load \"" + path + "\"");
+        return;
+    }
     if (result) {
         workTrack_ = std::move(loaded);
         trackModified_ = false;
@@ -102,7 +121,7 @@ void WindowLogic::LoadFile(const std::string& path) {
         SetLight(Light::Heartlined, false);
         SetLight(Light::Saved, false);
         ShowEndAnalysis();
-        loadedTrack_ = workTrack_;
+        loadedTrack_ = std::move(copy);
         loadFolder_ = FolderOf(trackFileName_);
     } else {
         view_.ShowMessageBox({"Error Loading Track File!", "Load Error",
@@ -138,7 +157,13 @@ void WindowLogic::HeartlineClicked() {
     // Every run starts again from the track as loaded. The copy becomes the
     // work track once the run has taken the parameters, so a refused value
     // leaves the previous result (and what Save would write) as it was.
-    TrackData candidate = loadedTrack_;
+    TrackData candidate;
+    try {
+        candidate = loadedTrack_;
+    } catch (const std::bad_alloc&) {
+        ShowOutOfMemory("to run the heartline");
+        return;
+    }
 
     HeartlineSettings settings;
     if (!ReadIntegerField(Field::Segments, settings.segments)) return;
@@ -150,7 +175,14 @@ void WindowLogic::HeartlineClicked() {
 
     view_.SetProgressVisible(true);
     // A filter raised by the run comes back in the result and does not reach the field.
-    const HeartlineResult result = operations_.Generate(candidate, settings, this);
+    HeartlineResult result;
+    try {
+        result = operations_.Generate(candidate, settings, this);
+    } catch (const std::bad_alloc&) {
+        view_.SetProgressVisible(false);
+        ShowOutOfMemory("to run the heartline");
+        return;
+    }
     if (result.status == HeartlineStatus::RefusedSettings) {
         view_.SetProgressVisible(false);
         ShowRefusal(result.detail, result.internalDetail);
@@ -183,11 +215,20 @@ void WindowLogic::SaveClicked() {
     trackFileName_ = request.FileName;
     if (!chosen) return;
 
-    const SaveResult result = operations_.Save(trackFileName_, workTrack_);
+    SaveResult result = operations_.Save(trackFileName_, workTrack_, {});
     const std::string path = result.path.empty() ? trackFileName_ : result.path;
+    if (result.inPlacePossible) {
+        // No: nothing was written and nothing changes.
+        if (!view_.AskYesNo(InPlaceQuestion(path, result.reason))) return;
+        result = operations_.Save(path, workTrack_, {.inPlace = true});
+    }
     if (result) {
         SetLight(Light::Saved, true);
         saveFolder_ = FolderOf(path);
+        if (!result.note.empty()) {
+            view_.ShowMessageBox({"The track was saved as \"" + path + "\".\n\n" + result.note,
+                                  "Track Saved", MessageBoxRequest::Icon::None, ""});
+        }
         return;
     }
     // The next dialog keeps the name but starts where a save (or the load)
@@ -272,6 +313,13 @@ bool WindowLogic::ReadIntegerField(Field field, int16_t& value) {
     }
     value = *rounded;
     return true;
+}
+
+void WindowLogic::ShowOutOfMemory(const std::string& what) {
+    view_.ShowMessageBox({"Not enough memory " + what +
+                              ". Nothing was changed: the window keeps the track it had. Close "
+                              "other programs or use a smaller track, then try again.",
+                          "Not Enough Memory", MessageBoxRequest::Icon::Exclamation, ""});
 }
 
 void WindowLogic::ShowRefusal(const std::string& why, const std::string& detail) {

@@ -95,6 +95,8 @@ class WindowView {
     virtual void SetMessageText(const std::string& text) = 0;
     // A modal message box with a single OK button; returns when it is closed.
     virtual void ShowMessageBox(const MessageBoxRequest& request) = 0;
+    // A modal question box with Yes and No (the default); true for Yes.
+    virtual bool AskYesNo(const MessageBoxRequest& request) = 0;
     // The next pointer move over the window body is to be ignored.
     virtual void ArmSkipNextMove() = 0;
     // The decimal separator of the user's locale, for the display fields.
@@ -157,6 +159,9 @@ class WindowLogic final : public ProgressFeedback {
     FileDialogRequest TrackDialogRequest(const char* title, const std::string& folder) const;
     void ShowEndAnalysis();
     void SetLight(Light light, bool on);
+    // The box for an action that ran out of memory in the window; `what`
+    // ends "Not enough memory to ...". Nothing the window held is lost.
+    void ShowOutOfMemory(const std::string& what);
     // Reads an integer field; shows the refusal and answers false when it
     // holds no number or its value has no 16-bit form.
     bool ReadIntegerField(Field field, int16_t& value);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
 #include <filesystem>
 
@@ -65,14 +66,6 @@ TEST(Cli, RoundtripSavesWhatItLoadedWithTheExtensionAppended) {
     ASSERT_EQ(r.status, kExitOk) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(ReadFileBytes(dir.File("out.cvtrack")), FrameByHand(MakeFullTrack()).bytes);
-
-    // A split hard link is a note on stderr; --in-place is accepted (and not
-    // needed where the folder takes the new file).
-    std::filesystem::create_hard_link(dir.File("out.cvtrack"), dir.File("link.cvtrack"));
-    const CliRun again = Cli({"roundtrip", "--in-place", dir.File("in.cvtrack"), dir.File("out")});
-    EXPECT_EQ(again.status, kExitOk) << again.err;
-    EXPECT_EQ(again.err, "cv-qrn-cli: note: " + dir.File("out.cvtrack") +
-                             ": it had 1 other hard link(s); they keep the previous content\n");
 }
 
 TEST(Cli, InfoReportsCountsTerrainAndEnds) {
@@ -113,6 +106,52 @@ std::string Saved(const TempDir& dir, const char* name, TrackData track) {
     const SaveResult saved = SaveTrack(dir.File(name), track);
     EXPECT_TRUE(saved) << saved.reason;
     return saved.path;
+}
+
+TEST(CliSave, BothSavingCommandsTakeInPlaceAndPrintTheNoteOnStderr) {
+    TempDir dir;
+    const std::string in = Saved(dir, "in.cvtrack", FamilyCoaster());
+    const std::string out = Saved(dir, "out.cvtrack", FamilyCoaster());
+    // --in-place is accepted anywhere among the options (and not needed where
+    // the folder takes the new file); a split hard link is a note on stderr.
+    const std::vector<std::vector<std::string>> commands = {
+        {"roundtrip", "--in-place", in, dir.File("out")},
+        {"heartline", in, dir.File("out"), "--in-place", "--segments", "20"},
+        {"heartline", "--in-place", in, dir.File("out"), "--json"}};
+    for (const auto& args : commands) {
+        std::filesystem::remove(dir.File("link.cvtrack"));
+        std::filesystem::create_hard_link(out, dir.File("link.cvtrack"));
+        const CliRun run = Cli(args);
+        EXPECT_EQ(run.status, kExitOk) << run.err;
+        EXPECT_EQ(run.err, "cv-qrn-cli: note: " + out +
+                               ": it had 1 other hard link(s); they keep the previous content\n");
+        EXPECT_EQ(run.out.find("saved " + out), args[0] == "roundtrip" || args.back() != "--json"
+                                                    ? 0u
+                                                    : std::string::npos)
+            << run.out;
+    }
+}
+
+TEST(CliSave, ARefusalNamesInPlaceOnlyWhereItWouldWriteTheFile) {
+    SaveResult folderRefuses{false, "/ro/a.cvtrack", "cannot create a file in its folder"};
+    folderRefuses.inPlacePossible = true;
+    SaveResult noted{true, "/t/a.cvtrack", ""};
+    noted.note = "links split";
+    // the save, the path on the command line, the status and stderr
+    const std::tuple<SaveResult, const char*, int, std::string> cases[] = {
+        {folderRefuses, "/ro/a", kExitFailure,
+         "cv-qrn-cli: cannot save /ro/a.cvtrack: cannot create a file in its folder "
+         "(--in-place writes it anyway)\n"},
+        {{false, "", "File name too long"}, "/t/x", kExitFailure,
+         "cv-qrn-cli: cannot save /t/x: File name too long\n"},
+        {noted, "/t/a", kExitOk, "cv-qrn-cli: note: /t/a.cvtrack: links split\n"},
+        {{true, "/t/a.cvtrack", ""}, "/t/a", kExitOk, ""},
+    };
+    for (const auto& [saved, requested, status, message] : cases) {
+        std::ostringstream err;
+        EXPECT_EQ(ReportSave(saved, requested, err), status) << requested;
+        EXPECT_EQ(err.str(), message);
+    }
 }
 
 TEST(CliHeartline, WritesWhatTheLibraryMakesAndItsSummary) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <new>
 #include <functional>
 #include <map>
 #include <optional>
@@ -25,6 +26,10 @@ struct FakeView : WindowView {
     void SetProgressShape(const BarShape& shape) override { shapes.push_back(shape); }
     void SetMessageText(const std::string& text) override { message = text; }
     void ShowMessageBox(const MessageBoxRequest& request) override { boxes.push_back(request); }
+    bool AskYesNo(const MessageBoxRequest& request) override {
+        questions.push_back(request);
+        return answerYes;
+    }
     void ArmSkipNextMove() override { armed = true; }
     std::string DecimalSeparator() const override { return "."; }
 
@@ -34,6 +39,8 @@ struct FakeView : WindowView {
     bool armed = false;
     std::vector<BarShape> shapes;
     std::vector<MessageBoxRequest> boxes;
+    std::vector<MessageBoxRequest> questions;
+    bool answerYes = false;
 };
 
 // A one-shot timer on a fake clock.
@@ -80,13 +87,21 @@ struct FakeOperations : TrackOperations {
 
     LoadResult Load(const std::string& path, TrackData& track) override {
         (void)path;
+        if (outOfMemory) throw std::bad_alloc();
         if (!loadOk) return {false, "not a track file"};
         track = Track(7);
         return {true, ""};
     }
-    SaveResult Save(const std::string& path, TrackData& track) override {
-        saved.push_back(path + " " + std::to_string(track.Bezr.VertexCount));
-        return {saveOk, path, saveOk ? "" : "Permission denied"};
+    // With `folderRefuses` only an in-place save goes through.
+    SaveResult Save(const std::string& path, TrackData& track,
+                    const SaveOptions& options) override {
+        saved.push_back(path + " " + std::to_string(track.Bezr.VertexCount) +
+                        (options.inPlace ? " in place" : ""));
+        const bool ok = saveOk && (!folderRefuses || options.inPlace);
+        SaveResult result{ok, path, ok ? "" : "Permission denied"};
+        if (ok) result.note = saveNote;
+        result.inPlacePossible = folderRefuses && !options.inPlace;
+        return result;
     }
     EndAnalysis Analyse(const TrackData& track) override {
         analysed.push_back(track.Bezr.VertexCount);
@@ -96,6 +111,7 @@ struct FakeOperations : TrackOperations {
     HeartlineResult Generate(TrackData& track, const HeartlineSettings& settings,
                              ProgressFeedback* feedback) override {
         runs.push_back(settings);
+        if (outOfMemory) throw std::bad_alloc();
         for (const auto& [done, total] : progress) {
             feedback->feedback(done, total);
             if (afterStep) afterStep();
@@ -111,6 +127,9 @@ struct FakeOperations : TrackOperations {
 
     bool loadOk = true;
     bool saveOk = true;
+    bool folderRefuses = false;
+    std::string saveNote;
+    bool outOfMemory = false;  // Load and Generate throw std::bad_alloc
     EndAnalysis ends{12.3456, 1.5, -2.25, -1.0, 0.0, -1.0};
     HeartlineStatus runStatus = HeartlineStatus::Ok;
     std::string runDetail;

@@ -264,6 +264,81 @@ TEST(FlowSave, AfterAFailedSaveTheDialogStartsWhereALoadOrSaveLastWorked) {
     }
 }
 
+TEST(FlowSave, AFolderThatRefusesANewFileAsksBeforeAPlainOverwrite) {
+    for (const bool yes : {true, false}) {
+        LogicRig rig;
+        rig.Load("/t/a.cvtrack");
+        rig.logic.HeartlineClicked();
+        rig.operations.folderRefuses = true;
+        rig.view.answerYes = yes;
+        rig.Save("/locked/out.cvtrack");
+
+        const MessageBoxRequest& question = rig.view.questions.at(0);
+        EXPECT_EQ(question.title, "Overwrite In Place?");
+        EXPECT_NE(question.text.find("\"/locked/out.cvtrack\""), std::string::npos);
+        EXPECT_NE(question.text.find("not atomic"), std::string::npos);
+        EXPECT_NE(question.text.find("damaged"), std::string::npos);
+        std::vector<std::string> saves{"/locked/out.cvtrack 7101"};
+        if (yes) saves.push_back("/locked/out.cvtrack 7101 in place");
+        EXPECT_EQ(rig.operations.saved, saves) << yes;
+        // Yes saves as any save does; No leaves everything as it was, without an error box.
+        EXPECT_EQ(rig.logic.LightOn(Light::Saved), yes);
+        EXPECT_TRUE(rig.view.boxes.empty()) << yes;
+        EXPECT_TRUE(rig.logic.TrackModified());
+    }
+}
+
+TEST(FlowSave, ANoteOfASaveThatWorkedIsShownAndAFailedSaveAsksNothing) {
+    // note of the save, whether the folder refuses a new file, boxes shown after the save
+    const std::tuple<const char*, bool, size_t> cases[] = {
+        {"", false, 0}, {"hard link split", false, 1}, {"hard link split", true, 1}};
+    for (const auto& [note, folderRefuses, boxes] : cases) {
+        LogicRig rig;
+        rig.Load("/t/a.cvtrack");
+        rig.logic.HeartlineClicked();
+        rig.operations.saveNote = note;
+        rig.operations.folderRefuses = folderRefuses;
+        rig.view.answerYes = true;
+        rig.Save("/t/out.cvtrack");
+        ASSERT_EQ(rig.view.boxes.size(), boxes) << note;
+        if (boxes == 0) continue;
+        EXPECT_EQ(rig.view.boxes[0].title, "Track Saved");
+        EXPECT_NE(rig.view.boxes[0].text.find(note), std::string::npos);
+        EXPECT_TRUE(rig.logic.LightOn(Light::Saved));
+    }
+    LogicRig rig;
+    rig.Load("/t/a.cvtrack");
+    rig.logic.HeartlineClicked();
+    rig.operations.saveOk = false;
+    rig.Save("/t/out.cvtrack");
+    EXPECT_TRUE(rig.view.questions.empty());
+    EXPECT_EQ(rig.view.boxes.at(0).title, "Save Error");
+}
+
+TEST(FlowMemory, ALoadOrRunOutOfMemoryShowsABoxAndKeepsEverything) {
+    for (const bool load : {true, false}) {
+        LogicRig rig;
+        rig.Load("/t/a.cvtrack");
+        rig.logic.HeartlineClicked();
+        rig.view.boxes.clear();
+        rig.operations.outOfMemory = true;
+        rig.view.fields[Field::Segments] = "50";  // a run that went through would make 7051
+        if (load) {
+            rig.Load("/t/other.cvtrack");
+        } else {
+            rig.logic.HeartlineClicked();
+        }
+        ASSERT_EQ(rig.view.boxes.size(), 1u) << load;
+        EXPECT_EQ(rig.view.boxes[0].title, "Not Enough Memory");
+        EXPECT_EQ(rig.view.boxes[0].text.rfind("Not enough memory to ", 0), 0u);
+        EXPECT_FALSE(rig.view.barVisible);
+        EXPECT_EQ(rig.logic.WorkTrack().Bezr.VertexCount, 7101);
+        EXPECT_EQ(rig.logic.LoadedTrack().Bezr.VertexCount, 7);
+        EXPECT_TRUE(rig.logic.TrackLoaded() && rig.logic.TrackModified());
+        EXPECT_TRUE(rig.logic.LightOn(Light::Loaded) && rig.logic.LightOn(Light::Heartlined));
+    }
+}
+
 TEST(FlowPrecision, ClampsTo4To16WithItsMessagesWhenTheFieldIsLeft) {
     const std::tuple<const char*, const char*, bool> cases[] = {
         {"3", "4", true},   {"", "4", true},   {"3.99", "4", true},

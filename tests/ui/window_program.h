@@ -30,6 +30,11 @@ class WindowProgramSetup {
 class RecordingBoxes : public MessageBoxPresenter {
   public:
     void Show(QWidget*, const MessageBoxRequest& request) override { shown.push_back(request); }
+    // A question is answered No.
+    bool Ask(QWidget*, const MessageBoxRequest& request) override {
+        shown.push_back(request);
+        return false;
+    }
     std::vector<MessageBoxRequest> shown;
 };
 

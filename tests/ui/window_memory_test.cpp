@@ -1,0 +1,78 @@
+// The window's own copies of a track (the copy kept after a load, the copy a
+// run starts from) with memory running out: a box, and nothing lost.
+// Its own executable, because it replaces the global operator new.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "tests/ui/logic_doubles.h"
+
+namespace {
+
+constexpr std::size_t kLarge = 8u << 20;
+std::atomic<bool> g_refuseLarge{false};  // allocations of kLarge bytes or more fail
+
+}  // namespace
+
+void* operator new(std::size_t n) {
+    if (g_refuseLarge && n >= kLarge) throw std::bad_alloc();
+    if (void* p = std::malloc(n > 0 ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace cvqrn::ui::test {
+namespace {
+
+// Loads a track of 16 MB; with `refuseAfterLoad` no further large allocation works.
+struct LargeTrackOperations : FakeOperations {
+    LoadResult Load(const std::string& path, TrackData& track) override {
+        const LoadResult result = FakeOperations::Load(path, track);
+        track.Tera.Grid.assign(2 * kLarge / sizeof(float), 1.0f);
+        g_refuseLarge = refuseAfterLoad;
+        return result;
+    }
+    bool refuseAfterLoad = false;
+};
+
+TEST(WindowMemory, ACopyOfTheTrackThatFailsShowsABoxAndKeepsEverything) {
+    for (const bool load : {true, false}) {
+        FakeView view;
+        FakeTimer timer;
+        FakeChooser chooser;
+        LargeTrackOperations operations;
+        WindowLogic logic{view, timer, chooser, operations};
+        logic.Start();
+        logic.LoadFile("/t/a.cvtrack");
+        logic.HeartlineClicked();
+
+        view.fields[Field::Segments] = "50";  // a run that went through would make 7051
+        if (load) {
+            operations.refuseAfterLoad = true;
+            logic.LoadFile("/t/other.cvtrack");
+        } else {
+            g_refuseLarge = true;
+            logic.HeartlineClicked();
+        }
+        g_refuseLarge = false;
+
+        ASSERT_EQ(view.boxes.size(), 1u) << load;
+        EXPECT_EQ(view.boxes[0].title, "Not Enough Memory");
+        EXPECT_EQ(operations.runs.size(), 1u);
+        EXPECT_EQ(logic.WorkTrack().Bezr.VertexCount, 7101);
+        EXPECT_EQ(logic.LoadedTrack().Bezr.VertexCount, 7);
+        EXPECT_EQ(logic.LoadedTrack().Tera.Grid.size(), 2 * kLarge / sizeof(float));
+        EXPECT_TRUE(logic.TrackLoaded() && logic.TrackModified());
+        EXPECT_TRUE(logic.LightOn(Light::Loaded) && logic.LightOn(Light::Heartlined));
+    }
+}
+
+}  // namespace
+}  // namespace cvqrn::ui::test
