@@ -25,7 +25,7 @@ HeartlineResult CoreTrackOperations::Generate(TrackData& track, const HeartlineS
     if (result.status == HeartlineStatus::Valleyed) {
         // The failed run left `track` as it was: the details say which start speed would do.
         const std::optional<double> advice = AdviseStartSpeed(track, settings);
-        if (advice) result.detail += "\n" + ValleyAdviceText(*advice);
+        if (advice) result.detail.append("\n").append(ValleyAdviceText(*advice));
     }
     return result;
 }

@@ -102,7 +102,7 @@ std::string StatusLine(const ProfileModel& model) {
     if (model.valley) {
         std::string text = "The last run valleyed: the train stops " +
                            Fixed(model.valley->distance, 1) + " m along the track.";
-        if (model.advice) text += " " + ValleyAdviceText(*model.advice) + ".";
+        if (model.advice) text.append(" ").append(ValleyAdviceText(*model.advice)).append(".");
         return text;
     }
     if (!model.rebuilt) return "Loaded track, heart on the rail. Run the heartline to compare.";
