@@ -28,16 +28,6 @@ CurvePoints InCurveOrder(const Curve& c) {
     return {V(c[0]), V(c[1]), V(c[2]), V(c[3])};
 }
 
-// The one call of the generator, kept apart so that a change of its
-// signature touches only this function.
-HeartlineResult Generate(TrackData& track, const HeartlineSettings& s, int16_t& filter) {
-    const cvqrn::HeartlineSettings settings{s.segments, s.precision, s.heartline, s.startSpeed,
-                                            s.endSpeed, s.filter};
-    HeartlineResult result = GenerateHeartline(track, settings, nullptr);
-    filter = result.filter;
-    return result;
-}
-
 }  // namespace
 
 Point BezierPoint(const Curve& c, float t) {
@@ -96,8 +86,13 @@ std::array<double, 6> EndAnalysis(std::span<const uint8_t> image) {
 HeartlineOutcome Heartline(std::span<const uint8_t> image, const HeartlineSettings& settings) {
     TrackData track;
     DecodeTrack(image, track);
+    const HeartlineResult result = GenerateHeartline(
+        track,
+        {settings.segments, settings.precision, settings.heartline, settings.startSpeed,
+         settings.endSpeed, settings.filter},
+        nullptr);
     HeartlineOutcome outcome;
-    const HeartlineResult result = Generate(track, settings, outcome.filter);
+    outcome.filter = result.filter;
     outcome.status = static_cast<int>(result.status);
     outcome.figures = {result.lengthIn, result.minSpeed, result.maxSpeed};
     if (result) outcome.file = EncodeTrack(track).image;

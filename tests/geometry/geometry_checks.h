@@ -21,12 +21,6 @@ inline void ExpectVecEq(const Vec3& actual, const Vec3& expected) {
         << expected.y << ", " << expected.z << ")";
 }
 
-inline void ExpectVecNear(const Vec3& actual, const Vec3& expected, double tolerance) {
-    EXPECT_NEAR(static_cast<double>(actual.x), static_cast<double>(expected.x), tolerance);
-    EXPECT_NEAR(static_cast<double>(actual.y), static_cast<double>(expected.y), tolerance);
-    EXPECT_NEAR(static_cast<double>(actual.z), static_cast<double>(expected.z), tolerance);
-}
-
 // A track holding `vertices`, with the spare zero entry that a load leaves.
 inline TrackData TrackOf(const std::vector<TrackVertex>& vertices) {
     TrackData track;

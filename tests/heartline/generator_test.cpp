@@ -69,9 +69,10 @@ TEST(Generator, KeptInputRollsComeBackAsVertexRolls) {
         double expected[5];
     };
     const float a = static_cast<float>(kPi * 170.0 / 180.0);  // -170 degrees: via 180
+    const auto ad = static_cast<double>(a);
     const Case cases[] = {
         {{0.5f, -0.5f, 2.0f}, {}, {0.5, 0, -0.5, 0.75, 2}},  // both signs, past a quarter turn
-        {{a, -a, -a}, {}, {a, kPi, -a, -a, -a}},
+        {{a, -a, -a}, {}, {ad, kPi, -ad, -ad, -ad}},
         // A relative roll adds to the one before; the sum, 10, is wrapped once to start
         // the next segment, which then turns the short way to the absolute 0.
         {{5, 5, 0}, {false, true, false}, {5, 7.5 - kPi, 10 - kTwoPi, 5, 0}},
@@ -133,55 +134,48 @@ TEST(Generator, FailedAndRefusedRunsLeaveTheTrackAsItWasAndSayWhy) {
     struct Case {
         const char* says;
         TrackData track;
-        int16_t segments, precision;
-        double heartline, start, end;
-        int16_t filter;
+        HeartlineSettings settings;
         HeartlineStatus status;
         ProgressFeedback* receiver = nullptr;
     };
     const Case cases[] = {
-        {"Segments must be at least 1; it is 0.", coaster, 0, 6, 1.04, 14.3, 12.9, 15,
-         RefusedSettings},
-        {"Precision must be at least 1; it is 0.", coaster, 100, 0, 1.04, 14.3, 12.9, 15,
-         RefusedSettings},
-        {"Filter must be at least 0; it is -1.", coaster, 100, 6, 1.04, 14.3, 12.9, -1,
+        {"Segments must be at least 1; it is 0.", coaster, Settings(0), RefusedSettings},
+        {"Precision must be at least 1; it is 0.", coaster, Settings(100, 0), RefusedSettings},
+        {"Filter must be at least 0; it is -1.", coaster, Settings(100, 6, 1.04, 14.3, 12.9, -1),
          RefusedSettings},
         {"At precision 6 and filter 15 the new track can have at most 2,519 segments; it has "
          "3,000.",
-         coaster, 3000, 6, 1.04, 14.3, 12.9, 15, RefusedSettings},
+         coaster, Settings(3000), RefusedSettings},
         {"At precision 16,000 and filter 765 the new track cannot have even one segment", coaster,
-         1, 16000, 1.04, 14.3, 12.9, 765, RefusedSettings},
-        {"heartline distance must be a finite number; it is NaN.", coaster, 100, 6, nan, 14.3,
-         12.9, 15, RefusedSettings},
-        {"at least two vertices; it has 1", oneVertex, 10, 6, 1.04, 14.3, 12.9, 15, UnusableTrack},
-        {"zero length", LevelStraight(3, 0.0f, 2.0f), 10, 6, 1.04, 14.3, 12.9, 15, UnusableTrack},
-        {"its count says 9", shortList, 10, 6, 1.04, 14.3, 12.9, 15, UnusableTrack},
-        {"Vertex 2 of the track", broken[0], 10, 6, 1.04, 14.3, 12.9, 15, UnusableTrack},
-        {"Vertex 2 of the track", broken[1], 10, 6, 1.04, 14.3, 12.9, 15, UnusableTrack},
-        {"Vertex 2 of the track", broken[2], 10, 6, 1.04, 14.3, 12.9, 15, UnusableTrack},
+         Settings(1, 16000, 1.04, 14.3, 12.9, 765), RefusedSettings},
+        {"heartline distance must be a finite number; it is NaN.", coaster, Settings(100, 6, nan),
+         RefusedSettings},
+        {"at least two vertices; it has 1", oneVertex, Settings(10), UnusableTrack},
+        {"zero length", LevelStraight(3, 0.0f, 2.0f), Settings(10), UnusableTrack},
+        {"its count says 9", shortList, Settings(10), UnusableTrack},
+        {"Vertex 2 of the track", broken[0], Settings(10), UnusableTrack},
+        {"Vertex 2 of the track", broken[1], Settings(10), UnusableTrack},
+        {"Vertex 2 of the track", broken[2], Settings(10), UnusableTrack},
         // A finite distance whose offset points no single can hold.
-        {"New vertex 0 would hold", level, 10, 6, 1e39, 14.3, 12.9, 15, NumericalBlowUp},
-        {"m high but the energy line is at", HighHill(), 100, 6, 1.04, 14.3, 12.9, 15, Valleyed},
-        {"same speed (12.000 m/s)", level, 10, 6, 1.04, 12.0, 12.0, 15, EqualSpeeds},
-        {"ran out of memory", coaster, 100, 6, 1.04, 14.3, 12.9, 15, CouldNotComplete,
-         &outOfMemory},
-        {"unexpected error (x)", coaster, 100, 6, 1.04, 14.3, 12.9, 15, CouldNotComplete,
-         &unexpected},
+        {"New vertex 0 would hold", level, Settings(10, 6, 1e39), NumericalBlowUp},
+        {"m high but the energy line is at", HighHill(), Settings(100), Valleyed},
+        {"same speed (12.000 m/s)", level, Settings(10, 6, 1.04, 12.0, 12.0), EqualSpeeds},
+        {"ran out of memory", coaster, Settings(100), CouldNotComplete, &outOfMemory},
+        {"unexpected error (x)", coaster, Settings(100), CouldNotComplete, &unexpected},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says);
         TrackData track = c.track;
         ProgressLog log;
-        const HeartlineResult result = GenerateHeartline(
-            track, Settings(c.segments, c.precision, c.heartline, c.start, c.end, c.filter),
-            c.receiver != nullptr ? c.receiver : &log);
+        const HeartlineResult result =
+            GenerateHeartline(track, c.settings, c.receiver != nullptr ? c.receiver : &log);
         EXPECT_EQ(result.status, c.status);
         EXPECT_NE(result.detail.find(c.says), std::string::npos) << result.detail;
         TrackData unchanged = c.track;  // the encoder fills in the sizes of what it encodes
         EXPECT_EQ(EncodeTrack(track).image, EncodeTrack(unchanged).image);
         if (c.status == RefusedSettings || c.status == UnusableTrack) {  // before any work
             EXPECT_TRUE(log.steps.empty());
-            EXPECT_EQ(result.filter, c.filter);
+            EXPECT_EQ(result.filter, c.settings.filter);
         }
     }
 }

@@ -1,5 +1,5 @@
-// Test doubles for the window's logic: a view that keeps what it is told, a
-// timer on a fake clock, a scripted file chooser and scripted core operations.
+// Doubles for the window's logic: a view that keeps what it is told, a timer
+// on a fake clock, a scripted file chooser and scripted core operations.
 #pragma once
 
 #include <deque>
@@ -30,24 +30,22 @@ struct FakeView : WindowView {
         questions.push_back(request);
         return answerYes;
     }
-    void ArmSkipNextMove() override { armed = true; }
+    void ArmSkipNextMove() override {}
     std::string DecimalSeparator() const override { return "."; }
 
     std::map<Field, std::string> fields;
     std::string message;
     bool barVisible = false;
-    bool armed = false;
     std::vector<BarShape> shapes;
     std::vector<MessageBoxRequest> boxes;
     std::vector<MessageBoxRequest> questions;
     bool answerYes = false;
 };
 
-// A one-shot timer on a fake clock.
+// A one-shot timer on a fake clock; AdvanceTo fires it on the way when due.
 struct FakeTimer : MessageTimer {
     void Start(int32_t intervalMs) override { deadline = now + intervalMs; }
     void Stop() override { deadline = -1; }
-    // Moves the clock to `ms`, firing the timer on `logic` when it runs out on the way.
     void AdvanceTo(int64_t ms, WindowLogic& logic) {
         if (deadline >= 0 && deadline <= ms) logic.MessageTimerFired();
         now = ms;
@@ -64,13 +62,10 @@ struct FakeChooser : FileChooser {
         answers.pop_front();
         return answer;
     }
-    // Queues the user's choice of `path`, or a cancel for an empty path.
+    // Queues the user's choice of `path`; an empty path is a cancel.
     void Next(const std::string& path) {
-        if (path.empty()) {
-            answers.push_back(std::nullopt);
-        } else {
-            answers.push_back(ChooserAnswer{path, path.substr(path.rfind('/') + 1), 0, 1});
-        }
+        if (path.empty()) return answers.push_back(std::nullopt);
+        answers.push_back(ChooserAnswer{path, path.substr(path.rfind('/') + 1), 0, 1});
     }
     std::deque<std::optional<ChooserAnswer>> answers;
     std::vector<ChooserRequest> requests;
@@ -85,8 +80,7 @@ struct FakeOperations : TrackOperations {
         return track;
     }
 
-    LoadResult Load(const std::string& path, TrackData& track) override {
-        (void)path;
+    LoadResult Load(const std::string&, TrackData& track) override {
         if (outOfMemory) throw std::bad_alloc();
         if (!loadOk) return {false, "not a track file"};
         track = Track(7);
@@ -125,15 +119,13 @@ struct FakeOperations : TrackOperations {
         return result;
     }
 
-    bool loadOk = true;
-    bool saveOk = true;
+    bool loadOk = true, saveOk = true;
     bool folderRefuses = false;
     std::string saveNote;
     bool outOfMemory = false;  // Load and Generate throw std::bad_alloc
     EndAnalysis ends{12.3456, 1.5, -2.25, -1.0, 0.0, -1.0};
     HeartlineStatus runStatus = HeartlineStatus::Ok;
-    std::string runDetail;
-    std::string runInternalDetail;
+    std::string runDetail, runInternalDetail;
     std::vector<std::pair<int32_t, int32_t>> progress;
     std::function<void()> afterStep;
     std::vector<HeartlineSettings> runs;

@@ -1,12 +1,11 @@
-// The window's rules apart from the toolkit: reading and showing numbers, the
-// key filter, the file dialog contract, the outline runs, dragging and the
-// progress bar's figures.
+// The window's rules apart from the toolkit: reading numbers, the key filter,
+// the file dialog contract, the outline runs, dragging and the bar's figures.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "tests/ui/logic_doubles.h"
+#include "ui/window_logic.h"
 #include "ui/key_filter.h"
 #include "ui/number_text.h"
 #include "ui/window_arguments.h"
@@ -36,15 +35,6 @@ TEST(RoundToInt16, RoundsTiesToEvenWithinThe16BitRange) {
         {32767.5, {}}, {-32768.5, -32768}, {-32768.51, {}}, {std::nan(""), {}}, {kInf, {}},
     };
     for (const auto& [value, result] : cases) EXPECT_EQ(RoundToInt16(value), result) << value;
-}
-
-TEST(InitialText, ParameterFieldsShowTheDefaultsAndDisplayFieldsTheirCaptions) {
-    const std::pair<Field, const char*> cases[] = {
-        {Field::Segments, "100"}, {Field::Heartline, "1.04"}, {Field::StartSpeed, "14.3"},
-        {Field::EndSpeed, "12.9"}, {Field::Precision, "6"},   {Field::Filter, "15"},
-        {Field::RadiusOut, "Rad. out"},
-    };
-    for (const auto& [field, text] : cases) EXPECT_EQ(InitialText(field), text);
 }
 
 TEST(FilterNumericKey, AcceptsWhatEachFieldAllows) {
@@ -82,27 +72,6 @@ TEST(DialogFlags, SwitchesAddTheirBitsAndHookAndTemplateBitsAreCleared) {
     request.Flags = 0x60 | 0x800;
     EXPECT_EQ(OpenDialogFlags(request), 0x1805u);
     EXPECT_EQ(SaveDialogFlags(request), 0x806u);
-}
-
-TEST(DialogResults, CancelEmptiesTheNamesAndResetsIndexAndFlagsAnAnswerComesBack) {
-    for (const bool save : {false, true}) {
-        FakeChooser chooser;
-        FileDialogRequest request;
-        request.FileName = "/t/a.cvtrack";
-        request.FileTitle = "a.cvtrack";
-        request.Flags = 0x800;
-        EXPECT_FALSE(save ? ShowSaveDialog(request, chooser) : ShowOpenDialog(request, chooser));
-        EXPECT_EQ(request.FileName + request.FileTitle, "");
-        EXPECT_EQ(std::pair(request.Flags, request.FilterIndex), std::pair(0u, save ? 0 : -1));
-        EXPECT_EQ(chooser.requests.at(0).fileName, "/t/a.cvtrack");
-    }
-    FakeChooser chooser;
-    chooser.answers.push_back(ChooserAnswer{"/t/a.cvtrack", "a.cvtrack", 0x1005, 2});
-    FileDialogRequest request;
-    EXPECT_TRUE(ShowOpenDialog(request, chooser));
-    EXPECT_EQ(request.FileName + "|" + request.FileTitle, "/t/a.cvtrack|a.cvtrack");
-    EXPECT_EQ(std::pair(request.Flags, request.FilterIndex), std::pair(0x1005u, 2));
-    EXPECT_TRUE(request.ReadOnly);  // the read-only bit came back set
 }
 
 TEST(WindowRuns, RunsOfSmallPictures) {

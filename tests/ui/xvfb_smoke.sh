@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
-# Starts the real program on a virtual X server and checks that its window
-# appears shaped, 440 x 340 and titled "CV-QRN V1.1"; then closes it with the
-# close knob of the skin and checks that the program ends cleanly.
+# Starts the real program on a virtual X server, checks that its window
+# appears shaped, 440 x 340 and titled "CV-QRN V1.1", then closes it with the
+# skin's close knob and checks that the program ends cleanly.
 #   tests/ui/xvfb_smoke.sh PATH/TO/cv-qrn
 set -euo pipefail
-
 fail() { echo "xvfb smoke: FAILED: $*" >&2; exit 1; }
 
 if [ "${1:-}" != "--inside" ]; then
@@ -14,57 +13,40 @@ if [ "${1:-}" != "--inside" ]; then
     command -v "$tool" >/dev/null || fail "$tool is not installed"
   done
   # The program keeps its folders and position; not in the user's settings.
-  XDG_CONFIG_HOME=$(mktemp -d)
-  export XDG_CONFIG_HOME
+  XDG_CONFIG_HOME=$(mktemp -d) && export XDG_CONFIG_HOME
   trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
-  # The whole check is bounded, whatever hangs inside.
   timeout -k 5 90 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inside "$exe" ||
     fail "the check did not pass (exit status $?)"
   exit 0
 fi
 
-exe=$2
-export QT_QPA_PLATFORM=xcb
-log=$(mktemp)
-"$exe" >"$log" 2>&1 &
+QT_QPA_PLATFORM=xcb "$2" >/dev/null 2>&1 &
 pid=$!
-cleanup() { kill "$pid" 2>/dev/null || true; rm -f "$log"; }
-trap cleanup EXIT
-
+trap 'kill "$pid" 2>/dev/null || true' EXIT
 wid=""
 for _ in $(seq 1 100); do
   wid=$(xdotool search --onlyvisible --name '^CV-QRN V1\.1$' 2>/dev/null | head -n 1 || true)
   [ -n "$wid" ] && break
-  kill -0 "$pid" 2>/dev/null || { cat "$log" >&2; fail "the program ended before its window appeared"; }
+  kill -0 "$pid" 2>/dev/null || fail "the program ended before its window appeared"
   sleep 0.1
 done
-[ -n "$wid" ] || { cat "$log" >&2; fail "no window titled \"CV-QRN V1.1\" within 10 s"; }
+[ -n "$wid" ] || fail "no window titled \"CV-QRN V1.1\" within 10 s"
 
 info=$(xwininfo -id "$wid")
-width=$(sed -n 's/^ *Width: *//p' <<<"$info")
-height=$(sed -n 's/^ *Height: *//p' <<<"$info")
-left=$(sed -n 's/^ *Absolute upper-left X: *//p' <<<"$info")
-top=$(sed -n 's/^ *Absolute upper-left Y: *//p' <<<"$info")
-[ "$width" = 440 ] && [ "$height" = 340 ] || fail "window is ${width} x ${height}, not 440 x 340"
-
-title=$(xprop -id "$wid" _NET_WM_NAME WM_NAME)
-grep -q '"CV-QRN V1.1"' <<<"$title" || fail "title is not \"CV-QRN V1.1\": $title"
-
+field() { sed -n "s/^ *$1: *//p" <<<"$info"; }
+[ "$(field Width)x$(field Height)" = 440x340 ] || fail "window is not 440 x 340: $info"
+xprop -id "$wid" _NET_WM_NAME | grep -q '"CV-QRN V1.1"' || fail "title is not \"CV-QRN V1.1\""
 # The bounding shape must be set and smaller than the window (the skin's holes).
-shape=$(xwininfo -shape -id "$wid")
-extents=$(sed -n 's/^ *Window shape extents: *//p' <<<"$shape")
-[ -n "$extents" ] || fail "the window has no shape: $shape"
-[ "${extents%%+*}" != "440x340" ] || fail "the shape covers the whole window ($extents)"
-
-echo "xvfb smoke: window $wid, ${width} x ${height} at ${left},${top}, shape $extents"
+extents=$(xwininfo -shape -id "$wid" | sed -n 's/^ *Window shape extents: *//p')
+[ -n "$extents" ] && [ "${extents%%+*}" != 440x340 ] || fail "no shape with holes ($extents)"
 
 # The close knob sits at 388, 12 (29 x 21) in the window.
-xdotool mousemove --sync $((left + 402)) $((top + 22)) click 1
+xdotool mousemove --sync $(($(field "Absolute upper-left X") + 402)) \
+  $(($(field "Absolute upper-left Y") + 22)) click 1
 for _ in $(seq 1 100); do
   if ! kill -0 "$pid" 2>/dev/null; then
-    wait "$pid" && status=0 || status=$?
-    [ "$status" -eq 0 ] || { cat "$log" >&2; fail "the program ended with status $status"; }
-    echo "xvfb smoke: closed by its close knob"
+    wait "$pid" || fail "the program ended with status $?"
+    echo "xvfb smoke: window $wid shaped ($extents), closed by its close knob"
     exit 0
   fi
   sleep 0.1
