@@ -21,6 +21,7 @@
 
 #include "geometry/bezier.h"
 #include "heartline/generator.h"
+#include "profile/ride_profile.h"
 #include "samples/sample_tracks.h"
 #include "trackfile/track_record.h"
 
@@ -151,6 +152,36 @@ void BM_HeartlineLongTrack(benchmark::State& state) {
     state.counters["max_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 BENCHMARK(BM_HeartlineLongTrack)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+
+// The ride profile of the same 2000-segment track at 0.5 m, with the heart on
+// the rail and 1.04 m off it, against one heartline run on it ("ratio" must
+// stay below 0.1).
+void BM_ProfileLongTrack(benchmark::State& state) {
+    const TrackData input = WindingTrack(kInputSegments);
+    cvqrn::ProfileSettings settings;
+    settings.heartline = static_cast<double>(state.range(0)) / 100.0;
+    double fastestProfile = std::numeric_limits<double>::infinity();
+    size_t samples = 0;
+    for (auto _ : state) {
+        const double start = ThreadSeconds();
+        const cvqrn::RideProfile profile = cvqrn::ComputeRideProfile(input, settings);
+        fastestProfile = std::min(fastestProfile, ThreadSeconds() - start);
+        if (!profile) state.SkipWithError(profile.error.c_str());
+        samples = profile.samples.size();
+    }
+    const double run = MinSeconds(3, [&] {
+        TrackData work = input;
+        cvqrn::HeartlineSettings heartline;
+        heartline.segments = kOutputSegments;
+        heartline.precision = kPrecision;
+        benchmark::DoNotOptimize(cvqrn::GenerateHeartline(work, heartline, nullptr));
+    });
+    state.counters["samples"] = static_cast<double>(samples);
+    state.counters["profile_ms"] = fastestProfile * 1e3;
+    state.counters["run_ms"] = run * 1e3;
+    state.counters["ratio"] = fastestProfile / run;
+}
+BENCHMARK(BM_ProfileLongTrack)->Arg(0)->Arg(104)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
 }  // namespace
 

@@ -13,9 +13,6 @@
 #include <QApplication>
 #include <QEvent>
 #include <QLabel>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <limits>
@@ -27,6 +24,7 @@
 #include "cli/commands.h"
 #include "samples/sample_tracks.h"
 #include "tests/support/track_builder.h"
+#include "tests/ui/window_program.h"
 #include "trackfile/track_file.h"
 #include "ui/main_window.h"
 
@@ -142,11 +140,7 @@ BENCHMARK(BM_WindowAgainstCli)->Unit(benchmark::kMillisecond)->Iterations(1)->Us
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The window keeps its folders and position; not in the user's settings.
-    QStandardPaths::setTestModeEnabled(true);
-    QTemporaryDir settings;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    const cvqrn::ui::test::WindowProgramSetup setup;
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <ostream>
 
 #include "cli/commands.h"
@@ -23,6 +24,36 @@ int UsageError(const std::string& message, const char* name, const char* argumen
     err << kProgram << ": " << message << "\n"
         << "usage: " << kProgram << " " << name << " " << arguments << "\n";
     return kExitUsage;
+}
+
+std::string ReadCommandWords(Args args, std::initializer_list<CommandFlag> flags,
+                             std::vector<std::string>& files,
+                             const std::function<std::string(const CommandOption&)>& option) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        const auto flag = std::find_if(flags.begin(), flags.end(),
+                                       [&word](const CommandFlag& f) { return word == f.name; });
+        if (flag != flags.end()) {
+            *flag->set = true;
+            continue;
+        }
+        if (word.size() < 2 || word[0] != '-') {
+            files.push_back(word);
+            continue;
+        }
+        CommandOption read{word, word, ""};
+        const size_t equals = word.find('=');
+        if (equals != std::string::npos) {
+            read.name = word.substr(0, equals);
+            read.value = word.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            read.value = args[++i];
+        } else {
+            return word + " needs a value";
+        }
+        if (std::string error = option(read); !error.empty()) return error;
+    }
+    return {};
 }
 
 int CannotLoad(const std::string& path, const std::string& reason, std::ostream& err) {

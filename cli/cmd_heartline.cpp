@@ -16,11 +16,14 @@
 
 #include "cli/commands.h"
 #include "cli/format.h"
+#include "cli/profile_output.h"
 #include "geometry/bezier.h"
 #include "geometry/end_analysis.h"
 #include "heartline/generator.h"
 #include "heartline/settings.h"
 #include "heartline/text.h"
+#include "profile/ride_profile.h"
+#include "profile/valley_advice.h"
 #include "trackfile/track_file.h"
 
 namespace cvqrn::cli {
@@ -48,72 +51,48 @@ std::optional<int16_t> ParseInteger(const std::string& text) {
     return static_cast<int16_t>(value);
 }
 
-std::optional<double> ParseNumber(const std::string& text) {
-    double value = 0.0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || ptr != end || !std::isfinite(value)) return std::nullopt;
-    return value;
+// Reads the command line into `options`; returns an error message, or an
+// empty string when every word was understood.
+// One option into `settings`; an error message, or "" when it was understood.
+std::string ReadSetting(const CommandOption& option, HeartlineSettings& settings) {
+    const std::string& name = option.name;
+    const std::string& value = option.value;
+    int16_t* integer = nullptr;
+    int least = 1;  // the least value the option can take
+    double* number = nullptr;
+    if (name == "--segments") integer = &settings.segments;
+    if (name == "--precision") integer = &settings.precision;
+    if (name == "--filter") {
+        integer = &settings.filter;
+        least = 0;
+    }
+    if (name == "--heartline") number = &settings.heartline;
+    if (name == "--start-speed") number = &settings.startspeed;
+    if (name == "--end-speed") number = &settings.endspeed;
+    if (integer != nullptr) {
+        const std::optional<int16_t> parsed = ParseInteger(value);
+        if (!parsed) {
+            return name + " needs a whole number from " + std::to_string(least) + " to " +
+                   FormatCount(kMaxRunCount) + ", not '" + value + "'";
+        }
+        *integer = *parsed;
+    } else if (number != nullptr) {
+        const std::optional<double> parsed = ParseNumber(value);
+        if (!parsed) return name + " needs a number such as 1.04, not '" + value + "'";
+        *number = *parsed;
+    } else {
+        return "unknown option '" + option.text + "'";
+    }
+    return {};
 }
 
 // Reads the command line into `options`; returns an error message, or an
 // empty string when every word was understood.
 std::string ParseOptions(Args args, HeartlineOptions& options) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (word == "--json") {
-            options.json = true;
-            continue;
-        }
-        if (word == "--in-place") {
-            options.save.inPlace = true;
-            continue;
-        }
-        if (word.size() < 2 || word[0] != '-') {
-            options.files.push_back(word);
-            continue;
-        }
-        // --name VALUE or --name=VALUE; VALUE may start with a minus sign.
-        std::string name = word;
-        std::string value;
-        const size_t equals = word.find('=');
-        if (equals != std::string::npos) {
-            name = word.substr(0, equals);
-            value = word.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            return name + " needs a value";
-        }
-
-        int16_t* integer = nullptr;
-        int least = 1;  // the least value the option can take
-        double* number = nullptr;
-        HeartlineSettings& settings = options.settings;
-        if (name == "--segments") integer = &settings.segments;
-        if (name == "--precision") integer = &settings.precision;
-        if (name == "--filter") {
-            integer = &settings.filter;
-            least = 0;
-        }
-        if (name == "--heartline") number = &settings.heartline;
-        if (name == "--start-speed") number = &settings.startspeed;
-        if (name == "--end-speed") number = &settings.endspeed;
-        if (integer != nullptr) {
-            const std::optional<int16_t> parsed = ParseInteger(value);
-            if (!parsed) {
-                return name + " needs a whole number from " + std::to_string(least) + " to " +
-                       FormatCount(kMaxRunCount) + ", not '" + value + "'";
-            }
-            *integer = *parsed;
-        } else if (number != nullptr) {
-            const std::optional<double> parsed = ParseNumber(value);
-            if (!parsed) return name + " needs a number such as 1.04, not '" + value + "'";
-            *number = *parsed;
-        } else {
-            return "unknown option '" + word + "'";
-        }
-    }
+    const std::string error = ReadCommandWords(
+        args, {{"--json", &options.json}, {"--in-place", &options.save.inPlace}}, options.files,
+        [&](const CommandOption& option) { return ReadSetting(option, options.settings); });
+    if (!error.empty()) return error;
     if (options.files.size() != 2) return "heartline needs an input and an output file";
     return {};
 }
@@ -175,7 +154,17 @@ const char* StatusName(HeartlineStatus status) {
     return "failed";
 }
 
+// The ride profile of a track at the run's speeds, with the heart `heartline` from the rail.
+RideProfile ProfileAt(const TrackData& track, const HeartlineSettings& run, double heartline) {
+    ProfileSettings settings;
+    settings.heartline = heartline;
+    settings.startspeed = run.startspeed;
+    settings.endspeed = run.endspeed;
+    return ComputeRideProfile(track, settings);
+}
+
 void PrintJson(const TrackData& track, const std::string& path, const HeartlineResult& result,
+               const RideProfile& before, const HeartlineSettings& settings,
                std::ostream& out) {
     out << "{\n"
         << "  \"ok\": true,\n"
@@ -186,17 +175,26 @@ void PrintJson(const TrackData& track, const std::string& path, const HeartlineR
         << "  \"length_in\": " << JsonNumber(result.lengthIn) << ",\n"
         << "  \"length_out\": " << JsonNumber(TrackLength(track)) << ",\n"
         << "  \"min_speed\": " << JsonNumber(result.minSpeed) << ",\n"
-        << "  \"max_speed\": " << JsonNumber(result.maxSpeed) << ",\n";
+        << "  \"max_speed\": " << JsonNumber(result.maxSpeed) << ",\n"
+        << "  \"profile_in\": ";
+    WriteProfileJson(before, 4, out);
+    out << ",\n  \"profile_out\": ";
+    WriteProfileJson(ProfileAt(track, settings, settings.heartline), 4, out);
+    out << ",\n";
     WriteEndAnalysisJson(TrackEndAnalysis(track), out);
     out << "}\n";
 }
 
-void PrintFailureJson(const HeartlineResult& result, std::ostream& out) {
+void PrintFailureJson(const HeartlineResult& result, const std::optional<double>& advice,
+                      std::ostream& out) {
     out << "{\n"
         << "  \"ok\": false,\n"
         << "  \"error\": \"" << StatusName(result.status) << "\",\n"
-        << "  \"detail\": " << JsonString(result.detail) << ",\n"
-        << "  \"filter\": " << result.filter << "\n"
+        << "  \"detail\": " << JsonString(result.detail) << ",\n";
+    if (result.status == HeartlineStatus::Valleyed) {
+        out << "  \"advised_start_speed\": " << (advice ? JsonNumber(*advice) : "null") << ",\n";
+    }
+    out << "  \"filter\": " << result.filter << "\n"
         << "}\n";
 }
 
@@ -216,6 +214,8 @@ int RunHeartline(Args args, std::ostream& out, std::ostream& err) {
     const LoadResult loaded = LoadTrack(in, track);
     if (!loaded) return CannotLoad(in, loaded.reason, err);
 
+    RideProfile before;
+    if (options.json) before = ProfileAt(track, options.settings, 0.0);
     TerminalProgress bar(err, &err == &std::cerr && ::isatty(STDERR_FILENO) == 1);
     const HeartlineResult result = GenerateHeartline(track, options.settings, &bar);
     bar.Finish();
@@ -226,14 +226,20 @@ int RunHeartline(Args args, std::ostream& out, std::ostream& err) {
         } else {
             err << kProgram << ": cannot heartline " << in << ": " << result.detail << "\n";
         }
-        if (options.json) PrintFailureJson(result, out);
+        // The run left the track as loaded: the advice searches on it.
+        std::optional<double> advice;
+        if (result.status == HeartlineStatus::Valleyed) {
+            advice = AdviseStartSpeed(track, options.settings);
+            if (advice) err << ValleyAdviceText(*advice) << "\n";
+        }
+        if (options.json) PrintFailureJson(result, advice, out);
         return kExitFailure;
     }
 
     const SaveResult saved = SaveTrack(outPath, track, options.save);
     if (const int status = ReportSave(saved, outPath, err); status != kExitOk) return status;
     if (options.json) {
-        PrintJson(track, saved.path, result, out);
+        PrintJson(track, saved.path, result, before, options.settings, out);
     } else {
         out << "saved " << saved.path << ": " << track.Bezr.VertexCount << " vertices, "
             << track.Segm.SegmentCount << " segments, speeds " << FormatFixed(result.minSpeed)

@@ -6,9 +6,12 @@
 // main.cpp.
 #pragma once
 
+#include <functional>
+#include <initializer_list>
 #include <iosfwd>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace cvqrn {
 struct SaveResult;
@@ -38,6 +41,8 @@ inline constexpr const char* kInfoArguments = "IN [--json]";
 inline constexpr const char* kHeartlineArguments =
     "IN OUT [--segments N] [--precision N] [--heartline X] [--start-speed X] [--end-speed X] "
     "[--filter N] [--json] [--in-place]";
+inline constexpr const char* kProfileArguments =
+    "IN [--start-speed X] [--end-speed X] [--heartline X] [--spacing X] [--csv FILE] [--json]";
 
 // `roundtrip IN OUT [--in-place]`: loads IN as the window's Load does and
 // saves it to OUT as its Save does (".cvtrack" appended when OUT lacks it).
@@ -53,6 +58,10 @@ int RunInfo(Args args, std::ostream& out, std::ostream& err);
 // with the window's parameters (options, same defaults) and saves OUT
 // (--in-place as for roundtrip).
 int RunHeartline(Args args, std::ostream& out, std::ostream& err);
+
+// `profile IN [options]`: the ride profile of IN (speed and felt forces along
+// the heart path) as a summary or JSON, optionally every sample as CSV.
+int RunProfile(Args args, std::ostream& out, std::ostream& err);
 
 // Report a track file that could not be loaded or saved ("cv-qrn-cli: cannot
 // load PATH: REASON") and return kExitFailure.
@@ -71,6 +80,29 @@ int RunCli(Args args, std::span<const Command> commands, const std::string& vers
 
 // Writes the usage text for `commands`.
 void PrintUsage(std::span<const Command> commands, std::ostream& out);
+
+// An option on a subcommand's command line: --name VALUE or --name=VALUE
+// (VALUE may start with a minus sign).
+struct CommandOption {
+    std::string text;  // the word as typed
+    std::string name;
+    std::string value;
+};
+
+// A word that stands alone on a subcommand's command line and sets `*set`.
+struct CommandFlag {
+    const char* name;  // e.g. "--json"
+    bool* set;
+};
+
+// Reads a subcommand's words: one of `flags` sets its bool, a word that does
+// not start with "-" (or "-" alone) is a file, every other word an option
+// handed to `option`, which returns an error message or "". Returns the first
+// error message (an option without its value is one), or "" when every word
+// was understood.
+std::string ReadCommandWords(Args args, std::initializer_list<CommandFlag> flags,
+                             std::vector<std::string>& files,
+                             const std::function<std::string(const CommandOption&)>& option);
 
 // Reports a usage error of subcommand `name` ("cv-qrn-cli: <message>") with
 // its usage line, and returns kExitUsage.

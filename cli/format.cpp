@@ -6,6 +6,14 @@
 
 namespace cvqrn::cli {
 
+std::optional<double> ParseNumber(const std::string& text) {
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
 std::string JsonNumber(double v) {
     if (!std::isfinite(v)) return "null";
     char buf[32];

@@ -2,12 +2,16 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "geometry/end_analysis.h"
 
 namespace cvqrn::cli {
+
+// The whole of `text` as a finite number ("1.04", "-2", "1e3"); none otherwise.
+std::optional<double> ParseNumber(const std::string& text);
 
 // `v` as a JSON number (the shortest text that reads back as the same
 // double), or null when it is not finite (JSON has no NaN or infinity).

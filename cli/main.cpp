@@ -19,6 +19,8 @@ constexpr cvqrn::cli::Command kCommands[] = {
      cvqrn::cli::RunRoundtrip},
     {"info", cvqrn::cli::kInfoArguments, "show what the track file IN holds", cvqrn::cli::RunInfo},
     {"heartline", cvqrn::cli::kHeartlineArguments, "rebuild IN along the heartline and save it to OUT", cvqrn::cli::RunHeartline},
+    {"profile", cvqrn::cli::kProfileArguments, "speed and felt forces along the heart path of IN",
+     cvqrn::cli::RunProfile},
 };
 
 }  // namespace

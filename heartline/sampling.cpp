@@ -21,19 +21,18 @@ namespace cvqrn {
 
 namespace {
 
-constexpr double kGravity = 9.81;
-constexpr double kTwiceGravity = 2.0 * kGravity;
 constexpr int kStepsPerSegment = 1000;
 constexpr int kSpeedIterations = 5;
 
 // The energy line: height of the train's energy at the start and its change
 // per metre of track.
 void SetUpEnergyLine(HeartlineRun& run, const TrackData& track) {
-    run.EnergyEnd = std::pow(run.Settings.endspeed, 2.0) / kTwiceGravity +
-                    static_cast<double>(LastVertex(track).Pos.y);
-    run.EnergyStart = std::pow(run.Settings.startspeed, 2.0) / kTwiceGravity +
-                      static_cast<double>(track.Bezr.Vertices[0].Pos.y);
-    run.EnergySlope = (run.EnergyEnd - run.EnergyStart) / run.TrackLen;
+    const EnergyLine line = MakeEnergyLine(
+        run.Settings.startspeed, static_cast<double>(track.Bezr.Vertices[0].Pos.y),
+        run.Settings.endspeed, static_cast<double>(LastVertex(track).Pos.y), run.TrackLen);
+    run.EnergyStart = line.start;
+    run.EnergyEnd = line.end;
+    run.EnergySlope = line.slope;
 }
 
 // Speed and felt direction at one point of the walk.
@@ -56,12 +55,12 @@ bool SolveSpeed(const HeartlineRun& run, const BezierCurve& record, const CurveP
     const Vec3 tangent = BezierTangent(record, tSingle);
     const Vec3 normal = PrincipalNormal(d1, d2, tangent);
 
+    const EnergyLine line{run.EnergyStart, run.EnergyEnd, run.EnergySlope};
     heightEst = static_cast<double>(cur.y);
     double speed = 0.0;
     Vec3 feltDown;
     for (int round = 0; round < kSpeedIterations; ++round) {
-        const double head =
-            2.0 * kGravity * (run.EnergySlope * arcPos + run.EnergyStart - heightEst);
+        const double head = SpeedSquared(line, arcPos, heightEst);
         if (head < 0.0) return false;
         speed = std::sqrt(head);
         const double accel = std::pow(speed, 2.0) * kappa / kGravity;  // in g
@@ -149,16 +148,6 @@ void BeginRollSegment(RollState& state, const TrackData& track, int i) {
     state.ContEnd = vNext.FlagA ? -1.0 : 0.0;
 }
 
-double EasedRoll(const RollState& state, double t) {
-    // Eased from RollCur to RollCur + Delta; the sine terms keep a roll rate
-    // through vertices that ask for it and vanish at both ends.
-    const double roll =
-        state.RollCur + state.Delta * (1.0 - std::cos(kPi * t)) / 2.0 +
-        2.0 * state.ContStart * std::sin(kPi * std::pow(1.0 - t, 2.0)) * state.SumPrev / 27.0 +
-        2.0 * state.ContEnd * std::sin(kPi * std::pow(t, 2.0)) * state.SumNext / 27.0;
-    return WrapAngle(roll);
-}
-
 void AdvanceRoll(RollState& state, const TrackData& track, int i) {
     int next = i + 1;
     if (next == track.Bezr.VertexCount) next = 0;
@@ -178,6 +167,19 @@ double InputRollAt(const TrackData& track, int segment, double t) {
     }
     BeginRollSegment(state, track, segment);
     return EasedRoll(state, t);
+}
+
+EnergyLine MakeEnergyLine(double startspeed, double startHeight, double endspeed, double endHeight,
+                          double length) {
+    EnergyLine line;
+    line.end = std::pow(endspeed, 2.0) / (2.0 * kGravity) + endHeight;
+    line.start = std::pow(startspeed, 2.0) / (2.0 * kGravity) + startHeight;
+    line.slope = (line.end - line.start) / length;
+    return line;
+}
+
+double SpeedSquared(const EnergyLine& line, double s, double height) {
+    return 2.0 * kGravity * (line.slope * s + line.start - height);
 }
 
 HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track) {

@@ -1,16 +1,24 @@
-// The input track's own roll along its segments, as the sampling walk reads
-// it: the vertex rolls (absolute, or relative to the previous vertex) eased
-// from vertex to vertex the short way round, keeping a roll rate through
-// vertices whose FlagA asks for it.
+// What the sampling walk reads of the input track besides its curves: the
+// track's own roll along its segments and the energy line that gives the
+// train's speed. The ride profile reads them through the same functions.
 //
-// Walk the segments in order: StartRolls, then for each segment i
-// BeginRollSegment(i), EasedRoll(t) for any t in 0..1, AdvanceRoll(i).
-// InputRollAt does that walk for one (segment, t).
+// The roll: the vertex rolls (absolute, or relative to the previous vertex)
+// eased from vertex to vertex the short way round, keeping a roll rate through
+// vertices whose FlagA asks for it. Walk the segments in order: StartRolls,
+// then for each segment i BeginRollSegment(i), EasedRoll(t) for any t in 0..1,
+// AdvanceRoll(i). InputRollAt does that walk for one (segment, t).
 //
-// Every function takes a track with 2 <= VertexCount <= Vertices.size()
+// Every roll function takes a track with 2 <= VertexCount <= Vertices.size()
 // (CheckHeartlineTrack accepts only such tracks) and 0 <= i <= VertexCount - 2.
+//
+// The energy line: the train's energy, as a height, changes linearly with arc
+// length from the start speed at the first point to the end speed at the
+// last; the speed at a point follows from how far the line lies above it.
 #pragma once
 
+#include <cmath>
+
+#include "vec3/vec3.h"
 #include "trackfile/track_record.h"
 
 namespace cvqrn {
@@ -38,8 +46,24 @@ RollState StartRolls(const TrackData& track);
 void BeginRollSegment(RollState& state, const TrackData& track, int i);
 
 // The roll at step parameter t (0 at the segment's start vertex, 1 at its
-// end), wrapped into -pi..pi.
-double EasedRoll(const RollState& state, double t);
+// end) before wrapping: eased from RollCur to RollCur + Delta; the sine terms
+// keep a roll rate through vertices that ask for it and vanish at both ends.
+// `Number` is double for the run; a number type that carries derivatives
+// (the ride profile's jets) gives the roll's rates of change too.
+template <typename Number>
+Number UnwrappedRoll(const RollState& state, const Number& t) {
+    using std::cos;
+    using std::pow;
+    using std::sin;
+    return state.RollCur + state.Delta * (1.0 - cos(kPi * t)) / 2.0 +
+           2.0 * state.ContStart * sin(kPi * pow(1.0 - t, 2.0)) * state.SumPrev / 27.0 +
+           2.0 * state.ContEnd * sin(kPi * pow(t, 2.0)) * state.SumNext / 27.0;
+}
+
+// The roll at step parameter t, wrapped into -pi..pi.
+inline double EasedRoll(const RollState& state, double t) {
+    return WrapAngle(UnwrappedRoll(state, t));
+}
 
 // Moves the roll state to the start of segment i + 1.
 void AdvanceRoll(RollState& state, const TrackData& track, int i);
@@ -47,5 +71,24 @@ void AdvanceRoll(RollState& state, const TrackData& track, int i);
 // The input roll of segment `segment` at step parameter t, walking the
 // segments before it; the same value the sampling walk uses there.
 double InputRollAt(const TrackData& track, int segment, double t);
+
+inline constexpr double kGravity = 9.81;  // m/s^2
+
+struct EnergyLine {
+    double start = 0.0;  // energy height at arc length 0, m
+    double end = 0.0;    // energy height at the end
+    double slope = 0.0;  // change per metre of arc length
+};
+
+// The energy line of a path `length` long whose first point is at height
+// `startHeight`, passed at `startspeed`, and whose last point is at
+// `endHeight`, passed at `endspeed`.
+EnergyLine MakeEnergyLine(double startspeed, double startHeight, double endspeed, double endHeight,
+                          double length);
+
+// The square of the speed at arc length `s` of a train at height `height`:
+// 2 g times the height of the energy line above it. Negative where the
+// energy line lies below the train (it cannot get there).
+double SpeedSquared(const EnergyLine& line, double s, double height);
 
 }  // namespace cvqrn

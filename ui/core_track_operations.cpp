@@ -1,5 +1,9 @@
 #include "ui/track_operations.h"
 
+#include <optional>
+
+#include "profile/valley_advice.h"
+
 namespace cvqrn::ui {
 
 LoadResult CoreTrackOperations::Load(const std::string& path, TrackData& track) {
@@ -17,7 +21,13 @@ EndAnalysis CoreTrackOperations::Analyse(const TrackData& track) {
 
 HeartlineResult CoreTrackOperations::Generate(TrackData& track, const HeartlineSettings& settings,
                                               ProgressFeedback* progress) {
-    return GenerateHeartline(track, settings, progress);
+    HeartlineResult result = GenerateHeartline(track, settings, progress);
+    if (result.status == HeartlineStatus::Valleyed) {
+        // The failed run left `track` as it was: the details say which start speed would do.
+        const std::optional<double> advice = AdviseStartSpeed(track, settings);
+        if (advice) result.detail.append("\n").append(ValleyAdviceText(*advice));
+    }
+    return result;
 }
 
 }  // namespace cvqrn::ui

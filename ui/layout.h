@@ -98,6 +98,14 @@ inline constexpr std::array<HotSpotPlace, 2> kKnobPlaces{{
     {"closeme", {5820, 180, 435, 315}, "", "", "Close", "Closes the window and ends CV-QRN."},
 }};
 
+// The ride profile's small control on the data plate, right of the status
+// dots: a dark box with a force trace.
+inline constexpr HotSpotPlace kProfilePlace{
+    "btnProfile", {6060, 2535, 420, 240}, "", "Ctrl+G",
+    "Ride profile (Ctrl+G): speed and felt forces along the track, loaded and rebuilt",
+    "Opens the ride profile window: speed and felt forces along the loaded and the rebuilt "
+    "track."};
+
 constexpr const HotSpotPlace& PlaceOf(Button button) {
     return kButtonPlaces[static_cast<std::size_t>(button)];
 }

@@ -19,6 +19,8 @@ static void RegisterIcons() {
     Q_INIT_RESOURCE(icons);
 }
 
+#include "ui/profile_window.h"
+
 namespace cvqrn::ui {
 
 namespace {
@@ -106,6 +108,12 @@ MainWindow::MainWindow(TrackOperations& operations, FileChooser* chooser,
     logic_ = std::make_unique<WindowLogic>(view, timer, *chooser, operations);
 
     CreateControls();
+    // The ride profile: its control on the Track Data plate, Ctrl+G, its window.
+    RideProfileHookup* profile =
+        AttachRideProfile(*this, *logic_, [this](Field field) { return FieldText(field); });
+    HotSpot* profileControl = AddHotSpot(
+        kProfilePlace, [](QPainter& painter, Look look) { PaintProfileControl(painter, look); });
+    connect(profileControl, &HotSpot::clicked, profile, &RideProfileHookup::Open);
 
     // The three actions from the keyboard; the focus stays where it is.
     const auto bind = [this](QKeySequence keys, void (MainWindow::*action)()) {
@@ -261,10 +269,12 @@ HotSpot* MainWindow::AddHotSpot(const HotSpotPlace& place,
 void MainWindow::LoadClicked() {
     logic_->LoadClicked();
     RememberPlaces();
+    RefreshRideProfile(*this, false);
 }
 
 void MainWindow::HeartlineClicked() {
     logic_->HeartlineClicked();
+    RefreshRideProfile(*this, true);
 }
 
 void MainWindow::SaveClicked() {

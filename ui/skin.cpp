@@ -24,6 +24,7 @@
 #include <QString>
 
 #include <array>
+#include <cmath>
 #include <vector>
 
 namespace cvqrn::ui {
@@ -427,6 +428,7 @@ void PaintButtons(QPainter& painter) {
     const QRectF save = ToPixels(PlaceOf(Button::Save).box);
     PaintArrow(painter, load.right() + 5, run.left() - 5, load.center().y());
     PaintArrow(painter, run.right() + 5, save.left() - 5, run.center().y());
+    PaintProfileControl(painter, Look::Normal);
 
     for (const QPointF& at : {QPointF(14, 321), QPointF(388, 321), QPointF(424, 321)}) {
         PaintRivet(painter, at, 2.4);
@@ -438,6 +440,37 @@ void PaintButtons(QPainter& painter) {
 QRectF ToPixels(const TwipRect& twips) {
     return QRectF(twips.left / kTwipsPerPixel, twips.top / kTwipsPerPixel,
                   twips.width / kTwipsPerPixel, twips.height / kTwipsPerPixel);
+}
+
+void PaintProfileControl(QPainter& painter, Look look) {
+    const QRectF box = ToPixels(kProfilePlace.box).adjusted(0.5, 0.5, -0.5, -0.5);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(QPen(look == Look::Normal ? kRecessRim : Lit(kTeal, look), 1.0));
+    painter.setBrush(kRecess);
+    painter.drawRoundedRect(box, 3.0, 3.0);
+    // A force trace: a swing that dies away along the box.
+    constexpr int kPoints = 24;
+    constexpr double kTwoPi = 6.28318530717959;
+    const double width = box.width() - 8.0;
+    const double height = box.height() - 6.0;
+    const double sink = SinkOf(look);
+    QPainterPath trace;
+    for (int i = 0; i <= kPoints; ++i) {
+        const double u = static_cast<double>(i) / kPoints;
+        const QPointF at(box.left() + 4.0 + u * width,
+                         box.center().y() + sink -
+                             0.5 * height * std::sin(u * kTwoPi) * (1.0 - 0.4 * u));
+        if (i == 0) {
+            trace.moveTo(at);
+        } else {
+            trace.lineTo(at);
+        }
+    }
+    painter.setPen(QPen(Lit(kTeal, look), 1.3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(trace);
+    painter.restore();
 }
 
 void PaintButtonFace(QPainter& painter, Button button, Look look) {

@@ -36,6 +36,11 @@ enum class Look { Normal, Hover, Pressed };
 void PaintButtonFace(QPainter& painter, Button button, Look look);
 void PaintKnob(QPainter& painter, Knob knob, Look look);
 
+// Draws the ride profile's control (kProfilePlace) in `look`, at its place in
+// logical pixels: one of the skin's dark, teal-rimmed boxes holding a force
+// trace. The painter's state is saved and restored.
+void PaintProfileControl(QPainter& painter, Look look);
+
 // Draws the whole 440 x 340 skin in logical pixels (holes filled with RGB(255, 0, 255)).
 // painter: an active painter on a device at least 440 x 340 logical pixels large;
 //          its state (pen, brush, transform, hints) is saved and restored.

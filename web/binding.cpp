@@ -22,18 +22,13 @@
 #include <utility>
 #include <vector>
 
+#include "profile/ride_profile.h"
 #include "ui/file_dialogs.h"
 #include "ui/key_filter.h"
 #include "ui/number_text.h"
 #include "ui/track_operations.h"
 #include "ui/window_logic.h"
 
-// The ride profile lives in its own library beside the core; a tree without
-// it builds the page without plots.
-#if __has_include("profile/ride_profile.h")
-#include "profile/ride_profile.h"
-#define CVQRN_WEB_HAS_PROFILE 1
-#endif
 
 namespace cvqrn::web {
 
@@ -77,7 +72,6 @@ val Bytes(const std::vector<uint8_t>& bytes) {
     return val::global("Uint8Array").new_(view);
 }
 
-#ifdef CVQRN_WEB_HAS_PROFILE
 val Numbers(const std::vector<double>& values) {
     val view = val(emscripten::typed_memory_view(values.size(), values.data()));
     return val::global("Float64Array").new_(view);
@@ -131,7 +125,6 @@ val Profile(const TrackData& track, double heartline, double startspeed, double 
     p.set("summary", summary);
     return p;
 }
-#endif
 
 // One message to the page: {type, ...fields}.
 class Sink {
@@ -203,6 +196,20 @@ class PageView final : public ui::WindowView {
         sink_.Send(m);
     }
 
+    // The page cannot wait for an answer inside an action: the question goes
+    // to the page, which repeats the save with the user's answer given in advance.
+    bool AskYesNo(const ui::MessageBoxRequest& request) override {
+        if (answer_) return *std::exchange(answer_, std::nullopt);
+        val m = sink_.Message("question");
+        m.set("text", request.text);
+        m.set("title", request.title);
+        m.set("detail", request.detail);
+        sink_.Send(m);
+        return false;  // No: nothing is written
+    }
+    // The answer to the next question of the current action, or none (ask).
+    void AnswerNextQuestion(std::optional<bool> answer) { answer_ = answer; }
+
     void ArmSkipNextMove() override {}  // the page is not dragged
 
     // The decimal separator of the browser's language, for the display fields.
@@ -213,6 +220,7 @@ class PageView final : public ui::WindowView {
     const Sink& sink_;
     std::array<std::string, ui::kFieldCount> texts_{};
     std::string separator_ = ".";
+    std::optional<bool> answer_;
 };
 
 // The page's timer runs the countdown and answers with timerFired().
@@ -256,8 +264,9 @@ class PageOperations final : public ui::TrackOperations {
     LoadResult Load(const std::string& path, TrackData& track) override {
         return core_.Load(path, track);
     }
-    SaveResult Save(const std::string& path, TrackData& track) override {
-        SaveResult result = core_.Save(path, track);
+    SaveResult Save(const std::string& path, TrackData& track,
+                    const SaveOptions& options) override {
+        SaveResult result = core_.Save(path, track, options);
         if (result) {
             val m = sink_.Message("download");
             m.set("name", result.path.substr(result.path.find_last_of('/') + 1));
@@ -268,17 +277,17 @@ class PageOperations final : public ui::TrackOperations {
         return result;
     }
     EndAnalysis Analyse(const TrackData& track) override { return core_.Analyse(track); }
-    HeartlineResult Generate(TrackData& track, ui::HeartlineParameters& parameters,
+    HeartlineResult Generate(TrackData& track, const HeartlineSettings& settings,
                              ProgressFeedback* progress) override {
-        HeartlineResult result = core_.Generate(track, parameters, progress);
-        lastRun_ = Run{result.status, parameters};
+        HeartlineResult result = core_.Generate(track, settings, progress);
+        lastRun_ = Run{result.status, settings};
         return result;
     }
 
     // The status and settings of the run the last action made, if it made one.
     struct Run {
         HeartlineStatus status;
-        ui::HeartlineParameters parameters;
+        HeartlineSettings settings;
     };
     std::optional<Run> TakeLastRun() { return std::exchange(lastRun_, std::nullopt); }
 
@@ -345,17 +354,21 @@ class Window {
         timing.set("ms", emscripten_get_now() - start);
         sink_.Send(timing);
         const auto run = operations_.TakeLastRun();
-        if (!run || run->status == HeartlineStatus::Refused) return;
-        const ui::HeartlineParameters& p = run->parameters;
+        if (!run || run->status == HeartlineStatus::RefusedSettings) return;
+        const HeartlineSettings& p = run->settings;
         const bool ok = run->status == HeartlineStatus::Ok;
         SendProfiles(p.startspeed, p.endspeed, ok ? std::optional(p.heartline) : std::nullopt,
                      run->status == HeartlineStatus::Valleyed);
     }
 
     // Save as "<loaded name>-hl.cvtrack"; the page receives it as a download.
-    void Save() {
+    // `inPlace`: the user has answered Yes to the in-place question this save
+    // asked before.
+    void Save(bool inPlace) {
         chooser_.Answer(kFolder + stem_ + "-hl.cvtrack");
+        view_.AnswerNextQuestion(inPlace ? std::optional(true) : std::nullopt);
         logic_.SaveClicked();
+        view_.AnswerNextQuestion(std::nullopt);
     }
 
     void PrecisionLostFocus() { logic_.PrecisionLostFocus(); }
@@ -367,7 +380,6 @@ class Window {
     // after a valley, where the train stopped on the loaded track.
     void SendProfiles(double startspeed, double endspeed, std::optional<double> heartline,
                       bool valleyed) {
-#ifdef CVQRN_WEB_HAS_PROFILE
         val m = sink_.Message("profile");
         val loaded = Profile(logic_.LoadedTrack(), 0.0, startspeed, endspeed);
         m.set("loaded", loaded);
@@ -375,9 +387,6 @@ class Window {
                                    : val::null());
         m.set("valleyed", valleyed);
         sink_.Send(m);
-#else
-        (void)startspeed, (void)endspeed, (void)heartline, (void)valleyed;
-#endif
     }
 
     Sink sink_;
@@ -424,11 +433,6 @@ EMSCRIPTEN_BINDINGS(cvqrn) {
         .function("timerFired", &Window::TimerFired);
     emscripten::function("filterKey", &FilterKey);
     emscripten::function("fieldSpecs", &FieldSpecs);
-#ifdef CVQRN_WEB_HAS_PROFILE
-    emscripten::constant("hasProfile", true);
-#else
-    emscripten::constant("hasProfile", false);
-#endif
 }
 
 }  // namespace cvqrn::web

@@ -12,6 +12,7 @@ let busy = 0;            // messages sent to the worker and not yet done
 let acting = 0;          // of those, the user's Load, Heartline and Save
 let workerReady = false; // the worker's engine has started
 let messageTimer = 0;
+let question = null;     // the in-place question of the save that just ended
 // The display fields show numbers with the decimal separator of the
 // browser's language, as the window does with the desktop's; the parameter
 // fields always read ".".
@@ -88,6 +89,7 @@ function show(m) {
       break;
     case 'timerStop': clearTimeout(messageTimer); break;
     case 'box': showBox(m); break;
+    case 'question': question = m; break;
     case 'download': download(m.name, m.bytes); break;
     case 'loaded':
       $('track-name').textContent = m.name;
@@ -101,6 +103,7 @@ function show(m) {
       if (userActions.includes(m.action)) acting = Math.max(0, acting - 1);
       if (busy === 0) document.body.classList.remove('busy');
       document.body.dataset.done = String(Number(document.body.dataset.done || 0) + 1);
+      if (m.action === 'save' && question) askInPlace();
       break;
     default: break;
   }
@@ -141,6 +144,15 @@ function showBox({ title, text, detail, warning }) {
   box.classList.toggle('warning', !!warning);
   if (!box.open) box.showModal();
   $('box-ok').focus();
+}
+
+// The save asked whether to overwrite the file in place (and took No for the
+// moment): ask the user, and on Yes save again with that answer.
+function askInPlace() {
+  const q = question;
+  question = null;
+  const detail = q.detail ? '\n\n' + q.detail : '';
+  if (window.confirm(q.title + '\n\n' + q.text + detail)) send('save', { inPlace: true });
 }
 
 function download(name, bytes) {
@@ -307,10 +319,6 @@ async function main() {
   startWorker();
   const engine = await startEngineHere();
   buildFields(engine);
-  if (!engine.hasProfile) {
-    $('profile-note').textContent = 'This build of the page has no ride profile.';
-  }
-  document.body.dataset.profile = engine.hasProfile ? '1' : '0';
   document.body.dataset.ready = '1';
 }
 

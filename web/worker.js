@@ -35,7 +35,7 @@ function run(action, data) {
       win.heartline();
       break;
     case 'save':
-      win.save();
+      win.save(!!data.inPlace);
       break;
     case 'precisionLostFocus':
       win.precisionLostFocus();

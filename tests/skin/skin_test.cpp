@@ -59,6 +59,7 @@ TEST_P(SkinAtRatio, NoControlLiesOverAHoleTheDotsAreRedAndTheTubeIsEmpty) {
     for (const FieldPlace& field : kFieldPlaces) controls.push_back(field.box);
     for (const HotSpotPlace& spot : kButtonPlaces) controls.push_back(spot.box);
     for (const HotSpotPlace& spot : kKnobPlaces) controls.push_back(spot.box);
+    controls.push_back(kProfilePlace.box);
     controls.insert(controls.end(), kLightBoxes.begin(), kLightBoxes.end());
     for (const TwipRect& twips : controls) {
         const QRectF control = ToPixels(twips);

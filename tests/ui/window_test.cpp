@@ -7,9 +7,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMimeData>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QFontInfo>
 #include <QLocale>
 #include <QMouseEvent>
@@ -20,22 +17,13 @@
 #include "samples/sample_tracks.h"
 #include "tests/support/track_builder.h"
 #include "tests/ui/logic_doubles.h"
+#include "tests/ui/window_program.h"
 #include "trackfile/track_file.h"
 #include "ui/main_window.h"
 #include "ui/skin.h"
 
 namespace cvqrn::ui::test {
 namespace {
-
-class RecordingBoxes : public MessageBoxPresenter {
-  public:
-    void Show(QWidget*, const MessageBoxRequest& request) override { shown.push_back(request); }
-    bool Ask(QWidget*, const MessageBoxRequest& request) override {
-        shown.push_back(request);
-        return false;
-    }
-    std::vector<MessageBoxRequest> shown;
-};
 
 // The window with its dialogs replaced, on the real core or on scripted operations.
 struct WindowRig {
@@ -453,12 +441,7 @@ TEST(WindowPolish, EveryControlIsNamedAndHotSpotsTakeNoFocus) {
 }  // namespace cvqrn::ui::test
 
 int main(int argc, char** argv) {
-    // Widget tests run without a display unless one is asked for.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The window's settings go to a folder of the test's own, never the user's.
-    QStandardPaths::setTestModeEnabled(true);
-    QTemporaryDir settings;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    const cvqrn::ui::test::WindowProgramSetup setup;
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

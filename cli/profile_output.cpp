@@ -1,0 +1,94 @@
+#include "cli/profile_output.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ostream>
+
+#include "cli/format.h"
+#include "heartline/text.h"
+
+namespace cvqrn::cli {
+
+namespace {
+
+std::string Where(const ProfileExtreme& e, const char* unit) {
+    if (e.segment < 0) return "none";
+    return FormatFixed(e.value) + " " + unit + " at " + FormatFixed(e.distance) +
+           " m (segment " + std::to_string(e.segment) + ")";
+}
+
+std::string ExtremeJson(const ProfileExtreme& e) {
+    if (e.segment < 0) return "null";
+    return "{\"value\": " + JsonNumber(e.value) + ", \"distance\": " + JsonNumber(e.distance) +
+           ", \"segment\": " + std::to_string(e.segment) + "}";
+}
+
+std::string CsvNumber(double v) {
+    if (!std::isfinite(v)) return "";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.6f", v);
+    return buf;
+}
+
+}  // namespace
+
+void WriteProfileText(const RideProfile& p, std::ostream& out) {
+    const ProfileSummary& s = p.summary;
+    out << "heart path " << FormatFixed(s.length) << " m, " << p.samples.size()
+        << " samples every " << FormatFixed(p.spacing) << " m, heart "
+        << FormatFixed(p.settings.heartline) << " m from the rail\n"
+        << "speed         min " << Where(s.minSpeed, "m/s") << "\n"
+        << "              max " << Where(s.maxSpeed, "m/s") << "\n"
+        << "vertical      min " << Where(s.minVertical, "g") << "\n"
+        << "              max " << Where(s.maxVertical, "g") << "\n"
+        << "lateral     max |" << Where(s.maxLateral, "g") << "\n"
+        << "lateral RMS       " << FormatFixed(s.lateralRms) << " g, averaged over 5 m "
+        << FormatFixed(s.lateralRms5m) << " g\n";
+    if (s.verticalSamples > 0) {
+        out << s.verticalSamples << " samples where the track is vertical are left out\n";
+    }
+    if (s.stops) {
+        out << "the train stops: the energy line lies below the heart from "
+            << FormatFixed(s.stopDistance) << " m (segment " << s.stopSegment << ")\n";
+    }
+}
+
+void WriteProfileJson(const RideProfile& p, int indent, std::ostream& out) {
+    const std::string pad(static_cast<size_t>(indent), ' ');
+    const ProfileSummary& s = p.summary;
+    out << "{\n"
+        << pad << "\"heartline\": " << JsonNumber(p.settings.heartline) << ",\n"
+        << pad << "\"start_speed\": " << JsonNumber(p.settings.startspeed) << ",\n"
+        << pad << "\"end_speed\": " << JsonNumber(p.settings.endspeed) << ",\n"
+        << pad << "\"spacing\": " << JsonNumber(p.spacing) << ",\n"
+        << pad << "\"samples\": " << p.samples.size() << ",\n"
+        << pad << "\"length\": " << JsonNumber(s.length) << ",\n"
+        << pad << "\"min_speed\": " << ExtremeJson(s.minSpeed) << ",\n"
+        << pad << "\"max_speed\": " << ExtremeJson(s.maxSpeed) << ",\n"
+        << pad << "\"min_vertical\": " << ExtremeJson(s.minVertical) << ",\n"
+        << pad << "\"max_vertical\": " << ExtremeJson(s.maxVertical) << ",\n"
+        << pad << "\"max_lateral\": " << ExtremeJson(s.maxLateral) << ",\n"
+        << pad << "\"lateral_rms\": " << JsonNumber(s.lateralRms) << ",\n"
+        << pad << "\"lateral_rms_5m\": " << JsonNumber(s.lateralRms5m) << ",\n"
+        << pad << "\"vertical_track_samples\": " << s.verticalSamples << ",\n"
+        << pad << "\"stop\": "
+        << (s.stops ? "{\"distance\": " + JsonNumber(s.stopDistance) +
+                          ", \"segment\": " + std::to_string(s.stopSegment) + "}"
+                    : std::string("null"))
+        << "\n"
+        << std::string(static_cast<size_t>(indent > 2 ? indent - 2 : 0), ' ') << "}";
+}
+
+void WriteProfileCsv(const RideProfile& p, std::ostream& out) {
+    out << "distance (m),segment,heart x (m),heart y (m),heart z (m),speed (m/s),roll (deg),"
+           "vertical (g),lateral (g),longitudinal (g),vertical track\n";
+    for (const ProfileSample& s : p.samples) {
+        out << CsvNumber(s.distance) << ',' << s.segment << ',' << CsvNumber(s.heart.x) << ','
+            << CsvNumber(s.heart.y) << ',' << CsvNumber(s.heart.z) << ',' << CsvNumber(s.speed)
+            << ',' << CsvNumber(s.roll * 180.0 / kPi) << ',' << CsvNumber(s.vertical) << ','
+            << CsvNumber(s.lateral) << ',' << CsvNumber(s.longitudinal) << ','
+            << (s.verticalTrack ? 1 : 0) << '\n';
+    }
+}
+
+}  // namespace cvqrn::cli

@@ -1,0 +1,365 @@
+#include "profile/ride_profile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+
+#include "geometry/bezier.h"
+#include "heartline/heartline_run.h"
+#include "heartline/sampling.h"
+#include "heartline/text.h"
+#include "profile/jet.h"
+
+namespace cvqrn {
+
+namespace {
+
+using profile::Jet;
+using profile::Vec;
+using profile::Vecd;
+using profile::VecJ;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// A tangent whose horizontal part is below this (about 0.00006 degrees off
+// the vertical) has no usable level frame.
+constexpr double kVerticalLimit = 1e-6;
+constexpr double kRmsWindow = 5.0;  // metres
+// Walk steps per input segment: about two per sample spacing, within these bounds.
+constexpr int kMinSteps = 4;
+constexpr int kMaxSteps = 2000;
+
+Vecd ToD(const Vec3& v) {
+    return {static_cast<double>(v.x), static_cast<double>(v.y), static_cast<double>(v.z)};
+}
+
+double Length(const Vecd& v) {
+    return std::sqrt(profile::Dot(v, v));
+}
+
+// One segment in curve order, in double.
+struct Cubic {
+    Vecd p0, p1, p2, p3;
+};
+
+Cubic CubicOf(const TrackData& track, int i) {
+    const CurvePoints c = SegmentCurve(track, i);
+    return {ToD(c.P0), ToD(c.P1), ToD(c.P2), ToD(c.P3)};
+}
+
+// The rail point and its velocity (both with two derivatives) at parameter t.
+struct RailJets {
+    VecJ point;
+    VecJ velocity;
+};
+
+RailJets Evaluate(const Cubic& c, double t) {
+    const double u = 1.0 - t;
+    const Vecd point = (u * u * u) * c.p0 + (3.0 * t * u * u) * c.p1 + (3.0 * t * t * u) * c.p2 +
+                       (t * t * t) * c.p3;
+    const Vecd d1 = (3.0 * u * u) * (c.p1 - c.p0) + (6.0 * t * u) * (c.p2 - c.p1) +
+                    (3.0 * t * t) * (c.p3 - c.p2);
+    const Vecd a = c.p2 - 2.0 * c.p1 + c.p0;
+    const Vecd b = c.p3 - 2.0 * c.p2 + c.p1;
+    const Vecd d2 = (6.0 * u) * a + (6.0 * t) * b;
+    const Vecd d3 = 6.0 * (b - a);
+    auto jets = [](const Vecd& f, const Vecd& f1, const Vecd& f2) {
+        return VecJ{{f.x, f1.x, f2.x}, {f.y, f1.y, f2.y}, {f.z, f1.z, f2.z}};
+    };
+    return {jets(point, d1, d2), jets(d1, d2, d3)};
+}
+
+bool IsVertical(const Vecd& velocity) {
+    const double speed = Length(velocity);
+    return !(std::hypot(velocity.x, velocity.z) >= kVerticalLimit * speed) || !(speed > 0.0);
+}
+
+// The rider's up and left directions and the tangent for a rail velocity and
+// a roll, in double or with derivatives.
+template <typename N>
+struct Frame {
+    Vec<N> tangent, up, left;
+};
+
+template <typename N>
+Frame<N> RiderFrame(const Vec<N>& velocity, const N& roll) {
+    using std::cos;
+    using std::sin;
+    const Vec<N> tangent = profile::Unit(velocity);
+    const Vec<N> worldDown{N{0.0}, N{-1.0}, N{0.0}};
+    const Vec<N> levelDown =
+        profile::Unit(worldDown - profile::Dot(worldDown, tangent) * tangent);
+    const Vec<N> side = profile::Cross(tangent, levelDown);
+    const Vec<N> down = cos(roll) * levelDown - sin(roll) * side;
+    const Vec<N> up = -1.0 * down;
+    return {tangent, up, profile::Cross(up, tangent)};
+}
+
+// The heart point at parameter t of a segment (the rail point where the
+// track is vertical), for the arc-length walk.
+Vecd HeartPoint(const Cubic& c, const RollState& rolls, double t, double h) {
+    const double u = 1.0 - t;
+    const Vecd point = (u * u * u) * c.p0 + (3.0 * t * u * u) * c.p1 + (3.0 * t * t * u) * c.p2 +
+                       (t * t * t) * c.p3;
+    if (h == 0.0) return point;
+    const Vecd velocity = (3.0 * u * u) * (c.p1 - c.p0) + (6.0 * t * u) * (c.p2 - c.p1) +
+                          (3.0 * t * t) * (c.p3 - c.p2);
+    if (IsVertical(velocity)) return point;
+    const Frame<double> frame = RiderFrame(velocity, UnwrappedRoll(rolls, t));
+    return point + h * frame.up;
+}
+
+// The walk: heart points at small parameter steps along every segment, with
+// the arc length measured chord by chord.
+struct Walk {
+    std::vector<int> segment;
+    std::vector<double> t;
+    std::vector<double> s;
+    std::vector<RollState> rolls;  // per segment, ready for EasedRoll
+    Vecd first, last;
+};
+
+Walk WalkHeart(const TrackData& track, double h, double spacing) {
+    Walk walk;
+    const int segments = track.Bezr.VertexCount - 1;
+    // First the roll state and the number of steps of every segment, so that
+    // the walk's arrays are allocated once.
+    walk.rolls.reserve(static_cast<size_t>(segments));
+    std::vector<int> steps;
+    steps.reserve(static_cast<size_t>(segments));
+    size_t total = 0;
+    RollState rolls = StartRolls(track);
+    for (int i = 0; i < segments; ++i) {
+        BeginRollSegment(rolls, track, i);
+        walk.rolls.push_back(rolls);
+        const Cubic c = CubicOf(track, i);
+        // The control polygon bounds the rail's length; the roll swings the
+        // heart by at most h times the roll change on top of it.
+        const double polygon = Length(c.p1 - c.p0) + Length(c.p2 - c.p1) + Length(c.p3 - c.p2) +
+                               std::abs(h) * (std::abs(rolls.Delta) + std::abs(rolls.SumPrev) +
+                                              std::abs(rolls.SumNext));
+        steps.push_back(static_cast<int>(
+            std::clamp(std::ceil(2.0 * polygon / spacing), double{kMinSteps}, double{kMaxSteps})));
+        total += static_cast<size_t>(steps.back()) + 1;
+        AdvanceRoll(rolls, track, i);
+    }
+    walk.segment.reserve(total);
+    walk.t.reserve(total);
+    walk.s.reserve(total);
+
+    Vecd prev{};
+    double arc = 0.0;
+    for (int i = 0; i < segments; ++i) {
+        const Cubic c = CubicOf(track, i);
+        const RollState& segmentRolls = walk.rolls[static_cast<size_t>(i)];
+        const int n = steps[static_cast<size_t>(i)];
+        for (int k = 0; k <= n; ++k) {
+            const double t = static_cast<double>(k) / n;
+            const Vecd p = HeartPoint(c, segmentRolls, t, h);
+            if (i == 0 && k == 0) {
+                walk.first = p;
+            } else {
+                arc += Length(p - prev);
+            }
+            prev = p;
+            walk.segment.push_back(i);
+            walk.t.push_back(t);
+            walk.s.push_back(arc);
+        }
+    }
+    walk.last = prev;
+    return walk;
+}
+
+ProfilePoint ToPoint(const Vecd& v) {
+    return {v.x, v.y, v.z};
+}
+
+void SetUnreached(ProfileSample& sample) {
+    sample.speed = sample.vertical = sample.lateral = sample.longitudinal = kNaN;
+}
+
+// Everything of one sample at parameter t of segment i.
+ProfileSample EvaluateSample(const TrackData& track, const Walk& walk, const EnergyLine& line,
+                             double h, int i, double t, double distance) {
+    ProfileSample sample;
+    sample.distance = distance;
+    sample.segment = i;
+    const RailJets rail = Evaluate(CubicOf(track, i), t);
+    sample.rail = ToPoint(profile::Value(rail.point));
+
+    if (IsVertical(profile::Value(rail.velocity))) {
+        sample.verticalTrack = true;
+        sample.heart = sample.rail;
+        const double v2 = SpeedSquared(line, distance, sample.heart.y);
+        SetUnreached(sample);
+        sample.roll = kNaN;
+        if (v2 >= 0.0) sample.speed = std::sqrt(v2);
+        return sample;
+    }
+
+    const Jet roll = UnwrappedRoll(walk.rolls[static_cast<size_t>(i)], Jet{t, 1.0, 0.0});
+    const Frame<Jet> frame = RiderFrame(rail.velocity, roll);
+    const VecJ heart = rail.point + h * frame.up;
+    const Vecd at = profile::Value(heart);
+    sample.heart = ToPoint(at);
+    sample.roll = WrapAngle(roll.v);
+
+    const double v2 = SpeedSquared(line, distance, at.y);
+    if (!(v2 >= 0.0)) {
+        SetUnreached(sample);
+        return sample;
+    }
+    sample.speed = std::sqrt(v2);
+
+    // Curvature vector of the heart path from its derivatives in t.
+    const Vecd d1 = profile::Rate(heart);
+    const Vecd d2 = profile::Rate2(heart);
+    const double rate = Length(d1);
+    const Vecd tangentH = (1.0 / rate) * d1;
+    const Vecd curvature =
+        (1.0 / (rate * rate)) * (d2 - profile::Dot(d2, tangentH) * tangentH);
+    // a = v^2 kN + v dv/ds T, where v dv/ds = g (slope - dy/ds) from the energy line.
+    const Vecd accel = v2 * curvature + (kGravity * (line.slope - tangentH.y)) * tangentH;
+    const Vecd felt = accel + Vecd{0.0, kGravity, 0.0};
+    sample.vertical = profile::Dot(felt, profile::Value(frame.up)) / kGravity;
+    sample.lateral = profile::Dot(felt, profile::Value(frame.left)) / kGravity;
+    sample.longitudinal = profile::Dot(felt, profile::Value(frame.tangent)) / kGravity;
+    return sample;
+}
+
+void Take(ProfileExtreme& extreme, double value, const ProfileSample& s) {
+    extreme = {value, s.distance, s.segment};
+}
+
+ProfileSummary Summarise(const std::vector<ProfileSample>& samples, double length) {
+    ProfileSummary summary;
+    summary.length = length;
+    bool seenForce = false;
+    bool seenSpeed = false;
+    double sumSquares = 0.0;
+    std::vector<size_t> counted;
+    for (const ProfileSample& s : samples) {
+        if (s.verticalTrack) ++summary.verticalSamples;
+        if (!s.reached()) {
+            if (!summary.stops) {
+                summary.stops = true;
+                summary.stopDistance = s.distance;
+                summary.stopSegment = s.segment;
+            }
+            continue;
+        }
+        if (!seenSpeed || s.speed < summary.minSpeed.value) Take(summary.minSpeed, s.speed, s);
+        if (!seenSpeed || s.speed > summary.maxSpeed.value) Take(summary.maxSpeed, s.speed, s);
+        seenSpeed = true;
+        // A cusp of the path (no direction of travel) has no finite force either.
+        if (s.verticalTrack || !std::isfinite(s.vertical) || !std::isfinite(s.lateral)) continue;
+        if (!seenForce || s.vertical > summary.maxVertical.value) {
+            Take(summary.maxVertical, s.vertical, s);
+        }
+        if (!seenForce || s.vertical < summary.minVertical.value) {
+            Take(summary.minVertical, s.vertical, s);
+        }
+        if (!seenForce || std::abs(s.lateral) > std::abs(summary.maxLateral.value)) {
+            Take(summary.maxLateral, s.lateral, s);
+        }
+        seenForce = true;
+        sumSquares += s.lateral * s.lateral;
+        counted.push_back(static_cast<size_t>(&s - samples.data()));
+    }
+    if (counted.empty()) return summary;
+    summary.lateralRms = std::sqrt(sumSquares / static_cast<double>(counted.size()));
+
+    // Lateral g averaged over the samples within 2.5 m on either side.
+    std::vector<double> prefix(counted.size() + 1, 0.0);
+    for (size_t k = 0; k < counted.size(); ++k) prefix[k + 1] = prefix[k] + samples[counted[k]].lateral;
+    double averagedSquares = 0.0;
+    size_t lo = 0;
+    size_t hi = 0;
+    for (size_t k = 0; k < counted.size(); ++k) {
+        const double d = samples[counted[k]].distance;
+        while (samples[counted[lo]].distance < d - kRmsWindow / 2.0) ++lo;
+        while (hi < counted.size() && samples[counted[hi]].distance <= d + kRmsWindow / 2.0) ++hi;
+        const double mean = (prefix[hi] - prefix[lo]) / static_cast<double>(hi - lo);
+        averagedSquares += mean * mean;
+    }
+    summary.lateralRms5m = std::sqrt(averagedSquares / static_cast<double>(counted.size()));
+    return summary;
+}
+
+std::string CheckTrack(const TrackData& track, const ProfileSettings& settings) {
+    const int32_t count = track.Bezr.VertexCount;
+    if (count < 2) {
+        return "The track needs at least two vertices; it has " + std::to_string(count) + ".";
+    }
+    if (static_cast<size_t>(count) > track.Bezr.Vertices.size()) {
+        return "The track's vertex list holds " + std::to_string(track.Bezr.Vertices.size()) +
+               " entries but its count says " + std::to_string(count) + ".";
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        if (!IsFiniteVertex(track.Bezr.Vertices[static_cast<size_t>(i)])) {
+            return "Vertex " + std::to_string(i) +
+                   " of the track holds a coordinate or roll that is not a finite number.";
+        }
+    }
+    if (!(settings.spacing > 0.0) || !std::isfinite(settings.spacing)) {
+        return "The sample spacing must be a positive number of metres; it is " +
+               FormatFixed(settings.spacing) + ".";
+    }
+    if (!std::isfinite(settings.heartline) || !std::isfinite(settings.startspeed) ||
+        !std::isfinite(settings.endspeed)) {
+        return "The heartline distance and the speeds must be finite numbers.";
+    }
+    return {};
+}
+
+}  // namespace
+
+RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& settings) {
+    RideProfile profile;
+    profile.settings = settings;
+    profile.error = CheckTrack(track, settings);
+    if (!profile.error.empty()) return profile;
+    try {
+        const double h = settings.heartline;
+        const Walk walk = WalkHeart(track, h, settings.spacing);
+        const double length = walk.s.back();
+        if (!(length > 0.0) || !std::isfinite(length)) {
+            profile.error = "The track has no measurable length.";
+            return profile;
+        }
+        profile.spacing =
+            std::max(settings.spacing, length / static_cast<double>(kMaxProfileSamples - 1));
+        const EnergyLine line =
+            MakeEnergyLine(settings.startspeed, walk.first.y, settings.endspeed, walk.last.y, length);
+
+        const auto regular = static_cast<size_t>(std::floor(length / profile.spacing));
+        profile.samples.reserve(regular + 2);
+        size_t k = 0;  // walk interval [k, k + 1] holding the distance
+        for (size_t n = 0; n <= regular + 1; ++n) {
+            double distance = static_cast<double>(n) * profile.spacing;
+            if (n == regular + 1 || distance > length) {
+                // The end: included once, even when a regular sample falls on it.
+                if (!profile.samples.empty() && profile.samples.back().distance >= length - 1e-9) {
+                    break;
+                }
+                distance = length;
+            }
+            while (k + 2 < walk.s.size() && walk.s[k + 1] < distance) ++k;
+            const double s0 = walk.s[k];
+            const double s1 = walk.s[k + 1];
+            const double f = s1 > s0 ? std::clamp((distance - s0) / (s1 - s0), 0.0, 1.0) : 1.0;
+            int segment = walk.segment[k + 1];
+            double t = walk.t[k + 1];
+            if (walk.segment[k] == segment) t = walk.t[k] + f * (t - walk.t[k]);
+            profile.samples.push_back(EvaluateSample(track, walk, line, h, segment, t, distance));
+        }
+        profile.summary = Summarise(profile.samples, length);
+    } catch (const std::bad_alloc&) {
+        profile.samples.clear();
+        profile.error = "The profile could not be made: the computer ran out of memory.";
+    }
+    return profile;
+}
+
+}  // namespace cvqrn

@@ -1,0 +1,98 @@
+// The ride profile of a track: speed and felt forces along the riders' heart
+// path, at equal arc-length steps, and a summary of their extremes.
+//
+// Axes: y is up, gravity is (0, -9.81, 0); the felt force per mass is the
+// acceleration minus gravity, so a rider sitting still reads +1 g vertical.
+// The rider's frame is the track's: level-down is world down with its
+// along-track part removed, side = tangent x level-down, the rider's down is
+// cos R level-down - sin R side with the track's interpolated roll R (the
+// same eased interpolation the heartline run samples), up U = -down and left
+// L = U x tangent. The heart lies `heartline` metres along U from the rail.
+// The speed follows the heartline run's energy line, measured along the heart
+// path and at the heart's height; the start and end speeds apply at its first
+// and last points. The heart's acceleration comes from exact derivatives of
+// the rail's Bezier segments and of U, never from differences of samples, so
+// the profile shows what the track's own geometry rides, jolts included.
+#pragma once
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "heartline/generator.h"
+#include "heartline/settings.h"
+
+namespace cvqrn {
+
+inline constexpr double kDefaultProfileSpacing = 0.5;
+// A longer track is sampled more coarsely so that no profile holds more samples.
+inline constexpr int kMaxProfileSamples = 200001;
+
+struct ProfileSettings {
+    double heartline = 0.0;  // h: from the rail to the heart along U, metres
+    double startspeed = HeartlineSettings{}.startspeed;
+    double endspeed = HeartlineSettings{}.endspeed;
+    double spacing = kDefaultProfileSpacing;  // metres of heart path between samples
+};
+
+struct ProfilePoint {
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+};
+
+struct ProfileSample {
+    double distance = 0.0;  // along the heart path from its start, metres
+    int segment = 0;        // the track segment the sample lies on
+    ProfilePoint heart;     // where the heart is
+    ProfilePoint rail;      // the rail point it rides over
+    double speed = 0.0;     // m/s; NaN where the energy line lies below the heart
+    double roll = 0.0;      // interpolated roll, radians, -pi..pi
+    double vertical = 0.0;  // felt force along U, g (below 0 lifts out of the seat)
+    double lateral = 0.0;   // along L, g, positive towards the rider's left
+    double longitudinal = 0.0;  // along the direction of travel, g
+    // The track is vertical here (no level frame): the forces and the roll
+    // are NaN and the heart is taken on the rail.
+    bool verticalTrack = false;
+    bool reached() const { return !std::isnan(speed); }  // false where the train cannot get
+};
+
+// One extreme of the summary and where it happens.
+struct ProfileExtreme {
+    double value = 0.0;
+    double distance = 0.0;
+    int segment = -1;  // -1: no sample counted (every one flagged or unreached)
+};
+
+struct ProfileSummary {
+    ProfileExtreme maxVertical;
+    ProfileExtreme minVertical;
+    ProfileExtreme maxLateral;  // the largest |lateral|, with its sign
+    ProfileExtreme minSpeed;
+    ProfileExtreme maxSpeed;
+    double lateralRms = 0.0;    // RMS of lateral g over the counted samples
+    double lateralRms5m = 0.0;  // the same after averaging lateral g over 5 m
+    double length = 0.0;        // of the heart path, metres
+    int verticalSamples = 0;    // samples flagged vertical, left out of the extremes
+    // The first sample the train cannot reach (the energy line below the heart).
+    bool stops = false;
+    double stopDistance = 0.0;
+    int stopSegment = -1;
+};
+
+struct RideProfile {
+    ProfileSettings settings;
+    double spacing = 0.0;  // the spacing used (the setting, or coarser for a very long track)
+    std::vector<ProfileSample> samples;  // at 0, spacing, 2 spacing, ... and at the end
+    ProfileSummary summary;
+    std::string error;  // why there is no profile; empty when there is one
+    explicit operator bool() const { return error.empty(); }
+};
+
+// The ride profile of `track`. A track the profile cannot take (fewer than two
+// vertices, a coordinate or roll that is not a finite number, no length, a
+// spacing or speed that is not a finite positive number) gives a profile with
+// no samples and `error` saying why. Never throws for any track.
+RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& settings);
+
+}  // namespace cvqrn

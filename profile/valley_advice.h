@@ -1,0 +1,44 @@
+// Advice after a run in which the train valleyed: the lowest start speed, in
+// steps of 0.1 m/s, with which the run's own energy check lets the train
+// reach every sample, the end speed and the other settings unchanged.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "heartline/settings.h"
+#include "trackfile/track_record.h"
+
+namespace cvqrn {
+
+// Start speeds above this are not searched: no advice then.
+inline constexpr double kMaxAdvisedStartSpeed = 1000.0;
+
+// Where the train of a valleyed run stops: the first sample it cannot reach.
+struct ValleyStop {
+    double distance = 0.0;  // along the track, metres
+    double x = 0.0, y = 0.0, z = 0.0;  // the last point of the track it reached
+};
+
+// Where the heartline run's sampling stage, at these settings with
+// `startspeed` in place of theirs, finds the energy line below the train; none
+// when it takes every sample. Settings or a track the run refuses give none as well.
+std::optional<ValleyStop> FindValley(const TrackData& track, const HeartlineSettings& settings,
+                                     double startspeed);
+
+// True when the run's sampling stage takes every sample (no valley) and the
+// run would take the settings and the track.
+bool ClearsEveryHill(const TrackData& track, const HeartlineSettings& settings, double startspeed);
+
+// The lowest start speed k / 10 m/s (k a whole number) that clears every hill
+// while (k - 1) / 10 does not, found by bisection from settings.startspeed
+// (the speed that valleyed); none when even kMaxAdvisedStartSpeed does not
+// clear them (the end speed is then too low for the last climb) or the
+// settings cannot be run.
+std::optional<double> AdviseStartSpeed(const TrackData& track, const HeartlineSettings& settings);
+
+// "With V in at least 15.3 m/s the train clears every hill"
+std::string ValleyAdviceText(double startspeed);
+
+}  // namespace cvqrn

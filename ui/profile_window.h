@@ -1,0 +1,119 @@
+// The "Ride profile" window: speed, vertical g and lateral g along the heart
+// path of the loaded track (heart on the rail) and of the rebuilt track
+// (heart at the heartline distance), the summary figures, a top and a side
+// view of the heart paths and the new rail, and where the train stopped
+// after a valleyed run. It follows the main window's loads and runs.
+#pragma once
+
+#include <QLabel>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <string>
+
+#include "ui/profile_model.h"
+#include "ui/window_logic.h"
+
+class QChart;
+class QChartView;
+class QLineSeries;
+class QValueAxis;
+class QPushButton;
+
+namespace cvqrn::ui {
+
+inline constexpr const char* kProfileWindowTitle = "Ride profile";
+
+// A top view (x across, z down the page) or a side view (height along the
+// track) of the heart paths and the new rail, drawn as vectors.
+class TrackView : public QWidget {
+    Q_OBJECT
+  public:
+    enum class Kind { Top, Side };
+    TrackView(Kind kind, QWidget* parent);
+    void SetModel(const ProfileModel* model);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    Kind kind_;
+    const ProfileModel* model_ = nullptr;
+};
+
+class ProfileWindow : public QWidget {
+    Q_OBJECT
+  public:
+    explicit ProfileWindow(QWidget* parent = nullptr);
+
+    // Shows `model` (the window keeps its own copy).
+    void SetModel(ProfileModel model);
+    const ProfileModel& Model() const { return model_; }
+
+    // The hover read-out for a distance, as if the pointer were over it.
+    void HoverAt(double distance);
+    QString ReadOutText() const { return readOut_->text(); }
+
+    // Writes the window's content as a PNG (twice the screen's pixels) or, for
+    // a name ending in ".svg", as an SVG drawing. False when it cannot be written.
+    bool SavePicture(const QString& path);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    struct Plot {
+        QChartView* view = nullptr;
+        QChart* chart = nullptr;
+        QValueAxis* x = nullptr;
+        QValueAxis* y = nullptr;
+        QLineSeries* cursor = nullptr;
+        QLineSeries* valley = nullptr;
+        double ProfileSample::*field = nullptr;
+    };
+
+    void BuildPlot(Plot& plot, const char* title, const char* unit, double ProfileSample::*field);
+    void FillPlot(Plot& plot);
+    void SaveClicked();
+
+    ProfileModel model_;
+    std::array<Plot, 3> plots_;
+    QWidget* content_ = nullptr;
+    QLabel* legend_ = nullptr;
+    QLabel* summary_ = nullptr;
+    QLabel* readOut_ = nullptr;
+    TrackView* top_ = nullptr;
+    TrackView* side_ = nullptr;
+    QPushButton* save_ = nullptr;
+};
+
+// Ties the profile window to a main window: Ctrl+G, Open for the window's
+// control (kProfilePlace), and an update after every load and run. Child of
+// the main window.
+class RideProfileHookup : public QObject {
+    Q_OBJECT
+  public:
+    using FieldTextFn = std::function<std::string(Field)>;
+    RideProfileHookup(QWidget& mainWindow, const WindowLogic& logic, FieldTextFn fieldText);
+
+    // After a load (afterRun false) or a heartline run.
+    void Refresh(bool afterRun);
+    // Opens (or raises) the profile window, up to date.
+    void Open();
+    ProfileWindow* Window() const { return window_; }
+
+  private:
+    QWidget& main_;
+    const WindowLogic& logic_;
+    FieldTextFn fieldText_;
+    ProfileRequest request_;
+    bool stale_ = true;
+    ProfileWindow* window_ = nullptr;  // made on first use, a child of the main window
+};
+
+// The hookup's two entries for the main window.
+RideProfileHookup* AttachRideProfile(QWidget& mainWindow, const WindowLogic& logic,
+                                     RideProfileHookup::FieldTextFn fieldText);
+void RefreshRideProfile(QWidget& mainWindow, bool afterRun);
+
+}  // namespace cvqrn::ui
