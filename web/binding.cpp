@@ -410,7 +410,7 @@ val FieldSpecs() {
     for (const ui::FieldSpec& spec : ui::kFieldSpecs) {
         val f = val::object();
         f.set("name", std::string(spec.name));
-        f.set("text", std::string(spec.initialText));
+        f.set("text", ui::InitialText(spec.field));
         f.set("toolTip", std::string(spec.toolTip));
         f.set("parameter", spec.parameter);
         f.set("allowDecimal", spec.allowDecimal);

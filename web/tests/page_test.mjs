@@ -137,11 +137,13 @@ async function messages(p) {
   await p.act(() => p.page.click('#btnSave'));
   check(readdirSync(p.downloads).length === downloadsBefore, 'nothing is saved after a failed run');
 
-  // Refused settings: no 16-bit value, and a value the run cannot take.
+  // Refused settings: no 16-bit value, a value the run cannot take, no number.
   for (const [field, text, words] of [
-    ['str_segments', '40000', /^Segments \(#\) must be a whole number from -32768 to 32767; "40000"/],
+    ['str_segments', '40000', /^Segments \(#\) must be a whole number from 1 to 32,767; "40000" is outside that range\.$/],
     ['str_filter', '-99999', /^Filter \(#\) must be a whole number/],
     ['str_segments', '0', /segment/i],
+    ['str_heartline', '', / holds no number\. Type a value into it and run again\.$/],
+    ['str_endspeed', '-', / holds no number\./],
   ]) {
     await p.setFields({ ...defaults, str_startspeed: '20', [field]: text });
     await p.heartline();
@@ -300,6 +302,10 @@ const { browser, close } = await launch();
 try {
   const p = await openPage(browser, site);
   p.lightOn = (light) => p.page.$eval(`#light-${light}`, (e) => e.classList.contains('on'));
+  // A fresh page shows the window's defaults in the six fields.
+  for (const [field, text] of Object.entries(defaults)) {
+    check((await p.text(`#${field}`)) === text, `${field} starts as ${text}`);
+  }
   await messages(p);
   await plots(p);
   await inputRules(p);
