@@ -22,7 +22,7 @@ endif()
 # cvqrn_warnings: the warning set every project target builds with.
 add_library(cvqrn_warnings INTERFACE)
 target_compile_options(cvqrn_warnings INTERFACE
-  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
   -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Woverloaded-virtual
   -Wnull-dereference -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough)
 if(CVQRN_WERROR)
