@@ -7,7 +7,8 @@
 // fastest of several runs.
 //
 // Run it offscreen (QT_QPA_PLATFORM=offscreen, the default here) and on a real
-// X server, e.g. `xvfb-run -a build/dev/bench/bench_window`.
+// X server, e.g. `QT_QPA_PLATFORM=xcb xvfb-run -a build/dev/bench/bench_window`
+// (without QT_QPA_PLATFORM the benchmark stays offscreen even under Xvfb).
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
