@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the browser page (web preset) and the native tools it is compared
 # with (dev preset), then runs the page tests in headless Chromium: the page's
-# downloads against cv-qrn-cli on every sample and 60 seeded corpus layouts,
+# downloads against cv-qrn-cli on every sample and 75 seeded corpus layouts,
 # its messages, input rules and responsiveness.
 #   bash web/check_page.sh
 set -euo pipefail
@@ -16,5 +16,5 @@ cmake --build --preset web -j "$jobs"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/corpus"
-build/dev/samples/make_corpus "$work/corpus" 60
+build/dev/samples/make_corpus "$work/corpus" 75
 node web/tests/page_test.mjs build/web/web/site build/dev samples "$work/corpus" "$work/run"
