@@ -4,8 +4,9 @@
 #   ./test.sh --all  also the whole suite under ASan + UBSan, the three fuzzers
 #                    for 30 seconds each, the real window under Xvfb, saves under
 #                    kills and resource limits, the package (its output against
-#                    the dev build's), the suite built as the package is, and a
-#                    clang build's output against GCC's
+#                    the dev build's), the suite built as the package is, a
+#                    clang build's output against GCC's, and the browser page
+#                    in headless Chromium
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
@@ -14,11 +15,14 @@ all=0
 for arg in "$@"; do
   case "$arg" in
     --all) all=1 ;;
-    -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
     *) echo "test.sh: unknown option '$arg'" >&2; exit 2 ;;
   esac
 done
 
+if [ "$all" -eq 1 ]; then
+  cvqrn_packages+=("${cvqrn_web_packages[@]}")
+fi
 cvqrn_install_missing
 jobs=$(nproc)
 
@@ -54,6 +58,9 @@ if [ "$all" -eq 1 ]; then
   cmake --build --preset clang -j "$jobs" --target cv-qrn-cli
   tests/corpus/compare_builds.sh build/dev/cli/cv-qrn-cli build/clang/cli/cv-qrn-cli \
     build/dev/samples/make_corpus 100
+
+  echo "== The browser page (WebAssembly) in headless Chromium =="
+  bash web/check_page.sh
 fi
 
 echo "== Build and unit tests =="

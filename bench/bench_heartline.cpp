@@ -22,8 +22,8 @@
 #include "geometry/bezier.h"
 #include "heartline/generator.h"
 #include "profile/ride_profile.h"
+#include "samples/sample_tracks.h"
 #include "trackfile/track_record.h"
-#include "bench/winding_track.h"
 
 namespace {
 
@@ -75,7 +75,7 @@ void operator delete[](void* p, size_t) noexcept {
 namespace {
 
 using cvqrn::TrackData;
-using cvqrn::bench::WindingTrack;
+using cvqrn::WindingTrack;
 
 constexpr int kInputSegments = 2000;
 constexpr int16_t kOutputSegments = 2400;

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/winding_track.h"
 #include "cli/commands.h"
+#include "samples/sample_tracks.h"
 #include "tests/support/track_builder.h"
 #include "tests/ui/window_program.h"
 #include "trackfile/track_file.h"
@@ -87,7 +87,7 @@ double MinSeconds(Fn&& fn) {
 void BM_WindowAgainstCli(benchmark::State& state) {
     cvqrn::testsupport::TempDir dir;
     const std::string input = dir.File("in.cvtrack");
-    cvqrn::TrackData track = cvqrn::bench::WindingTrack(kInputSegments);
+    cvqrn::TrackData track = cvqrn::WindingTrack(kInputSegments);
     if (!cvqrn::SaveTrack(input, track).ok) {
         state.SkipWithError("cannot write the input track");
         return;

@@ -1,8 +1,9 @@
 #include "heartline/text.h"
 
-#include <charconv>
 #include <cmath>
 #include <system_error>
+
+#include "trackfile/portability.h"
 
 namespace cvqrn {
 
@@ -12,7 +13,7 @@ std::string FormatFixed(double value, int decimals, std::string_view separator) 
     if (value == 0.0) value = 0.0;  // no minus for -0
     char buffer[400];               // room for the integer digits of the largest double
     const auto written =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+        port::ToCharsFixed(buffer, buffer + sizeof buffer, value, decimals);
     if (written.ec != std::errc()) return "?";
     std::string text(buffer, written.ptr);
     const size_t point = text.find('.');
@@ -22,7 +23,7 @@ std::string FormatFixed(double value, int decimals, std::string_view separator) 
 
 std::string FormatShortest(double value) {
     char buffer[32];
-    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
+    const auto written = port::ToCharsShortest(buffer, buffer + sizeof buffer, value);
     return std::string(buffer, written.ptr);
 }
 

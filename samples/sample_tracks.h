@@ -25,6 +25,11 @@ TrackData LoopAndHelix();
 // runs at 20 m/s.
 TrackData HighHill();
 
+// A long, gently winding and rolling track of `segments` segments of about
+// 8 m, 5 m up, with Hermite handles from its exact path; felt banking and
+// speed-derived passes. The benchmarks' long track.
+TrackData WindingTrack(int segments);
+
 // All samples with the speeds that suit them, in the order they are listed.
 std::vector<SampleLayout> SampleLayouts();
 

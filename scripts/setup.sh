@@ -13,6 +13,14 @@ cvqrn_packages=(
   fonts-dejavu-core
 )
 
+# The browser page: Emscripten (with Node.js and npm for its build and tests)
+# and Chromium for the tests. Added by ./test.sh --all and ./run.sh --web only.
+# A Node.js that brings its own npm conflicts with Debian's npm package.
+cvqrn_web_packages=(emscripten nodejs chromium)
+if ! command -v npm >/dev/null 2>&1; then
+  cvqrn_web_packages+=(npm)
+fi
+
 cvqrn_install_missing() {
   local missing=()
   local p

@@ -1,8 +1,9 @@
 #include "trackfile/byte_buffer.h"
 
-#include <bit>
 #include <limits>
 #include <utility>
+
+#include "trackfile/portability.h"
 
 namespace cvqrn {
 
@@ -86,7 +87,7 @@ int32_t ReadLong(ReadCursor& in) {
 
 float ReadSingle(ReadCursor& in) {
     const uint8_t* p = Take(in, 4);
-    return std::bit_cast<float>(p ? BigEndian32(p) : uint32_t{0});
+    return port::BitCast<float>(p ? BigEndian32(p) : uint32_t{0});
 }
 
 int32_t ReadU24(ReadCursor& in) {
@@ -122,7 +123,7 @@ void ReadSingles(ReadCursor& in, std::span<float> out) {
     const uint8_t* p = Take(in, out.size() * 4);
     if (!p) return;
     for (float& f : out) {
-        f = std::bit_cast<float>(BigEndian32(p));
+        f = port::BitCast<float>(BigEndian32(p));
         p += 4;
     }
 }
@@ -141,7 +142,7 @@ void WriteLong(std::vector<uint8_t>& out, int32_t v) {
 }
 
 void WriteSingle(std::vector<uint8_t>& out, float f) {
-    AppendBigEndian32(out, std::bit_cast<uint32_t>(f));
+    AppendBigEndian32(out, port::BitCast<uint32_t>(f));
 }
 
 void WriteU24(std::vector<uint8_t>& out, int32_t v) {
@@ -167,7 +168,7 @@ void WriteSingles(std::vector<uint8_t>& out, std::span<const float> values) {
     size_t at = out.size();
     out.resize(at + values.size() * 4);
     for (float f : values) {
-        const uint32_t bits = std::bit_cast<uint32_t>(f);
+        const uint32_t bits = port::BitCast<uint32_t>(f);
         out[at++] = static_cast<uint8_t>(bits >> 24);
         out[at++] = static_cast<uint8_t>(bits >> 16);
         out[at++] = static_cast<uint8_t>(bits >> 8);

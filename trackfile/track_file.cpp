@@ -16,6 +16,7 @@
 #include "trackfile/byte_buffer.h"
 #include "trackfile/chunk_io.h"
 #include "trackfile/file_save.h"
+#include "trackfile/portability.h"
 
 namespace cvqrn {
 
@@ -215,7 +216,7 @@ LoadResult LoadWholeFile(const std::string& path, TrackData& track) {
         return Refused("the file is too large to be a track file");
     } else {
         const auto size = static_cast<size_t>(st.st_size);
-        image = std::make_unique_for_overwrite<uint8_t[]>(size);
+        image = port::MakeArrayForOverwrite<uint8_t>(size);
         while (done < size) {
             const ssize_t n = ::read(fd, image.get() + done, size - done);
             if (n < 0 && errno == EINTR) continue;

@@ -6,6 +6,8 @@
 #include <limits>
 #include <system_error>
 
+#include "trackfile/portability.h"
+
 namespace cvqrn::ui {
 
 namespace {
@@ -88,7 +90,7 @@ double ReadNumber(std::string_view text) {
     }
 
     double value = 0.0;
-    const auto [ptr, ec] = std::from_chars(clean.data(), clean.data() + clean.size(), value);
+    const auto [ptr, ec] = port::FromChars(clean.data(), clean.data() + clean.size(), value);
     (void)ptr;
     if (ec == std::errc::result_out_of_range) {
         // Out of range is either far above or far below 1: tell them apart by

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the browser page (web preset) and the native tools it is compared
+# with (dev preset), then runs the page tests in headless Chromium: the page's
+# downloads against cv-qrn-cli on every sample and 75 seeded corpus layouts,
+# its messages, input rules and responsiveness.
+#   bash web/check_page.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+cmake --preset dev >/dev/null
+cmake --build --preset dev -j "$jobs" --target cv-qrn-cli make_corpus make_long_track
+cmake --preset web >/dev/null
+cmake --build --preset web -j "$jobs"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/corpus"
+build/dev/samples/make_corpus "$work/corpus" 75
+node web/tests/page_test.mjs build/web/web/site build/dev samples "$work/corpus" "$work/run"

@@ -1,0 +1,130 @@
+// The ride profile's plots: speed, vertical g and lateral g against distance,
+// the loaded track (heart on the rail) in one colour and, after a run, the
+// rebuilt track (heart at the heartline distance) in another on the same
+// axes, with their summary figures; after a run that valleyed, a line where
+// the train stopped. The figures are the core's ride profile, sent by the
+// worker as {type: 'profile', loaded, rebuilt, valleyed}: `loaded` and
+// `rebuilt` each {distance, speed, vertical, lateral, summary} or {error}
+// (rebuilt null before a run or after a failed one).
+/* global uPlot */
+'use strict';
+
+const CvqrnPlots = (() => {
+  const charts = [];
+  const rows = [
+    { key: 'speed', title: 'Speed (m/s)' },
+    { key: 'vertical', title: 'Vertical g (below 0 lifts the rider out of the seat)' },
+    { key: 'lateral', title: 'Lateral g (positive towards the rider\'s left)' },
+  ];
+  const colours = { loaded: '#5fd3c6', rebuilt: '#f0b35a', stop: '#ff4a3d' };
+  const height = 170;
+
+  // A dashed vertical line where the train stopped.
+  function stopMarker(stop) {
+    return {
+      hooks: {
+        draw: [(u) => {
+          if (stop == null) return;
+          const x = Math.round(u.valToPos(stop, 'x', true));
+          const { ctx } = u;
+          ctx.save();
+          ctx.strokeStyle = colours.stop;
+          ctx.lineWidth = 2 * devicePixelRatio;
+          ctx.setLineDash([6 * devicePixelRatio, 4 * devicePixelRatio]);
+          ctx.beginPath();
+          ctx.moveTo(x, u.bbox.top);
+          ctx.lineTo(x, u.bbox.top + u.bbox.height);
+          ctx.stroke();
+          ctx.restore();
+        }],
+      },
+    };
+  }
+
+  function width() {
+    return Math.max(260, document.getElementById('plots').clientWidth);
+  }
+
+  // uPlot leaves gaps at null, not at NaN (where the train does not get, or
+  // the track is vertical).
+  const gaps = (values) => Array.from(values, (v) => (Number.isFinite(v) ? v : null));
+
+  const fixed = (v, digits) => (v == null || !Number.isFinite(v) ? '–' : v.toFixed(digits));
+  const where = (e) => (e ? ` at ${fixed(e.distance, 1)} m` : '');
+
+  function summaryTable(profiles) {
+    const table = document.createElement('table');
+    table.className = 'summary';
+    const lines = [
+      ['', ...profiles.map((p) => p.label)],
+      ['Highest vertical g', ...profiles.map((p) => fixed(p.summary.maxVertical?.value, 2) + where(p.summary.maxVertical))],
+      ['Lowest vertical g', ...profiles.map((p) => fixed(p.summary.minVertical?.value, 2) + where(p.summary.minVertical))],
+      ['Largest lateral g', ...profiles.map((p) => fixed(p.summary.maxLateral?.value, 2) + where(p.summary.maxLateral))],
+      ['Lateral g RMS (over 5 m)', ...profiles.map((p) => `${fixed(p.summary.lateralRms, 3)} (${fixed(p.summary.lateralRms5m, 3)})`)],
+      ['Speed (m/s)', ...profiles.map((p) => `${fixed(p.summary.minSpeed?.value, 1)} to ${fixed(p.summary.maxSpeed?.value, 1)}`)],
+      ['Heart path (m)', ...profiles.map((p) => fixed(p.summary.length, 1))],
+    ];
+    lines.forEach((cells, i) => {
+      const tr = table.insertRow();
+      cells.forEach((text, j) => {
+        const cell = document.createElement(i === 0 || j === 0 ? 'th' : 'td');
+        cell.textContent = text;
+        if (i === 0 && j > 0) cell.style.color = profiles[j - 1].colour;
+        tr.append(cell);
+      });
+    });
+    return table;
+  }
+
+  function show({ loaded, rebuilt, valleyed }) {
+    const holder = document.getElementById('plots');
+    const note = document.getElementById('profile-note');
+    for (const chart of charts) chart.destroy();
+    charts.length = 0;
+    holder.textContent = '';
+    const profiles = [];
+    const problems = [];
+    for (const [label, colour, p] of [['loaded', colours.loaded, loaded], ['rebuilt', colours.rebuilt, rebuilt]]) {
+      if (!p) continue;
+      if (p.error) problems.push(`No profile of the ${label} track: ${p.error}`);
+      else profiles.push({ label, colour, ...p });
+    }
+    const stop = valleyed && loaded && loaded.summary ? loaded.summary.stopDistance : null;
+    note.textContent = problems.join(' ');
+    if (stop != null) {
+      note.textContent += ` The train stopped ${fixed(stop, 1)} m along the loaded track (red line).`;
+    }
+    note.hidden = note.textContent === '';
+    note.classList.toggle('marker-note', stop != null || problems.length > 0);
+    if (profiles.length === 0) return;
+
+    for (const row of rows) {
+      const data = uPlot.join(profiles.map((p) => [Array.from(p.distance), gaps(p[row.key])]));
+      const series = [{ label: 'distance (m)', value: (u, v) => fixed(v, 1) }];
+      for (const p of profiles) {
+        series.push({ label: p.label, stroke: p.colour, width: 1.5, spanGaps: false,
+                      value: (u, v) => fixed(v, 2) });
+      }
+      const title = document.createElement('p');
+      title.className = 'plot-title';
+      title.textContent = row.title;
+      const box = document.createElement('div');
+      box.className = `plot plot-${row.key}`;
+      holder.append(title, box);
+      charts.push(new uPlot({
+        width: width(), height, series, plugins: [stopMarker(stop)],
+        scales: { x: { time: false } },
+        axes: [{ stroke: '#8fa6b2', grid: { stroke: '#33454f' }, ticks: { stroke: '#33454f' } },
+               { stroke: '#8fa6b2', grid: { stroke: '#33454f' }, ticks: { stroke: '#33454f' }, size: 56 }],
+        cursor: { sync: { key: 'profile' } },
+      }, data, box));
+    }
+    holder.append(summaryTable(profiles));
+  }
+
+  window.addEventListener('resize', () => {
+    for (const chart of charts) chart.setSize({ width: width(), height });
+  });
+
+  return { show };
+})();

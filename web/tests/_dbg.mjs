@@ -1,0 +1,11 @@
+import { launch } from './browser.mjs';
+const { browser, close } = await launch();
+const page = await browser.newPage();
+page.on('console', (m) => console.log('console:', m.text()));
+page.on('pageerror', (e) => console.log('pageerror:', String(e)));
+page.on('error', (e) => console.log('error:', String(e)));
+browser.on('disconnected', () => console.log('disconnected'));
+await page.goto('file:///work/wt/web/build/web/web/site/index.html');
+await new Promise(r => setTimeout(r, 3000));
+console.log(await page.evaluate(() => document.body.dataset.ready));
+await close();
