@@ -1,5 +1,5 @@
-// The window's own copies of a track (the copy kept after a load, the copy a
-// run starts from) with memory running out: a box, and nothing lost.
+// Memory running out in the core or in the window's own copies of a track
+// (the copy kept after a load, the copy a run starts from): a box, nothing lost.
 // Its own executable, because it replaces the global operator new.
 #include <gtest/gtest.h>
 
@@ -42,8 +42,9 @@ struct LargeTrackOperations : FakeOperations {
     bool refuseAfterLoad = false;
 };
 
-TEST(WindowMemory, ACopyOfTheTrackThatFailsShowsABoxAndKeepsEverything) {
-    for (const bool load : {true, false}) {
+TEST(WindowMemory, ALoadOrRunOutOfMemoryShowsABoxAndKeepsEverything) {
+    // a load (else a run), memory failing in the core (else in the window's own copy)
+    for (const auto& [load, inCore] : {std::pair(true, true), {true, false}, {false, true}, {false, false}}) {
         FakeView view;
         FakeTimer timer;
         FakeChooser chooser;
@@ -52,20 +53,19 @@ TEST(WindowMemory, ACopyOfTheTrackThatFailsShowsABoxAndKeepsEverything) {
         logic.Start();
         logic.LoadFile("/t/a.cvtrack");
         logic.HeartlineClicked();
-
         view.fields[Field::Segments] = "50";  // a run that went through would make 7051
+        operations.outOfMemory = inCore;
+        operations.refuseAfterLoad = !inCore;
+        g_refuseLarge = !inCore && !load;
         if (load) {
-            operations.refuseAfterLoad = true;
             logic.LoadFile("/t/other.cvtrack");
         } else {
-            g_refuseLarge = true;
             logic.HeartlineClicked();
         }
         g_refuseLarge = false;
-
-        ASSERT_EQ(view.boxes.size(), 1u) << load;
+        ASSERT_EQ(view.boxes.size(), 1u) << load << inCore;
         EXPECT_EQ(view.boxes[0].title, "Not Enough Memory");
-        EXPECT_EQ(operations.runs.size(), 1u);
+        EXPECT_FALSE(view.barVisible);
         EXPECT_EQ(logic.WorkTrack().Bezr.VertexCount, 7101);
         EXPECT_EQ(logic.LoadedTrack().Bezr.VertexCount, 7);
         EXPECT_EQ(logic.LoadedTrack().Tera.Grid.size(), 2 * kLarge / sizeof(float));
