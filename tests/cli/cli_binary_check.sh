@@ -19,7 +19,6 @@ check() {  # check NAME EXPECTED ACTUAL
 
 check "--version" "cv-qrn-cli $version" "$("$cli" --version)"
 "$cli" --help >/dev/null; check "--help status" 0 $?
-"$cli" frobnicate >/dev/null 2>&1; check "unknown command status" 2 $?
 
 "$cli" roundtrip "$work/full.cvtrack" "$work/copy" >/dev/null; check "roundtrip status" 0 $?
 
@@ -34,7 +33,6 @@ case "$err" in "cv-qrn-cli: cannot save $work/dir.cvtrack: "*) ;; *) check "save
 
 out=$("$cli" info "$work/straight.cvtrack"); check "info status" 0 $?
 check "info length" "length: 20.000" "$(printf '%s\n' "$out" | grep '^length:')"
-"$cli" info >/dev/null 2>&1; check "info without file status" 2 $?
 
 if [ $failures -ne 0 ]; then
     echo "$failures check(s) failed"

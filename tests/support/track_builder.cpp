@@ -241,17 +241,12 @@ TrackData MakeLargeTrack(int32_t columns, int32_t rows, int32_t scenery, int32_t
 
 namespace {
 
-// The first byte where two framed files differ, named by the chunk that holds it.
+// The first byte where two framed files differ.
 std::string FirstDifference(const FramedFile& a, const FramedFile& b, const std::string& what) {
     if (a.bytes == b.bytes) return {};
-    const auto at = static_cast<size_t>(
-        std::mismatch(a.bytes.begin(), a.bytes.end(), b.bytes.begin(), b.bytes.end()).first -
-        a.bytes.begin());
-    std::string chunk = "CORV";  // the last chunk that starts at or before the byte
-    for (const auto& [name, offset] : a.at) {
-        if (name.size() == 4 && offset <= at && offset >= a.at.at(chunk)) chunk = name;
-    }
-    return what + "differ in " + chunk + " at byte " + std::to_string(at);
+    const auto at =
+        std::mismatch(a.bytes.begin(), a.bytes.end(), b.bytes.begin(), b.bytes.end()).first;
+    return what + "differ at byte " + std::to_string(at - a.bytes.begin());
 }
 
 }  // namespace

