@@ -106,10 +106,3 @@ TEST(ProfileWindow, FollowsLoadsAndRunsAndMarksAValley) {
 
 }  // namespace
 }  // namespace cvqrn::ui::test
-
-int main(int argc, char** argv) {
-    const cvqrn::ui::test::WindowProgramSetup setup;
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

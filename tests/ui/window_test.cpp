@@ -425,10 +425,3 @@ TEST(WindowPolish, EveryControlIsNamedAndHotSpotsTakeNoFocus) {
 
 }  // namespace
 }  // namespace cvqrn::ui::test
-
-int main(int argc, char** argv) {
-    const cvqrn::ui::test::WindowProgramSetup setup;
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
