@@ -122,15 +122,15 @@ class SignalGuard {
 // ---- Names
 
 // `path` split at its last slash; the folder is "." when there is none.
-void SplitPath(const std::string& path, std::string& dir, std::string& name) {
+struct PathParts {
+    std::string dir;
+    std::string name;
+};
+
+PathParts SplitPath(const std::string& path) {
     const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        dir = ".";
-        name = path;
-        return;
-    }
-    dir = slash == 0 ? "/" : path.substr(0, slash);
-    name = path.substr(slash + 1);
+    if (slash == std::string::npos) return {".", path};
+    return {slash == 0 ? std::string("/") : path.substr(0, slash), path.substr(slash + 1)};
 }
 
 // Follows symbolic links from `path` to the name they finally stand for (the
@@ -148,9 +148,7 @@ int FollowLinks(std::string& path) {
         if (!target.empty() && target[0] == '/') {
             path = target;
         } else {
-            std::string dir, name;
-            SplitPath(path, dir, name);
-            path = dir + "/" + target;
+            path = SplitPath(path).dir + "/" + target;
         }
     }
     return ELOOP;
@@ -234,8 +232,7 @@ void SaveImage(std::span<const uint8_t> image, SaveSteps& steps, const SaveOptio
         result.reason = "cannot follow the link: " + SystemReason(err);
         return;
     }
-    std::string dirPath, name;
-    SplitPath(target, dirPath, name);
+    const auto [dirPath, name] = SplitPath(target);
     if (name.empty() || name == "." || name == "..") {
         result.reason = "it names a folder, not a file";
         return;
