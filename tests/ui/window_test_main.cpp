@@ -1,13 +1,18 @@
-// The entry of the test programs that show the real window: the shared set-up
-// before their QApplication, then every test.
+// The entry of the program that shows the real window: Qt's offscreen platform
+// unless another one is asked for, and the window's remembered folders and
+// position in a temporary folder, never the user's.
 #include <gtest/gtest.h>
 
 #include <QApplication>
-
-#include "tests/ui/window_program.h"
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 int main(int argc, char** argv) {
-    const cvqrn::ui::test::WindowProgramSetup setup;
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QStandardPaths::setTestModeEnabled(true);
+    const QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
