@@ -3,9 +3,9 @@
 #pragma once
 
 #include <deque>
-#include <new>
 #include <functional>
 #include <map>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -57,9 +57,8 @@ struct FakeTimer : MessageTimer {
 struct FakeChooser : FileChooser {
     std::optional<ChooserAnswer> Choose(const ChooserRequest& request) override {
         requests.push_back(request);
-        if (answers.empty()) return std::nullopt;
-        auto answer = answers.front();
-        answers.pop_front();
+        auto answer = answers.empty() ? std::nullopt : answers.front();
+        if (!answers.empty()) answers.pop_front();
         return answer;
     }
     // Queues the user's choice of `path`; an empty path is a cancel.
@@ -74,16 +73,11 @@ struct FakeChooser : FileChooser {
 // Tracks are told apart by their vertex count: a loaded track has 7, a good
 // run makes one of 1000 * old count + segments + 1.
 struct FakeOperations : TrackOperations {
-    static TrackData Track(int32_t vertices) {
-        TrackData track;
-        track.Bezr.VertexCount = vertices;
-        return track;
-    }
-
     LoadResult Load(const std::string&, TrackData& track) override {
         if (outOfMemory) throw std::bad_alloc();
         if (!loadOk) return {false, "not a track file"};
-        track = Track(7);
+        track.Bezr.VertexCount = 7;
+        if (afterLoad) afterLoad(track);
         return {true, ""};
     }
     // With `folderRefuses` only an in-place save goes through.
@@ -99,7 +93,7 @@ struct FakeOperations : TrackOperations {
     }
     EndAnalysis Analyse(const TrackData& track) override {
         analysed.push_back(track.Bezr.VertexCount);
-        return ends;
+        return {12.3456, 1.5, -2.25, -1.0, 0.0, -1.0};
     }
     // Reports `progress` step by step, then ends with `runStatus`.
     HeartlineResult Generate(TrackData& track, const HeartlineSettings& settings,
@@ -115,19 +109,18 @@ struct FakeOperations : TrackOperations {
         result.detail = runDetail;
         result.internalDetail = runInternalDetail;
         result.filter = 999;  // the run may raise the filter; the field must not see it
-        if (result) track = Track(track.Bezr.VertexCount * 1000 + settings.segments + 1);
+        if (result) track.Bezr.VertexCount = track.Bezr.VertexCount * 1000 + settings.segments + 1;
         return result;
     }
 
-    bool loadOk = true, saveOk = true;
-    bool folderRefuses = false;
-    std::string saveNote;
+    bool loadOk = true, saveOk = true, folderRefuses = false;
     bool outOfMemory = false;  // Load and Generate throw std::bad_alloc
-    EndAnalysis ends{12.3456, 1.5, -2.25, -1.0, 0.0, -1.0};
+    std::string saveNote;
     HeartlineStatus runStatus = HeartlineStatus::Ok;
     std::string runDetail, runInternalDetail;
     std::vector<std::pair<int32_t, int32_t>> progress;
     std::function<void()> afterStep;
+    std::function<void(TrackData&)> afterLoad;
     std::vector<HeartlineSettings> runs;
     std::vector<std::string> saved;  // "path vertexcount"
     std::vector<int32_t> analysed;   // vertex counts of the analysed tracks
