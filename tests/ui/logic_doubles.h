@@ -1,5 +1,5 @@
-// Doubles for the window's logic: a view that keeps what it is told, a timer
-// on a fake clock, a scripted file chooser and scripted core operations.
+// Doubles for the window's logic: a view and message timer that keep what they
+// are told, a scripted file chooser and scripted core operations.
 #pragma once
 
 #include <deque>
@@ -15,7 +15,8 @@
 
 namespace cvqrn::ui::test {
 
-struct FakeView : WindowView {
+// Also the message timer, which keeps when it would fire (-1: stopped).
+struct FakeView : WindowView, MessageTimer {
     FakeView() {
         for (const FieldSpec& spec : kFieldSpecs) fields[spec.field] = InitialText(spec.field);
     }
@@ -32,6 +33,8 @@ struct FakeView : WindowView {
     }
     void ArmSkipNextMove() override {}
     std::string DecimalSeparator() const override { return "."; }
+    void Start(int32_t intervalMs) override { deadline = intervalMs; }
+    void Stop() override { deadline = -1; }
 
     std::map<Field, std::string> fields;
     std::string message;
@@ -40,18 +43,7 @@ struct FakeView : WindowView {
     std::vector<MessageBoxRequest> boxes;
     std::vector<MessageBoxRequest> questions;
     bool answerYes = false;
-};
-
-// A one-shot timer on a fake clock; AdvanceTo fires it on the way when due.
-struct FakeTimer : MessageTimer {
-    void Start(int32_t intervalMs) override { deadline = now + intervalMs; }
-    void Stop() override { deadline = -1; }
-    void AdvanceTo(int64_t ms, WindowLogic& logic) {
-        if (deadline >= 0 && deadline <= ms) logic.MessageTimerFired();
-        now = ms;
-    }
-    int64_t now = 0;
-    int64_t deadline = -1;
+    int32_t deadline = -1;
 };
 
 struct FakeChooser : FileChooser {
@@ -86,8 +78,7 @@ struct FakeOperations : TrackOperations {
         saved.push_back(path + " " + std::to_string(track.Bezr.VertexCount) +
                         (options.inPlace ? " in place" : ""));
         const bool ok = saveOk && (!folderRefuses || options.inPlace);
-        SaveResult result{ok, path, ok ? "" : "Permission denied"};
-        if (ok) result.note = saveNote;
+        SaveResult result{ok, path, ok ? "" : "Permission denied", 0, ok ? saveNote : ""};
         result.inPlacePossible = folderRefuses && !options.inPlace;
         return result;
     }
@@ -100,15 +91,9 @@ struct FakeOperations : TrackOperations {
                              ProgressFeedback* feedback) override {
         runs.push_back(settings);
         if (outOfMemory) throw std::bad_alloc();
-        for (const auto& [done, total] : progress) {
-            feedback->feedback(done, total);
-            if (afterStep) afterStep();
-        }
-        HeartlineResult result;
-        result.status = runStatus;
-        result.detail = runDetail;
-        result.internalDetail = runInternalDetail;
-        result.filter = 999;  // the run may raise the filter; the field must not see it
+        for (const auto& [done, total] : progress) feedback->feedback(done, total);
+        // The run may raise the filter; the field must not see it.
+        const HeartlineResult result{runStatus, runDetail, runInternalDetail, 999};
         if (result) track.Bezr.VertexCount = track.Bezr.VertexCount * 1000 + settings.segments + 1;
         return result;
     }
@@ -119,7 +104,6 @@ struct FakeOperations : TrackOperations {
     HeartlineStatus runStatus = HeartlineStatus::Ok;
     std::string runDetail, runInternalDetail;
     std::vector<std::pair<int32_t, int32_t>> progress;
-    std::function<void()> afterStep;
     std::function<void(TrackData&)> afterLoad;
     std::vector<HeartlineSettings> runs;
     std::vector<std::string> saved;  // "path vertexcount"
@@ -129,10 +113,9 @@ struct FakeOperations : TrackOperations {
 // The logic wired to fresh doubles and started.
 struct LogicRig {
     FakeView view;
-    FakeTimer timer;
     FakeChooser chooser;
     FakeOperations operations;
-    WindowLogic logic{view, timer, chooser, operations};
+    WindowLogic logic{view, view, chooser, operations};
 
     LogicRig() { logic.Start(); }
     void Load(const std::string& path = "/t/a.cvtrack") {

@@ -1,5 +1,4 @@
-// The window's rules apart from the toolkit: reading numbers, the key filter,
-// the file dialog contract, the outline runs, dragging and the command line.
+// The window's rules apart from the toolkit: numbers, field filter, file dialogs, command line.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,12 +8,10 @@
 #include "ui/number_text.h"
 #include "ui/window_arguments.h"
 #include "ui/window_logic.h"
-#include "ui/window_shape.h"
 
 namespace cvqrn::ui::test {
 namespace {
 
-using namespace std::string_literals;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 TEST(ReadNumber, TakesTheLeadingNumericPartWithAPointWhateverTheLocale) {
@@ -37,10 +34,9 @@ TEST(RoundToInt16, RoundsTiesToEvenWithinThe16BitRange) {
     for (const auto& [value, result] : cases) EXPECT_EQ(RoundToInt16(value), result) << value;
 }
 
-TEST(FilterNumericKey, AcceptsWhatEachFieldAllows) {
-    // text, caret, key, allowDecimal, allowMinus, accepted. A caret of 0 in
-    // "1.04" is also the whole text selected, as after tabbing in: the selected
-    // "." still blocks a new one, while a minus replaces the selection.
+TEST(FieldFilter, KeysAndPastedTextAreAcceptedAsEachFieldAllows) {
+    // text, caret, key, allowDecimal, allowMinus, accepted. A caret of 0 is also the whole
+    // text selected: the selected "." still blocks a new one, a minus replaces it.
     const std::tuple<const char*, int, int, bool, bool, bool> cases[] = {
         {"1.04", 4, '7', true, true, true},  {"1.04", 4, '\b', false, false, true},
         {"1", 1, 0x0663, true, true, false}, {"104", 1, '.', true, true, true},
@@ -52,42 +48,21 @@ TEST(FilterNumericKey, AcceptsWhatEachFieldAllows) {
         EXPECT_EQ(FilterNumericKey(text, caret, key, decimal, minus), accepted ? key : 0)
             << '"' << text << "\" + " << key;
     }
+    // Pasted text must be what those keys could type.
+    EXPECT_TRUE(TypingCouldProduce("-0.9", true, true));
+    EXPECT_FALSE(TypingCouldProduce("1.5", false, true));
+    EXPECT_FALSE(TypingCouldProduce("-3", true, false));
+    EXPECT_FALSE(TypingCouldProduce("1.2.3", true, true));
 }
 
-TEST(FileDialogContract, FilterBarsAndColonsBecomeNulsAndHookAndTemplateBitsAreCleared) {
-    EXPECT_EQ(RewriteFilter(kTrackFilter), "Corvane Tracks (*.cvtrack)\0*.cvtrack\0\0"s);
+TEST(FileDialogContract, AColonCutsTheDescriptionAndHookAndTemplateBitsAreCleared) {
     using Pairs = std::vector<std::pair<std::string, std::string>>;
-    EXPECT_EQ(FilterPairs(RewriteFilter("A (*.a)|*.a|B|*.b;*.c")),
-              (Pairs{{"A (*.a)", "*.a"}, {"B", "*.b;*.c"}}));
-    // A colon in the description cuts it there: the rest becomes the pattern.
     EXPECT_EQ(FilterPairs(RewriteFilter("Tracks: all|*.cvtrack")), (Pairs{{"Tracks", " all"}}));
     FileDialogRequest request;
-    request.FileMustExist = request.HideReadOnly = request.ReadOnly = request.OverwritePrompt =
-        true;
+    request.ReadOnly = true;
     request.Flags = 0x60 | 0x800;
-    EXPECT_EQ(OpenDialogFlags(request), 0x1805u);
-    EXPECT_EQ(SaveDialogFlags(request), 0x806u);
-}
-
-TEST(WindowRuns, RunsEndAtTheRowsEdgeAndTooFewPixelsGiveNone) {
-    constexpr uint32_t H = 0xFF00FF;  // hole
-    constexpr uint32_t O = 0x102030;  // window
-    EXPECT_EQ(WindowRuns(std::vector{O, O, H, O}, 4, 1, H),
-              (std::vector<PixelRun>{{0, 2, 0}, {3, 4, 0}}));
-    EXPECT_TRUE(WindowRuns(std::vector{O, O, O}, 2, 2, H).empty());
-}
-
-TEST(DragState, OnlyTheLeftButtonAloneMovesByThePointersOffsetAndOneMoveIsSkippedOnRequest) {
-    DragState drag;
-    BodyPressed(drag, 10.0f, 20.0f);
-    for (const int buttons : {kRightButton, kLeftButton | kRightButton, 0}) {
-        EXPECT_FALSE(BodyMoved(drag, buttons, 15.5f, 17.0f)) << buttons;
-    }
-    drag.SkipNextMove = true;
-    EXPECT_FALSE(BodyMoved(drag, kLeftButton, 15.5f, 17.0f));
-    const auto offset = BodyMoved(drag, kLeftButton, 15.5f, 17.0f);
-    ASSERT_TRUE(offset.has_value());
-    EXPECT_EQ(std::pair(offset->dx, offset->dy), std::pair(5.5f, -3.0f));
+    EXPECT_EQ(OpenDialogFlags(request), 0x801u);
+    EXPECT_EQ(SaveDialogFlags(request), 0x804u);
 }
 
 TEST(WindowArguments, FileHelpVersionAndUsageErrorsAsTheCommandLineToolAnswers) {

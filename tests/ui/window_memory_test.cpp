@@ -1,6 +1,5 @@
-// Memory running out in the core or in the window's own copies of a track
-// (the copy kept after a load, the copy a run starts from): a box, nothing lost.
-// Its own executable, because it replaces the global operator new.
+// Memory running out in the core or in the window's own copies of a track: a box,
+// nothing lost. Its own executable, because it replaces the global operator new.
 #include <gtest/gtest.h>
 
 #include <atomic>
