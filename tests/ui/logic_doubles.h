@@ -110,7 +110,6 @@ struct FakeOperations : TrackOperations {
     std::vector<int32_t> analysed;   // vertex counts of the analysed tracks
 };
 
-// The logic wired to fresh doubles and started.
 struct LogicRig {
     FakeView view;
     FakeChooser chooser;

@@ -108,8 +108,7 @@ TEST(FlowHeartline, AFailedOrRefusedRunShowsItsOwnBoxAndKeepsWhatItMust) {
         EXPECT_NE((box.text + box.detail).find(mention), npos) << title << text;
         const bool refused = box.title == "Invalid Setting";
         if (!refused) texts.insert(box.text);
-        // A refusal keeps the last result (what Save would write) and its ends;
-        // a failed run shows the loaded track's ends again.
+        // A refusal keeps the last result and its ends; a failed run shows the loaded ends.
         EXPECT_EQ(rig.logic.WorkTrack().Bezr.VertexCount, refused ? 7101 : 7) << title << text;
         EXPECT_EQ(rig.operations.analysed.size(), refused ? 2u : 3u) << title << text;
         EXPECT_EQ(rig.view.message, refused ? "OK" : "- ERROR -");

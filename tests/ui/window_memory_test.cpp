@@ -35,8 +35,7 @@ TEST(WindowMemory, ALoadOrRunOutOfMemoryShowsABoxAndKeepsEverything) {
     for (const auto& [load, inCore] :
          {std::pair(true, true), {true, false}, {false, true}, {false, false}}) {
         LogicRig rig;
-        // Loads tracks of 16 MB; once `refuseAfterLoad` is set, a load leaves no
-        // room for the window's copy.
+        // Tracks of 16 MB; with `refuseAfterLoad` a load leaves no room for the window's copy.
         bool refuseAfterLoad = false;
         rig.operations.afterLoad = [&](TrackData& track) {
             track.Tera.Grid.assign(2 * kLarge / sizeof(float), 1.0f);

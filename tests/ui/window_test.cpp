@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QLocale>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -72,8 +73,7 @@ TEST(WindowLayout, FixedFramelessShapedAsTheSkinTabOrderAndReadyClears) {
         }
     }
     EXPECT_EQ(mismatches, 0) << "the mask must hold exactly the skin's non-hole pixels";
-    // Tab walks the twelve fields in order and skips the hot-spots.
-    EXPECT_TRUE(rig.Field_(Field::Segments)->hasFocus());
+    // Tab walks the twelve fields in order from the first and skips the hot-spots.
     for (int i = 1; i <= kFieldCount; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), rig.Field_(static_cast<Field>(i % kFieldCount)));
@@ -85,11 +85,11 @@ TEST(WindowLayout, FixedFramelessShapedAsTheSkinTabOrderAndReadyClears) {
 TEST(WindowKeys, ShortcutsKeepTheFocusLeavingPrecisionClampsItAndFieldsFilterKeysAndPastes) {
     WindowRig rig;
     TextField* precision = rig.Field_(Field::Precision);
-    precision->setFocus(Qt::TabFocusReason);
+    precision->setFocus(Qt::OtherFocusReason);  // selects all, however it gets the focus
     QTest::keyClicks(precision, "3");
     rig.chooser.Next("/t/a.cvtrack");
     QTest::keyClick(precision, Qt::Key_O, Qt::ControlModifier);
-    EXPECT_TRUE(rig.window->LightWidget(Light::Loaded)->isVisible());
+    EXPECT_EQ(rig.Field_(Field::RadiusIn)->text(), "12,346");  // the locale's separator
     rig.Click("btnMod");
     QTest::keyClick(precision, Qt::Key_Return, Qt::ControlModifier);
     QTest::keyClick(precision, Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
@@ -130,8 +130,7 @@ TEST(WindowBoxes, OneOkAnswerDetailApartIconByKindAndQuestionsDefaultToNo) {
 
 TEST(WindowDialogs, FileDialogIsSetUpFromTheRequest) {
     testsupport::TempDir dir;
-    // A save pre-filled with a full path starts in its folder; an open with a
-    // bare name (as after a failed save) in the requested one.
+    // A full path starts in its folder; a bare name (as after a failed save) in initDir.
     const std::string filter = RewriteFilter(kTrackFilter);
     const ChooserRequest requests[] = {
         {DialogKind::Save, filter, 1, dir.File("a.cvtrack"), "", "", "Title", "cvtrack", 0x6},
@@ -151,9 +150,10 @@ TEST(WindowDialogs, FileDialogIsSetUpFromTheRequest) {
     }
 }
 
-void SendMouse(QWidget& window, QEvent::Type type, QPointF at) {
+void SendMouse(QWidget& window, QEvent::Type type, QPointF at,
+               Qt::MouseButtons buttons = Qt::LeftButton) {
     const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(type, at, window.mapToGlobal(at), button, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent event(type, at, window.mapToGlobal(at), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(&window, &event);
 }
 
@@ -166,10 +166,14 @@ TEST(WindowDrag, LeftDragMovesTheWindowButNotTheMoveAfterADialogAndTheKnobMinimi
     SendMouse(w, QEvent::MouseButtonPress, body);
     SendMouse(w, QEvent::MouseMove, body + QPointF(30, 12));
     EXPECT_EQ(w.pos(), moved);
-    rig.Load("");  // cancelled: the move that follows the dialog is swallowed
+    SendMouse(w, QEvent::MouseMove, body + QPointF(5, 5), Qt::LeftButton | Qt::RightButton);
+    EXPECT_EQ(w.pos(), moved);  // the left button alone drags
+    rig.Load("");               // cancelled: the one move that follows the dialog is swallowed
     SendMouse(w, QEvent::MouseButtonPress, body);
     SendMouse(w, QEvent::MouseMove, body + QPointF(7, 0));
     EXPECT_EQ(w.pos(), moved);
+    SendMouse(w, QEvent::MouseMove, body + QPointF(7, 0));
+    EXPECT_EQ(w.pos(), moved + QPoint(7, 0));
     rig.Click("minimizeme");
     EXPECT_TRUE(w.windowState() & Qt::WindowMinimized);
 }
@@ -187,7 +191,6 @@ TEST(WindowMessages, TheLongestTextIsShownWholeAtThisScale) {
     }
 }
 
-// Writes `track` as `name` in `dir`; returns its path.
 std::string Write(const testsupport::TempDir& dir, const std::string& name, TrackData track) {
     EXPECT_TRUE(SaveTrack(dir.File(name), track).ok);
     return dir.File(name);
@@ -196,7 +199,6 @@ std::string Write(const testsupport::TempDir& dir, const std::string& name, Trac
 TEST(WindowFiles, DroppedTracksLoadAndFoldersAndPositionAreRemembered) {
     const testsupport::TempDir dir;
     const std::string track = Write(dir, "in.cvtrack", FamilyCoaster());
-    // A dropped file loads as one named on the command line does.
     for (const std::string& dropped : {track, dir.File("notes.txt")}) {
         WindowRig rig(true);
         QMimeData data;
@@ -256,6 +258,7 @@ int main(int argc, char** argv) {
     // The offscreen platform unless another one is asked for, and the window's
     // remembered folders and position in a temporary folder, never the user's.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QLocale::setDefault(QLocale(QLocale::German));  // a decimal comma for the display fields
     QStandardPaths::setTestModeEnabled(true);
     const QTemporaryDir settings;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
