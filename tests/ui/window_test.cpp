@@ -102,16 +102,17 @@ TEST(WindowKeys, ShortcutsKeepTheFocusLeavingPrecisionClampsItAndFieldsFilterKey
     QTest::keyClick(precision, Qt::Key_Tab);
     EXPECT_EQ(rig.Field_(Field::Filter)->selectedText(), "15");
     EXPECT_EQ(precision->text(), "4");
-    // Keys and pasted text pass the field's filter; a minus or a paste replaces the selection.
+    // Keys and pasted text pass each field's filter; a minus or a paste replaces the selection.
     TextField* heartline = rig.Field_(Field::Heartline);
     heartline->setFocus(Qt::TabFocusReason);
     QTest::keyClicks(heartline, "-1.2a.5");
     EXPECT_EQ(heartline->text(), "-1.25");
-    for (const auto& [pasted, after] : {std::pair(" 12.5\n", "12.5"), {"1-2", "12.5"}}) {
+    TextField* speed = rig.Field_(Field::StartSpeed);  // takes a point but no minus
+    for (const auto& [pasted, after] : {std::pair(" 12.5\n", "12.5"), {"-3", "12.5"}}) {
         QApplication::clipboard()->setText(QString::fromLatin1(pasted));
-        heartline->selectAll();
-        QTest::keyClick(heartline, Qt::Key_V, Qt::ControlModifier);
-        EXPECT_EQ(heartline->text(), after) << pasted;
+        speed->selectAll();
+        QTest::keyClick(speed, Qt::Key_V, Qt::ControlModifier);
+        EXPECT_EQ(speed->text(), after) << pasted;
     }
 }
 
