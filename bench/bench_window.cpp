@@ -14,6 +14,9 @@
 #include <QApplication>
 #include <QEvent>
 #include <QLabel>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <limits>
@@ -25,7 +28,6 @@
 #include "cli/commands.h"
 #include "samples/sample_tracks.h"
 #include "tests/support/track_builder.h"
-#include "tests/ui/window_program.h"
 #include "trackfile/track_file.h"
 #include "ui/main_window.h"
 
@@ -141,7 +143,12 @@ BENCHMARK(BM_WindowAgainstCli)->Unit(benchmark::kMillisecond)->Iterations(1)->Us
 }  // namespace
 
 int main(int argc, char** argv) {
-    const cvqrn::ui::test::WindowProgramSetup setup;
+    // Offscreen unless another platform is asked for; the window keeps its
+    // folders and position in a temporary folder, never in the user's settings.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QStandardPaths::setTestModeEnabled(true);
+    const QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

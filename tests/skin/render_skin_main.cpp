@@ -1,33 +1,19 @@
-// cv-qrn-render-skin OUT.png [dpr]: writes the window's skin as a PNG picture,
-// for looking at it and for the README.
+// cv-qrn-render-skin OUT.png [dpr]: writes the window's skin as a PNG picture to look at.
 #include <QGuiApplication>
 #include <QImage>
-#include <QString>
-
 #include <cstdio>
+#include <cstdlib>
 
 #include "ui/skin.h"
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
-    const QStringList args = QGuiApplication::arguments();
-    if (args.size() < 2 || args.size() > 3) {
-        std::fprintf(stderr, "usage: cv-qrn-render-skin OUT.png [device-pixel-ratio]\n");
+    const double dpr = argc == 3 ? std::atof(argv[2]) : 1.0;
+    if (argc < 2 || argc > 3 || !(dpr > 0.0 && dpr <= 8.0)) {
+        std::fprintf(stderr, "usage: cv-qrn-render-skin OUT.png [device-pixel-ratio in (0, 8]]\n");
         return 2;
     }
-    double dpr = 1.0;
-    if (args.size() == 3) {
-        bool ok = false;
-        dpr = args[2].toDouble(&ok);
-        if (!ok || !(dpr > 0) || dpr > 8) {
-            std::fprintf(stderr, "cv-qrn-render-skin: the device pixel ratio must be in (0, 8]\n");
-            return 2;
-        }
-    }
-    const QImage skin = cvqrn::ui::RenderSkin(dpr);
-    if (!skin.save(args[1], "PNG")) {
-        std::fprintf(stderr, "cv-qrn-render-skin: cannot write %s\n", qPrintable(args[1]));
-        return 1;
-    }
-    return 0;
+    if (cvqrn::ui::RenderSkin(dpr).save(QString::fromLocal8Bit(argv[1]), "PNG")) return 0;
+    std::fprintf(stderr, "cv-qrn-render-skin: cannot write %s\n", argv[1]);
+    return 1;
 }

@@ -1,11 +1,11 @@
-// Doubles for the window's logic: a view that keeps what it is told, a timer
-// on a fake clock, a scripted file chooser and scripted core operations.
+// Doubles for the window's logic: a view and message timer that keep what they
+// are told, a scripted file chooser and scripted core operations.
 #pragma once
 
 #include <deque>
-#include <new>
 #include <functional>
 #include <map>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -15,7 +15,8 @@
 
 namespace cvqrn::ui::test {
 
-struct FakeView : WindowView {
+// Also the message timer, which keeps when it would fire (-1: stopped).
+struct FakeView : WindowView, MessageTimer {
     FakeView() {
         for (const FieldSpec& spec : kFieldSpecs) fields[spec.field] = InitialText(spec.field);
     }
@@ -32,6 +33,8 @@ struct FakeView : WindowView {
     }
     void ArmSkipNextMove() override {}
     std::string DecimalSeparator() const override { return "."; }
+    void Start(int32_t intervalMs) override { deadline = intervalMs; }
+    void Stop() override { deadline = -1; }
 
     std::map<Field, std::string> fields;
     std::string message;
@@ -40,26 +43,14 @@ struct FakeView : WindowView {
     std::vector<MessageBoxRequest> boxes;
     std::vector<MessageBoxRequest> questions;
     bool answerYes = false;
-};
-
-// A one-shot timer on a fake clock; AdvanceTo fires it on the way when due.
-struct FakeTimer : MessageTimer {
-    void Start(int32_t intervalMs) override { deadline = now + intervalMs; }
-    void Stop() override { deadline = -1; }
-    void AdvanceTo(int64_t ms, WindowLogic& logic) {
-        if (deadline >= 0 && deadline <= ms) logic.MessageTimerFired();
-        now = ms;
-    }
-    int64_t now = 0;
-    int64_t deadline = -1;
+    int32_t deadline = -1;
 };
 
 struct FakeChooser : FileChooser {
     std::optional<ChooserAnswer> Choose(const ChooserRequest& request) override {
         requests.push_back(request);
-        if (answers.empty()) return std::nullopt;
-        auto answer = answers.front();
-        answers.pop_front();
+        auto answer = answers.empty() ? std::nullopt : answers.front();
+        if (!answers.empty()) answers.pop_front();
         return answer;
     }
     // Queues the user's choice of `path`; an empty path is a cancel.
@@ -74,16 +65,11 @@ struct FakeChooser : FileChooser {
 // Tracks are told apart by their vertex count: a loaded track has 7, a good
 // run makes one of 1000 * old count + segments + 1.
 struct FakeOperations : TrackOperations {
-    static TrackData Track(int32_t vertices) {
-        TrackData track;
-        track.Bezr.VertexCount = vertices;
-        return track;
-    }
-
     LoadResult Load(const std::string&, TrackData& track) override {
         if (outOfMemory) throw std::bad_alloc();
         if (!loadOk) return {false, "not a track file"};
-        track = Track(7);
+        track.Bezr.VertexCount = 7;
+        if (afterLoad) afterLoad(track);
         return {true, ""};
     }
     // With `folderRefuses` only an in-place save goes through.
@@ -92,54 +78,43 @@ struct FakeOperations : TrackOperations {
         saved.push_back(path + " " + std::to_string(track.Bezr.VertexCount) +
                         (options.inPlace ? " in place" : ""));
         const bool ok = saveOk && (!folderRefuses || options.inPlace);
-        SaveResult result{ok, path, ok ? "" : "Permission denied"};
-        if (ok) result.note = saveNote;
+        SaveResult result{ok, path, ok ? "" : "Permission denied", 0, ok ? saveNote : ""};
         result.inPlacePossible = folderRefuses && !options.inPlace;
         return result;
     }
     EndAnalysis Analyse(const TrackData& track) override {
         analysed.push_back(track.Bezr.VertexCount);
-        return ends;
+        return {12.3456, 1.5, -2.25, -1.0, 0.0, -1.0};
     }
     // Reports `progress` step by step, then ends with `runStatus`.
     HeartlineResult Generate(TrackData& track, const HeartlineSettings& settings,
                              ProgressFeedback* feedback) override {
         runs.push_back(settings);
         if (outOfMemory) throw std::bad_alloc();
-        for (const auto& [done, total] : progress) {
-            feedback->feedback(done, total);
-            if (afterStep) afterStep();
-        }
-        HeartlineResult result;
-        result.status = runStatus;
-        result.detail = runDetail;
-        result.internalDetail = runInternalDetail;
-        result.filter = 999;  // the run may raise the filter; the field must not see it
-        if (result) track = Track(track.Bezr.VertexCount * 1000 + settings.segments + 1);
+        for (const auto& [done, total] : progress) feedback->feedback(done, total);
+        // The run may raise the filter; the field must not see it.
+        const HeartlineResult result{runStatus, runDetail, runInternalDetail, 999};
+        if (result) track.Bezr.VertexCount = track.Bezr.VertexCount * 1000 + settings.segments + 1;
         return result;
     }
 
-    bool loadOk = true, saveOk = true;
-    bool folderRefuses = false;
-    std::string saveNote;
+    bool loadOk = true, saveOk = true, folderRefuses = false;
     bool outOfMemory = false;  // Load and Generate throw std::bad_alloc
-    EndAnalysis ends{12.3456, 1.5, -2.25, -1.0, 0.0, -1.0};
+    std::string saveNote;
     HeartlineStatus runStatus = HeartlineStatus::Ok;
     std::string runDetail, runInternalDetail;
     std::vector<std::pair<int32_t, int32_t>> progress;
-    std::function<void()> afterStep;
+    std::function<void(TrackData&)> afterLoad;
     std::vector<HeartlineSettings> runs;
     std::vector<std::string> saved;  // "path vertexcount"
     std::vector<int32_t> analysed;   // vertex counts of the analysed tracks
 };
 
-// The logic wired to fresh doubles and started.
 struct LogicRig {
     FakeView view;
-    FakeTimer timer;
     FakeChooser chooser;
     FakeOperations operations;
-    WindowLogic logic{view, timer, chooser, operations};
+    WindowLogic logic{view, view, chooser, operations};
 
     LogicRig() { logic.Start(); }
     void Load(const std::string& path = "/t/a.cvtrack") {

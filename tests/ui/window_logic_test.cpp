@@ -1,8 +1,6 @@
-// The window's flow: the state table, the failure boxes, the precision
-// clamp, the message line and the bar.
+// The window's flow: the state table, failures, saving, the precision clamp and the bar.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <set>
 
 #include "tests/ui/logic_doubles.h"
@@ -10,13 +8,7 @@
 namespace cvqrn::ui::test {
 namespace {
 
-// What ShowEndAnalysis shows for the doubles' end values.
-void ExpectEndsShown(const LogicRig& rig) {
-    const std::map<Field, std::string> ends = {
-        {Field::RadiusIn, "12.346"}, {Field::TiltIn, "-2.250"}, {Field::RadiusOut, "straight"},
-        {Field::TiltOut, "none"},    {Field::SlopeIn, "1.500"}, {Field::SlopeOut, "0.000"}};
-    for (const auto& [field, text] : ends) EXPECT_EQ(rig.view.fields.at(field), text);
-}
+constexpr auto npos = std::string::npos;
 
 // The state table. A row is the user's steps, then ':', then loaded and
 // modified, then the three lights ('1' on). Steps: L/l load succeeds/fails,
@@ -35,10 +27,10 @@ void Apply(LogicRig& rig, char step) {
 }
 
 TEST(FlowStateTable, EveryRowEndsInItsStateAndLights) {
-    for (const std::string row : {":00000",    "L:10100",   "l:00000",   "LHc:11110", "LHl:00110",
-                                  "H:00000",   "LH:11110",  "Lh:10100",  "LHh:10110", "LHx:11110",
-                                  "LS:10100",  "LHhS:10110", "LHs:11110", "LHS:11111", "LHf:11110",
-                                  "LHSH:11111", "LHSL:10100"}) {
+    for (const std::string row :
+         {":00000", "L:10100", "l:00000", "LHc:11110", "LHl:00110", "H:00000", "LH:11110",
+          "Lh:10100", "LHh:10110", "LHx:11110", "LS:10100", "LHhS:10110", "LHs:11110", "LHS:11111",
+          "LHf:11110", "LHSH:11111", "LHSL:10100"}) {
         LogicRig rig;
         for (const char step : row.substr(0, row.find(':'))) Apply(rig, step);
         std::string state = row.substr(0, row.find(':') + 1);
@@ -49,32 +41,27 @@ TEST(FlowStateTable, EveryRowEndsInItsStateAndLights) {
     }
 }
 
-TEST(FlowLoad, DialogRequestEndsShownAndTheLoadErrorBox) {
+TEST(FlowLoad, DialogRequestEndsInTheirFieldsAndTheLoadErrorBox) {
     LogicRig rig;
     rig.Load("/t/a.cvtrack");
-    const ChooserRequest& request = rig.chooser.requests.at(0);
-    EXPECT_EQ(std::pair(request.filterIndex, request.flags), std::pair(1, 0x1004u));
-    ExpectEndsShown(rig);
-    // A cancel empties the name the next dialog is pre-filled with.
+    EXPECT_EQ(rig.chooser.requests.at(0).flags, 0x1004u);
+    const std::map<Field, std::string> ends = {
+        {Field::RadiusIn, "12.346"}, {Field::TiltIn, "-2.250"}, {Field::RadiusOut, "straight"},
+        {Field::TiltOut, "none"},    {Field::SlopeIn, "1.500"}, {Field::SlopeOut, "0.000"}};
+    for (const auto& [field, text] : ends) EXPECT_EQ(rig.view.fields.at(field), text);
+    rig.Load("");  // a cancel empties the name the next dialog is pre-filled with
     rig.Load("");
-    rig.Load("");
-    EXPECT_EQ(rig.chooser.requests.at(1).fileName, "/t/a.cvtrack");
     EXPECT_EQ(rig.chooser.requests.at(2).fileName, "");
-
-    LogicRig bad;
-    bad.operations.loadOk = false;
-    bad.Load("/t/bad.cvtrack");
-    const MessageBoxRequest& box = bad.view.boxes.at(0);
-    EXPECT_EQ(box.title + "|" + box.text + "|" + box.detail,
-              "Load Error|Error Loading Track File!|not a track file");
+    rig.operations.loadOk = false;
+    rig.Load("/t/bad.cvtrack");
+    const MessageBoxRequest& box = rig.view.boxes.at(0);
+    EXPECT_EQ(box.title + "|" + box.detail, "Load Error|not a track file");
     EXPECT_EQ(box.icon, MessageBoxRequest::Icon::Exclamation);
-    EXPECT_EQ(bad.view.fields.at(Field::SlopeIn), "Slope in");
 }
 
 TEST(FlowHeartline, ReadsFieldsWithPointDecimalsAndTiesToEvenThenShowsTheNewEnds) {
     LogicRig rig;
     rig.Load();
-    rig.view.fields[Field::SlopeIn] = "";
     rig.view.fields[Field::Segments] = "12.5";  // tie: to 12
     rig.view.fields[Field::Precision] = "7.5";  // tie: to 8
     rig.view.fields[Field::Filter] = "3";
@@ -85,148 +72,97 @@ TEST(FlowHeartline, ReadsFieldsWithPointDecimalsAndTiesToEvenThenShowsTheNewEnds
     const HeartlineSettings& p = rig.operations.runs.at(0);
     EXPECT_EQ(std::tuple(p.segments, p.precision, p.filter), std::tuple(12, 8, 3));
     EXPECT_EQ(std::tuple(p.heartline, p.startspeed, p.endspeed), std::tuple(-1.15, 20.25, 0.5));
-    EXPECT_EQ(rig.view.fields[Field::Filter], "3");  // the raised filter stays in the run
+    EXPECT_EQ(rig.view.fields[Field::Filter], "3");   // the raised filter stays in the run
     EXPECT_EQ(rig.operations.analysed.back(), 7013);  // the new track's ends
-    ExpectEndsShown(rig);
-    EXPECT_FALSE(rig.view.barVisible);
-    EXPECT_EQ(rig.view.message, "OK");
-    EXPECT_EQ(rig.timer.deadline, 1500);
 }
 
-TEST(FlowHeartline, EachFailureKindHasItsOwnBoxShowsTheLoadedEndsAndEndsInError) {
+TEST(FlowHeartline, AFailedOrRefusedRunShowsItsOwnBoxAndKeepsWhatItMust) {
+    // the run's outcome, a field's text, the box's title, what the box must
+    // mention. A field without a number is refused by its name, never read as zero.
     using enum HeartlineStatus;
-    const std::pair<HeartlineStatus, const char*> cases[] = {
-        {Valleyed, "Horrible!"},          {EqualSpeeds, "Horrible!"},
-        {UnusableTrack, "Unusable Track"}, {NumericalBlowUp, "Heartline Failed"},
-        {CouldNotComplete, "Run Not Completed"},
+    const std::tuple<HeartlineStatus, Field, const char*, const char*, const char*> cases[] = {
+        {Valleyed, Field::Filter, "15", "Horrible!", "where"},
+        {EqualSpeeds, Field::Filter, "15", "Horrible!", "where"},
+        {UnusableTrack, Field::Filter, "15", "Unusable Track", "where"},
+        {NumericalBlowUp, Field::Filter, "15", "Heartline Failed", "where"},
+        {CouldNotComplete, Field::Filter, "15", "Run Not Completed", "where"},
+        {RefusedSettings, Field::Filter, "15", "Invalid Setting", "internal figure"},
+        {Ok, Field::Segments, "", "Invalid Setting", "Segments (#)"},
+        {Ok, Field::EndSpeed, "-.", "Invalid Setting", "V out (m/s)"},
+        {Ok, Field::Filter, "-32769", "Invalid Setting", "\"-32769\""},
     };
     std::set<std::string> texts;  // the two train failures share one box; the rest their own
-    for (const auto& [status, title] : cases) {
-        SCOPED_TRACE(title);
-        LogicRig rig;
-        rig.Load();
-        rig.logic.HeartlineClicked();
-        rig.operations.runStatus = status;
-        rig.operations.runDetail = "where and why";
-        rig.logic.HeartlineClicked();
-        ASSERT_EQ(rig.view.boxes.size(), 1u);
-        EXPECT_EQ(rig.view.boxes[0].title, title);
-        texts.insert(rig.view.boxes[0].text);
-        EXPECT_EQ(rig.view.boxes[0].detail, "where and why");
-        EXPECT_EQ(rig.operations.analysed.back(), 7);  // the loaded track's ends again
-        EXPECT_FALSE(rig.view.barVisible);
-        EXPECT_EQ(rig.view.message, "- ERROR -");
-        EXPECT_EQ(rig.timer.deadline, 3000);
-    }
-    EXPECT_EQ(texts.size(), 4u);
-}
-
-TEST(FlowHeartline, RefusedParametersChangeNothingButTellWhichValue) {
-    // A field without a number is refused by its name, never read as zero.
-    const std::tuple<Field, const char*, HeartlineStatus, const char*> cases[] = {
-        {Field::Segments, "", HeartlineStatus::Ok, PlaceOf(Field::Segments).caption},
-        {Field::EndSpeed, "-.", HeartlineStatus::Ok, PlaceOf(Field::EndSpeed).caption},
-        {Field::Segments, "32768", HeartlineStatus::Ok, "Segments (#)"},
-        {Field::Filter, "-32769", HeartlineStatus::Ok, "\"-32769\""},
-        {Field::Segments, "0", HeartlineStatus::RefusedSettings, "Segments must be at least 1"},
-    };
-    for (const auto& [field, text, status, mustMention] : cases) {
+    for (const auto& [status, field, text, title, mention] : cases) {
         LogicRig rig;
         rig.Load();
         rig.logic.HeartlineClicked();  // a result waits to be saved
         rig.view.fields[field] = text;
         rig.operations.runStatus = status;
-        rig.operations.runDetail = "Segments must be at least 1; it is 0.";
+        rig.operations.runDetail = "where and why";
         rig.operations.runInternalDetail = "internal figure";
-        const size_t analysed = rig.operations.analysed.size();
         rig.logic.HeartlineClicked();
-        EXPECT_EQ(rig.operations.runs.size(), status == HeartlineStatus::Ok ? 1u : 2u) << text;
-        ASSERT_EQ(rig.view.boxes.size(), 1u) << text;
-        EXPECT_EQ(rig.view.boxes[0].title, "Invalid Setting");
-        EXPECT_NE(rig.view.boxes[0].text.find(mustMention), std::string::npos) << text;
-        EXPECT_EQ(rig.view.boxes[0].detail, status == HeartlineStatus::Ok ? "" : "internal figure");
-        EXPECT_EQ(rig.view.message, "OK");
-        EXPECT_EQ(rig.operations.analysed.size(), analysed);
-        EXPECT_EQ(rig.logic.WorkTrack().Bezr.VertexCount, 7101);  // what Save would write
+        EXPECT_EQ(rig.operations.runs.size(), status == Ok ? 1u : 2u) << text;
+        ASSERT_EQ(rig.view.boxes.size(), 1u) << title << text;
+        const MessageBoxRequest& box = rig.view.boxes[0];
+        EXPECT_EQ(box.title, title);
+        EXPECT_NE((box.text + box.detail).find(mention), npos) << title << text;
+        const bool refused = box.title == "Invalid Setting";
+        if (!refused) texts.insert(box.text);
+        // A refusal keeps the last result and its ends; a failed run shows the loaded ends.
+        EXPECT_EQ(rig.logic.WorkTrack().Bezr.VertexCount, refused ? 7101 : 7) << title << text;
+        EXPECT_EQ(rig.operations.analysed.size(), refused ? 2u : 3u) << title << text;
+        EXPECT_EQ(rig.view.message, refused ? "OK" : "- ERROR -");
+        EXPECT_EQ(rig.view.deadline, refused ? 1500 : 3000);
+        EXPECT_FALSE(rig.view.barVisible);
     }
+    EXPECT_EQ(texts.size(), 4u);
 }
 
-TEST(FlowSave, DialogPrefilledWithTheLoadedPathAndAFailureNamesFileAndReason) {
-    LogicRig rig;
-    rig.Load("/t/a.cvtrack");
-    rig.logic.HeartlineClicked();
-    rig.Save("/t/out.cvtrack");
-    const ChooserRequest& request = rig.chooser.requests.back();
-    EXPECT_EQ(request.title + "|" + request.fileName, "Save Track As...|/t/a.cvtrack");
-    EXPECT_EQ(request.flags, 0x6u);
-    rig.Save("/t/again.cvtrack");
-    EXPECT_EQ(rig.operations.saved,
-              (std::vector<std::string>{"/t/out.cvtrack 7101", "/t/again.cvtrack 7101"}));
-    rig.operations.saveOk = false;
-    rig.Save("/readonly/out.cvtrack");
-    const MessageBoxRequest& box = rig.view.boxes.at(0);
-    EXPECT_EQ(box.title, "Save Error");
-    EXPECT_NE(box.text.find("\"/readonly/out.cvtrack\""), std::string::npos);
-    EXPECT_NE(box.text.find("Permission denied"), std::string::npos);
-    EXPECT_TRUE(rig.view.questions.empty());  // a plain failure asks nothing
-    rig.logic.HeartlineClicked();  // from the loaded track again, not from the last result
-    EXPECT_EQ(rig.logic.WorkTrack().Bezr.VertexCount, 7101);
-}
-
-TEST(FlowSave, AfterAFailedSaveTheDialogStartsWhereALoadOrSaveLastWorked) {
+TEST(FlowSave, PrefilledDialogAndAFailureThatNamesFileAndReasonAndRestartsWhereASaveWorked) {
     // a save that worked before the failure (none when empty), where the next dialog starts
-    for (const auto& [goodSave, start] : {std::pair("", "/t"), {"/t/good/out.cvtrack", "/t/good"}}) {
+    for (const auto& [goodSave, start] :
+         {std::pair("", "/t"), {"/t/good/out.cvtrack", "/t/good"}}) {
         LogicRig rig;
         rig.Load("/t/a.cvtrack");
         rig.logic.HeartlineClicked();
-        if (*goodSave != '\0') rig.Save(goodSave);
+        rig.Save(goodSave);
+        const ChooserRequest& request = rig.chooser.requests.at(1);
+        EXPECT_EQ(request.fileName + "|" + std::to_string(request.flags), "/t/a.cvtrack|6");
         rig.operations.saveOk = false;
         rig.Save("/proc/self/out.cvtrack");
-        rig.Save("");  // cancelled: only the request matters
+        const MessageBoxRequest& box = rig.view.boxes.at(0);
+        EXPECT_EQ(box.title, "Save Error");
+        EXPECT_NE(box.text.find("\"/proc/self/out.cvtrack\""), npos);
+        EXPECT_NE(box.text.find("Permission denied"), npos);
+        EXPECT_TRUE(rig.view.questions.empty());  // a plain failure asks nothing
+        rig.Save("");                             // cancelled: only the request matters
         EXPECT_EQ(rig.chooser.requests.back().fileName, "out.cvtrack") << goodSave;
         EXPECT_EQ(rig.chooser.requests.back().initDir, start) << goodSave;
     }
 }
 
-TEST(FlowSave, AFolderThatRefusesANewFileAsksBeforeAPlainOverwrite) {
-    for (const bool yes : {true, false}) {
+TEST(FlowSave, AFolderThatRefusesANewFileAsksBeforeAnOverwriteAndANoteIsShown) {
+    // the folder refuses a new file, the user's answer, the note of a save that worked
+    const std::tuple<bool, bool, const char*> cases[] = {
+        {true, true, ""}, {true, false, ""}, {false, false, "split"}, {true, true, "split"}};
+    for (const auto& [refuses, yes, note] : cases) {
         LogicRig rig;
         rig.Load("/t/a.cvtrack");
         rig.logic.HeartlineClicked();
-        rig.operations.folderRefuses = true;
-        rig.view.answerYes = yes;
-        rig.Save("/locked/out.cvtrack");
-
-        const MessageBoxRequest& question = rig.view.questions.at(0);
-        EXPECT_EQ(question.title, "Overwrite In Place?");
-        EXPECT_NE(question.text.find("\"/locked/out.cvtrack\""), std::string::npos);
-        std::vector<std::string> saves{"/locked/out.cvtrack 7101"};
-        if (yes) saves.push_back("/locked/out.cvtrack 7101 in place");
-        EXPECT_EQ(rig.operations.saved, saves) << yes;
-        // Yes saves as any save does; No leaves everything as it was, without an error box.
-        EXPECT_EQ(rig.logic.LightOn(Light::Saved), yes);
-        EXPECT_TRUE(rig.view.boxes.empty()) << yes;
-        EXPECT_TRUE(rig.logic.TrackModified());
-    }
-}
-
-TEST(FlowSave, ANoteOfASaveThatWorkedIsShown) {
-    // note of the save, whether the folder refuses a new file, boxes shown after the save
-    const std::tuple<const char*, bool, size_t> cases[] = {
-        {"", false, 0}, {"hard link split", false, 1}, {"hard link split", true, 1}};
-    for (const auto& [note, folderRefuses, boxes] : cases) {
-        LogicRig rig;
-        rig.Load("/t/a.cvtrack");
-        rig.logic.HeartlineClicked();
+        rig.operations.folderRefuses = refuses;
         rig.operations.saveNote = note;
-        rig.operations.folderRefuses = folderRefuses;
-        rig.view.answerYes = true;
+        rig.view.answerYes = yes;
         rig.Save("/t/out.cvtrack");
-        ASSERT_EQ(rig.view.boxes.size(), boxes) << note;
-        if (boxes == 0) continue;
-        EXPECT_EQ(rig.view.boxes[0].title, "Track Saved");
-        EXPECT_NE(rig.view.boxes[0].text.find(note), std::string::npos);
-        EXPECT_TRUE(rig.logic.LightOn(Light::Saved));
+        std::vector<std::string> saves{"/t/out.cvtrack 7101"};
+        if (refuses && yes) saves.push_back("/t/out.cvtrack 7101 in place");
+        EXPECT_EQ(rig.operations.saved, saves);
+        ASSERT_EQ(rig.view.questions.size(), refuses ? 1u : 0u);
+        EXPECT_TRUE(!refuses || rig.view.questions[0].text.find("\"/t/out.cvtrack\"") != npos);
+        // Yes saves as any save does; No leaves everything as it was, without an error box.
+        EXPECT_EQ(rig.logic.LightOn(Light::Saved), yes || !refuses);
+        EXPECT_TRUE(rig.logic.TrackModified());
+        ASSERT_EQ(rig.view.boxes.size(), *note != '\0' ? 1u : 0u) << note;
+        EXPECT_TRUE(!*note || rig.view.boxes[0].text.find(note) != npos) << note;
     }
 }
 
@@ -241,32 +177,20 @@ TEST(FlowPrecision, ClampsTo4To16WithItsMessagesWhenTheFieldIsLeft) {
         rig.view.fields[Field::Precision] = typed;
         rig.logic.PrecisionLostFocus();
         EXPECT_EQ(rig.view.fields[Field::Precision], after) << typed;
-        EXPECT_EQ(rig.view.message, told ? "Precision has been adjusted to " + std::string(after) : "")
+        EXPECT_EQ(rig.view.message,
+                  told ? "Precision has been adjusted to " + std::string(after) : "")
             << typed;
     }
 }
 
-TEST(FlowMessages, ANewMessageReplacesTheOldAndStaysForItsOwnDuration) {
-    LogicRig rig;
-    rig.timer.AdvanceTo(1500, rig.logic);
-    EXPECT_EQ(rig.view.message, "");  // "Ready" is gone
-    rig.Load();
-    rig.logic.HeartlineClicked();  // "OK" at 1500 for 1500 ms
-    rig.timer.AdvanceTo(2500, rig.logic);
-    rig.view.fields[Field::Precision] = "2";
-    rig.logic.PrecisionLostFocus();
-    rig.timer.AdvanceTo(3500, rig.logic);  // where "OK" alone would have ended
-    EXPECT_EQ(rig.view.message, "Precision has been adjusted to 4");
-    rig.timer.AdvanceTo(4000, rig.logic);
-    EXPECT_EQ(rig.view.message, "");
-}
-
-TEST(FlowProgress, BarFollowsTheRunAndKeepsItsLastShapeUntilTheNextStep) {
+TEST(FlowProgress, BarRisesInWholeTwipsAndKeepsItsLastShapeUntilTheNextStep) {
     LogicRig rig;
     rig.Load();
-    rig.operations.progress = {{3, 8}, {8, 8}};
+    // An unchanged shape is not sent again; a step without a total is ignored.
+    rig.operations.progress = {{1, 1000}, {3, 8}, {3, 8}, {8, 8}, {1, 0}};
     rig.logic.HeartlineClicked();
-    EXPECT_EQ(rig.view.shapes, (std::vector<BarShape>{{630.0f, 3450.0f}, {1680.0f, 2400.0f}}));
+    EXPECT_EQ(rig.view.shapes,
+              (std::vector<BarShape>{{1.0f, 4079.0f}, {630.0f, 3450.0f}, {1680.0f, 2400.0f}}));
     EXPECT_EQ(rig.logic.Bar(), (BarShape{1680.0f, 2400.0f}));  // the next run starts full
 }
 

@@ -1,6 +1,5 @@
-// Memory running out in the core or in the window's own copies of a track
-// (the copy kept after a load, the copy a run starts from): a box, nothing lost.
-// Its own executable, because it replaces the global operator new.
+// Memory running out in the core or in the window's own copies of a track: a box,
+// nothing lost. Its own executable, because it replaces the global operator new.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -31,46 +30,36 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace cvqrn::ui::test {
 namespace {
 
-// Loads a track of 16 MB; with `refuseAfterLoad` no further large allocation works.
-struct LargeTrackOperations : FakeOperations {
-    LoadResult Load(const std::string& path, TrackData& track) override {
-        const LoadResult result = FakeOperations::Load(path, track);
-        track.Tera.Grid.assign(2 * kLarge / sizeof(float), 1.0f);
-        g_refuseLarge = refuseAfterLoad;
-        return result;
-    }
-    bool refuseAfterLoad = false;
-};
-
 TEST(WindowMemory, ALoadOrRunOutOfMemoryShowsABoxAndKeepsEverything) {
     // a load (else a run), memory failing in the core (else in the window's own copy)
-    for (const auto& [load, inCore] : {std::pair(true, true), {true, false}, {false, true}, {false, false}}) {
-        FakeView view;
-        FakeTimer timer;
-        FakeChooser chooser;
-        LargeTrackOperations operations;
-        WindowLogic logic{view, timer, chooser, operations};
-        logic.Start();
-        logic.LoadFile("/t/a.cvtrack");
-        logic.HeartlineClicked();
-        view.fields[Field::Segments] = "50";  // a run that went through would make 7051
-        operations.outOfMemory = inCore;
-        operations.refuseAfterLoad = !inCore;
+    for (const auto& [load, inCore] :
+         {std::pair(true, true), {true, false}, {false, true}, {false, false}}) {
+        LogicRig rig;
+        // Tracks of 16 MB; with `refuseAfterLoad` a load leaves no room for the window's copy.
+        bool refuseAfterLoad = false;
+        rig.operations.afterLoad = [&](TrackData& track) {
+            track.Tera.Grid.assign(2 * kLarge / sizeof(float), 1.0f);
+            g_refuseLarge = refuseAfterLoad;
+        };
+        rig.Load();
+        rig.logic.HeartlineClicked();
+        rig.view.fields[Field::Segments] = "50";  // a run that went through would make 7051
+        rig.operations.outOfMemory = inCore;
+        refuseAfterLoad = !inCore;
         g_refuseLarge = !inCore && !load;
         if (load) {
-            logic.LoadFile("/t/other.cvtrack");
+            rig.Load("/t/other.cvtrack");
         } else {
-            logic.HeartlineClicked();
+            rig.logic.HeartlineClicked();
         }
         g_refuseLarge = false;
-        ASSERT_EQ(view.boxes.size(), 1u) << load << inCore;
-        EXPECT_EQ(view.boxes[0].title, "Not Enough Memory");
-        EXPECT_FALSE(view.barVisible);
-        EXPECT_EQ(logic.WorkTrack().Bezr.VertexCount, 7101);
-        EXPECT_EQ(logic.LoadedTrack().Bezr.VertexCount, 7);
-        EXPECT_EQ(logic.LoadedTrack().Tera.Grid.size(), 2 * kLarge / sizeof(float));
-        EXPECT_TRUE(logic.TrackLoaded() && logic.TrackModified());
-        EXPECT_TRUE(logic.LightOn(Light::Loaded) && logic.LightOn(Light::Heartlined));
+        ASSERT_EQ(rig.view.boxes.size(), 1u) << load << inCore;
+        EXPECT_EQ(rig.view.boxes[0].title, "Not Enough Memory");
+        EXPECT_FALSE(rig.view.barVisible);
+        EXPECT_EQ(rig.logic.WorkTrack().Bezr.VertexCount, 7101);
+        EXPECT_EQ(rig.logic.LoadedTrack().Tera.Grid.size(), 2 * kLarge / sizeof(float));
+        EXPECT_TRUE(rig.logic.TrackLoaded() && rig.logic.TrackModified());
+        EXPECT_TRUE(rig.logic.LightOn(Light::Loaded) && rig.logic.LightOn(Light::Heartlined));
     }
 }
 
