@@ -52,7 +52,12 @@ class Framer {
     Framer& Byte(uint8_t b) { return Chained(img.Byte(b)); }
     Framer& Flag(bool b) { return Byte(b ? o_.trueByte : 0); }
     Framer& Reserved(size_t n) { return Chained(img.Fill(n, o_.reservedByte)); }
-    Framer& U24(int32_t v) { return Chained(img.U24(v, o_.u24TopByte)); }
+    // A 24-bit value after its top byte, which the saver writes 0 and the loader ignores.
+    Framer& U24(int32_t v) {
+        const uint32_t bits =
+            uint32_t{o_.u24TopByte} << 24 | (static_cast<uint32_t>(v) & 0xFFFFFFu);
+        return Long(static_cast<int32_t>(bits));
+    }
     Framer& Text(std::string_view s) { return Chained(img.Text(s)); }
     // The type block's length B: the layout's value unless the options force one.
     Framer& Block(int32_t layoutLength) {
@@ -224,18 +229,13 @@ std::vector<HostileFile> HostileFiles() {
 
     add("empty file", {}, "too short");
     add("wrong magic", ByteImage().Tag("CORX").Long(24).Zeros(24).bytes, "not a track file");
-    add("header promising chunks that are missing", header(3).bytes, "more chunk(s)");
     add("two billion vertices in a small file",
         header(1).Tag("BEZR").Long(0).Zeros(16).Long(2000000000).Zeros(44).bytes,
         "2000000000 vertices");
-    add("negative vertex count", patched({{"BEZR.count", -1}}, full), "negative count");
     add("negative segment count", patched({{"SEGM.count", -kMax - 1}}, full), "negative count");
-    add("FUND count past the end", patched({{"FUND.count", kMax}}, full), "FUND entries");
     add("RASC item count past the end", patched({{"RASC.items", 100000000}}, full), "RASC items");
-    add("negative CATW extra length", patched({{"CATW.extra", -12}}, full), "negative count");
     add("CATW extra length past the end", patched({{"CATW.extra", 1 << 30}}, full), "extra bytes");
     add("negative SCOB name length", patched({{"SCOB.name2", -1}}, full), "negative string");
-    add("SCOB name length past the end", patched({{"SCOB.name2", 1 << 28}}, full), "in the SCOB");
     // 65536 x 65536 cells overflow 32 bits to 0; kMax x kMax cells of 4 bytes overflow 64 bits.
     add("terrain grid overflowing 32 bits",
         patched({{"TERA.columns", 65536}, {"TERA.rows", 65536}}, full), "terrain cells");
@@ -243,17 +243,16 @@ std::vector<HostileFile> HostileFiles() {
         patched({{"TERA.columns", kMax}, {"TERA.rows", kMax}}, full), "terrain cells");
     add("terrain grid of negative size", patched({{"TERA.columns", -3}, {"TERA.rows", -2}}, full),
         "negative terrain grid");
+    // Promised chunks overflow a 32-bit count, at the top and nested.
     add("header child count far too large",
         patched({{"CORV.children", kMax}}, FrameByHand(TrackData{})), "more chunk(s)");
-    add("TRCK child count far too large", patched({{"TRCK.children", kMax}}, full),
-        "more chunk(s)");
+    ByteImage nested = header(kMax);
+    for (int i = 0; i < 4; ++i) nested.Tag("SUPP").Long(36).Zeros(32).Long(kMax);
+    add("nested child counts never satisfied", nested.bytes, "more chunk(s)");
     add("unknown chunk with a negative size", header(2).Tag("JUNK").Long(-8).Zeros(8).bytes,
         "negative chunk size");
     add("unknown chunk running past the end", header(1).Tag("JUNK").Long(1000).Zeros(10).bytes,
         "runs past the end");
-    ByteImage nested = header(kMax);  // every chunk claims more children than the file holds
-    for (int i = 0; i < 4; ++i) nested.Tag("SUPP").Long(36).Zeros(32).Long(kMax);
-    add("nested child counts never satisfied", nested.bytes, "more chunk(s)");
     // Cut short: inside the INFO text, and inside the BEZR vertices.
     const auto cut = [&](const char* field, size_t by) {
         return std::vector<uint8_t>(full.bytes.begin(),

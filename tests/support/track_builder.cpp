@@ -22,14 +22,6 @@ ByteImage& ByteImage::Single(float f) {
     return Long(static_cast<int32_t>(std::bit_cast<uint32_t>(f)));
 }
 
-ByteImage& ByteImage::U24(int32_t v, uint8_t top) {
-    const auto u = static_cast<uint32_t>(v);
-    return Byte(top)
-        .Byte(static_cast<uint8_t>(u >> 16))
-        .Byte(static_cast<uint8_t>(u >> 8))
-        .Byte(static_cast<uint8_t>(u));
-}
-
 ByteImage& ByteImage::Chars(std::string_view s) {
     bytes.insert(bytes.end(), s.begin(), s.end());
     return *this;
@@ -45,12 +37,6 @@ void ByteImage::PatchLong(size_t at, int32_t v) {
     for (size_t i = 0; i < 4; ++i) bytes.at(at + i) = static_cast<uint8_t>(u >> (24 - 8 * i));
 }
 
-int32_t LongAt(std::span<const uint8_t> bytes, size_t at) {
-    uint32_t u = 0;
-    for (size_t i = 0; i < 4; ++i) u = (u << 8) | bytes[at + i];
-    return static_cast<int32_t>(u);
-}
-
 // ---- Distinctive values
 
 namespace {
@@ -61,18 +47,12 @@ class Distinct {
   public:
     float Single() {
         const uint32_t n = ++n_ & 0x3FFFFFu;
-        switch (n_ % 11) {
-            case 3:
-                return std::bit_cast<float>(0x7FC00000u | n);  // quiet NaN with a payload
-            case 5:
-                return std::bit_cast<float>(0xFF800001u + n);  // signalling NaN, sign set
-            case 7:
-                return -0.0f;
-            case 9:
-                return std::bit_cast<float>(n);  // subnormal
-            default:
-                return static_cast<float>(n_) * (n_ % 2 ? -0.375f : 1.25f) + 0.0625f;
-        }
+        // A quiet NaN with a payload, a signalling one with the sign set,
+        // negative zero and a subnormal, in turn at every odd step from 3 of 11.
+        const uint32_t awkward[] = {0x7FC00000u | n, 0xFF800001u + n, 0x80000000u, n};
+        const uint32_t k = n_ % 11;
+        if (k >= 3 && k % 2 == 1) return std::bit_cast<float>(awkward[(k - 3) / 2]);
+        return static_cast<float>(n_) * (n_ % 2 ? -0.375f : 1.25f) + 0.0625f;
     }
     int32_t Long() { return static_cast<int32_t>(0x81020304u * ++n_ + 17u); }
     int32_t U24() { return static_cast<int32_t>((0x123456u + 0x10F0Du * ++n_) & 0xFFFFFFu); }

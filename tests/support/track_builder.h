@@ -15,14 +15,11 @@
 namespace cvqrn::testsupport {
 
 // Big-endian bytes appended field by field, for hand-framed and damaged files.
-class ByteImage {
-  public:
+struct ByteImage {
     ByteImage& Tag(std::string_view t) { return Chars(t.substr(0, 4)); }
     ByteImage& Long(int32_t v);
     ByteImage& Single(float f);
     ByteImage& Byte(uint8_t b) { return Fill(1, b); }
-    // A 24-bit value: `top` first (written 0 by the saver, ignored by the loader), then bits 23-0.
-    ByteImage& U24(int32_t v, uint8_t top = 0);
     ByteImage& Chars(std::string_view s);
     // A counted string: the Long length, then the characters.
     ByteImage& Text(std::string_view s) { return Long(static_cast<int32_t>(s.size())).Chars(s); }
@@ -33,9 +30,6 @@ class ByteImage {
 
     std::vector<uint8_t> bytes;
 };
-
-// The big-endian Long at byte `at` of `bytes`.
-int32_t LongAt(std::span<const uint8_t> bytes, size_t at);
 
 struct FrameOptions {
     uint8_t trueByte = 0xFF;      // how a true Boolean byte is written
@@ -61,9 +55,8 @@ struct FramedFile {
 FramedFile FrameByHand(const TrackData& track, const FrameOptions& options = {});
 
 // Every chunk and field populated with distinctive values (all segment types,
-// a 3 x 2 terrain grid, names of length 0 and 1, RASC items and item counts
-// of 0 and below, CATW extra bytes, NaN payloads). Version is 1, 2, 0, 0;
-// Size and ChildCount fields are left 0.
+// a 3 x 2 terrain grid, names of length 0 and 1, RASC item counts of 0 and
+// below, CATW extra bytes, NaN payloads). Version 1.2.0.0; sizes left 0.
 TrackData MakeFullTrack();
 
 // A track with the given vertices, one all-zero segment per vertex but the
@@ -74,9 +67,8 @@ TrackData MakeTrackFromVertices(std::span<const TrackVertex> vertices);
 TrackData MakeLargeTrack(int32_t columns, int32_t rows, int32_t scenery, int32_t vertices);
 
 // Where `a` and `b` differ, one line each; empty when equal. Every field a
-// file holds is compared through FrameByHand (singles by bit pattern, arrays up
-// to their counts), the type blocks a segment's type leaves out as well; not
-// the fields a save rewrites (Size, ChildCount, Version).
+// file holds is compared through FrameByHand (singles by bit pattern), the
+// type blocks a segment's type leaves out as well; not Size, ChildCount, Version.
 std::vector<std::string> DiffTracks(const TrackData& a, const TrackData& b);
 
 struct HostileFile {

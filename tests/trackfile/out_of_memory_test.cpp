@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <new>
 
 #include "tests/support/track_builder.h"
@@ -41,51 +42,41 @@ using testsupport::TempDir;
 using testsupport::WriteFileBytes;
 
 // Runs `call` with allocation n failing, for n = 0, 1, ... until a run makes
-// no more than n allocations; `check(result, failed)` judges each run.
-template <class Call, class Check>
-void WithEachAllocationFailing(Call call, Check check) {
+// no more than n allocations. Each run that met its failing allocation must be
+// refused for `reason`, after which `kept` checks what must survive it.
+template <class Call>
+void WithEachAllocationFailing(Call call, const std::string& reason,
+                               const std::function<void()>& kept) {
     for (long n = 0;; ++n) {
         g_allocations = 0;
         g_failAt = n;
         const auto result = call();
         const bool failed = g_allocations > n;
         g_failAt = -1;
-        check(result, failed, n);
+        SCOPED_TRACE(n);
+        EXPECT_EQ(result.ok, !failed);
+        EXPECT_EQ(result.reason, failed ? reason : "");
         if (!failed) return;
+        kept();
     }
 }
 
-TEST(OutOfMemory, EveryFailingAllocationOfALoadIsARefusal) {
+TEST(OutOfMemory, EveryFailingAllocationOfALoadOrASaveIsARefusalThatKeepsTheOldFile) {
     TempDir dir;
-    const std::string path = dir.File("in.cvtrack");
-    WriteFileBytes(path, FrameByHand(MakeFullTrack()).bytes);
-    TrackData t;
-    WithEachAllocationFailing([&] { return LoadTrack(path, t); },
-                              [](const LoadResult& r, bool failed, long n) {
-                                  EXPECT_EQ(r.ok, !failed) << n;
-                                  if (failed) {
-                                      EXPECT_EQ(r.reason, "not enough memory to load the file");
-                                  }
-                              });
-}
-
-TEST(OutOfMemory, EveryFailingAllocationOfASaveIsARefusalThatKeepsTheOldFile) {
-    TempDir dir;
-    const std::string path = dir.File("out.cvtrack");
+    const std::string in = dir.File("in.cvtrack"), out = dir.File("out.cvtrack");
+    WriteFileBytes(in, FrameByHand(MakeFullTrack()).bytes);
     const std::vector<uint8_t> old = {'o', 'l', 'd'};
-    WriteFileBytes(path, old);
-    const TrackData track = MakeFullTrack();
+    WriteFileBytes(out, old);
+    TrackData t;
+    WithEachAllocationFailing([&] { return LoadTrack(in, t); },
+                              "not enough memory to load the file", [] {});
     WithEachAllocationFailing(
-        [&] { return SaveTrack(path, track); },
-        [&](const SaveResult& r, bool failed, long n) {
-            EXPECT_EQ(r.ok, !failed) << n;
-            if (!failed) return;
-            EXPECT_EQ(r.reason, "not enough memory to save the track") << n;
-            EXPECT_EQ(ReadFileBytes(path), old) << n;
-            size_t files = 0;
-            for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path()))
-                ++files;
-            EXPECT_EQ(files, 1u) << n;
+        [&] { return SaveTrack(out, t); }, "not enough memory to save the track",
+        [&] {
+            EXPECT_EQ(ReadFileBytes(out), old);
+            // in and out only: no temporary file is left
+            const auto files = std::filesystem::directory_iterator(dir.Path());
+            EXPECT_EQ(std::distance(begin(files), end(files)), 2);
         });
 }
 

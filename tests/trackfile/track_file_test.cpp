@@ -1,3 +1,6 @@
+// Encoding and decoding against images framed by hand, and the refusals of
+// damaged and hostile files. Run under the sanitizer preset, the refusals
+// also prove that no read passes the image.
 #include "trackfile/track_file.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +16,6 @@ using testsupport::ByteImage;
 using testsupport::DiffTracks;
 using testsupport::FrameByHand;
 using testsupport::FrameOptions;
-using testsupport::LongAt;
 using testsupport::MakeFullTrack;
 
 using NoDifference = std::vector<std::string>;
@@ -69,39 +71,31 @@ TEST(TrackFile, DecodeKeepsEveryFieldOfHandFramedFiles) {
     for (const FrameOptions& options : cases) {
         const TrackData loaded = Decoded(FrameByHand(full, options).bytes);
         const int row = static_cast<int>(&options - cases);
-        // Every field, the CATW extra bytes included; the blocks a segment's
-        // type does not select stay zero (the diff sees them too).
+        // The diff also sees the blocks a segment's type does not select: they stay zero.
         EXPECT_EQ(DiffTracks(full, loaded), NoDifference{}) << "row " << row;
         EXPECT_EQ(loaded.Header.Version, options.version) << "row " << row;
         EXPECT_EQ(EncodeTrack(loaded).image, canonical) << "row " << row;
     }
-    TrackData changed = full;
-    changed.Segm.Segments[2].Type3.Field4 = 1;  // a block the file of type 2 does not hold
-    EXPECT_NE(DiffTracks(full, changed), NoDifference{});
-}
-
-// `framed` with `chunk` inserted before the chunk `beforeTag`, counted as a header child.
-std::vector<uint8_t> WithTopLevelChunk(const testsupport::FramedFile& framed,
-                                       const std::string& beforeTag, const ByteImage& chunk) {
-    ByteImage img{framed.bytes};
-    const size_t children = framed.at.at("CORV.children");
-    img.PatchLong(children, LongAt(img.bytes, children) + 1);
-    img.bytes.insert(img.bytes.begin() + static_cast<std::ptrdiff_t>(framed.at.at(beforeTag)),
-                     chunk.bytes.begin(), chunk.bytes.end());
-    return img.bytes;
 }
 
 TEST(TrackFile, LoadWalkSkipsUnknownChunksAndLetsRepeatedChunksReplace) {
     const TrackData full = MakeFullTrack();
     const auto framed = FrameByHand(full);
-
+    // `chunk` inserted before ENVC as a fifth header child.
+    const auto withChunk = [&](const ByteImage& chunk) {
+        ByteImage img{framed.bytes};
+        img.PatchLong(framed.at.at("CORV.children"), 5);
+        img.bytes.insert(img.bytes.begin() + static_cast<std::ptrdiff_t>(framed.at.at("ENVC")),
+                         chunk.bytes.begin(), chunk.bytes.end());
+        return img.bytes;
+    };
     // An unknown chunk with content, whose Size covers its nested bytes.
     const auto junk = ByteImage().Tag("XTRA").Long(20).Chars("ABCDEFGHIJKLMNOP").Long(1);
-    EXPECT_EQ(DiffTracks(full, Decoded(WithTopLevelChunk(framed, "ENVC", junk))), NoDifference{});
+    EXPECT_EQ(DiffTracks(full, Decoded(withChunk(junk))), NoDifference{});
 
     // A second INFO after SCEN replaces the first one's text.
     const auto info = ByteImage().Tag("INFO").Long(28).Zeros(16).Text("late").Long(0);
-    EXPECT_EQ(Decoded(WithTopLevelChunk(framed, "ENVC", info)).Info.Text, "late");
+    EXPECT_EQ(Decoded(withChunk(info)).Info.Text, "late");
 
     // Bytes after the last expected chunk are ignored.
     std::vector<uint8_t> trailing = framed.bytes;
@@ -133,7 +127,6 @@ TEST(TrackFile, LoadIgnoresWrongSizesAndChildCountsAndEmptiesShortLengths) {
         for (auto [field, v] : patches) img.PatchLong(framed.at.at(field), v);
         TrackData loaded = Decoded(img.bytes);
         EXPECT_EQ(DiffTracks(track, loaded), NoDifference{});
-        EXPECT_EQ(loaded.Trck.ChildCount, LongAt(img.bytes, framed.at.at("TRCK.children")));
         EXPECT_EQ(EncodeTrack(loaded).image, framed.bytes);
     }
 }
@@ -180,6 +173,30 @@ TEST(TrackFile, EncodeRefusesRecordsInconsistentWithTheirCounts) {
         EXPECT_FALSE(r);
         EXPECT_TRUE(r.image.empty());
         EXPECT_NE(r.reason.find(reason), std::string::npos) << r.reason;
+    }
+}
+
+TEST(Loader, RefusesEveryHostileFileWithAReason) {
+    for (const auto& file : testsupport::HostileFiles()) {
+        TrackData t;
+        const LoadResult r = DecodeTrack(file.bytes, t);
+        EXPECT_FALSE(r.ok) << file.name;
+        EXPECT_NE(r.reason.find(file.reasonPart), std::string::npos)
+            << file.name << ": reason was \"" << r.reason << "\"";
+    }
+}
+
+TEST(Loader, RefusesEveryTruncation) {
+    for (const bool terrain : {true, false}) {
+        TrackData source = MakeFullTrack();
+        source.Tera.Present = terrain;
+        const std::vector<uint8_t> image = FrameByHand(source).bytes;
+        TrackData t;
+        for (size_t n = 0; n < image.size(); ++n) {
+            const std::span<const uint8_t> prefix(image.data(), n);
+            ASSERT_FALSE(DecodeTrack(prefix, t).ok) << "prefix of " << n << " bytes loaded";
+        }
+        EXPECT_TRUE(DecodeTrack(image, t).ok);
     }
 }
 
