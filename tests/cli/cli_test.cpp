@@ -17,9 +17,7 @@ namespace {
 
 using testsupport::FrameByHand;
 using testsupport::MakeFullTrack;
-using testsupport::ReadFileBytes;
 using testsupport::TempDir;
-using testsupport::WriteFileBytes;
 
 constexpr Command kTable[] = {
     {"roundtrip", kRoundtripArguments, "load and save", RunRoundtrip},
@@ -27,65 +25,116 @@ constexpr Command kTable[] = {
     {"heartline", kHeartlineArguments, "rebuild", RunHeartline},
 };
 
-struct CliRun {
-    int status;
-    std::string out, err;
-};
-
-CliRun Cli(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    const int status = RunCli(args, kTable, "9.8.7", out, err);
-    return {status, out.str(), err.str()};
-}
-
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-TEST(Cli, UsageErrorsExitWithTwoAndShowTheUsage) {
-    const std::vector<std::vector<std::string>> cases = {
-        {}, {"frobnicate"}, {"roundtrip", "a.cvtrack"}, {"info", "a", "b"}, {"info", "a", "--xml"}};
-    for (const auto& args : cases) {
-        const CliRun r = Cli(args);
-        EXPECT_EQ(r.status, kExitUsage) << r.err;
-        EXPECT_EQ(r.out, "") << r.err;
-        EXPECT_EQ(r.err.rfind("cv-qrn-cli: ", 0), 0u) << r.err;
-        EXPECT_TRUE(Contains(r.err, "usage: cv-qrn-cli")) << r.err;
-    }
+std::string Saved(const TempDir& dir, const char* name, const TrackData& track) {
+    const SaveResult saved = SaveTrack(dir.File(name), track);
+    EXPECT_TRUE(saved) << saved.reason;
+    return saved.path;
 }
 
-TEST(Cli, RoundtripSavesWhatItLoadedWithTheExtensionAppended) {
+// Every command's exit status and messages. The heartline command is tested
+// here only (the bytes it writes are the corpus test's): its options in any
+// order and either form, a negative value as a word of its own, its summary
+// and JSON, and each failure, after which no file is written.
+TEST(Cli, CommandsEndWithTheirStatusAndMessages) {
     TempDir dir;
-    // Written with Boolean bytes of 0x01 and version 1.2: the save normalises both.
-    WriteFileBytes(dir.File("in.cvtrack"),
-                   FrameByHand(MakeFullTrack(), {.trueByte = 1, .version = {1, 2, 0, 0}}).bytes);
-    const CliRun r = Cli({"roundtrip", "--in-place", dir.File("in.cvtrack"), dir.File("out")});
-    ASSERT_EQ(r.status, kExitOk) << r.err;
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(ReadFileBytes(dir.File("out.cvtrack")), FrameByHand(MakeFullTrack()).bytes);
-}
-
-TEST(Cli, InfoReportsCountsTerrainAndEnds) {
-    TempDir dir;
-    const std::vector<uint8_t> image =
-        FrameByHand(MakeFullTrack(), {.version = {1, 2, 0, 0}}).bytes;
-    WriteFileBytes(dir.File("full.cvtrack"), image);
-    const CliRun plain = Cli({"info", dir.File("full.cvtrack")});
-    ASSERT_EQ(plain.status, kExitOk) << plain.err;
-    const std::string counts = "file size: " + std::to_string(image.size()) +
-                               " bytes\nversion: 1.2.0.0\nvertices: 6\nsegments: 7\n"
-                               "TRCK entries: 3\nFUND entries: 2\nRASC entries: 4\n"
-                               "FREN entries: 3\nTUBE entries: 2\nCATW entries: 3\n"
-                               "SCEN entries: 2\nSCOB entries: 3\nterrain: 3 x 2\n";
-    EXPECT_TRUE(Contains(plain.out, counts)) << plain.out;
-    EXPECT_TRUE(Contains(plain.out, "\nradius in: straight\n")) << plain.out;
-
-    const CliRun json = Cli({"info", "--json", dir.File("full.cvtrack")});
-    ASSERT_EQ(json.status, kExitOk) << json.err;
-    for (const char* part : {"\"version\": [1, 2, 0, 0]", "\"CATW\": 3", "\"tera_columns\": 3",
-                             "\"length\": null", "\"radius_in\": -1,", "\"tilt_out\": -1\n"}) {
-        EXPECT_TRUE(Contains(json.out, part)) << part << "\n" << json.out;
+    // Boolean bytes of 0x01 and version 1.2, which a roundtrip normalises.
+    const std::vector<uint8_t> full =
+        FrameByHand(MakeFullTrack(), {.trueByte = 1, .version = {1, 2, 0, 0}}).bytes;
+    testsupport::WriteFileBytes(dir.File("full.cvtrack"), full);
+    const std::string in = dir.File("full.cvtrack");
+    const std::string loop = Saved(dir, "loop.cvtrack", LoopAndHelix());
+    const std::string hill = Saved(dir, "hill.cvtrack", HighHill());
+    TrackData single = FamilyCoaster();
+    single.Bezr.VertexCount = 1;
+    const std::string point = Saved(dir, "point.cvtrack", single);
+    const std::string out = dir.File("out"), none = dir.File("o");
+    const std::string usage = "usage: cv-qrn-cli ";
+    const std::string hlUsage = usage + "heartline IN OUT";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;  // a part of stderr, which is empty when this is
+        std::string out;  // a part of stdout, which is empty when this is
+    };
+    const Case cases[] = {
+        {{}, kExitUsage, usage, ""},
+        {{"frobnicate"}, kExitUsage, "cv-qrn-cli: unknown command", ""},
+        {{"roundtrip", in}, kExitUsage, usage + "roundtrip", ""},
+        {{"info", in, "b"}, kExitUsage, usage + "info", ""},
+        {{"info", in, "--xml"}, kExitUsage, "cv-qrn-cli: info: unknown option", ""},
+        {{"roundtrip", "--in-place", in, dir.File("copy")},
+         kExitOk,
+         "",
+         "saved " + dir.File("copy.cvtrack")},
+        {{"info", in},
+         kExitOk,
+         "",
+         "file size: " + std::to_string(full.size()) +
+             " bytes\nversion: 1.2.0.0\nvertices: 6\nsegments: 7\nTRCK entries: 3\n"
+             "FUND entries: 2\nRASC entries: 4\nFREN entries: 3\nTUBE entries: 2\n"
+             "CATW entries: 3\nSCEN entries: 2\nSCOB entries: 3\nterrain: 3 x 2\n"
+             "length: NaN\nradius in: straight\n"},
+        {{"info", "--json", in},
+         kExitOk,
+         "",
+         "\"tera\": true,\n  \"tera_columns\": 3,\n  \"tera_rows\": 2,\n  \"length\": null,\n"
+         "  \"radius_in\": -1,"},
+        {{"heartline", "--in-place", loop, "--segments", "20", out},
+         kExitOk,
+         "",
+         "saved " + out + ".cvtrack: 21 vertices, 20 segments, speeds "},
+        {{"heartline", loop, out, "--json", "--segments", "80", "--filter", "20", "--heartline",
+          "-1.1"},
+         kExitOk,
+         "",
+         "\"filter\": 20,\n  \"vertex_count\": 81,\n  \"segment_count\": 80,"},
+        {{"heartline", loop}, kExitUsage, hlUsage, ""},
+        {{"heartline", loop, none, "--segments"}, kExitUsage, hlUsage, ""},
+        {{"heartline", loop, none, "--segments=40000"},
+         kExitUsage,
+         "whole number from 1 to 32,767",
+         ""},
+        {{"heartline", loop, none, "--filter=x"}, kExitUsage, "whole number from 0 to 32,767", ""},
+        {{"heartline", loop, none, "--segments=3000"},
+         kExitUsage,
+         "can have at most 2,519 segments; it has 3,000.\n" + hlUsage,
+         ""},
+        {{"heartline", loop, none, "--heartline", "1,04"}, kExitUsage, hlUsage, ""},
+        {{"heartline", hill, none, "--json"},
+         kExitFailure,
+         std::string(kHeartlineFailureText) + "\nThe train valleyed at",
+         "\"error\": \"valleyed\""},
+        {{"heartline", point, none, "--json"},
+         kExitFailure,
+         "cannot heartline " + point + ": The track needs at least two",
+         "\"error\": \"unusable_track\""},
+        {{"heartline", dir.File("none.cvtrack"), none},
+         kExitFailure,
+         "cv-qrn-cli: cannot load ",
+         ""},
+        {{"heartline", hill, dir.File("no/such/o"), "--start-speed", "20"},
+         kExitFailure,
+         "cv-qrn-cli: cannot save ",
+         ""},
+    };
+    for (const Case& c : cases) {
+        std::ostringstream outText, errText;
+        const int status = RunCli(c.args, kTable, "9.8.7", outText, errText);
+        const std::string err = errText.str(), printed = outText.str();
+        SCOPED_TRACE(c.args.empty() ? "" : c.args[0] + " " + c.args.back());
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(err.empty(), c.err.empty()) << err;
+        EXPECT_TRUE(Contains(err, c.err)) << err;
+        EXPECT_EQ(printed.empty(), c.out.empty()) << printed;
+        EXPECT_TRUE(Contains(printed, c.out)) << printed;
     }
+    EXPECT_EQ(testsupport::ReadFileBytes(dir.File("copy.cvtrack")),
+              FrameByHand(MakeFullTrack()).bytes);
+    EXPECT_FALSE(std::filesystem::exists(none + ".cvtrack"));
 }
 
 TEST(CliFormat, JsonValuesStayValidJson) {
@@ -118,92 +167,6 @@ TEST(CliSave, ARefusalNamesInPlaceOnlyWhereItWouldWriteTheFile) {
         EXPECT_EQ(ReportSave(saved, requested, err), status) << requested;
         EXPECT_EQ(err.str(), message);
     }
-}
-
-std::string Saved(const TempDir& dir, const char* name, TrackData track) {
-    const SaveResult saved = SaveTrack(dir.File(name), track);
-    EXPECT_TRUE(saved) << saved.reason;
-    return saved.path;
-}
-
-// The heartline command's one test: it writes what the library makes, reads
-// its options in either form and in any order, and ends every failure with
-// its status and reason without writing a file.
-TEST(CliHeartline, WritesWhatTheLibraryMakesAndEndsFailuresWithTheirStatus) {
-    TempDir dir;
-    const std::string loop = Saved(dir, "loop.cvtrack", LoopAndHelix());
-    const std::string out = dir.File("out");
-    TrackData expected = LoopAndHelix();
-    HeartlineSettings settings;
-    settings.segments = 80;
-    settings.heartline = -1.1;
-    settings.filter = 20;
-    ASSERT_TRUE(GenerateHeartline(expected, settings, nullptr));
-    // A negative distance both as a separate value and after "=".
-    const std::vector<std::string> runs[] = {{"heartline", loop, out, "--json", "--segments", "80",
-                                              "--filter=20", "--heartline", "-1.1"},
-                                             {"heartline", "--in-place", "--heartline=-1.1", loop,
-                                              "--segments=80", out, "--filter", "20"}};
-    for (const auto& args : runs) {
-        std::filesystem::remove(out + ".cvtrack");
-        const CliRun run = Cli(args);
-        ASSERT_EQ(run.status, kExitOk) << run.err;
-        EXPECT_EQ(run.err, "");
-        EXPECT_EQ(ReadFileBytes(out + ".cvtrack"), EncodeTrack(expected).image);
-        const std::vector<std::string> parts =
-            args[3] == "--json"
-                ? std::vector<std::string>{"\"ok\": true", "\"filter\": 20", "\"vertex_count\": 81",
-                                           "\"segment_count\": 80"}
-                : std::vector<std::string>{"saved " + out +
-                                               ".cvtrack: 81 vertices, "
-                                               "80 segments, speeds ",
-                                           " m/s, filter 20\n"};
-        for (const std::string& part : parts) EXPECT_TRUE(Contains(run.out, part)) << run.out;
-    }
-
-    const std::string hill = Saved(dir, "hill.cvtrack", HighHill());
-    TrackData single = FamilyCoaster();
-    single.Bezr.VertexCount = 1;
-    const std::string point = Saved(dir, "point.cvtrack", single);
-    const std::string none = dir.File("o");
-    const std::string usage = "usage: cv-qrn-cli heartline IN OUT";
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-        std::string err;       // a part of stderr
-        std::string out = "";  // a part of stdout
-    };
-    const Case cases[] = {
-        {{loop}, kExitUsage, usage},
-        {{loop, none, "--segments"}, kExitUsage, usage},
-        {{loop, none, "--segments=40000"}, kExitUsage, "whole number from 1 to 32,767"},
-        {{loop, none, "--filter=x"}, kExitUsage, "whole number from 0 to 32,767"},
-        {{loop, none, "--segments=3000"},
-         kExitUsage,
-         "can have at most 2,519 segments; it has 3,000.\n" + usage},
-        {{loop, none, "--heartline", "1,04"}, kExitUsage, usage},
-        {{hill, none, "--json"},
-         kExitFailure,
-         std::string(kHeartlineFailureText) + "\nThe train valleyed at",
-         "\"error\": \"valleyed\""},
-        {{point, none, "--json"},
-         kExitFailure,
-         "cannot heartline " + point + ": The track needs at least two",
-         "\"error\": \"unusable_track\""},
-        {{dir.File("none.cvtrack"), none}, kExitFailure, "cv-qrn-cli: cannot load "},
-        {{hill, dir.File("no/such/o"), "--start-speed", "20"},
-         kExitFailure,
-         "cv-qrn-cli: cannot save "},
-    };
-    for (const Case& c : cases) {
-        std::vector<std::string> args{"heartline"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        const CliRun run = Cli(args);
-        EXPECT_EQ(run.status, c.status) << c.args.back();
-        EXPECT_TRUE(Contains(run.err, c.err)) << run.err;
-        EXPECT_TRUE(Contains(run.out, c.out)) << run.out;
-    }
-    EXPECT_FALSE(std::filesystem::exists(none + ".cvtrack"));
 }
 
 }  // namespace

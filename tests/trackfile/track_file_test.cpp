@@ -27,9 +27,12 @@ TrackData Decoded(std::span<const uint8_t> image) {
     return t;
 }
 
-// The writers against images framed by hand from the layout tables (every
-// byte, sizes measured from the bytes, the fixed tree), then load and save again.
-TEST(TrackFile, EncodeMatchesTheHandFramedLayoutAndRoundTripsEveryField) {
+// The writers and the readers against images framed by hand from the layout
+// tables (every byte, sizes measured from the bytes, the fixed tree). The
+// readers also take the forms the save never writes itself: Boolean bytes of
+// 0x01, non-zero reserved runs and top bytes of 24-bit values, lower-case
+// tags, another version, odd block lengths.
+TEST(TrackFile, EncodeMatchesTheHandFramedLayoutAndDecodeKeepsEveryField) {
     TrackData noTerrain = MakeFullTrack();
     noTerrain.Tera.Present = false;
     // Many segments of a type without a block (33 bytes each): their count
@@ -38,27 +41,9 @@ TEST(TrackFile, EncodeMatchesTheHandFramedLayoutAndRoundTripsEveryField) {
     blockless.Segm.SegmentCount = 200;
     blockless.Segm.Segments.resize(201);
     for (TrackSegment& s : blockless.Segm.Segments) s.Type = 7;
-    const std::pair<const char*, TrackData> tracks[] = {
-        {"empty", TrackData{}},
-        {"full", MakeFullTrack()},
-        {"full without terrain", noTerrain},
-        {"blockless segments", blockless},
-        {"large", testsupport::MakeLargeTrack(7, 5, 9, 11)}};
-    for (const auto& [name, track] : tracks) {
-        const std::vector<uint8_t> image = EncodeTrack(track).image;
-        ASSERT_EQ(image, FrameByHand(track).bytes) << name;
-        TrackData loaded = Decoded(image);
-        EXPECT_EQ(loaded.Header.Version, (std::array<uint8_t, 4>{1, 3, 0, 0})) << name;
-        EXPECT_EQ(DiffTracks(track, loaded), NoDifference{}) << name;
-        EXPECT_EQ(EncodeTrack(loaded).image, image) << name;
-    }
-}
-
-// The readers against hand-framed images, including the forms the save never
-// writes itself: Boolean bytes of 0x01, non-zero reserved runs and top bytes
-// of 24-bit values, lower-case tags, another version, odd block lengths.
-TEST(TrackFile, DecodeKeepsEveryFieldOfHandFramedFiles) {
-    const FrameOptions cases[] = {
+    const TrackData tracks[] = {TrackData{}, MakeFullTrack(), noTerrain, blockless,
+                                testsupport::MakeLargeTrack(7, 5, 9, 11)};
+    const FrameOptions forms[] = {
         {},
         {.trueByte = 0x01},
         {.reservedByte = 0xAB, .u24TopByte = 0xEE},
@@ -66,15 +51,18 @@ TEST(TrackFile, DecodeKeepsEveryFieldOfHandFramedFiles) {
         {.version = {1, 2, 0, 0}},
         {.segmentBlockLength = 9999},
     };
-    const TrackData full = MakeFullTrack();
-    const std::vector<uint8_t> canonical = FrameByHand(full).bytes;
-    for (const FrameOptions& options : cases) {
-        const TrackData loaded = Decoded(FrameByHand(full, options).bytes);
-        const int row = static_cast<int>(&options - cases);
-        // The diff also sees the blocks a segment's type does not select: they stay zero.
-        EXPECT_EQ(DiffTracks(full, loaded), NoDifference{}) << "row " << row;
-        EXPECT_EQ(loaded.Header.Version, options.version) << "row " << row;
-        EXPECT_EQ(EncodeTrack(loaded).image, canonical) << "row " << row;
+    for (const TrackData& track : tracks) {
+        const std::vector<uint8_t> image = EncodeTrack(track).image;
+        ASSERT_EQ(image, FrameByHand(track).bytes) << "track " << &track - tracks;
+        for (const FrameOptions& form : forms) {
+            SCOPED_TRACE(testing::Message()
+                         << "track " << &track - tracks << ", form " << &form - forms);
+            const TrackData loaded = Decoded(FrameByHand(track, form).bytes);
+            // The diff also sees the blocks a segment's type does not select: they stay zero.
+            EXPECT_EQ(DiffTracks(track, loaded), NoDifference{});
+            EXPECT_EQ(loaded.Header.Version, form.version);
+            EXPECT_EQ(EncodeTrack(loaded).image, image);
+        }
     }
 }
 
@@ -145,34 +133,22 @@ TEST(TrackFile, DecodingAgainClearsWhatTheFirstFileLeft) {
 // A record whose counts do not match its arrays is refused, not clamped into
 // a file that says something else.
 TEST(TrackFile, EncodeRefusesRecordsInconsistentWithTheirCounts) {
-    using Break = void (*)(TrackData&);
-    const std::pair<Break, const char*> cases[] = {
-        {[](TrackData& t) { t.Bezr.VertexCount = 2; }, "the vertex count says 2 but 1 are held"},
-        {[](TrackData& t) { t.Fund.Count = -4; }, "the FUND count says -4"},
-        {[](TrackData& t) {
-             t.Rasc.Count = 1;
-             t.Rasc.Items[0].Count = 1;
-         },
-         "a RASC entry's item count says 1 but 0 are held"},
-        {[](TrackData& t) {
-             t.Catw.Count = 1;
-             t.Catw.Items[0].ExtraLength = 3;
-         },
-         "a CATW entry's extra length says 3 but 0 bytes are held"},
-        {[](TrackData& t) {
-             t.Tera.Present = true;
-             t.Tera.Columns = 4;
-             t.Tera.Rows = 4;
-         },
-         "the terrain grid size says 16 but 1 are held"},
-    };
-    for (const auto& [brk, reason] : cases) {
-        TrackData t;
-        brk(t);
-        const EncodeResult r = EncodeTrack(t);
+    std::array<TrackData, 5> broken;
+    broken.fill(MakeFullTrack());  // its arrays hold one entry more than counted
+    broken[0].Bezr.VertexCount = 8;
+    broken[1].Fund.Count = -4;
+    broken[2].Rasc.Items[0].Count = 4;
+    broken[3].Catw.Items[1].ExtraLength = 3;
+    broken[4].Tera.Rows = 3;
+    const char* said[] = {"the vertex count says 8 but 7 are held", "the FUND count says -4",
+                          "a RASC entry's item count says 4 but 3 are held",
+                          "a CATW entry's extra length says 3 but 0 bytes",
+                          "the terrain grid size says 9 but 6 are held"};
+    for (size_t i = 0; i < broken.size(); ++i) {
+        const EncodeResult r = EncodeTrack(broken[i]);
         EXPECT_FALSE(r);
         EXPECT_TRUE(r.image.empty());
-        EXPECT_NE(r.reason.find(reason), std::string::npos) << r.reason;
+        EXPECT_NE(r.reason.find(said[i]), std::string::npos) << r.reason;
     }
 }
 
