@@ -116,13 +116,11 @@ TrackData MakeFullTrack() {
     for (auto& v : t.Trck.Val24) v = d.U24();
     t.Info.Text = std::string("Made by the track builder\x01\xFE", 27);
 
+    // Flag combinations that tell FlagA, FlagC and RelativeRoll apart.
     i = 0;
     for (auto& v : Sized(t.Bezr.VertexCount, t.Bezr.Vertices, 6)) {
-        v = {d.Point(), d.Point(), d.Point(), d.Single()};
-        // Every combination that tells FlagA, FlagC and RelativeRoll apart.
-        v.FlagA = (i & 1) != 0;
-        v.FlagC = (i & 2) != 0;
-        v.RelativeRoll = (i & 4) != 0 || i == 0;
+        v = {d.Point(),   d.Point(), d.Point(), d.Single(), (i & 1) != 0, (i & 4) != 0 || i == 0,
+             (i & 2) != 0};
         ++i;
     }
 
@@ -137,8 +135,7 @@ TrackData MakeFullTrack() {
 
     i = 0;
     for (auto& e : Sized(t.Fund.Count, t.Fund.Items, 2)) {
-        e = {d.Point(), i == 0, d.Single(), i == 1, d.Single()};
-        ++i;
+        e = {d.Point(), i == 0, d.Single(), i++ == 1, d.Single()};
     }
     // Item counts of 2, 0, -3 (carried, no items) and 1.
     const int32_t itemCounts[] = {2, 0, -3, 1};
@@ -219,25 +216,16 @@ TrackData MakeLargeTrack(int32_t columns, int32_t rows, int32_t scenery, int32_t
 
 // ---- DiffTracks
 
-namespace {
-
-// The first byte where two framed files differ.
-std::string FirstDifference(const FramedFile& a, const FramedFile& b, const std::string& what) {
-    if (a.bytes == b.bytes) return {};
-    const auto at =
-        std::mismatch(a.bytes.begin(), a.bytes.end(), b.bytes.begin(), b.bytes.end()).first;
-    return what + "differ at byte " + std::to_string(at - a.bytes.begin());
-}
-
-}  // namespace
-
 std::vector<std::string> DiffTracks(const TrackData& a, const TrackData& b) {
     std::vector<std::string> lines;
-    const auto note = [&](std::string line) {
-        if (!line.empty()) lines.push_back(std::move(line));
+    const auto compare = [&lines](const TrackData& x, const TrackData& y, std::string what) {
+        const std::vector<uint8_t> p = FrameByHand(x).bytes, q = FrameByHand(y).bytes;
+        if (p == q) return;
+        const auto at = std::mismatch(p.begin(), p.end(), q.begin(), q.end()).first - p.begin();
+        lines.push_back(what + " differ at byte " + std::to_string(at));
     };
-    note(FirstDifference(FrameByHand(a), FrameByHand(b), "fields "));
-    // The blocks a segment's type leaves out of the file: each segment framed once per type.
+    compare(a, b, "fields");
+    // The blocks a segment's type leaves out of the file: each segment framed again as every type.
     for (int32_t type = 1; type <= 4; ++type) {
         TrackData x, y;
         x.Segm = a.Segm;
@@ -245,8 +233,7 @@ std::vector<std::string> DiffTracks(const TrackData& a, const TrackData& b) {
         for (TrackData* t : {&x, &y}) {
             for (auto& s : t->Segm.Segments) s.Type = type;
         }
-        note(FirstDifference(FrameByHand(x), FrameByHand(y),
-                             "type " + std::to_string(type) + " blocks "));
+        compare(x, y, "type " + std::to_string(type) + " blocks");
     }
     return lines;
 }
