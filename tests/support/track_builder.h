@@ -43,9 +43,9 @@ struct FrameOptions {
 struct FramedFile {
     std::vector<uint8_t> bytes;
     // Byte offsets: "CORV", "TRCK", ... (each chunk's tag), "<TAG>.size",
-    // "<TAG>.children", "<TAG>.count" (entry, vertex or segment count),
-    // "INFO.length", "ENVC.length1", "TERA.columns", "TERA.rows", and of the
-    // first entry's "SCOB.name2", "CATW.extra", "RASC.items", "TRCK.name".
+    // "<TAG>.children", "SEGM.count", "INFO.length", "ENVC.length1",
+    // "TERA.columns", "TERA.rows", and of the first entry's "SCOB.name2",
+    // "CATW.extra", "RASC.items", "TRCK.name".
     std::map<std::string, size_t> at;
 };
 
@@ -54,9 +54,9 @@ struct FramedFile {
 // chunk tree is the fixed one. The arrays must hold their count of entries.
 FramedFile FrameByHand(const TrackData& track, const FrameOptions& options = {});
 
-// Every chunk and field populated with distinctive values (all segment types,
-// a 3 x 2 terrain grid, names of length 0 and 1, RASC item counts of 0 and
-// below, CATW extra bytes, NaN payloads). Version 1.2.0.0; sizes left 0.
+// Every chunk and field populated with values of their own (all segment
+// types, a 3 x 2 terrain grid, names of length 0 and 1, RASC item counts of 0
+// and below, CATW extra bytes, NaN payloads). Version 1.2.0.0; sizes left 0.
 TrackData MakeFullTrack();
 
 // A track with the given vertices, one all-zero segment per vertex but the
