@@ -15,9 +15,7 @@
 namespace cvqrn::cli {
 namespace {
 
-using testsupport::FrameByHand;
-using testsupport::MakeFullTrack;
-using testsupport::TempDir;
+using namespace testsupport;
 
 constexpr Command kTable[] = {
     {"roundtrip", kRoundtripArguments, "load and save", RunRoundtrip},
@@ -44,7 +42,7 @@ TEST(Cli, CommandsEndWithTheirStatusAndMessages) {
     // Boolean bytes of 0x01 and version 1.2, which a roundtrip normalises.
     const std::vector<uint8_t> full =
         FrameByHand(MakeFullTrack(), {.trueByte = 1, .version = {1, 2, 0, 0}}).bytes;
-    testsupport::WriteFileBytes(dir.File("full.cvtrack"), full);
+    WriteFileBytes(dir.File("full.cvtrack"), full);
     const std::string in = dir.File("full.cvtrack");
     const std::string loop = Saved(dir, "loop.cvtrack", LoopAndHelix());
     const std::string hill = Saved(dir, "hill.cvtrack", HighHill());
@@ -132,8 +130,7 @@ TEST(Cli, CommandsEndWithTheirStatusAndMessages) {
         EXPECT_EQ(printed.empty(), c.out.empty()) << printed;
         EXPECT_TRUE(Contains(printed, c.out)) << printed;
     }
-    EXPECT_EQ(testsupport::ReadFileBytes(dir.File("copy.cvtrack")),
-              FrameByHand(MakeFullTrack()).bytes);
+    EXPECT_EQ(ReadFileBytes(dir.File("copy.cvtrack")), FrameByHand(MakeFullTrack()).bytes);
     EXPECT_FALSE(std::filesystem::exists(none + ".cvtrack"));
 }
 

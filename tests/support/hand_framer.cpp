@@ -348,61 +348,54 @@ TrackData MakeLargeTrack(int32_t columns, int32_t rows, int32_t scenery, int32_t
 }
 
 std::vector<HostileFile> HostileFiles() {
-    std::vector<HostileFile> files;
     const FramedFile full = FrameByHand(MakeFullTrack());
     // A copy of the full file (or another) with the Longs at the named fields replaced.
     using Patches = std::initializer_list<std::pair<const char*, int32_t>>;
-    const auto patched = [&](Patches patches, const FramedFile& base) {
+    const auto patched = [](Patches patches, const FramedFile& base) {
         ByteImage img{base.bytes};
         for (auto [field, v] : patches) img.PatchLong(base.at.at(field), v);
         return img.bytes;
     };
-    const auto add = [&](std::string name, std::vector<uint8_t> bytes, std::string reason) {
-        files.push_back({std::move(name), std::move(bytes), std::move(reason)});
-    };
     const auto header = [](int32_t children) {
         return ByteImage().Tag("CORV").Long(0).Zeros(20).Long(children);
     };
-    const int32_t kMax = 0x7FFFFFFF;
-
-    add("empty file", {}, "too short");
-    add("wrong magic", ByteImage().Tag("CORX").Long(24).Zeros(24).bytes, "not a track file");
-    add("two billion vertices in a small file",
-        header(1).Tag("BEZR").Long(0).Zeros(16).Long(2000000000).Zeros(44).bytes,
-        "2000000000 vertices");
-    add("negative segment count", patched({{"SEGM.count", -kMax - 1}}, full), "negative count");
-    add("RASC item count past the end", patched({{"RASC.items", 100000000}}, full), "RASC items");
-    add("CATW extra length past the end", patched({{"CATW.extra", 1 << 30}}, full), "extra bytes");
-    add("negative SCOB name length", patched({{"SCOB.name2", -1}}, full), "negative string");
-    // 65536 x 65536 cells overflow 32 bits to 0; kMax x kMax cells of 4 bytes overflow 64 bits.
-    add("terrain grid overflowing 32 bits",
-        patched({{"TERA.columns", 65536}, {"TERA.rows", 65536}}, full), "terrain cells");
-    add("terrain grid overflowing 64 bits",
-        patched({{"TERA.columns", kMax}, {"TERA.rows", kMax}}, full), "terrain cells");
-    add("terrain grid of negative size", patched({{"TERA.columns", -3}, {"TERA.rows", -2}}, full),
-        "negative terrain grid");
-    // Promised chunks overflow a 32-bit count, at the top and nested.
-    add("header child count far too large",
-        patched({{"CORV.children", kMax}}, FrameByHand(TrackData{})), "more chunk(s)");
-    ByteImage nested = header(kMax);
-    for (int i = 0; i < 4; ++i) nested.Tag("SUPP").Long(36).Zeros(32).Long(kMax);
-    add("nested child counts never satisfied", nested.bytes, "more chunk(s)");
-    add("unknown chunk with a negative size", header(2).Tag("JUNK").Long(-8).Zeros(8).bytes,
-        "negative chunk size");
-    add("unknown chunk running past the end", header(1).Tag("JUNK").Long(1000).Zeros(10).bytes,
-        "runs past the end");
-    // Cut short: inside the INFO text, and inside the BEZR vertices.
+    // Cut short `by` bytes after the named field.
     const auto cut = [&](const char* field, size_t by) {
         return std::vector<uint8_t>(full.bytes.begin(),
                                     full.bytes.begin() + std::ptrdiff_t(full.at.at(field) + by));
     };
-    const size_t text = full.at.at("INFO.length") + 4;
-    add("file cut inside the INFO text", cut("INFO.length", 9),
-        "truncated in the INFO chunk at byte " + std::to_string(text));
-    add("file cut inside BEZR", cut("BEZR", 100),
-        "damaged BEZR chunk (at byte " + std::to_string(full.at.at("BEZR")) +
-            "): 6 vertices need at least 360 bytes but only 72 remain");
-    return files;
+    const int32_t kMax = 0x7FFFFFFF;
+    ByteImage nested = header(kMax);
+    for (int i = 0; i < 4; ++i) nested.Tag("SUPP").Long(36).Zeros(32).Long(kMax);
+    return {
+        {"two billion vertices in a small file",
+         header(1).Tag("BEZR").Long(0).Zeros(16).Long(2000000000).Zeros(44).bytes,
+         "2000000000 vertices"},
+        {"negative segment count", patched({{"SEGM.count", -kMax - 1}}, full), "negative count"},
+        {"RASC item count past the end", patched({{"RASC.items", 100000000}}, full), "RASC items"},
+        {"CATW extra length past the end", patched({{"CATW.extra", 1 << 30}}, full), "extra bytes"},
+        {"negative SCOB name length", patched({{"SCOB.name2", -1}}, full), "negative string"},
+        // 65536 x 65536 cells overflow 32 bits to 0; kMax x kMax cells of 4 bytes overflow 64 bits.
+        {"terrain grid overflowing 32 bits",
+         patched({{"TERA.columns", 65536}, {"TERA.rows", 65536}}, full), "terrain cells"},
+        {"terrain grid overflowing 64 bits",
+         patched({{"TERA.columns", kMax}, {"TERA.rows", kMax}}, full), "terrain cells"},
+        {"terrain grid of negative size", patched({{"TERA.columns", -3}, {"TERA.rows", -2}}, full),
+         "negative terrain grid"},
+        // Promised chunks overflow a 32-bit count, at the top and nested.
+        {"header child count far too large",
+         patched({{"CORV.children", kMax}}, FrameByHand(TrackData{})), "more chunk(s)"},
+        {"nested child counts never satisfied", nested.bytes, "more chunk(s)"},
+        {"unknown chunk with a negative size", header(2).Tag("JUNK").Long(-8).Zeros(8).bytes,
+         "negative chunk size"},
+        {"unknown chunk running past the end", header(1).Tag("JUNK").Long(1000).Zeros(10).bytes,
+         "runs past the end"},
+        {"file cut inside the INFO text", cut("INFO.length", 9),
+         "truncated in the INFO chunk at byte " + std::to_string(full.at.at("INFO.length") + 4)},
+        {"file cut inside BEZR", cut("BEZR", 100),
+         "damaged BEZR chunk (at byte " + std::to_string(full.at.at("BEZR")) +
+             "): 6 vertices need at least 360 bytes but only 72 remain"},
+    };
 }
 
 }  // namespace cvqrn::testsupport

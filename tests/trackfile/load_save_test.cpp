@@ -24,12 +24,7 @@ namespace cvqrn {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::DiffTracks;
-using testsupport::FrameByHand;
-using testsupport::MakeFullTrack;
-using testsupport::ReadFileBytes;
-using testsupport::TempDir;
-using testsupport::WriteFileBytes;
+using namespace testsupport;
 using Names = std::vector<std::string>;
 
 Names Listing(const std::string& dir) {
@@ -214,7 +209,7 @@ TEST(SaveTrackDeathTest, EndingSignalsAndFileSizeLimitsKeepTheOldFileAndLeaveNoT
     const auto saveOverLimit = [&] {
         const rlimit limit{1024, 1024};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        const SaveResult r = SaveTrack(path, testsupport::MakeLargeTrack(64, 64, 0, 0));
+        const SaveResult r = SaveTrack(path, MakeLargeTrack(64, 64, 0, 0));
         std::cerr << r.reason;
         std::exit(r.ok ? 0 : 1);
     };
@@ -268,7 +263,7 @@ TEST(SaveTrack, RefusesTargetsItCannotWriteAndInconsistentTracks) {
 TEST(LoadTrack, RefusesFilesWhoseTrackWouldTakeTooMuchMemory) {
     for (const auto& [entries, loads] :
          {std::pair{int32_t{100000}, true}, {int32_t{3000000}, false}}) {
-        testsupport::ByteImage img;
+        ByteImage img;
         img.Tag("CORV").Long(0).Byte(1).Byte(3).Zeros(2 + 16).Long(1);
         img.Tag("RASC").Long(40 + 4 * entries).Zeros(16).Long(entries);
         img.Zeros(4 * static_cast<size_t>(entries) + 20);

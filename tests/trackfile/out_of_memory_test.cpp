@@ -35,11 +35,7 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace cvqrn {
 namespace {
 
-using testsupport::FrameByHand;
-using testsupport::MakeFullTrack;
-using testsupport::ReadFileBytes;
-using testsupport::TempDir;
-using testsupport::WriteFileBytes;
+using namespace testsupport;
 
 // Runs `call` with allocation n failing, for n = 0, 1, ... until a run makes
 // no more than n allocations. Each run that met its failing allocation must be

@@ -12,11 +12,7 @@
 namespace cvqrn {
 namespace {
 
-using testsupport::ByteImage;
-using testsupport::DiffTracks;
-using testsupport::FrameByHand;
-using testsupport::FrameOptions;
-using testsupport::MakeFullTrack;
+using namespace testsupport;
 
 using NoDifference = std::vector<std::string>;
 
@@ -42,7 +38,7 @@ TEST(TrackFile, EncodeMatchesTheHandFramedLayoutAndDecodeKeepsEveryField) {
     blockless.Segm.Segments.resize(201);
     for (TrackSegment& s : blockless.Segm.Segments) s.Type = 7;
     const TrackData tracks[] = {TrackData{}, MakeFullTrack(), noTerrain, blockless,
-                                testsupport::MakeLargeTrack(7, 5, 9, 11)};
+                                MakeLargeTrack(7, 5, 9, 11)};
     const FrameOptions forms[] = {
         {},
         {.trueByte = 0x01},
@@ -139,7 +135,7 @@ TEST(TrackFile, EncodeRefusesRecordsInconsistentWithTheirCounts) {
 // Damaged and hostile files are refused with a reason, and so is every
 // truncation of a whole file.
 TEST(Loader, RefusesHostileFilesAndEveryTruncation) {
-    for (const auto& file : testsupport::HostileFiles()) {
+    for (const auto& file : HostileFiles()) {
         TrackData t;
         const LoadResult r = DecodeTrack(file.bytes, t);
         EXPECT_FALSE(r.ok) << file.name;
