@@ -204,8 +204,6 @@ TEST(SaveTrackDeathTest, EndingSignalsAndFileSizeLimitsKeepTheOldFileAndLeaveNoT
     TempDir dir;
     const std::string path = dir.File("t.cvtrack");
     WriteFileBytes(path, kOld);
-    FailingSteps terminated(1, 0);
-    EXPECT_EXIT(SaveTrack(path, MakeFullTrack(), terminated), testing::KilledBySignal(SIGTERM), "");
     const auto saveOverLimit = [&] {
         const rlimit limit{1024, 1024};
         ::setrlimit(RLIMIT_FSIZE, &limit);
@@ -214,6 +212,9 @@ TEST(SaveTrackDeathTest, EndingSignalsAndFileSizeLimitsKeepTheOldFileAndLeaveNoT
         std::exit(r.ok ? 0 : 1);
     };
     EXPECT_EXIT(saveOverLimit(), testing::ExitedWithCode(1), std::strerror(EFBIG));
+    // Last, so that no later save removes a temporary file it left as stale.
+    FailingSteps terminated(1, 0);
+    EXPECT_EXIT(SaveTrack(path, MakeFullTrack(), terminated), testing::KilledBySignal(SIGTERM), "");
     EXPECT_EQ(ReadFileBytes(path), kOld);
     EXPECT_EQ(Listing(dir.Path()), Names{"t.cvtrack"});
 }
