@@ -76,11 +76,6 @@ TEST(Cli, CommandsEndWithTheirStatusAndMessages) {
              "FUND entries: 2\nRASC entries: 4\nFREN entries: 3\nTUBE entries: 2\n"
              "CATW entries: 3\nSCEN entries: 2\nSCOB entries: 3\nterrain: 3 x 2\n"
              "length: NaN\nradius in: straight\n"},
-        {{"info", "--json", in},
-         kExitOk,
-         "",
-         "\"tera\": true,\n  \"tera_columns\": 3,\n  \"tera_rows\": 2,\n  \"length\": null,\n"
-         "  \"radius_in\": -1,"},
         {{"heartline", "--in-place", loop, "--segments", "20", out},
          kExitOk,
          "",

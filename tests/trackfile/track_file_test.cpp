@@ -93,14 +93,6 @@ TEST(TrackFile, LoadToleratesWhatItDoesNotActOn) {
         EXPECT_EQ(DiffTracks(track, loaded), NoDifference{});
         EXPECT_EQ(EncodeTrack(loaded).image, framed.bytes);
     }
-    // A second INFO after SCEN replaces the first one's text.
-    const auto framed = FrameByHand(MakeFullTrack());
-    ByteImage img{framed.bytes};
-    img.PatchLong(framed.at.at("CORV.children"), 5);
-    const auto info = ByteImage().Tag("INFO").Long(28).Zeros(16).Text("late").Long(0).bytes;
-    img.bytes.insert(img.bytes.begin() + static_cast<std::ptrdiff_t>(framed.at.at("ENVC")),
-                     info.begin(), info.end());
-    EXPECT_EQ(Decoded(img.bytes).Info.Text, "late");
 }
 
 TEST(TrackFile, DecodingAgainClearsWhatTheFirstFileLeft) {
@@ -133,8 +125,8 @@ TEST(TrackFile, EncodeRefusesRecordsInconsistentWithTheirCounts) {
 }
 
 // Damaged and hostile files are refused with a reason, and so is every
-// truncation of a whole file.
-TEST(Loader, RefusesHostileFilesAndEveryTruncation) {
+// truncation of a whole file and a file whose track would take too much memory.
+TEST(Loader, RefusesHostileFilesTruncationsAndTracksTooLargeForMemory) {
     for (const auto& file : HostileFiles()) {
         TrackData t;
         const LoadResult r = DecodeTrack(file.bytes, t);
@@ -151,6 +143,13 @@ TEST(Loader, RefusesHostileFilesAndEveryTruncation) {
             ASSERT_FALSE(DecodeTrack(std::span(image.data(), n), t).ok) << n << " bytes loaded";
         }
     }
+    // Millions of four-byte RASC entries, 32 bytes each in memory.
+    const int32_t entries = 3000000;
+    ByteImage many;
+    many.Tag("CORV").Long(0).Byte(1).Byte(3).Zeros(18).Long(1).Tag("RASC").Long(40 + 4 * entries);
+    many.Zeros(16).Long(entries).Zeros(4 * static_cast<size_t>(entries) + 20);
+    TrackData t;
+    EXPECT_NE(DecodeTrack(many.bytes, t).reason.find("too large to load"), std::string::npos);
 }
 
 }  // namespace
