@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <new>
 
 #include "tests/support/track_builder.h"
@@ -37,12 +36,14 @@ namespace {
 
 using namespace testsupport;
 
+const std::vector<uint8_t> kOld = {'o', 'l', 'd'};
+
 // Runs `call` with allocation n failing, for n = 0, 1, ... until a run makes
 // no more than n allocations. Each run that met its failing allocation must be
-// refused for `reason`, after which `kept` checks what must survive it.
+// refused for `reason` and leave the folder as it was: in.cvtrack and the old
+// out.cvtrack, no temporary file.
 template <class Call>
-void WithEachAllocationFailing(Call call, const std::string& reason,
-                               const std::function<void()>& kept) {
+void WithEachAllocationFailing(const TempDir& dir, Call call, const std::string& reason) {
     for (long n = 0;; ++n) {
         g_allocations = 0;
         g_failAt = n;
@@ -53,7 +54,9 @@ void WithEachAllocationFailing(Call call, const std::string& reason,
         EXPECT_EQ(result.ok, !failed);
         EXPECT_EQ(result.reason, failed ? reason : "");
         if (!failed) return;
-        kept();
+        EXPECT_EQ(ReadFileBytes(dir.File("out.cvtrack")), kOld);
+        const auto files = std::filesystem::directory_iterator(dir.Path());
+        EXPECT_EQ(std::distance(begin(files), end(files)), 2);
     }
 }
 
@@ -61,19 +64,12 @@ TEST(OutOfMemory, EveryFailingAllocationOfALoadOrASaveIsARefusalThatKeepsTheOldF
     TempDir dir;
     const std::string in = dir.File("in.cvtrack"), out = dir.File("out.cvtrack");
     WriteFileBytes(in, FrameByHand(MakeFullTrack()).bytes);
-    const std::vector<uint8_t> old = {'o', 'l', 'd'};
-    WriteFileBytes(out, old);
+    WriteFileBytes(out, kOld);
     TrackData t;
-    WithEachAllocationFailing([&] { return LoadTrack(in, t); },
-                              "not enough memory to load the file", [] {});
     WithEachAllocationFailing(
-        [&] { return SaveTrack(out, t); }, "not enough memory to save the track",
-        [&] {
-            EXPECT_EQ(ReadFileBytes(out), old);
-            // in and out only: no temporary file is left
-            const auto files = std::filesystem::directory_iterator(dir.Path());
-            EXPECT_EQ(std::distance(begin(files), end(files)), 2);
-        });
+        dir, [&] { return LoadTrack(in, t); }, "not enough memory to load the file");
+    WithEachAllocationFailing(
+        dir, [&] { return SaveTrack(out, t); }, "not enough memory to save the track");
 }
 
 }  // namespace
