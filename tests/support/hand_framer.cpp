@@ -57,10 +57,6 @@ class Framer {
     }
     Framer& Point(const Vec3& v) { return Single(v.x).Single(v.y).Single(v.z); }
     Framer& Byte(uint8_t b) { return Chained(img.Byte(b)); }
-    Framer& Bytes(const std::vector<uint8_t>& b) {
-        img.bytes.insert(img.bytes.end(), b.begin(), b.end());
-        return *this;
-    }
     Framer& Flag(bool b) { return Byte(b ? o_.trueByte : 0); }
     Framer& Reserved(size_t n) { return Chained(img.Fill(n, o_.reservedByte)); }
     // A 24-bit value after its top byte, which the saver writes 0 and the loader ignores.
@@ -113,10 +109,6 @@ class Filler {
         return *this;
     }
     Filler& Point(Vec3& v) { return Single(v.x).Single(v.y).Single(v.z); }
-    Filler& Bytes(std::vector<uint8_t>& b) {
-        for (uint8_t& v : b) Byte(v);
-        return *this;
-    }
     // What the builder sets itself.
     Filler& Count(int32_t) { return *this; }
     Filler& Text(std::string_view) { return *this; }
@@ -232,7 +224,8 @@ void Walk(F& f, T& t) {
     });
     ListChunk(f, "CATW", t.Catw.Count, t.Catw.Items, 0, [&](auto& e) {
         f.Long(e.Value1).Long(e.Value2).Long(e.Value3).Long(e.Value4).Long(e.Value5);
-        f.Long(e.Value6).Mark("CATW.extra").Count(e.ExtraLength).Bytes(e.Extra);
+        f.Long(e.Value6).Mark("CATW.extra").Count(e.ExtraLength);
+        for (auto& b : e.Extra) f.Byte(b);
     });
     f.End().End();  // SUPP, TRCK
 
