@@ -1,7 +1,5 @@
-// Load and save with one allocation failing, for every allocation they make
-// in turn: each run ends in a refused result with the memory reason, never in
-// an exception, and a failed save leaves the old file and no temporary file.
-// Its own executable, because it replaces the global operator new.
+// Load and save with each of their allocations failing in turn. Its own
+// executable, because it replaces the global operator new.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -16,11 +16,9 @@ using namespace testsupport;
 
 using NoDifference = std::vector<std::string>;
 
-// The writers and the readers against images framed by hand from the layout
-// tables (every byte, sizes measured from the bytes, the fixed tree). The
-// readers also take the forms the save never writes itself: Boolean bytes of
-// 0x01, non-zero reserved runs and top bytes of 24-bit values, lower-case
-// tags, another version, odd block lengths.
+// The writers and the readers against images framed by hand, the readers
+// also in the forms the save never writes: Boolean bytes of 0x01, non-zero
+// reserved runs and 24-bit top bytes, lower-case tags, odd block lengths.
 TEST(TrackFile, EncodeMatchesTheHandFramedLayoutAndDecodeKeepsEveryField) {
     TrackData noTerrain = MakeFullTrack();
     noTerrain.Tera.Present = false;
