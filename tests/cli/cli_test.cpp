@@ -3,7 +3,6 @@
 #include <cmath>
 #include <filesystem>
 #include <sstream>
-#include <tuple>
 
 #include "cli/commands.h"
 #include "cli/format.h"
@@ -122,19 +121,16 @@ TEST(CliFormat, JsonValuesStayValidJson) {
 
 // The save's two messages a test cannot provoke from the command line.
 TEST(CliSave, ARefusalNamesInPlaceWhereItWouldWriteTheFileAndANoteIsShown) {
-    SaveResult refused{false, "/ro/a.cvtrack", "cannot create a file in its folder"};
+    SaveResult refused{false, "/ro/a.cvtrack", "no new file"};
     refused.inPlacePossible = true;
     SaveResult noted{true, "/t/a.cvtrack", ""};
     noted.note = "links split";
-    for (const auto& [saved, status, message] :
-         {std::tuple{refused, kExitFailure,
-                     "cv-qrn-cli: cannot save /ro/a.cvtrack: cannot create a file in its folder "
-                     "(--in-place writes it anyway)\n"},
-          std::tuple{noted, kExitOk, "cv-qrn-cli: note: /t/a.cvtrack: links split\n"}}) {
-        std::ostringstream err;
-        EXPECT_EQ(ReportSave(saved, "/x/a", err), status);
-        EXPECT_EQ(err.str(), message);
-    }
+    std::ostringstream err;
+    EXPECT_EQ(ReportSave(refused, "/ro/a", err), kExitFailure);
+    EXPECT_EQ(ReportSave(noted, "/t/a", err), kExitOk);
+    EXPECT_EQ(err.str(),
+              "cv-qrn-cli: cannot save /ro/a.cvtrack: no new file (--in-place writes it anyway)\n"
+              "cv-qrn-cli: note: /t/a.cvtrack: links split\n");
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
-// Track file images framed by hand, field by field, from the layout tables,
-// and the builder tracks whose fields that same walk fills. Nothing here
-// calls the track file code: sizes are measured from the bytes written, so
-// these images check the writers, the readers and the size formulas
-// independently.
+// Track file images framed by hand from the layout tables, and the builder
+// tracks whose fields the same walk fills. Nothing here calls the track file
+// code, so these images check its writers, readers and sizes independently.
 #include <algorithm>
 #include <bit>
 

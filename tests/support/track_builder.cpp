@@ -10,8 +10,6 @@
 
 namespace cvqrn::testsupport {
 
-// ---- ByteImage
-
 ByteImage& ByteImage::Long(int32_t v) {
     const auto u = static_cast<uint32_t>(v);
     for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<uint8_t>(u >> shift));
@@ -37,8 +35,6 @@ void ByteImage::PatchLong(size_t at, int32_t v) {
     for (size_t i = 0; i < 4; ++i) bytes.at(at + i) = static_cast<uint8_t>(u >> (24 - 8 * i));
 }
 
-// ---- DiffTracks
-
 std::vector<std::string> DiffTracks(const TrackData& a, const TrackData& b) {
     std::vector<std::string> lines;
     const auto compare = [&lines](const TrackData& x, const TrackData& y, std::string what) {
@@ -60,8 +56,6 @@ std::vector<std::string> DiffTracks(const TrackData& a, const TrackData& b) {
     }
     return lines;
 }
-
-// ---- Files
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "cvqrn-test-XXXXXX").string();

@@ -49,9 +49,8 @@ struct FramedFile {
     std::map<std::string, size_t> at;
 };
 
-// The file image of `track` framed by hand from the layout tables, sharing no
-// code with the track file writers: sizes are measured from the bytes, the
-// chunk tree is the fixed one. The arrays must hold their count of entries.
+// The file image of `track` framed by hand, sizes measured from the bytes, in
+// the fixed chunk tree. The arrays must hold their count of entries.
 FramedFile FrameByHand(const TrackData& track, const FrameOptions& options = {});
 
 // Every chunk and field populated with values of their own (all segment
