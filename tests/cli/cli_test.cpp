@@ -22,10 +22,6 @@ constexpr Command kTable[] = {
     {"heartline", kHeartlineArguments, "rebuild", RunHeartline},
 };
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 std::string Saved(const TempDir& dir, const char* name, const TrackData& track) {
     const SaveResult saved = SaveTrack(dir.File(name), track);
     EXPECT_TRUE(saved) << saved.reason;

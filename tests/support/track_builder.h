@@ -93,6 +93,11 @@ class TempDir {
     std::string path_;
 };
 
+// Whether `text` holds `part`.
+inline bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 void WriteFileBytes(const std::string& path, std::span<const uint8_t> bytes);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 

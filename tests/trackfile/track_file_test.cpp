@@ -102,7 +102,7 @@ TEST(TrackFile, EncodeRefusesRecordsInconsistentWithTheirCounts) {
         const EncodeResult r = EncodeTrack(t);
         EXPECT_FALSE(r) << &t - broken.data();
         EXPECT_TRUE(r.image.empty());
-        EXPECT_NE(r.reason.find("inconsistent"), std::string::npos) << r.reason;
+        EXPECT_TRUE(Contains(r.reason, "inconsistent")) << r.reason;
     }
 }
 
@@ -113,8 +113,7 @@ TEST(Loader, RefusesHostileFilesTruncationsAndTracksTooLargeForMemory) {
         TrackData t;
         const LoadResult r = DecodeTrack(file.bytes, t);
         EXPECT_FALSE(r.ok) << file.name;
-        EXPECT_NE(r.reason.find(file.reasonPart), std::string::npos)
-            << file.name << ": reason was \"" << r.reason << "\"";
+        EXPECT_TRUE(Contains(r.reason, file.reasonPart)) << file.name << ": " << r.reason;
     }
     for (const bool terrain : {true, false}) {
         TrackData source = MakeFullTrack();
@@ -131,7 +130,7 @@ TEST(Loader, RefusesHostileFilesTruncationsAndTracksTooLargeForMemory) {
     many.Tag("CORV").Long(0).Byte(1).Byte(3).Zeros(18).Long(1).Tag("RASC").Long(40 + 4 * entries);
     many.Zeros(16).Long(entries).Zeros(4 * static_cast<size_t>(entries) + 20);
     TrackData t;
-    EXPECT_NE(DecodeTrack(many.bytes, t).reason.find("too large to load"), std::string::npos);
+    EXPECT_TRUE(Contains(DecodeTrack(many.bytes, t).reason, "too large to load"));
 }
 
 }  // namespace
