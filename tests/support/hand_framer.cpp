@@ -107,10 +107,9 @@ class Filler {
         return *this;
     }
     Filler& Point(Vec3& v) { return Single(v.x).Single(v.y).Single(v.z); }
-    // What the builder sets itself.
+    // Counts, texts and the file's structure: as the builder set them.
     Filler& Count(int32_t) { return *this; }
     Filler& Text(std::string_view) { return *this; }
-    // The file's structure, which holds no track values.
     Filler& Begin(const std::string&) { return *this; }
     Filler& Children(int32_t) { return *this; }
     Filler& End() { return *this; }

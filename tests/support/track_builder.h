@@ -42,10 +42,9 @@ struct FrameOptions {
 
 struct FramedFile {
     std::vector<uint8_t> bytes;
-    // Byte offsets: "CORV", "TRCK", ... (each chunk's tag), "<TAG>.size",
-    // "<TAG>.children", "SEGM.count", "INFO.length", "ENVC.length1",
-    // "TERA.columns", "TERA.rows", and of the first entry's "SCOB.name2",
-    // "CATW.extra", "RASC.items", "TRCK.name".
+    // Byte offsets of each chunk's "<TAG>", "<TAG>.size" and "<TAG>.children", of "SEGM.count",
+    // "INFO.length", "ENVC.length1", "TERA.columns", "TERA.rows", and of the first
+    // entry's "SCOB.name2", "CATW.extra", "RASC.items", "TRCK.name".
     std::map<std::string, size_t> at;
 };
 
