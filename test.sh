@@ -3,10 +3,10 @@
 #   ./test.sh        unit and widget tests (ends with CTest's summary)
 #   ./test.sh --all  also the whole suite under ASan + UBSan, the three fuzzers
 #                    for 30 seconds each, the real window under Xvfb, the
-#                    package (its output against
-#                    the dev build's), the suite built as the package is, a
-#                    clang build's output against GCC's, and the browser page
-#                    in headless Chromium
+#                    package (its output against the dev build's), the
+#                    suite built as the package is, a clang build's output
+#                    against GCC's, and the browser page in headless
+#                    Chromium
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
