@@ -2,11 +2,11 @@
 # Sets everything up on a fresh Debian 12 machine, builds and runs every test.
 #   ./test.sh        unit and widget tests (ends with CTest's summary)
 #   ./test.sh --all  also the whole suite under ASan + UBSan, the three fuzzers
-#                    for 30 seconds each, the real window under Xvfb, saves under
-#                    kills and resource limits, the package (its output against
-#                    the dev build's), the suite built as the package is, a
-#                    clang build's output against GCC's, and the browser page
-#                    in headless Chromium
+#                    for 30 seconds each, the real window under Xvfb, the
+#                    package (its output against the dev build's), the
+#                    suite built as the package is, a clang build's output
+#                    against GCC's, and the browser page in headless
+#                    Chromium
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
@@ -42,10 +42,6 @@ if [ "$all" -eq 1 ]; then
   cmake --preset dev >/dev/null
   cmake --build --preset dev -j "$jobs" --target cv-qrn
   bash tests/ui/xvfb_smoke.sh build/dev/app/cv-qrn
-
-  echo "== Saves under kills and limits, loads under a memory limit =="
-  cmake --build --preset dev -j "$jobs" --target cv-qrn-cli make_test_track
-  bash tests/trackfile/save_under_stress.sh build/dev/cli/cv-qrn-cli build/dev/tests/cli/make_test_track
 
   echo "== Debian package (built, unpacked and tried) =="
   bash packaging/check_package.sh build/release build/dev

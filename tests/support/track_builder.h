@@ -15,14 +15,11 @@
 namespace cvqrn::testsupport {
 
 // Big-endian bytes appended field by field, for hand-framed and damaged files.
-class ByteImage {
-  public:
+struct ByteImage {
     ByteImage& Tag(std::string_view t) { return Chars(t.substr(0, 4)); }
     ByteImage& Long(int32_t v);
     ByteImage& Single(float f);
     ByteImage& Byte(uint8_t b) { return Fill(1, b); }
-    // A 24-bit value: `top` first (written 0 by the saver, ignored by the loader), then bits 23-0.
-    ByteImage& U24(int32_t v, uint8_t top = 0);
     ByteImage& Chars(std::string_view s);
     // A counted string: the Long length, then the characters.
     ByteImage& Text(std::string_view s) { return Long(static_cast<int32_t>(s.size())).Chars(s); }
@@ -33,9 +30,6 @@ class ByteImage {
 
     std::vector<uint8_t> bytes;
 };
-
-// The big-endian Long at byte `at` of `bytes`.
-int32_t LongAt(std::span<const uint8_t> bytes, size_t at);
 
 struct FrameOptions {
     uint8_t trueByte = 0xFF;      // how a true Boolean byte is written
@@ -48,22 +42,19 @@ struct FrameOptions {
 
 struct FramedFile {
     std::vector<uint8_t> bytes;
-    // Byte offsets: "CORV", "TRCK", ... (each chunk's tag), "<TAG>.size",
-    // "<TAG>.children", "<TAG>.count" (entry, vertex or segment count),
-    // "INFO.length", "ENVC.length1", "TERA.columns", "TERA.rows", and of the
-    // first entry's "SCOB.name2", "CATW.extra", "RASC.items", "TRCK.name".
+    // Byte offsets of each chunk's "<TAG>", "<TAG>.size" and "<TAG>.children", of "SEGM.count",
+    // "INFO.length", "ENVC.length1", "TERA.columns", "TERA.rows", and of the first
+    // entry's "SCOB.name2", "CATW.extra", "RASC.items", "TRCK.name".
     std::map<std::string, size_t> at;
 };
 
-// The file image of `track` framed by hand from the layout tables, sharing no
-// code with the track file writers: sizes are measured from the bytes, the
-// chunk tree is the fixed one. The arrays must hold their count of entries.
+// The file image of `track` framed by hand, sizes measured from the bytes, in
+// the fixed chunk tree. The arrays must hold their count of entries.
 FramedFile FrameByHand(const TrackData& track, const FrameOptions& options = {});
 
-// Every chunk and field populated with distinctive values (all segment types,
-// a 3 x 2 terrain grid, names of length 0 and 1, RASC items and item counts
-// of 0 and below, CATW extra bytes, NaN payloads). Version is 1, 2, 0, 0;
-// Size and ChildCount fields are left 0.
+// Every chunk and field populated with values of their own (all segment
+// types, a 3 x 2 terrain grid, names of length 0 and 1, RASC item counts of 0
+// and below, CATW extra bytes, NaN payloads). Version 1.2.0.0; sizes left 0.
 TrackData MakeFullTrack();
 
 // A track with the given vertices, one all-zero segment per vertex but the
@@ -74,9 +65,8 @@ TrackData MakeTrackFromVertices(std::span<const TrackVertex> vertices);
 TrackData MakeLargeTrack(int32_t columns, int32_t rows, int32_t scenery, int32_t vertices);
 
 // Where `a` and `b` differ, one line each; empty when equal. Every field a
-// file holds is compared through FrameByHand (singles by bit pattern, arrays up
-// to their counts), the type blocks a segment's type leaves out as well; not
-// the fields a save rewrites (Size, ChildCount, Version).
+// file holds is compared through FrameByHand (singles by bit pattern), the
+// type blocks a segment's type leaves out as well; not Size, ChildCount, Version.
 std::vector<std::string> DiffTracks(const TrackData& a, const TrackData& b);
 
 struct HostileFile {
@@ -101,6 +91,11 @@ class TempDir {
   private:
     std::string path_;
 };
+
+// Whether `text` holds `part`.
+inline bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 void WriteFileBytes(const std::string& path, std::span<const uint8_t> bytes);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);

@@ -1,32 +1,53 @@
 // LoadTrack and SaveTrack on real files, with injected file-system failures
-// (the tests run as root, which file permissions do not stop).
+// (the tests run as root, which file permissions do not stop) and failing
+// allocations.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <limits>
+#include <iostream>
+#include <new>
+#include <tuple>
 
 #include "tests/support/track_builder.h"
 #include "trackfile/file_save.h"
 #include "trackfile/track_file.h"
 
+namespace {
+
+std::atomic<long> g_allocations{0};
+std::atomic<long> g_failAt{-1};  // the allocation that fails; -1 (all but one test): none
+
+}  // namespace
+
+void* operator new(std::size_t n) {
+    if (g_failAt >= 0 && g_allocations++ == g_failAt) throw std::bad_alloc();
+    if (void* p = std::malloc(n > 0 ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
 namespace cvqrn {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::DiffTracks;
-using testsupport::FrameByHand;
-using testsupport::MakeFullTrack;
-using testsupport::ReadFileBytes;
-using testsupport::TempDir;
-using testsupport::WriteFileBytes;
+using namespace testsupport;
 using Names = std::vector<std::string>;
 
 Names Listing(const std::string& dir) {
@@ -36,29 +57,29 @@ Names Listing(const std::string& dir) {
     return names;
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
+const std::vector<uint8_t> kOld = {'o', 'l', 'd'};
+
+std::vector<uint8_t> FullImage() {
+    return FrameByHand(MakeFullTrack()).bytes;
 }
 
-// Any readable regular file whose name ends in ".cvtrack" (any case) loads,
-// hidden or not; anything else is refused and leaves the track untouched.
-TEST(LoadTrack, AcceptsReadableTrackFilesOnlyAndLeavesTheTrackUntouchedOtherwise) {
+// A readable regular file whose name ends in ".cvtrack" (any case) loads;
+// anything else is refused and leaves the track untouched. A save refuses
+// targets it cannot write and a record that contradicts its counts.
+TEST(LoadAndSave, RefuseWhatTheyCannotTakeWithAReason) {
     TempDir dir;
-    for (const char* name : {"RIDE.CVTRACK", ".cvtrack", "ride.txt", "x.cvtrack.bak"}) {
-        WriteFileBytes(dir.File(name), FrameByHand(MakeFullTrack()).bytes);
-    }
+    WriteFileBytes(dir.File("RIDE.CVTRACK"), FullImage());
+    WriteFileBytes(dir.File("ride.txt"), FullImage());
     fs::create_directory(dir.File("folder.cvtrack"));
-    const std::pair<std::string, std::string> cases[] = {
+    const std::pair<std::string, std::string> loads[] = {
         {dir.File("RIDE.CVTRACK"), ""},
-        {dir.File(".cvtrack"), ""},
         {"", "no file name"},
         {dir.File("missing.cvtrack"), std::strerror(ENOENT)},
         {dir.File("folder.cvtrack"), "directory"},
         {dir.File("ride.txt"), ".cvtrack"},
-        {dir.File("x.cvtrack.bak"), ".cvtrack"},
         {"/dev/null", "not a regular file"},
     };
-    for (const auto& [path, reason] : cases) {
+    for (const auto& [path, reason] : loads) {
         TrackData t;
         t.Info.Text = "before";  // a load that got as far as clearing the track would drop it
         const LoadResult r = LoadTrack(path, t);
@@ -67,13 +88,19 @@ TEST(LoadTrack, AcceptsReadableTrackFilesOnlyAndLeavesTheTrackUntouchedOtherwise
         EXPECT_TRUE(r.ok ? DiffTracks(MakeFullTrack(), t).empty() : t.Info.Text == "before")
             << path;
     }
-}
-
-using Bytes = std::vector<uint8_t>;
-const Bytes kOld = {'o', 'l', 'd'};
-
-Bytes FullImage() {
-    return FrameByHand(MakeFullTrack()).bytes;
+    TrackData inconsistent;
+    inconsistent.Bezr.VertexCount = 9;
+    const std::tuple<std::string, TrackData, std::string> saves[] = {
+        {dir.File("folder.cvtrack"), TrackData{}, "it is a folder"},
+        {dir.File("folder.cvtrack/"), TrackData{}, "ends in '/'"},
+        {dir.File("no/such/dir/x.cvtrack"), TrackData{}, std::strerror(ENOENT)},
+        {"", TrackData{}, "no file name"},
+        {dir.File("inconsistent"), inconsistent, "the vertex count says 9"}};
+    for (const auto& [path, track, reason] : saves) {
+        const SaveResult r = SaveTrack(path, track);
+        EXPECT_FALSE(r.ok) << path;
+        EXPECT_TRUE(Contains(r.reason, reason)) << path << ": " << r.reason;
+    }
 }
 
 struct stat StatOf(const std::string& path) {
@@ -91,10 +118,7 @@ TEST(SaveTrack, WritesTheImageAppendingTheExtensionAndReplacesALargerFileWhole) 
     ::chmod(dir.File("out.CVTRACK").c_str(), 04640);
     const std::string longName(NAME_MAX - 8, 'n');  // the longest name the folder takes
     const std::pair<std::string, std::string> cases[] = {
-        {"out", "out.cvtrack"},
-        {"out.CVTRACK", "out.CVTRACK"},
-        {"out.cvtrack.old", "out.cvtrack.old.cvtrack"},
-        {longName, longName + ".cvtrack"}};
+        {"out", "out.cvtrack"}, {"out.CVTRACK", "out.CVTRACK"}, {longName, longName + ".cvtrack"}};
     for (const auto& [given, written] : cases) {
         const SaveResult r = SaveTrack(dir.File(given), MakeFullTrack());
         ASSERT_TRUE(r.ok) << r.reason;
@@ -106,16 +130,14 @@ TEST(SaveTrack, WritesTheImageAppendingTheExtensionAndReplacesALargerFileWhole) 
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(st.st_uid, 1234u);
     EXPECT_EQ(st.st_gid, 5678u);
-    EXPECT_EQ(Listing(dir.Path()), (Names{longName + ".cvtrack", "out.CVTRACK", "out.cvtrack",
-                                          "out.cvtrack.old.cvtrack"}));
 }
 
-// A link is followed: the file it names is replaced in its own folder (or
-// created, for a dangling link) and the link stays a link.
-TEST(SaveTrack, FollowsSymbolicLinksAndKeepsThem) {
+// A symbolic link is followed: the file it names is replaced in its own
+// folder (or created, for a dangling link) and the link stays a link. A hard
+// link is split, as atomic replacement must, and the result says so.
+TEST(SaveTrack, FollowsSymbolicLinksAndSplitsHardLinks) {
     TempDir dir;
     fs::create_directory(dir.File("real"));
-    WriteFileBytes(dir.File("real/a.cvtrack"), kOld);
     fs::create_symlink("real/a.cvtrack", dir.File("rel.cvtrack"));
     fs::create_symlink(dir.File("rel.cvtrack"), dir.File("chain.cvtrack"));
     fs::create_symlink("real/new.cvtrack", dir.File("dangling.cvtrack"));
@@ -129,21 +151,12 @@ TEST(SaveTrack, FollowsSymbolicLinksAndKeepsThem) {
         EXPECT_TRUE(S_ISLNK(StatOf(dir.File(link)).st_mode)) << link;
         EXPECT_EQ(ReadFileBytes(dir.File(file)), FullImage()) << link;
     }
-    EXPECT_EQ(Listing(dir.File("real")), (Names{"a.cvtrack", "new.cvtrack"}));
-}
 
-// Atomic replacement splits a hard link: the other name keeps the old
-// content, and the result says so.
-TEST(SaveTrack, SplitsHardLinksAndSaysSo) {
-    TempDir dir;
-    WriteFileBytes(dir.File("a.cvtrack"), kOld);
-    fs::create_hard_link(dir.File("a.cvtrack"), dir.File("b.cvtrack"));
-    const SaveResult r = SaveTrack(dir.File("a.cvtrack"), MakeFullTrack());
-    ASSERT_TRUE(r.ok) << r.reason;
-    EXPECT_TRUE(Contains(r.note, "1 other hard link")) << r.note;
-    EXPECT_EQ(ReadFileBytes(dir.File("a.cvtrack")), FullImage());
-    EXPECT_EQ(ReadFileBytes(dir.File("b.cvtrack")), kOld);
-    EXPECT_EQ(SaveTrack(dir.File("a.cvtrack"), MakeFullTrack()).note, "");
+    fs::create_hard_link(dir.File("real/a.cvtrack"), dir.File("b.cvtrack"));
+    const SaveResult r = SaveTrack(dir.File("b.cvtrack"), TrackData{});
+    EXPECT_TRUE(Contains(r.note, "1 other hard link")) << r.reason << r.note;
+    EXPECT_EQ(ReadFileBytes(dir.File("real/a.cvtrack")), kOld);
+    EXPECT_EQ(SaveTrack(dir.File("b.cvtrack"), MakeFullTrack()).note, "");
 }
 
 // A save removes the temporary files a killed save of the same target left,
@@ -165,7 +178,8 @@ TEST(SaveTrack, RemovesStaleTemporaryFilesOfTheSameTarget) {
 }
 
 // The real steps, except that step `step` (0 create, 1 write, 2 flush, 3 close,
-// 4 rename) fails with `err`; a failing write first puts half the image on disk.
+// 4 rename) fails with `err`; a failing write first puts half the image on
+// disk, and an `err` of 0 there stands for SIGTERM arriving at that moment.
 class FailingSteps : public PosixSaveSteps {
   public:
     FailingSteps(int step, int err) : step_(step), err_(err) {}
@@ -175,6 +189,7 @@ class FailingSteps : public PosixSaveSteps {
     int Write(std::span<const uint8_t> bytes) override {
         if (step_ != 1) return PosixSaveSteps::Write(bytes);
         PosixSaveSteps::Write(bytes.first(bytes.size() / 2));
+        if (err_ == 0) ::raise(SIGTERM);
         return err_;
     }
     int Flush() override { return step_ == 2 ? err_ : PosixSaveSteps::Flush(); }
@@ -190,22 +205,32 @@ class FailingSteps : public PosixSaveSteps {
     int step_, err_, closes_ = 0;
 };
 
-TEST(SaveTrack, FailureAtAnyStepKeepsTheOldFileAndReportsTheSystemReason) {
-    const std::tuple<int, int, const char*> cases[] = {{0, EROFS, "cannot create"},
-                                                       {1, EFBIG, "cannot write"},
-                                                       {2, EIO, "cannot flush"},
-                                                       {3, EDQUOT, "cannot close"},
-                                                       {4, EXDEV, "cannot replace"}};
+// A failure at any step, SIGTERM amid the write and a write past the file-size
+// limit (EFBIG, not death by SIGXFSZ) keep the old file and leave no temporary.
+TEST(SaveTrackDeathTest, FailureAtAnyStepOrBySignalKeepsTheOldFile) {
+    // step (-1: none), its errno (0: SIGTERM), a part of the reason
+    const std::tuple<int, int, const char*> cases[] = {
+        {0, EROFS, "cannot create"}, {1, EFBIG, "cannot write"},   {2, EIO, "cannot flush"},
+        {3, EDQUOT, "cannot close"}, {4, EXDEV, "cannot replace"}, {1, 0, ""},
+        {-1, EFBIG, "cannot write"}};
     for (const auto& [step, err, what] : cases) {
         TempDir dir;
         const std::string path = dir.File("keep.cvtrack");
         WriteFileBytes(path, kOld);
         FailingSteps steps(step, err);
-        const SaveResult r = SaveTrack(path, MakeFullTrack(), steps);
-        EXPECT_FALSE(r.ok) << what;
-        EXPECT_FALSE(r.inPlacePossible) << what;
-        EXPECT_TRUE(Contains(r.reason, what)) << r.reason;
-        EXPECT_TRUE(Contains(r.reason, std::strerror(err))) << r.reason;
+        const auto save = [&] {
+            const rlimit limit{1024, 1024};
+            if (step < 0) ::setrlimit(RLIMIT_FSIZE, &limit);
+            const SaveResult r = SaveTrack(path, MakeLargeTrack(64, 64, 0, 0), steps);
+            std::cerr << r.reason;
+            std::exit(r.ok || r.inPlacePossible ? 0 : 1);
+        };
+        if (err == 0) {
+            EXPECT_EXIT(save(), testing::KilledBySignal(SIGTERM), "");
+        } else {
+            EXPECT_EXIT(save(), testing::ExitedWithCode(1),
+                        std::string(what) + ".*" + std::strerror(err));
+        }
         EXPECT_EQ(ReadFileBytes(path), kOld) << what;
         EXPECT_EQ(Listing(dir.Path()), Names{"keep.cvtrack"}) << what;
     }
@@ -225,54 +250,45 @@ TEST(SaveTrack, WritesInPlaceOnlyWhenAskedAndTheFolderTakesNoNewFile) {
     EXPECT_TRUE(Contains(refused.reason, "not atomically")) << refused.reason;
     EXPECT_EQ(ReadFileBytes(path).size(), 100000u);
 
-    FailingSteps deniedAgain(0, EACCES);
-    const SaveResult written = SaveTrack(path, MakeFullTrack(), deniedAgain, {.inPlace = true});
+    const SaveResult written = SaveTrack(path, MakeFullTrack(), denied, {.inPlace = true});
     ASSERT_TRUE(written.ok) << written.reason;
     EXPECT_TRUE(Contains(written.note, "in place")) << written.note;
     EXPECT_EQ(ReadFileBytes(path), FullImage());
     // No file to overwrite: nothing is possible in place.
-    FailingSteps deniedNew(0, EACCES);
-    EXPECT_FALSE(SaveTrack(dir.File("new.cvtrack"), MakeFullTrack(), deniedNew).inPlacePossible);
+    EXPECT_FALSE(SaveTrack(dir.File("new.cvtrack"), MakeFullTrack(), denied).inPlacePossible);
 }
 
-TEST(SaveTrack, RefusesTargetsItCannotWriteAndInconsistentTracks) {
+// Runs `call` with allocation n failing, for n = 0, 1, ... until a run makes
+// no more than n allocations. Each run that met its failing allocation must be
+// refused for `reason` and leave the folder as it was: in.cvtrack and the old
+// out.cvtrack, no temporary file.
+template <class Call>
+void WithEachAllocationFailing(const TempDir& dir, Call call, const std::string& reason) {
+    for (long n = 0;; ++n) {
+        g_allocations = 0;
+        g_failAt = n;
+        const auto result = call();
+        const bool failed = g_allocations > n;
+        g_failAt = -1;
+        SCOPED_TRACE(n);
+        EXPECT_EQ(result.ok, !failed);
+        EXPECT_EQ(result.reason, failed ? reason : "");
+        if (!failed) return;
+        EXPECT_EQ(ReadFileBytes(dir.File("out.cvtrack")), kOld);
+        EXPECT_EQ(Listing(dir.Path()), (Names{"in.cvtrack", "out.cvtrack"}));
+    }
+}
+
+TEST(OutOfMemory, EveryFailingAllocationOfALoadOrASaveIsARefusalThatKeepsTheOldFile) {
     TempDir dir;
-    fs::create_directory(dir.File("taken.cvtrack"));
-    fs::create_directory(dir.File("outdir"));
-    WriteFileBytes(dir.File("taken.cvtrack/inside"), std::vector<uint8_t>{1});
-    TrackData inconsistent;
-    inconsistent.Bezr.VertexCount = 9;
-    const std::tuple<std::string, TrackData, std::string> cases[] = {
-        {dir.File("taken.cvtrack"), TrackData{}, "it is a folder"},
-        {dir.File("outdir"), TrackData{}, "it is a folder"},
-        {dir.File("outdir/"), TrackData{}, "ends in '/'"},
-        {dir.File("no/such/dir/x.cvtrack"), TrackData{}, std::strerror(ENOENT)},
-        {"", TrackData{}, "no file name"},
-        {dir.File("inconsistent"), inconsistent, "the vertex count says 9"}};
-    for (const auto& [path, track, reason] : cases) {
-        const SaveResult r = SaveTrack(path, track);
-        EXPECT_FALSE(r.ok) << path;
-        EXPECT_TRUE(Contains(r.reason, reason)) << path << ": " << r.reason;
-    }
-    EXPECT_EQ(Listing(dir.Path()), (Names{"outdir", "taken.cvtrack"}));
-    EXPECT_EQ(Listing(dir.File("outdir")), Names{});
-    EXPECT_EQ(Listing(dir.File("taken.cvtrack")), Names{"inside"});
-}
-
-// A file of millions of four-byte RASC entries (32 bytes each in memory) is
-// refused before its entries are allocated.
-TEST(LoadTrack, RefusesFilesWhoseTrackWouldTakeTooMuchMemory) {
-    for (const auto& [entries, loads] :
-         {std::pair{int32_t{100000}, true}, {int32_t{3000000}, false}}) {
-        testsupport::ByteImage img;
-        img.Tag("CORV").Long(0).Byte(1).Byte(3).Zeros(2 + 16).Long(1);
-        img.Tag("RASC").Long(40 + 4 * entries).Zeros(16).Long(entries);
-        img.Zeros(4 * static_cast<size_t>(entries) + 20);
-        TrackData t;
-        const LoadResult r = DecodeTrack(img.bytes, t);
-        EXPECT_EQ(r.ok, loads) << entries << ": " << r.reason;
-        EXPECT_EQ(Contains(r.reason, "too large to load"), !loads) << r.reason;
-    }
+    const std::string in = dir.File("in.cvtrack"), out = dir.File("out.cvtrack");
+    WriteFileBytes(in, FrameByHand(MakeFullTrack()).bytes);
+    WriteFileBytes(out, kOld);
+    TrackData t;
+    WithEachAllocationFailing(
+        dir, [&] { return LoadTrack(in, t); }, "not enough memory to load the file");
+    WithEachAllocationFailing(
+        dir, [&] { return SaveTrack(out, t); }, "not enough memory to save the track");
 }
 
 }  // namespace

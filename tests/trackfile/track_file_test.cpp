@@ -1,3 +1,6 @@
+// Encoding and decoding against images framed by hand, and the refusals of
+// damaged and hostile files. Run under the sanitizer preset, the refusals
+// also prove that no read passes the image.
 #include "trackfile/track_file.h"
 
 #include <gtest/gtest.h>
@@ -9,25 +12,14 @@
 namespace cvqrn {
 namespace {
 
-using testsupport::ByteImage;
-using testsupport::DiffTracks;
-using testsupport::FrameByHand;
-using testsupport::FrameOptions;
-using testsupport::LongAt;
-using testsupport::MakeFullTrack;
+using namespace testsupport;
 
 using NoDifference = std::vector<std::string>;
 
-TrackData Decoded(std::span<const uint8_t> image) {
-    TrackData t;
-    const LoadResult r = DecodeTrack(image, t);
-    EXPECT_TRUE(r.ok) << r.reason;
-    return t;
-}
-
-// The writers against images framed by hand from the layout tables (every
-// byte, sizes measured from the bytes, the fixed tree), then load and save again.
-TEST(TrackFile, EncodeMatchesTheHandFramedLayoutAndRoundTripsEveryField) {
+// The writers and the readers against images framed by hand, the readers
+// also in the forms the save never writes: Boolean bytes of 0x01, non-zero
+// reserved runs and 24-bit top bytes, lower-case tags, odd block lengths.
+TEST(TrackFile, EncodeMatchesTheHandFramedLayoutAndDecodeKeepsEveryField) {
     TrackData noTerrain = MakeFullTrack();
     noTerrain.Tera.Present = false;
     // Many segments of a type without a block (33 bytes each): their count
@@ -36,27 +28,9 @@ TEST(TrackFile, EncodeMatchesTheHandFramedLayoutAndRoundTripsEveryField) {
     blockless.Segm.SegmentCount = 200;
     blockless.Segm.Segments.resize(201);
     for (TrackSegment& s : blockless.Segm.Segments) s.Type = 7;
-    const std::pair<const char*, TrackData> tracks[] = {
-        {"empty", TrackData{}},
-        {"full", MakeFullTrack()},
-        {"full without terrain", noTerrain},
-        {"blockless segments", blockless},
-        {"large", testsupport::MakeLargeTrack(7, 5, 9, 11)}};
-    for (const auto& [name, track] : tracks) {
-        const std::vector<uint8_t> image = EncodeTrack(track).image;
-        ASSERT_EQ(image, FrameByHand(track).bytes) << name;
-        TrackData loaded = Decoded(image);
-        EXPECT_EQ(loaded.Header.Version, (std::array<uint8_t, 4>{1, 3, 0, 0})) << name;
-        EXPECT_EQ(DiffTracks(track, loaded), NoDifference{}) << name;
-        EXPECT_EQ(EncodeTrack(loaded).image, image) << name;
-    }
-}
-
-// The readers against hand-framed images, including the forms the save never
-// writes itself: Boolean bytes of 0x01, non-zero reserved runs and top bytes
-// of 24-bit values, lower-case tags, another version, odd block lengths.
-TEST(TrackFile, DecodeKeepsEveryFieldOfHandFramedFiles) {
-    const FrameOptions cases[] = {
+    const TrackData tracks[] = {MakeFullTrack(), TrackData{}, noTerrain, blockless,
+                                MakeLargeTrack(7, 5, 9, 11)};
+    const FrameOptions forms[] = {
         {},
         {.trueByte = 0x01},
         {.reservedByte = 0xAB, .u24TopByte = 0xEE},
@@ -64,123 +38,99 @@ TEST(TrackFile, DecodeKeepsEveryFieldOfHandFramedFiles) {
         {.version = {1, 2, 0, 0}},
         {.segmentBlockLength = 9999},
     };
-    const TrackData full = MakeFullTrack();
-    const std::vector<uint8_t> canonical = FrameByHand(full).bytes;
-    for (const FrameOptions& options : cases) {
-        const TrackData loaded = Decoded(FrameByHand(full, options).bytes);
-        const int row = static_cast<int>(&options - cases);
-        // Every field, the CATW extra bytes included; the blocks a segment's
-        // type does not select stay zero (the diff sees them too).
-        EXPECT_EQ(DiffTracks(full, loaded), NoDifference{}) << "row " << row;
-        EXPECT_EQ(loaded.Header.Version, options.version) << "row " << row;
-        EXPECT_EQ(EncodeTrack(loaded).image, canonical) << "row " << row;
+    TrackData loaded;  // decoded into again and again: nothing of one file may stay for the next
+    for (const TrackData& track : tracks) {
+        const std::vector<uint8_t> image = EncodeTrack(track).image;
+        ASSERT_EQ(image, FrameByHand(track).bytes) << "track " << &track - tracks;
+        for (const FrameOptions& form : forms) {
+            SCOPED_TRACE(testing::Message()
+                         << "track " << &track - tracks << ", form " << &form - forms);
+            ASSERT_TRUE(DecodeTrack(FrameByHand(track, form).bytes, loaded).ok);
+            // The diff also sees the blocks a segment's type does not select: they stay zero.
+            EXPECT_EQ(DiffTracks(track, loaded), NoDifference{});
+            EXPECT_EQ(loaded.Header.Version, form.version);
+            EXPECT_EQ(EncodeTrack(loaded).image, image);
+        }
     }
-    TrackData changed = full;
-    changed.Segm.Segments[2].Type3.Field4 = 1;  // a block the file of type 2 does not hold
-    EXPECT_NE(DiffTracks(full, changed), NoDifference{});
 }
 
-// `framed` with `chunk` inserted before the chunk `beforeTag`, counted as a header child.
-std::vector<uint8_t> WithTopLevelChunk(const testsupport::FramedFile& framed,
-                                       const std::string& beforeTag, const ByteImage& chunk) {
-    ByteImage img{framed.bytes};
-    const size_t children = framed.at.at("CORV.children");
-    img.PatchLong(children, LongAt(img.bytes, children) + 1);
-    img.bytes.insert(img.bytes.begin() + static_cast<std::ptrdiff_t>(framed.at.at(beforeTag)),
-                     chunk.bytes.begin(), chunk.bytes.end());
-    return img.bytes;
-}
-
-TEST(TrackFile, LoadWalkSkipsUnknownChunksAndLetsRepeatedChunksReplace) {
-    const TrackData full = MakeFullTrack();
-    const auto framed = FrameByHand(full);
-
-    // An unknown chunk with content, whose Size covers its nested bytes.
-    const auto junk = ByteImage().Tag("XTRA").Long(20).Chars("ABCDEFGHIJKLMNOP").Long(1);
-    EXPECT_EQ(DiffTracks(full, Decoded(WithTopLevelChunk(framed, "ENVC", junk))), NoDifference{});
-
-    // A second INFO after SCEN replaces the first one's text.
-    const auto info = ByteImage().Tag("INFO").Long(28).Zeros(16).Text("late").Long(0);
-    EXPECT_EQ(Decoded(WithTopLevelChunk(framed, "ENVC", info)).Info.Text, "late");
-
-    // Bytes after the last expected chunk are ignored.
-    std::vector<uint8_t> trailing = framed.bytes;
-    trailing.insert(trailing.end(), {'J', 'U', 'N', 'K', 0xFF});
-    EXPECT_EQ(DiffTracks(full, Decoded(trailing)), NoDifference{});
-}
-
-// Values the load stores but does not act on, or reads as empty: the track
-// loads whole and saves as the canonical file.
-TEST(TrackFile, LoadIgnoresWrongSizesAndChildCountsAndEmptiesShortLengths) {
+// What the load tolerates: unknown chunks (their Size covering nested bytes),
+// bytes after the last chunk, wrong Sizes of known chunks, a child moved from
+// TRCK to the header, and string lengths below one where the layout reads
+// them as empty. Each file loads whole and saves as the canonical file.
+TEST(TrackFile, LoadToleratesWhatItDoesNotActOn) {
     TrackData emptyTexts = MakeFullTrack();
     emptyTexts.Info.Text.clear();
     emptyTexts.Envc.Text1.clear();
     using Patches = std::vector<std::pair<const char*, int32_t>>;
-    const std::pair<TrackData, Patches> cases[] = {
-        // Known chunks' sizes are not used to walk; moving a child from TRCK to
-        // the header keeps the number of chunks the walk expects.
+    const std::tuple<TrackData, Patches, ByteImage> cases[] = {
         {MakeFullTrack(),
-         {{"INFO.size", 123456}, {"CORV.size", 1}, {"TRCK.children", 3}, {"CORV.children", 5}}},
-        // String lengths below one where the layout reads them as empty.
+         {{"INFO.size", 123456}, {"CORV.size", 1}, {"TRCK.children", 3}, {"CORV.children", 6}},
+         ByteImage().Tag("XTRA").Long(20).Chars("ABCDEFGHIJKLMNOP").Long(1)},
         {emptyTexts,
          {{"INFO.length", -7},
           {"ENVC.length1", -1},
-          {"TRCK.name", std::numeric_limits<int32_t>::min()}}},
+          {"TRCK.name", std::numeric_limits<int32_t>::min()}},
+         ByteImage()},
     };
-    for (const auto& [track, patches] : cases) {
+    for (const auto& [track, patches, chunk] : cases) {
         const auto framed = FrameByHand(track);
         ByteImage img{framed.bytes};
         for (auto [field, v] : patches) img.PatchLong(framed.at.at(field), v);
-        TrackData loaded = Decoded(img.bytes);
+        // Before ENVC, counted as a header child by the patch above.
+        img.bytes.insert(img.bytes.begin() + static_cast<std::ptrdiff_t>(framed.at.at("ENVC")),
+                         chunk.bytes.begin(), chunk.bytes.end());
+        img.Chars("JUNK").Byte(0xFF);
+        TrackData loaded;
+        ASSERT_TRUE(DecodeTrack(img.bytes, loaded).ok);
         EXPECT_EQ(DiffTracks(track, loaded), NoDifference{});
-        EXPECT_EQ(loaded.Trck.ChildCount, LongAt(img.bytes, framed.at.at("TRCK.children")));
         EXPECT_EQ(EncodeTrack(loaded).image, framed.bytes);
     }
-}
-
-TEST(TrackFile, DecodingAgainClearsWhatTheFirstFileLeft) {
-    TrackData t = Decoded(FrameByHand(MakeFullTrack()).bytes);
-    ASSERT_TRUE(DecodeTrack(FrameByHand(TrackData{}).bytes, t).ok);
-    EXPECT_EQ(DiffTracks(TrackData{}, t), NoDifference{});  // TERA included
-
-    // A file refused for its magic leaves the track cleared.
-    t = MakeFullTrack();
-    EXPECT_FALSE(DecodeTrack(ByteImage().Tag("RIFF").Long(4).bytes, t).ok);
-    EXPECT_EQ(DiffTracks(TrackData{}, t), NoDifference{});
 }
 
 // A record whose counts do not match its arrays is refused, not clamped into
 // a file that says something else.
 TEST(TrackFile, EncodeRefusesRecordsInconsistentWithTheirCounts) {
-    using Break = void (*)(TrackData&);
-    const std::pair<Break, const char*> cases[] = {
-        {[](TrackData& t) { t.Bezr.VertexCount = 2; }, "the vertex count says 2 but 1 are held"},
-        {[](TrackData& t) { t.Fund.Count = -4; }, "the FUND count says -4"},
-        {[](TrackData& t) {
-             t.Rasc.Count = 1;
-             t.Rasc.Items[0].Count = 1;
-         },
-         "a RASC entry's item count says 1 but 0 are held"},
-        {[](TrackData& t) {
-             t.Catw.Count = 1;
-             t.Catw.Items[0].ExtraLength = 3;
-         },
-         "a CATW entry's extra length says 3 but 0 bytes are held"},
-        {[](TrackData& t) {
-             t.Tera.Present = true;
-             t.Tera.Columns = 4;
-             t.Tera.Rows = 4;
-         },
-         "the terrain grid size says 16 but 1 are held"},
-    };
-    for (const auto& [brk, reason] : cases) {
-        TrackData t;
-        brk(t);
+    std::array<TrackData, 5> broken;
+    broken.fill(MakeFullTrack());  // its arrays hold one entry more than counted
+    broken[0].Bezr.VertexCount = 8;
+    broken[1].Fund.Count = -4;
+    broken[2].Rasc.Items[0].Count = 4;
+    broken[3].Catw.Items[1].ExtraLength = 3;
+    broken[4].Tera.Rows = 3;
+    for (const TrackData& t : broken) {
         const EncodeResult r = EncodeTrack(t);
-        EXPECT_FALSE(r);
+        EXPECT_FALSE(r) << &t - broken.data();
         EXPECT_TRUE(r.image.empty());
-        EXPECT_NE(r.reason.find(reason), std::string::npos) << r.reason;
+        EXPECT_TRUE(Contains(r.reason, "inconsistent")) << r.reason;
     }
+}
+
+// Damaged and hostile files are refused with a reason, and so is every
+// truncation of a whole file and a file whose track would take too much memory.
+TEST(Loader, RefusesHostileFilesTruncationsAndTracksTooLargeForMemory) {
+    for (const auto& file : HostileFiles()) {
+        TrackData t;
+        const LoadResult r = DecodeTrack(file.bytes, t);
+        EXPECT_FALSE(r.ok) << file.name;
+        EXPECT_TRUE(Contains(r.reason, file.reasonPart)) << file.name << ": " << r.reason;
+    }
+    for (const bool terrain : {true, false}) {
+        TrackData source = MakeFullTrack();
+        source.Tera.Present = terrain;
+        const std::vector<uint8_t> image = FrameByHand(source).bytes;
+        TrackData t;
+        for (size_t n = 0; n < image.size(); ++n) {
+            ASSERT_FALSE(DecodeTrack(std::span(image.data(), n), t).ok) << n << " bytes loaded";
+        }
+    }
+    // Millions of four-byte RASC entries, 32 bytes each in memory.
+    const int32_t entries = 3000000;
+    ByteImage many;
+    many.Tag("CORV").Long(0).Byte(1).Byte(3).Zeros(18).Long(1).Tag("RASC").Long(40 + 4 * entries);
+    many.Zeros(16).Long(entries).Zeros(4 * static_cast<size_t>(entries) + 20);
+    TrackData t;
+    EXPECT_TRUE(Contains(DecodeTrack(many.bytes, t).reason, "too large to load"));
 }
 
 }  // namespace
