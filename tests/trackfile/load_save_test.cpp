@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -17,31 +16,12 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <new>
 #include <tuple>
 
+#include "tests/support/failing_new.h"
 #include "tests/support/track_builder.h"
 #include "trackfile/file_save.h"
 #include "trackfile/track_file.h"
-
-namespace {
-
-std::atomic<long> g_allocations{0};
-std::atomic<long> g_failAt{-1};  // the allocation that fails; -1 (all but one test): none
-
-}  // namespace
-
-void* operator new(std::size_t n) {
-    if (g_failAt >= 0 && g_allocations++ == g_failAt) throw std::bad_alloc();
-    if (void* p = std::malloc(n > 0 ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace cvqrn {
 namespace {
@@ -265,11 +245,11 @@ TEST(SaveTrack, WritesInPlaceOnlyWhenAskedAndTheFolderTakesNoNewFile) {
 template <class Call>
 void WithEachAllocationFailing(const TempDir& dir, Call call, const std::string& reason) {
     for (long n = 0;; ++n) {
-        g_allocations = 0;
-        g_failAt = n;
+        g_allocationFaults.count = 0;
+        g_allocationFaults.failAt = n;
         const auto result = call();
-        const bool failed = g_allocations > n;
-        g_failAt = -1;
+        const bool failed = g_allocationFaults.count > n;
+        g_allocationFaults.failAt = -1;
         SCOPED_TRACE(n);
         EXPECT_EQ(result.ok, !failed);
         EXPECT_EQ(result.reason, failed ? reason : "");

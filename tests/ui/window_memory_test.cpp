@@ -1,34 +1,19 @@
 // Memory running out in the core or in the window's own copies of a track: a box,
-// nothing lost. Its own executable, because it replaces the global operator new.
+// nothing lost. Its own executable, because it takes the failing operator new.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
+#include "tests/support/failing_new.h"
 #include "tests/ui/logic_doubles.h"
-
-namespace {
-
-constexpr std::size_t kLarge = 8u << 20;
-std::atomic<bool> g_refuseLarge{false};  // allocations of kLarge bytes or more fail
-
-}  // namespace
-
-void* operator new(std::size_t n) {
-    if (g_refuseLarge && n >= kLarge) throw std::bad_alloc();
-    if (void* p = std::malloc(n > 0 ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace cvqrn::ui::test {
 namespace {
+
+constexpr std::size_t kLarge = 8u << 20;
+
+// Makes every allocation of kLarge bytes or more fail, or none.
+void RefuseLarge(bool refuse) {
+    testsupport::g_allocationFaults.failFromBytes = refuse ? kLarge : SIZE_MAX;
+}
 
 TEST(WindowMemory, ALoadOrRunOutOfMemoryShowsABoxAndKeepsEverything) {
     // a load (else a run), memory failing in the core (else in the window's own copy)
@@ -39,20 +24,20 @@ TEST(WindowMemory, ALoadOrRunOutOfMemoryShowsABoxAndKeepsEverything) {
         bool refuseAfterLoad = false;
         rig.operations.afterLoad = [&](TrackData& track) {
             track.Tera.Grid.assign(2 * kLarge / sizeof(float), 1.0f);
-            g_refuseLarge = refuseAfterLoad;
+            RefuseLarge(refuseAfterLoad);
         };
         rig.Load();
         rig.logic.HeartlineClicked();
         rig.view.fields[Field::Segments] = "50";  // a run that went through would make 7051
         rig.operations.outOfMemory = inCore;
         refuseAfterLoad = !inCore;
-        g_refuseLarge = !inCore && !load;
+        RefuseLarge(!inCore && !load);
         if (load) {
             rig.Load("/t/other.cvtrack");
         } else {
             rig.logic.HeartlineClicked();
         }
-        g_refuseLarge = false;
+        RefuseLarge(false);
         ASSERT_EQ(rig.view.boxes.size(), 1u) << load << inCore;
         EXPECT_EQ(rig.view.boxes[0].title, "Not Enough Memory");
         EXPECT_FALSE(rig.view.barVisible);
