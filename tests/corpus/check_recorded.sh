@@ -8,5 +8,4 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/corpus"
 "$2" "$work/corpus" 40 >/dev/null
-"$(dirname "$0")/run_corpus.sh" "$1" "$3" "$work/corpus" "$work/out" >"$work/listing.txt"
-diff "$4" "$work/listing.txt"
+"$(dirname "$0")/run_corpus.sh" "$1" "$3" "$work/corpus" "$work/out" | diff "$4" -

@@ -9,15 +9,11 @@ cli=$1 samples=$2 corpus=$3 work=$4
 mkdir -p "$work"
 
 run() {  # name input options...
-  local name=$1 input=$2 out="$work/$1.out.cvtrack" rc=0
-  shift 2
+  local out="$work/$1.out.cvtrack" rc=0 hash=-
   rm -f "$out"
-  "$cli" heartline "$input" "$out" "$@" >/dev/null 2>&1 || rc=$?
-  if [ -f "$out" ]; then
-    echo "$name $rc $(sha256sum <"$out" | cut -c1-64)"
-  else
-    echo "$name $rc -"
-  fi
+  "$cli" heartline "$2" "$out" "${@:3}" >/dev/null 2>&1 || rc=$?
+  [ -f "$out" ] && hash=$(sha256sum <"$out" | cut -c1-64)
+  echo "$1 $rc $hash"
 }
 
 for f in "$samples"/*.cvtrack; do
