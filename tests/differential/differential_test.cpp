@@ -6,7 +6,6 @@
 // here in whatever build configuration runs the suite.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -14,7 +13,6 @@
 #include <type_traits>
 #include <vector>
 
-#include "vec3/vec3.h"
 #include "samples/random_layouts.h"
 #include "trackfile/track_file.h"
 // The optimised copy, then the reference copy, of the same interface.
@@ -48,13 +46,16 @@ std::string Hex(const T& v) {
 template <typename T>
 testing::AssertionResult Same(const T& built, const T& reference) {
     if (std::memcmp(&built, &reference, sizeof(T)) == 0) return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "built " << Hex(built) << ", reference " << Hex(reference);
+    return testing::AssertionFailure()
+           << "built " << Hex(built) << ", reference " << Hex(reference);
 }
 
 class Inputs {
   public:
     explicit Inputs(uint32_t seed) : rng_(seed) {}
-    double Uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
+    double Uniform(double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(rng_);
+    }
     int Int(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
     float Coord() {
         // Track-sized coordinates most of the time, small and large ones now and then.
@@ -79,19 +80,20 @@ class Inputs {
 
 constexpr int kCurves = 4000;
 
+// The optimised copy's point (which = 0) or tangent (which = 1) at t.
+Point On(const Curve& c, double t, size_t which) {
+    const std::array<double, 16> f = opt::CurveFigures(c, t);
+    const auto at = [&](size_t k) { return static_cast<float>(f[3 * which + k]); };
+    return {at(0), at(1), at(2)};
+}
+
 TEST(Differential, BezierPointsDerivativesAndCurvature) {
     Inputs in(1u);
     for (int i = 0; i < kCurves; ++i) {
         const Curve c = in.AnyCurve();
         const double t = in.Parameter();
-        const auto ft = static_cast<float>(t);
         SCOPED_TRACE("curve " + std::to_string(i) + " at t = " + Hex(t));
-        EXPECT_TRUE(Same(opt::BezierPoint(c, ft), ref::BezierPoint(c, ft)));
-        EXPECT_TRUE(Same(opt::BezierTangent(c, ft), ref::BezierTangent(c, ft)));
-        EXPECT_TRUE(Same(opt::BezierDerivative(c, t), ref::BezierDerivative(c, t)));
-        EXPECT_TRUE(Same(opt::BezierSecondDerivative(c, t), ref::BezierSecondDerivative(c, t)));
-        EXPECT_TRUE(Same(opt::BezierCurvature(c, t), ref::BezierCurvature(c, t)));
-        EXPECT_TRUE(Same(opt::FitterBezierPoint(c, t), ref::FitterBezierPoint(c, t)));
+        EXPECT_TRUE(Same(opt::CurveFigures(c, t), ref::CurveFigures(c, t)));
     }
 }
 
@@ -103,7 +105,7 @@ TEST(Differential, DeCasteljauAndNewtonSteps) {
         const std::span<const Point> v(c.data(), static_cast<size_t>(degree) + 1);
         const double t = in.Parameter();
         // A point near the curve, as the fitter asks for.
-        const Point p = in.Near(opt::BezierPoint(c, static_cast<float>(in.Parameter())), 5.0);
+        const Point p = in.Near(On(c, in.Parameter(), 0), 5.0);
         const double u = in.Parameter();
         SCOPED_TRACE("curve " + std::to_string(i));
         EXPECT_TRUE(Same(opt::DeCasteljau(degree, v, t), ref::DeCasteljau(degree, v, t)));
@@ -121,18 +123,20 @@ TEST(Differential, WholeFits) {
         std::vector<Point> points;
         for (int k = 0; k < count; ++k) {
             const double s = static_cast<double>(k) / (count - 1);
-            points.push_back(in.Near(opt::BezierPoint(shape, static_cast<float>(s)), noise));
+            points.push_back(in.Near(On(shape, s, 0), noise));
         }
-        const Point tHat1 = opt::BezierTangent(shape, 0.0f);
-        const Point back = opt::BezierTangent(shape, 1.0f);
+        const Point tHat1 = On(shape, 0.0, 1);
+        const Point back = On(shape, 1.0, 1);
         const Point tHat2{-back[0], -back[1], -back[2]};
-        const auto segments = static_cast<int16_t>(in.Int(0, 1) ? 1 << in.Int(0, 6) : in.Int(0, 70));
+        const auto segments =
+            static_cast<int16_t>(in.Int(0, 1) ? 1 << in.Int(0, 6) : in.Int(0, 70));
         SCOPED_TRACE("fit " + std::to_string(i) + ": " + std::to_string(count) + " points, " +
                      std::to_string(segments) + " segments");
         double builtErr = 0.0;
         double referenceErr = 0.0;
         const std::vector<Curve> built = opt::FitCurve(points, tHat1, tHat2, segments, builtErr);
-        const std::vector<Curve> reference = ref::FitCurve(points, tHat1, tHat2, segments, referenceErr);
+        const std::vector<Curve> reference =
+            ref::FitCurve(points, tHat1, tHat2, segments, referenceErr);
         EXPECT_TRUE(Same(builtErr, referenceErr));
         ASSERT_EQ(built.size(), reference.size());
         for (size_t k = 0; k < built.size(); ++k) {
@@ -141,26 +145,14 @@ TEST(Differential, WholeFits) {
     }
 }
 
-// Heartline options as cv-qrn-cli takes them ("--segments=147").
-opt::HeartlineSettings FromArgs(const std::vector<std::string>& args) {
-    opt::HeartlineSettings s;
-    for (const std::string& arg : args) {
-        const size_t eq = arg.find('=');
-        const std::string name = arg.substr(0, eq);
-        const double value = std::stod(arg.substr(eq + 1));
-        const auto whole = static_cast<int16_t>(std::nearbyint(value));
-        if (name == "--segments") s.segments = whole;
-        if (name == "--precision") s.precision = whole;
-        if (name == "--heartline") s.heartline = value;
-        if (name == "--start-speed") s.startSpeed = value;
-        if (name == "--end-speed") s.endSpeed = value;
-        if (name == "--filter") s.filter = whole;
+// The settings of a layout's heartline options ("--segments=147", ...), which
+// come in the order of probe::Settings.
+opt::Settings FromArgs(const std::vector<std::string>& args) {
+    opt::Settings s{};
+    for (size_t i = 0; i < s.size(); ++i) {
+        s[i] = std::stod(args.at(i).substr(args[i].find('=') + 1));
     }
     return s;
-}
-
-ref::HeartlineSettings ForReference(const opt::HeartlineSettings& s) {
-    return {s.segments, s.precision, s.heartline, s.startSpeed, s.endSpeed, s.filter};
 }
 
 // Builder-made layouts, each with its own settings and with random ones:
@@ -175,16 +167,13 @@ TEST(Differential, EndAnalysisAndHeartlineRunsOnRandomLayouts) {
         SCOPED_TRACE(layout.name);
         EXPECT_TRUE(Same(opt::EndAnalysis(image), ref::EndAnalysis(image)));
 
-        opt::HeartlineSettings random;
-        random.segments = static_cast<int16_t>(in.Int(1, 120));
-        random.precision = static_cast<int16_t>(in.Int(1, 12));
-        random.heartline = in.Uniform(-2.0, 2.0);
-        random.startSpeed = in.Uniform(8.0, 25.0);
-        random.endSpeed = in.Uniform(2.0, 20.0);
-        random.filter = static_cast<int16_t>(in.Int(0, 40));
-        for (const opt::HeartlineSettings& s : {FromArgs(layout.args), random}) {
+        const auto whole = [&in](int lo, int hi) { return static_cast<double>(in.Int(lo, hi)); };
+        const opt::Settings random{whole(1, 120),         whole(1, 12),
+                                   in.Uniform(-2.0, 2.0), in.Uniform(8.0, 25.0),
+                                   in.Uniform(2.0, 20.0), whole(0, 40)};
+        for (const opt::Settings& s : {FromArgs(layout.args), random}) {
             const opt::HeartlineOutcome built = opt::Heartline(image, s);
-            const ref::HeartlineOutcome reference = ref::Heartline(image, ForReference(s));
+            const ref::HeartlineOutcome reference = ref::Heartline(image, s);
             EXPECT_EQ(built.status, reference.status);
             EXPECT_EQ(built.filter, reference.filter);
             EXPECT_TRUE(Same(built.figures, reference.figures));
