@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "vec3/vec3.h"
 #include "trackfile/track_record.h"
+#include "vec3/vec3.h"
 
 namespace cvqrn::testing_geometry {
 

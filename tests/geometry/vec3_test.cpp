@@ -14,13 +14,13 @@ using testing_geometry::ExpectVecEq;
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-TEST(Vector, NormalizeGivesUnitLengthAndZeroForZeroOrNaN) {
+TEST(Vec3, NormalizeGivesUnitLengthAndZeroForZeroOrNaN) {
     ExpectVecEq(lsf_Vnormalize({0, 0, 0}), {0, 0, 0});
     ExpectVecEq(lsf_Vnormalize({kNaN, 1, 0}), {0, 0, 0});
-    ExpectVecEq(lsf_Vnormalize({3, 0, 4}), {static_cast<float>(0.6), 0, static_cast<float>(0.8)});
+    ExpectVecEq(lsf_Vnormalize({3, 0, 4}), {0.6f, 0, 0.8f});
 }
 
-TEST(Angles, AngleBetweenCoversTheGuardedCases) {
+TEST(Vec3, AngleBetweenCoversTheGuardedCases) {
     const double pi = 4.0 * std::atan(1.0);
     // 0.1 has no exact single: the cosine of v and -v rounds to just below -1,
     // which is still a half turn.
