@@ -44,11 +44,6 @@ std::array<double, 16> CurveFigures(const Curve& c, double t) {
     return figures;
 }
 
-Point DeCasteljau(int degree, std::span<const Point> v, double t) {
-    std::vector<Vec3> points;
-    for (const Point& p : v) points.push_back(V(p));
-    return P(lsf_DeCasteljau(degree, points, t));
-}
 double NewtonRaphson(const Curve& c, const Point& p, double u) {
     return lsf_NewtonRaphson(Record(c), V(p), u);
 }
@@ -64,11 +59,6 @@ std::vector<Curve> FitCurve(const std::vector<Point>& points, const Point& tHat1
         curves.push_back({P(b.startPoint), P(b.startControl), P(b.endControl), P(b.endPoint)});
     }
     return curves;
-}
-
-bool Decodes(std::span<const uint8_t> image) {
-    TrackData track;
-    return DecodeTrack(image, track).ok;
 }
 
 std::array<double, 6> EndAnalysis(std::span<const uint8_t> image) {

@@ -27,14 +27,12 @@ struct HeartlineOutcome {
 // At t: the point and the tangent (t as a single), the first and second
 // derivatives, the curvature, and the fitter's own point.
 std::array<double, 16> CurveFigures(const Curve& c, double t);
-Point DeCasteljau(int degree, std::span<const Point> v, double t);
 double NewtonRaphson(const Curve& c, const Point& p, double u);
 // lsf_FitCurve over `points`: the fitted curves, and in `err` the error it reports.
 std::vector<Curve> FitCurve(const std::vector<Point>& points, const Point& tHat1,
                             const Point& tHat2, int16_t segments, double& err);
-// Track file images: whether one decodes, its six end-analysis figures
-// (radius, slope and tilt in, then out), and one heartline run on it.
-bool Decodes(std::span<const uint8_t> image);
+// Of a track file image: the six end-analysis figures (radius, slope and
+// tilt in, then out), and one heartline run.
 std::array<double, 6> EndAnalysis(std::span<const uint8_t> image);
 HeartlineOutcome Heartline(std::span<const uint8_t> image, const Settings& settings);
 
