@@ -29,11 +29,9 @@ TEST(Vec3, AngleBetweenCoversTheGuardedCases) {
     const struct {
         Vec3 a, b;
         double angle;
-    } cases[] = {
-        {{0, 0, 0}, {1, 2, 3}, 0.0},         {{1, 2, 3}, {0, 0, 0}, 0.0},
-        {{kNaN, 0, 0}, {1, 0, 0}, 0.0},      {{1, 2, 3}, {1, 2, 3}, 0.0},
-        {{0, 1, 0}, {0, -3, 0}, pi},         {odd, neg, pi},
-        {{1, 0, 0}, {0, 1, 0}, ArcCos(0.0)}, {{1, 0, 0}, {1, 1, 0}, ArcCos(1.0 / std::sqrt(2.0))}};
+    } cases[] = {{{0, 0, 0}, {1, 2, 3}, 0.0},    {{1, 2, 3}, {0, 0, 0}, 0.0},
+                 {{kNaN, 0, 0}, {1, 0, 0}, 0.0}, {{1, 2, 3}, {1, 2, 3}, 0.0},
+                 {{0, 1, 0}, {0, -3, 0}, pi},    {odd, neg, pi}};
     int i = 0;
     for (const auto& c : cases) EXPECT_EQ(AngleBetween(c.a, c.b), c.angle) << "case " << i++;
 }
