@@ -6,7 +6,9 @@
 
 #include <cstring>
 #include <random>
+#include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "samples/random_layouts.h"
@@ -24,13 +26,25 @@ namespace ref = cvqrn_ref::probe;
 using opt::Curve;
 using opt::Point;
 
+// Every bit of a value or of an array of them, in hexadecimal floating point.
+template <typename T>
+std::string Hex(const T& v) {
+    std::ostringstream text;
+    if constexpr (std::is_arithmetic_v<T>) {
+        text << std::hexfloat << v;
+    } else {
+        for (const auto x : v) text << Hex(x) << ' ';
+    }
+    return text.str();
+}
+
 // Fails unless the bits of both values are equal (NaN payloads and signed
 // zeros included; the arrays have no padding).
 template <typename T>
 testing::AssertionResult Same(const T& built, const T& reference) {
     if (std::memcmp(&built, &reference, sizeof(T)) == 0) return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "built " << testing::PrintToString(built)
-                                       << ", reference " << testing::PrintToString(reference);
+    return testing::AssertionFailure()
+           << "built " << Hex(built) << ", reference " << Hex(reference);
 }
 
 class Inputs {
@@ -70,7 +84,7 @@ TEST(Differential, BezierPointsDerivativesAndCurvature) {
     for (int i = 0; i < kCurves; ++i) {
         const Curve c = in.AnyCurve();
         const double t = in.Parameter();
-        SCOPED_TRACE("curve " + std::to_string(i) + " at t = " + testing::PrintToString(t));
+        SCOPED_TRACE("curve " + std::to_string(i) + " at t = " + Hex(t));
         EXPECT_TRUE(Same(opt::CurveFigures(c, t), ref::CurveFigures(c, t)));
     }
 }

@@ -8,9 +8,8 @@
 #include "geometry/end_analysis.h"
 #include "heartline/generator.h"
 #include "trackfile/track_file.h"
-// clang-format off
+
 #include "tests/differential/probe_api.h"
-// clang-format on
 
 namespace cvqrn::probe {
 namespace {

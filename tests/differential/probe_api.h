@@ -15,8 +15,7 @@ using Curve = std::array<Point, 4>;  // one cubic segment in curve order P0, P1,
 // Segments, precision, heartline distance, start speed, end speed, filter.
 using Settings = std::array<double, 6>;
 
-// Everything a heartline run gives back; `file` holds the written track's
-// bytes, empty when the run failed.
+// Everything a heartline run gives back (`file`: the bytes written, if any).
 struct HeartlineOutcome {
     int status = 0;
     int16_t filter = 0;
@@ -31,8 +30,7 @@ double NewtonRaphson(const Curve& c, const Point& p, double u);
 // lsf_FitCurve over `points`: the fitted curves, and in `err` the error it reports.
 std::vector<Curve> FitCurve(const std::vector<Point>& points, const Point& tHat1,
                             const Point& tHat2, int16_t segments, double& err);
-// Of a track file image: the six end-analysis figures (radius, slope and
-// tilt in, then out), and one heartline run.
+// Of a track file image: radius, slope and tilt in and out; a heartline run.
 std::array<double, 6> EndAnalysis(std::span<const uint8_t> image);
 HeartlineOutcome Heartline(std::span<const uint8_t> image, const Settings& settings);
 
