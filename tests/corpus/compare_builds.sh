@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Heartlines the sample tracks and COUNT seeded random layouts (made by
-# MAKE_CORPUS) with two builds of cv-qrn-cli; fails unless both write the same
-# bytes in every case.
+# Fails unless two builds of cv-qrn-cli write the same bytes when they
+# heartline the samples and COUNT seeded random layouts (made by MAKE_CORPUS).
 #   compare_builds.sh REFERENCE_CLI CLI MAKE_CORPUS COUNT [SAMPLES_DIR (default samples/)]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
