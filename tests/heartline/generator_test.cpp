@@ -64,8 +64,7 @@ TEST(Generator, KeptInputRollsComeBackAsVertexRolls) {
             track.Bezr.Vertices[i].RelativeRoll = c.relative[i];
             track.Bezr.Vertices[i].FlagA = false;
         }
-        // No pass runs; equal speeds are fine when no pass count needs them. The
-        // heart on the rail keeps the new track straight.
+        // No pass runs, so equal speeds do; the heart on the rail keeps the track straight.
         ASSERT_TRUE(GenerateHeartline(track, Settings(4, 6, 0.0, 12.0, 12.0, 0), nullptr));
         for (size_t s = 0; s <= 4; ++s) {
             const double off = static_cast<double>(track.Bezr.Vertices[s].Roll) - c.expected[s];

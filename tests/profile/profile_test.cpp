@@ -66,11 +66,7 @@ TrackData RollingStraight(double length, float roll) {
 }
 
 RideProfile Profile(const TrackData& track, double h, double v0, double v1) {
-    ProfileSettings settings;
-    settings.heartline = h;
-    settings.startspeed = v0;
-    settings.endspeed = v1;
-    const RideProfile profile = ComputeRideProfile(track, settings);
+    const RideProfile profile = ComputeRideProfile(track, {h, v0, v1});
     EXPECT_TRUE(profile) << profile.error;
     EXPECT_GT(profile.samples.size(), 10u);
     return profile;
@@ -187,11 +183,9 @@ TEST(RideProfile, RefusesWhatItCannotTake) {
     nan.Bezr.Vertices[3].Roll = std::nanf("");
     TrackData single = FamilyCoaster();
     single.Bezr.VertexCount = 1;
-    ProfileSettings zero;
-    zero.spacing = 0.0;
     for (const auto& [track, settings] :
          {std::pair{nan, ProfileSettings{}}, std::pair{single, ProfileSettings{}},
-          std::pair{FamilyCoaster(), zero}}) {
+          std::pair{FamilyCoaster(), ProfileSettings{0.0, 14.3, 12.9, 0.0}}}) {
         const RideProfile p = ComputeRideProfile(track, settings);
         EXPECT_FALSE(p);
         EXPECT_TRUE(p.samples.empty());
