@@ -1,23 +1,18 @@
 #!/usr/bin/env bash
-# Heartlines every sample and every case of a corpus made by make_corpus with
-# one cv-qrn-cli, and prints one line per run: the case, the exit status and
-# the SHA-256 of the written file ("-" when none was written). Two builds
-# write the same bytes exactly when their listings are equal.
+# Heartlines every sample and every case of a make_corpus corpus with one
+# cv-qrn-cli; one line per run: case, exit status, SHA-256 of the file written
+# ("-" if none). Two builds write the same bytes when their listings are equal.
 #   run_corpus.sh CLI SAMPLES_DIR CORPUS_DIR WORK_DIR
 set -euo pipefail
 cli=$1 samples=$2 corpus=$3 work=$4
 mkdir -p "$work"
 
 run() {  # name input options...
-  local name=$1 input=$2 out="$work/$1.out.cvtrack" rc=0
-  shift 2
+  local out="$work/$1.out.cvtrack" rc=0 hash=-
   rm -f "$out"
-  "$cli" heartline "$input" "$out" "$@" >/dev/null 2>&1 || rc=$?
-  if [ -f "$out" ]; then
-    echo "$name $rc $(sha256sum <"$out" | cut -c1-64)"
-  else
-    echo "$name $rc -"
-  fi
+  "$cli" heartline "$2" "$out" "${@:3}" >/dev/null 2>&1 || rc=$?
+  [ -f "$out" ] && hash=$(sha256sum <"$out" | cut -c1-64)
+  echo "$1 $rc $hash"
 }
 
 for f in "$samples"/*.cvtrack; do

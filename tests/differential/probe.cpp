@@ -8,9 +8,8 @@
 #include "geometry/end_analysis.h"
 #include "heartline/generator.h"
 #include "trackfile/track_file.h"
-// clang-format off
+
 #include "tests/differential/probe_api.h"
-// clang-format on
 
 namespace cvqrn::probe {
 namespace {
@@ -30,30 +29,20 @@ CurvePoints InCurveOrder(const Curve& c) {
 
 }  // namespace
 
-Point BezierPoint(const Curve& c, float t) {
-    return P(cvqrn::BezierPoint(Record(c), t));
-}
-Point BezierTangent(const Curve& c, float t) {
-    return P(cvqrn::BezierTangent(Record(c), t));
-}
-Point BezierDerivative(const Curve& c, double t) {
-    return P(cvqrn::BezierDerivative(InCurveOrder(c), t));
-}
-Point BezierSecondDerivative(const Curve& c, double t) {
-    return P(cvqrn::BezierSecondDerivative(InCurveOrder(c), t));
-}
-double BezierCurvature(const Curve& c, double t) {
-    return cvqrn::BezierCurvature(InCurveOrder(c), t);
+std::array<double, 16> CurveFigures(const Curve& c, double t) {
+    const auto ft = static_cast<float>(t);
+    std::array<double, 16> figures{};
+    size_t at = 0;
+    const CurvePoints curve = InCurveOrder(c);
+    for (const Vec3& v :
+         {BezierPoint(Record(c), ft), BezierTangent(Record(c), ft), BezierDerivative(curve, t),
+          BezierSecondDerivative(curve, t), lsf_BezierPoint(Record(c), t)}) {
+        for (const float x : P(v)) figures[at++] = static_cast<double>(x);
+    }
+    figures[at] = BezierCurvature(curve, t);
+    return figures;
 }
 
-Point FitterBezierPoint(const Curve& c, double u) {
-    return P(lsf_BezierPoint(Record(c), u));
-}
-Point DeCasteljau(int degree, std::span<const Point> v, double t) {
-    std::vector<Vec3> points;
-    for (const Point& p : v) points.push_back(V(p));
-    return P(lsf_DeCasteljau(degree, points, t));
-}
 double NewtonRaphson(const Curve& c, const Point& p, double u) {
     return lsf_NewtonRaphson(Record(c), V(p), u);
 }
@@ -71,11 +60,6 @@ std::vector<Curve> FitCurve(const std::vector<Point>& points, const Point& tHat1
     return curves;
 }
 
-bool Decodes(std::span<const uint8_t> image) {
-    TrackData track;
-    return DecodeTrack(image, track).ok;
-}
-
 std::array<double, 6> EndAnalysis(std::span<const uint8_t> image) {
     TrackData track;
     DecodeTrack(image, track);
@@ -83,14 +67,12 @@ std::array<double, 6> EndAnalysis(std::span<const uint8_t> image) {
     return {e.radiusIn, e.slopeIn, e.tiltIn, e.radiusOut, e.slopeOut, e.tiltOut};
 }
 
-HeartlineOutcome Heartline(std::span<const uint8_t> image, const HeartlineSettings& settings) {
+HeartlineOutcome Heartline(std::span<const uint8_t> image, const Settings& s) {
     TrackData track;
     DecodeTrack(image, track);
+    const auto whole = [](double x) { return static_cast<int16_t>(x); };
     const HeartlineResult result = GenerateHeartline(
-        track,
-        {settings.segments, settings.precision, settings.heartline, settings.startSpeed,
-         settings.endSpeed, settings.filter},
-        nullptr);
+        track, {whole(s[0]), whole(s[1]), s[2], s[3], s[4], whole(s[5])}, nullptr);
     HeartlineOutcome outcome;
     outcome.filter = result.filter;
     outcome.status = static_cast<int>(result.status);

@@ -46,6 +46,7 @@ TEST(EndAnalysisTest, RadiusAndTiltAtALevelStart) {
         EXPECT_EQ(a.slopeIn, 0.0) << c.name;
         EXPECT_NEAR(a.radiusIn, c.radius, 1e-9) << c.name;
         EXPECT_EQ(a.tiltIn, c.tilt) << c.name;
+        EXPECT_NEAR(a.tiltOut, c.tilt, 1e-5) << c.name;  // the end bends the same way
     }
 }
 

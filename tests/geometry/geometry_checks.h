@@ -3,22 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <vector>
 
-#include "vec3/vec3.h"
 #include "trackfile/track_record.h"
+#include "vec3/vec3.h"
 
 namespace cvqrn::testing_geometry {
 
-// Bit-exact comparison of the stored singles.
-inline bool SameVec(const Vec3& a, const Vec3& b) {
-    return a.x == b.x && a.y == b.y && a.z == b.z;
-}
-
+// Exact comparison of the stored singles.
 inline void ExpectVecEq(const Vec3& actual, const Vec3& expected) {
-    EXPECT_TRUE(SameVec(actual, expected))
-        << "(" << actual.x << ", " << actual.y << ", " << actual.z << ") != (" << expected.x << ", "
-        << expected.y << ", " << expected.z << ")";
+    EXPECT_EQ((std::array{actual.x, actual.y, actual.z}),
+              (std::array{expected.x, expected.y, expected.z}));
 }
 
 // A track holding `vertices`, with the spare zero entry that a load leaves.

@@ -5,35 +5,21 @@
 #include <utility>
 #include <vector>
 
-#include "vec3/vec3.h"
 #include "heartline/generator.h"
 #include "samples/layout_builder.h"
 #include "trackfile/track_record.h"
 
 namespace cvqrn::heartline_test {
 
-// A level straight along +x at height `height`, `count` segments over
-// `length` metres, handles at thirds (so t runs with arc length), every
-// vertex with roll `roll` (radians), every segment with `mode` and `passes`.
-inline TrackData LevelStraight(int count, float length, float height, float roll = 0.0f,
-                               int32_t mode = kModeFelt, int32_t passes = kPassesFromSpeed) {
-    TrackData track;
-    const size_t n = static_cast<size_t>(count);
-    track.Bezr.VertexCount = count + 1;
-    track.Bezr.Vertices.assign(n + 2, TrackVertex{});
-    const float step = length / static_cast<float>(count);
-    for (size_t i = 0; i <= n; ++i) {
-        const float x = step * static_cast<float>(i);
-        TrackVertex& v = track.Bezr.Vertices[i];
-        v.Pos = {x, height, 0.0f};
-        v.CtrlIn = {x - step / 3.0f, height, 0.0f};
-        v.CtrlOut = {x + step / 3.0f, height, 0.0f};
-        v.Roll = roll;
-    }
-    track.Segm.SegmentCount = count;
-    track.Segm.Segments.assign(n + 1, TrackSegment{});
-    for (size_t i = 0; i < n; ++i) track.Segm.Segments[i].Val24 = {mode, passes, 0};
-    return track;
+// A level straight along +x at height `height`: `count` segments of equal
+// length (at most 10 m each, handles at thirds, so t runs with arc length),
+// every segment with `mode` and `passes`.
+inline TrackData LevelStraight(int count, double length, double height, int32_t mode = kModeFelt,
+                               int32_t passes = kPassesFromSpeed) {
+    LayoutBuilder builder({0.0, height, 0.0});
+    builder.Mode(mode).Passes(passes);
+    for (int i = 0; i < count; ++i) builder.Straight(length / count);
+    return builder.Build("level");
 }
 
 // Settings for a run: the defaults apart from the given values.
