@@ -159,16 +159,6 @@ void AdvanceRoll(RollState& state, const TrackData& track, int i) {
     }
 }
 
-double InputRollAt(const TrackData& track, int segment, double t) {
-    RollState state = StartRolls(track);
-    for (int i = 0; i < segment; ++i) {
-        BeginRollSegment(state, track, i);
-        AdvanceRoll(state, track, i);
-    }
-    BeginRollSegment(state, track, segment);
-    return EasedRoll(state, t);
-}
-
 EnergyLine MakeEnergyLine(double startspeed, double startHeight, double endspeed, double endHeight,
                           double length) {
     EnergyLine line;

@@ -6,7 +6,7 @@
 // eased from vertex to vertex the short way round, keeping a roll rate through
 // vertices whose FlagA asks for it. Walk the segments in order: StartRolls,
 // then for each segment i BeginRollSegment(i), EasedRoll(t) for any t in 0..1,
-// AdvanceRoll(i). InputRollAt does that walk for one (segment, t).
+// AdvanceRoll(i).
 //
 // Every roll function takes a track with 2 <= VertexCount <= Vertices.size()
 // (CheckHeartlineTrack accepts only such tracks) and 0 <= i <= VertexCount - 2.
@@ -67,10 +67,6 @@ inline double EasedRoll(const RollState& state, double t) {
 
 // Moves the roll state to the start of segment i + 1.
 void AdvanceRoll(RollState& state, const TrackData& track, int i);
-
-// The input roll of segment `segment` at step parameter t, walking the
-// segments before it; the same value the sampling walk uses there.
-double InputRollAt(const TrackData& track, int segment, double t);
 
 inline constexpr double kGravity = 9.81;  // m/s^2
 
