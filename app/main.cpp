@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "ui/main_window.h"
-#include "ui/track_operations.h"
-#include "ui/window_arguments.h"
+#include "frontend/track_operations.h"
+#include "frontend/window_arguments.h"
 
 #ifndef CVQRN_VERSION
 #define CVQRN_VERSION "unknown"

@@ -23,7 +23,7 @@
 #include "heartline/generator.h"
 #include "profile/ride_profile.h"
 #include "samples/sample_tracks.h"
-#include "trackfile/track_record.h"
+#include "model/track_record.h"
 
 namespace {
 

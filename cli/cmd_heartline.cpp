@@ -21,7 +21,7 @@
 #include "geometry/end_analysis.h"
 #include "heartline/generator.h"
 #include "heartline/settings.h"
-#include "heartline/text.h"
+#include "text/format.h"
 #include "profile/ride_profile.h"
 #include "profile/valley_advice.h"
 #include "trackfile/track_file.h"

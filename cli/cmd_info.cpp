@@ -11,7 +11,7 @@
 #include "cli/format.h"
 #include "geometry/bezier.h"
 #include "geometry/end_analysis.h"
-#include "heartline/text.h"
+#include "text/format.h"
 #include "trackfile/track_file.h"
 
 namespace cvqrn::cli {

@@ -5,7 +5,7 @@
 #include <ostream>
 
 #include "cli/format.h"
-#include "heartline/text.h"
+#include "text/format.h"
 
 namespace cvqrn::cli {
 

@@ -13,7 +13,7 @@
 #pragma once
 
 #include "vec3/vec3.h"
-#include "trackfile/track_record.h"
+#include "model/track_record.h"
 
 namespace cvqrn {
 

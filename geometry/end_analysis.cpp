@@ -4,6 +4,7 @@
 
 #include "geometry/bezier.h"
 #include "geometry/frame.h"
+#include "text/format.h"
 #include "vec3/vec3.h"
 
 namespace cvqrn {
@@ -70,6 +71,17 @@ EndAnalysis TrackEndAnalysis(const TrackData& track) {
     EndAnalysis a;
     TrackEndAnalysis(track, a.radiusIn, a.slopeIn, a.tiltIn, a.radiusOut, a.slopeOut, a.tiltOut);
     return a;
+}
+
+EndAnalysisTexts FormatEndAnalysis(const EndAnalysis& ends, std::string_view separator) {
+    const auto radius = [&](double r) {
+        return IsStraightEnd(r) ? std::string("straight") : FormatFixed(r, 3, separator);
+    };
+    const auto tilt = [&](double r, double t) {
+        return IsStraightEnd(r) ? std::string("none") : FormatFixed(t, 3, separator);
+    };
+    return {radius(ends.radiusIn),  FormatFixed(ends.slopeIn, 3, separator),  tilt(ends.radiusIn, ends.tiltIn),
+            radius(ends.radiusOut), FormatFixed(ends.slopeOut, 3, separator), tilt(ends.radiusOut, ends.tiltOut)};
 }
 
 }  // namespace cvqrn

@@ -1,7 +1,10 @@
 // Slope, radius and tilt of a track where it begins ("in") and ends ("out").
 #pragma once
 
-#include "trackfile/track_record.h"
+#include <string>
+#include <string_view>
+
+#include "model/track_record.h"
 
 namespace cvqrn {
 
@@ -31,5 +34,13 @@ void TrackEndAnalysis(const TrackData& track, double& radiusIn, double& slopeIn,
 
 // The same, returned as one value.
 EndAnalysis TrackEndAnalysis(const TrackData& track);
+
+// The six end-analysis values as shown: three decimals, and "straight" and
+// "none" for the radius and tilt of a straight end.
+struct EndAnalysisTexts {
+    std::string radiusIn, slopeIn, tiltIn;
+    std::string radiusOut, slopeOut, tiltOut;
+};
+EndAnalysisTexts FormatEndAnalysis(const EndAnalysis& ends, std::string_view separator = ".");
 
 }  // namespace cvqrn

@@ -10,7 +10,7 @@
 
 #include "vec3/vec3.h"
 #include "heartline/heartline_run.h"
-#include "trackfile/track_record.h"
+#include "model/track_record.h"
 
 namespace cvqrn {
 

@@ -10,7 +10,7 @@
 #include "heartline/settings.h"
 #include "vec3/vec3.h"
 #include "heartline/generator.h"
-#include "trackfile/track_record.h"
+#include "model/track_record.h"
 
 namespace cvqrn {
 

@@ -15,7 +15,7 @@
 #include "geometry/frame.h"
 #include "heartline/banking.h"
 #include "heartline/heartline_run.h"
-#include "heartline/text.h"
+#include "text/format.h"
 
 namespace cvqrn {
 

@@ -19,7 +19,7 @@
 #include <cmath>
 
 #include "vec3/vec3.h"
-#include "trackfile/track_record.h"
+#include "model/track_record.h"
 
 namespace cvqrn {
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "heartline/text.h"
+#include "text/format.h"
 
 namespace cvqrn {
 

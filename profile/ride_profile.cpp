@@ -8,7 +8,7 @@
 #include "geometry/bezier.h"
 #include "heartline/heartline_run.h"
 #include "heartline/sampling.h"
-#include "heartline/text.h"
+#include "text/format.h"
 #include "profile/jet.h"
 
 namespace cvqrn {

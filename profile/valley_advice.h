@@ -8,7 +8,7 @@
 #include <string>
 
 #include "heartline/settings.h"
-#include "trackfile/track_record.h"
+#include "model/track_record.h"
 
 namespace cvqrn {
 

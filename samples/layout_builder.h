@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "trackfile/track_record.h"
+#include "model/track_record.h"
 
 namespace cvqrn {
 

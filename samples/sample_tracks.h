@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "trackfile/track_record.h"
+#include "model/track_record.h"
 
 namespace cvqrn {
 

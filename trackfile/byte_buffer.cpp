@@ -3,7 +3,7 @@
 #include <limits>
 #include <utility>
 
-#include "trackfile/portability.h"
+#include "text/portability.h"
 
 namespace cvqrn {
 

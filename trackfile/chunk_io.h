@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "trackfile/byte_buffer.h"
-#include "trackfile/track_record.h"
+#include "model/track_record.h"
 
 namespace cvqrn {
 

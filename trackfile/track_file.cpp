@@ -16,7 +16,7 @@
 #include "trackfile/byte_buffer.h"
 #include "trackfile/chunk_io.h"
 #include "trackfile/file_save.h"
-#include "trackfile/portability.h"
+#include "text/portability.h"
 
 namespace cvqrn {
 

@@ -13,7 +13,7 @@
 #include "ui/qt_dialogs.h"
 #include "ui/shaped_window.h"
 #include "ui/widgets.h"
-#include "ui/window_logic.h"
+#include "frontend/window_logic.h"
 
 namespace cvqrn::ui {
 

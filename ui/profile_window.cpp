@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/number_text.h"
+#include "frontend/number_text.h"
 
 namespace cvqrn::ui {
 

@@ -11,8 +11,8 @@
 #include <functional>
 #include <string>
 
-#include "ui/profile_model.h"
-#include "ui/window_logic.h"
+#include "frontend/profile_model.h"
+#include "frontend/window_logic.h"
 
 class QChart;
 class QChartView;

@@ -7,8 +7,8 @@
 #include <QPointer>
 #include <memory>
 
-#include "ui/file_dialogs.h"
-#include "ui/window_logic.h"
+#include "frontend/file_dialogs.h"
+#include "frontend/window_logic.h"
 
 namespace cvqrn::ui {
 

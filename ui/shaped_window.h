@@ -9,7 +9,7 @@
 #include <QRegion>
 #include <QWidget>
 
-#include "ui/window_shape.h"
+#include "frontend/window_shape.h"
 
 namespace cvqrn::ui {
 

@@ -11,7 +11,7 @@
 #include <QRgb>
 #include <QtGlobal>
 
-#include "ui/layout.h"
+#include "frontend/layout.h"
 
 class QPainter;
 

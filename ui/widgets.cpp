@@ -11,7 +11,7 @@
 #include <optional>
 #include <utility>
 
-#include "ui/key_filter.h"
+#include "frontend/key_filter.h"
 
 namespace cvqrn::ui {
 

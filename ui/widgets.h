@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "ui/skin.h"
-#include "ui/status_display.h"
+#include "frontend/status_display.h"
 
 namespace cvqrn::ui {
 

@@ -23,11 +23,11 @@
 #include <vector>
 
 #include "profile/ride_profile.h"
-#include "ui/file_dialogs.h"
-#include "ui/key_filter.h"
-#include "ui/number_text.h"
-#include "ui/track_operations.h"
-#include "ui/window_logic.h"
+#include "frontend/file_dialogs.h"
+#include "frontend/key_filter.h"
+#include "frontend/number_text.h"
+#include "frontend/track_operations.h"
+#include "frontend/window_logic.h"
 
 
 namespace cvqrn::web {

@@ -6,7 +6,7 @@
 #include <array>
 #include <vector>
 
-#include "trackfile/track_record.h"
+#include "model/track_record.h"
 #include "vec3/vec3.h"
 
 namespace cvqrn::testing_geometry {

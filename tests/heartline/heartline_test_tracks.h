@@ -7,7 +7,7 @@
 
 #include "heartline/generator.h"
 #include "samples/layout_builder.h"
-#include "trackfile/track_record.h"
+#include "model/track_record.h"
 
 namespace cvqrn::heartline_test {
 

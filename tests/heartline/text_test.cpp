@@ -1,5 +1,5 @@
 // Numbers as the window and the CLI show them.
-#include "heartline/text.h"
+#include "text/format.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "trackfile/track_record.h"
+#include "model/track_record.h"
 
 namespace cvqrn::testsupport {
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/window_logic.h"
+#include "frontend/window_logic.h"
 
 namespace cvqrn::ui::test {
 

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <limits>
 
-#include "ui/key_filter.h"
-#include "ui/number_text.h"
-#include "ui/window_arguments.h"
-#include "ui/window_logic.h"
+#include "frontend/key_filter.h"
+#include "frontend/number_text.h"
+#include "frontend/window_arguments.h"
+#include "frontend/window_logic.h"
 
 namespace cvqrn::ui::test {
 namespace {

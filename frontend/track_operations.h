@@ -10,7 +10,7 @@
 #include "heartline/generator.h"
 #include "heartline/settings.h"
 #include "trackfile/track_file.h"
-#include "trackfile/track_record.h"
+#include "model/track_record.h"
 
 namespace cvqrn::ui {
 

@@ -1,9 +1,9 @@
-#include "heartline/text.h"
+#include "text/format.h"
 
 #include <cmath>
 #include <system_error>
 
-#include "trackfile/portability.h"
+#include "text/portability.h"
 
 namespace cvqrn {
 
@@ -37,17 +37,6 @@ std::string FormatCount(int64_t value) {
         text += digits[i];
     }
     return text;
-}
-
-EndAnalysisTexts FormatEndAnalysis(const EndAnalysis& ends, std::string_view separator) {
-    const auto radius = [&](double r) {
-        return IsStraightEnd(r) ? std::string("straight") : FormatFixed(r, 3, separator);
-    };
-    const auto tilt = [&](double r, double t) {
-        return IsStraightEnd(r) ? std::string("none") : FormatFixed(t, 3, separator);
-    };
-    return {radius(ends.radiusIn),  FormatFixed(ends.slopeIn, 3, separator),  tilt(ends.radiusIn, ends.tiltIn),
-            radius(ends.radiusOut), FormatFixed(ends.slopeOut, 3, separator), tilt(ends.radiusOut, ends.tiltOut)};
 }
 
 }  // namespace cvqrn

@@ -1,4 +1,4 @@
-#include "trackfile/track_record.h"
+#include "model/track_record.h"
 
 #include <span>
 #include <string_view>

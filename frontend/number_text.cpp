@@ -1,4 +1,4 @@
-#include "ui/number_text.h"
+#include "frontend/number_text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,7 +6,7 @@
 #include <limits>
 #include <system_error>
 
-#include "trackfile/portability.h"
+#include "text/portability.h"
 
 namespace cvqrn::ui {
 

@@ -1,4 +1,4 @@
-#include "ui/track_operations.h"
+#include "frontend/track_operations.h"
 
 #include <optional>
 

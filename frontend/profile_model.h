@@ -11,7 +11,7 @@
 #include "heartline/settings.h"
 #include "profile/ride_profile.h"
 #include "profile/valley_advice.h"
-#include "trackfile/track_record.h"
+#include "model/track_record.h"
 
 namespace cvqrn::ui {
 

@@ -1,4 +1,4 @@
-#include "ui/key_filter.h"
+#include "frontend/key_filter.h"
 
 namespace cvqrn::ui {
 

@@ -1,4 +1,4 @@
-#include "ui/profile_model.h"
+#include "frontend/profile_model.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "geometry/end_analysis.h"
 
 namespace cvqrn {
 
@@ -23,13 +22,5 @@ std::string FormatShortest(double value);
 
 // A whole number with "," between groups of three digits (3000 -> "3,000").
 std::string FormatCount(int64_t value);
-
-// The six end-analysis values as shown: three decimals, and "straight" and
-// "none" for the radius and tilt of a straight end.
-struct EndAnalysisTexts {
-    std::string radiusIn, slopeIn, tiltIn;
-    std::string radiusOut, slopeOut, tiltOut;
-};
-EndAnalysisTexts FormatEndAnalysis(const EndAnalysis& ends, std::string_view separator = ".");
 
 }  // namespace cvqrn

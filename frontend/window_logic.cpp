@@ -1,11 +1,11 @@
-#include "ui/window_logic.h"
+#include "frontend/window_logic.h"
 
 #include <filesystem>
 #include <new>
 #include <utility>
 
-#include "heartline/text.h"
-#include "ui/number_text.h"
+#include "text/format.h"
+#include "frontend/number_text.h"
 
 namespace cvqrn::ui {
 

@@ -1,5 +1,5 @@
 // Reading the numbers typed into the parameter fields (the display fields
-// are written with heartline/text.h).
+// are written with text/format.h).
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "ui/status_display.h"
+#include "frontend/status_display.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "ui/window_arguments.h"
+#include "frontend/window_arguments.h"
 
 namespace cvqrn::ui {
 

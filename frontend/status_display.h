@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "ui/layout.h"
+#include "frontend/layout.h"
 
 namespace cvqrn::ui {
 

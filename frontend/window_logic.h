@@ -10,11 +10,11 @@
 #include <string>
 
 #include "heartline/generator.h"
-#include "trackfile/track_record.h"
-#include "ui/file_dialogs.h"
-#include "ui/layout.h"
-#include "ui/status_display.h"
-#include "ui/track_operations.h"
+#include "model/track_record.h"
+#include "frontend/file_dialogs.h"
+#include "frontend/layout.h"
+#include "frontend/status_display.h"
+#include "frontend/track_operations.h"
 
 namespace cvqrn::ui {
 

@@ -1,4 +1,4 @@
-#include "ui/window_shape.h"
+#include "frontend/window_shape.h"
 
 namespace cvqrn::ui {
 

@@ -1,4 +1,4 @@
-#include "ui/file_dialogs.h"
+#include "frontend/file_dialogs.h"
 
 #include <algorithm>
 
