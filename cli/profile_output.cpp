@@ -34,16 +34,23 @@ std::string CsvNumber(double v) {
 
 void WriteProfileText(const RideProfile& p, std::ostream& out) {
     const ProfileSummary& s = p.summary;
-    out << "heart path " << FormatFixed(s.length) << " m, " << p.samples.size()
-        << " samples every " << FormatFixed(p.spacing) << " m, heart "
-        << FormatFixed(p.settings.heartline) << " m from the rail\n"
+    out << "heart path " << FormatFixed(s.length) << " m, " << p.samples.size() << " samples every "
+        << FormatFixed(p.spacing) << " m, heart " << FormatFixed(p.settings.heartline)
+        << " m from the rail\n"
         << "speed         min " << Where(s.minSpeed, "m/s") << "\n"
         << "              max " << Where(s.maxSpeed, "m/s") << "\n"
         << "vertical      min " << Where(s.minVertical, "g") << "\n"
         << "              max " << Where(s.maxVertical, "g") << "\n"
         << "lateral     max |" << Where(s.maxLateral, "g") << "\n"
         << "lateral RMS       " << FormatFixed(s.lateralRms) << " g, averaged over 5 m "
-        << FormatFixed(s.lateralRms5m) << " g\n";
+        << FormatFixed(s.lateralRms5m) << " g\n"
+        << "felt vertical min " << Where(s.feltMinVertical, "g") << "\n"
+        << "              max " << Where(s.feltMaxVertical, "g") << "\n"
+        << "felt lateral max |" << Where(s.feltMaxLateral, "g") << "\n"
+        << "felt lateral RMS  " << FormatFixed(s.feltLateralRms) << " g\n"
+        << "onset rates       vertical " << FormatFixed(s.onsetVertical) << " g/s, lateral "
+        << FormatFixed(s.onsetLateral) << " g/s, longitudinal " << FormatFixed(s.onsetLongitudinal)
+        << " g/s\n";
     if (s.verticalSamples > 0) {
         out << s.verticalSamples << " samples where the track is vertical are left out\n";
     }
@@ -70,6 +77,13 @@ void WriteProfileJson(const RideProfile& p, int indent, std::ostream& out) {
         << pad << "\"max_lateral\": " << ExtremeJson(s.maxLateral) << ",\n"
         << pad << "\"lateral_rms\": " << JsonNumber(s.lateralRms) << ",\n"
         << pad << "\"lateral_rms_5m\": " << JsonNumber(s.lateralRms5m) << ",\n"
+        << pad << "\"felt_min_vertical\": " << ExtremeJson(s.feltMinVertical) << ",\n"
+        << pad << "\"felt_max_vertical\": " << ExtremeJson(s.feltMaxVertical) << ",\n"
+        << pad << "\"felt_max_lateral\": " << ExtremeJson(s.feltMaxLateral) << ",\n"
+        << pad << "\"felt_lateral_rms\": " << JsonNumber(s.feltLateralRms) << ",\n"
+        << pad << "\"onset_vertical\": " << JsonNumber(s.onsetVertical) << ",\n"
+        << pad << "\"onset_lateral\": " << JsonNumber(s.onsetLateral) << ",\n"
+        << pad << "\"onset_longitudinal\": " << JsonNumber(s.onsetLongitudinal) << ",\n"
         << pad << "\"vertical_track_samples\": " << s.verticalSamples << ",\n"
         << pad << "\"stop\": "
         << (s.stops ? "{\"distance\": " + JsonNumber(s.stopDistance) +

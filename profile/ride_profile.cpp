@@ -1,6 +1,7 @@
 #include "profile/ride_profile.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -179,6 +180,12 @@ void SetUnreached(ProfileSample& sample) {
     sample.speed = sample.vertical = sample.lateral = sample.longitudinal = kNaN;
 }
 
+// A sample whose forces count: reached, with a level frame and finite forces.
+bool Counted(const ProfileSample& s) {
+    return s.reached() && !s.verticalTrack && std::isfinite(s.vertical) &&
+           std::isfinite(s.lateral) && std::isfinite(s.longitudinal);
+}
+
 // Everything of one sample at parameter t of segment i.
 ProfileSample EvaluateSample(const TrackData& track, const Walk& walk, const EnergyLine& line,
                              double h, int i, double t, double distance) {
@@ -232,7 +239,7 @@ void Take(ProfileExtreme& extreme, double value, const ProfileSample& s) {
     extreme = {value, s.distance, s.segment};
 }
 
-ProfileSummary Summarise(const std::vector<ProfileSample>& samples, double length) {
+ProfileSummary SummariseRaw(const std::vector<ProfileSample>& samples, double length) {
     ProfileSummary summary;
     summary.length = length;
     bool seenForce = false;
@@ -253,7 +260,7 @@ ProfileSummary Summarise(const std::vector<ProfileSample>& samples, double lengt
         if (!seenSpeed || s.speed > summary.maxSpeed.value) Take(summary.maxSpeed, s.speed, s);
         seenSpeed = true;
         // A cusp of the path (no direction of travel) has no finite force either.
-        if (s.verticalTrack || !std::isfinite(s.vertical) || !std::isfinite(s.lateral)) continue;
+        if (!Counted(s)) continue;
         if (!seenForce || s.vertical > summary.maxVertical.value) {
             Take(summary.maxVertical, s.vertical, s);
         }
@@ -285,6 +292,46 @@ ProfileSummary Summarise(const std::vector<ProfileSample>& samples, double lengt
     }
     summary.lateralRms5m = std::sqrt(averagedSquares / static_cast<double>(counted.size()));
     return summary;
+}
+
+// The felt extremes and RMS, and the onset rates, over the counted samples.
+void SummariseFelt(const std::vector<ProfileSample>& samples, ProfileSummary& summary) {
+    bool seen = false;
+    double sumSquares = 0.0;
+    size_t count = 0;
+    const ProfileSample* previous = nullptr;
+    for (const ProfileSample& s : samples) {
+        if (!Counted(s)) {
+            previous = nullptr;
+            continue;
+        }
+        if (!seen || s.feltVertical > summary.feltMaxVertical.value) {
+            Take(summary.feltMaxVertical, s.feltVertical, s);
+        }
+        if (!seen || s.feltVertical < summary.feltMinVertical.value) {
+            Take(summary.feltMinVertical, s.feltVertical, s);
+        }
+        if (!seen || std::abs(s.feltLateral) > std::abs(summary.feltMaxLateral.value)) {
+            Take(summary.feltMaxLateral, s.feltLateral, s);
+        }
+        seen = true;
+        sumSquares += s.feltLateral * s.feltLateral;
+        ++count;
+        if (previous != nullptr) {
+            const double time =
+                (s.distance - previous->distance) / (0.5 * (s.speed + previous->speed));
+            if (time > 0.0) {
+                const auto onset = [time](double& rate, double a, double b) {
+                    rate = std::max(rate, std::abs(b - a) / time);
+                };
+                onset(summary.onsetVertical, previous->feltVertical, s.feltVertical);
+                onset(summary.onsetLateral, previous->feltLateral, s.feltLateral);
+                onset(summary.onsetLongitudinal, previous->feltLongitudinal, s.feltLongitudinal);
+            }
+        }
+        previous = &s;
+    }
+    if (count > 0) summary.feltLateralRms = std::sqrt(sumSquares / static_cast<double>(count));
 }
 
 std::string CheckTrack(const TrackData& track, const ProfileSettings& settings) {
@@ -354,12 +401,50 @@ RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& se
             if (walk.segment[k] == segment) t = walk.t[k] + f * (t - walk.t[k]);
             profile.samples.push_back(EvaluateSample(track, walk, line, h, segment, t, distance));
         }
-        profile.summary = Summarise(profile.samples, length);
+        ComputeFeltForces(profile.samples);
+        profile.summary = SummariseProfile(profile.samples, length);
     } catch (const std::bad_alloc&) {
         profile.samples.clear();
         profile.error = "The profile could not be made: the computer ran out of memory.";
     }
     return profile;
+}
+
+void ComputeFeltForces(std::vector<ProfileSample>& samples) {
+    // Running sums over the counted samples, so that each window costs two
+    // binary searches whatever its length.
+    std::vector<double> distance;
+    std::vector<std::array<double, 3>> prefix(1, {0.0, 0.0, 0.0});
+    for (const ProfileSample& s : samples) {
+        if (!Counted(s)) continue;
+        distance.push_back(s.distance);
+        const std::array<double, 3>& last = prefix.back();
+        prefix.push_back({last[0] + s.vertical, last[1] + s.lateral, last[2] + s.longitudinal});
+    }
+    for (ProfileSample& s : samples) {
+        if (!Counted(s)) {
+            s.feltVertical = s.feltLateral = s.feltLongitudinal = kNaN;
+            continue;
+        }
+        const double half = 0.5 * kFeltWindowSeconds * s.speed;
+        const auto lo = static_cast<size_t>(
+            std::lower_bound(distance.begin(), distance.end(), s.distance - half) -
+            distance.begin());
+        const auto hi = static_cast<size_t>(
+            std::upper_bound(distance.begin(), distance.end(), s.distance + half) -
+            distance.begin());
+        // The sample itself always lies in its window, so hi > lo.
+        const double n = static_cast<double>(hi - lo);
+        s.feltVertical = (prefix[hi][0] - prefix[lo][0]) / n;
+        s.feltLateral = (prefix[hi][1] - prefix[lo][1]) / n;
+        s.feltLongitudinal = (prefix[hi][2] - prefix[lo][2]) / n;
+    }
+}
+
+ProfileSummary SummariseProfile(const std::vector<ProfileSample>& samples, double length) {
+    ProfileSummary summary = SummariseRaw(samples, length);
+    SummariseFelt(samples, summary);
+    return summary;
 }
 
 }  // namespace cvqrn

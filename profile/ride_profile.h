@@ -27,6 +27,9 @@ namespace cvqrn {
 inline constexpr double kDefaultProfileSpacing = 0.5;
 // A longer track is sampled more coarsely so that no profile holds more samples.
 inline constexpr int kMaxProfileSamples = 200001;
+// Felt forces are the raw ones averaged over this much travel time (a 5 Hz
+// low-pass, the bandwidth in which ride accelerations are judged).
+inline constexpr double kFeltWindowSeconds = 0.2;
 
 struct ProfileSettings {
     double heartline = 0.0;  // h: from the rail to the heart along U, metres
@@ -51,6 +54,12 @@ struct ProfileSample {
     double vertical = 0.0;  // felt force along U, g (below 0 lifts out of the seat)
     double lateral = 0.0;   // along L, g, positive towards the rider's left
     double longitudinal = 0.0;  // along the direction of travel, g
+    // The same three averaged over the counted samples within v x 0.2 s of
+    // path centred on this one (v its speed); NaN where the raw ones are not
+    // counted (vertical track, unreached, no finite force).
+    double feltVertical = 0.0;
+    double feltLateral = 0.0;
+    double feltLongitudinal = 0.0;
     // The track is vertical here (no level frame): the forces and the roll
     // are NaN and the heart is taken on the rail.
     bool verticalTrack = false;
@@ -72,6 +81,16 @@ struct ProfileSummary {
     ProfileExtreme maxSpeed;
     double lateralRms = 0.0;    // RMS of lateral g over the counted samples
     double lateralRms5m = 0.0;  // the same after averaging lateral g over 5 m
+    // The extremes and the lateral RMS of the felt forces.
+    ProfileExtreme feltMaxVertical;
+    ProfileExtreme feltMinVertical;
+    ProfileExtreme feltMaxLateral;  // the largest |felt lateral|, with its sign
+    double feltLateralRms = 0.0;
+    // Onset rates, g/s: the largest change of a felt force between neighbouring
+    // counted samples over the time between them (distance step / mean speed).
+    double onsetVertical = 0.0;
+    double onsetLateral = 0.0;
+    double onsetLongitudinal = 0.0;
     double length = 0.0;        // of the heart path, metres
     int verticalSamples = 0;    // samples flagged vertical, left out of the extremes
     // The first sample the train cannot reach (the energy line below the heart).
@@ -94,5 +113,13 @@ struct RideProfile {
 // spacing or speed that is not a finite positive number) gives a profile with
 // no samples and `error` saying why. Never throws for any track.
 RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& settings);
+
+// Fills the felt forces of `samples` (in order of distance) from their raw
+// forces and speeds.
+void ComputeFeltForces(std::vector<ProfileSample>& samples);
+
+// The summary of samples whose felt forces are filled; `length` is the heart
+// path's.
+ProfileSummary SummariseProfile(const std::vector<ProfileSample>& samples, double length);
 
 }  // namespace cvqrn

@@ -2,6 +2,7 @@
 // against real runs, and the profile command's outputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <fstream>
@@ -152,8 +153,12 @@ TEST(RideProfile, SamplesEqualSpacingWithBothEndsAndLocatesExtremes) {
         squares += sample.lateral * sample.lateral;
     }
     EXPECT_NEAR(s.lateralRms, std::sqrt(squares / static_cast<double>(p.samples.size())), 1e-12);
-    // Averaging over 5 m can only lower the RMS.
+    // Averaging over 5 m or 0.2 s can only lower the RMS and draw the extremes in.
     EXPECT_LT(s.lateralRms5m, s.lateralRms);
+    EXPECT_LT(s.feltLateralRms, s.lateralRms);
+    EXPECT_LE(std::abs(s.feltMaxLateral.value), std::abs(s.maxLateral.value));
+    EXPECT_TRUE(s.feltMaxVertical.value <= s.maxVertical.value &&
+                s.feltMinVertical.value >= s.minVertical.value);
 }
 
 TEST(RideProfile, VerticalTrackIsFlaggedAndLeftOutOfTheExtremes) {
@@ -176,6 +181,56 @@ TEST(RideProfile, VerticalTrackIsFlaggedAndLeftOutOfTheExtremes) {
     EXPECT_GT(flagged, 5);
     EXPECT_EQ(p.summary.verticalSamples, flagged);
     EXPECT_TRUE(std::isfinite(p.summary.maxVertical.value) && std::isfinite(p.summary.lateralRms));
+}
+
+// Level samples every 0.25 m at 11 m/s: the felt window (2.2 m of path)
+// holds the sample and four on either side.
+std::vector<ProfileSample> Samples(int count, double (*lateral)(int), double (*vertical)(int)) {
+    std::vector<ProfileSample> samples(static_cast<size_t>(count));
+    for (int n = 0; n < count; ++n) {
+        ProfileSample& s = samples[static_cast<size_t>(n)];
+        s.distance = 0.25 * n;
+        s.speed = 11.0;
+        s.lateral = lateral(n);
+        s.vertical = vertical(n);
+    }
+    return samples;
+}
+
+// A window measured in samples instead of travel time, or one-sided, bends
+// the ramp out of its nine equal steps.
+TEST(FeltForces, AStepInLateralBecomesARampOverPointTwoSeconds) {
+    std::vector<ProfileSample> samples = Samples(
+        80, [](int n) { return n >= 40 ? 1.0 : 0.0; }, [](int) { return 1.0; });
+    ComputeFeltForces(samples);
+    for (int n = 0; n < 80; ++n) {
+        const double expected = std::clamp(n - 35, 0, 9) / 9.0;
+        EXPECT_DOUBLE_EQ(samples[static_cast<size_t>(n)].feltLateral, expected) << n;
+        EXPECT_DOUBLE_EQ(samples[static_cast<size_t>(n)].feltVertical, 1.0) << n;
+    }
+    const ProfileSummary s = SummariseProfile(samples, 19.75);
+    EXPECT_DOUBLE_EQ(s.feltMaxLateral.value, 1.0);
+    EXPECT_DOUBLE_EQ(s.feltMaxLateral.distance, 0.25 * 44);
+    // Each step of 1/9 g takes 0.25 m at 11 m/s.
+    EXPECT_NEAR(s.onsetLateral, (1.0 / 9.0) * 11.0 / 0.25, 1e-12);
+    EXPECT_EQ(s.onsetVertical, 0.0);
+}
+
+// An onset taken over distance instead of time, or across a sample that is
+// left out, gives another figure.
+TEST(FeltForces, OnsetOfARampIsItsSlopeTimesTheSpeed) {
+    std::vector<ProfileSample> samples = Samples(
+        80, [](int n) { return 0.1 * 0.25 * std::min(n, 40); },
+        [](int n) { return n < 60 ? 1.0 : 5.0; });
+    // The train stands still at the step: no felt force there, and the
+    // windows around it average eight samples instead of nine.
+    samples[59].speed = std::nan("");
+    ComputeFeltForces(samples);
+    EXPECT_TRUE(std::isnan(samples[59].feltVertical));
+    EXPECT_DOUBLE_EQ(samples[20].feltLateral, samples[20].lateral);  // a ramp averages to itself
+    const ProfileSummary s = SummariseProfile(samples, 19.75);
+    EXPECT_NEAR(s.onsetLateral, 0.1 * 11.0, 1e-9);
+    EXPECT_NEAR(s.onsetVertical, (4.0 / 8.0) * 11.0 / 0.25, 1e-9);
 }
 
 TEST(RideProfile, RefusesWhatItCannotTake) {
@@ -235,6 +290,7 @@ TEST(ProfileCli, WritesSummaryJsonAndOneCsvRowPerSample) {
                                              "--start-speed=20", "--heartline", "1.04"});
     ASSERT_EQ(run.status, cli::kExitOk) << run.err;
     EXPECT_NE(run.out.find("\"stop\": null"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"onset_lateral\": "), std::string::npos) << run.out;
     std::ifstream file(csv);
     size_t lines = 0;
     for (std::string line; std::getline(file, line);) ++lines;
