@@ -1,0 +1,87 @@
+#include "scene/camera.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace cvqrn::scene {
+
+namespace {
+
+constexpr double kDegree = std::numbers::pi / 180.0;
+constexpr double kMaxPitch = 89.0 * kDegree;
+constexpr double kKeyTurn = 5.0 * kDegree;
+constexpr double kKeyPan = 0.05;
+constexpr double kKeyZoom = 0.85;
+
+}  // namespace
+
+void OrbitCamera::Reset(const Bounds& bounds) {
+    target_ = bounds.Centre();
+    const double radius = std::max(bounds.Radius(), 1.0);
+    // Far enough for the bounding sphere to fit the vertical field of view.
+    distance_ = radius / std::sin(0.5 * kFieldOfViewDeg * kDegree) * 1.05;
+    minDistance_ = 0.5;
+    maxDistance_ = 20.0 * distance_;
+    yaw_ = -45.0 * kDegree;
+    pitch_ = 30.0 * kDegree;
+}
+
+void OrbitCamera::Orbit(double yaw, double pitch) {
+    yaw_ = std::remainder(yaw_ + yaw, 2.0 * std::numbers::pi);
+    pitch_ = std::clamp(pitch_ + pitch, -kMaxPitch, kMaxPitch);
+}
+
+void OrbitCamera::Pan(double right, double up) {
+    const CameraLook look = Look();
+    const Vecd forward = (1.0 / distance_) * (look.target - look.eye);
+    const Vecd r = profile::Unit(profile::Cross(forward, Vecd{0.0, 1.0, 0.0}));
+    const Vecd u = profile::Cross(r, forward);
+    // A fraction of the view's height at the target's distance.
+    const double height = 2.0 * distance_ * std::tan(0.5 * kFieldOfViewDeg * kDegree);
+    target_ = target_ + (right * height) * r + (up * height) * u;
+}
+
+void OrbitCamera::Zoom(double factor) {
+    if (!(factor > 0.0)) return;
+    distance_ = std::clamp(distance_ * factor, minDistance_, maxDistance_);
+}
+
+CameraLook OrbitCamera::Look() const {
+    const Vecd offset{std::cos(pitch_) * std::cos(yaw_), std::sin(pitch_),
+                      std::cos(pitch_) * std::sin(yaw_)};
+    return {target_ + distance_ * offset, target_, {0.0, 1.0, 0.0}};
+}
+
+void PressKey(OrbitCamera& camera, ViewKey key, bool shift, const Bounds& bounds) {
+    switch (key) {
+        case ViewKey::Left:
+            shift ? camera.Pan(-kKeyPan, 0.0) : camera.Orbit(-kKeyTurn, 0.0);
+            break;
+        case ViewKey::Right:
+            shift ? camera.Pan(kKeyPan, 0.0) : camera.Orbit(kKeyTurn, 0.0);
+            break;
+        case ViewKey::Up:
+            shift ? camera.Pan(0.0, kKeyPan) : camera.Orbit(0.0, kKeyTurn);
+            break;
+        case ViewKey::Down:
+            shift ? camera.Pan(0.0, -kKeyPan) : camera.Orbit(0.0, -kKeyTurn);
+            break;
+        case ViewKey::ZoomIn:
+            camera.Zoom(kKeyZoom);
+            break;
+        case ViewKey::ZoomOut:
+            camera.Zoom(1.0 / kKeyZoom);
+            break;
+        case ViewKey::Reset:
+            camera.Reset(bounds);
+            break;
+    }
+}
+
+CameraLook RiderLook(const ScenePath& path, double distance) {
+    const Pose pose = PoseAt(path, distance);
+    return {pose.eye, pose.eye + pose.forward, pose.up};
+}
+
+}  // namespace cvqrn::scene

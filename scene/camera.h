@@ -1,0 +1,52 @@
+// The 3D view's camera: an orbit about a target point (drag, arrow keys,
+// wheel), or the rider's seat. Both front ends turn the eye, target and up
+// it gives into their own view matrix.
+#pragma once
+
+#include "scene/track_scene.h"
+
+namespace cvqrn::scene {
+
+inline constexpr double kFieldOfViewDeg = 50.0;  // vertical
+inline constexpr double kRideFieldOfViewDeg = 75.0;
+
+struct CameraLook {
+    Vecd eye, target, up;
+};
+
+class OrbitCamera {
+  public:
+    // Looks at the whole of `bounds` from the south-east, 30 degrees up.
+    void Reset(const Bounds& bounds);
+
+    // Turns about the target by the angles (radians); the elevation stays
+    // within 89 degrees of the horizon.
+    void Orbit(double yaw, double pitch);
+    // Moves the target across the view by fractions of the view's height.
+    void Pan(double right, double up);
+    // Brings the eye closer (factor below 1) or further, within limits set by the reset.
+    void Zoom(double factor);
+
+    CameraLook Look() const;
+    double Distance() const { return distance_; }
+
+  private:
+    Vecd target_{0.0, 0.0, 0.0};
+    double yaw_ = 0.0;
+    double pitch_ = 0.0;
+    double distance_ = 10.0;
+    double minDistance_ = 1.0;
+    double maxDistance_ = 1000.0;
+};
+
+// The keys of the 3D view, whatever the toolkit calls them.
+enum class ViewKey { Left, Right, Up, Down, ZoomIn, ZoomOut, Reset };
+// What one press does to the orbit: arrows orbit (with Shift: pan), + and -
+// zoom, Home resets to `bounds`.
+void PressKey(OrbitCamera& camera, ViewKey key, bool shift, const Bounds& bounds);
+
+// The rider's view at `distance`: eye at the heart, looking along the track,
+// up the rider's up.
+CameraLook RiderLook(const ScenePath& path, double distance);
+
+}  // namespace cvqrn::scene
