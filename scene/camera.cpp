@@ -13,6 +13,8 @@ constexpr double kMaxPitch = 89.0 * kDegree;
 constexpr double kKeyTurn = 5.0 * kDegree;
 constexpr double kKeyPan = 0.05;
 constexpr double kKeyZoom = 0.85;
+// A reset leaves every corner of the bounds within 90 % of the half view angle.
+const double kFitTangent = std::tan(0.9 * 0.5 * kFieldOfViewDeg * kDegree);
 
 }  // namespace
 
@@ -25,6 +27,29 @@ void OrbitCamera::Reset(const Bounds& bounds) {
     maxDistance_ = 20.0 * distance_;
     yaw_ = -45.0 * kDegree;
     pitch_ = 30.0 * kDegree;
+    // The sphere fits a flat track loosely: come closer while every corner
+    // of the box stays well inside the view.
+    const auto fits = [&] {
+        const CameraLook look = Look();
+        const Vecd forward = profile::Unit(look.target - look.eye);
+        for (int corner = 0; corner < 8; ++corner) {
+            const Vecd p{(corner & 1) ? bounds.max.x : bounds.min.x,
+                         (corner & 2) ? bounds.max.y : bounds.min.y,
+                         (corner & 4) ? bounds.max.z : bounds.min.z};
+            const Vecd to = p - look.eye;
+            const double along = profile::Dot(to, forward);
+            const double across = std::sqrt(std::max(profile::Dot(to, to) - along * along, 0.0));
+            if (!(along > 0.0) || across / along > kFitTangent) return false;
+        }
+        return true;
+    };
+    for (int step = 0; step < 40; ++step) {
+        distance_ *= 0.95;
+        if (!fits()) {
+            distance_ /= 0.95;
+            break;
+        }
+    }
 }
 
 void OrbitCamera::Orbit(double yaw, double pitch) {

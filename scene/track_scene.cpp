@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 
 namespace cvqrn::scene {
@@ -41,6 +42,12 @@ void Push(std::vector<float>& out, const Rgb& c) {
     out.push_back(c.r);
     out.push_back(c.g);
     out.push_back(c.b);
+}
+
+// Appends indices one by one: a range insert of a few calls memmove for each.
+template <size_t N>
+void PushIndices(std::vector<uint32_t>& out, const std::array<uint32_t, N>& indices) {
+    for (uint32_t i : indices) out.push_back(i);
 }
 
 Vecd At(const std::vector<float>& xyz, size_t i) {
@@ -121,13 +128,18 @@ Rgb SampleColour(const FeltForces& felt, ForceChannel channel, size_t i) {
 void AddRails(TriangleMesh& mesh, const std::vector<SampleFrame>& frames,
               const std::vector<Rgb>& colours) {
     const size_t n = frames.size();
+    std::array<double, kRailSides> cosines{}, sines{};
+    for (int k = 0; k < kRailSides; ++k) {
+        const double a = 2.0 * std::numbers::pi * k / kRailSides;
+        cosines[static_cast<size_t>(k)] = std::cos(a);
+        sines[static_cast<size_t>(k)] = std::sin(a);
+    }
     for (size_t i = 0; i < n; ++i) {
         const SampleFrame& f = frames[i];
         for (double side : {-1.0, 1.0}) {
             const Vecd centre = f.rail + (side * kHalfGauge) * f.left;
-            for (int k = 0; k < kRailSides; ++k) {
-                const double a = 2.0 * std::numbers::pi * k / kRailSides;
-                const Vecd normal = std::cos(a) * f.up + std::sin(a) * f.left;
+            for (size_t k = 0; k < kRailSides; ++k) {
+                const Vecd normal = cosines[k] * f.up + sines[k] * f.left;
                 Push(mesh.positions, centre + kRailRadius * normal);
                 Push(mesh.normals, normal);
                 Push(mesh.colours, colours[i]);
@@ -145,7 +157,7 @@ void AddRails(TriangleMesh& mesh, const std::vector<SampleFrame>& frames,
                 const uint32_t k1 = (k + 1) % kRailSides;
                 const uint32_t a = ring(i) + k, b = ring(i) + k1;
                 const uint32_t c = ring(i + 1) + k, d = ring(i + 1) + k1;
-                mesh.indices.insert(mesh.indices.end(), {a, c, b, b, c, d});
+                PushIndices<6>(mesh.indices, {a, c, b, b, c, d});
             }
         }
     }
@@ -176,8 +188,7 @@ void AddBox(TriangleMesh& mesh, const Vecd& centre, const std::array<Vecd, 3>& a
                 Push(mesh.normals, normal);
                 Push(mesh.colours, colour);
             }
-            mesh.indices.insert(mesh.indices.end(),
-                                {base, base + 1, base + 2, base, base + 2, base + 3});
+            PushIndices<6>(mesh.indices, {base, base + 1, base + 2, base, base + 2, base + 3});
         }
     }
 }
@@ -322,7 +333,7 @@ TriangleMesh MarkerMesh(const Vecd& at, double size, Rgb colour) {
             Push(mesh.normals, normal);
             Push(mesh.colours, colour);
         }
-        mesh.indices.insert(mesh.indices.end(), {base, base + 1, base + 2});
+        PushIndices<3>(mesh.indices, {base, base + 1, base + 2});
     }
     return mesh;
 }
@@ -384,6 +395,20 @@ double RideOn(const ScenePath& path, double distance, double seconds) {
         if (!(path.speed[i] > 0.0)) return path.distance[i > 0 ? i - 1 : 0];
     }
     return next;
+}
+
+std::string HoverText(const ScenePath& path, size_t sample) {
+    if (sample >= path.size()) return {};
+    const auto fixed = [](double v, int decimals) -> std::string {
+        if (!std::isfinite(v)) return "-";
+        char text[48];
+        std::snprintf(text, sizeof text, "%.*f", decimals, v == 0.0 ? 0.0 : v);
+        return text;
+    };
+    return fixed(path.distance[sample], 1) + " m   " + fixed(path.speed[sample], 1) +
+           " m/s   vertical " + fixed(path.felt.vertical[sample], 2) + " g   lateral " +
+           fixed(path.felt.lateral[sample], 2) + " g   longitudinal " +
+           fixed(path.felt.longitudinal[sample], 2) + " g";
 }
 
 }  // namespace cvqrn::scene

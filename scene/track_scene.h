@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "profile/jet.h"
@@ -141,5 +142,9 @@ size_t SampleAt(const ScenePath& path, double distance);
 // Where the train is `seconds` later when at `distance` now, at the profile's
 // speed; it stays where the train does not get and stops at the end.
 double RideOn(const ScenePath& path, double distance, double seconds);
+
+// The hover read-out of one sample: "120.5 m   14.2 m/s   vertical 2.31 g
+// lateral -0.12 g   longitudinal 0.01 g" (felt forces; "-" where none).
+std::string HoverText(const ScenePath& path, size_t sample);
 
 }  // namespace cvqrn::scene

@@ -20,6 +20,7 @@ static void RegisterIcons() {
 }
 
 #include "ui/profile_window.h"
+#include "ui/track_3d_window.h"
 
 namespace cvqrn::ui {
 
@@ -114,6 +115,8 @@ MainWindow::MainWindow(TrackOperations& operations, FileChooser* chooser,
     HotSpot* profileControl = AddHotSpot(
         kProfilePlace, [](QPainter& painter, Look look) { PaintProfileControl(painter, look); });
     connect(profileControl, &HotSpot::clicked, profile, &RideProfileHookup::Open);
+    // The track in 3D: Ctrl+3, and the profile window's button.
+    AttachTrack3d(*this, *profile);
 
     // The three actions from the keyboard; the focus stays where it is.
     const auto bind = [this](QKeySequence keys, void (MainWindow::*action)()) {
@@ -152,6 +155,7 @@ void MainWindow::RememberPlaces() {
 void MainWindow::LoadFile(const QString& path) {
     logic_->LoadFile(path.toStdString());
     RememberPlaces();
+    RefreshRideProfile(*this, false);
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {

@@ -206,6 +206,12 @@ ProfileWindow::ProfileWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
+    auto* view3d = new QPushButton(QStringLiteral("3D view"), this);
+    view3d->setToolTip(QStringLiteral("The track in 3D, coloured by the felt forces (Ctrl+3)"));
+    connect(view3d, &QPushButton::clicked, this, &ProfileWindow::Open3dRequested);
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_3), this), &QShortcut::activated, this,
+            &ProfileWindow::Open3dRequested);
+    buttons->addWidget(view3d);
     save_ = new QPushButton(QStringLiteral("Save picture\u2026"), this);
     connect(save_, &QPushButton::clicked, this, &ProfileWindow::SaveClicked);
     buttons->addWidget(save_);
@@ -333,6 +339,7 @@ void ProfileWindow::HoverAt(double distance) {
     for (Plot& plot : plots_) {
         plot.cursor->replace({QPointF(distance, plot.y->min()), QPointF(distance, plot.y->max())});
     }
+    emit CursorMoved(distance);
 }
 
 bool ProfileWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -425,13 +432,33 @@ void RideProfileHookup::Refresh(bool afterRun) {
     request_ = request;
     stale_ = true;
     if (window_ != nullptr && window_->isVisible()) Open();
+    emit Refreshed();
+}
+
+const ProfileModel& RideProfileHookup::CurrentModel() {
+    if (stale_) {
+        model_ = BuildProfileModel(request_);
+        stale_ = false;
+        windowStale_ = true;
+    }
+    return model_;
+}
+
+void RideProfileHookup::SetCursor(double distance) {
+    if (window_ != nullptr && window_->isVisible()) window_->HoverAt(distance);
 }
 
 void RideProfileHookup::Open() {
-    if (window_ == nullptr) window_ = new ProfileWindow(&main_);
-    if (stale_) {
-        window_->SetModel(BuildProfileModel(request_));
-        stale_ = false;
+    if (window_ == nullptr) {
+        window_ = new ProfileWindow(&main_);
+        connect(window_, &ProfileWindow::CursorMoved, this, &RideProfileHookup::CursorMoved);
+        connect(window_, &ProfileWindow::Open3dRequested, this, &RideProfileHookup::Open3dRequested);
+        windowStale_ = true;
+    }
+    CurrentModel();
+    if (windowStale_) {
+        window_->SetModel(model_);
+        windowStale_ = false;
     }
     window_->show();
     window_->raise();

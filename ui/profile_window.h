@@ -54,6 +54,13 @@ class ProfileWindow : public QWidget {
     void HoverAt(double distance);
     QString ReadOutText() const { return readOut_->text(); }
 
+  signals:
+    // The plots' cursor moved to `distance` (the 3D view follows it).
+    void CursorMoved(double distance);
+    // The "3D view" button or Ctrl+3.
+    void Open3dRequested();
+
+  public:
     // Writes the window's content as a PNG (twice the screen's pixels) or, for
     // a name ending in ".svg", as an SVG drawing. False when it cannot be written.
     bool SavePicture(const QString& path);
@@ -102,12 +109,24 @@ class RideProfileHookup : public QObject {
     void Open();
     ProfileWindow* Window() const { return window_; }
 
+    // The model of the last load or run, made now when it is out of date.
+    const ProfileModel& CurrentModel();
+    // Moves the profile window's cursor, when it is open.
+    void SetCursor(double distance);
+
+  signals:
+    void Refreshed();  // after every load and run
+    void CursorMoved(double distance);
+    void Open3dRequested();
+
   private:
     QWidget& main_;
     const WindowLogic& logic_;
     FieldTextFn fieldText_;
     ProfileRequest request_;
     bool stale_ = true;
+    ProfileModel model_;
+    bool windowStale_ = true;  // the window shows an older model than model_
     ProfileWindow* window_ = nullptr;  // made on first use, a child of the main window
 };
 
