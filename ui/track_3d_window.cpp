@@ -77,7 +77,7 @@ void Fill(QOpenGLBuffer& buffer, const std::vector<T>& data) {
 TrackGlView::TrackGlView(QWidget* parent) : QOpenGLWidget(parent) {
     QSurfaceFormat format = QSurfaceFormat::defaultFormat();
     format.setDepthBufferSize(24);
-    format.setSamples(4);
+    format.setSamples(0);
     setFormat(format);
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);

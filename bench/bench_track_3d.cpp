@@ -1,0 +1,67 @@
+// Frame time of the 3D window on the software renderer: run it on an X
+// server with Mesa's OpenGL, e.g.
+//   xvfb-run -a -s "-screen 0 1280x1024x24" build/dev/bench/bench_track_3d
+// Each iteration draws one frame of a 1100 x 720 window and waits for it to
+// finish. The target is under 33 ms per frame.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QTest>
+
+#include "heartline/generator.h"
+#include "samples/sample_tracks.h"
+#include "ui/profile_model.h"
+#include "ui/track_3d_window.h"
+
+namespace {
+
+using cvqrn::TrackData;
+
+// A sample after its heartline run (the rebuilt rail and both heart paths),
+// from outside (ride false) or from the rider's seat.
+void BM_Frame(benchmark::State& state, TrackData (*make)(), bool ride) {
+    TrackData loaded = make();
+    TrackData rebuilt = loaded;
+    const cvqrn::HeartlineSettings settings;
+    cvqrn::GenerateHeartline(rebuilt, settings, nullptr);
+    cvqrn::ui::Track3dWindow window;
+    window.SetModel(cvqrn::ui::BuildProfileModel({&loaded, &rebuilt, false, settings}));
+    window.resize(1100, 720);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) {
+        state.SkipWithError("no window");
+        return;
+    }
+    window.SetCursor(40.0);
+    window.View()->SetRide(ride);
+    for (auto _ : state) {
+        const double ms = window.View()->TimeOneFrame();
+        state.SetIterationTime(ms / 1000.0);
+    }
+    state.counters["vertices"] = static_cast<double>(window.Scene().track.VertexCount());
+}
+
+TrackData LongTrack() {
+    return cvqrn::WindingTrack(2000);
+}
+
+BENCHMARK_CAPTURE(BM_Frame, family_outside, cvqrn::FamilyCoaster, false)
+    ->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Frame, family_ride, cvqrn::FamilyCoaster, true)
+    ->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Frame, loop_outside, cvqrn::LoopAndHelix, false)
+    ->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Frame, loop_ride, cvqrn::LoopAndHelix, true)
+    ->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Frame, long_2000_outside, LongTrack, false)
+    ->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
