@@ -5,6 +5,7 @@
 // the page then works from any static host and straight from file://, where
 // browsers refuse to fetch a .wasm or start a worker from a file.
 import { copyFileSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { createRequire } from 'node:module';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -23,10 +24,26 @@ writeFileSync(join(site, 'engine-source.js'),
   `var CVQRN_ENGINE_SOURCE = ${JSON.stringify(engineSource)};\n` +
   `var CVQRN_WORKER_SOURCE = ${JSON.stringify(workerSource)};\n`);
 
-for (const name of ['index.html', 'page.css', 'page.js', 'plots.js']) {
+for (const name of ['index.html', 'page.css', 'page.js', 'plots.js', 'panel3d.js']) {
   copyFileSync(join(here, name), join(site, name));
 }
 const uplot = join(modules, 'uplot');
 copyFileSync(join(uplot, 'dist', 'uPlot.iife.min.js'), join(site, 'uPlot.iife.min.js'));
 copyFileSync(join(uplot, 'dist', 'uPlot.min.css'), join(site, 'uPlot.min.css'));
 copyFileSync(join(uplot, 'LICENSE'), join(site, 'uPlot.LICENSE.txt'));
+
+// The 3D panel: its drawing and three.js, bundled into one classic script
+// that the page loads when the panel first opens (a classic script loads
+// from file:// too, where a module would be refused).
+const esbuild = createRequire(join(modules, 'package.json'))('esbuild');
+esbuild.buildSync({
+  entryPoints: [join(here, 'view3d.mjs')],
+  bundle: true,
+  format: 'iife',
+  minify: true,
+  target: 'es2020',
+  nodePaths: [modules],
+  outfile: join(site, 'view3d.js'),
+  logLevel: 'error',
+});
+copyFileSync(join(modules, 'three', 'LICENSE'), join(site, 'three.LICENSE.txt'));

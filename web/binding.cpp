@@ -28,6 +28,8 @@
 #include "frontend/number_text.h"
 #include "frontend/track_operations.h"
 #include "frontend/window_logic.h"
+#include "scene/camera.h"
+#include "scene/track_scene.h"
 
 
 namespace cvqrn::web {
@@ -89,12 +91,16 @@ val Extreme(const ProfileExtreme& e) {
 // The ride profile of `track` with the heart `heartline` metres off the rail,
 // as the plots take it: one array per quantity (NaN where the train does not
 // get or the track is vertical) and the summary; or {error}.
-val Profile(const TrackData& track, double heartline, double startspeed, double endspeed) {
+RideProfile ProfileOf(const TrackData& track, double heartline, double startspeed,
+                      double endspeed) {
     ProfileSettings settings;
     settings.heartline = heartline;
     settings.startspeed = startspeed;
     settings.endspeed = endspeed;
-    const RideProfile profile = ComputeRideProfile(track, settings);
+    return ComputeRideProfile(track, settings);
+}
+
+val Profile(const RideProfile& profile) {
     val p = val::object();
     if (!profile) {
         p.set("error", profile.error);
@@ -125,6 +131,206 @@ val Profile(const TrackData& track, double heartline, double startspeed, double 
     p.set("summary", summary);
     return p;
 }
+
+// ---- The 3D view ----------------------------------------------------------------------
+
+template <typename T>
+val TypedArray(const char* type, const std::vector<T>& values) {
+    val view = val(emscripten::typed_memory_view(values.size(), values.data()));
+    return val::global(type).new_(view);
+}
+
+val Floats(const std::vector<float>& values) {
+    return TypedArray("Float32Array", values);
+}
+
+val MeshValue(const scene::TriangleMesh& mesh) {
+    val m = val::object();
+    m.set("positions", Floats(mesh.positions));
+    m.set("normals", Floats(mesh.normals));
+    m.set("colours", Floats(mesh.colours));
+    m.set("indices", TypedArray("Uint32Array", mesh.indices));
+    return m;
+}
+
+val RgbValue(const scene::Rgb& c) {
+    val rgb = val::array();
+    rgb.call<void>("push", c.r);
+    rgb.call<void>("push", c.g);
+    rgb.call<void>("push", c.b);
+    return rgb;
+}
+
+val LineValue(const scene::LineStrip& line) {
+    val l = val::object();
+    l.set("positions", Floats(line.positions));
+    l.set("colour", RgbValue(line.colour));
+    return l;
+}
+
+val VecValue(const scene::Vecd& v) {
+    val a = val::array();
+    a.call<void>("push", v.x);
+    a.call<void>("push", v.y);
+    a.call<void>("push", v.z);
+    return a;
+}
+
+// The legend of a channel: its name, stops {g, colour} and the exceedance colours.
+val LegendValue(scene::ForceChannel channel) {
+    const scene::ColourScale& scale = scene::ScaleOf(channel);
+    val legend = val::object();
+    legend.set("name", std::string(scale.name));
+    val stops = val::array();
+    for (const scene::ScaleStop& stop : scale.stops) {
+        val s = val::object();
+        s.set("g", stop.g);
+        s.set("colour", RgbValue(stop.colour));
+        stops.call<void>("push", s);
+    }
+    legend.set("stops", stops);
+    legend.set("exceed", RgbValue(scene::kExceedColour));
+    legend.set("noForce", RgbValue(scene::kNoForceColour));
+    return legend;
+}
+
+// Everything the 3D panel draws, as the window draws it: the meshes and
+// lines, and the path that the page's SceneView (on the page's own engine)
+// picks on and rides along.
+val SceneValue(const scene::TrackScene& s) {
+    val m = val::object();
+    m.set("track", MeshValue(s.track));
+    m.set("ties", static_cast<double>(s.ties));
+    m.set("drawnHeart", LineValue(s.drawnHeart));
+    m.set("rebuiltHeart", LineValue(s.rebuiltHeart));
+    m.set("valley", MeshValue(s.valleyMarker));
+    val path = val::object();
+    path.set("distance", Numbers(s.path.distance));
+    path.set("speed", Numbers(s.path.speed));
+    path.set("vertical", Numbers(s.path.felt.vertical));
+    path.set("lateral", Numbers(s.path.felt.lateral));
+    path.set("longitudinal", Numbers(s.path.felt.longitudinal));
+    path.set("rail", Floats(s.path.rail));
+    path.set("eye", Floats(s.path.eye));
+    path.set("forward", Floats(s.path.forward));
+    path.set("up", Floats(s.path.up));
+    m.set("path", path);
+    val bounds = val::object();
+    bounds.set("min", VecValue(s.bounds.min));
+    bounds.set("max", VecValue(s.bounds.max));
+    m.set("bounds", bounds);
+    m.set("legend", LegendValue(s.channel));
+    return m;
+}
+
+// Where the train of a valleyed run stops on the loaded track: the heart of
+// the last sample it reaches.
+std::optional<ProfilePoint> LastReached(const RideProfile& profile) {
+    const ProfilePoint* last = nullptr;
+    for (const ProfileSample& s : profile.samples) {
+        if (!s.reached()) break;
+        last = &s.heart;
+    }
+    if (last == nullptr || !profile.summary.stops) return std::nullopt;
+    return *last;
+}
+
+template <typename T>
+std::vector<T> VectorOf(const val& array) {
+    return emscripten::convertJSArrayToNumberVector<T>(array);
+}
+
+}  // namespace
+
+// The 3D panel's camera, pick and ride on the page's own thread: made from
+// the path of a scene the worker built, so the pointer is answered at once.
+class SceneView {
+  public:
+    SceneView(const val& path, const val& bounds) {
+        path_.distance = VectorOf<double>(path["distance"]);
+        path_.speed = VectorOf<double>(path["speed"]);
+        path_.felt.vertical = VectorOf<double>(path["vertical"]);
+        path_.felt.lateral = VectorOf<double>(path["lateral"]);
+        path_.felt.longitudinal = VectorOf<double>(path["longitudinal"]);
+        path_.rail = VectorOf<float>(path["rail"]);
+        path_.eye = VectorOf<float>(path["eye"]);
+        path_.forward = VectorOf<float>(path["forward"]);
+        path_.up = VectorOf<float>(path["up"]);
+        const auto vec = [](const val& a) {
+            return scene::Vecd{a[0].as<double>(), a[1].as<double>(), a[2].as<double>()};
+        };
+        bounds_.min = vec(bounds["min"]);
+        bounds_.max = vec(bounds["max"]);
+        camera_.Reset(bounds_, path_.rail);
+    }
+
+    int Size() const { return static_cast<int>(path_.size()); }
+    // The whole track in a view `aspect` times as wide as high.
+    void Reset(double aspect) { camera_.Reset(bounds_, path_.rail, aspect); }
+    void Orbit(double yaw, double pitch) { camera_.Orbit(yaw, pitch); }
+    void Pan(double right, double up) { camera_.Pan(right, up); }
+    void Zoom(double factor) { camera_.Zoom(factor); }
+    double Distance() const { return camera_.Distance(); }
+    double Radius() const { return bounds_.Radius(); }
+    // "left", "right", "up", "down", "in", "out", "reset"; false for another key.
+    bool Key(const std::string& name, bool shift, double aspect) {
+        static const std::pair<const char*, scene::ViewKey> kKeys[] = {
+            {"left", scene::ViewKey::Left}, {"right", scene::ViewKey::Right},
+            {"up", scene::ViewKey::Up},     {"down", scene::ViewKey::Down},
+            {"in", scene::ViewKey::ZoomIn}, {"out", scene::ViewKey::ZoomOut},
+            {"reset", scene::ViewKey::Reset}};
+        for (const auto& [keyName, key] : kKeys) {
+            if (name != keyName) continue;
+            scene::PressKey(camera_, key, shift, bounds_, path_.rail, aspect);
+            return true;
+        }
+        return false;
+    }
+    // {eye, target, up} of the orbit, or of the rider at `distance` when `ride`.
+    val Look(bool ride, double distance) const {
+        const scene::CameraLook look =
+            ride && path_.size() > 0 ? scene::RiderLook(path_, distance) : camera_.Look();
+        val l = val::object();
+        l.set("eye", VecValue(look.eye));
+        l.set("target", VecValue(look.target));
+        l.set("up", VecValue(look.up));
+        return l;
+    }
+    int Pick(double ox, double oy, double oz, double dx, double dy, double dz, double maxAngle) const {
+        const auto hit = scene::PickSample(path_, {{ox, oy, oz}, {dx, dy, dz}}, maxAngle);
+        return hit ? static_cast<int>(*hit) : -1;
+    }
+    double SampleDistance(int sample) const {
+        return sample >= 0 && sample < Size() ? path_.distance[static_cast<size_t>(sample)] : 0.0;
+    }
+    std::string HoverText(int sample) const {
+        return sample >= 0 ? scene::HoverText(path_, static_cast<size_t>(sample)) : std::string();
+    }
+    double RideOn(double distance, double seconds) const {
+        return scene::RideOn(path_, distance, seconds);
+    }
+    double End() const { return path_.size() > 0 ? path_.distance.back() : 0.0; }
+    // The cursor's marker over the track at `distance`.
+    val Marker(double distance) const {
+        if (path_.size() == 0) return MeshValue({});
+        const scene::Pose pose = scene::PoseAt(path_, distance);
+        return MeshValue(scene::MarkerMesh(pose.rail + kMarkerLift * pose.up, kMarkerSize,
+                                           scene::kCursorColour));
+    }
+    val MarkerPoint(double distance) const {
+        const scene::Pose pose = scene::PoseAt(path_, distance);
+        return VecValue(pose.rail + kMarkerLift * pose.up);
+    }
+
+  private:
+    static constexpr double kMarkerLift = 1.8;
+    static constexpr double kMarkerSize = 2.2;
+    scene::ScenePath path_;
+    scene::Bounds bounds_;
+    scene::OrbitCamera camera_;
+};
+
+namespace {
 
 // One message to the page: {type, ...fields}.
 class Sink {
@@ -371,6 +577,24 @@ class Window {
         view_.AnswerNextQuestion(std::nullopt);
     }
 
+    // The 3D panel's scene of the profiles last sent, coloured by `channel`
+    // ("Vertical", "Lateral" or "Longitudinal"): before a run the loaded
+    // track, after one the rebuilt rail, with both heart paths.
+    void Scene(const std::string& channel) {
+        scene::SceneInput input;
+        scene::ChannelFromName(channel, input.channel);
+        const auto usable = [](const std::optional<RideProfile>& p) {
+            return p && *p && !p->samples.empty() ? &*p : nullptr;
+        };
+        input.drawnHeart = usable(loaded_);
+        input.rebuiltHeart = usable(rebuilt_);
+        input.track = input.rebuiltHeart != nullptr ? input.rebuiltHeart : input.drawnHeart;
+        input.valley = valley_;
+        val m = SceneValue(scene::BuildTrackScene(input));
+        m.set("type", std::string("scene"));
+        sink_.Send(m);
+    }
+
     void PrecisionLostFocus() { logic_.PrecisionLostFocus(); }
     void TimerFired() { logic_.MessageTimerFired(); }
 
@@ -381,10 +605,14 @@ class Window {
     void SendProfiles(double startspeed, double endspeed, std::optional<double> heartline,
                       bool valleyed) {
         val m = sink_.Message("profile");
-        val loaded = Profile(logic_.LoadedTrack(), 0.0, startspeed, endspeed);
+        loaded_ = ProfileOf(logic_.LoadedTrack(), 0.0, startspeed, endspeed);
+        val loaded = Profile(*loaded_);
+        valley_.reset();
+        if (valleyed) valley_ = LastReached(*loaded_);
         m.set("loaded", loaded);
-        m.set("rebuilt", heartline ? Profile(logic_.WorkTrack(), *heartline, startspeed, endspeed)
-                                   : val::null());
+        rebuilt_.reset();
+        if (heartline) rebuilt_ = ProfileOf(logic_.WorkTrack(), *heartline, startspeed, endspeed);
+        m.set("rebuilt", rebuilt_ ? Profile(*rebuilt_) : val::null());
         m.set("valleyed", valleyed);
         sink_.Send(m);
     }
@@ -396,6 +624,10 @@ class Window {
     PageOperations operations_;
     ui::WindowLogic logic_;
     std::string stem_;
+    // The profiles last sent, for the 3D panel.
+    std::optional<RideProfile> loaded_;
+    std::optional<RideProfile> rebuilt_;
+    std::optional<ProfilePoint> valley_;
 };
 
 // The key filter of the parameter fields, for one typed character.
@@ -430,7 +662,29 @@ EMSCRIPTEN_BINDINGS(cvqrn) {
         .function("heartline", &Window::Heartline)
         .function("save", &Window::Save)
         .function("precisionLostFocus", &Window::PrecisionLostFocus)
-        .function("timerFired", &Window::TimerFired);
+        .function("timerFired", &Window::TimerFired)
+        .function("scene", &Window::Scene);
+    emscripten::class_<SceneView>("SceneView")
+        .constructor<val, val>()
+        .function("size", &SceneView::Size)
+        .function("reset", &SceneView::Reset)
+        .function("orbit", &SceneView::Orbit)
+        .function("pan", &SceneView::Pan)
+        .function("zoom", &SceneView::Zoom)
+        .function("distance", &SceneView::Distance)
+        .function("radius", &SceneView::Radius)
+        .function("key", &SceneView::Key)
+        .function("look", &SceneView::Look)
+        .function("pick", &SceneView::Pick)
+        .function("sampleDistance", &SceneView::SampleDistance)
+        .function("hoverText", &SceneView::HoverText)
+        .function("rideOn", &SceneView::RideOn)
+        .function("end", &SceneView::End)
+        .function("marker", &SceneView::Marker)
+        .function("markerPoint", &SceneView::MarkerPoint);
+    emscripten::function("fieldOfView", +[](bool ride) {
+        return ride ? scene::kRideFieldOfViewDeg : scene::kFieldOfViewDeg;
+    });
     emscripten::function("filterKey", &FilterKey);
     emscripten::function("fieldSpecs", &FieldSpecs);
 }

@@ -2,7 +2,8 @@
 # Builds the browser page (web preset) and the native tools it is compared
 # with (dev preset), then runs the page tests in headless Chromium: the page's
 # downloads against cv-qrn-cli on every sample and 75 seeded corpus layouts,
-# its messages, input rules and responsiveness.
+# its messages, input rules and responsiveness; then the 3D panel on
+# Chromium's software WebGL (drawn where the track is, cursor linked, frame time).
 #   bash web/check_page.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,3 +19,4 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/corpus"
 build/dev/samples/make_corpus "$work/corpus" 75
 node web/tests/page_test.mjs build/web/web/site build/dev samples "$work/corpus" "$work/run"
+node web/tests/view3d_test.mjs build/web/web/site samples

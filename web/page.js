@@ -2,7 +2,7 @@
 // worker (see worker.js); this script shows what it reports, sends it the
 // field texts and the user's actions, and keeps the fields numeric while the
 // user types, with the window's own key filter.
-/* global CVQRN_ENGINE_SOURCE, CVQRN_WORKER_SOURCE, createCvqrn, CvqrnPlots */
+/* global CVQRN_ENGINE_SOURCE, CVQRN_WORKER_SOURCE, createCvqrn, CvqrnPlots, CvqrnPanel3d */
 'use strict';
 
 const $ = (id) => document.getElementById(id);
@@ -94,7 +94,8 @@ function show(m) {
     case 'loaded':
       $('track-name').textContent = m.name;
       break;
-    case 'profile': CvqrnPlots.show(m); break;
+    case 'profile': CvqrnPlots.show(m); CvqrnPanel3d.profileChanged(m); break;
+    case 'scene': CvqrnPanel3d.show(m); break;
     case 'timing': document.body.dataset.lastRunMs = String(m.ms); break;
     case 'ready': workerReady = true; break;
     case 'crashed': crashed(m.what); break;
@@ -319,6 +320,7 @@ async function main() {
   startWorker();
   const engine = await startEngineHere();
   buildFields(engine);
+  CvqrnPanel3d.start(engine, send);
   document.body.dataset.ready = '1';
 }
 

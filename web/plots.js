@@ -117,14 +117,35 @@ const CvqrnPlots = (() => {
         axes: [{ stroke: '#8fa6b2', grid: { stroke: '#33454f' }, ticks: { stroke: '#33454f' } },
                { stroke: '#8fa6b2', grid: { stroke: '#33454f' }, ticks: { stroke: '#33454f' }, size: 56 }],
         cursor: { sync: { key: 'profile' } },
+        hooks: { setCursor: [tellCursor] },
       }, data, box));
     }
     holder.append(summaryTable(profiles));
+  }
+
+  // The cursor's distance, for the 3D panel.
+  let told = null;
+  function tellCursor(u) {
+    const { idx } = u.cursor;
+    if (idx == null) return;
+    const distance = u.data[0][idx];
+    if (distance === told) return;
+    told = distance;
+    document.dispatchEvent(new CustomEvent('cvqrn-cursor', { detail: { distance } }));
+  }
+
+  // The cursor to `distance` (from the 3D panel); the synced plots follow.
+  function moveCursor(distance) {
+    const u = charts[0];
+    if (!u) return;
+    told = null;
+    // Fired and published, so that the other plots' cursors follow.
+    u.setCursor({ left: u.valToPos(distance, 'x'), top: u.bbox.height / devicePixelRatio / 2 }, true, true);
   }
 
   window.addEventListener('resize', () => {
     for (const chart of charts) chart.setSize({ width: width(), height });
   });
 
-  return { show };
+  return { show, moveCursor };
 })();

@@ -43,6 +43,9 @@ function run(action, data) {
     case 'timerFired':
       win.timerFired();
       break;
+    case 'scene':  // the 3D panel's meshes
+      win.scene(data.channel || 'Vertical');
+      break;
     default:
       break;
   }

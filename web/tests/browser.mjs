@@ -8,12 +8,15 @@ import puppeteer from 'puppeteer-core';
 
 export const chromiumPath = process.env.CVQRN_CHROMIUM || '/usr/bin/chromium';
 
-export async function launch() {
+// `webgl`: WebGL on Chromium's software renderer (SwiftShader), for the 3D panel.
+export async function launch({ webgl = false } = {}) {
   const profile = mkdtempSync(join(tmpdir(), 'cvqrn-chromium-'));
+  const graphics = webgl ? ['--use-angle=swiftshader', '--enable-unsafe-swiftshader']
+    : ['--disable-gpu'];
   const browser = await puppeteer.launch({
     executablePath: chromiumPath,
     headless: true,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+    args: ['--headless', '--no-sandbox', ...graphics, '--disable-quic', '--no-first-run',
       '--disable-background-networking', '--disable-component-update', '--disable-sync',
       `--user-data-dir=${profile}`],
   });
