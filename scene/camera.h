@@ -3,6 +3,8 @@
 // it gives into their own view matrix.
 #pragma once
 
+#include <vector>
+
 #include "scene/track_scene.h"
 
 namespace cvqrn::scene {
@@ -16,8 +18,10 @@ struct CameraLook {
 
 class OrbitCamera {
   public:
-    // Looks at the whole of `bounds` from the south-east, 30 degrees up.
-    void Reset(const Bounds& bounds);
+    // Looks at the whole of `bounds` from the south-east, 30 degrees up, as
+    // close as keeps every point of `points` (x, y, z each; the corners of
+    // `bounds` when empty) well inside a view `aspect` times as wide as high.
+    void Reset(const Bounds& bounds, const std::vector<float>& points = {}, double aspect = 1.0);
 
     // Turns about the target by the angles (radians); the elevation stays
     // within 89 degrees of the horizon.
@@ -42,8 +46,9 @@ class OrbitCamera {
 // The keys of the 3D view, whatever the toolkit calls them.
 enum class ViewKey { Left, Right, Up, Down, ZoomIn, ZoomOut, Reset };
 // What one press does to the orbit: arrows orbit (with Shift: pan), + and -
-// zoom, Home resets to `bounds`.
-void PressKey(OrbitCamera& camera, ViewKey key, bool shift, const Bounds& bounds);
+// zoom, Home resets to `bounds` and `points` as Reset does.
+void PressKey(OrbitCamera& camera, ViewKey key, bool shift, const Bounds& bounds,
+              const std::vector<float>& points = {}, double aspect = 1.0);
 
 // The rider's view at `distance`: eye at the heart, looking along the track,
 // up the rider's up.

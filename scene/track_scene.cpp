@@ -51,7 +51,8 @@ void PushIndices(std::vector<uint32_t>& out, const std::array<uint32_t, N>& indi
 }
 
 Vecd At(const std::vector<float>& xyz, size_t i) {
-    return {xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]};
+    return {static_cast<double>(xyz[3 * i]), static_cast<double>(xyz[3 * i + 1]),
+            static_cast<double>(xyz[3 * i + 2])};
 }
 
 // The rider's frame at one sample of a track.

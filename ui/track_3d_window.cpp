@@ -99,12 +99,13 @@ void TrackGlView::Release(GpuMesh& gpu) {
 void TrackGlView::SetScene(const scene::TrackScene* scene, bool resetCamera) {
     scene_ = scene;
     dirty_ = true;
-    if (resetCamera && scene_ != nullptr) camera_.Reset(scene_->bounds);
+    if (resetCamera && scene_ != nullptr) ResetCamera();
     update();
 }
 
 void TrackGlView::ResetCamera() {
-    if (scene_ != nullptr) camera_.Reset(scene_->bounds);
+    untouched_ = true;
+    if (scene_ != nullptr) camera_.Reset(scene_->bounds, scene_->path.rail, Aspect());
     update();
 }
 
@@ -132,7 +133,10 @@ void TrackGlView::initializeGL() {
     dirty_ = true;
 }
 
-void TrackGlView::resizeGL(int, int) {}
+void TrackGlView::resizeGL(int, int) {
+    // A view the user has not moved since its reset fits the new shape.
+    if (untouched_) ResetCamera();
+}
 
 void TrackGlView::UploadMesh(GpuMesh& gpu, const scene::TriangleMesh& mesh) {
     gpu.count = static_cast<int>(mesh.indices.size());
@@ -169,6 +173,10 @@ void TrackGlView::Upload() {
     }
 }
 
+double TrackGlView::Aspect() const {
+    return static_cast<double>(width()) / std::max(height(), 1);
+}
+
 scene::CameraLook TrackGlView::CurrentLook() const {
     if (ride_ && scene_ != nullptr && scene_->path.size() > 0) {
         return scene::RiderLook(scene_->path, cursor_.value_or(0.0));
@@ -180,7 +188,7 @@ QMatrix4x4 TrackGlView::ViewProjection() const {
     const scene::CameraLook look = CurrentLook();
     const double radius = scene_ != nullptr ? std::max(scene_->bounds.Radius(), 10.0) : 100.0;
     QMatrix4x4 projection;
-    const float aspect = static_cast<float>(width()) / static_cast<float>(std::max(height(), 1));
+    const auto aspect = static_cast<float>(Aspect());
     if (ride_) {
         projection.perspective(static_cast<float>(scene::kRideFieldOfViewDeg), aspect, 0.05f,
                                static_cast<float>(4.0 * radius));
@@ -306,6 +314,7 @@ void TrackGlView::mouseMoveEvent(QMouseEvent* event) {
         const double h = std::max(height(), 1);
         camera_.Pan(-delta.x() / h, delta.y() / h);
     }
+    untouched_ = false;
     update();
 }
 
@@ -320,6 +329,7 @@ void TrackGlView::wheelEvent(QWheelEvent* event) {
     if (ride_) return;
     const double steps = event->angleDelta().y() / 120.0;
     camera_.Zoom(std::pow(0.85, steps));
+    untouched_ = false;
     update();
 }
 
@@ -345,7 +355,9 @@ void TrackGlView::keyPressEvent(QKeyEvent* event) {
         QOpenGLWidget::keyPressEvent(event);
         return;
     }
-    scene::PressKey(camera_, *key, event->modifiers() & Qt::ShiftModifier, scene_->bounds);
+    scene::PressKey(camera_, *key, event->modifiers() & Qt::ShiftModifier, scene_->bounds,
+                    scene_->path.rail, Aspect());
+    untouched_ = *key == scene::ViewKey::Reset;
     update();
 }
 

@@ -78,6 +78,7 @@ class TrackGlView : public QOpenGLWidget, protected QOpenGLFunctions {
     void DrawLine(GpuMesh& gpu, const scene::Rgb& colour);
     void Release(GpuMesh& gpu);
     QMatrix4x4 ViewProjection() const;
+    double Aspect() const;  // width over height
     scene::CameraLook CurrentLook() const;
     std::optional<size_t> PickAt(const QPointF& pixel) const;
 
@@ -85,6 +86,7 @@ class TrackGlView : public QOpenGLWidget, protected QOpenGLFunctions {
     bool dirty_ = false;
     bool glReady_ = false;
     scene::OrbitCamera camera_;
+    bool untouched_ = true;  // the orbit is as the last reset left it
     bool ride_ = false;
     std::optional<double> cursor_;
     QOpenGLShaderProgram program_;
