@@ -10,7 +10,7 @@
 
 #include "heartline/generator.h"
 #include "samples/sample_tracks.h"
-#include "ui/profile_model.h"
+#include "frontend/profile_model.h"
 #include "ui/track_3d_window.h"
 
 namespace {

@@ -216,14 +216,19 @@ void Grow(Bounds& b, bool& first, const std::vector<float>& xyz) {
 
 ScenePath PathOf(const RideProfile& track, const std::vector<SampleFrame>& frames) {
     ScenePath path;
-    path.felt = FeltForcesOf(track);
     const size_t n = frames.size();
-    path.distance.reserve(n);
-    path.speed.reserve(n);
+    for (std::vector<double>* v : {&path.distance, &path.speed, &path.felt.vertical,
+                                   &path.felt.lateral, &path.felt.longitudinal}) {
+        v->reserve(n);
+    }
     for (size_t i = 0; i < n; ++i) {
         const SampleFrame& f = frames[i];
-        path.distance.push_back(track.samples[i].distance);
-        path.speed.push_back(track.samples[i].speed);
+        const ProfileSample& s = track.samples[i];
+        path.distance.push_back(s.distance);
+        path.speed.push_back(s.speed);
+        path.felt.vertical.push_back(s.feltVertical);
+        path.felt.lateral.push_back(s.feltLateral);
+        path.felt.longitudinal.push_back(s.feltLongitudinal);
         Push(path.rail, f.rail);
         const bool onRail = Length(f.heart - f.rail) < 1e-3;
         Push(path.eye, onRail ? f.rail + kEyeAboveRail * f.up : f.heart);

@@ -23,7 +23,6 @@
 #include "profile/jet.h"
 #include "profile/ride_profile.h"
 #include "scene/colour_scale.h"
-#include "scene/felt_forces.h"
 
 namespace cvqrn::scene {
 
@@ -63,6 +62,14 @@ struct TieFrame {
     double railDistance = 0.0;  // along the rail from its start, metres
     size_t sample = 0;          // the nearest sample, whose colour it takes
     Vecd centre, tangent, up, left;  // up: the rider's up; left = up x tangent
+};
+
+// The felt forces of the samples (the profile's 0.2 s averages), in g; NaN
+// where a sample has none.
+struct FeltForces {
+    std::vector<double> vertical;
+    std::vector<double> lateral;
+    std::vector<double> longitudinal;
 };
 
 // The track drawn as a track, one entry per sample of its profile.
