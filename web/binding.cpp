@@ -153,12 +153,16 @@ val MeshValue(const scene::TriangleMesh& mesh) {
     return m;
 }
 
+// [a, b, c]
+template <typename T>
+val Triple(T a, T b, T c) {
+    val triple = val::array();
+    for (T v : {a, b, c}) triple.call<void>("push", v);
+    return triple;
+}
+
 val RgbValue(const scene::Rgb& c) {
-    val rgb = val::array();
-    rgb.call<void>("push", c.r);
-    rgb.call<void>("push", c.g);
-    rgb.call<void>("push", c.b);
-    return rgb;
+    return Triple(c.r, c.g, c.b);
 }
 
 val LineValue(const scene::LineStrip& line) {
@@ -169,11 +173,7 @@ val LineValue(const scene::LineStrip& line) {
 }
 
 val VecValue(const scene::Vecd& v) {
-    val a = val::array();
-    a.call<void>("push", v.x);
-    a.call<void>("push", v.y);
-    a.call<void>("push", v.z);
-    return a;
+    return Triple(v.x, v.y, v.z);
 }
 
 // The legend of a channel: its name, stops {g, colour} and the exceedance colours.
