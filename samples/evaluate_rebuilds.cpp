@@ -39,15 +39,7 @@ std::vector<Layout> Layouts(bool quick) {
         layouts.push_back({s.fileName.substr(0, s.fileName.find('.')), s.track, s.startSpeed,
                            s.endSpeed});
     }
-    layouts.push_back({"helix",
-                       LayoutBuilder({0.0, 20.0, 0.0})
-                           .Straight(15.0)
-                           .Bank(50.0)
-                           .Helix(540.0, 15.0, -8.0)
-                           .Bank(0.0)
-                           .Straight(15.0)
-                           .Build("helix"),
-                       14.0, 15.0});
+    layouts.push_back({"helix", BankedHelix(), 14.0, 15.0});
     layouts.push_back({"loop",
                        LayoutBuilder({0.0, 0.0, 0.0})
                            .Straight(20.0)
@@ -55,15 +47,7 @@ std::vector<Layout> Layouts(bool quick) {
                            .Straight(20.0)
                            .Build("loop"),
                        24.0, 23.0});
-    layouts.push_back({"airtime hill",
-                       LayoutBuilder({0.0, 0.0, 0.0})
-                           .Straight(10.0)
-                           .Pitch(30.0, 20.0)
-                           .Pitch(-60.0, 20.0)
-                           .Pitch(30.0, 20.0)
-                           .Straight(10.0)
-                           .Build("airtime"),
-                       20.0, 19.0});
+    layouts.push_back({"airtime hill", AirtimeHill(), 20.0, 19.0});
     layouts.push_back({"top hat",
                        LayoutBuilder({0.0, 0.0, 0.0})
                            .Straight(15.0)
