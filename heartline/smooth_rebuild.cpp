@@ -40,9 +40,10 @@ constexpr int kMaxWalkPoints = 4000;
 constexpr double kAirtimeLow = 0.2;
 constexpr double kAirtimeHigh = 0.6;
 // The up direction is smoothed over this much travel time per filter pass
-// (a standard deviation of filter x this x the mean speed, in metres).
+// (a standard deviation of filter x this x the mean speed, in metres), with
+// running means at most this many samples to either side.
 constexpr double kSmoothSecondsPerPass = 0.02;
-constexpr int kMaxSmoothPasses = 20000;
+constexpr int kMaxSmoothRadius = 100000;
 // Vertex placement (see PlaceVertices): the curvature error of the heart, in
 // g, that the segments through a roll transition are made long enough for,
 // the factor of the error estimate, and the longest segment as a share of
@@ -311,20 +312,26 @@ void ChooseUpDirections(std::vector<PathSample>& samples) {
 
 // ---- Stage 3: smoothing --------------------------------------------------
 
-// Binomial (1 2 1) passes over the up directions, each kept across its
-// tangent: a Gaussian of standard deviation spacing x sqrt(passes / 2).
-void SmoothUpDirections(std::vector<PathSample>& samples, int passes) {
+// Three running means of 2 r + 1 samples over the up directions (a close
+// Gaussian of standard deviation spacing x sqrt(r (r + 1))), each direction
+// then put back across its tangent. Near the ends the windows shrink.
+void SmoothUpDirections(std::vector<PathSample>& samples, int radius) {
     const size_t n = samples.size();
-    std::vector<D3> scratch(n);
-    for (int pass = 0; pass < passes; ++pass) {
+    if (radius < 1 || n < 3) return;
+    const auto r = static_cast<size_t>(radius);
+    std::vector<D3> up(n), prefix(n + 1);
+    for (size_t j = 0; j < n; ++j) up[j] = samples[j].up;
+    for (int pass = 0; pass < 3; ++pass) {
+        for (size_t j = 0; j < n; ++j) prefix[j + 1] = prefix[j] + up[j];
         for (size_t j = 0; j < n; ++j) {
-            const D3& a = samples[j == 0 ? 0 : j - 1].up;
-            const D3& b = samples[j + 1 == n ? j : j + 1].up;
-            const D3 sum = a + 2.0 * samples[j].up + b;
-            scratch[j] = Across(sum, samples[j].tangent);
-            if (Norm(scratch[j]) == 0.0) scratch[j] = samples[j].up;
+            const size_t lo = j > r ? j - r : 0;
+            const size_t hi = std::min(n - 1, j + r);
+            up[j] = (1.0 / static_cast<double>(hi - lo + 1)) * (prefix[hi + 1] - prefix[lo]);
         }
-        for (size_t j = 0; j < n; ++j) samples[j].up = scratch[j];
+    }
+    for (size_t j = 0; j < n; ++j) {
+        const D3 across = Across(up[j], samples[j].tangent);
+        if (Norm(across) > 0.0) samples[j].up = across;
     }
 }
 
@@ -635,11 +642,12 @@ HeartlineResult SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     progress(0.1);
 
     ChooseUpDirections(samples);
-    double meanSpeed = 0.5 * (run.MinSpeed + run.MaxSpeed);
+    const double meanSpeed = 0.5 * (run.MinSpeed + run.MaxSpeed);
     const double sigma = run.Filter * kSmoothSecondsPerPass * meanSpeed;
-    const double passes = std::min(2.0 * (sigma / spacing) * (sigma / spacing),
-                                   double{kMaxSmoothPasses});
-    SmoothUpDirections(samples, static_cast<int>(std::nearbyint(passes)));
+    // r (r + 1) = (sigma / spacing)^2 for the three running means.
+    const double ratio = std::min(sigma / spacing, double{kMaxSmoothRadius});
+    SmoothUpDirections(samples, static_cast<int>(std::nearbyint(
+                                    0.5 * (std::sqrt(1.0 + 4.0 * ratio * ratio) - 1.0))));
     progress(0.3);
 
     RailFit fit;
