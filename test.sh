@@ -54,6 +54,8 @@ if [ "$all" -eq 1 ]; then
   cmake --build --preset clang -j "$jobs" --target cv-qrn-cli
   tests/corpus/compare_builds.sh build/dev/cli/cv-qrn-cli build/clang/cli/cv-qrn-cli \
     build/dev/samples/make_corpus 100
+  CVQRN_CORPUS_OPTIONS=--smooth tests/corpus/compare_builds.sh build/dev/cli/cv-qrn-cli \
+    build/clang/cli/cv-qrn-cli build/dev/samples/make_corpus 100
 
   echo "== The browser page (WebAssembly) in headless Chromium =="
   bash web/check_page.sh

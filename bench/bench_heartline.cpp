@@ -183,6 +183,33 @@ void BM_ProfileLongTrack(benchmark::State& state) {
 }
 BENCHMARK(BM_ProfileLongTrack)->Arg(0)->Arg(104)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
+// The smooth rebuild of the same track with the same settings against the
+// default run ("ratio" must stay at 3 or below).
+void BM_SmoothRebuildLongTrack(benchmark::State& state) {
+    const TrackData input = WindingTrack(kInputSegments);
+    cvqrn::HeartlineSettings settings;
+    settings.segments = kOutputSegments;
+    settings.precision = kPrecision;
+    const auto runOnce = [&](bool smooth) {
+        TrackData work = input;
+        cvqrn::HeartlineSettings run = settings;
+        run.smooth = smooth;
+        return cvqrn::GenerateHeartline(work, run, nullptr);
+    };
+    double fastestSmooth = std::numeric_limits<double>::infinity();
+    for (auto _ : state) {
+        const double start = ThreadSeconds();
+        const cvqrn::HeartlineResult result = runOnce(true);
+        fastestSmooth = std::min(fastestSmooth, ThreadSeconds() - start);
+        if (!result) state.SkipWithError(result.detail.c_str());
+    }
+    const double standard = MinSeconds(3, [&] { benchmark::DoNotOptimize(runOnce(false)); });
+    state.counters["smooth_ms"] = fastestSmooth * 1e3;
+    state.counters["default_ms"] = standard * 1e3;
+    state.counters["ratio"] = fastestSmooth / standard;
+}
+BENCHMARK(BM_SmoothRebuildLongTrack)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
 }  // namespace
 
 BENCHMARK_MAIN();

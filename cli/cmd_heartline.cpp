@@ -1,6 +1,6 @@
 // heartline IN OUT [options] [--in-place]: rebuilds a track along the heartline, as the
 // window's Load, Heartline and Save do one after the other, with the window's
-// six parameters as options (same defaults).
+// six parameters as options (same defaults); --smooth asks for the smooth rebuild.
 #include <unistd.h>
 
 #include <algorithm>
@@ -90,7 +90,11 @@ std::string ReadSetting(const CommandOption& option, HeartlineSettings& settings
 // empty string when every word was understood.
 std::string ParseOptions(Args args, HeartlineOptions& options) {
     const std::string error = ReadCommandWords(
-        args, {{"--json", &options.json}, {"--in-place", &options.save.inPlace}}, options.files,
+        args,
+        {{"--json", &options.json},
+         {"--in-place", &options.save.inPlace},
+         {"--smooth", &options.settings.smooth}},
+        options.files,
         [&](const CommandOption& option) { return ReadSetting(option, options.settings); });
     if (!error.empty()) return error;
     if (options.files.size() != 2) return "heartline needs an input and an output file";
@@ -154,21 +158,32 @@ const char* StatusName(HeartlineStatus status) {
     return "failed";
 }
 
-// The ride profile of a track at the run's speeds, with the heart `heartline` from the rail.
-RideProfile ProfileAt(const TrackData& track, const HeartlineSettings& run, double heartline) {
+// The ride profile of a track at the run's speeds, with the heart `heartline`
+// from the rail, sampled every `spacing` metres.
+RideProfile ProfileAt(const TrackData& track, const HeartlineSettings& run, double heartline,
+                      double spacing = kDefaultProfileSpacing) {
     ProfileSettings settings;
     settings.heartline = heartline;
     settings.startspeed = run.startspeed;
     settings.endspeed = run.endspeed;
+    settings.spacing = spacing;
     return ComputeRideProfile(track, settings);
 }
 
+// Heart paths are compared on samples every 0.25 m.
+constexpr double kHeartDistanceSpacing = 0.25;
+
 void PrintJson(const TrackData& track, const std::string& path, const HeartlineResult& result,
-               const RideProfile& before, const HeartlineSettings& settings,
-               std::ostream& out) {
+               const TrackData& drawn, const RideProfile& before,
+               const HeartlineSettings& settings, std::ostream& out) {
+    const double heartDistance =
+        MaxHeartDistance(ProfileAt(drawn, settings, 0.0, kHeartDistanceSpacing),
+                         ProfileAt(track, settings, settings.heartline, kHeartDistanceSpacing));
     out << "{\n"
         << "  \"ok\": true,\n"
         << "  \"output\": " << JsonString(path) << ",\n"
+        << "  \"rebuild\": \"" << (settings.smooth ? "smooth" : "default") << "\",\n"
+        << "  \"heartDistance\": " << JsonNumber(heartDistance) << ",\n"
         << "  \"filter\": " << result.filter << ",\n"
         << "  \"vertex_count\": " << track.Bezr.VertexCount << ",\n"
         << "  \"segment_count\": " << track.Segm.SegmentCount << ",\n"
@@ -215,7 +230,11 @@ int RunHeartline(Args args, std::ostream& out, std::ostream& err) {
     if (!loaded) return CannotLoad(in, loaded.reason, err);
 
     RideProfile before;
-    if (options.json) before = ProfileAt(track, options.settings, 0.0);
+    TrackData drawn;
+    if (options.json) {
+        before = ProfileAt(track, options.settings, 0.0);
+        drawn = track;
+    }
     TerminalProgress bar(err, &err == &std::cerr && ::isatty(STDERR_FILENO) == 1);
     const HeartlineResult result = GenerateHeartline(track, options.settings, &bar);
     bar.Finish();
@@ -239,7 +258,7 @@ int RunHeartline(Args args, std::ostream& out, std::ostream& err) {
     const SaveResult saved = SaveTrack(outPath, track, options.save);
     if (const int status = ReportSave(saved, outPath, err); status != kExitOk) return status;
     if (options.json) {
-        PrintJson(track, saved.path, result, before, options.settings, out);
+        PrintJson(track, saved.path, result, drawn, before, options.settings, out);
     } else {
         out << "saved " << saved.path << ": " << track.Bezr.VertexCount << " vertices, "
             << track.Segm.SegmentCount << " segments, speeds " << FormatFixed(result.minSpeed)

@@ -40,7 +40,7 @@ inline constexpr const char* kRoundtripArguments = "IN OUT [--in-place]";
 inline constexpr const char* kInfoArguments = "IN [--json]";
 inline constexpr const char* kHeartlineArguments =
     "IN OUT [--segments N] [--precision N] [--heartline X] [--start-speed X] [--end-speed X] "
-    "[--filter N] [--json] [--in-place]";
+    "[--filter N] [--smooth] [--json] [--in-place]";
 inline constexpr const char* kProfileArguments =
     "IN [--start-speed X] [--end-speed X] [--heartline X] [--spacing X] [--csv FILE] [--json]";
 
@@ -56,7 +56,7 @@ int RunInfo(Args args, std::ostream& out, std::ostream& err);
 
 // `heartline IN OUT [options]`: loads IN, rebuilds it along the heartline
 // with the window's parameters (options, same defaults) and saves OUT
-// (--in-place as for roundtrip).
+// (--in-place as for roundtrip); --smooth runs the smooth rebuild.
 int RunHeartline(Args args, std::ostream& out, std::ostream& err);
 
 // `profile IN [options]`: the ride profile of IN (speed and felt forces along

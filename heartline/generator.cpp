@@ -10,6 +10,7 @@
 
 #include "geometry/bezier.h"
 #include "heartline/heartline_run.h"
+#include "heartline/smooth_rebuild.h"
 
 namespace cvqrn {
 
@@ -125,8 +126,13 @@ HeartlineResult RunHeartlineStages(const TrackData& track, const HeartlineSettin
 
     HeartlineResult result = SampleTrack(run, track);
     if (result) result = DecidePassCounts(run);
-    if (result) SmoothBanking(run);
-    if (result) result = OffsetAndRefit(run, track);
+    if (settings.smooth) {
+        // The smooth rebuild takes the same checks and speeds, then its own way.
+        if (result) result = SmoothRebuild(run, track);
+    } else {
+        if (result) SmoothBanking(run);
+        if (result) result = OffsetAndRefit(run, track);
+    }
     result.filter = run.Filter;
     result.lengthIn = run.TrackLen;
     result.minSpeed = run.MinSpeed;

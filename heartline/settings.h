@@ -16,6 +16,10 @@ struct HeartlineSettings {
     double startspeed = 14.3;  // train speed at the first vertex, m/s
     double endspeed = 12.9;    // train speed at the last vertex, m/s
     int16_t filter = 15;       // smoothing passes (a segment may ask for more)
+    // The smooth rebuild: the heart held on the loaded path with a smooth
+    // roll and curvature-continuous heart path (heartline/smooth_rebuild.h).
+    // Off: the default rebuild, whose bytes stay as they always were.
+    bool smooth = false;
 };
 
 // Why a run refuses its settings.

@@ -115,5 +115,8 @@ cmake --preset dev -B "$dev_dir" >/dev/null
 cmake --build "$dev_dir" -j "$jobs" --target cv-qrn-cli make_corpus
 tests/corpus/compare_builds.sh "$dev_dir/cli/cv-qrn-cli" "$cli" "$dev_dir/samples/make_corpus" 100 \
   "$root/usr/share/cv-qrn/samples" || fail "the packaged cv-qrn-cli writes other tracks than the dev build"
+CVQRN_CORPUS_OPTIONS=--smooth tests/corpus/compare_builds.sh "$dev_dir/cli/cv-qrn-cli" "$cli" \
+  "$dev_dir/samples/make_corpus" 100 "$root/usr/share/cv-qrn/samples" ||
+  fail "the packaged cv-qrn-cli's smooth rebuild writes other tracks than the dev build's"
 
 echo "check_package: the package is complete and works"

@@ -441,6 +441,41 @@ void ComputeFeltForces(std::vector<ProfileSample>& samples) {
     }
 }
 
+double MaxHeartDistance(const RideProfile& drawn, const RideProfile& rebuilt) {
+    const std::vector<ProfileSample>& path = drawn.samples;
+    if (path.empty() || rebuilt.samples.empty()) return kNaN;
+    const auto pointOf = [](const ProfilePoint& p) { return Vecd{p.x, p.y, p.z}; };
+    const size_t last = path.size() - 1;
+    const double drawnLength = path.back().distance;
+    const double rebuiltLength = rebuilt.samples.back().distance;
+    const double reach = std::max(20.0, drawnLength / 20.0);
+    double largest = 0.0;
+    for (const ProfileSample& s : rebuilt.samples) {
+        const Vecd q = pointOf(s.heart);
+        const double share = rebuiltLength > 0.0 ? s.distance / rebuiltLength : 0.0;
+        const double centre = share * drawnLength;
+        const auto from = static_cast<size_t>(
+            std::lower_bound(path.begin(), path.end(), centre - reach,
+                             [](const ProfileSample& a, double d) { return a.distance < d; }) -
+            path.begin());
+        double nearest = std::numeric_limits<double>::infinity();
+        for (size_t k = from == 0 ? 0 : from - 1; k <= last && path[k].distance <= centre + reach;
+             ++k) {
+            const Vecd a = pointOf(path[k].heart);
+            if (k == last) {
+                nearest = std::min(nearest, Length(q - a));
+                break;
+            }
+            const Vecd ab = pointOf(path[k + 1].heart) - a;
+            const double span = profile::Dot(ab, ab);
+            const double f = span > 0.0 ? std::clamp(profile::Dot(q - a, ab) / span, 0.0, 1.0) : 0.0;
+            nearest = std::min(nearest, Length(q - (a + f * ab)));
+        }
+        if (nearest > largest || std::isnan(nearest)) largest = nearest;
+    }
+    return largest;
+}
+
 ProfileSummary SummariseProfile(const std::vector<ProfileSample>& samples, double length) {
     ProfileSummary summary = SummariseRaw(samples, length);
     SummariseFelt(samples, summary);

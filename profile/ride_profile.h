@@ -114,6 +114,14 @@ struct RideProfile {
 // no samples and `error` saying why. Never throws for any track.
 RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& settings);
 
+// The largest distance, in metres, of any heart point of `rebuilt` from the
+// heart path of `drawn` taken as the polyline of its samples: how far a
+// rebuilt track lets the hearts stray from the path they were drawn on. Each
+// rebuilt sample is compared with the drawn polyline within 20 m (or a
+// twentieth of the track) of the same share of the length. NaN when either
+// profile has no samples.
+double MaxHeartDistance(const RideProfile& drawn, const RideProfile& rebuilt);
+
 // Fills the felt forces of `samples` (in order of distance) from their raw
 // forces and speeds.
 void ComputeFeltForces(std::vector<ProfileSample>& samples);

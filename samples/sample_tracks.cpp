@@ -86,6 +86,26 @@ std::vector<SampleLayout> SampleLayouts() {
     };
 }
 
+TrackData AirtimeHill() {
+    return LayoutBuilder({0.0, 0.0, 0.0})
+        .Straight(10.0)
+        .Pitch(30.0, 20.0)
+        .Pitch(-60.0, 20.0)
+        .Pitch(30.0, 20.0)
+        .Straight(10.0)
+        .Build("airtime hill");
+}
+
+TrackData BankedHelix() {
+    return LayoutBuilder({0.0, 20.0, 0.0})
+        .Straight(15.0)
+        .Bank(50.0)
+        .Helix(540.0, 15.0, -8.0)
+        .Bank(0.0)
+        .Straight(15.0)
+        .Build("banked helix");
+}
+
 TrackData WindingTrack(int segments) {
     const auto path = [](double i) {
         return std::array<double, 3>{8.0 * i, 5.0 + 1.5 * std::sin(0.11 * i),

@@ -30,6 +30,13 @@ TrackData HighHill();
 // speed-derived passes. The benchmarks' long track.
 TrackData WindingTrack(int segments);
 
+// Layouts for judging rebuilds (not written as sample files). An airtime
+// hill drawn flat, ridden at 20 m/s in and 19 m/s out (-0.7 g over its
+// crest), and a banked 540 degree helix of radius 15 m, ridden at 14 m/s in
+// and 15 m/s out.
+TrackData AirtimeHill();
+TrackData BankedHelix();
+
 // All samples with the speeds that suit them, in the order they are listed.
 std::vector<SampleLayout> SampleLayouts();
 

@@ -6,7 +6,7 @@ set -euo pipefail
 cvqrn_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev libgl-dev libgl1-mesa-dri
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libeigen3-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool
   desktop-file-utils shared-mime-info dpkg-dev file

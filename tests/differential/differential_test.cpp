@@ -174,4 +174,22 @@ TEST(Differential, EndAnalysisAndHeartlineRunsOnRandomLayouts) {
     EXPECT_GE(written, 30);
 }
 
+// The smooth rebuild sums and solves in double through Eigen: its kernels
+// must not reorder or fuse anything either.
+TEST(Differential, SmoothRebuildsOnRandomLayouts) {
+    int written = 0;
+    for (uint32_t seed = 1000; seed < 1012; ++seed) {
+        const cvqrn::LayoutCase layout = cvqrn::RandomLayoutCase(seed);
+        const std::vector<uint8_t> image = cvqrn::EncodeTrack(layout.track).image;
+        SCOPED_TRACE(layout.name);
+        const opt::Settings s = FromArgs(layout.args);
+        const opt::HeartlineOutcome built = opt::Heartline(image, s, true);
+        const ref::HeartlineOutcome reference = ref::Heartline(image, s, true);
+        EXPECT_EQ(built.status, reference.status);
+        EXPECT_TRUE(built.file == reference.file) << "the written tracks differ";
+        if (!built.file.empty()) ++written;
+    }
+    EXPECT_GE(written, 6);
+}
+
 }  // namespace

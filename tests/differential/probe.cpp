@@ -67,12 +67,13 @@ std::array<double, 6> EndAnalysis(std::span<const uint8_t> image) {
     return {e.radiusIn, e.slopeIn, e.tiltIn, e.radiusOut, e.slopeOut, e.tiltOut};
 }
 
-HeartlineOutcome Heartline(std::span<const uint8_t> image, const Settings& s) {
+HeartlineOutcome Heartline(std::span<const uint8_t> image, const Settings& s, bool smooth) {
     TrackData track;
     DecodeTrack(image, track);
     const auto whole = [](double x) { return static_cast<int16_t>(x); };
-    const HeartlineResult result = GenerateHeartline(
-        track, {whole(s[0]), whole(s[1]), s[2], s[3], s[4], whole(s[5])}, nullptr);
+    HeartlineSettings settings{whole(s[0]), whole(s[1]), s[2], s[3], s[4], whole(s[5])};
+    settings.smooth = smooth;
+    const HeartlineResult result = GenerateHeartline(track, settings, nullptr);
     HeartlineOutcome outcome;
     outcome.filter = result.filter;
     outcome.status = static_cast<int>(result.status);

@@ -32,6 +32,8 @@ std::vector<Curve> FitCurve(const std::vector<Point>& points, const Point& tHat1
                             const Point& tHat2, int16_t segments, double& err);
 // Of a track file image: radius, slope and tilt in and out; a heartline run.
 std::array<double, 6> EndAnalysis(std::span<const uint8_t> image);
-HeartlineOutcome Heartline(std::span<const uint8_t> image, const Settings& settings);
+// `smooth`: the smooth rebuild instead of the default one.
+HeartlineOutcome Heartline(std::span<const uint8_t> image, const Settings& settings,
+                           bool smooth = false);
 
 }  // namespace cvqrn::probe

@@ -1,0 +1,718 @@
+// The smooth rebuild (see smooth_rebuild.h for its stages).
+//
+// Every number here is a double; the only roundings to single are the new
+// vertices' coordinates and rolls, as the file stores them. Eigen runs without
+// its vectorised kernels so that every build sums in the same order.
+#define EIGEN_DONT_VECTORIZE
+#define EIGEN_DONT_PARALLELIZE
+#define EIGEN_MPL2_ONLY
+
+#include "heartline/smooth_rebuild.h"
+
+#include <Eigen/SparseCholesky>
+#include <Eigen/SparseCore>
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "geometry/bezier.h"
+#include "heartline/banking.h"
+#include "heartline/sampling.h"
+#include "text/format.h"
+
+namespace cvqrn {
+
+namespace {
+
+// Metres between the samples of the loaded path (at most; a short track with
+// many segments is sampled more finely).
+constexpr double kSampleSpacing = 0.25;
+// Samples per new segment at the least (the dense walk's resolution).
+constexpr int kSamplesPerSegment = 8;
+// Walk points per metre of control polygon when measuring the loaded path.
+constexpr double kWalkPointsPerMetre = 20.0;
+constexpr int kMinWalkPoints = 16;
+constexpr int kMaxWalkPoints = 4000;
+// Felt force along the riders' up direction (g) below which the loaded
+// banking is kept, and above which the felt direction is taken; in between
+// the two are blended. Airtime never rolls the riders over.
+constexpr double kAirtimeLow = 0.2;
+constexpr double kAirtimeHigh = 0.6;
+// The up direction is smoothed over this much travel time per filter pass
+// (a standard deviation of filter x this x the mean speed, in metres), with
+// running means at most this many samples to either side.
+constexpr double kSmoothSecondsPerPass = 0.02;
+constexpr int kMaxSmoothRadius = 100000;
+// Vertex placement (see PlaceVertices): the curvature error of the heart, in
+// g, that the segments through a roll transition are made long enough for,
+// the factor of the error estimate, and the longest segment as a share of
+// the track.
+constexpr double kCurvatureError = 0.2;
+constexpr double kRollLengthFactor = 0.2;
+constexpr double kMaxSegmentShare = 0.05;
+// Rail fit: rounds of fitting (each moves the frame the next one uses).
+constexpr int kFitRounds = 5;
+// Weight of the rows that ask the rail's second derivative at both ends of a
+// segment to be the one the heart needs there, against a fit point's one: the
+// heart's curvature then runs on across the joins.
+constexpr double kCurveWeight = 0.5;
+// Parameter step of the differences that give those second derivatives.
+constexpr double kCurveStep = 1e-3;
+// Weight of the pull of every vertex direction towards the loaded path's
+// direction there, against a fit point's weight of one.
+constexpr double kDirectionPull = 1e-3;
+// Metres the heart may stray from the loaded path before the smooth rebuild
+// gives up on a track rather than write a rail that does not hold it.
+constexpr double kLargestStray = 0.5;
+// A tangent whose horizontal part is below this has no level frame.
+constexpr double kVerticalLimit = 1e-6;
+
+struct D3 {
+    double x = 0.0, y = 0.0, z = 0.0;
+};
+D3 operator+(const D3& a, const D3& b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+D3 operator-(const D3& a, const D3& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+D3 operator*(double s, const D3& a) {
+    return {s * a.x, s * a.y, s * a.z};
+}
+double Dot(const D3& a, const D3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+D3 Cross(const D3& a, const D3& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+double Norm(const D3& a) {
+    return std::sqrt(Dot(a, a));
+}
+// The unit vector along `a`; zero for a zero or NaN vector.
+D3 Unit(const D3& a) {
+    const double n = Norm(a);
+    if (!(n > 0.0)) return {};
+    return (1.0 / n) * a;
+}
+D3 ToD(const Vec3& v) {
+    return {static_cast<double>(v.x), static_cast<double>(v.y), static_cast<double>(v.z)};
+}
+Vec3 ToSingle(const D3& v) {
+    return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
+}
+// `v` without its part along the unit vector `t`, as a unit vector.
+D3 Across(const D3& v, const D3& t) {
+    return Unit(v - Dot(v, t) * t);
+}
+
+// One segment in curve order, in double.
+struct Cubic {
+    D3 p0, p1, p2, p3;
+};
+Cubic CubicOf(const TrackData& track, int i) {
+    const CurvePoints c = SegmentCurve(track, i);
+    return {ToD(c.P0), ToD(c.P1), ToD(c.P2), ToD(c.P3)};
+}
+D3 PointAt(const Cubic& c, double t) {
+    const double u = 1.0 - t;
+    return (u * u * u) * c.p0 + (3.0 * t * u * u) * c.p1 + (3.0 * t * t * u) * c.p2 +
+           (t * t * t) * c.p3;
+}
+D3 FirstAt(const Cubic& c, double t) {
+    const double u = 1.0 - t;
+    return (3.0 * u * u) * (c.p1 - c.p0) + (6.0 * t * u) * (c.p2 - c.p1) +
+           (3.0 * t * t) * (c.p3 - c.p2);
+}
+D3 SecondAt(const Cubic& c, double t) {
+    return (6.0 * (1.0 - t)) * (c.p2 - 2.0 * c.p1 + c.p0) + (6.0 * t) * (c.p3 - 2.0 * c.p2 + c.p1);
+}
+
+// The rider's frame as the ride profile and every reader build it: level-down
+// is world down without its part along the tangent, side = tangent x
+// level-down, down = cos R level-down - sin R side, up = -down. False where
+// the tangent is vertical (no level frame).
+struct LevelFrame {
+    D3 levelDown, side;
+};
+bool LevelFrameOf(const D3& tangent, LevelFrame& frame) {
+    const double speed = Norm(tangent);
+    if (!(std::hypot(tangent.x, tangent.z) >= kVerticalLimit * speed) || !(speed > 0.0)) {
+        return false;
+    }
+    const D3 t = (1.0 / speed) * tangent;
+    const D3 worldDown{0.0, -1.0, 0.0};
+    frame.levelDown = Unit(worldDown - Dot(worldDown, t) * t);
+    frame.side = Cross(t, frame.levelDown);
+    return true;
+}
+D3 UpOf(const LevelFrame& f, double roll) {
+    return -1.0 * (std::cos(roll) * f.levelDown - std::sin(roll) * f.side);
+}
+// The roll that turns the level frame's up into `up` (across the tangent).
+double RollOf(const LevelFrame& f, const D3& up) {
+    const D3 down = -1.0 * up;
+    return std::atan2(-Dot(down, f.side), Dot(down, f.levelDown));
+}
+
+// ---- Stage 1: the loaded path -------------------------------------------
+
+// The loaded path measured chord by chord at small parameter steps.
+struct PathWalk {
+    std::vector<int> segment;
+    std::vector<double> t;
+    std::vector<double> s;
+    std::vector<Cubic> cubics;      // per input segment
+    std::vector<RollState> rolls;   // per input segment, ready for UnwrappedRoll
+    std::vector<double> feltShare;  // per input segment: its banking mode, see FeltShare
+    std::vector<int32_t> modes;
+};
+
+PathWalk WalkLoadedPath(const TrackData& track) {
+    PathWalk walk;
+    const int segments = track.Bezr.VertexCount - 1;
+    RollState rolls = StartRolls(track);
+    double arc = 0.0;
+    D3 prev{};
+    for (int i = 0; i < segments; ++i) {
+        BeginRollSegment(rolls, track, i);
+        walk.rolls.push_back(rolls);
+        AdvanceRoll(rolls, track, i);
+        walk.modes.push_back(BankingOfSegment(track, i).mode);
+        const Cubic c = CubicOf(track, i);
+        walk.cubics.push_back(c);
+        const double polygon = Norm(c.p1 - c.p0) + Norm(c.p2 - c.p1) + Norm(c.p3 - c.p2);
+        const int n = static_cast<int>(std::clamp(std::ceil(polygon * kWalkPointsPerMetre),
+                                                  double{kMinWalkPoints}, double{kMaxWalkPoints}));
+        for (int k = (i == 0 ? 0 : 1); k <= n; ++k) {
+            const double t = static_cast<double>(k) / n;
+            const D3 p = PointAt(c, t);
+            if (i > 0 || k > 0) arc += Norm(p - prev);
+            prev = p;
+            walk.segment.push_back(i);
+            walk.t.push_back(t);
+            walk.s.push_back(arc);
+        }
+    }
+    return walk;
+}
+
+// The input segment and parameter at arc length s of the walk.
+struct PathPlace {
+    int segment = 0;
+    double t = 0.0;
+};
+PathPlace Locate(const PathWalk& walk, double s) {
+    const auto it = std::upper_bound(walk.s.begin(), walk.s.end(), s);
+    size_t k = static_cast<size_t>(it - walk.s.begin());
+    if (k == 0) return {walk.segment.front(), walk.t.front()};
+    if (k >= walk.s.size()) return {walk.segment.back(), walk.t.back()};
+    const size_t a = k - 1;
+    const double s0 = walk.s[a], s1 = walk.s[k];
+    const double f = s1 > s0 ? (s - s0) / (s1 - s0) : 1.0;
+    if (walk.segment[a] != walk.segment[k]) return {walk.segment[k], f * walk.t[k]};
+    return {walk.segment[k], walk.t[a] + f * (walk.t[k] - walk.t[a])};
+}
+
+D3 HeartAt(const PathWalk& walk, double s) {
+    const PathPlace at = Locate(walk, s);
+    return PointAt(walk.cubics[AsIndex(at.segment)], at.t);
+}
+
+// How much of the felt direction a segment's banking mode takes at t.
+double FeltShare(int32_t mode, double t) {
+    if (mode == kBankingKeepInput) return 0.0;
+    if (mode == kBankingFeltToInput) return 1.0 - t;
+    if (mode == kBankingInputToFelt) return t;
+    return 1.0;
+}
+
+// One sample of the loaded path.
+struct PathSample {
+    double s = 0.0;
+    double speed = 0.0;  // m/s
+    D3 tangent;          // unit
+    D3 feltAcross;       // felt force across the path, g
+    double feltShare = 1.0;
+    D3 drawnUp;          // up of the loaded roll (zero where the path is vertical)
+    D3 up;               // the chosen up direction
+};
+
+std::vector<PathSample> SampleLoadedPath(const PathWalk& walk, const HeartlineSettings& settings,
+                                         double length, double spacing) {
+    const D3 first = HeartAt(walk, 0.0);
+    const D3 last = HeartAt(walk, length);
+    const EnergyLine line =
+        MakeEnergyLine(settings.startspeed, first.y, settings.endspeed, last.y, length);
+    const auto count = static_cast<size_t>(std::ceil(length / spacing)) + 1;
+    std::vector<PathSample> samples(count);
+    for (size_t j = 0; j < count; ++j) {
+        PathSample& sample = samples[j];
+        sample.s = std::min(static_cast<double>(j) * spacing, length);
+        const PathPlace at = Locate(walk, sample.s);
+        const Cubic& c = walk.cubics[AsIndex(at.segment)];
+        const D3 p = PointAt(c, at.t);
+        const D3 d1 = FirstAt(c, at.t);
+        const D3 d2 = SecondAt(c, at.t);
+        const double rate = Norm(d1);
+        sample.tangent = Unit(d1);
+        const D3 curvature =
+            rate > 0.0 ? (1.0 / (rate * rate)) * (d2 - Dot(d2, sample.tangent) * sample.tangent)
+                       : D3{};
+        const double v2 = std::max(SpeedSquared(line, sample.s, p.y), 0.0);
+        sample.speed = std::sqrt(v2);
+        // Felt force per mass is acceleration minus gravity; across the path
+        // only the centripetal part and gravity's cross part remain.
+        const D3 lift{0.0, kGravity, 0.0};
+        sample.feltAcross =
+            (1.0 / kGravity) * (v2 * curvature + lift - Dot(lift, sample.tangent) * sample.tangent);
+        sample.feltShare = FeltShare(walk.modes[AsIndex(at.segment)], at.t);
+        LevelFrame frame;
+        if (LevelFrameOf(sample.tangent, frame)) {
+            sample.drawnUp = UpOf(frame, UnwrappedRoll(walk.rolls[AsIndex(at.segment)], at.t));
+        }
+    }
+    return samples;
+}
+
+// ---- Stage 2: the riders' up direction -----------------------------------
+
+double SmoothStep(double x) {
+    const double c = std::clamp(x, 0.0, 1.0);
+    return c * c * (3.0 - 2.0 * c);
+}
+
+// `from` turned about the unit tangent by `angle` (both across the tangent).
+D3 Turn(const D3& from, const D3& tangent, double angle) {
+    return std::cos(angle) * from + std::sin(angle) * Cross(tangent, from);
+}
+
+// Along the path, the up direction turns from the loaded banking towards the
+// felt direction by a share that grows with the felt force along the up
+// direction so far: full where the riders are pressed into their seats, none
+// in airtime, so that a crest never turns them over.
+void ChooseUpDirections(std::vector<PathSample>& samples) {
+    D3 current;
+    for (PathSample& sample : samples) {
+        const D3& t = sample.tangent;
+        D3 drawn = sample.drawnUp;
+        if (Norm(drawn) == 0.0) drawn = Across(current, t);  // vertical: keep the way it was
+        if (Norm(current) == 0.0) current = drawn;
+        const double pressed = Dot(sample.feltAcross, current);
+        const double share = sample.feltShare *
+                             SmoothStep((pressed - kAirtimeLow) / (kAirtimeHigh - kAirtimeLow));
+        const D3 felt = Unit(sample.feltAcross);
+        double angle = 0.0;
+        if (Norm(felt) > 0.0) angle = std::atan2(Dot(Cross(drawn, felt), t), Dot(drawn, felt));
+        sample.up = Across(Turn(drawn, t, share * angle), t);
+        if (Norm(sample.up) == 0.0) sample.up = drawn;
+        current = sample.up;
+    }
+}
+
+// ---- Stage 3: smoothing --------------------------------------------------
+
+// Three running means of 2 r + 1 samples over the up directions (a close
+// Gaussian of standard deviation spacing x sqrt(r (r + 1))), each direction
+// then put back across its tangent. Near the ends the windows shrink.
+void SmoothUpDirections(std::vector<PathSample>& samples, int radius) {
+    const size_t n = samples.size();
+    if (radius < 1 || n < 3) return;
+    const auto r = static_cast<size_t>(radius);
+    std::vector<D3> up(n), prefix(n + 1);
+    for (size_t j = 0; j < n; ++j) up[j] = samples[j].up;
+    for (int pass = 0; pass < 3; ++pass) {
+        for (size_t j = 0; j < n; ++j) prefix[j + 1] = prefix[j] + up[j];
+        for (size_t j = 0; j < n; ++j) {
+            const size_t lo = j > r ? j - r : 0;
+            const size_t hi = std::min(n - 1, j + r);
+            up[j] = (1.0 / static_cast<double>(hi - lo + 1)) * (prefix[hi + 1] - prefix[lo]);
+        }
+    }
+    for (size_t j = 0; j < n; ++j) {
+        const D3 across = Across(up[j], samples[j].tangent);
+        if (Norm(across) > 0.0) samples[j].up = across;
+    }
+}
+
+// ---- Stage 4: vertex places ----------------------------------------------
+
+// Arc lengths of the new vertices along the loaded path. Between vertices
+// the file eases the roll so that its rate wavers and its acceleration jumps
+// at every vertex; on the heart that is a curvature error of about
+// (roll rate) x h / (segment length), so where the roll turns, segments are
+// made long enough to keep it below kCurvatureError at the train's speed.
+// The rest of the budget goes where the roll stands still, evenly.
+std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double length,
+                                  int segments, double spacing, double heartline) {
+    const size_t n = samples.size();
+    // The shortest segment each sample's roll allows.
+    std::vector<double> least(n, 0.0);
+    double previousRoll = 0.0;
+    bool havePrevious = false;
+    for (size_t j = 0; j < n; ++j) {
+        LevelFrame frame;
+        if (!LevelFrameOf(samples[j].tangent, frame)) {
+            havePrevious = false;
+            continue;
+        }
+        const double roll = RollOf(frame, samples[j].up);
+        if (havePrevious) {
+            const double rate = std::abs(WrapAngle(roll - previousRoll)) / spacing;
+            const double v2 = samples[j].speed * samples[j].speed;
+            least[j] = std::min(kRollLengthFactor * rate * std::abs(heartline) * v2 /
+                                    (kCurvatureError * kGravity),
+                                kMaxSegmentShare * length);
+        }
+        previousRoll = roll;
+        havePrevious = true;
+    }
+    // Spread each sample's need over the length it asks for, so that a short
+    // burst of roll rate lengthens the segments around it.
+    std::vector<double> need(n, 0.0);
+    for (size_t j = 0; j < n; ++j) {
+        const auto reach = static_cast<size_t>(least[j] / spacing / 2.0);
+        const size_t lo = j > reach ? j - reach : 0;
+        const size_t hi = std::min(n - 1, j + reach);
+        for (size_t k = lo; k <= hi; ++k) need[k] = std::max(need[k], least[j]);
+    }
+    // The even length elsewhere: found by bisection so that the segments
+    // number the budget.
+    const auto count = [&](double base) {
+        double total = 0.0;
+        for (size_t j = 1; j < n; ++j) {
+            total += (samples[j].s - samples[j - 1].s) / std::max(base, need[j]);
+        }
+        return total;
+    };
+    double lo = 0.0, hi = length;
+    for (int round = 0; round < 60; ++round) {
+        const double mid = 0.5 * (lo + hi);
+        if (count(mid) > segments) {
+            lo = mid;
+        } else {
+            hi = mid;
+        }
+    }
+    const double base = hi;
+    std::vector<double> total(n, 0.0);
+    for (size_t j = 1; j < n; ++j) {
+        total[j] = total[j - 1] + (samples[j].s - samples[j - 1].s) / std::max(base, need[j]);
+    }
+    std::vector<double> places(AsIndex(segments) + 1, 0.0);
+    size_t j = 0;
+    for (int k = 1; k < segments; ++k) {
+        const double goal = total.back() * k / segments;
+        while (j + 2 < n && total[j + 1] < goal) ++j;
+        const double span = total[j + 1] - total[j];
+        const double f = span > 0.0 ? std::clamp((goal - total[j]) / span, 0.0, 1.0) : 0.0;
+        places[AsIndex(k)] = samples[j].s + f * (samples[j + 1].s - samples[j].s);
+    }
+    places[AsIndex(segments)] = length;
+    return places;
+}
+
+// The chosen up direction at arc length s, across `tangent`.
+D3 UpAt(const std::vector<PathSample>& samples, double spacing, double s, const D3& tangent) {
+    const double x = std::clamp(s / spacing, 0.0, static_cast<double>(samples.size() - 1));
+    const auto a = static_cast<size_t>(std::floor(x));
+    const size_t b = std::min(a + 1, samples.size() - 1);
+    const double f = x - static_cast<double>(a);
+    const D3 up = Across((1.0 - f) * samples[a].up + f * samples[b].up, tangent);
+    return Norm(up) > 0.0 ? up : samples[a].up;
+}
+
+// ---- Stage 5: the rail ---------------------------------------------------
+
+// The rail as a tangent-continuous chain of cubics: vertex k at P_k with unit
+// direction D_k; segment i leaves P_i along D_i with a handle of length_i / 3
+// and arrives at P_i+1 along D_i+1 with the same handle, length_i being the
+// heart path's arc length over the segment. Linear in P and D, so one
+// least-squares system fits every control point at once.
+struct RailFit {
+    int segments = 0;
+    int perSegment = 0;                // fit points per segment, ends included
+    std::vector<double> places;        // arc lengths of the vertices
+    std::vector<double> lengths;       // per segment
+    std::vector<D3> point, direction;  // per vertex
+    std::vector<double> rolls;         // per vertex, as stored (single)
+    std::vector<D3> pathDirection;     // per vertex: the loaded path's unit tangent there
+};
+
+// Bernstein weights of the four unknowns (P_i, D_i, P_i+1, D_i+1) at t.
+struct RowWeights {
+    double w[4];
+};
+RowWeights WeightsAt(double t, double length) {
+    const double u = 1.0 - t;
+    const double b0 = u * u * u, b1 = 3.0 * t * u * u, b2 = 3.0 * t * t * u, b3 = t * t * t;
+    const double a = length / 3.0;
+    return {{b0 + b1, b1 * a, b2 + b3, -b2 * a}};
+}
+
+// Weights of the same unknowns in the rail's second derivative at t = 0 or 1.
+RowWeights CurveWeightsAt(bool end, double length) {
+    const double a = length / 3.0;
+    if (end) return {{6.0, 6.0 * a, -6.0, 12.0 * a}};
+    return {{-6.0, -12.0 * a, 6.0, -6.0 * a}};
+}
+
+Cubic RailCubic(const RailFit& fit, int i) {
+    const size_t k = AsIndex(i);
+    const double a = fit.lengths[k] / 3.0;
+    return {fit.point[k], fit.point[k] + a * fit.direction[k],
+            fit.point[k + 1] - a * fit.direction[k + 1], fit.point[k + 1]};
+}
+
+using SparseMatrix = Eigen::SparseMatrix<double>;
+using Solver = Eigen::SimplicialLDLT<SparseMatrix, Eigen::Lower, Eigen::NaturalOrdering<int>>;
+
+// The normal equations of the fit depend only on the fit points' parameters
+// and the segment lengths: factorised once for all rounds and coordinates.
+void FactoriseFit(const RailFit& fit, Solver& solver) {
+    const int unknowns = 2 * (fit.segments + 1);
+    std::vector<Eigen::Triplet<double>> entries;
+    entries.reserve(AsIndex(fit.segments) * AsIndex(fit.perSegment) * 16 + AsIndex(unknowns));
+    for (int i = 0; i < fit.segments; ++i) {
+        for (int q = 0; q < fit.perSegment; ++q) {
+            const double t = static_cast<double>(q) / (fit.perSegment - 1);
+            const RowWeights row = WeightsAt(t, fit.lengths[AsIndex(i)]);
+            for (int a = 0; a < 4; ++a) {
+                for (int b = 0; b < 4; ++b) {
+                    entries.emplace_back(2 * i + a, 2 * i + b, row.w[a] * row.w[b]);
+                }
+            }
+        }
+        for (bool end : {false, true}) {
+            const RowWeights row = CurveWeightsAt(end, fit.lengths[AsIndex(i)]);
+            for (int a = 0; a < 4; ++a) {
+                for (int b = 0; b < 4; ++b) {
+                    entries.emplace_back(2 * i + a, 2 * i + b, kCurveWeight * row.w[a] * row.w[b]);
+                }
+            }
+        }
+    }
+    // A weak pull of each vertex direction towards the loaded path's keeps the
+    // system definite whatever the geometry (see FitRound's right side).
+    for (int k = 0; k < unknowns; ++k) entries.emplace_back(k, k, k % 2 == 1 ? kDirectionPull : 1e-12);
+    SparseMatrix normal(unknowns, unknowns);
+    normal.setFromTriplets(entries.begin(), entries.end());
+    solver.compute(normal);
+}
+
+// A copy of the new track's vertices as far as the roll interpolation reads
+// them, so that the fit sees the roll every reader of the file will see.
+TrackData RollTrack(const RailFit& fit) {
+    TrackData track;
+    track.Bezr.VertexCount = fit.segments + 1;
+    track.Bezr.Vertices.assign(AsIndex(fit.segments) + 1, TrackVertex{});
+    for (size_t k = 0; k < track.Bezr.Vertices.size(); ++k) {
+        TrackVertex& v = track.Bezr.Vertices[k];
+        v.Roll = static_cast<float>(fit.rolls[k]);
+        v.FlagA = true;
+    }
+    return track;
+}
+
+// The vertex rolls: the chosen up direction at each vertex in the level frame
+// of the rail's own direction there.
+void ChooseVertexRolls(const std::vector<PathSample>& samples, double spacing, RailFit& fit) {
+    for (size_t k = 0; k < fit.point.size(); ++k) {
+        LevelFrame frame;
+        if (!LevelFrameOf(fit.direction[k], frame)) {
+            fit.rolls[k] = k > 0 ? fit.rolls[k - 1] : 0.0;
+            continue;
+        }
+        const D3 up = UpAt(samples, spacing, fit.places[k], Unit(fit.direction[k]));
+        fit.rolls[k] = static_cast<double>(static_cast<float>(RollOf(frame, up)));
+    }
+}
+
+// One round: the rail point under every fit point that puts the heart on the
+// loaded path (heart = rail + h up, with the roll the file will give and the
+// current rail's tangent), then the least-squares rail through them.
+void FitRound(const PathWalk& walk, const std::vector<PathSample>& samples, double spacing,
+              double heartline, const Solver& solver, RailFit& fit) {
+    ChooseVertexRolls(samples, spacing, fit);
+    const TrackData rollTrack = RollTrack(fit);
+    const int unknowns = 2 * (fit.segments + 1);
+    Eigen::MatrixXd rhs = Eigen::MatrixXd::Zero(unknowns, 3);
+    RollState rolls = StartRolls(rollTrack);
+    for (int i = 0; i < fit.segments; ++i) {
+        BeginRollSegment(rolls, rollTrack, i);
+        const Cubic rail = RailCubic(fit, i);
+        const double length = fit.lengths[AsIndex(i)];
+        // The rail point at t that puts the heart on the loaded path.
+        const auto targetAt = [&](double t) {
+            const double s = fit.places[AsIndex(i)] + t * length;
+            const D3 tangent = FirstAt(rail, t);
+            LevelFrame frame;
+            D3 up;
+            if (LevelFrameOf(tangent, frame)) {
+                up = UpOf(frame, UnwrappedRoll(rolls, t));
+            } else {
+                up = UpAt(samples, spacing, s, Unit(tangent));
+            }
+            return HeartAt(walk, s) - heartline * up;
+        };
+        const auto add = [&](const RowWeights& row, double weight, const D3& target) {
+            for (int a = 0; a < 4; ++a) {
+                rhs(2 * i + a, 0) += weight * row.w[a] * target.x;
+                rhs(2 * i + a, 1) += weight * row.w[a] * target.y;
+                rhs(2 * i + a, 2) += weight * row.w[a] * target.z;
+            }
+        };
+        for (int q = 0; q < fit.perSegment; ++q) {
+            const double t = static_cast<double>(q) / (fit.perSegment - 1);
+            add(WeightsAt(t, length), 1.0, targetAt(t));
+        }
+        // One-sided second differences inside the segment, of second order.
+        const double h = kCurveStep;
+        const D3 start = (1.0 / (h * h)) * (2.0 * targetAt(0.0) - 5.0 * targetAt(h) +
+                                            4.0 * targetAt(2.0 * h) - targetAt(3.0 * h));
+        const D3 end = (1.0 / (h * h)) * (2.0 * targetAt(1.0) - 5.0 * targetAt(1.0 - h) +
+                                          4.0 * targetAt(1.0 - 2.0 * h) - targetAt(1.0 - 3.0 * h));
+        add(CurveWeightsAt(false, length), kCurveWeight, start);
+        add(CurveWeightsAt(true, length), kCurveWeight, end);
+        AdvanceRoll(rolls, rollTrack, i);
+    }
+    for (size_t k = 0; k < fit.pathDirection.size(); ++k) {
+        const auto d = static_cast<Eigen::Index>(2 * k + 1);
+        rhs(d, 0) += kDirectionPull * fit.pathDirection[k].x;
+        rhs(d, 1) += kDirectionPull * fit.pathDirection[k].y;
+        rhs(d, 2) += kDirectionPull * fit.pathDirection[k].z;
+    }
+    const Eigen::MatrixXd solution = solver.solve(rhs);
+    for (size_t k = 0; k < fit.point.size(); ++k) {
+        const auto p = static_cast<Eigen::Index>(2 * k);
+        fit.point[k] = {solution(p, 0), solution(p, 1), solution(p, 2)};
+        fit.direction[k] = {solution(p + 1, 0), solution(p + 1, 1), solution(p + 1, 2)};
+    }
+}
+
+// Where the fitted rail, ridden as every reader of the file rides it (with
+// the heart on the rail where the rail is vertical), lets the heart stray
+// furthest from the loaded path: the distance and its arc length.
+struct Stray {
+    double distance = 0.0;
+    double at = 0.0;
+};
+Stray LargestStray(const PathWalk& walk, double heartline, const RailFit& fit) {
+    Stray largest;
+    const TrackData rollTrack = RollTrack(fit);
+    RollState rolls = StartRolls(rollTrack);
+    for (int i = 0; i < fit.segments; ++i) {
+        BeginRollSegment(rolls, rollTrack, i);
+        const Cubic rail = RailCubic(fit, i);
+        for (int q = 0; q < fit.perSegment; ++q) {
+            const double t = static_cast<double>(q) / (fit.perSegment - 1);
+            const double s = fit.places[AsIndex(i)] + t * fit.lengths[AsIndex(i)];
+            D3 heart = PointAt(rail, t);
+            LevelFrame frame;
+            if (LevelFrameOf(FirstAt(rail, t), frame)) {
+                heart = heart + heartline * UpOf(frame, UnwrappedRoll(rolls, t));
+            }
+            const double distance = Norm(heart - HeartAt(walk, s));
+            if (!(distance <= largest.distance)) largest = {distance, s};
+        }
+        AdvanceRoll(rolls, rollTrack, i);
+    }
+    return largest;
+}
+
+// Steps the run's progress up to `share` of its total.
+void ProgressTo(HeartlineRun& run, double share) {
+    const auto goal = static_cast<int32_t>(share * run.ProgressTotal);
+    while (run.ProgressDone < goal) StepProgress(run);
+}
+
+}  // namespace
+
+HeartlineResult SmoothRebuild(HeartlineRun& run, const TrackData& track) {
+    const int segments = run.Settings.segments;
+    const double heartline = run.Settings.heartline;
+    const double startShare =
+        run.ProgressTotal > 0 ? static_cast<double>(run.ProgressDone) / run.ProgressTotal : 0.0;
+    const auto progress = [&](double part) { ProgressTo(run, startShare + part * (1.0 - startShare)); };
+
+    const PathWalk walk = WalkLoadedPath(track);
+    const double length = walk.s.back();
+    const double spacing = std::min(kSampleSpacing, length / (segments * kSamplesPerSegment));
+    std::vector<PathSample> samples = SampleLoadedPath(walk, run.Settings, length, spacing);
+    progress(0.1);
+
+    ChooseUpDirections(samples);
+    const double meanSpeed = 0.5 * (run.MinSpeed + run.MaxSpeed);
+    const double sigma = run.Filter * kSmoothSecondsPerPass * meanSpeed;
+    // r (r + 1) = (sigma / spacing)^2 for the three running means.
+    const double ratio = std::min(sigma / spacing, double{kMaxSmoothRadius});
+    SmoothUpDirections(samples, static_cast<int>(std::nearbyint(
+                                    0.5 * (std::sqrt(1.0 + 4.0 * ratio * ratio) - 1.0))));
+    progress(0.3);
+
+    RailFit fit;
+    fit.segments = segments;
+    fit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
+    fit.places = PlaceVertices(samples, length, segments, spacing, heartline);
+    fit.lengths.resize(AsIndex(segments));
+    for (size_t i = 0; i < fit.lengths.size(); ++i) {
+        fit.lengths[i] = fit.places[i + 1] - fit.places[i];
+    }
+    // The first round's rail runs along the loaded path.
+    fit.point.resize(AsIndex(segments) + 1);
+    fit.direction.resize(AsIndex(segments) + 1);
+    fit.rolls.assign(AsIndex(segments) + 1, 0.0);
+    for (size_t k = 0; k < fit.point.size(); ++k) {
+        const PathPlace at = Locate(walk, fit.places[k]);
+        const Cubic& c = walk.cubics[AsIndex(at.segment)];
+        fit.point[k] = PointAt(c, at.t);
+        fit.direction[k] = Unit(FirstAt(c, at.t));
+    }
+    fit.pathDirection = fit.direction;
+    Solver solver;
+    FactoriseFit(fit, solver);
+    if (solver.info() != Eigen::Success) {
+        return StageFailure(HeartlineStatus::NumericalBlowUp,
+                            "The rail fit of the smooth rebuild could not be solved.");
+    }
+    for (int round = 0; round < kFitRounds; ++round) {
+        FitRound(walk, samples, spacing, heartline, solver, fit);
+        progress(0.3 + 0.7 * (round + 1) / kFitRounds);
+    }
+    const Stray stray = LargestStray(walk, heartline, fit);
+    if (!(stray.distance <= kLargestStray)) {
+        return StageFailure(HeartlineStatus::NumericalBlowUp,
+                            "The smooth rebuild cannot hold the riders' hearts on this track: "
+                            "near " + FormatFixed(stray.at) + " m along it they would stray " +
+                                FormatFixed(stray.distance) +
+                                " m from the loaded path (the rail runs close to vertical or "
+                                "rolls too fast there). The default rebuild can take it.");
+    }
+
+    auto& out = run.NewVertices;
+    for (int k = 0; k <= segments; ++k) {
+        const size_t at = AsIndex(k);
+        TrackVertex& v = out[at];
+        const D3 p = fit.point[at];
+        const D3 d = fit.direction[at];
+        const double before = k > 0 ? fit.lengths[at - 1] : fit.lengths[0];
+        const double after = k < segments ? fit.lengths[at] : fit.lengths[at - 1];
+        v.Pos = ToSingle(p);
+        v.CtrlIn = ToSingle(p - (before / 3.0) * d);
+        v.CtrlOut = ToSingle(p + (after / 3.0) * d);
+        v.Roll = static_cast<float>(fit.rolls[at]);
+        v.FlagA = true;
+        v.RelativeRoll = false;
+        if (!IsFiniteVertex(v)) {
+            return StageFailure(HeartlineStatus::NumericalBlowUp,
+                                "New vertex " + std::to_string(k) +
+                                    " would hold a coordinate or roll that is not a finite "
+                                    "number.");
+        }
+    }
+    run.FitsRun = segments;
+    while (run.ProgressDone < run.ProgressTotal) StepProgress(run);
+    return StageOk();
+}
+
+}  // namespace cvqrn
