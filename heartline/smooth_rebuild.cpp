@@ -62,6 +62,19 @@ constexpr double kCurveStep = 1e-3;
 // Weight of the pull of every vertex direction towards the loaded path's
 // direction there, against a fit point's weight of one.
 constexpr double kDirectionPull = 1e-3;
+// The finish (see FinishFit): Levenberg-Marquardt steps at most, the weight
+// of a fit point's offset along the loaded path against its offset across
+// (the parameter may slide along the path), the metres of heart offset one g
+// of curvature jump at a join weighs as, the first damping, the tries per
+// step, a floor that keeps the damped system definite, and the relative
+// step of the differences that give the Jacobian.
+constexpr int kFinishSteps = 6;
+constexpr double kAlongWeight = 0.1;
+constexpr double kJoinWeight = 0.02;
+constexpr double kInitialDamping = 1e-3;
+constexpr int kDampingAttempts = 6;
+constexpr double kDampingFloor = 1e-12;
+constexpr double kJacobianStep = 1e-7;
 // Metres the heart may stray from the loaded path before the smooth rebuild
 // gives up on a track rather than write a rail that does not hold it.
 constexpr double kLargestStray = 0.5;
@@ -590,6 +603,317 @@ void FitRound(const PathWalk& walk, const std::vector<PathSample>& samples, doub
     }
 }
 
+// ---- Stage 6: the finish on the full model ------------------------------
+
+// A number with its first and second derivatives along the segment
+// parameter, so that the heart's curvature comes out exactly.
+struct Jet {
+    double v = 0.0, d = 0.0, dd = 0.0;
+};
+Jet operator+(const Jet& a, const Jet& b) {
+    return {a.v + b.v, a.d + b.d, a.dd + b.dd};
+}
+Jet operator-(const Jet& a, const Jet& b) {
+    return {a.v - b.v, a.d - b.d, a.dd - b.dd};
+}
+Jet operator*(const Jet& a, const Jet& b) {
+    return {a.v * b.v, a.d * b.v + a.v * b.d, a.dd * b.v + 2.0 * a.d * b.d + a.v * b.dd};
+}
+Jet operator*(double s, const Jet& a) {
+    return {s * a.v, s * a.d, s * a.dd};
+}
+Jet operator*(const Jet& a, double s) {
+    return s * a;
+}
+Jet operator/(const Jet& a, double s) {
+    return (1.0 / s) * a;
+}
+Jet operator+(double s, const Jet& a) {
+    return {s + a.v, a.d, a.dd};
+}
+Jet operator-(double s, const Jet& a) {
+    return {s - a.v, -a.d, -a.dd};
+}
+Jet cos(const Jet& a) {
+    const double c = std::cos(a.v), s = std::sin(a.v);
+    return {c, -s * a.d, -c * a.d * a.d - s * a.dd};
+}
+Jet sin(const Jet& a) {
+    const double c = std::cos(a.v), s = std::sin(a.v);
+    return {s, c * a.d, -s * a.d * a.d + c * a.dd};
+}
+Jet pow(const Jet& a, double p) {
+    const double f1 = p * std::pow(a.v, p - 1.0);
+    const double f2 = p * (p - 1.0) * std::pow(a.v, p - 2.0);
+    return {std::pow(a.v, p), f1 * a.d, f2 * a.d * a.d + f1 * a.dd};
+}
+// 1 / sqrt(a).
+Jet InvSqrt(const Jet& a) {
+    const double r = 1.0 / std::sqrt(a.v);
+    const double r3 = r * r * r;
+    return {r, -0.5 * r3 * a.d, 0.75 * r3 * r * r * a.d * a.d - 0.5 * r3 * a.dd};
+}
+
+struct JetVec {
+    Jet x, y, z;
+};
+JetVec operator-(const JetVec& a, const JetVec& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+JetVec operator*(const Jet& s, const JetVec& a) {
+    return {s * a.x, s * a.y, s * a.z};
+}
+JetVec operator*(double s, const JetVec& a) {
+    return {s * a.x, s * a.y, s * a.z};
+}
+Jet Dot(const JetVec& a, const JetVec& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+JetVec Cross(const JetVec& a, const JetVec& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+JetVec UnitOf(const JetVec& a) {
+    return InvSqrt(Dot(a, a)) * a;
+}
+JetVec JetOf(const D3& v, const D3& d, const D3& dd) {
+    return {{v.x, d.x, dd.x}, {v.y, d.y, dd.y}, {v.z, d.z, dd.z}};
+}
+
+// The heart point at t of a rail segment with its first and second
+// derivatives, as the ride profile rides it: the rail point plus h times the
+// riders' up under the file's eased roll in the level frame of the rail's
+// tangent (the rail point itself where the rail is vertical).
+struct HeartJet {
+    D3 p, d1, d2;
+};
+HeartJet HeartJetAt(const Cubic& rail, const RollState& rolls, double t, double heartline) {
+    const D3 d1 = FirstAt(rail, t);
+    const D3 d2 = SecondAt(rail, t);
+    const D3 d3 = 6.0 * ((rail.p3 - 2.0 * rail.p2 + rail.p1) - (rail.p2 - 2.0 * rail.p1 + rail.p0));
+    HeartJet heart{PointAt(rail, t), d1, d2};
+    LevelFrame frame;
+    if (!LevelFrameOf(d1, frame)) return heart;
+    const JetVec tangent = UnitOf(JetOf(d1, d2, d3));
+    const JetVec worldDown{{0.0, 0.0, 0.0}, {-1.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
+    const JetVec levelDown = UnitOf(worldDown - Dot(worldDown, tangent) * tangent);
+    const JetVec side = Cross(tangent, levelDown);
+    const Jet roll = UnwrappedRoll(rolls, Jet{t, 1.0, 0.0});
+    const JetVec up = (-1.0) * (cos(roll) * levelDown - sin(roll) * side);
+    heart.p = heart.p + heartline * D3{up.x.v, up.y.v, up.z.v};
+    heart.d1 = heart.d1 + heartline * D3{up.x.d, up.y.d, up.z.d};
+    heart.d2 = heart.d2 + heartline * D3{up.x.dd, up.y.dd, up.z.dd};
+    return heart;
+}
+
+// The curvature vector of a path with these derivatives (zero where it stops).
+D3 CurvatureOf(const D3& d1, const D3& d2) {
+    const double rate2 = Dot(d1, d1);
+    if (!(rate2 > 0.0)) return {};
+    return (1.0 / rate2) * (d2 - (Dot(d2, d1) / rate2) * d1);
+}
+
+// The unknowns of the finish: per vertex its point and its direction.
+constexpr int kPerVertex = 6;
+
+Cubic CubicFrom(const double* v, double length) {
+    const double a = length / 3.0;
+    const D3 p0{v[0], v[1], v[2]}, d0{v[3], v[4], v[5]};
+    const D3 p1{v[6], v[7], v[8]}, d1{v[9], v[10], v[11]};
+    return {p0, p0 + a * d0, p1 - a * d1, p1};
+}
+
+// What the finish holds fixed: the heart targets and the path's tangents at
+// the fit points, the rolls, and the force scale at the joins.
+struct FinishModel {
+    const RailFit* fit = nullptr;
+    double heartline = 0.0;
+    std::vector<RollState> rolls;          // per segment
+    std::vector<std::vector<D3>> target;   // per segment, per fit point
+    std::vector<std::vector<D3>> along;    // the loaded path's unit tangent there
+    std::vector<double> jointScale;        // per vertex: weight x v^2 / g
+};
+
+int FirstPoint(int segment) {
+    return segment == 0 ? 0 : 1;  // a join's point is counted once
+}
+
+// Residuals of segment i: per fit point the heart's distance from its target
+// across the loaded path (3 rows) and, weakly, along it (1 row).
+void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<double>& r) {
+    r.clear();
+    const RailFit& fit = *m.fit;
+    const Cubic rail = CubicFrom(v, fit.lengths[AsIndex(i)]);
+    const auto& targets = m.target[AsIndex(i)];
+    for (int q = FirstPoint(i); q < fit.perSegment; ++q) {
+        const double t = static_cast<double>(q) / (fit.perSegment - 1);
+        const D3 off = HeartJetAt(rail, m.rolls[AsIndex(i)], t, m.heartline).p - targets[AsIndex(q)];
+        const D3& along = m.along[AsIndex(i)][AsIndex(q)];
+        const double a = Dot(off, along);
+        const D3 across = off - a * along;
+        r.push_back(across.x);
+        r.push_back(across.y);
+        r.push_back(across.z);
+        r.push_back(kAlongWeight * a);
+    }
+}
+
+// Residuals of the join at vertex k (0 < k < segments): the jump of the
+// heart path's curvature there, scaled to g at the train's speed.
+void JoinResiduals(const FinishModel& m, int k, const double* v, std::vector<double>& r) {
+    r.clear();
+    const RailFit& fit = *m.fit;
+    const HeartJet before = HeartJetAt(CubicFrom(v, fit.lengths[AsIndex(k - 1)]),
+                                       m.rolls[AsIndex(k - 1)], 1.0, m.heartline);
+    const HeartJet after = HeartJetAt(CubicFrom(v + kPerVertex, fit.lengths[AsIndex(k)]),
+                                      m.rolls[AsIndex(k)], 0.0, m.heartline);
+    const D3 jump = m.jointScale[AsIndex(k)] *
+                    (CurvatureOf(before.d1, before.d2) - CurvatureOf(after.d1, after.d2));
+    r.push_back(jump.x);
+    r.push_back(jump.y);
+    r.push_back(jump.z);
+}
+
+// Sum of squares of every residual at the unknowns x.
+double FinishCost(const FinishModel& m, const std::vector<double>& x) {
+    const int segments = m.fit->segments;
+    std::vector<double> r;
+    double cost = 0.0;
+    for (int i = 0; i < segments; ++i) {
+        SegmentResiduals(m, i, &x[AsIndex(kPerVertex * i)], r);
+        for (const double e : r) cost += e * e;
+    }
+    for (int k = 1; k < segments; ++k) {
+        JoinResiduals(m, k, &x[AsIndex(kPerVertex * (k - 1))], r);
+        for (const double e : r) cost += e * e;
+    }
+    return cost;
+}
+
+// Adds one block of residuals (which read `width` unknowns from `first` on)
+// to the normal equations, with its Jacobian by forward differences.
+template <typename Residuals>
+void AddBlock(const Residuals& residuals, std::vector<double>& x, int first, int width,
+              std::vector<Eigen::Triplet<double>>& entries, Eigen::VectorXd& gradient) {
+    std::vector<double> r0, r1;
+    double* v = &x[AsIndex(first)];
+    residuals(v, r0);
+    const size_t rows = r0.size();
+    std::vector<double> jac(rows * AsIndex(width));
+    for (int c = 0; c < width; ++c) {
+        const double keep = v[c];
+        const double step = kJacobianStep * std::max(1.0, std::abs(keep));
+        v[c] = keep + step;
+        residuals(v, r1);
+        v[c] = keep;
+        const double span = (keep + step) - keep;
+        for (size_t row = 0; row < rows; ++row) {
+            jac[row * AsIndex(width) + AsIndex(c)] = (r1[row] - r0[row]) / span;
+        }
+    }
+    for (int a = 0; a < width; ++a) {
+        double g = 0.0;
+        for (size_t row = 0; row < rows; ++row) g += jac[row * AsIndex(width) + AsIndex(a)] * r0[row];
+        gradient(first + a) += g;
+        for (int b = 0; b <= a; ++b) {
+            double sum = 0.0;
+            for (size_t row = 0; row < rows; ++row) {
+                sum += jac[row * AsIndex(width) + AsIndex(a)] * jac[row * AsIndex(width) + AsIndex(b)];
+            }
+            entries.emplace_back(first + a, first + b, sum);
+        }
+    }
+}
+
+// A few Levenberg-Marquardt steps over every control point, with the heart
+// computed exactly as the ride profile computes it: the heart held on the
+// loaded path and its curvature continuous across the joins.
+void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, double spacing,
+               double heartline, RailFit& fit) {
+    FinishModel m;
+    m.fit = &fit;
+    m.heartline = heartline;
+    const TrackData rollTrack = RollTrack(fit);
+    RollState rolls = StartRolls(rollTrack);
+    for (int i = 0; i < fit.segments; ++i) {
+        BeginRollSegment(rolls, rollTrack, i);
+        m.rolls.push_back(rolls);
+        AdvanceRoll(rolls, rollTrack, i);
+        std::vector<D3> targets, along;
+        for (int q = 0; q < fit.perSegment; ++q) {
+            const double s = fit.places[AsIndex(i)] +
+                             fit.lengths[AsIndex(i)] * q / static_cast<double>(fit.perSegment - 1);
+            const PathPlace at = Locate(walk, s);
+            const Cubic& c = walk.cubics[AsIndex(at.segment)];
+            targets.push_back(PointAt(c, at.t));
+            along.push_back(Unit(FirstAt(c, at.t)));
+        }
+        m.target.push_back(std::move(targets));
+        m.along.push_back(std::move(along));
+    }
+    for (size_t k = 0; k < fit.places.size(); ++k) {
+        const double x = std::clamp(fit.places[k] / spacing, 0.0, static_cast<double>(samples.size() - 1));
+        const double v = samples[static_cast<size_t>(std::nearbyint(x))].speed;
+        m.jointScale.push_back(kJoinWeight * v * v / kGravity);
+    }
+
+    const int n = kPerVertex * (fit.segments + 1);
+    std::vector<double> x(AsIndex(n));
+    for (size_t k = 0; k < fit.point.size(); ++k) {
+        const D3& p = fit.point[k];
+        const D3& d = fit.direction[k];
+        const double values[kPerVertex] = {p.x, p.y, p.z, d.x, d.y, d.z};
+        std::copy(values, values + kPerVertex, x.begin() + static_cast<std::ptrdiff_t>(kPerVertex * k));
+    }
+    double cost = FinishCost(m, x);
+    double damping = kInitialDamping;
+    for (int step = 0; step < kFinishSteps; ++step) {
+        std::vector<Eigen::Triplet<double>> entries;
+        Eigen::VectorXd gradient = Eigen::VectorXd::Zero(n);
+        for (int i = 0; i < fit.segments; ++i) {
+            AddBlock([&](const double* v, std::vector<double>& r) { SegmentResiduals(m, i, v, r); },
+                     x, kPerVertex * i, 2 * kPerVertex, entries, gradient);
+        }
+        for (int k = 1; k < fit.segments; ++k) {
+            AddBlock([&](const double* v, std::vector<double>& r) { JoinResiduals(m, k, v, r); }, x,
+                     kPerVertex * (k - 1), 3 * kPerVertex, entries, gradient);
+        }
+        SparseMatrix normal(n, n);
+        normal.setFromTriplets(entries.begin(), entries.end());
+        const Eigen::VectorXd diagonal = normal.diagonal();
+        bool improved = false;
+        for (int attempt = 0; attempt < kDampingAttempts && !improved; ++attempt) {
+            SparseMatrix damped = normal;
+            for (int k = 0; k < n; ++k) {
+                damped.coeffRef(k, k) += damping * diagonal(k) + kDampingFloor;
+            }
+            Solver solver;
+            solver.compute(damped);
+            if (solver.info() != Eigen::Success) {
+                damping *= 10.0;
+                continue;
+            }
+            const Eigen::VectorXd delta = solver.solve(-gradient);
+            std::vector<double> trial(x);
+            for (int k = 0; k < n; ++k) trial[AsIndex(k)] += delta(k);
+            const double trialCost = FinishCost(m, trial);
+            if (trialCost < cost) {
+                x = std::move(trial);
+                cost = trialCost;
+                damping = std::max(damping / 3.0, kInitialDamping * 1e-3);
+                improved = true;
+            } else {
+                damping *= 10.0;
+            }
+        }
+        if (!improved) break;
+    }
+    for (size_t k = 0; k < fit.point.size(); ++k) {
+        const double* v = &x[kPerVertex * k];
+        fit.point[k] = {v[0], v[1], v[2]};
+        fit.direction[k] = {v[3], v[4], v[5]};
+    }
+}
+
 // Where the fitted rail, ridden as every reader of the file rides it (with
 // the heart on the rail where the rail is vertical), lets the heart stray
 // furthest from the loaded path: the distance and its arc length.
@@ -677,8 +1001,10 @@ HeartlineResult SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     }
     for (int round = 0; round < kFitRounds; ++round) {
         FitRound(walk, samples, spacing, heartline, solver, fit);
-        progress(0.3 + 0.7 * (round + 1) / kFitRounds);
+        progress(0.3 + 0.5 * (round + 1) / kFitRounds);
     }
+    FinishFit(walk, samples, spacing, heartline, fit);
+    progress(0.95);
     const Stray stray = LargestStray(walk, heartline, fit);
     if (!(stray.distance <= kLargestStray)) {
         return StageFailure(HeartlineStatus::NumericalBlowUp,
