@@ -52,7 +52,7 @@ constexpr double kCurvatureError = 0.2;
 constexpr double kRollLengthFactor = 0.2;
 constexpr double kMaxSegmentShare = 0.05;
 // Rail fit: rounds of fitting (each moves the frame the next one uses).
-constexpr int kFitRounds = 5;
+constexpr int kFitRounds = 2;
 // Weight of the rows that ask the rail's second derivative at both ends of a
 // segment to be the one the heart needs there, against a fit point's one: the
 // heart's curvature then runs on across the joins.
@@ -68,7 +68,7 @@ constexpr double kDirectionPull = 1e-3;
 // of curvature jump at a join weighs as, the first damping, the tries per
 // step, a floor that keeps the damped system definite, and the relative
 // step of the differences that give the Jacobian.
-constexpr int kFinishSteps = 6;
+constexpr int kFinishSteps = 3;
 constexpr double kAlongWeight = 0.1;
 constexpr double kJoinWeight = 0.02;
 constexpr double kInitialDamping = 1e-3;
@@ -705,6 +705,14 @@ HeartJet HeartJetAt(const Cubic& rail, const RollState& rolls, double t, double 
     return heart;
 }
 
+// The heart point alone, as HeartJetAt gives it.
+D3 HeartPointAt(const Cubic& rail, const RollState& rolls, double t, double heartline) {
+    const D3 point = PointAt(rail, t);
+    LevelFrame frame;
+    if (!LevelFrameOf(FirstAt(rail, t), frame)) return point;
+    return point + heartline * UpOf(frame, UnwrappedRoll(rolls, t));
+}
+
 // The curvature vector of a path with these derivatives (zero where it stops).
 D3 CurvatureOf(const D3& d1, const D3& d2) {
     const double rate2 = Dot(d1, d1);
@@ -746,7 +754,7 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
     const auto& targets = m.target[AsIndex(i)];
     for (int q = FirstPoint(i); q < fit.perSegment; ++q) {
         const double t = static_cast<double>(q) / (fit.perSegment - 1);
-        const D3 off = HeartJetAt(rail, m.rolls[AsIndex(i)], t, m.heartline).p - targets[AsIndex(q)];
+        const D3 off = HeartPointAt(rail, m.rolls[AsIndex(i)], t, m.heartline) - targets[AsIndex(q)];
         const D3& along = m.along[AsIndex(i)][AsIndex(q)];
         const double a = Dot(off, along);
         const D3 across = off - a * along;

@@ -63,8 +63,10 @@ TEST(SmoothRebuild, HoldsTheHeartOnTheDrawnPath) {
         int16_t segments;
         double within;  // metres
     };
+    // Without the finish on the full model the helix's hearts strayed 3 cm.
     for (const Case& c : {Case{Hill(), 100, 0.02}, Case{Hill(), 400, 0.02},
-                          Case{Helix(), 100, 0.03}, Case{Helix(), 200, 0.03}}) {
+                          Case{Helix(), 100, 0.02}, Case{Helix(), 200, 0.02},
+                          Case{Helix(), 400, 0.02}}) {
         SCOPED_TRACE(std::string(c.layout.name) + " at " + std::to_string(c.segments));
         const Ride ride = Rebuild(c.layout, c.segments, true);
         ASSERT_TRUE(ride.result) << ride.result.detail;
