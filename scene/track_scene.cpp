@@ -126,20 +126,22 @@ Rgb SampleColour(const FeltForces& felt, ForceChannel channel, size_t i) {
     return ColourAt(ScaleOf(channel), (*values[static_cast<size_t>(channel)])[i]);
 }
 
-void AddRails(TriangleMesh& mesh, const std::vector<SampleFrame>& frames,
-              const std::vector<Rgb>& colours) {
-    const size_t n = frames.size();
-    std::array<double, kRailSides> cosines{}, sines{};
-    for (int k = 0; k < kRailSides; ++k) {
-        const double a = 2.0 * std::numbers::pi * k / kRailSides;
-        cosines[static_cast<size_t>(k)] = std::cos(a);
-        sines[static_cast<size_t>(k)] = std::sin(a);
+// Rings of `sides` vertices round both rails at each of `samples`: ring r
+// of rail k starts at the returned first vertex + (2 r + k) sides.
+uint32_t AddRings(TriangleMesh& mesh, const std::vector<SampleFrame>& frames,
+                  const std::vector<Rgb>& colours, const std::vector<size_t>& samples, int sides) {
+    const auto first = static_cast<uint32_t>(mesh.VertexCount());
+    std::vector<double> cosines(static_cast<size_t>(sides)), sines(static_cast<size_t>(sides));
+    for (size_t k = 0; k < cosines.size(); ++k) {
+        const double a = 2.0 * std::numbers::pi * static_cast<double>(k) / sides;
+        cosines[k] = std::cos(a);
+        sines[k] = std::sin(a);
     }
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i : samples) {
         const SampleFrame& f = frames[i];
         for (double side : {-1.0, 1.0}) {
             const Vecd centre = f.rail + (side * kHalfGauge) * f.left;
-            for (size_t k = 0; k < kRailSides; ++k) {
+            for (size_t k = 0; k < cosines.size(); ++k) {
                 const Vecd normal = cosines[k] * f.up + sines[k] * f.left;
                 Push(mesh.positions, centre + kRailRadius * normal);
                 Push(mesh.normals, normal);
@@ -147,25 +149,28 @@ void AddRails(TriangleMesh& mesh, const std::vector<SampleFrame>& frames,
             }
         }
     }
-    // Quads between the rings of consecutive samples; the ring's vertices run
-    // from up towards left, which faces outwards for a forward tangent.
-    for (size_t i = 0; i + 1 < n; ++i) {
+    return first;
+}
+
+// Quads between the rings r and r + 1 of both rails for r in [from, to), of
+// rings laid out by AddRings from `first`. A ring's vertices run from up
+// towards left, which faces outwards for a forward tangent.
+void AddTubes(std::vector<uint32_t>& out, uint32_t first, int sides, size_t from, size_t to) {
+    const auto n = static_cast<uint32_t>(sides);
+    for (size_t r = from; r < to; ++r) {
         for (uint32_t rail = 0; rail < 2; ++rail) {
-            const auto ring = [&](size_t sample) {
-                return static_cast<uint32_t>(sample * kRailVerticesPerSample) + rail * kRailSides;
-            };
-            for (uint32_t k = 0; k < kRailSides; ++k) {
-                const uint32_t k1 = (k + 1) % kRailSides;
-                const uint32_t a = ring(i) + k, b = ring(i) + k1;
-                const uint32_t c = ring(i + 1) + k, d = ring(i + 1) + k1;
-                PushIndices<6>(mesh.indices, {a, c, b, b, c, d});
+            const uint32_t ring = first + static_cast<uint32_t>(r) * 2 * n + rail * n;
+            const uint32_t next = ring + 2 * n;
+            for (uint32_t k = 0; k < n; ++k) {
+                const uint32_t k1 = (k + 1) % n;
+                PushIndices<6>(out, {ring + k, next + k, ring + k1, ring + k1, next + k, next + k1});
             }
         }
     }
 }
 
 // A box of half extents `half` along the three unit axes, one flat-shaded
-// face of four vertices per side.
+// face of four vertices per side; its triangles are BoxIndices.
 void AddBox(TriangleMesh& mesh, const Vecd& centre, const std::array<Vecd, 3>& axes,
             const std::array<double, 3>& half, const Rgb& colour) {
     for (int axis = 0; axis < 3; ++axis) {
@@ -178,7 +183,6 @@ void AddBox(TriangleMesh& mesh, const Vecd& centre, const std::array<Vecd, 3>& a
         for (double sign : {1.0, -1.0}) {
             const Vecd normal = sign * normalAxis;
             const Vecd face = centre + hn * normal;
-            const auto base = static_cast<uint32_t>(mesh.VertexCount());
             // Corners counter-clockwise seen from outside: u x v = normalAxis.
             const double su = sign;  // mirror the winding on the opposite face
             Push(mesh.positions, face + (-hu * su) * u + (-hv) * v);
@@ -189,8 +193,161 @@ void AddBox(TriangleMesh& mesh, const Vecd& centre, const std::array<Vecd, 3>& a
                 Push(mesh.normals, normal);
                 Push(mesh.colours, colour);
             }
-            PushIndices<6>(mesh.indices, {base, base + 1, base + 2, base, base + 2, base + 3});
         }
+    }
+}
+
+// Two triangles for each of `faces` quads of four vertices from `first`.
+void AddQuads(std::vector<uint32_t>& out, uint32_t first, uint32_t faces) {
+    for (uint32_t f = 0; f < faces; ++f) {
+        const uint32_t base = first + 4 * f;
+        PushIndices<6>(out, {base, base + 1, base + 2, base, base + 2, base + 3});
+    }
+}
+
+// The tie's top face alone: the coarse tie.
+void AddTieTop(TriangleMesh& mesh, const TieFrame& tie, const Rgb& colour) {
+    const Vecd face = tie.centre + (0.5 * kTieDepth - kTieDrop) * tie.up;
+    const Vecd u = (0.5 * kTieWidth) * tie.tangent;  // tangent x left = up
+    const Vecd v = (0.5 * kTieLength) * tie.left;
+    for (const Vecd& corner : {face - u - v, face + u - v, face + u + v, face - u + v}) {
+        Push(mesh.positions, corner);
+        Push(mesh.normals, tie.up);
+        Push(mesh.colours, colour);
+    }
+}
+
+// Where the chunks start and end: a sample every kChunkLength metres of rail
+// or so, the first and the last.
+std::vector<size_t> ChunkEnds(const std::vector<double>& s) {
+    std::vector<size_t> ends{0};
+    for (size_t i = 1; i < s.size(); ++i) {
+        if (i + 1 == s.size() || s[i] - s[ends.back()] >= kChunkLength) ends.push_back(i);
+    }
+    return ends;
+}
+
+// The samples the coarse levels keep: every chunk end, and between them one
+// at least kCoarseSpacing metres of rail past the last kept.
+std::vector<size_t> CoarseSamples(const std::vector<double>& s, const std::vector<size_t>& ends) {
+    std::vector<size_t> kept;
+    kept.reserve(static_cast<size_t>(s.back() / kCoarseSpacing) + ends.size() + 1);
+    size_t nextEnd = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const bool end = nextEnd < ends.size() && ends[nextEnd] == i;
+        if (end) ++nextEnd;
+        if (end || s[i] - s[kept.back()] >= kCoarseSpacing - 1e-6) kept.push_back(i);
+    }
+    return kept;
+}
+
+// A sphere round the rail points of samples [first, last] with room for the
+// ties and rails about them.
+void Enclose(TrackChunk& chunk, const std::vector<SampleFrame>& frames) {
+    Vecd lo = frames[chunk.firstSample].rail, hi = lo;
+    for (size_t i = chunk.firstSample; i <= chunk.lastSample; ++i) {
+        const Vecd& p = frames[i].rail;
+        lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+        hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+    }
+    chunk.centre = 0.5 * (lo + hi);
+    double r = 0.0;
+    for (size_t i = chunk.firstSample; i <= chunk.lastSample; ++i) {
+        r = std::max(r, Length(frames[i].rail - chunk.centre));
+    }
+    chunk.radius = r + 0.5 * kTieLength + kTieDrop + kTieDepth;
+}
+
+IndexRange RangeFrom(const std::vector<uint32_t>& indices, size_t first) {
+    return {static_cast<uint32_t>(first), static_cast<uint32_t>(indices.size() - first)};
+}
+
+// The rails and ties at every level, cut into chunks.
+void AddTrack(TrackScene& scene, const std::vector<SampleFrame>& frames,
+              const std::vector<double>& s, const std::vector<TieFrame>& ties,
+              const std::vector<Rgb>& colours) {
+    const size_t n = frames.size();
+    const std::vector<size_t> ends = ChunkEnds(s);
+    const std::vector<size_t> kept = CoarseSamples(s, ends);
+    const size_t coarseTies = (ties.size() + kCoarseTieEvery - 1) / kCoarseTieEvery;
+    TriangleMesh& mesh = scene.track;
+    const size_t vertices = n * kRailVerticesPerSample + ties.size() * kTieVertices +
+                            kept.size() * (2 * kCoarseRailSides + 2) + coarseTies * kCoarseTieVertices;
+    mesh.positions.reserve(3 * vertices);
+    mesh.normals.reserve(3 * vertices);
+    mesh.colours.reserve(3 * vertices);
+    mesh.indices.reserve(n * 2 * kRailSides * 6 + ties.size() * 36 +
+                         kept.size() * 2 * kCoarseRailSides * 6 + coarseTies * 6);
+
+    std::vector<size_t> all(n);
+    for (size_t i = 0; i < n; ++i) all[i] = i;
+    const uint32_t fullRings = AddRings(mesh, frames, colours, all, kRailSides);
+    scene.railVertices = mesh.VertexCount();
+    for (const TieFrame& tie : ties) {
+        AddBox(mesh, tie.centre - kTieDrop * tie.up, {tie.left, tie.up, tie.tangent},
+               {0.5 * kTieLength, 0.5 * kTieDepth, 0.5 * kTieWidth}, colours[tie.sample]);
+    }
+    scene.ties = ties.size();
+    scene.fullVertices = mesh.VertexCount();
+    const uint32_t coarseRings = AddRings(mesh, frames, colours, kept, kCoarseRailSides);
+    const auto coarseTieFaces = static_cast<uint32_t>(mesh.VertexCount());
+    for (size_t q = 0; q < coarseTies; ++q) {
+        const TieFrame& tie = ties[q * kCoarseTieEvery];
+        AddTieTop(mesh, tie, colours[tie.sample]);
+    }
+    const auto linePoints = static_cast<uint32_t>(mesh.VertexCount());
+    for (size_t i : kept) {
+        const SampleFrame& f = frames[i];
+        for (double side : {-1.0, 1.0}) {
+            Push(mesh.positions, f.rail + (side * kHalfGauge) * f.left);
+            Push(mesh.normals, f.up);
+            Push(mesh.colours, colours[i]);
+        }
+    }
+
+    // The chunks: samples, the ties from their start up to the next one's,
+    // and the kept samples between their ends.
+    std::vector<TrackChunk>& chunks = scene.chunks;
+    const size_t count = std::max<size_t>(ends.size(), 2) - 1;
+    chunks.resize(count);
+    std::vector<size_t> tieEnds(count + 1, 0), keptEnds(count + 1, 0);
+    tieEnds[count] = ties.size();
+    keptEnds[count] = kept.size() - 1;
+    for (size_t c = 0, t = 0, k = 0; c < count; ++c) {
+        chunks[c].firstSample = ends[c];
+        chunks[c].lastSample = ends[std::min(c + 1, ends.size() - 1)];
+        Enclose(chunks[c], frames);
+        if (c == 0) continue;
+        while (t < ties.size() && ties[t].railDistance < s[ends[c]]) ++t;
+        while (kept[k] < ends[c]) ++k;
+        tieEnds[c] = t;
+        keptEnds[c] = k;
+    }
+    for (size_t c = 0; c < count; ++c) {
+        const size_t from = mesh.indices.size();
+        AddTubes(mesh.indices, fullRings, kRailSides, chunks[c].firstSample, chunks[c].lastSample);
+        for (size_t t = tieEnds[c]; t < tieEnds[c + 1]; ++t) {
+            AddQuads(mesh.indices, static_cast<uint32_t>(scene.railVertices + t * kTieVertices), 6);
+        }
+        chunks[c].full = RangeFrom(mesh.indices, from);
+    }
+    for (size_t c = 0; c < count; ++c) {
+        const size_t from = mesh.indices.size();
+        AddTubes(mesh.indices, coarseRings, kCoarseRailSides, keptEnds[c], keptEnds[c + 1]);
+        const size_t q0 = (tieEnds[c] + kCoarseTieEvery - 1) / kCoarseTieEvery;
+        const size_t q1 = (tieEnds[c + 1] + kCoarseTieEvery - 1) / kCoarseTieEvery;
+        AddQuads(mesh.indices, coarseTieFaces + static_cast<uint32_t>(q0 * kCoarseTieVertices),
+                 static_cast<uint32_t>(q1 - q0));
+        chunks[c].coarse = RangeFrom(mesh.indices, from);
+    }
+    scene.railLines.reserve(4 * kept.size());
+    for (size_t c = 0; c < count; ++c) {
+        const size_t from = scene.railLines.size();
+        for (size_t k = keptEnds[c]; k < keptEnds[c + 1]; ++k) {
+            const auto a = linePoints + static_cast<uint32_t>(2 * k);
+            PushIndices<4>(scene.railLines, {a, a + 2, a + 1, a + 3});
+        }
+        chunks[c].lines = RangeFrom(scene.railLines, from);
     }
 }
 
@@ -240,10 +397,9 @@ ScenePath PathOf(const RideProfile& track, const std::vector<SampleFrame>& frame
 
 // One tie every kTieSpacing metres of rail: centre and directions
 // interpolated between the two samples around it.
-std::vector<TieFrame> TiesOf(const std::vector<SampleFrame>& frames) {
+std::vector<TieFrame> TiesOf(const std::vector<SampleFrame>& frames, const std::vector<double>& s) {
     std::vector<TieFrame> ties;
     if (frames.empty()) return ties;
-    const std::vector<double> s = RailDistances(frames);
     const auto count = static_cast<size_t>(std::floor(s.back() / kTieSpacing)) + 1;
     ties.reserve(count);
     size_t j = 0;
@@ -276,7 +432,8 @@ double Bounds::Radius() const {
 }
 
 std::vector<TieFrame> TieFrames(const RideProfile& track) {
-    return TiesOf(SampleFrames(track));
+    const std::vector<SampleFrame> frames = SampleFrames(track);
+    return TiesOf(frames, RailDistances(frames));
 }
 
 TrackScene BuildTrackScene(const SceneInput& input) {
@@ -292,20 +449,8 @@ TrackScene BuildTrackScene(const SceneInput& input) {
         for (size_t i = 0; i < frames.size(); ++i) {
             colours[i] = SampleColour(scene.path.felt, input.channel, i);
         }
-        const std::vector<TieFrame> ties = TiesOf(frames);
-        const size_t vertices = frames.size() * kRailVerticesPerSample + ties.size() * kTieVertices;
-        TriangleMesh& mesh = scene.track;
-        mesh.positions.reserve(3 * vertices);
-        mesh.normals.reserve(3 * vertices);
-        mesh.colours.reserve(3 * vertices);
-        mesh.indices.reserve(frames.size() * 2 * kRailSides * 6 + ties.size() * 36);
-        AddRails(mesh, frames, colours);
-        scene.railVertices = mesh.VertexCount();
-        for (const TieFrame& tie : ties) {
-            AddBox(mesh, tie.centre - kTieDrop * tie.up, {tie.left, tie.up, tie.tangent},
-                   {0.5 * kTieLength, 0.5 * kTieDepth, 0.5 * kTieWidth}, colours[tie.sample]);
-        }
-        scene.ties = ties.size();
+        const std::vector<double> s = RailDistances(frames);
+        AddTrack(scene, frames, s, TiesOf(frames, s), colours);
     }
     if (input.valley) {
         scene.valleyMarker = MarkerMesh(ToVec(*input.valley), 2.5, kValleyColour);

@@ -39,6 +39,18 @@ inline constexpr double kTieDepth = 0.12;      // along the rider's up
 inline constexpr double kTieDrop = 0.13;       // tie centre below the rail centres
 inline constexpr int kTieVertices = 24;        // a box, four vertices a face
 inline constexpr int kRailVerticesPerSample = 2 * kRailSides;
+// Levels of detail. The track is cut into chunks of about kChunkLength
+// metres of rail, each drawable at three levels: full (the rails above, a tie
+// every metre), coarse (three-sided rails with a ring every kCoarseSpacing
+// metres or so, every kCoarseTieEvery-th tie as its top face only) and the
+// rails as lines through the coarse rings' centres. Neighbouring chunks share
+// their boundary sample at every level, so they meet without a gap whatever
+// level each is drawn at.
+inline constexpr double kChunkLength = 50.0;
+inline constexpr double kCoarseSpacing = 2.0;
+inline constexpr int kCoarseRailSides = 3;
+inline constexpr int kCoarseTieEvery = 4;
+inline constexpr int kCoarseTieVertices = 4;
 // Where the heart lies on the rail (a track drawn along the hearts), the
 // rider's eye is put this far along the rider's up: the default heartline.
 inline constexpr double kEyeAboveRail = 1.04;
@@ -50,6 +62,26 @@ struct TriangleMesh {
     std::vector<float> colours;    // r, g, b per vertex, 0..1
     std::vector<uint32_t> indices; // three per triangle, counter-clockwise from outside
     size_t VertexCount() const { return positions.size() / 3; }
+};
+
+// A run of an index array: `count` indices from `first`.
+struct IndexRange {
+    uint32_t first = 0;
+    uint32_t count = 0;
+};
+
+enum class Detail : uint8_t { Full, Coarse, Lines };
+
+// One chunk of the track: its samples, a sphere around all it draws and its
+// indices at each level.
+struct TrackChunk {
+    size_t firstSample = 0;  // the last sample of the chunk before
+    size_t lastSample = 0;   // the first sample of the chunk after
+    Vecd centre;
+    double radius = 0.0;
+    IndexRange full;    // in the track's triangles
+    IndexRange coarse;  // in the track's triangles
+    IndexRange lines;   // in the rail lines
 };
 
 struct LineStrip {
@@ -92,9 +124,20 @@ struct Bounds {
 };
 
 struct TrackScene {
-    TriangleMesh track;          // rails, then ties
+    // Vertices: the full rails (a ring of each rail per sample), the full
+    // ties, then the coarse rings and tie faces, then the line points.
+    // Triangles: every chunk at full detail in travel order, then every
+    // chunk coarse: drawing all of them at once draws the track twice.
+    TriangleMesh track;
     size_t railVertices = 0;     // the first railVertices vertices are the rails'
-    size_t ties = 0;
+    size_t ties = 0;             // full ties, kTieVertices each after the rails
+    size_t fullVertices = 0;     // the full rails and ties
+    std::vector<uint32_t> railLines;  // pairs into the track's vertices, unlit
+    std::vector<TrackChunk> chunks;
+    // The indices of every chunk at full detail: the first this many.
+    uint32_t FullIndexCount() const {
+        return chunks.empty() ? 0 : chunks.back().full.first + chunks.back().full.count;
+    }
     LineStrip drawnHeart;        // the loaded track's heart path
     LineStrip rebuiltHeart;      // the rebuilt track's heart path; empty before a run
     TriangleMesh valleyMarker;   // empty unless the last run valleyed

@@ -187,7 +187,8 @@ TEST(TrackScene, ColoursFollowTheFeltForcesAtKnownSamples) {
 }
 
 // Twice the track, twice the vertices and triangles (rails per sample, a tie
-// per metre), nothing quadratic.
+// per metre, and the coarse levels' rings, tie faces and line points), nothing
+// quadratic.
 TEST(TrackScene, VertexCountGrowsLinearlyWithLength) {
     std::vector<size_t> vertices, indices;
     for (double length : {100.0, 200.0, 400.0}) {
@@ -196,12 +197,18 @@ TEST(TrackScene, VertexCountGrowsLinearlyWithLength) {
         vertices.push_back(scene.track.VertexCount());
         indices.push_back(scene.track.indices.size());
     }
-    // Per metre: two samples of rail rings and one tie.
-    const double perMetre = 2.0 * kRailVerticesPerSample + kTieVertices;
-    EXPECT_NEAR(static_cast<double>(vertices[1] - vertices[0]), 100.0 * perMetre, kTieVertices);
-    EXPECT_NEAR(static_cast<double>(vertices[2] - vertices[1]), 200.0 * perMetre, kTieVertices);
+    // Per metre: two samples of rail rings and one tie; a coarse ring of
+    // both rails and their two line points every kCoarseSpacing metres, a
+    // coarse tie face every kCoarseTieEvery metres.
+    const double perMetre = 2.0 * kRailVerticesPerSample + kTieVertices +
+                            (2.0 * kCoarseRailSides + 2.0) / kCoarseSpacing +
+                            static_cast<double>(kCoarseTieVertices) / kCoarseTieEvery;
+    // Each chunk's end is kept by the coarse levels wherever it falls.
+    const double slack = kTieVertices + 4.0 * (2 * kCoarseRailSides + 2);
+    EXPECT_NEAR(static_cast<double>(vertices[1] - vertices[0]), 100.0 * perMetre, slack);
+    EXPECT_NEAR(static_cast<double>(vertices[2] - vertices[1]), 200.0 * perMetre, slack);
     EXPECT_NEAR(static_cast<double>(indices[2] - indices[1]),
-                2.0 * static_cast<double>(indices[1] - indices[0]), 36.0);
+                2.0 * static_cast<double>(indices[1] - indices[0]), 36.0 + 4.0 * 12 * kCoarseRailSides);
     EXPECT_EQ(*std::max_element(indices.begin(), indices.end()) % 3, 0u);
 }
 
