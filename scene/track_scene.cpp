@@ -50,6 +50,34 @@ void PushIndices(std::vector<uint32_t>& out, const std::array<uint32_t, N>& indi
     for (uint32_t i : indices) out.push_back(i);
 }
 
+// Writes vertices one after another into a mesh's arrays, sized beforehand
+// for all of them: no growth checks in the loops that make most of a scene.
+class VertexWriter {
+  public:
+    VertexWriter(TriangleMesh& mesh, size_t vertices) : mesh_(mesh) {
+        for (std::vector<float>* a : {&mesh.positions, &mesh.normals, &mesh.colours}) a->resize(3 * vertices);
+    }
+    uint32_t Count() const { return count_; }
+    void Put(const Vecd& position, const Vecd& normal, const Rgb& colour) {
+        const size_t i = 3 * static_cast<size_t>(count_++);
+        Write(mesh_.positions.data() + i, position);
+        Write(mesh_.normals.data() + i, normal);
+        float* c = mesh_.colours.data() + i;
+        c[0] = colour.r;
+        c[1] = colour.g;
+        c[2] = colour.b;
+    }
+
+  private:
+    static void Write(float* out, const Vecd& v) {
+        out[0] = static_cast<float>(v.x);
+        out[1] = static_cast<float>(v.y);
+        out[2] = static_cast<float>(v.z);
+    }
+    TriangleMesh& mesh_;
+    uint32_t count_ = 0;
+};
+
 Vecd At(const std::vector<float>& xyz, size_t i) {
     return {static_cast<double>(xyz[3 * i]), static_cast<double>(xyz[3 * i + 1]),
             static_cast<double>(xyz[3 * i + 2])};
@@ -128,9 +156,9 @@ Rgb SampleColour(const FeltForces& felt, ForceChannel channel, size_t i) {
 
 // Rings of `sides` vertices round both rails at each of `samples`: ring r
 // of rail k starts at the returned first vertex + (2 r + k) sides.
-uint32_t AddRings(TriangleMesh& mesh, const std::vector<SampleFrame>& frames,
+uint32_t AddRings(VertexWriter& out, const std::vector<SampleFrame>& frames,
                   const std::vector<Rgb>& colours, const std::vector<size_t>& samples, int sides) {
-    const auto first = static_cast<uint32_t>(mesh.VertexCount());
+    const uint32_t first = out.Count();
     std::vector<double> cosines(static_cast<size_t>(sides)), sines(static_cast<size_t>(sides));
     for (size_t k = 0; k < cosines.size(); ++k) {
         const double a = 2.0 * std::numbers::pi * static_cast<double>(k) / sides;
@@ -143,9 +171,7 @@ uint32_t AddRings(TriangleMesh& mesh, const std::vector<SampleFrame>& frames,
             const Vecd centre = f.rail + (side * kHalfGauge) * f.left;
             for (size_t k = 0; k < cosines.size(); ++k) {
                 const Vecd normal = cosines[k] * f.up + sines[k] * f.left;
-                Push(mesh.positions, centre + kRailRadius * normal);
-                Push(mesh.normals, normal);
-                Push(mesh.colours, colours[i]);
+                out.Put(centre + kRailRadius * normal, normal, colours[i]);
             }
         }
     }
@@ -171,7 +197,7 @@ void AddTubes(std::vector<uint32_t>& out, uint32_t first, int sides, size_t from
 
 // A box of half extents `half` along the three unit axes, one flat-shaded
 // face of four vertices per side; its triangles are BoxIndices.
-void AddBox(TriangleMesh& mesh, const Vecd& centre, const std::array<Vecd, 3>& axes,
+void AddBox(VertexWriter& out, const Vecd& centre, const std::array<Vecd, 3>& axes,
             const std::array<double, 3>& half, const Rgb& colour) {
     for (int axis = 0; axis < 3; ++axis) {
         const Vecd& normalAxis = axes[static_cast<size_t>(axis)];
@@ -185,14 +211,10 @@ void AddBox(TriangleMesh& mesh, const Vecd& centre, const std::array<Vecd, 3>& a
             const Vecd face = centre + hn * normal;
             // Corners counter-clockwise seen from outside: u x v = normalAxis.
             const double su = sign;  // mirror the winding on the opposite face
-            Push(mesh.positions, face + (-hu * su) * u + (-hv) * v);
-            Push(mesh.positions, face + (hu * su) * u + (-hv) * v);
-            Push(mesh.positions, face + (hu * su) * u + hv * v);
-            Push(mesh.positions, face + (-hu * su) * u + hv * v);
-            for (int k = 0; k < 4; ++k) {
-                Push(mesh.normals, normal);
-                Push(mesh.colours, colour);
-            }
+            out.Put(face + (-hu * su) * u + (-hv) * v, normal, colour);
+            out.Put(face + (hu * su) * u + (-hv) * v, normal, colour);
+            out.Put(face + (hu * su) * u + hv * v, normal, colour);
+            out.Put(face + (-hu * su) * u + hv * v, normal, colour);
         }
     }
 }
@@ -206,14 +228,12 @@ void AddQuads(std::vector<uint32_t>& out, uint32_t first, uint32_t faces) {
 }
 
 // The tie's top face alone: the coarse tie.
-void AddTieTop(TriangleMesh& mesh, const TieFrame& tie, const Rgb& colour) {
+void AddTieTop(VertexWriter& out, const TieFrame& tie, const Rgb& colour) {
     const Vecd face = tie.centre + (0.5 * kTieDepth - kTieDrop) * tie.up;
     const Vecd u = (0.5 * kTieWidth) * tie.tangent;  // tangent x left = up
     const Vecd v = (0.5 * kTieLength) * tie.left;
     for (const Vecd& corner : {face - u - v, face + u - v, face + u + v, face - u + v}) {
-        Push(mesh.positions, corner);
-        Push(mesh.normals, tie.up);
-        Push(mesh.colours, colour);
+        out.Put(corner, tie.up, colour);
     }
 }
 
@@ -273,35 +293,31 @@ void AddTrack(TrackScene& scene, const std::vector<SampleFrame>& frames,
     TriangleMesh& mesh = scene.track;
     const size_t vertices = n * kRailVerticesPerSample + ties.size() * kTieVertices +
                             kept.size() * (2 * kCoarseRailSides + 2) + coarseTies * kCoarseTieVertices;
-    mesh.positions.reserve(3 * vertices);
-    mesh.normals.reserve(3 * vertices);
-    mesh.colours.reserve(3 * vertices);
+    VertexWriter out(mesh, vertices);
     mesh.indices.reserve(n * 2 * kRailSides * 6 + ties.size() * 36 +
                          kept.size() * 2 * kCoarseRailSides * 6 + coarseTies * 6);
 
     std::vector<size_t> all(n);
     for (size_t i = 0; i < n; ++i) all[i] = i;
-    const uint32_t fullRings = AddRings(mesh, frames, colours, all, kRailSides);
-    scene.railVertices = mesh.VertexCount();
+    const uint32_t fullRings = AddRings(out, frames, colours, all, kRailSides);
+    scene.railVertices = out.Count();
     for (const TieFrame& tie : ties) {
-        AddBox(mesh, tie.centre - kTieDrop * tie.up, {tie.left, tie.up, tie.tangent},
+        AddBox(out, tie.centre - kTieDrop * tie.up, {tie.left, tie.up, tie.tangent},
                {0.5 * kTieLength, 0.5 * kTieDepth, 0.5 * kTieWidth}, colours[tie.sample]);
     }
     scene.ties = ties.size();
-    scene.fullVertices = mesh.VertexCount();
-    const uint32_t coarseRings = AddRings(mesh, frames, colours, kept, kCoarseRailSides);
-    const auto coarseTieFaces = static_cast<uint32_t>(mesh.VertexCount());
+    scene.fullVertices = out.Count();
+    const uint32_t coarseRings = AddRings(out, frames, colours, kept, kCoarseRailSides);
+    const uint32_t coarseTieFaces = out.Count();
     for (size_t q = 0; q < coarseTies; ++q) {
         const TieFrame& tie = ties[q * kCoarseTieEvery];
-        AddTieTop(mesh, tie, colours[tie.sample]);
+        AddTieTop(out, tie, colours[tie.sample]);
     }
-    const auto linePoints = static_cast<uint32_t>(mesh.VertexCount());
+    const uint32_t linePoints = out.Count();
     for (size_t i : kept) {
         const SampleFrame& f = frames[i];
         for (double side : {-1.0, 1.0}) {
-            Push(mesh.positions, f.rail + (side * kHalfGauge) * f.left);
-            Push(mesh.normals, f.up);
-            Push(mesh.colours, colours[i]);
+            out.Put(f.rail + (side * kHalfGauge) * f.left, f.up, colours[i]);
         }
     }
 

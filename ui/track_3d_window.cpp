@@ -88,6 +88,7 @@ TrackGlView::~TrackGlView() {
     if (!glReady_) return;
     makeCurrent();
     for (GpuMesh* gpu : {&track_, &drawn_, &rebuilt_, &valley_, &marker_}) Release(*gpu);
+    railLines_.destroy();
     doneCurrent();
 }
 
@@ -157,6 +158,7 @@ void TrackGlView::Upload() {
     const bool hasPath = scene_ != nullptr && scene_->path.size() > 0;
     if (scene_ != nullptr) {
         UploadMesh(track_, scene_->track);
+        if (!scene_->railLines.empty()) Fill(railLines_, scene_->railLines);
         UploadLine(drawn_, scene_->drawnHeart);
         UploadLine(rebuilt_, scene_->rebuiltHeart);
         UploadMesh(valley_, scene_->valleyMarker);
@@ -211,6 +213,10 @@ std::optional<QPointF> TrackGlView::ToPixel(const Vecd& point) const {
     return QPointF((x + 1.0) * 0.5 * width(), (1.0 - y) * 0.5 * height());
 }
 
+double TrackGlView::FocalPixels() const {
+    return scene::FocalPixels(height(), ride_ ? scene::kRideFieldOfViewDeg : scene::kFieldOfViewDeg);
+}
+
 std::optional<size_t> TrackGlView::PickAt(const QPointF& pixel) const {
     if (scene_ == nullptr || scene_->path.size() == 0) return std::nullopt;
     const QMatrix4x4 inverse = ViewProjection().inverted();
@@ -222,15 +228,11 @@ std::optional<size_t> TrackGlView::PickAt(const QPointF& pixel) const {
         return Vecd{static_cast<double>(v.x()), static_cast<double>(v.y()),
                     static_cast<double>(v.z())};
     };
-    const double fov = ride_ ? scene::kRideFieldOfViewDeg : scene::kFieldOfViewDeg;
-    const double focal = 0.5 * height() / std::tan(0.5 * fov * std::numbers::pi / 180.0);
     return scene::PickSample(scene_->path, {vec(nearPoint), vec(farPoint - nearPoint)},
-                             kPickPixels / focal);
+                             kPickPixels / FocalPixels());
 }
 
-void TrackGlView::DrawMesh(GpuMesh& gpu) {
-    if (gpu.count == 0) return;
-    program_.setUniformValue("lit", 1.0f);
+void TrackGlView::BindVertices(GpuMesh& gpu) {
     gpu.positions.bind();
     program_.enableAttributeArray(0);
     program_.setAttributeBuffer(0, GL_FLOAT, 0, 3);
@@ -240,10 +242,43 @@ void TrackGlView::DrawMesh(GpuMesh& gpu) {
     gpu.colours.bind();
     program_.enableAttributeArray(2);
     program_.setAttributeBuffer(2, GL_FLOAT, 0, 3);
+    gpu.colours.release();
+}
+
+void TrackGlView::DrawMesh(GpuMesh& gpu) {
+    if (gpu.count == 0) return;
+    program_.setUniformValue("lit", 1.0f);
+    BindVertices(gpu);
     gpu.indices.bind();
     glDrawElements(GL_TRIANGLES, gpu.count, GL_UNSIGNED_INT, nullptr);
     gpu.indices.release();
-    gpu.colours.release();
+}
+
+void TrackGlView::DrawTrack(const QMatrix4x4& viewProjection, const scene::CameraLook& look) {
+    if (track_.count == 0) return;
+    scene::ViewVolume volume;
+    const float* m = viewProjection.constData();  // column-major, as the volume's
+    std::copy(m, m + 16, volume.viewProjection.begin());
+    volume.eye = look.eye;
+    volume.focalPixels = FocalPixels();
+    const scene::DrawList list = scene::ChooseDetail(*scene_, volume);
+    const auto offset = [](const scene::IndexRange& r) {
+        return reinterpret_cast<const void*>(static_cast<uintptr_t>(r.first) * sizeof(uint32_t));
+    };
+    BindVertices(track_);
+    program_.setUniformValue("lit", 1.0f);
+    track_.indices.bind();
+    for (const scene::IndexRange& r : list.triangles) {
+        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(r.count), GL_UNSIGNED_INT, offset(r));
+    }
+    track_.indices.release();
+    if (list.lines.empty()) return;
+    program_.setUniformValue("lit", 0.0f);
+    railLines_.bind();
+    for (const scene::IndexRange& r : list.lines) {
+        glDrawElements(GL_LINES, static_cast<GLsizei>(r.count), GL_UNSIGNED_INT, offset(r));
+    }
+    railLines_.release();
 }
 
 void TrackGlView::DrawLine(GpuMesh& gpu, const scene::Rgb& colour) {
@@ -267,12 +302,14 @@ void TrackGlView::paintGL() {
     if (scene_ == nullptr) return;
     glEnable(GL_DEPTH_TEST);
     program_.bind();
-    program_.setUniformValue("viewProjection", ViewProjection());
+    const QMatrix4x4 viewProjection = ViewProjection();
+    program_.setUniformValue("viewProjection", viewProjection);
     const scene::CameraLook look = CurrentLook();
     // Light from over the viewer's shoulder.
     const QVector3D toEye = ToQt(look.eye - look.target).normalized();
     program_.setUniformValue("light", (toEye + QVector3D(0.3f, 0.8f, 0.2f)).normalized());
-    DrawMesh(track_);
+    glLineWidth(1.0f);
+    DrawTrack(viewProjection, look);
     DrawMesh(valley_);
     DrawMesh(marker_);
     glLineWidth(2.0f);

@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "scene/camera.h"
+#include "scene/detail.h"
 #include "scene/track_scene.h"
 #include "frontend/profile_model.h"
 
@@ -75,10 +76,14 @@ class TrackGlView : public QOpenGLWidget, protected QOpenGLFunctions {
     void UploadMesh(GpuMesh& gpu, const scene::TriangleMesh& mesh);
     void UploadLine(GpuMesh& gpu, const scene::LineStrip& line);
     void DrawMesh(GpuMesh& gpu);
+    void BindVertices(GpuMesh& gpu);
+    // The track's chunks in view, each at the detail its distance asks for.
+    void DrawTrack(const QMatrix4x4& viewProjection, const scene::CameraLook& look);
     void DrawLine(GpuMesh& gpu, const scene::Rgb& colour);
     void Release(GpuMesh& gpu);
     QMatrix4x4 ViewProjection() const;
     double Aspect() const;  // width over height
+    double FocalPixels() const;
     scene::CameraLook CurrentLook() const;
     std::optional<size_t> PickAt(const QPointF& pixel) const;
 
@@ -91,6 +96,7 @@ class TrackGlView : public QOpenGLWidget, protected QOpenGLFunctions {
     std::optional<double> cursor_;
     QOpenGLShaderProgram program_;
     GpuMesh track_, drawn_, rebuilt_, valley_, marker_;
+    QOpenGLBuffer railLines_{QOpenGLBuffer::IndexBuffer};  // the track's far level, into track_
     scene::Rgb drawnColour_, rebuiltColour_;
     QPointF pressAt_;
     QPointF lastAt_;
