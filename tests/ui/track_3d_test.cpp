@@ -208,6 +208,11 @@ TEST(Track3dWindow, OpensFromThePanelAndTheProfileAndSharesTheCursor) {
     EXPECT_TRUE(profile->ReadOutText().startsWith(QStringLiteral("123.0 m"))) << profile->ReadOutText().toStdString();
 }
 
+// The benchmarks' 2000-segment track (some 16 km), drawn by levels of detail.
+TrackData LongTrack() {
+    return WindingTrack(2000);
+}
+
 // The pictures: each sample from outside and from the rider's seat.
 int WritePictures(const QString& folder) {
     QDir().mkpath(folder);
@@ -219,6 +224,7 @@ int WritePictures(const QString& folder) {
     const Picture pictures[] = {
         {"family-outside", FamilyCoaster, -1.0}, {"family-ride", FamilyCoaster, 27.0},
         {"loop-outside", LoopAndHelix, -1.0},    {"loop-ride", LoopAndHelix, 62.0},
+        {"long-outside", LongTrack, -1.0},       {"long-ride", LongTrack, 8000.0},
     };
     for (const Picture& p : pictures) {
         const SampleModel sample(p.make);
