@@ -53,12 +53,17 @@ bool SphereInView(const ViewVolume& view, const Vecd& centre, double radius) {
 }
 
 DrawList ChooseDetail(const TrackScene& scene, const ViewVolume& view) {
+    return ChooseDetail(scene.chunks, scene.fullVertices, view);
+}
+
+DrawList ChooseDetail(const std::vector<TrackChunk>& chunks, size_t fullVertices,
+                      const ViewVolume& view) {
     DrawList list;
-    const bool alwaysFull = scene.fullVertices <= kAlwaysFullVertices;
-    std::vector<Detail> levels(scene.chunks.size(), Detail::Lines);
-    std::vector<bool> shown(scene.chunks.size(), false);
-    for (size_t c = 0; c < scene.chunks.size(); ++c) {
-        const TrackChunk& chunk = scene.chunks[c];
+    const bool alwaysFull = fullVertices <= kAlwaysFullVertices;
+    std::vector<Detail> levels(chunks.size(), Detail::Lines);
+    std::vector<bool> shown(chunks.size(), false);
+    for (size_t c = 0; c < chunks.size(); ++c) {
+        const TrackChunk& chunk = chunks[c];
         shown[c] = SphereInView(view, chunk.centre, chunk.radius);
         const Vecd to = chunk.centre - view.eye;
         const double nearest = std::sqrt(profile::Dot(to, to)) - chunk.radius;
@@ -66,15 +71,47 @@ DrawList ChooseDetail(const TrackScene& scene, const ViewVolume& view) {
     }
     // All full chunks first, then all coarse ones, in the order of the indices.
     for (Detail level : {Detail::Full, Detail::Coarse}) {
-        for (size_t c = 0; c < scene.chunks.size(); ++c) {
+        for (size_t c = 0; c < chunks.size(); ++c) {
             if (!shown[c] || levels[c] != level) continue;
-            Append(list.triangles, level == Detail::Full ? scene.chunks[c].full : scene.chunks[c].coarse);
+            Append(list.triangles, level == Detail::Full ? chunks[c].full : chunks[c].coarse);
         }
     }
-    for (size_t c = 0; c < scene.chunks.size(); ++c) {
-        if (shown[c] && levels[c] == Detail::Lines) Append(list.lines, scene.chunks[c].lines);
+    for (size_t c = 0; c < chunks.size(); ++c) {
+        if (shown[c] && levels[c] == Detail::Lines) Append(list.lines, chunks[c].lines);
     }
     return list;
+}
+
+std::vector<double> ChunkNumbers(const std::vector<TrackChunk>& chunks) {
+    std::vector<double> out;
+    out.reserve(kChunkNumbers * chunks.size());
+    for (const TrackChunk& c : chunks) {
+        for (double v : {c.centre.x, c.centre.y, c.centre.z, c.radius}) out.push_back(v);
+        for (const IndexRange& r : {c.full, c.coarse, c.lines}) {
+            out.push_back(r.first);
+            out.push_back(r.count);
+        }
+    }
+    return out;
+}
+
+std::vector<TrackChunk> ChunksFromNumbers(const std::vector<double>& numbers) {
+    std::vector<TrackChunk> chunks;
+    if (numbers.size() % kChunkNumbers != 0) return chunks;
+    const auto index = [](double v) {
+        return v >= 0.0 && v <= 4294967295.0 ? static_cast<uint32_t>(v) : 0u;
+    };
+    for (size_t i = 0; i < numbers.size(); i += kChunkNumbers) {
+        const double* n = numbers.data() + i;
+        TrackChunk c;
+        c.centre = {n[0], n[1], n[2]};
+        c.radius = n[3];
+        c.full = {index(n[4]), index(n[5])};
+        c.coarse = {index(n[6]), index(n[7])};
+        c.lines = {index(n[8]), index(n[9])};
+        chunks.push_back(c);
+    }
+    return chunks;
 }
 
 }  // namespace cvqrn::scene

@@ -45,6 +45,17 @@ struct DrawList {
     std::vector<IndexRange> lines;
 };
 DrawList ChooseDetail(const TrackScene& scene, const ViewVolume& view);
+// The same for the chunks of a scene whose full rails and ties have
+// `fullVertices` vertices.
+DrawList ChooseDetail(const std::vector<TrackChunk>& chunks, size_t fullVertices,
+                      const ViewVolume& view);
+
+// The chunks as plain numbers for a page (kChunkNumbers each: centre x, y,
+// z, radius, then first and count of the full, coarse and line ranges), and
+// back; numbers of another length give no chunks.
+inline constexpr size_t kChunkNumbers = 10;
+std::vector<double> ChunkNumbers(const std::vector<TrackChunk>& chunks);
+std::vector<TrackChunk> ChunksFromNumbers(const std::vector<double>& numbers);
 
 // Whether a sphere lies at least partly inside the view.
 bool SphereInView(const ViewVolume& view, const Vecd& centre, double radius);

@@ -68,6 +68,7 @@ struct TriangleMesh {
 struct IndexRange {
     uint32_t first = 0;
     uint32_t count = 0;
+    bool operator==(const IndexRange&) const = default;
 };
 
 enum class Detail : uint8_t { Full, Coarse, Lines };

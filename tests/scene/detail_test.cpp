@@ -228,5 +228,24 @@ TEST(TrackDetail, SphereInViewFollowsTheFrustum) {
     }
 }
 
+// The page gets the chunks as numbers and chooses from what comes back: the
+// same draw list as from the scene itself (a field dropped or swapped in the
+// numbers changes it); numbers of a wrong length give no chunks.
+TEST(TrackDetail, ChunksAsNumbersChooseAsTheSceneDoes) {
+    const TrackScene& scene = LongScene();
+    const std::vector<TrackChunk> back = ChunksFromNumbers(ChunkNumbers(scene.chunks));
+    ASSERT_EQ(back.size(), scene.chunks.size());
+    for (const ViewVolume& view : {OutsideView(scene), RiderView(scene, 3000.0)}) {
+        const DrawList a = ChooseDetail(scene, view);
+        const DrawList b = ChooseDetail(back, scene.fullVertices, view);
+        EXPECT_TRUE(a.triangles == b.triangles);
+        EXPECT_TRUE(a.lines == b.lines);
+        EXPECT_FALSE(a.triangles.empty() && a.lines.empty());
+    }
+    std::vector<double> cut = ChunkNumbers(scene.chunks);
+    cut.pop_back();
+    EXPECT_TRUE(ChunksFromNumbers(cut).empty());
+}
+
 }  // namespace
 }  // namespace cvqrn::scene
