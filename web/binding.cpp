@@ -29,6 +29,7 @@
 #include "frontend/track_operations.h"
 #include "frontend/window_logic.h"
 #include "scene/camera.h"
+#include "scene/detail.h"
 #include "scene/track_scene.h"
 
 
@@ -201,6 +202,9 @@ val SceneValue(const scene::TrackScene& s) {
     val m = val::object();
     m.set("track", MeshValue(s.track));
     m.set("ties", static_cast<double>(s.ties));
+    m.set("railLines", TypedArray("Uint32Array", s.railLines));
+    m.set("chunks", TypedArray("Float64Array", scene::ChunkNumbers(s.chunks)));
+    m.set("fullVertices", static_cast<double>(s.fullVertices));
     m.set("drawnHeart", LineValue(s.drawnHeart));
     m.set("rebuiltHeart", LineValue(s.rebuiltHeart));
     m.set("valley", MeshValue(s.valleyMarker));
@@ -321,6 +325,30 @@ class SceneView {
         const scene::Pose pose = scene::PoseAt(path_, distance);
         return VecValue(pose.rail + kMarkerLift * pose.up);
     }
+    // The track's chunks (the scene's `chunks` numbers) for DrawList.
+    void SetChunks(const val& numbers, double fullVertices) {
+        chunks_ = scene::ChunksFromNumbers(VectorOf<double>(numbers));
+        fullVertices_ = static_cast<size_t>(fullVertices);
+    }
+    // What a frame draws seen through `viewProjection` (16 numbers,
+    // column-major) from the eye: {triangles, lines}, each first, count, ...
+    val DrawList(const val& viewProjection, double ex, double ey, double ez, double focalPixels) const {
+        scene::ViewVolume view;
+        const std::vector<double> m = VectorOf<double>(viewProjection);
+        if (m.size() == view.viewProjection.size()) std::copy(m.begin(), m.end(), view.viewProjection.begin());
+        view.eye = {ex, ey, ez};
+        view.focalPixels = focalPixels;
+        const scene::DrawList list = scene::ChooseDetail(chunks_, fullVertices_, view);
+        const auto flat = [](const std::vector<scene::IndexRange>& ranges) {
+            std::vector<uint32_t> out;
+            for (const scene::IndexRange& r : ranges) out.insert(out.end(), {r.first, r.count});
+            return TypedArray("Uint32Array", out);
+        };
+        val l = val::object();
+        l.set("triangles", flat(list.triangles));
+        l.set("lines", flat(list.lines));
+        return l;
+    }
 
   private:
     static constexpr double kMarkerLift = 1.8;
@@ -328,6 +356,8 @@ class SceneView {
     scene::ScenePath path_;
     scene::Bounds bounds_;
     scene::OrbitCamera camera_;
+    std::vector<scene::TrackChunk> chunks_;
+    size_t fullVertices_ = 0;
 };
 
 namespace {
@@ -681,7 +711,9 @@ EMSCRIPTEN_BINDINGS(cvqrn) {
         .function("rideOn", &SceneView::RideOn)
         .function("end", &SceneView::End)
         .function("marker", &SceneView::Marker)
-        .function("markerPoint", &SceneView::MarkerPoint);
+        .function("markerPoint", &SceneView::MarkerPoint)
+        .function("setChunks", &SceneView::SetChunks)
+        .function("drawList", &SceneView::DrawList);
     emscripten::function("fieldOfView", +[](bool ride) {
         return ride ? scene::kRideFieldOfViewDeg : scene::kFieldOfViewDeg;
     });

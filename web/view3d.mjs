@@ -7,8 +7,8 @@
 // which the page loads only when the panel opens.
 import {
   AmbientLight, BufferAttribute, BufferGeometry, ColorManagement, DirectionalLight, DoubleSide,
-  Line, LineBasicMaterial, LinearSRGBColorSpace, Mesh, MeshLambertMaterial, PerspectiveCamera,
-  Scene, Vector3, WebGLRenderer,
+  Line, LineBasicMaterial, LineSegments, LinearSRGBColorSpace, Matrix4, Mesh, MeshLambertMaterial,
+  PerspectiveCamera, Scene, Vector3, WebGLRenderer,
 } from 'three';
 
 // The engine's colours are meant as they are, as in the window.
@@ -31,7 +31,8 @@ let camera = null;
 let light = null;
 let view = null;           // the engine's SceneView of the scene shown
 let objects = [];          // what the scene shows, disposed on the next one
-let trackMesh = null;
+let trackMesh = null;     // drawn by chunks, as the engine's draw list says
+let railLines = null;     // the track's far level: its rails as lines
 let marker = null;
 let cursor = null;         // metres along the path, or null
 let ride = false;
@@ -58,6 +59,42 @@ function meshOf(mesh) {
     new MeshLambertMaterial({ vertexColors: true, side: DoubleSide }));
 }
 
+// The track: its triangles and its rail lines share the vertices; which
+// chunks each draws is set for every frame (groups of one material).
+function trackOf(m) {
+  if (!m.track || m.track.indices.length === 0) return [null, null];
+  const mesh = new Mesh(geometryOf(m.track),
+    [new MeshLambertMaterial({ vertexColors: true, side: DoubleSide })]);
+  mesh.frustumCulled = false;
+  const g = new BufferGeometry();
+  for (const name of ['position', 'color']) g.setAttribute(name, mesh.geometry.getAttribute(name));
+  g.setIndex(new BufferAttribute(m.railLines, 1));
+  const lines = new LineSegments(g, [new LineBasicMaterial({ vertexColors: true })]);
+  lines.frustumCulled = false;
+  return [mesh, lines];
+}
+
+function setGroups(object, ranges) {
+  if (!object) return;
+  object.geometry.clearGroups();
+  for (let i = 0; i + 1 < ranges.length; i += 2) object.geometry.addGroup(ranges[i], ranges[i + 1], 0);
+}
+
+const viewProjection = new Matrix4();
+
+// The chunks in view at the detail their distance asks for.
+function chooseDetail() {
+  if (!view || !trackMesh) return;
+  camera.updateMatrixWorld();
+  viewProjection.multiplyMatrices(camera.projectionMatrix, camera.matrixWorldInverse);
+  const list = view.drawList(viewProjection.elements, camera.position.x, camera.position.y,
+                             camera.position.z, focalPixels());
+  setGroups(trackMesh, list.triangles);
+  setGroups(railLines, list.lines);
+}
+
+const focalPixels = () => (0.5 * el.canvas.clientHeight) / Math.tan((camera.fov * Math.PI) / 360);
+
 function lineOf(line) {
   if (!line || line.positions.length < 6) return null;
   const g = new BufferGeometry();
@@ -72,7 +109,7 @@ function dispose(object) {
   if (!object) return;
   scene.remove(object);
   object.geometry.dispose();
-  object.material.dispose();
+  for (const material of [object.material].flat()) material.dispose();
 }
 
 function button(text, title) {
@@ -219,7 +256,9 @@ function show(m) {
   legend(m);
   if (recolour && trackMesh && trackMesh.geometry.attributes.color.count * 3 === m.track.colours.length) {
     recolour = false;
-    trackMesh.geometry.setAttribute('color', new BufferAttribute(m.track.colours, 3));
+    const colours = new BufferAttribute(m.track.colours, 3);
+    trackMesh.geometry.setAttribute('color', colours);
+    railLines.geometry.setAttribute('color', colours);
     draw();
     return;
   }
@@ -227,8 +266,8 @@ function show(m) {
   path = m.path;
   for (const o of objects) dispose(o);
   objects = [];
-  trackMesh = meshOf(m.track);
-  for (const o of [trackMesh, meshOf(m.valley), lineOf(m.drawnHeart), lineOf(m.rebuiltHeart)]) {
+  [trackMesh, railLines] = trackOf(m);
+  for (const o of [trackMesh, railLines, meshOf(m.valley), lineOf(m.drawnHeart), lineOf(m.rebuiltHeart)]) {
     if (!o) continue;
     scene.add(o);
     objects.push(o);
@@ -236,6 +275,7 @@ function show(m) {
   const first = view == null;
   const old = view;
   view = new engine.SceneView(m.path, m.bounds);
+  view.setChunks(m.chunks, m.fullVertices);
   view.reset(aspect());
   if (old) old.delete();
   if (cursor != null) cursor = Math.min(cursor, view.end());
@@ -280,6 +320,7 @@ function place() {
 function draw() {
   if (!renderer) return;
   place();
+  chooseDetail();
   renderer.render(scene, camera);
 }
 
@@ -292,9 +333,8 @@ function pickAt(x, y) {
   const ny = 1 - (2 * y) / h;
   const near = new Vector3(nx, ny, -1).unproject(camera);
   const far = new Vector3(nx, ny, 1).unproject(camera);
-  const focal = (0.5 * h) / Math.tan((camera.fov * Math.PI) / 360);
   return view.pick(near.x, near.y, near.z, far.x - near.x, far.y - near.y, far.z - near.z,
-                   kPickPixels / focal);
+                   kPickPixels / focalPixels());
 }
 
 function listen() {
