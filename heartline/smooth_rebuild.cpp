@@ -686,7 +686,14 @@ JetVec JetOf(const D3& v, const D3& d, const D3& dd) {
 struct HeartJet {
     D3 p, d1, d2;
 };
-HeartJet HeartJetAt(const Cubic& rail, const RollState& rolls, double t, double heartline) {
+struct RollJet {
+    Jet cosRoll, sinRoll;
+};
+RollJet RollJetAt(const RollState& rolls, double t) {
+    const Jet roll = UnwrappedRoll(rolls, Jet{t, 1.0, 0.0});
+    return {cos(roll), sin(roll)};
+}
+HeartJet HeartJetAt(const Cubic& rail, const RollJet& roll, double t, double heartline) {
     const D3 d1 = FirstAt(rail, t);
     const D3 d2 = SecondAt(rail, t);
     const D3 d3 = 6.0 * ((rail.p3 - 2.0 * rail.p2 + rail.p1) - (rail.p2 - 2.0 * rail.p1 + rail.p0));
@@ -697,20 +704,20 @@ HeartJet HeartJetAt(const Cubic& rail, const RollState& rolls, double t, double 
     const JetVec worldDown{{0.0, 0.0, 0.0}, {-1.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
     const JetVec levelDown = UnitOf(worldDown - Dot(worldDown, tangent) * tangent);
     const JetVec side = Cross(tangent, levelDown);
-    const Jet roll = UnwrappedRoll(rolls, Jet{t, 1.0, 0.0});
-    const JetVec up = (-1.0) * (cos(roll) * levelDown - sin(roll) * side);
+    const JetVec up = (-1.0) * (roll.cosRoll * levelDown - roll.sinRoll * side);
     heart.p = heart.p + heartline * D3{up.x.v, up.y.v, up.z.v};
     heart.d1 = heart.d1 + heartline * D3{up.x.d, up.y.d, up.z.d};
     heart.d2 = heart.d2 + heartline * D3{up.x.dd, up.y.dd, up.z.dd};
     return heart;
 }
 
-// The heart point alone, as HeartJetAt gives it.
-D3 HeartPointAt(const Cubic& rail, const RollState& rolls, double t, double heartline) {
+// The heart point alone, as HeartJetAt gives it, for a roll whose cosine and
+// sine are given (the rolls do not move in the finish, so they are taken once).
+D3 HeartPointAt(const Cubic& rail, double cosRoll, double sinRoll, double t, double heartline) {
     const D3 point = PointAt(rail, t);
     LevelFrame frame;
     if (!LevelFrameOf(FirstAt(rail, t), frame)) return point;
-    return point + heartline * UpOf(frame, UnwrappedRoll(rolls, t));
+    return point + heartline * (-1.0 * (cosRoll * frame.levelDown - sinRoll * frame.side));
 }
 
 // The curvature vector of a path with these derivatives (zero where it stops).
@@ -735,7 +742,10 @@ Cubic CubicFrom(const double* v, double length) {
 struct FinishModel {
     const RailFit* fit = nullptr;
     double heartline = 0.0;
-    std::vector<RollState> rolls;          // per segment
+    // Per segment: the cosine and sine of the file's roll at every fit point,
+    // and the roll's jets at the segment's start and end (the rolls stay put).
+    std::vector<std::vector<double>> cosRoll, sinRoll;
+    std::vector<RollJet> rollStart, rollEnd;
     std::vector<std::vector<D3>> target;   // per segment, per fit point
     std::vector<std::vector<D3>> along;    // the loaded path's unit tangent there
     std::vector<double> jointScale;        // per vertex: weight x v^2 / g
@@ -752,9 +762,12 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
     const RailFit& fit = *m.fit;
     const Cubic rail = CubicFrom(v, fit.lengths[AsIndex(i)]);
     const auto& targets = m.target[AsIndex(i)];
+    const auto& cosRoll = m.cosRoll[AsIndex(i)];
+    const auto& sinRoll = m.sinRoll[AsIndex(i)];
     for (int q = FirstPoint(i); q < fit.perSegment; ++q) {
         const double t = static_cast<double>(q) / (fit.perSegment - 1);
-        const D3 off = HeartPointAt(rail, m.rolls[AsIndex(i)], t, m.heartline) - targets[AsIndex(q)];
+        const D3 off = HeartPointAt(rail, cosRoll[AsIndex(q)], sinRoll[AsIndex(q)], t, m.heartline) -
+                       targets[AsIndex(q)];
         const D3& along = m.along[AsIndex(i)][AsIndex(q)];
         const double a = Dot(off, along);
         const D3 across = off - a * along;
@@ -765,20 +778,50 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
     }
 }
 
-// Residuals of the join at vertex k (0 < k < segments): the jump of the
-// heart path's curvature there, scaled to g at the train's speed.
-void JoinResiduals(const FinishModel& m, int k, const double* v, std::vector<double>& r) {
+// The heart path's curvature at the end of segment k - 1 and at the start of
+// segment k, from the unknowns of vertices k - 1, k and k + 1.
+D3 CurvatureBefore(const FinishModel& m, int k, const double* v) {
+    const HeartJet before = HeartJetAt(CubicFrom(v, m.fit->lengths[AsIndex(k - 1)]),
+                                       m.rollEnd[AsIndex(k - 1)], 1.0, m.heartline);
+    return CurvatureOf(before.d1, before.d2);
+}
+D3 CurvatureAfter(const FinishModel& m, int k, const double* v) {
+    const HeartJet after = HeartJetAt(CubicFrom(v + kPerVertex, m.fit->lengths[AsIndex(k)]),
+                                      m.rollStart[AsIndex(k)], 0.0, m.heartline);
+    return CurvatureOf(after.d1, after.d2);
+}
+
+void PushJump(const FinishModel& m, int k, const D3& before, const D3& after,
+              std::vector<double>& r) {
+    const D3 jump = m.jointScale[AsIndex(k)] * (before - after);
     r.clear();
-    const RailFit& fit = *m.fit;
-    const HeartJet before = HeartJetAt(CubicFrom(v, fit.lengths[AsIndex(k - 1)]),
-                                       m.rolls[AsIndex(k - 1)], 1.0, m.heartline);
-    const HeartJet after = HeartJetAt(CubicFrom(v + kPerVertex, fit.lengths[AsIndex(k)]),
-                                      m.rolls[AsIndex(k)], 0.0, m.heartline);
-    const D3 jump = m.jointScale[AsIndex(k)] *
-                    (CurvatureOf(before.d1, before.d2) - CurvatureOf(after.d1, after.d2));
     r.push_back(jump.x);
     r.push_back(jump.y);
     r.push_back(jump.z);
+}
+
+// Residuals of the join at vertex k (0 < k < segments): the jump of the
+// heart path's curvature there, scaled to g at the train's speed.
+void JoinResiduals(const FinishModel& m, int k, const double* v, std::vector<double>& r) {
+    PushJump(m, k, CurvatureBefore(m, k, v), CurvatureAfter(m, k, v), r);
+}
+
+// The same while the Jacobian is taken (`changed` is the one unknown moved,
+// or -1): the side of the join a moved unknown cannot reach keeps the
+// curvature of the unmoved call, which is the same number computed again.
+struct JoinCache {
+    D3 before, after;
+};
+void JoinResidualsMoved(const FinishModel& m, int k, const double* v, int changed,
+                        JoinCache& cache, std::vector<double>& r) {
+    if (changed < 0) {
+        cache = {CurvatureBefore(m, k, v), CurvatureAfter(m, k, v)};
+        PushJump(m, k, cache.before, cache.after, r);
+        return;
+    }
+    const D3 before = changed < 2 * kPerVertex ? CurvatureBefore(m, k, v) : cache.before;
+    const D3 after = changed >= kPerVertex ? CurvatureAfter(m, k, v) : cache.after;
+    PushJump(m, k, before, after, r);
 }
 
 // Sum of squares of every residual at the unknowns x.
@@ -797,21 +840,30 @@ double FinishCost(const FinishModel& m, const std::vector<double>& x) {
     return cost;
 }
 
+// Buffers the blocks of the finish reuse.
+struct BlockScratch {
+    std::vector<double> r0, r1, jac;
+};
+
 // Adds one block of residuals (which read `width` unknowns from `first` on)
-// to the normal equations, with its Jacobian by forward differences.
+// to the normal equations, with its Jacobian by forward differences. The
+// residuals are told which unknown moved (-1 for none).
 template <typename Residuals>
 void AddBlock(const Residuals& residuals, std::vector<double>& x, int first, int width,
-              std::vector<Eigen::Triplet<double>>& entries, Eigen::VectorXd& gradient) {
-    std::vector<double> r0, r1;
+              BlockScratch& scratch, std::vector<Eigen::Triplet<double>>& entries,
+              Eigen::VectorXd& gradient) {
+    std::vector<double>& r0 = scratch.r0;
+    std::vector<double>& r1 = scratch.r1;
+    std::vector<double>& jac = scratch.jac;
     double* v = &x[AsIndex(first)];
-    residuals(v, r0);
+    residuals(v, -1, r0);
     const size_t rows = r0.size();
-    std::vector<double> jac(rows * AsIndex(width));
+    jac.resize(rows * AsIndex(width));
     for (int c = 0; c < width; ++c) {
         const double keep = v[c];
         const double step = kJacobianStep * std::max(1.0, std::abs(keep));
         v[c] = keep + step;
-        residuals(v, r1);
+        residuals(v, c, r1);
         v[c] = keep;
         const double span = (keep + step) - keep;
         for (size_t row = 0; row < rows; ++row) {
@@ -844,7 +896,16 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
     RollState rolls = StartRolls(rollTrack);
     for (int i = 0; i < fit.segments; ++i) {
         BeginRollSegment(rolls, rollTrack, i);
-        m.rolls.push_back(rolls);
+        m.rollStart.push_back(RollJetAt(rolls, 0.0));
+        m.rollEnd.push_back(RollJetAt(rolls, 1.0));
+        std::vector<double> cosRoll, sinRoll;
+        for (int q = 0; q < fit.perSegment; ++q) {
+            const double roll = UnwrappedRoll(rolls, static_cast<double>(q) / (fit.perSegment - 1));
+            cosRoll.push_back(std::cos(roll));
+            sinRoll.push_back(std::sin(roll));
+        }
+        m.cosRoll.push_back(std::move(cosRoll));
+        m.sinRoll.push_back(std::move(sinRoll));
         AdvanceRoll(rolls, rollTrack, i);
         std::vector<D3> targets, along;
         for (int q = 0; q < fit.perSegment; ++q) {
@@ -874,28 +935,41 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
     }
     double cost = FinishCost(m, x);
     double damping = kInitialDamping;
+    // Every step's normal equations have the same pattern: it is analysed
+    // once, and each damping only factorises anew.
+    Solver solver;
+    bool analysed = false;
+    BlockScratch scratch;
+    JoinCache joinCache;
+    std::vector<Eigen::Triplet<double>> entries;
     for (int step = 0; step < kFinishSteps; ++step) {
-        std::vector<Eigen::Triplet<double>> entries;
+        entries.clear();
         Eigen::VectorXd gradient = Eigen::VectorXd::Zero(n);
         for (int i = 0; i < fit.segments; ++i) {
-            AddBlock([&](const double* v, std::vector<double>& r) { SegmentResiduals(m, i, v, r); },
-                     x, kPerVertex * i, 2 * kPerVertex, entries, gradient);
+            AddBlock([&](const double* v, int, std::vector<double>& r) { SegmentResiduals(m, i, v, r); },
+                     x, kPerVertex * i, 2 * kPerVertex, scratch, entries, gradient);
         }
         for (int k = 1; k < fit.segments; ++k) {
-            AddBlock([&](const double* v, std::vector<double>& r) { JoinResiduals(m, k, v, r); }, x,
-                     kPerVertex * (k - 1), 3 * kPerVertex, entries, gradient);
+            AddBlock(
+                [&](const double* v, int changed, std::vector<double>& r) {
+                    JoinResidualsMoved(m, k, v, changed, joinCache, r);
+                },
+                x, kPerVertex * (k - 1), 3 * kPerVertex, scratch, entries, gradient);
         }
         SparseMatrix normal(n, n);
         normal.setFromTriplets(entries.begin(), entries.end());
         const Eigen::VectorXd diagonal = normal.diagonal();
+        if (!analysed) {
+            solver.analyzePattern(normal);
+            analysed = true;
+        }
         bool improved = false;
         for (int attempt = 0; attempt < kDampingAttempts && !improved; ++attempt) {
             SparseMatrix damped = normal;
             for (int k = 0; k < n; ++k) {
                 damped.coeffRef(k, k) += damping * diagonal(k) + kDampingFloor;
             }
-            Solver solver;
-            solver.compute(damped);
+            solver.factorize(damped);
             if (solver.info() != Eigen::Success) {
                 damping *= 10.0;
                 continue;
