@@ -480,37 +480,81 @@ Cubic RailCubic(const RailFit& fit, int i) {
 using SparseMatrix = Eigen::SparseMatrix<double>;
 using Solver = Eigen::SimplicialLDLT<SparseMatrix, Eigen::Lower, Eigen::NaturalOrdering<int>>;
 
+// The lower triangle of a banded symmetric matrix, summed entry by entry in
+// the order the parts arrive (as a list of triplets would sum them), then
+// written into a sparse matrix that holds exactly the entries ever touched.
+class LowerBand {
+public:
+    LowerBand(int size, int width)
+        : size_(size), width_(width), value_(AsIndex(size) * AsIndex(width), 0.0),
+          touched_(value_.size(), 0) {}
+    void Clear() { std::fill(value_.begin(), value_.end(), 0.0); }
+    // Adds v at (row, column), column <= row < column + width.
+    void Add(int row, int column, double v) {
+        const size_t at = Slot(row, column);
+        value_[at] += v;
+        touched_[at] = 1;
+    }
+    // `matrix` gets the band's values: on the first call its pattern too;
+    // after that only the values of the pattern it holds.
+    void WriteInto(SparseMatrix& matrix) const {
+        if (matrix.nonZeros() == 0) {
+            std::vector<Eigen::Triplet<double>> entries;
+            for (int column = 0; column < size_; ++column) {
+                for (int row = column; row < std::min(size_, column + width_); ++row) {
+                    const size_t at = Slot(row, column);
+                    if (touched_[at] != 0) entries.emplace_back(row, column, value_[at]);
+                }
+            }
+            matrix.resize(size_, size_);
+            matrix.setFromTriplets(entries.begin(), entries.end());
+            return;
+        }
+        for (int column = 0; column < size_; ++column) {
+            for (SparseMatrix::InnerIterator it(matrix, column); it; ++it) {
+                it.valueRef() = value_[Slot(static_cast<int>(it.row()), column)];
+            }
+        }
+    }
+
+private:
+    size_t Slot(int row, int column) const {
+        return AsIndex(column) * AsIndex(width_) + AsIndex(row - column);
+    }
+    int size_, width_;
+    std::vector<double> value_;
+    std::vector<char> touched_;
+};
+
 // The normal equations of the fit depend only on the fit points' parameters
 // and the segment lengths: factorised once for all rounds and coordinates.
 void FactoriseFit(const RailFit& fit, Solver& solver) {
     const int unknowns = 2 * (fit.segments + 1);
-    std::vector<Eigen::Triplet<double>> entries;
-    entries.reserve(AsIndex(fit.segments) * AsIndex(fit.perSegment) * 16 + AsIndex(unknowns));
+    // A segment's rows reach the four unknowns of its two vertices.
+    LowerBand normal(unknowns, 4);
     for (int i = 0; i < fit.segments; ++i) {
         for (int q = 0; q < fit.perSegment; ++q) {
             const double t = static_cast<double>(q) / (fit.perSegment - 1);
             const RowWeights row = WeightsAt(t, fit.lengths[AsIndex(i)]);
             for (int a = 0; a < 4; ++a) {
-                for (int b = 0; b < 4; ++b) {
-                    entries.emplace_back(2 * i + a, 2 * i + b, row.w[a] * row.w[b]);
-                }
+                for (int b = 0; b <= a; ++b) normal.Add(2 * i + a, 2 * i + b, row.w[a] * row.w[b]);
             }
         }
         for (bool end : {false, true}) {
             const RowWeights row = CurveWeightsAt(end, fit.lengths[AsIndex(i)]);
             for (int a = 0; a < 4; ++a) {
-                for (int b = 0; b < 4; ++b) {
-                    entries.emplace_back(2 * i + a, 2 * i + b, kCurveWeight * row.w[a] * row.w[b]);
+                for (int b = 0; b <= a; ++b) {
+                    normal.Add(2 * i + a, 2 * i + b, kCurveWeight * row.w[a] * row.w[b]);
                 }
             }
         }
     }
     // A weak pull of each vertex direction towards the loaded path's keeps the
     // system definite whatever the geometry (see FitRound's right side).
-    for (int k = 0; k < unknowns; ++k) entries.emplace_back(k, k, k % 2 == 1 ? kDirectionPull : 1e-12);
-    SparseMatrix normal(unknowns, unknowns);
-    normal.setFromTriplets(entries.begin(), entries.end());
-    solver.compute(normal);
+    for (int k = 0; k < unknowns; ++k) normal.Add(k, k, k % 2 == 1 ? kDirectionPull : 1e-12);
+    SparseMatrix matrix;
+    normal.WriteInto(matrix);
+    solver.compute(matrix);
 }
 
 // A copy of the new track's vertices as far as the roll interpolation reads
@@ -850,8 +894,7 @@ struct BlockScratch {
 // residuals are told which unknown moved (-1 for none).
 template <typename Residuals>
 void AddBlock(const Residuals& residuals, std::vector<double>& x, int first, int width,
-              BlockScratch& scratch, std::vector<Eigen::Triplet<double>>& entries,
-              Eigen::VectorXd& gradient) {
+              BlockScratch& scratch, LowerBand& normal, Eigen::VectorXd& gradient) {
     std::vector<double>& r0 = scratch.r0;
     std::vector<double>& r1 = scratch.r1;
     std::vector<double>& jac = scratch.jac;
@@ -879,7 +922,7 @@ void AddBlock(const Residuals& residuals, std::vector<double>& x, int first, int
             for (size_t row = 0; row < rows; ++row) {
                 sum += jac[row * AsIndex(width) + AsIndex(a)] * jac[row * AsIndex(width) + AsIndex(b)];
             }
-            entries.emplace_back(first + a, first + b, sum);
+            normal.Add(first + a, first + b, sum);
         }
     }
 }
@@ -941,23 +984,24 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
     bool analysed = false;
     BlockScratch scratch;
     JoinCache joinCache;
-    std::vector<Eigen::Triplet<double>> entries;
+    // A join's rows reach the unknowns of three vertices.
+    LowerBand band(n, 3 * kPerVertex);
+    SparseMatrix normal;
     for (int step = 0; step < kFinishSteps; ++step) {
-        entries.clear();
+        band.Clear();
         Eigen::VectorXd gradient = Eigen::VectorXd::Zero(n);
         for (int i = 0; i < fit.segments; ++i) {
             AddBlock([&](const double* v, int, std::vector<double>& r) { SegmentResiduals(m, i, v, r); },
-                     x, kPerVertex * i, 2 * kPerVertex, scratch, entries, gradient);
+                     x, kPerVertex * i, 2 * kPerVertex, scratch, band, gradient);
         }
         for (int k = 1; k < fit.segments; ++k) {
             AddBlock(
                 [&](const double* v, int changed, std::vector<double>& r) {
                     JoinResidualsMoved(m, k, v, changed, joinCache, r);
                 },
-                x, kPerVertex * (k - 1), 3 * kPerVertex, scratch, entries, gradient);
+                x, kPerVertex * (k - 1), 3 * kPerVertex, scratch, band, gradient);
         }
-        SparseMatrix normal(n, n);
-        normal.setFromTriplets(entries.begin(), entries.end());
+        band.WriteInto(normal);
         const Eigen::VectorXd diagonal = normal.diagonal();
         if (!analysed) {
             solver.analyzePattern(normal);
