@@ -77,7 +77,7 @@ constexpr double kDampingFloor = 1e-12;
 constexpr double kJacobianStep = 1e-7;
 // Metres the heart may stray from the loaded path before the smooth rebuild
 // gives up on a track rather than write a rail that does not hold it.
-constexpr double kLargestStray = 0.5;
+constexpr double kLargestStray = 0.1;
 // A tangent whose horizontal part is below this has no level frame.
 constexpr double kVerticalLimit = 1e-6;
 

@@ -139,7 +139,9 @@ std::string Misses(const Figures& r, const Figures& d) {
 void Row(const char* layout, const char* count, const char* which, const Figures& f,
          const std::string& misses) {
     if (!f.ok) {
-        std::printf("| %s | %s | %s | failed |||||||||\n", layout, count, which);
+        // The refusal's reason goes in the last column.
+        std::printf("| %s | %s | %s | failed |||||||| %s |\n", layout, count, which,
+                    misses.c_str());
         return;
     }
     std::printf("| %s | %s | %s | %.2f | %.2f | %.2f | %.2f | %.1f | %.1f | %.3f | %.2f | %s |\n",
@@ -169,13 +171,14 @@ int main(int argc, char** argv) {
                 settings.smooth = smooth;
                 TrackData track = layout.track;
                 Figures f;
-                if (GenerateHeartline(track, settings, nullptr)) {
+                const HeartlineResult result = GenerateHeartline(track, settings, nullptr);
+                if (result) {
                     const RideProfile p = ComputeRideProfile(
                         track, {1.04, layout.startSpeed, layout.endSpeed, kSpacing});
                     f = Measure(p, drawn);
                 }
                 Row(layout.name.c_str(), std::to_string(segments).c_str(),
-                    smooth ? "smooth" : "default", f, f.ok ? Misses(f, d) : "");
+                    smooth ? "smooth" : "default", f, f.ok ? Misses(f, d) : result.detail);
             }
         }
     }
