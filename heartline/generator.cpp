@@ -103,6 +103,7 @@ void SetUpRun(HeartlineRun& run, const HeartlineSettings& settings, double track
     run.ProgressDone = 0;
     run.Progress = progress;
     run.SamplesTaken = run.PassesRun = run.FitsRun = 0;
+    run.StopArc = 0.0;
 }
 
 HeartlineResult RunHeartlineStages(const TrackData& track, const HeartlineSettings& settings,

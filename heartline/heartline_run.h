@@ -51,6 +51,7 @@ struct HeartlineRun {
 
     // What the run did, for the caller and the tests.
     int SamplesTaken = 0;  // samples written by the walk, the forced spare included
+    double StopArc = 0.0;  // a valley: the arc length where the walk found the train stopped
     int PassesRun = 0;     // smoothing passes run
     int FitsRun = 0;       // curves fitted
 };

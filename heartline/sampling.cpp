@@ -206,6 +206,7 @@ HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track) {
             SampleValues values;
             double heightEst = 0.0;
             if (!SolveSpeed(run, record, curve, tSingle, t, cur, arcPos, values, heightEst)) {
+                run.StopArc = arcPos;
                 return StageFailure(HeartlineStatus::Valleyed,
                                     ValleyDetail(run, firstHere, arcPos, heightEst));
             }

@@ -1,10 +1,10 @@
 #include "profile/valley_advice.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include "heartline/heartline_run.h"
 #include "heartline/settings.h"
+#include "text/format.h"
 
 namespace cvqrn {
 
@@ -33,9 +33,10 @@ std::optional<ValleyStop> FindValley(const TrackData& track, const HeartlineSett
         result.status != HeartlineStatus::Valleyed) {
         return std::nullopt;
     }
-    // Samples 0 .. samplesTaken - 1 were reached; the next one was not.
+    // Samples 0 .. samplesTaken - 1 were reached; the next one was not. The
+    // distance is the one the run's own message names.
     ValleyStop stop;
-    stop.distance = static_cast<double>(run.SamplesTaken) / run.N * run.TrackLen;
+    stop.distance = run.StopArc;
     const Vec3 reached = run.SamplesTaken > 0
                              ? run.SamplePos[static_cast<size_t>(run.SamplesTaken) - 1]
                              : track.Bezr.Vertices[0].Pos;
@@ -86,9 +87,7 @@ std::optional<double> AdviseStartSpeed(const TrackData& track, const HeartlineSe
 }
 
 std::string ValleyAdviceText(double startspeed) {
-    char speed[64];
-    std::snprintf(speed, sizeof speed, "%.1f", startspeed);
-    return std::string("With V in at least ") + speed + " m/s the train clears every hill";
+    return "With V in at least " + FormatFixed(startspeed, 1) + " m/s the train clears every hill";
 }
 
 }  // namespace cvqrn

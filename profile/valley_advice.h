@@ -17,7 +17,7 @@ inline constexpr double kMaxAdvisedStartSpeed = 1000.0;
 
 // Where the train of a valleyed run stops: the first sample it cannot reach.
 struct ValleyStop {
-    double distance = 0.0;  // along the track, metres
+    double distance = 0.0;  // along the track, metres, as the run's message names it
     double x = 0.0, y = 0.0, z = 0.0;  // the last point of the track it reached
 };
 
@@ -38,7 +38,8 @@ bool ClearsEveryHill(const TrackData& track, const HeartlineSettings& settings, 
 // settings cannot be run.
 std::optional<double> AdviseStartSpeed(const TrackData& track, const HeartlineSettings& settings);
 
-// "With V in at least 15.3 m/s the train clears every hill"
+// "With V in at least 15.3 m/s the train clears every hill", with "." whatever
+// the locale.
 std::string ValleyAdviceText(double startspeed);
 
 }  // namespace cvqrn
