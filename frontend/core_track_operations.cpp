@@ -1,7 +1,5 @@
 #include "frontend/track_operations.h"
 
-#include <optional>
-
 #include "profile/valley_advice.h"
 
 namespace cvqrn::ui {
@@ -22,10 +20,11 @@ EndAnalysis CoreTrackOperations::Analyse(const TrackData& track) {
 HeartlineResult CoreTrackOperations::Generate(TrackData& track, const HeartlineSettings& settings,
                                               ProgressFeedback* progress) {
     HeartlineResult result = GenerateHeartline(track, settings, progress);
+    advice_.reset();
     if (result.status == HeartlineStatus::Valleyed) {
         // The failed run left `track` as it was: the details say which start speed would do.
-        const std::optional<double> advice = AdviseStartSpeed(track, settings);
-        if (advice) result.detail.append("\n").append(ValleyAdviceText(*advice));
+        advice_ = AdviseStartSpeed(track, settings);
+        if (advice_) result.detail.append("\n").append(ValleyAdviceText(*advice_));
     }
     return result;
 }

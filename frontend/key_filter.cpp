@@ -5,6 +5,7 @@ namespace cvqrn::ui {
 int FilterNumericKey(std::string_view text, int caret, int key, bool allowDecimal,
                      bool allowMinus) {
     if (key == kKeyBackspace) return key;
+    if (key == kKeyComma && allowDecimal) key = kKeyPoint;
     if (key == kKeyPoint && allowDecimal) {
         return text.find('.') == std::string_view::npos ? key : 0;
     }
@@ -29,6 +30,16 @@ bool TypingCouldProduce(std::string_view text, bool allowDecimal, bool allowMinu
         return false;
     }
     return true;
+}
+
+std::string DecimalCommasAsPoints(std::string_view text, bool allowDecimal) {
+    std::string taken(text);
+    if (allowDecimal) {
+        for (char& c : taken) {
+            if (c == ',') c = '.';
+        }
+    }
+    return taken;
 }
 
 }  // namespace cvqrn::ui

@@ -106,6 +106,16 @@ inline constexpr HotSpotPlace kProfilePlace{
     "Opens the ride profile window: speed and felt forces along the loaded and the rebuilt "
     "track."};
 
+// The "Smooth ride" switch: a row above the six settings, in the field
+// column, its caption printed at its left as theirs are. Off at start.
+inline constexpr HotSpotPlace kSmoothPlace{
+    "chkSmooth", {2100, 1080, 615, 270}, "", "",
+    "Smooth ride: rebuild the track so that the riders' hearts follow the loaded path "
+    "smoothly, without jolts where the new segments join (the smooth rebuild). Off: the "
+    "default rebuild.",
+    "Switches between the default rebuild and the smooth rebuild for the next heartline run."};
+inline constexpr const char* kSmoothCaption = "Smooth ride";
+
 constexpr const HotSpotPlace& PlaceOf(Button button) {
     return kButtonPlaces[static_cast<std::size_t>(button)];
 }

@@ -2,17 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+
+#include "text/format.h"
 
 namespace cvqrn::ui {
 
 namespace {
 
+// Every figure with "." whatever the locale.
 std::string Fixed(double v, int decimals) {
     if (!std::isfinite(v)) return "-";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v == 0.0 ? 0.0 : v);
-    return buf;
+    return FormatFixed(v, decimals);
 }
 
 std::string At(const ProfileExtreme& e, const char* unit) {
@@ -40,6 +40,7 @@ ProfileModel BuildProfileModel(const ProfileRequest& request) {
     ProfileModel model;
     const HeartlineSettings& run = request.settings;
     model.heartline = run.heartline;
+    model.smooth = run.smooth;
     if (request.loaded == nullptr) return model;
     ProfileSettings settings;
     settings.startspeed = run.startspeed;
@@ -100,14 +101,19 @@ std::string StatusLine(const ProfileModel& model) {
     if (!model.loaded) return "Load a track to see its ride profile.";
     if (!*model.loaded) return "No profile: " + model.loaded->error;
     if (model.valley) {
+        // The stop as the run's own message gives it.
         std::string text = "The last run valleyed: the train stops " +
-                           Fixed(model.valley->distance, 1) + " m along the track.";
+                           FormatFixed(model.valley->distance) + " m along the track.";
         if (model.advice) text.append(" ").append(ValleyAdviceText(*model.advice)).append(".");
         return text;
     }
     if (!model.rebuilt) return "Loaded track, heart on the rail. Run the heartline to compare.";
-    return "Loaded track (heart on the rail) and rebuilt track (heart " +
-           Fixed(model.heartline, 2) + " m from the rail). Hover a plot for its values.";
+    return "Loaded track (heart on the rail) and rebuilt track (" + RebuildName(model.smooth) +
+           ", heart " + Fixed(model.heartline, 2) + " m from the rail). Hover a plot for its values.";
+}
+
+std::string RebuildName(bool smooth) {
+    return smooth ? "smooth rebuild" : "default rebuild";
 }
 
 }  // namespace cvqrn::ui

@@ -29,6 +29,7 @@ struct ProfileModel {
     std::optional<ValleyStop> valley;    // where the last, valleyed run stopped
     std::optional<double> advice;        // the start speed that clears every hill
     double heartline = 0.0;
+    bool smooth = false;  // the smooth rebuild made `rebuilt`
 };
 
 ProfileModel BuildProfileModel(const ProfileRequest& request);
@@ -47,5 +48,8 @@ std::string ReadOut(const ProfileModel& model, double distance);
 
 // The window's line under the plots when nothing is hovered.
 std::string StatusLine(const ProfileModel& model);
+
+// Which rebuild made a rebuilt track: "default rebuild" or "smooth rebuild".
+std::string RebuildName(bool smooth);
 
 }  // namespace cvqrn::ui

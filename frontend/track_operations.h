@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "geometry/end_analysis.h"
@@ -24,6 +25,9 @@ class TrackOperations {
     // Runs the generation on `track`.
     virtual HeartlineResult Generate(TrackData& track, const HeartlineSettings& settings,
                                      ProgressFeedback* progress) = 0;
+    // After a run that valleyed: the lowest start speed that clears every
+    // hill (AdviseStartSpeed), if any; nothing after any other run.
+    virtual std::optional<double> AdvisedStartSpeed() const { return std::nullopt; }
 };
 
 // The real thing: the core's LoadTrack, SaveTrack, TrackEndAnalysis and GenerateHeartline.
@@ -35,6 +39,10 @@ class CoreTrackOperations final : public TrackOperations {
     EndAnalysis Analyse(const TrackData& track) override;
     HeartlineResult Generate(TrackData& track, const HeartlineSettings& settings,
                              ProgressFeedback* progress) override;
+    std::optional<double> AdvisedStartSpeed() const override { return advice_; }
+
+  private:
+    std::optional<double> advice_;
 };
 
 }  // namespace cvqrn::ui

@@ -2,9 +2,11 @@
 
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "text/format.h"
+#include "frontend/messages.h"
 #include "frontend/number_text.h"
 
 namespace cvqrn::ui {
@@ -17,9 +19,10 @@ constexpr double kMinPrecision = 4.0;
 constexpr double kMaxPrecision = 16.0;
 
 // The message box for a run that failed after taking its settings: the
-// train stopping keeps the designed text and title; the other kinds say
-// what happened instead.
-MessageBoxRequest FailureBox(const HeartlineResult& result) {
+// train stopping keeps the designed text and title, a valley with the start
+// speed that clears every hill under it; the other kinds say what happened
+// instead.
+MessageBoxRequest FailureBox(const HeartlineResult& result, std::optional<double> advice) {
     using Icon = MessageBoxRequest::Icon;
     switch (result.status) {
         case HeartlineStatus::UnusableTrack:
@@ -32,7 +35,9 @@ MessageBoxRequest FailureBox(const HeartlineResult& result) {
         case HeartlineStatus::CouldNotComplete:
             return {"The run could not be completed. The loaded track was not changed.",
                     "Run Not Completed", Icon::Exclamation, result.detail};
-        default:  // Valleyed, EqualSpeeds
+        case HeartlineStatus::Valleyed:
+            return {ValleyBoxText(advice), kHeartlineFailureTitle, Icon::None, result.detail};
+        default:  // EqualSpeeds
             return {kHeartlineFailureText, kHeartlineFailureTitle, Icon::None, result.detail};
     }
 }
@@ -124,7 +129,7 @@ void WindowLogic::LoadFile(const std::string& path) {
         loadedTrack_ = std::move(copy);
         loadFolder_ = FolderOf(trackFileName_);
     } else {
-        view_.ShowMessageBox({"Error Loading Track File!", "Load Error",
+        view_.ShowMessageBox({LoadErrorText(path, result.reason), "Load Error",
                               MessageBoxRequest::Icon::Exclamation, result.reason});
         trackModified_ = false;
         trackLoaded_ = false;
@@ -166,6 +171,7 @@ void WindowLogic::HeartlineClicked() {
     }
 
     HeartlineSettings settings;
+    settings.smooth = smoothRide_;
     if (!ReadIntegerField(Field::Segments, settings.segments)) return;
     if (!ReadIntegerField(Field::Precision, settings.precision)) return;
     if (!ReadIntegerField(Field::Filter, settings.filter)) return;
@@ -188,7 +194,7 @@ void WindowLogic::HeartlineClicked() {
         ShowRefusal(result.detail, result.internalDetail);
         return;
     }
-    if (!result) view_.ShowMessageBox(FailureBox(result));
+    if (!result) view_.ShowMessageBox(FailureBox(result, operations_.AdvisedStartSpeed()));
     // A failed run left `candidate` as loaded, so the display shows the loaded ends again.
     workTrack_ = std::move(candidate);
 
@@ -234,10 +240,8 @@ void WindowLogic::SaveClicked() {
     // The next dialog keeps the name but starts where a save (or the load)
     // last worked: listing the failed place can hang on its special files.
     trackFileName_ = NameOf(path);
-    std::string text =
-        "Error Saving Track File!\n\nThe track could not be saved as \"" + path + "\".";
-    if (!result.reason.empty()) text += "\n" + result.reason;
-    view_.ShowMessageBox({text, "Save Error", MessageBoxRequest::Icon::Exclamation, ""});
+    view_.ShowMessageBox({SaveErrorText(path, result.reason), "Save Error",
+                          MessageBoxRequest::Icon::Exclamation, result.reason});
 }
 
 void WindowLogic::PrecisionLostFocus() {

@@ -129,6 +129,11 @@ class WindowLogic final : public ProgressFeedback {
     // The precision field lost the keyboard focus: clamp it to 4..16.
     void PrecisionLostFocus();
 
+    // The "Smooth ride" switch: the next runs make the smooth rebuild. Off
+    // at start, like the six settings.
+    void SetSmoothRide(bool on) { smoothRide_ = on; }
+    bool SmoothRide() const { return smoothRide_; }
+
     // The message timer fired: the line is cleared and the timer stopped.
     void MessageTimerFired();
 
@@ -180,6 +185,7 @@ class WindowLogic final : public ProgressFeedback {
 
     bool trackLoaded_ = false;
     bool trackModified_ = false;
+    bool smoothRide_ = false;
     std::string trackFileName_;
     std::string loadFolder_;
     std::string saveFolder_;

@@ -154,6 +154,10 @@ void MainWindow::RememberPlaces() {
 
 void MainWindow::LoadFile(const QString& path) {
     logic_->LoadFile(path.toStdString());
+    AfterLoad();
+}
+
+void MainWindow::AfterLoad() {
     RememberPlaces();
     RefreshRideProfile(*this, false);
 }
@@ -239,6 +243,16 @@ void MainWindow::CreateControls() {
     knob(Knob::Minimise, &ShapedWindow::MinimizeClicked);
     knob(Knob::Close, &ShapedWindow::CloseClicked);
 
+    smooth_ = new SkinSwitch(this, [](QPainter& painter, bool on, Look look) {
+        PaintSmoothSwitch(painter, on, look);
+    });
+    smooth_->setObjectName(QString::fromLatin1(kSmoothPlace.name));
+    smooth_->setGeometry(PixelRect(kSmoothPlace.box));
+    smooth_->setToolTip(QString::fromLatin1(kSmoothPlace.toolTip));
+    smooth_->setAccessibleName(QString::fromLatin1(kSmoothCaption));
+    smooth_->setAccessibleDescription(QString::fromLatin1(kSmoothPlace.description));
+    connect(smooth_, &SkinSwitch::toggled, this, [this](bool on) { logic_->SetSmoothRide(on); });
+
     message_ = new MessageLine(this);
     message_->setObjectName(QStringLiteral("Message_Label"));
     message_->setGeometry(PixelRect(kMessageBox));
@@ -272,8 +286,7 @@ HotSpot* MainWindow::AddHotSpot(const HotSpotPlace& place,
 
 void MainWindow::LoadClicked() {
     logic_->LoadClicked();
-    RememberPlaces();
-    RefreshRideProfile(*this, false);
+    AfterLoad();
 }
 
 void MainWindow::HeartlineClicked() {

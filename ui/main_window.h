@@ -35,8 +35,10 @@ class MainWindow final : public ShapedWindow, private WindowView, private Messag
     StatusLight* LightWidget(Light light) const { return lights_[static_cast<size_t>(light)]; }
     ProgressTube* ProgressWidget() const { return progress_; }
     QTimer* MessageTimerObject() const { return timer_; }
+    SkinSwitch* SmoothSwitch() const { return smooth_; }
 
-    // Loads `path` as Load Track would (a file from the command line).
+    // Loads `path` as Load Track would (a file from the command line, the
+    // file manager or a drop), every view updated as after Load Track.
     void LoadFile(const QString& path);
 
     // The settings file where the window keeps its folders and position.
@@ -74,6 +76,8 @@ class MainWindow final : public ShapedWindow, private WindowView, private Messag
     void Start(int32_t intervalMs) override;
     void Stop() override;
 
+    // After a load (or a cancelled Load dialog): the remembered folders and the ride profile.
+    void AfterLoad();
     void CreateControls();
     HotSpot* AddHotSpot(const HotSpotPlace& place, std::function<void(QPainter&, Look)> paintFace);
 
@@ -87,6 +91,7 @@ class MainWindow final : public ShapedWindow, private WindowView, private Messag
     std::array<StatusLight*, 3> lights_{};
     ProgressTube* progress_ = nullptr;
     MessageLine* message_ = nullptr;
+    SkinSwitch* smooth_ = nullptr;
 };
 
 }  // namespace cvqrn::ui

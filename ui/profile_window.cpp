@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QSvgGenerator>
 #include <QVBoxLayout>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "frontend/number_text.h"
+#include "frontend/window_placement.h"
 
 namespace cvqrn::ui {
 
@@ -83,7 +85,7 @@ QString Swatch(const QColor& colour, const QString& text, const char* line = "&#
 // ---- Track views ---------------------------------------------------------------
 
 TrackView::TrackView(Kind kind, QWidget* parent) : QWidget(parent), kind_(kind) {
-    setMinimumSize(300, kind == Kind::Top ? 220 : 140);
+    setMinimumSize(240, kind == Kind::Top ? 160 : 100);
 }
 
 void TrackView::SetModel(const ProfileModel* model) {
@@ -217,7 +219,7 @@ ProfileWindow::ProfileWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     buttons->addWidget(save_);
     outer->addLayout(buttons);
 
-    resize(1240, 780);
+    resize(kProfilePreferredSize);
     SetModel({});
 }
 
@@ -239,7 +241,7 @@ void ProfileWindow::BuildPlot(Plot& plot, const char* title, const char* unit,
     plot.chart->addAxis(plot.y, Qt::AlignLeft);
     plot.view = new QChartView(plot.chart, content_);
     plot.view->setRenderHint(QPainter::Antialiasing);
-    plot.view->setMinimumHeight(180);
+    plot.view->setMinimumHeight(130);
     plot.view->viewport()->setMouseTracking(true);
     plot.view->viewport()->installEventFilter(this);
 }
@@ -269,7 +271,9 @@ void ProfileWindow::FillPlot(Plot& plot) {
     };
     add(model_.loaded, kLoadedColour, 2.4, QStringLiteral("loaded (heart on the rail)"));
     add(model_.rebuilt, kRebuiltColour, 1.3,
-        QStringLiteral("rebuilt (heart %1 m from the rail)").arg(model_.heartline, 0, 'f', 2));
+        QStringLiteral("rebuilt (%1, heart %2 m from the rail)")
+            .arg(Text(RebuildName(model_.smooth)))
+            .arg(model_.heartline, 0, 'f', 2));
     if (!(lo <= hi)) {
         lo = 0.0;
         hi = 1.0;
@@ -319,8 +323,10 @@ void ProfileWindow::SetModel(ProfileModel model) {
     QString legend = Swatch(kLoadedColour, QStringLiteral("loaded track, heart on the rail"));
     if (model_.rebuilt) {
         legend += QStringLiteral("&nbsp;&nbsp;&nbsp;") +
-                  Swatch(kRebuiltColour, QStringLiteral("rebuilt track, heart %1 m from the rail")
-                                             .arg(model_.heartline, 0, 'f', 2)) +
+                  Swatch(kRebuiltColour,
+                         QStringLiteral("rebuilt track (%1), heart %2 m from the rail")
+                             .arg(Text(RebuildName(model_.smooth)))
+                             .arg(model_.heartline, 0, 'f', 2)) +
                   QStringLiteral("&nbsp;&nbsp;&nbsp;") +
                   Swatch(kRailColour, QStringLiteral("new rail (views)"), "- - -");
     }
@@ -429,9 +435,12 @@ void RideProfileHookup::Refresh(bool afterRun) {
     settings.heartline = ReadNumber(fieldText_(Field::Heartline));
     settings.startspeed = ReadNumber(fieldText_(Field::StartSpeed));
     settings.endspeed = ReadNumber(fieldText_(Field::EndSpeed));
+    settings.smooth = logic_.SmoothRide();
     request_ = request;
     stale_ = true;
-    if (window_ != nullptr && window_->isVisible()) Open();
+    // An open window follows without raising itself or taking the focus, so
+    // the panel's message stays in view.
+    if (window_ != nullptr && window_->isVisible()) Update();
     emit Refreshed();
 }
 
@@ -448,6 +457,13 @@ void RideProfileHookup::SetCursor(double distance) {
     if (window_ != nullptr && window_->isVisible()) window_->HoverAt(distance);
 }
 
+void RideProfileHookup::Update() {
+    CurrentModel();
+    if (!windowStale_) return;
+    window_->SetModel(model_);
+    windowStale_ = false;
+}
+
 void RideProfileHookup::Open() {
     if (window_ == nullptr) {
         window_ = new ProfileWindow(&main_);
@@ -455,13 +471,37 @@ void RideProfileHookup::Open() {
         connect(window_, &ProfileWindow::Open3dRequested, this, &RideProfileHookup::Open3dRequested);
         windowStale_ = true;
     }
-    CurrentModel();
-    if (windowStale_) {
-        window_->SetModel(model_);
-        windowStale_ = false;
-    }
+    Update();
+    if (!window_->isVisible()) PlaceBesidePanel();
     window_->show();
     window_->raise();
+    window_->activateWindow();
+}
+
+void RideProfileHookup::PlaceBesidePanel() {
+    const QScreen* screen = main_.screen();
+    if (screen == nullptr) return;
+    const auto rect = [](const QRect& r) {
+        return ScreenRect{r.left(), r.top(), r.width(), r.height()};
+    };
+    // The frame the window manager adds: as the window has it once shown, else a usual one.
+    QMargins frame = kUsualFrame;
+    if (window_->isVisible() || window_->testAttribute(Qt::WA_WState_Created)) {
+        const QRect outer = window_->frameGeometry();
+        const QRect inner = window_->geometry();
+        if (outer != inner) {
+            frame = QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                             outer.right() - inner.right(), outer.bottom() - inner.bottom());
+        }
+    }
+    const QSize extra(frame.left() + frame.right(), frame.top() + frame.bottom());
+    const QSize minimum = window_->minimumSizeHint().expandedTo(window_->minimumSize()) + extra;
+    const QSize preferred = kProfilePreferredSize + extra;
+    const ScreenRect place = PlaceBeside(rect(main_.frameGeometry()), rect(screen->availableGeometry()),
+                                         {preferred.width(), preferred.height()},
+                                         {minimum.width(), minimum.height()});
+    window_->resize(QSize(place.width, place.height) - extra);
+    window_->move(place.left, place.top);
 }
 
 RideProfileHookup* AttachRideProfile(QWidget& mainWindow, const WindowLogic& logic,

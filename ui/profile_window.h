@@ -6,6 +6,8 @@
 #pragma once
 
 #include <QLabel>
+#include <QMargins>
+#include <QSize>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -23,6 +25,10 @@ class QPushButton;
 namespace cvqrn::ui {
 
 inline constexpr const char* kProfileWindowTitle = "Ride profile";
+// The profile window's size where the screen has room for it, without its frame.
+inline constexpr QSize kProfilePreferredSize(1240, 780);
+// The frame a window manager adds, until the window shows its own.
+inline constexpr QMargins kUsualFrame(4, 32, 4, 4);
 
 // A top view (x across, z down the page) or a side view (height along the
 // track) of the heart paths and the new rail, drawn as vectors.
@@ -103,9 +109,11 @@ class RideProfileHookup : public QObject {
     using FieldTextFn = std::function<std::string(Field)>;
     RideProfileHookup(QWidget& mainWindow, const WindowLogic& logic, FieldTextFn fieldText);
 
-    // After a load (afterRun false) or a heartline run.
+    // After a load (afterRun false) or a heartline run. An open window is
+    // brought up to date where it is, neither raised nor given the focus.
     void Refresh(bool afterRun);
-    // Opens (or raises) the profile window, up to date.
+    // Opens (or raises and activates) the profile window, up to date. A
+    // closed window opens beside the panel, within the screen's available area.
     void Open();
     ProfileWindow* Window() const { return window_; }
 
@@ -120,6 +128,9 @@ class RideProfileHookup : public QObject {
     void Open3dRequested();
 
   private:
+    void Update();
+    void PlaceBesidePanel();
+
     QWidget& main_;
     const WindowLogic& logic_;
     FieldTextFn fieldText_;

@@ -250,30 +250,20 @@ void PaintBanner(QPainter& painter) {
 void PaintSettings(QPainter& painter) {
     Header(painter, 14, 56, QStringLiteral("SETTINGS"), 198);
 
-    // A small sketch of what the tool does: the rail, and the heartline beside it.
-    painter.save();
-    QPainterPath rail(QPointF(16, 90));
-    rail.cubicTo(QPointF(50, 90), QPointF(70, 74), QPointF(128, 76));
-    painter.setPen(QPen(kTeal, 2, Qt::SolidLine, Qt::RoundCap));
-    painter.drawPath(rail);
-    painter.setPen(QPen(kAmber, 1.2, Qt::DashLine, Qt::RoundCap));
-    painter.drawPath(rail.translated(0, -6));
-    painter.restore();
-    Text(painter, QRectF(134, 70, 70, 12), Qt::AlignLeft | Qt::AlignVCenter,
-         QStringLiteral("heartline"), SkinFont(9), kAmber);
-    Text(painter, QRectF(134, 82, 70, 12), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("rail"),
-         SkinFont(9), kTeal);
-
+    // A faint strip joins each caption to its field or switch.
+    const auto caption = [&painter](const QRectF& control, const char* text) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0, 0, 0, 38));
+        painter.drawRoundedRect(QRectF(10, control.top() - 3, 176, control.height() + 6), 4, 4);
+        Text(painter, QRectF(14, control.top(), control.left() - 22, control.height()),
+             Qt::AlignRight | Qt::AlignVCenter, QString::fromLatin1(text), SkinFont(11), kText);
+    };
+    caption(ToPixels(kSmoothPlace.box), kSmoothCaption);
+    PaintSmoothSwitch(painter, false, Look::Normal);
     for (int i = 0; i < kParameterFieldCount; ++i) {
         const FieldPlace& place = PlaceOf(static_cast<Field>(i));
         const QRectF field = ToPixels(place.box);
-        // A faint strip joins each caption to its field.
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(0, 0, 0, 38));
-        painter.drawRoundedRect(QRectF(10, field.top() - 3, 176, field.height() + 6), 4, 4);
-        Text(painter, QRectF(14, field.top(), field.left() - 22, field.height()),
-             Qt::AlignRight | Qt::AlignVCenter, QString::fromLatin1(place.caption), SkinFont(11),
-             kText);
+        caption(field, place.caption);
         PaintRecess(painter, field, 2, 3);
     }
 
@@ -470,6 +460,42 @@ void PaintProfileControl(QPainter& painter, Look look) {
     painter.setPen(QPen(Lit(kTeal, look), 1.3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.setBrush(Qt::NoBrush);
     painter.drawPath(trace);
+    painter.restore();
+}
+
+void PaintSmoothSwitch(QPainter& painter, bool on, Look look) {
+    const QRectF box = ToPixels(kSmoothPlace.box);
+    const QRectF pill = box.adjusted(0.5, 0.5, -0.5, -0.5);
+    const double radius = pill.height() / 2.0;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    if (on) {
+        QLinearGradient teal(pill.topLeft(), pill.bottomLeft());
+        teal.setColorAt(0.0, Lit(QColor(132, 240, 226), look));
+        teal.setColorAt(1.0, Lit(QColor(20, 110, 102), look));
+        painter.setBrush(teal);
+    } else {
+        painter.setBrush(Lit(kRecess, look));
+    }
+    painter.setPen(QPen(look == Look::Normal ? kRecessRim : Lit(kTeal, look), 1.0));
+    painter.drawRoundedRect(pill, radius, radius);
+
+    // The knob slides to the side the switch is set to; the other side names the state.
+    const double knob = pill.height() - 4.0;
+    const QRectF knobBox(on ? pill.right() - 2.0 - knob : pill.left() + 2.0,
+                         pill.top() + 2.0 + SinkOf(look) * 0.5, knob, knob);
+    QRadialGradient steel(knobBox.center() - QPointF(knob * 0.2, knob * 0.2), knob);
+    steel.setColorAt(0.0, QColor(236, 244, 246));
+    steel.setColorAt(1.0, QColor(110, 122, 130));
+    painter.setPen(QPen(kPlateShadow, 0.8));
+    painter.setBrush(steel);
+    painter.drawEllipse(knobBox);
+    const QRectF label = on ? QRectF(pill.left() + 3, pill.top(), pill.width() - knob - 7, pill.height())
+                            : QRectF(knobBox.right() + 1, pill.top(), pill.right() - knobBox.right() - 3,
+                                     pill.height());
+    Text(painter, label, Qt::AlignCenter, on ? QStringLiteral("ON") : QStringLiteral("OFF"),
+         SkinFont(8, true), on ? QColor(4, 32, 30) : kTextDim);
     painter.restore();
 }
 

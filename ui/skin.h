@@ -36,6 +36,11 @@ enum class Look { Normal, Hover, Pressed };
 void PaintButtonFace(QPainter& painter, Button button, Look look);
 void PaintKnob(QPainter& painter, Knob knob, Look look);
 
+// Draws the "Smooth ride" switch (kSmoothPlace) set `on` or off, in `look`,
+// at its place in logical pixels; the skin itself shows it off. The
+// painter's state is saved and restored.
+void PaintSmoothSwitch(QPainter& painter, bool on, Look look);
+
 // Draws the ride profile's control (kProfilePlace) in `look`, at its place in
 // logical pixels: one of the skin's dark, teal-rimmed boxes holding a force
 // trace. The painter's state is saved and restored.

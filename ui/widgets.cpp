@@ -35,7 +35,8 @@ bool TypesCharacter(const QKeyEvent* event) {
 
 // Lets into a parameter field only text that typing could have produced, so
 // that paste, middle-button paste and drop obey the typing rules. Blanks and
-// line ends around pasted text are cut off first.
+// line ends around pasted text are cut off first, and a decimal comma becomes
+// a point where the field takes one.
 class TypingValidator final : public QValidator {
   public:
     TypingValidator(QObject* parent, bool allowDecimal, bool allowMinus)
@@ -49,8 +50,11 @@ class TypingValidator final : public QValidator {
                 std::clamp<qsizetype>(pos - std::max<qsizetype>(leading, 0), 0, trimmed.size()));
             input = trimmed;
         }
-        return TypingCouldProduce(input.toStdString(), allowDecimal_, allowMinus_) ? Acceptable
-                                                                                   : Invalid;
+        // A "," goes in as ".", as a typed one does.
+        const std::string taken = DecimalCommasAsPoints(input.toStdString(), allowDecimal_);
+        if (!TypingCouldProduce(taken, allowDecimal_, allowMinus_)) return Invalid;
+        input = QString::fromStdString(taken);
+        return Acceptable;
     }
 
   private:
@@ -86,7 +90,11 @@ void TextField::keyPressEvent(QKeyEvent* event) {
     if (parameter_ && TypesCharacter(event)) {
         const int key = static_cast<int>(event->text().toUcs4().value(0));
         const int caret = hasSelectedText() ? selectionStart() : cursorPosition();
-        if (FilterNumericKey(text().toStdString(), caret, key, allowDecimal_, allowMinus_) == 0) {
+        const int taken =
+            FilterNumericKey(text().toStdString(), caret, key, allowDecimal_, allowMinus_);
+        if (taken != key) {
+            // Swallowed, or a decimal comma that goes in as a point.
+            if (taken != 0) insert(QString(QChar(taken)));
             event->accept();
             return;
         }
@@ -157,6 +165,30 @@ void HotSpot::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.translate(-QPointF(pos()));
     paintFace_(painter, look);
+}
+
+SkinSwitch::SkinSwitch(QWidget* parent, std::function<void(QPainter&, bool, Look)> paint)
+    : QAbstractButton(parent), paint_(std::move(paint)) {
+    setCheckable(true);
+    setFocusPolicy(Qt::NoFocus);
+    setCursor(Qt::PointingHandCursor);
+}
+
+void SkinSwitch::enterEvent(QEnterEvent* event) {
+    QAbstractButton::enterEvent(event);
+    update();
+}
+
+void SkinSwitch::leaveEvent(QEvent* event) {
+    QAbstractButton::leaveEvent(event);
+    update();
+}
+
+void SkinSwitch::paintEvent(QPaintEvent*) {
+    const Look look = isDown() ? Look::Pressed : underMouse() ? Look::Hover : Look::Normal;
+    QPainter painter(this);
+    painter.translate(-QPointF(pos()));
+    paint_(painter, isChecked(), look);
 }
 
 FittedMessage FitMessage(const QString& text, const QFont& font, const QSizeF& box,

@@ -2,6 +2,7 @@
 // transparent hot-spots, the status lights, the progress bar and the message line.
 #pragma once
 
+#include <QAbstractButton>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,7 +18,9 @@ namespace cvqrn::ui {
 // A text field of the window. Parameter fields pass every typed character
 // through FilterNumericKey, take pasted or dropped text only when typing could
 // have produced it (blanks around it are cut off) and select their whole text
-// when they get the focus. The standard editing keys work in every field.
+// when they get the focus. A "," typed, pasted or dropped into a field that
+// takes a decimal point goes in as ".". The standard editing keys work in
+// every field.
 class TextField : public QLineEdit {
     Q_OBJECT
   public:
@@ -67,6 +70,24 @@ class HotSpot : public QWidget {
     std::function<void(QPainter&, Look)> paintFace_;
     bool hovered_ = false;
     bool pressed_ = false;
+};
+
+// A switch drawn in the skin's style (PaintSmoothSwitch): a click turns it on
+// or off. Like the hot-spots it never takes the keyboard focus; it lights
+// up under the pointer and tells assistive tools that it is checkable.
+class SkinSwitch : public QAbstractButton {
+    Q_OBJECT
+  public:
+    // paint  draws the switch set on or off in a look, in the window's logical pixels
+    SkinSwitch(QWidget* parent, std::function<void(QPainter&, bool, Look)> paint);
+
+  protected:
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    std::function<void(QPainter&, bool, Look)> paint_;
 };
 
 // How a message is laid out in the message line: the font and the lines.

@@ -97,12 +97,14 @@ struct FakeOperations : TrackOperations {
         if (result) track.Bezr.VertexCount = track.Bezr.VertexCount * 1000 + settings.segments + 1;
         return result;
     }
+    std::optional<double> AdvisedStartSpeed() const override { return advice; }
 
     bool loadOk = true, saveOk = true, folderRefuses = false;
     bool outOfMemory = false;  // Load and Generate throw std::bad_alloc
     std::string saveNote;
     HeartlineStatus runStatus = HeartlineStatus::Ok;
     std::string runDetail, runInternalDetail;
+    std::optional<double> advice;  // what the valley search of the last run found
     std::vector<std::pair<int32_t, int32_t>> progress;
     std::function<void(TrackData&)> afterLoad;
     std::vector<HeartlineSettings> runs;

@@ -8,6 +8,7 @@
 #include "frontend/number_text.h"
 #include "frontend/window_arguments.h"
 #include "frontend/window_logic.h"
+#include "frontend/window_placement.h"
 
 namespace cvqrn::ui::test {
 namespace {
@@ -35,23 +36,54 @@ TEST(RoundToInt16, RoundsTiesToEvenWithinThe16BitRange) {
 }
 
 TEST(FieldFilter, KeysAndPastedTextAreAcceptedAsEachFieldAllows) {
-    // text, caret, key, allowDecimal, allowMinus, accepted. A caret of 0 is also the whole
-    // text selected: the selected "." still blocks a new one, a minus replaces it.
-    const std::tuple<const char*, int, int, bool, bool, bool> cases[] = {
-        {"1.04", 4, '7', true, true, true},  {"1.04", 4, '\b', false, false, true},
-        {"1", 1, 0x0663, true, true, false}, {"104", 1, '.', true, true, true},
-        {"1.04", 0, '.', true, true, false}, {"1.04", 0, '-', true, true, true},
-        {"1.04", 2, '-', true, true, false}, {"-1.04", 0, '-', true, true, false},
-        {"", 0, '-', true, false, false},    {"100", 3, '.', false, false, false},
+    // text, caret, key, allowDecimal, allowMinus, what goes in (0: swallowed). A caret of 0
+    // is also the whole text selected: the selected "." still blocks a new one, a minus
+    // replaces it. A decimal comma (a German keypad's decimal key) goes in as a point
+    // under the point's rules; "1,5" must never read as 15.
+    const std::tuple<const char*, int, int, bool, bool, int> cases[] = {
+        {"1.04", 4, '7', true, true, '7'},  {"1.04", 4, '\b', false, false, '\b'},
+        {"1", 1, 0x0663, true, true, 0},    {"104", 1, '.', true, true, '.'},
+        {"1.04", 0, '.', true, true, 0},    {"1.04", 0, '-', true, true, '-'},
+        {"1.04", 2, '-', true, true, 0},    {"-1.04", 0, '-', true, true, 0},
+        {"", 0, '-', true, false, 0},       {"100", 3, '.', false, false, 0},
+        {"1", 1, ',', true, false, '.'},    {"1.5", 1, ',', true, true, 0},
+        {"100", 3, ',', false, false, 0},
     };
-    for (const auto& [text, caret, key, decimal, minus, accepted] : cases) {
-        EXPECT_EQ(FilterNumericKey(text, caret, key, decimal, minus), accepted ? key : 0)
+    for (const auto& [text, caret, key, decimal, minus, taken] : cases) {
+        EXPECT_EQ(FilterNumericKey(text, caret, key, decimal, minus), taken)
             << '"' << text << "\" + " << key;
     }
     EXPECT_TRUE(TypingCouldProduce("-0.9", true, true));
     EXPECT_FALSE(TypingCouldProduce("1.5", false, true));
     EXPECT_FALSE(TypingCouldProduce("1-2", true, true));
     EXPECT_FALSE(TypingCouldProduce("1.2.3", true, true));
+    // Pasted text: a comma becomes a point where the field takes one, and is refused elsewhere.
+    EXPECT_EQ(DecimalCommasAsPoints("14,3", true), "14.3");
+    EXPECT_FALSE(TypingCouldProduce(DecimalCommasAsPoints("1,5", false), false, false));
+    EXPECT_FALSE(TypingCouldProduce(DecimalCommasAsPoints("1,5,0", true), true, false));
+}
+
+TEST(PlaceBeside, TheProfileOpensBesideThePanelInsideA1366x768Screen) {
+    // A 1366 x 768 screen whose bottom 40 pixels a task bar takes; the panel is
+    // 440 x 340. panel's left and top, then where the window goes.
+    const ScreenRect screen{0, 0, 1366, 728};
+    const ScreenSize preferred{1248, 816};
+    const ScreenSize minimum{700, 600};
+    const std::pair<std::pair<int, int>, ScreenRect> cases[] = {
+        {{100, 100}, {548, 0, 818, 728}},    // right of it, as wide as the room there
+        {{900, 300}, {0, 0, 892, 728}},      // left of it: the right has too little room
+        {{500, 500}, {0, 0, 700, 728}},      // neither side: over it as little as it can
+        {{-200, 700}, {248, 0, 1118, 728}},  // a panel pushed partly off the screen
+    };
+    for (const auto& [at, place] : cases) {
+        const ScreenRect panel{at.first, at.second, 440, 340};
+        const ScreenRect got = PlaceBeside(panel, screen, preferred, minimum);
+        EXPECT_EQ(got, place) << at.first << "," << at.second;
+        EXPECT_TRUE(got.left >= 0 && got.top >= 0 && got.right() <= 1366 && got.bottom() <= 728);
+    }
+    // A screen with room for all of it: the preferred size, level with the panel.
+    EXPECT_EQ(PlaceBeside({10, 50, 440, 340}, {0, 0, 2560, 1400}, preferred, minimum),
+              (ScreenRect{458, 50, 1248, 816}));
 }
 
 TEST(FileDialogContract, AColonCutsTheDescriptionAndHookAndTemplateBitsAreCleared) {

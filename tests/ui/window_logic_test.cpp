@@ -56,6 +56,10 @@ TEST(FlowLoad, DialogRequestEndsInTheirFieldsAndTheLoadErrorBox) {
     rig.Load("/t/bad.cvtrack");
     const MessageBoxRequest& box = rig.view.boxes.at(0);
     EXPECT_EQ(box.title + "|" + box.detail, "Load Error|not a track file");
+    // The designed line first, then the file's name; the loader's reason stays in the detail.
+    EXPECT_TRUE(box.text.starts_with("Error Loading Track File!\n\nCV-QRN cannot open "
+                                     "\"bad.cvtrack\"."))
+        << box.text;
     EXPECT_EQ(box.icon, MessageBoxRequest::Icon::Exclamation);
 }
 
@@ -118,6 +122,31 @@ TEST(FlowHeartline, AFailedOrRefusedRunShowsItsOwnBoxAndKeepsWhatItMust) {
     EXPECT_EQ(texts.size(), 4u);
 }
 
+TEST(FlowHeartline, TheValleyBoxAdvisesAStartSpeedUnderItsTextAndTheSmoothSwitchReachesTheRun) {
+    // the advice the run's valley search found (none: no start speed helps), the box's text
+    const std::pair<std::optional<double>, std::string> cases[] = {
+        {18.0, std::string(kHeartlineFailureText) +
+                   "\n\nWith V in at least 18.0 m/s the train clears every hill."},
+        {std::nullopt, kHeartlineFailureText},
+    };
+    for (const auto& [advice, text] : cases) {
+        LogicRig rig;
+        rig.Load();
+        rig.operations.runStatus = HeartlineStatus::Valleyed;
+        rig.operations.advice = advice;
+        rig.logic.SetSmoothRide(true);
+        rig.logic.HeartlineClicked();
+        ASSERT_EQ(rig.view.boxes.size(), 1u);
+        EXPECT_EQ(rig.view.boxes[0].text, text);
+        EXPECT_EQ(rig.view.boxes[0].title, "Horrible!");
+        EXPECT_TRUE(rig.operations.runs.at(0).smooth);
+        rig.logic.SetSmoothRide(false);  // off again: the default rebuild
+        rig.logic.HeartlineClicked();
+        EXPECT_FALSE(rig.operations.runs.at(1).smooth);
+    }
+    EXPECT_FALSE(LogicRig().logic.SmoothRide()) << "off at start, like the six settings";
+}
+
 TEST(FlowSave, PrefilledDialogAndAFailureThatNamesFileAndReasonAndRestartsWhereASaveWorked) {
     // a save that worked before the failure (none when empty), where the next dialog starts
     for (const auto& [goodSave, start] :
@@ -132,8 +161,10 @@ TEST(FlowSave, PrefilledDialogAndAFailureThatNamesFileAndReasonAndRestartsWhereA
         rig.Save("/proc/self/out.cvtrack");
         const MessageBoxRequest& box = rig.view.boxes.at(0);
         EXPECT_EQ(box.title, "Save Error");
-        EXPECT_NE(box.text.find("\"/proc/self/out.cvtrack\""), npos);
-        EXPECT_NE(box.text.find("Permission denied"), npos);
+        EXPECT_NE(box.text.find("\"/proc/self/out.cvtrack\". Choose another folder"), npos);
+        // The system's words only behind Show Details, never as the box's first words.
+        EXPECT_EQ(box.text.find("Permission denied"), npos);
+        EXPECT_EQ(box.detail, "Permission denied");
         EXPECT_TRUE(rig.view.questions.empty());  // a plain failure asks nothing
         rig.Save("");                             // cancelled: only the request matters
         EXPECT_EQ(rig.chooser.requests.back().fileName, "out.cvtrack") << goodSave;
