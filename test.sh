@@ -42,6 +42,7 @@ if [ "$all" -eq 1 ]; then
   cmake --preset dev >/dev/null
   cmake --build --preset dev -j "$jobs" --target cv-qrn
   bash tests/ui/xvfb_smoke.sh build/dev/app/cv-qrn
+  bash tests/ui/xvfb_profile.sh build/dev/app/cv-qrn
 
   echo "== Debian package (built, unpacked and tried) =="
   bash packaging/check_package.sh build/release build/dev

@@ -181,6 +181,7 @@ ProfileWindow::ProfileWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     auto* plotsColumn = new QVBoxLayout;
     legend_ = new QLabel(content_);
     legend_->setTextFormat(Qt::RichText);
+    legend_->setWordWrap(true);  // a long text wraps rather than widen the window past the screen
     plotsColumn->addWidget(legend_);
     BuildPlot(plots_[0], "Speed", "m/s", &ProfileSample::speed);
     BuildPlot(plots_[1], "Vertical", "g", &ProfileSample::vertical);
@@ -204,6 +205,7 @@ ProfileWindow::ProfileWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     readOut_ = new QLabel(content_);
     readOut_->setObjectName(QStringLiteral("ReadOut"));
     readOut_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    readOut_->setWordWrap(true);
     grid->addWidget(readOut_, 1, 0, 1, 2);
 
     auto* buttons = new QHBoxLayout;
