@@ -32,6 +32,24 @@ namespace {
 
 constexpr const char* kName = "heartline";
 
+constexpr OptionHelp kOptions[] = {
+    {"--segments", "N", "segments of the new track",
+     [] { return FormatShortest(HeartlineSettings{}.segments); }},
+    {"--precision", "N", "points fitted per segment",
+     [] { return FormatShortest(HeartlineSettings{}.precision); }},
+    {"--heartline", "X", "heart to rail in m; hanging trains < 0",
+     [] { return FormatShortest(HeartlineSettings{}.heartline); }},
+    {"--start-speed", "X", "train speed at the start, m/s",
+     [] { return FormatShortest(HeartlineSettings{}.startspeed); }},
+    {"--end-speed", "X", "train speed at the end, m/s",
+     [] { return FormatShortest(HeartlineSettings{}.endspeed); }},
+    {"--filter", "N", "smoothing passes over the banking",
+     [] { return FormatShortest(HeartlineSettings{}.filter); }},
+    {"--smooth", "", "the smooth rebuild instead of the default one"},
+    {"--json", "", "print the result as JSON"},
+    {"--in-place", "", "overwrite OUT in place if its folder refuses new files"},
+};
+
 struct HeartlineOptions {
     HeartlineSettings settings;  // starts at the defaults
     bool json = false;
@@ -90,14 +108,14 @@ std::string ReadSetting(const CommandOption& option, HeartlineSettings& settings
 // empty string when every word was understood.
 std::string ParseOptions(Args args, HeartlineOptions& options) {
     const std::string error = ReadCommandWords(
-        args,
+        args, kOptions,
         {{"--json", &options.json},
          {"--in-place", &options.save.inPlace},
          {"--smooth", &options.settings.smooth}},
         options.files,
         [&](const CommandOption& option) { return ReadSetting(option, options.settings); });
     if (!error.empty()) return error;
-    if (options.files.size() != 2) return "heartline needs an input and an output file";
+    if (options.files.size() != 2) return "give one input file and one output file";
     return {};
 }
 
@@ -215,12 +233,14 @@ void PrintFailureJson(const HeartlineResult& result, const std::optional<double>
 
 }  // namespace
 
+const std::span<const OptionHelp> kHeartlineOptions = kOptions;
+
 int RunHeartline(Args args, std::ostream& out, std::ostream& err) {
     HeartlineOptions options;
     const std::string usage = ParseOptions(args, options);
-    if (!usage.empty()) return UsageError("heartline: " + usage, kName, kHeartlineArguments, err);
+    if (!usage.empty()) return UsageError(usage, kName, kHeartlineArguments, err);
     if (const std::optional<SettingsRefusal> refusal = CheckHeartlineSettings(options.settings)) {
-        return UsageError("heartline: " + refusal->text, kName, kHeartlineArguments, err);
+        return UsageError(refusal->text, kName, kHeartlineArguments, err);
     }
 
     const std::string& in = options.files[0];

@@ -85,7 +85,13 @@ void PrintJson(const std::string& path, int64_t fileSize, const TrackData& t, do
     out << "}\n";
 }
 
+constexpr OptionHelp kOptions[] = {
+    {"--json", "", "print what the file holds as JSON"},
+};
+
 }  // namespace
+
+const std::span<const OptionHelp> kInfoOptions = kOptions;
 
 int RunInfo(Args args, std::ostream& out, std::ostream& err) {
     bool json = false;
@@ -94,13 +100,13 @@ int RunInfo(Args args, std::ostream& out, std::ostream& err) {
         if (a == "--json") {
             json = true;
         } else if (a.size() > 1 && a[0] == '-') {
-            return UsageError("info: unknown option '" + a + "'", "info", kInfoArguments, err);
+            return UsageError("unknown option '" + a + "'", "info", kInfoArguments, err);
         } else {
             files.push_back(a);
         }
     }
     if (files.size() != 1) {
-        return UsageError("info needs exactly one input file", "info", kInfoArguments, err);
+        return UsageError("give one input file", "info", kInfoArguments, err);
     }
 
     const std::string& path = files[0];

@@ -8,6 +8,14 @@
 
 namespace cvqrn::cli {
 
+namespace {
+constexpr OptionHelp kOptions[] = {
+    {"--in-place", "", "overwrite OUT in place if its folder refuses new files"},
+};
+}  // namespace
+
+const std::span<const OptionHelp> kRoundtripOptions = kOptions;
+
 int RunRoundtrip(Args args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> files;
     SaveOptions options;
@@ -15,14 +23,14 @@ int RunRoundtrip(Args args, std::ostream& out, std::ostream& err) {
         if (a == "--in-place") {
             options.inPlace = true;
         } else if (a.size() > 1 && a[0] == '-') {
-            return UsageError("roundtrip: unknown option '" + a + "'", "roundtrip",
-                              kRoundtripArguments, err);
+            return UsageError("unknown option '" + a + "'", "roundtrip", kRoundtripArguments,
+                              err);
         } else {
             files.push_back(a);
         }
     }
     if (files.size() != 2) {
-        return UsageError("roundtrip needs an input and an output file", "roundtrip",
+        return UsageError("give one input file and one output file", "roundtrip",
                           kRoundtripArguments, err);
     }
 

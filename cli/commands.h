@@ -3,7 +3,7 @@
 // A subcommand is a function of its own arguments (the words after its name)
 // and the two output streams; it returns the process exit status. Adding one
 // is a function in its own cmd_*.cpp file and one line in the table in
-// main.cpp.
+// cli.cpp.
 #pragma once
 
 #include <functional>
@@ -28,21 +28,32 @@ inline constexpr const char* kProgram = "cv-qrn-cli";
 using Args = std::span<const std::string>;
 using CommandFn = int (*)(Args args, std::ostream& out, std::ostream& err);
 
-struct Command {
-    const char* name;
-    const char* arguments;  // as shown in the usage text, e.g. "IN OUT"
-    const char* summary;    // one line for the usage text
-    CommandFn run;
+// One option of a subcommand, for its help and for telling an unknown option
+// from a known one.
+struct OptionHelp {
+    const char* name;     // "--segments"
+    const char* value;    // what follows it ("N", "X", "FILE"); empty for a switch
+    const char* meaning;  // with its unit
+    std::string (*defaultText)() = nullptr;  // the default as text; null for none
 };
 
-// Each subcommand's arguments, as the usage texts show them.
+struct Command {
+    const char* name;
+    const char* arguments;  // as shown in the usage text, e.g. "IN OUT [OPTIONS]"
+    const char* summary;    // one line for the usage text
+    CommandFn run;
+    std::span<const OptionHelp> options = {};
+};
+
+// Each subcommand's arguments, as the usage texts show them, and its options.
 inline constexpr const char* kRoundtripArguments = "IN OUT [--in-place]";
 inline constexpr const char* kInfoArguments = "IN [--json]";
-inline constexpr const char* kHeartlineArguments =
-    "IN OUT [--segments N] [--precision N] [--heartline X] [--start-speed X] [--end-speed X] "
-    "[--filter N] [--smooth] [--json] [--in-place]";
-inline constexpr const char* kProfileArguments =
-    "IN [--start-speed X] [--end-speed X] [--heartline X] [--spacing X] [--csv FILE] [--json]";
+inline constexpr const char* kHeartlineArguments = "IN OUT [OPTIONS]";
+inline constexpr const char* kProfileArguments = "IN [OPTIONS]";
+extern const std::span<const OptionHelp> kRoundtripOptions;
+extern const std::span<const OptionHelp> kInfoOptions;
+extern const std::span<const OptionHelp> kHeartlineOptions;
+extern const std::span<const OptionHelp> kProfileOptions;
 
 // `roundtrip IN OUT [--in-place]`: loads IN as the window's Load does and
 // saves it to OUT as its Save does (".cvtrack" appended when OUT lacks it).
@@ -73,13 +84,20 @@ int CannotSave(const std::string& path, const std::string& reason, std::ostream&
 // file, or the note of a save that worked. Returns kExitOk or kExitFailure.
 int ReportSave(const SaveResult& saved, const std::string& requested, std::ostream& err);
 
+// cv-qrn-cli's subcommands, in the order its usage text lists them.
+extern const std::span<const Command> kCommands;
+
 // Runs the command line `args` (without the program name) against `commands`:
 // --help, --version, or a subcommand by name. Returns the exit status.
 int RunCli(Args args, std::span<const Command> commands, const std::string& version,
            std::ostream& out, std::ostream& err);
 
-// Writes the usage text for `commands`.
+// Writes the usage text for `commands`; every line is shorter than 80 columns.
 void PrintUsage(std::span<const Command> commands, std::ostream& out);
+
+// Writes one subcommand's help: its usage, what it does and its options in
+// aligned columns with their units and defaults, each line under 80 columns.
+void PrintCommandHelp(const Command& command, std::ostream& out);
 
 // An option on a subcommand's command line: --name VALUE or --name=VALUE
 // (VALUE may start with a minus sign).
@@ -96,16 +114,17 @@ struct CommandFlag {
 };
 
 // Reads a subcommand's words: one of `flags` sets its bool, a word that does
-// not start with "-" (or "-" alone) is a file, every other word an option
-// handed to `option`, which returns an error message or "". Returns the first
-// error message (an option without its value is one), or "" when every word
-// was understood.
-std::string ReadCommandWords(Args args, std::initializer_list<CommandFlag> flags,
+// not start with "-" (or "-" alone) is a file, a word naming one of `known`
+// an option handed to `option`, which returns an error message or "".
+// Returns the first error message (an unknown option, an option without its
+// value), or "" when every word was understood.
+std::string ReadCommandWords(Args args, std::span<const OptionHelp> known,
+                             std::initializer_list<CommandFlag> flags,
                              std::vector<std::string>& files,
                              const std::function<std::string(const CommandOption&)>& option);
 
-// Reports a usage error of subcommand `name` ("cv-qrn-cli: <message>") with
-// its usage line, and returns kExitUsage.
+// Reports a usage error of subcommand `name` ("cv-qrn-cli: NAME: <message>")
+// with its usage line, and returns kExitUsage.
 int UsageError(const std::string& message, const char* name, const char* arguments,
                std::ostream& err);
 

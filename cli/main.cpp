@@ -11,24 +11,10 @@
 #define CVQRN_VERSION "unknown"
 #endif
 
-namespace {
-
-// The subcommands, in the order the usage text lists them.
-constexpr cvqrn::cli::Command kCommands[] = {
-    {"roundtrip", cvqrn::cli::kRoundtripArguments, "load IN and save it to OUT (\".cvtrack\" appended when missing)",
-     cvqrn::cli::RunRoundtrip},
-    {"info", cvqrn::cli::kInfoArguments, "show what the track file IN holds", cvqrn::cli::RunInfo},
-    {"heartline", cvqrn::cli::kHeartlineArguments, "rebuild IN along the heartline and save it to OUT", cvqrn::cli::RunHeartline},
-    {"profile", cvqrn::cli::kProfileArguments, "speed and felt forces along the heart path of IN",
-     cvqrn::cli::RunProfile},
-};
-
-}  // namespace
-
 int main(int argc, char** argv) {
     try {
         const std::vector<std::string> args(argv + 1, argv + argc);
-        return cvqrn::cli::RunCli(args, kCommands, CVQRN_VERSION, std::cout, std::cerr);
+        return cvqrn::cli::RunCli(args, cvqrn::cli::kCommands, CVQRN_VERSION, std::cout, std::cerr);
     } catch (const std::bad_alloc&) {
         // Load and save report their own; this catches what is left (a heartline run, output).
         std::cerr << cvqrn::cli::kProgram << ": out of memory\n";

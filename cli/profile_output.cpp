@@ -41,14 +41,14 @@ void WriteProfileText(const RideProfile& p, std::ostream& out) {
         << "              max " << Where(s.maxSpeed, "m/s") << "\n"
         << "vertical      min " << Where(s.minVertical, "g") << "\n"
         << "              max " << Where(s.maxVertical, "g") << "\n"
-        << "lateral     max |" << Where(s.maxLateral, "g") << "\n"
-        << "lateral RMS       " << FormatFixed(s.lateralRms) << " g, averaged over 5 m "
+        << "lateral       max |lateral| " << Where(s.maxLateral, "g") << "\n"
+        << "              RMS " << FormatFixed(s.lateralRms) << " g, averaged over 5 m "
         << FormatFixed(s.lateralRms5m) << " g\n"
         << "felt vertical min " << Where(s.feltMinVertical, "g") << "\n"
         << "              max " << Where(s.feltMaxVertical, "g") << "\n"
-        << "felt lateral max |" << Where(s.feltMaxLateral, "g") << "\n"
-        << "felt lateral RMS  " << FormatFixed(s.feltLateralRms) << " g\n"
-        << "onset rates       vertical " << FormatFixed(s.onsetVertical) << " g/s, lateral "
+        << "felt lateral  max |lateral| " << Where(s.feltMaxLateral, "g") << "\n"
+        << "              RMS " << FormatFixed(s.feltLateralRms) << " g\n"
+        << "onset rates   vertical " << FormatFixed(s.onsetVertical) << " g/s, lateral "
         << FormatFixed(s.onsetLateral) << " g/s, longitudinal " << FormatFixed(s.onsetLongitudinal)
         << " g/s\n";
     if (s.verticalSamples > 0) {

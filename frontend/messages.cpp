@@ -105,7 +105,7 @@ std::string PlainLoadReason(const std::string& reason) {
         return "CV-QRN opens only files whose names end in \".cvtrack\". If this is a track file, "
                "rename it so that its name ends in \".cvtrack\" and open it again.";
     }
-    if (reason == "it is a folder" || reason == "it is a directory") {
+    if (reason == "it is a folder") {
         return "It is a folder, not a track file. Choose a file in it.";
     }
     if (reason == "it is not a regular file") {

@@ -196,7 +196,7 @@ LoadResult LoadWholeFile(const std::string& path, TrackData& track) {
     if (path.empty()) return Refused("no file name given");
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return Refused(SystemReason(errno));
-    if (S_ISDIR(st.st_mode)) return Refused("it is a directory");
+    if (S_ISDIR(st.st_mode)) return Refused("it is a folder");
     if (!S_ISREG(st.st_mode)) return Refused("it is not a regular file");
     if (!HasTrackExtension(path)) return Refused("the name does not end in .cvtrack");
 

@@ -42,7 +42,7 @@ struct SaveOptions {
 };
 
 // Loads the file at `path` into `track`. An empty path, a missing or
-// unreadable file, a directory or a name not ending in ".cvtrack" (any case)
+// unreadable file, a folder or a name not ending in ".cvtrack" (any case)
 // is refused with `track` untouched. Past those checks `track` is cleared
 // first; a file that is then refused leaves it cleared or partly filled.
 // A file whose decoded track would take more than twice the file's size plus

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <sstream>
 
 #include "cli/commands.h"
@@ -16,10 +19,11 @@ namespace {
 
 using namespace testsupport;
 
-constexpr Command kTable[] = {
-    {"roundtrip", kRoundtripArguments, "load and save", RunRoundtrip},
-    {"info", kInfoArguments, "show", RunInfo},
-    {"heartline", kHeartlineArguments, "rebuild", RunHeartline},
+const Command kTable[] = {
+    {"roundtrip", kRoundtripArguments, "load and save", RunRoundtrip, kRoundtripOptions},
+    {"info", kInfoArguments, "show", RunInfo, kInfoOptions},
+    {"heartline", kHeartlineArguments, "rebuild", RunHeartline, kHeartlineOptions},
+    {"profile", kProfileArguments, "forces", RunProfile, kProfileOptions},
 };
 
 std::string Saved(const TempDir& dir, const char* name, const TrackData& track) {
@@ -78,8 +82,11 @@ TEST(Cli, CommandsEndWithTheirStatusAndMessages) {
          kExitOk,
          "",
          "\"filter\": 20,\n  \"vertex_count\": 81,\n  \"segment_count\": 80,"},
-        {{hl, loop}, kExitUsage, hlUsage},
-        {{hl, loop, none, "--segments"}, kExitUsage, hlUsage},
+        // Each error names its command once and an unknown option as unknown.
+        {{hl, loop}, kExitUsage, "cv-qrn-cli: heartline: give one input file and one output file\n" + hlUsage},
+        {{hl, loop, none, "--bogus"}, kExitUsage, "cv-qrn-cli: heartline: unknown option '--bogus'\n"},
+        {{hl, loop, none, "--bogus=2"}, kExitUsage, "heartline: unknown option '--bogus'\n"},
+        {{hl, loop, none, "--segments"}, kExitUsage, "heartline: --segments needs a value\n" + hlUsage},
         {{hl, loop, none, "--segments=40000"}, kExitUsage, "whole number from 1 to 32,767"},
         {{hl, loop, none, "--filter=x"}, kExitUsage, "whole number from 0 to 32,767"},
         {{hl, loop, none, "--segments=3000"}, kExitUsage, "it has 3,000.\n" + hlUsage},
@@ -88,6 +95,12 @@ TEST(Cli, CommandsEndWithTheirStatusAndMessages) {
         {{hl, point, none, "--json"}, kExitFailure, "cannot heartline ", "\"unusable_track\""},
         {{hl, dir.File("none.cvtrack"), none}, kExitFailure, "cv-qrn-cli: cannot load "},
         {{hl, hill, dir.File("no/such/o"), "--start-speed", "20"}, kExitFailure, "cannot save "},
+        {{"info", dir.Path()}, kExitFailure, "cannot load " + dir.Path() + ": it is a folder\n"},
+        {{"profile", loop}, kExitOk, "", "\nlateral       max |lateral| -"},
+        // A CSV that cannot be written says why.
+        {{"profile", loop, "--csv", dir.File("no/such.csv")},
+         kExitFailure,
+         "cannot write " + dir.File("no/such.csv") + ": " + std::strerror(ENOENT) + "\n"},
     };
     for (const Case& c : cases) {
         std::ostringstream outText, errText;
@@ -102,6 +115,35 @@ TEST(Cli, CommandsEndWithTheirStatusAndMessages) {
     }
     EXPECT_EQ(ReadFileBytes(dir.File("copy.cvtrack")), FrameByHand(MakeFullTrack()).bytes);
     EXPECT_FALSE(std::filesystem::exists(none + ".cvtrack"));
+}
+
+TEST(CliHelp, LinesUnder80ColumnsAlignedWithUnitsDefaultsAndTheRunFailureInTheExitStatus) {
+    std::ostringstream text;
+    PrintUsage(kCommands, text);
+    EXPECT_TRUE(Contains(text.str(), "or the run failed\n")) << text.str();
+    for (const Command& command : kCommands) {
+        std::ostringstream help;
+        EXPECT_EQ(RunCli(std::vector<std::string>{command.name, "--help"}, kCommands, "9", help,
+                         help),
+                  kExitOk);
+        text << help.str();
+        // Where each option's meaning begins: one column for all of a command's options.
+        std::set<size_t> columns;
+        for (const OptionHelp& option : command.options) {
+            const size_t line = help.str().find(std::string("\n  ") + option.name + " ");
+            ASSERT_NE(line, std::string::npos) << option.name;
+            const size_t meaning = help.str().find(option.meaning, line);
+            columns.insert(meaning - line);
+            const bool number = *option.value == 'N' || *option.value == 'X';
+            EXPECT_EQ(option.defaultText != nullptr, number) << option.name << ": no default";
+        }
+        EXPECT_LE(columns.size(), 1u) << command.name << ": options not aligned";
+    }
+    for (const char* unit : {"m/s (default 14.3)", "in m;", "(default 100)", "(default 0.5)"}) {
+        EXPECT_TRUE(Contains(text.str(), unit)) << unit;
+    }
+    std::istringstream lines(text.str());
+    for (std::string line; std::getline(lines, line);) EXPECT_LT(line.size(), 80u) << line;
 }
 
 TEST(CliFormat, JsonValuesStayValidJson) {

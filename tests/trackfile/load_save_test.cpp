@@ -55,7 +55,7 @@ TEST(LoadAndSave, RefuseWhatTheyCannotTakeWithAReason) {
         {dir.File("RIDE.CVTRACK"), ""},
         {"", "no file name"},
         {dir.File("missing.cvtrack"), std::strerror(ENOENT)},
-        {dir.File("folder.cvtrack"), "directory"},
+        {dir.File("folder.cvtrack"), "it is a folder"},
         {dir.File("ride.txt"), ".cvtrack"},
         {"/dev/null", "not a regular file"},
     };
