@@ -90,6 +90,9 @@ mime_log=$(update-mime-database "$work/mime" 2>&1) ||
   fail "the track file type does not load: $mime_log"
 grep -q '^application/x-cvtrack$' "$work/mime/types" ||
   fail "the track file type is not registered"
+# By the name alone: cv-qrn refuses a file whose name does not end in .cvtrack.
+! grep -q 'x-cvtrack' "$work/mime/magic" ||
+  fail "the track file type is matched by content, so renamed files would be offered to cv-qrn"
 
 warnings=$(zcat "$root/usr/share/man/man1/cv-qrn-cli.1.gz" |
   LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z 2>&1 || true)
