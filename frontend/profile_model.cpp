@@ -100,16 +100,18 @@ std::string ReadOut(const ProfileModel& model, double distance) {
 std::string StatusLine(const ProfileModel& model) {
     if (!model.loaded) return "Load a track to see its ride profile.";
     if (!*model.loaded) return "No profile: " + model.loaded->error;
-    if (model.valley) {
-        // The stop as the run's own message gives it.
-        std::string text = "The last run valleyed: the train stops " +
-                           FormatFixed(model.valley->distance) + " m along the track.";
-        if (model.advice) text.append(" ").append(ValleyAdviceText(*model.advice)).append(".");
-        return text;
-    }
+    if (model.valley) return ValleyNote(*model.valley, model.advice);
     if (!model.rebuilt) return "Loaded track, heart on the rail. Run the heartline to compare.";
     return "Loaded track (heart on the rail) and rebuilt track (" + RebuildName(model.smooth) +
            ", heart " + Fixed(model.heartline, 2) + " m from the rail). Hover a plot for its values.";
+}
+
+std::string ValleyNote(const ValleyStop& stop, std::optional<double> advice) {
+    // The stop as the run's own message gives it.
+    std::string text = "The last run valleyed: the train stops " + FormatFixed(stop.distance) +
+                       " m along the track.";
+    if (advice) text.append(" ").append(ValleyAdviceText(*advice)).append(".");
+    return text;
 }
 
 std::string RebuildName(bool smooth) {

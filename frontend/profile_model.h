@@ -49,6 +49,10 @@ std::string ReadOut(const ProfileModel& model, double distance);
 // The window's line under the plots when nothing is hovered.
 std::string StatusLine(const ProfileModel& model);
 
+// After a valleyed run: where the train stops, with the run's own figure,
+// and the start speed that clears every hill (when one does).
+std::string ValleyNote(const ValleyStop& stop, std::optional<double> advice);
+
 // Which rebuild made a rebuilt track: "default rebuild" or "smooth rebuild".
 std::string RebuildName(bool smooth);
 

@@ -27,6 +27,8 @@ writeFileSync(join(site, 'engine-source.js'),
 for (const name of ['index.html', 'page.css', 'page.js', 'plots.js', 'panel3d.js']) {
   copyFileSync(join(here, name), join(site, name));
 }
+// The program's icon is the page's.
+copyFileSync(join(here, '..', 'packaging', 'icons', 'cv-qrn.svg'), join(site, 'favicon.svg'));
 const uplot = join(modules, 'uplot');
 copyFileSync(join(uplot, 'dist', 'uPlot.iife.min.js'), join(site, 'uPlot.iife.min.js'));
 copyFileSync(join(uplot, 'dist', 'uPlot.min.css'), join(site, 'uPlot.min.css'));

@@ -23,9 +23,11 @@
 #include <vector>
 
 #include "profile/ride_profile.h"
+#include "profile/valley_advice.h"
 #include "frontend/file_dialogs.h"
 #include "frontend/key_filter.h"
 #include "frontend/number_text.h"
+#include "frontend/profile_model.h"
 #include "frontend/track_operations.h"
 #include "frontend/window_logic.h"
 #include "scene/camera.h"
@@ -225,18 +227,6 @@ val SceneValue(const scene::TrackScene& s) {
     m.set("bounds", bounds);
     m.set("legend", LegendValue(s.channel));
     return m;
-}
-
-// Where the train of a valleyed run stops on the loaded track: the heart of
-// the last sample it reaches.
-std::optional<ProfilePoint> LastReached(const RideProfile& profile) {
-    const ProfilePoint* last = nullptr;
-    for (const ProfileSample& s : profile.samples) {
-        if (!s.reached()) break;
-        last = &s.heart;
-    }
-    if (last == nullptr || !profile.summary.stops) return std::nullopt;
-    return *last;
 }
 
 template <typename T>
@@ -509,9 +499,12 @@ class PageOperations final : public ui::TrackOperations {
             m.set("bytes", Bytes(ReadWholeFile(result.path)));
             sink_.Send(m);
             std::remove(result.path.c_str());
+            ++downloads_;
         }
         return result;
     }
+    // How many saves the page has handed over as downloads.
+    int Downloads() const { return downloads_; }
     EndAnalysis Analyse(const TrackData& track) override { return core_.Analyse(track); }
     HeartlineResult Generate(TrackData& track, const HeartlineSettings& settings,
                              ProgressFeedback* progress) override {
@@ -519,6 +512,7 @@ class PageOperations final : public ui::TrackOperations {
         lastRun_ = Run{result.status, settings};
         return result;
     }
+    std::optional<double> AdvisedStartSpeed() const override { return core_.AdvisedStartSpeed(); }
 
     // The status and settings of the run the last action made, if it made one.
     struct Run {
@@ -531,6 +525,7 @@ class PageOperations final : public ui::TrackOperations {
     const Sink& sink_;
     ui::CoreTrackOperations core_;
     std::optional<Run> lastRun_;
+    int downloads_ = 0;
 };
 
 }  // namespace
@@ -549,6 +544,9 @@ class Window {
     void SetDecimalSeparator(const std::string& separator) {
         view_.TakeDecimalSeparator(separator);
     }
+
+    // The page's "Smooth ride" switch, sent with every action.
+    void SetSmoothRide(bool on) { logic_.SetSmoothRide(on); }
 
     // The page's six parameter fields, by field name ("str_segments", ...).
     void SetFields(const val& texts) {
@@ -571,14 +569,25 @@ class Window {
         chooser_.Answer(path);
         logic_.LoadClicked();
         std::remove(path.c_str());
-        if (logic_.TrackLoaded() && logic_.TrackFileName() == path) {
-            stem_ = Stem(path);
-            val m = sink_.Message("loaded");
+        const bool loaded = logic_.TrackLoaded() && logic_.TrackFileName() == path;
+        SendResultState(false);
+        if (!loaded) {
+            // Unlike the window, the page then shows no track at all: the old
+            // one's name, lights, plots and message would promise a track that
+            // Heartline and Save no longer act on.
+            val m = sink_.Message("unloaded");
             m.set("name", path.substr(std::string(kFolder).size()));
             sink_.Send(m);
-            SendProfiles(ui::ReadNumber(view_.FieldText(Field::StartSpeed)),
-                         ui::ReadNumber(view_.FieldText(Field::EndSpeed)), std::nullopt, false);
+            SendActionOver();
+            return;
         }
+        stem_ = Stem(path);
+        val m = sink_.Message("loaded");
+        m.set("name", path.substr(std::string(kFolder).size()));
+        sink_.Send(m);
+        SendActionOver();
+        SendProfiles(ui::ReadNumber(view_.FieldText(Field::StartSpeed)),
+                     ui::ReadNumber(view_.FieldText(Field::EndSpeed)), std::nullopt);
     }
 
     void Heartline() {
@@ -590,11 +599,17 @@ class Window {
         timing.set("ms", emscripten_get_now() - start);
         sink_.Send(timing);
         const auto run = operations_.TakeLastRun();
+        // A refused setting keeps the result there was; a run replaces it or drops it.
+        if (run && run->status != HeartlineStatus::RefusedSettings) {
+            SendResultState(run->status == HeartlineStatus::Ok);
+        }
+        // The result can be saved from here on; the profiles follow.
+        SendActionOver();
         if (!run || run->status == HeartlineStatus::RefusedSettings) return;
         const HeartlineSettings& p = run->settings;
         const bool ok = run->status == HeartlineStatus::Ok;
-        SendProfiles(p.startspeed, p.endspeed, ok ? std::optional(p.heartline) : std::nullopt,
-                     run->status == HeartlineStatus::Valleyed);
+        SendProfiles(p.startspeed, p.endspeed, ok ? std::optional(p) : std::nullopt,
+                     run->status == HeartlineStatus::Valleyed ? std::optional(p) : std::nullopt);
     }
 
     // Save as "<loaded name>-hl.cvtrack"; the page receives it as a download.
@@ -603,8 +618,10 @@ class Window {
     void Save(bool inPlace) {
         chooser_.Answer(kFolder + stem_ + "-hl.cvtrack");
         view_.AnswerNextQuestion(inPlace ? std::optional(true) : std::nullopt);
+        const int downloadsBefore = operations_.Downloads();
         logic_.SaveClicked();
         view_.AnswerNextQuestion(std::nullopt);
+        if (operations_.Downloads() != downloadsBefore) SendResultState(false);
     }
 
     // The 3D panel's scene of the profiles last sent, coloured by `channel`
@@ -629,21 +646,45 @@ class Window {
     void TimerFired() { logic_.MessageTimerFired(); }
 
   private:
-    // The plots: the loaded track (heart on the rail) and, after a run, the
-    // rebuilt one (heart at the heartline distance), at the run's speeds;
-    // after a valley, where the train stopped on the loaded track.
-    void SendProfiles(double startspeed, double endspeed, std::optional<double> heartline,
-                      bool valleyed) {
+    // The plots: the loaded track (heart on the rail) and, after a run
+    // (`rebuilt`, its settings), the rebuilt one (heart at the heartline
+    // distance) with the rebuild that made it, at the run's speeds; after a
+    // valley (`valleyed`, the run's settings), where the train stops on the
+    // loaded track as the run's message gives it, and the advice.
+    void SendProfiles(double startspeed, double endspeed,
+                      const std::optional<HeartlineSettings>& rebuilt,
+                      const std::optional<HeartlineSettings>& valleyed = std::nullopt) {
         val m = sink_.Message("profile");
         loaded_ = ProfileOf(logic_.LoadedTrack(), 0.0, startspeed, endspeed);
         val loaded = Profile(*loaded_);
         valley_.reset();
-        if (valleyed) valley_ = LastReached(*loaded_);
         m.set("loaded", loaded);
         rebuilt_.reset();
-        if (heartline) rebuilt_ = ProfileOf(logic_.WorkTrack(), *heartline, startspeed, endspeed);
+        if (rebuilt) {
+            rebuilt_ = ProfileOf(logic_.WorkTrack(), rebuilt->heartline, startspeed, endspeed);
+        }
         m.set("rebuilt", rebuilt_ ? Profile(*rebuilt_) : val::null());
-        m.set("valleyed", valleyed);
+        m.set("rebuild", rebuilt ? ui::RebuildName(rebuilt->smooth) : std::string());
+        m.set("valleyed", valleyed.has_value());
+        const std::optional<ValleyStop> stop =
+            valleyed ? FindValley(logic_.LoadedTrack(), *valleyed, valleyed->startspeed)
+                     : std::nullopt;
+        // The 3D panel marks the stop where the window's does.
+        if (stop) valley_ = ProfilePoint{stop->x, stop->y, stop->z};
+        m.set("stop", stop ? val(stop->distance) : val::null());
+        m.set("note", stop ? ui::ValleyNote(*stop, operations_.AdvisedStartSpeed()) : std::string());
+        sink_.Send(m);
+    }
+
+    // The user's part of the action is over (the profiles may still follow):
+    // the page takes the next Load, Heartline or Save from here.
+    void SendActionOver() { sink_.Send(sink_.Message("actionOver")); }
+
+    // Whether a result waits that has not been saved, for the page's warning
+    // before it is left.
+    void SendResultState(bool unsaved) {
+        val m = sink_.Message("resultState");
+        m.set("unsaved", unsaved);
         sink_.Send(m);
     }
 
@@ -663,6 +704,14 @@ class Window {
 // The key filter of the parameter fields, for one typed character.
 int FilterKey(const std::string& text, int caret, int key, bool allowDecimal, bool allowMinus) {
     return ui::FilterNumericKey(text, caret, key, allowDecimal, allowMinus);
+}
+
+// The "Smooth ride" switch's caption and tool tip.
+val SmoothSpec() {
+    val spec = val::object();
+    spec.set("caption", std::string(ui::kSmoothCaption));
+    spec.set("toolTip", std::string(ui::kSmoothPlace.toolTip));
+    return spec;
 }
 
 // The design data of the twelve fields, in tab order: the six parameter
@@ -687,6 +736,7 @@ EMSCRIPTEN_BINDINGS(cvqrn) {
         .constructor<val>()
         .function("start", &Window::Start)
         .function("setDecimalSeparator", &Window::SetDecimalSeparator)
+        .function("setSmoothRide", &Window::SetSmoothRide)
         .function("setFields", &Window::SetFields)
         .function("load", &Window::Load)
         .function("heartline", &Window::Heartline)
@@ -719,6 +769,7 @@ EMSCRIPTEN_BINDINGS(cvqrn) {
     });
     emscripten::function("filterKey", &FilterKey);
     emscripten::function("fieldSpecs", &FieldSpecs);
+    emscripten::function("smoothSpec", &SmoothSpec);
 }
 
 }  // namespace cvqrn::web

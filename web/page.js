@@ -13,11 +13,19 @@ let acting = 0;          // of those, the user's Load, Heartline and Save
 let workerReady = false; // the worker's engine has started
 let messageTimer = 0;
 let question = null;     // the in-place question of the save that just ended
-// The display fields show numbers with the decimal separator of the
-// browser's language, as the window does with the desktop's; the parameter
-// fields always read ".".
-const decimalSeparator =
-  new Intl.NumberFormat().formatToParts(1.5).find((p) => p.type === 'decimal')?.value || '.';
+let unsaved = false;     // a result waits that has not been downloaded
+// The user's actions the worker has been sent and has not finished, oldest
+// first; `over` once the worker says the user's part is done (a run's
+// profiles may still be computing then).
+const inFlight = [];
+// Every number on the page has a decimal point, whatever the browser's
+// language: the fields read "." (a typed "," goes in as "."), and the display
+// fields, the plots and the figures write it.
+const decimalSeparator = '.';
+// The largest file the page takes: a loaded track lives in the browser's
+// memory several times over (the file, the track as loaded, the rebuilt
+// one), within the 2 GB the engine may use.
+const kMaxFileBytes = 256 * 1024 * 1024;
 
 // ---- The engine on this thread: the key filter and the fields' design data.
 
@@ -38,6 +46,7 @@ function startWorker() {
   URL.revokeObjectURL(url);
   busy = 0;
   acting = 0;
+  inFlight.length = 0;
   workerReady = false;
   worker.onmessage = (event) => show(event.data);
   worker.onerror = (event) => {
@@ -59,19 +68,56 @@ const userActions = ['load', 'heartline', 'save'];
 // while one of them is still running; the fields stay usable.
 function send(type, extra = {}, transfer = []) {
   if (userActions.includes(type)) {
-    if (acting > 0) return;
+    if (acting > 0) return false;
     acting += 1;
+    inFlight.push({ type, over: false });
   }
   busy += 1;
   document.body.classList.add('busy');
-  worker.postMessage({ type, texts: fieldTexts(), separator: decimalSeparator, ...extra }, transfer);
+  worker.postMessage({ type, texts: fieldTexts(), separator: decimalSeparator,
+                       smooth: $('chk_smooth') ? $('chk_smooth').checked : false, ...extra },
+                     transfer);
+  return true;
+}
+
+// The user's part of the oldest unfinished action is over.
+function actionOver() {
+  const action = inFlight.find((a) => !a.over);
+  if (!action) return;
+  action.over = true;
+  acting = Math.max(0, acting - 1);
+}
+
+// A display field or a parameter field gets its text.
+function setText(id, text) {
+  const element = $(id);
+  if ('value' in element) element.value = text;
+  else element.textContent = text;
+}
+
+const lightNames = { loaded: 'loaded', heartlined: 'heartlined', saved: 'saved' };
+
+// A status light, on or off, with its state as text for assistive technology.
+function setLight(light, on) {
+  const element = $('light-' + light);
+  element.classList.toggle('on', on);
+  const label = (on ? '' : 'not ') + lightNames[light];
+  element.setAttribute('aria-label', label);
+  element.title = label;
+}
+
+// A message of the page's own on the message line, cleared after `ms` (0: kept).
+function pageMessage(text, ms = 0) {
+  clearTimeout(messageTimer);
+  $('message').value = text;
+  if (ms > 0) messageTimer = setTimeout(() => { $('message').value = ''; }, ms);
 }
 
 // What the worker reports.
 function show(m) {
   switch (m.type) {
-    case 'field': $(m.field).value = m.text; break;
-    case 'light': $('light-' + m.light).classList.toggle('on', m.on); break;
+    case 'field': setText(m.field, m.text); break;
+    case 'light': setLight(m.light, m.on); break;
     case 'progressVisible':
       $('progress').hidden = !m.visible;
       document.body.classList.toggle('running', m.visible);
@@ -94,6 +140,9 @@ function show(m) {
     case 'loaded':
       $('track-name').textContent = m.name;
       break;
+    case 'unloaded': showNoTrack(m.name); break;
+    case 'actionOver': actionOver(); break;
+    case 'resultState': unsaved = m.unsaved; break;
     case 'profile': CvqrnPlots.show(m); CvqrnPanel3d.profileChanged(m); break;
     case 'scene': CvqrnPanel3d.show(m); break;
     case 'timing': document.body.dataset.lastRunMs = String(m.ms); break;
@@ -101,8 +150,16 @@ function show(m) {
     case 'crashed': crashed(m.what); break;
     case 'done':
       busy = Math.max(0, busy - 1);
-      if (userActions.includes(m.action)) acting = Math.max(0, acting - 1);
+      if (userActions.includes(m.action)) {
+        actionOver();  // when the worker did not say so before
+        inFlight.shift();
+      }
       if (busy === 0) document.body.classList.remove('busy');
+      if (m.action === 'load') {
+        $('progress').hidden = true;
+        pageMessage(pendingNote, 4000);
+        pendingNote = '';
+      }
       document.body.dataset.done = String(Number(document.body.dataset.done || 0) + 1);
       if (m.action === 'save' && question) askInPlace();
       break;
@@ -129,10 +186,23 @@ function crashed(what) {
     warning: true,
   });
   worker.terminate();
-  for (const light of ['loaded', 'heartlined', 'saved']) $('light-' + light).classList.remove('on');
+  for (const light of ['loaded', 'heartlined', 'saved']) setLight(light, false);
+  unsaved = false;
   $('progress').hidden = true;
   document.body.classList.remove('busy', 'running');
   startWorker();
+}
+
+// After a refused load the page shows no track: no name, no end data, no
+// plots, no lights and no message of the track before.
+function showNoTrack(refusedName) {
+  $('track-name').textContent = `No track loaded: "${refusedName}" was refused.`;
+  for (const id of ['str_slope_in', 'str_radius_in', 'str_tilt_in', 'str_slope_out',
+    'str_radius_out', 'str_tilt_out']) setText(id, '–');
+  for (const light of ['loaded', 'heartlined', 'saved']) setLight(light, false);
+  clearTimeout(messageTimer);
+  $('message').value = '';
+  CvqrnPlots.show({ loaded: null, rebuilt: null, note: 'No track loaded.' });
 }
 
 function showBox({ title, text, detail, warning }) {
@@ -169,18 +239,66 @@ function download(name, bytes) {
 
 // ---- Loading: the button's file chooser, or a file dropped anywhere.
 
-async function loadFile(file) {
-  if (!file) return;
-  let bytes;
-  try {
-    bytes = new Uint8Array(await file.arrayBuffer());
-  } catch (error) {
-    showBox({ title: 'Load Error', text: 'Error Loading Track File!', warning: true,
-              detail: `The browser could not read "${file.name}": ${error.message}` });
+const megabytes = (bytes) => `${Math.round(bytes / (1024 * 1024))} MB`;
+
+function loadRefused(name, why, detail) {
+  showBox({ title: 'Load Error', warning: true, detail,
+            text: `Error Loading Track File!\n\nCV-QRN cannot open "${name}". ${why}` });
+}
+
+// Reads the file with the load's progress on the message line and its bar.
+function readWithProgress(file, note) {
+  return new Promise((resolve, reject) => {
+    const reader = new FileReader();
+    const bar = $('progress');
+    bar.hidden = false;
+    bar.classList.add('loading');
+    const show = (done) => {
+      const percent = file.size > 0 ? Math.floor((done / file.size) * 100) : 100;
+      $('progress-fill').style.width = percent + '%';
+      bar.setAttribute('aria-valuenow', String(percent));
+      pageMessage(`${note}Reading ${file.name}: ${percent} %`);
+    };
+    show(0);
+    reader.onprogress = (e) => show(e.loaded);
+    reader.onload = () => {
+      show(file.size);
+      resolve(new Uint8Array(reader.result));
+    };
+    reader.onerror = () => reject(reader.error || new Error('the file could not be read'));
+    reader.readAsArrayBuffer(file);
+  });
+}
+
+// `note`: a sentence about the load to keep on the message line after it.
+async function loadFile(file, note = '') {
+  if (!file || acting > 0) return;
+  if (file.size > kMaxFileBytes) {
+    loadRefused(file.name,
+                `It is ${megabytes(file.size)}, more than the ${megabytes(kMaxFileBytes)} ` +
+                'this page can hold in the browser\'s memory. Open it in the CV-QRN program ' +
+                'or with cv-qrn-cli.',
+                `${file.size} bytes; the page takes files of up to ${kMaxFileBytes} bytes.`);
     return;
   }
-  send('load', { name: file.name, bytes }, [bytes.buffer]);
+  let bytes;
+  acting += 1;  // no other action while the file is read
+  try {
+    bytes = await readWithProgress(file, note ? note + ' ' : '');
+  } catch (error) {
+    loadRefused(file.name, 'The browser could not read it.', String(error.message || error));
+    return;
+  } finally {
+    acting -= 1;
+    $('progress').classList.remove('loading');
+  }
+  pageMessage(`${note ? note + ' ' : ''}Checking ${file.name}…`);
+  if (!send('load', { name: file.name, bytes }, [bytes.buffer])) return;
+  pendingNote = note;
 }
+
+// The page's note about a load, shown once the load is done.
+let pendingNote = '';
 
 function setUpLoading() {
   const input = $('file-input');
@@ -208,14 +326,18 @@ function setUpLoading() {
     e.preventDefault();
     depth = 0;
     veil.hidden = true;
-    loadFile(e.dataTransfer.files[0]);
+    const files = e.dataTransfer.files;
+    const note = files.length > 1
+      ? `${files.length} files dropped: only "${files[0].name}" is loaded.` : '';
+    loadFile(files[0], note);
   });
 }
 
 // ---- The parameter fields.
 
 // Lets through only what the key filter accepts, one character at a time, as
-// if each had been typed where the caret stands.
+// if each had been typed where the caret stands; a "," where the field takes
+// a decimal point goes in as ".".
 function filterInput(engine, spec, input, event) {
   if (!event.data || !event.inputType.startsWith('insert')) return;
   let text = input.value;
@@ -224,13 +346,17 @@ function filterInput(engine, spec, input, event) {
   let changed = false;
   let refused = false;
   for (const ch of event.data) {
-    const key = ch.codePointAt(0);
-    if (engine.filterKey(text, start, key, spec.allowDecimal, spec.allowMinus) === 0) {
+    const taken = engine.filterKey(text, start, ch.codePointAt(0), spec.allowDecimal,
+                                   spec.allowMinus);
+    if (taken === 0) {
       refused = true;
       continue;
     }
-    text = text.slice(0, start) + ch + text.slice(end);
-    start += ch.length;
+    // A decimal comma goes in as the point.
+    const put = String.fromCodePoint(taken);
+    if (put !== ch) refused = true;
+    text = text.slice(0, start) + put + text.slice(end);
+    start += put.length;
     end = start;
     changed = true;
   }
@@ -240,6 +366,23 @@ function filterInput(engine, spec, input, event) {
     input.value = text;
     input.setSelectionRange(start, start);
   }
+}
+
+// The "Smooth ride" switch, above the six settings as in the window; off at start.
+function buildSmoothSwitch(engine) {
+  const spec = engine.smoothSpec();
+  const label = document.createElement('label');
+  label.className = 'switch';
+  label.title = spec.toolTip;
+  const caption = document.createElement('span');
+  caption.textContent = spec.caption;
+  const input = document.createElement('input');
+  input.type = 'checkbox';
+  input.id = 'chk_smooth';
+  input.setAttribute('role', 'switch');
+  input.title = spec.toolTip;
+  label.append(caption, input);
+  $('parameter-fields').append(label);
 }
 
 function buildFields(engine) {
@@ -252,7 +395,7 @@ function buildFields(engine) {
   for (let i = 0; i < specs.length; i += 1) {
     const spec = specs[i];
     if (!spec.parameter) {
-      $(spec.name).value = spec.text;
+      setText(spec.name, spec.text);
       continue;
     }
     parameterNames.push(spec.name);
@@ -317,8 +460,16 @@ function setUpActions() {
 async function main() {
   setUpLoading();
   setUpActions();
+  for (const light of ['loaded', 'heartlined', 'saved']) setLight(light, false);
+  // A result not yet downloaded is lost with the page: the browser asks first.
+  window.addEventListener('beforeunload', (e) => {
+    if (!unsaved) return;
+    e.preventDefault();
+    e.returnValue = '';
+  });
   startWorker();
   const engine = await startEngineHere();
+  buildSmoothSwitch(engine);
   buildFields(engine);
   CvqrnPanel3d.start(engine, send);
   document.body.dataset.ready = '1';

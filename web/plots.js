@@ -3,9 +3,11 @@
 // rebuilt track (heart at the heartline distance) in another on the same
 // axes, with their summary figures; after a run that valleyed, a line where
 // the train stopped. The figures are the core's ride profile, sent by the
-// worker as {type: 'profile', loaded, rebuilt, valleyed}: `loaded` and
-// `rebuilt` each {distance, speed, vertical, lateral, summary} or {error}
-// (rebuilt null before a run or after a failed one).
+// worker as {type: 'profile', loaded, rebuilt, rebuild, stop, note}: `loaded`
+// and `rebuilt` each {distance, speed, vertical, lateral, summary} or {error}
+// (rebuilt null before a run or after a failed one), `rebuild` which rebuild
+// made it, `stop` where the train stops after a valley (the run's figure) and
+// `note` what to say about it.
 /* global uPlot */
 'use strict';
 
@@ -50,11 +52,20 @@ const CvqrnPlots = (() => {
   const gaps = (values) => Array.from(values, (v) => (Number.isFinite(v) ? v : null));
 
   const fixed = (v, digits) => (v == null || !Number.isFinite(v) ? '–' : v.toFixed(digits));
+  // Axis labels with a point whatever the browser's language (uPlot would
+  // follow the language), with as many decimals as the tick spacing needs.
+  const tickValues = (u, splits, axis, space, increment) => {
+    const decimals = Math.max(0, Math.min(6, -Math.floor(Math.log10(increment || 1))));
+    return splits.map((v) => (v == null ? '' : v.toFixed(decimals)));
+  };
   const where = (e) => (e ? ` at ${fixed(e.distance, 1)} m` : '');
 
   function summaryTable(profiles) {
     const table = document.createElement('table');
     table.className = 'summary';
+    table.id = 'profile-figures';
+    // The plots' text alternative.
+    table.createCaption().textContent = 'Ride profile figures';
     const lines = [
       ['', ...profiles.map((p) => p.label)],
       ['Highest vertical g', ...profiles.map((p) => fixed(p.summary.maxVertical?.value, 2) + where(p.summary.maxVertical))],
@@ -76,7 +87,7 @@ const CvqrnPlots = (() => {
     return table;
   }
 
-  function show({ loaded, rebuilt, valleyed }) {
+  function show({ loaded, rebuilt, rebuild, stop, note: runNote }) {
     const holder = document.getElementById('plots');
     const note = document.getElementById('profile-note');
     for (const chart of charts) chart.destroy();
@@ -84,16 +95,14 @@ const CvqrnPlots = (() => {
     holder.textContent = '';
     const profiles = [];
     const problems = [];
-    for (const [label, colour, p] of [['loaded', colours.loaded, loaded], ['rebuilt', colours.rebuilt, rebuilt]]) {
+    const rebuiltLabel = rebuild ? `rebuilt (${rebuild})` : 'rebuilt';
+    for (const [label, colour, p] of [['loaded', colours.loaded, loaded], [rebuiltLabel, colours.rebuilt, rebuilt]]) {
       if (!p) continue;
       if (p.error) problems.push(`No profile of the ${label} track: ${p.error}`);
       else profiles.push({ label, colour, ...p });
     }
-    const stop = valleyed && loaded && loaded.summary ? loaded.summary.stopDistance : null;
-    note.textContent = problems.join(' ');
-    if (stop != null) {
-      note.textContent += ` The train stopped ${fixed(stop, 1)} m along the loaded track (red line).`;
-    }
+    note.textContent = [runNote, stop != null ? 'The red line marks where it stops.' : '', ...problems]
+      .filter((t) => t).join(' ');
     note.hidden = note.textContent === '';
     note.classList.toggle('marker-note', stop != null || problems.length > 0);
     if (profiles.length === 0) return;
@@ -110,12 +119,18 @@ const CvqrnPlots = (() => {
       title.textContent = row.title;
       const box = document.createElement('div');
       box.className = `plot plot-${row.key}`;
+      box.setAttribute('role', 'img');
+      box.setAttribute('aria-label', `${row.title} along the track; the figures are in the table ` +
+                                     'Ride profile figures below');
+      box.setAttribute('aria-describedby', 'profile-figures');
       holder.append(title, box);
       charts.push(new uPlot({
         width: width(), height, series, plugins: [stopMarker(stop)],
         scales: { x: { time: false } },
-        axes: [{ stroke: '#8fa6b2', grid: { stroke: '#33454f' }, ticks: { stroke: '#33454f' } },
-               { stroke: '#8fa6b2', grid: { stroke: '#33454f' }, ticks: { stroke: '#33454f' }, size: 56 }],
+        axes: [{ stroke: '#8fa6b2', grid: { stroke: '#33454f' }, ticks: { stroke: '#33454f' },
+                 values: tickValues },
+               { stroke: '#8fa6b2', grid: { stroke: '#33454f' }, ticks: { stroke: '#33454f' }, size: 56,
+                 values: tickValues }],
         cursor: { sync: { key: 'profile' } },
         hooks: { setCursor: [tellCursor] },
       }, data, box));

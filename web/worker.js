@@ -27,6 +27,7 @@ const ready = createCvqrn({
 function run(action, data) {
   if (data.separator) win.setDecimalSeparator(data.separator);
   if (data.texts) win.setFields(data.texts);
+  if (data.smooth !== undefined) win.setSmoothRide(!!data.smooth);
   switch (action) {
     case 'load':
       win.load(data.name, new Uint8Array(data.bytes));

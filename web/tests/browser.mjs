@@ -8,6 +8,9 @@ import puppeteer from 'puppeteer-core';
 
 export const chromiumPath = process.env.CVQRN_CHROMIUM || '/usr/bin/chromium';
 
+// The download folders openPage made; close() removes them.
+const downloadFolders = new Set();
+
 // `webgl`: WebGL on Chromium's software renderer (SwiftShader), for the 3D panel.
 export async function launch({ webgl = false } = {}) {
   const profile = mkdtempSync(join(tmpdir(), 'cvqrn-chromium-'));
@@ -23,33 +26,41 @@ export async function launch({ webgl = false } = {}) {
   const close = async () => {
     await browser.close();
     rmSync(profile, { recursive: true, force: true });
+    for (const folder of downloadFolders) rmSync(folder, { recursive: true, force: true });
+    downloadFolders.clear();
   };
   return { browser, close };
 }
 
 // One page on the site's index.html (a file:// URL unless `url` is given),
-// with downloads going into a fresh folder.
+// with downloads going into a fresh folder, removed when the browser closes.
 // `locale` (such as "de-DE") stands in for the browser's language.
 export async function openPage(browser, site, { url, width = 1280, height = 1000, locale } = {}) {
   const page = await browser.newPage();
   await page.setViewport({ width, height });
   const downloads = mkdtempSync(join(tmpdir(), 'cvqrn-downloads-'));
+  downloadFolders.add(downloads);
   // The download folder is the browser's: the last page opened sets it.
   const cdp = await page.createCDPSession();
   await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
   if (locale) await cdp.send('Emulation.setLocaleOverride', { locale });
   const errors = [];
   page.on('pageerror', (e) => errors.push(String(e)));
+  // Everything the page asked for and did not get (a missing favicon, say).
+  const missing = [];
+  page.on('response', (r) => { if (r.status() >= 400) missing.push(`${r.url()} ${r.status()}`); });
+  page.on('requestfailed', (r) => missing.push(`${r.url()} ${r.failure()?.errorText}`));
   await page.goto(url || pathToFileURL(join(site, 'index.html')).href);
   await page.waitForSelector('body[data-ready="1"]', { timeout: 30000 });
-  return new PageDriver(page, downloads, errors);
+  return new PageDriver(page, downloads, errors, missing);
 }
 
 export class PageDriver {
-  constructor(page, downloads, errors) {
+  constructor(page, downloads, errors, missing) {
     this.page = page;
     this.downloads = downloads;
     this.errors = errors;
+    this.missing = missing;
   }
 
   async doneCount() {

@@ -6,10 +6,17 @@
 //    very bytes cv-qrn-cli heartline writes with the same settings (or fails
 //    where it fails);
 //  - a damaged file, a valley and refused settings show their messages, and
-//    the fields keep to their input rules;
-//  - the page answers and paints while a long run works in its worker.
+//    the fields keep to their input rules; after a refused load no track is shown;
+//  - the page answers and paints while a long run works in its worker, and a
+//    Save made while the profiles are still computing is not lost;
+//  - loads show their progress, a file too large for the page is refused at once;
+//  - in a German browser a decimal comma goes in as a point and every number
+//    has a point; the page fits a phone from 320 px; the accessibility tree
+//    names the lights and the plots' table, and the display fields are no live
+//    regions; text and focus ring contrast; favicon, two dropped files, the
+//    warning before a result is lost, the Smooth ride switch.
 import { execFileSync, spawnSync } from 'node:child_process';
-import { mkdirSync, readFileSync, readdirSync, writeFileSync } from 'node:fs';
+import { closeSync, mkdirSync, openSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { basename, join } from 'node:path';
 import { launch, openPage } from './browser.mjs';
@@ -109,16 +116,33 @@ async function messages(p) {
   const whole = readFileSync(join(samplesDir, 'family_coaster.cvtrack'));
   const damaged = join(work, 'damaged.cvtrack');
   writeFileSync(damaged, whole.subarray(0, whole.length >> 1));
+  // A track first, so that the refusal has something to replace.
+  await p.load(join(samplesDir, 'family_coaster.cvtrack'));
+  await p.heartline();
   await p.load(damaged);
   let box = await p.box();
-  check(box && box.title === 'Load Error' && box.text === 'Error Loading Track File!' && box.detail.length > 0,
-        `a damaged file is refused with its reason: ${JSON.stringify(box)}`);
+  check(box && box.title === 'Load Error' && box.detail.length > 0 &&
+        box.text.startsWith('Error Loading Track File!\n\nCV-QRN cannot open "damaged.cvtrack". The file ends early'),
+        `a damaged file is refused with its name and reason in plain words: ${JSON.stringify(box)}`);
   if (box) await p.closeBox();
+  // The page then shows no track: no old name, end data, lights, plots or "OK".
+  const shown = await p.page.evaluate(() => ({
+    name: document.getElementById('track-name').textContent,
+    slope: document.getElementById('str_slope_in').textContent,
+    lights: [...document.querySelectorAll('.light.on')].length,
+    plots: document.querySelectorAll('#plots .plot').length,
+    note: document.getElementById('profile-note').textContent,
+    message: document.getElementById('message').value,
+  }));
+  check(shown.name.startsWith('No track loaded') && shown.slope === '–' && shown.lights === 0 &&
+        shown.plots === 0 && shown.note === 'No track loaded.' && shown.message === '',
+        `after a refused load the page shows no track: ${JSON.stringify(shown)}`);
   const notTrack = join(work, 'notes.txt');
   writeFileSync(notTrack, 'not a track');
   await p.load(notTrack);
   box = await p.box();
-  check(box && box.text === 'Error Loading Track File!', 'a file that is no track file is refused');
+  check(box && box.text.startsWith('Error Loading Track File!\n\nCV-QRN cannot open "notes.txt". CV-QRN opens only files whose names end in ".cvtrack".'),
+        `a file with another name is refused with the rule: ${JSON.stringify(box)}`);
   if (box) await p.closeBox();
   await p.heartline();
   check((await p.box()) === null && !(await p.lightOn('heartlined')),
@@ -132,9 +156,16 @@ async function messages(p) {
   // cv-qrn-cli prints the same message and, on the next line, where the train stopped.
   const native = spawnSync(cli, ['heartline', join(samplesDir, 'high_hill.cvtrack'), join(work, 'hill.cvtrack')],
                            { encoding: 'utf8' }).stderr.split('\n');
-  check(box && box.text === kValleyText && native[0] === kValleyText && box.detail.split('\n')[0] === native[1],
+  check(box && box.text.startsWith(kValleyText) && native[0] === kValleyText && box.detail.split('\n')[0] === native[1],
         `the high hill valleys with the message and where, as cv-qrn-cli says it: ${JSON.stringify(box)} / ${native[1]}`);
+  // The advice under the designed text, as cv-qrn-cli gives it; the plots' note
+  // repeats it, with the stop where the box's details put it.
+  check(box && box.text === `${kValleyText}\n\n${native[2]}.`, `the valley box advises: ${box && box.text}`);
   if (box) await p.closeBox();
+  const where = / ([0-9]+\.[0-9]{3}) m along the track/.exec(native[1]);
+  const note = await p.text('#profile-note');
+  check(where && note.includes(`the train stops ${where[1]} m along the track.`) && note.includes(native[2]),
+        `the plots' note gives the stop as ${where && where[1]} m and the advice: ${note}`);
   check((await p.text('#message')) === '- ERROR -', 'the message line says - ERROR -');
   const downloadsBefore = readdirSync(p.downloads).length;
   await p.act(() => p.page.click('#btnSave'));
@@ -175,7 +206,7 @@ async function plots(p) {
   await p.heartline();
   if (await p.box()) await p.closeBox();
   s = await state();
-  check(s.plots === 3 && s.series === 1 && /stopped [0-9.]+ m along/.test(s.note),
+  check(s.plots === 3 && s.series === 1 && /the train stops [0-9]+\.[0-9]{3} m along the track\./.test(s.note),
         `after a valley: the loaded track and where the train stopped (${JSON.stringify(s)})`);
 }
 
@@ -245,17 +276,224 @@ async function servedAndDropped(browser) {
       }
     }, bytes));
     check((await p.text('#track-name')) === 'loop_and_helix.cvtrack', 'a dropped file loads');
+    check(p.missing.length === 0, `the page gets everything it asks for (a favicon too): ${p.missing.join('; ')}`);
     const slope = await p.text('#str_slope_in');
-    check(/^-?[0-9]+,[0-9]{3}$/.test(slope), `a German browser shows the slope as ${slope} with a decimal comma`);
+    check(/^-?[0-9]+\.[0-9]{3}$/.test(slope), `a German browser shows the slope as ${slope}, with a point as every number`);
     await p.heartline();
     const download = await p.save();
     check(Buffer.compare(download.bytes, nativeRun(sample, [])) === 0,
           'served over HTTP, the page writes the same bytes as cv-qrn-cli');
+    // Two files dropped at once: the first is loaded, and the page says so.
+    await p.act(() => p.page.evaluate((data) => {
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([new Uint8Array(data)], 'loop_and_helix.cvtrack'));
+      transfer.items.add(new File([new Uint8Array(data)], 'second.cvtrack'));
+      for (const type of ['dragenter', 'dragover', 'drop']) {
+        window.dispatchEvent(new DragEvent(type, { dataTransfer: transfer, bubbles: true, cancelable: true }));
+      }
+    }, bytes));
+    const said = await p.text('#message');
+    check(said === '2 files dropped: only "loop_and_helix.cvtrack" is loaded.', `two dropped files: ${said}`);
     check(p.errors.length === 0, `no script errors over HTTP: ${p.errors.join('; ')}`);
     await p.page.close();
   } finally {
     server.close();
   }
+}
+
+// The smooth ride switch: off at start with its tool tip; the plots name the
+// rebuild that made the orange curve.
+async function smoothSwitch(p) {
+  const state = await p.page.$eval('#chk_smooth', (e) => ({ on: e.checked, tip: e.title }));
+  check(!state.on && state.tip.startsWith('Smooth ride'), `the Smooth ride switch starts off: ${JSON.stringify(state)}`);
+  await p.setFields(defaults);
+  await p.load(join(samplesDir, 'family_coaster.cvtrack'));
+  for (const on of [true, false]) {
+    await p.page.click('#chk_smooth');
+    await p.heartline();
+    const legend = await p.text('#plots .plot-speed .u-legend');
+    const name = on ? 'rebuilt (smooth rebuild)' : 'rebuilt (default rebuild)';
+    check(legend.includes(name), `after a run with the switch ${on ? 'on' : 'off'} the plots say ${name}: ${legend}`);
+  }
+}
+
+// A result not downloaded yet: leaving the page asks first; once saved, it does not.
+async function leaving(p) {
+  const asks = () => p.page.evaluate(() => {
+    const event = new Event('beforeunload', { cancelable: true });
+    window.dispatchEvent(event);
+    return event.defaultPrevented;
+  });
+  await p.setFields(defaults);
+  await p.load(join(samplesDir, 'family_coaster.cvtrack'));
+  check(!(await asks()), 'a loaded track alone does not hold the page');
+  await p.heartline();
+  check(await asks(), 'leaving the page with a result not saved asks first');
+  await p.save();
+  check(!(await asks()), 'once the result is saved the page can be left without a question');
+}
+
+// A file too large for the page is refused at once; a large one shows its load's progress.
+async function loading(p) {
+  const sparse = (name, megabytes) => {
+    const path = join(work, name);
+    const fd = openSync(path, 'w');
+    closeSync(fd);
+    execFileSync('truncate', ['-s', `${megabytes}M`, path]);
+    return path;
+  };
+  const huge = sparse('huge.cvtrack', 300);
+  const started = Date.now();
+  await (await p.page.$('#file-input')).uploadFile(huge);
+  await p.page.waitForFunction(() => document.getElementById('box').open, { timeout: 10000 });
+  const box = await p.box();
+  const took = Date.now() - started;
+  check(box.text.includes('It is 300 MB, more than the 256 MB this page can hold') && took < 3000,
+        `a 300 MB file is refused at once (${took} ms): ${box.text}`);
+  await p.closeBox();
+  rmSync(huge);
+
+  const big = sparse('big.cvtrack', 100);
+  await p.page.evaluate(() => {
+    window.loadSeen = [];
+    window.loadWatch = setInterval(() => window.loadSeen.push(
+      [document.getElementById('message').value, !document.getElementById('progress').hidden]), 20);
+  });
+  await p.load(big);
+  const seen = await p.page.evaluate(() => { clearInterval(window.loadWatch); return window.loadSeen; });
+  const reading = seen.filter(([text, bar]) => bar && /^(Reading big\.cvtrack: [0-9]+ %|Checking big\.cvtrack)/.test(text));
+  check(reading.length > 0, `a 100 MB load shows its progress on the message line with the bar (${seen.length} looks)`);
+  if (await p.box()) await p.closeBox();
+  rmSync(big);
+}
+
+// The accessibility tree: the lights' states as text, the plots with their
+// table of figures as text alternative, one live region (the message line);
+// contrast of the buttons' texts and of the focus ring.
+async function accessibility(p) {
+  await p.setFields(defaults);
+  await p.load(join(samplesDir, 'family_coaster.cvtrack'));
+  await p.heartline();
+  const cdp = await p.page.createCDPSession();
+  const { nodes } = await cdp.send('Accessibility.getFullAXTree');
+  await cdp.detach();
+  const named = (role) => nodes.filter((n) => !n.ignored && n.role?.value === role).map((n) => n.name?.value);
+  const images = named('image').concat(named('img'));
+  for (const light of ['loaded', 'heartlined', 'not saved']) {
+    check(images.includes(light), `the accessibility tree names a light "${light}": ${JSON.stringify(images)}`);
+  }
+  check(images.filter((n) => / along the track; the figures are in the table Ride profile figures/.test(n)).length === 3,
+        `the three plots have a text alternative: ${JSON.stringify(images)}`);
+  check(named('table').includes('Ride profile figures'), `the figures' table is labelled: ${JSON.stringify(named('table'))}`);
+  const live = nodes.filter((n) => !n.ignored && (n.properties || []).some(
+    (q) => q.name === 'live' && q.value?.value !== 'off') && !['StaticText', 'InlineTextBox'].includes(n.role?.value));
+  check(live.length === 1 && live[0].role?.value === 'status',
+        `only the message line is a live region: ${JSON.stringify(live.map((n) => [n.role?.value, n.name?.value]))}`);
+
+  const contrast = await p.page.evaluate(() => {
+    const rgb = (c) => c.match(/[0-9.]+/g).slice(0, 3).map(Number);
+    const lum = (c) => {
+      const [r, g, b] = rgb(c).map((v) => { const s = v / 255; return s <= 0.03928 ? s / 12.92 : ((s + 0.055) / 1.055) ** 2.4; });
+      return 0.2126 * r + 0.7152 * g + 0.0722 * b;
+    };
+    const ratio = (a, b) => { const [x, y] = [lum(a), lum(b)].sort((m, n) => n - m); return (x + 0.05) / (y + 0.05); };
+    const style = (e) => getComputedStyle(e);
+    const button = document.getElementById('btnLoad');
+    const box = style(document.querySelector('.box')).backgroundColor;
+    const field = document.getElementById('str_segments');
+    field.focus();
+    const ring = style(field);
+    return {
+      text: ratio(style(button).color, style(button).backgroundColor),
+      hint: ratio(style(button.querySelector('small')).color, style(button).backgroundColor),
+      dim: ratio(style(document.querySelector('.box .dim')).color, box),
+      ring: ratio(ring.outlineColor, box),
+      ringWidth: parseFloat(ring.outlineWidth),
+      ringStyle: ring.outlineStyle,
+    };
+  });
+  check(contrast.text >= 4.5 && contrast.hint >= 4.5 && contrast.dim >= 4.5,
+        `button text, shortcut hints and notes have 4.5:1: ${JSON.stringify(contrast)}`);
+  check(contrast.ring >= 3 && contrast.ringWidth >= 2 && contrast.ringStyle !== 'none',
+        `a visible focus ring of 3:1: ${JSON.stringify(contrast)}`);
+}
+
+// A Save made while the profiles of a long run are still computing is not lost.
+async function saveWhileProfiling(p) {
+  const long = join(work, 'long.cvtrack');
+  await p.setFields({ ...defaults, str_segments: '2400', str_precision: '6' });
+  await p.load(long);
+  for (const f of readdirSync(p.downloads)) rmSync(join(p.downloads, f));
+  const before = await p.doneCount();
+  await p.page.click('#btnMod');
+  await p.page.waitForFunction(() => document.getElementById('message').value === 'OK',
+                               { polling: 5, timeout: 120000 });
+  const profilesPending = (await p.doneCount()) === before;
+  await p.page.click('#btnSave');
+  const deadline = Date.now() + 60000;
+  let files = [];
+  while (Date.now() < deadline) {
+    files = readdirSync(p.downloads).filter((f) => !f.endsWith('.crdownload'));
+    if (files.length > 0) break;
+    await new Promise((r) => setTimeout(r, 50));
+  }
+  console.log(`save right after OK: profiles ${profilesPending ? 'still computing' : 'already done'} at the click`);
+  check(profilesPending, 'the Save was made while the profiles were still computing (else the check proves nothing)');
+  check(files.length === 1 && files[0] === 'long-hl.cvtrack', `a Save right after "OK" downloads the result: ${files}`);
+  await p.act(async () => {});  // the profiles finish
+}
+
+// The page on a phone: nothing wider than the screen, the profile's box in line with the boxes above.
+async function phone(browser) {
+  for (const width of [320, 360, 390]) {
+    const p = await openPage(browser, site, { width, height: 800 });
+    await p.load(join(samplesDir, 'family_coaster.cvtrack'));
+    await p.heartline();
+    const layout = await p.page.evaluate(() => {
+      const edges = (e) => { const r = e.getBoundingClientRect(); return [r.left, r.right]; };
+      return {
+        scroll: document.documentElement.scrollWidth,
+        boxes: [...document.querySelectorAll('.box, .actions button')].map(edges),
+        panel: edges(document.querySelector('#panel .settings')),
+        profile: edges(document.getElementById('profile')),
+        fonts: [...document.querySelectorAll('input')].map((e) => parseFloat(getComputedStyle(e).fontSize)),
+      };
+    });
+    check(layout.scroll <= width, `at ${width} px the page is ${layout.scroll} px wide`);
+    check(layout.boxes.every(([l, r]) => l >= 0 && r <= width), `at ${width} px every box fits: ${JSON.stringify(layout.boxes)}`);
+    check(Math.abs(layout.profile[0] - layout.panel[0]) < 1 && Math.abs(layout.profile[1] - layout.panel[1]) < 1,
+          `at ${width} px the profile lines up with the boxes above: ${layout.profile} / ${layout.panel}`);
+    check(layout.fonts.every((f) => f >= 16), `at ${width} px the fields' text is at least 16 px: ${layout.fonts}`);
+    await p.page.close();
+  }
+}
+
+// In a German browser a typed decimal comma goes in as a point and reaches the
+// run (the download equals cv-qrn-cli's with the point); a comma stays refused
+// where no decimal point is allowed; every number on the page has a point.
+async function german(browser) {
+  const p = await openPage(browser, site, { locale: 'de-DE' });
+  const sample = join(samplesDir, 'loop_and_helix.cvtrack');
+  await p.load(sample);
+  for (const [field, keys, want] of [['str_heartline', '1,1', '1.1'], ['str_startspeed', '15,5', '15.5'],
+    ['str_endspeed', '12,9,', '12.9'], ['str_segments', '8,0', '80']]) {
+    await p.page.focus(`#${field}`);
+    await p.page.evaluate((f) => document.getElementById(f).select(), field);
+    await p.page.keyboard.type(keys);
+    const got = await p.text(`#${field}`);
+    check(got === want, `in a German browser typing ${keys} into ${field} gives ${want}, not ${got}`);
+  }
+  await p.heartline();
+  const download = await p.save();
+  const expected = nativeRun(sample, ['--heartline=1.1', '--start-speed=15.5', '--segments=80']);
+  check(expected !== null && Buffer.compare(download.bytes, expected) === 0,
+        'the run reads 1,1 as 1.1: the download equals cv-qrn-cli heartline --heartline=1.1');
+  const texts = await p.page.evaluate(() => document.querySelector('.trackdata').innerText + '\n' +
+                                            document.getElementById('profile').innerText);
+  check(!/[0-9],[0-9]/.test(texts) && /[0-9]\.[0-9]{3}/.test(texts),
+        `in a German browser every number has a point: ${texts.replace(/\s+/g, ' ').slice(0, 300)}`);
+  check(p.errors.length === 0, `no script errors in a German browser: ${p.errors.join('; ')}`);
+  await p.page.close();
 }
 
 // A long run: the page keeps painting frames and answering while the worker works.
@@ -311,12 +549,19 @@ try {
   }
   await messages(p);
   await plots(p);
+  await smoothSwitch(p);
+  await leaving(p);
+  await accessibility(p);
   await inputRules(p);
   await responsive(p);
+  await saveWhileProfiling(p);
+  await loading(p);
   const comparedCorpus = await sameBytesAsNative(p);
   check(comparedCorpus >= 50, `at least 50 corpus layouts byte-identical (${comparedCorpus})`);
   check(p.errors.length === 0, `no script errors: ${p.errors.join('; ')}`);
-  // Last: it opens a second page, and the download folder is the browser's.
+  // Last: they open pages of their own, and the download folder is the browser's.
+  await phone(browser);
+  await german(browser);
   await servedAndDropped(browser);
 } finally {
   await close();
