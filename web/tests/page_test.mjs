@@ -457,6 +457,8 @@ async function phone(browser) {
         panel: edges(document.querySelector('#panel .settings')),
         profile: edges(document.getElementById('profile')),
         fonts: [...document.querySelectorAll('input')].map((e) => parseFloat(getComputedStyle(e).fontSize)),
+        // End data on one line each ("straight" not broken in two).
+        ends: [...document.querySelectorAll('.ends .out')].map((e) => e.getBoundingClientRect().height),
       };
     });
     check(layout.scroll <= width, `at ${width} px the page is ${layout.scroll} px wide`);
@@ -464,6 +466,8 @@ async function phone(browser) {
     check(Math.abs(layout.profile[0] - layout.panel[0]) < 1 && Math.abs(layout.profile[1] - layout.panel[1]) < 1,
           `at ${width} px the profile lines up with the boxes above: ${layout.profile} / ${layout.panel}`);
     check(layout.fonts.every((f) => f >= 16), `at ${width} px the fields' text is at least 16 px: ${layout.fonts}`);
+    check(Math.max(...layout.ends) - Math.min(...layout.ends) < 1,
+          `at ${width} px every end value stands on one line: ${layout.ends}`);
     await p.page.close();
   }
 }

@@ -2,7 +2,8 @@
 //   node screenshots.mjs SITE SAMPLES_DIR OUT_DIR
 // web-desktop.png: 1280 px wide, after a heartline run on the family coaster;
 // web-tablet.png: 768 px wide, after a run on the high hill that valleyed
-// (its message box closed, the stop marked on the plots).
+// (its message box closed, the stop marked on the plots);
+// web-phone.png: 390 px wide, after a run on the family coaster.
 import { join } from 'node:path';
 import { launch, openPage } from './browser.mjs';
 
@@ -24,6 +25,11 @@ try {
   await tablet.heartline();
   await tablet.closeBox();
   await tablet.page.screenshot({ path: join(out, 'web-tablet.png'), fullPage: true });
+
+  const phone = await openPage(browser, site, { width: 390, height: 844 });
+  await phone.load(join(samples, 'family_coaster.cvtrack'));
+  await phone.heartline();
+  await phone.page.screenshot({ path: join(out, 'web-phone.png'), fullPage: true });
 } finally {
   await close();
 }
