@@ -16,7 +16,7 @@
 //    regions; text and focus ring contrast; favicon, two dropped files, the
 //    warning before a result is lost, the Smooth ride switch.
 import { execFileSync, spawnSync } from 'node:child_process';
-import { closeSync, mkdirSync, openSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import { closeSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { basename, join } from 'node:path';
 import { launch, openPage } from './browser.mjs';
@@ -544,8 +544,10 @@ async function responsive(p) {
 }
 
 const { browser, close } = await launch();
+let downloads = '';
 try {
   const p = await openPage(browser, site);
+  downloads = p.downloads;
   p.lightOn = (light) => p.page.$eval(`#light-${light}`, (e) => e.classList.contains('on'));
   // A fresh page shows the window's defaults in the six fields.
   for (const [field, text] of Object.entries(defaults)) {
@@ -570,6 +572,7 @@ try {
 } finally {
   await close();
 }
+check(downloads !== '' && !existsSync(downloads), `the driver removed its download folder ${downloads}`);
 if (failures.length > 0) {
   console.log(`${failures.length} checks failed`);
   process.exit(1);
