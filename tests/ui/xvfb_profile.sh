@@ -17,16 +17,7 @@ XDG_CONFIG_HOME=$(mktemp -d) && export XDG_CONFIG_HOME
 QT_QPA_PLATFORM=xcb "$1" "$here/samples/family_coaster.cvtrack" >/dev/null 2>&1 &
 pid=$!
 trap 'kill "$pid" 2>/dev/null || true; rm -rf "$XDG_CONFIG_HOME"' EXIT
-find_window() {
-  local id=""
-  for _ in $(seq 100); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
-    [ -n "$id" ] && break
-    sleep 0.1
-  done
-  [ -n "$id" ] || fail "no window titled $1 within 10 s"
-  echo "$id"
-}
+source "$here/tests/ui/xvfb_windows.sh"
 # x y width height of a window on the screen
 geometry() {
   xwininfo -id "$1" | awk -F: '/Absolute upper-left X/{x=$2} /Absolute upper-left Y/{y=$2}

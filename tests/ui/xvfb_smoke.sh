@@ -14,12 +14,8 @@ XDG_CONFIG_HOME=$(mktemp -d) && export XDG_CONFIG_HOME
 QT_QPA_PLATFORM=xcb "$1" >/dev/null 2>&1 &
 pid=$!
 trap 'kill "$pid" 2>/dev/null || true; rm -rf "$XDG_CONFIG_HOME"' EXIT
-for _ in $(seq 100); do
-  wid=$(xdotool search --onlyvisible --name '^CV-QRN V1\.1$' 2>/dev/null | head -n 1 || true)
-  [ -n "$wid" ] && break
-  sleep 0.1
-done
-[ -n "$wid" ] || fail "no window titled \"CV-QRN V1.1\" within 10 s"
+source "$(dirname "$0")/xvfb_windows.sh"
+wid=$(find_window '^CV-QRN V1\.1$')
 
 info=$(xwininfo -id "$wid")
 field() { sed -n "s/^ *$1: *//p" <<<"$info"; }
