@@ -11,6 +11,7 @@ cvqrn_packages=(
   xvfb xauth x11-utils xdotool
   desktop-file-utils shared-mime-info dpkg-dev file
   fonts-dejavu-core
+  locales
 )
 
 # The browser page: Emscripten (with Node.js and npm for its build and tests)
