@@ -13,6 +13,9 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QUrl>
+#include <memory>
+#include <new>
+#include <optional>
 
 // The icon is compiled into this static library; its resource must be registered by name.
 static void RegisterIcons() {
@@ -81,6 +84,24 @@ bool OnAPresentScreen(const QRect& frame) {
     return false;
 }
 
+// The profile the window shows after `job` ran on `loaded`, as a refresh after
+// the run would ask for it, with the settings the run took; nothing for a run
+// that was refused or ran out of memory (the window then refreshes as after
+// any click).
+std::optional<ProfileModel> RunProfile(const TrackData& loaded, const HeartlineJob& job) {
+    if (job.outOfMemory || job.result.status == HeartlineStatus::RefusedSettings) return {};
+    ProfileRequest request;
+    request.loaded = &loaded;
+    request.rebuilt = job.result ? &job.track : nullptr;
+    request.afterFailedRun = !job.result;
+    request.settings = job.settings;
+    try {
+        return BuildProfileModel(request);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+}
+
 }  // namespace
 
 QSettings MainWindow::Settings() {
@@ -107,6 +128,7 @@ MainWindow::MainWindow(TrackOperations& operations, FileChooser* chooser,
     WindowView& view = *this;
     MessageTimer& timer = *this;
     logic_ = std::make_unique<WindowLogic>(view, timer, *chooser, operations);
+    runThread_ = std::make_unique<RunThread>(nullptr);
 
     CreateControls();
     // The ride profile: its control on the Track Data plate, Ctrl+G, its window.
@@ -133,7 +155,9 @@ MainWindow::MainWindow(TrackOperations& operations, FileChooser* chooser,
     logic_->Start();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    runThread_.reset();  // a run still working is waited for while its window is whole
+}
 
 void MainWindow::RestorePlaces() {
     QSettings settings = Settings();
@@ -153,6 +177,7 @@ void MainWindow::RememberPlaces() {
 }
 
 void MainWindow::LoadFile(const QString& path) {
+    if (logic_->Running()) return;
     logic_->LoadFile(path.toStdString());
     RememberPlaces();
     RefreshRideProfile(*this, false);
@@ -271,17 +296,46 @@ HotSpot* MainWindow::AddHotSpot(const HotSpotPlace& place,
 }
 
 void MainWindow::LoadClicked() {
+    if (logic_->Running()) return;
     logic_->LoadClicked();
     RememberPlaces();
     RefreshRideProfile(*this, false);
 }
 
 void MainWindow::HeartlineClicked() {
-    logic_->HeartlineClicked();
-    RefreshRideProfile(*this, true);
+    if (logic_->Running()) return;
+    std::optional<HeartlineJob> started = logic_->StartHeartline();
+    if (!started) {
+        RefreshRideProfile(*this, true);
+        return;
+    }
+    // The job and the profile the run's thread works out for an open profile
+    // window, shared by the run's two ends.
+    struct Shared {
+        HeartlineJob job;
+        std::optional<ProfileModel> profile;
+    };
+    auto shared = std::make_shared<Shared>(Shared{std::move(*started), std::nullopt});
+    const bool withProfile = RideProfileShown(*this);
+    runThread_->Start(
+        [this, shared, withProfile](ProgressFeedback* progress) {
+            logic_->RunHeartline(shared->job, progress);
+            if (withProfile) shared->profile = RunProfile(logic_->LoadedTrack(), shared->job);
+        },
+        [this](int32_t done, int32_t total) { logic_->feedback(done, total); },
+        [this, shared] {
+            logic_->FinishHeartline(std::move(shared->job));
+            if (shared->profile) {
+                ShowRideProfile(*this, std::move(*shared->profile));
+            } else {
+                RefreshRideProfile(*this, true);
+            }
+            emit runFinished();
+        });
 }
 
 void MainWindow::SaveClicked() {
+    if (logic_->Running()) return;
     logic_->SaveClicked();
     RememberPlaces();
 }
@@ -300,8 +354,6 @@ void MainWindow::SetLightVisible(Light light, bool visible) {
 
 void MainWindow::SetProgressVisible(bool visible) {
     progress_->setVisible(visible);
-    // The run that follows holds the event loop: draw the bar now.
-    if (visible) progress_->repaint();
 }
 
 void MainWindow::SetProgressShape(const BarShape& shape) {

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "ui/qt_dialogs.h"
+#include "ui/run_thread.h"
 #include "ui/shaped_window.h"
 #include "ui/widgets.h"
 #include "frontend/window_logic.h"
@@ -35,6 +36,8 @@ class MainWindow final : public ShapedWindow, private WindowView, private Messag
     StatusLight* LightWidget(Light light) const { return lights_[static_cast<size_t>(light)]; }
     ProgressTube* ProgressWidget() const { return progress_; }
     QTimer* MessageTimerObject() const { return timer_; }
+    // Whether a heartline run is working on its thread.
+    bool Running() const { return runThread_->Busy(); }
 
     // Loads `path` as Load Track would (a file from the command line).
     void LoadFile(const QString& path);
@@ -46,6 +49,10 @@ class MainWindow final : public ShapedWindow, private WindowView, private Messag
     void LoadClicked();
     void HeartlineClicked();
     void SaveClicked();
+
+  signals:
+    // A heartline run has ended and the window shows its outcome.
+    void runFinished();
 
   protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -81,6 +88,9 @@ class MainWindow final : public ShapedWindow, private WindowView, private Messag
     std::unique_ptr<QtMessageBoxPresenter> ownBoxes_;
     MessageBoxPresenter* boxes_ = nullptr;
     std::unique_ptr<WindowLogic> logic_;
+    // Declared after the logic, so that a run still working is waited for
+    // before the logic it uses goes.
+    std::unique_ptr<RunThread> runThread_;
 
     QTimer* timer_ = nullptr;
     std::array<TextField*, kFieldCount> fields_{};

@@ -464,6 +464,12 @@ void RideProfileHookup::Open() {
     window_->raise();
 }
 
+void RideProfileHookup::Show(ProfileModel model) {
+    if (window_ == nullptr) return Refresh(true);
+    window_->SetModel(std::move(model));
+    stale_ = false;
+}
+
 RideProfileHookup* AttachRideProfile(QWidget& mainWindow, const WindowLogic& logic,
                                      RideProfileHookup::FieldTextFn fieldText) {
     return new RideProfileHookup(mainWindow, logic, std::move(fieldText));
@@ -473,6 +479,23 @@ void RefreshRideProfile(QWidget& mainWindow, bool afterRun) {
     if (auto* hookup = mainWindow.findChild<RideProfileHookup*>(QString(), Qt::FindDirectChildrenOnly)) {
         hookup->Refresh(afterRun);
     }
+}
+
+namespace {
+
+RideProfileHookup* HookupOf(QWidget& mainWindow) {
+    return mainWindow.findChild<RideProfileHookup*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+}  // namespace
+
+bool RideProfileShown(QWidget& mainWindow) {
+    const RideProfileHookup* hookup = HookupOf(mainWindow);
+    return hookup != nullptr && hookup->Window() != nullptr && hookup->Window()->isVisible();
+}
+
+void ShowRideProfile(QWidget& mainWindow, ProfileModel model) {
+    if (RideProfileHookup* hookup = HookupOf(mainWindow)) hookup->Show(std::move(model));
 }
 
 }  // namespace cvqrn::ui

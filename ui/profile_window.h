@@ -107,6 +107,9 @@ class RideProfileHookup : public QObject {
     void Refresh(bool afterRun);
     // Opens (or raises) the profile window, up to date.
     void Open();
+    // After a run: shows `model`, which the run's thread worked out as
+    // Refresh(true) would have.
+    void Show(ProfileModel model);
     ProfileWindow* Window() const { return window_; }
 
     // The model of the last load or run, made now when it is out of date.
@@ -134,5 +137,8 @@ class RideProfileHookup : public QObject {
 RideProfileHookup* AttachRideProfile(QWidget& mainWindow, const WindowLogic& logic,
                                      RideProfileHookup::FieldTextFn fieldText);
 void RefreshRideProfile(QWidget& mainWindow, bool afterRun);
+// Whether the profile window is on show (a run then works out its profile too).
+bool RideProfileShown(QWidget& mainWindow);
+void ShowRideProfile(QWidget& mainWindow, ProfileModel model);
 
 }  // namespace cvqrn::ui
