@@ -140,6 +140,15 @@ void AdviseLargePages(void* p, size_t bytes) {
 #endif
 }
 
+void GiveBackPages(void* p, size_t bytes) {
+#if defined(MADV_DONTNEED) && !defined(__EMSCRIPTEN__)
+    (void)::madvise(p, bytes, MADV_DONTNEED);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
+
 void AppendSingles(ReadCursor& in, size_t n, std::vector<float>& out) {
     const uint8_t* p = Take(in, n * 4);
     if (!p) return;

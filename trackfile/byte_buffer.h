@@ -93,6 +93,11 @@ void SkipReserved(ReadCursor& in, size_t n);
 // every 4 kB. Only a hint; nothing where the system has no such pages.
 void AdviseLargePages(void* p, size_t bytes);
 
+// Gives the memory of the whole pages at `p` (`bytes` a multiple of the page
+// size) back to the system; they read as zeros afterwards. Nothing where the
+// system cannot.
+void GiveBackPages(void* p, size_t bytes);
+
 // Appends `n` singles in a row to `out` (which has room reserved), a slice at
 // a time with OfferConsumed between slices; nothing when fewer bytes remain.
 void AppendSingles(ReadCursor& in, size_t n, std::vector<float>& out);

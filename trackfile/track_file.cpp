@@ -253,15 +253,10 @@ class FileImage {
     // The whole pages before byte `upTo` go back to the system (they read as
     // zeros afterwards); the decode never reads them again.
     void GiveBack(size_t upTo) {
-#if defined(MADV_DONTNEED) && !defined(__EMSCRIPTEN__)
         static const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
         const size_t end = std::min(upTo, size_) / page * page;
-        if (end > givenBack_ && ::madvise(data_ + givenBack_, end - givenBack_, MADV_DONTNEED) == 0) {
-            givenBack_ = end;
-        }
-#else
-        (void)upTo;
-#endif
+        if (end > givenBack_) GiveBackPages(data_ + givenBack_, end - givenBack_);
+        givenBack_ = std::max(givenBack_, end);
     }
 
   private:
