@@ -89,9 +89,7 @@ val Extreme(const ProfileExtreme& e) {
     return x;
 }
 
-// The ride profile of `track` with the heart `heartline` metres off the rail,
-// as the plots take it: one array per quantity (NaN where the train does not
-// get or the track is vertical) and the summary; or {error}.
+// The ride profile of `track` with the heart `heartline` metres off the rail.
 RideProfile ProfileOf(const TrackData& track, double heartline, double startspeed,
                       double endspeed) {
     ProfileSettings settings;
@@ -101,18 +99,23 @@ RideProfile ProfileOf(const TrackData& track, double heartline, double startspee
     return ComputeRideProfile(track, settings);
 }
 
+// A ride profile as the plots take it: one array per quantity (NaN where the
+// train does not get or the track is vertical), each in a buffer of its own
+// that the worker hands over to the page, and the summary; or {error}.
 val Profile(const RideProfile& profile) {
     val p = val::object();
     if (!profile) {
         p.set("error", profile.error);
         return p;
     }
-    std::vector<double> distance, speed, vertical, lateral;
-    for (const ProfileSample& s : profile.samples) {
-        distance.push_back(s.distance);
-        speed.push_back(s.speed);
-        vertical.push_back(s.vertical);
-        lateral.push_back(s.lateral);
+    const size_t n = profile.samples.size();
+    std::vector<double> distance(n), speed(n), vertical(n), lateral(n);
+    for (size_t i = 0; i < n; ++i) {
+        const ProfileSample& s = profile.samples[i];
+        distance[i] = s.distance;
+        speed[i] = s.speed;
+        vertical[i] = s.vertical;
+        lateral[i] = s.lateral;
     }
     p.set("distance", Numbers(distance));
     p.set("speed", Numbers(speed));
@@ -569,8 +572,10 @@ class Window {
                       static_cast<std::streamsize>(data.size()));
         }
         chooser_.Answer(path);
+        loadedSpeeds_.reset();
         logic_.LoadClicked();
         std::remove(path.c_str());
+        Acted("load");
         if (logic_.TrackLoaded() && logic_.TrackFileName() == path) {
             stem_ = Stem(path);
             val m = sink_.Message("loaded");
@@ -589,6 +594,7 @@ class Window {
         val timing = sink_.Message("timing");
         timing.set("ms", emscripten_get_now() - start);
         sink_.Send(timing);
+        Acted("heartline");
         const auto run = operations_.TakeLastRun();
         if (!run || run->status == HeartlineStatus::RefusedSettings) return;
         const HeartlineSettings& p = run->settings;
@@ -629,13 +635,26 @@ class Window {
     void TimerFired() { logic_.MessageTimerFired(); }
 
   private:
+    // The action's result exists: the page may send the next action while
+    // the ride profiles are worked out.
+    void Acted(const char* action) {
+        val m = sink_.Message("acted");
+        m.set("action", std::string(action));
+        sink_.Send(m);
+    }
+
     // The plots: the loaded track (heart on the rail) and, after a run, the
     // rebuilt one (heart at the heartline distance), at the run's speeds;
     // after a valley, where the train stopped on the loaded track.
     void SendProfiles(double startspeed, double endspeed, std::optional<double> heartline,
                       bool valleyed) {
         val m = sink_.Message("profile");
-        loaded_ = ProfileOf(logic_.LoadedTrack(), 0.0, startspeed, endspeed);
+        // The loaded track's profile is kept for the next run at the same speeds.
+        const std::pair speeds(startspeed, endspeed);
+        if (!loaded_ || loadedSpeeds_ != speeds) {
+            loaded_ = ProfileOf(logic_.LoadedTrack(), 0.0, startspeed, endspeed);
+            loadedSpeeds_ = speeds;
+        }
         val loaded = Profile(*loaded_);
         valley_.reset();
         if (valleyed) valley_ = LastReached(*loaded_);
@@ -656,6 +675,7 @@ class Window {
     std::string stem_;
     // The profiles last sent, for the 3D panel.
     std::optional<RideProfile> loaded_;
+    std::optional<std::pair<double, double>> loadedSpeeds_;  // the speeds of loaded_; reset by a load
     std::optional<RideProfile> rebuilt_;
     std::optional<ProfilePoint> valley_;
 };

@@ -2,7 +2,8 @@
 // worker (see worker.js); this script shows what it reports, sends it the
 // field texts and the user's actions, and keeps the fields numeric while the
 // user types, with the window's own key filter.
-/* global CVQRN_ENGINE_SOURCE, CVQRN_WORKER_SOURCE, createCvqrn, CvqrnPlots, CvqrnPanel3d */
+/* global CVQRN_ENGINE_SOURCE, CVQRN_WASM_BASE64, CVQRN_WORKER_SOURCE, createCvqrn, CvqrnPlots,
+   CvqrnPanel3d */
 'use strict';
 
 const $ = (id) => document.getElementById(id);
@@ -10,6 +11,7 @@ const parameterNames = [];
 let worker = null;
 let busy = 0;            // messages sent to the worker and not yet done
 let acting = 0;          // of those, the user's Load, Heartline and Save
+let actedEarly = 0;      // of those, the ones whose result exists while their worker still works
 let workerReady = false; // the worker's engine has started
 let messageTimer = 0;
 let question = null;     // the in-place question of the save that just ended
@@ -19,13 +21,32 @@ let question = null;     // the in-place question of the save that just ended
 const decimalSeparator =
   new Intl.NumberFormat().formatToParts(1.5).find((p) => p.type === 'decimal')?.value || '.';
 
+// ---- The engine's WebAssembly module, compiled once for this thread and the worker.
+
+const engineModule = (() => {
+  const text = atob(CVQRN_WASM_BASE64);
+  const bytes = new Uint8Array(text.length);
+  for (let i = 0; i < text.length; i += 1) bytes[i] = text.charCodeAt(i);
+  return WebAssembly.compile(bytes);
+})();
+
+// The loader's options that instantiate the compiled module instead of compiling one.
+function withModule(module) {
+  return {
+    instantiateWasm(imports, receiveInstance) {
+      WebAssembly.instantiate(module, imports).then((instance) => receiveInstance(instance, module));
+      return {};
+    },
+  };
+}
+
 // ---- The engine on this thread: the key filter and the fields' design data.
 
-function startEngineHere() {
+async function startEngineHere() {
   const script = document.createElement('script');
   script.textContent = CVQRN_ENGINE_SOURCE;
   document.head.append(script);
-  return createCvqrn();
+  return createCvqrn(withModule(await engineModule));
 }
 
 // ---- The worker.
@@ -38,8 +59,11 @@ function startWorker() {
   URL.revokeObjectURL(url);
   busy = 0;
   acting = 0;
+  actedEarly = 0;
   workerReady = false;
   worker.onmessage = (event) => show(event.data);
+  const started = worker;
+  engineModule.then((module) => started.postMessage({ type: 'engine', module }), () => {});
   worker.onerror = (event) => {
     event.preventDefault();
     crashed(event.message || 'the worker could not start');
@@ -98,10 +122,21 @@ function show(m) {
     case 'scene': CvqrnPanel3d.show(m); break;
     case 'timing': document.body.dataset.lastRunMs = String(m.ms); break;
     case 'ready': workerReady = true; break;
+    // The action's result exists (the ride profiles follow): the next action
+    // may be sent, and waits in the worker's queue until they are done.
+    case 'acted':
+      if (userActions.includes(m.action) && acting > 0) {
+        acting -= 1;
+        actedEarly += 1;
+      }
+      break;
     case 'crashed': crashed(m.what); break;
     case 'done':
       busy = Math.max(0, busy - 1);
-      if (userActions.includes(m.action)) acting = Math.max(0, acting - 1);
+      if (userActions.includes(m.action)) {
+        if (actedEarly > 0) actedEarly -= 1;
+        else acting = Math.max(0, acting - 1);
+      }
       if (busy === 0) document.body.classList.remove('busy');
       document.body.dataset.done = String(Number(document.body.dataset.done || 0) + 1);
       if (m.action === 'save' && question) askInPlace();

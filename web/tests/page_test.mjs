@@ -7,7 +7,9 @@
 //    where it fails);
 //  - a damaged file, a valley and refused settings show their messages, and
 //    the fields keep to their input rules;
-//  - the page answers and paints while a long run works in its worker.
+//  - the page answers and paints while a long run works in its worker;
+//  - a Save made the moment a run's result exists, while the worker still
+//    works out the ride profiles, is not lost.
 import { execFileSync, spawnSync } from 'node:child_process';
 import { mkdirSync, readFileSync, readdirSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
@@ -301,6 +303,34 @@ async function responsive(p) {
   check(fractions.size >= 3, 'the progress bar moves during a long run');
 }
 
+// Save clicked the moment the run's result exists ('acted'), while the worker
+// still works out the ride profiles: the click waits in the worker's queue and
+// downloads the run's bytes. (Fault caught: a Save dropped until the profiles
+// are done.) Runs on the long track responsive() made.
+async function saveRightAfterOk(p) {
+  const long = join(work, 'long.cvtrack');
+  const args = ['--segments=2400', '--precision=6'];
+  await p.setFields(fieldsOf(args));
+  await p.load(long);
+  p.clearDownloads();
+  // Saves at the run's 'acted', or (a page that never says so) at its 'done'.
+  const saved = p.page.evaluate(() => new Promise((resolve) => {
+    worker.addEventListener('message', function onActed(e) {
+      if (e.data.action !== 'heartline' || !['acted', 'done'].includes(e.data.type)) return;
+      worker.removeEventListener('message', onActed);
+      const profilesPending = e.data.type === 'acted' && document.body.classList.contains('busy');
+      document.getElementById('btnSave').click();
+      resolve(profilesPending);
+    });
+  }));
+  await p.act(() => p.page.click('#btnMod'));
+  check(await saved, 'Save was clicked while the worker still worked out the profiles');
+  const download = await p.download();
+  check(Buffer.compare(download.bytes, nativeRun(long, args)) === 0,
+        'a Save right after OK downloads the bytes cv-qrn-cli writes');
+  check(await p.lightOn('saved'), 'a Save right after OK lights the third light');
+}
+
 const { browser, close } = await launch();
 try {
   const p = await openPage(browser, site);
@@ -313,6 +343,7 @@ try {
   await plots(p);
   await inputRules(p);
   await responsive(p);
+  await saveRightAfterOk(p);
   const comparedCorpus = await sameBytesAsNative(p);
   check(comparedCorpus >= 50, `at least 50 corpus layouts byte-identical (${comparedCorpus})`);
   check(p.errors.length === 0, `no script errors: ${p.errors.join('; ')}`);
