@@ -13,9 +13,11 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QUrl>
+#include <future>
 #include <memory>
 #include <new>
 #include <optional>
+#include <system_error>
 
 // The icon is compiled into this static library; its resource must be registered by name.
 static void RegisterIcons() {
@@ -87,17 +89,34 @@ bool OnAPresentScreen(const QRect& frame) {
 // The profile the window shows after `job` ran on `loaded`, as a refresh after
 // the run would ask for it, with the settings the run took; nothing for a run
 // that was refused or ran out of memory (the window then refreshes as after
-// any click).
-std::optional<ProfileModel> RunProfile(const TrackData& loaded, const HeartlineJob& job) {
-    if (job.outOfMemory || job.result.status == HeartlineStatus::RefusedSettings) return {};
-    ProfileRequest request;
-    request.loaded = &loaded;
-    request.rebuilt = job.result ? &job.track : nullptr;
-    request.afterFailedRun = !job.result;
-    request.settings = job.settings;
+// any click). `loadedProfile`, when valid, is the loaded track's profile
+// worked out beside the run.
+std::optional<ProfileModel> RunProfile(const TrackData& loaded, const HeartlineJob& job,
+                                       std::future<RideProfile>& loadedProfile) {
     try {
+        std::optional<RideProfile> beside;
+        if (loadedProfile.valid()) beside = loadedProfile.get();
+        if (job.outOfMemory || job.result.status == HeartlineStatus::RefusedSettings) return {};
+        ProfileRequest request;
+        request.loaded = &loaded;
+        request.rebuilt = job.result ? &job.track : nullptr;
+        request.afterFailedRun = !job.result;
+        request.settings = job.settings;
+        request.loadedProfile = beside ? &*beside : nullptr;
         return BuildProfileModel(request);
     } catch (const std::bad_alloc&) {
+        return {};
+    }
+}
+
+// The loaded track's profile at `settings`' speeds, worked out on a thread of
+// its own; invalid when no thread can be had.
+std::future<RideProfile> LoadedProfileBeside(const TrackData& loaded,
+                                             const HeartlineSettings& settings) {
+    try {
+        return std::async(std::launch::async,
+                          [&loaded, settings] { return LoadedProfile(loaded, settings); });
+    } catch (const std::system_error&) {
         return {};
     }
 }
@@ -319,8 +338,13 @@ void MainWindow::HeartlineClicked() {
     const bool withProfile = RideProfileShown(*this);
     runThread_->Start(
         [this, shared, withProfile](ProgressFeedback* progress) {
+            // The loaded track (which nothing changes while the run works) is
+            // profiled beside the run, the rebuilt one after it.
+            const TrackData& loaded = logic_->LoadedTrack();
+            std::future<RideProfile> loadedProfile;
+            if (withProfile) loadedProfile = LoadedProfileBeside(loaded, shared->job.settings);
             logic_->RunHeartline(shared->job, progress);
-            if (withProfile) shared->profile = RunProfile(logic_->LoadedTrack(), shared->job);
+            if (withProfile) shared->profile = RunProfile(loaded, shared->job, loadedProfile);
         },
         [this](int32_t done, int32_t total) { logic_->feedback(done, total); },
         [this, shared] {
