@@ -335,7 +335,7 @@ void MainWindow::HeartlineClicked() {
         std::optional<ProfileModel> profile;
     };
     auto shared = std::make_shared<Shared>(Shared{std::move(*started), std::nullopt});
-    const bool withProfile = RideProfileShown(*this);
+    const bool withProfile = ProfileOnShow();
     runThread_->Start(
         [this, shared, withProfile](ProgressFeedback* progress) {
             // The loaded track (which nothing changes while the run works) is
@@ -356,6 +356,14 @@ void MainWindow::HeartlineClicked() {
             }
             emit runFinished();
         });
+}
+
+bool MainWindow::ProfileOnShow() const {
+    for (const QWidget* shown : {static_cast<QWidget*>(findChild<ProfileWindow*>()),
+                                 static_cast<QWidget*>(findChild<Track3dWindow*>())}) {
+        if (shown != nullptr && shown->isVisible()) return true;
+    }
+    return false;
 }
 
 void MainWindow::SaveClicked() {

@@ -81,6 +81,10 @@ class MainWindow final : public ShapedWindow, private WindowView, private Messag
     void Start(int32_t intervalMs) override;
     void Stop() override;
 
+    // Whether a window that shows the ride profile (the profile window, the
+    // 3D view) is on show: a run then works the profile out on its thread too.
+    bool ProfileOnShow() const;
+
     void CreateControls();
     HotSpot* AddHotSpot(const HotSpotPlace& place, std::function<void(QPainter&, Look)> paintFace);
 

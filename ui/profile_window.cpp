@@ -465,9 +465,11 @@ void RideProfileHookup::Open() {
 }
 
 void RideProfileHookup::Show(ProfileModel model) {
-    if (window_ == nullptr) return Refresh(true);
-    window_->SetModel(std::move(model));
+    model_ = std::move(model);
     stale_ = false;
+    windowStale_ = true;
+    if (window_ != nullptr && window_->isVisible()) Open();
+    emit Refreshed();
 }
 
 RideProfileHookup* AttachRideProfile(QWidget& mainWindow, const WindowLogic& logic,
@@ -481,21 +483,10 @@ void RefreshRideProfile(QWidget& mainWindow, bool afterRun) {
     }
 }
 
-namespace {
-
-RideProfileHookup* HookupOf(QWidget& mainWindow) {
-    return mainWindow.findChild<RideProfileHookup*>(QString(), Qt::FindDirectChildrenOnly);
-}
-
-}  // namespace
-
-bool RideProfileShown(QWidget& mainWindow) {
-    const RideProfileHookup* hookup = HookupOf(mainWindow);
-    return hookup != nullptr && hookup->Window() != nullptr && hookup->Window()->isVisible();
-}
-
 void ShowRideProfile(QWidget& mainWindow, ProfileModel model) {
-    if (RideProfileHookup* hookup = HookupOf(mainWindow)) hookup->Show(std::move(model));
+    if (auto* hookup = mainWindow.findChild<RideProfileHookup*>(QString(), Qt::FindDirectChildrenOnly)) {
+        hookup->Show(std::move(model));
+    }
 }
 
 }  // namespace cvqrn::ui

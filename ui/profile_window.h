@@ -107,8 +107,8 @@ class RideProfileHookup : public QObject {
     void Refresh(bool afterRun);
     // Opens (or raises) the profile window, up to date.
     void Open();
-    // After a run: shows `model`, which the run's thread worked out as
-    // Refresh(true) would have.
+    // After a run: takes `model`, which the run's thread worked out as
+    // Refresh(true) would have, and shows it as Refresh does.
     void Show(ProfileModel model);
     ProfileWindow* Window() const { return window_; }
 
@@ -137,8 +137,7 @@ class RideProfileHookup : public QObject {
 RideProfileHookup* AttachRideProfile(QWidget& mainWindow, const WindowLogic& logic,
                                      RideProfileHookup::FieldTextFn fieldText);
 void RefreshRideProfile(QWidget& mainWindow, bool afterRun);
-// Whether the profile window is on show (a run then works out its profile too).
-bool RideProfileShown(QWidget& mainWindow);
+// After a run: shows `model`, worked out on the run's thread, as RideProfileHookup::Show.
 void ShowRideProfile(QWidget& mainWindow, ProfileModel model);
 
 }  // namespace cvqrn::ui
