@@ -36,6 +36,13 @@ std::string Values(const char* name, const ProfileSample& s) {
 
 }  // namespace
 
+RideProfile LoadedProfile(const TrackData& loaded, const HeartlineSettings& settings) {
+    ProfileSettings speeds;
+    speeds.startspeed = settings.startspeed;
+    speeds.endspeed = settings.endspeed;
+    return ComputeRideProfile(loaded, speeds);
+}
+
 ProfileModel BuildProfileModel(const ProfileRequest& request) {
     ProfileModel model;
     const HeartlineSettings& run = request.settings;
@@ -45,7 +52,8 @@ ProfileModel BuildProfileModel(const ProfileRequest& request) {
     ProfileSettings settings;
     settings.startspeed = run.startspeed;
     settings.endspeed = run.endspeed;
-    model.loaded = ComputeRideProfile(*request.loaded, settings);
+    model.loaded = request.loadedProfile != nullptr ? *request.loadedProfile
+                                                    : LoadedProfile(*request.loaded, run);
     if (request.rebuilt != nullptr) {
         settings.heartline = run.heartline;
         model.rebuilt = ComputeRideProfile(*request.rebuilt, settings);

@@ -21,6 +21,9 @@ struct ProfileRequest {
     const TrackData* rebuilt = nullptr;  // null: no successful run since the load
     bool afterFailedRun = false;         // the last run on `loaded` failed
     HeartlineSettings settings;          // as the fields read
+    // The profile of `loaded` at these settings' speeds, when it is already
+    // worked out (e.g. beside the run); null: worked out here.
+    const RideProfile* loadedProfile = nullptr;
 };
 
 struct ProfileModel {
@@ -33,6 +36,10 @@ struct ProfileModel {
 };
 
 ProfileModel BuildProfileModel(const ProfileRequest& request);
+
+// The profile of the loaded track (heart on the rail) at `settings`' speeds,
+// as BuildProfileModel works it out.
+RideProfile LoadedProfile(const TrackData& loaded, const HeartlineSettings& settings);
 
 // One line of the summary table: a figure of the loaded and of the rebuilt
 // track ("" where there is none).

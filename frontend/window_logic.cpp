@@ -93,6 +93,7 @@ void WindowLogic::Start() {
 }
 
 void WindowLogic::LoadClicked() {
+    if (running_) return;
     view_.ArmSkipNextMove();
 
     FileDialogRequest request = TrackDialogRequest(kLoadDialogTitle, loadFolder_);
@@ -105,6 +106,7 @@ void WindowLogic::LoadClicked() {
 }
 
 void WindowLogic::LoadFile(const std::string& path) {
+    if (running_) return;
     trackFileName_ = path;
     // Loaded into a fresh record so that a refused file leaves nothing half
     // read in the work track.
@@ -154,49 +156,69 @@ FileDialogRequest WindowLogic::TrackDialogRequest(const char* title,
 }
 
 void WindowLogic::HeartlineClicked() {
+    std::optional<HeartlineJob> job = StartHeartline();
+    if (!job) return;
+    RunHeartline(*job, this);
+    FinishHeartline(std::move(*job));
+}
+
+std::optional<HeartlineJob> WindowLogic::StartHeartline() {
+    if (running_) return std::nullopt;
     if (!trackLoaded_) {
         workTrack_ = loadedTrack_;
-        return;
+        return std::nullopt;
     }
 
     // Every run starts again from the track as loaded. The copy becomes the
     // work track once the run has taken the parameters, so a refused value
     // leaves the previous result (and what Save would write) as it was.
-    TrackData candidate;
+    HeartlineJob job;
     try {
-        candidate = loadedTrack_;
+        job.track = loadedTrack_;
     } catch (const std::bad_alloc&) {
         ShowOutOfMemory("to run the heartline");
-        return;
+        return std::nullopt;
     }
 
-    HeartlineSettings settings;
+    HeartlineSettings& settings = job.settings;
     settings.smooth = smoothRide_;
-    if (!ReadIntegerField(Field::Segments, settings.segments)) return;
-    if (!ReadIntegerField(Field::Precision, settings.precision)) return;
-    if (!ReadIntegerField(Field::Filter, settings.filter)) return;
-    if (!ReadDecimalField(Field::Heartline, settings.heartline)) return;
-    if (!ReadDecimalField(Field::StartSpeed, settings.startspeed)) return;
-    if (!ReadDecimalField(Field::EndSpeed, settings.endspeed)) return;
+    if (!ReadIntegerField(Field::Segments, settings.segments)) return std::nullopt;
+    if (!ReadIntegerField(Field::Precision, settings.precision)) return std::nullopt;
+    if (!ReadIntegerField(Field::Filter, settings.filter)) return std::nullopt;
+    if (!ReadDecimalField(Field::Heartline, settings.heartline)) return std::nullopt;
+    if (!ReadDecimalField(Field::StartSpeed, settings.startspeed)) return std::nullopt;
+    if (!ReadDecimalField(Field::EndSpeed, settings.endspeed)) return std::nullopt;
 
     view_.SetProgressVisible(true);
+    running_ = true;
+    return job;
+}
+
+void WindowLogic::RunHeartline(HeartlineJob& job, ProgressFeedback* progress) const {
     // A filter raised by the run comes back in the result and does not reach the field.
-    HeartlineResult result;
     try {
-        result = operations_.Generate(candidate, settings, this);
+        job.result = operations_.Generate(job.track, job.settings, progress);
     } catch (const std::bad_alloc&) {
+        job.outOfMemory = true;
+    }
+}
+
+void WindowLogic::FinishHeartline(HeartlineJob job) {
+    running_ = false;
+    if (job.outOfMemory) {
         view_.SetProgressVisible(false);
         ShowOutOfMemory("to run the heartline");
         return;
     }
+    const HeartlineResult& result = job.result;
     if (result.status == HeartlineStatus::RefusedSettings) {
         view_.SetProgressVisible(false);
         ShowRefusal(result.detail, result.internalDetail);
         return;
     }
     if (!result) view_.ShowMessageBox(FailureBox(result, operations_.AdvisedStartSpeed()));
-    // A failed run left `candidate` as loaded, so the display shows the loaded ends again.
-    workTrack_ = std::move(candidate);
+    // A failed run left the track as loaded, so the display shows the loaded ends again.
+    workTrack_ = std::move(job.track);
 
     ShowEndAnalysis();
     view_.SetProgressVisible(false);
@@ -212,7 +234,7 @@ void WindowLogic::HeartlineClicked() {
 }
 
 void WindowLogic::SaveClicked() {
-    if (!trackModified_) return;
+    if (!trackModified_ || running_) return;
 
     FileDialogRequest request =
         TrackDialogRequest(kSaveDialogTitle, saveFolder_.empty() ? loadFolder_ : saveFolder_);

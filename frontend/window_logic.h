@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "heartline/generator.h"
@@ -90,7 +91,7 @@ class WindowView {
     virtual void SetFieldText(Field field, const std::string& text) = 0;
     virtual void SetLightVisible(Light light, bool visible) = 0;
     virtual void SetProgressVisible(bool visible) = 0;
-    // Takes the bar's new shape and draws it at once (a run holds the event loop).
+    // Takes the bar's new shape and has it drawn.
     virtual void SetProgressShape(const BarShape& shape) = 0;
     virtual void SetMessageText(const std::string& text) = 0;
     // A modal message box with a single OK button; returns when it is closed.
@@ -111,6 +112,16 @@ class MessageTimer {
     virtual void Stop() = 0;
 };
 
+// One heartline run taken out of the click, for a front end that runs it
+// away from its event loop: StartHeartline on the window's thread, RunHeartline
+// on any thread, FinishHeartline back on the window's thread.
+struct HeartlineJob {
+    TrackData track;             // a copy of the loaded track, rewritten by a run that works
+    HeartlineSettings settings;  // as the fields read when the run started
+    HeartlineResult result;
+    bool outOfMemory = false;  // the run ran out of memory; `result` means nothing
+};
+
 class WindowLogic final : public ProgressFeedback {
   public:
     WindowLogic(WindowView& view, MessageTimer& timer, FileChooser& chooser,
@@ -123,8 +134,25 @@ class WindowLogic final : public ProgressFeedback {
     // Loads `path` as Load Track does once its dialog has answered (a file
     // named on the command line or dropped on the window).
     void LoadFile(const std::string& path);
+    // The whole run on the caller's thread: StartHeartline, RunHeartline
+    // with this logic as the progress receiver, FinishHeartline.
     void HeartlineClicked();
     void SaveClicked();
+
+    // The Heartline action in three steps. StartHeartline does what the
+    // click does up to the run: nothing without a loaded track, a box for a
+    // field without a usable value, else the bar shown and the job to run;
+    // from then until FinishHeartline the logic is Running and Load,
+    // Heartline and Save do nothing.
+    std::optional<HeartlineJob> StartHeartline();
+    // The run itself. Touches only `job` and the track operations, so it may
+    // run on another thread while this logic is Running; `progress` receives
+    // the steps on that thread (may be null).
+    void RunHeartline(HeartlineJob& job, ProgressFeedback* progress) const;
+    // What the click does after the run, in the same order: boxes, the new
+    // ends, the bar hidden, the message, the flags and lights.
+    void FinishHeartline(HeartlineJob job);
+    bool Running() const { return running_; }
 
     // The precision field lost the keyboard focus: clamp it to 4..16.
     void PrecisionLostFocus();
@@ -186,6 +214,7 @@ class WindowLogic final : public ProgressFeedback {
     bool trackLoaded_ = false;
     bool trackModified_ = false;
     bool smoothRide_ = false;
+    bool running_ = false;  // between StartHeartline and FinishHeartline
     std::string trackFileName_;
     std::string loadFolder_;
     std::string saveFolder_;

@@ -1,5 +1,8 @@
 #include "trackfile/byte_buffer.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -35,6 +38,12 @@ void AppendBigEndian32(std::vector<uint8_t>& out, uint32_t v) {
 }
 
 }  // namespace
+
+void OfferConsumed(ReadCursor& in, size_t upTo) {
+    if (!in.Consumed || upTo < in.ConsumedOffered + kConsumedStep) return;
+    in.ConsumedOffered = upTo;
+    in.Consumed(upTo);
+}
 
 void Refuse(ReadCursor& in, std::string problem) {
     if (in.Failed) return;
@@ -119,12 +128,43 @@ void SkipReserved(ReadCursor& in, size_t n) {
     Take(in, n);
 }
 
-void ReadSingles(ReadCursor& in, std::span<float> out) {
-    const uint8_t* p = Take(in, out.size() * 4);
+void AdviseLargePages(void* p, size_t bytes) {
+#if defined(MADV_HUGEPAGE) && !defined(__EMSCRIPTEN__)
+    constexpr uintptr_t kLarge = uintptr_t{2} << 20;
+    const auto from = (reinterpret_cast<uintptr_t>(p) + kLarge - 1) / kLarge * kLarge;
+    const auto to = (reinterpret_cast<uintptr_t>(p) + bytes) / kLarge * kLarge;
+    if (to > from) (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
+
+void GiveBackPages(void* p, size_t bytes) {
+#if defined(MADV_DONTNEED) && !defined(__EMSCRIPTEN__)
+    (void)::madvise(p, bytes, MADV_DONTNEED);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
+
+void AppendSingles(ReadCursor& in, size_t n, std::vector<float>& out) {
+    const uint8_t* p = Take(in, n * 4);
     if (!p) return;
-    for (float& f : out) {
-        f = port::BitCast<float>(BigEndian32(p));
-        p += 4;
+    constexpr size_t kSlice = kConsumedStep / 4;
+    for (size_t done = 0; done < n;) {
+        // Each slice is zeroed and filled while in the cache; a plain loop the
+        // compiler turns into wide byte swaps.
+        const size_t count = std::min(kSlice, n - done);
+        const size_t at = out.size();
+        out.resize(at + count);
+        float* to = out.data() + at;
+        for (size_t i = 0; i < count; ++i) to[i] = port::BitCast<float>(BigEndian32(p + 4 * i));
+        p += 4 * count;
+        done += count;
+        // The cursor already stands past the whole run; the slices behind `p` are read.
+        OfferConsumed(in, static_cast<size_t>(p - in.Image.data()));
     }
 }
 

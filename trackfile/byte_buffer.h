@@ -1,9 +1,10 @@
 // Big-endian field primitives over an in-memory file image.
 //
 // A track file is never read or written field by field on disk: the load
-// reads the whole file and decodes it from memory, the save encodes the whole
-// track into one byte array and writes it out whole. These primitives are the
-// only place where byte order is handled.
+// reads the whole file with one read and decodes it from memory, giving the
+// decoded bytes' memory back as it goes; the save encodes the track into one
+// buffer, sized once, and writes it out each time a block of it is full.
+// These primitives are the only place where byte order is handled.
 //
 // Reading goes through a ReadCursor that knows the bytes left. A read that
 // would pass the end of the image reads nothing, returns zero, leaves the
@@ -11,12 +12,13 @@
 // failed cursor reads nothing as well. Callers check `Failed` once at the end
 // of a chunk (and before allocating anything sized from the file).
 //
-// Writing appends to a byte vector; its size is the write cursor. Growth is
-// the vector's amortised growth, so encoding is linear in the file size.
+// Writing appends to a byte vector; its size is the write cursor. Its room is
+// reserved up front, so encoding is linear in the file size.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <span>
 #include <string>
@@ -35,12 +37,28 @@ struct ReadCursor {
     int64_t MemoryLimit = std::numeric_limits<int64_t>::max();
     int64_t MemoryUsed = 0;
     bool OutOfMemoryBudget = false;  // the refusal was Charge's
+    // Told now and then (at most once per kConsumedStep bytes) that the bytes
+    // before the given index will not be read again, so that the owner of the
+    // image may give their memory back; empty for an image nobody gives back.
+    std::function<void(size_t)> Consumed;
+    size_t ConsumedOffered = 0;  // the index last told
 
     explicit ReadCursor(std::span<const uint8_t> image) : Image(image) {}
 
     // Bytes between the cursor and the end of the image; 0 once failed.
     size_t Remaining() const { return Failed ? 0 : Image.size() - Cursor; }
 };
+
+// How far the cursor moves between two calls of ReadCursor::Consumed.
+inline constexpr size_t kConsumedStep = size_t{1} << 20;
+
+// Tells `in.Consumed` that the bytes before `upTo` (the cursor's position
+// unless given) are read, when that is kConsumedStep bytes or more past what
+// it was told last.
+void OfferConsumed(ReadCursor& in, size_t upTo);
+inline void OfferConsumed(ReadCursor& in) {
+    OfferConsumed(in, in.Cursor);
+}
 
 // Marks `in` failed at its cursor with a reason (the first failure wins).
 void Refuse(ReadCursor& in, std::string problem);
@@ -70,8 +88,19 @@ std::string ReadChars(ReadCursor& in, int32_t n);
 std::string ReadTag(ReadCursor& in);
 // Advances past a reserved run of `n` bytes without looking at them.
 void SkipReserved(ReadCursor& in, size_t n);
-// `out.size()` singles in a row (bulk ReadSingle, for the terrain grid).
-void ReadSingles(ReadCursor& in, std::span<float> out);
+// Asks the system to back the memory at `p` with large pages where it has
+// them, so that filling a large array takes a few page faults, not one for
+// every 4 kB. Only a hint; nothing where the system has no such pages.
+void AdviseLargePages(void* p, size_t bytes);
+
+// Gives the memory of the whole pages at `p` (`bytes` a multiple of the page
+// size) back to the system; they read as zeros afterwards. Nothing where the
+// system cannot.
+void GiveBackPages(void* p, size_t bytes);
+
+// Appends `n` singles in a row to `out` (which has room reserved), a slice at
+// a time with OfferConsumed between slices; nothing when fewer bytes remain.
+void AppendSingles(ReadCursor& in, size_t n, std::vector<float>& out);
 // `n` raw bytes, kept as they stand.
 std::vector<uint8_t> ReadBytes(ReadCursor& in, size_t n);
 

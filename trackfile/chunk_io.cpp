@@ -37,6 +37,8 @@ class FieldReader {
         : in_(in), listEntries_(std::string(tag) + " entries") {}
 
     bool Failed() const { return in_.Failed; }
+    // Past an entry: the bytes read so far may be given back.
+    void EntryDone() { OfferConsumed(in_); }
 
     void Long(int32_t& v) { v = ReadLong(in_); }
     void Single(float& v) { v = ReadSingle(in_); }
@@ -116,8 +118,16 @@ class FieldReader {
         if (!HasRoomFor(in_, cells, 4, "terrain cells")) return;
         if (!Charge(in_, cells * int64_t{sizeof(float)}, "terrain cells")) return;
         const size_t n = static_cast<size_t>(cells);
-        t.Grid.assign(n > 0 ? n : 1, 0.0f);
-        ReadSingles(in_, std::span<float>(t.Grid.data(), n));
+        t.Grid.clear();
+        if (n == 0) {
+            t.Grid.assign(1, 0.0f);
+            return;
+        }
+        // Filled as read (not zeroed first), a slice at a time, each slice of
+        // the image offered back once decoded: the grid is most of a large file.
+        t.Grid.reserve(n);
+        AdviseLargePages(t.Grid.data(), n * sizeof(float));
+        AppendSingles(in_, n, t.Grid);
     }
 
   private:
@@ -130,9 +140,10 @@ class FieldWriter {
   public:
     static constexpr bool kWriting = true;
 
-    explicit FieldWriter(std::vector<uint8_t>& out) : out_(out) {}
+    explicit FieldWriter(ImageOut& image) : image_(image), out_(image.bytes) {}
 
-    static bool Failed() { return false; }
+    bool Failed() const { return image_.stopped; }
+    void EntryDone() { image_.BlockPoint(); }
 
     void Long(const int32_t& v) { WriteLong(out_, v); }
     void Single(const float& v) { WriteSingle(out_, v); }
@@ -179,11 +190,22 @@ class FieldWriter {
         WriteBytes(out_, e.Extra);
     }
 
+    // In slices that fill the current block, each handed on when full.
     void Grid(const TeraChunk& t) {
-        WriteSingles(out_, std::span<const float>(t.Grid.data(), t.CellCount()));
+        std::span<const float> cells(t.Grid.data(), t.CellCount());
+        while (!cells.empty() && !image_.stopped) {
+            const size_t room = image_.flush && image_.blockBytes > out_.size()
+                                    ? (image_.blockBytes - out_.size() + 3) / 4
+                                    : cells.size();
+            const size_t n = std::min(room, cells.size());
+            WriteSingles(out_, cells.first(n));
+            cells = cells.subspan(n);
+            image_.BlockPoint();
+        }
     }
 
   private:
+    ImageOut& image_;
     std::vector<uint8_t>& out_;
 };
 
@@ -194,6 +216,7 @@ class SizeCounter {
     static constexpr bool kWriting = true;
 
     static bool Failed() { return false; }
+    static void EntryDone() {}
     int64_t Bytes() const { return bytes_; }
 
     void Long(const int32_t&) { bytes_ += 4; }
@@ -244,7 +267,10 @@ using Rec = std::conditional_t<IO::kWriting, const T, T>;
 template <class IO, class Items, class Fn>
 void ForEntries(IO& io, int32_t n, Items& items, Fn&& entry) {
     const auto end = items.begin() + n;
-    for (auto it = items.begin(); it != end && !io.Failed(); ++it) entry(*it);
+    for (auto it = items.begin(); it != end && !io.Failed(); ++it) {
+        entry(*it);
+        io.EntryDone();
+    }
 }
 
 // One entry of a list, in file order.
@@ -579,10 +605,18 @@ void ReadFileHeader(ReadCursor& in, FileHeader& header) {
     header.ChildCount = ReadLong(in);
 }
 
-void WriteFileHeader(std::vector<uint8_t>& out, int32_t size, int32_t childCount) {
+void ImageOut::Flush() {
+    if (!flush || bytes.empty() || stopped) return;
+    stopped = !flush(bytes);
+    flushed += bytes.size();
+    bytes.clear();
+}
+
+void WriteFileHeader(ImageOut& image, int32_t size, int32_t childCount) {
+    std::vector<uint8_t>& out = image.bytes;
     WriteTag(out, kFileMagic);
     WriteLong(out, size);
-    FieldWriter io(out);
+    FieldWriter io(image);
     Fields(io, FileHeader{});
     WriteLong(out, childCount);
 }
@@ -608,13 +642,15 @@ bool ReadChunk(ChunkId id, ReadCursor& in, TrackData& track) {
     return !in.Failed;
 }
 
-void WriteChunk(ChunkId id, std::vector<uint8_t>& out, const TrackData& track, int32_t size,
+void WriteChunk(ChunkId id, ImageOut& image, const TrackData& track, int32_t size,
                 int32_t childCount) {
+    std::vector<uint8_t>& out = image.bytes;
     WriteTag(out, kChunkTags[ChunkIndex(id)]);
     WriteLong(out, size);
-    FieldWriter io(out);
+    FieldWriter io(image);
     WithChunk(id, track, [&](const auto& c) { Fields(io, c); });
     WriteLong(out, childCount);
+    image.BlockPoint();
 }
 
 int64_t ChunkOwnBytes(ChunkId id, const TrackData& track) {

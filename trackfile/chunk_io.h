@@ -11,7 +11,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -53,11 +55,30 @@ inline size_t ChunkIndex(ChunkId id) {
 // The known chunk with this (upper-case) tag, if any.
 std::optional<ChunkId> ChunkFromTag(std::string_view tag);
 
+// The bytes a writer makes: kept whole in `bytes`, or, with a `flush`, handed
+// on a block at a time, so that a large image never stands in memory whole.
+struct ImageOut {
+    std::vector<uint8_t> bytes;
+    // Takes the next block of the image; false stops the encoding (the image
+    // then stays incomplete).
+    std::function<bool(std::span<const uint8_t>)> flush;
+    size_t blockBytes = 0;  // with a flush: a block is handed on once it holds this many
+    bool stopped = false;   // a flush answered false
+    size_t flushed = 0;     // bytes handed on so far
+
+    // Between two entries: hands the block on once it is full.
+    void BlockPoint() {
+        if (flush && bytes.size() >= blockBytes) Flush();
+    }
+    // Hands on what is left.
+    void Flush();
+};
+
 // Reads the header after the magic: Size, Version, 16 reserved, ChildCount.
 void ReadFileHeader(ReadCursor& in, FileHeader& header);
 // Writes the magic and the header with the given Size and ChildCount, and
 // Version 1, 3, 0, 0 whatever was loaded.
-void WriteFileHeader(std::vector<uint8_t>& out, int32_t size, int32_t childCount);
+void WriteFileHeader(ImageOut& out, int32_t size, int32_t childCount);
 // Bytes of the header after its Size field, ChildCount included.
 int64_t FileHeaderOwnBytes();
 
@@ -70,7 +91,7 @@ bool ReadChunk(ChunkId id, ReadCursor& in, TrackData& track);
 
 // Writes the chunk `id` of `track`, tag included, with the given Size and
 // ChildCount (the record's own Size and ChildCount are not used).
-void WriteChunk(ChunkId id, std::vector<uint8_t>& out, const TrackData& track, int32_t size,
+void WriteChunk(ChunkId id, ImageOut& out, const TrackData& track, int32_t size,
                 int32_t childCount);
 // Bytes WriteChunk writes after the chunk's Size field: its fields and ChildCount,
 // counted over the same layout the writer walks.

@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <new>
 #include <random>
 
 namespace cvqrn {
@@ -197,18 +198,32 @@ void KeepOwnerAndMode(int fd, const struct stat& old) {
     (void)::fchmod(fd, old.st_mode & 0777);
 }
 
-void WriteInPlace(int dir, const std::string& name, std::span<const uint8_t> image,
+// Hands `image` to `write` and checks that it came whole: 0, the write's
+// failure, or EIO for an image shorter or longer than it said.
+int WriteImage(const ImageSource& image, const ImageSource::Write& write) {
+    size_t written = 0;
+    const int err = image.produce([&](std::span<const uint8_t> block) {
+        written += block.size();
+        return write(block);
+    });
+    if (err != 0) return err;
+    return written == image.size ? 0 : EIO;
+}
+
+void WriteInPlace(int dir, const std::string& name, const ImageSource& image,
                   SaveResult& result) {
     const FdGuard fd(::openat(dir, name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
-    int err = fd.get() < 0 ? errno : WriteAll(fd.get(), image);
-    if (err == 0 && ::ftruncate(fd.get(), static_cast<off_t>(image.size())) != 0) err = errno;
+    int err = fd.get() < 0 ? errno : WriteImage(image, [&fd](std::span<const uint8_t> block) {
+        return WriteAll(fd.get(), block);
+    });
+    if (err == 0 && ::ftruncate(fd.get(), static_cast<off_t>(image.size)) != 0) err = errno;
     if (err == 0 && ::fsync(fd.get()) != 0) err = errno;
     if (err != 0) {
         result.reason = "cannot write the file in place: " + SystemReason(err);
         return;
     }
     result.ok = true;
-    result.bytes = image.size();
+    result.bytes = image.size;
     result.note = "written in place, not atomically (its folder does not allow a new file)";
 }
 
@@ -225,7 +240,7 @@ std::string TempPrefixFor(std::string_view name) {
     return prefix + "-";
 }
 
-void SaveImage(std::span<const uint8_t> image, SaveSteps& steps, const SaveOptions& options,
+void SaveImage(const ImageSource& image, SaveSteps& steps, const SaveOptions& options,
                SaveResult& result) {
     std::string target = result.path;
     if (const int err = FollowLinks(target); err != 0) {
@@ -286,7 +301,13 @@ void SaveImage(std::span<const uint8_t> image, SaveSteps& steps, const SaveOptio
         ::unlinkat(dir.get(), temp.c_str(), 0);
         result.reason = std::string(step) + ": " + SystemReason(stepErr);
     };
-    if ((err = steps.Write(image)) != 0) return fail("cannot write the file", err);
+    try {
+        err = WriteImage(image, [&steps](std::span<const uint8_t> block) { return steps.Write(block); });
+    } catch (const std::bad_alloc&) {
+        fail("cannot write the file", ENOMEM);  // no temporary file stays behind
+        throw;
+    }
+    if (err != 0) return fail("cannot write the file", err);
     if ((err = steps.Flush()) != 0) return fail("cannot flush the file to disk", err);
     if ((err = steps.Close()) != 0) return fail("cannot close the file", err);
     if ((err = steps.Rename(dir.get(), temp, name)) != 0) {
@@ -296,7 +317,7 @@ void SaveImage(std::span<const uint8_t> image, SaveSteps& steps, const SaveOptio
     // Make the new directory entry durable too; a failure here loses nothing.
     (void)::fsync(dir.get());
     result.ok = true;
-    result.bytes = image.size();
+    result.bytes = image.size;
     if (exists && old.st_nlink > 1) {
         result.note = "it had " + std::to_string(old.st_nlink - 1) +
                       " other hard link(s); they keep the previous content";

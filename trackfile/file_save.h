@@ -3,7 +3,9 @@
 // temporary files behind.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -11,9 +13,19 @@
 
 namespace cvqrn {
 
+// A file image made while it is written.
+struct ImageSource {
+    // Writes all of one block; 0 or the errno value of its failure.
+    using Write = std::function<int(std::span<const uint8_t>)>;
+    size_t size = 0;  // the image's length
+    // Hands the image's bytes to `write` in order, a block at a time, and
+    // stops at the first write that fails; returns that failure or 0.
+    std::function<int(const Write&)> produce;
+};
+
 // Writes `image` to `result.path` with `steps` and completes `result`.
 // `result.path` is the name the user gave, extension rule applied.
-void SaveImage(std::span<const uint8_t> image, SaveSteps& steps, const SaveOptions& options,
+void SaveImage(const ImageSource& image, SaveSteps& steps, const SaveOptions& options,
                SaveResult& result);
 
 // The first characters of every temporary file a save of a target called

@@ -1,6 +1,7 @@
 #include "trackfile/track_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +10,10 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
 
 #include "trackfile/byte_buffer.h"
@@ -31,6 +34,11 @@ constexpr std::string_view kExtension = ".cvtrack";
 // before anything is allocated for it.
 constexpr int64_t kMemoryPerFileByte = 2;
 constexpr int64_t kMemoryMargin = int64_t{64} * 1024 * 1024;
+
+// A save encodes and writes its image in blocks of at most this many bytes.
+constexpr size_t kSaveBlockBytes = size_t{1} << 20;
+// Room beyond a block for the entry that fills it, so that the buffer never grows.
+constexpr size_t kSaveBlockSlack = size_t{64} << 10;
 
 // The header's Size is a Long, so no track file is longer than this.
 constexpr int64_t kMaxFileBytes = int64_t{std::numeric_limits<int32_t>::max()} + 8;
@@ -131,6 +139,9 @@ struct ChunkSizes {
         file = FileHeaderOwnBytes();
         for (ChunkId child : FileChildren(t)) file += 8 + Subtree(child, t);
     }
+
+    // The whole image: the magic and the header's Size field before `file`.
+    size_t ImageBytes() const { return static_cast<size_t>(file) + 8; }
 };
 
 int32_t ChildCount(std::span<const ChunkId> children) {
@@ -138,8 +149,7 @@ int32_t ChildCount(std::span<const ChunkId> children) {
 }
 
 // Writes chunk `id` and its children, depth first in file order.
-void WriteSubtree(ChunkId id, std::vector<uint8_t>& out, const TrackData& t,
-                  const ChunkSizes& sizes) {
+void WriteSubtree(ChunkId id, ImageOut& out, const TrackData& t, const ChunkSizes& sizes) {
     // Every Size fits a Long: each is below the file's, which EncodeTrack checked.
     WriteChunk(id, out, t, static_cast<int32_t>(sizes.chunk[ChunkIndex(id)]),
                ChildCount(ChildrenOf(id)));
@@ -150,9 +160,36 @@ std::string SystemReason(int err) {
     return std::strerror(err);
 }
 
-LoadResult DecodeImage(std::span<const uint8_t> image, TrackData& track) {
+// The chunk sizes of `track`'s image, or nothing (and `reason`) when the
+// track does not have the shape FindShapeProblem checks or its image would
+// pass the format's 2 GiB limit.
+std::optional<ChunkSizes> PlanImage(const TrackData& track, std::string& reason) {
+    if (std::string problem = FindShapeProblem(track); !problem.empty()) {
+        reason = "the track record is inconsistent: " + problem;
+        return std::nullopt;
+    }
+    ChunkSizes sizes(track);
+    if (sizes.file > std::numeric_limits<int32_t>::max()) {
+        reason = "the track is too large for a track file (" + std::to_string(sizes.file + 8) +
+                 " bytes; a track file holds at most " + std::to_string(kMaxFileBytes) + ")";
+        return std::nullopt;
+    }
+    return sizes;
+}
+
+// Writes the image of `track` (planned by PlanImage) into `out`.
+void WriteImage(const TrackData& track, const ChunkSizes& sizes, ImageOut& out) {
+    WriteFileHeader(out, static_cast<int32_t>(sizes.file), ChildCount(FileChildren(track)));
+    for (ChunkId id : FileChildren(track)) WriteSubtree(id, out, track, sizes);
+    out.Flush();
+}
+
+// `consumed`: told now and then how far the bytes are read (ReadCursor::Consumed).
+LoadResult DecodeImage(std::span<const uint8_t> image, TrackData& track,
+                       std::function<void(size_t)> consumed = {}) {
     ClearTrack(track);
     ReadCursor in(image);
+    in.Consumed = std::move(consumed);
     in.MemoryLimit = kMemoryPerFileByte * static_cast<int64_t>(image.size()) + kMemoryMargin;
 
     const std::string magic = ReadTag(in);
@@ -183,6 +220,7 @@ LoadResult DecodeImage(std::span<const uint8_t> image, TrackData& track) {
             return Refused(ChunkFailure(tag + " chunk", start, in));
         }
         remaining += int64_t{ChunkChildCount(*id, track)} - 1;
+        OfferConsumed(in);
     }
     // The readers size every array from its count, so this finds nothing; it
     // is the one place that states what every later stage may rely on.
@@ -191,6 +229,41 @@ LoadResult DecodeImage(std::span<const uint8_t> image, TrackData& track) {
     }
     return LoadResult{true, {}};
 }
+
+// The bytes of a file as its read puts them, in memory of their own whose
+// pages can be given back once they are decoded.
+class FileImage {
+  public:
+    // Throws std::bad_alloc when the memory cannot be had.
+    explicit FileImage(size_t size) : size_(size) {
+        if (size_ == 0) return;
+        void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        data_ = static_cast<uint8_t*>(p);
+        AdviseLargePages(p, size_);
+    }
+    ~FileImage() {
+        if (data_ != nullptr) ::munmap(data_, size_);
+    }
+    FileImage(const FileImage&) = delete;
+    FileImage& operator=(const FileImage&) = delete;
+
+    uint8_t* Data() { return data_; }
+
+    // The whole pages before byte `upTo` go back to the system (they read as
+    // zeros afterwards); the decode never reads them again.
+    void GiveBack(size_t upTo) {
+        static const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+        const size_t end = std::min(upTo, size_) / page * page;
+        if (end > givenBack_) GiveBackPages(data_ + givenBack_, end - givenBack_);
+        givenBack_ = std::max(givenBack_, end);
+    }
+
+  private:
+    uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+    size_t givenBack_ = 0;  // a multiple of the page size
+};
 
 LoadResult LoadWholeFile(const std::string& path, TrackData& track) {
     if (path.empty()) return Refused("no file name given");
@@ -203,8 +276,7 @@ LoadResult LoadWholeFile(const std::string& path, TrackData& track) {
     // Non-blocking, so that a special file swapped in after the check cannot hang the open.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return Refused(SystemReason(errno));
-    // The image is filled by the read, so it is not zeroed first.
-    std::unique_ptr<uint8_t[]> image;
+    std::optional<FileImage> image;
     size_t done = 0;
     int err = 0;
     if (::fstat(fd, &st) != 0) {
@@ -216,9 +288,15 @@ LoadResult LoadWholeFile(const std::string& path, TrackData& track) {
         return Refused("the file is too large to be a track file");
     } else {
         const auto size = static_cast<size_t>(st.st_size);
-        image = port::MakeArrayForOverwrite<uint8_t>(size);
+        try {
+            image.emplace(size);
+        } catch (const std::bad_alloc&) {
+            ::close(fd);
+            throw;
+        }
+        // One read, repeated only when the system hands out less at a time.
         while (done < size) {
-            const ssize_t n = ::read(fd, image.get() + done, size - done);
+            const ssize_t n = ::read(fd, image->Data() + done, size - done);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) {
                 err = errno;
@@ -230,7 +308,10 @@ LoadResult LoadWholeFile(const std::string& path, TrackData& track) {
     }
     ::close(fd);
     if (err != 0) return Refused("cannot read the file: " + SystemReason(err));
-    return DecodeTrack(std::span<const uint8_t>(image.get(), done), track);
+    const std::span<const uint8_t> bytes(image->Data(), done);
+    // Decoded bytes are given back as the decode moves on, so that the file's
+    // bytes and the track they make never both stand in memory whole.
+    return DecodeImage(bytes, track, [&image](size_t upTo) { image->GiveBack(upTo); });
 }
 
 LoadResult OutOfMemory(TrackData& track) {
@@ -262,21 +343,12 @@ LoadResult LoadTrack(const std::string& path, TrackData& track) {
 
 EncodeResult EncodeTrack(const TrackData& track) {
     EncodeResult result;
-    if (std::string problem = FindShapeProblem(track); !problem.empty()) {
-        result.reason = "the track record is inconsistent: " + problem;
-        return result;
-    }
-    const ChunkSizes sizes(track);
-    if (sizes.file > std::numeric_limits<int32_t>::max()) {
-        result.reason = "the track is too large for a track file (" +
-                        std::to_string(sizes.file + 8) + " bytes; a track file holds at most " +
-                        std::to_string(kMaxFileBytes) + ")";
-        return result;
-    }
-    std::vector<uint8_t>& out = result.image;
-    out.reserve(static_cast<size_t>(sizes.file) + 8);
-    WriteFileHeader(out, static_cast<int32_t>(sizes.file), ChildCount(FileChildren(track)));
-    for (ChunkId id : FileChildren(track)) WriteSubtree(id, out, track, sizes);
+    const std::optional<ChunkSizes> sizes = PlanImage(track, result.reason);
+    if (!sizes) return result;
+    ImageOut out;
+    out.bytes.reserve(sizes->ImageBytes());
+    WriteImage(track, *sizes, out);
+    result.image = std::move(out.bytes);
     return result;
 }
 
@@ -304,12 +376,23 @@ void SaveWholeTrack(const std::string& path, const TrackData& track, SaveSteps& 
         return;
     }
     result.path = WithTrackExtension(path);
-    const EncodeResult encoded = EncodeTrack(track);
-    if (!encoded) {
-        result.reason = encoded.reason;
-        return;
-    }
-    SaveImage(encoded.image, steps, options, result);
+    const std::optional<ChunkSizes> sizes = PlanImage(track, result.reason);
+    if (!sizes) return;
+    // Encoded a block at a time into one buffer, sized once, each block
+    // written as soon as it is full: the image never stands in memory whole
+    // beside the track.
+    ImageSource image;
+    image.size = sizes->ImageBytes();
+    image.produce = [&track, &sizes](const ImageSource::Write& write) {
+        ImageOut out;
+        out.blockBytes = std::min(kSaveBlockBytes, sizes->ImageBytes());
+        out.bytes.reserve(out.blockBytes + kSaveBlockSlack);
+        int err = 0;
+        out.flush = [&](std::span<const uint8_t> block) { return (err = write(block)) == 0; };
+        WriteImage(track, *sizes, out);
+        return err;
+    };
+    SaveImage(image, steps, options, result);
 }
 
 }  // namespace

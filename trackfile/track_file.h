@@ -111,7 +111,9 @@ class PosixSaveSteps : public SaveSteps {
 // - A symbolic link is followed; the file it names is replaced in its own
 //   folder and the link stays.
 // - The image goes to a temporary file ".cvqrn-<hash>-<random>.tmp" in the
-//   target's folder, is flushed and renamed over the target, all relative to
+//   target's folder, encoded and written a block (1 MB) at a time so that it
+//   never stands in memory whole beside the track, is flushed and renamed
+//   over the target, all relative to
 //   one handle on the folder. On any failure the temporary file is removed and
 //   the previous file stays as it was. Temporary files of the same target
 //   that a killed save left behind are removed by the next save of it.

@@ -13,6 +13,11 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QUrl>
+#include <future>
+#include <memory>
+#include <new>
+#include <optional>
+#include <system_error>
 
 // The icon is compiled into this static library; its resource must be registered by name.
 static void RegisterIcons() {
@@ -81,6 +86,41 @@ bool OnAPresentScreen(const QRect& frame) {
     return false;
 }
 
+// The profile the window shows after `job` ran on `loaded`, as a refresh after
+// the run would ask for it, with the settings the run took; nothing for a run
+// that was refused or ran out of memory (the window then refreshes as after
+// any click). `loadedProfile`, when valid, is the loaded track's profile
+// worked out beside the run.
+std::optional<ProfileModel> RunProfile(const TrackData& loaded, const HeartlineJob& job,
+                                       std::future<RideProfile>& loadedProfile) {
+    try {
+        std::optional<RideProfile> beside;
+        if (loadedProfile.valid()) beside = loadedProfile.get();
+        if (job.outOfMemory || job.result.status == HeartlineStatus::RefusedSettings) return {};
+        ProfileRequest request;
+        request.loaded = &loaded;
+        request.rebuilt = job.result ? &job.track : nullptr;
+        request.afterFailedRun = !job.result;
+        request.settings = job.settings;
+        request.loadedProfile = beside ? &*beside : nullptr;
+        return BuildProfileModel(request);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+}
+
+// The loaded track's profile at `settings`' speeds, worked out on a thread of
+// its own; invalid when no thread can be had.
+std::future<RideProfile> LoadedProfileBeside(const TrackData& loaded,
+                                             const HeartlineSettings& settings) {
+    try {
+        return std::async(std::launch::async,
+                          [&loaded, settings] { return LoadedProfile(loaded, settings); });
+    } catch (const std::system_error&) {
+        return {};
+    }
+}
+
 }  // namespace
 
 QSettings MainWindow::Settings() {
@@ -107,6 +147,7 @@ MainWindow::MainWindow(TrackOperations& operations, FileChooser* chooser,
     WindowView& view = *this;
     MessageTimer& timer = *this;
     logic_ = std::make_unique<WindowLogic>(view, timer, *chooser, operations);
+    runThread_ = std::make_unique<RunThread>(nullptr);
 
     CreateControls();
     // The ride profile: its control on the Track Data plate, Ctrl+G, its window.
@@ -133,7 +174,9 @@ MainWindow::MainWindow(TrackOperations& operations, FileChooser* chooser,
     logic_->Start();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    runThread_.reset();  // a run still working is waited for while its window is whole
+}
 
 void MainWindow::RestorePlaces() {
     QSettings settings = Settings();
@@ -153,6 +196,7 @@ void MainWindow::RememberPlaces() {
 }
 
 void MainWindow::LoadFile(const QString& path) {
+    if (logic_->Running()) return;
     logic_->LoadFile(path.toStdString());
     AfterLoad();
 }
@@ -285,16 +329,58 @@ HotSpot* MainWindow::AddHotSpot(const HotSpotPlace& place,
 }
 
 void MainWindow::LoadClicked() {
+    if (logic_->Running()) return;
     logic_->LoadClicked();
     AfterLoad();
 }
 
 void MainWindow::HeartlineClicked() {
-    logic_->HeartlineClicked();
-    RefreshRideProfile(*this, true);
+    if (logic_->Running()) return;
+    std::optional<HeartlineJob> started = logic_->StartHeartline();
+    if (!started) {
+        RefreshRideProfile(*this, true);
+        return;
+    }
+    // The job and the profile the run's thread works out for an open profile
+    // window, shared by the run's two ends.
+    struct Shared {
+        HeartlineJob job;
+        std::optional<ProfileModel> profile;
+    };
+    auto shared = std::make_shared<Shared>(Shared{std::move(*started), std::nullopt});
+    const bool withProfile = ProfileOnShow();
+    runThread_->Start(
+        [this, shared, withProfile](ProgressFeedback* progress) {
+            // The loaded track (which nothing changes while the run works) is
+            // profiled beside the run, the rebuilt one after it.
+            const TrackData& loaded = logic_->LoadedTrack();
+            std::future<RideProfile> loadedProfile;
+            if (withProfile) loadedProfile = LoadedProfileBeside(loaded, shared->job.settings);
+            logic_->RunHeartline(shared->job, progress);
+            if (withProfile) shared->profile = RunProfile(loaded, shared->job, loadedProfile);
+        },
+        [this](int32_t done, int32_t total) { logic_->feedback(done, total); },
+        [this, shared] {
+            logic_->FinishHeartline(std::move(shared->job));
+            if (shared->profile) {
+                ShowRideProfile(*this, std::move(*shared->profile));
+            } else {
+                RefreshRideProfile(*this, true);
+            }
+            emit runFinished();
+        });
+}
+
+bool MainWindow::ProfileOnShow() const {
+    for (const QWidget* shown : {static_cast<QWidget*>(findChild<ProfileWindow*>()),
+                                 static_cast<QWidget*>(findChild<Track3dWindow*>())}) {
+        if (shown != nullptr && shown->isVisible()) return true;
+    }
+    return false;
 }
 
 void MainWindow::SaveClicked() {
+    if (logic_->Running()) return;
     logic_->SaveClicked();
     RememberPlaces();
 }
@@ -313,8 +399,6 @@ void MainWindow::SetLightVisible(Light light, bool visible) {
 
 void MainWindow::SetProgressVisible(bool visible) {
     progress_->setVisible(visible);
-    // The run that follows holds the event loop: draw the bar now.
-    if (visible) progress_->repaint();
 }
 
 void MainWindow::SetProgressShape(const BarShape& shape) {

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "ui/qt_dialogs.h"
+#include "ui/run_thread.h"
 #include "ui/shaped_window.h"
 #include "ui/widgets.h"
 #include "frontend/window_logic.h"
@@ -36,6 +37,8 @@ class MainWindow final : public ShapedWindow, private WindowView, private Messag
     ProgressTube* ProgressWidget() const { return progress_; }
     QTimer* MessageTimerObject() const { return timer_; }
     SkinSwitch* SmoothSwitch() const { return smooth_; }
+    // Whether a heartline run is working on its thread.
+    bool Running() const { return runThread_->Busy(); }
 
     // Loads `path` as Load Track would (a file from the command line, the
     // file manager or a drop), every view updated as after Load Track.
@@ -48,6 +51,10 @@ class MainWindow final : public ShapedWindow, private WindowView, private Messag
     void LoadClicked();
     void HeartlineClicked();
     void SaveClicked();
+
+  signals:
+    // A heartline run has ended and the window shows its outcome.
+    void runFinished();
 
   protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -78,6 +85,10 @@ class MainWindow final : public ShapedWindow, private WindowView, private Messag
 
     // After a load (or a cancelled Load dialog): the remembered folders and the ride profile.
     void AfterLoad();
+    // Whether a window that shows the ride profile (the profile window, the
+    // 3D view) is on show: a run then works the profile out on its thread too.
+    bool ProfileOnShow() const;
+
     void CreateControls();
     HotSpot* AddHotSpot(const HotSpotPlace& place, std::function<void(QPainter&, Look)> paintFace);
 
@@ -85,6 +96,9 @@ class MainWindow final : public ShapedWindow, private WindowView, private Messag
     std::unique_ptr<QtMessageBoxPresenter> ownBoxes_;
     MessageBoxPresenter* boxes_ = nullptr;
     std::unique_ptr<WindowLogic> logic_;
+    // Declared after the logic, so that a run still working is waited for
+    // before the logic it uses goes.
+    std::unique_ptr<RunThread> runThread_;
 
     QTimer* timer_ = nullptr;
     std::array<TextField*, kFieldCount> fields_{};

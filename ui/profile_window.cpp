@@ -506,6 +506,14 @@ void RideProfileHookup::PlaceBesidePanel() {
     window_->move(place.left, place.top);
 }
 
+void RideProfileHookup::Show(ProfileModel model) {
+    model_ = std::move(model);
+    stale_ = false;
+    windowStale_ = true;
+    if (window_ != nullptr && window_->isVisible()) Open();
+    emit Refreshed();
+}
+
 RideProfileHookup* AttachRideProfile(QWidget& mainWindow, const WindowLogic& logic,
                                      RideProfileHookup::FieldTextFn fieldText) {
     return new RideProfileHookup(mainWindow, logic, std::move(fieldText));
@@ -514,6 +522,12 @@ RideProfileHookup* AttachRideProfile(QWidget& mainWindow, const WindowLogic& log
 void RefreshRideProfile(QWidget& mainWindow, bool afterRun) {
     if (auto* hookup = mainWindow.findChild<RideProfileHookup*>(QString(), Qt::FindDirectChildrenOnly)) {
         hookup->Refresh(afterRun);
+    }
+}
+
+void ShowRideProfile(QWidget& mainWindow, ProfileModel model) {
+    if (auto* hookup = mainWindow.findChild<RideProfileHookup*>(QString(), Qt::FindDirectChildrenOnly)) {
+        hookup->Show(std::move(model));
     }
 }
 

@@ -115,6 +115,9 @@ class RideProfileHookup : public QObject {
     // Opens (or raises and activates) the profile window, up to date. A
     // closed window opens beside the panel, within the screen's available area.
     void Open();
+    // After a run: takes `model`, which the run's thread worked out as
+    // Refresh(true) would have, and shows it as Refresh does.
+    void Show(ProfileModel model);
     ProfileWindow* Window() const { return window_; }
 
     // The model of the last load or run, made now when it is out of date.
@@ -145,5 +148,7 @@ class RideProfileHookup : public QObject {
 RideProfileHookup* AttachRideProfile(QWidget& mainWindow, const WindowLogic& logic,
                                      RideProfileHookup::FieldTextFn fieldText);
 void RefreshRideProfile(QWidget& mainWindow, bool afterRun);
+// After a run: shows `model`, worked out on the run's thread, as RideProfileHookup::Show.
+void ShowRideProfile(QWidget& mainWindow, ProfileModel model);
 
 }  // namespace cvqrn::ui

@@ -262,16 +262,9 @@ ProgressTube::ProgressTube(QWidget* parent) : QWidget(parent) {
 
 void ProgressTube::SetShape(const BarShape& shape) {
     shape_ = shape;
-    if (!isVisible() || TopRow() == paintedRow_) return;
-    // The run holds the event loop, so the bar is drawn here and now: at most
-    // once a frame, since every drawing waits for the display. repaint() only
-    // paints; it handles no input. A change within the frame is drawn with the
-    // next one, or by the event loop after the run.
-    if (sincePaint_.isValid() && sincePaint_.elapsed() < kFrameMs) {
-        update();
-        return;
-    }
-    repaint();
+    // The run works on its own thread and its steps arrive at most once a
+    // frame (RunThread), so the event loop draws each change in its own time.
+    if (isVisible() && TopRow() != paintedRow_) update();
 }
 
 QRectF ProgressTube::VisibleBar() const {
@@ -291,7 +284,6 @@ int ProgressTube::TopRow() const {
 
 void ProgressTube::paintEvent(QPaintEvent*) {
     paintedRow_ = TopRow();
-    sincePaint_.start();
     const QRectF visible = VisibleBar();
     if (visible.isEmpty()) return;
     QPainter painter(this);

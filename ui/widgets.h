@@ -144,7 +144,7 @@ class ProgressTube : public QWidget {
   public:
     explicit ProgressTube(QWidget* parent);
 
-    // Takes the bar's shape (twips) and, when visible, draws it at once.
+    // Takes the bar's shape (twips) and, when visible, has it drawn.
     void SetShape(const BarShape& shape);
     const BarShape& Shape() const { return shape_; }
 
@@ -157,11 +157,7 @@ class ProgressTube : public QWidget {
     // The row of device pixels the visible bar's top lies in; -1 for no bar.
     int TopRow() const;
 
-    // 25 drawings a second keep the bar rising smoothly to the eye, while the
-    // waits for the display stay a small part of even a short run.
-    static constexpr qint64 kFrameMs = 40;
     int paintedRow_ = -2;  // the row last drawn
-    QElapsedTimer sincePaint_;
     BarShape shape_{static_cast<float>(kTubeHeight), static_cast<float>(kTubeBottom - kTubeHeight)};
 };
 

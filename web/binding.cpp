@@ -91,9 +91,7 @@ val Extreme(const ProfileExtreme& e) {
     return x;
 }
 
-// The ride profile of `track` with the heart `heartline` metres off the rail,
-// as the plots take it: one array per quantity (NaN where the train does not
-// get or the track is vertical) and the summary; or {error}.
+// The ride profile of `track` with the heart `heartline` metres off the rail.
 RideProfile ProfileOf(const TrackData& track, double heartline, double startspeed,
                       double endspeed) {
     ProfileSettings settings;
@@ -103,18 +101,23 @@ RideProfile ProfileOf(const TrackData& track, double heartline, double startspee
     return ComputeRideProfile(track, settings);
 }
 
+// A ride profile as the plots take it: one array per quantity (NaN where the
+// train does not get or the track is vertical), each in a buffer of its own
+// that the worker hands over to the page, and the summary; or {error}.
 val Profile(const RideProfile& profile) {
     val p = val::object();
     if (!profile) {
         p.set("error", profile.error);
         return p;
     }
-    std::vector<double> distance, speed, vertical, lateral;
-    for (const ProfileSample& s : profile.samples) {
-        distance.push_back(s.distance);
-        speed.push_back(s.speed);
-        vertical.push_back(s.vertical);
-        lateral.push_back(s.lateral);
+    const size_t n = profile.samples.size();
+    std::vector<double> distance(n), speed(n), vertical(n), lateral(n);
+    for (size_t i = 0; i < n; ++i) {
+        const ProfileSample& s = profile.samples[i];
+        distance[i] = s.distance;
+        speed[i] = s.speed;
+        vertical[i] = s.vertical;
+        lateral[i] = s.lateral;
     }
     p.set("distance", Numbers(distance));
     p.set("speed", Numbers(speed));
@@ -567,6 +570,7 @@ class Window {
                       static_cast<std::streamsize>(data.size()));
         }
         chooser_.Answer(path);
+        loadedSpeeds_.reset();
         logic_.LoadClicked();
         std::remove(path.c_str());
         const bool loaded = logic_.TrackLoaded() && logic_.TrackFileName() == path;
@@ -655,7 +659,12 @@ class Window {
                       const std::optional<HeartlineSettings>& rebuilt,
                       const std::optional<HeartlineSettings>& valleyed = std::nullopt) {
         val m = sink_.Message("profile");
-        loaded_ = ProfileOf(logic_.LoadedTrack(), 0.0, startspeed, endspeed);
+        // The loaded track's profile is kept for the next run at the same speeds.
+        const std::pair speeds(startspeed, endspeed);
+        if (!loaded_ || loadedSpeeds_ != speeds) {
+            loaded_ = ProfileOf(logic_.LoadedTrack(), 0.0, startspeed, endspeed);
+            loadedSpeeds_ = speeds;
+        }
         val loaded = Profile(*loaded_);
         valley_.reset();
         m.set("loaded", loaded);
@@ -697,6 +706,7 @@ class Window {
     std::string stem_;
     // The profiles last sent, for the 3D panel.
     std::optional<RideProfile> loaded_;
+    std::optional<std::pair<double, double>> loadedSpeeds_;  // the speeds of loaded_; reset by a load
     std::optional<RideProfile> rebuilt_;
     std::optional<ProfilePoint> valley_;
 };

@@ -2,7 +2,8 @@
 // worker (see worker.js); this script shows what it reports, sends it the
 // field texts and the user's actions, and keeps the fields numeric while the
 // user types, with the window's own key filter.
-/* global CVQRN_ENGINE_SOURCE, CVQRN_WORKER_SOURCE, createCvqrn, CvqrnPlots, CvqrnPanel3d */
+/* global CVQRN_ENGINE_SOURCE, CVQRN_WASM_BASE64, CVQRN_WORKER_SOURCE, createCvqrn, CvqrnPlots,
+   CvqrnPanel3d */
 'use strict';
 
 const $ = (id) => document.getElementById(id);
@@ -27,13 +28,32 @@ const decimalSeparator = '.';
 // one), within the 2 GB the engine may use.
 const kMaxFileBytes = 256 * 1024 * 1024;
 
+// ---- The engine's WebAssembly module, compiled once for this thread and the worker.
+
+const engineModule = (() => {
+  const text = atob(CVQRN_WASM_BASE64);
+  const bytes = new Uint8Array(text.length);
+  for (let i = 0; i < text.length; i += 1) bytes[i] = text.charCodeAt(i);
+  return WebAssembly.compile(bytes);
+})();
+
+// The loader's options that instantiate the compiled module instead of compiling one.
+function withModule(module) {
+  return {
+    instantiateWasm(imports, receiveInstance) {
+      WebAssembly.instantiate(module, imports).then((instance) => receiveInstance(instance, module));
+      return {};
+    },
+  };
+}
+
 // ---- The engine on this thread: the key filter and the fields' design data.
 
-function startEngineHere() {
+async function startEngineHere() {
   const script = document.createElement('script');
   script.textContent = CVQRN_ENGINE_SOURCE;
   document.head.append(script);
-  return createCvqrn();
+  return createCvqrn(withModule(await engineModule));
 }
 
 // ---- The worker.
@@ -49,6 +69,8 @@ function startWorker() {
   inFlight.length = 0;
   workerReady = false;
   worker.onmessage = (event) => show(event.data);
+  const started = worker;
+  engineModule.then((module) => started.postMessage({ type: 'engine', module }), () => {});
   worker.onerror = (event) => {
     event.preventDefault();
     crashed(event.message || 'the worker could not start');

@@ -1,24 +1,51 @@
 // The page's worker: holds the engine (the core and the window's logic as
 // WebAssembly) and runs every action the page sends it, so that a long
 // heartline run never holds up the page. What the window would draw comes
-// back as messages; after each action the worker says "done".
+// back as messages; after each action the worker says "done". The page
+// compiles the WebAssembly module once and sends it as the first message.
 /* global createCvqrn */
 'use strict';
 
 let win = null;
 let broken = false;
 
-function post(message) {
-  if (message.bytes) self.postMessage(message, [message.bytes.buffer]);
-  else self.postMessage(message);
+// The buffers of every typed array among a message's values (one level of
+// objects deep: the ride profiles), handed over rather than copied.
+function transferables(message) {
+  const buffers = new Set();
+  const visit = (value, depth) => {
+    if (ArrayBuffer.isView(value)) buffers.add(value.buffer);
+    else if (value && typeof value === 'object' && depth < 2) {
+      for (const inner of Object.values(value)) visit(inner, depth + 1);
+    }
+  };
+  visit(message, 0);
+  return [...buffers];
 }
 
-const ready = createCvqrn({
+function post(message) {
+  self.postMessage(message, transferables(message));
+}
+
+let receiveModule;
+const compiled = new Promise((resolve) => { receiveModule = resolve; });
+
+const ready = compiled.then((module) => createCvqrn({
+  // The module the page compiled, instantiated here without compiling it again.
+  instantiateWasm(imports, receiveInstance) {
+    WebAssembly.instantiate(module, imports).then(
+      (instance) => receiveInstance(instance, module),
+      (error) => {
+        broken = true;
+        post({ type: 'crashed', what: String(error && error.message ? error.message : error) });
+      });
+    return {};
+  },
   onAbort(what) {
     broken = true;
     post({ type: 'crashed', what: String(what) });
   },
-}).then((engine) => {
+})).then((engine) => {
   win = new engine.Window(post);
   win.start();
   post({ type: 'ready' });
@@ -54,6 +81,10 @@ function run(action, data) {
 
 self.onmessage = async (event) => {
   const data = event.data;
+  if (data.type === 'engine') {
+    receiveModule(data.module);
+    return;
+  }
   try {
     await ready;
     if (!broken) run(data.type, data);

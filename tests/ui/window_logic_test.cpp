@@ -225,5 +225,39 @@ TEST(FlowProgress, BarRisesInWholeTwipsAndKeepsItsLastShapeUntilTheNextStep) {
     EXPECT_EQ(rig.logic.Bar(), (BarShape{1680.0f, 2400.0f}));  // the next run starts full
 }
 
+// The click in three steps, as the window runs it on a thread of its own.
+// Faults caught: Load, Heartline or Save going through while a run works; a
+// refusal that leaves the logic Running; an end that differs from the click's.
+TEST(FlowHeartline, WhileAStartedRunWorksLoadHeartlineAndSaveDoNothing) {
+    LogicRig rig;
+    rig.Load();
+    rig.view.fields[Field::Segments] = "";
+    EXPECT_FALSE(rig.logic.StartHeartline());  // refused by its box, not left running
+    EXPECT_FALSE(rig.logic.Running());
+    rig.view.fields[Field::Segments] = "100";
+    rig.logic.HeartlineClicked();  // a result to save, so Save would ask for a name
+    const size_t dialogs = rig.chooser.requests.size();
+
+    std::optional<HeartlineJob> job = rig.logic.StartHeartline();
+    ASSERT_TRUE(job && rig.logic.Running() && rig.view.barVisible);
+    rig.Load("/t/other.cvtrack");
+    rig.Save();
+    rig.logic.LoadFile("/t/dropped.cvtrack");
+    EXPECT_FALSE(rig.logic.StartHeartline());
+    EXPECT_EQ(rig.chooser.requests.size(), dialogs);
+    EXPECT_EQ(rig.logic.TrackFileName(), "/t/a.cvtrack");
+    EXPECT_TRUE(rig.operations.saved.empty());
+
+    rig.operations.runStatus = HeartlineStatus::Valleyed;
+    rig.logic.RunHeartline(*job, nullptr);
+    EXPECT_EQ(rig.view.message, "OK");  // the run alone shows nothing
+    rig.logic.FinishHeartline(std::move(*job));
+    EXPECT_FALSE(rig.logic.Running() || rig.logic.TrackModified() || rig.view.barVisible);
+    EXPECT_EQ(rig.view.message, "- ERROR -");
+    EXPECT_EQ(rig.view.boxes.size(), 2u);  // the empty field's, then the valley's
+    rig.Load("/t/other.cvtrack");
+    EXPECT_EQ(rig.logic.TrackFileName(), "/t/other.cvtrack");
+}
+
 }  // namespace
 }  // namespace cvqrn::ui::test

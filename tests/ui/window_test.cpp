@@ -12,11 +12,16 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "samples/sample_tracks.h"
 #include "tests/support/german_locale.h"
@@ -54,6 +59,12 @@ struct WindowRig {
     void Load(const std::string& path) {
         chooser.Next(path);
         Click("btnLoad");
+    }
+    // Starts a heartline run with `start` and waits until the window shows its outcome.
+    void Run(const std::function<void()>& start) {
+        QSignalSpy finished(window.get(), &MainWindow::runFinished);
+        start();
+        ASSERT_TRUE(finished.wait(60000));
     }
 
     FakeChooser chooser;
@@ -95,9 +106,11 @@ TEST(WindowKeys, ShortcutsKeepTheFocusLeavingPrecisionClampsItAndFieldsFilterKey
     rig.chooser.Next("/t/a.cvtrack");
     QTest::keyClick(precision, Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(rig.Field_(Field::RadiusIn)->text(), "12,346");  // the locale's separator
-    rig.Click("btnMod");
-    QTest::keyClick(precision, Qt::Key_Return, Qt::ControlModifier);
-    QTest::keyClick(precision, Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
+    rig.Run([&] { rig.Click("btnMod"); });
+    rig.Run([&] { QTest::keyClick(precision, Qt::Key_Return, Qt::ControlModifier); });
+    rig.Run([&] {
+        QTest::keyClick(precision, Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
+    });
     ASSERT_EQ(rig.fake.runs.size(), 3u);
     EXPECT_EQ(rig.fake.runs[0].precision, 3);  // unclamped: the field was never left
     rig.chooser.Next("/t/b.cvtrack");
@@ -157,7 +170,7 @@ TEST(WindowKeys, ADecimalCommaTypedPastedOrDroppedGoesInAsAPointOnAGermanDesktop
     QApplication::sendEvent(heartline, &drop);
     EXPECT_EQ(heartline->text(), "0.95");
     rig.Load("/t/a.cvtrack");
-    rig.Click("btnMod");
+    rig.Run([&] { rig.Click("btnMod"); });
     ASSERT_EQ(rig.fake.runs.size(), 1u);
     const HeartlineSettings& run = rig.fake.runs[0];
     EXPECT_EQ(std::tuple(run.segments, run.heartline, run.startspeed, run.endspeed),
@@ -277,7 +290,7 @@ TEST(WindowFiles, TheProfileFollowsLoadsRunsAndAValleyOnTheRealCore) {
     ASSERT_TRUE(profile != nullptr && profile->isVisible() && !profile->Model().loaded);
     rig.Load(Write(dir, "in.cvtrack", FamilyCoaster()));
     ASSERT_TRUE(profile->Model().loaded && *profile->Model().loaded);
-    rig.Click("btnMod");
+    rig.Run([&] { rig.Click("btnMod"); });
     ASSERT_TRUE(profile->Model().rebuilt && *profile->Model().rebuilt);
     EXPECT_EQ(profile->Model().rebuilt->settings.heartline, HeartlineSettings{}.heartline);
 
@@ -285,7 +298,7 @@ TEST(WindowFiles, TheProfileFollowsLoadsRunsAndAValleyOnTheRealCore) {
     // under its text (with a point, on this German desktop), the profile marks
     // where the train stops and drops the old result.
     rig.Load(Write(dir, "hill.cvtrack", HighHill()));
-    rig.Click("btnMod");
+    rig.Run([&] { rig.Click("btnMod"); });
     ASSERT_EQ(rig.boxes.shown.size(), 1u);
     const MessageBoxRequest& box = rig.boxes.shown[0];
     const QRegularExpression advice(QStringLiteral("With V in at least \\d+\\.\\d m/s the train clears every hill"));
@@ -304,6 +317,8 @@ TEST(WindowFiles, TheProfileFollowsLoadsRunsAndAValleyOnTheRealCore) {
         EXPECT_GT(QFile(QString::fromStdString(dir.File(name))).size(), 1000) << name;
     }
     profile->close();
+    rig.window->activateWindow();  // Ctrl+G is pressed in the panel
+    ASSERT_TRUE(QTest::qWaitForWindowActive(rig.window.get()));
     QTest::keySequence(rig.window.get(), QKeySequence(Qt::CTRL | Qt::Key_G));
     EXPECT_TRUE(profile->isVisible());
 }
@@ -347,7 +362,7 @@ TEST(ProfilePlacement, BesideThePanelOnA1366x768ScreenAndFollowingWithoutTakingT
     rig.window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(rig.window.get()));
     rig.Load(Write(dir, "in.cvtrack", FamilyCoaster()));
-    rig.Click("btnMod");
+    rig.Run([&] { rig.Click("btnMod"); });
     EXPECT_TRUE(profile->Model().rebuilt.has_value());
     EXPECT_EQ(QApplication::activeWindow(), rig.window.get());
     EXPECT_EQ(rig.window->MessageLabel()->text(), "OK");
@@ -369,7 +384,7 @@ TEST(WindowSmoothRide, TheSwitchIsOffAtStartTakesNoFocusAndTheProfileNamesTheReb
         EXPECT_EQ(smooth->isChecked(), on);
         EXPECT_EQ(rig.window->Logic().SmoothRide(), on);
         EXPECT_TRUE(segments->hasFocus()) << "the switch leaves the focus in the field";
-        rig.Click("btnMod");
+        rig.Run([&] { rig.Click("btnMod"); });
         hookup->Open();
         EXPECT_EQ(hookup->Window()->Model().smooth, on);
         EXPECT_NE(StatusLine(hookup->Window()->Model()).find(on ? "smooth rebuild" : "default rebuild"),
@@ -377,6 +392,104 @@ TEST(WindowSmoothRide, TheSwitchIsOffAtStartTakesNoFocusAndTheProfileNamesTheReb
         hookup->Window()->close();
         rig.window->activateWindow();
     }
+}
+
+// A run that holds until released, after reporting half its steps, and
+// counts the window's timer ticks it sees meanwhile.
+struct HeldOperations : FakeOperations {
+    HeartlineResult Generate(TrackData& track, const HeartlineSettings& settings,
+                             ProgressFeedback* feedback) override {
+        started += 1;
+        feedback->feedback(50, 100);
+        const int ticksAtStart = ticks;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!release && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ticksDuringRun = ticks - ticksAtStart;
+        return FakeOperations::Generate(track, settings, feedback);
+    }
+    std::atomic<int> started{0}, ticks{0}, ticksDuringRun{0};
+    std::atomic<bool> release{false};
+};
+
+// Counts the paint events of one widget.
+struct PaintCounter : QObject {
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+    int paints = 0;
+};
+
+// Faults caught: a run that holds the event loop (no timer fires, the bar is
+// not drawn), actions that go through while a run works, an end that is not
+// handled or handled twice, a window that cannot be closed during a run.
+TEST(WindowRun, TheWindowStaysResponsiveAndRefusesActionsWhileARunWorks) {
+    HeldOperations held;
+    FakeChooser chooser;
+    RecordingBoxes boxes;
+    auto window = std::make_unique<MainWindow>(held, &chooser, &boxes);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    chooser.Next("/t/a.cvtrack");
+    window->LoadClicked();
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { held.ticks += 1; });
+    ticker.start(5);
+    PaintCounter bar;
+    window->ProgressWidget()->installEventFilter(&bar);
+    QSignalSpy finished(window.get(), &MainWindow::runFinished);
+
+    window->HeartlineClicked();
+    ASSERT_TRUE(window->Running());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return held.ticks >= 10 && bar.paints > 0; }, 20000));
+    EXPECT_EQ(window->Logic().Bar(), (BarShape{840.0f, 3240.0f}));  // 50 of 100 steps
+    const size_t dialogs = chooser.requests.size();
+    chooser.Next("/t/other.cvtrack");
+    window->LoadClicked();
+    window->HeartlineClicked();
+    window->SaveClicked();
+    EXPECT_EQ(chooser.requests.size(), dialogs);
+    EXPECT_NE(window->MessageLabel()->text(), QStringLiteral("OK"));
+    held.release = true;
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_GE(held.ticksDuringRun, 10);
+    EXPECT_EQ(held.started, 1);
+    EXPECT_FALSE(window->Running());
+    EXPECT_EQ(window->MessageLabel()->text(), QStringLiteral("OK"));
+    EXPECT_TRUE(window->LightWidget(Light::Heartlined)->isVisible());
+    EXPECT_FALSE(window->ProgressWidget()->isVisible());
+    QTest::qWait(50);
+    EXPECT_EQ(finished.count(), 1);
+
+    // Closed while a run works: the run is waited for, its end is not handled.
+    held.release = false;
+    window->HeartlineClicked();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return held.started == 2; }, 20000));
+    held.release = true;
+    window.reset();
+    EXPECT_EQ(finished.count(), 1);
+}
+
+// Fault caught: a run on its thread that writes other bytes than the core's
+// own run (a stale or shared track, settings read after the click).
+TEST(WindowRun, ARunOnItsThreadSavesTheCoresBytesWithTheSameLightsAndMessage) {
+    const testsupport::TempDir dir;
+    WindowRig rig(true);
+    rig.Load(Write(dir, "in.cvtrack", FamilyCoaster()));
+    rig.Run([&] { rig.Click("btnMod"); });
+    EXPECT_EQ(rig.window->MessageLabel()->text(), QStringLiteral("OK"));
+    rig.chooser.Next(dir.File("out.cvtrack"));
+    rig.Click("btnSave");
+    for (const Light light : {Light::Loaded, Light::Heartlined, Light::Saved}) {
+        EXPECT_TRUE(rig.window->LightWidget(light)->isVisible()) << static_cast<int>(light);
+    }
+    TrackData expected;
+    ASSERT_TRUE(LoadTrack(dir.File("in.cvtrack"), expected));
+    ASSERT_TRUE(GenerateHeartline(expected, HeartlineSettings{}, nullptr));
+    EXPECT_EQ(testsupport::ReadFileBytes(dir.File("out.cvtrack")), EncodeTrack(expected).image);
+    EXPECT_TRUE(rig.boxes.shown.empty());
 }
 
 }  // namespace

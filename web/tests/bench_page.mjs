@@ -2,11 +2,14 @@
 // 2400 segments at precision 6), in the page in headless Chromium against the
 // native cv-qrn-cli, and the page's size.
 //   node bench_page.mjs SITE NATIVE_BUILD
-// Prints the fastest of five runs each: the page's run as timed inside its
-// worker (the window logic's Heartline action: run and end analysis) and from
-// click to finished (with the ride profiles, where the build has them), cv-qrn-cli as the whole process (load, run, save); the
-// ratio page / native (goal: at most 2); the size of every file of the page
-// and of the WebAssembly module alone, raw and gzip -9.
+// The page's runs and cv-qrn-cli's take turns, so that both see the same
+// machine. Prints the fastest of five runs each: the page's run as timed
+// inside its worker (the window logic's Heartline action: run and end
+// analysis) and from click to finished (the ride profiles worked out in the
+// worker, handed over and drawn, a frame painted), cv-qrn-cli as the whole
+// process (load, run, save); the ratios page / native (goal for click to
+// finished: at most 1.5); the size of every file of the page and of the
+// WebAssembly module alone, raw and gzip -9.
 import { execFileSync, spawnSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -25,16 +28,15 @@ execFileSync(join(nativeBuild, 'samples', 'make_long_track'), [track, '2000']);
 const options = ['--segments=2400', '--precision=6'];
 const repetitions = 5;
 
-let native = Infinity;
-for (let i = 0; i < repetitions; i += 1) {
+function nativeRun() {
   const start = process.hrtime.bigint();
   const run = spawnSync(join(nativeBuild, 'cli', 'cv-qrn-cli'),
                         ['heartline', track, join(work, 'out.cvtrack'), ...options]);
-  const ms = Number(process.hrtime.bigint() - start) / 1e6;
   if (run.status !== 0) throw new Error(`cv-qrn-cli failed: ${run.stderr}`);
-  native = Math.min(native, ms);
+  return Number(process.hrtime.bigint() - start) / 1e6;
 }
 
+let native = Infinity;
 let inWorker = Infinity;
 let clickToDone = Infinity;
 const { browser, close } = await launch();
@@ -43,8 +45,11 @@ try {
   await p.setFields({ str_segments: '2400', str_precision: '6' });
   await p.load(track);
   for (let i = 0; i < repetitions; i += 1) {
+    native = Math.min(native, nativeRun());
     const start = Date.now();
     await p.heartline();
+    // The plots drawn: a frame painted after the worker's last message.
+    await p.page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
     clickToDone = Math.min(clickToDone, Date.now() - start);
     inWorker = Math.min(inWorker, Number(await p.page.evaluate(() => document.body.dataset.lastRunMs)));
     if (await p.box()) throw new Error('the run failed in the page');
@@ -71,7 +76,7 @@ for (const name of readdirSync(site).sort()) {
 }
 console.log(`  ${'total'.padEnd(22)} ${String(raw).padStart(8)} ${String(packed).padStart(8)}`);
 const engine = readFileSync(join(site, 'engine-source.js'), 'utf8');
-const base64 = /base64,([A-Za-z0-9+/=]+)/.exec(engine);
+const base64 = /CVQRN_WASM_BASE64 = "([A-Za-z0-9+/=]+)"/.exec(engine);
 if (base64) {
   const wasm = Buffer.from(base64[1], 'base64');
   console.log(`  the WebAssembly module alone: ${wasm.length} bytes, ${gzipSync(wasm, { level: 9 }).length} gzip -9` +

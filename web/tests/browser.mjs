@@ -94,8 +94,17 @@ export class PageDriver {
 
   // Saves and returns the downloaded file's name and bytes.
   async save() {
-    for (const f of readdirSync(this.downloads)) rmSync(join(this.downloads, f));
+    this.clearDownloads();
     await this.act(() => this.page.click('#btnSave'));
+    return this.download();
+  }
+
+  clearDownloads() {
+    for (const f of readdirSync(this.downloads)) rmSync(join(this.downloads, f));
+  }
+
+  // Waits for the one download of an action and returns its name and bytes.
+  async download() {
     const deadline = Date.now() + 20000;
     for (;;) {
       const files = readdirSync(this.downloads).filter((f) => !f.endsWith('.crdownload'));

@@ -508,6 +508,10 @@ async function responsive(p) {
   execFileSync(join(nativeBuild, 'samples', 'make_long_track'), [long, '8000']);
   await p.setFields({ ...defaults, str_segments: '2400', str_precision: '6' });
   await p.load(long);
+  // A message still on show would end its countdown amid the run, and that
+  // action's "done" would end the watch below early.
+  await p.page.waitForFunction(() => document.getElementById('message').value === '',
+                               { timeout: 10000 });
   const before = await p.doneCount();
   await p.page.evaluate(() => {
     window.frames_ = 0;
