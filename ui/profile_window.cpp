@@ -510,7 +510,8 @@ void RideProfileHookup::Show(ProfileModel model) {
     model_ = std::move(model);
     stale_ = false;
     windowStale_ = true;
-    if (window_ != nullptr && window_->isVisible()) Open();
+    // As after a Refresh: an open window follows without raising itself.
+    if (window_ != nullptr && window_->isVisible()) Update();
     emit Refreshed();
 }
 
