@@ -23,7 +23,7 @@
 #include "heartline/settings.h"
 #include "text/format.h"
 #include "profile/ride_profile.h"
-#include "profile/valley_advice.h"
+#include "heartline/valley.h"
 #include "trackfile/track_file.h"
 
 namespace cvqrn::cli {

@@ -1,6 +1,8 @@
 #include "frontend/track_operations.h"
 
-#include "profile/valley_advice.h"
+#include <optional>
+
+#include "heartline/valley.h"
 
 namespace cvqrn::ui {
 

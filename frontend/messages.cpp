@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "heartline/generator.h"
-#include "profile/valley_advice.h"
+#include "heartline/valley.h"
 #include "text/format.h"
 
 namespace cvqrn::ui {

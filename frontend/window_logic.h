@@ -77,6 +77,10 @@ struct MessageBoxRequest {
     std::string detail;  // shown on request under the main text; empty for none
 };
 
+// The title of the box for a run in which the train stopped (its text is the
+// run's own, kHeartlineFailureText).
+inline constexpr const char* kHeartlineFailureTitle = "Horrible!";
+
 // The filter pair and titles of the two file dialogs.
 inline constexpr const char* kTrackFilter = "Corvane Tracks (*.cvtrack)|*.cvtrack";
 inline constexpr const char* kTrackExtension = "cvtrack";

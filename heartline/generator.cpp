@@ -11,20 +11,9 @@
 #include "geometry/bezier.h"
 #include "heartline/heartline_run.h"
 #include "heartline/smooth_rebuild.h"
+#include "heartline/track_check.h"
 
 namespace cvqrn {
-
-namespace {
-
-bool IsFinite(const Vec3& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
-
-}  // namespace
-
-bool IsFiniteVertex(const TrackVertex& v) {
-    return IsFinite(v.Pos) && IsFinite(v.CtrlIn) && IsFinite(v.CtrlOut) && std::isfinite(v.Roll);
-}
 
 HeartlineResult StageFailure(HeartlineStatus status, std::string detail) {
     HeartlineResult result;

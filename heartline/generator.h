@@ -23,7 +23,6 @@ class ProgressFeedback {
 // The message the user sees for a run that failed during generation.
 inline constexpr const char* kHeartlineFailureText =
     "Something went wrong! The train probably valleyed. Check the speed settings.";
-inline constexpr const char* kHeartlineFailureTitle = "Horrible!";
 
 enum class HeartlineStatus {
     Ok,

@@ -73,9 +73,6 @@ inline HeartlineResult StageOk() {
 }
 HeartlineResult StageFailure(HeartlineStatus status, std::string detail);
 
-// True when every coordinate and the roll of `v` are finite numbers.
-bool IsFiniteVertex(const TrackVertex& v);
-
 // Refuses a track the run cannot take (UnusableTrack): fewer than two
 // vertices, a vertex list shorter than its count, more vertices than 16-bit
 // sample indices reach, a coordinate or roll that is not finite, a zero or

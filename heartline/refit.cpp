@@ -8,6 +8,7 @@
 #include "geometry/bezier.h"
 #include "geometry/frame.h"
 #include "heartline/heartline_run.h"
+#include "heartline/track_check.h"
 
 namespace cvqrn {
 

@@ -18,6 +18,7 @@
 
 #include "geometry/bezier.h"
 #include "heartline/banking.h"
+#include "heartline/track_check.h"
 #include "heartline/sampling.h"
 #include "text/format.h"
 

@@ -7,8 +7,8 @@
 #include <new>
 
 #include "geometry/bezier.h"
-#include "heartline/heartline_run.h"
 #include "heartline/sampling.h"
+#include "heartline/track_check.h"
 #include "text/format.h"
 #include "profile/jet.h"
 

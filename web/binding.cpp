@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "profile/ride_profile.h"
-#include "profile/valley_advice.h"
+#include "heartline/valley.h"
 #include "frontend/file_dialogs.h"
 #include "frontend/key_filter.h"
 #include "frontend/number_text.h"

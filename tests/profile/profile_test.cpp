@@ -13,7 +13,7 @@
 
 #include "cli/commands.h"
 #include "profile/ride_profile.h"
-#include "profile/valley_advice.h"
+#include "heartline/valley.h"
 #include "samples/layout_builder.h"
 #include "samples/sample_tracks.h"
 #include "tests/support/track_builder.h"

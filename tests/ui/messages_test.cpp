@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "frontend/messages.h"
-#include "profile/valley_advice.h"
+#include "heartline/valley.h"
 #include "samples/sample_tracks.h"
 #include "tests/support/german_locale.h"
 #include "tests/support/track_builder.h"

@@ -1,4 +1,4 @@
-#include "profile/valley_advice.h"
+#include "heartline/valley.h"
 
 #include <cmath>
 

@@ -1,6 +1,8 @@
-// Advice after a run in which the train valleyed: the lowest start speed, in
-// steps of 0.1 m/s, with which the run's own energy check lets the train
-// reach every sample, the end speed and the other settings unchanged.
+// The valley search: where the run's own sampling stage, at given settings,
+// finds the energy line below the train, and the advice after a run in which
+// the train valleyed: the lowest start speed, in steps of 0.1 m/s, with which
+// that stage lets the train reach every sample, the end speed and the other
+// settings unchanged. It reruns the sampling stage, so it lives beside it.
 #pragma once
 
 #include <cstdint>
