@@ -288,10 +288,10 @@ void WindowLogic::ShowMessage(const std::string& text, int32_t durationMs) {
 }
 
 void WindowLogic::feedback(const int32_t& progress, const int32_t& Total) {
-    const auto shape = ProgressBarShape(progress, Total);
-    if (!shape || *shape == bar_) return;
-    bar_ = *shape;
-    view_.SetProgressShape(bar_);
+    const std::optional<double> fraction = ProgressFraction(progress, Total);
+    if (!fraction || *fraction == progress_) return;
+    progress_ = *fraction;
+    view_.SetProgress(progress_);
 }
 
 void WindowLogic::ShowEndAnalysis() {

@@ -95,8 +95,9 @@ class WindowView {
     virtual void SetFieldText(Field field, const std::string& text) = 0;
     virtual void SetLightVisible(Light light, bool visible) = 0;
     virtual void SetProgressVisible(bool visible) = 0;
-    // Takes the bar's new shape and has it drawn.
-    virtual void SetProgressShape(const BarShape& shape) = 0;
+    // Takes the fraction of the run done (0 to 1; see ProgressFraction) and
+    // has the bar drawn.
+    virtual void SetProgress(double fraction) = 0;
     virtual void SetMessageText(const std::string& text) = 0;
     // A modal message box with a single OK button; returns when it is closed.
     virtual void ShowMessageBox(const MessageBoxRequest& request) = 0;
@@ -173,7 +174,7 @@ class WindowLogic final : public ProgressFeedback {
     // on show and restarting the countdown.
     void ShowMessage(const std::string& text, int32_t durationMs);
 
-    // Progress of the heartline run: moves the bar (see ProgressBarShape).
+    // Progress of the heartline run: moves the bar (see ProgressFraction).
     void feedback(const int32_t& progress, const int32_t& Total) override;
 
     // The folders of the last load and the last save that worked, where the
@@ -186,7 +187,7 @@ class WindowLogic final : public ProgressFeedback {
     bool TrackModified() const { return trackModified_; }
     const std::string& TrackFileName() const { return trackFileName_; }
     bool LightOn(Light light) const { return lights_[static_cast<size_t>(light)]; }
-    const BarShape& Bar() const { return bar_; }
+    double Progress() const { return progress_; }
     const TrackData& WorkTrack() const { return workTrack_; }
     const TrackData& LoadedTrack() const { return loadedTrack_; }
 
@@ -224,7 +225,7 @@ class WindowLogic final : public ProgressFeedback {
     std::string saveFolder_;
     std::array<bool, 3> lights_{};
     // The bar starts as designed: filling the whole tube.
-    BarShape bar_{static_cast<float>(kTubeHeight), static_cast<float>(kTubeBottom - kTubeHeight)};
+    double progress_ = 1.0;
     TrackData workTrack_;    // loaded, then rewritten by a run, written by Save
     TrackData loadedTrack_;  // the track as loaded; every run starts from it
 };

@@ -401,8 +401,9 @@ void MainWindow::SetProgressVisible(bool visible) {
     progress_->setVisible(visible);
 }
 
-void MainWindow::SetProgressShape(const BarShape& shape) {
-    progress_->SetShape(shape);
+void MainWindow::SetProgress(double fraction) {
+    // The skin's tube rises in whole twips.
+    progress_->SetShape(ProgressBarShape(fraction));
 }
 
 void MainWindow::SetMessageText(const std::string& text) {

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -399,14 +400,20 @@ class PageView final : public ui::WindowView {
     }
 
     void SetProgressVisible(bool visible) override {
+        sentThousandths_ = -1.0;
         val m = sink_.Message("progressVisible");
         m.set("visible", visible);
         sink_.Send(m);
     }
 
-    void SetProgressShape(const ui::BarShape& shape) override {
+    // The page's bar moves in thousandths of the run: a step that does not
+    // reach the next one is not sent (a run counts up to 32767 steps).
+    void SetProgress(double fraction) override {
+        const double thousandths = std::floor(fraction * 1000.0);
+        if (thousandths == sentThousandths_) return;
+        sentThousandths_ = thousandths;
         val m = sink_.Message("progress");
-        m.set("fraction", static_cast<double>(shape.height) / ui::kTubeHeight);
+        m.set("fraction", fraction);
         sink_.Send(m);
     }
 
@@ -450,6 +457,7 @@ class PageView final : public ui::WindowView {
     std::array<std::string, ui::kFieldCount> texts_{};
     std::string separator_ = ".";
     std::optional<bool> answer_;
+    double sentThousandths_ = -1.0;
 };
 
 // The page's timer runs the countdown and answers with timerFired().

@@ -24,7 +24,8 @@ struct FakeView : WindowView, MessageTimer {
     void SetFieldText(Field field, const std::string& text) override { fields[field] = text; }
     void SetLightVisible(Light, bool) override {}
     void SetProgressVisible(bool visible) override { barVisible = visible; }
-    void SetProgressShape(const BarShape& shape) override { shapes.push_back(shape); }
+    // The bar as the Qt window draws it.
+    void SetProgress(double fraction) override { shapes.push_back(ProgressBarShape(fraction)); }
     void SetMessageText(const std::string& text) override { message = text; }
     void ShowMessageBox(const MessageBoxRequest& request) override { boxes.push_back(request); }
     bool AskYesNo(const MessageBoxRequest& request) override {

@@ -217,12 +217,12 @@ TEST(FlowPrecision, ClampsTo4To16WithItsMessagesWhenTheFieldIsLeft) {
 TEST(FlowProgress, BarRisesInWholeTwipsAndKeepsItsLastShapeUntilTheNextStep) {
     LogicRig rig;
     rig.Load();
-    // An unchanged shape is not sent again; a step without a total is ignored.
+    // An unchanged fraction is not sent again; a step without a total is ignored.
     rig.operations.progress = {{1, 1000}, {3, 8}, {3, 8}, {8, 8}, {1, 0}};
     rig.logic.HeartlineClicked();
     EXPECT_EQ(rig.view.shapes,
               (std::vector<BarShape>{{1.0f, 4079.0f}, {630.0f, 3450.0f}, {1680.0f, 2400.0f}}));
-    EXPECT_EQ(rig.logic.Bar(), (BarShape{1680.0f, 2400.0f}));  // the next run starts full
+    EXPECT_EQ(rig.logic.Progress(), 1.0);  // the next run starts full
 }
 
 // The click in three steps, as the window runs it on a thread of its own.
