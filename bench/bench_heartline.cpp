@@ -134,7 +134,7 @@ void BM_HeartlineLongTrack(benchmark::State& state) {
         const cvqrn::HeartlineResult result = cvqrn::GenerateHeartline(work, settings, nullptr);
         const double took = ThreadSeconds() - start;
 
-        if (!result) state.SkipWithError(result.detail.c_str());
+        if (!result) state.SkipWithError(result.message.c_str());
         fastestRun = std::min(fastestRun, took);
         peakHeap = std::max(peakHeap, g_peakBytes.load() - before);
     }
@@ -166,7 +166,7 @@ void BM_ProfileLongTrack(benchmark::State& state) {
         const double start = ThreadSeconds();
         const cvqrn::RideProfile profile = cvqrn::ComputeRideProfile(input, settings);
         fastestProfile = std::min(fastestProfile, ThreadSeconds() - start);
-        if (!profile) state.SkipWithError(profile.error.c_str());
+        if (!profile) state.SkipWithError(profile.message.c_str());
         samples = profile.samples.size();
     }
     const double run = MinSeconds(3, [&] {
@@ -201,7 +201,7 @@ void BM_SmoothRebuildLongTrack(benchmark::State& state) {
         const double start = ThreadSeconds();
         const cvqrn::HeartlineResult result = runOnce(true);
         fastestSmooth = std::min(fastestSmooth, ThreadSeconds() - start);
-        if (!result) state.SkipWithError(result.detail.c_str());
+        if (!result) state.SkipWithError(result.message.c_str());
     }
     const double standard = MinSeconds(3, [&] { benchmark::DoNotOptimize(runOnce(false)); });
     state.counters["smooth_ms"] = fastestSmooth * 1e3;

@@ -142,7 +142,7 @@ std::string PlainLoadReason(const std::string& reason) {
 
 std::string LoadErrorText(const std::string& path, const std::string& reason) {
     const std::string name = std::filesystem::path(path).filename().string();
-    return "Error Loading Track File!\n\nCV-QRN cannot open \"" + name + "\". " +
+    return std::string(kLoadErrorText) + "\n\nCV-QRN cannot open \"" + name + "\". " +
            PlainLoadReason(reason);
 }
 

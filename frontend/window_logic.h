@@ -203,9 +203,9 @@ class WindowLogic final : public ProgressFeedback {
     // Reads an integer field; shows the refusal and answers false when it
     // holds no number or its value has no 16-bit form.
     bool ReadIntegerField(Field field, int16_t& value);
-    // The "Invalid Setting" box: `why` in the user's terms, `detail` (the
-    // internal figure) on request, or empty.
-    void ShowRefusal(const std::string& why, const std::string& detail);
+    // The "Invalid Setting" box for a refused setting (InvalidSettings): the
+    // refusal in the user's terms, its internal figure on request.
+    void ShowRefusal(const Result& refusal);
     // Reads a decimal field; shows the refusal and answers false when it holds no number.
     bool ReadDecimalField(Field field, double& value);
     // Shows the refusal for a field that holds no number (empty, "-" or ".").

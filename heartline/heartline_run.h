@@ -65,13 +65,8 @@ inline size_t AsIndex(int number) {
 // Counts one step of work and tells the progress receiver.
 void StepProgress(HeartlineRun& run);
 
-// The result of a stage: Ok, or the failure with its detail.
-inline HeartlineResult StageOk() {
-    HeartlineResult result;
-    result.status = HeartlineStatus::Ok;
-    return result;
-}
-HeartlineResult StageFailure(HeartlineStatus status, std::string detail);
+// Every stage answers Ok, or its failure (a Status of HeartlineResult) with
+// where and why it stopped as the message.
 
 // Refuses a track the run cannot take (UnusableTrack): fewer than two
 // vertices, a vertex list shorter than its count, more vertices than 16-bit
@@ -81,7 +76,7 @@ HeartlineResult StageFailure(HeartlineStatus status, std::string detail);
 //
 // Every stage below takes only a track this check accepted: it may index
 // Vertices[0] to Vertices[VertexCount - 1] without further guards.
-HeartlineResult CheckHeartlineTrack(const TrackData& track, double& length);
+Result CheckHeartlineTrack(const TrackData& track, double& length);
 
 // The last vertex of a track CheckHeartlineTrack accepted.
 inline const TrackVertex& LastVertex(const TrackData& track) {
@@ -98,19 +93,19 @@ void SetUpRun(HeartlineRun& run, const HeartlineSettings& settings, double track
 // equal arc-length spacing and fills SamplePos, SampleSpeed, SampleTangent,
 // LevelDown, RollDown, SampleDown and the recorded PassCount. Fails when the
 // train cannot reach a sample (the energy line lies below it).
-HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track);
+Result SampleTrack(HeartlineRun& run, const TrackData& track);
 
 // Stage 3: completes the speed-derived pass counts and raises run.Filter to
 // the largest count. Fails when a count cannot be derived (every sample at
 // one speed).
-HeartlineResult DecidePassCounts(HeartlineRun& run);
+Result DecidePassCounts(HeartlineRun& run);
 
 // Stage 4: run.Filter smoothing passes over SampleDown.
 void SmoothBanking(HeartlineRun& run);
 
 // Stage 5: offsets every sample by the heartline distance, fits one curve per
 // new segment and builds NewVertices with their rolls, closing the list.
-HeartlineResult OffsetAndRefit(HeartlineRun& run, const TrackData& track);
+Result OffsetAndRefit(HeartlineRun& run, const TrackData& track);
 
 // Runs stages 1 to 5 on `track` (which it only reads) into `run`, after the
 // same checks as GenerateHeartline. result.status is Ok when `run.NewVertices`

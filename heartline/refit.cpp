@@ -37,7 +37,7 @@ float RollAt(const HeartlineRun& run, int m) {
 
 }  // namespace
 
-HeartlineResult OffsetAndRefit(HeartlineRun& run, const TrackData& track) {
+Result OffsetAndRefit(HeartlineRun& run, const TrackData& track) {
     const auto& input = track.Bezr.Vertices;
     const TrackVertex& first = input[0];
     const TrackVertex& last = LastVertex(track);
@@ -67,9 +67,8 @@ HeartlineResult OffsetAndRefit(HeartlineRun& run, const TrackData& track) {
         const FitResult fit = lsf_FitCurve(run.FitPoints, static_cast<int16_t>(precision + 1), err,
                                            tanStart, tanEnd, 1);
         if (fit.count < 1 || fit.curves.empty()) {
-            return StageFailure(
-                HeartlineStatus::NumericalBlowUp,
-                "The fit of new segment " + std::to_string(s) + " returned no curve.");
+            return Failure(Status::NumericalBlowUp,
+                           "The fit of new segment " + std::to_string(s) + " returned no curve.");
         }
         curve = fit.curves[0];
         run.FitsRun = s + 1;
@@ -102,13 +101,13 @@ HeartlineResult OffsetAndRefit(HeartlineRun& run, const TrackData& track) {
 
     for (int s = 0; s <= segments; ++s) {
         if (!IsFiniteVertex(out[AsIndex(s)])) {
-            return StageFailure(HeartlineStatus::NumericalBlowUp,
-                                "New vertex " + std::to_string(s) +
-                                    " would hold a coordinate or roll that is not a finite "
-                                    "number.");
+            return Failure(Status::NumericalBlowUp,
+                           "New vertex " + std::to_string(s) +
+                               " would hold a coordinate or roll that is not a finite "
+                               "number.");
         }
     }
-    return StageOk();
+    return {};
 }
 
 }  // namespace cvqrn

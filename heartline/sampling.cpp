@@ -172,7 +172,7 @@ double SpeedSquared(const EnergyLine& line, double s, double height) {
     return 2.0 * kGravity * (line.slope * s + line.start - height);
 }
 
-HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track) {
+Result SampleTrack(HeartlineRun& run, const TrackData& track) {
     SetUpEnergyLine(run, track);
 
     const int lastSegment = track.Bezr.VertexCount - 2;
@@ -207,8 +207,7 @@ HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track) {
             double heightEst = 0.0;
             if (!SolveSpeed(run, record, curve, tSingle, t, cur, arcPos, values, heightEst)) {
                 run.StopArc = arcPos;
-                return StageFailure(HeartlineStatus::Valleyed,
-                                    ValleyDetail(run, firstHere, arcPos, heightEst));
+                return Failure(Status::Valleyed, ValleyDetail(run, firstHere, arcPos, heightEst));
             }
             StoreSample(run, firstHere, cur, values);
             BlendBanking(run, banking, firstHere, t, EasedRoll(rolls, t), values.feltDown,
@@ -222,7 +221,7 @@ HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track) {
         }
         AdvanceRoll(rolls, track, i);
     }
-    return StageOk();
+    return {};
 }
 
 }  // namespace cvqrn

@@ -1,5 +1,6 @@
 #include "heartline/valley.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "heartline/heartline_run.h"
@@ -10,32 +11,42 @@ namespace cvqrn {
 
 namespace {
 
-// Runs the sampling stage; false when the run would refuse the settings or the track.
-bool Sample(const TrackData& track, const HeartlineSettings& settings, double startspeed,
-            HeartlineRun& run, HeartlineResult& result) {
+// The run's refusal of the settings with `startspeed` in place of theirs, or
+// of the track; Ok when it can take both (`run` is then set up).
+Result SetUp(const TrackData& track, const HeartlineSettings& settings, double startspeed,
+             HeartlineRun& run) {
     HeartlineSettings trial = settings;
     trial.startspeed = startspeed;
-    if (CheckHeartlineSettings(trial)) return false;
+    if (Result check = CheckHeartlineSettings(trial); !check) return check;
     double length = 0.0;
-    if (!CheckHeartlineTrack(track, length)) return false;
+    if (Result check = CheckHeartlineTrack(track, length); !check) return check;
     SetUpRun(run, trial, length, nullptr);
-    result = SampleTrack(run, track);
-    return true;
+    return {};
+}
+
+// The sampling stage at `startspeed`: Ok when the train reaches every
+// sample, Valleyed, or the run's refusal.
+Result Sample(const TrackData& track, const HeartlineSettings& settings, double startspeed,
+              HeartlineRun& run) {
+    if (Result setUp = SetUp(track, settings, startspeed, run); !setUp) return setUp;
+    return SampleTrack(run, track);
+}
+
+bool ClearsEveryHill(const TrackData& track, const HeartlineSettings& settings, double startspeed) {
+    HeartlineRun run;
+    return static_cast<bool>(Sample(track, settings, startspeed, run));
 }
 
 }  // namespace
 
-std::optional<ValleyStop> FindValley(const TrackData& track, const HeartlineSettings& settings,
-                                     double startspeed) {
+ValleyResult FindValley(const TrackData& track, const HeartlineSettings& settings,
+                        double startspeed) {
     HeartlineRun run;
-    HeartlineResult result;
-    if (!Sample(track, settings, startspeed, run, result) ||
-        result.status != HeartlineStatus::Valleyed) {
-        return std::nullopt;
-    }
+    ValleyResult result{Sample(track, settings, startspeed, run)};
+    if (result.status != Status::Valleyed) return result;
     // Samples 0 .. samplesTaken - 1 were reached; the next one was not. The
     // distance is the one the run's own message names.
-    ValleyStop stop;
+    ValleyStop& stop = result.stop;
     stop.distance = run.StopArc;
     const Vec3 reached = run.SamplesTaken > 0
                              ? run.SamplePos[static_cast<size_t>(run.SamplesTaken) - 1]
@@ -43,19 +54,22 @@ std::optional<ValleyStop> FindValley(const TrackData& track, const HeartlineSett
     stop.x = static_cast<double>(reached.x);
     stop.y = static_cast<double>(reached.y);
     stop.z = static_cast<double>(reached.z);
-    return stop;
+    return result;
 }
 
-bool ClearsEveryHill(const TrackData& track, const HeartlineSettings& settings, double startspeed) {
-    HeartlineRun run;
-    HeartlineResult result;
-    return Sample(track, settings, startspeed, run, result) &&
-           result.status != HeartlineStatus::Valleyed;
-}
-
-std::optional<double> AdviseStartSpeed(const TrackData& track, const HeartlineSettings& settings) {
+StartSpeedAdvice AdviseStartSpeed(const TrackData& track, const HeartlineSettings& settings) {
+    {
+        // Settings or a track the run refuses have no advice, whatever the speed.
+        HeartlineRun run;
+        if (Result setUp = SetUp(track, settings, 0.0, run); !setUp) return {std::move(setUp)};
+    }
     const auto clears = [&](long tenths) {
         return ClearsEveryHill(track, settings, static_cast<double>(tenths) / 10.0);
+    };
+    const auto advise = [](long tenths) {
+        StartSpeedAdvice advice;
+        advice.startspeed = static_cast<double>(tenths) / 10.0;
+        return advice;
     };
     // lo: a speed known to valley (or 0); hi: one known to clear.
     long lo = 0;
@@ -64,14 +78,19 @@ std::optional<double> AdviseStartSpeed(const TrackData& track, const HeartlineSe
         lo = static_cast<long>(std::floor(settings.startspeed * 10.0));
     }
     if (clears(lo)) {
-        if (lo == 0) return 0.0;
+        if (lo == 0) return advise(0);
         lo = 0;
-        if (clears(lo)) return 0.0;
+        if (clears(lo)) return advise(0);
     }
     const auto limit = static_cast<long>(kMaxAdvisedStartSpeed * 10.0);
     long hi = lo + 10;
     while (!clears(hi)) {
-        if (hi >= limit) return std::nullopt;
+        if (hi >= limit) {
+            return {Failure(Status::Valleyed, "No start speed up to " +
+                                                  FormatFixed(kMaxAdvisedStartSpeed, 1) +
+                                                  " m/s clears every hill: the end speed is too "
+                                                  "low for the last climb.")};
+        }
         lo = hi;
         hi = std::min(limit, 2 * hi);
     }
@@ -83,7 +102,7 @@ std::optional<double> AdviseStartSpeed(const TrackData& track, const HeartlineSe
             lo = mid;
         }
     }
-    return static_cast<double>(hi) / 10.0;
+    return advise(hi);
 }
 
 std::string ValleyAdviceText(double startspeed) {

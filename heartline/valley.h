@@ -5,12 +5,11 @@
 // settings unchanged. It reruns the sampling stage, so it lives beside it.
 #pragma once
 
-#include <cstdint>
-#include <optional>
 #include <string>
 
 #include "heartline/settings.h"
 #include "model/track_record.h"
+#include "text/result.h"
 
 namespace cvqrn {
 
@@ -24,21 +23,25 @@ struct ValleyStop {
 };
 
 // Where the heartline run's sampling stage, at these settings with
-// `startspeed` in place of theirs, finds the energy line below the train; none
-// when it takes every sample. Settings or a track the run refuses give none as well.
-std::optional<ValleyStop> FindValley(const TrackData& track, const HeartlineSettings& settings,
-                                     double startspeed);
-
-// True when the run's sampling stage takes every sample (no valley) and the
-// run would take the settings and the track.
-bool ClearsEveryHill(const TrackData& track, const HeartlineSettings& settings, double startspeed);
+// `startspeed` in place of theirs, finds the energy line below the train:
+// Valleyed with the stop; Ok when it takes every sample (no valley); the
+// run's own refusal (InvalidSettings, UnusableTrack) when it cannot run.
+struct ValleyResult : Result {
+    ValleyStop stop{};  // where the train stops (Valleyed only)
+};
+ValleyResult FindValley(const TrackData& track, const HeartlineSettings& settings,
+                        double startspeed);
 
 // The lowest start speed k / 10 m/s (k a whole number) that clears every hill
 // while (k - 1) / 10 does not, found by bisection from settings.startspeed
-// (the speed that valleyed); none when even kMaxAdvisedStartSpeed does not
-// clear them (the end speed is then too low for the last climb) or the
-// settings cannot be run.
-std::optional<double> AdviseStartSpeed(const TrackData& track, const HeartlineSettings& settings);
+// (the speed that valleyed): Ok with that speed; Valleyed when even
+// kMaxAdvisedStartSpeed does not clear them (the end speed is then too low for
+// the last climb); the run's own refusal when the settings (apart from the
+// start speed) or the track cannot be run.
+struct StartSpeedAdvice : Result {
+    double startspeed = 0.0;  // m/s (Ok only)
+};
+StartSpeedAdvice AdviseStartSpeed(const TrackData& track, const HeartlineSettings& settings);
 
 // "With V in at least 15.3 m/s the train clears every hill", with "." whatever
 // the locale.

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "text/result.h"
 #include "vec3/vec3.h"
 
 namespace cvqrn {
@@ -251,7 +252,7 @@ void ClearTrack(TrackData& track);
 // - a CATW entry's Extra holds exactly ExtraLength bytes;
 // - the terrain's Columns and Rows are 0 or more and Grid holds at least
 //   Columns x Rows cells.
-// Returns what breaks it first, or an empty string when nothing does.
-std::string FindShapeProblem(const TrackData& track);
+// Ok, or InvalidTrack with what breaks it first.
+Result CheckTrackShape(const TrackData& track);
 
 }  // namespace cvqrn

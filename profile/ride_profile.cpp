@@ -334,28 +334,35 @@ void SummariseFelt(const std::vector<ProfileSample>& samples, ProfileSummary& su
     if (count > 0) summary.feltLateralRms = std::sqrt(sumSquares / static_cast<double>(count));
 }
 
-std::string CheckTrack(const TrackData& track, const ProfileSettings& settings) {
+Result CheckTrack(const TrackData& track, const ProfileSettings& settings) {
     const int32_t count = track.Bezr.VertexCount;
     if (count < 2) {
-        return "The track needs at least two vertices; it has " + std::to_string(count) + ".";
+        return Failure(Status::UnusableTrack, "The track needs at least two vertices; it has " +
+                                                  std::to_string(count) + ".");
     }
     if (static_cast<size_t>(count) > track.Bezr.Vertices.size()) {
-        return "The track's vertex list holds " + std::to_string(track.Bezr.Vertices.size()) +
-               " entries but its count says " + std::to_string(count) + ".";
+        return Failure(Status::UnusableTrack, "The track's vertex list holds " +
+                                                  std::to_string(track.Bezr.Vertices.size()) +
+                                                  " entries but its count says " +
+                                                  std::to_string(count) + ".");
     }
     for (int32_t i = 0; i < count; ++i) {
         if (!IsFiniteVertex(track.Bezr.Vertices[static_cast<size_t>(i)])) {
-            return "Vertex " + std::to_string(i) +
-                   " of the track holds a coordinate or roll that is not a finite number.";
+            return Failure(Status::UnusableTrack,
+                           "Vertex " + std::to_string(i) +
+                               " of the track holds a coordinate or roll that is not a finite "
+                               "number.");
         }
     }
     if (!(settings.spacing > 0.0) || !std::isfinite(settings.spacing)) {
-        return "The sample spacing must be a positive number of metres; it is " +
-               FormatFixed(settings.spacing) + ".";
+        return Failure(Status::InvalidSettings,
+                       "The sample spacing must be a positive number of metres; it is " +
+                           FormatFixed(settings.spacing) + ".");
     }
     if (!std::isfinite(settings.heartline) || !std::isfinite(settings.startspeed) ||
         !std::isfinite(settings.endspeed)) {
-        return "The heartline distance and the speeds must be finite numbers.";
+        return Failure(Status::InvalidSettings,
+                       "The heartline distance and the speeds must be finite numbers.");
     }
     return {};
 }
@@ -365,14 +372,15 @@ std::string CheckTrack(const TrackData& track, const ProfileSettings& settings) 
 RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& settings) {
     RideProfile profile;
     profile.settings = settings;
-    profile.error = CheckTrack(track, settings);
-    if (!profile.error.empty()) return profile;
+    static_cast<Result&>(profile) = CheckTrack(track, settings);
+    if (!profile) return profile;
     try {
         const double h = settings.heartline;
         const Walk walk = WalkHeart(track, h, settings.spacing);
         const double length = walk.s.back();
         if (!(length > 0.0) || !std::isfinite(length)) {
-            profile.error = "The track has no measurable length.";
+            static_cast<Result&>(profile) =
+                Failure(Status::UnusableTrack, "The track has no measurable length.");
             return profile;
         }
         profile.spacing =
@@ -405,7 +413,8 @@ RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& se
         profile.summary = SummariseProfile(profile.samples, length);
     } catch (const std::bad_alloc&) {
         profile.samples.clear();
-        profile.error = "The profile could not be made: the computer ran out of memory.";
+        static_cast<Result&>(profile) = Failure(
+            Status::OutOfMemory, "The profile could not be made: the computer ran out of memory.");
     }
     return profile;
 }

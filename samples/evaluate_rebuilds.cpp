@@ -178,7 +178,7 @@ int main(int argc, char** argv) {
                     f = Measure(p, drawn);
                 }
                 Row(layout.name.c_str(), std::to_string(segments).c_str(),
-                    smooth ? "smooth" : "default", f, f.ok ? Misses(f, d) : result.detail);
+                    smooth ? "smooth" : "default", f, f.ok ? Misses(f, d) : result.message);
             }
         }
     }

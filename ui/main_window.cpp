@@ -96,7 +96,7 @@ std::optional<ProfileModel> RunProfile(const TrackData& loaded, const HeartlineJ
     try {
         std::optional<RideProfile> beside;
         if (loadedProfile.valid()) beside = loadedProfile.get();
-        if (job.outOfMemory || job.result.status == HeartlineStatus::RefusedSettings) return {};
+        if (job.outOfMemory || job.result.status == Status::InvalidSettings) return {};
         ProfileRequest request;
         request.loaded = &loaded;
         request.rebuilt = job.result ? &job.track : nullptr;

@@ -108,7 +108,7 @@ RideProfile ProfileOf(const TrackData& track, double heartline, double startspee
 val Profile(const RideProfile& profile) {
     val p = val::object();
     if (!profile) {
-        p.set("error", profile.error);
+        p.set("error", profile.message);
         return p;
     }
     const size_t n = profile.samples.size();
@@ -498,7 +498,7 @@ class PageOperations final : public ui::TrackOperations {
   public:
     explicit PageOperations(const Sink& sink) : sink_(sink) {}
 
-    LoadResult Load(const std::string& path, TrackData& track) override {
+    Result Load(const std::string& path, TrackData& track) override {
         return core_.Load(path, track);
     }
     SaveResult Save(const std::string& path, TrackData& track,
@@ -527,7 +527,7 @@ class PageOperations final : public ui::TrackOperations {
 
     // The status and settings of the run the last action made, if it made one.
     struct Run {
-        HeartlineStatus status;
+        Status status;
         HeartlineSettings settings;
     };
     std::optional<Run> TakeLastRun() { return std::exchange(lastRun_, std::nullopt); }
@@ -612,16 +612,16 @@ class Window {
         sink_.Send(timing);
         const auto run = operations_.TakeLastRun();
         // A refused setting keeps the result there was; a run replaces it or drops it.
-        if (run && run->status != HeartlineStatus::RefusedSettings) {
-            SendResultState(run->status == HeartlineStatus::Ok);
+        if (run && run->status != Status::InvalidSettings) {
+            SendResultState(run->status == Status::Ok);
         }
         // The result can be saved from here on; the profiles follow.
         SendActionOver();
-        if (!run || run->status == HeartlineStatus::RefusedSettings) return;
+        if (!run || run->status == Status::InvalidSettings) return;
         const HeartlineSettings& p = run->settings;
-        const bool ok = run->status == HeartlineStatus::Ok;
+        const bool ok = run->status == Status::Ok;
         SendProfiles(p.startspeed, p.endspeed, ok ? std::optional(p) : std::nullopt,
-                     run->status == HeartlineStatus::Valleyed ? std::optional(p) : std::nullopt);
+                     run->status == Status::Valleyed ? std::optional(p) : std::nullopt);
     }
 
     // Save as "<loaded name>-hl.cvtrack"; the page receives it as a download.
@@ -683,9 +683,12 @@ class Window {
         m.set("rebuilt", rebuilt_ ? Profile(*rebuilt_) : val::null());
         m.set("rebuild", rebuilt ? ui::RebuildName(rebuilt->smooth) : std::string());
         m.set("valleyed", valleyed.has_value());
-        const std::optional<ValleyStop> stop =
-            valleyed ? FindValley(logic_.LoadedTrack(), *valleyed, valleyed->startspeed)
-                     : std::nullopt;
+        std::optional<ValleyStop> stop;
+        if (valleyed) {
+            const ValleyResult found =
+                FindValley(logic_.LoadedTrack(), *valleyed, valleyed->startspeed);
+            if (found.status == Status::Valleyed) stop = found.stop;
+        }
         // The 3D panel marks the stop where the window's does.
         if (stop) valley_ = ProfilePoint{stop->x, stop->y, stop->z};
         m.set("stop", stop ? val(stop->distance) : val::null());

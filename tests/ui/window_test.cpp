@@ -254,7 +254,7 @@ TEST(WindowMessages, TheLongestTextIsShownWholeAtThisScale) {
 }
 
 std::string Write(const testsupport::TempDir& dir, const std::string& name, TrackData track) {
-    EXPECT_TRUE(SaveTrack(dir.File(name), track).ok);
+    EXPECT_TRUE(SaveTrack(dir.File(name), track));
     return dir.File(name);
 }
 
