@@ -81,15 +81,16 @@ constexpr int kInputSegments = 2000;
 constexpr int16_t kOutputSegments = 2400;
 constexpr int16_t kPrecision = 6;
 
-// The points every run must evaluate: 1000 for the length and 1001 for the
-// walk per input segment, with t as a single as the run uses it.
+// The points every run must evaluate: the length's and the sampling walk's
+// per input segment, with t as a single as the run uses it.
 double BareWalk(const TrackData& track) {
     double sum = 0.0;
     for (int pass = 0; pass < 2; ++pass) {
         for (int i = 0; i + 1 < track.Bezr.VertexCount; ++i) {
             const cvqrn::BezierCurve c = cvqrn::SegmentRecord(track, i);
-            for (int k = 0; k <= 1000; ++k) {
-                const float t = static_cast<float>(static_cast<double>(k) / 1000.0);
+            for (int k = 0; k <= cvqrn::kWalkStepsPerSegment; ++k) {
+                const float t =
+                    static_cast<float>(static_cast<double>(k) / cvqrn::kWalkStepsPerSegment);
                 sum += static_cast<double>(cvqrn::BezierPoint(c, t).x);
             }
         }

@@ -74,13 +74,19 @@ Result ReadSetting(const CommandOption& option, HeartlineSettings& settings) {
     const std::string& name = option.name;
     const std::string& value = option.value;
     int16_t* integer = nullptr;
-    int least = 1;  // the least value the option can take
+    int least = 0;  // the least value the option can take
     double* number = nullptr;
-    if (name == "--segments") integer = &settings.segments;
-    if (name == "--precision") integer = &settings.precision;
+    if (name == "--segments") {
+        integer = &settings.segments;
+        least = kLeastSegments;
+    }
+    if (name == "--precision") {
+        integer = &settings.precision;
+        least = kLeastPrecision;
+    }
     if (name == "--filter") {
         integer = &settings.filter;
-        least = 0;
+        least = kLeastFilter;
     }
     if (name == "--heartline") number = &settings.heartline;
     if (name == "--start-speed") number = &settings.startspeed;

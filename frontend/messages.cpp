@@ -140,10 +140,14 @@ std::string PlainLoadReason(const std::string& reason) {
     return "It cannot be read as a track file.";
 }
 
-std::string LoadErrorText(const std::string& path, const std::string& reason) {
+std::string LoadRefusedText(const std::string& path, const std::string& plainReason) {
     const std::string name = std::filesystem::path(path).filename().string();
     return std::string(kLoadErrorText) + "\n\nCV-QRN cannot open \"" + name + "\". " +
-           PlainLoadReason(reason);
+           plainReason;
+}
+
+std::string LoadErrorText(const std::string& path, const std::string& reason) {
+    return LoadRefusedText(path, PlainLoadReason(reason));
 }
 
 std::string SaveErrorText(const std::string& path, const std::string& reason) {

@@ -20,6 +20,10 @@ inline constexpr const char* kLoadErrorTitle = "Load Error";
 //   reason  the loader's reason (the load Result's message)
 std::string LoadErrorText(const std::string& path, const std::string& reason);
 
+// The same for a reason already in plain words (the page's own refusals: a
+// file too large, one the browser could not read).
+std::string LoadRefusedText(const std::string& path, const std::string& plainReason);
+
 // The reason of a refused load in plain words, one or two sentences; a reason
 // it does not know becomes a general one.
 std::string PlainLoadReason(const std::string& reason);

@@ -15,8 +15,6 @@ namespace {
 
 constexpr int32_t kShortMessageMs = 1500;
 constexpr int32_t kErrorMessageMs = 3000;
-constexpr double kMinPrecision = 4.0;
-constexpr double kMaxPrecision = 16.0;
 
 // The action a result comes from.
 enum class Action { Load, Heartline, Save };
@@ -195,9 +193,11 @@ std::optional<HeartlineJob> WindowLogic::StartHeartline() {
 
     HeartlineSettings& settings = job.settings;
     settings.smooth = smoothRide_;
-    if (!ReadIntegerField(Field::Segments, settings.segments)) return std::nullopt;
-    if (!ReadIntegerField(Field::Precision, settings.precision)) return std::nullopt;
-    if (!ReadIntegerField(Field::Filter, settings.filter)) return std::nullopt;
+    if (!ReadIntegerField(Field::Segments, kLeastSegments, settings.segments)) return std::nullopt;
+    if (!ReadIntegerField(Field::Precision, kLeastPrecision, settings.precision)) {
+        return std::nullopt;
+    }
+    if (!ReadIntegerField(Field::Filter, kLeastFilter, settings.filter)) return std::nullopt;
     if (!ReadDecimalField(Field::Heartline, settings.heartline)) return std::nullopt;
     if (!ReadDecimalField(Field::StartSpeed, settings.startspeed)) return std::nullopt;
     if (!ReadDecimalField(Field::EndSpeed, settings.endspeed)) return std::nullopt;
@@ -282,13 +282,16 @@ void WindowLogic::SaveClicked() {
 }
 
 void WindowLogic::PrecisionLostFocus() {
-    if (ReadNumber(view_.FieldText(Field::Precision)) < kMinPrecision) {
-        view_.SetFieldText(Field::Precision, "4");
-        ShowMessage("Precision has been adjusted to 4", kShortMessageMs);
+    const auto adjust = [this](int to) {
+        const std::string text = std::to_string(to);
+        view_.SetFieldText(Field::Precision, text);
+        ShowMessage("Precision has been adjusted to " + text, kShortMessageMs);
+    };
+    if (ReadNumber(view_.FieldText(Field::Precision)) < kPrecisionFieldLeast) {
+        adjust(kPrecisionFieldLeast);
     }
-    if (ReadNumber(view_.FieldText(Field::Precision)) > kMaxPrecision) {
-        view_.SetFieldText(Field::Precision, "16");
-        ShowMessage("Precision has been adjusted to 16", kShortMessageMs);
+    if (ReadNumber(view_.FieldText(Field::Precision)) > kPrecisionFieldMost) {
+        adjust(kPrecisionFieldMost);
     }
 }
 
@@ -340,12 +343,11 @@ bool WindowLogic::ReadDecimalField(Field field, double& value) {
     return true;
 }
 
-bool WindowLogic::ReadIntegerField(Field field, int16_t& value) {
+bool WindowLogic::ReadIntegerField(Field field, int16_t least, int16_t& value) {
     const std::string text = view_.FieldText(field);
     if (RefuseIfEmpty(field, text)) return false;
     const auto rounded = RoundToInt16(ReadNumber(text));
     if (!rounded) {
-        const int least = field == Field::Filter ? 0 : 1;
         ShowRefusal(Failure(Status::InvalidSettings,
                             std::string(PlaceOf(field).caption) + " must be a whole number from " +
                                 std::to_string(least) + " to " + FormatCount(kMaxRunCount) +

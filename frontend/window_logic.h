@@ -77,6 +77,10 @@ struct MessageBoxRequest {
     std::string detail;  // shown on request under the main text; empty for none
 };
 
+// The range the precision field is kept in when it loses the focus.
+inline constexpr int kPrecisionFieldLeast = 4;
+inline constexpr int kPrecisionFieldMost = 16;
+
 // The title of the box for a run in which the train stopped (its text is the
 // run's own, kHeartlineFailureText).
 inline constexpr const char* kHeartlineFailureTitle = "Horrible!";
@@ -159,7 +163,8 @@ class WindowLogic final : public ProgressFeedback {
     void FinishHeartline(HeartlineJob job);
     bool Running() const { return running_; }
 
-    // The precision field lost the keyboard focus: clamp it to 4..16.
+    // The precision field lost the keyboard focus: clamp it to
+    // kPrecisionFieldLeast..kPrecisionFieldMost.
     void PrecisionLostFocus();
 
     // The "Smooth ride" switch: the next runs make the smooth rebuild. Off
@@ -200,9 +205,10 @@ class WindowLogic final : public ProgressFeedback {
     // The box for an action that ran out of memory in the window; `what`
     // ends "Not enough memory to ...". Nothing the window held is lost.
     void ShowOutOfMemory(const std::string& what);
-    // Reads an integer field; shows the refusal and answers false when it
-    // holds no number or its value has no 16-bit form.
-    bool ReadIntegerField(Field field, int16_t& value);
+    // Reads an integer field whose setting takes `least` or more; shows the
+    // refusal and answers false when it holds no number or its value has no
+    // 16-bit form.
+    bool ReadIntegerField(Field field, int16_t least, int16_t& value);
     // The "Invalid Setting" box for a refused setting (InvalidSettings): the
     // refusal in the user's terms, its internal figure on request.
     void ShowRefusal(const Result& refusal);

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "text/words.h"
 #include "trackfile/track_file.h"
 
 namespace {
@@ -73,9 +74,7 @@ void RemoveFolder() {
 }
 
 bool EndsInExtension(std::string name) {
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
+    std::transform(name.begin(), name.end(), name.begin(), cvqrn::AsciiLower);
     return name.size() >= 8 && name.compare(name.size() - 8, 8, ".cvtrack") == 0;
 }
 

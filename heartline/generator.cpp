@@ -19,30 +19,8 @@ void StepProgress(HeartlineRun& run) {
 }
 
 Result CheckHeartlineTrack(const TrackData& track, double& length) {
-    const int32_t count = track.Bezr.VertexCount;
-    if (count < 2) {
-        return Failure(Status::UnusableTrack, "The track needs at least two vertices; it has " +
-                                                  std::to_string(count) + ".");
-    }
-    if (AsIndex(count) > track.Bezr.Vertices.size()) {
-        return Failure(Status::UnusableTrack, "The track's vertex list holds " +
-                                                  std::to_string(track.Bezr.Vertices.size()) +
-                                                  " entries but its count says " +
-                                                  std::to_string(count) + ".");
-    }
-    if (count > kMaxRunCount + 1) {
-        return Failure(Status::UnusableTrack,
-                       "The track has " + std::to_string(count) +
-                           " vertices; at most 32768 (32767 segments) can be sampled.");
-    }
-    for (size_t i = 0; i < AsIndex(count); ++i) {
-        if (!IsFiniteVertex(track.Bezr.Vertices[i])) {
-            return Failure(Status::UnusableTrack,
-                           "Vertex " + std::to_string(i) +
-                               " of the track holds a coordinate or roll that is not a "
-                               "finite number.");
-        }
-    }
+    // Sample indices are 16-bit: as many vertices as segments can be sampled, plus one.
+    if (Result curves = CheckTrackCurves(track, kMaxRunCount + 1); !curves) return curves;
     length = TrackLength(track);
     if (!(length > 0.0)) {
         return Failure(Status::UnusableTrack,
@@ -75,8 +53,8 @@ void SetUpRun(HeartlineRun& run, const HeartlineSettings& settings, double track
     run.NewVertices.assign(AsIndex(settings.segments) + 2, TrackVertex{});
 
     run.TrackLen = trackLength;
-    run.EnergyStart = run.EnergyEnd = run.EnergySlope = 0.0;
-    run.MinSpeed = 9999.0;
+    run.Energy = {};
+    run.MinSpeed = kMinSpeedBeforeSampling;
     run.MaxSpeed = 0.0;
     run.ProgressTotal = ProgressStepCount(settings);
     run.ProgressDone = 0;

@@ -7,15 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "heartline/settings.h"
-#include "vec3/vec3.h"
+#include "heartline/banking.h"
 #include "heartline/generator.h"
+#include "heartline/sampling.h"
+#include "heartline/settings.h"
 #include "model/track_record.h"
+#include "vec3/vec3.h"
 
 namespace cvqrn {
 
-// Marks a pass count that is still to be derived from the train's speed.
-inline constexpr int16_t kSpeedDerivedPasses = 9999;
+// The lowest speed before any sample is taken: every real speed is below it.
+inline constexpr double kMinSpeedBeforeSampling = 9999.0;
 
 // Everything one run works on. Samples are numbered 0 to N; every per-sample
 // array has one spare entry (N + 1) for a forced last sample that arrives
@@ -39,10 +41,8 @@ struct HeartlineRun {
     std::vector<TrackVertex> NewVertices;  // segments + 2 entries, the last stays zero
 
     double TrackLen = 0.0;
-    double EnergyStart = 0.0;
-    double EnergyEnd = 0.0;
-    double EnergySlope = 0.0;
-    double MinSpeed = 9999.0;
+    EnergyLine Energy;  // along the input track's arc length
+    double MinSpeed = kMinSpeedBeforeSampling;
     double MaxSpeed = 0.0;
 
     int32_t ProgressDone = 0;
@@ -94,6 +94,13 @@ void SetUpRun(HeartlineRun& run, const HeartlineSettings& settings, double track
 // LevelDown, RollDown, SampleDown and the recorded PassCount. Fails when the
 // train cannot reach a sample (the energy line lies below it).
 Result SampleTrack(HeartlineRun& run, const TrackData& track);
+
+// Sample j at step parameter t with input roll `roll` (EasedRoll): the roll
+// gives RollDown[j]; blended with `feltDown` by the segment's mode and freed
+// of its component along `tangent` (the unnormalised tangent T), it gives
+// SampleDown[j]. Records PassCount[j]. Reads SampleTangent[j] and LevelDown[j].
+void BlendBanking(HeartlineRun& run, const SegmentBanking& banking, int j, double t, double roll,
+                  const Vec3& feltDown, const Vec3& tangent);
 
 // Stage 3: completes the speed-derived pass counts and raises run.Filter to
 // the largest count. Fails when a count cannot be derived (every sample at

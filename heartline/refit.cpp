@@ -66,7 +66,7 @@ Result OffsetAndRefit(HeartlineRun& run, const TrackData& track) {
         double err = 0.0;
         const FitResult fit = lsf_FitCurve(run.FitPoints, static_cast<int16_t>(precision + 1), err,
                                            tanStart, tanEnd, 1);
-        if (fit.count < 1 || fit.curves.empty()) {
+        if (fit.curves.empty()) {
             return Failure(Status::NumericalBlowUp,
                            "The fit of new segment " + std::to_string(s) + " returned no curve.");
         }

@@ -38,9 +38,13 @@ int32_t MaxSegments(int16_t precision, int16_t filter) {
 }
 
 Result CheckHeartlineSettings(const HeartlineSettings& settings) {
-    if (settings.segments < 1) return AtLeast("Segments", 1, settings.segments);
-    if (settings.precision < 1) return AtLeast("Precision", 1, settings.precision);
-    if (settings.filter < 0) return AtLeast("Filter", 0, settings.filter);
+    if (settings.segments < kLeastSegments) {
+        return AtLeast("Segments", kLeastSegments, settings.segments);
+    }
+    if (settings.precision < kLeastPrecision) {
+        return AtLeast("Precision", kLeastPrecision, settings.precision);
+    }
+    if (settings.filter < kLeastFilter) return AtLeast("Filter", kLeastFilter, settings.filter);
     const int32_t most = MaxSegments(settings.precision, settings.filter);
     if (settings.segments > most) {
         const std::string at = "At precision " + FormatCount(settings.precision) + " and filter " +

@@ -22,6 +22,11 @@ struct HeartlineSettings {
     bool smooth = false;
 };
 
+// The least value of each whole-number setting a run takes.
+inline constexpr int16_t kLeastSegments = 1;
+inline constexpr int16_t kLeastPrecision = 1;
+inline constexpr int16_t kLeastFilter = 0;
+
 // Sample indices and progress counts of a run are 16-bit.
 inline constexpr int32_t kMaxRunCount = 32767;
 
@@ -32,8 +37,8 @@ int32_t ProgressStepCount(const HeartlineSettings& settings);
 // even one fits); both must already be in range (precision >= 1, filter >= 0).
 int32_t MaxSegments(int16_t precision, int16_t filter);
 
-// Ok when a run can take `settings`; otherwise InvalidSettings: segments or
-// precision below 1, filter below 0, more segments than MaxSegments allows,
+// Ok when a run can take `settings`; otherwise InvalidSettings: segments,
+// precision or filter below its least value, more segments than MaxSegments allows,
 // a distance or speed that is not a finite number. The message says which
 // value, its range and what it is; the detail gives the internal figure
 // behind it, or nothing.

@@ -25,7 +25,9 @@ Result DecidePassCounts(HeartlineRun& run) {
                     "Every sample has the same speed (" + FormatFixed(run.MinSpeed) +
                         " m/s), so the smoothing passes of sample " + std::to_string(j) +
                         " cannot be derived from the speed; give its segment a pass count "
-                        "below 256 or use different start and end speeds.");
+                        "below " +
+                        std::to_string(kLeastSpeedDerivedPassCount) +
+                        " or use different start and end speeds.");
             }
             const double speed = run.SampleSpeed[AsIndex(j)];
             const double share = (speed - run.MinSpeed) / (run.MaxSpeed - run.MinSpeed);

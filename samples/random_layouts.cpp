@@ -56,9 +56,12 @@ void AddElement(LayoutBuilder& b, Draw& d) {
             break;
         case 7: {  // a stretch the designer banked by hand, faded in and out
             const double bank = d.Real(-60.0, 60.0);
-            b.Mode(kModeFeltToInput).Straight(d.Real(4.0, 10.0)).Mode(kModeKeepInput).Bank(bank);
+            b.Mode(kBankingFeltToInput)
+                .Straight(d.Real(4.0, 10.0))
+                .Mode(kBankingKeepInput)
+                .Bank(bank);
             b.Turn(bank > 0 ? d.Real(30.0, 120.0) : -d.Real(30.0, 120.0), d.Real(12.0, 30.0));
-            b.Bank(0.0).Mode(kModeInputToFelt).Straight(d.Real(4.0, 10.0)).Mode(kModeFelt);
+            b.Bank(0.0).Mode(kBankingInputToFelt).Straight(d.Real(4.0, 10.0)).Mode(kBankingFelt);
             break;
         }
         case 8:

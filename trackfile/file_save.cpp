@@ -23,6 +23,8 @@
 #include <new>
 #include <random>
 
+#include "text/words.h"
+
 namespace cvqrn {
 
 namespace {
@@ -30,10 +32,6 @@ namespace {
 constexpr std::string_view kTempSuffix = ".tmp";
 constexpr size_t kTempRandomChars = 6;
 constexpr int kMaxLinkHops = 40;
-
-std::string SystemReason(int err) {
-    return std::strerror(err);
-}
 
 class FdGuard {
   public:

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <limits>
 #include <functional>
 #include <memory>
@@ -16,10 +15,11 @@
 #include <optional>
 #include <span>
 
+#include "text/portability.h"
+#include "text/words.h"
 #include "trackfile/byte_buffer.h"
 #include "trackfile/chunk_io.h"
 #include "trackfile/file_save.h"
-#include "text/portability.h"
 
 namespace cvqrn {
 
@@ -141,10 +141,6 @@ void WriteSubtree(ChunkId id, ImageOut& out, const TrackData& t, const ChunkSize
     WriteChunk(id, out, t, static_cast<int32_t>(sizes.chunk[ChunkIndex(id)]),
                ChildCount(ChildrenOf(id)));
     for (ChunkId child : ChildrenOf(id)) WriteSubtree(child, out, t, sizes);
-}
-
-std::string SystemReason(int err) {
-    return std::strerror(err);
 }
 
 // The chunk sizes of `track`'s image, in `sizes`: Ok, or InvalidTrack when
@@ -312,9 +308,7 @@ bool HasTrackExtension(std::string_view path) {
     if (path.size() < kTrackFileExtension.size()) return false;
     const std::string_view tail = path.substr(path.size() - kTrackFileExtension.size());
     for (size_t i = 0; i < tail.size(); ++i) {
-        char c = tail[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != kTrackFileExtension[i]) return false;
+        if (AsciiLower(tail[i]) != kTrackFileExtension[i]) return false;
     }
     return true;
 }

@@ -27,6 +27,7 @@
 #include "heartline/valley.h"
 #include "frontend/file_dialogs.h"
 #include "frontend/key_filter.h"
+#include "frontend/messages.h"
 #include "frontend/number_text.h"
 #include "frontend/profile_model.h"
 #include "frontend/track_operations.h"
@@ -62,8 +63,7 @@ const char* LightName(Light light) {
 // `name` without its directory and without a ".cvtrack" ending in any case.
 std::string Stem(const std::string& path) {
     std::string name = path.substr(path.find_last_of('/') + 1);
-    const std::string withExtension = WithTrackExtension(name);
-    if (withExtension == name) name.resize(name.size() - 8);
+    if (HasTrackExtension(name)) name.resize(name.size() - kTrackFileExtension.size());
     return name;
 }
 
@@ -742,6 +742,7 @@ val FieldSpecs() {
     for (const ui::FieldSpec& spec : ui::kFieldSpecs) {
         val f = val::object();
         f.set("name", std::string(spec.name));
+        f.set("caption", std::string(ui::PlaceOf(spec.field).caption));
         f.set("text", ui::InitialText(spec.field));
         f.set("toolTip", std::string(spec.toolTip));
         f.set("parameter", spec.parameter);
@@ -750,6 +751,37 @@ val FieldSpecs() {
         list.call<void>("push", f);
     }
     return list;
+}
+
+// The recommended heartlines the window's table plate lists, in its order,
+// and how many rows a column of the table holds.
+val RecommendedHeartlines() {
+    val list = val::array();
+    for (const ui::RecommendedHeartline& row : ui::kRecommendedHeartlines) {
+        val r = val::object();
+        r.set("style", std::string(row.style));
+        r.set("metres", std::string(row.metres));
+        list.call<void>("push", r);
+    }
+    val table = val::object();
+    table.set("rows", list);
+    table.set("rowsPerColumn", ui::kRecommendedRowsPerColumn);
+    return table;
+}
+
+// The window's texts the page shows on its own: the heads of the track data
+// grid and the title of the box for a file it refuses (loadRefusedText gives
+// the box's text).
+val Texts() {
+    val texts = val::object();
+    val columns = val::array();
+    for (const char* head : ui::kDataColumnHeads) columns.call<void>("push", std::string(head));
+    val rows = val::array();
+    for (const char* head : ui::kDataRowHeads) rows.call<void>("push", std::string(head));
+    texts.set("dataColumnHeads", columns);
+    texts.set("dataRowHeads", rows);
+    texts.set("loadErrorTitle", std::string(ui::kLoadErrorTitle));
+    return texts;
 }
 
 EMSCRIPTEN_BINDINGS(cvqrn) {
@@ -791,6 +823,9 @@ EMSCRIPTEN_BINDINGS(cvqrn) {
     emscripten::function("filterKey", &FilterKey);
     emscripten::function("fieldSpecs", &FieldSpecs);
     emscripten::function("smoothSpec", &SmoothSpec);
+    emscripten::function("recommendedHeartlines", &RecommendedHeartlines);
+    emscripten::function("texts", &Texts);
+    emscripten::function("loadRefusedText", &ui::LoadRefusedText);
 }
 
 }  // namespace cvqrn::web

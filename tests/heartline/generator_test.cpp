@@ -58,7 +58,7 @@ TEST(Generator, KeptInputRollsComeBackAsVertexRolls) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.roll[1]);
-        TrackData track = LevelStraight(2, 20.0, 3.0, kModeKeepInput, 0);
+        TrackData track = LevelStraight(2, 20.0, 3.0, kBankingKeepInput, 0);
         for (size_t i = 0; i < 3; ++i) {
             track.Bezr.Vertices[i].Roll = c.roll[i];
             track.Bezr.Vertices[i].RelativeRoll = c.relative[i];

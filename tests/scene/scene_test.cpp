@@ -74,7 +74,7 @@ TEST(TrackScene, LevelStraightWithoutRollHasLevelTies) {
 // the turn (a roll with the wrong sign would point it outwards).
 TEST(TrackScene, NinetyDegreeBankedTurnStandsTheTiesOnEdge) {
     const TrackData track = LayoutBuilder({0.0, 5.0, 0.0})
-                                .Mode(kModeKeepInput)
+                                .Mode(kBankingKeepInput)
                                 .Straight(10.0)
                                 .Bank(90.0)
                                 .Turn(180.0, 20.0)
