@@ -140,8 +140,8 @@ void BeginRollSegment(RollState& state, const TrackData& track, int i) {
     state.SumPrev = state.Delta + state.DeltaPrev;
     state.SumNext = state.Delta + deltaNext;
     state.DeltaPrev = state.Delta;
-    state.ContStart = vertices[AsIndex(i)].FlagA ? 1.0 : 0.0;
-    state.ContEnd = vNext.FlagA ? -1.0 : 0.0;
+    state.ContStart = IsRollRateContinuous(vertices[AsIndex(i)]) ? 1.0 : 0.0;
+    state.ContEnd = IsRollRateContinuous(vNext) ? -1.0 : 0.0;
 }
 
 void AdvanceRoll(RollState& state, const TrackData& track, int i) {

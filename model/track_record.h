@@ -63,6 +63,12 @@ struct TrackVertex {
     bool FlagC = false;         // carried unchanged
 };
 
+// Whether the roll interpolated through vertex `v` keeps its rate of change
+// there (FlagA) instead of coming to rest at the vertex.
+inline bool IsRollRateContinuous(const TrackVertex& v) {
+    return v.FlagA;
+}
+
 struct BezrChunk {  // "BEZR"
     int32_t Size = 0;
     int32_t ChildCount = 0;
