@@ -140,8 +140,9 @@ inline double Call(std::string_view function, double x, double y) {
     return one != nullptr ? one(x) : two(x, y);
 }
 
-// This platform's pinned result of `pin`.
-inline uint64_t Pinned(const Pin& pin) {
+// This platform's pinned result of `pin` (a Pin or a WalkPin).
+template <typename PinOf>
+uint64_t Pinned(const PinOf& pin) {
 #if defined(__EMSCRIPTEN__)
     return pin.emscripten;
 #else
@@ -205,13 +206,5 @@ inline constexpr WalkPin kWalkPins[] = {
     {"cos", 0xfe1269000a4633b5, 0x5afb9b7b4e8d7044},
     {"sin", 0x1238a06d11cf1d64, 0x74e6b73f8623c9c1},
 };
-
-inline uint64_t Pinned(const WalkPin& pin) {
-#if defined(__EMSCRIPTEN__)
-    return pin.emscripten;
-#else
-    return pin.glibc;
-#endif
-}
 
 }  // namespace cvqrn::libm_pins
