@@ -1,7 +1,6 @@
 // profile IN [options]: the ride profile of a track file, speed and felt
 // forces along the heart path, as a summary, JSON, or one CSV row per sample.
 #include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -12,6 +11,7 @@
 #include "cli/profile_output.h"
 #include "profile/ride_profile.h"
 #include "text/format.h"
+#include "text/words.h"
 #include "trackfile/track_file.h"
 
 namespace cvqrn::cli {
@@ -98,7 +98,7 @@ int RunProfile(Args args, std::ostream& out, std::ostream& err) {
         file.close();
         if (!file || why != 0) {
             err << kProgram << ": cannot write " << options.csv << ": "
-                << (why != 0 ? std::strerror(why) : "the write failed") << "\n";
+                << (why != 0 ? SystemReason(why) : "the write failed") << "\n";
             return kExitFailure;
         }
     }
