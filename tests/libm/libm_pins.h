@@ -5,8 +5,10 @@
 // The pins are arguments that are hard to round (their exact result lies
 // within about 10^-4 units in the last place of a rounding midpoint, found by
 // a search in 300-bit arithmetic; the pow rows include exact ties of the
-// walk's own cubes), the special values the core meets, and digests of every
-// result for the arguments each walk along a segment takes. The two libraries
+// walk's own cubes, and squares, which the smooth rebuild's derivative
+// numbers take at run time), the special values the core meets, and digests
+// of every result for the arguments each walk along a segment takes. atan2 is
+// the smooth rebuild's. The two libraries
 // give different last bits on some of them: those rows are where the page's
 // identity with the native tools rests on rounding to single, not on the
 // library (docs/exact-bytes.md). A platform whose library differs from its
@@ -27,8 +29,8 @@ namespace cvqrn::libm_pins {
 
 // One result, for glibc and for Emscripten's library.
 struct Pin {
-    const char* function;  // "sin", "cos", "atan", "pow", "hypot" or "sqrt"
-    uint64_t x, y;         // the arguments' bits (y only for pow and hypot)
+    const char* function;  // "sin", "cos", "atan", "atan2", "pow", "hypot" or "sqrt"
+    uint64_t x, y;         // the arguments' bits (y only for atan2, pow and hypot)
     uint64_t glibc, emscripten;
 };
 
@@ -95,6 +97,24 @@ inline constexpr Pin kPins[] = {
     {"atan", 0x4179c779a8c4e9d4, 0x0000000000000000, 0x3ff921fb4a55f8bb, 0x3ff921fb4a55f8bb},
     {"atan", 0x4050f0ea44795f47, 0x0000000000000000, 0x3ff8e58a94dba51a, 0x3ff8e58a94dba51a},
     {"atan", 0xc14cf48d8ae47647, 0x0000000000000000, 0xbff921fb0d895c51, 0xbff921fb0d895c51},
+    {"atan2", 0x3fe8c14cd72dff64, 0xbfefea845bedef98, 0x4003dae8987b02e4, 0x4003dae8987b02e4},
+    {"atan2", 0xbfba08e3ef59bcf0, 0xbfd797cff199dda0, 0xc006fab499695dd6, 0xc006fab499695dd6},
+    {"atan2", 0xbfea29a34c64250a, 0xbfa71e0009004e40, 0xbffa03f3dbbff5df, 0xbffa03f3dbbff5df},
+    {"atan2", 0xbfe6ddd2887555cc, 0xbfd903bbd29d12e4, 0xc000920b3a3f0000, 0xc000920b3a3f0000},
+    {"atan2", 0xbfeba26734998984, 0xbfe4148c77acec52, 0xc00197eb30983d1e, 0xc00197eb30983d1e},
+    {"atan2", 0x3fdd399f8c3a04ec, 0x3fe513797c48b6be, 0x3fe3663f35ed246c, 0x3fe3663f35ed246c},
+    {"atan2", 0x3fe15b5d40a485d2, 0xbfe6e6702e4d7d92, 0x4003f1ba06a03dba, 0x4003f1ba06a03dba},
+    {"atan2", 0x3fed30bd32c95cd4, 0xbfedf260f941eed4, 0x4002f3ae22cbc1b8, 0x4002f3ae22cbc1b8},
+    {"atan2", 0xbfa3d5c86cef7c60, 0xbfd4df4cb32849a0, 0xc0082fd664adb6f9, 0xc0082fd664adb6f8},
+    {"atan2", 0x3fe609a7e60bdd54, 0x3fc51d1965b90878, 0x3ff55f0f0a190682, 0x3ff55f0f0a190682},
+    {"pow", 0x4030397eca33d2a8, 0x4000000000000000, 0x407073cc2fb51138, 0x407073cc2fb51138},
+    {"pow", 0x404310caa4eec718, 0x4000000000000000, 0x4096b7f2e7078198, 0x4096b7f2e7078198},
+    {"pow", 0x403e218b2d63d1e8, 0x4000000000000000, 0x408c5f081e861a08, 0x408c5f081e861a08},
+    {"pow", 0x402f13d21ea77bd2, 0x4000000000000000, 0x406e2e73624c993e, 0x406e2e73624c993e},
+    {"pow", 0x403619fc5400938b, 0x4000000000000000, 0x407e87a01b136f56, 0x407e87a01b136f56},
+    {"pow", 0x40414695abd672d8, 0x4000000000000000, 0x4092a735703f6028, 0x4092a735703f6028},
+    {"pow", 0x3ff7ae0f0d585da4, 0x4000000000000000, 0x400185e866e73c1e, 0x400185e866e73c1e},
+    {"pow", 0x3ffdf796ef2cf0d8, 0x4000000000000000, 0x400c103d3655a38f, 0x400c103d3655a38e},
     {"sin", 0x0000000000000000, 0x0000000000000000, 0x0000000000000000, 0x0000000000000000},
     {"sin", 0x8000000000000000, 0x0000000000000000, 0x8000000000000000, 0x8000000000000000},
     {"cos", 0x0000000000000000, 0x0000000000000000, 0x3ff0000000000000, 0x3ff0000000000000},
@@ -135,6 +155,7 @@ inline double Call(std::string_view function, double x, double y) {
     if (function == "cos") one = std::cos;
     if (function == "atan") one = std::atan;
     if (function == "sqrt") one = std::sqrt;
+    if (function == "atan2") two = std::atan2;
     if (function == "pow") two = std::pow;
     if (function == "hypot") two = std::hypot;
     return one != nullptr ? one(x) : two(x, y);
