@@ -81,15 +81,16 @@ constexpr int kInputSegments = 2000;
 constexpr int16_t kOutputSegments = 2400;
 constexpr int16_t kPrecision = 6;
 
-// The points every run must evaluate: 1000 for the length and 1001 for the
-// walk per input segment, with t as a single as the run uses it.
+// The points every run must evaluate: the length's and the sampling walk's
+// per input segment, with t as a single as the run uses it.
 double BareWalk(const TrackData& track) {
     double sum = 0.0;
     for (int pass = 0; pass < 2; ++pass) {
         for (int i = 0; i + 1 < track.Bezr.VertexCount; ++i) {
             const cvqrn::BezierCurve c = cvqrn::SegmentRecord(track, i);
-            for (int k = 0; k <= 1000; ++k) {
-                const float t = static_cast<float>(static_cast<double>(k) / 1000.0);
+            for (int k = 0; k <= cvqrn::kWalkStepsPerSegment; ++k) {
+                const float t =
+                    static_cast<float>(static_cast<double>(k) / cvqrn::kWalkStepsPerSegment);
                 sum += static_cast<double>(cvqrn::BezierPoint(c, t).x);
             }
         }
@@ -134,7 +135,7 @@ void BM_HeartlineLongTrack(benchmark::State& state) {
         const cvqrn::HeartlineResult result = cvqrn::GenerateHeartline(work, settings, nullptr);
         const double took = ThreadSeconds() - start;
 
-        if (!result) state.SkipWithError(result.detail.c_str());
+        if (!result) state.SkipWithError(result.message.c_str());
         fastestRun = std::min(fastestRun, took);
         peakHeap = std::max(peakHeap, g_peakBytes.load() - before);
     }
@@ -166,7 +167,7 @@ void BM_ProfileLongTrack(benchmark::State& state) {
         const double start = ThreadSeconds();
         const cvqrn::RideProfile profile = cvqrn::ComputeRideProfile(input, settings);
         fastestProfile = std::min(fastestProfile, ThreadSeconds() - start);
-        if (!profile) state.SkipWithError(profile.error.c_str());
+        if (!profile) state.SkipWithError(profile.message.c_str());
         samples = profile.samples.size();
     }
     const double run = MinSeconds(3, [&] {
@@ -201,7 +202,7 @@ void BM_SmoothRebuildLongTrack(benchmark::State& state) {
         const double start = ThreadSeconds();
         const cvqrn::HeartlineResult result = runOnce(true);
         fastestSmooth = std::min(fastestSmooth, ThreadSeconds() - start);
-        if (!result) state.SkipWithError(result.detail.c_str());
+        if (!result) state.SkipWithError(result.message.c_str());
     }
     const double standard = MinSeconds(3, [&] { benchmark::DoNotOptimize(runOnce(false)); });
     state.counters["smooth_ms"] = fastestSmooth * 1e3;

@@ -30,7 +30,7 @@ struct LargeFile {
     std::vector<char> bytes;
 
     LargeFile() {
-        if (!SaveTrack(path, track).ok) throw std::runtime_error("cannot write the large track");
+        if (!SaveTrack(path, track)) throw std::runtime_error("cannot write the large track");
         const std::vector<uint8_t> image = testsupport::ReadFileBytes(path);
         bytes.assign(image.begin(), image.end());
     }
@@ -73,7 +73,7 @@ void BM_LoadTrack(benchmark::State& state) {
     LargeFile& f = Large();
     for (auto _ : state) {
         TrackData t;
-        if (!LoadTrack(f.path, t).ok) state.SkipWithError("load failed");
+        if (!LoadTrack(f.path, t)) state.SkipWithError("load failed");
         benchmark::DoNotOptimize(t.Tera.Grid.data());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(f.bytes.size()));
@@ -82,7 +82,7 @@ void BM_LoadTrack(benchmark::State& state) {
 void BM_SaveTrack(benchmark::State& state) {
     LargeFile& f = Large();
     for (auto _ : state) {
-        if (!SaveTrack(f.dir.File("saved.cvtrack"), f.track).ok) state.SkipWithError("save failed");
+        if (!SaveTrack(f.dir.File("saved.cvtrack"), f.track)) state.SkipWithError("save failed");
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(f.bytes.size()));
 }
@@ -101,11 +101,11 @@ void BM_LoadSaveVsPlainIo(benchmark::State& state) {
     for (auto _ : state) {
         const auto t0 = Clock::now();
         TrackData t;
-        if (!LoadTrack(f.path, t).ok) state.SkipWithError("load failed");
+        if (!LoadTrack(f.path, t)) state.SkipWithError("load failed");
         const auto t1 = Clock::now();
         PlainRead(f.path, f.bytes.size());
         const auto t2 = Clock::now();
-        if (!SaveTrack(f.dir.File("saved.cvtrack"), t).ok) state.SkipWithError("save failed");
+        if (!SaveTrack(f.dir.File("saved.cvtrack"), t)) state.SkipWithError("save failed");
         const auto t3 = Clock::now();
         PlainWrite(f.plainPath, f.bytes);
         const auto t4 = Clock::now();

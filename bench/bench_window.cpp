@@ -105,7 +105,7 @@ void BM_WindowAgainstCli(benchmark::State& state) {
     cvqrn::testsupport::TempDir dir;
     const std::string input = dir.File("in.cvtrack");
     cvqrn::TrackData track = cvqrn::WindingTrack(kInputSegments);
-    if (!cvqrn::SaveTrack(input, track).ok) {
+    if (!cvqrn::SaveTrack(input, track)) {
         state.SkipWithError("cannot write the input track");
         return;
     }

@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     const cvqrn::SaveResult saved = cvqrn::SaveTrack(argv[1], track);
     if (!saved) {
         std::fprintf(stderr, "make_large_track: cannot write %s: %s\n", saved.path.c_str(),
-                     saved.reason.c_str());
+                     saved.message.c_str());
         return 1;
     }
     return 0;

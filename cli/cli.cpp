@@ -2,8 +2,10 @@
 #include <cstring>
 #include <ostream>
 #include <string_view>
+#include <utility>
 
 #include "cli/commands.h"
+#include "heartline/generator.h"
 #include "trackfile/track_file.h"
 
 namespace cvqrn::cli {
@@ -71,10 +73,13 @@ int UsageError(const std::string& message, const char* name, const char* argumen
     return kExitUsage;
 }
 
-std::string ReadCommandWords(Args args, std::span<const OptionHelp> known,
-                             std::initializer_list<CommandFlag> flags,
-                             std::vector<std::string>& files,
-                             const std::function<std::string(const CommandOption&)>& option) {
+Result BadCommandLine(std::string message) {
+    return Failure(Status::InvalidSettings, std::move(message));
+}
+
+Result ReadCommandWords(Args args, std::span<const OptionHelp> known,
+                        std::initializer_list<CommandFlag> flags, std::vector<std::string>& files,
+                        const std::function<Result(const CommandOption&)>& option) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& word = args[i];
         const auto flag = std::find_if(flags.begin(), flags.end(),
@@ -92,37 +97,41 @@ std::string ReadCommandWords(Args args, std::span<const OptionHelp> known,
         if (equals != std::string::npos) read.name = word.substr(0, equals);
         const auto found = std::find_if(known.begin(), known.end(),
                                         [&read](const OptionHelp& o) { return read.name == o.name; });
-        if (found == known.end()) return "unknown option '" + read.name + "'";
-        if (*found->value == '\0') return read.name + " takes no value";
+        if (found == known.end()) return BadCommandLine("unknown option '" + read.name + "'");
+        if (*found->value == '\0') return BadCommandLine(read.name + " takes no value");
         if (equals != std::string::npos) {
             read.value = word.substr(equals + 1);
         } else if (i + 1 < args.size()) {
             read.value = args[++i];
         } else {
-            return word + " needs a value";
+            return BadCommandLine(word + " needs a value");
         }
-        if (std::string error = option(read); !error.empty()) return error;
+        if (Result understood = option(read); !understood) return understood;
     }
     return {};
 }
 
-int CannotLoad(const std::string& path, const std::string& reason, std::ostream& err) {
-    err << kProgram << ": cannot load " << path << ": " << reason << "\n";
-    return kExitFailure;
-}
-
-int CannotSave(const std::string& path, const std::string& reason, std::ostream& err) {
-    err << kProgram << ": cannot save " << path << ": " << reason << "\n";
+int ReportFailure(const char* verb, const std::string& path, const Result& result,
+                  std::ostream& err) {
+    switch (result.status) {
+        case Status::Valleyed:
+        case Status::EqualSpeeds:
+            err << kHeartlineFailureText << "\n" << result.message << "\n";
+            break;
+        case Status::InPlacePossible:
+            err << kProgram << ": cannot " << verb << " " << path << ": " << result.message
+                << " (--in-place writes it anyway)\n";
+            break;
+        default:
+            err << kProgram << ": cannot " << verb << " " << path << ": " << result.message << "\n";
+            break;
+    }
     return kExitFailure;
 }
 
 int ReportSave(const SaveResult& saved, const std::string& requested, std::ostream& err) {
     const std::string& path = saved.path.empty() ? requested : saved.path;
-    if (!saved) {
-        return CannotSave(
-            path, saved.reason + (saved.inPlacePossible ? " (--in-place writes it anyway)" : ""),
-            err);
-    }
+    if (!saved) return ReportFailure("save", path, saved, err);
     if (!saved.note.empty()) err << kProgram << ": note: " << path << ": " << saved.note << "\n";
     return kExitOk;
 }

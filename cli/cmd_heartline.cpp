@@ -23,7 +23,7 @@
 #include "heartline/settings.h"
 #include "text/format.h"
 #include "profile/ride_profile.h"
-#include "profile/valley_advice.h"
+#include "heartline/valley.h"
 #include "trackfile/track_file.h"
 
 namespace cvqrn::cli {
@@ -69,20 +69,24 @@ std::optional<int16_t> ParseInteger(const std::string& text) {
     return static_cast<int16_t>(value);
 }
 
-// Reads the command line into `options`; returns an error message, or an
-// empty string when every word was understood.
-// One option into `settings`; an error message, or "" when it was understood.
-std::string ReadSetting(const CommandOption& option, HeartlineSettings& settings) {
+// One option into `settings`: Ok, or what is wrong with it.
+Result ReadSetting(const CommandOption& option, HeartlineSettings& settings) {
     const std::string& name = option.name;
     const std::string& value = option.value;
     int16_t* integer = nullptr;
-    int least = 1;  // the least value the option can take
+    int least = 0;  // the least value the option can take
     double* number = nullptr;
-    if (name == "--segments") integer = &settings.segments;
-    if (name == "--precision") integer = &settings.precision;
+    if (name == "--segments") {
+        integer = &settings.segments;
+        least = kLeastSegments;
+    }
+    if (name == "--precision") {
+        integer = &settings.precision;
+        least = kLeastPrecision;
+    }
     if (name == "--filter") {
         integer = &settings.filter;
-        least = 0;
+        least = kLeastFilter;
     }
     if (name == "--heartline") number = &settings.heartline;
     if (name == "--start-speed") number = &settings.startspeed;
@@ -90,32 +94,34 @@ std::string ReadSetting(const CommandOption& option, HeartlineSettings& settings
     if (integer != nullptr) {
         const std::optional<int16_t> parsed = ParseInteger(value);
         if (!parsed) {
-            return name + " needs a whole number from " + std::to_string(least) + " to " +
-                   FormatCount(kMaxRunCount) + ", not '" + value + "'";
+            return BadCommandLine(name + " needs a whole number from " + std::to_string(least) +
+                                  " to " + FormatCount(kMaxRunCount) + ", not '" + value + "'");
         }
         *integer = *parsed;
     } else if (number != nullptr) {
         const std::optional<double> parsed = ParseNumber(value);
-        if (!parsed) return name + " needs a number such as 1.04, not '" + value + "'";
+        if (!parsed) {
+            return BadCommandLine(name + " needs a number such as 1.04, not '" + value + "'");
+        }
         *number = *parsed;
     } else {
-        return "unknown option '" + option.text + "'";
+        return BadCommandLine("unknown option '" + option.text + "'");
     }
     return {};
 }
 
-// Reads the command line into `options`; returns an error message, or an
-// empty string when every word was understood.
-std::string ParseOptions(Args args, HeartlineOptions& options) {
-    const std::string error = ReadCommandWords(
+// Reads the command line into `options`: Ok when every word was understood,
+// else what is wrong.
+Result ParseOptions(Args args, HeartlineOptions& options) {
+    Result words = ReadCommandWords(
         args, kOptions,
         {{"--json", &options.json},
          {"--in-place", &options.save.inPlace},
          {"--smooth", &options.settings.smooth}},
         options.files,
         [&](const CommandOption& option) { return ReadSetting(option, options.settings); });
-    if (!error.empty()) return error;
-    if (options.files.size() != 2) return "give one input file and one output file";
+    if (!words) return words;
+    if (options.files.size() != 2) return BadCommandLine("give one input file and one output file");
     return {};
 }
 
@@ -156,24 +162,26 @@ class TerminalProgress : public ProgressFeedback {
     int lastPercent_ = -1;
 };
 
-const char* StatusName(HeartlineStatus status) {
+// The JSON name of a run's status.
+const char* StatusName(Status status) {
     switch (status) {
-        case HeartlineStatus::Ok:
+        case Status::Ok:
             return "ok";
-        case HeartlineStatus::RefusedSettings:
+        case Status::InvalidSettings:
             return "refused";
-        case HeartlineStatus::UnusableTrack:
+        case Status::UnusableTrack:
             return "unusable_track";
-        case HeartlineStatus::Valleyed:
+        case Status::Valleyed:
             return "valleyed";
-        case HeartlineStatus::EqualSpeeds:
+        case Status::EqualSpeeds:
             return "equal_speeds";
-        case HeartlineStatus::NumericalBlowUp:
+        case Status::NumericalBlowUp:
             return "numerical_blow_up";
-        case HeartlineStatus::CouldNotComplete:
+        case Status::OutOfMemory:
             return "could_not_complete";
+        default:
+            return "failed";
     }
-    return "failed";
 }
 
 // The ride profile of a track at the run's speeds, with the heart `heartline`
@@ -218,14 +226,15 @@ void PrintJson(const TrackData& track, const std::string& path, const HeartlineR
     out << "}\n";
 }
 
-void PrintFailureJson(const HeartlineResult& result, const std::optional<double>& advice,
+void PrintFailureJson(const HeartlineResult& result, const StartSpeedAdvice& advice,
                       std::ostream& out) {
     out << "{\n"
         << "  \"ok\": false,\n"
         << "  \"error\": \"" << StatusName(result.status) << "\",\n"
-        << "  \"detail\": " << JsonString(result.detail) << ",\n";
-    if (result.status == HeartlineStatus::Valleyed) {
-        out << "  \"advised_start_speed\": " << (advice ? JsonNumber(*advice) : "null") << ",\n";
+        << "  \"detail\": " << JsonString(result.message) << ",\n";
+    if (result.status == Status::Valleyed) {
+        out << "  \"advised_start_speed\": " << (advice ? JsonNumber(advice.startspeed) : "null")
+            << ",\n";
     }
     out << "  \"filter\": " << result.filter << "\n"
         << "}\n";
@@ -237,17 +246,15 @@ const std::span<const OptionHelp> kHeartlineOptions = kOptions;
 
 int RunHeartline(Args args, std::ostream& out, std::ostream& err) {
     HeartlineOptions options;
-    const std::string usage = ParseOptions(args, options);
-    if (!usage.empty()) return UsageError(usage, kName, kHeartlineArguments, err);
-    if (const std::optional<SettingsRefusal> refusal = CheckHeartlineSettings(options.settings)) {
-        return UsageError(refusal->text, kName, kHeartlineArguments, err);
-    }
+    Result usage = ParseOptions(args, options);
+    if (usage) usage = CheckHeartlineSettings(options.settings);
+    if (!usage) return UsageError(usage.message, kName, kHeartlineArguments, err);
 
     const std::string& in = options.files[0];
     const std::string& outPath = options.files[1];
     TrackData track;
-    const LoadResult loaded = LoadTrack(in, track);
-    if (!loaded) return CannotLoad(in, loaded.reason, err);
+    const Result loaded = LoadTrack(in, track);
+    if (!loaded) return ReportFailure("load", in, loaded, err);
 
     RideProfile before;
     TrackData drawn;
@@ -259,17 +266,12 @@ int RunHeartline(Args args, std::ostream& out, std::ostream& err) {
     const HeartlineResult result = GenerateHeartline(track, options.settings, &bar);
     bar.Finish();
     if (!result) {
-        if (result.status == HeartlineStatus::Valleyed ||
-            result.status == HeartlineStatus::EqualSpeeds) {
-            err << kHeartlineFailureText << "\n" << result.detail << "\n";
-        } else {
-            err << kProgram << ": cannot heartline " << in << ": " << result.detail << "\n";
-        }
+        ReportFailure("heartline", in, result, err);
         // The run left the track as loaded: the advice searches on it.
-        std::optional<double> advice;
-        if (result.status == HeartlineStatus::Valleyed) {
+        StartSpeedAdvice advice;  // searched, and printed, only after a valley
+        if (result.status == Status::Valleyed) {
             advice = AdviseStartSpeed(track, options.settings);
-            if (advice) err << ValleyAdviceText(*advice) << "\n";
+            if (advice) err << ValleyAdviceText(advice.startspeed) << "\n";
         }
         if (options.json) PrintFailureJson(result, advice, out);
         return kExitFailure;

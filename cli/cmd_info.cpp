@@ -111,8 +111,8 @@ int RunInfo(Args args, std::ostream& out, std::ostream& err) {
 
     const std::string& path = files[0];
     TrackData track;
-    const LoadResult loaded = LoadTrack(path, track);
-    if (!loaded) return CannotLoad(path, loaded.reason, err);
+    const Result loaded = LoadTrack(path, track);
+    if (!loaded) return ReportFailure("load", path, loaded, err);
     struct stat st {};
     const int64_t fileSize = ::stat(path.c_str(), &st) == 0 ? int64_t{st.st_size} : -1;
     const double length = TrackLength(track);

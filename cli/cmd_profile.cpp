@@ -1,7 +1,6 @@
 // profile IN [options]: the ride profile of a track file, speed and felt
 // forces along the heart path, as a summary, JSON, or one CSV row per sample.
 #include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -12,6 +11,7 @@
 #include "cli/profile_output.h"
 #include "profile/ride_profile.h"
 #include "text/format.h"
+#include "text/words.h"
 #include "trackfile/track_file.h"
 
 namespace cvqrn::cli {
@@ -40,8 +40,8 @@ struct ProfileOptions {
     std::vector<std::string> files;
 };
 
-std::string ParseOptions(Args args, ProfileOptions& options) {
-    const auto read = [&options](const CommandOption& option) -> std::string {
+Result ParseOptions(Args args, ProfileOptions& options) {
+    const auto read = [&options](const CommandOption& option) -> Result {
         if (option.name == "--csv") {
             options.csv = option.value;
             return {};
@@ -51,19 +51,24 @@ std::string ParseOptions(Args args, ProfileOptions& options) {
         if (option.name == "--end-speed") number = &options.settings.endspeed;
         if (option.name == "--heartline") number = &options.settings.heartline;
         if (option.name == "--spacing") number = &options.settings.spacing;
-        if (number == nullptr) return "unknown option '" + option.text + "'";
+        if (number == nullptr) return BadCommandLine("unknown option '" + option.text + "'");
         const std::optional<double> parsed = ParseNumber(option.value);
         if (!parsed) {
-            return option.name + " needs a number such as 1.04, not '" + option.value + "'";
+            return BadCommandLine(option.name + " needs a number such as 1.04, not '" +
+                                  option.value + "'");
         }
         *number = *parsed;
         return {};
     };
-    const std::string error =
-        ReadCommandWords(args, kOptions, {{"--json", &options.json}}, options.files, read);
-    if (!error.empty()) return error;
-    if (options.files.size() != 1) return "give one input file";
-    if (!(options.settings.spacing > 0.0)) return "--spacing needs a positive number of metres";
+    if (Result words =
+            ReadCommandWords(args, kOptions, {{"--json", &options.json}}, options.files, read);
+        !words) {
+        return words;
+    }
+    if (options.files.size() != 1) return BadCommandLine("give one input file");
+    if (!(options.settings.spacing > 0.0)) {
+        return BadCommandLine("--spacing needs a positive number of metres");
+    }
     return {};
 }
 
@@ -73,18 +78,16 @@ const std::span<const OptionHelp> kProfileOptions = kOptions;
 
 int RunProfile(Args args, std::ostream& out, std::ostream& err) {
     ProfileOptions options;
-    const std::string usage = ParseOptions(args, options);
-    if (!usage.empty()) return UsageError(usage, kName, kProfileArguments, err);
+    if (const Result usage = ParseOptions(args, options); !usage) {
+        return UsageError(usage.message, kName, kProfileArguments, err);
+    }
 
     const std::string& in = options.files[0];
     TrackData track;
-    const LoadResult loaded = LoadTrack(in, track);
-    if (!loaded) return CannotLoad(in, loaded.reason, err);
+    const Result loaded = LoadTrack(in, track);
+    if (!loaded) return ReportFailure("load", in, loaded, err);
     const RideProfile profile = ComputeRideProfile(track, options.settings);
-    if (!profile) {
-        err << kProgram << ": cannot profile " << in << ": " << profile.error << "\n";
-        return kExitFailure;
-    }
+    if (!profile) return ReportFailure("profile", in, profile, err);
     if (!options.csv.empty()) {
         errno = 0;
         std::ofstream file(options.csv, std::ios::binary | std::ios::trunc);
@@ -95,7 +98,7 @@ int RunProfile(Args args, std::ostream& out, std::ostream& err) {
         file.close();
         if (!file || why != 0) {
             err << kProgram << ": cannot write " << options.csv << ": "
-                << (why != 0 ? std::strerror(why) : "the write failed") << "\n";
+                << (why != 0 ? SystemReason(why) : "the write failed") << "\n";
             return kExitFailure;
         }
     }

@@ -35,8 +35,8 @@ int RunRoundtrip(Args args, std::ostream& out, std::ostream& err) {
     }
 
     TrackData track;
-    const LoadResult loaded = LoadTrack(files[0], track);
-    if (!loaded) return CannotLoad(files[0], loaded.reason, err);
+    const Result loaded = LoadTrack(files[0], track);
+    if (!loaded) return ReportFailure("load", files[0], loaded, err);
     const SaveResult saved = SaveTrack(files[1], track, options);
     if (const int status = ReportSave(saved, files[1], err); status != kExitOk) return status;
     out << "saved " << saved.path << " (" << saved.bytes << " bytes)\n";

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "text/result.h"
+
 namespace cvqrn {
 struct SaveResult;
 }
@@ -74,14 +76,16 @@ int RunHeartline(Args args, std::ostream& out, std::ostream& err);
 // the heart path) as a summary or JSON, optionally every sample as CSV.
 int RunProfile(Args args, std::ostream& out, std::ostream& err);
 
-// Report a track file that could not be loaded or saved ("cv-qrn-cli: cannot
-// load PATH: REASON") and return kExitFailure.
-int CannotLoad(const std::string& path, const std::string& reason, std::ostream& err);
-int CannotSave(const std::string& path, const std::string& reason, std::ostream& err);
+// The one place where the tool puts a result that is not Ok into words, on
+// `err`: "cv-qrn-cli: cannot VERB PATH: MESSAGE" (naming --in-place where that
+// would write the file), or for a run in which the train stopped the window's
+// message with where and why on the next line. Returns kExitFailure.
+int ReportFailure(const char* verb, const std::string& path, const Result& result,
+                  std::ostream& err);
 
 // Reports the save of OUT (`requested` on the command line) on `err`: a
-// refusal as CannotSave does, naming --in-place where that would write the
-// file, or the note of a save that worked. Returns kExitOk or kExitFailure.
+// refusal as ReportFailure does, or the note of a save that worked. Returns
+// kExitOk or kExitFailure.
 int ReportSave(const SaveResult& saved, const std::string& requested, std::ostream& err);
 
 // cv-qrn-cli's subcommands, in the order its usage text lists them.
@@ -115,13 +119,15 @@ struct CommandFlag {
 
 // Reads a subcommand's words: one of `flags` sets its bool, a word that does
 // not start with "-" (or "-" alone) is a file, a word naming one of `known`
-// an option handed to `option`, which returns an error message or "".
-// Returns the first error message (an unknown option, an option without its
-// value), or "" when every word was understood.
-std::string ReadCommandWords(Args args, std::span<const OptionHelp> known,
-                             std::initializer_list<CommandFlag> flags,
-                             std::vector<std::string>& files,
-                             const std::function<std::string(const CommandOption&)>& option);
+// an option handed to `option`, which answers Ok or InvalidSettings with what
+// is wrong. Returns the first refusal (an unknown option, an option without
+// its value), or Ok when every word was understood.
+Result ReadCommandWords(Args args, std::span<const OptionHelp> known,
+                        std::initializer_list<CommandFlag> flags, std::vector<std::string>& files,
+                        const std::function<Result(const CommandOption&)>& option);
+
+// The refusal of a command line: InvalidSettings with `message`.
+Result BadCommandLine(std::string message);
 
 // Reports a usage error of subcommand `name` ("cv-qrn-cli: NAME: <message>")
 // with its usage line, and returns kExitUsage.

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <ostream>
 
+#include "text/format.h"
+
 namespace cvqrn::cli {
 
 std::optional<double> ParseNumber(const std::string& text) {
@@ -16,9 +18,7 @@ std::optional<double> ParseNumber(const std::string& text) {
 
 std::string JsonNumber(double v) {
     if (!std::isfinite(v)) return "null";
-    char buf[32];
-    const auto result = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, result.ptr);
+    return FormatShortest(v);
 }
 
 std::string JsonString(std::string_view s) {

@@ -1,7 +1,6 @@
 #include "cli/profile_output.h"
 
 #include <cmath>
-#include <cstdio>
 #include <ostream>
 
 #include "cli/format.h"
@@ -25,9 +24,9 @@ std::string ExtremeJson(const ProfileExtreme& e) {
 
 std::string CsvNumber(double v) {
     if (!std::isfinite(v)) return "";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.6f", v);
-    return buf;
+    // A negative zero keeps its minus in the CSV ("-0.000000"), as it always has.
+    if (v == 0.0 && std::signbit(v)) return "-" + FormatFixed(0.0, 6);
+    return FormatFixed(v, 6);
 }
 
 }  // namespace

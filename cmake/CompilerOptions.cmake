@@ -3,17 +3,17 @@
 # Results must not depend on whether the compiler fuses a*b+c into one rounding.
 add_compile_options(-ffp-contract=off)
 
-# cvqrn_exact_rounding: for the sources whose single roundings GCC has been
-# seen to drop. GCC 12's SLP vectoriser (on at -O3, and at -O2 with its
-# cheapest cost model) packs the three components of lsf_DeCasteljau's
-# levels into vectors once it is inlined into lsf_NewtonRaphson with a known
-# degree, and feeds one lane of a level to the next still in double instead
-# of rounded to single: the Newton step, and so the fitted curves, change.
-# Clang keeps every rounding at every level and needs nothing. The option
-# costs the heartline run about 15 % when given to the whole core, and
-# nothing when given to the fitter alone; the differential test (the core
-# against an unoptimised copy of itself) checks the rest of the core in
-# every configuration.
+# cvqrn_exact_rounding: linked by every library that computes in double and
+# stores singles (vec3, model, trackfile, geometry, fitting, heartline,
+# profile), so that where a function lives does not decide whether its
+# roundings survive. GCC 12's SLP vectoriser (on at -O3, and at -O2 with its
+# cheapest cost model) packs the three components of a Vec3 computation into
+# vectors and can feed one lane on still in double instead of rounded to
+# single: it did so in lsf_DeCasteljau's levels once inlined into
+# lsf_NewtonRaphson, and would do so wherever the same shape meets the same
+# inlining. Clang keeps every rounding and needs nothing. The differential
+# test checks the core against an unoptimised copy of itself at the everyday
+# -O2 and at the release's -O3 (docs/exact-bytes.md).
 add_library(cvqrn_exact_rounding INTERFACE)
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   target_compile_options(cvqrn_exact_rounding INTERFACE -fno-tree-slp-vectorize)

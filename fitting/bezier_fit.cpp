@@ -202,7 +202,6 @@ Vec3 lsf_CenterTangent(const std::vector<Vec3>& points, int c) {
 
 void lsf_AppendCurve(FitState& state, const BezierCurve& curve) {
     state.fitted.curves.push_back(curve);
-    ++state.fitted.count;
 }
 
 int16_t lsf_MaxDepthForSegments(int16_t segments) {

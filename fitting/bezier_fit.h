@@ -12,10 +12,9 @@
 namespace cvqrn {
 
 // The curves of one fit, from the first point to the last; curve k ends where
-// curve k + 1 starts.
+// curve k + 1 starts. No curves: nothing was fitted.
 struct FitResult {
-    int16_t count = 0;
-    std::vector<BezierCurve> curves;  // exactly `count` entries
+    std::vector<BezierCurve> curves;
 };
 
 // Fits curves to points[0 .. nPts - 1].

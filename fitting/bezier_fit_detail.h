@@ -25,7 +25,7 @@ struct FitState {
 // other count -> 0 (one curve).
 int16_t lsf_MaxDepthForSegments(int16_t segments);
 
-// Appends `curve` to the state's result and counts it.
+// Appends `curve` to the state's result.
 void lsf_AppendCurve(FitState& state, const BezierCurve& curve);
 
 // Fits points[first..last] and appends one or more curves to `state`.
@@ -78,7 +78,10 @@ std::vector<double> lsf_Reparameterize(const std::vector<Vec3>& points, int firs
 // nearest to p. Returns u unchanged when the step is undefined; not clamped.
 double lsf_NewtonRaphson(const BezierCurve& curve, const Vec3& p, double u);
 
-// The curve's point at parameter u (not clamped), from the Bernstein basis.
+// The curve's point at parameter u (not clamped), from the Bernstein basis
+// below. The fitter keeps this basis of its own rather than the track's
+// weights (geometry/bezier.h): its products (u * u * u where the track takes
+// pow) round differently, and the fitted curves depend on those roundings.
 Vec3 lsf_BezierPoint(const BezierCurve& curve, double u);
 
 // Point at t of the Bezier curve of the given degree with control points

@@ -1,10 +1,10 @@
 #include "frontend/track_operations.h"
 
-#include "profile/valley_advice.h"
+#include "heartline/valley.h"
 
 namespace cvqrn::ui {
 
-LoadResult CoreTrackOperations::Load(const std::string& path, TrackData& track) {
+Result CoreTrackOperations::Load(const std::string& path, TrackData& track) {
     return LoadTrack(path, track);
 }
 
@@ -21,10 +21,13 @@ HeartlineResult CoreTrackOperations::Generate(TrackData& track, const HeartlineS
                                               ProgressFeedback* progress) {
     HeartlineResult result = GenerateHeartline(track, settings, progress);
     advice_.reset();
-    if (result.status == HeartlineStatus::Valleyed) {
+    if (result.status == Status::Valleyed) {
         // The failed run left `track` as it was: the details say which start speed would do.
-        advice_ = AdviseStartSpeed(track, settings);
-        if (advice_) result.detail.append("\n").append(ValleyAdviceText(*advice_));
+        const StartSpeedAdvice advice = AdviseStartSpeed(track, settings);
+        if (advice) {
+            advice_ = advice.startspeed;
+            result.message.append("\n").append(ValleyAdviceText(advice.startspeed));
+        }
     }
     return result;
 }

@@ -138,6 +138,33 @@ inline constexpr std::array<TwipRect, 3> kLightBoxes{{
 // The progress tube; the bar is as wide as the tube and grows up from its bottom.
 inline constexpr TwipRect kProgressTube{2920, 2400, 145, 1680};
 
+// ---- The recommended heartlines ------------------------------------------------
+
+// What the table plate lists (the window's skin and the page both print it):
+// ten sit-down styles (positive) and four hanging styles (negative), by
+// value, in metres as printed, in columns of kRecommendedRowsPerColumn.
+struct RecommendedHeartline {
+    const char* style;
+    const char* metres;
+};
+inline constexpr std::array<RecommendedHeartline, 14> kRecommendedHeartlines{{
+    {"Junior", "0.80"},
+    {"Family", "0.90"},
+    {"Wooden", "1.00"},
+    {"Looping", "1.04"},
+    {"Launched", "1.10"},
+    {"Hyper", "1.15"},
+    {"Giga", "1.20"},
+    {"Dive", "1.30"},
+    {"Wing", "1.45"},
+    {"Flying", "1.60"},
+    {"Suspended", "-0.90"},
+    {"Inv. family", "-1.00"},
+    {"Inverted", "-1.05"},
+    {"Inv. looping", "-1.15"},
+}};
+inline constexpr int kRecommendedRowsPerColumn = 7;
+
 // ---- Plates of the skin -------------------------------------------------------
 
 // The gaps between the plates are the window's holes.

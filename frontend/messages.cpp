@@ -3,13 +3,13 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <string_view>
 
 #include "heartline/generator.h"
-#include "profile/valley_advice.h"
+#include "heartline/valley.h"
 #include "text/format.h"
+#include "text/words.h"
 
 namespace cvqrn::ui {
 
@@ -133,24 +133,28 @@ std::string PlainLoadReason(const std::string& reason) {
     if (reason == "not enough memory to load the file") {
         return "There is not enough memory to load it. Close other programs and try again.";
     }
-    if (reason == std::strerror(ENOENT)) return "The file does not exist (any more).";
-    if (reason == std::strerror(EACCES) || reason == std::strerror(EPERM)) {
+    if (reason == SystemReason(ENOENT)) return "The file does not exist (any more).";
+    if (reason == SystemReason(EACCES) || reason == SystemReason(EPERM)) {
         return "You are not allowed to read it. Ask its owner, or copy it to a folder of yours.";
     }
     return "It cannot be read as a track file.";
 }
 
-std::string LoadErrorText(const std::string& path, const std::string& reason) {
+std::string LoadRefusedText(const std::string& path, const std::string& plainReason) {
     const std::string name = std::filesystem::path(path).filename().string();
-    return "Error Loading Track File!\n\nCV-QRN cannot open \"" + name + "\". " +
-           PlainLoadReason(reason);
+    return std::string(kLoadErrorText) + "\n\nCV-QRN cannot open \"" + name + "\". " +
+           plainReason;
+}
+
+std::string LoadErrorText(const std::string& path, const std::string& reason) {
+    return LoadRefusedText(path, PlainLoadReason(reason));
 }
 
 std::string SaveErrorText(const std::string& path, const std::string& reason) {
     const std::filesystem::path file(path);
     const std::string name = file.filename().string();
     const std::string folder = file.parent_path().string();
-    const auto says = [&reason](int err) { return Contains(reason, std::strerror(err)); };
+    const auto says = [&reason](int err) { return Contains(reason, SystemReason(err)); };
     std::string sentence;
     if (says(ENOSPC) || says(EDQUOT)) {
         sentence = "The disk is full, so \"" + name +

@@ -10,11 +10,19 @@
 
 namespace cvqrn::ui {
 
-// The load box's text: the designed "Error Loading Track File!", then the
-// file's name and the reason in plain words.
+// The load box's designed first line and its title.
+inline constexpr const char* kLoadErrorText = "Error Loading Track File!";
+inline constexpr const char* kLoadErrorTitle = "Load Error";
+
+// The load box's text: the designed kLoadErrorText, then the file's name and
+// the reason in plain words.
 //   path    the file as chosen (its name is shown, not its folder)
-//   reason  the loader's reason (LoadResult::reason)
+//   reason  the loader's reason (the load Result's message)
 std::string LoadErrorText(const std::string& path, const std::string& reason);
+
+// The same for a reason already in plain words (the page's own refusals: a
+// file too large, one the browser could not read).
+std::string LoadRefusedText(const std::string& path, const std::string& plainReason);
 
 // The reason of a refused load in plain words, one or two sentences; a reason
 // it does not know becomes a general one.
@@ -23,7 +31,7 @@ std::string PlainLoadReason(const std::string& reason);
 // The save box's text: "Error Saving Track File!", then a whole sentence that
 // says what went wrong and what to do.
 //   path    the file the save tried to write
-//   reason  the saver's reason (SaveResult::reason)
+//   reason  the saver's reason (the SaveResult's message)
 std::string SaveErrorText(const std::string& path, const std::string& reason);
 
 // The valley box's text: the designed failure text and, when a start speed

@@ -59,8 +59,12 @@ ProfileModel BuildProfileModel(const ProfileRequest& request) {
         model.rebuilt = ComputeRideProfile(*request.rebuilt, settings);
     }
     if (request.afterFailedRun) {
-        model.valley = FindValley(*request.loaded, run, run.startspeed);
-        if (model.valley) model.advice = AdviseStartSpeed(*request.loaded, run);
+        const ValleyResult found = FindValley(*request.loaded, run, run.startspeed);
+        if (found.status == Status::Valleyed) {
+            model.valley = found.stop;
+            const StartSpeedAdvice advice = AdviseStartSpeed(*request.loaded, run);
+            if (advice) model.advice = advice.startspeed;
+        }
     }
     return model;
 }
@@ -107,7 +111,7 @@ std::string ReadOut(const ProfileModel& model, double distance) {
 
 std::string StatusLine(const ProfileModel& model) {
     if (!model.loaded) return "Load a track to see its ride profile.";
-    if (!*model.loaded) return "No profile: " + model.loaded->error;
+    if (!*model.loaded) return "No profile: " + model.loaded->message;
     if (model.valley) return ValleyNote(*model.valley, model.advice);
     if (!model.rebuilt) return "Loaded track, heart on the rail. Run the heartline to compare.";
     return "Loaded track (heart on the rail) and rebuilt track (" + RebuildName(model.smooth) +

@@ -10,7 +10,7 @@
 
 #include "heartline/settings.h"
 #include "profile/ride_profile.h"
-#include "profile/valley_advice.h"
+#include "heartline/valley.h"
 #include "model/track_record.h"
 
 namespace cvqrn::ui {

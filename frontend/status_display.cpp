@@ -4,9 +4,12 @@
 
 namespace cvqrn::ui {
 
-std::optional<BarShape> ProgressBarShape(int32_t progress, int32_t total) {
+std::optional<double> ProgressFraction(int32_t progress, int32_t total) {
     if (!(total > 0)) return std::nullopt;
-    const double fraction = static_cast<double>(progress) / static_cast<double>(total);
+    return static_cast<double>(progress) / static_cast<double>(total);
+}
+
+BarShape ProgressBarShape(double fraction) {
     const double height = std::floor(fraction * kTubeHeight);
     return BarShape{static_cast<float>(height), static_cast<float>(kTubeBottom - height)};
 }

@@ -18,7 +18,7 @@ namespace cvqrn::ui {
 class TrackOperations {
   public:
     virtual ~TrackOperations() = default;
-    virtual LoadResult Load(const std::string& path, TrackData& track) = 0;
+    virtual Result Load(const std::string& path, TrackData& track) = 0;
     virtual SaveResult Save(const std::string& path, TrackData& track,
                             const SaveOptions& options) = 0;
     virtual EndAnalysis Analyse(const TrackData& track) = 0;
@@ -33,7 +33,7 @@ class TrackOperations {
 // The real thing: the core's LoadTrack, SaveTrack, TrackEndAnalysis and GenerateHeartline.
 class CoreTrackOperations final : public TrackOperations {
   public:
-    LoadResult Load(const std::string& path, TrackData& track) override;
+    Result Load(const std::string& path, TrackData& track) override;
     SaveResult Save(const std::string& path, TrackData& track,
                     const SaveOptions& options) override;
     EndAnalysis Analyse(const TrackData& track) override;

@@ -15,41 +15,53 @@ namespace {
 
 constexpr int32_t kShortMessageMs = 1500;
 constexpr int32_t kErrorMessageMs = 3000;
-constexpr double kMinPrecision = 4.0;
-constexpr double kMaxPrecision = 16.0;
 
-// The message box for a run that failed after taking its settings: the
-// train stopping keeps the designed text and title, a valley with the start
-// speed that clears every hill under it; the other kinds say what happened
-// instead.
-MessageBoxRequest FailureBox(const HeartlineResult& result, std::optional<double> advice) {
+// The action a result comes from.
+enum class Action { Load, Heartline, Save };
+
+// The one place where the window turns a result that is not Ok into the box it
+// shows: the action that made it, its status, the file `path` it is about and,
+// after a valley, the start speed that clears every hill. A run in which the
+// train stopped keeps the designed text and title; the other kinds say what
+// happened. A save that only an overwrite in place would do is the question
+// asked before that overwrite.
+MessageBoxRequest ResultBox(Action action, const Result& result, const std::string& path,
+                            std::optional<double> advice = std::nullopt) {
     using Icon = MessageBoxRequest::Icon;
+    if (action == Action::Load) {
+        return {LoadErrorText(path, result.message), kLoadErrorTitle, Icon::Exclamation,
+                result.message};
+    }
+    if (action == Action::Save) {
+        if (result.status == Status::InPlacePossible) {
+            return {"The track cannot be saved safely as \"" + path +
+                        "\": its folder does not allow a new file, but the file itself can be "
+                        "written.\n\nOverwrite the file in place? This is not atomic: if the "
+                        "write fails midway (full disk, crash, power loss), the file can be left "
+                        "damaged.",
+                    "Overwrite In Place?", Icon::Exclamation, result.message};
+        }
+        return {SaveErrorText(path, result.message), "Save Error", Icon::Exclamation,
+                result.message};
+    }
     switch (result.status) {
-        case HeartlineStatus::UnusableTrack:
+        case Status::InvalidSettings:
+            return {result.message, "Invalid Setting", Icon::Exclamation, result.detail};
+        case Status::UnusableTrack:
             return {"This track cannot be heartlined. The loaded track was not changed.",
-                    "Unusable Track", Icon::Exclamation, result.detail};
-        case HeartlineStatus::NumericalBlowUp:
+                    "Unusable Track", Icon::Exclamation, result.message};
+        case Status::NumericalBlowUp:
             return {"The run produced numbers too large to use, so no new track was made. Try "
                     "a smaller heartline distance or other speeds.",
-                    "Heartline Failed", Icon::Exclamation, result.detail};
-        case HeartlineStatus::CouldNotComplete:
+                    "Heartline Failed", Icon::Exclamation, result.message};
+        case Status::Valleyed:
+            return {ValleyBoxText(advice), kHeartlineFailureTitle, Icon::None, result.message};
+        case Status::EqualSpeeds:
+            return {kHeartlineFailureText, kHeartlineFailureTitle, Icon::None, result.message};
+        default:  // OutOfMemory
             return {"The run could not be completed. The loaded track was not changed.",
-                    "Run Not Completed", Icon::Exclamation, result.detail};
-        case HeartlineStatus::Valleyed:
-            return {ValleyBoxText(advice), kHeartlineFailureTitle, Icon::None, result.detail};
-        default:  // EqualSpeeds
-            return {kHeartlineFailureText, kHeartlineFailureTitle, Icon::None, result.detail};
+                    "Run Not Completed", Icon::Exclamation, result.message};
     }
-}
-
-// The question before a plain overwrite of `path`, asked when the atomic
-// save was refused only because the folder does not allow a new file.
-MessageBoxRequest InPlaceQuestion(const std::string& path, const std::string& reason) {
-    return {"The track cannot be saved safely as \"" + path +
-                "\": its folder does not allow a new file, but the file itself can be "
-                "written.\n\nOverwrite the file in place? This is not atomic: if the write "
-                "fails midway (full disk, crash, power loss), the file can be left damaged.",
-            "Overwrite In Place?", MessageBoxRequest::Icon::Exclamation, reason};
 }
 
 std::string FolderOf(const std::string& path) {
@@ -112,7 +124,7 @@ void WindowLogic::LoadFile(const std::string& path) {
     // read in the work track.
     TrackData loaded;
     TrackData copy;  // the track as loaded, that every run starts from
-    LoadResult result;
+    Result result;
     try {
         result = operations_.Load(trackFileName_, loaded);
         if (result) copy = loaded;
@@ -131,8 +143,7 @@ void WindowLogic::LoadFile(const std::string& path) {
         loadedTrack_ = std::move(copy);
         loadFolder_ = FolderOf(trackFileName_);
     } else {
-        view_.ShowMessageBox({LoadErrorText(path, result.reason), "Load Error",
-                              MessageBoxRequest::Icon::Exclamation, result.reason});
+        view_.ShowMessageBox(ResultBox(Action::Load, result, path));
         trackModified_ = false;
         trackLoaded_ = false;
     }
@@ -182,9 +193,11 @@ std::optional<HeartlineJob> WindowLogic::StartHeartline() {
 
     HeartlineSettings& settings = job.settings;
     settings.smooth = smoothRide_;
-    if (!ReadIntegerField(Field::Segments, settings.segments)) return std::nullopt;
-    if (!ReadIntegerField(Field::Precision, settings.precision)) return std::nullopt;
-    if (!ReadIntegerField(Field::Filter, settings.filter)) return std::nullopt;
+    if (!ReadIntegerField(Field::Segments, kLeastSegments, settings.segments)) return std::nullopt;
+    if (!ReadIntegerField(Field::Precision, kLeastPrecision, settings.precision)) {
+        return std::nullopt;
+    }
+    if (!ReadIntegerField(Field::Filter, kLeastFilter, settings.filter)) return std::nullopt;
     if (!ReadDecimalField(Field::Heartline, settings.heartline)) return std::nullopt;
     if (!ReadDecimalField(Field::StartSpeed, settings.startspeed)) return std::nullopt;
     if (!ReadDecimalField(Field::EndSpeed, settings.endspeed)) return std::nullopt;
@@ -211,12 +224,15 @@ void WindowLogic::FinishHeartline(HeartlineJob job) {
         return;
     }
     const HeartlineResult& result = job.result;
-    if (result.status == HeartlineStatus::RefusedSettings) {
+    if (result.status == Status::InvalidSettings) {
         view_.SetProgressVisible(false);
-        ShowRefusal(result.detail, result.internalDetail);
+        ShowRefusal(result);
         return;
     }
-    if (!result) view_.ShowMessageBox(FailureBox(result, operations_.AdvisedStartSpeed()));
+    if (!result) {
+        view_.ShowMessageBox(
+            ResultBox(Action::Heartline, result, trackFileName_, operations_.AdvisedStartSpeed()));
+    }
     // A failed run left the track as loaded, so the display shows the loaded ends again.
     workTrack_ = std::move(job.track);
 
@@ -245,9 +261,9 @@ void WindowLogic::SaveClicked() {
 
     SaveResult result = operations_.Save(trackFileName_, workTrack_, {});
     const std::string path = result.path.empty() ? trackFileName_ : result.path;
-    if (result.inPlacePossible) {
+    if (result.status == Status::InPlacePossible) {
         // No: nothing was written and nothing changes.
-        if (!view_.AskYesNo(InPlaceQuestion(path, result.reason))) return;
+        if (!view_.AskYesNo(ResultBox(Action::Save, result, path))) return;
         result = operations_.Save(path, workTrack_, {.inPlace = true});
     }
     if (result) {
@@ -262,18 +278,20 @@ void WindowLogic::SaveClicked() {
     // The next dialog keeps the name but starts where a save (or the load)
     // last worked: listing the failed place can hang on its special files.
     trackFileName_ = NameOf(path);
-    view_.ShowMessageBox({SaveErrorText(path, result.reason), "Save Error",
-                          MessageBoxRequest::Icon::Exclamation, result.reason});
+    view_.ShowMessageBox(ResultBox(Action::Save, result, path));
 }
 
 void WindowLogic::PrecisionLostFocus() {
-    if (ReadNumber(view_.FieldText(Field::Precision)) < kMinPrecision) {
-        view_.SetFieldText(Field::Precision, "4");
-        ShowMessage("Precision has been adjusted to 4", kShortMessageMs);
+    const auto adjust = [this](int to) {
+        const std::string text = std::to_string(to);
+        view_.SetFieldText(Field::Precision, text);
+        ShowMessage("Precision has been adjusted to " + text, kShortMessageMs);
+    };
+    if (ReadNumber(view_.FieldText(Field::Precision)) < kPrecisionFieldLeast) {
+        adjust(kPrecisionFieldLeast);
     }
-    if (ReadNumber(view_.FieldText(Field::Precision)) > kMaxPrecision) {
-        view_.SetFieldText(Field::Precision, "16");
-        ShowMessage("Precision has been adjusted to 16", kShortMessageMs);
+    if (ReadNumber(view_.FieldText(Field::Precision)) > kPrecisionFieldMost) {
+        adjust(kPrecisionFieldMost);
     }
 }
 
@@ -288,10 +306,10 @@ void WindowLogic::ShowMessage(const std::string& text, int32_t durationMs) {
 }
 
 void WindowLogic::feedback(const int32_t& progress, const int32_t& Total) {
-    const auto shape = ProgressBarShape(progress, Total);
-    if (!shape || *shape == bar_) return;
-    bar_ = *shape;
-    view_.SetProgressShape(bar_);
+    const std::optional<double> fraction = ProgressFraction(progress, Total);
+    if (!fraction || *fraction == progress_) return;
+    progress_ = *fraction;
+    view_.SetProgress(progress_);
 }
 
 void WindowLogic::ShowEndAnalysis() {
@@ -312,9 +330,9 @@ void WindowLogic::SetLight(Light light, bool on) {
 
 bool WindowLogic::RefuseIfEmpty(Field field, const std::string& text) {
     if (HasNumber(text)) return false;
-    ShowRefusal(std::string(PlaceOf(field).caption) +
-                    " holds no number. Type a value into it and run again.",
-                "");
+    ShowRefusal(Failure(Status::InvalidSettings,
+                        std::string(PlaceOf(field).caption) +
+                            " holds no number. Type a value into it and run again."));
     return true;
 }
 
@@ -325,16 +343,15 @@ bool WindowLogic::ReadDecimalField(Field field, double& value) {
     return true;
 }
 
-bool WindowLogic::ReadIntegerField(Field field, int16_t& value) {
+bool WindowLogic::ReadIntegerField(Field field, int16_t least, int16_t& value) {
     const std::string text = view_.FieldText(field);
     if (RefuseIfEmpty(field, text)) return false;
     const auto rounded = RoundToInt16(ReadNumber(text));
     if (!rounded) {
-        const int least = field == Field::Filter ? 0 : 1;
-        ShowRefusal(std::string(PlaceOf(field).caption) + " must be a whole number from " +
-                        std::to_string(least) + " to " + FormatCount(kMaxRunCount) + "; \"" +
-                        text + "\" is outside that range.",
-                    "");
+        ShowRefusal(Failure(Status::InvalidSettings,
+                            std::string(PlaceOf(field).caption) + " must be a whole number from " +
+                                std::to_string(least) + " to " + FormatCount(kMaxRunCount) +
+                                "; \"" + text + "\" is outside that range."));
         return false;
     }
     value = *rounded;
@@ -348,8 +365,8 @@ void WindowLogic::ShowOutOfMemory(const std::string& what) {
                           "Not Enough Memory", MessageBoxRequest::Icon::Exclamation, ""});
 }
 
-void WindowLogic::ShowRefusal(const std::string& why, const std::string& detail) {
-    view_.ShowMessageBox({why, "Invalid Setting", MessageBoxRequest::Icon::Exclamation, detail});
+void WindowLogic::ShowRefusal(const Result& refusal) {
+    view_.ShowMessageBox(ResultBox(Action::Heartline, refusal, trackFileName_));
 }
 
 }  // namespace cvqrn::ui

@@ -77,6 +77,14 @@ struct MessageBoxRequest {
     std::string detail;  // shown on request under the main text; empty for none
 };
 
+// The range the precision field is kept in when it loses the focus.
+inline constexpr int kPrecisionFieldLeast = 4;
+inline constexpr int kPrecisionFieldMost = 16;
+
+// The title of the box for a run in which the train stopped (its text is the
+// run's own, kHeartlineFailureText).
+inline constexpr const char* kHeartlineFailureTitle = "Horrible!";
+
 // The filter pair and titles of the two file dialogs.
 inline constexpr const char* kTrackFilter = "Corvane Tracks (*.cvtrack)|*.cvtrack";
 inline constexpr const char* kTrackExtension = "cvtrack";
@@ -91,8 +99,9 @@ class WindowView {
     virtual void SetFieldText(Field field, const std::string& text) = 0;
     virtual void SetLightVisible(Light light, bool visible) = 0;
     virtual void SetProgressVisible(bool visible) = 0;
-    // Takes the bar's new shape and has it drawn.
-    virtual void SetProgressShape(const BarShape& shape) = 0;
+    // Takes the fraction of the run done (0 to 1; see ProgressFraction) and
+    // has the bar drawn.
+    virtual void SetProgress(double fraction) = 0;
     virtual void SetMessageText(const std::string& text) = 0;
     // A modal message box with a single OK button; returns when it is closed.
     virtual void ShowMessageBox(const MessageBoxRequest& request) = 0;
@@ -154,7 +163,8 @@ class WindowLogic final : public ProgressFeedback {
     void FinishHeartline(HeartlineJob job);
     bool Running() const { return running_; }
 
-    // The precision field lost the keyboard focus: clamp it to 4..16.
+    // The precision field lost the keyboard focus: clamp it to
+    // kPrecisionFieldLeast..kPrecisionFieldMost.
     void PrecisionLostFocus();
 
     // The "Smooth ride" switch: the next runs make the smooth rebuild. Off
@@ -169,7 +179,7 @@ class WindowLogic final : public ProgressFeedback {
     // on show and restarting the countdown.
     void ShowMessage(const std::string& text, int32_t durationMs);
 
-    // Progress of the heartline run: moves the bar (see ProgressBarShape).
+    // Progress of the heartline run: moves the bar (see ProgressFraction).
     void feedback(const int32_t& progress, const int32_t& Total) override;
 
     // The folders of the last load and the last save that worked, where the
@@ -182,7 +192,7 @@ class WindowLogic final : public ProgressFeedback {
     bool TrackModified() const { return trackModified_; }
     const std::string& TrackFileName() const { return trackFileName_; }
     bool LightOn(Light light) const { return lights_[static_cast<size_t>(light)]; }
-    const BarShape& Bar() const { return bar_; }
+    double Progress() const { return progress_; }
     const TrackData& WorkTrack() const { return workTrack_; }
     const TrackData& LoadedTrack() const { return loadedTrack_; }
 
@@ -195,12 +205,13 @@ class WindowLogic final : public ProgressFeedback {
     // The box for an action that ran out of memory in the window; `what`
     // ends "Not enough memory to ...". Nothing the window held is lost.
     void ShowOutOfMemory(const std::string& what);
-    // Reads an integer field; shows the refusal and answers false when it
-    // holds no number or its value has no 16-bit form.
-    bool ReadIntegerField(Field field, int16_t& value);
-    // The "Invalid Setting" box: `why` in the user's terms, `detail` (the
-    // internal figure) on request, or empty.
-    void ShowRefusal(const std::string& why, const std::string& detail);
+    // Reads an integer field whose setting takes `least` or more; shows the
+    // refusal and answers false when it holds no number or its value has no
+    // 16-bit form.
+    bool ReadIntegerField(Field field, int16_t least, int16_t& value);
+    // The "Invalid Setting" box for a refused setting (InvalidSettings): the
+    // refusal in the user's terms, its internal figure on request.
+    void ShowRefusal(const Result& refusal);
     // Reads a decimal field; shows the refusal and answers false when it holds no number.
     bool ReadDecimalField(Field field, double& value);
     // Shows the refusal for a field that holds no number (empty, "-" or ".").
@@ -220,7 +231,7 @@ class WindowLogic final : public ProgressFeedback {
     std::string saveFolder_;
     std::array<bool, 3> lights_{};
     // The bar starts as designed: filling the whole tube.
-    BarShape bar_{static_cast<float>(kTubeHeight), static_cast<float>(kTubeBottom - kTubeHeight)};
+    double progress_ = 1.0;
     TrackData workTrack_;    // loaded, then rewritten by a run, written by Save
     TrackData loadedTrack_;  // the track as loaded; every run starts from it
 };

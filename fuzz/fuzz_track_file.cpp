@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "text/words.h"
 #include "trackfile/track_file.h"
 
 namespace {
@@ -73,9 +74,7 @@ void RemoveFolder() {
 }
 
 bool EndsInExtension(std::string name) {
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
+    std::transform(name.begin(), name.end(), name.begin(), cvqrn::AsciiLower);
     return name.size() >= 8 && name.compare(name.size() - 8, 8, ".cvtrack") == 0;
 }
 
@@ -102,21 +101,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     cvqrn::TrackData track;
     track.Bezr.VertexCount = 12345;  // a refused name must leave the track as it was
-    const cvqrn::LoadResult loaded = cvqrn::LoadTrack(loadPath, track);
+    const cvqrn::Result loaded = cvqrn::LoadTrack(loadPath, track);
     if (!EndsInExtension(loadName)) {
-        if (loaded.ok || track.Bezr.VertexCount != 12345) Fail("a name without .cvtrack loaded");
+        if (loaded || track.Bezr.VertexCount != 12345) Fail("a name without .cvtrack loaded");
         return 0;
     }
     cvqrn::TrackData decoded;
-    if (cvqrn::DecodeTrack(content, decoded).ok != loaded.ok) {
+    if (static_cast<bool>(cvqrn::DecodeTrack(content, decoded)) != static_cast<bool>(loaded)) {
         Fail("LoadTrack and DecodeTrack disagree");
     }
-    if (!loaded.ok) return 0;
+    if (!loaded) return 0;
     const std::vector<uint8_t> image = cvqrn::EncodeTrack(decoded).image;
     if (cvqrn::EncodeTrack(track).image != image) Fail("the loaded track differs from the decoded one");
 
     const cvqrn::SaveResult saved = cvqrn::SaveTrack(Folder() + "/" + saveName, track);
-    if (!saved.ok) Fail(("the save failed: " + saved.reason).c_str());
+    if (!saved) Fail(("the save failed: " + saved.message).c_str());
     const std::string savedName = EndsInExtension(saveName) ? saveName : saveName + ".cvtrack";
     if (saved.path != Folder() + "/" + savedName) Fail("the save reports another name");
     if (ReadFile(saved.path) != image) Fail("the saved file is not the encoder's image");
@@ -124,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Fail("the save left another file in the folder");
     }
     cvqrn::TrackData again;
-    if (!cvqrn::LoadTrack(saved.path, again).ok || cvqrn::EncodeTrack(again).image != image) {
+    if (!cvqrn::LoadTrack(saved.path, again) || cvqrn::EncodeTrack(again).image != image) {
         Fail("the saved file does not load to the same track");
     }
     return 0;

@@ -10,9 +10,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cvqrn::TrackData track;
-    if (!cvqrn::DecodeTrack(std::span<const uint8_t>(data, size), track).ok) return 0;
+    if (!cvqrn::DecodeTrack(std::span<const uint8_t>(data, size), track)) return 0;
     const std::vector<uint8_t> saved = cvqrn::EncodeTrack(track).image;
     cvqrn::TrackData again;
-    if (!cvqrn::DecodeTrack(saved, again).ok || cvqrn::EncodeTrack(again).image != saved) std::abort();
+    if (!cvqrn::DecodeTrack(saved, again) || cvqrn::EncodeTrack(again).image != saved) std::abort();
     return 0;
 }

@@ -14,18 +14,36 @@ double Pow3(double x) {
     return std::pow(x, 3.0);
 }
 
-// Weighted sum of four control points, w0*P0 + w1*P1 + w2*P2 + w3*P3, per
-// component in double, left to right, rounded once when stored.
-Vec3 Combine(double w0, const Vec3& p0, double w1, const Vec3& p1, double w2, const Vec3& p2,
-             double w3, const Vec3& p3) {
+// Weighted sum of four control points in curve order, w0*P0 + w1*P1 +
+// w2*P2 + w3*P3, per component in double, left to right, rounded once when stored.
+Vec3 Combine(const BezierWeights& w, const Vec3& p0, const Vec3& p1, const Vec3& p2,
+             const Vec3& p3) {
     auto one = [&](float a, float b, float c, float d) {
-        return static_cast<float>(w0 * static_cast<double>(a) + w1 * static_cast<double>(b) +
-                                  w2 * static_cast<double>(c) + w3 * static_cast<double>(d));
+        return static_cast<float>(w.w0 * static_cast<double>(a) + w.w1 * static_cast<double>(b) +
+                                  w.w2 * static_cast<double>(c) + w.w3 * static_cast<double>(d));
     };
     return {one(p0.x, p1.x, p2.x, p3.x), one(p0.y, p1.y, p2.y, p3.y), one(p0.z, p1.z, p2.z, p3.z)};
 }
 
 }  // namespace
+
+BezierWeights BezierPointWeights(double t) {
+    const double u = 1.0 - t;
+    return {Pow3(u), 3.0 * t * Pow2(u), 3.0 * Pow2(t) * u, Pow3(t)};
+}
+
+BezierWeights BezierDerivativeWeights(double t) {
+    const double u = 1.0 - t;
+    return {-3.0 * Pow2(u), 3.0 * u * (1.0 - 3.0 * t), 3.0 * t * (2.0 - 3.0 * t), 3.0 * Pow2(t)};
+}
+
+BezierWeights BezierSecondDerivativeWeights(double t) {
+    return {6.0 - 6.0 * t, 3.0 * (6.0 * t - 4.0), 3.0 * (2.0 - 6.0 * t), 6.0 * t};
+}
+
+BezierWeights BezierThirdDerivativeWeights() {
+    return {-6.0, 18.0, -18.0, 6.0};
+}
 
 int UsableVertexCount(const TrackData& track) {
     const auto held = static_cast<int64_t>(track.Bezr.Vertices.size());
@@ -51,11 +69,9 @@ CurvePoints CurveOrder(const BezierCurve& c) {
 }
 
 Vec3 BezierPoint(const BezierCurve& c, float t) {
-    const auto td = static_cast<double>(t);
-    const double u = 1.0 - td;
     // Curve order: P0 = startPoint, P1 = startControl, P2 = endControl, P3 = endPoint.
-    return Combine(Pow3(u), c.startPoint, 3.0 * td * Pow2(u), c.startControl, 3.0 * Pow2(td) * u,
-                   c.endControl, Pow3(td), c.endPoint);
+    return Combine(BezierPointWeights(static_cast<double>(t)), c.startPoint, c.startControl,
+                   c.endControl, c.endPoint);
 }
 
 Vec3 BezierTangent(const BezierCurve& c, float t) {
@@ -79,14 +95,11 @@ Vec3 BezierTangent(const BezierCurve& c, float t) {
 }
 
 Vec3 BezierDerivative(const CurvePoints& c, double t) {
-    const double u = 1.0 - t;
-    return Combine(-3.0 * Pow2(u), c.P0, 3.0 * u * (1.0 - 3.0 * t), c.P1, 3.0 * t * (2.0 - 3.0 * t),
-                   c.P2, 3.0 * Pow2(t), c.P3);
+    return Combine(BezierDerivativeWeights(t), c.P0, c.P1, c.P2, c.P3);
 }
 
 Vec3 BezierSecondDerivative(const CurvePoints& c, double t) {
-    return Combine(6.0 - 6.0 * t, c.P0, 3.0 * (6.0 * t - 4.0), c.P1, 3.0 * (2.0 - 6.0 * t), c.P2,
-                   6.0 * t, c.P3);
+    return Combine(BezierSecondDerivativeWeights(t), c.P0, c.P1, c.P2, c.P3);
 }
 
 double BezierCurvature(const CurvePoints& c, double t) {
@@ -106,8 +119,8 @@ double TrackLength(const TrackData& track) {
     double length = 0.0;
     for (int s = 0; s <= n - 2; ++s) {
         const BezierCurve seg = SegmentRecord(track, s);
-        for (int k = 1; k <= 1000; ++k) {
-            const auto t = static_cast<float>(k / 1000.0);
+        for (int k = 1; k <= kWalkStepsPerSegment; ++k) {
+            const auto t = static_cast<float>(static_cast<double>(k) / kWalkStepsPerSegment);
             const Vec3 p = BezierPoint(seg, t);
             length += Distance3D(prev, p);
             prev = p;

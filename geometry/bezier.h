@@ -47,6 +47,24 @@ BezierCurve SegmentRecord(const TrackData& track, int i);
 // Segment i of `track` (vertices i and i + 1) in curve order.
 CurvePoints SegmentCurve(const TrackData& track, int i);
 
+// The weights of the four control points, in curve order, at t:
+// B(t) = w0 P0 + w1 P1 + w2 P2 + w3 P3, and the same for the derivatives.
+// The one place of the cubic's formula: BezierPoint, the derivatives below
+// and the ride profile (which adds them up in double) take their weights
+// from here. (The fitter keeps its own Bernstein basis, whose roundings its
+// fits depend on; see fitting/bezier_fit_detail.h.)
+struct BezierWeights {
+    double w0, w1, w2, w3;
+};
+// u^3, 3 t u^2, 3 t^2 u, t^3 with u = 1 - t.
+BezierWeights BezierPointWeights(double t);
+// -3 u^2, 3 u (1 - 3t), 3 t (2 - 3t), 3 t^2.
+BezierWeights BezierDerivativeWeights(double t);
+// 6 - 6t, 3 (6t - 4), 3 (2 - 6t), 6t.
+BezierWeights BezierSecondDerivativeWeights(double t);
+// -6, 18, -18, 6 (a cubic's third derivative does not change along it).
+BezierWeights BezierThirdDerivativeWeights();
+
 // B(t). Exactly startPoint at t = 0 and endPoint at t = 1.
 Vec3 BezierPoint(const BezierCurve& c, float t);
 // B'(t) / 3: the direction of travel, not normalised.
@@ -58,7 +76,13 @@ Vec3 BezierSecondDerivative(const CurvePoints& c, double t);
 // Curvature |B' x B''| / |B'|^3 in 1/length unit; NaN where B' vanishes.
 double BezierCurvature(const CurvePoints& c, double t);
 
-// Length of the whole track: 1000 chords per segment; 0 for fewer than two vertices.
+// Steps of every walk along a segment: t = k / kWalkStepsPerSegment for
+// k = 0 .. kWalkStepsPerSegment. The length and the heartline's sampling walk
+// must take the same points, or the samples' arc lengths drift from the length.
+inline constexpr int kWalkStepsPerSegment = 1000;
+
+// Length of the whole track: kWalkStepsPerSegment chords per segment; 0 for
+// fewer than two vertices.
 double TrackLength(const TrackData& track);
 
 }  // namespace cvqrn

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "geometry/frame.h"
+#include "heartline/heartline_run.h"
 
 namespace cvqrn {
 
@@ -15,8 +16,9 @@ SegmentBanking BankingOfSegment(const TrackData& track, int i) {
     SegmentBanking banking;
     banking.mode = attributes.Val24[0];
     const int32_t passes = attributes.Val24[1];
-    banking.passes = passes < 256 ? static_cast<int16_t>(std::max<int32_t>(passes, INT16_MIN))
-                                  : kSpeedDerivedPasses;
+    banking.passes = passes < kLeastSpeedDerivedPassCount
+                         ? static_cast<int16_t>(std::max<int32_t>(passes, INT16_MIN))
+                         : kSpeedDerivedPasses;
     return banking;
 }
 

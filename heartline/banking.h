@@ -1,15 +1,14 @@
-// The input track's own banking and its blend with the felt direction.
+// The input track's own banking: what a segment's attributes ask of the run.
 //
 // Each segment's banking mode (the first of its 24-bit values) decides how
 // much of the interpolated input roll (heartline/sampling.h) and how much of
 // the felt direction the new track takes at each sample; its second value the
-// smoothing passes its samples ask for.
+// smoothing passes its samples ask for. The sample builder, the tests and
+// the run read these values from here.
 #pragma once
 
 #include <cstdint>
 
-#include "vec3/vec3.h"
-#include "heartline/heartline_run.h"
 #include "model/track_record.h"
 
 namespace cvqrn {
@@ -18,6 +17,16 @@ namespace cvqrn {
 inline constexpr int32_t kBankingKeepInput = 0;         // input roll only
 inline constexpr int32_t kBankingFeltToInput = 0xFF;    // felt at the start, input at the end
 inline constexpr int32_t kBankingInputToFelt = 0xFF00;  // input at the start, felt at the end
+inline constexpr int32_t kBankingFelt = 0xFFFF;         // felt only, as is any other value
+
+// A segment's pass count below this is taken as it is; this or more asks for
+// a count derived from the train's speed.
+inline constexpr int32_t kLeastSpeedDerivedPassCount = 256;
+// The pass count a segment gives to ask for one derived from the speed.
+inline constexpr int32_t kPassesFromSpeed = 0xFFFF;
+// A sample's pass count that is still to be derived from the speed, as the
+// run records it.
+inline constexpr int16_t kSpeedDerivedPasses = 9999;
 
 // The banking attributes of one input segment.
 struct SegmentBanking {
@@ -29,12 +38,5 @@ struct SegmentBanking {
 // list has the attributes of an all-zero entry: keep the input banking, no
 // extra passes.
 SegmentBanking BankingOfSegment(const TrackData& track, int i);
-
-// Sample j at step parameter t with input roll `roll` (EasedRoll): the roll
-// gives RollDown[j]; blended with `feltDown` by the segment's mode and freed
-// of its component along `tangent` (the unnormalised tangent T), it gives
-// SampleDown[j]. Records PassCount[j]. Reads SampleTangent[j] and LevelDown[j].
-void BlendBanking(HeartlineRun& run, const SegmentBanking& banking, int j, double t,
-                  double roll, const Vec3& feltDown, const Vec3& tangent);
 
 }  // namespace cvqrn

@@ -3,78 +3,35 @@
 #include "heartline/generator.h"
 
 #include <cmath>
-#include <exception>
 #include <new>
-#include <optional>
 #include <utility>
 
 #include "geometry/bezier.h"
 #include "heartline/heartline_run.h"
 #include "heartline/smooth_rebuild.h"
+#include "heartline/track_check.h"
 
 namespace cvqrn {
-
-namespace {
-
-bool IsFinite(const Vec3& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
-
-}  // namespace
-
-bool IsFiniteVertex(const TrackVertex& v) {
-    return IsFinite(v.Pos) && IsFinite(v.CtrlIn) && IsFinite(v.CtrlOut) && std::isfinite(v.Roll);
-}
-
-HeartlineResult StageFailure(HeartlineStatus status, std::string detail) {
-    HeartlineResult result;
-    result.status = status;
-    result.detail = std::move(detail);
-    return result;
-}
 
 void StepProgress(HeartlineRun& run) {
     run.ProgressDone += 1;
     if (run.Progress != nullptr) run.Progress->feedback(run.ProgressDone, run.ProgressTotal);
 }
 
-HeartlineResult CheckHeartlineTrack(const TrackData& track, double& length) {
-    const int32_t count = track.Bezr.VertexCount;
-    if (count < 2) {
-        return StageFailure(
-            HeartlineStatus::UnusableTrack,
-            "The track needs at least two vertices; it has " + std::to_string(count) + ".");
-    }
-    if (AsIndex(count) > track.Bezr.Vertices.size()) {
-        return StageFailure(HeartlineStatus::UnusableTrack,
-                            "The track's vertex list holds " +
-                                std::to_string(track.Bezr.Vertices.size()) +
-                                " entries but its count says " + std::to_string(count) + ".");
-    }
-    if (count > kMaxRunCount + 1) {
-        return StageFailure(HeartlineStatus::UnusableTrack,
-                            "The track has " + std::to_string(count) +
-                                " vertices; at most 32768 (32767 segments) can be sampled.");
-    }
-    for (size_t i = 0; i < AsIndex(count); ++i) {
-        if (!IsFiniteVertex(track.Bezr.Vertices[i])) {
-            return StageFailure(HeartlineStatus::UnusableTrack,
-                                "Vertex " + std::to_string(i) +
-                                    " of the track holds a coordinate or roll that is not a "
-                                    "finite number.");
-        }
-    }
+Result CheckHeartlineTrack(const TrackData& track, double& length) {
+    // Sample indices are 16-bit: as many vertices as segments can be sampled, plus one.
+    if (Result curves = CheckTrackCurves(track, kMaxRunCount + 1); !curves) return curves;
     length = TrackLength(track);
     if (!(length > 0.0)) {
-        return StageFailure(HeartlineStatus::UnusableTrack,
-                            "The track has zero length: all its points coincide.");
+        return Failure(Status::UnusableTrack,
+                       "The track has zero length: all its points coincide.");
     }
     if (!std::isfinite(length)) {
-        return StageFailure(HeartlineStatus::UnusableTrack,
-                            "The track is too long to be measured; its coordinates are too "
-                            "large.");
+        return Failure(Status::UnusableTrack,
+                       "The track is too long to be measured; its coordinates are too "
+                       "large.");
     }
-    return StageOk();
+    return {};
 }
 
 void SetUpRun(HeartlineRun& run, const HeartlineSettings& settings, double trackLength,
@@ -96,8 +53,8 @@ void SetUpRun(HeartlineRun& run, const HeartlineSettings& settings, double track
     run.NewVertices.assign(AsIndex(settings.segments) + 2, TrackVertex{});
 
     run.TrackLen = trackLength;
-    run.EnergyStart = run.EnergyEnd = run.EnergySlope = 0.0;
-    run.MinSpeed = 9999.0;
+    run.Energy = {};
+    run.MinSpeed = kMinSpeedBeforeSampling;
     run.MaxSpeed = 0.0;
     run.ProgressTotal = ProgressStepCount(settings);
     run.ProgressDone = 0;
@@ -108,31 +65,26 @@ void SetUpRun(HeartlineRun& run, const HeartlineSettings& settings, double track
 
 HeartlineResult RunHeartlineStages(const TrackData& track, const HeartlineSettings& settings,
                                    ProgressFeedback* progress, HeartlineRun& run) {
-    if (std::optional<SettingsRefusal> refusal = CheckHeartlineSettings(settings)) {
-        HeartlineResult refused = StageFailure(HeartlineStatus::RefusedSettings,
-                                               std::move(refusal->text));
-        refused.internalDetail = std::move(refusal->detail);
-        refused.filter = settings.filter;
-        return refused;
-    }
+    const auto refused = [&settings](Result why) {
+        HeartlineResult result{std::move(why)};
+        result.filter = settings.filter;
+        return result;
+    };
+    if (Result check = CheckHeartlineSettings(settings); !check) return refused(std::move(check));
     double length = 0.0;
-    HeartlineResult checked = CheckHeartlineTrack(track, length);
-    if (!checked) {
-        checked.filter = settings.filter;
-        return checked;
-    }
+    if (Result check = CheckHeartlineTrack(track, length); !check) return refused(std::move(check));
 
     // The walk of the check above is the run's measurement of the track.
     SetUpRun(run, settings, length, progress);
 
-    HeartlineResult result = SampleTrack(run, track);
-    if (result) result = DecidePassCounts(run);
+    HeartlineResult result{SampleTrack(run, track)};
+    if (result) static_cast<Result&>(result) = DecidePassCounts(run);
     if (settings.smooth) {
         // The smooth rebuild takes the same checks and speeds, then its own way.
-        if (result) result = SmoothRebuild(run, track);
+        if (result) static_cast<Result&>(result) = SmoothRebuild(run, track);
     } else {
         if (result) SmoothBanking(run);
-        if (result) result = OffsetAndRefit(run, track);
+        if (result) static_cast<Result&>(result) = OffsetAndRefit(run, track);
     }
     result.filter = run.Filter;
     result.lengthIn = run.TrackLen;
@@ -159,28 +111,18 @@ void WriteNewTrack(TrackData& track, const HeartlineRun& run) {
 
 HeartlineResult GenerateHeartline(TrackData& track, const HeartlineSettings& settings,
                                   ProgressFeedback* progress) {
-    const auto notCompleted = [&](std::string why) {
-        HeartlineResult failed = StageFailure(HeartlineStatus::CouldNotComplete, std::move(why));
-        failed.filter = settings.filter;
-        return failed;
-    };
     try {
         HeartlineRun run;
         HeartlineResult result = RunHeartlineStages(track, settings, progress, run);
         if (result) WriteNewTrack(track, run);
         return result;
     } catch (const std::bad_alloc&) {
-        return notCompleted(
+        HeartlineResult failed{Failure(
+            Status::OutOfMemory,
             "The run could not be completed: the computer ran out of memory. The track was not "
-            "changed; fewer segments or a lower precision need less memory.");
-    } catch (const std::exception& e) {
-        return notCompleted(std::string("The run could not be completed because of an "
-                                        "unexpected error (") +
-                            e.what() + "). The track was not changed.");
-    } catch (...) {
-        return notCompleted(
-            "The run could not be completed because of an unexpected error. The track was not "
-            "changed.");
+            "changed; fewer segments or a lower precision need less memory.")};
+        failed.filter = settings.filter;
+        return failed;
     }
 }
 

@@ -7,15 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "heartline/settings.h"
-#include "vec3/vec3.h"
+#include "heartline/banking.h"
 #include "heartline/generator.h"
+#include "heartline/sampling.h"
+#include "heartline/settings.h"
 #include "model/track_record.h"
+#include "vec3/vec3.h"
 
 namespace cvqrn {
 
-// Marks a pass count that is still to be derived from the train's speed.
-inline constexpr int16_t kSpeedDerivedPasses = 9999;
+// The lowest speed before any sample is taken: every real speed is below it.
+inline constexpr double kMinSpeedBeforeSampling = 9999.0;
 
 // Everything one run works on. Samples are numbered 0 to N; every per-sample
 // array has one spare entry (N + 1) for a forced last sample that arrives
@@ -39,10 +41,8 @@ struct HeartlineRun {
     std::vector<TrackVertex> NewVertices;  // segments + 2 entries, the last stays zero
 
     double TrackLen = 0.0;
-    double EnergyStart = 0.0;
-    double EnergyEnd = 0.0;
-    double EnergySlope = 0.0;
-    double MinSpeed = 9999.0;
+    EnergyLine Energy;  // along the input track's arc length
+    double MinSpeed = kMinSpeedBeforeSampling;
     double MaxSpeed = 0.0;
 
     int32_t ProgressDone = 0;
@@ -65,16 +65,8 @@ inline size_t AsIndex(int number) {
 // Counts one step of work and tells the progress receiver.
 void StepProgress(HeartlineRun& run);
 
-// The result of a stage: Ok, or the failure with its detail.
-inline HeartlineResult StageOk() {
-    HeartlineResult result;
-    result.status = HeartlineStatus::Ok;
-    return result;
-}
-HeartlineResult StageFailure(HeartlineStatus status, std::string detail);
-
-// True when every coordinate and the roll of `v` are finite numbers.
-bool IsFiniteVertex(const TrackVertex& v);
+// Every stage answers Ok, or its failure (a Status of HeartlineResult) with
+// where and why it stopped as the message.
 
 // Refuses a track the run cannot take (UnusableTrack): fewer than two
 // vertices, a vertex list shorter than its count, more vertices than 16-bit
@@ -84,7 +76,7 @@ bool IsFiniteVertex(const TrackVertex& v);
 //
 // Every stage below takes only a track this check accepted: it may index
 // Vertices[0] to Vertices[VertexCount - 1] without further guards.
-HeartlineResult CheckHeartlineTrack(const TrackData& track, double& length);
+Result CheckHeartlineTrack(const TrackData& track, double& length);
 
 // The last vertex of a track CheckHeartlineTrack accepted.
 inline const TrackVertex& LastVertex(const TrackData& track) {
@@ -101,19 +93,26 @@ void SetUpRun(HeartlineRun& run, const HeartlineSettings& settings, double track
 // equal arc-length spacing and fills SamplePos, SampleSpeed, SampleTangent,
 // LevelDown, RollDown, SampleDown and the recorded PassCount. Fails when the
 // train cannot reach a sample (the energy line lies below it).
-HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track);
+Result SampleTrack(HeartlineRun& run, const TrackData& track);
+
+// Sample j at step parameter t with input roll `roll` (EasedRoll): the roll
+// gives RollDown[j]; blended with `feltDown` by the segment's mode and freed
+// of its component along `tangent` (the unnormalised tangent T), it gives
+// SampleDown[j]. Records PassCount[j]. Reads SampleTangent[j] and LevelDown[j].
+void BlendBanking(HeartlineRun& run, const SegmentBanking& banking, int j, double t, double roll,
+                  const Vec3& feltDown, const Vec3& tangent);
 
 // Stage 3: completes the speed-derived pass counts and raises run.Filter to
 // the largest count. Fails when a count cannot be derived (every sample at
 // one speed).
-HeartlineResult DecidePassCounts(HeartlineRun& run);
+Result DecidePassCounts(HeartlineRun& run);
 
 // Stage 4: run.Filter smoothing passes over SampleDown.
 void SmoothBanking(HeartlineRun& run);
 
 // Stage 5: offsets every sample by the heartline distance, fits one curve per
 // new segment and builds NewVertices with their rolls, closing the list.
-HeartlineResult OffsetAndRefit(HeartlineRun& run, const TrackData& track);
+Result OffsetAndRefit(HeartlineRun& run, const TrackData& track);
 
 // Runs stages 1 to 5 on `track` (which it only reads) into `run`, after the
 // same checks as GenerateHeartline. result.status is Ok when `run.NewVertices`

@@ -8,6 +8,7 @@
 #include "geometry/bezier.h"
 #include "geometry/frame.h"
 #include "heartline/heartline_run.h"
+#include "heartline/track_check.h"
 
 namespace cvqrn {
 
@@ -36,7 +37,7 @@ float RollAt(const HeartlineRun& run, int m) {
 
 }  // namespace
 
-HeartlineResult OffsetAndRefit(HeartlineRun& run, const TrackData& track) {
+Result OffsetAndRefit(HeartlineRun& run, const TrackData& track) {
     const auto& input = track.Bezr.Vertices;
     const TrackVertex& first = input[0];
     const TrackVertex& last = LastVertex(track);
@@ -65,10 +66,9 @@ HeartlineResult OffsetAndRefit(HeartlineRun& run, const TrackData& track) {
         double err = 0.0;
         const FitResult fit = lsf_FitCurve(run.FitPoints, static_cast<int16_t>(precision + 1), err,
                                            tanStart, tanEnd, 1);
-        if (fit.count < 1 || fit.curves.empty()) {
-            return StageFailure(
-                HeartlineStatus::NumericalBlowUp,
-                "The fit of new segment " + std::to_string(s) + " returned no curve.");
+        if (fit.curves.empty()) {
+            return Failure(Status::NumericalBlowUp,
+                           "The fit of new segment " + std::to_string(s) + " returned no curve.");
         }
         curve = fit.curves[0];
         run.FitsRun = s + 1;
@@ -101,13 +101,13 @@ HeartlineResult OffsetAndRefit(HeartlineRun& run, const TrackData& track) {
 
     for (int s = 0; s <= segments; ++s) {
         if (!IsFiniteVertex(out[AsIndex(s)])) {
-            return StageFailure(HeartlineStatus::NumericalBlowUp,
-                                "New vertex " + std::to_string(s) +
-                                    " would hold a coordinate or roll that is not a finite "
-                                    "number.");
+            return Failure(Status::NumericalBlowUp,
+                           "New vertex " + std::to_string(s) +
+                               " would hold a coordinate or roll that is not a finite "
+                               "number.");
         }
     }
-    return StageOk();
+    return {};
 }
 
 }  // namespace cvqrn

@@ -1,11 +1,12 @@
 // The energy line and the arc-length walk along the heart path.
 //
 // The train's energy, as a height, changes linearly with arc length from the
-// start speed at the first vertex to the end speed at the last. The walk takes
-// 1001 points per input segment, measures the arc length chord by chord and
-// takes N + 1 samples at equal spacing; at each sample it works out the speed
-// and the direction in which the riders are pressed (gravity plus the
-// centrifugal effect of the curve at that speed).
+// start speed at the first vertex to the end speed at the last. The walk
+// takes the points of TrackLength (geometry/bezier.h) on every input segment,
+// measures the arc length chord by chord and takes N + 1 samples at equal
+// spacing; at each sample it works out the speed and the direction in which
+// the riders are pressed (gravity plus the centrifugal effect of the curve at
+// that speed).
 #include <cmath>
 #include <string>
 
@@ -21,18 +22,13 @@ namespace cvqrn {
 
 namespace {
 
-constexpr int kStepsPerSegment = 1000;
 constexpr int kSpeedIterations = 5;
 
-// The energy line: height of the train's energy at the start and its change
-// per metre of track.
+// The energy line from the first vertex to the last along the measured length.
 void SetUpEnergyLine(HeartlineRun& run, const TrackData& track) {
-    const EnergyLine line = MakeEnergyLine(
+    run.Energy = MakeEnergyLine(
         run.Settings.startspeed, static_cast<double>(track.Bezr.Vertices[0].Pos.y),
         run.Settings.endspeed, static_cast<double>(LastVertex(track).Pos.y), run.TrackLen);
-    run.EnergyStart = line.start;
-    run.EnergyEnd = line.end;
-    run.EnergySlope = line.slope;
 }
 
 // Speed and felt direction at one point of the walk.
@@ -55,7 +51,7 @@ bool SolveSpeed(const HeartlineRun& run, const BezierCurve& record, const CurveP
     const Vec3 tangent = BezierTangent(record, tSingle);
     const Vec3 normal = PrincipalNormal(d1, d2, tangent);
 
-    const EnergyLine line{run.EnergyStart, run.EnergyEnd, run.EnergySlope};
+    const EnergyLine& line = run.Energy;
     heightEst = static_cast<double>(cur.y);
     double speed = 0.0;
     Vec3 feltDown;
@@ -103,7 +99,7 @@ void CopySample(HeartlineRun& run, int from, int to) {
 }
 
 std::string ValleyDetail(const HeartlineRun& run, int j, double arcPos, double heightEst) {
-    const double energy = run.EnergySlope * arcPos + run.EnergyStart;
+    const double energy = EnergyHeight(run.Energy, arcPos);
     return "The train valleyed at sample " + std::to_string(j) + " of " + std::to_string(run.N) +
            ", " + FormatFixed(arcPos) + " m along the track: the train there is " +
            FormatFixed(heightEst) + " m high but the energy line is at " + FormatFixed(energy) +
@@ -144,8 +140,8 @@ void BeginRollSegment(RollState& state, const TrackData& track, int i) {
     state.SumPrev = state.Delta + state.DeltaPrev;
     state.SumNext = state.Delta + deltaNext;
     state.DeltaPrev = state.Delta;
-    state.ContStart = vertices[AsIndex(i)].FlagA ? 1.0 : 0.0;
-    state.ContEnd = vNext.FlagA ? -1.0 : 0.0;
+    state.ContStart = IsRollRateContinuous(vertices[AsIndex(i)]) ? 1.0 : 0.0;
+    state.ContEnd = IsRollRateContinuous(vNext) ? -1.0 : 0.0;
 }
 
 void AdvanceRoll(RollState& state, const TrackData& track, int i) {
@@ -168,11 +164,15 @@ EnergyLine MakeEnergyLine(double startspeed, double startHeight, double endspeed
     return line;
 }
 
-double SpeedSquared(const EnergyLine& line, double s, double height) {
-    return 2.0 * kGravity * (line.slope * s + line.start - height);
+double EnergyHeight(const EnergyLine& line, double s) {
+    return line.slope * s + line.start;
 }
 
-HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track) {
+double SpeedSquared(const EnergyLine& line, double s, double height) {
+    return 2.0 * kGravity * (EnergyHeight(line, s) - height);
+}
+
+Result SampleTrack(HeartlineRun& run, const TrackData& track) {
     SetUpEnergyLine(run, track);
 
     const int lastSegment = track.Bezr.VertexCount - 2;
@@ -186,8 +186,8 @@ HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track) {
         const CurvePoints curve = SegmentCurve(track, i);
         BeginRollSegment(rolls, track, i);
         const SegmentBanking banking = BankingOfSegment(track, i);
-        for (int k = 0; k <= kStepsPerSegment; ++k) {
-            const double t = static_cast<double>(k) / kStepsPerSegment;
+        for (int k = 0; k <= kWalkStepsPerSegment; ++k) {
+            const double t = static_cast<double>(k) / kWalkStepsPerSegment;
             const float tSingle = static_cast<float>(t);
             const Vec3 cur = BezierPoint(record, tSingle);
             arcPos += Distance3D(prev, cur);
@@ -195,7 +195,7 @@ HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track) {
 
             // Every sample whose place the walk has reached is taken here; the
             // last step always ends with a sample on the last vertex.
-            const bool lastStep = i == lastSegment && k == kStepsPerSegment;
+            const bool lastStep = i == lastSegment && k == kWalkStepsPerSegment;
             const int firstHere = j;
             while (j <= run.N && (static_cast<double>(j) / run.N) * run.TrackLen <= arcPos) {
                 ++j;
@@ -207,8 +207,7 @@ HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track) {
             double heightEst = 0.0;
             if (!SolveSpeed(run, record, curve, tSingle, t, cur, arcPos, values, heightEst)) {
                 run.StopArc = arcPos;
-                return StageFailure(HeartlineStatus::Valleyed,
-                                    ValleyDetail(run, firstHere, arcPos, heightEst));
+                return Failure(Status::Valleyed, ValleyDetail(run, firstHere, arcPos, heightEst));
             }
             StoreSample(run, firstHere, cur, values);
             BlendBanking(run, banking, firstHere, t, EasedRoll(rolls, t), values.feltDown,
@@ -222,7 +221,7 @@ HeartlineResult SampleTrack(HeartlineRun& run, const TrackData& track) {
         }
         AdvanceRoll(rolls, track, i);
     }
-    return StageOk();
+    return {};
 }
 
 }  // namespace cvqrn

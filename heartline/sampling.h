@@ -82,6 +82,9 @@ struct EnergyLine {
 EnergyLine MakeEnergyLine(double startspeed, double startHeight, double endspeed, double endHeight,
                           double length);
 
+// The height of the energy line at arc length `s`.
+double EnergyHeight(const EnergyLine& line, double s);
+
 // The square of the speed at arc length `s` of a train at height `height`:
 // 2 g times the height of the energy line above it. Negative where the
 // energy line lies below the train (it cannot get there).

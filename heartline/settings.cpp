@@ -1,6 +1,7 @@
 #include "heartline/settings.h"
 
 #include <cmath>
+#include <string>
 
 #include "text/format.h"
 
@@ -11,15 +12,16 @@ namespace {
 // What a run counts on top of its samples: segments + filter + 3.
 constexpr int32_t kFixedSteps = 3;
 
-std::string AtLeast(const char* name, int32_t least, int32_t value) {
-    return std::string(name) + " must be at least " + std::to_string(least) + "; it is " +
-           FormatCount(value) + ".";
+Result AtLeast(const char* name, int32_t least, int32_t value) {
+    return Failure(Status::InvalidSettings, std::string(name) + " must be at least " +
+                                                std::to_string(least) + "; it is " +
+                                                FormatCount(value) + ".");
 }
 
-std::optional<SettingsRefusal> NotFinite(const char* what, double value) {
-    return SettingsRefusal{
-        std::string("The ") + what + " must be a finite number; it is " + FormatFixed(value) + ".",
-        {}};
+Result NotFinite(const char* what, double value) {
+    return Failure(
+        Status::InvalidSettings,
+        std::string("The ") + what + " must be a finite number; it is " + FormatFixed(value) + ".");
 }
 
 }  // namespace
@@ -35,28 +37,31 @@ int32_t MaxSegments(int16_t precision, int16_t filter) {
     return (kMaxRunCount - kFixedSteps - filter) / (2 * int32_t{precision} + 1);
 }
 
-std::optional<SettingsRefusal> CheckHeartlineSettings(const HeartlineSettings& settings) {
-    if (settings.segments < 1) return SettingsRefusal{AtLeast("Segments", 1, settings.segments), {}};
-    if (settings.precision < 1) {
-        return SettingsRefusal{AtLeast("Precision", 1, settings.precision), {}};
+Result CheckHeartlineSettings(const HeartlineSettings& settings) {
+    if (settings.segments < kLeastSegments) {
+        return AtLeast("Segments", kLeastSegments, settings.segments);
     }
-    if (settings.filter < 0) return SettingsRefusal{AtLeast("Filter", 0, settings.filter), {}};
+    if (settings.precision < kLeastPrecision) {
+        return AtLeast("Precision", kLeastPrecision, settings.precision);
+    }
+    if (settings.filter < kLeastFilter) return AtLeast("Filter", kLeastFilter, settings.filter);
     const int32_t most = MaxSegments(settings.precision, settings.filter);
     if (settings.segments > most) {
         const std::string at = "At precision " + FormatCount(settings.precision) + " and filter " +
                                FormatCount(settings.filter) + " the new track ";
-        return SettingsRefusal{
+        return Failure(
+            Status::InvalidSettings,
             most < 1 ? at + "cannot have even one segment; lower the precision or the filter."
                      : at + "can have at most " + FormatCount(most) + " segments; it has " +
                            FormatCount(settings.segments) + ".",
             "The run would count " + FormatCount(ProgressStepCount(settings)) +
                 " progress steps (twice the samples plus segments plus filter plus 3); at most " +
-                FormatCount(kMaxRunCount) + " fit in 16 bits."};
+                FormatCount(kMaxRunCount) + " fit in 16 bits.");
     }
     if (!std::isfinite(settings.heartline)) return NotFinite("heartline distance", settings.heartline);
     if (!std::isfinite(settings.startspeed)) return NotFinite("start speed", settings.startspeed);
     if (!std::isfinite(settings.endspeed)) return NotFinite("end speed", settings.endspeed);
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace cvqrn

@@ -3,8 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <string>
+
+#include "text/result.h"
 
 namespace cvqrn {
 
@@ -22,11 +22,10 @@ struct HeartlineSettings {
     bool smooth = false;
 };
 
-// Why a run refuses its settings.
-struct SettingsRefusal {
-    std::string text;    // in the user's terms: which value, its range, what it is
-    std::string detail;  // the internal figure behind it, or empty
-};
+// The least value of each whole-number setting a run takes.
+inline constexpr int16_t kLeastSegments = 1;
+inline constexpr int16_t kLeastPrecision = 1;
+inline constexpr int16_t kLeastFilter = 0;
 
 // Sample indices and progress counts of a run are 16-bit.
 inline constexpr int32_t kMaxRunCount = 32767;
@@ -38,9 +37,11 @@ int32_t ProgressStepCount(const HeartlineSettings& settings);
 // even one fits); both must already be in range (precision >= 1, filter >= 0).
 int32_t MaxSegments(int16_t precision, int16_t filter);
 
-// Nothing when a run can take `settings`; otherwise the refusal: segments or
-// precision below 1, filter below 0, more segments than MaxSegments allows,
-// a distance or speed that is not a finite number.
-std::optional<SettingsRefusal> CheckHeartlineSettings(const HeartlineSettings& settings);
+// Ok when a run can take `settings`; otherwise InvalidSettings: segments,
+// precision or filter below its least value, more segments than MaxSegments allows,
+// a distance or speed that is not a finite number. The message says which
+// value, its range and what it is; the detail gives the internal figure
+// behind it, or nothing.
+Result CheckHeartlineSettings(const HeartlineSettings& settings);
 
 }  // namespace cvqrn

@@ -18,6 +18,7 @@
 
 #include "geometry/bezier.h"
 #include "heartline/banking.h"
+#include "heartline/track_check.h"
 #include "heartline/sampling.h"
 #include "text/format.h"
 
@@ -1078,7 +1079,7 @@ void ProgressTo(HeartlineRun& run, double share) {
 
 }  // namespace
 
-HeartlineResult SmoothRebuild(HeartlineRun& run, const TrackData& track) {
+Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     const int segments = run.Settings.segments;
     const double heartline = run.Settings.heartline;
     const double startShare =
@@ -1122,7 +1123,7 @@ HeartlineResult SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     Solver solver;
     FactoriseFit(fit, solver);
     if (solver.info() != Eigen::Success) {
-        return StageFailure(HeartlineStatus::NumericalBlowUp,
+        return Failure(Status::NumericalBlowUp,
                             "The rail fit of the smooth rebuild could not be solved.");
     }
     for (int round = 0; round < kFitRounds; ++round) {
@@ -1133,7 +1134,7 @@ HeartlineResult SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     progress(0.95);
     const Stray stray = LargestStray(walk, heartline, fit);
     if (!(stray.distance <= kLargestStray)) {
-        return StageFailure(HeartlineStatus::NumericalBlowUp,
+        return Failure(Status::NumericalBlowUp,
                             "The smooth rebuild cannot hold the riders' hearts on this track: "
                             "near " + FormatFixed(stray.at) + " m along it they would stray " +
                                 FormatFixed(stray.distance) +
@@ -1156,7 +1157,7 @@ HeartlineResult SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         v.FlagA = true;
         v.RelativeRoll = false;
         if (!IsFiniteVertex(v)) {
-            return StageFailure(HeartlineStatus::NumericalBlowUp,
+            return Failure(Status::NumericalBlowUp,
                                 "New vertex " + std::to_string(k) +
                                     " would hold a coordinate or roll that is not a finite "
                                     "number.");
@@ -1164,7 +1165,7 @@ HeartlineResult SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     }
     run.FitsRun = segments;
     while (run.ProgressDone < run.ProgressTotal) StepProgress(run);
-    return StageOk();
+    return {};
 }
 
 }  // namespace cvqrn

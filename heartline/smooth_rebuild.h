@@ -29,6 +29,6 @@ namespace cvqrn {
 // the track, the energy line and the pass counts exactly as the default run
 // does). Reports the remaining progress steps of the run. Fails with
 // NumericalBlowUp when a new vertex would not be finite.
-HeartlineResult SmoothRebuild(HeartlineRun& run, const TrackData& track);
+Result SmoothRebuild(HeartlineRun& run, const TrackData& track);
 
 }  // namespace cvqrn

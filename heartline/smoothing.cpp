@@ -14,33 +14,35 @@
 
 namespace cvqrn {
 
-HeartlineResult DecidePassCounts(HeartlineRun& run) {
+Result DecidePassCounts(HeartlineRun& run) {
     int16_t& filter = run.Filter;
     for (int j = 0; j <= run.N; ++j) {
         int16_t& count = run.PassCount[AsIndex(j)];
         if (count == kSpeedDerivedPasses) {
             if (run.MaxSpeed == run.MinSpeed) {
-                return StageFailure(
-                    HeartlineStatus::EqualSpeeds,
+                return Failure(
+                    Status::EqualSpeeds,
                     "Every sample has the same speed (" + FormatFixed(run.MinSpeed) +
                         " m/s), so the smoothing passes of sample " + std::to_string(j) +
                         " cannot be derived from the speed; give its segment a pass count "
-                        "below 256 or use different start and end speeds.");
+                        "below " +
+                        std::to_string(kLeastSpeedDerivedPassCount) +
+                        " or use different start and end speeds.");
             }
             const double speed = run.SampleSpeed[AsIndex(j)];
             const double share = (speed - run.MinSpeed) / (run.MaxSpeed - run.MinSpeed);
             const double passes = std::nearbyint((share * 3.0 / 4.0 + 1.0 / 4.0) * filter);
             if (!(passes >= INT16_MIN && passes <= INT16_MAX)) {
-                return StageFailure(HeartlineStatus::NumericalBlowUp,
-                                    "The smoothing passes of sample " + std::to_string(j) +
-                                        " cannot be derived from its speed (" +
-                                        FormatFixed(speed) + " m/s).");
+                return Failure(Status::NumericalBlowUp, "The smoothing passes of sample " +
+                                                            std::to_string(j) +
+                                                            " cannot be derived from its speed (" +
+                                                            FormatFixed(speed) + " m/s).");
             }
             count = static_cast<int16_t>(passes);
         }
         if (count > filter) filter = count;
     }
-    return StageOk();
+    return {};
 }
 
 void SmoothBanking(HeartlineRun& run) {

@@ -2,6 +2,7 @@
 
 #include <span>
 #include <string_view>
+#include <utility>
 
 namespace cvqrn {
 
@@ -21,12 +22,7 @@ std::span<const T> Listed(int32_t count, const std::vector<T>& items) {
     return std::span<const T>(items).first(static_cast<size_t>(count));
 }
 
-}  // namespace
-
-void ClearTrack(TrackData& track) {
-    track = TrackData{};
-}
-
+// What breaks the shape first, or "" when nothing does.
 std::string FindShapeProblem(const TrackData& t) {
     std::string problem;
     const auto check = [&problem](std::string found) {
@@ -62,6 +58,18 @@ std::string FindShapeProblem(const TrackData& t) {
                            t.Tera.Grid));
     }
     return problem;
+}
+
+}  // namespace
+
+void ClearTrack(TrackData& track) {
+    track = TrackData{};
+}
+
+Result CheckTrackShape(const TrackData& track) {
+    std::string problem = FindShapeProblem(track);
+    if (problem.empty()) return {};
+    return Failure(Status::InvalidTrack, std::move(problem));
 }
 
 }  // namespace cvqrn

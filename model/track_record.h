@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "text/result.h"
 #include "vec3/vec3.h"
 
 namespace cvqrn {
@@ -61,6 +62,12 @@ struct TrackVertex {
     bool RelativeRoll = false;  // Roll adds to the previous vertex's absolute roll
     bool FlagC = false;         // carried unchanged
 };
+
+// Whether the roll interpolated through vertex `v` keeps its rate of change
+// there (FlagA) instead of coming to rest at the vertex.
+inline bool IsRollRateContinuous(const TrackVertex& v) {
+    return v.FlagA;
+}
 
 struct BezrChunk {  // "BEZR"
     int32_t Size = 0;
@@ -251,7 +258,7 @@ void ClearTrack(TrackData& track);
 // - a CATW entry's Extra holds exactly ExtraLength bytes;
 // - the terrain's Columns and Rows are 0 or more and Grid holds at least
 //   Columns x Rows cells.
-// Returns what breaks it first, or an empty string when nothing does.
-std::string FindShapeProblem(const TrackData& track);
+// Ok, or InvalidTrack with what breaks it first.
+Result CheckTrackShape(const TrackData& track);
 
 }  // namespace cvqrn

@@ -7,8 +7,8 @@
 #include <new>
 
 #include "geometry/bezier.h"
-#include "heartline/heartline_run.h"
 #include "heartline/sampling.h"
+#include "heartline/track_check.h"
 #include "text/format.h"
 #include "profile/jet.h"
 
@@ -54,16 +54,16 @@ struct RailJets {
     VecJ velocity;
 };
 
+// The segment's control points weighted with the track's Bezier weights, in double.
+Vecd Weighted(const BezierWeights& w, const Cubic& c) {
+    return w.w0 * c.p0 + w.w1 * c.p1 + w.w2 * c.p2 + w.w3 * c.p3;
+}
+
 RailJets Evaluate(const Cubic& c, double t) {
-    const double u = 1.0 - t;
-    const Vecd point = (u * u * u) * c.p0 + (3.0 * t * u * u) * c.p1 + (3.0 * t * t * u) * c.p2 +
-                       (t * t * t) * c.p3;
-    const Vecd d1 = (3.0 * u * u) * (c.p1 - c.p0) + (6.0 * t * u) * (c.p2 - c.p1) +
-                    (3.0 * t * t) * (c.p3 - c.p2);
-    const Vecd a = c.p2 - 2.0 * c.p1 + c.p0;
-    const Vecd b = c.p3 - 2.0 * c.p2 + c.p1;
-    const Vecd d2 = (6.0 * u) * a + (6.0 * t) * b;
-    const Vecd d3 = 6.0 * (b - a);
+    const Vecd point = Weighted(BezierPointWeights(t), c);
+    const Vecd d1 = Weighted(BezierDerivativeWeights(t), c);
+    const Vecd d2 = Weighted(BezierSecondDerivativeWeights(t), c);
+    const Vecd d3 = Weighted(BezierThirdDerivativeWeights(), c);
     auto jets = [](const Vecd& f, const Vecd& f1, const Vecd& f2) {
         return VecJ{{f.x, f1.x, f2.x}, {f.y, f1.y, f2.y}, {f.z, f1.z, f2.z}};
     };
@@ -99,12 +99,9 @@ Frame<N> RiderFrame(const Vec<N>& velocity, const N& roll) {
 // The heart point at parameter t of a segment (the rail point where the
 // track is vertical), for the arc-length walk.
 Vecd HeartPoint(const Cubic& c, const RollState& rolls, double t, double h) {
-    const double u = 1.0 - t;
-    const Vecd point = (u * u * u) * c.p0 + (3.0 * t * u * u) * c.p1 + (3.0 * t * t * u) * c.p2 +
-                       (t * t * t) * c.p3;
+    const Vecd point = Weighted(BezierPointWeights(t), c);
     if (h == 0.0) return point;
-    const Vecd velocity = (3.0 * u * u) * (c.p1 - c.p0) + (6.0 * t * u) * (c.p2 - c.p1) +
-                          (3.0 * t * t) * (c.p3 - c.p2);
+    const Vecd velocity = Weighted(BezierDerivativeWeights(t), c);
     if (IsVertical(velocity)) return point;
     const Frame<double> frame = RiderFrame(velocity, UnwrappedRoll(rolls, t));
     return point + h * frame.up;
@@ -334,28 +331,19 @@ void SummariseFelt(const std::vector<ProfileSample>& samples, ProfileSummary& su
     if (count > 0) summary.feltLateralRms = std::sqrt(sumSquares / static_cast<double>(count));
 }
 
-std::string CheckTrack(const TrackData& track, const ProfileSettings& settings) {
-    const int32_t count = track.Bezr.VertexCount;
-    if (count < 2) {
-        return "The track needs at least two vertices; it has " + std::to_string(count) + ".";
-    }
-    if (static_cast<size_t>(count) > track.Bezr.Vertices.size()) {
-        return "The track's vertex list holds " + std::to_string(track.Bezr.Vertices.size()) +
-               " entries but its count says " + std::to_string(count) + ".";
-    }
-    for (int32_t i = 0; i < count; ++i) {
-        if (!IsFiniteVertex(track.Bezr.Vertices[static_cast<size_t>(i)])) {
-            return "Vertex " + std::to_string(i) +
-                   " of the track holds a coordinate or roll that is not a finite number.";
-        }
+Result CheckTrack(const TrackData& track, const ProfileSettings& settings) {
+    if (Result curves = CheckTrackCurves(track, std::numeric_limits<int32_t>::max()); !curves) {
+        return curves;
     }
     if (!(settings.spacing > 0.0) || !std::isfinite(settings.spacing)) {
-        return "The sample spacing must be a positive number of metres; it is " +
-               FormatFixed(settings.spacing) + ".";
+        return Failure(Status::InvalidSettings,
+                       "The sample spacing must be a positive number of metres; it is " +
+                           FormatFixed(settings.spacing) + ".");
     }
     if (!std::isfinite(settings.heartline) || !std::isfinite(settings.startspeed) ||
         !std::isfinite(settings.endspeed)) {
-        return "The heartline distance and the speeds must be finite numbers.";
+        return Failure(Status::InvalidSettings,
+                       "The heartline distance and the speeds must be finite numbers.");
     }
     return {};
 }
@@ -365,14 +353,15 @@ std::string CheckTrack(const TrackData& track, const ProfileSettings& settings) 
 RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& settings) {
     RideProfile profile;
     profile.settings = settings;
-    profile.error = CheckTrack(track, settings);
-    if (!profile.error.empty()) return profile;
+    static_cast<Result&>(profile) = CheckTrack(track, settings);
+    if (!profile) return profile;
     try {
         const double h = settings.heartline;
         const Walk walk = WalkHeart(track, h, settings.spacing);
         const double length = walk.s.back();
         if (!(length > 0.0) || !std::isfinite(length)) {
-            profile.error = "The track has no measurable length.";
+            static_cast<Result&>(profile) =
+                Failure(Status::UnusableTrack, "The track has no measurable length.");
             return profile;
         }
         profile.spacing =
@@ -405,7 +394,8 @@ RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& se
         profile.summary = SummariseProfile(profile.samples, length);
     } catch (const std::bad_alloc&) {
         profile.samples.clear();
-        profile.error = "The profile could not be made: the computer ran out of memory.";
+        static_cast<Result&>(profile) = Failure(
+            Status::OutOfMemory, "The profile could not be made: the computer ran out of memory.");
     }
     return profile;
 }

@@ -21,6 +21,7 @@
 
 #include "heartline/generator.h"
 #include "heartline/settings.h"
+#include "text/result.h"
 
 namespace cvqrn {
 
@@ -99,19 +100,19 @@ struct ProfileSummary {
     int stopSegment = -1;
 };
 
-struct RideProfile {
+// A profile: Ok with its samples, or why there is none (no samples then).
+struct RideProfile : Result {
     ProfileSettings settings;
     double spacing = 0.0;  // the spacing used (the setting, or coarser for a very long track)
     std::vector<ProfileSample> samples;  // at 0, spacing, 2 spacing, ... and at the end
     ProfileSummary summary;
-    std::string error;  // why there is no profile; empty when there is one
-    explicit operator bool() const { return error.empty(); }
 };
 
 // The ride profile of `track`. A track the profile cannot take (fewer than two
-// vertices, a coordinate or roll that is not a finite number, no length, a
-// spacing or speed that is not a finite positive number) gives a profile with
-// no samples and `error` saying why. Never throws for any track.
+// vertices, a coordinate or roll that is not a finite number, no length) is
+// UnusableTrack, a spacing or speed that is not a finite positive number
+// InvalidSettings, and running out of memory OutOfMemory, each with a profile
+// of no samples and the message saying why. Never throws for any track.
 RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& settings);
 
 // The largest distance, in metres, of any heart point of `rebuilt` from the

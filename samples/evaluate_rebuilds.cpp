@@ -20,6 +20,7 @@
 #include "samples/layout_builder.h"
 #include "samples/random_layouts.h"
 #include "samples/sample_tracks.h"
+#include "text/format.h"
 
 namespace {
 
@@ -118,11 +119,9 @@ Figures Measure(const RideProfile& p, const RideProfile& drawn) {
 // The targets a rebuild misses against the drawn track, by how much.
 std::string Misses(const Figures& r, const Figures& d) {
     std::string out;
-    char buf[96];
     const auto miss = [&](bool failed, const char* what, double by) {
         if (!failed) return;
-        std::snprintf(buf, sizeof buf, "%s%s+%.2f", out.empty() ? "" : " ", what, by);
-        out += buf;
+        out += std::string(out.empty() ? "" : " ") + what + "+" + FormatFixed(by, 2);
     };
     miss(r.heart > 0.02, "heart", r.heart - 0.02);
     miss(r.latMax > d.latMax + 0.1, "latMax", r.latMax - d.latMax - 0.1);
@@ -178,7 +177,7 @@ int main(int argc, char** argv) {
                     f = Measure(p, drawn);
                 }
                 Row(layout.name.c_str(), std::to_string(segments).c_str(),
-                    smooth ? "smooth" : "default", f, f.ok ? Misses(f, d) : result.detail);
+                    smooth ? "smooth" : "default", f, f.ok ? Misses(f, d) : result.message);
             }
         }
     }

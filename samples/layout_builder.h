@@ -13,16 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "heartline/banking.h"
 #include "model/track_record.h"
 
 namespace cvqrn {
-
-// Banking modes and pass counts for the segments the builder makes.
-inline constexpr int32_t kModeKeepInput = 0x0000;
-inline constexpr int32_t kModeFeltToInput = 0x00FF;
-inline constexpr int32_t kModeInputToFelt = 0xFF00;
-inline constexpr int32_t kModeFelt = 0xFFFF;         // any other value: felt banking
-inline constexpr int32_t kPassesFromSpeed = 0xFFFF;  // 256 or more: derived from speed
 
 // A point or direction in double precision while the layout is built.
 struct LayoutVec {
@@ -38,7 +32,8 @@ class LayoutBuilder {
     // climbing at `pitchDeg`.
     explicit LayoutBuilder(LayoutVec start, double headingDeg = 0.0, double pitchDeg = 0.0);
 
-    // Attributes of the segments made from here on.
+    // Attributes of the segments made from here on (heartline/banking.h:
+    // kBankingFelt and kPassesFromSpeed until told otherwise).
     LayoutBuilder& Mode(int32_t bankingMode);
     LayoutBuilder& Passes(int32_t passCount);
     // Roll (degrees) of the vertices made from here on; positive banks for a
@@ -89,7 +84,7 @@ class LayoutBuilder {
     LayoutVec dir_;
     LayoutVec right_;
     double roll_ = 0.0;
-    int32_t mode_ = kModeFelt;
+    int32_t mode_ = kBankingFelt;
     int32_t passes_ = kPassesFromSpeed;
     std::vector<Node> nodes_;
     std::vector<Attributes> segments_;

@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
         const std::string file = c.name + ".cvtrack";
         const cvqrn::SaveResult saved = cvqrn::SaveTrack(dir + "/" + file, c.track);
         if (!saved) {
-            std::fprintf(stderr, "make_corpus: cannot write %s: %s\n", file.c_str(), saved.reason.c_str());
+            std::fprintf(stderr, "make_corpus: cannot write %s: %s\n", file.c_str(),
+                         saved.message.c_str());
             std::fclose(list);
             return 1;
         }

@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
         const cvqrn::SaveResult saved = cvqrn::SaveTrack(dir + "/" + sample.fileName, sample.track);
         if (!saved) {
             std::fprintf(stderr, "make_samples: cannot write %s: %s\n", saved.path.c_str(),
-                         saved.reason.c_str());
+                         saved.message.c_str());
             return 1;
         }
         std::printf("%s\n", saved.path.c_str());

@@ -1,9 +1,10 @@
 #include "samples/random_layouts.h"
 
-#include <cstdio>
 #include <random>
+#include <string>
 
 #include "samples/layout_builder.h"
+#include "text/format.h"
 
 namespace cvqrn {
 
@@ -26,11 +27,6 @@ class Draw {
     std::mt19937 gen_;
 };
 
-std::string Fixed(double value, int digits) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.*f", digits, value);
-    return text;
-}
 
 void AddElement(LayoutBuilder& b, Draw& d) {
     switch (d.Int(0, 9)) {
@@ -60,9 +56,12 @@ void AddElement(LayoutBuilder& b, Draw& d) {
             break;
         case 7: {  // a stretch the designer banked by hand, faded in and out
             const double bank = d.Real(-60.0, 60.0);
-            b.Mode(kModeFeltToInput).Straight(d.Real(4.0, 10.0)).Mode(kModeKeepInput).Bank(bank);
+            b.Mode(kBankingFeltToInput)
+                .Straight(d.Real(4.0, 10.0))
+                .Mode(kBankingKeepInput)
+                .Bank(bank);
             b.Turn(bank > 0 ? d.Real(30.0, 120.0) : -d.Real(30.0, 120.0), d.Real(12.0, 30.0));
-            b.Bank(0.0).Mode(kModeInputToFelt).Straight(d.Real(4.0, 10.0)).Mode(kModeFelt);
+            b.Bank(0.0).Mode(kBankingInputToFelt).Straight(d.Real(4.0, 10.0)).Mode(kBankingFelt);
             break;
         }
         case 8:
@@ -90,16 +89,16 @@ LayoutCase RandomLayoutCase(uint32_t seed) {
     b.Straight(d.Real(5.0, 15.0));
 
     LayoutCase result;
-    char name[32];
-    std::snprintf(name, sizeof name, "case_%03u", static_cast<unsigned>(seed));
-    result.name = name;
-    result.track = b.Build(std::string("Random layout ") + name);
+    std::string number = std::to_string(seed);
+    if (number.size() < 3) number.insert(0, 3 - number.size(), '0');
+    result.name = "case_" + number;
+    result.track = b.Build("Random layout " + result.name);
     result.args = {
         "--segments=" + std::to_string(d.Int(10, 250)),
         "--precision=" + std::to_string(d.Int(4, 16)),
-        "--heartline=" + (d.Chance(0.1) ? std::string("0") : Fixed(d.Real(-1.6, 1.6), 2)),
-        "--start-speed=" + Fixed(d.Real(12.0, 30.0), 1),
-        "--end-speed=" + Fixed(d.Real(5.0, 25.0), 1),
+        "--heartline=" + (d.Chance(0.1) ? std::string("0") : FormatFixed(d.Real(-1.6, 1.6), 2)),
+        "--start-speed=" + FormatFixed(d.Real(12.0, 30.0), 1),
+        "--end-speed=" + FormatFixed(d.Real(5.0, 25.0), 1),
         "--filter=" + std::to_string(d.Int(0, 30)),
     };
     return result;

@@ -50,15 +50,15 @@ TrackData LoopAndHelix() {
         .StraightToHeight(14.0)
         .Pitch(-20.0, 30.0)
         .Straight(6.0)
-        .Mode(kModeFeltToInput)  // into the designer's banking
+        .Mode(kBankingFeltToInput)  // into the designer's banking
         .Straight(8.0)
-        .Mode(kModeKeepInput)
+        .Mode(kBankingKeepInput)
         .Bank(45.0)
         .Helix(450.0, 16.0, -10.0)  // banked helix, turning left
         .Bank(0.0)
-        .Mode(kModeInputToFelt)  // and back to the felt banking
+        .Mode(kBankingInputToFelt)  // and back to the felt banking
         .Straight(8.0)
-        .Mode(kModeFelt)
+        .Mode(kBankingFelt)
         .Straight(20.0);
     return b.Build("Vertical loop and banked helix");
 }
@@ -135,7 +135,7 @@ TrackData WindingTrack(int segments) {
     track.Segm.SegmentCount = segments;
     track.Segm.Segments.assign(static_cast<size_t>(segments) + 1, TrackSegment{});
     for (int i = 0; i < segments; ++i) {
-        track.Segm.Segments[static_cast<size_t>(i)].Val24 = {0xFFFF, 0xFFFF, 0};
+        track.Segm.Segments[static_cast<size_t>(i)].Val24 = {kBankingFelt, kPassesFromSpeed, 0};
     }
     return track;
 }

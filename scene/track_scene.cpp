@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <numbers>
+#include <string>
+
+#include "text/format.h"
 
 namespace cvqrn::scene {
 
@@ -568,9 +570,7 @@ std::string HoverText(const ScenePath& path, size_t sample) {
     if (sample >= path.size()) return {};
     const auto fixed = [](double v, int decimals) -> std::string {
         if (!std::isfinite(v)) return "-";
-        char text[48];
-        std::snprintf(text, sizeof text, "%.*f", decimals, v == 0.0 ? 0.0 : v);
-        return text;
+        return FormatFixed(v, decimals);
     };
     return fixed(path.distance[sample], 1) + " m   " + fixed(path.speed[sample], 1) +
            " m/s   vertical " + fixed(path.felt.vertical[sample], 2) + " g   lateral " +

@@ -1,7 +1,8 @@
 #include "text/format.h"
 
+#include <algorithm>
 #include <cmath>
-#include <system_error>
+#include <limits>
 
 #include "text/portability.h"
 
@@ -11,11 +12,14 @@ std::string FormatFixed(double value, int decimals, std::string_view separator) 
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
     if (value == 0.0) value = 0.0;  // no minus for -0
-    char buffer[400];               // room for the integer digits of the largest double
+    decimals = std::clamp(decimals, 0, kMaxDecimals);
+    // Room for a minus, the integer digits of the largest double, the point
+    // and the decimals: the conversion cannot run out of it.
+    constexpr size_t kMaxIntegerDigits = std::numeric_limits<double>::max_exponent10 + 1;
+    std::string text(1 + kMaxIntegerDigits + 1 + static_cast<size_t>(decimals), '\0');
     const auto written =
-        port::ToCharsFixed(buffer, buffer + sizeof buffer, value, decimals);
-    if (written.ec != std::errc()) return "?";
-    std::string text(buffer, written.ptr);
+        port::ToCharsFixed(text.data(), text.data() + text.size(), value, decimals);
+    text.resize(static_cast<size_t>(written.ptr - text.data()));
     const size_t point = text.find('.');
     if (point != std::string::npos) text.replace(point, 1, separator);
     return text;

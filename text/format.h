@@ -10,10 +10,16 @@
 
 namespace cvqrn {
 
+// The most decimals FormatFixed writes.
+inline constexpr int kMaxDecimals = 20;
+
 // `value` with exactly `decimals` digits after `separator`, at least one digit
-// before it, no grouping (the display format "##0.000" for 3 decimals). Zero,
-// also -0, shows without a minus; a negative value that rounds to zero keeps
-// it ("-0.000"). NaN shows as "NaN", infinities as "Infinity" / "-Infinity".
+// before it, no grouping (the display format "##0.000" for 3 decimals),
+// correctly rounded (ties of the exact binary value to even). Zero, also -0,
+// shows without a minus; a negative value that rounds to zero keeps it
+// ("-0.000"). NaN shows as "NaN", infinities as "Infinity" / "-Infinity".
+// Every value has its text: nothing can fail.
+//   decimals   0 to kMaxDecimals; a number outside is taken as the nearer end
 //   separator  the decimal separator, e.g. the window locale's "," or "."
 std::string FormatFixed(double value, int decimals = 3, std::string_view separator = ".");
 

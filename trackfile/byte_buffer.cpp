@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "text/portability.h"
+#include "text/words.h"
 
 namespace cvqrn {
 
@@ -118,9 +119,7 @@ std::string ReadChars(ReadCursor& in, int32_t n) {
 
 std::string ReadTag(ReadCursor& in) {
     std::string tag = ReadChars(in, 4);
-    for (char& c : tag) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
+    for (char& c : tag) c = AsciiUpper(c);
     return tag;
 }
 

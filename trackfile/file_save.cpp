@@ -23,6 +23,8 @@
 #include <new>
 #include <random>
 
+#include "text/words.h"
+
 namespace cvqrn {
 
 namespace {
@@ -30,10 +32,6 @@ namespace {
 constexpr std::string_view kTempSuffix = ".tmp";
 constexpr size_t kTempRandomChars = 6;
 constexpr int kMaxLinkHops = 40;
-
-std::string SystemReason(int err) {
-    return std::strerror(err);
-}
 
 class FdGuard {
   public:
@@ -169,6 +167,14 @@ bool IsTempOf(std::string_view entry, std::string_view prefix) {
            entry.starts_with(prefix) && entry.ends_with(kTempSuffix);
 }
 
+// True when `name` in the open folder `dir` is the file open as `fd`.
+bool NameStillHolds(int dir, const char* name, int fd) {
+    struct stat named {};
+    struct stat held {};
+    return ::fstatat(dir, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &held) == 0 &&
+           named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+}
+
 // Removes the temporary files of this target that no running save holds.
 void RemoveStaleTemps(int dir, std::string_view prefix) {
     const int listFd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -183,7 +189,7 @@ void RemoveStaleTemps(int dir, std::string_view prefix) {
         const FdGuard fd(::openat(dir, e->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
         struct stat st {};
         if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) &&
-            ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+            ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && NameStillHolds(dir, e->d_name, fd.get())) {
             ::unlinkat(dir, e->d_name, 0);
         }
     }
@@ -210,8 +216,16 @@ int WriteImage(const ImageSource& image, const ImageSource::Write& write) {
     return written == image.size ? 0 : EIO;
 }
 
-void WriteInPlace(int dir, const std::string& name, const ImageSource& image,
-                  SaveResult& result) {
+SaveResult Saved(const std::string& path, size_t bytes, std::string note) {
+    SaveResult result;
+    result.path = path;
+    result.bytes = bytes;
+    result.note = std::move(note);
+    return result;
+}
+
+SaveResult WriteInPlace(int dir, const std::string& name, const ImageSource& image,
+                        const std::string& path) {
     const FdGuard fd(::openat(dir, name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
     int err = fd.get() < 0 ? errno : WriteImage(image, [&fd](std::span<const uint8_t> block) {
         return WriteAll(fd.get(), block);
@@ -219,15 +233,22 @@ void WriteInPlace(int dir, const std::string& name, const ImageSource& image,
     if (err == 0 && ::ftruncate(fd.get(), static_cast<off_t>(image.size)) != 0) err = errno;
     if (err == 0 && ::fsync(fd.get()) != 0) err = errno;
     if (err != 0) {
-        result.reason = "cannot write the file in place: " + SystemReason(err);
-        return;
+        return SaveFailure(path, Status::IoError,
+                           "cannot write the file in place: " + SystemReason(err));
     }
-    result.ok = true;
-    result.bytes = image.size;
-    result.note = "written in place, not atomically (its folder does not allow a new file)";
+    return Saved(path, image.size,
+                 "written in place, not atomically (its folder does not allow a new file)");
 }
 
 }  // namespace
+
+SaveResult SaveFailure(std::string path, Status status, std::string reason) {
+    SaveResult result;
+    result.status = status;
+    result.message = std::move(reason);
+    result.path = std::move(path);
+    return result;
+}
 
 std::string TempPrefixFor(std::string_view name) {
     uint32_t hash = 2166136261u;  // FNV-1a
@@ -240,56 +261,61 @@ std::string TempPrefixFor(std::string_view name) {
     return prefix + "-";
 }
 
-void SaveImage(const ImageSource& image, SaveSteps& steps, const SaveOptions& options,
-               SaveResult& result) {
-    std::string target = result.path;
+SaveResult SaveImage(const ImageSource& image, const std::string& path, SaveSteps& steps,
+                     const SaveOptions& options) {
+    const auto refused = [&path](Status status, std::string reason) {
+        return SaveFailure(path, status, std::move(reason));
+    };
+    std::string target = path;
     if (const int err = FollowLinks(target); err != 0) {
-        result.reason = "cannot follow the link: " + SystemReason(err);
-        return;
+        return refused(Status::IoError, "cannot follow the link: " + SystemReason(err));
     }
     const auto [dirPath, name] = SplitPath(target);
     if (name.empty() || name == "." || name == "..") {
-        result.reason = "it names a folder, not a file";
-        return;
+        return refused(Status::InvalidFile, "it names a folder, not a file");
     }
     const FdGuard dir(::open(dirPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() < 0) {
-        result.reason = "cannot open its folder: " + SystemReason(errno);
-        return;
-    }
+    if (dir.get() < 0) return refused(Status::IoError, "cannot open its folder: " + SystemReason(errno));
     struct stat old {};
     const bool exists = ::fstatat(dir.get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
-    if (exists && S_ISDIR(old.st_mode)) {
-        result.reason = "it is a folder";
-        return;
-    }
+    if (exists && S_ISDIR(old.st_mode)) return refused(Status::InvalidFile, "it is a folder");
     if (exists && !S_ISREG(old.st_mode)) {
-        result.reason = "it is not a regular file";
-        return;
+        return refused(Status::InvalidFile, "it is not a regular file");
     }
 
+    // Made before any file is, so that running out of memory can neither
+    // leave a temporary file behind nor report a save that happened as failed.
+    SaveResult saved = Saved(path, image.size, {});
     SignalGuard signals;
     const std::string prefix = TempPrefixFor(name);
     RemoveStaleTemps(dir.get(), prefix);
+    // A name is lost (EEXIST) when it exists already, or when another save's
+    // sweep of stale files took the new file before this save locked it.
     std::string temp;
     int err = EEXIST;
     for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
         temp = prefix + RandomChars() + std::string(kTempSuffix);
         err = steps.CreateTemp(dir.get(), temp);
+        if (err != 0) continue;
+        err = steps.Lock();
+        if (err == 0) break;
+        steps.Close();
+        ::unlinkat(dir.get(), temp.c_str(), 0);
+        if (err != EEXIST) {
+            return refused(Status::IoError, "cannot lock the temporary file: " + SystemReason(err));
+        }
     }
     if (err != 0) {
         const bool folderRefused = err == EACCES || err == EPERM;
         if (folderRefused && exists &&
             ::faccessat(dir.get(), name.c_str(), W_OK, AT_EACCESS) == 0) {
-            if (options.inPlace) return WriteInPlace(dir.get(), name, image, result);
-            result.inPlacePossible = true;
-            result.reason = "cannot create a file in its folder (" + SystemReason(err) +
-                            "); the file itself is writable and can be overwritten in place, "
-                            "but not atomically: a failure midway would leave it damaged";
-            return;
+            if (options.inPlace) return WriteInPlace(dir.get(), name, image, path);
+            return refused(Status::InPlacePossible,
+                           "cannot create a file in its folder (" + SystemReason(err) +
+                               "); the file itself is writable and can be overwritten in place, "
+                               "but not atomically: a failure midway would leave it damaged");
         }
-        result.reason = "cannot create a file in its folder: " + SystemReason(err);
-        return;
+        return refused(Status::IoError, "cannot create a file in its folder: " + SystemReason(err));
     }
     signals.Arm(dir.get(), temp);
     if (exists) KeepOwnerAndMode(steps.Fd(), old);
@@ -299,12 +325,13 @@ void SaveImage(const ImageSource& image, SaveSteps& steps, const SaveOptions& op
     const auto fail = [&](const char* step, int stepErr) {
         steps.Close();
         ::unlinkat(dir.get(), temp.c_str(), 0);
-        result.reason = std::string(step) + ": " + SystemReason(stepErr);
+        return refused(Status::IoError, std::string(step) + ": " + SystemReason(stepErr));
     };
     try {
         err = WriteImage(image, [&steps](std::span<const uint8_t> block) { return steps.Write(block); });
     } catch (const std::bad_alloc&) {
-        fail("cannot write the file", ENOMEM);  // no temporary file stays behind
+        steps.Close();
+        ::unlinkat(dir.get(), temp.c_str(), 0);  // no temporary file stays behind
         throw;
     }
     if (err != 0) return fail("cannot write the file", err);
@@ -316,12 +343,11 @@ void SaveImage(const ImageSource& image, SaveSteps& steps, const SaveOptions& op
     SignalGuard::Disarm();
     // Make the new directory entry durable too; a failure here loses nothing.
     (void)::fsync(dir.get());
-    result.ok = true;
-    result.bytes = image.size;
     if (exists && old.st_nlink > 1) {
-        result.note = "it had " + std::to_string(old.st_nlink - 1) +
-                      " other hard link(s); they keep the previous content";
+        saved.note = "it had " + std::to_string(old.st_nlink - 1) +
+                     " other hard link(s); they keep the previous content";
     }
+    return saved;
 }
 
 // ---- PosixSaveSteps
@@ -334,12 +360,19 @@ PosixSaveSteps::~PosixSaveSteps() {
 int PosixSaveSteps::CreateTemp(int dir, const std::string& name) {
     // Mode 0666 lets the umask give a new file the usual permissions.
     fd_ = ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd_ < 0) return errno;
-    // Held until the save ends (through a second descriptor, which outlives
-    // Close): a temp nobody holds is stale.
-    (void)::flock(fd_, LOCK_EX | LOCK_NB);
+    return fd_ < 0 ? errno : 0;
+}
+
+int PosixSaveSteps::Lock() {
+    // A sweep that holds the lock now, or has removed the file already, took
+    // it for stale in the moment between its creation and this lock.
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? EEXIST : errno;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return errno;
+    if (st.st_nlink == 0) return EEXIST;
+    // Held until the save ends, through a second descriptor that outlives Close.
     lockFd_ = ::dup(fd_);
-    return 0;
+    return lockFd_ < 0 ? errno : 0;
 }
 
 int PosixSaveSteps::Write(std::span<const uint8_t> bytes) {

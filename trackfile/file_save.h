@@ -23,10 +23,13 @@ struct ImageSource {
     std::function<int(const Write&)> produce;
 };
 
-// Writes `image` to `result.path` with `steps` and completes `result`.
-// `result.path` is the name the user gave, extension rule applied.
-void SaveImage(const ImageSource& image, SaveSteps& steps, const SaveOptions& options,
-               SaveResult& result);
+// Writes `image` to `path` (the name the user gave, extension rule applied)
+// with `steps`.
+SaveResult SaveImage(const ImageSource& image, const std::string& path, SaveSteps& steps,
+                     const SaveOptions& options);
+
+// A save of `path` that failed with `status` for `reason`.
+SaveResult SaveFailure(std::string path, Status status, std::string reason);
 
 // The first characters of every temporary file a save of a target called
 // `name` creates in its folder: ".cvqrn-", eight hex digits of the name, "-".

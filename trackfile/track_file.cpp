@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <limits>
 #include <functional>
 #include <memory>
@@ -16,16 +15,15 @@
 #include <optional>
 #include <span>
 
+#include "text/portability.h"
+#include "text/words.h"
 #include "trackfile/byte_buffer.h"
 #include "trackfile/chunk_io.h"
 #include "trackfile/file_save.h"
-#include "text/portability.h"
 
 namespace cvqrn {
 
 namespace {
-
-constexpr std::string_view kExtension = ".cvtrack";
 
 // The decoded track may take at most this many bytes of memory per byte of
 // its file, plus the margin. Real tracks take about one byte per file byte
@@ -42,17 +40,6 @@ constexpr size_t kSaveBlockSlack = size_t{64} << 10;
 
 // The header's Size is a Long, so no track file is longer than this.
 constexpr int64_t kMaxFileBytes = int64_t{std::numeric_limits<int32_t>::max()} + 8;
-
-bool HasTrackExtension(const std::string& path) {
-    if (path.size() < kExtension.size()) return false;
-    const std::string_view tail = std::string_view(path).substr(path.size() - kExtension.size());
-    for (size_t i = 0; i < tail.size(); ++i) {
-        char c = tail[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != kExtension[i]) return false;
-    }
-    return true;
-}
 
 // A tag as the user can read it: unprintable bytes shown as '?'.
 std::string Printable(std::string tag) {
@@ -75,8 +62,8 @@ std::string ChunkFailure(std::string_view what, size_t start, const ReadCursor& 
            "): " + in.Problem;
 }
 
-LoadResult Refused(std::string reason) {
-    return LoadResult{false, std::move(reason)};
+Result Refused(std::string reason) {
+    return Failure(Status::InvalidFile, std::move(reason));
 }
 
 // Skips a chunk the load does not know: its Size says how far, children included.
@@ -156,25 +143,21 @@ void WriteSubtree(ChunkId id, ImageOut& out, const TrackData& t, const ChunkSize
     for (ChunkId child : ChildrenOf(id)) WriteSubtree(child, out, t, sizes);
 }
 
-std::string SystemReason(int err) {
-    return std::strerror(err);
-}
-
-// The chunk sizes of `track`'s image, or nothing (and `reason`) when the
-// track does not have the shape FindShapeProblem checks or its image would
-// pass the format's 2 GiB limit.
-std::optional<ChunkSizes> PlanImage(const TrackData& track, std::string& reason) {
-    if (std::string problem = FindShapeProblem(track); !problem.empty()) {
-        reason = "the track record is inconsistent: " + problem;
-        return std::nullopt;
+// The chunk sizes of `track`'s image, in `sizes`: Ok, or InvalidTrack when
+// the track does not have the shape CheckTrackShape checks, TooLarge when its
+// image would pass the format's 2 GiB limit.
+Result PlanImage(const TrackData& track, std::optional<ChunkSizes>& sizes) {
+    if (const Result shape = CheckTrackShape(track); !shape) {
+        return Failure(Status::InvalidTrack, "the track record is inconsistent: " + shape.message);
     }
-    ChunkSizes sizes(track);
-    if (sizes.file > std::numeric_limits<int32_t>::max()) {
-        reason = "the track is too large for a track file (" + std::to_string(sizes.file + 8) +
-                 " bytes; a track file holds at most " + std::to_string(kMaxFileBytes) + ")";
-        return std::nullopt;
+    sizes.emplace(track);
+    if (sizes->file > std::numeric_limits<int32_t>::max()) {
+        return Failure(Status::TooLarge, "the track is too large for a track file (" +
+                                             std::to_string(sizes->file + 8) +
+                                             " bytes; a track file holds at most " +
+                                             std::to_string(kMaxFileBytes) + ")");
     }
-    return sizes;
+    return {};
 }
 
 // Writes the image of `track` (planned by PlanImage) into `out`.
@@ -185,8 +168,8 @@ void WriteImage(const TrackData& track, const ChunkSizes& sizes, ImageOut& out) 
 }
 
 // `consumed`: told now and then how far the bytes are read (ReadCursor::Consumed).
-LoadResult DecodeImage(std::span<const uint8_t> image, TrackData& track,
-                       std::function<void(size_t)> consumed = {}) {
+Result DecodeImage(std::span<const uint8_t> image, TrackData& track,
+                   std::function<void(size_t)> consumed = {}) {
     ClearTrack(track);
     ReadCursor in(image);
     in.Consumed = std::move(consumed);
@@ -224,10 +207,10 @@ LoadResult DecodeImage(std::span<const uint8_t> image, TrackData& track,
     }
     // The readers size every array from its count, so this finds nothing; it
     // is the one place that states what every later stage may rely on.
-    if (std::string problem = FindShapeProblem(track); !problem.empty()) {
-        return Refused("inconsistent track: " + problem);
+    if (const Result shape = CheckTrackShape(track); !shape) {
+        return Refused("inconsistent track: " + shape.message);
     }
-    return LoadResult{true, {}};
+    return {};
 }
 
 // The bytes of a file as its read puts them, in memory of their own whose
@@ -265,7 +248,7 @@ class FileImage {
     size_t givenBack_ = 0;  // a multiple of the page size
 };
 
-LoadResult LoadWholeFile(const std::string& path, TrackData& track) {
+Result LoadWholeFile(const std::string& path, TrackData& track) {
     if (path.empty()) return Refused("no file name given");
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return Refused(SystemReason(errno));
@@ -307,25 +290,34 @@ LoadResult LoadWholeFile(const std::string& path, TrackData& track) {
         }
     }
     ::close(fd);
-    if (err != 0) return Refused("cannot read the file: " + SystemReason(err));
+    if (err != 0) return Failure(Status::IoError, "cannot read the file: " + SystemReason(err));
     const std::span<const uint8_t> bytes(image->Data(), done);
     // Decoded bytes are given back as the decode moves on, so that the file's
     // bytes and the track they make never both stand in memory whole.
     return DecodeImage(bytes, track, [&image](size_t upTo) { image->GiveBack(upTo); });
 }
 
-LoadResult OutOfMemory(TrackData& track) {
+Result OutOfMemory(TrackData& track) {
     ClearTrack(track);  // gives back what the partial decode took
-    return Refused("not enough memory to load the file");
+    return Failure(Status::OutOfMemory, "not enough memory to load the file");
 }
 
 }  // namespace
 
-std::string WithTrackExtension(const std::string& path) {
-    return HasTrackExtension(path) ? path : path + std::string(kExtension);
+bool HasTrackExtension(std::string_view path) {
+    if (path.size() < kTrackFileExtension.size()) return false;
+    const std::string_view tail = path.substr(path.size() - kTrackFileExtension.size());
+    for (size_t i = 0; i < tail.size(); ++i) {
+        if (AsciiLower(tail[i]) != kTrackFileExtension[i]) return false;
+    }
+    return true;
 }
 
-LoadResult DecodeTrack(std::span<const uint8_t> image, TrackData& track) {
+std::string WithTrackExtension(const std::string& path) {
+    return HasTrackExtension(path) ? path : path + std::string(kTrackFileExtension);
+}
+
+Result DecodeTrack(std::span<const uint8_t> image, TrackData& track) {
     try {
         return DecodeImage(image, track);
     } catch (const std::bad_alloc&) {
@@ -333,7 +325,7 @@ LoadResult DecodeTrack(std::span<const uint8_t> image, TrackData& track) {
     }
 }
 
-LoadResult LoadTrack(const std::string& path, TrackData& track) {
+Result LoadTrack(const std::string& path, TrackData& track) {
     try {
         return LoadWholeFile(path, track);
     } catch (const std::bad_alloc&) {
@@ -342,9 +334,9 @@ LoadResult LoadTrack(const std::string& path, TrackData& track) {
 }
 
 EncodeResult EncodeTrack(const TrackData& track) {
+    std::optional<ChunkSizes> sizes;
+    if (Result planned = PlanImage(track, sizes); !planned) return {std::move(planned)};
     EncodeResult result;
-    const std::optional<ChunkSizes> sizes = PlanImage(track, result.reason);
-    if (!sizes) return result;
     ImageOut out;
     out.bytes.reserve(sizes->ImageBytes());
     WriteImage(track, *sizes, out);
@@ -359,25 +351,22 @@ SaveResult SaveTrack(const std::string& path, const TrackData& track, const Save
 
 namespace {
 
-void SaveWholeTrack(const std::string& path, const TrackData& track, SaveSteps& steps,
-                    const SaveOptions& options, SaveResult& result) {
-    if (path.empty()) {
-        result.reason = "no file name given";
-        return;
-    }
-    result.path = path;
+SaveResult SaveWholeTrack(const std::string& path, const TrackData& track, SaveSteps& steps,
+                          const SaveOptions& options) {
+    if (path.empty()) return SaveFailure(path, Status::InvalidFile, "no file name given");
     if (path.back() == '/') {
-        result.reason = "the name ends in '/': give a file name, not a folder";
-        return;
+        return SaveFailure(path, Status::InvalidFile,
+                           "the name ends in '/': give a file name, not a folder");
     }
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        result.reason = "it is a folder";
-        return;
+        return SaveFailure(path, Status::InvalidFile, "it is a folder");
     }
-    result.path = WithTrackExtension(path);
-    const std::optional<ChunkSizes> sizes = PlanImage(track, result.reason);
-    if (!sizes) return;
+    const std::string target = WithTrackExtension(path);
+    std::optional<ChunkSizes> sizes;
+    if (Result planned = PlanImage(track, sizes); !planned) {
+        return SaveFailure(target, planned.status, std::move(planned.message));
+    }
     // Encoded a block at a time into one buffer, sized once, each block
     // written as soon as it is full: the image never stands in memory whole
     // beside the track.
@@ -392,21 +381,20 @@ void SaveWholeTrack(const std::string& path, const TrackData& track, SaveSteps& 
         WriteImage(track, *sizes, out);
         return err;
     };
-    SaveImage(image, steps, options, result);
+    return SaveImage(image, target, steps, options);
 }
 
 }  // namespace
 
 SaveResult SaveTrack(const std::string& path, const TrackData& track, SaveSteps& steps,
                      const SaveOptions& options) {
-    SaveResult result;
     try {
-        SaveWholeTrack(path, track, steps, options, result);
+        return SaveWholeTrack(path, track, steps, options);
     } catch (const std::bad_alloc&) {
-        result.ok = false;
-        result.reason = "not enough memory to save the track";
+        const bool named = !path.empty() && path.back() != '/';
+        return SaveFailure(named ? WithTrackExtension(path) : path, Status::OutOfMemory,
+                           "not enough memory to save the track");
     }
-    return result;
 }
 
 }  // namespace cvqrn

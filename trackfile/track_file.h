@@ -10,28 +10,24 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/track_record.h"
+#include "text/result.h"
 
 namespace cvqrn {
 
-struct LoadResult {
-    bool ok = false;
-    std::string reason;  // why the file was refused, for the user; empty on success
-    explicit operator bool() const { return ok; }
-};
+// The extension every track file's name ends in (compared without regard to case).
+inline constexpr std::string_view kTrackFileExtension = ".cvtrack";
 
-struct SaveResult {
-    bool ok = false;
-    std::string path;    // the path actually written (".cvtrack" appended when missing)
-    std::string reason;  // the first failure, with the system's reason; empty on success
+// A save: Ok, or the first failure with its reason. InPlacePossible: refused
+// only because the folder does not allow a new file while the file itself is
+// writable (SaveOptions::inPlace would write it).
+struct SaveResult : Result {
+    std::string path{};  // the path actually written (".cvtrack" appended when missing)
     size_t bytes = 0;    // the length of the file written
     std::string note{};  // something the user should know even on success (e.g. links split)
-    // Refused only because the folder does not allow a new file while the
-    // file itself is writable: SaveOptions::inPlace would write it.
-    bool inPlacePossible = false;
-    explicit operator bool() const { return ok; }
 };
 
 struct SaveOptions {
@@ -48,34 +44,40 @@ struct SaveOptions {
 // A file whose decoded track would take more than twice the file's size plus
 // 64 MB of memory is refused before that memory is taken, and running out of
 // memory is a refused load, not an exception.
-LoadResult LoadTrack(const std::string& path, TrackData& track);
+// Ok, or InvalidFile (the name, the file or its content), IoError (a read the
+// system refused) or OutOfMemory, with the reason as the message.
+Result LoadTrack(const std::string& path, TrackData& track);
 
 // Decodes a whole file image (the bytes of a track file) into `track`, which
 // is cleared first. Never reads outside `image`. A track accepted by this (or
-// LoadTrack) has the shape FindShapeProblem checks (track_record.h).
-LoadResult DecodeTrack(std::span<const uint8_t> image, TrackData& track);
+// LoadTrack) has the shape CheckTrackShape checks (track_record.h).
+Result DecodeTrack(std::span<const uint8_t> image, TrackData& track);
 
-struct EncodeResult {
-    std::vector<uint8_t> image;  // the file's bytes; empty when refused
-    std::string reason;          // why the track cannot be encoded; empty on success
-    explicit operator bool() const { return reason.empty(); }
+struct EncodeResult : Result {
+    std::vector<uint8_t> image{};  // the file's bytes; empty unless Ok
 };
 
 // The file image of `track`: the fixed chunk tree, every Size computed from the
-// content (the record's own Size and ChildCount fields are not used). Refused
-// when the track does not have the shape FindShapeProblem checks, or when the
-// image would pass the format's 2 GiB limit.
+// content (the record's own Size and ChildCount fields are not used).
+// InvalidTrack when the track does not have the shape CheckTrackShape checks,
+// TooLarge when the image would pass the format's 2 GiB limit.
 EncodeResult EncodeTrack(const TrackData& track);
 
 // The file-system steps of a save that tests may make fail, one call per
-// step. Each returns 0 or the errno value of its failure. The default
-// (PosixSaveSteps) uses POSIX calls relative to the open folder `dir`.
+// step. Each returns 0 or the errno value of its failure, as the system
+// reports it. The default (PosixSaveSteps) uses POSIX calls relative to the
+// open folder `dir`.
 class SaveSteps {
   public:
     virtual ~SaveSteps() = default;
     // Creates the new file `name` (which must not exist) in the open folder
     // `dir` and opens it for writing.
     virtual int CreateTemp(int dir, const std::string& name) = 0;
+    // Takes the lock that marks the open file as a live save's temporary
+    // file, held until the save ends: a temporary file nobody holds is stale.
+    // EEXIST when a save sweeping stale files took the file first (it removes
+    // it; another name is tried).
+    virtual int Lock() = 0;
     // Writes all of `bytes` to the open file.
     virtual int Write(std::span<const uint8_t> bytes) = 0;
     // Flushes the open file to disk.
@@ -95,6 +97,7 @@ class PosixSaveSteps : public SaveSteps {
     PosixSaveSteps& operator=(const PosixSaveSteps&) = delete;
     ~PosixSaveSteps() override;
     int CreateTemp(int dir, const std::string& name) override;
+    int Lock() override;
     int Write(std::span<const uint8_t> bytes) override;
     int Flush() override;
     int Close() override;
@@ -126,14 +129,19 @@ class PosixSaveSteps : public SaveSteps {
 //   the previous content, and `note` says so.
 // - A name ending in "/" or naming a folder is refused. When the folder does
 //   not allow a new file but the file is writable, the save is refused with
-//   `inPlacePossible`, or written in place when `options.inPlace` asks for it.
-// Running out of memory is a refused save, not an exception.
+//   InPlacePossible, or written in place when `options.inPlace` asks for it.
+// Running out of memory is a refused save (OutOfMemory), not an exception.
+// A name the save cannot take is InvalidFile, a track it cannot encode
+// InvalidTrack or TooLarge, a step the file system refuses IoError.
 SaveResult SaveTrack(const std::string& path, const TrackData& track,
                      const SaveOptions& options = {});
 SaveResult SaveTrack(const std::string& path, const TrackData& track, SaveSteps& steps,
                      const SaveOptions& options = {});
 
-// `path` with ".cvtrack" appended unless its last 8 characters, lower-cased, are ".cvtrack".
+// Whether `path` ends in kTrackFileExtension, compared without regard to case.
+bool HasTrackExtension(std::string_view path);
+
+// `path` with ".cvtrack" appended unless it ends in it (HasTrackExtension).
 std::string WithTrackExtension(const std::string& path);
 
 }  // namespace cvqrn

@@ -96,7 +96,7 @@ std::optional<ProfileModel> RunProfile(const TrackData& loaded, const HeartlineJ
     try {
         std::optional<RideProfile> beside;
         if (loadedProfile.valid()) beside = loadedProfile.get();
-        if (job.outOfMemory || job.result.status == HeartlineStatus::RefusedSettings) return {};
+        if (job.outOfMemory || job.result.status == Status::InvalidSettings) return {};
         ProfileRequest request;
         request.loaded = &loaded;
         request.rebuilt = job.result ? &job.track : nullptr;
@@ -401,8 +401,9 @@ void MainWindow::SetProgressVisible(bool visible) {
     progress_->setVisible(visible);
 }
 
-void MainWindow::SetProgressShape(const BarShape& shape) {
-    progress_->SetShape(shape);
+void MainWindow::SetProgress(double fraction) {
+    // The skin's tube rises in whole twips.
+    progress_->SetShape(ProgressBarShape(fraction));
 }
 
 void MainWindow::SetMessageText(const std::string& text) {

@@ -72,7 +72,7 @@ class MainWindow final : public ShapedWindow, private WindowView, private Messag
     void SetFieldText(Field field, const std::string& text) override;
     void SetLightVisible(Light light, bool visible) override;
     void SetProgressVisible(bool visible) override;
-    void SetProgressShape(const BarShape& shape) override;
+    void SetProgress(double fraction) override;
     void SetMessageText(const std::string& text) override;
     void ShowMessageBox(const MessageBoxRequest& request) override;
     bool AskYesNo(const MessageBoxRequest& request) override;

@@ -2,10 +2,12 @@
 
 #include <QChart>
 #include <QChartView>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QImage>
+#include <QImageWriter>
 #include <QLayout>
 #include <QLineSeries>
 #include <QMessageBox>
@@ -368,18 +370,27 @@ bool ProfileWindow::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-bool ProfileWindow::SavePicture(const QString& path) {
+Result ProfileWindow::SavePicture(const QString& path) {
+    const auto cannot = [](const QString& reason) {
+        return Failure(Status::IoError, reason.toStdString());
+    };
     content_->layout()->activate();  // a model set just now is laid out before it is drawn
     if (path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive)) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return cannot(file.errorString());
         QSvgGenerator svg;
-        svg.setFileName(path);
+        svg.setOutputDevice(&file);
         svg.setSize(content_->size());
         svg.setViewBox(QRect(QPoint(0, 0), content_->size()));
         svg.setTitle(QString::fromLatin1(kProfileWindowTitle));
         QPainter painter;
-        if (!painter.begin(&svg)) return false;
+        if (!painter.begin(&svg)) return cannot(QStringLiteral("the drawing cannot be started"));
         content_->render(&painter);
-        return painter.end();
+        painter.end();
+        file.close();
+        if (file.error() != QFileDevice::NoError) return cannot(file.errorString());
+        return {};
     }
     constexpr qreal kScale = 2.0;  // sharp when zoomed or printed
     QImage image(content_->size() * kScale, QImage::Format_ARGB32_Premultiplied);
@@ -389,7 +400,9 @@ bool ProfileWindow::SavePicture(const QString& path) {
     painter.setRenderHint(QPainter::Antialiasing);
     content_->render(&painter);
     painter.end();
-    return image.save(path, "PNG");
+    QImageWriter writer(path, "PNG");
+    if (!writer.write(image)) return cannot(writer.errorString());
+    return {};
 }
 
 void ProfileWindow::SaveClicked() {
@@ -403,9 +416,10 @@ void ProfileWindow::SaveClicked() {
         path += selected.startsWith(QStringLiteral("SVG")) ? QStringLiteral(".svg")
                                                             : QStringLiteral(".png");
     }
-    if (!SavePicture(path)) {
+    if (const Result saved = SavePicture(path); !saved) {
         QMessageBox::warning(this, QString::fromLatin1(kProfileWindowTitle),
-                             QStringLiteral("The picture could not be saved as %1.").arg(path));
+                             QStringLiteral("The picture could not be saved as %1.\n%2")
+                                 .arg(path, QString::fromStdString(saved.message)));
     }
 }
 

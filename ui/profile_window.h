@@ -68,8 +68,9 @@ class ProfileWindow : public QWidget {
 
   public:
     // Writes the window's content as a PNG (twice the screen's pixels) or, for
-    // a name ending in ".svg", as an SVG drawing. False when it cannot be written.
-    bool SavePicture(const QString& path);
+    // a name ending in ".svg", as an SVG drawing. IoError with the system's
+    // reason when it cannot be written.
+    Result SavePicture(const QString& path);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -301,28 +301,8 @@ void PaintSettings(QPainter& painter) {
 void PaintTable(QPainter& painter) {
     Header(painter, 222, 54, QStringLiteral("RECOMMENDED HEARTLINE (m)"), 430);
 
-    struct Style {
-        const char* name;
-        const char* metres;
-    };
-    // Ten sit-down styles (positive) and four hanging styles (negative), by value.
-    static const std::array<Style, 14> kStyles = {{
-        {"Junior", "0.80"},
-        {"Family", "0.90"},
-        {"Wooden", "1.00"},
-        {"Looping", "1.04"},
-        {"Launched", "1.10"},
-        {"Hyper", "1.15"},
-        {"Giga", "1.20"},
-        {"Dive", "1.30"},
-        {"Wing", "1.45"},
-        {"Flying", "1.60"},
-        {"Suspended", "-0.90"},
-        {"Inv. family", "-1.00"},
-        {"Inverted", "-1.05"},
-        {"Inv. looping", "-1.15"},
-    }};
-    constexpr int kRowsPerColumn = 7;
+    const auto& kStyles = kRecommendedHeartlines;
+    constexpr int kRowsPerColumn = kRecommendedRowsPerColumn;
     constexpr double kTop = 68;
     constexpr double kPitch = 11.6;
     const QFont font = SkinFont(10);
@@ -338,7 +318,7 @@ void PaintTable(QPainter& painter) {
         }
         const bool negative = kStyles[i].metres[0] == '-';
         Text(painter, QRectF(x, y, 70, kPitch), Qt::AlignLeft | Qt::AlignVCenter,
-             QString::fromLatin1(kStyles[i].name), font, kText);
+             QString::fromLatin1(kStyles[i].style), font, kText);
         // A real minus sign reads better than a hyphen.
         QString value = QString::fromLatin1(kStyles[i].metres);
         if (negative) value.replace(0, 1, QChar(0x2212));

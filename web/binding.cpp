@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -23,9 +24,10 @@
 #include <vector>
 
 #include "profile/ride_profile.h"
-#include "profile/valley_advice.h"
+#include "heartline/valley.h"
 #include "frontend/file_dialogs.h"
 #include "frontend/key_filter.h"
+#include "frontend/messages.h"
 #include "frontend/number_text.h"
 #include "frontend/profile_model.h"
 #include "frontend/track_operations.h"
@@ -61,8 +63,7 @@ const char* LightName(Light light) {
 // `name` without its directory and without a ".cvtrack" ending in any case.
 std::string Stem(const std::string& path) {
     std::string name = path.substr(path.find_last_of('/') + 1);
-    const std::string withExtension = WithTrackExtension(name);
-    if (withExtension == name) name.resize(name.size() - 8);
+    if (HasTrackExtension(name)) name.resize(name.size() - kTrackFileExtension.size());
     return name;
 }
 
@@ -107,7 +108,7 @@ RideProfile ProfileOf(const TrackData& track, double heartline, double startspee
 val Profile(const RideProfile& profile) {
     val p = val::object();
     if (!profile) {
-        p.set("error", profile.error);
+        p.set("error", profile.message);
         return p;
     }
     const size_t n = profile.samples.size();
@@ -399,14 +400,20 @@ class PageView final : public ui::WindowView {
     }
 
     void SetProgressVisible(bool visible) override {
+        sentThousandths_ = -1.0;
         val m = sink_.Message("progressVisible");
         m.set("visible", visible);
         sink_.Send(m);
     }
 
-    void SetProgressShape(const ui::BarShape& shape) override {
+    // The page's bar moves in thousandths of the run: a step that does not
+    // reach the next one is not sent (a run counts up to 32767 steps).
+    void SetProgress(double fraction) override {
+        const double thousandths = std::floor(fraction * 1000.0);
+        if (thousandths == sentThousandths_) return;
+        sentThousandths_ = thousandths;
         val m = sink_.Message("progress");
-        m.set("fraction", static_cast<double>(shape.height) / ui::kTubeHeight);
+        m.set("fraction", fraction);
         sink_.Send(m);
     }
 
@@ -450,6 +457,7 @@ class PageView final : public ui::WindowView {
     std::array<std::string, ui::kFieldCount> texts_{};
     std::string separator_ = ".";
     std::optional<bool> answer_;
+    double sentThousandths_ = -1.0;
 };
 
 // The page's timer runs the countdown and answers with timerFired().
@@ -490,7 +498,7 @@ class PageOperations final : public ui::TrackOperations {
   public:
     explicit PageOperations(const Sink& sink) : sink_(sink) {}
 
-    LoadResult Load(const std::string& path, TrackData& track) override {
+    Result Load(const std::string& path, TrackData& track) override {
         return core_.Load(path, track);
     }
     SaveResult Save(const std::string& path, TrackData& track,
@@ -519,7 +527,7 @@ class PageOperations final : public ui::TrackOperations {
 
     // The status and settings of the run the last action made, if it made one.
     struct Run {
-        HeartlineStatus status;
+        Status status;
         HeartlineSettings settings;
     };
     std::optional<Run> TakeLastRun() { return std::exchange(lastRun_, std::nullopt); }
@@ -604,16 +612,16 @@ class Window {
         sink_.Send(timing);
         const auto run = operations_.TakeLastRun();
         // A refused setting keeps the result there was; a run replaces it or drops it.
-        if (run && run->status != HeartlineStatus::RefusedSettings) {
-            SendResultState(run->status == HeartlineStatus::Ok);
+        if (run && run->status != Status::InvalidSettings) {
+            SendResultState(run->status == Status::Ok);
         }
         // The result can be saved from here on; the profiles follow.
         SendActionOver();
-        if (!run || run->status == HeartlineStatus::RefusedSettings) return;
+        if (!run || run->status == Status::InvalidSettings) return;
         const HeartlineSettings& p = run->settings;
-        const bool ok = run->status == HeartlineStatus::Ok;
+        const bool ok = run->status == Status::Ok;
         SendProfiles(p.startspeed, p.endspeed, ok ? std::optional(p) : std::nullopt,
-                     run->status == HeartlineStatus::Valleyed ? std::optional(p) : std::nullopt);
+                     run->status == Status::Valleyed ? std::optional(p) : std::nullopt);
     }
 
     // Save as "<loaded name>-hl.cvtrack"; the page receives it as a download.
@@ -675,9 +683,12 @@ class Window {
         m.set("rebuilt", rebuilt_ ? Profile(*rebuilt_) : val::null());
         m.set("rebuild", rebuilt ? ui::RebuildName(rebuilt->smooth) : std::string());
         m.set("valleyed", valleyed.has_value());
-        const std::optional<ValleyStop> stop =
-            valleyed ? FindValley(logic_.LoadedTrack(), *valleyed, valleyed->startspeed)
-                     : std::nullopt;
+        std::optional<ValleyStop> stop;
+        if (valleyed) {
+            const ValleyResult found =
+                FindValley(logic_.LoadedTrack(), *valleyed, valleyed->startspeed);
+            if (found.status == Status::Valleyed) stop = found.stop;
+        }
         // The 3D panel marks the stop where the window's does.
         if (stop) valley_ = ProfilePoint{stop->x, stop->y, stop->z};
         m.set("stop", stop ? val(stop->distance) : val::null());
@@ -731,6 +742,7 @@ val FieldSpecs() {
     for (const ui::FieldSpec& spec : ui::kFieldSpecs) {
         val f = val::object();
         f.set("name", std::string(spec.name));
+        f.set("caption", std::string(ui::PlaceOf(spec.field).caption));
         f.set("text", ui::InitialText(spec.field));
         f.set("toolTip", std::string(spec.toolTip));
         f.set("parameter", spec.parameter);
@@ -739,6 +751,37 @@ val FieldSpecs() {
         list.call<void>("push", f);
     }
     return list;
+}
+
+// The recommended heartlines the window's table plate lists, in its order,
+// and how many rows a column of the table holds.
+val RecommendedHeartlines() {
+    val list = val::array();
+    for (const ui::RecommendedHeartline& row : ui::kRecommendedHeartlines) {
+        val r = val::object();
+        r.set("style", std::string(row.style));
+        r.set("metres", std::string(row.metres));
+        list.call<void>("push", r);
+    }
+    val table = val::object();
+    table.set("rows", list);
+    table.set("rowsPerColumn", ui::kRecommendedRowsPerColumn);
+    return table;
+}
+
+// The window's texts the page shows on its own: the heads of the track data
+// grid and the title of the box for a file it refuses (loadRefusedText gives
+// the box's text).
+val Texts() {
+    val texts = val::object();
+    val columns = val::array();
+    for (const char* head : ui::kDataColumnHeads) columns.call<void>("push", std::string(head));
+    val rows = val::array();
+    for (const char* head : ui::kDataRowHeads) rows.call<void>("push", std::string(head));
+    texts.set("dataColumnHeads", columns);
+    texts.set("dataRowHeads", rows);
+    texts.set("loadErrorTitle", std::string(ui::kLoadErrorTitle));
+    return texts;
 }
 
 EMSCRIPTEN_BINDINGS(cvqrn) {
@@ -780,6 +823,9 @@ EMSCRIPTEN_BINDINGS(cvqrn) {
     emscripten::function("filterKey", &FilterKey);
     emscripten::function("fieldSpecs", &FieldSpecs);
     emscripten::function("smoothSpec", &SmoothSpec);
+    emscripten::function("recommendedHeartlines", &RecommendedHeartlines);
+    emscripten::function("texts", &Texts);
+    emscripten::function("loadRefusedText", &ui::LoadRefusedText);
 }
 
 }  // namespace cvqrn::web

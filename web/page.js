@@ -15,6 +15,8 @@ let workerReady = false; // the worker's engine has started
 let messageTimer = 0;
 let question = null;     // the in-place question of the save that just ended
 let unsaved = false;     // a result waits that has not been downloaded
+let engine = null;       // the engine on this thread (see main)
+let texts = null;        // the window's own texts, from the engine
 // The user's actions the worker has been sent and has not finished, oldest
 // first; `over` once the worker says the user's part is done (a run's
 // profiles may still be computing then).
@@ -263,9 +265,10 @@ function download(name, bytes) {
 
 const megabytes = (bytes) => `${Math.round(bytes / (1024 * 1024))} MB`;
 
+// The window's load box for `name`, refused for `why` (plain words).
 function loadRefused(name, why, detail) {
-  showBox({ title: 'Load Error', warning: true, detail,
-            text: `Error Loading Track File!\n\nCV-QRN cannot open "${name}". ${why}` });
+  showBox({ title: texts.loadErrorTitle, warning: true, detail,
+            text: engine.loadRefusedText(name, why) });
 }
 
 // Reads the file with the load's progress on the message line and its bar.
@@ -294,7 +297,7 @@ function readWithProgress(file, note) {
 
 // `note`: a sentence about the load to keep on the message line after it.
 async function loadFile(file, note = '') {
-  if (!file || acting > 0) return;
+  if (!file || acting > 0 || !engine) return;
   if (file.size > kMaxFileBytes) {
     loadRefused(file.name,
                 `It is ${megabytes(file.size)}, more than the ${megabytes(kMaxFileBytes)} ` +
@@ -407,12 +410,8 @@ function buildSmoothSwitch(engine) {
   $('parameter-fields').append(label);
 }
 
-function buildFields(engine) {
+function buildFields() {
   const holder = $('parameter-fields');
-  const captions = {
-    str_segments: 'Segments (#)', str_heartline: 'Heartline (m)', str_startspeed: 'V in (m/s)',
-    str_endspeed: 'V out (m/s)', str_precision: 'Precision (#)', str_filter: 'Filter (#)',
-  };
   const specs = engine.fieldSpecs();
   for (let i = 0; i < specs.length; i += 1) {
     const spec = specs[i];
@@ -424,7 +423,7 @@ function buildFields(engine) {
     const label = document.createElement('label');
     label.title = spec.toolTip;
     const caption = document.createElement('span');
-    caption.textContent = captions[spec.name];
+    caption.textContent = spec.caption;
     const input = document.createElement('input');
     input.id = spec.name;
     input.value = spec.text;
@@ -479,6 +478,27 @@ function setUpActions() {
   });
 }
 
+// The window's recommended heartlines, in its columns (a real minus sign
+// reads better than a hyphen), and the heads of the track data grid.
+function buildTables() {
+  const { rows, rowsPerColumn } = engine.recommendedHeartlines();
+  const table = $('recommended-table');
+  for (let r = 0; r < rowsPerColumn; r += 1) {
+    const tr = table.insertRow();
+    for (let i = r; i < rows.length; i += rowsPerColumn) {
+      const negative = rows[i].metres.startsWith('-');
+      tr.insertCell().textContent = rows[i].style;
+      const value = tr.insertCell();
+      value.textContent = negative ? '\u2212' + rows[i].metres.slice(1) : rows[i].metres;
+      if (negative) value.className = 'neg';
+    }
+  }
+  const heads = document.querySelectorAll('table.ends thead th');
+  texts.dataColumnHeads.forEach((head, c) => { heads[c + 1].textContent = head; });
+  const rowHeads = document.querySelectorAll('table.ends tbody th');
+  texts.dataRowHeads.forEach((head, r) => { rowHeads[r].textContent = head; });
+}
+
 async function main() {
   setUpLoading();
   setUpActions();
@@ -490,9 +510,11 @@ async function main() {
     e.returnValue = '';
   });
   startWorker();
-  const engine = await startEngineHere();
+  engine = await startEngineHere();
+  texts = engine.texts();
   buildSmoothSwitch(engine);
-  buildFields(engine);
+  buildFields();
+  buildTables();
   CvqrnPanel3d.start(engine, send);
   document.body.dataset.ready = '1';
 }

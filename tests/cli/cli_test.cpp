@@ -27,7 +27,7 @@ const Command kTable[] = {
 };
 
 std::string Saved(const TempDir& dir, const char* name, const TrackData& track) {
-    EXPECT_TRUE(SaveTrack(dir.File(name), track).ok);
+    EXPECT_TRUE(SaveTrack(dir.File(name), track));
     return dir.File(name);
 }
 
@@ -156,10 +156,8 @@ TEST(CliFormat, JsonValuesStayValidJson) {
 
 // The save's two messages a test cannot provoke from the command line.
 TEST(CliSave, ARefusalNamesInPlaceWhereItWouldWriteTheFileAndANoteIsShown) {
-    SaveResult refused{false, "/ro/a.cvtrack", "no new file"};
-    refused.inPlacePossible = true;
-    SaveResult noted{true, "/t/a.cvtrack", ""};
-    noted.note = "links split";
+    const SaveResult refused{Failure(Status::InPlacePossible, "no new file"), "/ro/a.cvtrack"};
+    const SaveResult noted{{}, "/t/a.cvtrack", 0, "links split"};
     std::ostringstream err;
     EXPECT_EQ(ReportSave(refused, "/ro/a", err), kExitFailure);
     EXPECT_EQ(ReportSave(noted, "/t/a", err), kExitOk);

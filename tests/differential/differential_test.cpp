@@ -1,11 +1,15 @@
-// The core as the project builds it against the same sources built at -O0
-// (namespace cvqrn_ref): on seeded random inputs every numeric routine must
-// give the same bits in both, so an optimiser that moves a single or double
-// rounding (keeps a double, fuses a multiply-add, reorders a sum) fails here.
+// The core as the project builds it, and the same sources built as the
+// release builds them (-O3, namespace cvqrn_o3), each against the sources
+// built at -O0 (namespace cvqrn_ref): on seeded random inputs every numeric
+// routine must give the same bits, so an optimiser that moves a single or
+// double rounding (keeps a double, fuses a multiply-add, reorders a sum) at
+// either level fails here, in the everyday build.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <random>
+#include <span>
 #include <sstream>
 #include <string>
 #include <type_traits>
@@ -13,18 +17,45 @@
 
 #include "samples/random_layouts.h"
 #include "trackfile/track_file.h"
-// The optimised copy, then the reference copy, of the same interface.
+// The copy as built, the release's copy and the reference copy of one interface.
 #include "tests/differential/probe_api.h"
+#define cvqrn cvqrn_o3
+#include "tests/differential/probe_api.h"
+#undef cvqrn
 #define cvqrn cvqrn_ref
 #include "tests/differential/probe_api.h"
 #undef cvqrn
 
 namespace {
 
-namespace opt = cvqrn::probe;
 namespace ref = cvqrn_ref::probe;
-using opt::Curve;
-using opt::Point;
+using ref::Curve;
+using ref::Point;
+
+// One optimised copy of the probe interface, by the namespace it was built in.
+#define CVQRN_OPTIMISED_COPY(Name, space)                                                        \
+    struct Name {                                                                                \
+        static constexpr const char* kName = #Name;                                              \
+        static auto CurveFigures(const Curve& c, double t) { return space::CurveFigures(c, t); } \
+        static double NewtonRaphson(const Curve& c, const Point& p, double u) {                  \
+            return space::NewtonRaphson(c, p, u);                                                \
+        }                                                                                        \
+        static auto FitCurve(const std::vector<Point>& points, const Point& tHat1,               \
+                             const Point& tHat2, int16_t segments, double& err) {                \
+            return space::FitCurve(points, tHat1, tHat2, segments, err);                         \
+        }                                                                                        \
+        static auto EndAnalysis(std::span<const uint8_t> image) {                                \
+            return space::EndAnalysis(image);                                                    \
+        }                                                                                        \
+        static auto Heartline(std::span<const uint8_t> image, const ref::Settings& s,           \
+                              bool smooth = false) {                                             \
+            return space::Heartline(image, s, smooth);                                           \
+        }                                                                                        \
+    }
+// Each test below runs on both: the build as it stands, and the release's.
+CVQRN_OPTIMISED_COPY(AsBuilt, cvqrn::probe);
+CVQRN_OPTIMISED_COPY(AsReleased, cvqrn_o3::probe);
+#undef CVQRN_OPTIMISED_COPY
 
 // Every bit of a value or of an array of them, in hexadecimal floating point.
 template <typename T>
@@ -72,24 +103,32 @@ class Inputs {
 
 constexpr int kCurves = 4000;
 
-// The optimised copy's point (which = 0) or tangent (which = 1) at t.
+// The reference copy's point (which = 0) or tangent (which = 1) at t.
 Point On(const Curve& c, double t, size_t which) {
-    const std::array<double, 16> f = opt::CurveFigures(c, t);
+    const std::array<double, 16> f = ref::CurveFigures(c, t);
     const auto at = [&](size_t k) { return static_cast<float>(f[3 * which + k]); };
     return {at(0), at(1), at(2)};
 }
 
-TEST(Differential, BezierPointsDerivativesAndCurvature) {
+template <typename Copy>
+void BezierPointsDerivativesAndCurvature() {
+    SCOPED_TRACE(Copy::kName);
     Inputs in(1u);
     for (int i = 0; i < kCurves; ++i) {
         const Curve c = in.AnyCurve();
         const double t = in.Parameter();
         SCOPED_TRACE("curve " + std::to_string(i) + " at t = " + Hex(t));
-        EXPECT_TRUE(Same(opt::CurveFigures(c, t), ref::CurveFigures(c, t)));
+        EXPECT_TRUE(Same(Copy::CurveFigures(c, t), ref::CurveFigures(c, t)));
     }
 }
+TEST(Differential, BezierPointsDerivativesAndCurvature) {
+    BezierPointsDerivativesAndCurvature<AsBuilt>();
+    BezierPointsDerivativesAndCurvature<AsReleased>();
+}
 
-TEST(Differential, NewtonSteps) {
+template <typename Copy>
+void NewtonSteps() {
+    SCOPED_TRACE(Copy::kName);
     Inputs in(2u);
     for (int i = 0; i < kCurves; ++i) {
         const Curve c = in.AnyCurve();
@@ -97,11 +136,17 @@ TEST(Differential, NewtonSteps) {
         const Point p = in.Near(On(c, in.Parameter(), 0), 5.0);
         const double u = in.Parameter();
         SCOPED_TRACE("curve " + std::to_string(i));
-        EXPECT_TRUE(Same(opt::NewtonRaphson(c, p, u), ref::NewtonRaphson(c, p, u)));
+        EXPECT_TRUE(Same(Copy::NewtonRaphson(c, p, u), ref::NewtonRaphson(c, p, u)));
     }
 }
+TEST(Differential, NewtonSteps) {
+    NewtonSteps<AsBuilt>();
+    NewtonSteps<AsReleased>();
+}
 
-TEST(Differential, WholeFits) {
+template <typename Copy>
+void WholeFits() {
+    SCOPED_TRACE(Copy::kName);
     Inputs in(3u);
     for (int i = 0; i < 250; ++i) {
         // Noisy samples along a random cubic, as the heartline hands them over.
@@ -121,7 +166,7 @@ TEST(Differential, WholeFits) {
         SCOPED_TRACE("fit " + std::to_string(i) + ": " + std::to_string(count) + " points, " +
                      std::to_string(segments) + " segments");
         double builtErr = 0.0, referenceErr = 0.0;
-        const std::vector<Curve> built = opt::FitCurve(points, tHat1, tHat2, segments, builtErr);
+        const std::vector<Curve> built = Copy::FitCurve(points, tHat1, tHat2, segments, builtErr);
         const std::vector<Curve> reference =
             ref::FitCurve(points, tHat1, tHat2, segments, referenceErr);
         EXPECT_TRUE(Same(builtErr, referenceErr));
@@ -131,11 +176,15 @@ TEST(Differential, WholeFits) {
         }
     }
 }
+TEST(Differential, WholeFits) {
+    WholeFits<AsBuilt>();
+    WholeFits<AsReleased>();
+}
 
 // The settings of a layout's heartline options ("--segments=147", ...), which
 // come in the order of probe::Settings.
-opt::Settings FromArgs(const std::vector<std::string>& args) {
-    opt::Settings s{};
+ref::Settings FromArgs(const std::vector<std::string>& args) {
+    ref::Settings s{};
     for (size_t i = 0; i < s.size(); ++i) {
         s[i] = std::stod(args.at(i).substr(args[i].find('=') + 1));
     }
@@ -144,21 +193,23 @@ opt::Settings FromArgs(const std::vector<std::string>& args) {
 
 // Builder-made layouts, each with its own settings and with random ones:
 // the end analysis of the layout and everything a heartline run gives back.
-TEST(Differential, EndAnalysisAndHeartlineRunsOnRandomLayouts) {
+template <typename Copy>
+void EndAnalysisAndHeartlineRunsOnRandomLayouts() {
+    SCOPED_TRACE(Copy::kName);
     Inputs in(4u);
     int written = 0;
     for (uint32_t seed = 1000; seed < 1024; ++seed) {
         cvqrn::LayoutCase layout = cvqrn::RandomLayoutCase(seed);
         const std::vector<uint8_t> image = cvqrn::EncodeTrack(layout.track).image;
         SCOPED_TRACE(layout.name);
-        EXPECT_TRUE(Same(opt::EndAnalysis(image), ref::EndAnalysis(image)));
+        EXPECT_TRUE(Same(Copy::EndAnalysis(image), ref::EndAnalysis(image)));
 
         const auto whole = [&in](int lo, int hi) { return static_cast<double>(in.Int(lo, hi)); };
-        const opt::Settings random{whole(1, 120),         whole(1, 12),
+        const ref::Settings random{whole(1, 120),         whole(1, 12),
                                    in.Uniform(-2.0, 2.0), in.Uniform(8.0, 25.0),
                                    in.Uniform(2.0, 20.0), whole(0, 40)};
-        for (const opt::Settings& s : {FromArgs(layout.args), random}) {
-            const opt::HeartlineOutcome built = opt::Heartline(image, s);
+        for (const ref::Settings& s : {FromArgs(layout.args), random}) {
+            const auto built = Copy::Heartline(image, s);
             const ref::HeartlineOutcome reference = ref::Heartline(image, s);
             EXPECT_EQ(built.status, reference.status);
             EXPECT_EQ(built.filter, reference.filter);
@@ -166,30 +217,40 @@ TEST(Differential, EndAnalysisAndHeartlineRunsOnRandomLayouts) {
             EXPECT_TRUE(built.file == reference.file) << "the written tracks differ";
             if (!built.file.empty()) {
                 ++written;
-                EXPECT_TRUE(Same(opt::EndAnalysis(built.file), ref::EndAnalysis(built.file)));
+                EXPECT_TRUE(Same(Copy::EndAnalysis(built.file), ref::EndAnalysis(built.file)));
             }
         }
     }
     // Most runs must get as far as a written track, or the comparison proves little.
     EXPECT_GE(written, 30);
 }
+TEST(Differential, EndAnalysisAndHeartlineRunsOnRandomLayouts) {
+    EndAnalysisAndHeartlineRunsOnRandomLayouts<AsBuilt>();
+    EndAnalysisAndHeartlineRunsOnRandomLayouts<AsReleased>();
+}
 
 // The smooth rebuild sums and solves in double through Eigen: its kernels
 // must not reorder or fuse anything either.
-TEST(Differential, SmoothRebuildsOnRandomLayouts) {
+template <typename Copy>
+void SmoothRebuildsOnRandomLayouts() {
+    SCOPED_TRACE(Copy::kName);
     int written = 0;
     for (uint32_t seed = 1000; seed < 1012; ++seed) {
         const cvqrn::LayoutCase layout = cvqrn::RandomLayoutCase(seed);
         const std::vector<uint8_t> image = cvqrn::EncodeTrack(layout.track).image;
         SCOPED_TRACE(layout.name);
-        const opt::Settings s = FromArgs(layout.args);
-        const opt::HeartlineOutcome built = opt::Heartline(image, s, true);
+        const ref::Settings s = FromArgs(layout.args);
+        const auto built = Copy::Heartline(image, s, true);
         const ref::HeartlineOutcome reference = ref::Heartline(image, s, true);
         EXPECT_EQ(built.status, reference.status);
         EXPECT_TRUE(built.file == reference.file) << "the written tracks differ";
         if (!built.file.empty()) ++written;
     }
     EXPECT_GE(written, 6);
+}
+TEST(Differential, SmoothRebuildsOnRandomLayouts) {
+    SmoothRebuildsOnRandomLayouts<AsBuilt>();
+    SmoothRebuildsOnRandomLayouts<AsReleased>();
 }
 
 }  // namespace

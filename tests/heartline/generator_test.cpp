@@ -28,7 +28,7 @@ TEST(Generator, CompleteRunCountsEveryStepAndEmptiesTheRascList) {
     track.Rasc.Items.assign(3, RascEntry{});
     ProgressLog log;
     const HeartlineResult result = GenerateHeartline(track, Settings(10), &log);
-    ASSERT_TRUE(result) << result.detail;
+    ASSERT_TRUE(result) << result.message;
     EXPECT_EQ(result.filter, 40);
     // 61 samples, 40 passes and 70 offset points, out of 2 N + segments + the
     // filter as given + 3.
@@ -58,7 +58,7 @@ TEST(Generator, KeptInputRollsComeBackAsVertexRolls) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.roll[1]);
-        TrackData track = LevelStraight(2, 20.0, 3.0, kModeKeepInput, 0);
+        TrackData track = LevelStraight(2, 20.0, 3.0, kBankingKeepInput, 0);
         for (size_t i = 0; i < 3; ++i) {
             track.Bezr.Vertices[i].Roll = c.roll[i];
             track.Bezr.Vertices[i].RelativeRoll = c.relative[i];
@@ -98,7 +98,7 @@ struct Throwing : ProgressFeedback {
 };
 
 TEST(Generator, FailedAndRefusedRunsLeaveTheTrackAsItWasAndSayWhy) {
-    using enum HeartlineStatus;
+    using enum Status;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const TrackData coaster = FamilyCoaster();
     const TrackData level = LevelStraight(4, 40.0, 3.0);
@@ -116,18 +116,18 @@ TEST(Generator, FailedAndRefusedRunsLeaveTheTrackAsItWasAndSayWhy) {
         const char* says;
         TrackData track;
         HeartlineSettings settings;
-        HeartlineStatus status;
+        Status status;
         ProgressFeedback* receiver = nullptr;
     };
     const Case cases[] = {
-        {"Segments must be at least 1; it is 0.", coaster, Settings(0), RefusedSettings},
-        {"Precision must be at least 1; it is 0.", coaster, Settings(100, 0), RefusedSettings},
+        {"Segments must be at least 1; it is 0.", coaster, Settings(0), InvalidSettings},
+        {"Precision must be at least 1; it is 0.", coaster, Settings(100, 0), InvalidSettings},
         {"Filter must be at least 0; it is -1.", coaster, Settings(100, 6, 1.04, 14.3, 12.9, -1),
-         RefusedSettings},
+         InvalidSettings},
         {"At precision 16,000 and filter 765 the new track cannot have even one segment", coaster,
-         Settings(1, 16000, 1.04, 14.3, 12.9, 765), RefusedSettings},
+         Settings(1, 16000, 1.04, 14.3, 12.9, 765), InvalidSettings},
         {"heartline distance must be a finite number; it is NaN.", coaster, Settings(100, 6, nan),
-         RefusedSettings},
+         InvalidSettings},
         {"at least two vertices; it has 1", oneVertex, Settings(10), UnusableTrack},
         {"zero length", LevelStraight(3, 0.0, 2.0), Settings(10), UnusableTrack},
         {"its count says 7", shortList, Settings(10), UnusableTrack},
@@ -138,8 +138,7 @@ TEST(Generator, FailedAndRefusedRunsLeaveTheTrackAsItWasAndSayWhy) {
         {"New vertex 0 would hold", level, Settings(10, 6, 1e39), NumericalBlowUp},
         {"m high but the energy line is at", HighHill(), Settings(100), Valleyed},
         {"same speed (12.000 m/s)", level, Settings(10, 6, 1.04, 12.0, 12.0), EqualSpeeds},
-        {"ran out of memory", coaster, Settings(100), CouldNotComplete, &outOfMemory},
-        {"unexpected error (x)", coaster, Settings(100), CouldNotComplete, &unexpected},
+        {"ran out of memory", coaster, Settings(100), OutOfMemory, &outOfMemory},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says);
@@ -148,21 +147,25 @@ TEST(Generator, FailedAndRefusedRunsLeaveTheTrackAsItWasAndSayWhy) {
         const HeartlineResult result =
             GenerateHeartline(track, c.settings, c.receiver != nullptr ? c.receiver : &log);
         EXPECT_EQ(result.status, c.status);
-        EXPECT_NE(result.detail.find(c.says), std::string::npos) << result.detail;
+        EXPECT_NE(result.message.find(c.says), std::string::npos) << result.message;
         EXPECT_EQ(EncodeTrack(track).image, EncodeTrack(c.track).image);
-        if (c.status == RefusedSettings || c.status == UnusableTrack) {  // before any work
+        if (c.status == InvalidSettings || c.status == UnusableTrack) {  // before any work
             EXPECT_TRUE(log.steps.empty());
             EXPECT_EQ(result.filter, c.settings.filter);
         }
     }
+    // Anything but running out of memory is a fault of the program, not a
+    // message for the user: it passes through.
+    TrackData track = coaster;
+    EXPECT_THROW(GenerateHeartline(track, Settings(100), &unexpected), std::runtime_error);
 }
 
 TEST(Generator, SettingsRefusedExactlyBeyondTheSixteenBitProgressCount) {
     // 2 x 16000 + 1 + 763 + 3 = 32767 progress steps: the most a run may count.
-    EXPECT_FALSE(CheckHeartlineSettings(Settings(1, 16000, 1.0, 10.0, 10.0, 763)));
-    const auto refused = CheckHeartlineSettings(Settings(1, 16000, 1.0, 10.0, 10.0, 764));
-    ASSERT_TRUE(refused);
-    EXPECT_NE(refused->detail.find("would count 32,768 progress steps"), std::string::npos);
+    EXPECT_TRUE(CheckHeartlineSettings(Settings(1, 16000, 1.0, 10.0, 10.0, 763)));
+    const Result refused = CheckHeartlineSettings(Settings(1, 16000, 1.0, 10.0, 10.0, 764));
+    ASSERT_EQ(refused.status, Status::InvalidSettings);
+    EXPECT_NE(refused.detail.find("would count 32,768 progress steps"), std::string::npos);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ namespace cvqrn::heartline_test {
 // A level straight along +x at height `height`: `count` segments of equal
 // length (at most 10 m each, handles at thirds, so t runs with arc length),
 // every segment with `mode` and `passes`.
-inline TrackData LevelStraight(int count, double length, double height, int32_t mode = kModeFelt,
+inline TrackData LevelStraight(int count, double length, double height, int32_t mode = kBankingFelt,
                                int32_t passes = kPassesFromSpeed) {
     LayoutBuilder builder({0.0, height, 0.0});
     builder.Mode(mode).Passes(passes);

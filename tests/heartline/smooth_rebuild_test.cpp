@@ -134,7 +134,7 @@ TEST(SmoothRebuild, HoldsTheHeartOnTheDrawnPath) {
                           Case{Helix(), 400, 0.02}}) {
         SCOPED_TRACE(std::string(c.layout.name) + " at " + std::to_string(c.segments));
         const Ride ride = Rebuild(c.layout, c.segments, true);
-        ASSERT_TRUE(ride.result) << ride.result.detail;
+        ASSERT_TRUE(ride.result) << ride.result.message;
         EXPECT_LT(ride.heartDistance, c.within);
     }
     EXPECT_GT(Rebuild(Hill(), 100, false).heartDistance, 1.0);
@@ -145,7 +145,7 @@ TEST(SmoothRebuild, HoldsTheHeartOnTheDrawnPath) {
 TEST(SmoothRebuild, KeepsAnAirtimeHillUpright) {
     for (const int16_t segments : {int16_t{100}, int16_t{200}}) {
         const Ride ride = Rebuild(Hill(), segments, true);
-        ASSERT_TRUE(ride.result) << ride.result.detail;
+        ASSERT_TRUE(ride.result) << ride.result.message;
         EXPECT_LT(ride.drawn.summary.minVertical.value, -0.4);  // the hill does lift
         for (const ProfileSample& s : ride.rebuilt.samples) {
             EXPECT_LT(std::abs(s.roll), 0.01) << s.distance;
@@ -206,7 +206,7 @@ TEST(SmoothRebuild, HeartCurvatureRunsOnAcrossJoins) {
 // steady helix, less than the drawn banking does.
 TEST(SmoothRebuild, BanksAHelixAgainstItsLateralForce) {
     const Ride ride = Rebuild(Helix(), 100, true);
-    ASSERT_TRUE(ride.result) << ride.result.detail;
+    ASSERT_TRUE(ride.result) << ride.result.message;
     const ProfileSummary& s = ride.rebuilt.summary;
     EXPECT_LT(std::abs(s.feltMaxLateral.value),
               std::abs(ride.drawn.summary.feltMaxLateral.value) + 0.1);
@@ -229,10 +229,10 @@ TEST(SmoothRebuild, RefusesATrackWhoseHeartsItCannotHold) {
     HeartlineSettings settings{100, 6, kHeart, 24.0, 23.0, 15};
     settings.smooth = true;
     const HeartlineResult result = GenerateHeartline(track, settings, nullptr);
-    EXPECT_EQ(result.status, HeartlineStatus::NumericalBlowUp);
-    EXPECT_NE(result.detail.find("cannot hold the riders' hearts"), std::string::npos)
-        << result.detail;
-    EXPECT_NE(result.detail.find("The default rebuild can take it."), std::string::npos);
+    EXPECT_EQ(result.status, Status::NumericalBlowUp);
+    EXPECT_NE(result.message.find("cannot hold the riders' hearts"), std::string::npos)
+        << result.message;
+    EXPECT_NE(result.message.find("The default rebuild can take it."), std::string::npos);
     EXPECT_EQ(track.Bezr.VertexCount, loop.Bezr.VertexCount);
 
     TrackData hill = AirtimeHill();

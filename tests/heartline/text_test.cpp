@@ -24,6 +24,10 @@ TEST(Text, FixedDecimalsInTheGivenSeparatorWithoutGrouping) {
     const std::string huge = FormatFixed(-1e300);
     EXPECT_EQ(huge.size(), 306u);
     EXPECT_EQ(huge.substr(huge.size() - 4), ".000");
+    // A text as long as the format allows fits: nothing falls back to a stand-in.
+    const std::string longest = FormatFixed(-1.7976931348623157e308, kMaxDecimals);
+    EXPECT_EQ(longest.size(), 1u + 309u + 1u + static_cast<size_t>(kMaxDecimals));
+    EXPECT_EQ(FormatFixed(2.5, kMaxDecimals + 5), FormatFixed(2.5, kMaxDecimals));
 }
 
 TEST(Text, GroupedCounts) {

@@ -23,7 +23,7 @@ constexpr double kDeg = std::numbers::pi / 180.0;
 RideProfile ProfileOf(const TrackData& track, double heartline = 0.0, double v0 = 14.3,
                       double v1 = 12.9) {
     RideProfile p = ComputeRideProfile(track, {heartline, v0, v1});
-    EXPECT_TRUE(p) << p.error;
+    EXPECT_TRUE(p) << p.message;
     return p;
 }
 
@@ -74,7 +74,7 @@ TEST(TrackScene, LevelStraightWithoutRollHasLevelTies) {
 // the turn (a roll with the wrong sign would point it outwards).
 TEST(TrackScene, NinetyDegreeBankedTurnStandsTheTiesOnEdge) {
     const TrackData track = LayoutBuilder({0.0, 5.0, 0.0})
-                                .Mode(kModeKeepInput)
+                                .Mode(kBankingKeepInput)
                                 .Straight(10.0)
                                 .Bank(90.0)
                                 .Turn(180.0, 20.0)
@@ -111,7 +111,7 @@ TEST(TrackScene, LoopTurnsTheTiesThroughAFullCircleContinuously) {
     HeartlineSettings settings;
     settings.startspeed = 25.0;
     settings.endspeed = 24.0;
-    ASSERT_EQ(GenerateHeartline(track, settings, nullptr).status, HeartlineStatus::Ok);
+    ASSERT_EQ(GenerateHeartline(track, settings, nullptr).status, Status::Ok);
     const RideProfile p = ProfileOf(track, settings.heartline, 25.0, 24.0);
     const std::vector<TieFrame> ties = TieFrames(p);
     double turned = 0.0, largestStep = 0.0;

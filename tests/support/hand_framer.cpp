@@ -5,6 +5,7 @@
 #include <bit>
 
 #include "tests/support/track_builder.h"
+#include "text/words.h"
 
 namespace cvqrn::testsupport {
 
@@ -18,7 +19,7 @@ class Framer {
     // Starts a chunk: tag and a Size to be patched by End.
     Framer& Begin(const std::string& tag) {
         out.at[tag] = Here();
-        for (char c : tag) img.Byte(static_cast<uint8_t>(o_.lowerCaseTags ? c - 'A' + 'a' : c));
+        for (char c : tag) img.Byte(static_cast<uint8_t>(o_.lowerCaseTags ? AsciiLower(c) : c));
         out.at[tag + ".size"] = Here();
         open_.push_back(tag);
         return Long(0);

@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -62,11 +63,10 @@ TEST(LoadAndSave, RefuseWhatTheyCannotTakeWithAReason) {
     for (const auto& [path, reason] : loads) {
         TrackData t;
         t.Info.Text = "before";  // a load that got as far as clearing the track would drop it
-        const LoadResult r = LoadTrack(path, t);
-        EXPECT_EQ(r.ok, reason.empty()) << path << ": " << r.reason;
-        EXPECT_TRUE(Contains(r.reason, reason)) << path << ": " << r.reason;
-        EXPECT_TRUE(r.ok ? DiffTracks(MakeFullTrack(), t).empty() : t.Info.Text == "before")
-            << path;
+        const Result r = LoadTrack(path, t);
+        EXPECT_EQ(static_cast<bool>(r), reason.empty()) << path << ": " << r.message;
+        EXPECT_TRUE(Contains(r.message, reason)) << path << ": " << r.message;
+        EXPECT_TRUE(r ? DiffTracks(MakeFullTrack(), t).empty() : t.Info.Text == "before") << path;
     }
     TrackData inconsistent;
     inconsistent.Bezr.VertexCount = 9;
@@ -78,8 +78,8 @@ TEST(LoadAndSave, RefuseWhatTheyCannotTakeWithAReason) {
         {dir.File("inconsistent"), inconsistent, "the vertex count says 9"}};
     for (const auto& [path, track, reason] : saves) {
         const SaveResult r = SaveTrack(path, track);
-        EXPECT_FALSE(r.ok) << path;
-        EXPECT_TRUE(Contains(r.reason, reason)) << path << ": " << r.reason;
+        EXPECT_FALSE(r) << path;
+        EXPECT_TRUE(Contains(r.message, reason)) << path << ": " << r.message;
     }
 }
 
@@ -101,7 +101,7 @@ TEST(SaveTrack, WritesTheImageAppendingTheExtensionAndReplacesALargerFileWhole) 
         {"out", "out.cvtrack"}, {"out.CVTRACK", "out.CVTRACK"}, {longName, longName + ".cvtrack"}};
     for (const auto& [given, written] : cases) {
         const SaveResult r = SaveTrack(dir.File(given), MakeFullTrack());
-        ASSERT_TRUE(r.ok) << r.reason;
+        ASSERT_TRUE(r) << r.message;
         EXPECT_EQ(r.path, dir.File(written));
         EXPECT_EQ(r.bytes, FullImage().size());
         EXPECT_EQ(ReadFileBytes(r.path), FullImage());
@@ -127,14 +127,14 @@ TEST(SaveTrack, FollowsSymbolicLinksAndSplitsHardLinks) {
     for (auto [link, file] : cases) {
         WriteFileBytes(dir.File("real/a.cvtrack"), kOld);
         const SaveResult r = SaveTrack(dir.File(link), MakeFullTrack());
-        ASSERT_TRUE(r.ok) << link << ": " << r.reason;
+        ASSERT_TRUE(r) << link << ": " << r.message;
         EXPECT_TRUE(S_ISLNK(StatOf(dir.File(link)).st_mode)) << link;
         EXPECT_EQ(ReadFileBytes(dir.File(file)), FullImage()) << link;
     }
 
     fs::create_hard_link(dir.File("real/a.cvtrack"), dir.File("b.cvtrack"));
     const SaveResult r = SaveTrack(dir.File("b.cvtrack"), TrackData{});
-    EXPECT_TRUE(Contains(r.note, "1 other hard link")) << r.reason << r.note;
+    EXPECT_TRUE(Contains(r.note, "1 other hard link")) << r.message << r.note;
     EXPECT_EQ(ReadFileBytes(dir.File("real/a.cvtrack")), kOld);
     EXPECT_EQ(SaveTrack(dir.File("b.cvtrack"), MakeFullTrack()).note, "");
 }
@@ -150,7 +150,7 @@ TEST(SaveTrack, RemovesStaleTemporaryFilesOfTheSameTarget) {
         WriteFileBytes(dir.File(name), kOld);
     const int holder = ::open(dir.File(held).c_str(), O_RDONLY);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
-    ASSERT_TRUE(SaveTrack(dir.File("t.cvtrack"), MakeFullTrack()).ok);
+    ASSERT_TRUE(SaveTrack(dir.File("t.cvtrack"), MakeFullTrack()));
     ::close(holder);
     Names kept = {TempPrefixFor("other.cvtrack") + "stale0.tmp", held, mine + "x.tmp", "t.cvtrack"};
     std::sort(kept.begin(), kept.end());
@@ -158,14 +158,16 @@ TEST(SaveTrack, RemovesStaleTemporaryFilesOfTheSameTarget) {
 }
 
 // The real steps, except that step `step` (0 create, 1 write, 2 flush, 3 close,
-// 4 rename) fails with `err`; a failing write first puts half the image on
-// disk, and an `err` of 0 there stands for SIGTERM arriving at that moment.
+// 4 rename, 5 lock) fails with `err` (the lock only the first time); a failing
+// write first puts half the image on disk, and an `err` of 0 there stands for
+// SIGTERM arriving at that moment.
 class FailingSteps : public PosixSaveSteps {
   public:
     FailingSteps(int step, int err) : step_(step), err_(err) {}
     int CreateTemp(int dir, const std::string& name) override {
         return step_ == 0 ? err_ : PosixSaveSteps::CreateTemp(dir, name);
     }
+    int Lock() override { return step_ == 5 && locks_++ == 0 ? err_ : PosixSaveSteps::Lock(); }
     int Write(std::span<const uint8_t> bytes) override {
         if (step_ != 1) return PosixSaveSteps::Write(bytes);
         PosixSaveSteps::Write(bytes.first(bytes.size() / 2));
@@ -182,7 +184,7 @@ class FailingSteps : public PosixSaveSteps {
     }
 
   private:
-    int step_, err_, closes_ = 0;
+    int step_, err_, closes_ = 0, locks_ = 0;
 };
 
 // A failure at any step, SIGTERM amid the write and a write past the file-size
@@ -192,7 +194,7 @@ TEST(SaveTrackDeathTest, FailureAtAnyStepOrBySignalKeepsTheOldFile) {
     const std::tuple<int, int, const char*> cases[] = {
         {0, EROFS, "cannot create"}, {1, EFBIG, "cannot write"},   {2, EIO, "cannot flush"},
         {3, EDQUOT, "cannot close"}, {4, EXDEV, "cannot replace"}, {1, 0, ""},
-        {-1, EFBIG, "cannot write"}};
+        {-1, EFBIG, "cannot write"}, {5, ENOLCK, "cannot lock"}};
     for (const auto& [step, err, what] : cases) {
         TempDir dir;
         const std::string path = dir.File("keep.cvtrack");
@@ -202,8 +204,8 @@ TEST(SaveTrackDeathTest, FailureAtAnyStepOrBySignalKeepsTheOldFile) {
             const rlimit limit{1024, 1024};
             if (step < 0) ::setrlimit(RLIMIT_FSIZE, &limit);
             const SaveResult r = SaveTrack(path, MakeLargeTrack(64, 64, 0, 0), steps);
-            std::cerr << r.reason;
-            std::exit(r.ok || r.inPlacePossible ? 0 : 1);
+            std::cerr << r.message;
+            std::exit(r || r.status == Status::InPlacePossible ? 0 : 1);
         };
         if (err == 0) {
             EXPECT_EXIT(save(), testing::KilledBySignal(SIGTERM), "");
@@ -216,8 +218,45 @@ TEST(SaveTrackDeathTest, FailureAtAnyStepOrBySignalKeepsTheOldFile) {
     }
 }
 
+// Steps that let another process save the same target while this save writes.
+class SaveDuringWrite : public PosixSaveSteps {
+  public:
+    explicit SaveDuringWrite(std::string path) : path_(std::move(path)) {}
+    int Write(std::span<const uint8_t> bytes) override {
+        const pid_t child = ::fork();
+        if (child == 0) _exit(SaveTrack(path_, MakeLargeTrack(8, 8, 0, 0)) ? 0 : 1);
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        otherSaved = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return PosixSaveSteps::Write(bytes);
+    }
+    bool otherSaved = false;
+
+  private:
+    std::string path_;
+};
+
+// The lock marks a save's temporary file as live: a concurrent save of the
+// same target sweeps stale files only, so both saves work (the later rename
+// wins) and leave nothing behind. A lock lost to such a sweep in the moment
+// after the file was made costs only the name: the save tries another.
+TEST(SaveTrack, AConcurrentSaveLeavesTheLiveTemporaryFileAlone) {
+    TempDir dir;
+    const std::string path = dir.File("t.cvtrack");
+    SaveDuringWrite steps(path);
+    const SaveResult first = SaveTrack(path, MakeFullTrack(), steps);
+    EXPECT_TRUE(steps.otherSaved);
+    ASSERT_TRUE(first) << first.message;
+    EXPECT_EQ(ReadFileBytes(path), FullImage());
+    EXPECT_EQ(Listing(dir.Path()), Names{"t.cvtrack"});
+
+    FailingSteps swept(5, EEXIST);
+    ASSERT_TRUE(SaveTrack(path, MakeFullTrack(), swept));
+    EXPECT_EQ(Listing(dir.Path()), Names{"t.cvtrack"});
+}
+
 // A folder that takes no new file (as the tests run as root, the refusal is
-// injected) while the file is writable: refused with inPlacePossible, or
+// injected) while the file is writable: refused with InPlacePossible, or
 // written in place when asked.
 TEST(SaveTrack, WritesInPlaceOnlyWhenAskedAndTheFolderTakesNoNewFile) {
     TempDir dir;
@@ -225,17 +264,16 @@ TEST(SaveTrack, WritesInPlaceOnlyWhenAskedAndTheFolderTakesNoNewFile) {
     WriteFileBytes(path, std::vector<uint8_t>(100000, 0xEE));
     FailingSteps denied(0, EACCES);
     const SaveResult refused = SaveTrack(path, MakeFullTrack(), denied);
-    EXPECT_FALSE(refused.ok);
-    EXPECT_TRUE(refused.inPlacePossible);
-    EXPECT_TRUE(Contains(refused.reason, "not atomically")) << refused.reason;
+    EXPECT_EQ(refused.status, Status::InPlacePossible);
+    EXPECT_TRUE(Contains(refused.message, "not atomically")) << refused.message;
     EXPECT_EQ(ReadFileBytes(path).size(), 100000u);
 
     const SaveResult written = SaveTrack(path, MakeFullTrack(), denied, {.inPlace = true});
-    ASSERT_TRUE(written.ok) << written.reason;
+    ASSERT_TRUE(written) << written.message;
     EXPECT_TRUE(Contains(written.note, "in place")) << written.note;
     EXPECT_EQ(ReadFileBytes(path), FullImage());
     // No file to overwrite: nothing is possible in place.
-    EXPECT_FALSE(SaveTrack(dir.File("new.cvtrack"), MakeFullTrack(), denied).inPlacePossible);
+    EXPECT_EQ(SaveTrack(dir.File("new.cvtrack"), MakeFullTrack(), denied).status, Status::IoError);
 }
 
 // The real steps, except that write number `failing` (from 1) fails with ENOSPC.
@@ -263,26 +301,26 @@ TEST(LoadAndSave, ImagesOfManyBlocksKeepEveryByteAndAFailureInAnyBlockKeepsTheOl
     ASSERT_GT(image.size(), size_t{5} << 20);
     const std::string path = dir.File("big.cvtrack");
     FailingWriteSteps counted(0);
-    ASSERT_TRUE(SaveTrack(path, track, counted).ok);
+    ASSERT_TRUE(SaveTrack(path, track, counted));
     EXPECT_GT(counted.writes_, 5);
     EXPECT_EQ(ReadFileBytes(path), image);
     TrackData loaded;
-    ASSERT_TRUE(LoadTrack(path, loaded).ok);
+    ASSERT_TRUE(LoadTrack(path, loaded));
     EXPECT_EQ(EncodeTrack(loaded).image, image);
 
     WriteFileBytes(path, kOld);
     for (const int failing : {1, 2, counted.writes_}) {
         FailingWriteSteps steps(failing);
         const SaveResult r = SaveTrack(path, track, steps);
-        EXPECT_FALSE(r.ok) << failing;
-        EXPECT_TRUE(Contains(r.reason, std::strerror(ENOSPC))) << r.reason;
+        EXPECT_FALSE(r) << failing;
+        EXPECT_TRUE(Contains(r.message, std::strerror(ENOSPC))) << r.message;
         EXPECT_EQ(ReadFileBytes(path), kOld) << failing;
         EXPECT_EQ(Listing(dir.Path()), Names{"big.cvtrack"}) << failing;
     }
     // In place, block by block over a longer file: cut to the image's length.
     WriteFileBytes(path, std::vector<uint8_t>(image.size() + 5000, 0xEE));
     FailingSteps denied(0, EACCES);
-    ASSERT_TRUE(SaveTrack(path, track, denied, {.inPlace = true}).ok);
+    ASSERT_TRUE(SaveTrack(path, track, denied, {.inPlace = true}));
     EXPECT_EQ(ReadFileBytes(path), image);
 }
 
@@ -299,8 +337,8 @@ void WithEachAllocationFailing(const TempDir& dir, Call call, const std::string&
         const bool failed = g_allocationFaults.count > n;
         g_allocationFaults.failAt = -1;
         SCOPED_TRACE(n);
-        EXPECT_EQ(result.ok, !failed);
-        EXPECT_EQ(result.reason, failed ? reason : "");
+        EXPECT_EQ(static_cast<bool>(result), !failed);
+        EXPECT_EQ(result.message, failed ? reason : "");
         if (!failed) return;
         EXPECT_EQ(ReadFileBytes(dir.File("out.cvtrack")), kOld);
         EXPECT_EQ(Listing(dir.Path()), (Names{"in.cvtrack", "out.cvtrack"}));

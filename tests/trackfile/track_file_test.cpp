@@ -45,7 +45,7 @@ TEST(TrackFile, EncodeMatchesTheHandFramedLayoutAndDecodeKeepsEveryField) {
         for (const FrameOptions& form : forms) {
             SCOPED_TRACE(testing::Message()
                          << "track " << &track - tracks << ", form " << &form - forms);
-            ASSERT_TRUE(DecodeTrack(FrameByHand(track, form).bytes, loaded).ok);
+            ASSERT_TRUE(DecodeTrack(FrameByHand(track, form).bytes, loaded));
             // The diff also sees the blocks a segment's type does not select: they stay zero.
             EXPECT_EQ(DiffTracks(track, loaded), NoDifference{});
             EXPECT_EQ(loaded.Header.Version, form.version);
@@ -82,7 +82,7 @@ TEST(TrackFile, LoadToleratesWhatItDoesNotActOn) {
                          chunk.bytes.begin(), chunk.bytes.end());
         img.Chars("JUNK").Byte(0xFF);
         TrackData loaded;
-        ASSERT_TRUE(DecodeTrack(img.bytes, loaded).ok);
+        ASSERT_TRUE(DecodeTrack(img.bytes, loaded));
         EXPECT_EQ(DiffTracks(track, loaded), NoDifference{});
         EXPECT_EQ(EncodeTrack(loaded).image, framed.bytes);
     }
@@ -102,7 +102,7 @@ TEST(TrackFile, EncodeRefusesRecordsInconsistentWithTheirCounts) {
         const EncodeResult r = EncodeTrack(t);
         EXPECT_FALSE(r) << &t - broken.data();
         EXPECT_TRUE(r.image.empty());
-        EXPECT_TRUE(Contains(r.reason, "inconsistent")) << r.reason;
+        EXPECT_TRUE(Contains(r.message, "inconsistent")) << r.message;
     }
 }
 
@@ -111,9 +111,9 @@ TEST(TrackFile, EncodeRefusesRecordsInconsistentWithTheirCounts) {
 TEST(Loader, RefusesHostileFilesTruncationsAndTracksTooLargeForMemory) {
     for (const auto& file : HostileFiles()) {
         TrackData t;
-        const LoadResult r = DecodeTrack(file.bytes, t);
-        EXPECT_FALSE(r.ok) << file.name;
-        EXPECT_TRUE(Contains(r.reason, file.reasonPart)) << file.name << ": " << r.reason;
+        const Result r = DecodeTrack(file.bytes, t);
+        EXPECT_FALSE(r) << file.name;
+        EXPECT_TRUE(Contains(r.message, file.reasonPart)) << file.name << ": " << r.message;
     }
     for (const bool terrain : {true, false}) {
         TrackData source = MakeFullTrack();
@@ -121,7 +121,7 @@ TEST(Loader, RefusesHostileFilesTruncationsAndTracksTooLargeForMemory) {
         const std::vector<uint8_t> image = FrameByHand(source).bytes;
         TrackData t;
         for (size_t n = 0; n < image.size(); ++n) {
-            ASSERT_FALSE(DecodeTrack(std::span(image.data(), n), t).ok) << n << " bytes loaded";
+            ASSERT_FALSE(DecodeTrack(std::span(image.data(), n), t)) << n << " bytes loaded";
         }
     }
     // Millions of four-byte RASC entries, 32 bytes each in memory.
@@ -130,7 +130,7 @@ TEST(Loader, RefusesHostileFilesTruncationsAndTracksTooLargeForMemory) {
     many.Tag("CORV").Long(0).Byte(1).Byte(3).Zeros(18).Long(1).Tag("RASC").Long(40 + 4 * entries);
     many.Zeros(16).Long(entries).Zeros(4 * static_cast<size_t>(entries) + 20);
     TrackData t;
-    EXPECT_TRUE(Contains(DecodeTrack(many.bytes, t).reason, "too large to load"));
+    EXPECT_TRUE(Contains(DecodeTrack(many.bytes, t).message, "too large to load"));
 }
 
 }  // namespace

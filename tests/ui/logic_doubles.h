@@ -24,7 +24,8 @@ struct FakeView : WindowView, MessageTimer {
     void SetFieldText(Field field, const std::string& text) override { fields[field] = text; }
     void SetLightVisible(Light, bool) override {}
     void SetProgressVisible(bool visible) override { barVisible = visible; }
-    void SetProgressShape(const BarShape& shape) override { shapes.push_back(shape); }
+    // The bar as the Qt window draws it.
+    void SetProgress(double fraction) override { shapes.push_back(ProgressBarShape(fraction)); }
     void SetMessageText(const std::string& text) override { message = text; }
     void ShowMessageBox(const MessageBoxRequest& request) override { boxes.push_back(request); }
     bool AskYesNo(const MessageBoxRequest& request) override {
@@ -65,22 +66,23 @@ struct FakeChooser : FileChooser {
 // Tracks are told apart by their vertex count: a loaded track has 7, a good
 // run makes one of 1000 * old count + segments + 1.
 struct FakeOperations : TrackOperations {
-    LoadResult Load(const std::string&, TrackData& track) override {
+    Result Load(const std::string&, TrackData& track) override {
         if (outOfMemory) throw std::bad_alloc();
-        if (!loadOk) return {false, "not a track file"};
+        if (!loadOk) return Failure(Status::InvalidFile, "not a track file");
         track.Bezr.VertexCount = 7;
         if (afterLoad) afterLoad(track);
-        return {true, ""};
+        return {};
     }
     // With `folderRefuses` only an in-place save goes through.
     SaveResult Save(const std::string& path, TrackData& track,
                     const SaveOptions& options) override {
         saved.push_back(path + " " + std::to_string(track.Bezr.VertexCount) +
                         (options.inPlace ? " in place" : ""));
-        const bool ok = saveOk && (!folderRefuses || options.inPlace);
-        SaveResult result{ok, path, ok ? "" : "Permission denied", 0, ok ? saveNote : ""};
-        result.inPlacePossible = folderRefuses && !options.inPlace;
-        return result;
+        if (folderRefuses && !options.inPlace) {
+            return {Failure(Status::InPlacePossible, "no new file"), path};
+        }
+        if (!saveOk) return {Failure(Status::IoError, "Permission denied"), path};
+        return {{}, path, 0, saveNote};
     }
     EndAnalysis Analyse(const TrackData& track) override {
         analysed.push_back(track.Bezr.VertexCount);
@@ -93,7 +95,7 @@ struct FakeOperations : TrackOperations {
         if (outOfMemory) throw std::bad_alloc();
         for (const auto& [done, total] : progress) feedback->feedback(done, total);
         // The run may raise the filter; the field must not see it.
-        const HeartlineResult result{runStatus, runDetail, runInternalDetail, 999};
+        const HeartlineResult result{{runStatus, runDetail, runInternalDetail}, 999};
         if (result) track.Bezr.VertexCount = track.Bezr.VertexCount * 1000 + settings.segments + 1;
         return result;
     }
@@ -102,7 +104,7 @@ struct FakeOperations : TrackOperations {
     bool loadOk = true, saveOk = true, folderRefuses = false;
     bool outOfMemory = false;  // Load and Generate throw std::bad_alloc
     std::string saveNote;
-    HeartlineStatus runStatus = HeartlineStatus::Ok;
+    Status runStatus = Status::Ok;
     std::string runDetail, runInternalDetail;
     std::optional<double> advice;  // what the valley search of the last run found
     std::vector<std::pair<int32_t, int32_t>> progress;

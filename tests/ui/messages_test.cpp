@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "frontend/messages.h"
-#include "profile/valley_advice.h"
+#include "heartline/valley.h"
 #include "samples/sample_tracks.h"
 #include "tests/support/german_locale.h"
 #include "tests/support/track_builder.h"
@@ -29,15 +29,15 @@ void ExpectPlain(const std::string& text, const std::string& why) {
 
 std::string Refusal(const std::string& path) {
     TrackData track;
-    const LoadResult result = LoadTrack(path, track);
-    EXPECT_FALSE(result.ok) << path;
-    return result.reason;
+    const Result result = LoadTrack(path, track);
+    EXPECT_FALSE(result) << path;
+    return result.message;
 }
 
 TEST(LoadErrorBox, NamesTheFileAndGivesTheReasonInPlainWords) {
     const testsupport::TempDir dir;
     TrackData family = FamilyCoaster();
-    ASSERT_TRUE(SaveTrack(dir.File("family.cvtrack"), family).ok);
+    ASSERT_TRUE(SaveTrack(dir.File("family.cvtrack"), family));
     const std::vector<uint8_t> whole = testsupport::ReadFileBytes(dir.File("family.cvtrack"));
     const auto cut = [&](const char* name, size_t bytes) {
         testsupport::WriteFileBytes(dir.File(name), std::span(whole).first(bytes));
@@ -76,10 +76,10 @@ TEST(LoadErrorBox, EveryDamagedFileGetsItsOwnPlainReasonNotTheGeneralOne) {
     // sentence; every kind of damage must still be told in its own words.
     for (const testsupport::HostileFile& file : testsupport::HostileFiles()) {
         TrackData track;
-        const LoadResult result = DecodeTrack(file.bytes, track);
-        ASSERT_FALSE(result.ok) << file.name;
-        const std::string plain = PlainLoadReason(result.reason);
-        EXPECT_NE(plain, kGeneralReason) << file.name << ": " << result.reason;
+        const Result result = DecodeTrack(file.bytes, track);
+        ASSERT_FALSE(result) << file.name;
+        const std::string plain = PlainLoadReason(result.message);
+        EXPECT_NE(plain, kGeneralReason) << file.name << ": " << result.message;
         ExpectPlain(plain, file.name);
     }
 }
@@ -96,9 +96,9 @@ TEST(SaveErrorBox, AWholeSentenceThatSaysWhatToDoNotTheSystemsWords) {
     for (const auto& [path, sentence] : cases) {
         TrackData track = FamilyCoaster();
         const SaveResult result = SaveTrack(path, track);
-        ASSERT_FALSE(result.ok) << path;
-        EXPECT_EQ(SaveErrorText(path, result.reason), "Error Saving Track File!\n\n" + sentence)
-            << result.reason;
+        ASSERT_FALSE(result) << path;
+        EXPECT_EQ(SaveErrorText(path, result.message), "Error Saving Track File!\n\n" + sentence)
+            << result.message;
     }
     // A reason it does not know still says what to do, in a sentence of its own.
     EXPECT_EQ(SaveErrorText("/t/a.cvtrack", "cannot flush the file to disk: Input/output error"),

@@ -173,7 +173,7 @@ TEST(Track3dWindow, PlayMovesTheCursorAlong) {
 TEST(Track3dWindow, OpensFromThePanelAndTheProfileAndSharesTheCursor) {
     const QTemporaryDir dir;
     const std::string path = dir.filePath(QStringLiteral("family.cvtrack")).toStdString();
-    ASSERT_TRUE(SaveTrack(path, FamilyCoaster()).ok);
+    ASSERT_TRUE(SaveTrack(path, FamilyCoaster()));
     FakeChooser chooser;
     CoreTrackOperations core;
     MainWindow main(core, &chooser, nullptr);

@@ -18,9 +18,9 @@ void Apply(LogicRig& rig, char step) {
     auto& ops = rig.operations;
     ops.loadOk = step == 'L';
     ops.saveOk = step == 'S';
-    ops.runStatus = step == 'H'   ? HeartlineStatus::Ok
-                    : step == 'h' ? HeartlineStatus::Valleyed
-                                  : HeartlineStatus::RefusedSettings;
+    ops.runStatus = step == 'H'   ? Status::Ok
+                    : step == 'h' ? Status::Valleyed
+                                  : Status::InvalidSettings;
     if (step == 'L' || step == 'l' || step == 'c') rig.Load(step == 'c' ? "" : "/t/a.cvtrack");
     if (step == 'H' || step == 'h' || step == 'x') rig.logic.HeartlineClicked();
     if (step == 'S' || step == 's' || step == 'f') rig.Save(step == 's' ? "" : "/t/b.cvtrack");
@@ -83,14 +83,14 @@ TEST(FlowHeartline, ReadsFieldsWithPointDecimalsAndTiesToEvenThenShowsTheNewEnds
 TEST(FlowHeartline, AFailedOrRefusedRunShowsItsOwnBoxAndKeepsWhatItMust) {
     // the run's outcome, a field's text, the box's title, what the box must
     // mention. A field without a number is refused by its name, never read as zero.
-    using enum HeartlineStatus;
-    const std::tuple<HeartlineStatus, Field, const char*, const char*, const char*> cases[] = {
+    using enum Status;
+    const std::tuple<Status, Field, const char*, const char*, const char*> cases[] = {
         {Valleyed, Field::Filter, "15", "Horrible!", "where"},
         {EqualSpeeds, Field::Filter, "15", "Horrible!", "where"},
         {UnusableTrack, Field::Filter, "15", "Unusable Track", "where"},
         {NumericalBlowUp, Field::Filter, "15", "Heartline Failed", "where"},
-        {CouldNotComplete, Field::Filter, "15", "Run Not Completed", "where"},
-        {RefusedSettings, Field::Filter, "15", "Invalid Setting", "internal figure"},
+        {OutOfMemory, Field::Filter, "15", "Run Not Completed", "where"},
+        {InvalidSettings, Field::Filter, "15", "Invalid Setting", "internal figure"},
         {Ok, Field::Segments, "", "Invalid Setting", "Segments (#)"},
         {Ok, Field::EndSpeed, "-.", "Invalid Setting", "V out (m/s)"},
         {Ok, Field::Filter, "-32769", "Invalid Setting", "\"-32769\""},
@@ -132,7 +132,7 @@ TEST(FlowHeartline, TheValleyBoxAdvisesAStartSpeedUnderItsTextAndTheSmoothSwitch
     for (const auto& [advice, text] : cases) {
         LogicRig rig;
         rig.Load();
-        rig.operations.runStatus = HeartlineStatus::Valleyed;
+        rig.operations.runStatus = Status::Valleyed;
         rig.operations.advice = advice;
         rig.logic.SetSmoothRide(true);
         rig.logic.HeartlineClicked();
@@ -217,12 +217,12 @@ TEST(FlowPrecision, ClampsTo4To16WithItsMessagesWhenTheFieldIsLeft) {
 TEST(FlowProgress, BarRisesInWholeTwipsAndKeepsItsLastShapeUntilTheNextStep) {
     LogicRig rig;
     rig.Load();
-    // An unchanged shape is not sent again; a step without a total is ignored.
+    // An unchanged fraction is not sent again; a step without a total is ignored.
     rig.operations.progress = {{1, 1000}, {3, 8}, {3, 8}, {8, 8}, {1, 0}};
     rig.logic.HeartlineClicked();
     EXPECT_EQ(rig.view.shapes,
               (std::vector<BarShape>{{1.0f, 4079.0f}, {630.0f, 3450.0f}, {1680.0f, 2400.0f}}));
-    EXPECT_EQ(rig.logic.Bar(), (BarShape{1680.0f, 2400.0f}));  // the next run starts full
+    EXPECT_EQ(rig.logic.Progress(), 1.0);  // the next run starts full
 }
 
 // The click in three steps, as the window runs it on a thread of its own.
@@ -248,7 +248,7 @@ TEST(FlowHeartline, WhileAStartedRunWorksLoadHeartlineAndSaveDoNothing) {
     EXPECT_EQ(rig.logic.TrackFileName(), "/t/a.cvtrack");
     EXPECT_TRUE(rig.operations.saved.empty());
 
-    rig.operations.runStatus = HeartlineStatus::Valleyed;
+    rig.operations.runStatus = Status::Valleyed;
     rig.logic.RunHeartline(*job, nullptr);
     EXPECT_EQ(rig.view.message, "OK");  // the run alone shows nothing
     rig.logic.FinishHeartline(std::move(*job));

@@ -254,7 +254,7 @@ TEST(WindowMessages, TheLongestTextIsShownWholeAtThisScale) {
 }
 
 std::string Write(const testsupport::TempDir& dir, const std::string& name, TrackData track) {
-    EXPECT_TRUE(SaveTrack(dir.File(name), track).ok);
+    EXPECT_TRUE(SaveTrack(dir.File(name), track));
     return dir.File(name);
 }
 
@@ -444,7 +444,7 @@ TEST(WindowRun, TheWindowStaysResponsiveAndRefusesActionsWhileARunWorks) {
     window->HeartlineClicked();
     ASSERT_TRUE(window->Running());
     ASSERT_TRUE(QTest::qWaitFor([&] { return held.ticks >= 10 && bar.paints > 0; }, 20000));
-    EXPECT_EQ(window->Logic().Bar(), (BarShape{840.0f, 3240.0f}));  // 50 of 100 steps
+    EXPECT_EQ(window->ProgressWidget()->Shape(), (BarShape{840.0f, 3240.0f}));  // 50 of 100 steps
     const size_t dialogs = chooser.requests.size();
     chooser.Next("/t/other.cvtrack");
     window->LoadClicked();
