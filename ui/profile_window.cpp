@@ -67,7 +67,7 @@ constexpr int kPlotLeft = 62;
 constexpr int kPlotRight = 62;
 constexpr int kPlotTop = 8;
 constexpr int kPlotBottom = 24;
-constexpr int kPixelsPerXTick = 90;
+constexpr int kPixelsPerXTick = 70;
 constexpr int kPixelsPerYTick = 20;
 constexpr double kWheelZoomPerStep = 0.8;  // the shown span after one wheel step in
 constexpr int kDragThreshold = 4;          // pixels before a press counts as a drag
@@ -76,11 +76,12 @@ QString Text(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-// Bevelled joins: round ones cost an arc at each of the thousands of points.
+// Bevelled joins and square caps: round ones cost an arc at each of the
+// thousands of points.
+// Widths in the window's pixels, so that a picture at twice the pixels draws
+// them twice as wide.
 QPen Pen(const QColor& colour, double width, Qt::PenStyle style = Qt::SolidLine) {
-    QPen pen(colour, width, style, Qt::FlatCap, Qt::BevelJoin);
-    pen.setCosmetic(true);
-    return pen;
+    return QPen(colour, width, style, Qt::SquareCap, Qt::BevelJoin);
 }
 
 QString Swatch(const QColor& colour, const QString& text, const char* line = "&#9644;") {
