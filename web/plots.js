@@ -801,8 +801,9 @@ const CvqrnPlots = (() => {
       words.setStartAfter(mark);
       const r = words.getBoundingClientRect();
       pieces.push({ el: mark, r: at(mark), content: mark.textContent });
-      pieces.push({ el: span, r: { x: r.left - box.left, y: r.top - box.top, w: r.width + 2, h: r.height },
-                    content: words.toString() });
+      const gap = 4;  // the space between the mark and its words
+      pieces.push({ el: span, r: { x: r.left - box.left + gap, y: r.top - box.top, w: r.width + 2, h: r.height },
+                    content: words.toString().trim() });
     }
     const measure = document.createElement('canvas').getContext('2d');
     for (const { el, r, content } of pieces) {
@@ -878,6 +879,10 @@ const CvqrnPlots = (() => {
         const x = px(stop, 'x');
         out.push(`<line x1="${x}" y1="${r.y}" x2="${x}" y2="${r.y + r.h}" stroke="${colours.stop}" stroke-width="2" stroke-dasharray="6 4"/>`);
       }
+      if (cursorX != null) {
+        const x = px(cursorX, 'x').toFixed(1);
+        out.push(`<line x1="${x}" y1="${r.y}" x2="${x}" y2="${r.y + r.h}" stroke="${colours.cursor}" stroke-dasharray="2 3"/>`);
+      }
       out.push('</g>');
       out.push(`<rect x="${r.x}" y="${r.y}" width="${r.w}" height="${r.h}" fill="none" stroke="${colours.grid}"/>`);
     }
@@ -906,12 +911,18 @@ const CvqrnPlots = (() => {
         out.push(`<path d="M${head.map((p) => p.map((v) => v.toFixed(1)).join(' ')).join('L')}Z" fill="${colours.start}"/>`);
         text(s.at[0] + 7, s.at[1] + (s.at[1] < 40 ? 16 : -7), 'start', { colour: colours.start });
       }
+      for (const w of tracks()) {
+        const k = cursorX == null ? -1 : sampleAt(w, cursorX);
+        if (k < 0) continue;
+        const [x, y] = g.dot(w, k);
+        out.push(`<circle cx="${x.toFixed(1)}" cy="${y.toFixed(1)}" r="5" fill="${colours[w]}" stroke="${colours.background}" stroke-width="1.5"/>`);
+      }
       out.push('</g>');
     }
     // A drawing about as wide as a landscape page, its text in a named sans family.
     const widthMm = 280;
     return `<?xml version="1.0" encoding="UTF-8"?>\n` +
-      `<svg xmlns="http://www.w3.org/2000/svg" xml:space="preserve" width="${widthMm}mm" height="${((widthMm * H) / W).toFixed(1)}mm" ` +
+      `<svg xmlns="http://www.w3.org/2000/svg" xml:space="preserve" style="white-space: pre" width="${widthMm}mm" height="${((widthMm * H) / W).toFixed(1)}mm" ` +
       `viewBox="0 0 ${W} ${H}" font-family='${fontFamily}'>\n<title>Ride profile</title>\n` +
       `<desc>${escapeXml(root.querySelector('.profile-caption').textContent)}</desc>\n` +
       `${out.join('\n')}\n</svg>\n`;
