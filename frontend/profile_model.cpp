@@ -29,7 +29,7 @@ std::string Caption(const ProfileRequest& request) {
     std::string text = path.substr(path.find_last_of('/') + 1);
     if (request.rebuilt) {
         text += " \u00b7 " + RebuildName(request.settings.smooth);
-    } else if (request.afterFailedRun) {
+    } else if (request.afterRun) {
         text += " \u00b7 the run failed";
     } else {
         text += " \u00b7 not rebuilt yet";

@@ -27,7 +27,7 @@ struct ProfileRequest {
     std::optional<TrackData> loaded;   // none: no track loaded
     std::optional<TrackData> rebuilt;  // none: no successful run since the load
     bool afterRun = false;             // the request follows a run (else a load)
-    bool afterFailedRun = false;       // the last run on `loaded` failed
+    bool afterFailedRun = false;       // the last run on `loaded` failed: find the valley
     HeartlineSettings settings;        // as the fields read
     std::string trackPath;             // the loaded file
     std::string when;                  // the date and time of the load or run

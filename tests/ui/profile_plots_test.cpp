@@ -199,6 +199,15 @@ TEST(ProfileTexts, SummaryCaptionExceedancesAndReadOut) {
               "family_coaster.cvtrack \u00b7 smooth rebuild \u00b7 Segments 100, Heartline 1.04 m, "
               "V in 14.3 m/s, V out 12.9 m/s, Precision 6, Filter 15 \u00b7 2026-12-07 14:03");
 
+    // Which rebuild ran: none yet after a load, none after a failed run.
+    ProfileRequest loadedOnly = request;
+    loadedOnly.rebuilt.reset();
+    EXPECT_NE(BuildProfileModel(loadedOnly).caption.find(" \u00b7 not rebuilt yet \u00b7 "),
+              std::string::npos);
+    loadedOnly.afterRun = true;
+    EXPECT_NE(BuildProfileModel(loadedOnly).caption.find(" \u00b7 the run failed \u00b7 "),
+              std::string::npos);
+
     for (ForceView view : {ForceView::Felt, ForceView::Raw}) {
         const std::vector<SummaryRow> rows = SummaryRows(model, view);
         const auto row = std::find_if(rows.begin(), rows.end(),
