@@ -204,6 +204,14 @@ Ticks NiceTicks(Range range, int count) {
     return ticks;
 }
 
+Ticks AngleTicks(Range range, int count) {
+    const double rough = range.Span() / std::max(count, 1);
+    for (double step : {5.0, 15.0, 45.0, 90.0}) {
+        if (step >= rough) return {step, 0};
+    }
+    return {180.0, 0};
+}
+
 std::string PlotTitle(Quantity quantity) {
     switch (quantity) {
         case Quantity::Speed:

@@ -83,6 +83,8 @@ struct Ticks {
     int decimals = 0;
 };
 Ticks NiceTicks(Range range, int count);
+// The same for an angle in degrees: 5, 15, 45, 90 or 180 apart.
+Ticks AngleTicks(Range range, int count);
 
 // The titles of the plots' axes; no unit sits in two pairs of brackets.
 std::string PlotTitle(Quantity quantity);

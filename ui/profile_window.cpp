@@ -89,8 +89,9 @@ QString Swatch(const QColor& colour, const QString& text, const char* line = "&#
         .arg(colour.name(), QString::fromLatin1(line), text.toHtmlEscaped());
 }
 
-void SetTicks(QValueAxis* axis, Range range, int pixels, int pixelsPerTick) {
-    const Ticks ticks = NiceTicks(range, std::max(3, pixels / pixelsPerTick));
+void SetTicks(QValueAxis* axis, Range range, int pixels, int pixelsPerTick, bool degrees = false) {
+    const int count = std::max(3, pixels / pixelsPerTick);
+    const Ticks ticks = degrees ? AngleTicks(range, count) : NiceTicks(range, count);
     axis->setTickType(QValueAxis::TicksDynamic);
     axis->setTickAnchor(0.0);  // ticks on multiples of the step: 0 is "0", never "-0.0"
     axis->setTickInterval(ticks.step);
@@ -632,7 +633,8 @@ void ProfileWindow::FillBands(Plot& plot) {
 
 void ProfileWindow::ScaleY(Plot& plot) {
     const int height = static_cast<int>(plot.chart->plotArea().height());
-    SetTicks(plot.y, PlotRange(model_, plot.quantity, view_), height, kPixelsPerYTick);
+    SetTicks(plot.y, PlotRange(model_, plot.quantity, view_), height, kPixelsPerYTick,
+             plot.quantity == Quantity::Roll);
     if (plot.rate != nullptr) {
         SetTicks(plot.rate, PlotRange(model_, Quantity::RollRate, view_), height, kPixelsPerYTick);
     }

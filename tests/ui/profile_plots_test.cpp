@@ -135,6 +135,9 @@ TEST(Ticks, NeighbouringLabelsNeverReadTheSame) {
         EXPECT_DOUBLE_EQ(t.step, row.step) << row.range.lo << ".." << row.range.hi;
         EXPECT_EQ(t.decimals, row.decimals) << row.range.lo << ".." << row.range.hi;
     }
+    // Roll on 45 and 90 degrees rather than 100.
+    EXPECT_EQ(AngleTicks({-190.0, 190.0}, 5).step, 90.0);
+    EXPECT_EQ(AngleTicks({-50.0, 50.0}, 5).step, 45.0);
     std::mt19937 random(3);
     std::uniform_real_distribution<double> at(-50.0, 50.0), span(-4.0, 4.0);
     for (int trial = 0; trial < 500; ++trial) {
