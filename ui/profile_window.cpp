@@ -534,7 +534,7 @@ ProfileWindow::ProfileWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     rubberBand_ = new QRubberBand(QRubberBand::Rectangle, this);
     resize(kProfilePreferredSize);
-    SetModel({});
+    SetModel(model_);  // the empty model: a window before any load
 }
 
 void ProfileWindow::BuildPlot(Plot& plot, Quantity quantity, bool motion) {
@@ -620,8 +620,8 @@ void ProfileWindow::FillBands(Plot& plot) {
     } limits = plot.quantity == Quantity::Vertical
                    ? Limits{kVerticalLimitUp, kVerticalLimitDown}
                    : Limits{kLateralLimit, -kLateralLimit};
-    const Range y = PlotRange(model_, plot.quantity, view_);
-    const Range x = XExtent(model_, axis_);
+    const Range y = PlotRange(*model_, plot.quantity, view_);
+    const Range x = XExtent(*model_, axis_);
     const auto band = [&](QAreaSeries* area, double from, double to) {
         to = std::max(from, to);  // nothing beyond the limit on this scale: an empty band
         area->lowerSeries()->replace({QPointF(x.lo, from), QPointF(x.hi, from)});
@@ -633,10 +633,10 @@ void ProfileWindow::FillBands(Plot& plot) {
 
 void ProfileWindow::ScaleY(Plot& plot) {
     const int height = static_cast<int>(plot.chart->plotArea().height());
-    SetTicks(plot.y, PlotRange(model_, plot.quantity, view_), height, kPixelsPerYTick,
+    SetTicks(plot.y, PlotRange(*model_, plot.quantity, view_), height, kPixelsPerYTick,
              plot.quantity == Quantity::Roll);
     if (plot.rate != nullptr) {
-        SetTicks(plot.rate, PlotRange(model_, Quantity::RollRate, view_), height, kPixelsPerYTick);
+        SetTicks(plot.rate, PlotRange(*model_, Quantity::RollRate, view_), height, kPixelsPerYTick);
     }
 }
 
@@ -648,7 +648,7 @@ void ProfileWindow::DrawSeries(Plot& plot) {
     QList<QPointF> above, below;
     const auto marks = [&](const Points& p, Quantity quantity) {
         if (!ClipsSpikes(quantity, view_)) return;
-        const Range y = PlotRange(model_, quantity, view_);
+        const Range y = PlotRange(*model_, quantity, view_);
         // Just inside the edge, where the mark shows whole.
         const double inset = 0.04 * y.Span();
         for (size_t i = 0; i < p.x.size(); ++i) {
@@ -662,8 +662,8 @@ void ProfileWindow::DrawSeries(Plot& plot) {
         const QColor colour = loaded ? kLoadedColour : kRebuiltColour;
         const double width = loaded ? kLoadedWidth : kRebuiltWidth;
         Points points, rates;
-        if (ProfileOf(model_, which) != nullptr) {
-            const PlotData& d = PlotsOf(model_, which).data;
+        if (ProfileOf(*model_, which) != nullptr) {
+            const PlotData& d = PlotsOf(*model_, which).data;
             points = DecimatePerColumn(XValues(d, axis_), Values(d, plot.quantity, view_), shown, columns);
             if (plot.motion) {
                 rates = DecimatePerColumn(XValues(d, axis_), d.rollRate, shown, columns);
@@ -682,11 +682,11 @@ void ProfileWindow::DrawSeries(Plot& plot) {
     plot.below->replace(below);
 
     plot.valley->clear();
-    if (model_.valley) {
-        const RideProfile* loaded = ProfileOf(model_, Which::Loaded);
-        double at = model_.valley->distance;
-        if (axis_ == XAxis::Time && loaded != nullptr) at = XExtent(model_, XAxis::Time).hi;
-        const Range y = PlotRange(model_, plot.quantity, view_);
+    if (model_->valley) {
+        const RideProfile* loaded = ProfileOf(*model_, Which::Loaded);
+        double at = model_->valley->distance;
+        if (axis_ == XAxis::Time && loaded != nullptr) at = XExtent(*model_, XAxis::Time).hi;
+        const Range y = PlotRange(*model_, plot.quantity, view_);
         plot.valley->replace({QPointF(at, y.lo), QPointF(at, y.hi)});
     }
     DrawCursor(plot);
@@ -697,7 +697,7 @@ void ProfileWindow::DrawCursor(Plot& plot) {
         if (plot.cursor->count() > 0) plot.cursor->clear();
         return;
     }
-    const Range y = PlotRange(model_, plot.quantity, view_);
+    const Range y = PlotRange(*model_, plot.quantity, view_);
     plot.cursor->replace({QPointF(*cursor_, y.lo), QPointF(*cursor_, y.hi)});
 }
 
@@ -715,16 +715,20 @@ void ProfileWindow::Redraw() {
 }
 
 void ProfileWindow::SetModel(ProfileModel model) {
+    SetModel(std::make_shared<const ProfileModel>(std::move(model)));
+}
+
+void ProfileWindow::SetModel(std::shared_ptr<const ProfileModel> model) {
     model_ = std::move(model);
     cursor_.reset();
-    range_.SetExtent(XExtent(model_, axis_));
+    range_.SetExtent(XExtent(*model_, axis_));
     Redraw();
     ShowTexts();
-    readOut_->setText(Text(StatusLine(model_)));
-    top_->SetModel(&model_);
-    side_->SetModel(&model_);
-    const bool rebuilt = ProfileOf(model_, Which::Rebuilt) != nullptr;
-    const bool loaded = ProfileOf(model_, Which::Loaded) != nullptr;
+    readOut_->setText(Text(StatusLine(*model_)));
+    top_->SetModel(&*model_);
+    side_->SetModel(&*model_);
+    const bool rebuilt = ProfileOf(*model_, Which::Rebuilt) != nullptr;
+    const bool loaded = ProfileOf(*model_, Which::Loaded) != nullptr;
     export_->menu()->findChild<QAction*>(QStringLiteral("loaded"))->setEnabled(loaded);
     export_->menu()->findChild<QAction*>(QStringLiteral("rebuilt"))->setEnabled(rebuilt);
 }
@@ -735,15 +739,15 @@ void ProfileWindow::SetWorking() {
 
 // The caption, legend, summary and exceedances for the model and the view.
 void ProfileWindow::ShowTexts() {
-    caption_->setText(Text(model_.caption));
-    caption_->setVisible(!model_.caption.empty());
+    caption_->setText(Text(model_->caption));
+    caption_->setVisible(!model_->caption.empty());
     QString legend = Swatch(kLoadedColour, QStringLiteral("loaded track, heart on the rail"));
-    if (model_.rebuilt) {
+    if (model_->rebuilt) {
         legend += QStringLiteral("&nbsp;&nbsp;&nbsp;") +
                   Swatch(kRebuiltColour,
                          QStringLiteral("rebuilt track (%1), heart %2 m from the rail "
                                         "(thin orange on wide blue where both agree)")
-                             .arg(Text(RebuildName(model_.smooth)), Text(Fixed(model_.heartline, 2)))) +
+                             .arg(Text(RebuildName(model_->smooth)), Text(Fixed(model_->heartline, 2)))) +
                   QStringLiteral("&nbsp;&nbsp;&nbsp;") +
                   Swatch(kRailColour, QStringLiteral("new rail (views)"), "- - -");
     }
@@ -751,13 +755,13 @@ void ProfileWindow::ShowTexts() {
         legend += QStringLiteral("&nbsp;&nbsp;&nbsp;") +
                   Swatch(kOffScaleColour, QStringLiteral("runs off the scale"), "&#9650;&#9660;");
     }
-    if (model_.valley) {
+    if (model_->valley) {
         legend += QStringLiteral("&nbsp;&nbsp;&nbsp;") +
                   Swatch(kValleyColour, QStringLiteral("where the train stops"), "&#9679;");
     }
     legend_->setText(legend);
 
-    const std::vector<SummaryRow> rows = SummaryRows(model_, view_);
+    const std::vector<SummaryRow> rows = SummaryRows(*model_, view_);
     summary_->clear();
     summary_->setRowCount(static_cast<int>(rows.size()));
     const QString forces = view_ == ForceView::Felt ? QStringLiteral("Felt forces")
@@ -791,7 +795,7 @@ void ProfileWindow::ShowTexts() {
     summary_->setMinimumHeight(std::min(height, summary_->horizontalHeader()->height() + 4 * 20));
 
     exceedances_->clear();
-    for (const ExceedanceRow& row : ExceedanceRows(model_, view_)) {
+    for (const ExceedanceRow& row : ExceedanceRows(*model_, view_)) {
         const bool loaded = row.which == Which::Loaded;
         auto* item = new QListWidgetItem(
             (loaded ? QStringLiteral("loaded: ") : QStringLiteral("rebuilt: ")) + Text(row.text),
@@ -801,7 +805,7 @@ void ProfileWindow::ShowTexts() {
         item->setData(Qt::UserRole + 1, static_cast<int>(row.which));
         item->setToolTip(QStringLiteral("Click to show it on the plots"));
     }
-    if (exceedances_->count() == 0 && model_.loaded) {
+    if (exceedances_->count() == 0 && model_->loaded) {
         auto* item = new QListWidgetItem(Text(NoExceedanceText(view_)), exceedances_);
         item->setFlags(Qt::NoItemFlags);
     }
@@ -820,11 +824,11 @@ void ProfileWindow::SetForceView(ForceView view) {
 void ProfileWindow::SetXAxis(XAxis axis) {
     if (axis == axis_) return;
     // The same stretch of the loaded track (or the rebuilt one) stays in view.
-    const Which which = ProfileOf(model_, Which::Loaded) != nullptr ? Which::Loaded : Which::Rebuilt;
+    const Which which = ProfileOf(*model_, Which::Loaded) != nullptr ? Which::Loaded : Which::Rebuilt;
     const auto convert = [&](double x) -> double {
-        const auto k = SampleAt(model_, which, axis_, x);
+        const auto k = SampleAt(*model_, which, axis_, x);
         if (!k) return std::numeric_limits<double>::quiet_NaN();
-        return XValues(PlotsOf(model_, which).data, axis)[*k];
+        return XValues(PlotsOf(*model_, which).data, axis)[*k];
     };
     const bool zoomed = range_.Zoomed();
     const Range shown = range_.Shown();
@@ -832,7 +836,7 @@ void ProfileWindow::SetXAxis(XAxis axis) {
     axis_ = axis;
     distance_->setChecked(axis == XAxis::Distance);
     time_->setChecked(axis == XAxis::Time);
-    range_.SetExtent(XExtent(model_, axis_));
+    range_.SetExtent(XExtent(*model_, axis_));
     if (zoomed) range_.ZoomTo(convert(shown.lo), convert(shown.hi));
     cursor_.reset();
     Redraw();
@@ -850,10 +854,10 @@ Which ShownIn3d(const ProfileModel& model) {
 
 void ProfileWindow::ShowCursor(double x) {
     cursor_ = x;
-    readOut_->setText(Text(ReadOut(model_, axis_, view_, x)));
+    readOut_->setText(Text(ReadOut(*model_, axis_, view_, x)));
     for (Plot& plot : plots_) DrawCursor(plot);
-    const auto loaded = SampleAt(model_, Which::Loaded, axis_, x);
-    const auto rebuilt = SampleAt(model_, Which::Rebuilt, axis_, x);
+    const auto loaded = SampleAt(*model_, Which::Loaded, axis_, x);
+    const auto rebuilt = SampleAt(*model_, Which::Rebuilt, axis_, x);
     top_->SetCursor(loaded, rebuilt);
     side_->SetCursor(loaded, rebuilt);
 }
@@ -862,18 +866,18 @@ void ProfileWindow::HoverAt(double x) {
     ShowCursor(x);
     if (axis_ == XAxis::Distance) {
         emit CursorMoved(x);
-    } else if (const auto k = SampleAt(model_, ShownIn3d(model_), axis_, x)) {
-        emit CursorMoved(PlotsOf(model_, ShownIn3d(model_)).data.distance[*k]);
+    } else if (const auto k = SampleAt(*model_, ShownIn3d(*model_), axis_, x)) {
+        emit CursorMoved(PlotsOf(*model_, ShownIn3d(*model_)).data.distance[*k]);
     }
 }
 
 void ProfileWindow::SetCursorDistance(double distance) {
-    const double x = XOfDistance(model_, ShownIn3d(model_), axis_, distance);
+    const double x = XOfDistance(*model_, ShownIn3d(*model_), axis_, distance);
     if (std::isfinite(x)) ShowCursor(x);
 }
 
 void ProfileWindow::GoTo(Which which, double distance) {
-    const double x = XOfDistance(model_, which, axis_, distance);
+    const double x = XOfDistance(*model_, which, axis_, distance);
     if (!std::isfinite(x)) return;
     range_.CentreOn(x);
     ApplyRange();
@@ -976,7 +980,7 @@ bool ProfileWindow::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::Leave:
             if (drag_) break;
             cursor_.reset();
-            readOut_->setText(Text(StatusLine(model_)));
+            readOut_->setText(Text(StatusLine(*model_)));
             for (Plot& p : plots_) DrawCursor(p);
             top_->SetCursor(std::nullopt, std::nullopt);
             side_->SetCursor(std::nullopt, std::nullopt);
@@ -1034,7 +1038,7 @@ bool ProfileWindow::SavePicture(const QString& path) {
 }
 
 bool ProfileWindow::SaveCsv(Which which, const QString& path) {
-    const RideProfile* profile = ProfileOf(model_, which);
+    const RideProfile* profile = ProfileOf(*model_, which);
     if (profile == nullptr) return false;
     std::ostringstream out;
     WriteProfileCsv(*profile, out);
@@ -1056,7 +1060,7 @@ void ProfileWindow::Export(const QString& kind) {
                                                 QStringLiteral("SVG drawing (*.svg)")}
                                   : QStringList{QStringLiteral("CSV table (*.csv)")});
     dialog.setDefaultSuffix(picture ? QStringLiteral("png") : QStringLiteral("csv"));
-    const std::string initial = ExportPath(model_.trackPath, suffix, picture ? "png" : "csv");
+    const std::string initial = ExportPath(model_->trackPath, suffix, picture ? "png" : "csv");
     const QString initialPath = Text(initial);
     if (initialPath.contains(QLatin1Char('/'))) {
         dialog.setDirectory(initialPath.section(QLatin1Char('/'), 0, -2));
@@ -1127,7 +1131,7 @@ void RideProfileHookup::Refresh(bool afterRun) {
 void RideProfileHookup::Show(ProfileModel model) {
     // The run's thread worked out what the newest request asks for.
     ++requestGeneration_;
-    model_ = std::move(model);
+    model_ = std::make_shared<const ProfileModel>(std::move(model));
     modelGeneration_ = requestGeneration_;
     windowStale_ = true;
     // As after a Refresh: an open window follows without raising itself.
@@ -1148,11 +1152,11 @@ void RideProfileHookup::Update() {
 
 const ProfileModel& RideProfileHookup::CurrentModel() {
     if (modelGeneration_ != requestGeneration_) {
-        model_ = BuildProfileModel(request_);
+        model_ = std::make_shared<const ProfileModel>(BuildProfileModel(request_));
         modelGeneration_ = requestGeneration_;
         windowStale_ = true;
     }
-    return model_;
+    return *model_;
 }
 
 void RideProfileHookup::SetCursor(double distance) {
@@ -1235,7 +1239,7 @@ void RideProfileHookup::Finished() {
     Result result = watcher_->future().takeResult();
     // CurrentModel may have worked a newer request out in the meantime.
     if (result.generation > modelGeneration_) {
-        model_ = std::move(result.model);
+        model_ = std::make_shared<const ProfileModel>(std::move(result.model));
         modelGeneration_ = result.generation;
         windowStale_ = true;
     }

@@ -16,6 +16,7 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -81,9 +82,10 @@ class ProfileWindow : public QWidget {
   public:
     explicit ProfileWindow(QWidget* parent = nullptr);
 
-    // Shows `model` (the window keeps it), the whole ride, no cursor.
+    // Shows `model`, the whole ride, no cursor.
     void SetModel(ProfileModel model);
-    const ProfileModel& Model() const { return model_; }
+    void SetModel(std::shared_ptr<const ProfileModel> model);
+    const ProfileModel& Model() const { return *model_; }
     // While a new profile is worked out, the status line says so.
     void SetWorking();
 
@@ -161,7 +163,8 @@ class ProfileWindow : public QWidget {
     Plot* PlotOf(QObject* viewport);
     void Export(const QString& kind);
 
-    ProfileModel model_;
+    // Shared with the hookup: a model of two long tracks is megabytes.
+    std::shared_ptr<const ProfileModel> model_ = std::make_shared<const ProfileModel>();
     ForceView view_ = ForceView::Felt;
     XAxis axis_ = XAxis::Distance;
     XRange range_;
@@ -240,7 +243,7 @@ class RideProfileHookup : public QObject {
     ProfileRequest request_;
     // The model of the newest request worked out so far, and which requests
     // they are: each load or run counts one up.
-    ProfileModel model_;
+    std::shared_ptr<const ProfileModel> model_ = std::make_shared<const ProfileModel>();
     int modelGeneration_ = 0;
     int requestGeneration_ = 0;
     bool windowStale_ = true;  // the window shows an older model than model_
