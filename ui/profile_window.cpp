@@ -253,8 +253,9 @@ void TrackView::DrawPaths(QPainter& painter) const {
         QPointF last(-1e9, -1e9);
         for (const ProfileSample& s : p.samples) {
             const QPointF at = Place(s, rail ? s.rail : s.heart);
-            // Points closer than half a pixel add nothing to the line.
-            if (std::abs(at.x() - last.x()) + std::abs(at.y() - last.y()) < 0.5) continue;
+            // Points closer than a pixel and a half add nothing a line this
+            // wide shows, and each costs stroking time.
+            if (std::abs(at.x() - last.x()) + std::abs(at.y() - last.y()) < 1.5) continue;
             line << at;
             last = at;
         }
@@ -264,7 +265,8 @@ void TrackView::DrawPaths(QPainter& painter) const {
     draw(*ProfileOf(*model_, Which::Loaded), false, Pen(kLoadedColour, kLoadedWidth));
     if (const RideProfile* rebuilt = ProfileOf(*model_, Which::Rebuilt)) {
         draw(*rebuilt, true, Pen(kRailColour, 1.0, Qt::DashLine));
-        draw(*rebuilt, false, Pen(kRebuiltColour, kRebuiltWidth));
+        // One pixel wide: Qt draws such lines without stroking them.
+        draw(*rebuilt, false, Pen(kRebuiltColour, 1.0));
     }
 }
 
