@@ -144,19 +144,29 @@ Points DecimatePerColumn(const std::vector<double>& x, const std::vector<double>
 }
 
 Range ValueRange(const std::vector<const std::vector<double>*>& series, bool clip, double pad) {
-    std::vector<double> values;
+    double min = INFINITY;
+    double max = -INFINITY;
+    size_t count = 0;
     for (const std::vector<double>* s : series) {
         for (double v : *s) {
-            if (std::isfinite(v)) values.push_back(v);
+            if (!std::isfinite(v)) continue;
+            min = std::min(min, v);
+            max = std::max(max, v);
+            ++count;
         }
     }
-    if (values.empty()) return {};
-    const auto [minIt, maxIt] = std::minmax_element(values.begin(), values.end());
-    const double min = *minIt;
-    const double max = *maxIt;
+    if (count == 0) return {};
     const double margin = std::max(pad, 0.05 * (max - min));
     Range range{min - margin, max + margin};
     if (clip) {
+        // The values only where the rare ones at either end are to be found.
+        std::vector<double> values;
+        values.reserve(count);
+        for (const std::vector<double>* s : series) {
+            for (double v : *s) {
+                if (std::isfinite(v)) values.push_back(v);
+            }
+        }
         const auto at = [&values](double share) {
             const auto k = static_cast<size_t>(share * static_cast<double>(values.size() - 1));
             std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k),

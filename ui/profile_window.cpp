@@ -69,6 +69,7 @@ constexpr int kPlotTop = 8;
 constexpr int kPlotBottom = 24;
 constexpr int kPixelsPerXTick = 70;
 constexpr int kPixelsPerYTick = 20;
+constexpr int kPixelsPerColumn = 2;        // of a series' decimation
 constexpr double kWheelZoomPerStep = 0.8;  // the shown span after one wheel step in
 constexpr int kDragThreshold = 4;          // pixels before a press counts as a drag
 
@@ -644,8 +645,10 @@ void ProfileWindow::ScaleY(Plot& plot) {
 
 void ProfileWindow::DrawSeries(Plot& plot) {
     const Range shown = range_.Shown();
-    const int columns = std::max(1, static_cast<int>(plot.chart->plotArea().width()));
-    SetTicks(plot.x, shown, columns, kPixelsPerXTick);
+    const int pixels = std::max(1, static_cast<int>(plot.chart->plotArea().width()));
+    // Each column's lowest and highest sample: no more points than pixels across.
+    const int columns = std::max(1, pixels / kPixelsPerColumn);
+    SetTicks(plot.x, shown, pixels, kPixelsPerXTick);
     xTitle_->setText(Text(XAxisTitle(axis_)));
     QList<QPointF> above, below;
     const auto marks = [&](const Points& p, Quantity quantity) {

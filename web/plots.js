@@ -17,8 +17,8 @@
 // feltVertical, feltLateral, feltLongitudinal, roll, rollRate, heartX..Z,
 // railX..Z; NaN where there is no value) with length and stopDistance, or
 // {error}, or null; `felt` and `raw` each {summary, exceedances,
-// noExceedance, ranges}. Each series is cut down to two points per pixel
-// column (its lowest and highest sample) before it is drawn. Pictures are
+// noExceedance, ranges}. Each series is cut down to the lowest and highest
+// sample of every column two pixels wide before it is drawn. Pictures are
 // handed to the page's download(name, bytes).
 /* global uPlot, download */
 'use strict';
@@ -228,7 +228,9 @@ const CvqrnPlots = (() => {
   // ---- The plots.
 
   function plotData(plot, u) {
-    const columns = Math.max(1, Math.round(u ? u.bbox.width / uPlot.pxRatio : 600));
+    // Columns two pixels wide, each its lowest and highest sample: no more
+    // points than pixels across.
+    const columns = Math.max(1, Math.round((u ? u.bbox.width / uPlot.pxRatio : 600) / 2));
     const tables = [];
     const series = [];
     for (const w of tracks()) {

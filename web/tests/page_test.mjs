@@ -15,8 +15,8 @@
 //    names the lights and the plots' table, and the display fields are no live
 //    regions; text and focus ring contrast; favicon, two dropped files, the
 //    warning before a result is lost, the Smooth ride switch;
-//  - the ride profile's plots line up, zoom together and draw at most two
-//    points per pixel column, the decimation keeps every local extreme, and
+//  - the ride profile's plots line up, zoom together and draw no more points
+//    than they have pixels across, the decimation keeps every local extreme, and
 //    the CSV, PNG and SVG exports carry what they should.
 import { execFileSync, spawnSync } from 'node:child_process';
 import { closeSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
@@ -227,17 +227,17 @@ async function plots(p) {
   await p.load(loop);
   await p.heartline();
   // Every plot area starts and ends at the same pixel; no series holds more
-  // than two points per pixel column across.
+  // points than the plot has pixels across.
   const layout = await p.page.evaluate(() => CvqrnPlots.charts().map((u) => {
     const r = u.over.getBoundingClientRect();
-    const columns = u.bbox.width / uPlot.pxRatio;
+    const pixels = u.bbox.width / uPlot.pxRatio;
     const most = Math.max(...u.data.slice(1).map((ys) => ys.filter((v) => v !== undefined).length));
-    return { left: r.left, right: r.right, columns, most };
+    return { left: r.left, right: r.right, pixels, most };
   }));
   check(layout.length === 5 && layout.every((l) => l.left === layout[0].left && l.right === layout[0].right),
         `the plot areas line up: ${JSON.stringify(layout.map((l) => [l.left, l.right]))}`);
-  check(layout.every((l) => l.most <= 2 * l.columns + 3),
-        `no more than two points per pixel column: ${JSON.stringify(layout.map((l) => [l.most, l.columns]))}`);
+  check(layout.every((l) => l.most <= l.pixels + 3),
+        `no more points than pixels across: ${JSON.stringify(layout.map((l) => [l.most, l.pixels]))}`);
 
   // The decimation keeps each column's lowest and highest value, so every
   // local extreme of the series lies within what its column draws.
