@@ -144,8 +144,8 @@ Points DecimatePerColumn(const std::vector<double>& x, const std::vector<double>
 }
 
 Range ValueRange(const std::vector<const std::vector<double>*>& series, bool clip, double pad) {
-    double min = INFINITY;
-    double max = -INFINITY;
+    double min = std::numeric_limits<double>::infinity();
+    double max = -std::numeric_limits<double>::infinity();
     size_t count = 0;
     for (const std::vector<double>* s : series) {
         for (double v : *s) {

@@ -210,7 +210,8 @@ void TrackView::Layout() {
     if (model_ == nullptr || ProfileOf(*model_, Which::Loaded) == nullptr) return;
     const bool top = kind_ == Kind::Top;
     // QRectF::united ignores empty rectangles, so the bounds are kept by hand.
-    double left = INFINITY, right = -INFINITY, lowest = INFINITY, highest = -INFINITY;
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    double left = kInf, right = -kInf, lowest = kInf, highest = -kInf;
     const auto take = [&](double x, double y) {
         left = std::min(left, x);
         right = std::max(right, x);
