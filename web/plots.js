@@ -511,7 +511,8 @@ const CvqrnPlots = (() => {
       let lx = -1e9; let ly = -1e9;
       for (let i = 0; i < xs.length; i += 1) {
         const [px, py] = place(xs[i], ys[i]);
-        if (Math.abs(px - lx) + Math.abs(py - ly) < 0.5) continue;
+        // Closer than a pixel and a half: nothing a line this wide shows.
+        if (Math.abs(px - lx) + Math.abs(py - ly) < 1.5) continue;
         out.push([px, py]);
         lx = px; ly = py;
       }
@@ -523,7 +524,7 @@ const CvqrnPlots = (() => {
     }
     if (message.rebuilt && !message.rebuilt.error) {
       lines.push({ points: line(message.rebuilt, true), colour: colours.rail, width: 1, dash: [4, 3] });
-      lines.push({ points: line(message.rebuilt, false), colour: colours.rebuilt, width: widths.rebuilt });
+      lines.push({ points: line(message.rebuilt, false), colour: colours.rebuilt, width: 1 });
     }
     const round = (most) => {
       const power = 10 ** Math.floor(Math.log10(Math.max(most, 1e-9)));
@@ -566,6 +567,7 @@ const CvqrnPlots = (() => {
     holder.append(canvas);
     let geometry = null;
     let base = null;
+    let scale = 1;  // device pixels per CSS pixel, as laid out
     const map = {
       kind, canvas,
       layout() {
@@ -574,6 +576,7 @@ const CvqrnPlots = (() => {
         const ratio = window.devicePixelRatio || 1;
         canvas.width = Math.round(w * ratio);
         canvas.height = Math.round(h * ratio);
+        scale = canvas.width / Math.max(1, w);
         geometry = mapGeometry(kind, w, h);
         base = document.createElement('canvas');
         base.width = canvas.width;
@@ -633,7 +636,7 @@ const CvqrnPlots = (() => {
         const ctx = canvas.getContext('2d');
         ctx.setTransform(1, 0, 0, 1, 0, 0);
         ctx.drawImage(base, 0, 0);
-        const ratio = canvas.width / Math.max(1, canvas.clientWidth);
+        const ratio = scale;
         ctx.scale(ratio, ratio);
         for (const w of which) {
           const k = indices ? indices[w] : -1;
@@ -973,6 +976,11 @@ const CvqrnPlots = (() => {
 
   let onCsv = null;
 
+  // What the plots are made for: a new profile with the same tracks, view
+  // and axis only needs new data in them.
+  let frameKey = null;
+  const keyOf = () => `${tracks().join()}|${view}|${axis}`;
+
   function build() {
     const holder = document.getElementById('plots');
     for (const c of charts) c.u.destroy();
@@ -980,7 +988,9 @@ const CvqrnPlots = (() => {
     maps = [];
     activeChart = null;
     holder.textContent = '';
+    frameKey = null;
     if (!message || tracks().length === 0) return;
+    frameKey = keyOf();
 
     const caption = document.createElement('p');
     caption.className = 'profile-caption';
@@ -1039,6 +1049,20 @@ const CvqrnPlots = (() => {
     hover(cursorX);
   }
 
+  // A new profile in the plots made for it: texts, figures, views and data.
+  function refresh() {
+    const holder = document.getElementById('plots');
+    // The views first, while the page's layout is still the one measured.
+    for (const m of maps) m.layout();
+    holder.querySelector('.profile-caption').textContent = message.caption;
+    holder.querySelector('.profile-legend').replaceWith(legend());
+    document.getElementById('export-csv-rebuilt').disabled = !(message.rebuilt && !message.rebuilt.error);
+    holder.querySelector('table.summary').replaceWith(summaryTable());
+    holder.querySelector('.exceedances').replaceWith(exceedanceList());
+    redrawAll();
+    hover(cursorX);
+  }
+
   function switchAxis(a) {
     // The same stretch of the loaded track stays in view.
     const w = tracks()[0];
@@ -1068,7 +1092,11 @@ const CvqrnPlots = (() => {
       .filter((t) => t).join(' ');
     note.hidden = note.textContent === '';
     note.classList.toggle('marker-note', m.stop != null || problems.length > 0);
-    build();
+    if (charts.length > 0 && message && tracks().length > 0 && keyOf() === frameKey) {
+      refresh();
+    } else {
+      build();
+    }
   }
 
   document.addEventListener('mousemove', (e) => {
