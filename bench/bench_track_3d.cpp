@@ -35,7 +35,7 @@ void BM_Frame(benchmark::State& state, TrackData (*make)(), bool ride) {
     const cvqrn::HeartlineSettings settings;
     cvqrn::GenerateHeartline(rebuilt, settings, nullptr);
     cvqrn::ui::Track3dWindow window;
-    window.SetModel(cvqrn::ui::BuildProfileModel({&loaded, &rebuilt, false, settings}));
+    window.SetModel(cvqrn::ui::BuildProfileModel(cvqrn::ui::MakeProfileRequest(loaded, &rebuilt, settings)));
     window.resize(1100, 720);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window)) {

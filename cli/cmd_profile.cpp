@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/format.h"
 #include "cli/profile_output.h"
+#include "profile/profile_csv.h"
 #include "profile/ride_profile.h"
 #include "text/format.h"
 #include "text/words.h"

@@ -1,6 +1,5 @@
 #include "cli/profile_output.h"
 
-#include <cmath>
 #include <ostream>
 
 #include "cli/format.h"
@@ -20,13 +19,6 @@ std::string ExtremeJson(const ProfileExtreme& e) {
     if (e.segment < 0) return "null";
     return "{\"value\": " + JsonNumber(e.value) + ", \"distance\": " + JsonNumber(e.distance) +
            ", \"segment\": " + std::to_string(e.segment) + "}";
-}
-
-std::string CsvNumber(double v) {
-    if (!std::isfinite(v)) return "";
-    // A negative zero keeps its minus in the CSV ("-0.000000"), as it always has.
-    if (v == 0.0 && std::signbit(v)) return "-" + FormatFixed(0.0, 6);
-    return FormatFixed(v, 6);
 }
 
 }  // namespace
@@ -90,18 +82,6 @@ void WriteProfileJson(const RideProfile& p, int indent, std::ostream& out) {
                     : std::string("null"))
         << "\n"
         << std::string(static_cast<size_t>(indent > 2 ? indent - 2 : 0), ' ') << "}";
-}
-
-void WriteProfileCsv(const RideProfile& p, std::ostream& out) {
-    out << "distance (m),segment,heart x (m),heart y (m),heart z (m),speed (m/s),roll (deg),"
-           "vertical (g),lateral (g),longitudinal (g),vertical track\n";
-    for (const ProfileSample& s : p.samples) {
-        out << CsvNumber(s.distance) << ',' << s.segment << ',' << CsvNumber(s.heart.x) << ','
-            << CsvNumber(s.heart.y) << ',' << CsvNumber(s.heart.z) << ',' << CsvNumber(s.speed)
-            << ',' << CsvNumber(s.roll * 180.0 / kPi) << ',' << CsvNumber(s.vertical) << ','
-            << CsvNumber(s.lateral) << ',' << CsvNumber(s.longitudinal) << ','
-            << (s.verticalTrack ? 1 : 0) << '\n';
-    }
 }
 
 }  // namespace cvqrn::cli

@@ -1,5 +1,5 @@
 // The ride profile in the command-line tool's forms: a summary as text or as
-// a JSON object, and one CSV row per sample.
+// a JSON object (the CSV rows come from profile/profile_csv.h).
 #pragma once
 
 #include <iosfwd>
@@ -15,9 +15,5 @@ void WriteProfileText(const RideProfile& profile, std::ostream& out);
 // The summary as a JSON object whose members are indented by `indent`
 // spaces (the closing brace by indent - 2); no newline after the brace.
 void WriteProfileJson(const RideProfile& profile, int indent, std::ostream& out);
-
-// A header line naming every column with its unit, then one row per sample;
-// an empty field where a value does not exist (NaN).
-void WriteProfileCsv(const RideProfile& profile, std::ostream& out);
 
 }  // namespace cvqrn::cli

@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -86,24 +87,32 @@ bool OnAPresentScreen(const QRect& frame) {
     return false;
 }
 
-// The profile the window shows after `job` ran on `loaded`, as a refresh after
-// the run would ask for it, with the settings the run took; nothing for a run
-// that was refused or ran out of memory (the window then refreshes as after
-// any click). `loadedProfile`, when valid, is the loaded track's profile
-// worked out beside the run.
-std::optional<ProfileModel> RunProfile(const TrackData& loaded, const HeartlineJob& job,
-                                       std::future<RideProfile>& loadedProfile) {
+// The profile the window shows after `job` ran on `loaded` (the file at
+// `path`), as a refresh after the run would ask for it, with the settings the
+// run took; nothing for a run that was refused or ran out of memory (the
+// window then refreshes as after any click). `loadedProfile`, when valid, is
+// the loaded track's profile worked out beside the run.
+std::optional<ProfileModel> RunProfile(const TrackData& loaded, const std::string& path,
+                                       const HeartlineJob& job,
+                                       std::future<TrackProfile>& loadedProfile) {
     try {
-        std::optional<RideProfile> beside;
+        std::optional<TrackProfile> beside;
         if (loadedProfile.valid()) beside = loadedProfile.get();
         if (job.outOfMemory || job.result.status == Status::InvalidSettings) return {};
-        ProfileRequest request;
-        request.loaded = &loaded;
-        request.rebuilt = job.result ? &job.track : nullptr;
+        ProfileRequest request =
+            MakeProfileRequest(loaded, job.result ? &job.track : nullptr, job.settings);
+        request.afterRun = true;
         request.afterFailedRun = !job.result;
-        request.settings = job.settings;
-        request.loadedProfile = beside ? &*beside : nullptr;
-        return BuildProfileModel(request);
+        request.trackPath = path;
+        request.when = QDateTime::currentDateTime()
+                           .toString(QStringLiteral("yyyy-MM-dd HH:mm"))
+                           .toStdString();
+        if (!beside) beside = ProfileTrack(loaded, ProfileSettingsFor(request, Which::Loaded));
+        std::optional<TrackProfile> rebuilt;
+        if (request.rebuilt) {
+            rebuilt = ProfileTrack(*request.rebuilt, ProfileSettingsFor(request, Which::Rebuilt));
+        }
+        return AssembleProfileModel(request, std::move(beside), std::move(rebuilt));
     } catch (const std::bad_alloc&) {
         return {};
     }
@@ -111,11 +120,13 @@ std::optional<ProfileModel> RunProfile(const TrackData& loaded, const HeartlineJ
 
 // The loaded track's profile at `settings`' speeds, worked out on a thread of
 // its own; invalid when no thread can be had.
-std::future<RideProfile> LoadedProfileBeside(const TrackData& loaded,
-                                             const HeartlineSettings& settings) {
+std::future<TrackProfile> LoadedProfileBeside(const TrackData& loaded,
+                                              const HeartlineSettings& settings) {
     try {
-        return std::async(std::launch::async,
-                          [&loaded, settings] { return LoadedProfile(loaded, settings); });
+        return std::async(std::launch::async, [&loaded, settings] {
+            return ProfileTrack(loaded, ProfileSettingsFor(MakeProfileRequest(loaded, nullptr, settings),
+                                                           Which::Loaded));
+        });
     } catch (const std::system_error&) {
         return {};
     }
@@ -354,10 +365,13 @@ void MainWindow::HeartlineClicked() {
             // The loaded track (which nothing changes while the run works) is
             // profiled beside the run, the rebuilt one after it.
             const TrackData& loaded = logic_->LoadedTrack();
-            std::future<RideProfile> loadedProfile;
+            std::future<TrackProfile> loadedProfile;
             if (withProfile) loadedProfile = LoadedProfileBeside(loaded, shared->job.settings);
             logic_->RunHeartline(shared->job, progress);
-            if (withProfile) shared->profile = RunProfile(loaded, shared->job, loadedProfile);
+            if (withProfile) {
+                shared->profile =
+                    RunProfile(loaded, logic_->TrackFileName(), shared->job, loadedProfile);
+            }
         },
         [this](int32_t done, int32_t total) { logic_->feedback(done, total); },
         [this, shared] {

@@ -6,7 +6,8 @@
 //
 // The page reaches the core only from this file: through the window's own
 // bridge (CoreTrackOperations, shared with the desktop window) for load, save,
-// end analysis and the run, and directly for the ride profile.
+// end analysis and the run, and through the window's ride profile model
+// (frontend/profile_model.h) for the plots, their texts and the CSV.
 #include <emscripten/bind.h>
 #include <emscripten/emscripten.h>
 #include <emscripten/val.h>
@@ -19,10 +20,12 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "profile/profile_csv.h"
 #include "profile/ride_profile.h"
 #include "heartline/valley.h"
 #include "frontend/file_dialogs.h"
@@ -83,60 +86,94 @@ val Numbers(const std::vector<double>& values) {
     return val::global("Float64Array").new_(view);
 }
 
-val Extreme(const ProfileExtreme& e) {
-    if (e.segment < 0) return val::null();
-    val x = val::object();
-    x.set("value", e.value);
-    x.set("distance", e.distance);
-    x.set("segment", e.segment);
-    return x;
+// The plots' quantities by their names in the page, in ui::kQuantities order.
+constexpr const char* kQuantityNames[ui::kQuantityCount] = {"speed",        "vertical", "lateral",
+                                                            "longitudinal", "roll",     "rollRate"};
+
+// A number, or null where it is not one.
+val Number(double v) {
+    return std::isfinite(v) ? val(v) : val::null();
 }
 
-// The ride profile of `track` with the heart `heartline` metres off the rail.
-RideProfile ProfileOf(const TrackData& track, double heartline, double startspeed,
-                      double endspeed) {
-    ProfileSettings settings;
-    settings.heartline = heartline;
-    settings.startspeed = startspeed;
-    settings.endspeed = endspeed;
-    return ComputeRideProfile(track, settings);
+// One track of the profile as the plots take it: one array per quantity
+// (NaN where there is no value), the heart and rail points for the views,
+// the length and where the train stops; or {error}; null for no track.
+val TrackProfileOf(const ui::ProfileModel& model, ui::Which which) {
+    const std::optional<RideProfile>& p =
+        which == ui::Which::Loaded ? model.loaded : model.rebuilt;
+    if (!p) return val::null();
+    val t = val::object();
+    const RideProfile* profile = ui::ProfileOf(model, which);
+    if (profile == nullptr) {
+        t.set("error", p->message);
+        return t;
+    }
+    const ui::PlotData& d = ui::PlotsOf(model, which).data;
+    const std::pair<const char*, const std::vector<double>*> arrays[] = {
+        {"distance", &d.distance},
+        {"time", &d.time},
+        {"speed", &d.speed},
+        {"vertical", &d.vertical},
+        {"lateral", &d.lateral},
+        {"longitudinal", &d.longitudinal},
+        {"feltVertical", &d.feltVertical},
+        {"feltLateral", &d.feltLateral},
+        {"feltLongitudinal", &d.feltLongitudinal},
+        {"roll", &d.roll},
+        {"rollRate", &d.rollRate}};
+    for (const auto& [name, values] : arrays) t.set(name, Numbers(*values));
+    constexpr size_t kCoordinates = 6;
+    const char* const names[kCoordinates] = {"heartX", "heartY", "heartZ",
+                                             "railX",  "railY",  "railZ"};
+    std::array<std::vector<double>, kCoordinates> points;
+    for (const ProfileSample& s : profile->samples) {
+        const double xyz[kCoordinates] = {s.heart.x, s.heart.y, s.heart.z,
+                                          s.rail.x,  s.rail.y,  s.rail.z};
+        for (size_t k = 0; k < kCoordinates; ++k) points[k].push_back(xyz[k]);
+    }
+    for (size_t k = 0; k < kCoordinates; ++k) t.set(names[k], Numbers(points[k]));
+    t.set("length", profile->summary.length);
+    t.set("stopDistance",
+          profile->summary.stops ? val(profile->summary.stopDistance) : val::null());
+    return t;
 }
 
-// A ride profile as the plots take it: one array per quantity (NaN where the
-// train does not get or the track is vertical), each in a buffer of its own
-// that the worker hands over to the page, and the summary; or {error}.
-val Profile(const RideProfile& profile) {
-    val p = val::object();
-    if (!profile) {
-        p.set("error", profile.message);
-        return p;
+// In felt or raw forces: the summary rows, the exceedances and the value
+// range of every plot.
+val ViewOf(const ui::ProfileModel& model, ui::ForceView view) {
+    val v = val::object();
+    val rows = val::array();
+    for (const ui::SummaryRow& row : ui::SummaryRows(model, view)) {
+        val r = val::object();
+        r.set("label", row.label);
+        r.set("loaded", row.loaded);
+        r.set("rebuilt", row.rebuilt);
+        r.set("toolTip", row.toolTip);
+        r.set("loadedAt", Number(row.loadedAt));
+        r.set("rebuiltAt", Number(row.rebuiltAt));
+        rows.call<void>("push", r);
     }
-    const size_t n = profile.samples.size();
-    std::vector<double> distance(n), speed(n), vertical(n), lateral(n);
-    for (size_t i = 0; i < n; ++i) {
-        const ProfileSample& s = profile.samples[i];
-        distance[i] = s.distance;
-        speed[i] = s.speed;
-        vertical[i] = s.vertical;
-        lateral[i] = s.lateral;
+    v.set("summary", rows);
+    val exceedances = val::array();
+    for (const ui::ExceedanceRow& row : ui::ExceedanceRows(model, view)) {
+        val e = val::object();
+        e.set("which", std::string(row.which == ui::Which::Loaded ? "loaded" : "rebuilt"));
+        e.set("text", row.text);
+        e.set("distance", row.distance);
+        exceedances.call<void>("push", e);
     }
-    p.set("distance", Numbers(distance));
-    p.set("speed", Numbers(speed));
-    p.set("vertical", Numbers(vertical));
-    p.set("lateral", Numbers(lateral));
-    const ProfileSummary& sum = profile.summary;
-    val summary = val::object();
-    summary.set("maxVertical", Extreme(sum.maxVertical));
-    summary.set("minVertical", Extreme(sum.minVertical));
-    summary.set("maxLateral", Extreme(sum.maxLateral));
-    summary.set("minSpeed", Extreme(sum.minSpeed));
-    summary.set("maxSpeed", Extreme(sum.maxSpeed));
-    summary.set("lateralRms", sum.lateralRms);
-    summary.set("lateralRms5m", sum.lateralRms5m);
-    summary.set("length", sum.length);
-    summary.set("stopDistance", sum.stops ? val(sum.stopDistance) : val::null());
-    p.set("summary", summary);
-    return p;
+    v.set("exceedances", exceedances);
+    v.set("noExceedance", ui::NoExceedanceText(view));
+    val ranges = val::object();
+    for (ui::Quantity q : ui::kQuantities) {
+        const ui::Range r = ui::PlotRange(model, q, view);
+        val pair = val::array();
+        pair.call<void>("push", r.lo);
+        pair.call<void>("push", r.hi);
+        ranges.set(kQuantityNames[static_cast<size_t>(q)], pair);
+    }
+    v.set("ranges", ranges);
+    return v;
 }
 
 // ---- The 3D view ----------------------------------------------------------------------
@@ -578,6 +615,7 @@ class Window {
                       static_cast<std::streamsize>(data.size()));
         }
         chooser_.Answer(path);
+        loadedProfile_.reset();
         loadedSpeeds_.reset();
         logic_.LoadClicked();
         std::remove(path.c_str());
@@ -598,8 +636,7 @@ class Window {
         m.set("name", path.substr(std::string(kFolder).size()));
         sink_.Send(m);
         SendActionOver();
-        SendProfiles(ui::ReadNumber(view_.FieldText(Field::StartSpeed)),
-                     ui::ReadNumber(view_.FieldText(Field::EndSpeed)), std::nullopt);
+        SendProfiles(FieldSettings(), false, false, std::nullopt);
     }
 
     void Heartline() {
@@ -619,9 +656,24 @@ class Window {
         SendActionOver();
         if (!run || run->status == Status::InvalidSettings) return;
         const HeartlineSettings& p = run->settings;
-        const bool ok = run->status == Status::Ok;
-        SendProfiles(p.startspeed, p.endspeed, ok ? std::optional(p) : std::nullopt,
+        SendProfiles(p, true, run->status == Status::Ok,
                      run->status == Status::Valleyed ? std::optional(p) : std::nullopt);
+    }
+
+    // The profile of the loaded or the rebuilt track as CSV, the file
+    // `cv-qrn-cli profile --csv` writes, as a download named after the track.
+    void ProfileCsv(const std::string& which) {
+        const bool rebuilt = which == "rebuilt";
+        const RideProfile* profile =
+            ui::ProfileOf(profiles_, rebuilt ? ui::Which::Rebuilt : ui::Which::Loaded);
+        if (profile == nullptr) return;
+        std::ostringstream out;
+        WriteProfileCsv(*profile, out);
+        const std::string text = out.str();
+        val m = sink_.Message("download");
+        m.set("name", ui::ExportPath(stem_ + ".cvtrack", rebuilt ? "-hl-profile" : "-profile", "csv"));
+        m.set("bytes", Bytes(std::vector<uint8_t>(text.begin(), text.end())));
+        sink_.Send(m);
     }
 
     // Save as "<loaded name>-hl.cvtrack"; the page receives it as a download.
@@ -645,8 +697,8 @@ class Window {
         const auto usable = [](const std::optional<RideProfile>& p) {
             return p && *p && !p->samples.empty() ? &*p : nullptr;
         };
-        input.drawnHeart = usable(loaded_);
-        input.rebuiltHeart = usable(rebuilt_);
+        input.drawnHeart = usable(profiles_.loaded);
+        input.rebuiltHeart = usable(profiles_.rebuilt);
         input.track = input.rebuiltHeart != nullptr ? input.rebuiltHeart : input.drawnHeart;
         input.valley = valley_;
         val m = SceneValue(scene::BuildTrackScene(input));
@@ -658,31 +710,33 @@ class Window {
     void TimerFired() { logic_.MessageTimerFired(); }
 
   private:
-    // The plots: the loaded track (heart on the rail) and, after a run
-    // (`rebuilt`, its settings), the rebuilt one (heart at the heartline
-    // distance) with the rebuild that made it, at the run's speeds; after a
-    // valley (`valleyed`, the run's settings), where the train stops on the
-    // loaded track as the run's message gives it, and the advice.
-    void SendProfiles(double startspeed, double endspeed,
-                      const std::optional<HeartlineSettings>& rebuilt,
-                      const std::optional<HeartlineSettings>& valleyed = std::nullopt) {
-        val m = sink_.Message("profile");
+    // The plots: the loaded track (heart on the rail) and, after a successful
+    // run (`rebuilt`), the rebuilt one (heart at the heartline distance) with
+    // the rebuild that made it, at `settings`' speeds; after a valley
+    // (`valleyed`, the run's settings), where the train stops on the loaded
+    // track as the run's message gives it, and the advice. After a run
+    // (`afterRun`) that failed, the caption says so. The model stays for the CSV exports and the 3D
+    // panel.
+    void SendProfiles(const HeartlineSettings& settings, bool afterRun, bool rebuilt,
+                      const std::optional<HeartlineSettings>& valleyed) {
+        ui::ProfileRequest request =
+            ui::MakeProfileRequest(logic_.LoadedTrack(), rebuilt ? &logic_.WorkTrack() : nullptr,
+                                   settings);
+        request.afterRun = afterRun;
+        request.trackPath = stem_ + ".cvtrack";
         // The loaded track's profile is kept for the next run at the same speeds.
-        const std::pair speeds(startspeed, endspeed);
-        if (!loaded_ || loadedSpeeds_ != speeds) {
-            loaded_ = ProfileOf(logic_.LoadedTrack(), 0.0, startspeed, endspeed);
+        const std::pair speeds(settings.startspeed, settings.endspeed);
+        if (!loadedProfile_ || loadedSpeeds_ != speeds) {
+            loadedProfile_ =
+                ui::ProfileTrack(*request.loaded, ui::ProfileSettingsFor(request, ui::Which::Loaded));
             loadedSpeeds_ = speeds;
         }
-        val loaded = Profile(*loaded_);
-        valley_.reset();
-        m.set("loaded", loaded);
-        rebuilt_.reset();
-        if (rebuilt) {
-            rebuilt_ = ProfileOf(logic_.WorkTrack(), rebuilt->heartline, startspeed, endspeed);
+        std::optional<ui::TrackProfile> rebuiltProfile;
+        if (request.rebuilt) {
+            rebuiltProfile = ui::ProfileTrack(*request.rebuilt,
+                                              ui::ProfileSettingsFor(request, ui::Which::Rebuilt));
         }
-        m.set("rebuilt", rebuilt_ ? Profile(*rebuilt_) : val::null());
-        m.set("rebuild", rebuilt ? ui::RebuildName(rebuilt->smooth) : std::string());
-        m.set("valleyed", valleyed.has_value());
+        profiles_ = ui::AssembleProfileModel(request, loadedProfile_, std::move(rebuiltProfile));
         std::optional<ValleyStop> stop;
         if (valleyed) {
             const ValleyResult found =
@@ -690,10 +744,54 @@ class Window {
             if (found.status == Status::Valleyed) stop = found.stop;
         }
         // The 3D panel marks the stop where the window's does.
+        valley_.reset();
         if (stop) valley_ = ProfilePoint{stop->x, stop->y, stop->z};
+
+        val m = sink_.Message("profile");
+        m.set("loaded", TrackProfileOf(profiles_, ui::Which::Loaded));
+        m.set("rebuilt", TrackProfileOf(profiles_, ui::Which::Rebuilt));
+        m.set("rebuild", rebuilt ? ui::RebuildName(settings.smooth) : std::string());
         m.set("stop", stop ? val(stop->distance) : val::null());
         m.set("note", stop ? ui::ValleyNote(*stop, operations_.AdvisedStartSpeed()) : std::string());
+        m.set("caption", profiles_.caption);
+        m.set("heartline", settings.heartline);
+        m.set("felt", ViewOf(profiles_, ui::ForceView::Felt));
+        m.set("raw", ViewOf(profiles_, ui::ForceView::Raw));
+        m.set("comfortNote", std::string(ui::kComfortNote));
+        val extents = val::object();
+        for (const auto& [name, axis] : {std::pair{"distance", ui::XAxis::Distance},
+                                         std::pair{"time", ui::XAxis::Time}}) {
+            const ui::Range r = ui::XExtent(profiles_, axis);
+            val pair = val::array();
+            pair.call<void>("push", r.lo);
+            pair.call<void>("push", r.hi);
+            extents.set(name, pair);
+        }
+        m.set("extents", extents);
+        val titles = val::object();
+        for (ui::Quantity q : ui::kQuantities) {
+            titles.set(kQuantityNames[static_cast<size_t>(q)], ui::PlotTitle(q));
+        }
+        titles.set("distance", ui::XAxisTitle(ui::XAxis::Distance));
+        titles.set("time", ui::XAxisTitle(ui::XAxis::Time));
+        m.set("titles", titles);
         sink_.Send(m);
+    }
+
+    // The six settings as the fields and the switch read now (before a run).
+    HeartlineSettings FieldSettings() const {
+        const auto integer = [this](Field field) {
+            return ui::RoundToInt16(ui::ReadNumber(view_.FieldText(field))).value_or(int16_t{0});
+        };
+        HeartlineSettings settings;
+        settings.segments = integer(Field::Segments);
+        settings.precision = integer(Field::Precision);
+        settings.filter = integer(Field::Filter);
+        settings.heartline = ui::ReadNumber(view_.FieldText(Field::Heartline));
+        settings.startspeed = ui::ReadNumber(view_.FieldText(Field::StartSpeed));
+        settings.endspeed = ui::ReadNumber(view_.FieldText(Field::EndSpeed));
+        settings.smooth = logic_.SmoothRide();
+        return settings;
     }
 
     // The user's part of the action is over (the profiles may still follow):
@@ -715,10 +813,11 @@ class Window {
     PageOperations operations_;
     ui::WindowLogic logic_;
     std::string stem_;
-    // The profiles last sent, for the 3D panel.
-    std::optional<RideProfile> loaded_;
-    std::optional<std::pair<double, double>> loadedSpeeds_;  // the speeds of loaded_; reset by a load
-    std::optional<RideProfile> rebuilt_;
+    // The profiles last sent, for the CSV exports and the 3D panel.
+    ui::ProfileModel profiles_;
+    // The loaded track's profile and the speeds it was worked out at; reset by a load.
+    std::optional<ui::TrackProfile> loadedProfile_;
+    std::optional<std::pair<double, double>> loadedSpeeds_;
     std::optional<ProfilePoint> valley_;
 };
 
@@ -796,7 +895,8 @@ EMSCRIPTEN_BINDINGS(cvqrn) {
         .function("save", &Window::Save)
         .function("precisionLostFocus", &Window::PrecisionLostFocus)
         .function("timerFired", &Window::TimerFired)
-        .function("scene", &Window::Scene);
+        .function("scene", &Window::Scene)
+        .function("profileCsv", &Window::ProfileCsv);
     emscripten::class_<SceneView>("SceneView")
         .constructor<val, val>()
         .function("size", &SceneView::Size)

@@ -250,6 +250,7 @@ function askInPlace() {
   if (window.confirm(q.title + '\n\n' + q.text + detail)) send('save', { inPlace: true });
 }
 
+// `bytes`: an array of bytes or a Blob.
 function download(name, bytes) {
   const url = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));
   const link = document.createElement('a');
@@ -509,6 +510,8 @@ async function main() {
     e.preventDefault();
     e.returnValue = '';
   });
+  // The worker writes the profile's CSV, as cv-qrn-cli does, and sends it as a download.
+  CvqrnPlots.onCsv((which) => send('profileCsv', { which }));
   startWorker();
   engine = await startEngineHere();
   texts = engine.texts();

@@ -74,6 +74,9 @@ function run(action, data) {
     case 'scene':  // the 3D panel's meshes
       win.scene(data.channel || 'Vertical');
       break;
+    case 'profileCsv':
+      win.profileCsv(data.which === 'rebuilt' ? 'rebuilt' : 'loaded');
+      break;
     default:
       break;
   }

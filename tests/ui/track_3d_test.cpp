@@ -36,7 +36,7 @@ struct SampleModel {
         if (!loadedOnly) {
             EXPECT_TRUE(GenerateHeartline(rebuilt, settings, nullptr));
         }
-        model = BuildProfileModel({&loaded, loadedOnly ? nullptr : &rebuilt, false, settings});
+        model = BuildProfileModel(MakeProfileRequest(loaded, loadedOnly ? nullptr : &rebuilt, settings));
     }
     TrackData loaded, rebuilt;
     HeartlineSettings settings;

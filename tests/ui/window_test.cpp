@@ -253,6 +253,12 @@ TEST(WindowMessages, TheLongestTextIsShownWholeAtThisScale) {
     }
 }
 
+// The profile window's model is worked out on another thread after a load
+// or an opening: true once it is shown.
+bool ProfileShown(const RideProfileHookup& hookup) {
+    return QTest::qWaitFor([&] { return !hookup.Working(); }, 20000);
+}
+
 std::string Write(const testsupport::TempDir& dir, const std::string& name, TrackData track) {
     EXPECT_TRUE(SaveTrack(dir.File(name), track));
     return dir.File(name);
@@ -286,19 +292,28 @@ TEST(WindowFiles, TheProfileFollowsLoadsRunsAndAValleyOnTheRealCore) {
     const testsupport::TempDir dir;
     WindowRig rig(true);
     rig.Click(kProfilePlace.name);  // opens before anything is loaded
-    ProfileWindow* profile = rig.window->findChild<RideProfileHookup*>()->Window();
-    ASSERT_TRUE(profile != nullptr && profile->isVisible() && !profile->Model().loaded);
+    const auto* hookup = rig.window->findChild<RideProfileHookup*>();
+    ProfileWindow* profile = hookup->Window();
+    ASSERT_TRUE(profile != nullptr && profile->isVisible());
+    const auto settled = [&] { return ProfileShown(*hookup); };
+    ASSERT_TRUE(settled());
+    EXPECT_FALSE(profile->Model().loaded);
     rig.Load(Write(dir, "in.cvtrack", FamilyCoaster()));
+    ASSERT_TRUE(settled());
     ASSERT_TRUE(profile->Model().loaded && *profile->Model().loaded);
     rig.Run([&] { rig.Click("btnMod"); });
+    ASSERT_TRUE(settled());
     ASSERT_TRUE(profile->Model().rebuilt && *profile->Model().rebuilt);
     EXPECT_EQ(profile->Model().rebuilt->settings.heartline, HeartlineSettings{}.heartline);
+    EXPECT_EQ(profile->Model().caption.rfind("in.cvtrack \u00b7 default rebuild \u00b7 Segments 100, ", 0), 0u)
+        << profile->Model().caption;
 
     // A hill the default start speed cannot climb: the box advises a speed
     // under its text (with a point, on this German desktop), the profile marks
     // where the train stops and drops the old result.
     rig.Load(Write(dir, "hill.cvtrack", HighHill()));
     rig.Run([&] { rig.Click("btnMod"); });
+    ASSERT_TRUE(settled());
     ASSERT_EQ(rig.boxes.shown.size(), 1u);
     const MessageBoxRequest& box = rig.boxes.shown[0];
     const QRegularExpression advice(QStringLiteral("With V in at least \\d+\\.\\d m/s the train clears every hill"));
@@ -333,6 +348,7 @@ TEST(WindowFiles, AFileFromTheCommandLineFillsEveryViewAsLoadTrackDoes) {
         if (profileOpen) hookup->Open();
         rig.window->LoadFile(QString::fromStdString(track));
         hookup->Open();
+        ASSERT_TRUE(ProfileShown(*hookup));
         const ProfileModel& model = hookup->Window()->Model();
         ASSERT_TRUE(model.loaded && *model.loaded) << profileOpen;
         EXPECT_GT(model.loaded->samples.size(), 100u);
@@ -386,11 +402,13 @@ TEST(WindowSmoothRide, TheSwitchIsOffAtStartTakesNoFocusAndTheProfileNamesTheReb
         EXPECT_TRUE(segments->hasFocus()) << "the switch leaves the focus in the field";
         rig.Run([&] { rig.Click("btnMod"); });
         hookup->Open();
+        ASSERT_TRUE(ProfileShown(*hookup));
         EXPECT_EQ(hookup->Window()->Model().smooth, on);
         EXPECT_NE(StatusLine(hookup->Window()->Model()).find(on ? "smooth rebuild" : "default rebuild"),
                   std::string::npos);
         hookup->Window()->close();
         rig.window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(rig.window.get()));
     }
 }
 

@@ -14,7 +14,10 @@
 //    has a point; the page fits a phone from 320 px; the accessibility tree
 //    names the lights and the plots' table, and the display fields are no live
 //    regions; text and focus ring contrast; favicon, two dropped files, the
-//    warning before a result is lost, the Smooth ride switch.
+//    warning before a result is lost, the Smooth ride switch;
+//  - the ride profile's plots line up, zoom together and draw no more points
+//    than they have pixels across, the decimation keeps every local extreme, and
+//    the CSV, PNG and SVG exports carry what they should.
 import { execFileSync, spawnSync } from 'node:child_process';
 import { closeSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
@@ -161,12 +164,13 @@ async function messages(p) {
   // The advice under the designed text, as cv-qrn-cli gives it; the plots' note
   // repeats it, with the stop where the box's details put it.
   check(box && box.text === `${kValleyText}\n\n${native[2]}.`, `the valley box advises: ${box && box.text}`);
+  // Read before the box closes: the line shows it for 3 s only.
+  check((await p.text('#message')) === '- ERROR -', 'the message line says - ERROR -');
   if (box) await p.closeBox();
   const where = / ([0-9]+\.[0-9]{3}) m along the track/.exec(native[1]);
   const note = await p.text('#profile-note');
   check(where && note.includes(`the train stops ${where[1]} m along the track.`) && note.includes(native[2]),
         `the plots' note gives the stop as ${where && where[1]} m and the advice: ${note}`);
-  check((await p.text('#message')) === '- ERROR -', 'the message line says - ERROR -');
   const downloadsBefore = readdirSync(p.downloads).length;
   await p.act(() => p.page.click('#btnSave'));
   check(readdirSync(p.downloads).length === downloadsBefore, 'nothing is saved after a failed run');
@@ -188,26 +192,146 @@ async function messages(p) {
   }
 }
 
-// The ride profile's plots after a load, a run and a valley.
+// Clicks `selector` and returns the file it downloads: {name, bytes}.
+async function downloadOf(p, selector) {
+  p.clearDownloads();
+  await p.page.click(selector);
+  return p.download();
+}
+
+// The ride profile's plots after a load, a run and a valley; then, on the
+// loop sample: plot areas that line up, series cut down to their pixels, one
+// range through zoom and reset, the exceedance list, and the exports.
 async function plots(p) {
   const state = () => p.page.evaluate(() => ({
     plots: document.querySelectorAll('#plots .plot').length,
-    series: document.querySelectorAll('#plots .plot-speed .u-series').length - 1,
+    series: CvqrnPlots.charts()[0].series.length - 1,
     note: document.getElementById('profile-note').hidden ? '' : document.getElementById('profile-note').textContent,
   }));
   await p.setFields(defaults);
   await p.load(join(samplesDir, 'family_coaster.cvtrack'));
   let s = await state();
-  check(s.plots === 3 && s.series === 1, `after a load: three plots of the loaded track (${JSON.stringify(s)})`);
+  check(s.plots === 5 && s.series === 1, `after a load: five plots of the loaded track (${JSON.stringify(s)})`);
   await p.heartline();
   s = await state();
-  check(s.plots === 3 && s.series === 2, `after a run: loaded and rebuilt on each plot (${JSON.stringify(s)})`);
+  check(s.plots === 5 && s.series === 2, `after a run: loaded and rebuilt on each plot (${JSON.stringify(s)})`);
   await p.load(join(samplesDir, 'high_hill.cvtrack'));
   await p.heartline();
   if (await p.box()) await p.closeBox();
   s = await state();
-  check(s.plots === 3 && s.series === 1 && /the train stops [0-9]+\.[0-9]{3} m along the track\./.test(s.note),
+  check(s.plots === 5 && s.series === 1 && /the train stops [0-9]+\.[0-9]{3} m along the track\./.test(s.note),
         `after a valley: the loaded track and where the train stopped (${JSON.stringify(s)})`);
+
+  const loop = join(samplesDir, 'loop_and_helix.cvtrack');
+  await p.setFields(defaults);
+  await p.load(loop);
+  await p.heartline();
+  // Every plot area starts and ends at the same pixel; no series holds more
+  // points than the plot has pixels across.
+  const layout = await p.page.evaluate(() => CvqrnPlots.charts().map((u) => {
+    const r = u.over.getBoundingClientRect();
+    const pixels = u.bbox.width / uPlot.pxRatio;
+    const most = Math.max(...u.data.slice(1).map((ys) => ys.filter((v) => v !== undefined).length));
+    return { left: r.left, right: r.right, pixels, most };
+  }));
+  check(layout.length === 5 && layout.every((l) => l.left === layout[0].left && l.right === layout[0].right),
+        `the plot areas line up: ${JSON.stringify(layout.map((l) => [l.left, l.right]))}`);
+  check(layout.every((l) => l.most <= l.pixels + 3),
+        `no more points than pixels across: ${JSON.stringify(layout.map((l) => [l.most, l.pixels]))}`);
+
+  // The decimation keeps each column's lowest and highest value, so every
+  // local extreme of the series lies within what its column draws.
+  const kept = await p.page.evaluate(() => {
+    const n = 20000;
+    const xs = new Float64Array(n);
+    const ys = new Float64Array(n);
+    let seed = 7;
+    const random = () => { seed = (seed * 16807) % 2147483647; return seed / 2147483647 - 0.5; };
+    for (let i = 0; i < n; i += 1) { xs[i] = 0.5 * i; ys[i] = Math.sin(xs[i] / 300) + 0.2 * random(); }
+    ys[1234] = 41; ys[5000] = -30; ys[9000] = NaN;
+    const problems = [];
+    for (const [lo, hi] of [[0, 9999.5], [2000, 3000]]) {
+      const columns = 300;
+      const [dx, dy] = CvqrnPlots.decimate(xs, ys, lo, hi, columns);
+      if (dx.length > 2 * columns + 3) problems.push(`${dx.length} points`);
+      const col = (v) => Math.min(columns - 1, Math.floor((v - lo) * (columns / (hi - lo))));
+      const drawnLo = new Array(columns).fill(Infinity);
+      const drawnHi = new Array(columns).fill(-Infinity);
+      dx.forEach((x, k) => {
+        if (dy[k] === null || x < lo || x > hi) return;
+        drawnLo[col(x)] = Math.min(drawnLo[col(x)], dy[k]);
+        drawnHi[col(x)] = Math.max(drawnHi[col(x)], dy[k]);
+      });
+      for (let i = 1; i + 1 < n; i += 1) {
+        if (xs[i] < lo || xs[i] > hi || !Number.isFinite(ys[i])) continue;
+        const extreme = (ys[i] > ys[i - 1] && ys[i] > ys[i + 1]) || (ys[i] < ys[i - 1] && ys[i] < ys[i + 1]);
+        if (extreme && !(ys[i] >= drawnLo[col(xs[i])] && ys[i] <= drawnHi[col(xs[i])])) problems.push(`sample ${i}`);
+      }
+      if (lo === 0 && !(dy.includes(41) && dy.includes(-30) && dy.includes(null))) problems.push('spikes or gap lost');
+    }
+    return problems;
+  });
+  check(kept.length === 0, `the decimation keeps every local extreme: ${kept.slice(0, 5).join(', ')}`);
+
+  // A wheel step on one plot zooms all of them; a double-click shows the whole ride.
+  const ranges = () => p.page.evaluate(() => CvqrnPlots.charts().map((u) => [u.scales.x.min, u.scales.x.max]));
+  const whole = await ranges();
+  await p.page.evaluate(() => {
+    const u = CvqrnPlots.charts()[1];
+    const r = u.over.getBoundingClientRect();
+    u.over.dispatchEvent(new WheelEvent('wheel', { deltaY: -200, clientX: r.left + r.width / 2,
+                                                   clientY: r.top + r.height / 2, bubbles: true, cancelable: true }));
+  });
+  const zoomed = await ranges();
+  check(zoomed.every((r) => r[0] === zoomed[0][0] && r[1] === zoomed[0][1]) &&
+        Math.abs((zoomed[0][1] - zoomed[0][0]) - 0.64 * (whole[0][1] - whole[0][0])) < 1e-6,
+        `a wheel step zooms every plot alike: ${JSON.stringify(zoomed[0])} of ${JSON.stringify(whole[0])}`);
+  await p.page.evaluate(() => {
+    const u = CvqrnPlots.charts()[3];
+    u.over.dispatchEvent(new MouseEvent('dblclick', { bubbles: true, cancelable: true }));
+  });
+  check(JSON.stringify(await ranges()) === JSON.stringify(whole), 'a double-click shows the whole ride again');
+
+  // The exceedance list: a click centres the plots on the stretch.
+  const listed = await p.page.evaluate(() => [...document.querySelectorAll('#plots .exceedances li.goto')].map((li) => li.textContent));
+  check(listed.length > 0 && /^loaded: Vertical above \+6 g at [0-9.]+–[0-9.]+ m for [0-9.]+ s, peak [0-9.]+ g$/.test(listed[0]),
+        `the loop's exceedances are listed with where and how long: ${listed[0]}`);
+  await p.page.click('#plots .exceedances li.goto');
+  const centred = await p.page.evaluate(() => CvqrnPlots.range());
+  check(centred[1] - centred[0] < 0.2 * (whole[0][1] - whole[0][0]), `a click on an exceedance zooms to it: ${centred}`);
+  await p.page.evaluate(() => CvqrnPlots.charts()[0].over.dispatchEvent(new MouseEvent('dblclick', { bubbles: true })));
+
+  // Raw forces: the summary names them, and the 5 m RMS explains itself.
+  await p.page.click('input[name="profile-view"][value="raw"]');
+  const raw = await p.page.evaluate(() => ({
+    head: document.querySelector('#plots table.summary th').textContent,
+    tip: [...document.querySelectorAll('#plots table.summary th')].find((th) => th.textContent === 'Lateral RMS over 5 m')?.title,
+  }));
+  check(raw.head === 'Raw forces' && raw.tip && raw.tip.length > 20, `the raw view's summary: ${JSON.stringify(raw)}`);
+  await p.page.click('input[name="profile-view"][value="felt"]');
+
+  // The CSV of either track is the file cv-qrn-cli writes of it.
+  const loadedCsv = await downloadOf(p, '#export-csv-loaded');
+  const cliCsv = join(work, 'cli.csv');
+  execFileSync(cli, ['profile', loop, '--csv', cliCsv]);
+  check(loadedCsv.name === 'loop_and_helix-profile.csv' && Buffer.compare(loadedCsv.bytes, readFileSync(cliCsv)) === 0,
+        `the loaded track's CSV is cv-qrn-cli's (${loadedCsv.name}, ${loadedCsv.bytes.length} bytes)`);
+  const rebuiltCsv = await downloadOf(p, '#export-csv-rebuilt');
+  nativeRun(loop, []);
+  execFileSync(cli, ['profile', join(work, 'native.cvtrack'), '--heartline', '1.04', '--csv', cliCsv]);
+  check(rebuiltCsv.name === 'loop_and_helix-hl-profile.csv' && Buffer.compare(rebuiltCsv.bytes, readFileSync(cliCsv)) === 0,
+        `the rebuilt track's CSV is cv-qrn-cli's (${rebuiltCsv.name})`);
+
+  // Pictures: the caption with the track, the six settings and the date; an
+  // SVG in a named sans family, about a landscape page wide.
+  const svg = await downloadOf(p, '#export-svg');
+  const text = svg.bytes.toString('utf8');
+  check(svg.name === 'loop_and_helix-profile.svg' && /font-family='"DejaVu Sans", Helvetica, Arial, sans-serif'/.test(text) &&
+        / width="280mm"/.test(text) && /<desc>loop_and_helix\.cvtrack · default rebuild · Segments 100, Heartline 1\.04 m, V in 14\.3 m\/s, V out 12\.9 m\/s, Precision 6, Filter 15 · 20[0-9]{2}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}/.test(text),
+        `the SVG carries its caption and font (${svg.name}, ${text.length} bytes)`);
+  const png = await downloadOf(p, '#export-png');
+  check(png.name === 'loop_and_helix-profile.png' && png.bytes.subarray(1, 4).toString() === 'PNG' && png.bytes.length > 50000,
+        `the PNG is a picture (${png.name}, ${png.bytes.length} bytes)`);
 }
 
 async function inputRules(p) {
@@ -311,8 +435,8 @@ async function smoothSwitch(p) {
   for (const on of [true, false]) {
     await p.page.click('#chk_smooth');
     await p.heartline();
-    const legend = await p.text('#plots .plot-speed .u-legend');
-    const name = on ? 'rebuilt (smooth rebuild)' : 'rebuilt (default rebuild)';
+    const legend = await p.text('#plots .profile-legend');
+    const name = on ? 'rebuilt track (smooth rebuild)' : 'rebuilt track (default rebuild)';
     check(legend.includes(name), `after a run with the switch ${on ? 'on' : 'off'} the plots say ${name}: ${legend}`);
   }
 }
@@ -382,8 +506,8 @@ async function accessibility(p) {
   for (const light of ['loaded', 'heartlined', 'not saved']) {
     check(images.includes(light), `the accessibility tree names a light "${light}": ${JSON.stringify(images)}`);
   }
-  check(images.filter((n) => / along the track; the figures are in the table Ride profile figures/.test(n)).length === 3,
-        `the three plots have a text alternative: ${JSON.stringify(images)}`);
+  check(images.filter((n) => / along the track; the figures are in the table Ride profile figures/.test(n)).length === 5,
+        `the five plots have a text alternative: ${JSON.stringify(images)}`);
   check(named('table').includes('Ride profile figures'), `the figures' table is labelled: ${JSON.stringify(named('table'))}`);
   const live = nodes.filter((n) => !n.ignored && (n.properties || []).some(
     (q) => q.name === 'live' && q.value?.value !== 'off') && !['StaticText', 'InlineTextBox'].includes(n.role?.value));

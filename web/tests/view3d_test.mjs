@@ -108,10 +108,7 @@ try {
   await p.page.mouse.click(box.x + target.at.x, box.y + target.at.y);
   const clicked = Number(await p.page.$eval('#view3d', (e) => e.dataset.cursor));
   check(Math.abs(clicked - target.distance) < 1.5, `a click moves the cursor (${clicked} for ${target.distance})`);
-  const plotted = await p.page.evaluate(() => {
-    const legend = document.querySelector('.plot-speed .u-legend .u-series:first-child .u-value');
-    return legend ? Number(legend.textContent) : NaN;
-  });
+  const plotted = await p.page.evaluate(() => CvqrnPlots.cursorDistance());
   check(Math.abs(plotted - target.distance) < 1.5, `the plots' cursor follows the click (${plotted})`);
 
   // From the rider's seat the rails ahead are drawn.
