@@ -1,17 +1,17 @@
 #include "cli/format.h"
 
-#include <charconv>
 #include <cmath>
 #include <ostream>
 
 #include "text/format.h"
+#include "text/portability.h"
 
 namespace cvqrn::cli {
 
 std::optional<double> ParseNumber(const std::string& text) {
     double value = 0.0;
     const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    const auto [ptr, ec] = port::FromChars(text.data(), end, value);
     if (ec != std::errc() || ptr != end || !std::isfinite(value)) return std::nullopt;
     return value;
 }

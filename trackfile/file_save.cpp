@@ -370,9 +370,15 @@ int PosixSaveSteps::Lock() {
     struct stat st {};
     if (::fstat(fd_, &st) != 0) return errno;
     if (st.st_nlink == 0) return EEXIST;
+#if defined(__EMSCRIPTEN__)
+    // Emscripten's flock only pretends to lock, and its Node.js file system
+    // has no dup: there is no lock to hold beyond this point.
+    return 0;
+#else
     // Held until the save ends, through a second descriptor that outlives Close.
     lockFd_ = ::dup(fd_);
     return lockFd_ < 0 ? errno : 0;
+#endif
 }
 
 int PosixSaveSteps::Write(std::span<const uint8_t> bytes) {
