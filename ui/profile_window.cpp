@@ -582,7 +582,12 @@ void ProfileWindow::BuildPlot(Plot& plot, Quantity quantity, bool motion) {
     // The comfort limits beneath everything else.
     const int bands = quantity == Quantity::Vertical || quantity == Quantity::Lateral ? 2 : 0;
     for (int i = 0; i < bands; ++i) {
-        auto* area = new QAreaSeries(new QLineSeries, new QLineSeries);
+        auto* upper = new QLineSeries;
+        auto* lower = new QLineSeries;
+        auto* area = new QAreaSeries(upper, lower);
+        // An area series does not own its edges: they go with it.
+        upper->setParent(area);
+        lower->setParent(area);
         area->setBrush(kLimitColour);
         area->setPen(Qt::NoPen);
         plot.chart->addSeries(area);
