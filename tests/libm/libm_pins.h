@@ -12,7 +12,8 @@
 // give different last bits on some of them: those rows are where the page's
 // identity with the native tools rests on rounding to single, not on the
 // library (docs/exact-bytes.md). A platform whose library differs from its
-// pins fails loudly here, naming the function and the argument.
+// pins fails loudly here, naming the function and the argument. The smooth
+// rebuild's portable_math must give the Emscripten column on every platform.
 #pragma once
 
 #include <cmath>
