@@ -36,6 +36,27 @@ struct RollState {
     double ContEnd = 0.0;    // -1 when the end vertex keeps its roll rate, else 0
 };
 
+// The C library's cosine, sine and square (std::pow(x, 2.0)), for a double or
+// for a number type with its own cos, sin and pow beside it: the math policy
+// of the default run and of the ride profile.
+struct LibraryMath {
+    template <typename Number>
+    static Number Cos(const Number& x) {
+        using std::cos;
+        return cos(x);
+    }
+    template <typename Number>
+    static Number Sin(const Number& x) {
+        using std::sin;
+        return sin(x);
+    }
+    template <typename Number>
+    static Number Square(const Number& x) {
+        using std::pow;
+        return pow(x, 2.0);
+    }
+};
+
 // x brought into -pi..pi by one correction of 2 pi at most.
 double WrapAngle(double x);
 
@@ -49,15 +70,15 @@ void BeginRollSegment(RollState& state, const TrackData& track, int i);
 // end) before wrapping: eased from RollCur to RollCur + Delta; the sine terms
 // keep a roll rate through vertices that ask for it and vanish at both ends.
 // `Number` is double for the run; a number type that carries derivatives
-// (the ride profile's jets) gives the roll's rates of change too.
-template <typename Number>
+// (the ride profile's jets) gives the roll's rates of change too. `Math`
+// gives the cosine, the sine and the square: the C library's by default; the
+// smooth rebuild passes functions with the same bits in every build
+// (portable_math/portable_math.h).
+template <typename Math = LibraryMath, typename Number>
 Number UnwrappedRoll(const RollState& state, const Number& t) {
-    using std::cos;
-    using std::pow;
-    using std::sin;
-    return state.RollCur + state.Delta * (1.0 - cos(kPi * t)) / 2.0 +
-           2.0 * state.ContStart * sin(kPi * pow(1.0 - t, 2.0)) * state.SumPrev / 27.0 +
-           2.0 * state.ContEnd * sin(kPi * pow(t, 2.0)) * state.SumNext / 27.0;
+    return state.RollCur + state.Delta * (1.0 - Math::Cos(kPi * t)) / 2.0 +
+           2.0 * state.ContStart * Math::Sin(kPi * Math::Square(1.0 - t)) * state.SumPrev / 27.0 +
+           2.0 * state.ContEnd * Math::Sin(kPi * Math::Square(t)) * state.SumNext / 27.0;
 }
 
 // The roll at step parameter t, wrapped into -pi..pi.

@@ -20,6 +20,7 @@
 #include "heartline/banking.h"
 #include "heartline/track_check.h"
 #include "heartline/sampling.h"
+#include "portable_math/portable_math.h"
 #include "text/format.h"
 
 namespace cvqrn {
@@ -151,7 +152,7 @@ struct LevelFrame {
 };
 bool LevelFrameOf(const D3& tangent, LevelFrame& frame) {
     const double speed = Norm(tangent);
-    if (!(std::hypot(tangent.x, tangent.z) >= kVerticalLimit * speed) || !(speed > 0.0)) {
+    if (!(portable::hypot(tangent.x, tangent.z) >= kVerticalLimit * speed) || !(speed > 0.0)) {
         return false;
     }
     const D3 t = (1.0 / speed) * tangent;
@@ -161,12 +162,12 @@ bool LevelFrameOf(const D3& tangent, LevelFrame& frame) {
     return true;
 }
 D3 UpOf(const LevelFrame& f, double roll) {
-    return -1.0 * (std::cos(roll) * f.levelDown - std::sin(roll) * f.side);
+    return -1.0 * (portable::cos(roll) * f.levelDown - portable::sin(roll) * f.side);
 }
 // The roll that turns the level frame's up into `up` (across the tangent).
 double RollOf(const LevelFrame& f, const D3& up) {
     const D3 down = -1.0 * up;
-    return std::atan2(-Dot(down, f.side), Dot(down, f.levelDown));
+    return portable::atan2(-Dot(down, f.side), Dot(down, f.levelDown));
 }
 
 // ---- Stage 1: the loaded path -------------------------------------------
@@ -283,7 +284,7 @@ std::vector<PathSample> SampleLoadedPath(const PathWalk& walk, const HeartlineSe
         sample.feltShare = FeltShare(walk.modes[AsIndex(at.segment)], at.t);
         LevelFrame frame;
         if (LevelFrameOf(sample.tangent, frame)) {
-            sample.drawnUp = UpOf(frame, UnwrappedRoll(walk.rolls[AsIndex(at.segment)], at.t));
+            sample.drawnUp = UpOf(frame, UnwrappedRoll<portable::Math>(walk.rolls[AsIndex(at.segment)], at.t));
         }
     }
     return samples;
@@ -298,7 +299,7 @@ double SmoothStep(double x) {
 
 // `from` turned about the unit tangent by `angle` (both across the tangent).
 D3 Turn(const D3& from, const D3& tangent, double angle) {
-    return std::cos(angle) * from + std::sin(angle) * Cross(tangent, from);
+    return portable::cos(angle) * from + portable::sin(angle) * Cross(tangent, from);
 }
 
 // Along the path, the up direction turns from the loaded banking towards the
@@ -317,7 +318,7 @@ void ChooseUpDirections(std::vector<PathSample>& samples) {
                              SmoothStep((pressed - kAirtimeLow) / (kAirtimeHigh - kAirtimeLow));
         const D3 felt = Unit(sample.feltAcross);
         double angle = 0.0;
-        if (Norm(felt) > 0.0) angle = std::atan2(Dot(Cross(drawn, felt), t), Dot(drawn, felt));
+        if (Norm(felt) > 0.0) angle = portable::atan2(Dot(Cross(drawn, felt), t), Dot(drawn, felt));
         sample.up = Across(Turn(drawn, t, share * angle), t);
         if (Norm(sample.up) == 0.0) sample.up = drawn;
         current = sample.up;
@@ -607,7 +608,7 @@ void FitRound(const PathWalk& walk, const std::vector<PathSample>& samples, doub
             LevelFrame frame;
             D3 up;
             if (LevelFrameOf(tangent, frame)) {
-                up = UpOf(frame, UnwrappedRoll(rolls, t));
+                up = UpOf(frame, UnwrappedRoll<portable::Math>(rolls, t));
             } else {
                 up = UpAt(samples, spacing, s, Unit(tangent));
             }
@@ -680,17 +681,12 @@ Jet operator-(double s, const Jet& a) {
     return {s - a.v, -a.d, -a.dd};
 }
 Jet cos(const Jet& a) {
-    const double c = std::cos(a.v), s = std::sin(a.v);
+    const double c = portable::cos(a.v), s = portable::sin(a.v);
     return {c, -s * a.d, -c * a.d * a.d - s * a.dd};
 }
 Jet sin(const Jet& a) {
-    const double c = std::cos(a.v), s = std::sin(a.v);
+    const double c = portable::cos(a.v), s = portable::sin(a.v);
     return {s, c * a.d, -s * a.d * a.d + c * a.dd};
-}
-Jet pow(const Jet& a, double p) {
-    const double f1 = p * std::pow(a.v, p - 1.0);
-    const double f2 = p * (p - 1.0) * std::pow(a.v, p - 2.0);
-    return {std::pow(a.v, p), f1 * a.d, f2 * a.d * a.d + f1 * a.dd};
 }
 // 1 / sqrt(a).
 Jet InvSqrt(const Jet& a) {
@@ -735,7 +731,7 @@ struct RollJet {
     Jet cosRoll, sinRoll;
 };
 RollJet RollJetAt(const RollState& rolls, double t) {
-    const Jet roll = UnwrappedRoll(rolls, Jet{t, 1.0, 0.0});
+    const Jet roll = UnwrappedRoll<portable::Math>(rolls, Jet{t, 1.0, 0.0});
     return {cos(roll), sin(roll)};
 }
 HeartJet HeartJetAt(const Cubic& rail, const RollJet& roll, double t, double heartline) {
@@ -944,9 +940,9 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         m.rollEnd.push_back(RollJetAt(rolls, 1.0));
         std::vector<double> cosRoll, sinRoll;
         for (int q = 0; q < fit.perSegment; ++q) {
-            const double roll = UnwrappedRoll(rolls, static_cast<double>(q) / (fit.perSegment - 1));
-            cosRoll.push_back(std::cos(roll));
-            sinRoll.push_back(std::sin(roll));
+            const double roll = UnwrappedRoll<portable::Math>(rolls, static_cast<double>(q) / (fit.perSegment - 1));
+            cosRoll.push_back(portable::cos(roll));
+            sinRoll.push_back(portable::sin(roll));
         }
         m.cosRoll.push_back(std::move(cosRoll));
         m.sinRoll.push_back(std::move(sinRoll));
@@ -1061,7 +1057,7 @@ Stray LargestStray(const PathWalk& walk, double heartline, const RailFit& fit) {
             D3 heart = PointAt(rail, t);
             LevelFrame frame;
             if (LevelFrameOf(FirstAt(rail, t), frame)) {
-                heart = heart + heartline * UpOf(frame, UnwrappedRoll(rolls, t));
+                heart = heart + heartline * UpOf(frame, UnwrappedRoll<portable::Math>(rolls, t));
             }
             const double distance = Norm(heart - HeartAt(walk, s));
             if (!(distance <= largest.distance)) largest = {distance, s};

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the browser page (web preset) and the native tools it is compared
 # with (dev preset), checks the page's C library against its pinned results
-# (tests/libm) and the WebAssembly command line's bytes against the native
-# one's, then runs the page tests in headless Chromium: the page's
-# downloads against cv-qrn-cli on every sample and 75 seeded corpus layouts,
+# (tests/libm, with the smooth rebuild's portable functions) and the
+# WebAssembly command line's bytes against the native one's (default and
+# smooth rebuild), then runs the page tests in headless Chromium: the page's
+# downloads against cv-qrn-cli on every sample and 75 seeded corpus layouts
+# (and 30 of them again with the smooth rebuild),
 # its messages, input rules and responsiveness; then the 3D panel on
 # Chromium's software WebGL (drawn where the track is, cursor linked, frame time).
 #   bash web/check_page.sh
@@ -21,8 +23,11 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/corpus"
 build/dev/samples/make_corpus "$work/corpus" 75
 node build/web/web/libm_check.js
-# The command line compiled to WebAssembly writes the native bytes, run by run.
+# The command line compiled to WebAssembly writes the native bytes, run by run,
+# with the default rebuild and with the smooth one.
 tests/corpus/compare_builds.sh build/dev/cli/cv-qrn-cli build/web/cli/cv-qrn-cli \
   build/dev/samples/make_corpus 40
+CVQRN_CORPUS_OPTIONS=--smooth tests/corpus/compare_builds.sh build/dev/cli/cv-qrn-cli \
+  build/web/cli/cv-qrn-cli build/dev/samples/make_corpus 40
 node web/tests/page_test.mjs build/web/web/site build/dev samples "$work/corpus" "$work/run"
 node web/tests/view3d_test.mjs build/web/web/site samples

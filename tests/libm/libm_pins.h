@@ -12,7 +12,8 @@
 // give different last bits on some of them: those rows are where the page's
 // identity with the native tools rests on rounding to single, not on the
 // library (docs/exact-bytes.md). A platform whose library differs from its
-// pins fails loudly here, naming the function and the argument.
+// pins fails loudly here, naming the function and the argument. The smooth
+// rebuild's portable_math must give the Emscripten column on every platform.
 #pragma once
 
 #include <cmath>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "geometry/bezier.h"
+#include "portable_math/portable_math.h"
 #include "vec3/vec3.h"
 
 namespace cvqrn::libm_pins {
@@ -161,6 +163,25 @@ inline double Call(std::string_view function, double x, double y) {
     return one != nullptr ? one(x) : two(x, y);
 }
 
+// The same functions from portable_math (the smooth rebuild's), which are
+// musl's: on every platform they must give the results pinned for
+// Emscripten's library. Its functions only; 0 for any other name.
+inline bool IsPortable(std::string_view function) {
+    return function == "sin" || function == "cos" || function == "atan" || function == "atan2" ||
+           function == "hypot";
+}
+inline double PortableCall(std::string_view function, double x, double y) {
+    double (*volatile one)(double) = nullptr;
+    double (*volatile two)(double, double) = nullptr;
+    if (function == "sin") one = portable::sin;
+    if (function == "cos") one = portable::cos;
+    if (function == "atan") one = portable::atan;
+    if (function == "atan2") two = portable::atan2;
+    if (function == "hypot") two = portable::hypot;
+    if (one != nullptr) return one(x);
+    return two != nullptr ? two(x, y) : 0.0;
+}
+
 // This platform's pinned result of `pin` (a Pin or a WalkPin).
 template <typename PinOf>
 uint64_t Pinned(const PinOf& pin) {
@@ -171,8 +192,12 @@ uint64_t Pinned(const PinOf& pin) {
 #endif
 }
 
-// The rows whose result on this platform is not the pinned one, one line each.
-inline std::vector<std::string> MissedPins() {
+using Caller = double (*)(std::string_view function, double x, double y);
+
+// The rows whose result on this platform is not the pinned one, one line
+// each; with `portable`, the rows of portable_math's functions whose result
+// is not the one pinned for Emscripten's library.
+inline std::vector<std::string> MissedPins(bool portable = false) {
     std::vector<std::string> missed;
     const auto hex = [](uint64_t bits) {
         static constexpr char kDigits[] = "0123456789abcdef";
@@ -181,10 +206,14 @@ inline std::vector<std::string> MissedPins() {
         return text;
     };
     for (const Pin& pin : kPins) {
-        const uint64_t got = ToBits(Call(pin.function, FromBits(pin.x), FromBits(pin.y)));
-        if (got == Pinned(pin)) continue;
-        missed.push_back(std::string(pin.function) + "(" + hex(pin.x) + ", " + hex(pin.y) +
-                         ") = " + hex(got) + ", pinned " + hex(Pinned(pin)));
+        if (portable && !IsPortable(pin.function)) continue;
+        const Caller call = portable ? PortableCall : Call;
+        const uint64_t pinned = portable ? pin.emscripten : Pinned(pin);
+        const uint64_t got = ToBits(call(pin.function, FromBits(pin.x), FromBits(pin.y)));
+        if (got == pinned) continue;
+        missed.push_back(std::string(portable ? "portable " : "") + pin.function + "(" +
+                         hex(pin.x) + ", " + hex(pin.y) + ") = " + hex(got) + ", pinned " +
+                         hex(pinned));
     }
     return missed;
 }
@@ -193,7 +222,8 @@ inline std::vector<std::string> MissedPins() {
 // a segment takes, as the core computes them: t = k / kWalkStepsPerSegment,
 // as a single for the cubes of the Bezier weights (t^3 and (1 - t)^3), as a
 // double for the roll's easing (cos(pi t), sin(pi (1 - t)^2), sin(pi t^2)).
-inline uint64_t WalkDigest(std::string_view function) {
+// `call` is the C library's functions or portable_math's.
+inline uint64_t WalkDigest(std::string_view function, Caller call = Call) {
     uint64_t digest = 14695981039346656037ull;
     const auto take = [&digest](double result) {
         const uint64_t bits = ToBits(result);
@@ -208,10 +238,10 @@ inline uint64_t WalkDigest(std::string_view function) {
             take(Call("pow", single, 3.0));
             take(Call("pow", 1.0 - single, 3.0));
         } else if (function == "cos") {
-            take(Call("cos", kPi * t, 0.0));
+            take(call("cos", kPi * t, 0.0));
         } else if (function == "sin") {
-            take(Call("sin", kPi * std::pow(1.0 - t, 2.0), 0.0));
-            take(Call("sin", kPi * std::pow(t, 2.0), 0.0));
+            take(call("sin", kPi * std::pow(1.0 - t, 2.0), 0.0));
+            take(call("sin", kPi * std::pow(t, 2.0), 0.0));
         }
     }
     return digest;
