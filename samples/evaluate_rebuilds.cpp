@@ -1,4 +1,4 @@
-// evaluate_rebuilds [--quick]: rebuilds the sample tracks, builder layouts
+// evaluate_rebuilds [--quick] [--only NAME]: rebuilds the sample tracks, builder layouts
 // (helix, loop, airtime hill, top hat) and seeded random layouts with the
 // default and the smooth rebuild at 1x, 2x and 4x the recommended segment
 // count, and prints for each the ride figures of the drawn track and of both
@@ -151,12 +151,18 @@ void Row(const char* layout, const char* count, const char* which, const Figures
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    bool quick = false;
+    std::string only;  // --only NAME: that layout alone
+    for (int k = 1; k < argc; ++k) {
+        if (std::strcmp(argv[k], "--quick") == 0) quick = true;
+        if (std::strcmp(argv[k], "--only") == 0 && k + 1 < argc) only = argv[++k];
+    }
     std::printf(
         "| layout | segments | track | felt lat max (g) | felt lat RMS (g) | felt vert min (g) | "
         "felt vert max (g) | onset vert (g/s) | onset lat (g/s) | heart distance (m) | "
         "raw-felt gap (g) | targets missed |\n|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const Layout& layout : Layouts(quick)) {
+        if (!only.empty() && layout.name != only) continue;
         const ProfileSettings drawnSettings{0.0, layout.startSpeed, layout.endSpeed, kSpacing};
         const RideProfile drawn = ComputeRideProfile(layout.track, drawnSettings);
         const Figures d = Measure(drawn, drawn);
