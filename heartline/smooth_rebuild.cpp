@@ -109,6 +109,8 @@ constexpr double kJacobianStep = 1e-7;
 // Metres the heart may stray from the loaded path before the smooth rebuild
 // gives up on a track rather than write a rail that does not hold it.
 constexpr double kLargestStray = 0.1;
+// Steps towards the nearest point of the loaded path when measuring that.
+constexpr int kNearestSteps = 3;
 // A tangent whose horizontal part is below this has no level frame.
 constexpr double kVerticalLimit = 1e-6;
 
@@ -1278,6 +1280,23 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
     }
 }
 
+// How far `point` lies from the loaded path, whose point at arc length s is
+// about the nearest: a few steps along the path to the foot of the
+// perpendicular (a long segment's hearts may run a little ahead of or behind
+// the arc length they were fitted at without leaving the path).
+double DistanceFromPath(const PathWalk& walk, const D3& point, double s) {
+    const double length = walk.s.back();
+    double at = s;
+    D3 off = point - HeartAt(walk, at);
+    for (int step = 0; step < kNearestSteps; ++step) {
+        const PathPlace place = Locate(walk, at);
+        const D3 along = Unit(FirstAt(walk.cubics[AsIndex(place.segment)], place.t));
+        at = std::clamp(at + Dot(off, along), 0.0, length);
+        off = point - HeartAt(walk, at);
+    }
+    return Norm(off);
+}
+
 // Where the fitted rail, ridden as every reader of the file rides it (with
 // the heart on the rail where the rail is vertical), lets the heart stray
 // furthest from the loaded path: the distance and its arc length.
@@ -1300,7 +1319,7 @@ Stray LargestStray(const PathWalk& walk, double heartline, const RailFit& fit) {
             if (LevelFrameOf(FirstAt(rail, t), frame)) {
                 heart = heart + heartline * UpOf(frame, UnwrappedRoll<portable::Math>(rolls, t));
             }
-            const double distance = Norm(heart - HeartAt(walk, s));
+            const double distance = DistanceFromPath(walk, heart, s);
             if (!(distance <= largest.distance)) largest = {distance, s};
         }
         AdvanceRoll(rolls, rollTrack, i);
