@@ -55,7 +55,7 @@ constexpr double kRollLengthFactor = 0.2;
 constexpr double kMaxSegmentShare = 0.05;
 // Near the vertical the rail's level frame spins about the tangent and the
 // vertex rolls must follow it: radians of spin one segment may span at most.
-constexpr double kMaxSpinPerSegment = 1.0;
+constexpr double kMaxSpinPerSegment = 2.0;
 // Rail fit: rounds of fitting (each moves the frame the next one uses).
 constexpr int kFitRounds = 2;
 // Weight of the rows that ask the rail's second derivative at both ends of a
