@@ -473,6 +473,7 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
     // A spin caps the segments on both sides of it too.
     std::vector<double> cap(n, length);
     for (size_t j = 0; j < n; ++j) {
+        if (!(most[j] < length)) continue;
         const auto reach = static_cast<size_t>(most[j] / spacing);
         const size_t lo = j > reach ? j - reach : 0;
         const size_t hi = std::min(n - 1, j + reach);
