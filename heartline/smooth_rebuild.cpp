@@ -811,7 +811,8 @@ void FitRound(const PathWalk& walk, const std::vector<PathSample>& samples, doub
             if (steep < 1.0 && LevelFrameOf(tangent, frame)) {
                 up = UpOf(frame, UnwrappedRoll<portable::Math>(rolls, t));
                 if (steep > 0.0) {
-                    up = Unit((1.0 - steep) * up + steep * UpAt(samples, spacing, s, Unit(tangent)));
+                    up = Unit((1.0 - steep) * up +
+                              steep * UpAt(samples, spacing, s, Unit(tangent)));
                 }
             } else {
                 up = UpAt(samples, spacing, s, Unit(tangent));

@@ -41,25 +41,9 @@ std::vector<Layout> Layouts(bool quick) {
                            s.endSpeed});
     }
     layouts.push_back({"helix", BankedHelix(), 14.0, 15.0});
-    layouts.push_back({"loop",
-                       LayoutBuilder({0.0, 0.0, 0.0})
-                           .Straight(20.0)
-                           .Loop(11.0, 3.0)
-                           .Straight(20.0)
-                           .Build("loop"),
-                       24.0, 23.0});
+    layouts.push_back({"loop", VerticalLoop(), 24.0, 23.0});
     layouts.push_back({"airtime hill", AirtimeHill(), 20.0, 19.0});
-    layouts.push_back({"top hat",
-                       LayoutBuilder({0.0, 0.0, 0.0})
-                           .Straight(15.0)
-                           .Pitch(90.0, 12.0)
-                           .Straight(8.0)
-                           .Pitch(-180.0, 8.0)
-                           .Straight(8.0)
-                           .Pitch(90.0, 12.0)
-                           .Straight(15.0)
-                           .Build("top hat"),
-                       26.0, 25.0});
+    layouts.push_back({"top hat", TopHat(), 26.0, 25.0});
     // Random layouts whose default run succeeds at their own speeds.
     int taken = 0;
     for (uint32_t seed = 1; taken < (quick ? 2 : 4) && seed < 200; ++seed) {

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "heartline/settings.h"
-#include "samples/layout_builder.h"
 #include "samples/random_layouts.h"
 #include "samples/sample_tracks.h"
 #include "trackfile/track_file.h"
@@ -268,18 +267,8 @@ void SmoothRebuildsThroughTheVertical() {
         double v0, v1;
     };
     const Case cases[] = {
-        {cvqrn::LayoutBuilder({0.0, 0.0, 0.0}).Straight(20.0).Loop(11.0, 3.0).Straight(20.0).Build("loop"),
-         24.0, 23.0},
-        {cvqrn::LayoutBuilder({0.0, 0.0, 0.0})
-             .Straight(15.0)
-             .Pitch(90.0, 12.0)
-             .Straight(8.0)
-             .Pitch(-180.0, 8.0)
-             .Straight(8.0)
-             .Pitch(90.0, 12.0)
-             .Straight(15.0)
-             .Build("top hat"),
-         26.0, 25.0},
+        {cvqrn::VerticalLoop(), 24.0, 23.0},
+        {cvqrn::TopHat(), 26.0, 25.0},
         {cvqrn::LoopAndHelix(), defaults.startspeed, defaults.endspeed},
     };
     for (const Case& c : cases) {

@@ -219,24 +219,12 @@ TEST(SmoothRebuild, BanksAHelixAgainstItsLateralForce) {
     }
 }
 
-Layout Loop() {
-    return {"loop",
-            LayoutBuilder({0.0, 0.0, 0.0}).Straight(20.0).Loop(11.0, 3.0).Straight(20.0).Build("loop"),
-            24.0, 23.0};
+Layout LoopLayout() {
+    return {"loop", VerticalLoop(), 24.0, 23.0};
 }
 
-Layout TopHat() {
-    return {"top hat",
-            LayoutBuilder({0.0, 0.0, 0.0})
-                .Straight(15.0)
-                .Pitch(90.0, 12.0)
-                .Straight(8.0)
-                .Pitch(-180.0, 8.0)
-                .Straight(8.0)
-                .Pitch(90.0, 12.0)
-                .Straight(15.0)
-                .Build("top hat"),
-            26.0, 25.0};
+Layout TopHatLayout() {
+    return {"top hat", TopHat(), 26.0, 25.0};
 }
 
 Layout LoopAndHelixSample() {
@@ -255,8 +243,9 @@ TEST(SmoothRebuild, HoldsTheHeartThroughLoopsAndTopHats) {
         Layout layout;
         int16_t segments;
     };
-    for (const Case& c : {Case{Loop(), 100}, Case{Loop(), 200}, Case{TopHat(), 100},
-                          Case{TopHat(), 200}, Case{TopHat(), 400},
+    for (const Case& c : {Case{LoopLayout(), 100}, Case{LoopLayout(), 200},
+                          Case{TopHatLayout(), 100}, Case{TopHatLayout(), 200},
+                          Case{TopHatLayout(), 400},
                           Case{LoopAndHelixSample(), 100}, Case{LoopAndHelixSample(), 200},
                           Case{LoopAndHelixSample(), 400}}) {
         SCOPED_TRACE(std::string(c.layout.name) + " at " + std::to_string(c.segments));
