@@ -76,7 +76,7 @@ constexpr double kDirectionPull = 1e-3;
 // error of the fit back into the next, while short segments leave their
 // directions barely held by their points.
 constexpr double kSteepLow = 0.2;
-constexpr double kSteepHigh = 0.5;
+constexpr double kSteepHigh = 0.9;
 constexpr double kSteepPull = 1.0;
 // There the rail's tangent is also asked, with up to this weight, to turn the
 // level frame so that the roll the file gives between the vertices puts the

@@ -244,7 +244,8 @@ TEST(SmoothRebuild, HoldsTheHeartThroughLoopsAndTopHats) {
         int16_t segments;
     };
     for (const Case& c : {Case{LoopLayout(), 100}, Case{LoopLayout(), 200},
-                          Case{TopHatLayout(), 100}, Case{TopHatLayout(), 200},
+                          Case{LoopLayout(), 400}, Case{TopHatLayout(), 100},
+                          Case{TopHatLayout(), 200},
                           Case{TopHatLayout(), 400},
                           Case{LoopAndHelixSample(), 100}, Case{LoopAndHelixSample(), 200},
                           Case{LoopAndHelixSample(), 400}}) {
