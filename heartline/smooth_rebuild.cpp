@@ -53,6 +53,9 @@ constexpr int kMaxSmoothRadius = 100000;
 constexpr double kCurvatureError = 0.2;
 constexpr double kRollLengthFactor = 0.2;
 constexpr double kMaxSegmentShare = 0.05;
+// Near the vertical the rail's level frame spins about the tangent and the
+// vertex rolls must follow it: radians of spin one segment may span at most.
+constexpr double kMaxSpinPerSegment = 2.0;
 // Rail fit: rounds of fitting (each moves the frame the next one uses).
 constexpr int kFitRounds = 2;
 // Weight of the rows that ask the rail's second derivative at both ends of a
@@ -64,6 +67,30 @@ constexpr double kCurveStep = 1e-3;
 // Weight of the pull of every vertex direction towards the loaded path's
 // direction there, against a fit point's weight of one.
 constexpr double kDirectionPull = 1e-3;
+// Near the vertical (where the horizontal share of the rail's tangent falls
+// from kSteepHigh to kSteepLow) the rail targets take their level frame more
+// and more from the tangent the rail should have rather than from the rail of
+// the last round, and the vertex directions are pulled towards that tangent
+// with up to this weight: there the frame turns fast with the slightest change
+// of the rail, and a frame taken from the rail just fitted would feed every
+// error of the fit back into the next, while short segments leave their
+// directions barely held by their points.
+constexpr double kSteepLow = 0.2;
+constexpr double kSteepHigh = 0.9;
+constexpr double kSteepPull = 1.0;
+// There the rail's tangent is also asked, with up to this weight, to turn the
+// level frame so that the roll the file gives between the vertices puts the
+// riders' up where it was chosen (see NeededTangent).
+constexpr double kTangentWeight = 100.0;
+// The least horizontal share of the rail's tangent where the loaded path runs
+// straight up or down.
+constexpr double kLeastLean = 3e-3;
+// NeededTangent: the turn (radians) of the difference that gives the roll's
+// rate of change with the turn, the least such rate at which a turn is taken
+// (a level tangent's frame does not turn its roll), and the largest turn.
+constexpr double kTurnStep = 1e-3;
+constexpr double kLeastTurnRate = 0.3;
+constexpr double kLargestTurn = 0.5;
 // The finish (see FinishFit): Levenberg-Marquardt steps at most, the weight
 // of a fit point's offset along the loaded path against its offset across
 // (the parameter may slide along the path), the metres of heart offset one g
@@ -72,6 +99,8 @@ constexpr double kDirectionPull = 1e-3;
 // step of the differences that give the Jacobian.
 constexpr int kFinishSteps = 3;
 constexpr double kAlongWeight = 0.1;
+// Near the vertical also the heart's direction, in metres per radian.
+constexpr double kHeartDirectionWeight = 0.3;
 constexpr double kJoinWeight = 0.02;
 constexpr double kInitialDamping = 1e-3;
 constexpr int kDampingAttempts = 6;
@@ -80,6 +109,8 @@ constexpr double kJacobianStep = 1e-7;
 // Metres the heart may stray from the loaded path before the smooth rebuild
 // gives up on a track rather than write a rail that does not hold it.
 constexpr double kLargestStray = 0.1;
+// Steps towards the nearest point of the loaded path when measuring that.
+constexpr int kNearestSteps = 3;
 // A tangent whose horizontal part is below this has no level frame.
 constexpr double kVerticalLimit = 1e-6;
 
@@ -170,6 +201,20 @@ double RollOf(const LevelFrame& f, const D3& up) {
     return portable::atan2(-Dot(down, f.side), Dot(down, f.levelDown));
 }
 
+double SmoothStep(double x) {
+    const double c = std::clamp(x, 0.0, 1.0);
+    return c * c * (3.0 - 2.0 * c);
+}
+
+// How steep a tangent is, 0 (horizontal share kSteepHigh or more) to 1
+// (kSteepLow or less).
+double Steepness(const D3& tangent) {
+    const double n = Norm(tangent);
+    if (!(n > 0.0)) return 1.0;
+    const double horizontal = portable::hypot(tangent.x, tangent.z) / n;
+    return 1.0 - SmoothStep((horizontal - kSteepLow) / (kSteepHigh - kSteepLow));
+}
+
 // ---- Stage 1: the loaded path -------------------------------------------
 
 // The loaded path measured chord by chord at small parameter steps.
@@ -251,6 +296,8 @@ struct PathSample {
     double feltShare = 1.0;
     D3 drawnUp;          // up of the loaded roll (zero where the path is vertical)
     D3 up;               // the chosen up direction
+    D3 heart;            // the point on the loaded path
+    D3 railTangent;      // the tangent of the rail that puts the heart there under `up`
 };
 
 std::vector<PathSample> SampleLoadedPath(const PathWalk& walk, const HeartlineSettings& settings,
@@ -261,12 +308,22 @@ std::vector<PathSample> SampleLoadedPath(const PathWalk& walk, const HeartlineSe
         MakeEnergyLine(settings.startspeed, first.y, settings.endspeed, last.y, length);
     const auto count = static_cast<size_t>(std::ceil(length / spacing)) + 1;
     std::vector<PathSample> samples(count);
+    // Through the vertical the level frame turns about the tangent by half a
+    // turn, and the loaded roll with it: a loop drawn without roll has its
+    // riders' heads inwards on the way up and outwards over the top. The
+    // drawn up is taken with the frame's turn near the vertical undone, as
+    // whole half turns once the path is no longer steep.
+    D3 previousDown;
+    bool haveDown = false;
+    double region = 0.0;  // the frame's turn since the path turned steep
+    double turned = 0.0;  // whole half turns of the steep stretches before
     for (size_t j = 0; j < count; ++j) {
         PathSample& sample = samples[j];
         sample.s = std::min(static_cast<double>(j) * spacing, length);
         const PathPlace at = Locate(walk, sample.s);
         const Cubic& c = walk.cubics[AsIndex(at.segment)];
         const D3 p = PointAt(c, at.t);
+        sample.heart = p;
         const D3 d1 = FirstAt(c, at.t);
         const D3 d2 = SecondAt(c, at.t);
         const double rate = Norm(d1);
@@ -284,18 +341,28 @@ std::vector<PathSample> SampleLoadedPath(const PathWalk& walk, const HeartlineSe
         sample.feltShare = FeltShare(walk.modes[AsIndex(at.segment)], at.t);
         LevelFrame frame;
         if (LevelFrameOf(sample.tangent, frame)) {
-            sample.drawnUp = UpOf(frame, UnwrappedRoll<portable::Math>(walk.rolls[AsIndex(at.segment)], at.t));
+            const double steep = Steepness(sample.tangent);
+            if (haveDown && steep > 0.0) {
+                const D3 before = Across(previousDown, sample.tangent);
+                region += portable::atan2(Dot(Cross(before, frame.levelDown), sample.tangent),
+                                     Dot(before, frame.levelDown));
+            }
+            const double snapped = kPi * std::nearbyint(region / kPi);
+            if (steep == 0.0) {
+                turned += snapped;
+                region = 0.0;
+            }
+            const double keep = turned + steep * region + (1.0 - steep) * snapped;
+            sample.drawnUp =
+                UpOf(frame, UnwrappedRoll<portable::Math>(walk.rolls[AsIndex(at.segment)], at.t) + keep);
+            previousDown = frame.levelDown;
+            haveDown = true;
         }
     }
     return samples;
 }
 
 // ---- Stage 2: the riders' up direction -----------------------------------
-
-double SmoothStep(double x) {
-    const double c = std::clamp(x, 0.0, 1.0);
-    return c * c * (3.0 - 2.0 * c);
-}
 
 // `from` turned about the unit tangent by `angle` (both across the tangent).
 D3 Turn(const D3& from, const D3& tangent, double angle) {
@@ -361,9 +428,12 @@ void SmoothUpDirections(std::vector<PathSample>& samples, int radius) {
 std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double length,
                                   int segments, double spacing, double heartline) {
     const size_t n = samples.size();
-    // The shortest segment each sample's roll allows.
+    // The shortest segment each sample's roll allows, and the longest its
+    // level frame's spin allows.
     std::vector<double> least(n, 0.0);
+    std::vector<double> most(n, length);
     double previousRoll = 0.0;
+    D3 previousDown;
     bool havePrevious = false;
     for (size_t j = 0; j < n; ++j) {
         LevelFrame frame;
@@ -373,13 +443,22 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
         }
         const double roll = RollOf(frame, samples[j].up);
         if (havePrevious) {
-            const double rate = std::abs(WrapAngle(roll - previousRoll)) / spacing;
+            // The level frame turns about the tangent by `spin`; the roll
+            // in it turns by the riders' own roll plus that spin.
+            const D3& t = samples[j].tangent;
+            const D3 before = Across(previousDown, t);
+            const double spin =
+                portable::atan2(Dot(Cross(before, frame.levelDown), t), Dot(before, frame.levelDown));
+            const double rate = std::abs(WrapAngle(roll - previousRoll) - spin) / spacing;
             const double v2 = samples[j].speed * samples[j].speed;
             least[j] = std::min(kRollLengthFactor * rate * std::abs(heartline) * v2 /
                                     (kCurvatureError * kGravity),
                                 kMaxSegmentShare * length);
+            const double spinRate = std::abs(spin) / spacing;
+            if (spinRate * length > kMaxSpinPerSegment) most[j] = kMaxSpinPerSegment / spinRate;
         }
         previousRoll = roll;
+        previousDown = frame.levelDown;
         havePrevious = true;
     }
     // Spread each sample's need over the length it asks for, so that a short
@@ -391,12 +470,24 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
         const size_t hi = std::min(n - 1, j + reach);
         for (size_t k = lo; k <= hi; ++k) need[k] = std::max(need[k], least[j]);
     }
+    // A spin caps the segments on both sides of it too.
+    std::vector<double> cap(n, length);
+    for (size_t j = 0; j < n; ++j) {
+        if (!(most[j] < length)) continue;
+        const auto reach = static_cast<size_t>(most[j] / spacing);
+        const size_t lo = j > reach ? j - reach : 0;
+        const size_t hi = std::min(n - 1, j + reach);
+        for (size_t k = lo; k <= hi; ++k) cap[k] = std::min(cap[k], most[j]);
+    }
+    const auto segmentAt = [&](size_t j, double base) {
+        return std::min(std::max(base, need[j]), cap[j]);
+    };
     // The even length elsewhere: found by bisection so that the segments
     // number the budget.
     const auto count = [&](double base) {
         double total = 0.0;
         for (size_t j = 1; j < n; ++j) {
-            total += (samples[j].s - samples[j - 1].s) / std::max(base, need[j]);
+            total += (samples[j].s - samples[j - 1].s) / segmentAt(j, base);
         }
         return total;
     };
@@ -412,7 +503,7 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
     const double base = hi;
     std::vector<double> total(n, 0.0);
     for (size_t j = 1; j < n; ++j) {
-        total[j] = total[j - 1] + (samples[j].s - samples[j - 1].s) / std::max(base, need[j]);
+        total[j] = total[j - 1] + (samples[j].s - samples[j - 1].s) / segmentAt(j, base);
     }
     std::vector<double> places(AsIndex(segments) + 1, 0.0);
     size_t j = 0;
@@ -437,6 +528,80 @@ D3 UpAt(const std::vector<PathSample>& samples, double spacing, double s, const 
     return Norm(up) > 0.0 ? up : samples[a].up;
 }
 
+// The tangent of the rail that puts every heart on the loaded path under the
+// chosen up directions (rail = heart - h up), per metre of the loaded path,
+// by central differences. The
+// rail targets take their level frame from it rather than from the rail of
+// the last round: near the vertical the frame turns fast with the slightest
+// change of the rail's tangent, and a frame taken from the rail just fitted
+// would feed every error of the fit back into the next.
+void SetRailTangents(std::vector<PathSample>& samples, double heartline) {
+    const size_t n = samples.size();
+    if (n < 2) return;
+    const auto rail = [&](size_t j) { return samples[j].heart - heartline * samples[j].up; };
+    for (size_t j = 0; j < n; ++j) {
+        const size_t a = j > 0 ? j - 1 : 0;
+        const size_t b = std::min(j + 1, n - 1);
+        const double run = samples[b].s - samples[a].s;
+        samples[j].railTangent = run > 0.0 ? (1.0 / run) * (rail(b) - rail(a)) : D3{};
+    }
+    // Where that rail would run straight up or down it has no level frame,
+    // and every reader puts the heart on the rail there: it leans by at least
+    // kLeastLean the way it last went level.
+    D3 heading;
+    for (PathSample& sample : samples) {
+        D3& t = sample.railTangent;
+        const double rate = Norm(t);
+        const double horizontal = portable::hypot(t.x, t.z);
+        if (horizontal >= kLeastLean * rate) {
+            heading = {t.x / horizontal, 0.0, t.z / horizontal};
+            continue;
+        }
+        const double along = Dot(t, heading);
+        if (Norm(heading) > 0.0 && along < kLeastLean * rate) {
+            t = t + (kLeastLean * rate - along) * heading;
+        }
+    }
+}
+
+// That tangent at arc length s.
+D3 RailTangentAt(const std::vector<PathSample>& samples, double spacing, double s) {
+    const double x = std::clamp(s / spacing, 0.0, static_cast<double>(samples.size() - 1));
+    const auto a = static_cast<size_t>(std::floor(x));
+    const size_t b = std::min(a + 1, samples.size() - 1);
+    const double f = x - static_cast<double>(a);
+    return (1.0 - f) * samples[a].railTangent + f * samples[b].railTangent;
+}
+
+// The tangent whose level frame a rail target uses: the rail's own, turned
+// towards the one it should have as the rail nears the vertical.
+D3 SteepBlend(const D3& rail, const D3& ideal) {
+    const double steep = Steepness(ideal);
+    if (steep == 0.0) return rail;
+    return (1.0 - steep) * Unit(rail) + steep * Unit(ideal);
+}
+
+// The tangent `ideal` turned about the vertical so that its level frame, under
+// `roll`, gives the riders' up `up`. Near the vertical a small turn of the
+// tangent turns its level frame a lot: so the rail takes up what the file's
+// eased roll between the vertices misses of the roll the riders need, while
+// its points move by a fraction of a millimetre.
+D3 NeededTangent(const D3& ideal, const D3& up, double roll) {
+    LevelFrame frame;
+    if (!LevelFrameOf(ideal, frame)) return ideal;
+    const double start = RollOf(frame, up);
+    const auto turned = [&](double angle) {
+        const double c = portable::cos(angle), s = portable::sin(angle);
+        return D3{c * ideal.x + s * ideal.z, ideal.y, c * ideal.z - s * ideal.x};
+    };
+    LevelFrame moved;
+    if (!LevelFrameOf(turned(kTurnStep), moved)) return ideal;
+    const double rate = std::remainder(RollOf(moved, up) - start, kTwoPi) / kTurnStep;
+    if (!(std::abs(rate) >= kLeastTurnRate)) return ideal;
+    return turned(std::clamp(std::remainder(roll - start, kTwoPi) / rate, -kLargestTurn,
+                             kLargestTurn));
+}
+
 // ---- Stage 5: the rail ---------------------------------------------------
 
 // The rail as a tangent-continuous chain of cubics: vertex k at P_k with unit
@@ -451,7 +616,9 @@ struct RailFit {
     std::vector<double> lengths;       // per segment
     std::vector<D3> point, direction;  // per vertex
     std::vector<double> rolls;         // per vertex, as stored (single)
-    std::vector<D3> pathDirection;     // per vertex: the loaded path's unit tangent there
+    std::vector<D3> pathDirection;     // per vertex: the direction it is pulled towards
+    std::vector<double> pull;          // per vertex: the weight of that pull
+    std::vector<std::vector<double>> steep;  // per segment, per fit point: Steepness there
 };
 
 // Bernstein weights of the four unknowns (P_i, D_i, P_i+1, D_i+1) at t.
@@ -470,6 +637,15 @@ RowWeights CurveWeightsAt(bool end, double length) {
     const double a = length / 3.0;
     if (end) return {{6.0, 6.0 * a, -6.0, 12.0 * a}};
     return {{-6.0, -12.0 * a, 6.0, -6.0 * a}};
+}
+
+// Weights of the same unknowns in the rail's tangent per metre of the loaded
+// path at t.
+RowWeights TangentWeightsAt(double t, double length) {
+    const double u = 1.0 - t;
+    const double b1 = 3.0 * u * u - 6.0 * t * u, b2 = 6.0 * t * u - 3.0 * t * t;
+    const double a = length / 3.0;
+    return {{-6.0 * t * u / length, b1 * a / length, 6.0 * t * u / length, -b2 * a / length}};
 }
 
 Cubic RailCubic(const RailFit& fit, int i) {
@@ -528,6 +704,14 @@ private:
     std::vector<char> touched_;
 };
 
+// The weight of the curvature rows at one end of segment i: none where the
+// rail is steep, whose tangent there matters more than the join's curvature
+// (a rail that overshoots its lean there turns its level frame over).
+double CurveWeight(const RailFit& fit, int i, bool end) {
+    const std::vector<double>& steep = fit.steep[AsIndex(i)];
+    return kCurveWeight * (1.0 - (end ? steep.back() : steep.front()));
+}
+
 // The normal equations of the fit depend only on the fit points' parameters
 // and the segment lengths: factorised once for all rounds and coordinates.
 void FactoriseFit(const RailFit& fit, Solver& solver) {
@@ -544,16 +728,30 @@ void FactoriseFit(const RailFit& fit, Solver& solver) {
         }
         for (bool end : {false, true}) {
             const RowWeights row = CurveWeightsAt(end, fit.lengths[AsIndex(i)]);
+            const double weight = CurveWeight(fit, i, end);
             for (int a = 0; a < 4; ++a) {
                 for (int b = 0; b <= a; ++b) {
-                    normal.Add(2 * i + a, 2 * i + b, kCurveWeight * row.w[a] * row.w[b]);
+                    normal.Add(2 * i + a, 2 * i + b, weight * row.w[a] * row.w[b]);
+                }
+            }
+        }
+        for (int q = 0; q < fit.perSegment; ++q) {
+            const double weight = kTangentWeight * fit.steep[AsIndex(i)][AsIndex(q)];
+            if (weight == 0.0) continue;
+            const double t = static_cast<double>(q) / (fit.perSegment - 1);
+            const RowWeights row = TangentWeightsAt(t, fit.lengths[AsIndex(i)]);
+            for (int a = 0; a < 4; ++a) {
+                for (int b = 0; b <= a; ++b) {
+                    normal.Add(2 * i + a, 2 * i + b, weight * row.w[a] * row.w[b]);
                 }
             }
         }
     }
     // A weak pull of each vertex direction towards the loaded path's keeps the
     // system definite whatever the geometry (see FitRound's right side).
-    for (int k = 0; k < unknowns; ++k) normal.Add(k, k, k % 2 == 1 ? kDirectionPull : 1e-12);
+    for (int k = 0; k < unknowns; ++k) {
+        normal.Add(k, k, k % 2 == 1 ? fit.pull[AsIndex(k / 2)] : 1e-12);
+    }
     SparseMatrix matrix;
     normal.WriteInto(matrix);
     solver.compute(matrix);
@@ -578,11 +776,13 @@ TrackData RollTrack(const RailFit& fit) {
 void ChooseVertexRolls(const std::vector<PathSample>& samples, double spacing, RailFit& fit) {
     for (size_t k = 0; k < fit.point.size(); ++k) {
         LevelFrame frame;
-        if (!LevelFrameOf(fit.direction[k], frame)) {
+        const D3 tangent =
+            SteepBlend(fit.direction[k], RailTangentAt(samples, spacing, fit.places[k]));
+        if (!LevelFrameOf(tangent, frame)) {
             fit.rolls[k] = k > 0 ? fit.rolls[k - 1] : 0.0;
             continue;
         }
-        const D3 up = UpAt(samples, spacing, fit.places[k], Unit(fit.direction[k]));
+        const D3 up = UpAt(samples, spacing, fit.places[k], Unit(tangent));
         fit.rolls[k] = static_cast<double>(static_cast<float>(RollOf(frame, up)));
     }
 }
@@ -605,10 +805,15 @@ void FitRound(const PathWalk& walk, const std::vector<PathSample>& samples, doub
         const auto targetAt = [&](double t) {
             const double s = fit.places[AsIndex(i)] + t * length;
             const D3 tangent = FirstAt(rail, t);
+            const double steep = Steepness(RailTangentAt(samples, spacing, s));
             LevelFrame frame;
             D3 up;
-            if (LevelFrameOf(tangent, frame)) {
+            if (steep < 1.0 && LevelFrameOf(tangent, frame)) {
                 up = UpOf(frame, UnwrappedRoll<portable::Math>(rolls, t));
+                if (steep > 0.0) {
+                    up = Unit((1.0 - steep) * up +
+                              steep * UpAt(samples, spacing, s, Unit(tangent)));
+                }
             } else {
                 up = UpAt(samples, spacing, s, Unit(tangent));
             }
@@ -631,15 +836,25 @@ void FitRound(const PathWalk& walk, const std::vector<PathSample>& samples, doub
                                             4.0 * targetAt(2.0 * h) - targetAt(3.0 * h));
         const D3 end = (1.0 / (h * h)) * (2.0 * targetAt(1.0) - 5.0 * targetAt(1.0 - h) +
                                           4.0 * targetAt(1.0 - 2.0 * h) - targetAt(1.0 - 3.0 * h));
-        add(CurveWeightsAt(false, length), kCurveWeight, start);
-        add(CurveWeightsAt(true, length), kCurveWeight, end);
+        add(CurveWeightsAt(false, length), CurveWeight(fit, i, false), start);
+        add(CurveWeightsAt(true, length), CurveWeight(fit, i, true), end);
+        for (int q = 0; q < fit.perSegment; ++q) {
+            const double weight = kTangentWeight * fit.steep[AsIndex(i)][AsIndex(q)];
+            if (weight == 0.0) continue;
+            const double t = static_cast<double>(q) / (fit.perSegment - 1);
+            const double s = fit.places[AsIndex(i)] + t * length;
+            const D3 ideal = RailTangentAt(samples, spacing, s);
+            add(TangentWeightsAt(t, length), weight,
+                NeededTangent(ideal, UpAt(samples, spacing, s, Unit(ideal)),
+                              UnwrappedRoll<portable::Math>(rolls, t)));
+        }
         AdvanceRoll(rolls, rollTrack, i);
     }
     for (size_t k = 0; k < fit.pathDirection.size(); ++k) {
         const auto d = static_cast<Eigen::Index>(2 * k + 1);
-        rhs(d, 0) += kDirectionPull * fit.pathDirection[k].x;
-        rhs(d, 1) += kDirectionPull * fit.pathDirection[k].y;
-        rhs(d, 2) += kDirectionPull * fit.pathDirection[k].z;
+        rhs(d, 0) += fit.pull[k] * fit.pathDirection[k].x;
+        rhs(d, 1) += fit.pull[k] * fit.pathDirection[k].y;
+        rhs(d, 2) += fit.pull[k] * fit.pathDirection[k].z;
     }
     const Eigen::MatrixXd solution = solver.solve(rhs);
     for (size_t k = 0; k < fit.point.size(); ++k) {
@@ -790,6 +1005,8 @@ struct FinishModel {
     std::vector<std::vector<D3>> target;   // per segment, per fit point
     std::vector<std::vector<D3>> along;    // the loaded path's unit tangent there
     std::vector<double> jointScale;        // per vertex: weight x v^2 / g
+    // Per steep segment, per fit point: the roll's jet (empty elsewhere).
+    std::vector<std::vector<RollJet>> rollJets;
 };
 
 int FirstPoint(int segment) {
@@ -816,6 +1033,22 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
         r.push_back(across.y);
         r.push_back(across.z);
         r.push_back(kAlongWeight * a);
+    }
+    // Near the vertical the heart's direction too: there the level frame
+    // turns with every small change of the rail, and a heart held in place
+    // may still wiggle across the path between the fit points.
+    const auto& jets = m.rollJets[AsIndex(i)];
+    if (jets.empty()) return;
+    for (int q = FirstPoint(i); q < fit.perSegment; ++q) {
+        const double weight = kHeartDirectionWeight * fit.steep[AsIndex(i)][AsIndex(q)];
+        if (weight == 0.0) continue;
+        const double t = static_cast<double>(q) / (fit.perSegment - 1);
+        const D3 d1 = Unit(HeartJetAt(rail, jets[AsIndex(q)], t, m.heartline).d1);
+        const D3& along = m.along[AsIndex(i)][AsIndex(q)];
+        const D3 across = weight * (d1 - Dot(d1, along) * along);
+        r.push_back(across.x);
+        r.push_back(across.y);
+        r.push_back(across.z);
     }
 }
 
@@ -946,6 +1179,14 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         }
         m.cosRoll.push_back(std::move(cosRoll));
         m.sinRoll.push_back(std::move(sinRoll));
+        std::vector<RollJet> jets;
+        if (std::any_of(fit.steep[AsIndex(i)].begin(), fit.steep[AsIndex(i)].end(),
+                        [](double x) { return x > 0.0; })) {
+            for (int q = 0; q < fit.perSegment; ++q) {
+                jets.push_back(RollJetAt(rolls, static_cast<double>(q) / (fit.perSegment - 1)));
+            }
+        }
+        m.rollJets.push_back(std::move(jets));
         AdvanceRoll(rolls, rollTrack, i);
         std::vector<D3> targets, along;
         for (int q = 0; q < fit.perSegment; ++q) {
@@ -962,7 +1203,11 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
     for (size_t k = 0; k < fit.places.size(); ++k) {
         const double x = std::clamp(fit.places[k] / spacing, 0.0, static_cast<double>(samples.size() - 1));
         const double v = samples[static_cast<size_t>(std::nearbyint(x))].speed;
-        m.jointScale.push_back(kJoinWeight * v * v / kGravity);
+        // Near the vertical the file's eased roll, following the level
+        // frame's turn, bends the heart at every join whatever the rail does:
+        // there the finish holds the heart's place only.
+        const double steep = Steepness(RailTangentAt(samples, spacing, fit.places[k]));
+        m.jointScale.push_back((1.0 - steep) * kJoinWeight * v * v / kGravity);
     }
 
     const int n = kPerVertex * (fit.segments + 1);
@@ -1037,6 +1282,23 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
     }
 }
 
+// How far `point` lies from the loaded path, whose point at arc length s is
+// about the nearest: a few steps along the path to the foot of the
+// perpendicular (a long segment's hearts may run a little ahead of or behind
+// the arc length they were fitted at without leaving the path).
+double DistanceFromPath(const PathWalk& walk, const D3& point, double s) {
+    const double length = walk.s.back();
+    double at = s;
+    D3 off = point - HeartAt(walk, at);
+    for (int step = 0; step < kNearestSteps; ++step) {
+        const PathPlace place = Locate(walk, at);
+        const D3 along = Unit(FirstAt(walk.cubics[AsIndex(place.segment)], place.t));
+        at = std::clamp(at + Dot(off, along), 0.0, length);
+        off = point - HeartAt(walk, at);
+    }
+    return Norm(off);
+}
+
 // Where the fitted rail, ridden as every reader of the file rides it (with
 // the heart on the rail where the rail is vertical), lets the heart stray
 // furthest from the loaded path: the distance and its arc length.
@@ -1059,7 +1321,7 @@ Stray LargestStray(const PathWalk& walk, double heartline, const RailFit& fit) {
             if (LevelFrameOf(FirstAt(rail, t), frame)) {
                 heart = heart + heartline * UpOf(frame, UnwrappedRoll<portable::Math>(rolls, t));
             }
-            const double distance = Norm(heart - HeartAt(walk, s));
+            const double distance = DistanceFromPath(walk, heart, s);
             if (!(distance <= largest.distance)) largest = {distance, s};
         }
         AdvanceRoll(rolls, rollTrack, i);
@@ -1095,6 +1357,7 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     const double ratio = std::min(sigma / spacing, double{kMaxSmoothRadius});
     SmoothUpDirections(samples, static_cast<int>(std::nearbyint(
                                     0.5 * (std::sqrt(1.0 + 4.0 * ratio * ratio) - 1.0))));
+    SetRailTangents(samples, heartline);
     progress(0.3);
 
     RailFit fit;
@@ -1115,7 +1378,25 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         fit.point[k] = PointAt(c, at.t);
         fit.direction[k] = Unit(FirstAt(c, at.t));
     }
+    fit.steep.resize(AsIndex(segments));
+    for (int i = 0; i < segments; ++i) {
+        std::vector<double>& steep = fit.steep[AsIndex(i)];
+        for (int q = 0; q < fit.perSegment; ++q) {
+            const double s = fit.places[AsIndex(i)] + fit.lengths[AsIndex(i)] * q /
+                                                          static_cast<double>(fit.perSegment - 1);
+            steep.push_back(Steepness(RailTangentAt(samples, spacing, s)));
+        }
+    }
     fit.pathDirection = fit.direction;
+    fit.pull.assign(fit.direction.size(), kDirectionPull);
+    for (size_t k = 0; k < fit.direction.size(); ++k) {
+        const D3 ideal = RailTangentAt(samples, spacing, fit.places[k]);
+        const double steep = Steepness(ideal);
+        if (steep > 0.0) {
+            fit.pathDirection[k] = (1.0 - steep) * fit.direction[k] + steep * ideal;
+            fit.pull[k] = kDirectionPull + steep * kSteepPull;
+        }
+    }
     Solver solver;
     FactoriseFit(fit, solver);
     if (solver.info() != Eigen::Success) {

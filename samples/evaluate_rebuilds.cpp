@@ -1,4 +1,4 @@
-// evaluate_rebuilds [--quick]: rebuilds the sample tracks, builder layouts
+// evaluate_rebuilds [--quick] [--only NAME]: rebuilds the sample tracks, builder layouts
 // (helix, loop, airtime hill, top hat) and seeded random layouts with the
 // default and the smooth rebuild at 1x, 2x and 4x the recommended segment
 // count, and prints for each the ride figures of the drawn track and of both
@@ -41,25 +41,9 @@ std::vector<Layout> Layouts(bool quick) {
                            s.endSpeed});
     }
     layouts.push_back({"helix", BankedHelix(), 14.0, 15.0});
-    layouts.push_back({"loop",
-                       LayoutBuilder({0.0, 0.0, 0.0})
-                           .Straight(20.0)
-                           .Loop(11.0, 3.0)
-                           .Straight(20.0)
-                           .Build("loop"),
-                       24.0, 23.0});
+    layouts.push_back({"loop", VerticalLoop(), 24.0, 23.0});
     layouts.push_back({"airtime hill", AirtimeHill(), 20.0, 19.0});
-    layouts.push_back({"top hat",
-                       LayoutBuilder({0.0, 0.0, 0.0})
-                           .Straight(15.0)
-                           .Pitch(90.0, 12.0)
-                           .Straight(8.0)
-                           .Pitch(-180.0, 8.0)
-                           .Straight(8.0)
-                           .Pitch(90.0, 12.0)
-                           .Straight(15.0)
-                           .Build("top hat"),
-                       26.0, 25.0});
+    layouts.push_back({"top hat", TopHat(), 26.0, 25.0});
     // Random layouts whose default run succeeds at their own speeds.
     int taken = 0;
     for (uint32_t seed = 1; taken < (quick ? 2 : 4) && seed < 200; ++seed) {
@@ -151,12 +135,18 @@ void Row(const char* layout, const char* count, const char* which, const Figures
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    bool quick = false;
+    std::string only;  // --only NAME: that layout alone
+    for (int k = 1; k < argc; ++k) {
+        if (std::strcmp(argv[k], "--quick") == 0) quick = true;
+        if (std::strcmp(argv[k], "--only") == 0 && k + 1 < argc) only = argv[++k];
+    }
     std::printf(
         "| layout | segments | track | felt lat max (g) | felt lat RMS (g) | felt vert min (g) | "
         "felt vert max (g) | onset vert (g/s) | onset lat (g/s) | heart distance (m) | "
         "raw-felt gap (g) | targets missed |\n|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const Layout& layout : Layouts(quick)) {
+        if (!only.empty() && layout.name != only) continue;
         const ProfileSettings drawnSettings{0.0, layout.startSpeed, layout.endSpeed, kSpacing};
         const RideProfile drawn = ComputeRideProfile(layout.track, drawnSettings);
         const Figures d = Measure(drawn, drawn);

@@ -96,6 +96,26 @@ TrackData AirtimeHill() {
         .Build("airtime hill");
 }
 
+TrackData VerticalLoop() {
+    return LayoutBuilder({0.0, 0.0, 0.0})
+        .Straight(20.0)
+        .Loop(11.0, 3.0)
+        .Straight(20.0)
+        .Build("loop");
+}
+
+TrackData TopHat() {
+    return LayoutBuilder({0.0, 0.0, 0.0})
+        .Straight(15.0)
+        .Pitch(90.0, 12.0)
+        .Straight(8.0)
+        .Pitch(-180.0, 8.0)
+        .Straight(8.0)
+        .Pitch(90.0, 12.0)
+        .Straight(15.0)
+        .Build("top hat");
+}
+
 TrackData BankedHelix() {
     return LayoutBuilder({0.0, 20.0, 0.0})
         .Straight(15.0)

@@ -36,6 +36,12 @@ TrackData WindingTrack(int segments);
 // and 15 m/s out.
 TrackData AirtimeHill();
 TrackData BankedHelix();
+// A vertical loop of radius 11 m that leaves 3 m to the right of where it
+// entered, between 20 m straights, ridden at 24 m/s in and 23 m/s out; and a
+// top hat (straight up, over a bend of 8 m, straight down) ridden at 26 m/s
+// in and 25 m/s out.
+TrackData VerticalLoop();
+TrackData TopHat();
 
 // All samples with the speeds that suit them, in the order they are listed.
 std::vector<SampleLayout> SampleLayouts();

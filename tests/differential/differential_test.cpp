@@ -15,7 +15,9 @@
 #include <type_traits>
 #include <vector>
 
+#include "heartline/settings.h"
 #include "samples/random_layouts.h"
+#include "samples/sample_tracks.h"
 #include "trackfile/track_file.h"
 // The copy as built, the release's copy and the reference copy of one interface.
 #include "tests/differential/probe_api.h"
@@ -251,6 +253,40 @@ void SmoothRebuildsOnRandomLayouts() {
 TEST(Differential, SmoothRebuildsOnRandomLayouts) {
     SmoothRebuildsOnRandomLayouts<AsBuilt>();
     SmoothRebuildsOnRandomLayouts<AsReleased>();
+}
+
+// Through the vertical the smooth rebuild turns the rail's tangent to steer
+// the level frame, which magnifies every last bit: a loop, a top hat and the
+// loop-and-helix sample at 1x and 4x the recommended segments.
+template <typename Copy>
+void SmoothRebuildsThroughTheVertical() {
+    SCOPED_TRACE(Copy::kName);
+    const cvqrn::HeartlineSettings defaults;
+    struct Case {
+        cvqrn::TrackData track;
+        double v0, v1;
+    };
+    const Case cases[] = {
+        {cvqrn::VerticalLoop(), 24.0, 23.0},
+        {cvqrn::TopHat(), 26.0, 25.0},
+        {cvqrn::LoopAndHelix(), defaults.startspeed, defaults.endspeed},
+    };
+    for (const Case& c : cases) {
+        const std::vector<uint8_t> image = cvqrn::EncodeTrack(c.track).image;
+        for (const double segments : {100.0, 400.0}) {
+            SCOPED_TRACE(c.track.Info.Text + " at " + std::to_string(segments));
+            const ref::Settings s{segments, 6.0, 1.04, c.v0, c.v1, 15.0};
+            const auto built = Copy::Heartline(image, s, true);
+            const ref::HeartlineOutcome reference = ref::Heartline(image, s, true);
+            EXPECT_EQ(built.status, reference.status);
+            EXPECT_FALSE(reference.file.empty());
+            EXPECT_TRUE(built.file == reference.file) << "the written tracks differ";
+        }
+    }
+}
+TEST(Differential, SmoothRebuildsThroughTheVertical) {
+    SmoothRebuildsThroughTheVertical<AsBuilt>();
+    SmoothRebuildsThroughTheVertical<AsReleased>();
 }
 
 }  // namespace

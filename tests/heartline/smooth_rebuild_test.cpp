@@ -219,12 +219,54 @@ TEST(SmoothRebuild, BanksAHelixAgainstItsLateralForce) {
     }
 }
 
-// A rail that cannot hold the hearts (here: through the near-vertical sides of
-// a loop) is refused with the place and the way out, and the track stays as
-// loaded; the progress still ends at its total on a run that succeeds.
+Layout LoopLayout() {
+    return {"loop", VerticalLoop(), 24.0, 23.0};
+}
+
+Layout TopHatLayout() {
+    return {"top hat", TopHat(), 26.0, 25.0};
+}
+
+Layout LoopAndHelixSample() {
+    const HeartlineSettings defaults;
+    return {"loop_and_helix", LoopAndHelix(), defaults.startspeed, defaults.endspeed};
+}
+
+// Faults: near the vertical the rail's level frame turns half round within a
+// metre, so a rail fitted as anywhere else strays the hearts by metres and is
+// refused; where the loaded path runs straight up (a top hat) a rail built
+// under it has no level frame at all and every reader rides its hearts on the
+// rail, a heartline away from where they belong; and the loaded roll, turned
+// with that frame, would roll the riders half over at the top of a loop.
+TEST(SmoothRebuild, HoldsTheHeartThroughLoopsAndTopHats) {
+    struct Case {
+        Layout layout;
+        int16_t segments;
+    };
+    for (const Case& c : {Case{LoopLayout(), 100}, Case{LoopLayout(), 200},
+                          Case{LoopLayout(), 400}, Case{TopHatLayout(), 100},
+                          Case{TopHatLayout(), 200},
+                          Case{TopHatLayout(), 400},
+                          Case{LoopAndHelixSample(), 100}, Case{LoopAndHelixSample(), 200},
+                          Case{LoopAndHelixSample(), 400}}) {
+        SCOPED_TRACE(std::string(c.layout.name) + " at " + std::to_string(c.segments));
+        const Ride ride = Rebuild(c.layout, c.segments, true);
+        ASSERT_TRUE(ride.result) << ride.result.message;
+        EXPECT_LT(ride.heartDistance, 0.02);
+        // No half roll over the top of the loop: the riders are never lifted
+        // more than on the drawn track.
+        EXPECT_GT(ride.rebuilt.summary.feltMinVertical.value,
+                  ride.drawn.summary.feltMinVertical.value - 0.2);
+    }
+}
+
+// A rail that cannot hold the hearts (here: a loop drawn in one plane, whose
+// tangent passes straight up, so the level frame turns over in an instant)
+// is refused with the place and the way out, and the track stays as loaded;
+// the progress still ends at its total on a run that succeeds.
 TEST(SmoothRebuild, RefusesATrackWhoseHeartsItCannotHold) {
     const TrackData loop =
-        LayoutBuilder({0.0, 0.0, 0.0}).Straight(20.0).Loop(11.0, 3.0).Straight(20.0).Build("loop");
+        LayoutBuilder({0.0, 0.0, 0.0}).Straight(20.0).Loop(11.0, 0.0).Straight(20.0).Build("loop");
     TrackData track = loop;
     HeartlineSettings settings{100, 6, kHeart, 24.0, 23.0, 15};
     settings.smooth = true;
