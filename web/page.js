@@ -17,6 +17,7 @@ let question = null;     // the in-place question of the save that just ended
 let unsaved = false;     // a result waits that has not been downloaded
 let engine = null;       // the engine on this thread (see main)
 let texts = null;        // the window's own texts, from the engine
+let shownLoaded = null;  // the loaded track of the last ride profile shown
 // The user's actions the worker has been sent and has not finished, oldest
 // first; `over` once the worker says the user's part is done (a run's
 // profiles may still be computing then).
@@ -70,6 +71,7 @@ function startWorker() {
   acting = 0;
   inFlight.length = 0;
   workerReady = false;
+  shownLoaded = null;
   worker.onmessage = (event) => show(event.data);
   const started = worker;
   engineModule.then((module) => started.postMessage({ type: 'engine', module }), () => {});
@@ -137,6 +139,13 @@ function pageMessage(text, ms = 0) {
   if (ms > 0) messageTimer = setTimeout(() => { $('message').value = ''; }, ms);
 }
 
+// A named moment of the last action, for the page's benchmark (each name
+// holds only its latest moment).
+function mark(name) {
+  performance.clearMarks(name);
+  performance.mark(name);
+}
+
 // What the worker reports.
 function show(m) {
   switch (m.type) {
@@ -167,9 +176,17 @@ function show(m) {
     case 'unloaded': showNoTrack(m.name); break;
     case 'actionOver': actionOver(); break;
     case 'resultState': unsaved = m.unsaved; break;
-    case 'profile': CvqrnPlots.show(m); CvqrnPanel3d.profileChanged(m); break;
+    case 'profile':
+      mark('cvqrn:profile-in');
+      // The worker sends the loaded track's arrays only when they change.
+      if (m.loaded === 'unchanged') m.loaded = shownLoaded;
+      shownLoaded = m.loaded;
+      CvqrnPlots.show(m);
+      CvqrnPanel3d.profileChanged(m);
+      mark('cvqrn:plots-drawn');
+      break;
     case 'scene': CvqrnPanel3d.show(m); break;
-    case 'timing': document.body.dataset.lastRunMs = String(m.ms); break;
+    case 'timing': document.body.dataset.lastRunMs = String(m.ms); mark('cvqrn:run'); break;
     case 'ready': workerReady = true; break;
     case 'crashed': crashed(m.what); break;
     case 'done':
