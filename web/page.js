@@ -190,22 +190,32 @@ function show(m) {
     case 'ready': workerReady = true; break;
     case 'crashed': crashed(m.what); break;
     case 'done':
-      busy = Math.max(0, busy - 1);
-      if (userActions.includes(m.action)) {
-        actionOver();  // when the worker did not say so before
-        inFlight.shift();
-      }
-      if (busy === 0) document.body.classList.remove('busy');
-      if (m.action === 'load') {
-        $('progress').hidden = true;
-        pageMessage(pendingNote, 4000);
-        pendingNote = '';
-      }
-      document.body.dataset.done = String(Number(document.body.dataset.done || 0) + 1);
-      if (m.action === 'save' && question) askInPlace();
+      // An action is done once the profile's views it brought are drawn too.
+      doneInOrder = doneInOrder.then(() => CvqrnPlots.settled()).then(() => actionDone(m))
+        .catch((error) => setTimeout(() => { throw error; }));  // reported, and the chain goes on
       break;
     default: break;
   }
+}
+
+// Chains the actions' ends, so that they count in the order they came.
+let doneInOrder = Promise.resolve();
+
+// The worker has finished an action.
+function actionDone(m) {
+  busy = Math.max(0, busy - 1);
+  if (userActions.includes(m.action)) {
+    actionOver();  // when the worker did not say so before
+    inFlight.shift();
+  }
+  if (busy === 0) document.body.classList.remove('busy');
+  if (m.action === 'load') {
+    $('progress').hidden = true;
+    pageMessage(pendingNote, 4000);
+    pendingNote = '';
+  }
+  document.body.dataset.done = String(Number(document.body.dataset.done || 0) + 1);
+  if (m.action === 'save' && question) askInPlace();
 }
 
 // The engine stopped (out of memory, or a fault): say so, and start afresh.

@@ -767,6 +767,7 @@ const CvqrnPlots = (() => {
   // The profile as on the screen, as an SVG drawing: the plots with uPlot's
   // own ticks and labels, the texts where they stand, the views as lines.
   function svgDrawing() {
+    finishWaiting();  // the views drawn
     const root = document.getElementById('plots');
     const box = root.getBoundingClientRect();
     const W = Math.ceil(box.width);
@@ -1044,23 +1045,61 @@ const CvqrnPlots = (() => {
     note.textContent = message.comfortNote;
     side.append(limitsTitle, exceedanceList(), note);
     for (const kind of ['top', 'side']) maps.push(makeMap(kind, side));
-    for (const m of maps) m.layout();
     redrawAll();
+    afterPlotsShown(showViews);
+  }
+
+  // The views from above and from the side, and the cursor's read-out and
+  // dots on them.
+  function showViews() {
+    for (const m of maps) m.layout();
     hover(cursorX);
+  }
+
+  // The plots show first: `work` (what the plots do not need) waits until
+  // the frame that draws them has been painted, or a quarter of a second
+  // where no frame comes (a page in the background). A newer call replaces
+  // work still waiting; an export or settled() does it at once.
+  let waiting = null;
+  let waiters = [];
+  function afterPlotsShown(work) {
+    const token = {};
+    waiting = { token, work };
+    const go = () => {
+      if (waiting && waiting.token === token) setTimeout(finishWaiting, 0);
+    };
+    requestAnimationFrame(() => {
+      // The first task after the painted frame.
+      setTimeout(() => {
+        performance.clearMarks('cvqrn:plots-painted');
+        performance.mark('cvqrn:plots-painted');
+      }, 0);
+      go();
+    });
+    setTimeout(go, 250);
+  }
+  function finishWaiting() {
+    const pending = waiting;
+    waiting = null;
+    if (pending) pending.work();
+    for (const resolve of waiters.splice(0)) resolve();
+  }
+  // Resolves once the work held back by afterPlotsShown is done.
+  function settled() {
+    if (!waiting) return Promise.resolve();
+    return new Promise((resolve) => waiters.push(resolve));
   }
 
   // A new profile in the plots made for it: texts, figures, views and data.
   function refresh() {
     const holder = document.getElementById('plots');
-    // The views first, while the page's layout is still the one measured.
-    for (const m of maps) m.layout();
     holder.querySelector('.profile-caption').textContent = message.caption;
     holder.querySelector('.profile-legend').replaceWith(legend());
     document.getElementById('export-csv-rebuilt').disabled = !(message.rebuilt && !message.rebuilt.error);
     holder.querySelector('table.summary').replaceWith(summaryTable());
     holder.querySelector('.exceedances').replaceWith(exceedanceList());
     redrawAll();
-    hover(cursorX);
+    afterPlotsShown(showViews);
   }
 
   function switchAxis(a) {
@@ -1126,6 +1165,7 @@ const CvqrnPlots = (() => {
     moveCursor,
     cursorDistance,
     range: () => shown.slice(),
+    settled,
     svgDrawing: () => withDate(svgDrawing),
   };
 })();
