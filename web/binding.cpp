@@ -98,9 +98,10 @@ val Number(double v) {
 // One track of the profile as the plots take it: one array per quantity
 // (NaN where there is no value), the heart and rail points for the views,
 // the length and where the train stops; or {error}; null for no track.
-// Every array is a view into one Float64Array: one copy out of the engine's
-// memory and one buffer for the page to take over, instead of seventeen.
-val TrackProfileOf(const ui::ProfileModel& model, ui::Which which) {
+// Every array is a view into one Float64Array that `copyOut` fills from the
+// engine's memory: one copy and one buffer for the page to take over, instead
+// of seventeen.
+val TrackProfileOf(const ui::ProfileModel& model, ui::Which which, const val& copyOut) {
     const std::optional<RideProfile>& p =
         which == ui::Which::Loaded ? model.loaded : model.rebuilt;
     if (!p) return val::null();
@@ -143,7 +144,7 @@ val TrackProfileOf(const ui::ProfileModel& model, ui::Which which) {
         }
         ends.emplace_back(names[k], packed.size());
     }
-    const val all = Numbers(packed);
+    const val all = copyOut(val(emscripten::typed_memory_view(packed.size(), packed.data())));
     size_t begin = 0;
     for (const auto& [name, end] : ends) {
         t.set(name, all.call<val>("subarray", static_cast<double>(begin), static_cast<double>(end)));
@@ -606,8 +607,10 @@ class PageOperations final : public ui::TrackOperations {
 // The window, driven by the page.
 class Window {
   public:
-    explicit Window(val post)
-        : sink_(std::move(post)), view_(sink_), timer_(sink_), operations_(sink_),
+    // `copyOut(view)`: a Float64Array of its own with the numbers of `view`
+    // (a view into the engine's memory), the profile's arrays for the page.
+    Window(val post, val copyOut)
+        : copyOut_(std::move(copyOut)), sink_(std::move(post)), view_(sink_), timer_(sink_), operations_(sink_),
           logic_(view_, timer_, chooser_, operations_) {
         ::mkdir(kFolder, 0700);
     }
@@ -778,9 +781,9 @@ class Window {
         // The page keeps the loaded track's arrays of the last message: the
         // same profile is not copied and sent again after every run.
         m.set("loaded", loadedSent_ ? val("unchanged")
-                                    : TrackProfileOf(profiles_, ui::Which::Loaded));
+                                    : TrackProfileOf(profiles_, ui::Which::Loaded, copyOut_));
         loadedSent_ = true;
-        m.set("rebuilt", TrackProfileOf(profiles_, ui::Which::Rebuilt));
+        m.set("rebuilt", TrackProfileOf(profiles_, ui::Which::Rebuilt, copyOut_));
         m.set("rebuild", rebuilt ? ui::RebuildName(settings.smooth) : std::string());
         m.set("stop", stop ? val(stop->distance) : val::null());
         m.set("note", stop ? ui::ValleyNote(*stop, operations_.AdvisedStartSpeed()) : std::string());
@@ -837,6 +840,7 @@ class Window {
         sink_.Send(m);
     }
 
+    val copyOut_;
     Sink sink_;
     PageView view_;
     PageTimer timer_;
@@ -918,7 +922,7 @@ val Texts() {
 
 EMSCRIPTEN_BINDINGS(cvqrn) {
     emscripten::class_<Window>("Window")
-        .constructor<val>()
+        .constructor<val, val>()
         .function("start", &Window::Start)
         .function("setDecimalSeparator", &Window::SetDecimalSeparator)
         .function("setSmoothRide", &Window::SetSmoothRide)

@@ -17,7 +17,9 @@ let question = null;     // the in-place question of the save that just ended
 let unsaved = false;     // a result waits that has not been downloaded
 let engine = null;       // the engine on this thread (see main)
 let texts = null;        // the window's own texts, from the engine
-let shownLoaded = null;  // the loaded track of the last ride profile shown
+// The loaded and the rebuilt track of the last ride profile shown.
+let shownLoaded = null;
+let shownRebuilt = null;
 // The user's actions the worker has been sent and has not finished, oldest
 // first; `over` once the worker says the user's part is done (a run's
 // profiles may still be computing then).
@@ -72,6 +74,7 @@ function startWorker() {
   inFlight.length = 0;
   workerReady = false;
   shownLoaded = null;
+  shownRebuilt = null;
   worker.onmessage = (event) => show(event.data);
   const started = worker;
   engineModule.then((module) => started.postMessage({ type: 'engine', module }), () => {});
@@ -139,6 +142,16 @@ function pageMessage(text, ms = 0) {
   if (ms > 0) messageTimer = setTimeout(() => { $('message').value = ''; }, ms);
 }
 
+// The buffers of the tracks `old` that no track of `kept` shares go back to
+// the worker, which fills them with the next profile (the plots keep no
+// reference to a profile they no longer show).
+function handBack(old, kept) {
+  const bufferOf = (t) => (t && t.distance instanceof Float64Array ? t.distance.buffer : null);
+  const keep = new Set(kept.map(bufferOf));
+  const buffers = [...new Set(old.map(bufferOf))].filter((b) => b && !keep.has(b) && b.byteLength > 0);
+  if (buffers.length > 0) worker.postMessage({ type: 'spareBuffers', buffers }, buffers);
+}
+
 // A named moment of the last action, for the page's benchmark (each name
 // holds only its latest moment).
 function mark(name) {
@@ -180,9 +193,11 @@ function show(m) {
       mark('cvqrn:profile-in');
       // The worker sends the loaded track's arrays only when they change.
       if (m.loaded === 'unchanged') m.loaded = shownLoaded;
-      shownLoaded = m.loaded;
       CvqrnPlots.show(m);
       CvqrnPanel3d.profileChanged(m);
+      handBack([shownLoaded, shownRebuilt], [m.loaded, m.rebuilt]);
+      shownLoaded = m.loaded;
+      shownRebuilt = m.rebuilt;
       mark('cvqrn:plots-drawn');
       break;
     case 'scene': CvqrnPanel3d.show(m); break;
