@@ -711,6 +711,13 @@ async function responsive(p) {
     window.frames_ = 0;
     const tick = () => { window.frames_ += 1; requestAnimationFrame(tick); };
     requestAnimationFrame(tick);
+    // The progress steps the worker sends.
+    window.progressSteps_ = 0;
+    const shown = worker.onmessage;
+    worker.onmessage = (e) => {
+      if (e.data.type === 'progress') window.progressSteps_ += 1;
+      shown(e);
+    };
   });
   await p.page.click('#btnMod');
   const answers = [];
@@ -733,12 +740,16 @@ async function responsive(p) {
     await new Promise((r) => setTimeout(r, 20));
   }
   const frames = await p.page.evaluate(() => window.frames_);
+  const steps = await p.page.evaluate(() => ({ sent: window.progressSteps_, ms: Number(document.body.dataset.lastRunMs) }));
   const slowest = Math.max(...answers);
   console.log(`long run: ${answers.length} answers during the run, slowest ${slowest} ms, ` +
               `${frames} frames painted, ${fractions.size} bar positions seen`);
   check(answers.length >= 5 && slowest < 500, 'the page answers within 500 ms throughout a long run');
   check(frames >= 5, 'the page keeps painting during a long run');
   check(fractions.size >= 3, 'the progress bar moves during a long run');
+  // Each step costs the run a message: the bar moves at most 25 times a second, as the window's.
+  check(steps.sent >= 3 && steps.sent <= Math.ceil(steps.ms / 40) + 2,
+        `the run sends its progress at most 25 times a second: ${steps.sent} steps in ${steps.ms.toFixed(0)} ms`);
 }
 
 const { browser, close } = await launch();
