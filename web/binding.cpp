@@ -147,7 +147,8 @@ val TrackProfileOf(const ui::ProfileModel& model, ui::Which which, const val& co
     const val all = copyOut(val(emscripten::typed_memory_view(packed.size(), packed.data())));
     size_t begin = 0;
     for (const auto& [name, end] : ends) {
-        t.set(name, all.call<val>("subarray", static_cast<double>(begin), static_cast<double>(end)));
+        t.set(name,
+              all.call<val>("subarray", static_cast<double>(begin), static_cast<double>(end)));
         begin = end;
     }
     t.set("length", profile->summary.length);
@@ -610,8 +611,8 @@ class Window {
     // `copyOut(view)`: a Float64Array of its own with the numbers of `view`
     // (a view into the engine's memory), the profile's arrays for the page.
     Window(val post, val copyOut)
-        : copyOut_(std::move(copyOut)), sink_(std::move(post)), view_(sink_), timer_(sink_), operations_(sink_),
-          logic_(view_, timer_, chooser_, operations_) {
+        : copyOut_(std::move(copyOut)), sink_(std::move(post)), view_(sink_), timer_(sink_),
+          operations_(sink_), logic_(view_, timer_, chooser_, operations_) {
         ::mkdir(kFolder, 0700);
     }
 
