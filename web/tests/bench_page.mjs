@@ -50,8 +50,9 @@ function pageRun(page) {
           document.body.classList.contains('busy')) return;
       const done = performance.now() - start;
       watch.disconnect();
+      // The moment `name` was marked during this run (NaN: it was not).
       const at = (name) => {
-        const marks = performance.getEntriesByName(name, 'mark');
+        const marks = performance.getEntriesByName(name, 'mark').filter((m) => m.startTime >= start);
         return marks.length > 0 ? marks[marks.length - 1].startTime - start : NaN;
       };
       resolve({ worker: Number(document.body.dataset.lastRunMs), run: at('cvqrn:run'),
