@@ -10,7 +10,8 @@
 // (click to finished, goal: at most 1.5 x native), and the action done with
 // the views and tables beside the plots; cv-qrn-cli as the whole process
 // (load, run, save). Prints the fastest and the median of seven rounds, the
-// ratios page / native, and the size of every file of the page and of the
+// ratios page / native (of the fastest, of the medians, and the median ratio
+// of each page run to the native run just before it), and the size of every file of the page and of the
 // WebAssembly module alone, raw and gzip -9.
 import { execFileSync, spawnSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
@@ -67,7 +68,7 @@ function pageRun(page) {
 
 // Each round: a load, a run (the rebuilt track joins the plots), a run again
 // (its profile replaces the one shown), each run after a native one.
-const native = [];
+const native = [];  // [first, again] of each round
 const first = [];
 const again = [];
 const { browser, close } = await launch();
@@ -102,16 +103,21 @@ const rows = [
   ['click to finished (plots painted)', 'painted', true],
   ['done, views and tables drawn too', 'done'],
 ];
-const line = (label, runs, key, goal) => {
+// Each page run against the native run just before it, on a machine that
+// others share: the median of those paired ratios, beside the ratios of the
+// fastest and of the medians.
+const line = (label, runs, natives, key, goal) => {
   const values = runs.map((r) => r[key]);
-  const ratios = `${(fastest(values) / nativeFastest).toFixed(2)} ${(median(values) / nativeMedian).toFixed(2)} x native`;
+  const paired = median(values.map((v, i) => v / natives[i]));
+  const ratios = `${(fastest(values) / nativeFastest).toFixed(2)} ${(median(values) / nativeMedian).toFixed(2)} ` +
+                 `${paired.toFixed(2)} x native`;
   console.log(`  page, ${label.padEnd(37)}${figure(values, fastest)} ${figure(values, median)} ms  ` +
               `(${ratios}${goal ? '; goal: at most 1.5' : ''})`);
 };
-console.log(' a run again (the plots refilled):');
-for (const [label, key, goal] of rows) line(label, again, key, goal);
+console.log(' a run again (the plots refilled); ratios: fastest, median, median of pairs:');
+for (const [label, key, goal] of rows) line(label, again, native.filter((_, i) => i % 2 === 1), key, goal);
 console.log(' the first run after a load (the rebuilt track joins the plots):');
-for (const [label, key, goal] of rows) line(label, first, key, goal);
+for (const [label, key, goal] of rows) line(label, first, native.filter((_, i) => i % 2 === 0), key, goal);
 
 let raw = 0;
 let packed = 0;
