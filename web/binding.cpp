@@ -98,7 +98,10 @@ val Number(double v) {
 // One track of the profile as the plots take it: one array per quantity
 // (NaN where there is no value), the heart and rail points for the views,
 // the length and where the train stops; or {error}; null for no track.
-val TrackProfileOf(const ui::ProfileModel& model, ui::Which which) {
+// Every array is a view into one Float64Array that `copyOut` fills from the
+// engine's memory: one copy and one buffer for the page to take over, instead
+// of seventeen.
+val TrackProfileOf(const ui::ProfileModel& model, ui::Which which, const val& copyOut) {
     const std::optional<RideProfile>& p =
         which == ui::Which::Loaded ? model.loaded : model.rebuilt;
     if (!p) return val::null();
@@ -121,17 +124,33 @@ val TrackProfileOf(const ui::ProfileModel& model, ui::Which which) {
         {"feltLongitudinal", &d.feltLongitudinal},
         {"roll", &d.roll},
         {"rollRate", &d.rollRate}};
-    for (const auto& [name, values] : arrays) t.set(name, Numbers(*values));
     constexpr size_t kCoordinates = 6;
     const char* const names[kCoordinates] = {"heartX", "heartY", "heartZ",
                                              "railX",  "railY",  "railZ"};
-    std::array<std::vector<double>, kCoordinates> points;
-    for (const ProfileSample& s : profile->samples) {
-        const double xyz[kCoordinates] = {s.heart.x, s.heart.y, s.heart.z,
-                                          s.rail.x,  s.rail.y,  s.rail.z};
-        for (size_t k = 0; k < kCoordinates; ++k) points[k].push_back(xyz[k]);
+    const size_t n = profile->samples.size();
+    size_t total = kCoordinates * n;
+    for (const auto& entry : arrays) total += entry.second->size();
+    std::vector<double> packed;
+    packed.reserve(total);
+    std::vector<std::pair<const char*, size_t>> ends;
+    for (const auto& [name, values] : arrays) {
+        packed.insert(packed.end(), values->begin(), values->end());
+        ends.emplace_back(name, packed.size());
     }
-    for (size_t k = 0; k < kCoordinates; ++k) t.set(names[k], Numbers(points[k]));
+    for (size_t k = 0; k < kCoordinates; ++k) {
+        for (const ProfileSample& s : profile->samples) {
+            const ProfilePoint& point = k < 3 ? s.heart : s.rail;
+            packed.push_back(k % 3 == 0 ? point.x : k % 3 == 1 ? point.y : point.z);
+        }
+        ends.emplace_back(names[k], packed.size());
+    }
+    const val all = copyOut(val(emscripten::typed_memory_view(packed.size(), packed.data())));
+    size_t begin = 0;
+    for (const auto& [name, end] : ends) {
+        t.set(name,
+              all.call<val>("subarray", static_cast<double>(begin), static_cast<double>(end)));
+        begin = end;
+    }
     t.set("length", profile->summary.length);
     t.set("stopDistance",
           profile->summary.stops ? val(profile->summary.stopDistance) : val::null());
@@ -437,18 +456,24 @@ class PageView final : public ui::WindowView {
     }
 
     void SetProgressVisible(bool visible) override {
-        sentThousandths_ = -1.0;
+        sentAt_ = -1.0;
+        sentFraction_ = -1.0;
         val m = sink_.Message("progressVisible");
         m.set("visible", visible);
         sink_.Send(m);
     }
 
-    // The page's bar moves in thousandths of the run: a step that does not
-    // reach the next one is not sent (a run counts up to 32767 steps).
+    // The page's bar moves at most 25 times a second, as the window's is
+    // redrawn: a run counts up to 32767 steps, and every message sent costs
+    // the run time in the worker and a restyle on the page. The first step
+    // and the last one are always sent.
     void SetProgress(double fraction) override {
-        const double thousandths = std::floor(fraction * 1000.0);
-        if (thousandths == sentThousandths_) return;
-        sentThousandths_ = thousandths;
+        const double now = emscripten_get_now();
+        const bool last = fraction >= 1.0;
+        if (sentAt_ >= 0.0 && !last && now - sentAt_ < kProgressIntervalMs) return;
+        if (fraction == sentFraction_) return;
+        sentAt_ = now;
+        sentFraction_ = fraction;
         val m = sink_.Message("progress");
         m.set("fraction", fraction);
         sink_.Send(m);
@@ -494,7 +519,9 @@ class PageView final : public ui::WindowView {
     std::array<std::string, ui::kFieldCount> texts_{};
     std::string separator_ = ".";
     std::optional<bool> answer_;
-    double sentThousandths_ = -1.0;
+    static constexpr double kProgressIntervalMs = 40.0;
+    double sentAt_ = -1.0;  // when the last step was sent, -1: none yet
+    double sentFraction_ = -1.0;
 };
 
 // The page's timer runs the countdown and answers with timerFired().
@@ -581,9 +608,11 @@ class PageOperations final : public ui::TrackOperations {
 // The window, driven by the page.
 class Window {
   public:
-    explicit Window(val post)
-        : sink_(std::move(post)), view_(sink_), timer_(sink_), operations_(sink_),
-          logic_(view_, timer_, chooser_, operations_) {
+    // `copyOut(view)`: a Float64Array of its own with the numbers of `view`
+    // (a view into the engine's memory), the profile's arrays for the page.
+    Window(val post, val copyOut)
+        : copyOut_(std::move(copyOut)), sink_(std::move(post)), view_(sink_), timer_(sink_),
+          operations_(sink_), logic_(view_, timer_, chooser_, operations_) {
         ::mkdir(kFolder, 0700);
     }
 
@@ -617,6 +646,7 @@ class Window {
         chooser_.Answer(path);
         loadedProfile_.reset();
         loadedSpeeds_.reset();
+        loadedSent_ = false;
         logic_.LoadClicked();
         std::remove(path.c_str());
         const bool loaded = logic_.TrackLoaded() && logic_.TrackFileName() == path;
@@ -730,6 +760,7 @@ class Window {
             loadedProfile_ =
                 ui::ProfileTrack(*request.loaded, ui::ProfileSettingsFor(request, ui::Which::Loaded));
             loadedSpeeds_ = speeds;
+            loadedSent_ = false;
         }
         std::optional<ui::TrackProfile> rebuiltProfile;
         if (request.rebuilt) {
@@ -748,8 +779,12 @@ class Window {
         if (stop) valley_ = ProfilePoint{stop->x, stop->y, stop->z};
 
         val m = sink_.Message("profile");
-        m.set("loaded", TrackProfileOf(profiles_, ui::Which::Loaded));
-        m.set("rebuilt", TrackProfileOf(profiles_, ui::Which::Rebuilt));
+        // The page keeps the loaded track's arrays of the last message: the
+        // same profile is not copied and sent again after every run.
+        m.set("loaded", loadedSent_ ? val("unchanged")
+                                    : TrackProfileOf(profiles_, ui::Which::Loaded, copyOut_));
+        loadedSent_ = true;
+        m.set("rebuilt", TrackProfileOf(profiles_, ui::Which::Rebuilt, copyOut_));
         m.set("rebuild", rebuilt ? ui::RebuildName(settings.smooth) : std::string());
         m.set("stop", stop ? val(stop->distance) : val::null());
         m.set("note", stop ? ui::ValleyNote(*stop, operations_.AdvisedStartSpeed()) : std::string());
@@ -806,6 +841,7 @@ class Window {
         sink_.Send(m);
     }
 
+    val copyOut_;
     Sink sink_;
     PageView view_;
     PageTimer timer_;
@@ -818,6 +854,8 @@ class Window {
     // The loaded track's profile and the speeds it was worked out at; reset by a load.
     std::optional<ui::TrackProfile> loadedProfile_;
     std::optional<std::pair<double, double>> loadedSpeeds_;
+    // The page holds the arrays of `loadedProfile_` from an earlier message.
+    bool loadedSent_ = false;
     std::optional<ProfilePoint> valley_;
 };
 
@@ -885,7 +923,7 @@ val Texts() {
 
 EMSCRIPTEN_BINDINGS(cvqrn) {
     emscripten::class_<Window>("Window")
-        .constructor<val>()
+        .constructor<val, val>()
         .function("start", &Window::Start)
         .function("setDecimalSeparator", &Window::SetDecimalSeparator)
         .function("setSmoothRide", &Window::SetSmoothRide)

@@ -17,6 +17,9 @@ let question = null;     // the in-place question of the save that just ended
 let unsaved = false;     // a result waits that has not been downloaded
 let engine = null;       // the engine on this thread (see main)
 let texts = null;        // the window's own texts, from the engine
+// The loaded and the rebuilt track of the last ride profile shown.
+let shownLoaded = null;
+let shownRebuilt = null;
 // The user's actions the worker has been sent and has not finished, oldest
 // first; `over` once the worker says the user's part is done (a run's
 // profiles may still be computing then).
@@ -70,6 +73,8 @@ function startWorker() {
   acting = 0;
   inFlight.length = 0;
   workerReady = false;
+  shownLoaded = null;
+  shownRebuilt = null;
   worker.onmessage = (event) => show(event.data);
   const started = worker;
   engineModule.then((module) => started.postMessage({ type: 'engine', module }), () => {});
@@ -137,6 +142,23 @@ function pageMessage(text, ms = 0) {
   if (ms > 0) messageTimer = setTimeout(() => { $('message').value = ''; }, ms);
 }
 
+// The buffers of the tracks `old` that no track of `kept` shares go back to
+// the worker, which fills them with the next profile (the plots keep no
+// reference to a profile they no longer show).
+function handBack(old, kept) {
+  const bufferOf = (t) => (t && t.distance instanceof Float64Array ? t.distance.buffer : null);
+  const keep = new Set(kept.map(bufferOf));
+  const buffers = [...new Set(old.map(bufferOf))].filter((b) => b && !keep.has(b) && b.byteLength > 0);
+  if (buffers.length > 0) worker.postMessage({ type: 'spareBuffers', buffers }, buffers);
+}
+
+// A named moment of the last action, for the page's benchmark (each name
+// holds only its latest moment).
+function mark(name) {
+  performance.clearMarks(name);
+  performance.mark(name);
+}
+
 // What the worker reports.
 function show(m) {
   switch (m.type) {
@@ -167,28 +189,48 @@ function show(m) {
     case 'unloaded': showNoTrack(m.name); break;
     case 'actionOver': actionOver(); break;
     case 'resultState': unsaved = m.unsaved; break;
-    case 'profile': CvqrnPlots.show(m); CvqrnPanel3d.profileChanged(m); break;
+    case 'profile':
+      mark('cvqrn:profile-in');
+      // The worker sends the loaded track's arrays only when they change.
+      if (m.loaded === 'unchanged') m.loaded = shownLoaded;
+      CvqrnPlots.show(m);
+      CvqrnPanel3d.profileChanged(m);
+      handBack([shownLoaded, shownRebuilt], [m.loaded, m.rebuilt]);
+      shownLoaded = m.loaded;
+      shownRebuilt = m.rebuilt;
+      mark('cvqrn:plots-drawn');
+      break;
     case 'scene': CvqrnPanel3d.show(m); break;
-    case 'timing': document.body.dataset.lastRunMs = String(m.ms); break;
+    case 'timing': document.body.dataset.lastRunMs = String(m.ms); mark('cvqrn:run'); break;
     case 'ready': workerReady = true; break;
     case 'crashed': crashed(m.what); break;
     case 'done':
-      busy = Math.max(0, busy - 1);
-      if (userActions.includes(m.action)) {
-        actionOver();  // when the worker did not say so before
-        inFlight.shift();
-      }
-      if (busy === 0) document.body.classList.remove('busy');
-      if (m.action === 'load') {
-        $('progress').hidden = true;
-        pageMessage(pendingNote, 4000);
-        pendingNote = '';
-      }
-      document.body.dataset.done = String(Number(document.body.dataset.done || 0) + 1);
-      if (m.action === 'save' && question) askInPlace();
+      // An action is done once the profile's views it brought are drawn too.
+      doneInOrder = doneInOrder.then(() => CvqrnPlots.settled()).then(() => actionDone(m))
+        .catch((error) => setTimeout(() => { throw error; }));  // reported, and the chain goes on
       break;
     default: break;
   }
+}
+
+// Chains the actions' ends, so that they count in the order they came.
+let doneInOrder = Promise.resolve();
+
+// The worker has finished an action.
+function actionDone(m) {
+  busy = Math.max(0, busy - 1);
+  if (userActions.includes(m.action)) {
+    actionOver();  // when the worker did not say so before
+    inFlight.shift();
+  }
+  if (busy === 0) document.body.classList.remove('busy');
+  if (m.action === 'load') {
+    $('progress').hidden = true;
+    pageMessage(pendingNote, 4000);
+    pendingNote = '';
+  }
+  document.body.dataset.done = String(Number(document.body.dataset.done || 0) + 1);
+  if (m.action === 'save' && question) askInPlace();
 }
 
 // The engine stopped (out of memory, or a fault): say so, and start afresh.

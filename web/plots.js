@@ -227,7 +227,8 @@ const CvqrnPlots = (() => {
 
   // ---- The plots.
 
-  function plotData(plot, u) {
+  // The series of `plot` and, unless `withData` is false, their points.
+  function plotData(plot, u, withData = true) {
     // Columns two pixels wide, each its lowest and highest sample: no more
     // points than pixels across.
     const columns = Math.max(1, Math.round((u ? u.bbox.width / uPlot.pxRatio : 600) / 2));
@@ -235,11 +236,11 @@ const CvqrnPlots = (() => {
     const series = [];
     for (const w of tracks()) {
       const t = message[w];
-      tables.push(decimate(xsOf(t), valuesOf(t, plot.key), shown[0], shown[1], columns));
       series.push({ w, rate: false });
+      if (withData) tables.push(decimate(xsOf(t), valuesOf(t, plot.key), shown[0], shown[1], columns));
       if (plot.motion) {
-        tables.push(decimate(xsOf(t), t.rollRate, shown[0], shown[1], columns));
         series.push({ w, rate: true });
+        if (withData) tables.push(decimate(xsOf(t), t.rollRate, shown[0], shown[1], columns));
       }
     }
     if (tables.length === 0) return { data: [[]], series };
@@ -273,16 +274,16 @@ const CvqrnPlots = (() => {
     }
   }
 
+  // How uPlot draws series `s` ({w: the track, rate: roll rate}).
+  const seriesOptions = (s) => ({
+    label: `${s.w}${s.rate ? ' roll rate' : ''}`, stroke: colours[s.w], scale: s.rate ? 'rate' : 'y',
+    width: s.rate ? 1 : widths[s.w], dash: s.rate ? [3, 3] : undefined, spanGaps: false, points: { show: false },
+  });
+
   function makeChart(plot, index, holder, width) {
     const last = index === plots.length - 1;
     const { data, series } = plotData(plot, null);
-    const uSeries = [{}];
-    for (const s of series) {
-      uSeries.push({
-        label: `${s.w}${s.rate ? ' roll rate' : ''}`, stroke: colours[s.w], scale: s.rate ? 'rate' : 'y',
-        width: s.rate ? 1 : widths[s.w], dash: s.rate ? [3, 3] : undefined, spanGaps: false, points: { show: false },
-      });
-    }
+    const uSeries = [{}, ...series.map(seriesOptions)];
     const clip = plot.force && view === 'raw';
     const axisStyle = { stroke: colours.axis, grid: { stroke: colours.grid, width: 1 }, ticks: { stroke: colours.grid } };
     const opts = {
@@ -767,6 +768,7 @@ const CvqrnPlots = (() => {
   // The profile as on the screen, as an SVG drawing: the plots with uPlot's
   // own ticks and labels, the texts where they stand, the views as lines.
   function svgDrawing() {
+    finishWaiting();  // the views drawn
     const root = document.getElementById('plots');
     const box = root.getBoundingClientRect();
     const W = Math.ceil(box.width);
@@ -976,12 +978,18 @@ const CvqrnPlots = (() => {
 
   let onCsv = null;
 
-  // What the plots are made for: a new profile with the same tracks, view
-  // and axis only needs new data in them.
+  // What the plots are made for: a new profile with the same view and axis
+  // and the same tracks, or the rebuilt one added after a run, only needs
+  // new data (and series) in them.
   let frameKey = null;
-  const keyOf = () => `${tracks().join()}|${view}|${axis}`;
+  let frameTracks = [];
+  const keyOf = () => `${view}|${axis}`;
+  const fitsFrame = () => charts.length > 0 && keyOf() === frameKey && tracks().length > 0 &&
+    frameTracks.every((w, i) => tracks()[i] === w);
 
-  function build() {
+  // `deferViews`: the views wait for the frame that paints the plots (a new
+  // profile); else they are drawn at once (a switch, a resize).
+  function build({ deferViews = false } = {}) {
     const holder = document.getElementById('plots');
     for (const c of charts) c.u.destroy();
     charts = [];
@@ -991,6 +999,7 @@ const CvqrnPlots = (() => {
     frameKey = null;
     if (!message || tracks().length === 0) return;
     frameKey = keyOf();
+    frameTracks = tracks();
 
     const caption = document.createElement('p');
     caption.className = 'profile-caption';
@@ -1044,23 +1053,76 @@ const CvqrnPlots = (() => {
     note.textContent = message.comfortNote;
     side.append(limitsTitle, exceedanceList(), note);
     for (const kind of ['top', 'side']) maps.push(makeMap(kind, side));
-    for (const m of maps) m.layout();
     redrawAll();
+    if (deferViews) {
+      afterPlotsShown(showViews);
+    } else {
+      showViews();
+    }
+  }
+
+  // The views from above and from the side, and the cursor's read-out and
+  // dots on them.
+  function showViews() {
+    for (const m of maps) m.layout();
     hover(cursorX);
+  }
+
+  // The plots show first: `work` (what the plots do not need) waits until
+  // the frame that draws them has been painted, or a quarter of a second
+  // where no frame comes (a page in the background). A newer call replaces
+  // work still waiting; an export or settled() does it at once.
+  let waiting = null;
+  let waiters = [];
+  function afterPlotsShown(work) {
+    const token = {};
+    waiting = { token, work };
+    const go = () => {
+      if (waiting && waiting.token === token) setTimeout(finishWaiting, 0);
+    };
+    requestAnimationFrame(() => {
+      // The first task after the painted frame.
+      setTimeout(() => {
+        performance.clearMarks('cvqrn:plots-painted');
+        performance.mark('cvqrn:plots-painted');
+      }, 0);
+      go();
+    });
+    setTimeout(go, 250);
+  }
+  function finishWaiting() {
+    const pending = waiting;
+    waiting = null;
+    if (pending) pending.work();
+    for (const resolve of waiters.splice(0)) resolve();
+  }
+  // Resolves once the work held back by afterPlotsShown is done.
+  function settled() {
+    if (!waiting) return Promise.resolve();
+    return new Promise((resolve) => waiters.push(resolve));
+  }
+
+  // The series of a track the plots do not draw yet (the rebuilt one after a
+  // run): uPlot adds them to the plots as they are.
+  function addSeries() {
+    for (const c of charts) {
+      const { series } = plotData(c.plot, null, false);
+      for (const s of series.slice(c.series.length)) c.u.addSeries(seriesOptions(s));
+      c.series = series;
+    }
+    frameTracks = tracks();
   }
 
   // A new profile in the plots made for it: texts, figures, views and data.
   function refresh() {
     const holder = document.getElementById('plots');
-    // The views first, while the page's layout is still the one measured.
-    for (const m of maps) m.layout();
     holder.querySelector('.profile-caption').textContent = message.caption;
     holder.querySelector('.profile-legend').replaceWith(legend());
     document.getElementById('export-csv-rebuilt').disabled = !(message.rebuilt && !message.rebuilt.error);
     holder.querySelector('table.summary').replaceWith(summaryTable());
     holder.querySelector('.exceedances').replaceWith(exceedanceList());
     redrawAll();
-    hover(cursorX);
+    afterPlotsShown(showViews);
   }
 
   function switchAxis(a) {
@@ -1092,10 +1154,11 @@ const CvqrnPlots = (() => {
       .filter((t) => t).join(' ');
     note.hidden = note.textContent === '';
     note.classList.toggle('marker-note', m.stop != null || problems.length > 0);
-    if (charts.length > 0 && message && tracks().length > 0 && keyOf() === frameKey) {
+    if (fitsFrame()) {
+      addSeries();
       refresh();
     } else {
-      build();
+      build({ deferViews: true });
     }
   }
 
@@ -1126,6 +1189,7 @@ const CvqrnPlots = (() => {
     moveCursor,
     cursorDistance,
     range: () => shown.slice(),
+    settled,
     svgDrawing: () => withDate(svgDrawing),
   };
 })();

@@ -18,7 +18,8 @@
 //    warning before a result is lost, the Smooth ride switch;
 //  - the ride profile's plots line up, zoom together and draw no more points
 //    than they have pixels across, the decimation keeps every local extreme, and
-//    the CSV, PNG and SVG exports carry what they should.
+//    the CSV, PNG and SVG exports carry what they should; runs after a load
+//    refill the plots as plots made afresh draw them, the views drawn too.
 import { execFileSync, spawnSync } from 'node:child_process';
 import { closeSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
@@ -350,6 +351,59 @@ async function plots(p) {
         `the PNG is a picture (${png.name}, ${png.bytes.length} bytes)`);
 }
 
+// Runs after a load: the first adds the rebuilt track's series to the plots,
+// the next refills them while the worker sends the loaded track's arrays no
+// more and reuses the buffers the page hands back. Each must draw what plots
+// made afresh draw, with the views beside them drawn by the time the run is done.
+async function refilledPlots(p) {
+  // What the plots and views show, read the moment the page counts the run
+  // as done (clicking "Heartline it!" unless `click` is false).
+  const drawn = (click = true) => p.page.evaluate((clickNow) => new Promise((resolve) => {
+    const read = () => ({
+      data: JSON.stringify(CvqrnPlots.charts().map((u) => [u.series.map((s) => s.label), u.data])),
+      loadedPoints: CvqrnPlots.charts()[1].data[1].filter((v) => v != null).length,
+      readout: document.getElementById('profile-readout').textContent,
+      // Distinct colours along the top view's middle row: its lines are drawn.
+      viewColours: (() => {
+        const c = document.querySelector('#plots .track-view-top');
+        const row = c.getContext('2d').getImageData(0, Math.floor(c.height / 2), c.width, 1).data;
+        const seen = new Set();
+        for (let i = 0; i < row.length; i += 4) seen.add(`${row[i]},${row[i + 1]},${row[i + 2]}`);
+        return seen.size;
+      })(),
+    });
+    if (!clickNow) { resolve(read()); return; }
+    const before = Number(document.body.dataset.done || 0);
+    const watch = new MutationObserver(() => {
+      if (Number(document.body.dataset.done || 0) <= before || document.body.classList.contains('busy')) return;
+      watch.disconnect();
+      resolve(read());
+    });
+    watch.observe(document.body, { attributes: true, attributeFilter: ['data-done', 'class'] });
+    document.getElementById('btnMod').click();
+  }), click);
+  await p.setFields(defaults);
+  await p.load(join(samplesDir, 'loop_and_helix.cvtrack'));
+  const first = await drawn();
+  const again = await drawn();
+  // None of the arrays still shown went back to the worker with the buffers handed back.
+  const buffers = await p.page.evaluate(() => ({
+    loaded: shownLoaded.distance.length, rebuilt: shownRebuilt.distance.length,
+  }));
+  await p.page.click('input[name="profile-view"][value="raw"]');
+  await p.page.click('input[name="profile-view"][value="felt"]');
+  const afresh = await drawn(false);
+  check(first.loadedPoints > 100 && first.data === afresh.data,
+        'the first run after a load adds the rebuilt series as plots made afresh draw them');
+  check(again.data === afresh.data && again.loadedPoints === first.loadedPoints,
+        'a run again draws the loaded track from the arrays sent at the load, as plots made afresh');
+  check(buffers.loaded > 100 && buffers.rebuilt > 100, `the shown profile's arrays stay usable: ${JSON.stringify(buffers)}`);
+  for (const [name, d] of [['first', first], ['again', again]]) {
+    check(d.readout.startsWith('Loaded track (heart on the rail) and rebuilt track') && d.viewColours > 3,
+          `the views and the read-out are drawn when the ${name} run is done: ${d.viewColours} colours, ${d.readout}`);
+  }
+}
+
 async function inputRules(p) {
   const type = async (field, keys, { selectAll = true, caret } = {}) => {
     await p.page.focus(`#${field}`);
@@ -657,6 +711,13 @@ async function responsive(p) {
     window.frames_ = 0;
     const tick = () => { window.frames_ += 1; requestAnimationFrame(tick); };
     requestAnimationFrame(tick);
+    // The progress steps the worker sends.
+    window.progressSteps_ = 0;
+    const shown = worker.onmessage;
+    worker.onmessage = (e) => {
+      if (e.data.type === 'progress') window.progressSteps_ += 1;
+      shown(e);
+    };
   });
   await p.page.click('#btnMod');
   const answers = [];
@@ -679,12 +740,16 @@ async function responsive(p) {
     await new Promise((r) => setTimeout(r, 20));
   }
   const frames = await p.page.evaluate(() => window.frames_);
+  const steps = await p.page.evaluate(() => ({ sent: window.progressSteps_, ms: Number(document.body.dataset.lastRunMs) }));
   const slowest = Math.max(...answers);
   console.log(`long run: ${answers.length} answers during the run, slowest ${slowest} ms, ` +
               `${frames} frames painted, ${fractions.size} bar positions seen`);
   check(answers.length >= 5 && slowest < 500, 'the page answers within 500 ms throughout a long run');
   check(frames >= 5, 'the page keeps painting during a long run');
   check(fractions.size >= 3, 'the progress bar moves during a long run');
+  // Each step costs the run a message: the bar moves at most 25 times a second, as the window's.
+  check(steps.sent >= 3 && steps.sent <= Math.ceil(steps.ms / 40) + 2,
+        `the run sends its progress at most 25 times a second: ${steps.sent} steps in ${steps.ms.toFixed(0)} ms`);
 }
 
 const { browser, close } = await launch();
@@ -699,6 +764,7 @@ try {
   }
   await messages(p);
   await plots(p);
+  await refilledPlots(p);
   await smoothSwitch(p);
   await leaving(p);
   await accessibility(p);
