@@ -90,8 +90,9 @@ ProfileSettings ProfileSettingsFor(const ProfileRequest& request, Which which) {
     return settings;
 }
 
-TrackProfile ProfileTrack(const TrackData& track, const ProfileSettings& settings) {
-    TrackProfile result{ComputeRideProfile(track, settings), {}};
+TrackProfile ProfileTrack(const TrackData& track, const ProfileSettings& settings,
+                          const SideBySide& sideBySide) {
+    TrackProfile result{ComputeRideProfile(track, settings, sideBySide), {}};
     if (result.profile) {
         TrackPlots& plots = result.plots;
         plots.data = MakePlotData(result.profile);

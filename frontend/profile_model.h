@@ -77,7 +77,10 @@ struct TrackProfile {
     RideProfile profile;
     TrackPlots plots;
 };
-TrackProfile ProfileTrack(const TrackData& track, const ProfileSettings& settings);
+// With `sideBySide` the profile splits its work between two threads (the
+// same figures).
+TrackProfile ProfileTrack(const TrackData& track, const ProfileSettings& settings,
+                          const SideBySide& sideBySide = {});
 // The heart on the rail for the loaded track, at the heartline distance for
 // the rebuilt one; the run's speeds for both.
 ProfileSettings ProfileSettingsFor(const ProfileRequest& request, Which which);

@@ -1142,6 +1142,7 @@ void RideProfileHookup::Refresh(bool afterRun) {
     settings.smooth = logic_.SmoothRide();
     request_ = std::move(request);
     ++requestGeneration_;
+    requestLoad_ = logic_.Loads();
     // With the window open the profile is worked out in the background and
     // Refreshed follows when it is shown (the window neither raised nor given
     // the focus, so the panel's message stays in view); otherwise
@@ -1158,6 +1159,7 @@ void RideProfileHookup::Show(ProfileModel model) {
     ++requestGeneration_;
     model_ = std::make_shared<const ProfileModel>(std::move(model));
     modelGeneration_ = requestGeneration_;
+    modelLoad_ = requestLoad_ = logic_.Loads();  // no load comes while a run works
     windowStale_ = true;
     // As after a Refresh: an open window follows without raising itself.
     if (window_ != nullptr && window_->isVisible()) Update();
@@ -1179,6 +1181,7 @@ const ProfileModel& RideProfileHookup::CurrentModel() {
     if (modelGeneration_ != requestGeneration_) {
         model_ = std::make_shared<const ProfileModel>(BuildProfileModel(request_));
         modelGeneration_ = requestGeneration_;
+        modelLoad_ = requestLoad_;
         windowStale_ = true;
     }
     return *model_;
@@ -1232,6 +1235,11 @@ bool RideProfileHookup::Working() const {
     return working_;
 }
 
+std::shared_ptr<const ProfileModel> RideProfileHookup::ModelOfThisLoad() const {
+    if (modelLoad_ != logic_.Loads() || !model_->loaded) return nullptr;
+    return model_;
+}
+
 // Works the newest request out on the thread pool; one that comes while
 // another is worked out waits for it and then starts afresh.
 void RideProfileHookup::Start() {
@@ -1243,17 +1251,19 @@ void RideProfileHookup::Start() {
     working_ = true;
     if (window_ != nullptr) window_->SetWorking();
     // The two tracks side by side, on two threads of the pool.
-    watcher_->setFuture(QtConcurrent::run([request = request_, generation = requestGeneration_]() {
+    watcher_->setFuture(QtConcurrent::run([request = request_, generation = requestGeneration_,
+                                           load = requestLoad_]() {
         QFuture<TrackProfile> rebuilt;
         if (request.rebuilt) {
-            rebuilt = QtConcurrent::run(ProfileTrack, *request.rebuilt,
-                                        ProfileSettingsFor(request, Which::Rebuilt));
+            rebuilt = QtConcurrent::run([&request] {
+                return ProfileTrack(*request.rebuilt, ProfileSettingsFor(request, Which::Rebuilt));
+            });
         }
         std::optional<TrackProfile> loaded;
         if (request.loaded) {
             loaded = ProfileTrack(*request.loaded, ProfileSettingsFor(request, Which::Loaded));
         }
-        return Result{generation, AssembleProfileModel(request, std::move(loaded),
+        return Result{generation, load, AssembleProfileModel(request, std::move(loaded),
                                                        request.rebuilt
                                                            ? std::optional(rebuilt.takeResult())
                                                            : std::nullopt)};
@@ -1266,6 +1276,7 @@ void RideProfileHookup::Finished() {
     if (result.generation > modelGeneration_) {
         model_ = std::make_shared<const ProfileModel>(std::move(result.model));
         modelGeneration_ = result.generation;
+        modelLoad_ = result.load;
         windowStale_ = true;
     }
     if (again_ && modelGeneration_ != requestGeneration_) {
@@ -1289,6 +1300,11 @@ void RefreshRideProfile(QWidget& mainWindow, bool afterRun) {
     if (auto* hookup = mainWindow.findChild<RideProfileHookup*>(QString(), Qt::FindDirectChildrenOnly)) {
         hookup->Refresh(afterRun);
     }
+}
+
+std::shared_ptr<const ProfileModel> RideProfileOfThisLoad(QWidget& mainWindow) {
+    const auto* hookup = mainWindow.findChild<RideProfileHookup*>(QString(), Qt::FindDirectChildrenOnly);
+    return hookup != nullptr ? hookup->ModelOfThisLoad() : nullptr;
 }
 
 void ShowRideProfile(QWidget& mainWindow, ProfileModel model) {

@@ -221,6 +221,10 @@ class RideProfileHookup : public QObject {
     ProfileWindow* Window() const { return window_; }
     // A profile is being worked out.
     bool Working() const;
+    // The model shown or to be shown, when it was made for the track loaded
+    // now (its loaded profile then serves a run on that track at the same
+    // speeds); null otherwise.
+    std::shared_ptr<const ProfileModel> ModelOfThisLoad() const;
 
     // The model of the last load or run, made now when it is out of date.
     const ProfileModel& CurrentModel();
@@ -247,11 +251,15 @@ class RideProfileHookup : public QObject {
     std::shared_ptr<const ProfileModel> model_ = std::make_shared<const ProfileModel>();
     int modelGeneration_ = 0;
     int requestGeneration_ = 0;
+    // The load (WindowLogic::Loads) the newest request and model_ were made after.
+    int requestLoad_ = 0;
+    int modelLoad_ = -1;
     bool windowStale_ = true;  // the window shows an older model than model_
     bool working_ = false;     // from Start until the model is shown
     bool again_ = false;       // another request came while one was worked out
     struct Result {
         int generation;
+        int load;
         ProfileModel model;
     };
     QFutureWatcher<Result>* watcher_ = nullptr;
@@ -264,5 +272,7 @@ RideProfileHookup* AttachRideProfile(QWidget& mainWindow, const WindowLogic& log
 void RefreshRideProfile(QWidget& mainWindow, bool afterRun);
 // After a run: shows `model`, worked out on the run's thread, as RideProfileHookup::Show.
 void ShowRideProfile(QWidget& mainWindow, ProfileModel model);
+// RideProfileHookup::ModelOfThisLoad; null without a hookup.
+std::shared_ptr<const ProfileModel> RideProfileOfThisLoad(QWidget& mainWindow);
 
 }  // namespace cvqrn::ui

@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -243,6 +246,92 @@ TEST(RideProfile, RefusesWhatItCannotTake) {
         const RideProfile p = ComputeRideProfile(track, settings);
         EXPECT_FALSE(p);
         EXPECT_TRUE(p.samples.empty());
+    }
+}
+
+// The same double, bit for bit (NaN included).
+bool SameBits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Every figure of two profiles the same bits; the first that differs.
+std::string FirstDifference(const RideProfile& a, const RideProfile& b) {
+    if (a.samples.size() != b.samples.size()) return "sample count";
+    for (size_t k = 0; k < a.samples.size(); ++k) {
+        const ProfileSample& x = a.samples[k];
+        const ProfileSample& y = b.samples[k];
+        const std::array<std::pair<double, double>, 16> fields{{
+            {x.distance, y.distance}, {x.heart.x, y.heart.x}, {x.heart.y, y.heart.y},
+            {x.heart.z, y.heart.z}, {x.rail.x, y.rail.x}, {x.rail.y, y.rail.y},
+            {x.rail.z, y.rail.z}, {x.speed, y.speed}, {x.roll, y.roll},
+            {x.vertical, y.vertical}, {x.lateral, y.lateral}, {x.longitudinal, y.longitudinal},
+            {x.feltVertical, y.feltVertical}, {x.feltLateral, y.feltLateral},
+            {x.feltLongitudinal, y.feltLongitudinal}, {a.spacing, b.spacing}}};
+        for (size_t f = 0; f < fields.size(); ++f) {
+            if (!SameBits(fields[f].first, fields[f].second)) {
+                return "sample " + std::to_string(k) + " field " + std::to_string(f);
+            }
+        }
+        if (x.segment != y.segment || x.verticalTrack != y.verticalTrack) {
+            return "sample " + std::to_string(k) + " segment";
+        }
+    }
+    const ProfileSummary& p = a.summary;
+    const ProfileSummary& q = b.summary;
+    for (const auto& [u, v] : {std::pair{p.maxVertical.value, q.maxVertical.value},
+                               std::pair{p.feltMaxLateral.value, q.feltMaxLateral.value},
+                               std::pair{p.lateralRms5m, q.lateralRms5m},
+                               std::pair{p.onsetVertical, q.onsetVertical},
+                               std::pair{p.length, q.length}}) {
+        if (!SameBits(u, v)) return "summary";
+    }
+    return "";
+}
+
+// Runs the second part before the first: a split whose second half leans on
+// the first (a running sum carried across, a shared cursor) comes out wrong.
+struct Reversed {
+    void operator()(const std::function<void()>& first, const std::function<void()>& second) {
+        ++calls;
+        second();
+        first();
+    }
+    int calls = 0;
+};
+
+// Split between two threads or run backwards, the profile keeps every bit:
+// heart path (a long track, a vertical tower, a track the train stops on,
+// a negative heartline) and felt forces alike.
+TEST(RideProfile, SplitBetweenTwoThreadsGivesTheSameBits) {
+    const TrackData tower = LayoutBuilder({0.0, 5.0, 0.0})
+                                .Straight(10.0)
+                                .Pitch(90.0, 10.0)
+                                .Straight(8.0)
+                                .Pitch(-90.0, 10.0)
+                                .Build("tower");
+    const std::vector<std::tuple<TrackData, ProfileSettings, bool>> cases{
+        {WindingTrack(2000), {1.04, 14.3, 12.9}, false},
+        {FamilyCoaster(), {-1.2, 14.3, 12.9, 0.05}, false},
+        {tower, {1.04, 25.0, 12.0, 0.01}, false},
+        {HighHill(), {1.04, 14.3, 12.9, 0.02}, true},  // the train stops on the hill
+    };
+    for (size_t c = 0; c < cases.size(); ++c) {
+        const auto& [track, settings, stops] = cases[c];
+        const RideProfile alone = ComputeRideProfile(track, settings);
+        ASSERT_TRUE(alone) << alone.message;
+        EXPECT_EQ(alone.summary.stops, stops) << "case " << c;
+        Reversed reversed;
+        const RideProfile backwards =
+            ComputeRideProfile(track, settings, std::ref(reversed));
+        EXPECT_EQ(reversed.calls, 3) << "the walk, the samples and the felt forces split, case " << c;
+        EXPECT_EQ(FirstDifference(alone, backwards), "") << "case " << c;
+        const RideProfile threads = ComputeRideProfile(
+            track, settings, [](const std::function<void()>& first, const std::function<void()>& second) {
+                std::thread beside(first);
+                second();
+                beside.join();
+            });
+        EXPECT_EQ(FirstDifference(alone, threads), "") << "case " << c;
     }
 }
 
