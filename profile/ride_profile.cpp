@@ -121,6 +121,26 @@ void InTwo(const SideBySide& sideBySide, size_t items, size_t mid, size_t end,
     sideBySide([&] { work(0, mid); }, [&] { work(mid, end); });
 }
 
+// The partition point of the sorted `values` under `before` (the first value
+// it is false for, as std::partition_point finds it), looked for a few steps
+// either side of `guess` first.
+template <typename Before>
+size_t PartitionNear(const std::vector<double>& values, size_t guess, Before before) {
+    constexpr int kSteps = 8;
+    size_t i = std::min(guess, values.size());
+    for (int k = 0; k < kSteps; ++k) {
+        if (i > 0 && !before(values[i - 1])) {
+            --i;
+        } else if (i < values.size() && before(values[i])) {
+            ++i;
+        } else {
+            return i;
+        }
+    }
+    return static_cast<size_t>(std::partition_point(values.begin(), values.end(), before) -
+                               values.begin());
+}
+
 // The walk: heart points at small parameter steps along every segment, with
 // the arc length measured chord by chord.
 struct Walk {
@@ -445,9 +465,11 @@ RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& se
 
 void ComputeFeltForces(std::vector<ProfileSample>& samples, const SideBySide& sideBySide) {
     // Running sums over the counted samples, so that each window costs two
-    // binary searches whatever its length.
+    // searches whatever its length.
     std::vector<double> distance;
+    distance.reserve(samples.size());
     std::vector<std::array<double, 3>> prefix(1, {0.0, 0.0, 0.0});
+    prefix.reserve(samples.size() + 1);
     for (const ProfileSample& s : samples) {
         if (!Counted(s)) continue;
         distance.push_back(s.distance);
@@ -456,6 +478,9 @@ void ComputeFeltForces(std::vector<ProfileSample>& samples, const SideBySide& si
     }
     // Each sample's window on its own, so the samples may be split between two threads.
     const auto window = [&](size_t from, size_t to) {
+        // A window's ends lie a step or two from its neighbour's.
+        size_t lo = 0;
+        size_t hi = 0;
         for (size_t j = from; j < to; ++j) {
             ProfileSample& s = samples[j];
             if (!Counted(s)) {
@@ -463,12 +488,10 @@ void ComputeFeltForces(std::vector<ProfileSample>& samples, const SideBySide& si
                 continue;
             }
             const double half = 0.5 * kFeltWindowSeconds * s.speed;
-            const auto lo = static_cast<size_t>(
-                std::lower_bound(distance.begin(), distance.end(), s.distance - half) -
-                distance.begin());
-            const auto hi = static_cast<size_t>(
-                std::upper_bound(distance.begin(), distance.end(), s.distance + half) -
-                distance.begin());
+            const double start = s.distance - half;
+            const double end = s.distance + half;
+            lo = PartitionNear(distance, lo, [start](double d) { return d < start; });
+            hi = PartitionNear(distance, hi, [end](double d) { return !(end < d); });
             // The sample itself always lies in its window, so hi > lo.
             const double n = static_cast<double>(hi - lo);
             s.feltVertical = (prefix[hi][0] - prefix[lo][0]) / n;

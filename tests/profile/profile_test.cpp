@@ -199,6 +199,59 @@ std::vector<ProfileSample> Samples(int count, double (*lateral)(int), double (*v
     return samples;
 }
 
+// Each felt value is the mean over the counted samples within v x 0.2 s / 2
+// on either side, also where the window grows or shrinks by many samples at
+// once (a sudden change of speed) and across samples left out: a search that
+// only looks near the last window's ends, or that lets a left-out sample
+// move them, takes the wrong samples.
+TEST(FeltForces, EveryWindowHoldsTheCountedSamplesWithinItsReach) {
+    constexpr int kCount = 5000;
+    std::vector<ProfileSample> samples(static_cast<size_t>(kCount));
+    for (int n = 0; n < kCount; ++n) {
+        ProfileSample& s = samples[static_cast<size_t>(n)];
+        s.distance = 0.25 * n;
+        // 11 m/s, then 60 (24 samples each side), then 0.5 (the sample
+        // alone), then 30, then 3 near the end.
+        s.speed = n < 1000 ? 11.0 : n < 1500 ? 60.0 : n < 2500 ? 0.5 : n < 4500 ? 30.0 : 3.0;
+        s.lateral = n % 37 == 5 ? std::nan("") : std::sin(0.37 * n) + 0.01 * n;
+        s.vertical = 1.0 + 0.5 * std::cos(0.11 * n);
+    }
+    const auto expected = [&](size_t k) {
+        const ProfileSample& s = samples[k];
+        const double half = 0.5 * 0.2 * s.speed;
+        double sum = 0.0;
+        int count = 0;
+        for (const ProfileSample& t : samples) {
+            if (std::isnan(t.lateral) || t.distance < s.distance - half ||
+                t.distance > s.distance + half) {
+                continue;
+            }
+            sum += t.lateral;
+            ++count;
+        }
+        return sum / count;
+    };
+    std::vector<ProfileSample> alone = samples;
+    ComputeFeltForces(alone);
+    int split = 0;
+    std::vector<ProfileSample> halves = samples;
+    ComputeFeltForces(
+        halves, [&split](const std::function<void()>& first, const std::function<void()>& second) {
+            ++split;
+            second();
+            first();
+        });
+    EXPECT_EQ(split, 1);
+    for (size_t k = 0; k < samples.size(); ++k) {
+        if (std::isnan(samples[k].lateral)) {
+            EXPECT_TRUE(std::isnan(alone[k].feltLateral)) << k;
+            continue;
+        }
+        EXPECT_NEAR(alone[k].feltLateral, expected(k), 1e-9) << k;
+        EXPECT_EQ(alone[k].feltLateral, halves[k].feltLateral) << k;
+    }
+}
+
 // A window measured in samples instead of travel time, or one-sided, bends
 // the ramp out of its nine equal steps.
 TEST(FeltForces, AStepInLateralBecomesARampOverPointTwoSeconds) {
