@@ -116,7 +116,7 @@ std::optional<ProfileModel> RunProfile(const TrackData& loaded, const std::strin
             rebuilt = ProfileTrack(*request.rebuilt, ProfileSettingsFor(request, Which::Rebuilt),
                                    OnTwoThreads);
         }
-        return AssembleProfileModel(request, std::move(beside), std::move(rebuilt));
+        return AssembleProfileModel(request, std::move(beside), std::move(rebuilt), OnTwoThreads);
     } catch (const std::bad_alloc&) {
         return {};
     }
