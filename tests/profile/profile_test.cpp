@@ -163,14 +163,18 @@ TEST(RideProfile, SamplesEqualSpacingWithBothEndsAndLocatesExtremes) {
                 s.feltMinVertical.value >= s.minVertical.value);
 }
 
+// Up a vertical wall and down again.
+TrackData Tower() {
+    return LayoutBuilder({0.0, 5.0, 0.0})
+        .Straight(10.0)
+        .Pitch(90.0, 10.0)
+        .Straight(8.0)
+        .Pitch(-90.0, 10.0)
+        .Build("tower");
+}
+
 TEST(RideProfile, VerticalTrackIsFlaggedAndLeftOutOfTheExtremes) {
-    const TrackData track = LayoutBuilder({0.0, 5.0, 0.0})
-                                .Straight(10.0)
-                                .Pitch(90.0, 10.0)
-                                .Straight(8.0)
-                                .Pitch(-90.0, 10.0)
-                                .Build("tower");
-    const RideProfile p = Profile(track, 1.04, 25.0, 12.0);
+    const RideProfile p = Profile(Tower(), 1.04, 25.0, 12.0);
     int flagged = 0;
     for (const ProfileSample& s : p.samples) {
         if (!s.verticalTrack) continue;
@@ -356,16 +360,10 @@ struct Reversed {
 // heart path (a long track, a vertical tower, a track the train stops on,
 // a negative heartline) and felt forces alike.
 TEST(RideProfile, SplitBetweenTwoThreadsGivesTheSameBits) {
-    const TrackData tower = LayoutBuilder({0.0, 5.0, 0.0})
-                                .Straight(10.0)
-                                .Pitch(90.0, 10.0)
-                                .Straight(8.0)
-                                .Pitch(-90.0, 10.0)
-                                .Build("tower");
     const std::vector<std::tuple<TrackData, ProfileSettings, bool>> cases{
         {WindingTrack(2000), {1.04, 14.3, 12.9}, false},
         {FamilyCoaster(), {-1.2, 14.3, 12.9, 0.05}, false},
-        {tower, {1.04, 25.0, 12.0, 0.01}, false},
+        {Tower(), {1.04, 25.0, 12.0, 0.01}, false},
         {HighHill(), {1.04, 14.3, 12.9, 0.02}, true},  // the train stops on the hill
     };
     for (size_t c = 0; c < cases.size(); ++c) {
