@@ -73,7 +73,12 @@ RailJets Evaluate(const Cubic& c, double t) {
 
 bool IsVertical(const Vecd& velocity) {
     const double speed = Length(velocity);
-    return !(std::hypot(velocity.x, velocity.z) >= kVerticalLimit * speed) || !(speed > 0.0);
+    if (!(speed > 0.0)) return true;
+    const double least = kVerticalLimit * speed;
+    // hypot(x, z) is at least the larger of |x| and |z|: where that one
+    // reaches the limit the answer is known without the slower hypot.
+    if (std::abs(velocity.x) >= least || std::abs(velocity.z) >= least) return false;
+    return !(std::hypot(velocity.x, velocity.z) >= least);
 }
 
 // The rider's up and left directions and the tangent for a rail velocity and
