@@ -1,7 +1,10 @@
 #include "frontend/profile_model.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "text/format.h"
 
@@ -90,8 +93,9 @@ ProfileSettings ProfileSettingsFor(const ProfileRequest& request, Which which) {
     return settings;
 }
 
-TrackProfile ProfileTrack(const TrackData& track, const ProfileSettings& settings) {
-    TrackProfile result{ComputeRideProfile(track, settings), {}};
+TrackProfile ProfileTrack(const TrackData& track, const ProfileSettings& settings,
+                          const SideBySide& sideBySide) {
+    TrackProfile result{ComputeRideProfile(track, settings, sideBySide), {}};
     if (result.profile) {
         TrackPlots& plots = result.plots;
         plots.data = MakePlotData(result.profile);
@@ -101,9 +105,9 @@ TrackProfile ProfileTrack(const TrackData& track, const ProfileSettings& setting
     return result;
 }
 
-ProfileModel AssembleProfileModel(const ProfileRequest& request,
-                                  std::optional<TrackProfile> loaded,
-                                  std::optional<TrackProfile> rebuilt) {
+ProfileModel AssembleProfileModel(const ProfileRequest& request, std::optional<TrackProfile> loaded,
+                                  std::optional<TrackProfile> rebuilt,
+                                  const SideBySide& sideBySide) {
     ProfileModel model;
     const HeartlineSettings& run = request.settings;
     model.heartline = run.heartline;
@@ -128,17 +132,40 @@ ProfileModel AssembleProfileModel(const ProfileRequest& request,
 
     const PlotData& a = model.loadedPlots.data;
     const PlotData& b = model.rebuiltPlots.data;
-    for (Quantity q : kQuantities) {
-        for (ForceView view : {ForceView::Felt, ForceView::Raw}) {
-            Range& range = model.ranges[static_cast<size_t>(view)][static_cast<size_t>(q)];
-            // Speed and roll read the same felt or raw.
-            if (view == ForceView::Raw && !IsForce(q) && !ClipsSpikes(q, ForceView::Felt)) {
-                range = model.ranges[static_cast<size_t>(ForceView::Felt)][static_cast<size_t>(q)];
-                continue;
-            }
-            range = ValueRange({&Values(a, q, view), &Values(b, q, view)}, ClipsSpikes(q, view),
-                               RangePad(q));
+    const auto rangeOf = [&](ForceView view, Quantity q) -> Range& {
+        return model.ranges[static_cast<size_t>(view)][static_cast<size_t>(q)];
+    };
+    // A raw plot that reads the felt plot's values by the felt plot's rule
+    // (speed, roll, roll rate) takes its range; the others are worked out,
+    // the ones that leave out spikes (a sort each) shared between the two
+    // sides of `sideBySide`.
+    const auto sameAsFelt = [&](Quantity q) {
+        return &Values(a, q, ForceView::Raw) == &Values(a, q, ForceView::Felt) &&
+               ClipsSpikes(q, ForceView::Raw) == ClipsSpikes(q, ForceView::Felt);
+    };
+    std::array<std::vector<std::pair<ForceView, Quantity>>, 2> work;
+    size_t sorts = 0;
+    for (ForceView view : {ForceView::Felt, ForceView::Raw}) {
+        for (Quantity q : kQuantities) {
+            if (view == ForceView::Raw && sameAsFelt(q)) continue;
+            // The sorts by turns, the quick ones with the second.
+            work[ClipsSpikes(q, view) ? sorts++ % 2 : 1].emplace_back(view, q);
         }
+    }
+    const auto workOut = [&](const std::vector<std::pair<ForceView, Quantity>>& ranges) {
+        for (const auto& [view, q] : ranges) {
+            rangeOf(view, q) = ValueRange({&Values(a, q, view), &Values(b, q, view)},
+                                          ClipsSpikes(q, view), RangePad(q));
+        }
+    };
+    if (sideBySide) {
+        sideBySide([&] { workOut(work[0]); }, [&] { workOut(work[1]); });
+    } else {
+        workOut(work[0]);
+        workOut(work[1]);
+    }
+    for (Quantity q : kQuantities) {
+        if (sameAsFelt(q)) rangeOf(ForceView::Raw, q) = rangeOf(ForceView::Felt, q);
     }
     model.distanceExtent = {0.0, std::max(LastFinite(a.distance), LastFinite(b.distance))};
     model.timeExtent = {0.0, std::max(LastFinite(a.time), LastFinite(b.time))};

@@ -77,15 +77,19 @@ struct TrackProfile {
     RideProfile profile;
     TrackPlots plots;
 };
-TrackProfile ProfileTrack(const TrackData& track, const ProfileSettings& settings);
+// With `sideBySide` the profile splits its work between two threads (the
+// same figures).
+TrackProfile ProfileTrack(const TrackData& track, const ProfileSettings& settings,
+                          const SideBySide& sideBySide = {});
 // The heart on the rail for the loaded track, at the heartline distance for
 // the rebuilt one; the run's speeds for both.
 ProfileSettings ProfileSettingsFor(const ProfileRequest& request, Which which);
 // The model from the profiles of the request's tracks, the ranges, the valley
-// after a failed run and the caption.
-ProfileModel AssembleProfileModel(const ProfileRequest& request,
-                                  std::optional<TrackProfile> loaded,
-                                  std::optional<TrackProfile> rebuilt);
+// after a failed run and the caption; with `sideBySide` the ranges are
+// worked out on two threads (the same ranges).
+ProfileModel AssembleProfileModel(const ProfileRequest& request, std::optional<TrackProfile> loaded,
+                                  std::optional<TrackProfile> rebuilt,
+                                  const SideBySide& sideBySide = {});
 
 // The profile and plots of one track; null / empty where there is none.
 const RideProfile* ProfileOf(const ProfileModel& model, Which which);

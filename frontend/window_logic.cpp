@@ -119,6 +119,7 @@ void WindowLogic::LoadClicked() {
 
 void WindowLogic::LoadFile(const std::string& path) {
     if (running_) return;
+    ++loads_;
     trackFileName_ = path;
     // Loaded into a fresh record so that a refused file leaves nothing half
     // read in the work track.

@@ -195,6 +195,9 @@ class WindowLogic final : public ProgressFeedback {
     double Progress() const { return progress_; }
     const TrackData& WorkTrack() const { return workTrack_; }
     const TrackData& LoadedTrack() const { return loadedTrack_; }
+    // How many loads were tried: what was worked out for the loaded track
+    // holds only while this stays the same.
+    int Loads() const { return loads_; }
 
   private:
     // The request both file dialogs start from: a track file, pre-filled with
@@ -226,6 +229,7 @@ class WindowLogic final : public ProgressFeedback {
     bool trackModified_ = false;
     bool smoothRide_ = false;
     bool running_ = false;  // between StartHeartline and FinishHeartline
+    int loads_ = 0;
     std::string trackFileName_;
     std::string loadFolder_;
     std::string saveFolder_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <new>
 
@@ -72,7 +73,12 @@ RailJets Evaluate(const Cubic& c, double t) {
 
 bool IsVertical(const Vecd& velocity) {
     const double speed = Length(velocity);
-    return !(std::hypot(velocity.x, velocity.z) >= kVerticalLimit * speed) || !(speed > 0.0);
+    if (!(speed > 0.0)) return true;
+    const double least = kVerticalLimit * speed;
+    // hypot(x, z) is at least the larger of |x| and |z|: where that one
+    // reaches the limit the answer is known without the slower hypot.
+    if (std::abs(velocity.x) >= least || std::abs(velocity.z) >= least) return false;
+    return !(std::hypot(velocity.x, velocity.z) >= least);
 }
 
 // The rider's up and left directions and the tangent for a rail velocity and
@@ -107,6 +113,39 @@ Vecd HeartPoint(const Cubic& c, const RollState& rolls, double t, double h) {
     return point + h * frame.up;
 }
 
+// Runs work(0, mid) and work(mid, end) side by side when a runner is given
+// and the work is worth two threads, else work(0, end) here. The two parts
+// write apart, so the result is the same either way.
+constexpr size_t kSplitLeast = 4096;  // points or samples below which one thread does it all
+void InTwo(const SideBySide& sideBySide, size_t items, size_t mid, size_t end,
+           const std::function<void(size_t, size_t)>& work) {
+    if (!sideBySide || items < kSplitLeast || mid == 0 || mid >= end) {
+        work(0, end);
+        return;
+    }
+    sideBySide([&] { work(0, mid); }, [&] { work(mid, end); });
+}
+
+// The partition point of the sorted `values` under `before` (the first value
+// it is false for, as std::partition_point finds it), looked for a few steps
+// either side of `guess` first.
+template <typename Before>
+size_t PartitionNear(const std::vector<double>& values, size_t guess, Before before) {
+    constexpr int kSteps = 8;
+    size_t i = std::min(guess, values.size());
+    for (int k = 0; k < kSteps; ++k) {
+        if (i > 0 && !before(values[i - 1])) {
+            --i;
+        } else if (i < values.size() && before(values[i])) {
+            ++i;
+        } else {
+            return i;
+        }
+    }
+    return static_cast<size_t>(std::partition_point(values.begin(), values.end(), before) -
+                               values.begin());
+}
+
 // The walk: heart points at small parameter steps along every segment, with
 // the arc length measured chord by chord.
 struct Walk {
@@ -117,14 +156,17 @@ struct Walk {
     Vecd first, last;
 };
 
-Walk WalkHeart(const TrackData& track, double h, double spacing) {
+Walk WalkHeart(const TrackData& track, double h, double spacing, const SideBySide& sideBySide) {
     Walk walk;
     const int segments = track.Bezr.VertexCount - 1;
     // First the roll state and the number of steps of every segment, so that
-    // the walk's arrays are allocated once.
+    // the walk's arrays are allocated once and each segment's points have
+    // their place.
     walk.rolls.reserve(static_cast<size_t>(segments));
     std::vector<int> steps;
     steps.reserve(static_cast<size_t>(segments));
+    std::vector<size_t> offset;  // of each segment's first point
+    offset.reserve(static_cast<size_t>(segments) + 1);
     size_t total = 0;
     RollState rolls = StartRolls(track);
     for (int i = 0; i < segments; ++i) {
@@ -138,34 +180,44 @@ Walk WalkHeart(const TrackData& track, double h, double spacing) {
                                               std::abs(rolls.SumNext));
         steps.push_back(static_cast<int>(
             std::clamp(std::ceil(2.0 * polygon / spacing), double{kMinSteps}, double{kMaxSteps})));
+        offset.push_back(total);
         total += static_cast<size_t>(steps.back()) + 1;
         AdvanceRoll(rolls, track, i);
     }
-    walk.segment.reserve(total);
-    walk.t.reserve(total);
-    walk.s.reserve(total);
+    offset.push_back(total);
+    walk.segment.resize(total);
+    walk.t.resize(total);
+    walk.s.resize(total);
 
-    Vecd prev{};
-    double arc = 0.0;
-    for (int i = 0; i < segments; ++i) {
-        const Cubic c = CubicOf(track, i);
-        const RollState& segmentRolls = walk.rolls[static_cast<size_t>(i)];
-        const int n = steps[static_cast<size_t>(i)];
-        for (int k = 0; k <= n; ++k) {
-            const double t = static_cast<double>(k) / n;
-            const Vecd p = HeartPoint(c, segmentRolls, t, h);
-            if (i == 0 && k == 0) {
-                walk.first = p;
-            } else {
-                arc += Length(p - prev);
+    // The points, segment by segment (each stands alone, so the segments may
+    // be split between two threads), ...
+    std::vector<Vecd> points(total);
+    const auto walkSegments = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i) {
+            const Cubic c = CubicOf(track, static_cast<int>(i));
+            const RollState& segmentRolls = walk.rolls[i];
+            const int n = steps[i];
+            for (int k = 0; k <= n; ++k) {
+                const size_t at = offset[i] + static_cast<size_t>(k);
+                const double t = static_cast<double>(k) / n;
+                points[at] = HeartPoint(c, segmentRolls, t, h);
+                walk.segment[at] = static_cast<int>(i);
+                walk.t[at] = t;
             }
-            prev = p;
-            walk.segment.push_back(i);
-            walk.t.push_back(t);
-            walk.s.push_back(arc);
         }
+    };
+    const auto half = static_cast<size_t>(
+        std::lower_bound(offset.begin(), offset.end() - 1, total / 2) - offset.begin());
+    InTwo(sideBySide, total, half, static_cast<size_t>(segments), walkSegments);
+    // ... then the arc length in one running sum along them.
+    double arc = 0.0;
+    walk.s[0] = 0.0;
+    for (size_t j = 1; j < total; ++j) {
+        arc += Length(points[j] - points[j - 1]);
+        walk.s[j] = arc;
     }
-    walk.last = prev;
+    walk.first = points.front();
+    walk.last = points.back();
     return walk;
 }
 
@@ -350,14 +402,15 @@ Result CheckTrack(const TrackData& track, const ProfileSettings& settings) {
 
 }  // namespace
 
-RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& settings) {
+RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& settings,
+                               const SideBySide& sideBySide) {
     RideProfile profile;
     profile.settings = settings;
     static_cast<Result&>(profile) = CheckTrack(track, settings);
     if (!profile) return profile;
     try {
         const double h = settings.heartline;
-        const Walk walk = WalkHeart(track, h, settings.spacing);
+        const Walk walk = WalkHeart(track, h, settings.spacing, sideBySide);
         const double length = walk.s.back();
         if (!(length > 0.0) || !std::isfinite(length)) {
             static_cast<Result&>(profile) =
@@ -366,31 +419,46 @@ RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& se
         }
         profile.spacing =
             std::max(settings.spacing, length / static_cast<double>(kMaxProfileSamples - 1));
-        const EnergyLine line =
-            MakeEnergyLine(settings.startspeed, walk.first.y, settings.endspeed, walk.last.y, length);
+        const EnergyLine line = MakeEnergyLine(settings.startspeed, walk.first.y, settings.endspeed,
+                                               walk.last.y, length);
 
         const auto regular = static_cast<size_t>(std::floor(length / profile.spacing));
-        profile.samples.reserve(regular + 2);
+        // Where each sample lies, in order (the end once), then the samples
+        // themselves, each on its own.
+        struct Place {
+            int segment;
+            double t;
+            double distance;
+        };
+        std::vector<Place> places;
+        places.reserve(regular + 2);
         size_t k = 0;  // walk interval [k, k + 1] holding the distance
         for (size_t n = 0; n <= regular + 1; ++n) {
             double distance = static_cast<double>(n) * profile.spacing;
             if (n == regular + 1 || distance > length) {
                 // The end: included once, even when a regular sample falls on it.
-                if (!profile.samples.empty() && profile.samples.back().distance >= length - 1e-9) {
-                    break;
-                }
+                if (!places.empty() && places.back().distance >= length - 1e-9) break;
                 distance = length;
             }
             while (k + 2 < walk.s.size() && walk.s[k + 1] < distance) ++k;
             const double s0 = walk.s[k];
             const double s1 = walk.s[k + 1];
             const double f = s1 > s0 ? std::clamp((distance - s0) / (s1 - s0), 0.0, 1.0) : 1.0;
-            int segment = walk.segment[k + 1];
+            const int segment = walk.segment[k + 1];
             double t = walk.t[k + 1];
             if (walk.segment[k] == segment) t = walk.t[k] + f * (t - walk.t[k]);
-            profile.samples.push_back(EvaluateSample(track, walk, line, h, segment, t, distance));
+            places.push_back({segment, t, distance});
         }
-        ComputeFeltForces(profile.samples);
+        profile.samples.resize(places.size());
+        InTwo(sideBySide, places.size(), places.size() / 2, places.size(),
+              [&](size_t from, size_t to) {
+                  for (size_t j = from; j < to; ++j) {
+                      const Place& at = places[j];
+                      profile.samples[j] =
+                          EvaluateSample(track, walk, line, h, at.segment, at.t, at.distance);
+                  }
+              });
+        ComputeFeltForces(profile.samples, sideBySide);
         profile.summary = SummariseProfile(profile.samples, length);
     } catch (const std::bad_alloc&) {
         profile.samples.clear();
@@ -400,35 +468,43 @@ RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& se
     return profile;
 }
 
-void ComputeFeltForces(std::vector<ProfileSample>& samples) {
+void ComputeFeltForces(std::vector<ProfileSample>& samples, const SideBySide& sideBySide) {
     // Running sums over the counted samples, so that each window costs two
-    // binary searches whatever its length.
+    // searches whatever its length.
     std::vector<double> distance;
+    distance.reserve(samples.size());
     std::vector<std::array<double, 3>> prefix(1, {0.0, 0.0, 0.0});
+    prefix.reserve(samples.size() + 1);
     for (const ProfileSample& s : samples) {
         if (!Counted(s)) continue;
         distance.push_back(s.distance);
         const std::array<double, 3>& last = prefix.back();
         prefix.push_back({last[0] + s.vertical, last[1] + s.lateral, last[2] + s.longitudinal});
     }
-    for (ProfileSample& s : samples) {
-        if (!Counted(s)) {
-            s.feltVertical = s.feltLateral = s.feltLongitudinal = kNaN;
-            continue;
+    // Each sample's window on its own, so the samples may be split between two threads.
+    const auto window = [&](size_t from, size_t to) {
+        // A window's ends lie a step or two from its neighbour's.
+        size_t lo = 0;
+        size_t hi = 0;
+        for (size_t j = from; j < to; ++j) {
+            ProfileSample& s = samples[j];
+            if (!Counted(s)) {
+                s.feltVertical = s.feltLateral = s.feltLongitudinal = kNaN;
+                continue;
+            }
+            const double half = 0.5 * kFeltWindowSeconds * s.speed;
+            const double start = s.distance - half;
+            const double end = s.distance + half;
+            lo = PartitionNear(distance, lo, [start](double d) { return d < start; });
+            hi = PartitionNear(distance, hi, [end](double d) { return !(end < d); });
+            // The sample itself always lies in its window, so hi > lo.
+            const double n = static_cast<double>(hi - lo);
+            s.feltVertical = (prefix[hi][0] - prefix[lo][0]) / n;
+            s.feltLateral = (prefix[hi][1] - prefix[lo][1]) / n;
+            s.feltLongitudinal = (prefix[hi][2] - prefix[lo][2]) / n;
         }
-        const double half = 0.5 * kFeltWindowSeconds * s.speed;
-        const auto lo = static_cast<size_t>(
-            std::lower_bound(distance.begin(), distance.end(), s.distance - half) -
-            distance.begin());
-        const auto hi = static_cast<size_t>(
-            std::upper_bound(distance.begin(), distance.end(), s.distance + half) -
-            distance.begin());
-        // The sample itself always lies in its window, so hi > lo.
-        const double n = static_cast<double>(hi - lo);
-        s.feltVertical = (prefix[hi][0] - prefix[lo][0]) / n;
-        s.feltLateral = (prefix[hi][1] - prefix[lo][1]) / n;
-        s.feltLongitudinal = (prefix[hi][2] - prefix[lo][2]) / n;
-    }
+    };
+    InTwo(sideBySide, samples.size(), samples.size() / 2, samples.size(), window);
 }
 
 double MaxHeartDistance(const RideProfile& drawn, const RideProfile& rebuilt) {

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,7 @@ struct ProfileSettings {
     double startspeed = HeartlineSettings{}.startspeed;
     double endspeed = HeartlineSettings{}.endspeed;
     double spacing = kDefaultProfileSpacing;  // metres of heart path between samples
+    bool operator==(const ProfileSettings&) const = default;
 };
 
 struct ProfilePoint {
@@ -108,12 +110,20 @@ struct RideProfile : Result {
     ProfileSummary summary;
 };
 
+// Runs `first` and `second`, which write nothing the other reads, and returns
+// once both have: side by side on two threads, or one after the other. An
+// exception either throws comes out of the call. The profile takes one to
+// split its work between two cores; its figures are the same without one.
+using SideBySide =
+    std::function<void(const std::function<void()>& first, const std::function<void()>& second)>;
+
 // The ride profile of `track`. A track the profile cannot take (fewer than two
 // vertices, a coordinate or roll that is not a finite number, no length) is
 // UnusableTrack, a spacing or speed that is not a finite positive number
 // InvalidSettings, and running out of memory OutOfMemory, each with a profile
 // of no samples and the message saying why. Never throws for any track.
-RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& settings);
+RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& settings,
+                               const SideBySide& sideBySide = {});
 
 // The largest distance, in metres, of any heart point of `rebuilt` from the
 // heart path of `drawn` taken as the polyline of its samples: how far a
@@ -125,7 +135,7 @@ double MaxHeartDistance(const RideProfile& drawn, const RideProfile& rebuilt);
 
 // Fills the felt forces of `samples` (in order of distance) from their raw
 // forces and speeds.
-void ComputeFeltForces(std::vector<ProfileSample>& samples);
+void ComputeFeltForces(std::vector<ProfileSample>& samples, const SideBySide& sideBySide = {});
 
 // The summary of samples whose felt forces are filled; `length` is the heart
 // path's.

@@ -107,25 +107,36 @@ std::optional<ProfileModel> RunProfile(const TrackData& loaded, const std::strin
         request.when = QDateTime::currentDateTime()
                            .toString(QStringLiteral("yyyy-MM-dd HH:mm"))
                            .toStdString();
-        if (!beside) beside = ProfileTrack(loaded, ProfileSettingsFor(request, Which::Loaded));
+        // The run is over: the profiles take both cores.
+        if (!beside) {
+            beside = ProfileTrack(loaded, ProfileSettingsFor(request, Which::Loaded), OnTwoThreads);
+        }
         std::optional<TrackProfile> rebuilt;
         if (request.rebuilt) {
-            rebuilt = ProfileTrack(*request.rebuilt, ProfileSettingsFor(request, Which::Rebuilt));
+            rebuilt = ProfileTrack(*request.rebuilt, ProfileSettingsFor(request, Which::Rebuilt),
+                                   OnTwoThreads);
         }
-        return AssembleProfileModel(request, std::move(beside), std::move(rebuilt));
+        return AssembleProfileModel(request, std::move(beside), std::move(rebuilt), OnTwoThreads);
     } catch (const std::bad_alloc&) {
         return {};
     }
 }
 
-// The loaded track's profile at `settings`' speeds, worked out on a thread of
-// its own; invalid when no thread can be had.
+// The loaded track's profile at `settings`' speeds on a thread of its own:
+// taken from `earlier` (a model made after the same load) when that holds
+// it at these speeds, else worked out; invalid when no thread can be had.
 std::future<TrackProfile> LoadedProfileBeside(const TrackData& loaded,
-                                              const HeartlineSettings& settings) {
+                                              const HeartlineSettings& settings,
+                                              std::shared_ptr<const ProfileModel> earlier) {
+    ProfileRequest speeds;
+    speeds.settings = settings;
+    const ProfileSettings wanted = ProfileSettingsFor(speeds, Which::Loaded);
     try {
-        return std::async(std::launch::async, [&loaded, settings] {
-            return ProfileTrack(loaded, ProfileSettingsFor(MakeProfileRequest(loaded, nullptr, settings),
-                                                           Which::Loaded));
+        return std::async(std::launch::async, [&loaded, wanted, earlier = std::move(earlier)] {
+            if (earlier && earlier->loaded && earlier->loaded->settings == wanted) {
+                return TrackProfile{*earlier->loaded, earlier->loadedPlots};
+            }
+            return ProfileTrack(loaded, wanted);
         });
     } catch (const std::system_error&) {
         return {};
@@ -360,13 +371,16 @@ void MainWindow::HeartlineClicked() {
     };
     auto shared = std::make_shared<Shared>(Shared{std::move(*started), std::nullopt});
     const bool withProfile = ProfileOnShow();
+    std::shared_ptr<const ProfileModel> earlier = withProfile ? RideProfileOfThisLoad(*this) : nullptr;
     runThread_->Start(
-        [this, shared, withProfile](ProgressFeedback* progress) {
+        [this, shared, withProfile, earlier](ProgressFeedback* progress) {
             // The loaded track (which nothing changes while the run works) is
             // profiled beside the run, the rebuilt one after it.
             const TrackData& loaded = logic_->LoadedTrack();
             std::future<TrackProfile> loadedProfile;
-            if (withProfile) loadedProfile = LoadedProfileBeside(loaded, shared->job.settings);
+            if (withProfile) {
+                loadedProfile = LoadedProfileBeside(loaded, shared->job.settings, earlier);
+            }
             logic_->RunHeartline(shared->job, progress);
             if (withProfile) {
                 shared->profile =

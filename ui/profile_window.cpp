@@ -191,10 +191,20 @@ TrackView::TrackView(Kind kind, QWidget* parent) : QWidget(parent), kind_(kind) 
     setMinimumSize(240, kind == Kind::Top ? 140 : 90);
 }
 
-void TrackView::SetModel(const ProfileModel* model) {
-    model_ = model;
+void TrackView::SetModel(std::shared_ptr<const ProfileModel> model) {
+    model_ = std::move(model);
     cursor_[0] = cursor_[1] = std::nullopt;
     laidOut_ = false;
+    drawing_.reset();
+    const RideProfile* loaded = ProfileOf(*model_, Which::Loaded);
+    if (loaded != nullptr && !loaded->samples.empty()) {
+        // Drawn beside the plots' filling and painting; the paint takes it
+        // when the view still has this size.
+        drawing_ = QtConcurrent::run(
+            [kind = kind_, model = model_, size = size(), ratio = devicePixelRatioF()] {
+                return DrawPicture(kind, *model, size, ratio);
+            });
+    }
     update();
 }
 
@@ -209,17 +219,18 @@ void TrackView::resizeEvent(QResizeEvent*) {
     laidOut_ = false;
 }
 
-QPointF TrackView::Place(const ProfileSample& s, const ProfilePoint& p) const {
-    const bool top = kind_ == Kind::Top;
-    return Mapped(top ? p.x : s.distance, top ? p.z : p.y, sx_, sy_, ox_, oy_);
+QPointF TrackView::Place(Kind kind, const Fit& fit, const ProfileSample& s, const ProfilePoint& p) {
+    const bool top = kind == Kind::Top;
+    return Mapped(top ? p.x : s.distance, top ? p.z : p.y, fit.sx, fit.sy, fit.ox, fit.oy);
 }
 
-// Fits the paths into the widget and records them as drawn.
-void TrackView::Layout() {
-    laidOut_ = true;
-    paths_ = QPixmap();
-    if (model_ == nullptr || ProfileOf(*model_, Which::Loaded) == nullptr) return;
-    const bool top = kind_ == Kind::Top;
+// Fits the paths of `model` into a view of `size` and draws them.
+TrackView::Picture TrackView::DrawPicture(Kind kind, const ProfileModel& model, QSize size,
+                                          qreal ratio) {
+    Picture picture;
+    picture.size = size;
+    picture.ratio = ratio;
+    const bool top = kind == Kind::Top;
     // QRectF::united ignores empty rectangles, so the bounds are kept by hand.
     constexpr double kInf = std::numeric_limits<double>::infinity();
     double left = kInf, right = -kInf, lowest = kInf, highest = -kInf;
@@ -230,42 +241,57 @@ void TrackView::Layout() {
         highest = std::max(highest, y);
     };
     for (Which which : {Which::Loaded, Which::Rebuilt}) {
-        const RideProfile* p = ProfileOf(*model_, which);
+        const RideProfile* p = ProfileOf(model, which);
         if (p == nullptr) continue;
         for (const ProfileSample& s : p->samples) {
             for (const ProfilePoint* q : {&s.heart, &s.rail}) take(top ? q->x : s.distance, top ? q->z : q->y);
         }
     }
-    if (model_->valley) {
-        const ValleyStop& v = *model_->valley;
+    if (model.valley) {
+        const ValleyStop& v = *model.valley;
         take(top ? v.x : v.distance, top ? v.z : v.y);
     }
     const QRectF bounds(QPointF(left, lowest), QPointF(right, highest));
-    const QRectF area = QRectF(rect()).adjusted(14, 24, -14, -34);
-    sx_ = area.width() / std::max(bounds.width(), 1e-6);
-    sy_ = area.height() / std::max(bounds.height(), 1e-6);
-    if (top) sx_ = sy_ = std::min(sx_, sy_);  // true shape from above
+    const QRectF area = QRectF(QPointF(0, 0), QSizeF(size)).adjusted(14, 24, -14, -34);
+    Fit& fit = picture.fit;
+    fit.sx = area.width() / std::max(bounds.width(), 1e-6);
+    fit.sy = area.height() / std::max(bounds.height(), 1e-6);
+    if (top) fit.sx = fit.sy = std::min(fit.sx, fit.sy);  // true shape from above
     // Side view: height grows up the page; top view: z grows down the page.
-    if (!top) sy_ = -sy_;
-    ox_ = area.center().x() - bounds.center().x() * sx_;
-    oy_ = area.center().y() - bounds.center().y() * sy_;
+    if (!top) fit.sy = -fit.sy;
+    fit.ox = area.center().x() - bounds.center().x() * fit.sx;
+    fit.oy = area.center().y() - bounds.center().y() * fit.sy;
 
-    const qreal ratio = devicePixelRatioF();
-    paths_ = QPixmap(size() * ratio);
-    paths_.setDevicePixelRatio(ratio);
-    paths_.fill(Qt::transparent);
-    QPainter painter(&paths_);
+    picture.paths = QImage(size * ratio, QImage::Format_ARGB32_Premultiplied);
+    picture.paths.setDevicePixelRatio(ratio);
+    picture.paths.fill(Qt::transparent);
+    QPainter painter(&picture.paths);
     painter.setRenderHint(QPainter::Antialiasing);
-    DrawPaths(painter);
+    DrawPaths(painter, kind, model, fit);
+    return picture;
 }
 
-void TrackView::DrawPaths(QPainter& painter) const {
+// Takes the paths drawn in the background when they were drawn for this
+// size, else draws them now.
+void TrackView::Layout() {
+    laidOut_ = true;
+    const qreal ratio = devicePixelRatioF();
+    Picture picture;
+    if (drawing_) picture = drawing_->result();
+    drawing_.reset();
+    if (picture.size != size() || picture.ratio != ratio)
+        picture = DrawPicture(kind_, *model_, size(), ratio);
+    fit_ = picture.fit;
+    paths_ = std::move(picture.paths);
+}
+
+void TrackView::DrawPaths(QPainter& painter, Kind kind, const ProfileModel& model, const Fit& fit) {
     const auto draw = [&](const RideProfile& p, bool rail, const QPen& pen) {
         QPolygonF line;
         line.reserve(static_cast<qsizetype>(p.samples.size()));
         QPointF last(-1e9, -1e9);
         for (const ProfileSample& s : p.samples) {
-            const QPointF at = Place(s, rail ? s.rail : s.heart);
+            const QPointF at = Place(kind, fit, s, rail ? s.rail : s.heart);
             // Points closer than a pixel and a half add nothing a line this
             // wide shows, and each costs stroking time.
             if (std::abs(at.x() - last.x()) + std::abs(at.y() - last.y()) < 1.5) continue;
@@ -275,8 +301,8 @@ void TrackView::DrawPaths(QPainter& painter) const {
         painter.setPen(pen);
         painter.drawPolyline(line);
     };
-    draw(*ProfileOf(*model_, Which::Loaded), false, Pen(kLoadedColour, kLoadedWidth));
-    if (const RideProfile* rebuilt = ProfileOf(*model_, Which::Rebuilt)) {
+    draw(*ProfileOf(model, Which::Loaded), false, Pen(kLoadedColour, kLoadedWidth));
+    if (const RideProfile* rebuilt = ProfileOf(model, Which::Rebuilt)) {
         draw(*rebuilt, true, Pen(kRailColour, 1.0, Qt::DashLine));
         // One pixel wide: Qt draws such lines without stroking them.
         draw(*rebuilt, false, Pen(kRebuiltColour, 1.0));
@@ -288,16 +314,16 @@ void TrackView::DrawPaths(QPainter& painter) const {
 void TrackView::DrawScale(QPainter& painter) const {
     painter.setPen(Pen(Qt::black, 1.2));
     const double y = height() - 14.0;
-    const double across = RoundLength(0.25 * width() / sx_);
-    const double x0 = 14.0, x1 = x0 + across * sx_;
+    const double across = RoundLength(0.25 * width() / fit_.sx);
+    const double x0 = 14.0, x1 = x0 + across * fit_.sx;
     painter.drawLine(QPointF(x0, y), QPointF(x1, y));
     painter.drawLine(QPointF(x0, y - 4), QPointF(x0, y + 4));
     painter.drawLine(QPointF(x1, y - 4), QPointF(x1, y + 4));
     painter.drawText(QPointF(x1 + 6, y + 4), Metres(across));
     if (kind_ == Kind::Side) {
-        const double up = RoundLength(0.3 * height() / std::abs(sy_));
+        const double up = RoundLength(0.3 * height() / std::abs(fit_.sy));
         const double xr = width() - 60.0;
-        const double y1 = y - up * std::abs(sy_);
+        const double y1 = y - up * std::abs(fit_.sy);
         painter.drawLine(QPointF(xr, y), QPointF(xr, y1));
         painter.drawLine(QPointF(xr - 4, y), QPointF(xr + 4, y));
         painter.drawLine(QPointF(xr - 4, y1), QPointF(xr + 4, y1));
@@ -356,16 +382,17 @@ void TrackView::paintEvent(QPaintEvent*) {
     const QPaintEngine* engine = painter.paintEngine();
     if (engine->type() == QPaintEngine::Raster &&
         engine->paintDevice()->devicePixelRatio() == paths_.devicePixelRatio()) {
-        painter.drawPixmap(0, 0, paths_);
+        painter.drawImage(0, 0, paths_);
     } else {
-        DrawPaths(painter);
+        DrawPaths(painter, kind_, *model_, fit_);
     }
     DrawScale(painter);
     DrawStart(painter);
     if (model_->valley) {
         const ValleyStop& v = *model_->valley;
-        const QPointF at = kind_ == Kind::Top ? Mapped(v.x, v.z, sx_, sy_, ox_, oy_)
-                                              : Mapped(v.distance, v.y, sx_, sy_, ox_, oy_);
+        const QPointF at = kind_ == Kind::Top
+                               ? Mapped(v.x, v.z, fit_.sx, fit_.sy, fit_.ox, fit_.oy)
+                               : Mapped(v.distance, v.y, fit_.sx, fit_.sy, fit_.ox, fit_.oy);
         painter.setPen(Pen(kValleyColour, 2.0));
         painter.setBrush(Qt::NoBrush);
         painter.drawEllipse(at, 5.0, 5.0);
@@ -742,13 +769,14 @@ void ProfileWindow::SetModel(ProfileModel model) {
 
 void ProfileWindow::SetModel(std::shared_ptr<const ProfileModel> model) {
     model_ = std::move(model);
+    // First, so that the views draw their paths while the plots are filled.
+    top_->SetModel(model_);
+    side_->SetModel(model_);
     cursor_.reset();
     range_.SetExtent(XExtent(*model_, axis_));
     Redraw();
     ShowTexts();
     readOut_->setText(Text(StatusLine(*model_)));
-    top_->SetModel(&*model_);
-    side_->SetModel(&*model_);
     const bool rebuilt = ProfileOf(*model_, Which::Rebuilt) != nullptr;
     const bool loaded = ProfileOf(*model_, Which::Loaded) != nullptr;
     export_->menu()->findChild<QAction*>(QStringLiteral("loaded"))->setEnabled(loaded);
@@ -1142,6 +1170,7 @@ void RideProfileHookup::Refresh(bool afterRun) {
     settings.smooth = logic_.SmoothRide();
     request_ = std::move(request);
     ++requestGeneration_;
+    requestLoad_ = logic_.Loads();
     // With the window open the profile is worked out in the background and
     // Refreshed follows when it is shown (the window neither raised nor given
     // the focus, so the panel's message stays in view); otherwise
@@ -1158,6 +1187,7 @@ void RideProfileHookup::Show(ProfileModel model) {
     ++requestGeneration_;
     model_ = std::make_shared<const ProfileModel>(std::move(model));
     modelGeneration_ = requestGeneration_;
+    modelLoad_ = requestLoad_ = logic_.Loads();  // no load comes while a run works
     windowStale_ = true;
     // As after a Refresh: an open window follows without raising itself.
     if (window_ != nullptr && window_->isVisible()) Update();
@@ -1179,6 +1209,7 @@ const ProfileModel& RideProfileHookup::CurrentModel() {
     if (modelGeneration_ != requestGeneration_) {
         model_ = std::make_shared<const ProfileModel>(BuildProfileModel(request_));
         modelGeneration_ = requestGeneration_;
+        modelLoad_ = requestLoad_;
         windowStale_ = true;
     }
     return *model_;
@@ -1232,6 +1263,11 @@ bool RideProfileHookup::Working() const {
     return working_;
 }
 
+std::shared_ptr<const ProfileModel> RideProfileHookup::ModelOfThisLoad() const {
+    if (modelLoad_ != logic_.Loads() || !model_->loaded) return nullptr;
+    return model_;
+}
+
 // Works the newest request out on the thread pool; one that comes while
 // another is worked out waits for it and then starts afresh.
 void RideProfileHookup::Start() {
@@ -1243,17 +1279,19 @@ void RideProfileHookup::Start() {
     working_ = true;
     if (window_ != nullptr) window_->SetWorking();
     // The two tracks side by side, on two threads of the pool.
-    watcher_->setFuture(QtConcurrent::run([request = request_, generation = requestGeneration_]() {
+    watcher_->setFuture(QtConcurrent::run([request = request_, generation = requestGeneration_,
+                                           load = requestLoad_]() {
         QFuture<TrackProfile> rebuilt;
         if (request.rebuilt) {
-            rebuilt = QtConcurrent::run(ProfileTrack, *request.rebuilt,
-                                        ProfileSettingsFor(request, Which::Rebuilt));
+            rebuilt = QtConcurrent::run([&request] {
+                return ProfileTrack(*request.rebuilt, ProfileSettingsFor(request, Which::Rebuilt));
+            });
         }
         std::optional<TrackProfile> loaded;
         if (request.loaded) {
             loaded = ProfileTrack(*request.loaded, ProfileSettingsFor(request, Which::Loaded));
         }
-        return Result{generation, AssembleProfileModel(request, std::move(loaded),
+        return Result{generation, load, AssembleProfileModel(request, std::move(loaded),
                                                        request.rebuilt
                                                            ? std::optional(rebuilt.takeResult())
                                                            : std::nullopt)};
@@ -1266,6 +1304,7 @@ void RideProfileHookup::Finished() {
     if (result.generation > modelGeneration_) {
         model_ = std::make_shared<const ProfileModel>(std::move(result.model));
         modelGeneration_ = result.generation;
+        modelLoad_ = result.load;
         windowStale_ = true;
     }
     if (again_ && modelGeneration_ != requestGeneration_) {
@@ -1289,6 +1328,11 @@ void RefreshRideProfile(QWidget& mainWindow, bool afterRun) {
     if (auto* hookup = mainWindow.findChild<RideProfileHookup*>(QString(), Qt::FindDirectChildrenOnly)) {
         hookup->Refresh(afterRun);
     }
+}
+
+std::shared_ptr<const ProfileModel> RideProfileOfThisLoad(QWidget& mainWindow) {
+    const auto* hookup = mainWindow.findChild<RideProfileHookup*>(QString(), Qt::FindDirectChildrenOnly);
+    return hookup != nullptr ? hookup->ModelOfThisLoad() : nullptr;
 }
 
 void ShowRideProfile(QWidget& mainWindow, ProfileModel model) {

@@ -8,7 +8,9 @@
 // and runs, working the profile out on another thread.
 #pragma once
 
+#include <QFuture>
 #include <QFutureWatcher>
+#include <QImage>
 #include <QLabel>
 #include <QMargins>
 #include <QPixmap>
@@ -53,7 +55,9 @@ class TrackView : public QWidget {
   public:
     enum class Kind { Top, Side };
     TrackView(Kind kind, QWidget* parent);
-    void SetModel(const ProfileModel* model);
+    // Shows `model`; its paths are drawn on another thread meanwhile, for
+    // the view's size as it is now.
+    void SetModel(std::shared_ptr<const ProfileModel> model);
     // The samples the cursor stands on (none: no dot).
     void SetCursor(std::optional<size_t> loaded, std::optional<size_t> rebuilt);
 
@@ -62,19 +66,35 @@ class TrackView : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    QPointF Place(const ProfileSample& s, const ProfilePoint& p) const;
+    // From track coordinates to the widget: x * sx + ox, y * sy + oy.
+    struct Fit {
+        double sx = 1.0, sy = 1.0, ox = 0.0, oy = 0.0;
+    };
+    // The paths fitted into and drawn for one size and pixel ratio.
+    struct Picture {
+        Fit fit;
+        QImage paths;
+        QSize size;
+        qreal ratio = 1.0;
+    };
+    // Neither reads the widget: they run on any thread.
+    static Picture DrawPicture(Kind kind, const ProfileModel& model, QSize size, qreal ratio);
+    static void DrawPaths(QPainter& painter, Kind kind, const ProfileModel& model, const Fit& fit);
+    static QPointF Place(Kind kind, const Fit& fit, const ProfileSample& s, const ProfilePoint& p);
+    QPointF Place(const ProfileSample& s, const ProfilePoint& p) const {
+        return Place(kind_, fit_, s, p);
+    }
     void Layout();
-    void DrawPaths(QPainter& painter) const;
     void DrawScale(QPainter& painter) const;
     void DrawStart(QPainter& painter) const;
 
     Kind kind_;
-    const ProfileModel* model_ = nullptr;
+    std::shared_ptr<const ProfileModel> model_;
     std::optional<size_t> cursor_[2];
-    // From track coordinates to the widget: x * sx + ox, y * sy + oy.
-    double sx_ = 1.0, sy_ = 1.0, ox_ = 0.0, oy_ = 0.0;
+    Fit fit_;
     bool laidOut_ = false;
-    QPixmap paths_;  // the paths as drawn for the current size
+    QImage paths_;                             // the paths as drawn for the current size
+    std::optional<QFuture<Picture>> drawing_;  // the paths of the model, on another thread
 };
 
 class ProfileWindow : public QWidget {
@@ -221,6 +241,10 @@ class RideProfileHookup : public QObject {
     ProfileWindow* Window() const { return window_; }
     // A profile is being worked out.
     bool Working() const;
+    // The model shown or to be shown, when it was made for the track loaded
+    // now (its loaded profile then serves a run on that track at the same
+    // speeds); null otherwise.
+    std::shared_ptr<const ProfileModel> ModelOfThisLoad() const;
 
     // The model of the last load or run, made now when it is out of date.
     const ProfileModel& CurrentModel();
@@ -247,11 +271,15 @@ class RideProfileHookup : public QObject {
     std::shared_ptr<const ProfileModel> model_ = std::make_shared<const ProfileModel>();
     int modelGeneration_ = 0;
     int requestGeneration_ = 0;
+    // The load (WindowLogic::Loads) the newest request and model_ were made after.
+    int requestLoad_ = 0;
+    int modelLoad_ = -1;
     bool windowStale_ = true;  // the window shows an older model than model_
     bool working_ = false;     // from Start until the model is shown
     bool again_ = false;       // another request came while one was worked out
     struct Result {
         int generation;
+        int load;
         ProfileModel model;
     };
     QFutureWatcher<Result>* watcher_ = nullptr;
@@ -264,5 +292,7 @@ RideProfileHookup* AttachRideProfile(QWidget& mainWindow, const WindowLogic& log
 void RefreshRideProfile(QWidget& mainWindow, bool afterRun);
 // After a run: shows `model`, worked out on the run's thread, as RideProfileHookup::Show.
 void ShowRideProfile(QWidget& mainWindow, ProfileModel model);
+// RideProfileHookup::ModelOfThisLoad; null without a hookup.
+std::shared_ptr<const ProfileModel> RideProfileOfThisLoad(QWidget& mainWindow);
 
 }  // namespace cvqrn::ui

@@ -1,6 +1,8 @@
 #include "ui/run_thread.h"
 
 #include <QThread>
+#include <future>
+#include <system_error>
 #include <utility>
 
 namespace cvqrn::ui {
@@ -61,6 +63,24 @@ void RunThread::Finished() {
     const Done done = std::exchange(done_, nullptr);
     progress_ = nullptr;
     if (done) done();
+}
+
+void OnTwoThreads(const std::function<void()>& first, const std::function<void()>& second) {
+    std::future<void> beside;
+    try {
+        beside = std::async(std::launch::async, first);
+    } catch (const std::system_error&) {
+        first();
+        second();
+        return;
+    }
+    try {
+        second();
+    } catch (...) {
+        beside.wait();  // `first` may still use what the caller owns
+        throw;
+    }
+    beside.get();
 }
 
 }  // namespace cvqrn::ui

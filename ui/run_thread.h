@@ -55,4 +55,10 @@ class RunThread final : public QObject, private ProgressFeedback {
     std::atomic<bool> fresh_{false};
 };
 
+// Runs `first` on a thread of its own and `second` on this one, and returns
+// once both have; one after the other when no thread can be had. An
+// exception of either comes out of the call. For the ride profile, whose
+// figures are the same either way.
+void OnTwoThreads(const std::function<void()>& first, const std::function<void()>& second);
+
 }  // namespace cvqrn::ui

@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -160,14 +163,18 @@ TEST(RideProfile, SamplesEqualSpacingWithBothEndsAndLocatesExtremes) {
                 s.feltMinVertical.value >= s.minVertical.value);
 }
 
+// Up a vertical wall and down again.
+TrackData Tower() {
+    return LayoutBuilder({0.0, 5.0, 0.0})
+        .Straight(10.0)
+        .Pitch(90.0, 10.0)
+        .Straight(8.0)
+        .Pitch(-90.0, 10.0)
+        .Build("tower");
+}
+
 TEST(RideProfile, VerticalTrackIsFlaggedAndLeftOutOfTheExtremes) {
-    const TrackData track = LayoutBuilder({0.0, 5.0, 0.0})
-                                .Straight(10.0)
-                                .Pitch(90.0, 10.0)
-                                .Straight(8.0)
-                                .Pitch(-90.0, 10.0)
-                                .Build("tower");
-    const RideProfile p = Profile(track, 1.04, 25.0, 12.0);
+    const RideProfile p = Profile(Tower(), 1.04, 25.0, 12.0);
     int flagged = 0;
     for (const ProfileSample& s : p.samples) {
         if (!s.verticalTrack) continue;
@@ -194,6 +201,59 @@ std::vector<ProfileSample> Samples(int count, double (*lateral)(int), double (*v
         s.vertical = vertical(n);
     }
     return samples;
+}
+
+// Each felt value is the mean over the counted samples within v x 0.2 s / 2
+// on either side, also where the window grows or shrinks by many samples at
+// once (a sudden change of speed) and across samples left out: a search that
+// only looks near the last window's ends, or that lets a left-out sample
+// move them, takes the wrong samples.
+TEST(FeltForces, EveryWindowHoldsTheCountedSamplesWithinItsReach) {
+    constexpr int kCount = 5000;
+    std::vector<ProfileSample> samples(static_cast<size_t>(kCount));
+    for (int n = 0; n < kCount; ++n) {
+        ProfileSample& s = samples[static_cast<size_t>(n)];
+        s.distance = 0.25 * n;
+        // 11 m/s, then 60 (24 samples each side), then 0.5 (the sample
+        // alone), then 30, then 3 near the end.
+        s.speed = n < 1000 ? 11.0 : n < 1500 ? 60.0 : n < 2500 ? 0.5 : n < 4500 ? 30.0 : 3.0;
+        s.lateral = n % 37 == 5 ? std::nan("") : std::sin(0.37 * n) + 0.01 * n;
+        s.vertical = 1.0 + 0.5 * std::cos(0.11 * n);
+    }
+    const auto expected = [&](size_t k) {
+        const ProfileSample& s = samples[k];
+        const double half = 0.5 * 0.2 * s.speed;
+        double sum = 0.0;
+        int count = 0;
+        for (const ProfileSample& t : samples) {
+            if (std::isnan(t.lateral) || t.distance < s.distance - half ||
+                t.distance > s.distance + half) {
+                continue;
+            }
+            sum += t.lateral;
+            ++count;
+        }
+        return sum / count;
+    };
+    std::vector<ProfileSample> alone = samples;
+    ComputeFeltForces(alone);
+    int split = 0;
+    std::vector<ProfileSample> halves = samples;
+    ComputeFeltForces(
+        halves, [&split](const std::function<void()>& first, const std::function<void()>& second) {
+            ++split;
+            second();
+            first();
+        });
+    EXPECT_EQ(split, 1);
+    for (size_t k = 0; k < samples.size(); ++k) {
+        if (std::isnan(samples[k].lateral)) {
+            EXPECT_TRUE(std::isnan(alone[k].feltLateral)) << k;
+            continue;
+        }
+        EXPECT_NEAR(alone[k].feltLateral, expected(k), 1e-9) << k;
+        EXPECT_EQ(alone[k].feltLateral, halves[k].feltLateral) << k;
+    }
 }
 
 // A window measured in samples instead of travel time, or one-sided, bends
@@ -243,6 +303,86 @@ TEST(RideProfile, RefusesWhatItCannotTake) {
         const RideProfile p = ComputeRideProfile(track, settings);
         EXPECT_FALSE(p);
         EXPECT_TRUE(p.samples.empty());
+    }
+}
+
+// The same double, bit for bit (NaN included).
+bool SameBits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Every figure of two profiles the same bits; the first that differs.
+std::string FirstDifference(const RideProfile& a, const RideProfile& b) {
+    if (a.samples.size() != b.samples.size()) return "sample count";
+    for (size_t k = 0; k < a.samples.size(); ++k) {
+        const ProfileSample& x = a.samples[k];
+        const ProfileSample& y = b.samples[k];
+        const std::array<std::pair<double, double>, 16> fields{{
+            {x.distance, y.distance}, {x.heart.x, y.heart.x}, {x.heart.y, y.heart.y},
+            {x.heart.z, y.heart.z}, {x.rail.x, y.rail.x}, {x.rail.y, y.rail.y},
+            {x.rail.z, y.rail.z}, {x.speed, y.speed}, {x.roll, y.roll},
+            {x.vertical, y.vertical}, {x.lateral, y.lateral}, {x.longitudinal, y.longitudinal},
+            {x.feltVertical, y.feltVertical}, {x.feltLateral, y.feltLateral},
+            {x.feltLongitudinal, y.feltLongitudinal}, {a.spacing, b.spacing}}};
+        for (size_t f = 0; f < fields.size(); ++f) {
+            if (!SameBits(fields[f].first, fields[f].second)) {
+                return "sample " + std::to_string(k) + " field " + std::to_string(f);
+            }
+        }
+        if (x.segment != y.segment || x.verticalTrack != y.verticalTrack) {
+            return "sample " + std::to_string(k) + " segment";
+        }
+    }
+    const ProfileSummary& p = a.summary;
+    const ProfileSummary& q = b.summary;
+    for (const auto& [u, v] : {std::pair{p.maxVertical.value, q.maxVertical.value},
+                               std::pair{p.feltMaxLateral.value, q.feltMaxLateral.value},
+                               std::pair{p.lateralRms5m, q.lateralRms5m},
+                               std::pair{p.onsetVertical, q.onsetVertical},
+                               std::pair{p.length, q.length}}) {
+        if (!SameBits(u, v)) return "summary";
+    }
+    return "";
+}
+
+// Runs the second part before the first: a split whose second half leans on
+// the first (a running sum carried across, a shared cursor) comes out wrong.
+struct Reversed {
+    void operator()(const std::function<void()>& first, const std::function<void()>& second) {
+        ++calls;
+        second();
+        first();
+    }
+    int calls = 0;
+};
+
+// Split between two threads or run backwards, the profile keeps every bit:
+// heart path (a long track, a vertical tower, a track the train stops on,
+// a negative heartline) and felt forces alike.
+TEST(RideProfile, SplitBetweenTwoThreadsGivesTheSameBits) {
+    const std::vector<std::tuple<TrackData, ProfileSettings, bool>> cases{
+        {WindingTrack(2000), {1.04, 14.3, 12.9}, false},
+        {FamilyCoaster(), {-1.2, 14.3, 12.9, 0.05}, false},
+        {Tower(), {1.04, 25.0, 12.0, 0.01}, false},
+        {HighHill(), {1.04, 14.3, 12.9, 0.02}, true},  // the train stops on the hill
+    };
+    for (size_t c = 0; c < cases.size(); ++c) {
+        const auto& [track, settings, stops] = cases[c];
+        const RideProfile alone = ComputeRideProfile(track, settings);
+        ASSERT_TRUE(alone) << alone.message;
+        EXPECT_EQ(alone.summary.stops, stops) << "case " << c;
+        Reversed reversed;
+        const RideProfile backwards =
+            ComputeRideProfile(track, settings, std::ref(reversed));
+        EXPECT_EQ(reversed.calls, 3) << "the walk, the samples and the felt forces split, case " << c;
+        EXPECT_EQ(FirstDifference(alone, backwards), "") << "case " << c;
+        const RideProfile threads = ComputeRideProfile(
+            track, settings, [](const std::function<void()>& first, const std::function<void()>& second) {
+                std::thread beside(first);
+                second();
+                beside.join();
+            });
+        EXPECT_EQ(FirstDifference(alone, threads), "") << "case " << c;
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <random>
 #include <set>
@@ -187,6 +188,48 @@ TEST(ProfileTexts, NoMinusZeroAndNoDoubledBrackets) {
         const std::string title = PlotTitle(q);
         EXPECT_EQ(std::count(title.begin(), title.end(), '('), 1) << title;
     }
+}
+
+// Every plot's range, felt and raw, is the range of both tracks' values by
+// its own rule, whether the ranges are worked out on one thread or split in
+// two (here run second half first): a range left to no side keeps {0, 1}, a
+// raw force given its felt range loses its spikes' marks.
+TEST(ValueRange, EveryPlotsRangeIsWorkedOutWhetherSplitOrNot) {
+    ProfileRequest request;
+    request.loaded = ProfileCopy(LoopAndHelix());
+    request.rebuilt = ProfileCopy(WindingTrack(40));
+    const auto profile = [&](Which which) {
+        return ProfileTrack(which == Which::Loaded ? *request.loaded : *request.rebuilt,
+                            ProfileSettingsFor(request, which));
+    };
+    int splits = 0;
+    const ProfileModel models[2] = {
+        AssembleProfileModel(request, profile(Which::Loaded), profile(Which::Rebuilt)),
+        AssembleProfileModel(
+            request, profile(Which::Loaded), profile(Which::Rebuilt),
+            [&splits](const std::function<void()>& first, const std::function<void()>& second) {
+                ++splits;
+                second();
+                first();
+            })};
+    EXPECT_EQ(splits, 1);
+    for (const ProfileModel& model : models) {
+        for (ForceView view : {ForceView::Felt, ForceView::Raw}) {
+            for (Quantity q : kQuantities) {
+                const Range expected = ValueRange({&Values(model.loadedPlots.data, q, view),
+                                                   &Values(model.rebuiltPlots.data, q, view)},
+                                                  ClipsSpikes(q, view), RangePad(q));
+                const Range got = PlotRange(model, q, view);
+                EXPECT_EQ(got.lo, expected.lo)
+                    << static_cast<int>(q) << " " << static_cast<int>(view);
+                EXPECT_EQ(got.hi, expected.hi)
+                    << static_cast<int>(q) << " " << static_cast<int>(view);
+            }
+        }
+    }
+    // The raw forces keep their spikes out of the scale the felt ones never reach.
+    EXPECT_NE(PlotRange(models[0], Quantity::Vertical, ForceView::Raw).hi,
+              PlotRange(models[0], Quantity::Vertical, ForceView::Felt).hi);
 }
 
 // A model of the family coaster, before and after a run, read through its texts.

@@ -234,5 +234,42 @@ TEST(ProfileWindow, ExceedancesListWhereAndHowLongAndTakeThePlotsThere) {
     EXPECT_EQ(w.ReadOutText().toStdString().rfind(Fixed(highest, 1) + " m   loaded at ", 0), 0u);
 }
 
+// The top and side views draw their paths on another thread for the size
+// they have when the model comes. The picture must match one drawn in place,
+// and a view resized before it paints must not show the picture made for
+// its old size (the paths would be squeezed or cut off).
+TEST(TrackViews, PathsDrawnBesideMatchPathsDrawnInPlaceAndFollowAResize) {
+    const testsupport::TempDir dir;
+    const auto model = std::make_shared<const ProfileModel>(
+        BuildProfileModel(Request(dir, "loop.cvtrack", LoopAndHelix(), true)));
+    const QSize size(420, 260);
+    for (const TrackView::Kind kind : {TrackView::Kind::Top, TrackView::Kind::Side}) {
+        TrackView beside(kind, nullptr);  // the model comes at the size it paints at
+        beside.resize(size);
+        beside.show();
+        TrackView resized(kind, nullptr);  // the model comes at another size
+        resized.resize(size / 2);
+        resized.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&beside) &&
+                    QTest::qWaitForWindowExposed(&resized));
+        beside.SetModel(model);
+        resized.SetModel(model);
+        resized.resize(size);
+        QApplication::processEvents();
+        const QImage a = beside.grab().toImage();
+        const QImage b = resized.grab().toImage();
+        ASSERT_EQ(a.size(), b.size());
+        EXPECT_TRUE(a == b) << (kind == TrackView::Kind::Top ? "top" : "side");
+        // Not blank: the paths are there.
+        int coloured = 0;
+        for (int y = 0; y < a.height(); ++y) {
+            for (int x = 0; x < a.width(); ++x) {
+                coloured += a.pixelColor(x, y).hsvSaturation() > 60 ? 1 : 0;
+            }
+        }
+        EXPECT_GT(coloured, 500);
+    }
+}
+
 }  // namespace
 }  // namespace cvqrn::ui::test

@@ -23,6 +23,7 @@
 #include <memory>
 #include <thread>
 
+#include "profile/ride_profile.h"
 #include "samples/sample_tracks.h"
 #include "tests/support/german_locale.h"
 #include "tests/support/track_builder.h"
@@ -334,6 +335,42 @@ TEST(WindowFiles, TheProfileFollowsLoadsRunsAndAValleyOnTheRealCore) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(rig.window.get()));
     QTest::keySequence(rig.window.get(), QKeySequence(Qt::CTRL | Qt::Key_G));
     EXPECT_TRUE(profile->isVisible());
+}
+
+// With the profile open, a run takes the loaded track's profile from the one
+// the window holds when it was made after the same load at the same speeds;
+// after a new V in, or another track loaded under the same name (the run
+// clicked before that load's profile is shown), it is worked out afresh: a
+// stale one would show the old speeds or the old track.
+TEST(WindowFiles, ARunTakesTheLoadedProfileShownOnlyForTheSameLoadAndSpeeds) {
+    const testsupport::TempDir dir;
+    WindowRig rig(true);
+    auto* hookup = rig.window->findChild<RideProfileHookup*>();
+    hookup->Open();
+    const std::string path = Write(dir, "in.cvtrack", FamilyCoaster());
+    rig.Load(path);
+    ASSERT_TRUE(ProfileShown(*hookup));
+    const auto loadedIs = [&](const TrackData& track, double startspeed) {
+        const std::optional<RideProfile>& shown = hookup->Window()->Model().loaded;
+        const RideProfile fresh = ComputeRideProfile(track, {0.0, startspeed, 12.9});
+        return shown && shown->samples.size() == fresh.samples.size() &&
+               shown->summary.length == fresh.summary.length &&
+               shown->summary.maxSpeed.value == fresh.summary.maxSpeed.value &&
+               shown->summary.feltMaxVertical.value == fresh.summary.feltMaxVertical.value &&
+               shown->samples.back().speed == fresh.samples.back().speed;
+    };
+    rig.Run([&] { rig.Click("btnMod"); });
+    ASSERT_TRUE(ProfileShown(*hookup));
+    EXPECT_TRUE(loadedIs(FamilyCoaster(), 14.3));
+    rig.Field_(Field::StartSpeed)->setText(QStringLiteral("16"));
+    rig.Run([&] { rig.Click("btnMod"); });
+    ASSERT_TRUE(ProfileShown(*hookup));
+    EXPECT_TRUE(loadedIs(FamilyCoaster(), 16.0)) << "the old V in";
+    Write(dir, "in.cvtrack", AirtimeHill());
+    rig.Load(path);
+    rig.Run([&] { rig.Click("btnMod"); });
+    ASSERT_TRUE(ProfileShown(*hookup));
+    EXPECT_TRUE(loadedIs(AirtimeHill(), 16.0)) << "the track loaded before";
 }
 
 TEST(WindowFiles, AFileFromTheCommandLineFillsEveryViewAsLoadTrackDoes) {
