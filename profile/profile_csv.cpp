@@ -15,7 +15,11 @@ namespace {
 std::string CsvNumber(double v) {
     if (!std::isfinite(v)) return "";
     // A negative zero keeps its minus in the CSV ("-0.000000"), as it always has.
-    if (v == 0.0 && std::signbit(v)) return "-" + FormatFixed(0.0, 6);
+    if (v == 0.0 && std::signbit(v)) {
+        std::string text = "-";
+        text += FormatFixed(0.0, 6);
+        return text;
+    }
     return FormatFixed(v, 6);
 }
 
