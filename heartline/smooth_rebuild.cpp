@@ -46,11 +46,9 @@ constexpr double kAirtimeHigh = 0.6;
 // running means at most this many samples to either side.
 constexpr double kSmoothSecondsPerPass = 0.02;
 constexpr int kMaxSmoothRadius = 100000;
-// Vertex placement (see PlaceVertices): the curvature error of the heart, in
-// g, that the segments through a roll transition are made long enough for,
-// the factor of the error estimate, and the longest segment as a share of
-// the track.
-constexpr double kCurvatureError = 0.11;
+// Vertex placement (see PlaceVertices): the factor of the heart's curvature
+// error estimate and the longest segment as a share of the track (the error
+// the segments are made long enough for is FitTuning::curvatureError).
 constexpr double kRollLengthFactor = 0.2;
 constexpr double kMaxSegmentShare = 0.05;
 // Near the vertical the rail's level frame spins about the tangent and the
@@ -103,10 +101,7 @@ constexpr double kAlongWeight = 0.1;
 constexpr double kHeartDirectionWeight = 0.3;
 constexpr double kJoinWeight = 0.02;
 // At every kInnerStride-th fit point and at both ends of every join, the
-// heart's curvature is held to the loaded path's with this weight (metres per
-// g, as at the joins): a heart held only in place may still wiggle between
-// its fit points by a centimetre at the segment's length, 3 g raw at 14 m/s.
-constexpr double kInnerCurveWeight = 0.02;
+// heart's curvature is held to the loaded path's (FitTuning::curveWeight).
 constexpr int kInnerStride = 2;
 constexpr double kInitialDamping = 1e-3;
 constexpr int kDampingAttempts = 6;
@@ -119,6 +114,22 @@ constexpr double kLargestStray = 0.1;
 constexpr int kNearestSteps = 3;
 // A tangent whose horizontal part is below this has no level frame.
 constexpr double kVerticalLimit = 1e-6;
+
+// How the rail is fitted. The smooth way first: vertices placed so that the
+// eased roll's curvature error on the heart stays below 0.11 g; the heart's
+// curvature held to the loaded path's with 0.02 m per g (as at the joins: a
+// heart held only in place may still wiggle between its fit points by a
+// centimetre, 3 g raw at 14 m/s); the roll-rate flag only near the vertical
+// (see KeepsRollRate). On a few tracks that run close to the vertical that
+// lets the hearts stray; they are fitted again the cautious way: 0.2 g, the
+// heart held in place only, the flag at every vertex.
+struct FitTuning {
+    double curvatureError;  // g
+    double curveWeight;     // metres per g; 0: the heart's curvature is not held
+    bool rateFlagsEverywhere;
+};
+constexpr FitTuning kSmoothWay{0.11, 0.02, false};
+constexpr FitTuning kCautiousWay{0.2, 0.0, true};
 
 struct D3 {
     double x = 0.0, y = 0.0, z = 0.0;
@@ -429,10 +440,11 @@ void SmoothUpDirections(std::vector<PathSample>& samples, int radius) {
 // the file eases the roll so that its rate wavers and its acceleration jumps
 // at every vertex; on the heart that is a curvature error of about
 // (roll rate) x h / (segment length), so where the roll turns, segments are
-// made long enough to keep it below kCurvatureError at the train's speed.
+// made long enough to keep it below `curvatureError` at the train's speed.
 // The rest of the budget goes where the roll stands still, evenly.
 std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double length,
-                                  int segments, double spacing, double heartline) {
+                                  int segments, double spacing, double heartline,
+                                  double curvatureError) {
     const size_t n = samples.size();
     // The shortest segment each sample's roll allows, and the longest its
     // level frame's spin allows.
@@ -458,7 +470,7 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
             const double rate = std::abs(WrapAngle(roll - previousRoll) - spin) / spacing;
             const double v2 = samples[j].speed * samples[j].speed;
             least[j] = std::min(kRollLengthFactor * rate * std::abs(heartline) * v2 /
-                                    (kCurvatureError * kGravity),
+                                    (curvatureError * kGravity),
                                 kMaxSegmentShare * length);
             const double spinRate = std::abs(spin) / spacing;
             if (spinRate * length > kMaxSpinPerSegment) most[j] = kMaxSpinPerSegment / spinRate;
@@ -632,6 +644,7 @@ struct RailFit {
     std::vector<double> pull;          // per vertex: the weight of that pull
     std::vector<std::vector<double>> steep;  // per segment, per fit point: Steepness there
     std::vector<char> keepRate;              // per vertex: see KeepsRollRate
+    double curveWeight = 0.0;                // see FitTuning
 };
 
 // Bernstein weights of the four unknowns (P_i, D_i, P_i+1, D_i+1) at t.
@@ -782,7 +795,8 @@ void FactoriseFit(const RailFit& fit, Solver& solver) {
 // vertex), and never at the last vertex: there the interpolation would take
 // the rate from the roll change towards the first vertex (it reads the
 // vertices as a circuit), a kick of up to 51 g raw at the end of a 38 m
-// random layout at 100 segments.
+// random layout at 100 segments. The cautious way (see FitTuning) sets it at
+// every vertex.
 bool KeepsRollRate(const RailFit& fit, size_t k) {
     return fit.keepRate[k] != 0;
 }
@@ -1240,7 +1254,8 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         // with the level frame, bends the heart whatever the rail does, and
         // the finish holds the heart's place and direction only.
         const std::vector<double>& steep = fit.steep[AsIndex(i)];
-        const bool level = std::all_of(steep.begin(), steep.end(), [](double x) { return x == 0.0; });
+        const bool level = fit.curveWeight > 0.0 &&
+                           std::all_of(steep.begin(), steep.end(), [](double x) { return x == 0.0; });
         for (int q = 0; level && q < fit.perSegment; ++q) {
             const bool inner = q > 0 && q + 1 < fit.perSegment && q % kInnerStride == 0;
             const bool join = (q == 0 && i > 0) || (q + 1 == fit.perSegment && i + 1 < fit.segments);
@@ -1251,7 +1266,7 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
             const PathPlace at = Locate(walk, s);
             const Cubic& c = walk.cubics[AsIndex(at.segment)];
             pathCurvature[AsIndex(q)] = CurvatureOf(FirstAt(c, at.t), SecondAt(c, at.t));
-            curveScale[AsIndex(q)] = kInnerCurveWeight * v * v / kGravity;
+            curveScale[AsIndex(q)] = fit.curveWeight * v * v / kGravity;
             curveJets[AsIndex(q)] = RollJetAt(rolls, t);
         }
         m.pathCurvature.push_back(std::move(pathCurvature));
@@ -1429,63 +1444,75 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     SetRailTangents(samples, heartline);
     progress(0.3);
 
+    // Fits the rail the given way; false where its system cannot be solved.
+    const auto fitRail = [&](const FitTuning& tuning, RailFit& fit) {
+        fit = RailFit{};
+        fit.segments = segments;
+        fit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
+        fit.places = PlaceVertices(samples, length, segments, spacing, heartline,
+                                   tuning.curvatureError);
+        fit.lengths.resize(AsIndex(segments));
+        for (size_t i = 0; i < fit.lengths.size(); ++i) {
+            fit.lengths[i] = fit.places[i + 1] - fit.places[i];
+        }
+        // The first round's rail runs along the loaded path.
+        fit.point.resize(AsIndex(segments) + 1);
+        fit.direction.resize(AsIndex(segments) + 1);
+        fit.rolls.assign(AsIndex(segments) + 1, 0.0);
+        for (size_t k = 0; k < fit.point.size(); ++k) {
+            const PathPlace at = Locate(walk, fit.places[k]);
+            const Cubic& c = walk.cubics[AsIndex(at.segment)];
+            fit.point[k] = PointAt(c, at.t);
+            fit.direction[k] = Unit(FirstAt(c, at.t));
+        }
+        fit.steep.resize(AsIndex(segments));
+        for (int i = 0; i < segments; ++i) {
+            std::vector<double>& steep = fit.steep[AsIndex(i)];
+            for (int q = 0; q < fit.perSegment; ++q) {
+                const double s = fit.places[AsIndex(i)] + fit.lengths[AsIndex(i)] * q /
+                                                              static_cast<double>(fit.perSegment - 1);
+                steep.push_back(Steepness(RailTangentAt(samples, spacing, s)));
+            }
+        }
+        // See KeepsRollRate.
+        fit.keepRate.assign(fit.point.size(), tuning.rateFlagsEverywhere ? 1 : 0);
+        fit.curveWeight = tuning.curveWeight;
+        for (int i = 0; i < segments && !tuning.rateFlagsEverywhere; ++i) {
+            const std::vector<double>& steep = fit.steep[AsIndex(i)];
+            if (std::any_of(steep.begin(), steep.end(), [](double x) { return x > 0.0; })) {
+                fit.keepRate[AsIndex(i)] = 1;
+                if (i + 1 < segments) fit.keepRate[AsIndex(i) + 1] = 1;
+            }
+        }
+        fit.pathDirection = fit.direction;
+        fit.pull.assign(fit.direction.size(), kDirectionPull);
+        for (size_t k = 0; k < fit.direction.size(); ++k) {
+            const D3 ideal = RailTangentAt(samples, spacing, fit.places[k]);
+            const double steep = Steepness(ideal);
+            if (steep > 0.0) {
+                fit.pathDirection[k] = (1.0 - steep) * fit.direction[k] + steep * ideal;
+                fit.pull[k] = kDirectionPull + steep * kSteepPull;
+            }
+        }
+        Solver solver;
+        FactoriseFit(fit, solver);
+        if (solver.info() != Eigen::Success) return false;
+        for (int round = 0; round < kFitRounds; ++round) {
+            FitRound(walk, samples, spacing, heartline, solver, fit);
+            progress(0.3 + 0.5 * (round + 1) / kFitRounds);
+        }
+        FinishFit(walk, samples, spacing, heartline, fit);
+        return true;
+    };
     RailFit fit;
-    fit.segments = segments;
-    fit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
-    fit.places = PlaceVertices(samples, length, segments, spacing, heartline);
-    fit.lengths.resize(AsIndex(segments));
-    for (size_t i = 0; i < fit.lengths.size(); ++i) {
-        fit.lengths[i] = fit.places[i + 1] - fit.places[i];
+    bool solved = fitRail(kSmoothWay, fit);
+    if (!solved || !(LargestStray(walk, heartline, fit).distance <= kLargestStray)) {
+        solved = fitRail(kCautiousWay, fit);
     }
-    // The first round's rail runs along the loaded path.
-    fit.point.resize(AsIndex(segments) + 1);
-    fit.direction.resize(AsIndex(segments) + 1);
-    fit.rolls.assign(AsIndex(segments) + 1, 0.0);
-    for (size_t k = 0; k < fit.point.size(); ++k) {
-        const PathPlace at = Locate(walk, fit.places[k]);
-        const Cubic& c = walk.cubics[AsIndex(at.segment)];
-        fit.point[k] = PointAt(c, at.t);
-        fit.direction[k] = Unit(FirstAt(c, at.t));
-    }
-    fit.steep.resize(AsIndex(segments));
-    for (int i = 0; i < segments; ++i) {
-        std::vector<double>& steep = fit.steep[AsIndex(i)];
-        for (int q = 0; q < fit.perSegment; ++q) {
-            const double s = fit.places[AsIndex(i)] + fit.lengths[AsIndex(i)] * q /
-                                                          static_cast<double>(fit.perSegment - 1);
-            steep.push_back(Steepness(RailTangentAt(samples, spacing, s)));
-        }
-    }
-    // See KeepsRollRate.
-    fit.keepRate.assign(fit.point.size(), 0);
-    for (int i = 0; i < segments; ++i) {
-        const std::vector<double>& steep = fit.steep[AsIndex(i)];
-        if (std::any_of(steep.begin(), steep.end(), [](double x) { return x > 0.0; })) {
-            fit.keepRate[AsIndex(i)] = 1;
-            if (i + 1 < segments) fit.keepRate[AsIndex(i) + 1] = 1;
-        }
-    }
-    fit.pathDirection = fit.direction;
-    fit.pull.assign(fit.direction.size(), kDirectionPull);
-    for (size_t k = 0; k < fit.direction.size(); ++k) {
-        const D3 ideal = RailTangentAt(samples, spacing, fit.places[k]);
-        const double steep = Steepness(ideal);
-        if (steep > 0.0) {
-            fit.pathDirection[k] = (1.0 - steep) * fit.direction[k] + steep * ideal;
-            fit.pull[k] = kDirectionPull + steep * kSteepPull;
-        }
-    }
-    Solver solver;
-    FactoriseFit(fit, solver);
-    if (solver.info() != Eigen::Success) {
+    if (!solved) {
         return Failure(Status::NumericalBlowUp,
                             "The rail fit of the smooth rebuild could not be solved.");
     }
-    for (int round = 0; round < kFitRounds; ++round) {
-        FitRound(walk, samples, spacing, heartline, solver, fit);
-        progress(0.3 + 0.5 * (round + 1) / kFitRounds);
-    }
-    FinishFit(walk, samples, spacing, heartline, fit);
     progress(0.95);
     const Stray stray = LargestStray(walk, heartline, fit);
     if (!(stray.distance <= kLargestStray)) {
