@@ -46,11 +46,9 @@ constexpr double kAirtimeHigh = 0.6;
 // running means at most this many samples to either side.
 constexpr double kSmoothSecondsPerPass = 0.02;
 constexpr int kMaxSmoothRadius = 100000;
-// Vertex placement (see PlaceVertices): the curvature error of the heart, in
-// g, that the segments through a roll transition are made long enough for,
-// the factor of the error estimate, and the longest segment as a share of
-// the track.
-constexpr double kCurvatureError = 0.2;
+// Vertex placement (see PlaceVertices): the factor of the heart's curvature
+// error estimate and the longest segment as a share of the track (the error
+// the segments are made long enough for is FitTuning::curvatureError).
 constexpr double kRollLengthFactor = 0.2;
 constexpr double kMaxSegmentShare = 0.05;
 // Near the vertical the rail's level frame spins about the tangent and the
@@ -102,6 +100,9 @@ constexpr double kAlongWeight = 0.1;
 // Near the vertical also the heart's direction, in metres per radian.
 constexpr double kHeartDirectionWeight = 0.3;
 constexpr double kJoinWeight = 0.02;
+// At every kInnerStride-th fit point and at both ends of every join, the
+// heart's curvature is held to the loaded path's (FitTuning::curveWeight).
+constexpr int kInnerStride = 2;
 constexpr double kInitialDamping = 1e-3;
 constexpr int kDampingAttempts = 6;
 constexpr double kDampingFloor = 1e-12;
@@ -113,6 +114,22 @@ constexpr double kLargestStray = 0.1;
 constexpr int kNearestSteps = 3;
 // A tangent whose horizontal part is below this has no level frame.
 constexpr double kVerticalLimit = 1e-6;
+
+// How the rail is fitted. The smooth way first: vertices placed so that the
+// eased roll's curvature error on the heart stays below 0.11 g; the heart's
+// curvature held to the loaded path's with 0.02 m per g (as at the joins: a
+// heart held only in place may still wiggle between its fit points by a
+// centimetre, 3 g raw at 14 m/s); the roll-rate flag only near the vertical
+// (see KeepsRollRate). On a few tracks that run close to the vertical that
+// lets the hearts stray; they are fitted again the cautious way: 0.2 g, the
+// heart held in place only, the flag at every vertex.
+struct FitTuning {
+    double curvatureError;  // g
+    double curveWeight;     // metres per g; 0: the heart's curvature is not held
+    bool rateFlagsEverywhere;
+};
+constexpr FitTuning kSmoothWay{0.11, 0.02, false};
+constexpr FitTuning kCautiousWay{0.2, 0.0, true};
 
 struct D3 {
     double x = 0.0, y = 0.0, z = 0.0;
@@ -423,10 +440,11 @@ void SmoothUpDirections(std::vector<PathSample>& samples, int radius) {
 // the file eases the roll so that its rate wavers and its acceleration jumps
 // at every vertex; on the heart that is a curvature error of about
 // (roll rate) x h / (segment length), so where the roll turns, segments are
-// made long enough to keep it below kCurvatureError at the train's speed.
+// made long enough to keep it below `curvatureError` at the train's speed.
 // The rest of the budget goes where the roll stands still, evenly.
 std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double length,
-                                  int segments, double spacing, double heartline) {
+                                  int segments, double spacing, double heartline,
+                                  double curvatureError) {
     const size_t n = samples.size();
     // The shortest segment each sample's roll allows, and the longest its
     // level frame's spin allows.
@@ -452,7 +470,7 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
             const double rate = std::abs(WrapAngle(roll - previousRoll) - spin) / spacing;
             const double v2 = samples[j].speed * samples[j].speed;
             least[j] = std::min(kRollLengthFactor * rate * std::abs(heartline) * v2 /
-                                    (kCurvatureError * kGravity),
+                                    (curvatureError * kGravity),
                                 kMaxSegmentShare * length);
             const double spinRate = std::abs(spin) / spacing;
             if (spinRate * length > kMaxSpinPerSegment) most[j] = kMaxSpinPerSegment / spinRate;
@@ -516,6 +534,12 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
     }
     places[AsIndex(segments)] = length;
     return places;
+}
+
+// The train's speed at the sample nearest to arc length s.
+double SpeedAt(const std::vector<PathSample>& samples, double spacing, double s) {
+    const double x = std::clamp(s / spacing, 0.0, static_cast<double>(samples.size() - 1));
+    return samples[static_cast<size_t>(std::nearbyint(x))].speed;
 }
 
 // The chosen up direction at arc length s, across `tangent`.
@@ -619,6 +643,8 @@ struct RailFit {
     std::vector<D3> pathDirection;     // per vertex: the direction it is pulled towards
     std::vector<double> pull;          // per vertex: the weight of that pull
     std::vector<std::vector<double>> steep;  // per segment, per fit point: Steepness there
+    std::vector<char> keepRate;              // per vertex: see KeepsRollRate
+    double curveWeight = 0.0;                // see FitTuning
 };
 
 // Bernstein weights of the four unknowns (P_i, D_i, P_i+1, D_i+1) at t.
@@ -757,6 +783,24 @@ void FactoriseFit(const RailFit& fit, Solver& solver) {
     solver.compute(matrix);
 }
 
+// Whether vertex k asks the file's roll interpolation to keep the roll rate
+// through it. With the flag, a steady roll change of D per segment is eased
+// with a roll acceleration (per t^2) that swings from +3.1 D through -0.8 D,
+// 0 and +0.8 D to -3.1 D within the segment; the rail, a cubic whose second
+// derivative runs straight from end to end, cannot take that up, and the
+// heart wiggles by raw g at every segment. Without it the acceleration is a
+// half cosine from +4.9 D to -4.9 D, close to a straight line, which the rail
+// takes up. So the flag is kept only beside segments that run steep (there
+// the roll must follow the level frame's spin without a pause at each
+// vertex), and never at the last vertex: there the interpolation would take
+// the rate from the roll change towards the first vertex (it reads the
+// vertices as a circuit), a kick of up to 51 g raw at the end of a 38 m
+// random layout at 100 segments. The cautious way (see FitTuning) sets it at
+// every vertex.
+bool KeepsRollRate(const RailFit& fit, size_t k) {
+    return fit.keepRate[k] != 0;
+}
+
 // A copy of the new track's vertices as far as the roll interpolation reads
 // them, so that the fit sees the roll every reader of the file will see.
 TrackData RollTrack(const RailFit& fit) {
@@ -766,7 +810,7 @@ TrackData RollTrack(const RailFit& fit) {
     for (size_t k = 0; k < track.Bezr.Vertices.size(); ++k) {
         TrackVertex& v = track.Bezr.Vertices[k];
         v.Roll = static_cast<float>(fit.rolls[k]);
-        v.FlagA = true;
+        v.FlagA = KeepsRollRate(fit, k);
     }
     return track;
 }
@@ -1007,6 +1051,11 @@ struct FinishModel {
     std::vector<double> jointScale;        // per vertex: weight x v^2 / g
     // Per steep segment, per fit point: the roll's jet (empty elsewhere).
     std::vector<std::vector<RollJet>> rollJets;
+    // Per segment, per fit point: the loaded path's curvature, the weight of
+    // the heart's curvature there (zero: not asked) and the roll's jet.
+    std::vector<std::vector<D3>> pathCurvature;
+    std::vector<std::vector<double>> curveScale;
+    std::vector<std::vector<RollJet>> curveJets;
 };
 
 int FirstPoint(int segment) {
@@ -1033,6 +1082,17 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
         r.push_back(across.y);
         r.push_back(across.z);
         r.push_back(kAlongWeight * a);
+    }
+    const auto& scale = m.curveScale[AsIndex(i)];
+    for (int q = 0; q < fit.perSegment; ++q) {
+        const double weight = scale[AsIndex(q)];
+        if (weight == 0.0) continue;
+        const double t = static_cast<double>(q) / (fit.perSegment - 1);
+        const HeartJet heart = HeartJetAt(rail, m.curveJets[AsIndex(i)][AsIndex(q)], t, m.heartline);
+        const D3 miss = weight * (CurvatureOf(heart.d1, heart.d2) - m.pathCurvature[AsIndex(i)][AsIndex(q)]);
+        r.push_back(miss.x);
+        r.push_back(miss.y);
+        r.push_back(miss.z);
     }
     // Near the vertical the heart's direction too: there the level frame
     // turns with every small change of the rail, and a heart held in place
@@ -1187,6 +1247,31 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
             }
         }
         m.rollJets.push_back(std::move(jets));
+        std::vector<D3> pathCurvature(AsIndex(fit.perSegment));
+        std::vector<double> curveScale(AsIndex(fit.perSegment), 0.0);
+        std::vector<RollJet> curveJets(AsIndex(fit.perSegment));
+        // Not where the rail turns steep: there the file's eased roll, turning
+        // with the level frame, bends the heart whatever the rail does, and
+        // the finish holds the heart's place and direction only.
+        const std::vector<double>& steep = fit.steep[AsIndex(i)];
+        const bool level = fit.curveWeight > 0.0 &&
+                           std::all_of(steep.begin(), steep.end(), [](double x) { return x == 0.0; });
+        for (int q = 0; level && q < fit.perSegment; ++q) {
+            const bool inner = q > 0 && q + 1 < fit.perSegment && q % kInnerStride == 0;
+            const bool join = (q == 0 && i > 0) || (q + 1 == fit.perSegment && i + 1 < fit.segments);
+            if (!inner && !join) continue;
+            const double t = static_cast<double>(q) / (fit.perSegment - 1);
+            const double s = fit.places[AsIndex(i)] + fit.lengths[AsIndex(i)] * t;
+            const double v = SpeedAt(samples, spacing, s);
+            const PathPlace at = Locate(walk, s);
+            const Cubic& c = walk.cubics[AsIndex(at.segment)];
+            pathCurvature[AsIndex(q)] = CurvatureOf(FirstAt(c, at.t), SecondAt(c, at.t));
+            curveScale[AsIndex(q)] = fit.curveWeight * v * v / kGravity;
+            curveJets[AsIndex(q)] = RollJetAt(rolls, t);
+        }
+        m.pathCurvature.push_back(std::move(pathCurvature));
+        m.curveScale.push_back(std::move(curveScale));
+        m.curveJets.push_back(std::move(curveJets));
         AdvanceRoll(rolls, rollTrack, i);
         std::vector<D3> targets, along;
         for (int q = 0; q < fit.perSegment; ++q) {
@@ -1201,8 +1286,7 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         m.along.push_back(std::move(along));
     }
     for (size_t k = 0; k < fit.places.size(); ++k) {
-        const double x = std::clamp(fit.places[k] / spacing, 0.0, static_cast<double>(samples.size() - 1));
-        const double v = samples[static_cast<size_t>(std::nearbyint(x))].speed;
+        const double v = SpeedAt(samples, spacing, fit.places[k]);
         // Near the vertical the file's eased roll, following the level
         // frame's turn, bends the heart at every join whatever the rail does:
         // there the finish holds the heart's place only.
@@ -1360,54 +1444,75 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     SetRailTangents(samples, heartline);
     progress(0.3);
 
+    // Fits the rail the given way; false where its system cannot be solved.
+    const auto fitRail = [&](const FitTuning& tuning, RailFit& fit) {
+        fit = RailFit{};
+        fit.segments = segments;
+        fit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
+        fit.places = PlaceVertices(samples, length, segments, spacing, heartline,
+                                   tuning.curvatureError);
+        fit.lengths.resize(AsIndex(segments));
+        for (size_t i = 0; i < fit.lengths.size(); ++i) {
+            fit.lengths[i] = fit.places[i + 1] - fit.places[i];
+        }
+        // The first round's rail runs along the loaded path.
+        fit.point.resize(AsIndex(segments) + 1);
+        fit.direction.resize(AsIndex(segments) + 1);
+        fit.rolls.assign(AsIndex(segments) + 1, 0.0);
+        for (size_t k = 0; k < fit.point.size(); ++k) {
+            const PathPlace at = Locate(walk, fit.places[k]);
+            const Cubic& c = walk.cubics[AsIndex(at.segment)];
+            fit.point[k] = PointAt(c, at.t);
+            fit.direction[k] = Unit(FirstAt(c, at.t));
+        }
+        fit.steep.resize(AsIndex(segments));
+        for (int i = 0; i < segments; ++i) {
+            std::vector<double>& steep = fit.steep[AsIndex(i)];
+            for (int q = 0; q < fit.perSegment; ++q) {
+                const double s = fit.places[AsIndex(i)] + fit.lengths[AsIndex(i)] * q /
+                                                              static_cast<double>(fit.perSegment - 1);
+                steep.push_back(Steepness(RailTangentAt(samples, spacing, s)));
+            }
+        }
+        // See KeepsRollRate.
+        fit.keepRate.assign(fit.point.size(), tuning.rateFlagsEverywhere ? 1 : 0);
+        fit.curveWeight = tuning.curveWeight;
+        for (int i = 0; i < segments && !tuning.rateFlagsEverywhere; ++i) {
+            const std::vector<double>& steep = fit.steep[AsIndex(i)];
+            if (std::any_of(steep.begin(), steep.end(), [](double x) { return x > 0.0; })) {
+                fit.keepRate[AsIndex(i)] = 1;
+                if (i + 1 < segments) fit.keepRate[AsIndex(i) + 1] = 1;
+            }
+        }
+        fit.pathDirection = fit.direction;
+        fit.pull.assign(fit.direction.size(), kDirectionPull);
+        for (size_t k = 0; k < fit.direction.size(); ++k) {
+            const D3 ideal = RailTangentAt(samples, spacing, fit.places[k]);
+            const double steep = Steepness(ideal);
+            if (steep > 0.0) {
+                fit.pathDirection[k] = (1.0 - steep) * fit.direction[k] + steep * ideal;
+                fit.pull[k] = kDirectionPull + steep * kSteepPull;
+            }
+        }
+        Solver solver;
+        FactoriseFit(fit, solver);
+        if (solver.info() != Eigen::Success) return false;
+        for (int round = 0; round < kFitRounds; ++round) {
+            FitRound(walk, samples, spacing, heartline, solver, fit);
+            progress(0.3 + 0.5 * (round + 1) / kFitRounds);
+        }
+        FinishFit(walk, samples, spacing, heartline, fit);
+        return true;
+    };
     RailFit fit;
-    fit.segments = segments;
-    fit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
-    fit.places = PlaceVertices(samples, length, segments, spacing, heartline);
-    fit.lengths.resize(AsIndex(segments));
-    for (size_t i = 0; i < fit.lengths.size(); ++i) {
-        fit.lengths[i] = fit.places[i + 1] - fit.places[i];
+    bool solved = fitRail(kSmoothWay, fit);
+    if (!solved || !(LargestStray(walk, heartline, fit).distance <= kLargestStray)) {
+        solved = fitRail(kCautiousWay, fit);
     }
-    // The first round's rail runs along the loaded path.
-    fit.point.resize(AsIndex(segments) + 1);
-    fit.direction.resize(AsIndex(segments) + 1);
-    fit.rolls.assign(AsIndex(segments) + 1, 0.0);
-    for (size_t k = 0; k < fit.point.size(); ++k) {
-        const PathPlace at = Locate(walk, fit.places[k]);
-        const Cubic& c = walk.cubics[AsIndex(at.segment)];
-        fit.point[k] = PointAt(c, at.t);
-        fit.direction[k] = Unit(FirstAt(c, at.t));
-    }
-    fit.steep.resize(AsIndex(segments));
-    for (int i = 0; i < segments; ++i) {
-        std::vector<double>& steep = fit.steep[AsIndex(i)];
-        for (int q = 0; q < fit.perSegment; ++q) {
-            const double s = fit.places[AsIndex(i)] + fit.lengths[AsIndex(i)] * q /
-                                                          static_cast<double>(fit.perSegment - 1);
-            steep.push_back(Steepness(RailTangentAt(samples, spacing, s)));
-        }
-    }
-    fit.pathDirection = fit.direction;
-    fit.pull.assign(fit.direction.size(), kDirectionPull);
-    for (size_t k = 0; k < fit.direction.size(); ++k) {
-        const D3 ideal = RailTangentAt(samples, spacing, fit.places[k]);
-        const double steep = Steepness(ideal);
-        if (steep > 0.0) {
-            fit.pathDirection[k] = (1.0 - steep) * fit.direction[k] + steep * ideal;
-            fit.pull[k] = kDirectionPull + steep * kSteepPull;
-        }
-    }
-    Solver solver;
-    FactoriseFit(fit, solver);
-    if (solver.info() != Eigen::Success) {
+    if (!solved) {
         return Failure(Status::NumericalBlowUp,
                             "The rail fit of the smooth rebuild could not be solved.");
     }
-    for (int round = 0; round < kFitRounds; ++round) {
-        FitRound(walk, samples, spacing, heartline, solver, fit);
-        progress(0.3 + 0.5 * (round + 1) / kFitRounds);
-    }
-    FinishFit(walk, samples, spacing, heartline, fit);
     progress(0.95);
     const Stray stray = LargestStray(walk, heartline, fit);
     if (!(stray.distance <= kLargestStray)) {
@@ -1431,7 +1536,7 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         v.CtrlIn = ToSingle(p - (before / 3.0) * d);
         v.CtrlOut = ToSingle(p + (after / 3.0) * d);
         v.Roll = static_cast<float>(fit.rolls[at]);
-        v.FlagA = true;
+        v.FlagA = KeepsRollRate(fit, at);
         v.RelativeRoll = false;
         if (!IsFiniteVertex(v)) {
             return Failure(Status::NumericalBlowUp,
