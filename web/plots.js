@@ -419,6 +419,12 @@ const CvqrnPlots = (() => {
       c.u.batch(() => {
         c.u.setData(data, false);
         c.u.setScale('x', { min: shown[0], max: shown[1] });
+        // The value scales of the profile shown now: a refill must not keep
+        // the last one's, which clipped a new rebuilt track's spikes.
+        for (const [scale, key] of [['y', c.plot.key], ['rate', 'rollRate']]) {
+          const [min, max] = rangeOf(key);
+          c.u.setScale(scale, { min, max });
+        }
       });
     }
     if (cursorX != null) placeCursor(cursorX);

@@ -361,6 +361,8 @@ async function refilledPlots(p) {
   const drawn = (click = true) => p.page.evaluate((clickNow) => new Promise((resolve) => {
     const read = () => ({
       data: JSON.stringify(CvqrnPlots.charts().map((u) => [u.series.map((s) => s.label), u.data])),
+      scales: JSON.stringify(CvqrnPlots.charts().map((u) => [u.scales.y.min, u.scales.y.max,
+                                                           u.scales.rate.min, u.scales.rate.max])),
       loadedPoints: CvqrnPlots.charts()[1].data[1].filter((v) => v != null).length,
       readout: document.getElementById('profile-readout').textContent,
       // Distinct colours along the top view's middle row: its lines are drawn.
@@ -397,6 +399,12 @@ async function refilledPlots(p) {
         'the first run after a load adds the rebuilt series as plots made afresh draw them');
   check(again.data === afresh.data && again.loadedPoints === first.loadedPoints,
         'a run again draws the loaded track from the arrays sent at the load, as plots made afresh');
+  // A refill once kept the value scales of the plots it refilled: after the
+  // load they fitted the loaded track alone and clipped the rebuilt one's spikes.
+  for (const [name, d] of [['first', first], ['again', again]]) {
+    check(d.scales === afresh.scales,
+          `after the ${name} run the value scales are those of plots made afresh: ${d.scales} against ${afresh.scales}`);
+  }
   check(buffers.loaded > 100 && buffers.rebuilt > 100, `the shown profile's arrays stay usable: ${JSON.stringify(buffers)}`);
   for (const [name, d] of [['first', first], ['again', again]]) {
     check(d.readout.startsWith('Loaded track (heart on the rail) and rebuilt track') && d.viewColours > 3,
