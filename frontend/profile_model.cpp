@@ -207,6 +207,67 @@ std::string Fixed(double value, int decimals) {
     return text;
 }
 
+namespace {
+
+// What a figure is judged by: how bad it is (higher is worse) and the margin
+// within which two figures count as the same, absolute plus a share of the
+// smaller badness; `text` names the margin for the tool tip.
+struct Judgement {
+    double (*badness)(const RideProfile&);  // NaN: no figure
+    double absolute;
+    double relative;
+    const char* text;
+};
+
+// The badness of a lowest and of a largest extreme; NaN where no sample counted.
+double Lowest(const ProfileExtreme& e) {
+    return e.segment < 0 ? std::numeric_limits<double>::quiet_NaN() : -e.value;
+}
+double Largest(const ProfileExtreme& e) {
+    return e.segment < 0 ? std::numeric_limits<double>::quiet_NaN() : std::abs(e.value);
+}
+
+Verdict Judge(const Judgement& j, const RideProfile& loaded, const RideProfile& rebuilt) {
+    const double a = j.badness(loaded);
+    const double b = j.badness(rebuilt);
+    if (!std::isfinite(a) || !std::isfinite(b)) return Verdict::None;
+    if (b > a + j.relative * std::abs(a) + j.absolute) return Verdict::Worse;
+    if (a > b + j.relative * std::abs(b) + j.absolute) return Verdict::Better;
+    return Verdict::Same;
+}
+
+std::string VerdictText(Verdict verdict, const char* margin) {
+    switch (verdict) {
+        case Verdict::Better: return std::string("Better than the loaded track by more than ") + margin + ".";
+        case Verdict::Worse: return std::string("Worse than the loaded track by more than ") + margin + ".";
+        case Verdict::Same: return std::string("Within ") + margin + " of the loaded track.";
+        case Verdict::None: break;
+    }
+    return {};
+}
+
+// The margins: the tolerances a rebuild is held to against the drawn track.
+constexpr double kLateralMargin = 0.1;   // g
+constexpr double kVerticalMargin = 0.2;  // g
+constexpr double kRmsMargin = 0.01;      // g
+constexpr double kOnsetShare = 0.1;
+constexpr double kOnsetMargin = 1.0;  // g/s
+constexpr const char* kRmsText = "0.01 g";
+constexpr const char* kOnsetText = "10 % and 1 g/s";
+constexpr Judgement kNoJudgement{nullptr, 0.0, 0.0, ""};
+
+}  // namespace
+
+const char* VerdictName(Verdict verdict) {
+    switch (verdict) {
+        case Verdict::Better: return "better";
+        case Verdict::Same: return "same";
+        case Verdict::Worse: return "worse";
+        case Verdict::None: break;
+    }
+    return "";
+}
+
 std::vector<SummaryRow> SummaryRows(const ProfileModel& model, ForceView view) {
     using Pick = std::string (*)(const RideProfile&);
     using Locate = Place (*)(const RideProfile&);
@@ -215,6 +276,7 @@ std::vector<SummaryRow> SummaryRows(const ProfileModel& model, ForceView view) {
         Pick pick;
         Locate place;
         const char* toolTip;
+        Judgement judgement = kNoJudgement;
     };
     const auto none = [](const RideProfile&) { return Place{}; };
     static const char* const kLargestLateral =
@@ -230,32 +292,44 @@ std::vector<SummaryRow> SummaryRows(const ProfileModel& model, ForceView view) {
         {"Highest vertical", [](const RideProfile& p) { return At(p.summary.feltMaxVertical, "g"); },
          [](const RideProfile& p) { return Where(p.summary.feltMaxVertical); }, ""},
         {"Lowest vertical", [](const RideProfile& p) { return At(p.summary.feltMinVertical, "g"); },
-         [](const RideProfile& p) { return Where(p.summary.feltMinVertical); }, ""},
+         [](const RideProfile& p) { return Where(p.summary.feltMinVertical); }, "",
+         {[](const RideProfile& p) { return Lowest(p.summary.feltMinVertical); }, kVerticalMargin,
+          0.0, "0.2 g"}},
         {"Largest lateral", [](const RideProfile& p) { return At(p.summary.feltMaxLateral, "g"); },
-         [](const RideProfile& p) { return Where(p.summary.feltMaxLateral); }, kLargestLateral},
+         [](const RideProfile& p) { return Where(p.summary.feltMaxLateral); }, kLargestLateral,
+         {[](const RideProfile& p) { return Largest(p.summary.feltMaxLateral); }, kLateralMargin,
+          0.0, "0.1 g"}},
         {"Lateral RMS",
          [](const RideProfile& p) { return Fixed(p.summary.feltLateralRms, 3) + " g"; }, none,
-         kRms},
+         kRms, {[](const RideProfile& p) { return p.summary.feltLateralRms; }, kRmsMargin, 0.0, kRmsText}},
         {"Vertical onset",
          [](const RideProfile& p) { return Fixed(p.summary.onsetVertical, 1) + " g/s"; }, none,
-         kOnset},
+         kOnset, {[](const RideProfile& p) { return p.summary.onsetVertical; }, kOnsetMargin,
+                  kOnsetShare, kOnsetText}},
         {"Lateral onset",
          [](const RideProfile& p) { return Fixed(p.summary.onsetLateral, 1) + " g/s"; }, none,
-         kOnset},
+         kOnset, {[](const RideProfile& p) { return p.summary.onsetLateral; }, kOnsetMargin,
+                  kOnsetShare, kOnsetText}},
     };
     const std::vector<Figure> raw = {
         {"Highest vertical", [](const RideProfile& p) { return At(p.summary.maxVertical, "g"); },
          [](const RideProfile& p) { return Where(p.summary.maxVertical); }, ""},
         {"Lowest vertical", [](const RideProfile& p) { return At(p.summary.minVertical, "g"); },
-         [](const RideProfile& p) { return Where(p.summary.minVertical); }, ""},
+         [](const RideProfile& p) { return Where(p.summary.minVertical); }, "",
+         {[](const RideProfile& p) { return Lowest(p.summary.minVertical); }, kVerticalMargin, 0.0,
+          "0.2 g"}},
         {"Largest lateral", [](const RideProfile& p) { return At(p.summary.maxLateral, "g"); },
-         [](const RideProfile& p) { return Where(p.summary.maxLateral); }, kLargestLateral},
+         [](const RideProfile& p) { return Where(p.summary.maxLateral); }, kLargestLateral,
+         {[](const RideProfile& p) { return Largest(p.summary.maxLateral); }, kLateralMargin, 0.0,
+          "0.1 g"}},
         {"Lateral RMS", [](const RideProfile& p) { return Fixed(p.summary.lateralRms, 3) + " g"; },
-         none, kRms},
+         none, kRms,
+         {[](const RideProfile& p) { return p.summary.lateralRms; }, kRmsMargin, 0.0, kRmsText}},
         {"Lateral RMS over 5 m",
          [](const RideProfile& p) { return Fixed(p.summary.lateralRms5m, 3) + " g"; }, none,
          "The lateral force averaged over 5 m of track around each sample, then the root mean "
-         "square of those averages: the steady sideways push without the quick jolts."},
+         "square of those averages: the steady sideways push without the quick jolts.",
+         {[](const RideProfile& p) { return p.summary.lateralRms5m; }, kRmsMargin, 0.0, kRmsText}},
     };
     const std::vector<Figure> common = {
         {"Lowest speed", [](const RideProfile& p) { return At(p.summary.minSpeed, "m/s"); },
@@ -273,7 +347,9 @@ std::vector<SummaryRow> SummaryRows(const ProfileModel& model, ForceView view) {
     std::vector<SummaryRow> rows;
     for (const std::vector<Figure>* list : {view == ForceView::Felt ? &felt : &raw, &common}) {
         for (const Figure& f : *list) {
-            SummaryRow row{f.label, "", "", f.toolTip};
+            SummaryRow row;
+            row.label = f.label;
+            row.toolTip = f.toolTip;
             if (const RideProfile* p = ProfileOf(model, Which::Loaded)) {
                 row.loaded = f.pick(*p);
                 const Place place = f.place(*p);
@@ -285,6 +361,12 @@ std::vector<SummaryRow> SummaryRows(const ProfileModel& model, ForceView view) {
                 const Place place = f.place(*p);
                 row.rebuiltAt = place.distance;
                 row.rebuiltSegment = place.segment;
+            }
+            const RideProfile* loaded = ProfileOf(model, Which::Loaded);
+            const RideProfile* rebuilt = ProfileOf(model, Which::Rebuilt);
+            if (f.judgement.badness && loaded && rebuilt) {
+                row.verdict = Judge(f.judgement, *loaded, *rebuilt);
+                row.verdictText = VerdictText(row.verdict, f.judgement.text);
             }
             rows.push_back(row);
         }

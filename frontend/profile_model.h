@@ -101,6 +101,12 @@ Range XExtent(const ProfileModel& model, XAxis axis);
 // shows without a sign), "-" for a value that is not a number.
 std::string Fixed(double value, int decimals);
 
+// How the rebuilt track's figure compares with the loaded track's, beyond a
+// margin a rider would hardly feel. None where the row is no force to judge
+// (speeds, the path) or either track has no figure. The highest vertical is
+// not judged: banking a turn rightly turns lateral force into vertical.
+enum class Verdict { None, Better, Same, Worse };
+
 // One line of the summary table: a figure of the loaded and of the rebuilt
 // track ("" where there is none), what it means when the label alone does
 // not say, and where the figure happens (NaN: a figure of the whole ride),
@@ -114,7 +120,11 @@ struct SummaryRow {
     double rebuiltAt = std::numeric_limits<double>::quiet_NaN();
     int loadedSegment = -1;  // the track segment where it happens, -1: none
     int rebuiltSegment = -1;
+    Verdict verdict = Verdict::None;
+    std::string verdictText;  // "Better than the loaded track by more than 0.1 g."
 };
+// "better", "same", "worse" or "" (the page's class names).
+const char* VerdictName(Verdict verdict);
 // The figures of the felt or the raw forces, then the speeds and the path.
 std::vector<SummaryRow> SummaryRows(const ProfileModel& model, ForceView view);
 

@@ -27,6 +27,7 @@
 #include <QSaveFile>
 #include <QScatterSeries>
 #include <QScreen>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSvgGenerator>
 #include <QTableWidget>
@@ -55,6 +56,8 @@ const QColor kCursorColour(60, 60, 60);
 const QColor kLimitColour(230, 40, 40, 34);  // the shaded comfort limits
 const QColor kOffScaleColour(190, 0, 60);
 const QColor kStartColour(20, 140, 60);
+const QColor kBetterShade(214, 240, 214);  // a rebuilt figure that rides better
+const QColor kWorseShade(250, 218, 218);   // one that rides worse
 constexpr double kLoadedWidth = 3.0;
 constexpr double kRebuiltWidth = 1.3;
 const char* const kFontFamily = "DejaVu Sans";
@@ -828,17 +831,31 @@ void ProfileWindow::ShowTexts() {
             const double at = c == 1 ? row.loadedAt : row.rebuiltAt;
             const int segment = c == 1 ? row.loadedSegment : row.rebuiltSegment;
             auto* item = new QTableWidgetItem(Text(c == 1 ? row.loaded : row.rebuilt));
+            QStringList tip;
             if (std::isfinite(at)) {
                 item->setData(Qt::UserRole, at);
                 item->setForeground(QColor(20, 70, 160));
-                item->setToolTip(QStringLiteral("On track segment %1. Click to show it on the plots.")
-                                     .arg(segment));
+                tip << QStringLiteral("On track segment %1. Click to show it on the plots.").arg(segment);
             }
+            if (c == 2 && row.verdict != Verdict::None) {
+                if (row.verdict != Verdict::Same) {
+                    item->setBackground(row.verdict == Verdict::Better ? kBetterShade : kWorseShade);
+                }
+                tip.prepend(Text(row.verdictText));
+            }
+            item->setToolTip(tip.join(QLatin1Char(' ')));
             summary_->setItem(r, c, item);
         }
     }
+    summary_->horizontalHeaderItem(2)->setToolTip(QStringLiteral(
+        "Shaded green where the rebuilt track rides better than the loaded one, red where it "
+        "rides worse; a figure's tool tip gives the margin."));
     summary_->resizeColumnsToContents();
     summary_->resizeRowsToContents();
+    // Never narrower than its columns: the rebuilt figures are the point of the table.
+    int width = 2 * summary_->frameWidth() + summary_->verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < summary_->columnCount(); ++c) width += summary_->columnWidth(c);
+    summary_->setMinimumWidth(width);
     int height = summary_->horizontalHeader()->height() + 2;
     for (int r = 0; r < summary_->rowCount(); ++r) height += summary_->rowHeight(r);
     summary_->setMaximumHeight(height);

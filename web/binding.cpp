@@ -170,6 +170,8 @@ val ViewOf(const ui::ProfileModel& model, ui::ForceView view) {
         r.set("toolTip", row.toolTip);
         r.set("loadedAt", Number(row.loadedAt));
         r.set("rebuiltAt", Number(row.rebuiltAt));
+        r.set("verdict", std::string(ui::VerdictName(row.verdict)));
+        r.set("verdictText", row.verdictText);
         rows.call<void>("push", r);
     }
     v.set("summary", rows);

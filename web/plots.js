@@ -688,11 +688,19 @@ const CvqrnPlots = (() => {
         const td = document.createElement('td');
         td.textContent = row[w];
         const at = row[`${w}At`];
+        const tips = [];
         if (at != null) {
           td.className = 'goto';
-          td.title = 'Click to show it on the plots';
+          tips.push('Click to show it on the plots');
           td.addEventListener('click', () => goTo(w, at));
         }
+        // The rebuilt figure against the loaded one: shaded where it rides
+        // better or worse, the margin in the tool tip.
+        if (w === 'rebuilt' && row.verdict) {
+          td.classList.add(row.verdict);
+          tips.unshift(row.verdictText);
+        }
+        if (tips.length) td.title = tips.join(' ');
         tr.append(td);
       }
     }

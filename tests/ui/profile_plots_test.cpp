@@ -289,6 +289,70 @@ TEST(ProfileTexts, SummaryCaptionExceedancesAndReadOut) {
     EXPECT_EQ(ExceedanceText(e).rfind("Vertical above +6 g at ", 0), 0u);
 }
 
+// The rebuilt figure judged against the loaded one, row by row. Each case
+// names the fault it catches.
+TEST(ProfileTexts, VerdictsJudgeLikeWithLikeBeyondTheMargins) {
+    const auto extreme = [](double value) { return ProfileExtreme{value, 10.0, 1}; };
+    ProfileModel model;
+    model.loaded.emplace();
+    model.loaded->summary.feltMaxLateral = extreme(2.0);
+    model.loaded->summary.feltMinVertical = extreme(-1.0);
+    model.loaded->summary.feltMaxVertical = extreme(3.0);
+    model.loaded->summary.onsetLateral = 20.0;
+    model.loaded->summary.feltLateralRms = 0.5;
+    model.rebuilt = model.loaded;
+    const auto verdict = [&](const char* label) {
+        for (const SummaryRow& row : SummaryRows(model, ForceView::Felt)) {
+            if (row.label == label) return row.verdict;
+        }
+        ADD_FAILURE() << "no row " << label;
+        return Verdict::None;
+    };
+    struct Case {
+        const char* fault;
+        double lateral, lowest, onset, rms;
+        const char* label;
+        Verdict expected;
+    };
+    const Case cases[] = {
+        {"the lateral's sign taken for its size", -2.2, -1.0, 20.0, 0.5, "Largest lateral", Verdict::Worse},
+        {"a lateral within 0.1 g called worse", -2.08, -1.0, 20.0, 0.5, "Largest lateral", Verdict::Same},
+        {"a gentler lateral not shown", 1.5, -1.0, 20.0, 0.5, "Largest lateral", Verdict::Better},
+        {"more airtime taken as better", 2.0, -1.3, 20.0, 0.5, "Lowest vertical", Verdict::Worse},
+        {"less airtime not shown", 2.0, -0.5, 20.0, 0.5, "Lowest vertical", Verdict::Better},
+        {"the onset's 10 % share left out", 2.0, -1.0, 22.9, 0.5, "Lateral onset", Verdict::Same},
+        {"a harsher onset not shown", 2.0, -1.0, 23.5, 0.5, "Lateral onset", Verdict::Worse},
+        {"the RMS judged without its margin", 2.0, -1.0, 20.0, 0.505, "Lateral RMS", Verdict::Same},
+        {"a higher RMS not shown", 2.0, -1.0, 20.0, 0.52, "Lateral RMS", Verdict::Worse},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        model.rebuilt->summary.feltMaxLateral = extreme(c.lateral);
+        model.rebuilt->summary.feltMinVertical = extreme(c.lowest);
+        model.rebuilt->summary.onsetLateral = c.onset;
+        model.rebuilt->summary.feltLateralRms = c.rms;
+        EXPECT_EQ(verdict(c.label), c.expected);
+    }
+
+    // The highest vertical is not judged: banking turns lateral into vertical.
+    model.rebuilt->summary.feltMaxVertical = extreme(4.0);
+    EXPECT_EQ(verdict("Highest vertical"), Verdict::None);
+    // The tool tip names the margin it judged by.
+    for (const SummaryRow& row : SummaryRows(model, ForceView::Felt)) {
+        if (row.label == "Lateral onset") {
+            EXPECT_EQ(row.verdictText, "Within 10 % and 1 g/s of the loaded track.");
+        }
+    }
+    // Nothing to judge: no extreme counted on the rebuilt track, or no rebuild.
+    model.rebuilt->summary.feltMaxLateral.segment = -1;
+    EXPECT_EQ(verdict("Largest lateral"), Verdict::None);
+    model.rebuilt.reset();
+    for (const SummaryRow& row : SummaryRows(model, ForceView::Raw)) {
+        EXPECT_EQ(row.verdict, Verdict::None) << row.label;
+        EXPECT_TRUE(row.verdictText.empty()) << row.label;
+    }
+}
+
 TEST(ProfileTexts, ExportNamesFollowTheTrack) {
     struct Row {
         const char* track;

@@ -318,6 +318,17 @@ async function plots(p) {
   check(centred[1] - centred[0] < 0.2 * (whole[0][1] - whole[0][0]), `a click on an exceedance zooms to it: ${centred}`);
   await p.page.evaluate(() => CvqrnPlots.charts()[0].over.dispatchEvent(new MouseEvent('dblclick', { bubbles: true })));
 
+  // The rebuilt figures are judged against the loaded ones: the default
+  // rebuild's loop pushes far harder sideways, and the table says so.
+  const judged = await p.page.evaluate(() => [...document.querySelectorAll('#plots table.summary tr')]
+    .filter((tr) => tr.cells.length === 3)
+    .map((tr) => [tr.cells[0].textContent, tr.cells[2].className, tr.cells[2].title]));
+  const lateralRow = judged.find((r) => r[0] === 'Largest lateral');
+  check(lateralRow && lateralRow[1].split(' ').includes('worse') &&
+        lateralRow[2].startsWith('Worse than the loaded track by more than 0.1 g.'),
+        `the rebuilt lateral is marked worse: ${JSON.stringify(lateralRow)}`);
+  check(judged.filter((r) => r[0] === 'Highest vertical' || r[0] === 'Lowest speed')
+    .every((r) => !/better|worse|same/.test(r[1])), `speeds and the highest vertical are not judged: ${JSON.stringify(judged)}`);
   // Raw forces: the summary names them, and the 5 m RMS explains itself.
   await p.page.click('input[name="profile-view"][value="raw"]');
   const raw = await p.page.evaluate(() => ({
