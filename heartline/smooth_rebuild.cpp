@@ -126,6 +126,9 @@ constexpr double kJacobianStep = 1e-7;
 // Metres the heart may stray from the loaded path before the smooth rebuild
 // gives up on a track rather than write a rail that does not hold it.
 constexpr double kLargestStray = 0.1;
+// Metres the heart may stray, the promise of the rebuild: a fit through a
+// loop's lean that breaks it gives way to one without the lean that keeps it.
+constexpr double kHeldStray = 0.02;
 // Steps towards the nearest point of the loaded path when measuring that.
 constexpr int kNearestSteps = 3;
 // A tangent whose horizontal part is below this has no level frame.
@@ -656,10 +659,12 @@ void SetRailTangents(std::vector<PathSample>& samples, double heartline) {
 // roll per segment the eased roll follows (the segments there are placed
 // for it, see PlaceVertices). The lean costs lateral force: on the builder's
 // loop under a g felt against a drawn 1.8 g, where the frame's turn within a
-// metre had left the heart wiggling by up to 26 g raw.
-void LeanThroughVertical(std::vector<PathSample>& samples, double heartline, double spacing) {
+// metre had left the heart wiggling by up to 26 g raw. True where it leaned
+// the riders anywhere.
+bool LeanThroughVertical(std::vector<PathSample>& samples, double heartline, double spacing) {
     const size_t n = samples.size();
-    if (n < 3 || !(std::abs(heartline) > 0.0)) return;
+    bool leaned = false;
+    if (n < 3 || !(std::abs(heartline) > 0.0)) return leaned;
     const D3 vertical{0.0, 1.0, 0.0};
     size_t j = 0;
     while (j < n) {
@@ -719,9 +724,11 @@ void LeanThroughVertical(std::vector<PathSample>& samples, double heartline, dou
                 if (Norm(moved) > 0.0) sample.up = moved;
                 sample.leanWidth = width;
             }
+            leaned = true;
         }
         j = end;
     }
+    return leaned;
 }
 
 // That tangent at arc length s.
@@ -1592,8 +1599,9 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     SmoothUpDirections(samples, static_cast<int>(std::nearbyint(
                                     0.5 * (std::sqrt(1.0 + 4.0 * ratio * ratio) - 1.0))));
     SetRailTangents(samples, heartline);
-    LeanThroughVertical(samples, heartline, spacing);
-    SetRailTangents(samples, heartline);
+    std::vector<PathSample> unleaned = samples;
+    const bool leaned = LeanThroughVertical(samples, heartline, spacing);
+    if (leaned) SetRailTangents(samples, heartline);
     progress(0.3);
 
     // Fits the rail the given way; false where its system cannot be solved.
@@ -1656,10 +1664,29 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         FinishFit(walk, samples, spacing, heartline, fit);
         return true;
     };
+    // The smooth way, or the cautious way where that lets the hearts stray
+    // beyond kLargestStray; false where neither can be solved.
+    const auto fitEitherWay = [&](RailFit& fit) {
+        bool solved = fitRail(kSmoothWay, fit);
+        if (!solved || !(LargestStray(walk, heartline, fit).distance <= kLargestStray)) {
+            solved = fitRail(kCautiousWay, fit);
+        }
+        return solved;
+    };
     RailFit fit;
-    bool solved = fitRail(kSmoothWay, fit);
-    if (!solved || !(LargestStray(walk, heartline, fit).distance <= kLargestStray)) {
-        solved = fitRail(kCautiousWay, fit);
+    bool solved = fitEitherWay(fit);
+    // Where the riders lean through a loop and the hearts still stray beyond
+    // kHeldStray, the rail is fitted again without the lean, and that fit is
+    // kept if it holds them within kHeldStray (or the lean's cannot be
+    // solved): the lean never costs the hearts a place the rail can hold.
+    if (leaned && !(solved && LargestStray(walk, heartline, fit).distance <= kHeldStray)) {
+        std::swap(samples, unleaned);
+        RailFit plain;
+        if (fitEitherWay(plain) &&
+            (!solved || LargestStray(walk, heartline, plain).distance <= kHeldStray)) {
+            fit = std::move(plain);
+            solved = true;
+        }
     }
     if (!solved) {
         return Failure(Status::NumericalBlowUp,
