@@ -406,6 +406,21 @@ HeartlineSettings SmoothSettingsOf(const LayoutCase& c) {
     return settings;
 }
 
+// The heart path's largest distance from the drawn one after a random layout
+// case's rebuild with `settings`; NaN (failing every comparison) where the
+// run fails.
+double RebuiltHeartDistance(const LayoutCase& c, const HeartlineSettings& settings) {
+    TrackData track = c.track;
+    const HeartlineResult result = GenerateHeartline(track, settings, nullptr);
+    EXPECT_TRUE(result) << result.message;
+    if (!result) return std::nan("");
+    const RideProfile drawn =
+        ComputeRideProfile(c.track, {0.0, settings.startspeed, settings.endspeed, 0.25});
+    const RideProfile rebuilt = ComputeRideProfile(
+        track, {settings.heartline, settings.startspeed, settings.endspeed, 0.25});
+    return MaxHeartDistance(drawn, rebuilt);
+}
+
 // Fault: a fit that takes the smoothest ride or nothing. On these random
 // layouts, which run close to the vertical, the fit that holds the heart's
 // curvature and places long segments through roll transitions lets the
@@ -416,14 +431,7 @@ TEST(SmoothRebuild, FitsCautiouslyRatherThanRefuseATrackItCanHold) {
         SCOPED_TRACE(seed);
         const LayoutCase c = RandomLayoutCase(seed);
         const HeartlineSettings settings = SmoothSettingsOf(c);
-        TrackData track = c.track;
-        const HeartlineResult result = GenerateHeartline(track, settings, nullptr);
-        ASSERT_TRUE(result) << result.message;
-        const RideProfile drawn =
-            ComputeRideProfile(c.track, {0.0, settings.startspeed, settings.endspeed, 0.25});
-        const RideProfile rebuilt = ComputeRideProfile(
-            track, {settings.heartline, settings.startspeed, settings.endspeed, 0.25});
-        EXPECT_LT(MaxHeartDistance(drawn, rebuilt), 0.1);
+        EXPECT_LT(RebuiltHeartDistance(c, settings), 0.1);
     }
 }
 
@@ -437,14 +445,7 @@ TEST(SmoothRebuild, DropsALeanThatLetsTheHeartsStray) {
         SCOPED_TRACE(times);
         HeartlineSettings settings = SmoothSettingsOf(c);
         settings.segments = static_cast<int16_t>(settings.segments * times);
-        TrackData track = c.track;
-        const HeartlineResult result = GenerateHeartline(track, settings, nullptr);
-        ASSERT_TRUE(result) << result.message;
-        const RideProfile drawn =
-            ComputeRideProfile(c.track, {0.0, settings.startspeed, settings.endspeed, 0.25});
-        const RideProfile rebuilt = ComputeRideProfile(
-            track, {settings.heartline, settings.startspeed, settings.endspeed, 0.25});
-        EXPECT_LT(MaxHeartDistance(drawn, rebuilt), 0.02);
+        EXPECT_LT(RebuiltHeartDistance(c, settings), 0.02);
     }
 }
 
