@@ -54,6 +54,20 @@ constexpr double kMaxSegmentShare = 0.05;
 // Near the vertical the rail's level frame spins about the tangent and the
 // vertex rolls must follow it: radians of spin one segment may span at most.
 constexpr double kMaxSpinPerSegment = 2.0;
+// Through a loop (see LeanThroughVertical): the rail's sideways share of its
+// tangent asked for where it passes the vertical; the half width of the lean
+// in metres per unit of that share over the rate (per metre) at which the
+// tangent's share in the loop's plane passes zero; the largest lean
+// (radians); the metres either side of the crossing over which that rate is
+// measured. The segments through a lean are this share of its half width
+// long whatever the budget, and the segments beside it run towards that
+// length by at most this many metres per metre.
+constexpr double kCrossingSlope = 0.3;
+constexpr double kLeanWidth = 3.0;
+constexpr double kLargestLean = 0.5;
+constexpr double kCrossingBaseline = 1.0;
+constexpr double kLeanSegmentShare = 0.4;
+constexpr double kLeanGrading = 0.3;
 // Rail fit: rounds of fitting (each moves the frame the next one uses).
 constexpr int kFitRounds = 2;
 // Weight of the rows that ask the rail's second derivative at both ends of a
@@ -101,8 +115,10 @@ constexpr double kAlongWeight = 0.1;
 constexpr double kHeartDirectionWeight = 0.3;
 constexpr double kJoinWeight = 0.02;
 // At every kInnerStride-th fit point and at both ends of every join, the
-// heart's curvature is held to the loaded path's (FitTuning::curveWeight).
+// heart's curvature is held to the loaded path's (FitTuning::curveWeight;
+// through a lean this share of it).
 constexpr int kInnerStride = 2;
+constexpr double kLeanCurveShare = 0.5;
 constexpr double kInitialDamping = 1e-3;
 constexpr int kDampingAttempts = 6;
 constexpr double kDampingFloor = 1e-12;
@@ -110,6 +126,9 @@ constexpr double kJacobianStep = 1e-7;
 // Metres the heart may stray from the loaded path before the smooth rebuild
 // gives up on a track rather than write a rail that does not hold it.
 constexpr double kLargestStray = 0.1;
+// Metres the heart may stray, the promise of the rebuild: a fit through a
+// loop's lean that breaks it gives way to one without the lean that keeps it.
+constexpr double kHeldStray = 0.02;
 // Steps towards the nearest point of the loaded path when measuring that.
 constexpr int kNearestSteps = 3;
 // A tangent whose horizontal part is below this has no level frame.
@@ -315,6 +334,7 @@ struct PathSample {
     D3 up;               // the chosen up direction
     D3 heart;            // the point on the loaded path
     D3 railTangent;      // the tangent of the rail that puts the heart there under `up`
+    double leanWidth = 0.0;  // the half width of the lean through the vertical here (0: none)
 };
 
 std::vector<PathSample> SampleLoadedPath(const PathWalk& walk, const HeartlineSettings& settings,
@@ -497,12 +517,45 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
         const size_t hi = std::min(n - 1, j + reach);
         for (size_t k = lo; k <= hi; ++k) cap[k] = std::min(cap[k], most[j]);
     }
-    const auto segmentAt = [&](size_t j, double base) {
-        return std::min(std::max(base, need[j]), cap[j]);
+    // Through a lean the segments have one length whatever the budget (see
+    // LeanThroughVertical), and the lengths beside it run towards that one
+    // by at most kLeanGrading per metre.
+    std::vector<double> fixed(n, 0.0), reach(n, length);
+    for (size_t j = 0; j < n; ++j) {
+        if (samples[j].leanWidth > 0.0) {
+            fixed[j] = kLeanSegmentShare * samples[j].leanWidth;
+            reach[j] = 0.0;
+        }
+    }
+    for (size_t j = 1; j < n; ++j) {
+        const double step = samples[j].s - samples[j - 1].s;
+        if (reach[j - 1] + step < reach[j]) {
+            reach[j] = reach[j - 1] + step;
+            fixed[j] = fixed[j - 1];
+        }
+    }
+    for (size_t j = n - 1; j-- > 0;) {
+        const double step = samples[j + 1].s - samples[j].s;
+        if (reach[j + 1] + step < reach[j]) {
+            reach[j] = reach[j + 1] + step;
+            fixed[j] = fixed[j + 1];
+        }
+    }
+    std::vector<double> graded(n);
+    const auto grade = [&](double base) {
+        for (size_t j = 0; j < n; ++j) {
+            graded[j] = std::min(std::max(base, need[j]), cap[j]);
+            if (fixed[j] > 0.0) {
+                graded[j] = std::clamp(graded[j], std::max(fixed[j] - kLeanGrading * reach[j], 0.0),
+                                       fixed[j] + kLeanGrading * reach[j]);
+            }
+        }
     };
+    const auto segmentAt = [&](size_t j, double) { return graded[j]; };
     // The even length elsewhere: found by bisection so that the segments
     // number the budget.
     const auto count = [&](double base) {
+        grade(base);
         double total = 0.0;
         for (size_t j = 1; j < n; ++j) {
             total += (samples[j].s - samples[j - 1].s) / segmentAt(j, base);
@@ -519,6 +572,7 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
         }
     }
     const double base = hi;
+    grade(base);
     std::vector<double> total(n, 0.0);
     for (size_t j = 1; j < n; ++j) {
         total[j] = total[j - 1] + (samples[j].s - samples[j - 1].s) / segmentAt(j, base);
@@ -540,6 +594,12 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
 double SpeedAt(const std::vector<PathSample>& samples, double spacing, double s) {
     const double x = std::clamp(s / spacing, 0.0, static_cast<double>(samples.size() - 1));
     return samples[static_cast<size_t>(std::nearbyint(x))].speed;
+}
+
+// Whether arc length s lies where the riders lean through the vertical.
+bool InLean(const std::vector<PathSample>& samples, double spacing, double s) {
+    const double x = std::clamp(s / spacing, 0.0, static_cast<double>(samples.size() - 1));
+    return samples[static_cast<size_t>(std::nearbyint(x))].leanWidth > 0.0;
 }
 
 // The chosen up direction at arc length s, across `tangent`.
@@ -586,6 +646,89 @@ void SetRailTangents(std::vector<PathSample>& samples, double heartline) {
             t = t + (kLeastLean * rate - along) * heading;
         }
     }
+}
+
+// Where the rail passes through the vertical in the plane of a loop, its level
+// frame turns over by half a turn about the tangent, as fast as the rail's
+// sideways slope is small: on a loop drawn in one plane the turn is all but a
+// jump, which the file's eased roll cannot follow. So around each such
+// crossing the riders lean a little out of the loop's plane, the way that
+// moves the rail sideways along a smooth bump, y(u) = A u (1 - u^2)^3 (C2 at
+// its ends): its slope at the crossing gives the rail the sideways share
+// kCrossingSlope, and the frame's turn is spread over a few metres, at a
+// roll per segment the eased roll follows (the segments there are placed
+// for it, see PlaceVertices). The lean costs lateral force: on the builder's
+// loop under a g felt against a drawn 1.8 g, where the frame's turn within a
+// metre had left the heart wiggling by up to 26 g raw. True where it leaned
+// the riders anywhere.
+bool LeanThroughVertical(std::vector<PathSample>& samples, double heartline, double spacing) {
+    const size_t n = samples.size();
+    bool leaned = false;
+    if (n < 3 || !(std::abs(heartline) > 0.0)) return leaned;
+    const D3 vertical{0.0, 1.0, 0.0};
+    size_t j = 0;
+    while (j < n) {
+        const auto share = [&](size_t k) {
+            const D3& t = samples[k].railTangent;
+            return portable::hypot(t.x, t.z) / std::max(Norm(t), 1e-300);
+        };
+        if (!(share(j) < kSteepLow) || j == 0) {
+            ++j;
+            continue;
+        }
+        // The stretch below kSteepLow, entered at j: a crossing where the
+        // tangent's share in the plane it entered with passes zero.
+        const D3 entry = samples[j - 1].railTangent;
+        const D3 forward = Unit(D3{entry.x, 0.0, entry.z});
+        size_t end = j;
+        while (end < n && share(end) < kSteepLow) ++end;
+        const auto inPlane = [&](size_t k) {
+            return Dot(samples[k].railTangent, forward) / Norm(samples[k].railTangent);
+        };
+        size_t cross = j;
+        while (cross < end && inPlane(cross) > 0.0) ++cross;
+        if (cross == end || Norm(forward) == 0.0) {
+            j = end;
+            continue;
+        }
+        const double a0 = inPlane(cross - 1), a1 = inPlane(cross);
+        const double s0 = samples[cross - 1].s + spacing * a0 / (a0 - a1);
+        // The rate at which the in-plane share passes zero, over a baseline
+        // of kCrossingBaseline to either side: right at the vertical the
+        // rail's tangent is taken from few and close points.
+        const auto near = [&](double s) {
+            return static_cast<size_t>(
+                std::clamp(std::nearbyint(s / spacing), 0.0, static_cast<double>(n - 1)));
+        };
+        const size_t before = near(s0 - kCrossingBaseline), after = near(s0 + kCrossingBaseline);
+        if (!(after > before)) {
+            j = end;
+            continue;
+        }
+        const double rate =
+            (inPlane(before) - inPlane(after)) / (samples[after].s - samples[before].s);
+        const D3 side = Unit(Cross(forward, vertical));
+        const double c0 = Dot(samples[cross].railTangent, side) / Norm(samples[cross].railTangent);
+        if (rate > 0.0 && std::abs(c0) < kCrossingSlope) {
+            const double width = kLeanWidth * kCrossingSlope / rate;
+            double amount = (c0 < 0.0 ? -1.0 : 1.0) * (kCrossingSlope - std::abs(c0)) * width;
+            // The largest lean, at |u| = 1 / sqrt 7, is 0.238 A / h.
+            const double lean = 0.238 * std::abs(amount) / std::abs(heartline);
+            if (lean > kLargestLean) amount *= kLargestLean / lean;
+            for (PathSample& sample : samples) {
+                const double u = (sample.s - s0) / width;
+                if (!(std::abs(u) < 1.0)) continue;
+                const double w = 1.0 - u * u;
+                const double y = amount * u * w * w * w;
+                const D3 moved = Across(sample.up - (y / heartline) * side, sample.tangent);
+                if (Norm(moved) > 0.0) sample.up = moved;
+                sample.leanWidth = width;
+            }
+            leaned = true;
+        }
+        j = end;
+    }
+    return leaned;
 }
 
 // That tangent at arc length s.
@@ -1252,10 +1395,20 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         std::vector<RollJet> curveJets(AsIndex(fit.perSegment));
         // Not where the rail turns steep: there the file's eased roll, turning
         // with the level frame, bends the heart whatever the rail does, and
-        // the finish holds the heart's place and direction only.
+        // the finish holds the heart's place and direction only. Through a
+        // lean the frame turns slowly enough to hold the curvature inside
+        // the segments too (their joins are left free, see below).
         const std::vector<double>& steep = fit.steep[AsIndex(i)];
-        const bool level = fit.curveWeight > 0.0 &&
-                           std::all_of(steep.begin(), steep.end(), [](double x) { return x == 0.0; });
+        bool leaning = false;
+        for (int q = 0; q < fit.perSegment; ++q) {
+            leaning = leaning ||
+                      InLean(samples, spacing,
+                             fit.places[AsIndex(i)] + fit.lengths[AsIndex(i)] * q /
+                                                          static_cast<double>(fit.perSegment - 1));
+        }
+        const bool level =
+            fit.curveWeight > 0.0 &&
+            (leaning || std::all_of(steep.begin(), steep.end(), [](double x) { return x == 0.0; }));
         for (int q = 0; level && q < fit.perSegment; ++q) {
             const bool inner = q > 0 && q + 1 < fit.perSegment && q % kInnerStride == 0;
             const bool join = (q == 0 && i > 0) || (q + 1 == fit.perSegment && i + 1 < fit.segments);
@@ -1266,7 +1419,8 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
             const PathPlace at = Locate(walk, s);
             const Cubic& c = walk.cubics[AsIndex(at.segment)];
             pathCurvature[AsIndex(q)] = CurvatureOf(FirstAt(c, at.t), SecondAt(c, at.t));
-            curveScale[AsIndex(q)] = fit.curveWeight * v * v / kGravity;
+            curveScale[AsIndex(q)] =
+                (leaning ? kLeanCurveShare : 1.0) * fit.curveWeight * v * v / kGravity;
             curveJets[AsIndex(q)] = RollJetAt(rolls, t);
         }
         m.pathCurvature.push_back(std::move(pathCurvature));
@@ -1289,9 +1443,12 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         const double v = SpeedAt(samples, spacing, fit.places[k]);
         // Near the vertical the file's eased roll, following the level
         // frame's turn, bends the heart at every join whatever the rail does:
-        // there the finish holds the heart's place only.
+        // there the finish holds the heart's place only. Through a lean the
+        // same: the curvature held inside its segments is what holds the
+        // joins there.
         const double steep = Steepness(RailTangentAt(samples, spacing, fit.places[k]));
-        m.jointScale.push_back((1.0 - steep) * kJoinWeight * v * v / kGravity);
+        const double share = InLean(samples, spacing, fit.places[k]) ? 0.0 : 1.0 - steep;
+        m.jointScale.push_back(share * kJoinWeight * v * v / kGravity);
     }
 
     const int n = kPerVertex * (fit.segments + 1);
@@ -1442,6 +1599,9 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     SmoothUpDirections(samples, static_cast<int>(std::nearbyint(
                                     0.5 * (std::sqrt(1.0 + 4.0 * ratio * ratio) - 1.0))));
     SetRailTangents(samples, heartline);
+    std::vector<PathSample> unleaned = samples;
+    const bool leaned = LeanThroughVertical(samples, heartline, spacing);
+    if (leaned) SetRailTangents(samples, heartline);
     progress(0.3);
 
     // Fits the rail the given way; false where its system cannot be solved.
@@ -1504,10 +1664,29 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         FinishFit(walk, samples, spacing, heartline, fit);
         return true;
     };
+    // The smooth way, or the cautious way where that lets the hearts stray
+    // beyond kLargestStray; false where neither can be solved.
+    const auto fitEitherWay = [&](RailFit& fit) {
+        bool solved = fitRail(kSmoothWay, fit);
+        if (!solved || !(LargestStray(walk, heartline, fit).distance <= kLargestStray)) {
+            solved = fitRail(kCautiousWay, fit);
+        }
+        return solved;
+    };
     RailFit fit;
-    bool solved = fitRail(kSmoothWay, fit);
-    if (!solved || !(LargestStray(walk, heartline, fit).distance <= kLargestStray)) {
-        solved = fitRail(kCautiousWay, fit);
+    bool solved = fitEitherWay(fit);
+    // Where the riders lean through a loop and the hearts still stray beyond
+    // kHeldStray, the rail is fitted again without the lean, and that fit is
+    // kept if it holds them within kHeldStray (or the lean's cannot be
+    // solved): the lean never costs the hearts a place the rail can hold.
+    if (leaned && !(solved && LargestStray(walk, heartline, fit).distance <= kHeldStray)) {
+        std::swap(samples, unleaned);
+        RailFit plain;
+        if (fitEitherWay(plain) &&
+            (!solved || LargestStray(walk, heartline, plain).distance <= kHeldStray)) {
+            fit = std::move(plain);
+            solved = true;
+        }
     }
     if (!solved) {
         return Failure(Status::NumericalBlowUp,

@@ -1,10 +1,10 @@
 // evaluate_rebuilds [--quick] [--only NAME]: rebuilds the sample tracks, builder layouts
-// (helix, loop, airtime hill, top hat) and seeded random layouts with the
-// default and the smooth rebuild at 1x, 2x and 4x the recommended segment
-// count, and prints for each the ride figures of the drawn track and of both
-// rebuilds: felt lateral max and RMS, felt vertical min and max, onset rates,
-// the heart path's distance from the drawn one and the raw-to-felt gap. A
-// last column names the targets the smooth rebuild misses.
+// (helix, loop, a loop drawn in one plane, airtime hill, top hat) and seeded
+// random layouts with the default and the smooth rebuild at 1x, 2x and 4x the
+// recommended segment count, and prints for each the ride figures of the
+// drawn track and of both rebuilds: felt lateral max and RMS, felt vertical
+// min and max, onset rates, the heart path's distance from the drawn one and
+// the raw-to-felt gap. A last column names the targets the smooth rebuild misses.
 //
 // The drawn track is ridden with the hearts on its rail; a rebuilt one with
 // the hearts at the heartline distance. Samples every 0.25 m.
@@ -42,6 +42,14 @@ std::vector<Layout> Layouts(bool quick) {
     }
     layouts.push_back({"helix", BankedHelix(), 14.0, 15.0});
     layouts.push_back({"loop", VerticalLoop(), 24.0, 23.0});
+    // A loop drawn in one plane without roll: its tangent passes straight up.
+    layouts.push_back({"planar loop",
+                       LayoutBuilder({0.0, 0.0, 0.0})
+                           .Straight(20.0)
+                           .Loop(11.0, 0.0)
+                           .Straight(20.0)
+                           .Build("planar loop"),
+                       24.0, 23.0});
     layouts.push_back({"airtime hill", AirtimeHill(), 20.0, 19.0});
     layouts.push_back({"top hat", TopHat(), 26.0, 25.0});
     // Random layouts whose default run succeeds at their own speeds.
