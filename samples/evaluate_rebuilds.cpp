@@ -306,8 +306,13 @@ int Corpus(int first, int count) {
                 const size_t space = missed.find(' ', plus);
                 at = space == std::string::npos ? missed.size() : space + 1;
             }
+            const ProfileExtreme& kink =
+                std::abs(p.summary.maxLateral.value) > std::abs(p.summary.maxVertical.value)
+                    ? p.summary.maxLateral
+                    : p.summary.maxVertical;
             line += FormatFixed(100 * f.heart, 1) + " cm " + DescribeWorst(drawn, p, w) +
-                    " | missed " + missed;
+                    ", raw " + FormatFixed(kink.value, 1) + " g at " + FormatFixed(kink.distance, 1) +
+                    " m | missed " + missed;
             std::printf("%s\n", line.c_str());
             worst.emplace_back(f.heart, line);
         }
