@@ -138,6 +138,9 @@ constexpr double kLargestStray = 0.02;
 // it, and a fit that breaks it is fitted again (see kRefinedWay); one that
 // keeps it is written as it is.
 constexpr double kHeldStray = 0.02;
+// Metres of stray beyond which the smooth way is followed by the cautious
+// way straight away (see FitTuning).
+constexpr double kCautiousStray = 0.1;
 // BendLimits: the fit's stray per curvature change times squared segment
 // length, the stray segments are made short enough for (metres), and the
 // shortest segment it asks for.
@@ -148,7 +151,7 @@ constexpr double kShortestBendSegment = 0.5;
 // rail fitted again, at most kRefineRounds times; each time to a share of its
 // length between these two.
 constexpr double kRefineStray = 0.01;
-constexpr int kRefineRounds = 5;
+constexpr int kRefineRounds = 8;
 constexpr double kLeastRefineShare = 0.5;
 constexpr double kMostRefineShare = 0.8;
 // Steps towards the nearest point of the loaded path when measuring that.
@@ -1807,14 +1810,24 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         bestLeans = leaned;
         solved = true;
     };
+    // The smooth way, and the cautious way too where that lets the hearts
+    // stray beyond kCautiousStray.
     RailFit candidate;
-    if (fitRail(kSmoothWay, candidate)) consider(candidate);
+    const auto fitEitherWay = [&] {
+        bool held = false;
+        if (fitRail(kSmoothWay, candidate)) {
+            held = LargestStray(SegmentStrays(walk, heartline, candidate)).distance <= kCautiousStray;
+            consider(candidate);
+        }
+        if (!held && fitRail(kCautiousWay, candidate)) consider(candidate);
+    };
+    fitEitherWay();
     // Where the riders lean through a loop and the hearts stray beyond
     // kHeldStray, the rail is fitted again without the lean: the lean never
     // costs the hearts a place the rail can hold.
     if (leaned && !(solved && best.distance <= kHeldStray)) {
         samples = chooseUp(0.0, false, leaned);
-        if (fitRail(kSmoothWay, candidate)) consider(candidate);
+        fitEitherWay();
     }
     // Where they still stray, shorter segments there and the rail fitted
     // again (see kRefinedWay).
