@@ -13,6 +13,7 @@
 #include <Eigen/SparseCore>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -1801,24 +1802,25 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     bool solved = false;
     Stray best;
     bool bestLeans = leaned;  // whether the best fit so far is the lean's
-    // Keeps `candidate` where it holds the hearts better than the best so far.
+    // Keeps `candidate` where it holds the hearts better than the best so
+    // far; how far it lets them stray (a stray that is not a number counts
+    // as the farthest).
     const auto consider = [&](RailFit& candidate) {
-        const Stray stray = LargestStray(SegmentStrays(walk, heartline, candidate));
-        if (solved && best.distance <= stray.distance) return;
-        fit = std::move(candidate);
-        best = stray;
-        bestLeans = leaned;
-        solved = true;
+        Stray stray = LargestStray(SegmentStrays(walk, heartline, candidate));
+        if (std::isnan(stray.distance)) stray.distance = std::numeric_limits<double>::infinity();
+        if (!solved || stray.distance < best.distance) {
+            fit = std::move(candidate);
+            best = stray;
+            bestLeans = leaned;
+            solved = true;
+        }
+        return stray.distance;
     };
     // The smooth way, and the cautious way too where that lets the hearts
     // stray beyond kCautiousStray.
     RailFit candidate;
     const auto fitEitherWay = [&] {
-        bool held = false;
-        if (fitRail(kSmoothWay, candidate)) {
-            held = LargestStray(SegmentStrays(walk, heartline, candidate)).distance <= kCautiousStray;
-            consider(candidate);
-        }
+        const bool held = fitRail(kSmoothWay, candidate) && consider(candidate) <= kCautiousStray;
         if (!held && fitRail(kCautiousWay, candidate)) consider(candidate);
     };
     fitEitherWay();
