@@ -1732,6 +1732,7 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     };
     bool leaned = false;
     std::vector<PathSample> samples = chooseUp(0.0, true, leaned);
+    const bool leans = leaned;
     progress(0.3);
 
     // The longest segment at each sample (see RefineLimits).
@@ -1801,7 +1802,6 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     RailFit fit;
     bool solved = false;
     Stray best;
-    bool bestLeans = leaned;  // whether the best fit so far is the lean's
     // Keeps `candidate` where it holds the hearts better than the best so
     // far; how far it lets them stray (a stray that is not a number counts
     // as the farthest).
@@ -1811,7 +1811,6 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         if (!solved || stray.distance < best.distance) {
             fit = std::move(candidate);
             best = stray;
-            bestLeans = leaned;
             solved = true;
         }
         return stray.distance;
@@ -1836,7 +1835,7 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     if (solved && best.distance > kHeldStray) {
         samples = chooseUp(std::max(kLeastSmoothing * length / segments,
                                     kLeastSmoothSeconds * 0.5 * (run.MinSpeed + run.MaxSpeed)),
-                           bestLeans, leaned);
+                           leans, leaned);
         RailFit last = fit;
         std::vector<Stray> strays = SegmentStrays(walk, heartline, last);
         for (int round = 0; round < kRefineRounds && best.distance > kHeldStray &&
@@ -1851,7 +1850,7 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     // Still astray: the cautious way, if it holds them better.
     if (!solved || !(best.distance <= kLargestStray)) {
         std::fill(limit.begin(), limit.end(), length);
-        samples = chooseUp(0.0, bestLeans, leaned);
+        samples = chooseUp(0.0, leans, leaned);
         if (fitRail(kCautiousWay, candidate)) consider(candidate);
     }
     if (!solved) {
