@@ -13,6 +13,7 @@
 #include <Eigen/SparseCore>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ constexpr double kAirtimeHigh = 0.6;
 // running means at most this many samples to either side.
 constexpr double kSmoothSecondsPerPass = 0.02;
 constexpr int kMaxSmoothRadius = 100000;
+// See kRefinedWay.
+constexpr double kLeastSmoothing = 1.0;
+constexpr double kLeastSmoothSeconds = 0.2;
 // Vertex placement (see PlaceVertices): the factor of the heart's curvature
 // error estimate and the longest segment as a share of the track (the error
 // the segments are made long enough for is FitTuning::curvatureError).
@@ -111,6 +115,9 @@ constexpr double kLargestTurn = 0.5;
 // step of the differences that give the Jacobian.
 constexpr int kFinishSteps = 3;
 constexpr double kAlongWeight = 0.1;
+// The weight of the fit points at the track's two ends, across and along
+// (see kRefinedWay).
+constexpr double kEndWeight = 3.0;
 // Near the vertical also the heart's direction, in metres per radian.
 constexpr double kHeartDirectionWeight = 0.3;
 constexpr double kJoinWeight = 0.02;
@@ -124,11 +131,30 @@ constexpr int kDampingAttempts = 6;
 constexpr double kDampingFloor = 1e-12;
 constexpr double kJacobianStep = 1e-7;
 // Metres the heart may stray from the loaded path before the smooth rebuild
-// gives up on a track rather than write a rail that does not hold it.
-constexpr double kLargestStray = 0.1;
+// gives up on a track rather than write a rail that does not hold it: the
+// 2 cm a heartline tool promises.
+constexpr double kLargestStray = 0.02;
 // Metres the heart may stray, the promise of the rebuild: a fit through a
-// loop's lean that breaks it gives way to one without the lean that keeps it.
+// loop's lean that breaks it gives way to one without the lean that keeps
+// it, and a fit that breaks it is fitted again (see kRefinedWay); one that
+// keeps it is written as it is.
 constexpr double kHeldStray = 0.02;
+// Metres of stray beyond which the smooth way is followed by the cautious
+// way straight away (see FitTuning).
+constexpr double kCautiousStray = 0.1;
+// BendLimits: the fit's stray per curvature change times squared segment
+// length, the stray segments are made short enough for (metres), and the
+// shortest segment it asks for.
+constexpr double kBendFactor = 1.0 / 170.0;
+constexpr double kBendStray = 0.012;
+constexpr double kShortestBendSegment = 0.5;
+// A segment whose hearts stray more than this (metres) is shortened and the
+// rail fitted again, at most kRefineRounds times; each time to a share of its
+// length between these two.
+constexpr double kRefineStray = 0.01;
+constexpr int kRefineRounds = 8;
+constexpr double kLeastRefineShare = 0.5;
+constexpr double kMostRefineShare = 0.8;
 // Steps towards the nearest point of the loaded path when measuring that.
 constexpr int kNearestSteps = 3;
 // A tangent whose horizontal part is below this has no level frame.
@@ -146,9 +172,23 @@ struct FitTuning {
     double curvatureError;  // g
     double curveWeight;     // metres per g; 0: the heart's curvature is not held
     bool rateFlagsEverywhere;
+    bool holdEnds;          // the hearts at the track's ends held along the path too
 };
-constexpr FitTuning kSmoothWay{0.11, 0.02, false};
-constexpr FitTuning kCautiousWay{0.2, 0.0, true};
+constexpr FitTuning kSmoothWay{0.11, 0.02, false, false};
+constexpr FitTuning kCautiousWay{0.2, 0.0, true, false};
+// Where the smooth way lets the hearts stray more than kHeldStray, it is
+// fitted again with shorter segments there (see RefineLimits), with the up
+// direction smoothed over at least kLeastSmoothing mean segment lengths and
+// kLeastSmoothSeconds of travel at the mean speed whatever the filter, and
+// with the hearts at the track's two ends held harder, along the path too.
+// The roll the file eases between the vertices cannot follow a roll that
+// turns within a fraction of a segment, nor can a rail a heartline away
+// swing round a roll that turns within a metre or two: the hearts stray by
+// the heartline times the difference (with filters of 0 to 9 the first fit
+// let them stray 2 to 10 cm on 34 of 72 random-layout runs). And the finish
+// lets the hearts slide along the path, which past an end leaves it (9 cm at
+// the start of a 300 m random layout at 100 to 400 segments).
+constexpr FitTuning kRefinedWay{0.11, 0.02, false, true};
 
 struct D3 {
     double x = 0.0, y = 0.0, z = 0.0;
@@ -333,6 +373,7 @@ struct PathSample {
     D3 drawnUp;          // up of the loaded roll (zero where the path is vertical)
     D3 up;               // the chosen up direction
     D3 heart;            // the point on the loaded path
+    D3 curvature;        // the loaded path's curvature vector there, 1/m
     D3 railTangent;      // the tangent of the rail that puts the heart there under `up`
     double leanWidth = 0.0;  // the half width of the lean through the vertical here (0: none)
 };
@@ -368,6 +409,7 @@ std::vector<PathSample> SampleLoadedPath(const PathWalk& walk, const HeartlineSe
         const D3 curvature =
             rate > 0.0 ? (1.0 / (rate * rate)) * (d2 - Dot(d2, sample.tangent) * sample.tangent)
                        : D3{};
+        sample.curvature = curvature;
         const double v2 = std::max(SpeedSquared(line, sample.s, p.y), 0.0);
         sample.speed = std::sqrt(v2);
         // Felt force per mass is acceleration minus gravity; across the path
@@ -461,10 +503,11 @@ void SmoothUpDirections(std::vector<PathSample>& samples, int radius) {
 // at every vertex; on the heart that is a curvature error of about
 // (roll rate) x h / (segment length), so where the roll turns, segments are
 // made long enough to keep it below `curvatureError` at the train's speed.
-// The rest of the budget goes where the roll stands still, evenly.
+// The rest of the budget goes where the roll stands still, evenly. No
+// segment is longer than `limit` at any of its samples (see RefineLimits).
 std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double length,
                                   int segments, double spacing, double heartline,
-                                  double curvatureError) {
+                                  double curvatureError, const std::vector<double>& limit) {
     const size_t n = samples.size();
     // The shortest segment each sample's roll allows, and the longest its
     // level frame's spin allows.
@@ -517,6 +560,7 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
         const size_t hi = std::min(n - 1, j + reach);
         for (size_t k = lo; k <= hi; ++k) cap[k] = std::min(cap[k], most[j]);
     }
+    for (size_t j = 0; j < n; ++j) cap[j] = std::min(cap[j], limit[j]);
     // Through a lean the segments have one length whatever the budget (see
     // LeanThroughVertical), and the lengths beside it run towards that one
     // by at most kLeanGrading per metre.
@@ -588,6 +632,44 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
     }
     places[AsIndex(segments)] = length;
     return places;
+}
+
+// The longest segment at each sample that a cubic rail can follow within
+// kBendStray of the loaded path: over a segment of length l whose path's
+// curvature changes by dk (a turn that starts or ends inside it, as drawn
+// turns do), the fit leaves about kBendFactor dk l^2. The change is taken as
+// the curvature's variation over l centred on the sample, counting only its
+// change across the path (along the path the curvature vector turns with the
+// tangent even on a circle, which a cubic follows), for lengths halving from
+// the track's. Not where the path runs steep: there the segments follow the
+// level frame's spin (see PlaceVertices).
+std::vector<double> BendLimits(const std::vector<PathSample>& samples, double length,
+                               double spacing) {
+    const size_t n = samples.size();
+    std::vector<double> limit(n, length);
+    if (n < 3) return limit;
+    // The running sum of the curvature's change across the path.
+    std::vector<double> variation(n + 1, 0.0);
+    for (size_t j = 0; j < n; ++j) {
+        double change = 0.0;
+        if (j + 1 < n) {
+            const D3 d = samples[j + 1].curvature - samples[j].curvature;
+            const D3 t = Unit(samples[j].tangent + samples[j + 1].tangent);
+            change = Norm(d - Dot(d, t) * t);
+        }
+        variation[j + 1] = variation[j] + change;
+    }
+    for (size_t j = 0; j < n; ++j) {
+        if (Steepness(samples[j].tangent) > 0.0) continue;
+        for (double l = length; l >= kShortestBendSegment; l *= 0.5) {
+            const auto reach = static_cast<size_t>(0.5 * l / spacing);
+            const size_t lo = j > reach ? j - reach : 0;
+            const size_t hi = std::min(n - 1, j + reach);
+            limit[j] = l;
+            if (kBendFactor * (variation[hi] - variation[lo]) * l * l <= kBendStray) break;
+        }
+    }
+    return limit;
 }
 
 // The train's speed at the sample nearest to arc length s.
@@ -788,6 +870,7 @@ struct RailFit {
     std::vector<std::vector<double>> steep;  // per segment, per fit point: Steepness there
     std::vector<char> keepRate;              // per vertex: see KeepsRollRate
     double curveWeight = 0.0;                // see FitTuning
+    bool holdEnds = false;                   // see FitTuning
 };
 
 // Bernstein weights of the four unknowns (P_i, D_i, P_i+1, D_i+1) at t.
@@ -1220,11 +1303,13 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
                        targets[AsIndex(q)];
         const D3& along = m.along[AsIndex(i)][AsIndex(q)];
         const double a = Dot(off, along);
-        const D3 across = off - a * along;
+        const bool trackEnd = fit.holdEnds && ((i == 0 && q == 0) ||
+                                               (i + 1 == fit.segments && q + 1 == fit.perSegment));
+        const D3 across = (trackEnd ? kEndWeight : 1.0) * (off - a * along);
         r.push_back(across.x);
         r.push_back(across.y);
         r.push_back(across.z);
-        r.push_back(kAlongWeight * a);
+        r.push_back((trackEnd ? kEndWeight : kAlongWeight) * a);
     }
     const auto& scale = m.curveScale[AsIndex(i)];
     for (int q = 0; q < fit.perSegment; ++q) {
@@ -1547,8 +1632,8 @@ struct Stray {
     double distance = 0.0;
     double at = 0.0;
 };
-Stray LargestStray(const PathWalk& walk, double heartline, const RailFit& fit) {
-    Stray largest;
+std::vector<Stray> SegmentStrays(const PathWalk& walk, double heartline, const RailFit& fit) {
+    std::vector<Stray> strays(AsIndex(fit.segments));
     const TrackData rollTrack = RollTrack(fit);
     RollState rolls = StartRolls(rollTrack);
     for (int i = 0; i < fit.segments; ++i) {
@@ -1563,11 +1648,47 @@ Stray LargestStray(const PathWalk& walk, double heartline, const RailFit& fit) {
                 heart = heart + heartline * UpOf(frame, UnwrappedRoll<portable::Math>(rolls, t));
             }
             const double distance = DistanceFromPath(walk, heart, s);
+            Stray& largest = strays[AsIndex(i)];
             if (!(distance <= largest.distance)) largest = {distance, s};
         }
         AdvanceRoll(rolls, rollTrack, i);
     }
+    return strays;
+}
+Stray LargestStray(const std::vector<Stray>& strays) {
+    Stray largest;
+    for (const Stray& stray : strays) {
+        if (!(stray.distance <= largest.distance)) largest = stray;
+    }
     return largest;
+}
+
+// Shortens the segments whose hearts stray more than kRefineStray: a cubic
+// rail cannot follow a heart path that turns and rolls hard over a long
+// segment (an S-bend taken at speed, banked at a metre of heartline), and
+// the vertex placement makes the segments of such roll transitions long.
+// The samples of every such segment are limited to the length BendLimits
+// gives them and to a share of the segment's length that shrinks with the
+// stray (as the fit's error does with the square of the length, see
+// BendLimits). True if any was.
+bool RefineLimits(const RailFit& fit, const std::vector<Stray>& strays, double spacing,
+                  const std::vector<double>& bendLimits, std::vector<double>& limit) {
+    bool refined = false;
+    for (int i = 0; i < fit.segments; ++i) {
+        const double stray = strays[AsIndex(i)].distance;
+        if (!(stray > kRefineStray)) continue;
+        const double share =
+            std::clamp(std::sqrt(kRefineStray / stray), kLeastRefineShare, kMostRefineShare);
+        const double length = fit.lengths[AsIndex(i)];
+        const auto lo = static_cast<size_t>(std::max(0.0, std::floor(fit.places[AsIndex(i)] / spacing)));
+        const auto hi = std::min(limit.size() - 1,
+                                 static_cast<size_t>(std::ceil(fit.places[AsIndex(i) + 1] / spacing)));
+        for (size_t j = lo; j <= hi; ++j) {
+            limit[j] = std::min({limit[j], share * length, bendLimits[j]});
+        }
+        refined = true;
+    }
+    return refined;
 }
 
 // Steps the run's progress up to `share` of its total.
@@ -1588,29 +1709,42 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     const PathWalk walk = WalkLoadedPath(track);
     const double length = walk.s.back();
     const double spacing = std::min(kSampleSpacing, length / (segments * kSamplesPerSegment));
-    std::vector<PathSample> samples = SampleLoadedPath(walk, run.Settings, length, spacing);
+    const std::vector<PathSample> loaded = SampleLoadedPath(walk, run.Settings, length, spacing);
     progress(0.1);
 
-    ChooseUpDirections(samples);
-    const double meanSpeed = 0.5 * (run.MinSpeed + run.MaxSpeed);
-    const double sigma = run.Filter * kSmoothSecondsPerPass * meanSpeed;
-    // r (r + 1) = (sigma / spacing)^2 for the three running means.
-    const double ratio = std::min(sigma / spacing, double{kMaxSmoothRadius});
-    SmoothUpDirections(samples, static_cast<int>(std::nearbyint(
-                                    0.5 * (std::sqrt(1.0 + 4.0 * ratio * ratio) - 1.0))));
-    SetRailTangents(samples, heartline);
-    std::vector<PathSample> unleaned = samples;
-    const bool leaned = LeanThroughVertical(samples, heartline, spacing);
-    if (leaned) SetRailTangents(samples, heartline);
+    // The up directions along the loaded path, smoothed over at least
+    // `leastSigma` metres whatever the filter, with the riders leaning
+    // through the vertical of a loop if `lean` (see LeanThroughVertical; true
+    // in `leaned` where they did).
+    const auto chooseUp = [&](double leastSigma, bool lean, bool& leaned) {
+        std::vector<PathSample> chosen = loaded;
+        ChooseUpDirections(chosen);
+        const double meanSpeed = 0.5 * (run.MinSpeed + run.MaxSpeed);
+        const double sigma = std::max(run.Filter * kSmoothSecondsPerPass * meanSpeed, leastSigma);
+        // r (r + 1) = (sigma / spacing)^2 for the three running means.
+        const double ratio = std::min(sigma / spacing, double{kMaxSmoothRadius});
+        SmoothUpDirections(chosen, static_cast<int>(std::nearbyint(
+                                       0.5 * (std::sqrt(1.0 + 4.0 * ratio * ratio) - 1.0))));
+        SetRailTangents(chosen, heartline);
+        leaned = lean && LeanThroughVertical(chosen, heartline, spacing);
+        if (leaned) SetRailTangents(chosen, heartline);
+        return chosen;
+    };
+    bool leaned = false;
+    std::vector<PathSample> samples = chooseUp(0.0, true, leaned);
+    const bool leans = leaned;
     progress(0.3);
 
+    // The longest segment at each sample (see RefineLimits).
+    const std::vector<double> bendLimits = BendLimits(samples, length, spacing);
+    std::vector<double> limit(samples.size(), length);
     // Fits the rail the given way; false where its system cannot be solved.
     const auto fitRail = [&](const FitTuning& tuning, RailFit& fit) {
         fit = RailFit{};
         fit.segments = segments;
         fit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
         fit.places = PlaceVertices(samples, length, segments, spacing, heartline,
-                                   tuning.curvatureError);
+                                   tuning.curvatureError, limit);
         fit.lengths.resize(AsIndex(segments));
         for (size_t i = 0; i < fit.lengths.size(); ++i) {
             fit.lengths[i] = fit.places[i + 1] - fit.places[i];
@@ -1637,6 +1771,7 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         // See KeepsRollRate.
         fit.keepRate.assign(fit.point.size(), tuning.rateFlagsEverywhere ? 1 : 0);
         fit.curveWeight = tuning.curveWeight;
+        fit.holdEnds = tuning.holdEnds;
         for (int i = 0; i < segments && !tuning.rateFlagsEverywhere; ++i) {
             const std::vector<double>& steep = fit.steep[AsIndex(i)];
             if (std::any_of(steep.begin(), steep.end(), [](double x) { return x > 0.0; })) {
@@ -1664,36 +1799,68 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         FinishFit(walk, samples, spacing, heartline, fit);
         return true;
     };
-    // The smooth way, or the cautious way where that lets the hearts stray
-    // beyond kLargestStray; false where neither can be solved.
-    const auto fitEitherWay = [&](RailFit& fit) {
-        bool solved = fitRail(kSmoothWay, fit);
-        if (!solved || !(LargestStray(walk, heartline, fit).distance <= kLargestStray)) {
-            solved = fitRail(kCautiousWay, fit);
-        }
-        return solved;
-    };
     RailFit fit;
-    bool solved = fitEitherWay(fit);
-    // Where the riders lean through a loop and the hearts still stray beyond
-    // kHeldStray, the rail is fitted again without the lean, and that fit is
-    // kept if it holds them within kHeldStray (or the lean's cannot be
-    // solved): the lean never costs the hearts a place the rail can hold.
-    if (leaned && !(solved && LargestStray(walk, heartline, fit).distance <= kHeldStray)) {
-        std::swap(samples, unleaned);
-        RailFit plain;
-        if (fitEitherWay(plain) &&
-            (!solved || LargestStray(walk, heartline, plain).distance <= kHeldStray)) {
-            fit = std::move(plain);
+    bool solved = false;
+    Stray best;
+    // Keeps `candidate` where it holds the hearts better than the best so
+    // far; how far it lets them stray (a stray that is not a number counts
+    // as the farthest).
+    const auto consider = [&](RailFit& candidate) {
+        Stray stray = LargestStray(SegmentStrays(walk, heartline, candidate));
+        if (std::isnan(stray.distance)) stray.distance = std::numeric_limits<double>::infinity();
+        if (!solved || stray.distance < best.distance) {
+            fit = std::move(candidate);
+            best = stray;
             solved = true;
         }
+        return stray.distance;
+    };
+    // The smooth way, and the cautious way too where that lets the hearts
+    // stray beyond kCautiousStray.
+    RailFit candidate;
+    const auto fitEitherWay = [&] {
+        const bool held = fitRail(kSmoothWay, candidate) && consider(candidate) <= kCautiousStray;
+        if (!held && fitRail(kCautiousWay, candidate)) consider(candidate);
+    };
+    fitEitherWay();
+    // Where the riders lean through a loop and the hearts stray beyond
+    // kHeldStray, the rail is fitted again without the lean: the lean never
+    // costs the hearts a place the rail can hold.
+    if (leaned && !(solved && best.distance <= kHeldStray)) {
+        samples = chooseUp(0.0, false, leaned);
+        fitEitherWay();
+    }
+    // Where they still stray, shorter segments there and the rail fitted
+    // again (see kRefinedWay), with the lean where the track has one.
+    if (solved && best.distance > kHeldStray) {
+        samples = chooseUp(std::max(kLeastSmoothing * length / segments,
+                                    kLeastSmoothSeconds * 0.5 * (run.MinSpeed + run.MaxSpeed)),
+                           leans, leaned);
+        RailFit last = fit;
+        std::vector<Stray> strays = SegmentStrays(walk, heartline, last);
+        for (int round = 0; round < kRefineRounds && best.distance > kHeldStray &&
+                            RefineLimits(last, strays, spacing, bendLimits, limit);
+             ++round) {
+            if (!fitRail(kRefinedWay, last)) break;
+            strays = SegmentStrays(walk, heartline, last);
+            RailFit refined = last;
+            consider(refined);
+        }
+    }
+    // Still astray: the cautious way, if it holds them better, with the
+    // riders' lean where the track has one (without it a cautious fit through
+    // a loop held the hearts but kicked them by up to 300 g raw).
+    if (!solved || !(best.distance <= kLargestStray)) {
+        std::fill(limit.begin(), limit.end(), length);
+        samples = chooseUp(0.0, leans, leaned);
+        if (fitRail(kCautiousWay, candidate)) consider(candidate);
     }
     if (!solved) {
         return Failure(Status::NumericalBlowUp,
                             "The rail fit of the smooth rebuild could not be solved.");
     }
     progress(0.95);
-    const Stray stray = LargestStray(walk, heartline, fit);
+    const Stray& stray = best;
     if (!(stray.distance <= kLargestStray)) {
         return Failure(Status::NumericalBlowUp,
                             "The smooth rebuild cannot hold the riders' hearts on this track: "

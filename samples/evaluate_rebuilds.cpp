@@ -1,17 +1,29 @@
-// evaluate_rebuilds [--quick] [--only NAME]: rebuilds the sample tracks, builder layouts
-// (helix, loop, a loop drawn in one plane, airtime hill, top hat) and seeded
-// random layouts with the default and the smooth rebuild at 1x, 2x and 4x the
-// recommended segment count, and prints for each the ride figures of the
-// drawn track and of both rebuilds: felt lateral max and RMS, felt vertical
-// min and max, onset rates, the heart path's distance from the drawn one and
-// the raw-to-felt gap. A last column names the targets the smooth rebuild misses.
+// evaluate_rebuilds [--quick] [--only NAME] [--corpus [COUNT [FIRST]]]:
+// rebuilds the sample tracks, builder layouts (helix, loop, a loop drawn in
+// one plane, airtime hill, top hat) and seeded random layouts with the
+// default and the smooth rebuild at 1x, 2x and 4x the recommended segment
+// count, and prints for each the ride figures of the drawn track and of both
+// rebuilds: felt lateral max and RMS, felt vertical min and max, onset rates,
+// the heart path's distance from the drawn one and the raw-to-felt gap. A
+// last column names the targets the smooth rebuild misses.
+//
+// --corpus runs the smooth rebuild alone on COUNT (default 100) seeded
+// random layouts of the corpus from seed FIRST (default 0) on, with each
+// case's own settings at 1x, 2x and 4x its segment count, and prints per run
+// whether it was refused or how far the hearts strayed, where (arc length,
+// what the drawn path does there, the largest raw force) and the targets
+// missed; then the runs by heart-distance band, the misses by kind and the
+// worst runs.
 //
 // The drawn track is ridden with the hearts on its rail; a rebuilt one with
 // the hearts at the heartline distance. Samples every 0.25 m.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -140,6 +152,185 @@ void Row(const char* layout, const char* count, const char* which, const Figures
                 f.onsetLat, f.heart, f.gap, misses.c_str());
 }
 
+// ---- --corpus ---------------------------------------------------------
+
+// The largest distance of the rebuilt heart path from the drawn one (the
+// drawn path as the polyline of its samples, searched within 20 m of the same
+// share of the length, as MaxHeartDistance does), and the rebuilt sample
+// where it lies.
+struct Worst {
+    double distance = 0.0;
+    size_t sample = 0;  // in the rebuilt profile
+    size_t near = 0;    // the drawn sample nearest to it
+};
+Worst LocateWorst(const RideProfile& drawn, const RideProfile& rebuilt) {
+    const auto& path = drawn.samples;
+    Worst worst;
+    const double drawnLength = path.back().distance;
+    const double rebuiltLength = rebuilt.samples.back().distance;
+    const double reach = std::max(20.0, drawnLength / 20.0);
+    for (size_t j = 0; j < rebuilt.samples.size(); ++j) {
+        const ProfilePoint& q = rebuilt.samples[j].heart;
+        const double centre = rebuilt.samples[j].distance / rebuiltLength * drawnLength;
+        double nearest = 1e300;
+        size_t at = 0;
+        for (size_t k = 0; k + 1 < path.size(); ++k) {
+            if (path[k + 1].distance < centre - reach || path[k].distance > centre + reach) continue;
+            const ProfilePoint& a = path[k].heart;
+            const ProfilePoint& b = path[k + 1].heart;
+            const double abx = b.x - a.x, aby = b.y - a.y, abz = b.z - a.z;
+            const double span = abx * abx + aby * aby + abz * abz;
+            const double f =
+                span > 0.0
+                    ? std::clamp(((q.x - a.x) * abx + (q.y - a.y) * aby + (q.z - a.z) * abz) / span,
+                                 0.0, 1.0)
+                    : 0.0;
+            const double d = std::sqrt(std::pow(q.x - a.x - f * abx, 2) +
+                                       std::pow(q.y - a.y - f * aby, 2) +
+                                       std::pow(q.z - a.z - f * abz, 2));
+            if (d < nearest) {
+                nearest = d;
+                at = k;
+            }
+        }
+        if (nearest > worst.distance) worst = {nearest, j, at};
+    }
+    return worst;
+}
+
+// What the drawn path and the rebuilt track do where the hearts stray most.
+std::string DescribeWorst(const RideProfile& drawn, const RideProfile& rebuilt, const Worst& w) {
+    const auto& d = drawn.samples;
+    const size_t k = std::min(w.near, d.size() - 2);
+    const ProfilePoint& a = d[k].heart;
+    const ProfilePoint& b = d[k + 1].heart;
+    const double run = std::hypot(b.x - a.x, b.y - a.y, b.z - a.z);
+    const double pitch = run > 0 ? std::asin(std::clamp((b.y - a.y) / run, -1.0, 1.0)) * 180 / M_PI : 0;
+    // Curvature from the turn of the chord over +-1 m.
+    const size_t lo = k >= 4 ? k - 4 : 0, hi = std::min(d.size() - 1, k + 4);
+    const auto dir = [&](size_t u, size_t v) {
+        const ProfilePoint& p = d[u].heart;
+        const ProfilePoint& q = d[v].heart;
+        const double n = std::hypot(q.x - p.x, q.y - p.y, q.z - p.z);
+        return std::array<double, 3>{(q.x - p.x) / n, (q.y - p.y) / n, (q.z - p.z) / n};
+    };
+    const auto u = dir(lo, k), v = dir(k, hi);
+    const double turn = std::acos(std::clamp(u[0] * v[0] + u[1] * v[1] + u[2] * v[2], -1.0, 1.0));
+    const double curvature = turn / std::max(1e-9, d[hi].distance - d[lo].distance) * 2.0;
+    const auto& r = rebuilt.samples;
+    const size_t j = w.sample;
+    const size_t j0 = j > 0 ? j - 1 : 0, j1 = std::min(r.size() - 1, j + 1);
+    double rollRate = std::remainder(r[j1].roll - r[j0].roll, 2 * M_PI) /
+                      std::max(1e-9, r[j1].distance - r[j0].distance);
+    // The rebuilt segment's length, from its samples.
+    size_t first = j, last = j;
+    while (first > 0 && r[first - 1].segment == r[j].segment) --first;
+    while (last + 1 < r.size() && r[last + 1].segment == r[j].segment) ++last;
+    const double length = r.back().distance;
+    char out[256];
+    std::snprintf(out, sizeof out,
+                  "at %.1f/%.0f m seg %d (%.1f m) pitch %+.0f deg kappa %.3f v %.1f feltV %.2f "
+                  "rollrate %.2f rad/m%s",
+                  r[j].distance, length, r[j].segment, r[last].distance - r[first].distance, pitch,
+                  curvature, d[k].speed, d[k].feltVertical, rollRate,
+                  (r[j].distance < 10 || length - r[j].distance < 10) ? " END" : "");
+    return out;
+}
+
+HeartlineSettings SettingsOf(const LayoutCase& c) {
+    HeartlineSettings settings;
+    for (const std::string& arg : c.args) {
+        const size_t eq = arg.find('=');
+        const std::string key = arg.substr(0, eq), value = arg.substr(eq + 1);
+        if (key == "--segments") settings.segments = static_cast<int16_t>(std::stoi(value));
+        if (key == "--precision") settings.precision = static_cast<int16_t>(std::stoi(value));
+        if (key == "--heartline") settings.heartline = std::stod(value);
+        if (key == "--start-speed") settings.startspeed = std::stod(value);
+        if (key == "--end-speed") settings.endspeed = std::stod(value);
+        if (key == "--filter") settings.filter = static_cast<int16_t>(std::stoi(value));
+    }
+    return settings;
+}
+
+// The heart-distance band of a run, for the summary.
+const char* Band(double distance) {
+    if (distance <= 0.01) return "<= 1 cm";
+    if (distance <= 0.02) return "1-2 cm";
+    if (distance <= 0.05) return "2-5 cm";
+    if (distance <= 0.10) return "5-10 cm";
+    return "> 10 cm";
+}
+
+int Corpus(int first, int count) {
+    std::map<std::string, int> bands, misses;
+    int refused = 0, refusedByDefault = 0, runs = 0;
+    std::vector<std::pair<double, std::string>> worst;
+    for (int seed = first; seed < first + count; ++seed) {
+        const LayoutCase c = RandomLayoutCase(static_cast<uint32_t>(seed));
+        const HeartlineSettings base = SettingsOf(c);
+        const ProfileSettings drawnSettings{0.0, base.startspeed, base.endspeed, kSpacing};
+        const RideProfile drawn = ComputeRideProfile(c.track, drawnSettings);
+        const Figures d = Measure(drawn, drawn);
+        for (int times : {1, 2, 4}) {
+            HeartlineSettings settings = base;
+            settings.segments = static_cast<int16_t>(std::min(base.segments * times, 32767));
+            settings.smooth = true;
+            TrackData track = c.track;
+            const HeartlineResult result = GenerateHeartline(track, settings, nullptr);
+            ++runs;
+            std::string line = c.name + " x" + std::to_string(times) + " (" +
+                               std::to_string(settings.segments) + " seg, h " +
+                               FormatFixed(settings.heartline, 2) + ", filter " +
+                               std::to_string(settings.filter) + "): ";
+            if (!result) {
+                ++refused;
+                TrackData probe = c.track;
+                HeartlineSettings plain = settings;
+                plain.smooth = false;
+                const bool defaultRefuses = !GenerateHeartline(probe, plain, nullptr);
+                refusedByDefault += defaultRefuses ? 1 : 0;
+                ++bands[defaultRefuses ? "refused (default too)" : "refused (smooth only)"];
+                std::printf("%srefused%s: %s\n", line.c_str(), defaultRefuses ? " by both" : "",
+                            result.message.c_str());
+                continue;
+            }
+            const RideProfile p =
+                ComputeRideProfile(track, {settings.heartline, base.startspeed, base.endspeed, kSpacing});
+            const Figures f = Measure(p, drawn);
+            const Worst w = LocateWorst(drawn, p);
+            ++bands[Band(f.heart)];
+            const std::string missed = Misses(f, d);
+            for (size_t at = 0; missed != "-" && at < missed.size();) {
+                const size_t plus = missed.find('+', at);
+                ++misses[missed.substr(at, plus - at)];
+                const size_t space = missed.find(' ', plus);
+                at = space == std::string::npos ? missed.size() : space + 1;
+            }
+            const ProfileExtreme& kink =
+                std::abs(p.summary.maxLateral.value) > std::abs(p.summary.maxVertical.value)
+                    ? p.summary.maxLateral
+                    : p.summary.maxVertical;
+            line += FormatFixed(100 * f.heart, 1) + " cm " + DescribeWorst(drawn, p, w) +
+                    ", raw " + FormatFixed(kink.value, 1) + " g at " + FormatFixed(kink.distance, 1) +
+                    " m | missed " + missed;
+            std::printf("%s\n", line.c_str());
+            worst.emplace_back(f.heart, line);
+        }
+        std::fflush(stdout);
+    }
+    std::printf("\n%d runs, %d refused (%d by the default rebuild too)\n", runs, refused,
+                refusedByDefault);
+    for (const auto& [band, n] : bands) std::printf("  %-24s %d\n", band.c_str(), n);
+    std::printf("targets missed by kind:\n");
+    for (const auto& [kind, n] : misses) std::printf("  %-10s %d\n", kind.c_str(), n);
+    std::sort(worst.rbegin(), worst.rend());
+    std::printf("worst accepted runs:\n");
+    for (size_t k = 0; k < std::min<size_t>(15, worst.size()); ++k) {
+        std::printf("  %s\n", worst[k].second.c_str());
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -148,6 +339,10 @@ int main(int argc, char** argv) {
     for (int k = 1; k < argc; ++k) {
         if (std::strcmp(argv[k], "--quick") == 0) quick = true;
         if (std::strcmp(argv[k], "--only") == 0 && k + 1 < argc) only = argv[++k];
+        if (std::strcmp(argv[k], "--corpus") == 0) {
+            const int count = k + 1 < argc ? std::atoi(argv[k + 1]) : 100;
+            return Corpus(k + 2 < argc ? std::atoi(argv[k + 2]) : 0, count);
+        }
     }
     std::printf(
         "| layout | segments | track | felt lat max (g) | felt lat RMS (g) | felt vert min (g) | "

@@ -422,16 +422,16 @@ double RebuiltHeartDistance(const LayoutCase& c, const HeartlineSettings& settin
 }
 
 // Fault: a fit that takes the smoothest ride or nothing. On these random
-// layouts, which run close to the vertical, the fit that holds the heart's
-// curvature and places long segments through roll transitions lets the
-// hearts stray by 11 to 47 cm; the rebuild must then fit the cautious way
-// (the hearts held in place only) rather than refuse a track it used to take.
-TEST(SmoothRebuild, FitsCautiouslyRatherThanRefuseATrackItCanHold) {
-    for (const uint32_t seed : {40u, 64u, 79u, 98u}) {
+// layouts, which roll fast, the fit that holds the heart's curvature and
+// places long segments through roll transitions lets the hearts stray by 3
+// and 6 cm; the rebuild must then fit again (shorter segments where they
+// strayed, or the cautious way) rather than refuse a track or break its
+// promise.
+TEST(SmoothRebuild, FitsAgainRatherThanRefuseATrackItCanHold) {
+    for (const uint32_t seed : {79u, 98u}) {
         SCOPED_TRACE(seed);
         const LayoutCase c = RandomLayoutCase(seed);
-        const HeartlineSettings settings = SmoothSettingsOf(c);
-        EXPECT_LT(RebuiltHeartDistance(c, settings), 0.1);
+        EXPECT_LE(RebuiltHeartDistance(c, SmoothSettingsOf(c)), 0.02);
     }
 }
 
@@ -447,6 +447,51 @@ TEST(SmoothRebuild, DropsALeanThatLetsTheHeartsStray) {
         settings.segments = static_cast<int16_t>(settings.segments * times);
         EXPECT_LT(RebuiltHeartDistance(c, settings), 0.02);
     }
+}
+
+// Fault: hearts left 2 to 10 cm off the loaded path on random layouts the
+// smooth rebuild accepted: segments made 10 to 25 m long through a roll
+// transition where the drawn turn starts or ends (a cubic rail cannot follow
+// a change of curvature over them: 7 to 8 cm on case_053 and case_069),
+// hearts slid past the track's start (9 cm on case_052), an airtime stretch
+// with long segments (6 cm on case_019, refused at 4x). Each is held within
+// 2 cm at 1x, 2x and 4x its segments.
+TEST(SmoothRebuild, RandomLayoutsItAcceptsHoldTheHeartWithin2cmAt1x2x4x) {
+    for (const uint32_t seed : {19u, 52u, 53u, 69u}) {
+        const LayoutCase c = RandomLayoutCase(seed);
+        for (const int times : {1, 2, 4}) {
+            SCOPED_TRACE(testing::Message() << "case " << seed << " x" << times);
+            HeartlineSettings settings = SmoothSettingsOf(c);
+            settings.segments = static_cast<int16_t>(settings.segments * times);
+            EXPECT_LE(RebuiltHeartDistance(c, settings), 0.02);
+        }
+    }
+}
+
+// Fault: a file written whose hearts stray beyond the 2 cm a heartline tool
+// promises (up to 10 cm used to pass). Where no fit holds them, the smooth
+// rebuild refuses, says where and how far, and the default rebuild still
+// takes the track.
+TEST(SmoothRebuild, RefusesRatherThanLetTheHeartsStrayBeyond2cm) {
+    const LayoutCase c = RandomLayoutCase(40);
+    HeartlineSettings settings = SmoothSettingsOf(c);
+    TrackData track = c.track;
+    const HeartlineResult smooth = GenerateHeartline(track, settings, nullptr);
+    ASSERT_FALSE(smooth);
+    EXPECT_EQ(smooth.status, Status::NumericalBlowUp);
+    EXPECT_NE(smooth.message.find("m along it they would stray 0.0"), std::string::npos)
+        << smooth.message;
+    EXPECT_NE(smooth.message.find("The default rebuild can take it."), std::string::npos);
+    // Nothing lost: the track is left as loaded.
+    ASSERT_EQ(track.Bezr.Vertices.size(), c.track.Bezr.Vertices.size());
+    for (size_t k = 0; k < track.Bezr.Vertices.size(); ++k) {
+        EXPECT_EQ(track.Bezr.Vertices[k].Pos.x, c.track.Bezr.Vertices[k].Pos.x);
+        EXPECT_EQ(track.Bezr.Vertices[k].Pos.y, c.track.Bezr.Vertices[k].Pos.y);
+        EXPECT_EQ(track.Bezr.Vertices[k].Roll, c.track.Bezr.Vertices[k].Roll);
+    }
+    settings.smooth = false;
+    TrackData plain = c.track;
+    EXPECT_TRUE(GenerateHeartline(plain, settings, nullptr));
 }
 
 }  // namespace
