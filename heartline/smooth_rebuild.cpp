@@ -155,6 +155,11 @@ constexpr double kRefineStray = 0.01;
 constexpr int kRefineRounds = 8;
 constexpr double kLeastRefineShare = 0.5;
 constexpr double kMostRefineShare = 0.8;
+// The hardest jolt (g) the new rail may give the riders beyond the loaded
+// path's own (see LargestKink). Rails through loops measure 8 to 10 g; the
+// fits beyond this wiggle the hearts at a fraction of a metre and ride with
+// raw forces tens of g above the felt ones.
+constexpr double kLargestKink = 20.0;
 // Steps towards the nearest point of the loaded path when measuring that.
 constexpr int kNearestSteps = 3;
 // A tangent whose horizontal part is below this has no level frame.
@@ -1655,6 +1660,35 @@ std::vector<Stray> SegmentStrays(const PathWalk& walk, double heartline, const R
     }
     return strays;
 }
+// The hardest jolt the new rail gives the riders beyond the loaded path's:
+// the largest difference, in g, between the force of the heart path's
+// curvature and that of the loaded path's at the same place, at every fit
+// point (both ends of every join included) at the train's speed there. A
+// heart held within a centimetre may still wiggle at a fraction of a metre,
+// which rides as a kick of tens of g.
+Stray LargestKink(const std::vector<PathSample>& samples, double spacing, double heartline,
+                  const RailFit& fit) {
+    Stray largest;
+    const TrackData rollTrack = RollTrack(fit);
+    RollState rolls = StartRolls(rollTrack);
+    for (int i = 0; i < fit.segments; ++i) {
+        BeginRollSegment(rolls, rollTrack, i);
+        const Cubic rail = RailCubic(fit, i);
+        for (int q = 0; q < fit.perSegment; ++q) {
+            const double t = static_cast<double>(q) / (fit.perSegment - 1);
+            const double s = fit.places[AsIndex(i)] + t * fit.lengths[AsIndex(i)];
+            const HeartJet heart = HeartJetAt(rail, RollJetAt(rolls, t), t, heartline);
+            const double x = std::clamp(s / spacing, 0.0, static_cast<double>(samples.size() - 1));
+            const PathSample& there = samples[static_cast<size_t>(std::nearbyint(x))];
+            const double kink = Norm(CurvatureOf(heart.d1, heart.d2) - there.curvature) *
+                                there.speed * there.speed / kGravity;
+            if (!(kink <= largest.distance)) largest = {kink, s};
+        }
+        AdvanceRoll(rolls, rollTrack, i);
+    }
+    return largest;
+}
+
 Stray LargestStray(const std::vector<Stray>& strays) {
     Stray largest;
     for (const Stray& stray : strays) {
@@ -1802,15 +1836,30 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     RailFit fit;
     bool solved = false;
     Stray best;
+    Stray bestKink;  // the kept fit's hardest jolt (see LargestKink)
     // Keeps `candidate` where it holds the hearts better than the best so
-    // far; how far it lets them stray (a stray that is not a number counts
-    // as the farthest).
+    // far; how far it lets them stray. A stray that is not a number, and a
+    // rail that jolts the riders beyond kLargestKink, count as the farthest.
+    // Among fits that all fail, one that only strays is kept before one that
+    // jolts. A refusal names the gentlest jolt of a fit that held the hearts
+    // (the fault then is the jolt alone), else the closest any fit came.
+    Stray gentlest{std::numeric_limits<double>::infinity(), 0.0};
+    Stray closest{std::numeric_limits<double>::infinity(), 0.0};
     const auto consider = [&](RailFit& candidate) {
         Stray stray = LargestStray(SegmentStrays(walk, heartline, candidate));
-        if (std::isnan(stray.distance)) stray.distance = std::numeric_limits<double>::infinity();
-        if (!solved || stray.distance < best.distance) {
+        const Stray kink = LargestKink(samples, spacing, heartline, candidate);
+        const bool jolts = !(kink.distance <= kLargestKink);
+        if (stray.distance < closest.distance) closest = stray;
+        if (stray.distance <= kLargestStray && kink.distance < gentlest.distance) gentlest = kink;
+        if (std::isnan(stray.distance) || jolts) {
+            stray.distance = std::numeric_limits<double>::infinity();
+        }
+        const bool keptJolts = solved && !(bestKink.distance <= kLargestKink);
+        if (!solved || stray.distance < best.distance ||
+            (stray.distance == best.distance && keptJolts && !jolts)) {
             fit = std::move(candidate);
             best = stray;
+            bestKink = kink;
             solved = true;
         }
         return stray.distance;
@@ -1860,14 +1909,23 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
                             "The rail fit of the smooth rebuild could not be solved.");
     }
     progress(0.95);
-    const Stray& stray = best;
-    if (!(stray.distance <= kLargestStray)) {
+    if (!(best.distance <= kLargestStray)) {
+        if (std::isfinite(gentlest.distance)) {
+            return Failure(Status::NumericalBlowUp,
+                           "The smooth rebuild cannot give this track a smooth ride with " +
+                               std::to_string(segments) + " segments: near " +
+                               FormatFixed(gentlest.at, 1) +
+                               " m along it the new rail would jolt the riders by " +
+                               FormatFixed(gentlest.distance, 0) +
+                               " g. Fewer segments may ride smoothly; the default rebuild can "
+                               "take it.");
+        }
         return Failure(Status::NumericalBlowUp,
-                            "The smooth rebuild cannot hold the riders' hearts on this track: "
-                            "near " + FormatFixed(stray.at) + " m along it they would stray " +
-                                FormatFixed(stray.distance) +
-                                " m from the loaded path (the rail runs close to vertical or "
-                                "rolls too fast there). The default rebuild can take it.");
+                       "The smooth rebuild cannot hold the riders' hearts on this track: near " +
+                           FormatFixed(closest.at) + " m along it they would stray " +
+                           FormatFixed(closest.distance) +
+                           " m from the loaded path (the rail runs close to vertical or rolls "
+                           "too fast there). The default rebuild can take it.");
     }
 
     auto& out = run.NewVertices;
