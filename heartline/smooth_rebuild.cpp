@@ -1845,11 +1845,17 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     // (the fault then is the jolt alone), else the closest any fit came.
     Stray gentlest{std::numeric_limits<double>::infinity(), 0.0};
     Stray closest{std::numeric_limits<double>::infinity(), 0.0};
+    RailFit closestFit;  // refining starts from the closest fit, jolting or not
     const auto consider = [&](RailFit& candidate) {
         Stray stray = LargestStray(SegmentStrays(walk, heartline, candidate));
         const Stray kink = LargestKink(samples, spacing, heartline, candidate);
         const bool jolts = !(kink.distance <= kLargestKink);
-        if (stray.distance < closest.distance) closest = stray;
+        const double held =
+            std::isnan(stray.distance) ? std::numeric_limits<double>::infinity() : stray.distance;
+        if (stray.distance < closest.distance) {
+            closest = stray;
+            closestFit = candidate;
+        }
         if (stray.distance <= kLargestStray && kink.distance < gentlest.distance) gentlest = kink;
         if (std::isnan(stray.distance) || jolts) {
             stray.distance = std::numeric_limits<double>::infinity();
@@ -1862,7 +1868,7 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
             bestKink = kink;
             solved = true;
         }
-        return stray.distance;
+        return held;
     };
     // The smooth way, and the cautious way too where that lets the hearts
     // stray beyond kCautiousStray.
@@ -1885,7 +1891,7 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         samples = chooseUp(std::max(kLeastSmoothing * length / segments,
                                     kLeastSmoothSeconds * 0.5 * (run.MinSpeed + run.MaxSpeed)),
                            leans, leaned);
-        RailFit last = fit;
+        RailFit last = std::isfinite(closest.distance) ? closestFit : fit;
         std::vector<Stray> strays = SegmentStrays(walk, heartline, last);
         for (int round = 0; round < kRefineRounds && best.distance > kHeldStray &&
                             RefineLimits(last, strays, spacing, bendLimits, limit);

@@ -485,10 +485,13 @@ TEST(SmoothRebuild, RefusesARailThatJoltsTheRidersRatherThanWriteIt) {
 // hearts slid past the track's start (9 cm on case_052), an airtime stretch
 // with long segments (6 cm on case_019, refused at 4x). Each is held within
 // 2 cm at 1x, 2x and 4x its segments.
+// (case_019 at 4x holds them too, but only with a rail that jolts the riders
+// by 35 g raw, and is refused for that.)
 TEST(SmoothRebuild, RandomLayoutsItAcceptsHoldTheHeartWithin2cmAt1x2x4x) {
     for (const uint32_t seed : {19u, 52u, 53u, 69u}) {
         const LayoutCase c = RandomLayoutCase(seed);
         for (const int times : {1, 2, 4}) {
+            if (seed == 19 && times == 4) continue;
             SCOPED_TRACE(testing::Message() << "case " << seed << " x" << times);
             HeartlineSettings settings = SmoothSettingsOf(c);
             settings.segments = static_cast<int16_t>(settings.segments * times);
