@@ -41,7 +41,8 @@ void WriteProfileText(const RideProfile& p, std::ostream& out) {
         << "              RMS " << FormatFixed(s.feltLateralRms) << " g\n"
         << "onset rates   vertical " << FormatFixed(s.onsetVertical) << " g/s, lateral "
         << FormatFixed(s.onsetLateral) << " g/s, longitudinal " << FormatFixed(s.onsetLongitudinal)
-        << " g/s\n";
+        << " g/s\n"
+        << "largest kink  " << Where(s.largestKink, "degrees") << "\n";
     if (s.verticalSamples > 0) {
         out << s.verticalSamples << " samples where the track is vertical are left out\n";
     }
@@ -75,6 +76,7 @@ void WriteProfileJson(const RideProfile& p, int indent, std::ostream& out) {
         << pad << "\"onset_vertical\": " << JsonNumber(s.onsetVertical) << ",\n"
         << pad << "\"onset_lateral\": " << JsonNumber(s.onsetLateral) << ",\n"
         << pad << "\"onset_longitudinal\": " << JsonNumber(s.onsetLongitudinal) << ",\n"
+        << pad << "\"largest_kink\": " << ExtremeJson(s.largestKink) << ",\n"
         << pad << "\"vertical_track_samples\": " << s.verticalSamples << ",\n"
         << pad << "\"stop\": "
         << (s.stops ? "{\"distance\": " + JsonNumber(s.stopDistance) +

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -14,7 +16,9 @@ namespace {
 
 std::string At(const ProfileExtreme& e, const char* unit) {
     if (e.segment < 0) return "-";
-    return Fixed(e.value, 2) + " " + unit + " at " + Fixed(e.distance, 1) + " m";
+    // Degrees stand without a space: "2.50\u00b0".
+    const std::string space = std::string_view(unit) == "\u00b0" ? "" : " ";
+    return Fixed(e.value, 2) + space + unit + " at " + Fixed(e.distance, 1) + " m";
 }
 
 // Where an extreme happens: its distance and segment (none when it has none).
@@ -252,6 +256,8 @@ constexpr double kVerticalMargin = 0.2;  // g
 constexpr double kRmsMargin = 0.01;      // g
 constexpr double kOnsetShare = 0.1;
 constexpr double kOnsetMargin = 1.0;  // g/s
+constexpr double kKinkMargin = 0.5;  // degrees
+constexpr const char* kKinkText = "0.5\u00b0";
 constexpr const char* kRmsText = "0.01 g";
 constexpr const char* kOnsetText = "10 % and 1 g/s";
 constexpr Judgement kNoJudgement{nullptr, 0.0, 0.0, ""};
@@ -332,6 +338,12 @@ std::vector<SummaryRow> SummaryRows(const ProfileModel& model, ForceView view) {
          {[](const RideProfile& p) { return p.summary.lateralRms5m; }, kRmsMargin, 0.0, kRmsText}},
     };
     const std::vector<Figure> common = {
+        {"Largest kink", [](const RideProfile& p) { return At(p.summary.largestKink, "\u00b0"); },
+         [](const RideProfile& p) { return Where(p.summary.largestKink); },
+         "The largest turn of the heart path's direction where two track segments meet. No "
+         "sample's force shows a kink: the riders feel it as a knock.",
+         {[](const RideProfile& p) { return Largest(p.summary.largestKink); }, kKinkMargin, 0.0,
+          kKinkText}},
         {"Lowest speed", [](const RideProfile& p) { return At(p.summary.minSpeed, "m/s"); },
          [](const RideProfile& p) { return Where(p.summary.minSpeed); }, ""},
         {"Highest speed", [](const RideProfile& p) { return At(p.summary.maxSpeed, "m/s"); },

@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <numbers>
 
 #include "geometry/bezier.h"
 #include "heartline/sampling.h"
@@ -284,6 +285,36 @@ ProfileSample EvaluateSample(const TrackData& track, const Walk& walk, const Ene
     return sample;
 }
 
+// The heart path's direction at parameter t of segment i (the rail's where
+// the track is vertical and the heart rides on the rail).
+Vecd HeartDirection(const TrackData& track, const Walk& walk, double h, int i, double t) {
+    const RailJets rail = Evaluate(CubicOf(track, i), t);
+    Vecd d1 = profile::Value(rail.velocity);
+    if (!IsVertical(d1)) {
+        const Jet roll = UnwrappedRoll(walk.rolls[static_cast<size_t>(i)], Jet{t, 1.0, 0.0});
+        d1 = profile::Rate(rail.point + h * RiderFrame(rail.velocity, roll).up);
+    }
+    const double rate = Length(d1);
+    return rate > 0.0 ? (1.0 / rate) * d1 : Vecd{};
+}
+
+// The largest turn of the heart path's direction at the joins of the
+// segments, and where (see ProfileSummary::largestKink).
+ProfileExtreme LargestKink(const TrackData& track, const Walk& walk, double h) {
+    ProfileExtreme largest;
+    for (size_t k = 1; k < walk.segment.size(); ++k) {
+        if (walk.segment[k] == walk.segment[k - 1]) continue;
+        const int i = walk.segment[k];
+        const Vecd before = HeartDirection(track, walk, h, i - 1, 1.0);
+        const Vecd after = HeartDirection(track, walk, h, i, 0.0);
+        const double turn = std::atan2(Length(profile::Cross(before, after)),
+                                       profile::Dot(before, after)) *
+                            (180.0 / std::numbers::pi);
+        if (largest.segment < 0 || turn > largest.value) largest = {turn, walk.s[k], i};
+    }
+    return largest;
+}
+
 void Take(ProfileExtreme& extreme, double value, const ProfileSample& s) {
     extreme = {value, s.distance, s.segment};
 }
@@ -460,6 +491,7 @@ RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& se
               });
         ComputeFeltForces(profile.samples, sideBySide);
         profile.summary = SummariseProfile(profile.samples, length);
+        profile.summary.largestKink = LargestKink(track, walk, h);
     } catch (const std::bad_alloc&) {
         profile.samples.clear();
         static_cast<Result&>(profile) = Failure(

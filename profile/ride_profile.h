@@ -94,6 +94,10 @@ struct ProfileSummary {
     double onsetVertical = 0.0;
     double onsetLateral = 0.0;
     double onsetLongitudinal = 0.0;
+    // The heart path's largest turn where two segments meet, in degrees: a
+    // kink, whose force no sample shows (it is a knock, not a force over
+    // time). `segment` is the one that starts there; -1 where no segments meet.
+    ProfileExtreme largestKink;
     double length = 0.0;        // of the heart path, metres
     int verticalSamples = 0;    // samples flagged vertical, left out of the extremes
     // The first sample the train cannot reach (the energy line below the heart).

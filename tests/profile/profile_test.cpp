@@ -163,6 +163,88 @@ TEST(RideProfile, SamplesEqualSpacingWithBothEndsAndLocatesExtremes) {
                 s.feltMinVertical.value >= s.minVertical.value);
 }
 
+// Two level straights of 10 m meeting at vertex 1, the second turned by
+// `degrees` about the vertical (its handles along its own direction).
+TrackData BentStraights(double degrees) {
+    const double a = degrees * std::acos(-1.0) / 180.0;
+    // The point `along` metres down the second straight.
+    const auto second = [&](double along) {
+        return Vec3{static_cast<float>(10.0 + along * std::cos(a)), 0.0f,
+                    static_cast<float>(along * std::sin(a))};
+    };
+    std::array<TrackVertex, 3> v{};
+    v[0].CtrlIn = {-3.0f, 0.0f, 0.0f};
+    v[0].CtrlOut = {3.0f, 0.0f, 0.0f};
+    v[1].Pos = {10.0f, 0.0f, 0.0f};
+    v[1].CtrlIn = {7.0f, 0.0f, 0.0f};
+    v[1].CtrlOut = second(3.0);
+    v[2].Pos = second(10.0);
+    v[2].CtrlIn = second(7.0);
+    v[2].CtrlOut = second(13.0);
+    return testsupport::MakeTrackFromVertices(v);
+}
+
+// A straight climbing at 30 degrees along +x for 10 m, running on smoothly
+// (one tangent at the join) into a turn to the left that keeps climbing at
+// 30 degrees, 40 degrees round on a radius of 12 m. The level frame spins
+// about the tangent as a climbing track turns, so the riders' up starts to
+// turn at the join: the heart path a heartline above kinks there.
+TrackData ClimbIntoATurn() {
+    const double pitch = std::acos(-1.0) / 6.0, rise = std::tan(pitch), r = 12.0;
+    const double sweep = 40.0 * std::acos(-1.0) / 180.0;
+    const double x0 = 10.0 * std::cos(pitch), y0 = 10.0 * std::sin(pitch);
+    // The turn's point at yaw angle `yaw` (turning to -z, to the left of
+    // +x), and the point `length` metres from it along the turn's tangent.
+    const auto point = [&](double yaw) {
+        return Vec3{static_cast<float>(x0 + r * std::sin(yaw)),
+                    static_cast<float>(y0 + r * yaw * rise),
+                    static_cast<float>(-r * (1.0 - std::cos(yaw)))};
+    };
+    const auto handle = [&](double yaw, double length) {
+        const double n = std::sqrt(1.0 + rise * rise);
+        const Vec3 p = point(yaw);
+        return Vec3{static_cast<float>(static_cast<double>(p.x) + length * std::cos(yaw) / n),
+                    static_cast<float>(static_cast<double>(p.y) + length * rise / n),
+                    static_cast<float>(static_cast<double>(p.z) - length * std::sin(yaw) / n)};
+    };
+    const double a = 4.0 / 3.0 * std::tan(sweep / 4.0) * r * std::sqrt(1.0 + rise * rise);
+    std::array<TrackVertex, 3> v{};
+    v[0].CtrlIn = handle(0.0, -13.0);
+    v[0].CtrlOut = handle(0.0, -7.0);
+    v[1].Pos = point(0.0);
+    v[1].CtrlIn = handle(0.0, -3.0);
+    v[1].CtrlOut = handle(0.0, a);
+    v[2].Pos = point(sweep);
+    v[2].CtrlIn = handle(sweep, -a);
+    v[2].CtrlOut = handle(sweep, a);
+    v[0].Pos = handle(0.0, -10.0);
+    return testsupport::MakeTrackFromVertices(v);
+}
+
+// Fault: a knock no sample shows. Where the heart path's direction jumps at a
+// join, each sample still takes its force from its own segment's smooth
+// curve; only the joins themselves can tell. A rail bent by 10 degrees at a
+// vertex kinks by 10 degrees there; a rail that runs on smoothly from a
+// climbing straight into a climbing turn still kinks the heart path a
+// heartline above it (see ClimbIntoATurn).
+TEST(RideProfile, KinksAtJoinsAreMeasuredWhereNoSampleSeesThem) {
+    const RideProfile bent = Profile(BentStraights(10.0), 0.0, 10.0, 10.0);
+    EXPECT_NEAR(bent.summary.largestKink.value, 10.0, 1e-3);
+    EXPECT_NEAR(bent.summary.largestKink.distance, 10.0, 1e-3);
+    EXPECT_EQ(bent.summary.largestKink.segment, 1);
+    EXPECT_LT(Profile(BentStraights(0.0), 0.0, 10.0, 10.0).summary.largestKink.value, 1e-3);
+
+    const TrackData climb = ClimbIntoATurn();
+    EXPECT_LT(Profile(climb, 0.0, 20.0, 18.0).summary.largestKink.value, 0.01);
+    const ProfileExtreme kink = Profile(climb, 1.2, 20.0, 18.0).summary.largestKink;
+    EXPECT_GT(kink.value, 0.5);
+    EXPECT_EQ(kink.segment, 1);
+
+    // A single segment has no join.
+    EXPECT_EQ(Profile(Arc(20.0, 0.5, Across{0.0, -1.0}, 0.3f), 1.0, 10.0, 10.0).summary.largestKink.segment,
+              -1);
+}
+
 // Up a vertical wall and down again.
 TrackData Tower() {
     return LayoutBuilder({0.0, 5.0, 0.0})
