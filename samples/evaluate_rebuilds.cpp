@@ -4,7 +4,8 @@
 // default and the smooth rebuild at 1x, 2x and 4x the recommended segment
 // count, and prints for each the ride figures of the drawn track and of both
 // rebuilds: felt lateral max and RMS, felt vertical min and max, onset rates,
-// the heart path's distance from the drawn one and the raw-to-felt gap. A
+// the heart path's distance from the drawn one, the raw-to-felt gap and the heart
+// path's largest kink at a join (degrees). A
 // last column names the targets the smooth rebuild misses.
 //
 // --corpus runs the smooth rebuild alone on COUNT (default 100) seeded
@@ -85,6 +86,7 @@ struct Figures {
     bool ok = false;
     double latMax = 0, latRms = 0, vertMin = 0, vertMax = 0, onsetVert = 0, onsetLat = 0;
     double heart = 0, gap = 0;
+    double kink = 0;  // the heart path's largest turn at a join, degrees
     double totalMax = 0, onsetTotal = 0;  // of the felt force across the track
 };
 
@@ -98,6 +100,7 @@ Figures Measure(const RideProfile& p, const RideProfile& drawn) {
     f.vertMax = s.feltMaxVertical.value;
     f.onsetVert = s.onsetVertical;
     f.onsetLat = s.onsetLateral;
+    f.kink = s.largestKink.segment < 0 ? 0.0 : s.largestKink.value;
     f.heart = &p == &drawn ? 0.0 : MaxHeartDistance(drawn, p);
     f.gap = std::max({s.maxVertical.value - s.feltMaxVertical.value,
                       s.feltMinVertical.value - s.minVertical.value,
@@ -143,13 +146,14 @@ void Row(const char* layout, const char* count, const char* which, const Figures
          const std::string& misses) {
     if (!f.ok) {
         // The refusal's reason goes in the last column.
-        std::printf("| %s | %s | %s | failed |||||||| %s |\n", layout, count, which,
+        std::printf("| %s | %s | %s | failed ||||||||| %s |\n", layout, count, which,
                     misses.c_str());
         return;
     }
-    std::printf("| %s | %s | %s | %.2f | %.2f | %.2f | %.2f | %.1f | %.1f | %.3f | %.2f | %s |\n",
-                layout, count, which, f.latMax, f.latRms, f.vertMin, f.vertMax, f.onsetVert,
-                f.onsetLat, f.heart, f.gap, misses.c_str());
+    std::printf(
+        "| %s | %s | %s | %.2f | %.2f | %.2f | %.2f | %.1f | %.1f | %.3f | %.2f | %.2f | %s |\n",
+        layout, count, which, f.latMax, f.latRms, f.vertMin, f.vertMax, f.onsetVert, f.onsetLat,
+        f.heart, f.gap, f.kink, misses.c_str());
 }
 
 // ---- --corpus ---------------------------------------------------------
@@ -347,7 +351,8 @@ int main(int argc, char** argv) {
     std::printf(
         "| layout | segments | track | felt lat max (g) | felt lat RMS (g) | felt vert min (g) | "
         "felt vert max (g) | onset vert (g/s) | onset lat (g/s) | heart distance (m) | "
-        "raw-felt gap (g) | targets missed |\n|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+        "raw-felt gap (g) | kink (deg) | targets missed |\n"
+        "|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const Layout& layout : Layouts(quick)) {
         if (!only.empty() && layout.name != only) continue;
         const ProfileSettings drawnSettings{0.0, layout.startSpeed, layout.endSpeed, kSpacing};
