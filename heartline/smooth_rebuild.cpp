@@ -156,10 +156,10 @@ constexpr int kRefineRounds = 8;
 constexpr double kLeastRefineShare = 0.5;
 constexpr double kMostRefineShare = 0.8;
 // The hardest jolt (g) the new rail may give the riders beyond the loaded
-// path's own (see LargestKink). Rails through loops measure 8 to 10 g; the
+// path's own (see HardestJolt). Rails through loops measure 8 to 10 g; the
 // fits beyond this wiggle the hearts at a fraction of a metre and ride with
 // raw forces tens of g above the felt ones.
-constexpr double kLargestKink = 20.0;
+constexpr double kLargestJolt = 20.0;
 // Steps towards the nearest point of the loaded path when measuring that.
 constexpr int kNearestSteps = 3;
 // A tangent whose horizontal part is below this has no level frame.
@@ -1637,8 +1637,11 @@ struct Stray {
     double distance = 0.0;
     double at = 0.0;
 };
-std::vector<Stray> SegmentStrays(const PathWalk& walk, double heartline, const RailFit& fit) {
-    std::vector<Stray> strays(AsIndex(fit.segments));
+// Calls visit(i, t, s, rail, rolls) at every fit point of the rail: segment
+// i, parameter t, arc length s, the segment's cubic and the file's roll
+// interpolation ready for the segment.
+template <typename Visit>
+void ForEachFitPoint(const RailFit& fit, Visit&& visit) {
     const TrackData rollTrack = RollTrack(fit);
     RollState rolls = StartRolls(rollTrack);
     for (int i = 0; i < fit.segments; ++i) {
@@ -1646,18 +1649,24 @@ std::vector<Stray> SegmentStrays(const PathWalk& walk, double heartline, const R
         const Cubic rail = RailCubic(fit, i);
         for (int q = 0; q < fit.perSegment; ++q) {
             const double t = static_cast<double>(q) / (fit.perSegment - 1);
-            const double s = fit.places[AsIndex(i)] + t * fit.lengths[AsIndex(i)];
-            D3 heart = PointAt(rail, t);
-            LevelFrame frame;
-            if (LevelFrameOf(FirstAt(rail, t), frame)) {
-                heart = heart + heartline * UpOf(frame, UnwrappedRoll<portable::Math>(rolls, t));
-            }
-            const double distance = DistanceFromPath(walk, heart, s);
-            Stray& largest = strays[AsIndex(i)];
-            if (!(distance <= largest.distance)) largest = {distance, s};
+            visit(i, t, fit.places[AsIndex(i)] + t * fit.lengths[AsIndex(i)], rail, rolls);
         }
         AdvanceRoll(rolls, rollTrack, i);
     }
+}
+
+std::vector<Stray> SegmentStrays(const PathWalk& walk, double heartline, const RailFit& fit) {
+    std::vector<Stray> strays(AsIndex(fit.segments));
+    ForEachFitPoint(fit, [&](int i, double t, double s, const Cubic& rail, const RollState& rolls) {
+        D3 heart = PointAt(rail, t);
+        LevelFrame frame;
+        if (LevelFrameOf(FirstAt(rail, t), frame)) {
+            heart = heart + heartline * UpOf(frame, UnwrappedRoll<portable::Math>(rolls, t));
+        }
+        const double distance = DistanceFromPath(walk, heart, s);
+        Stray& largest = strays[AsIndex(i)];
+        if (!(distance <= largest.distance)) largest = {distance, s};
+    });
     return strays;
 }
 // The hardest jolt the new rail gives the riders beyond the loaded path's:
@@ -1666,29 +1675,19 @@ std::vector<Stray> SegmentStrays(const PathWalk& walk, double heartline, const R
 // point (both ends of every join included) at the train's speed there. A
 // heart held within a centimetre may still wiggle at a fraction of a metre,
 // which rides as a kick of tens of g.
-Stray LargestKink(const std::vector<PathSample>& samples, double spacing, double heartline,
+Stray HardestJolt(const std::vector<PathSample>& samples, double spacing, double heartline,
                   const RailFit& fit) {
-    Stray largest;
-    const TrackData rollTrack = RollTrack(fit);
-    RollState rolls = StartRolls(rollTrack);
-    for (int i = 0; i < fit.segments; ++i) {
-        BeginRollSegment(rolls, rollTrack, i);
-        const Cubic rail = RailCubic(fit, i);
-        for (int q = 0; q < fit.perSegment; ++q) {
-            const double t = static_cast<double>(q) / (fit.perSegment - 1);
-            const double s = fit.places[AsIndex(i)] + t * fit.lengths[AsIndex(i)];
-            const HeartJet heart = HeartJetAt(rail, RollJetAt(rolls, t), t, heartline);
-            const double x = std::clamp(s / spacing, 0.0, static_cast<double>(samples.size() - 1));
-            const PathSample& there = samples[static_cast<size_t>(std::nearbyint(x))];
-            const double kink = Norm(CurvatureOf(heart.d1, heart.d2) - there.curvature) *
-                                there.speed * there.speed / kGravity;
-            if (!(kink <= largest.distance)) largest = {kink, s};
-        }
-        AdvanceRoll(rolls, rollTrack, i);
-    }
-    return largest;
+    Stray hardest;
+    ForEachFitPoint(fit, [&](int, double t, double s, const Cubic& rail, const RollState& rolls) {
+        const HeartJet heart = HeartJetAt(rail, RollJetAt(rolls, t), t, heartline);
+        const double x = std::clamp(s / spacing, 0.0, static_cast<double>(samples.size() - 1));
+        const PathSample& there = samples[static_cast<size_t>(std::nearbyint(x))];
+        const double jolt = Norm(CurvatureOf(heart.d1, heart.d2) - there.curvature) *
+                            there.speed * there.speed / kGravity;
+        if (!(jolt <= hardest.distance)) hardest = {jolt, s};
+    });
+    return hardest;
 }
-
 Stray LargestStray(const std::vector<Stray>& strays) {
     Stray largest;
     for (const Stray& stray : strays) {
@@ -1836,10 +1835,10 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     RailFit fit;
     bool solved = false;
     Stray best;
-    Stray bestKink;  // the kept fit's hardest jolt (see LargestKink)
+    Stray bestJolt;  // the kept fit's hardest jolt (see HardestJolt)
     // Keeps `candidate` where it holds the hearts better than the best so
     // far; how far it lets them stray. A stray that is not a number, and a
-    // rail that jolts the riders beyond kLargestKink, count as the farthest.
+    // rail that jolts the riders beyond kLargestJolt, count as the farthest.
     // Among fits that all fail, one that only strays is kept before one that
     // jolts. A refusal names the gentlest jolt of a fit that held the hearts
     // (the fault then is the jolt alone), else the closest any fit came.
@@ -1848,24 +1847,24 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     RailFit closestFit;  // refining starts from the closest fit, jolting or not
     const auto consider = [&](RailFit& candidate) {
         Stray stray = LargestStray(SegmentStrays(walk, heartline, candidate));
-        const Stray kink = LargestKink(samples, spacing, heartline, candidate);
-        const bool jolts = !(kink.distance <= kLargestKink);
+        const Stray jolt = HardestJolt(samples, spacing, heartline, candidate);
+        const bool jolts = !(jolt.distance <= kLargestJolt);
         const double held =
             std::isnan(stray.distance) ? std::numeric_limits<double>::infinity() : stray.distance;
         if (stray.distance < closest.distance) {
             closest = stray;
             closestFit = candidate;
         }
-        if (stray.distance <= kLargestStray && kink.distance < gentlest.distance) gentlest = kink;
+        if (stray.distance <= kLargestStray && jolt.distance < gentlest.distance) gentlest = jolt;
         if (std::isnan(stray.distance) || jolts) {
             stray.distance = std::numeric_limits<double>::infinity();
         }
-        const bool keptJolts = solved && !(bestKink.distance <= kLargestKink);
+        const bool keptJolts = solved && !(bestJolt.distance <= kLargestJolt);
         if (!solved || stray.distance < best.distance ||
             (stray.distance == best.distance && keptJolts && !jolts)) {
             fit = std::move(candidate);
             best = stray;
-            bestKink = kink;
+            bestJolt = jolt;
             solved = true;
         }
         return held;
