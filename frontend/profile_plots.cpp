@@ -222,6 +222,50 @@ Ticks AngleTicks(Range range, int count) {
     return {180.0, 0};
 }
 
+LabelledRange LabelRange(Range range, int pixels, int pixelsPerTick, int labelPixels,
+                         bool degrees) {
+    const auto ticksFor = [&](int count) {
+        return degrees ? AngleTicks(range, count) : NiceTicks(range, count);
+    };
+    // As many ticks as the height asks for, the range as it is: what a tall
+    // plot shows, and what a short one falls back to.
+    const int asked = std::max(3, pixels / std::max(1, pixelsPerTick));
+    const LabelledRange plain{range, ticksFor(asked)};
+    if (!(range.Span() > 0.0) || pixels <= 0) return plain;
+    const auto spacing = [&](const Ticks& t, const Range& r) {
+        return pixels * t.step / r.Span();
+    };
+    // Ticks within the range.
+    const auto inside = [&](const Ticks& t) {
+        return std::floor(range.hi / t.step) - std::ceil(range.lo / t.step) + 1.0;
+    };
+    if (spacing(plain.ticks, range) >= labelPixels && inside(plain.ticks) >= 2.0) return plain;
+    // A step rounded up to 1, 2 or 5 may leave a single tick inside: more
+    // ticks, as long as their labels fit.
+    constexpr int kMoreTicks = 8;
+    for (int count = asked + 1; count <= asked + kMoreTicks; ++count) {
+        const Ticks ticks = ticksFor(count);
+        if (spacing(ticks, range) < labelPixels) break;
+        if (inside(ticks) >= 2.0) return {range, ticks};
+    }
+    // Too short for that: fewer ticks, the range widened to whole ticks at
+    // both ends (so both ends are labelled) by at most kMostWidening of its
+    // span, each label given its height.
+    constexpr double kMostWidening = 0.35;
+    for (int count = asked - 1; count >= 1; --count) {
+        const Ticks ticks = ticksFor(count);
+        // A hair's tolerance, so that an end on a tick is not widened by a step.
+        const double slack = 1e-9 * ticks.step;
+        const Range widened{std::floor((range.lo + slack) / ticks.step) * ticks.step,
+                            std::ceil((range.hi - slack) / ticks.step) * ticks.step};
+        if (widened.Span() <= (1.0 + kMostWidening) * range.Span() &&
+            spacing(ticks, widened) >= labelPixels) {
+            return {widened, ticks};
+        }
+    }
+    return plain;
+}
+
 std::string PlotTitle(Quantity quantity) {
     switch (quantity) {
         case Quantity::Speed:

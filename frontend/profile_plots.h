@@ -86,6 +86,19 @@ Ticks NiceTicks(Range range, int count);
 // The same for an angle in degrees: 5, 15, 45, 90 or 180 apart.
 Ticks AngleTicks(Range range, int count);
 
+// The value range a plot `pixels` high shows, and its ticks: `range` with
+// ticks about `pixelsPerTick` apart, as long as a label (`labelPixels` high)
+// fits between them. A short plot gets fewer ticks and, where that leaves
+// too few inside the range, the range widened to whole ticks at both ends
+// (by at most a third or so), so that both ends are labelled: a chart drops
+// labels that would overlap, which left a short plot with a single label.
+struct LabelledRange {
+    Range range;
+    Ticks ticks;
+};
+LabelledRange LabelRange(Range range, int pixels, int pixelsPerTick, int labelPixels,
+                         bool degrees);
+
 // The titles of the plots' axes; no unit sits in two pairs of brackets.
 std::string PlotTitle(Quantity quantity);
 std::string XAxisTitle(XAxis axis);

@@ -7,6 +7,7 @@
 #include <QChartView>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -104,14 +105,18 @@ QString Swatch(const QColor& colour, const QString& text, const char* line = "&#
         .arg(colour.name(), QString::fromLatin1(line), text.toHtmlEscaped());
 }
 
-void SetTicks(QValueAxis* axis, Range range, int pixels, int pixelsPerTick, bool degrees = false) {
-    const int count = std::max(3, pixels / pixelsPerTick);
-    const Ticks ticks = degrees ? AngleTicks(range, count) : NiceTicks(range, count);
+void SetTicks(QValueAxis* axis, Range range, const Ticks& ticks) {
     axis->setTickType(QValueAxis::TicksDynamic);
     axis->setTickAnchor(0.0);  // ticks on multiples of the step: 0 is "0", never "-0.0"
     axis->setTickInterval(ticks.step);
     axis->setLabelFormat(QStringLiteral("%.%1f").arg(ticks.decimals));
     axis->setRange(range.lo, range.hi);
+}
+void SetTicks(QValueAxis* axis, Range range, int pixels, int pixelsPerTick) {
+    SetTicks(axis, range, NiceTicks(range, std::max(3, pixels / pixelsPerTick)));
+}
+void SetTicks(QValueAxis* axis, const LabelledRange& labelled) {
+    SetTicks(axis, labelled.range, labelled.ticks);
 }
 
 // A line series on the chart's axes.
@@ -670,7 +675,7 @@ void ProfileWindow::FillBands(Plot& plot) {
     } limits = plot.quantity == Quantity::Vertical
                    ? Limits{kVerticalLimitUp, kVerticalLimitDown}
                    : Limits{kLateralLimit, -kLateralLimit};
-    const Range y = PlotRange(*model_, plot.quantity, view_);
+    const Range y = ShownY(plot, plot.quantity).range;
     const Range x = XExtent(*model_, axis_);
     const auto band = [&](QAreaSeries* area, double from, double to) {
         to = std::max(from, to);  // nothing beyond the limit on this scale: an empty band
@@ -681,13 +686,17 @@ void ProfileWindow::FillBands(Plot& plot) {
     band(plot.bands[1], std::min(limits.lower, y.lo), limits.lower);
 }
 
-void ProfileWindow::ScaleY(Plot& plot) {
+LabelledRange ProfileWindow::ShownY(const Plot& plot, Quantity quantity) const {
     const int height = static_cast<int>(plot.chart->plotArea().height());
-    SetTicks(plot.y, PlotRange(*model_, plot.quantity, view_), height, kPixelsPerYTick,
-             plot.quantity == Quantity::Roll);
-    if (plot.rate != nullptr) {
-        SetTicks(plot.rate, PlotRange(*model_, Quantity::RollRate, view_), height, kPixelsPerYTick);
-    }
+    // A label's height and a little air.
+    const int label = QFontMetrics(plot.y->labelsFont()).height() + 2;
+    return LabelRange(PlotRange(*model_, quantity, view_), height, kPixelsPerYTick, label,
+                      quantity == Quantity::Roll);
+}
+
+void ProfileWindow::ScaleY(Plot& plot) {
+    SetTicks(plot.y, ShownY(plot, plot.quantity));
+    if (plot.rate != nullptr) SetTicks(plot.rate, ShownY(plot, Quantity::RollRate));
 }
 
 void ProfileWindow::DrawSeries(Plot& plot) {
@@ -700,7 +709,7 @@ void ProfileWindow::DrawSeries(Plot& plot) {
     QList<QPointF> above, below;
     const auto marks = [&](const Points& p, Quantity quantity) {
         if (!ClipsSpikes(quantity, view_)) return;
-        const Range y = PlotRange(*model_, quantity, view_);
+        const Range y = ShownY(plot, quantity).range;
         // Just inside the edge, where the mark shows whole.
         const double inset = 0.04 * y.Span();
         for (size_t i = 0; i < p.x.size(); ++i) {
@@ -738,7 +747,7 @@ void ProfileWindow::DrawSeries(Plot& plot) {
         const RideProfile* loaded = ProfileOf(*model_, Which::Loaded);
         double at = model_->valley->distance;
         if (axis_ == XAxis::Time && loaded != nullptr) at = XExtent(*model_, XAxis::Time).hi;
-        const Range y = PlotRange(*model_, plot.quantity, view_);
+        const Range y = ShownY(plot, plot.quantity).range;
         plot.valley->replace({QPointF(at, y.lo), QPointF(at, y.hi)});
     }
     DrawCursor(plot);
@@ -749,7 +758,7 @@ void ProfileWindow::DrawCursor(Plot& plot) {
         if (plot.cursor->count() > 0) plot.cursor->clear();
         return;
     }
-    const Range y = PlotRange(*model_, plot.quantity, view_);
+    const Range y = ShownY(plot, plot.quantity).range;
     plot.cursor->replace({QPointF(*cursor_, y.lo), QPointF(*cursor_, y.hi)});
 }
 

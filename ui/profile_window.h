@@ -176,6 +176,8 @@ class ProfileWindow : public QWidget {
     void FillBands(Plot& plot);
     void DrawSeries(Plot& plot);
     void DrawCursor(Plot& plot);
+    // The value range and ticks `plot` shows for `quantity` at its height.
+    LabelledRange ShownY(const Plot& plot, Quantity quantity) const;
     void ScaleY(Plot& plot);
     void ApplyRange();
     void Redraw();

@@ -155,6 +155,63 @@ TEST(Ticks, NeighbouringLabelsNeverReadTheSame) {
     }
 }
 
+// Fault: a short plot (a 1366 x 768 screen gives each about 40 to 70 px)
+// with a single label. The step, rounded up to 1, 2 or 5, left one tick
+// inside the speed's 11.8-27.1 m/s (20) and the longitudinal's -0.45-0.30 g
+// (0.0); where the height allows no closer labels the range is widened to
+// whole ticks instead, by at most a third or so.
+TEST(Ticks, AShortPlotStillLabelsTwoTicks) {
+    constexpr int kLabel = 16;
+    constexpr int kPerTick = 20;
+    const auto labelled = [](const LabelledRange& r) {
+        int count = 0;
+        for (double v = std::ceil(r.range.lo / r.ticks.step - 1e-9) * r.ticks.step;
+             v <= r.range.hi + 1e-9 * r.ticks.step; v += r.ticks.step) {
+            ++count;
+        }
+        return count;
+    };
+    struct Row {
+        Range range;
+        int pixels;
+        bool degrees;
+    };
+    for (const Row& row : std::vector<Row>{{{11.8367, 27.0759}, 68, false},
+                                           {{-0.445899, 0.299603}, 69, false},
+                                           {{-0.445899, 0.299603}, 40, false},
+                                           {{-3.44775, 7.459}, 56, false},
+                                           {{-197.839, 197.51}, 56, true}}) {
+        SCOPED_TRACE(testing::Message() << row.range.lo << ".." << row.range.hi << " in "
+                                        << row.pixels << " px");
+        const LabelledRange r = LabelRange(row.range, row.pixels, kPerTick, kLabel, row.degrees);
+        EXPECT_GE(labelled(r), 2);
+        EXPECT_GE(row.pixels * r.ticks.step, kLabel * r.range.Span() * (1.0 - 1e-12));
+        EXPECT_TRUE(r.range.lo <= row.range.lo && r.range.hi >= row.range.hi);
+        EXPECT_LE(r.range.Span(), 1.35 * row.range.Span() * (1.0 + 1e-12));
+    }
+    // A tall plot keeps its range and the ticks it always had.
+    const Range tall{-3.44775, 7.459};
+    const LabelledRange r = LabelRange(tall, 200, kPerTick, kLabel, false);
+    EXPECT_EQ(r.range.lo, tall.lo);
+    EXPECT_EQ(r.range.hi, tall.hi);
+    EXPECT_EQ(r.ticks.step, NiceTicks(tall, 10).step);
+    // Whatever the range and height, the shown range holds the values and a
+    // widened one ends on ticks.
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> at(-50.0, 50.0), span(-3.0, 3.0);
+    std::uniform_int_distribution<int> height(20, 300);
+    for (int trial = 0; trial < 500; ++trial) {
+        const double lo = at(random);
+        const Range range{lo, lo + std::pow(10.0, span(random))};
+        const LabelledRange shown = LabelRange(range, height(random), kPerTick, kLabel, false);
+        ASSERT_TRUE(shown.range.lo <= range.lo && shown.range.hi >= range.hi);
+        if (shown.range.lo != range.lo) {
+            const double ends = shown.range.lo / shown.ticks.step;
+            EXPECT_NEAR(ends, std::nearbyint(ends), 1e-6);
+        }
+    }
+}
+
 TEST(XRange, ZoomPanAndCentreStayInsideTheRide) {
     XRange r;
     r.SetExtent({0.0, 1000.0});
