@@ -242,8 +242,10 @@ Verdict Judge(const Judgement& j, const RideProfile& loaded, const RideProfile& 
 
 std::string VerdictText(Verdict verdict, const char* margin) {
     switch (verdict) {
-        case Verdict::Better: return std::string("Better than the loaded track by more than ") + margin + ".";
-        case Verdict::Worse: return std::string("Worse than the loaded track by more than ") + margin + ".";
+        case Verdict::Better:
+            return std::string("Better than the loaded track by more than ") + margin + ".";
+        case Verdict::Worse:
+            return std::string("Worse than the loaded track by more than ") + margin + ".";
         case Verdict::Same: return std::string("Within ") + margin + " of the loaded track.";
         case Verdict::None: break;
     }
@@ -307,7 +309,9 @@ std::vector<SummaryRow> SummaryRows(const ProfileModel& model, ForceView view) {
           0.0, "0.1 g"}},
         {"Lateral RMS",
          [](const RideProfile& p) { return Fixed(p.summary.feltLateralRms, 3) + " g"; }, none,
-         kRms, {[](const RideProfile& p) { return p.summary.feltLateralRms; }, kRmsMargin, 0.0, kRmsText}},
+         kRms,
+         {[](const RideProfile& p) { return p.summary.feltLateralRms; }, kRmsMargin, 0.0,
+          kRmsText}},
         {"Vertical onset",
          [](const RideProfile& p) { return Fixed(p.summary.onsetVertical, 1) + " g/s"; }, none,
          kOnset, {[](const RideProfile& p) { return p.summary.onsetVertical; }, kOnsetMargin,

@@ -844,11 +844,13 @@ void ProfileWindow::ShowTexts() {
             if (std::isfinite(at)) {
                 item->setData(Qt::UserRole, at);
                 item->setForeground(QColor(20, 70, 160));
-                tip << QStringLiteral("On track segment %1. Click to show it on the plots.").arg(segment);
+                tip << QStringLiteral("On track segment %1. Click to show it on the plots.")
+                           .arg(segment);
             }
             if (c == 2 && row.verdict != Verdict::None) {
                 if (row.verdict != Verdict::Same) {
-                    item->setBackground(row.verdict == Verdict::Better ? kBetterShade : kWorseShade);
+                    item->setBackground(row.verdict == Verdict::Better ? kBetterShade
+                                                                       : kWorseShade);
                 }
                 tip.prepend(Text(row.verdictText));
             }

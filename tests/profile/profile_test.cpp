@@ -241,8 +241,8 @@ TEST(RideProfile, KinksAtJoinsAreMeasuredWhereNoSampleSeesThem) {
     EXPECT_EQ(kink.segment, 1);
 
     // A single segment has no join.
-    EXPECT_EQ(Profile(Arc(20.0, 0.5, Across{0.0, -1.0}, 0.3f), 1.0, 10.0, 10.0).summary.largestKink.segment,
-              -1);
+    const RideProfile arc = Profile(Arc(20.0, 0.5, Across{0.0, -1.0}, 0.3f), 1.0, 10.0, 10.0);
+    EXPECT_EQ(arc.summary.largestKink.segment, -1);
 }
 
 // Up a vertical wall and down again.

@@ -372,8 +372,10 @@ TEST(ProfileTexts, VerdictsJudgeLikeWithLikeBeyondTheMargins) {
         Verdict expected;
     };
     const Case cases[] = {
-        {"the lateral's sign taken for its size", -2.2, -1.0, 20.0, 0.5, "Largest lateral", Verdict::Worse},
-        {"a lateral within 0.1 g called worse", -2.08, -1.0, 20.0, 0.5, "Largest lateral", Verdict::Same},
+        {"the lateral's sign taken for its size", -2.2, -1.0, 20.0, 0.5, "Largest lateral",
+         Verdict::Worse},
+        {"a lateral within 0.1 g called worse", -2.08, -1.0, 20.0, 0.5, "Largest lateral",
+         Verdict::Same},
         {"a gentler lateral not shown", 1.5, -1.0, 20.0, 0.5, "Largest lateral", Verdict::Better},
         {"more airtime taken as better", 2.0, -1.3, 20.0, 0.5, "Lowest vertical", Verdict::Worse},
         {"less airtime not shown", 2.0, -0.5, 20.0, 0.5, "Lowest vertical", Verdict::Better},
