@@ -55,6 +55,15 @@ constexpr double kLeastSmoothSeconds = 0.2;
 // the segments are made long enough for is FitTuning::curvatureError).
 constexpr double kRollLengthFactor = 0.2;
 constexpr double kMaxSegmentShare = 0.05;
+// The eased roll's acceleration jumps by pi^2 times the roll change per
+// segment at every vertex (with the roll-rate flags set); on a slope that
+// kinks the heart's direction (see PlaceVertices), and the kink is judged as
+// the velocity it turns over the felt window (seconds).
+// Placing the segments for that costs segments elsewhere, so it is tried only
+// where the first rail jolts the riders beyond this many g (see HardestJolt).
+constexpr double kKinkFactor = 9.8696044010893586;  // pi^2
+constexpr double kFeltWindow = 0.2;
+constexpr double kKinkJolt = 3.0;
 // Near the vertical the rail's level frame spins about the tangent and the
 // vertex rolls must follow it: radians of spin one segment may span at most.
 constexpr double kMaxSpinPerSegment = 2.0;
@@ -512,7 +521,8 @@ void SmoothUpDirections(std::vector<PathSample>& samples, int radius) {
 // segment is longer than `limit` at any of its samples (see RefineLimits).
 std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double length,
                                   int segments, double spacing, double heartline,
-                                  double curvatureError, const std::vector<double>& limit) {
+                                  double curvatureError, double kinkFactor,
+                                  const std::vector<double>& limit) {
     const size_t n = samples.size();
     // The shortest segment each sample's roll allows, and the longest its
     // level frame's spin allows.
@@ -537,8 +547,25 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
                 portable::atan2(Dot(Cross(before, frame.levelDown), t), Dot(before, frame.levelDown));
             const double rate = std::abs(WrapAngle(roll - previousRoll) - spin) / spacing;
             const double v2 = samples[j].speed * samples[j].speed;
-            least[j] = std::min(kRollLengthFactor * rate * std::abs(heartline) * v2 /
-                                    (curvatureError * kGravity),
+            // Where the rail climbs or falls, the rail's curvature jump that
+            // keeps the heart's curvature running on across a join also
+            // turns the level frame about the tangent, by the slope times
+            // that jump: the heart's direction kinks there, by about
+            // pi^2 x (roll rate) x h^2 x slope / (segment length), which the
+            // riders feel as a knock of v x kink over the felt window.
+            const double horizontal = std::sqrt(t.x * t.x + t.z * t.z);
+            // (Not where the rail runs steep or leans through a loop: there
+            // the level frame's spin and the lean set the segments.)
+            const double slope =
+                Steepness(t) > 0.0 || samples[j].leanWidth > 0.0
+                    ? 0.0
+                    : std::abs(t.y) / std::max(horizontal, kVerticalLimit);
+            const double kinkLength = kinkFactor * rate * heartline * heartline * slope *
+                                      samples[j].speed /
+                                      (kFeltWindow * curvatureError * kGravity);
+            least[j] = std::min(std::max(kRollLengthFactor * rate * std::abs(heartline) * v2 /
+                                             (curvatureError * kGravity),
+                                         kinkLength),
                                 kMaxSegmentShare * length);
             const double spinRate = std::abs(spin) / spacing;
             if (spinRate * length > kMaxSpinPerSegment) most[j] = kMaxSpinPerSegment / spinRate;
@@ -1771,13 +1798,14 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     // The longest segment at each sample (see RefineLimits).
     const std::vector<double> bendLimits = BendLimits(samples, length, spacing);
     std::vector<double> limit(samples.size(), length);
+    bool slopeKinks = false;
     // Fits the rail the given way; false where its system cannot be solved.
     const auto fitRail = [&](const FitTuning& tuning, RailFit& fit) {
         fit = RailFit{};
         fit.segments = segments;
         fit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
         fit.places = PlaceVertices(samples, length, segments, spacing, heartline,
-                                   tuning.curvatureError, limit);
+                                   tuning.curvatureError, slopeKinks ? kKinkFactor : 0.0, limit);
         fit.lengths.resize(AsIndex(segments));
         for (size_t i = 0; i < fit.lengths.size(); ++i) {
             fit.lengths[i] = fit.places[i + 1] - fit.places[i];
@@ -1877,6 +1905,23 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         if (!held && fitRail(kCautiousWay, candidate)) consider(candidate);
     };
     fitEitherWay();
+    // Where that rail holds the hearts but jolts them beyond kKinkJolt, the
+    // vertices are placed again with longer segments where a rolling slope
+    // would kink the heart's direction at the joins (see PlaceVertices), and
+    // that rail is kept if it holds the hearts as well and jolts them less.
+    if (solved && best.distance <= kHeldStray && bestJolt.distance > kKinkJolt) {
+        slopeKinks = true;
+        if (fitRail(kSmoothWay, candidate)) {
+            const Stray stray = LargestStray(SegmentStrays(walk, heartline, candidate));
+            const Stray jolt = HardestJolt(samples, spacing, heartline, candidate);
+            if (stray.distance <= kHeldStray && jolt.distance < bestJolt.distance) {
+                fit = std::move(candidate);
+                best = stray;
+                bestJolt = jolt;
+            }
+        }
+        slopeKinks = false;
+    }
     // Where the riders lean through a loop and the hearts stray beyond
     // kHeldStray, the rail is fitted again without the lean: the lean never
     // costs the hearts a place the rail can hold.

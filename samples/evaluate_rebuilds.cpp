@@ -316,7 +316,7 @@ int Corpus(int first, int count) {
                     : p.summary.maxVertical;
             line += FormatFixed(100 * f.heart, 1) + " cm " + DescribeWorst(drawn, p, w) +
                     ", raw " + FormatFixed(kink.value, 1) + " g at " + FormatFixed(kink.distance, 1) +
-                    " m | missed " + missed;
+                    " m, kink " + FormatFixed(f.kink, 2) + " deg | missed " + missed;
             std::printf("%s\n", line.c_str());
             worst.emplace_back(f.heart, line);
         }
