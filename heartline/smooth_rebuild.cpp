@@ -1905,16 +1905,18 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         if (!held && fitRail(kCautiousWay, candidate)) consider(candidate);
     };
     fitEitherWay();
-    // Where that rail holds the hearts but jolts them beyond kKinkJolt, the
-    // vertices are placed again with longer segments where a rolling slope
-    // would kink the heart's direction at the joins (see PlaceVertices), and
-    // that rail is kept if it holds the hearts as well and jolts them less.
-    if (solved && best.distance <= kHeldStray && bestJolt.distance > kKinkJolt) {
+    // Where that rail jolts the riders beyond kKinkJolt, the vertices are
+    // placed again with longer segments where a rolling slope would kink the
+    // heart's direction at the joins (see PlaceVertices), and that rail is
+    // kept if it holds the hearts and jolts them less, or holds them where
+    // the first did not.
+    if (solved && bestJolt.distance > kKinkJolt) {
         slopeKinks = true;
         if (fitRail(kSmoothWay, candidate)) {
             const Stray stray = LargestStray(SegmentStrays(walk, heartline, candidate));
             const Stray jolt = HardestJolt(samples, spacing, heartline, candidate);
-            if (stray.distance <= kHeldStray && jolt.distance < bestJolt.distance) {
+            if (stray.distance <= kHeldStray && jolt.distance <= kLargestJolt &&
+                (!(best.distance <= kHeldStray) || jolt.distance < bestJolt.distance)) {
                 fit = std::move(candidate);
                 best = stray;
                 bestJolt = jolt;
