@@ -55,6 +55,14 @@ constexpr double kLeastSmoothSeconds = 0.2;
 // the segments are made long enough for is FitTuning::curvatureError).
 constexpr double kRollLengthFactor = 0.2;
 constexpr double kMaxSegmentShare = 0.05;
+// Where the segments must stay short, the roll in the level frame is held
+// below the rate at which the eased roll's curvature error on the heart stays
+// below this (g) over the longest segment there (see LimitRollRate), and the
+// ramps that holds it to ease in and out over running means of this much
+// travel time to either side at the mean speed (three of them: a standard
+// deviation of about the same time).
+constexpr double kRollRateError = 0.09;
+constexpr double kRollEaseSeconds = 0.2 / 1.73;
 // The eased roll's acceleration jumps by pi^2 times the roll change per
 // segment at every vertex (with the roll-rate flags set); on a slope that
 // kinks the heart's direction (see PlaceVertices), and the kink is judged as
@@ -507,6 +515,67 @@ void SmoothUpDirections(std::vector<PathSample>& samples, int radius) {
     for (size_t j = 0; j < n; ++j) {
         const D3 across = Across(up[j], samples[j].tangent);
         if (Norm(across) > 0.0) samples[j].up = across;
+    }
+}
+
+// Where the segments must stay short (a drawn curvature flip, see
+// BendLimits), the eased roll cannot carry a fast roll: its curvature error
+// on the heart is about kRollLengthFactor x (roll rate) x h / (segment
+// length), in g that times v^2 / g. So the roll in the level frame is held
+// below the rate at which a segment of the longest length there keeps that
+// error below `curvatureError`: a forward and a backward limiter at that
+// rate, averaged (a step becomes a ramp centred on it), and the correction
+// smoothed over `easeRadius` samples by three running means so that the
+// ramp's ends ease in. Not where the path runs steep: there the level frame
+// spins and the segments follow it (see PlaceVertices).
+void LimitRollRate(std::vector<PathSample>& samples, double heartline,
+                   double curvatureError, const std::vector<double>& longest, int easeRadius) {
+    const size_t n = samples.size();
+    if (n < 3 || !(std::abs(heartline) > 0.0)) return;
+    std::vector<LevelFrame> frames(n);
+    std::vector<char> framed(n, 0);
+    std::vector<double> roll(n, 0.0), bound(n, std::numeric_limits<double>::infinity());
+    bool limited = false;
+    double previous = 0.0;
+    for (size_t j = 0; j < n; ++j) {
+        framed[j] = LevelFrameOf(samples[j].tangent, frames[j]) ? 1 : 0;
+        const double raw = framed[j] ? RollOf(frames[j], samples[j].up) : previous;
+        roll[j] = j > 0 ? roll[j - 1] + WrapAngle(raw - previous) : raw;
+        previous = raw;
+        const double v2 = samples[j].speed * samples[j].speed;
+        if (framed[j] && Steepness(samples[j].tangent) == 0.0 && v2 > 0.0) {
+            bound[j] = longest[j] * curvatureError * kGravity /
+                       (kRollLengthFactor * std::abs(heartline) * v2);
+        }
+    }
+    std::vector<double> forward = roll, backward = roll;
+    for (size_t j = 1; j < n; ++j) {
+        const double step = bound[j] * (samples[j].s - samples[j - 1].s);
+        forward[j] = std::clamp(roll[j], forward[j - 1] - step, forward[j - 1] + step);
+    }
+    for (size_t j = n - 1; j-- > 0;) {
+        const double step = bound[j] * (samples[j + 1].s - samples[j].s);
+        backward[j] = std::clamp(roll[j], backward[j + 1] - step, backward[j + 1] + step);
+    }
+    std::vector<double> correction(n), prefix(n + 1, 0.0);
+    for (size_t j = 0; j < n; ++j) {
+        correction[j] = 0.5 * (forward[j] + backward[j]) - roll[j];
+        if (correction[j] != 0.0) limited = true;
+    }
+    if (!limited) return;
+    const auto r = static_cast<size_t>(std::max(easeRadius, 0));
+    for (int pass = 0; pass < 3 && r > 0; ++pass) {
+        for (size_t j = 0; j < n; ++j) prefix[j + 1] = prefix[j] + correction[j];
+        for (size_t j = 0; j < n; ++j) {
+            const size_t lo = j > r ? j - r : 0;
+            const size_t hi = std::min(n - 1, j + r);
+            correction[j] = (prefix[hi + 1] - prefix[lo]) / static_cast<double>(hi - lo + 1);
+        }
+    }
+    for (size_t j = 0; j < n; ++j) {
+        if (framed[j] && correction[j] != 0.0) {
+            samples[j].up = UpOf(frames[j], roll[j] + correction[j]);
+        }
     }
 }
 
@@ -1772,10 +1841,17 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     const std::vector<PathSample> loaded = SampleLoadedPath(walk, run.Settings, length, spacing);
     progress(0.1);
 
+    // The longest segment at each sample (see RefineLimits), and the longest
+    // a roll may count on there (see LimitRollRate).
+    const std::vector<double> bendLimits = BendLimits(loaded, length, spacing);
+    std::vector<double> rollRoom = bendLimits;
+    for (double& l : rollRoom) l = std::min(l, kMaxSegmentShare * length);
+
     // The up directions along the loaded path, smoothed over at least
     // `leastSigma` metres whatever the filter, with the riders leaning
     // through the vertical of a loop if `lean` (see LeanThroughVertical; true
-    // in `leaned` where they did).
+    // in `leaned` where they did), their roll no faster than the segments
+    // there can carry (see LimitRollRate).
     const auto chooseUp = [&](double leastSigma, bool lean, bool& leaned) {
         std::vector<PathSample> chosen = loaded;
         ChooseUpDirections(chosen);
@@ -1785,6 +1861,8 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         const double ratio = std::min(sigma / spacing, double{kMaxSmoothRadius});
         SmoothUpDirections(chosen, static_cast<int>(std::nearbyint(
                                        0.5 * (std::sqrt(1.0 + 4.0 * ratio * ratio) - 1.0))));
+        LimitRollRate(chosen, heartline, kRollRateError, rollRoom,
+                      static_cast<int>(std::nearbyint(kRollEaseSeconds * meanSpeed / spacing)));
         SetRailTangents(chosen, heartline);
         leaned = lean && LeanThroughVertical(chosen, heartline, spacing);
         if (leaned) SetRailTangents(chosen, heartline);
@@ -1795,8 +1873,6 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     const bool leans = leaned;
     progress(0.3);
 
-    // The longest segment at each sample (see RefineLimits).
-    const std::vector<double> bendLimits = BendLimits(samples, length, spacing);
     std::vector<double> limit(samples.size(), length);
     bool slopeKinks = false;
     // Fits the rail the given way; false where its system cannot be solved.
