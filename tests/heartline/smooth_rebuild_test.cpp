@@ -479,11 +479,9 @@ TEST(SmoothRebuild, FitsAgainRatherThanRefuseATrackItCanHold) {
 // times. Such a rail is refused now. Where the jolt alone is the fault the
 // refusal says so and points to fewer segments, and nothing is written.
 // (case_074 now rides with a roll slow enough for its segments; case_083 at
-// four times and case_068 at its own segments, see
-// MoreSegmentsKeepTheCoarserFitsPlacesRatherThanRefuse and
-// HoldsRatherThanRefuseWhereAnotherCountRides; case_030 at twice and four
-// times its segments, a loop with its heartline 1.41 m below the rail, is
-// one whose rails jolt, by hundreds of g.)
+// four times, see MoreSegmentsKeepTheCoarserFitsPlacesRatherThanRefuse;
+// case_030 at twice and four times its segments, a loop with its heartline
+// 1.41 m below the rail, is one whose rails jolt, by hundreds of g.)
 TEST(SmoothRebuild, RefusesARailThatJoltsTheRidersRatherThanWriteIt) {
     const LayoutCase loop = RandomLayoutCase(30);
     for (const int times : {2, 4}) {
@@ -612,6 +610,21 @@ TEST(SmoothRebuild, RandomLayoutsItAcceptsHoldTheHeartWithin2cmAt1x2x4x) {
             settings.segments = static_cast<int16_t>(settings.segments * times);
             EXPECT_LE(RebuiltHeartDistance(c, settings), 0.02);
         }
+    }
+}
+
+// Fault: a promise kept by one measure and broken by the other. The fit held
+// these hearts within 2 cm at its points against the loaded path itself; the
+// ride profile, at samples 0.25 m apart against the polyline of the loaded
+// path's samples, read 2.1 cm (case_013 at twice its segments) and 2.0 cm
+// rounded (case_077 at four times).
+TEST(SmoothRebuild, HoldsTheHeartWithin2cmByTheProfilesOwnMeasure) {
+    for (const auto& [seed, times] : {std::pair{13u, 2}, std::pair{77u, 4}}) {
+        SCOPED_TRACE(testing::Message() << "case " << seed << " x" << times);
+        const LayoutCase c = RandomLayoutCase(seed);
+        HeartlineSettings settings = SmoothSettingsOf(c);
+        settings.segments = static_cast<int16_t>(settings.segments * times);
+        EXPECT_LE(RebuiltHeartDistance(c, settings), 0.02);
     }
 }
 
@@ -757,14 +770,6 @@ TEST(SmoothRebuild, MoreSegmentsKeepTheCoarserFitsPlacesRatherThanRefuse) {
     for (const SparedCase& c : {SparedCase{83, 4, 2}, SparedCase{97, 2, 1}}) {
         ExpectRidesAsAtTheOtherCount(c);
     }
-}
-
-// A limit on the straying segment's own length hardly moved its vertices
-// where the budget leaves its neighbours long, and every refined rail jolted
-// the riders (case_068 at its own segments, its heartline 0.67 m below the
-// rail and its filter 0, by 27 g). Now the neighbourhood is shortened too.
-TEST(SmoothRebuild, HoldsRatherThanRefuseWhereAnotherCountRides) {
-    ExpectRidesAsAtTheOtherCount({68, 1, 2});
 }
 
 }  // namespace
