@@ -1964,13 +1964,13 @@ struct FitRecipe {
     bool lean = true;
 };
 
-// What the fits at one segment count came to: the kept fit, how far it lets
-// the hearts stray and how hard it jolts them; the gentlest jolt of a fit
-// that held the hearts and the closest any fit came (for a refusal).
+// What the fits at one segment count came to: the kept fit and how far it
+// lets the hearts stray; the gentlest jolt of a fit that held the hearts and
+// the closest any fit came (for a refusal).
 struct SmoothOutcome {
     bool solved = false;
     RailFit fit;
-    Stray best, bestJolt;
+    Stray best;
     Stray gentlest{std::numeric_limits<double>::infinity(), 0.0};
     Stray closest{std::numeric_limits<double>::infinity(), 0.0};
     FitRecipe recipe;
@@ -2201,7 +2201,6 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments, b
     outcome.solved = solved;
     outcome.fit = std::move(fit);
     outcome.best = best;
-    outcome.bestJolt = bestJolt;
     outcome.gentlest = gentlest;
     outcome.closest = closest;
     outcome.recipe = recipe;
