@@ -323,13 +323,13 @@ TEST(SmoothRebuild, RidesLoopsWithoutSubSegmentWiggle) {
             EXPECT_LE(lateral,
                       std::max(c.lateral, std::abs(ride.drawn.summary.feltMaxLateral.value) + 0.1));
             // The eased roll's swings through the lean: up to 5.7 g of raw
-            // force above the felt one and a lateral onset up to 55 g/s.
-            EXPECT_LT(ride.gap, 6.0);
-            EXPECT_LT(s.onsetLateral, 56.0);
+            // force above the felt one and a lateral onset up to 40 g/s.
+            EXPECT_LT(ride.gap, 5.8);
+            EXPECT_LT(s.onsetLateral, 41.0);
             // The frame's spin rate jumps at the lean's joins and kinks the
-            // heart path by up to 0.14 rad; rails fitted without the lean
+            // heart path by up to 0.135 rad; rails fitted without the lean
             // kinked it by 0.17 to 0.2 rad.
-            EXPECT_LT(LargestKink(ride.track, kHeart), 0.15);
+            EXPECT_LT(LargestKink(ride.track, kHeart), 0.14);
             if (segments == 100) firstLateral = lateral;
             EXPECT_LE(lateral, firstLateral + 0.1);
         }
@@ -769,6 +769,21 @@ void ExpectRidesAsAtTheOtherCount(const SparedCase& spared) {
 TEST(SmoothRebuild, MoreSegmentsKeepTheCoarserFitsPlacesRatherThanRefuse) {
     for (const SparedCase& c : {SparedCase{83, 4, 2}, SparedCase{97, 2, 1}}) {
         ExpectRidesAsAtTheOtherCount(c);
+    }
+}
+
+// Fault: through a loop's lean the joins' curvature is left free, and nothing
+// held the heart's direction across them: the fit kinked the heart there, and
+// a loop drawn in one plane rode with lateral onsets of 51 and 55 g/s at 100
+// and 200 segments (23 g/s at 400) and raw forces 5.2 g above the felt ones.
+TEST(SmoothRebuild, HoldsTheHeartsDirectionAcrossTheJoinsOfALean) {
+    const Layout planar{"planar loop", PlanarLoop(11.0), 24.0, 23.0};
+    for (const int16_t segments : {int16_t{100}, int16_t{200}, int16_t{400}}) {
+        SCOPED_TRACE(segments);
+        const Ride ride = Rebuild(planar, segments, true);
+        ASSERT_TRUE(ride.result) << ride.result.message;
+        EXPECT_LT(ride.rebuilt.summary.onsetLateral, 32.0);
+        EXPECT_LT(ride.gap, 4.7);
     }
 }
 
