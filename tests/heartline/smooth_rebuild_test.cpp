@@ -642,6 +642,8 @@ TEST(SmoothRebuild, RefusesRatherThanLetTheHeartsStrayBeyond2cm) {
     EXPECT_NE(smooth.message.find("m along it they would stray 0.0"), std::string::npos)
         << smooth.message;
     EXPECT_NE(smooth.message.find("The default rebuild can take it."), std::string::npos);
+    // Its 165 segments are short: the budget is not what fails there.
+    EXPECT_EQ(smooth.message.find("more segments may hold them"), std::string::npos);
     // Nothing lost: the track is left as loaded.
     ASSERT_EQ(track.Bezr.Vertices.size(), c.track.Bezr.Vertices.size());
     for (size_t k = 0; k < track.Bezr.Vertices.size(); ++k) {
@@ -844,6 +846,27 @@ TEST(SmoothRebuild, ACutFitRidesAsTheFitItWasCutFrom) {
     EXPECT_NEAR(four.feltMaxVertical.value, twice.feltMaxVertical.value, 0.01);
     EXPECT_NEAR(four.onsetLateral, twice.onsetLateral, 0.01 * twice.onsetLateral);
     EXPECT_NEAR(four.onsetVertical, twice.onsetVertical, 0.01 * twice.onsetVertical);
+}
+
+// Fault: a track refused at a tiny segment budget was said to run close to
+// vertical or roll too fast, which sent the designer looking at the drawing;
+// the budget was the cause (these layouts hold at twice the count). The
+// refusal now names the segments' mean length and the way out.
+TEST(SmoothRebuild, ARefusalAtATinyBudgetAsksForMoreSegments) {
+    for (const uint32_t seed : {41u, 86u}) {
+        SCOPED_TRACE(testing::Message() << "case " << seed);
+        const LayoutCase c = RandomLayoutCase(seed);
+        HeartlineSettings settings = SmoothSettingsOf(c);
+        TrackData track = c.track;
+        const HeartlineResult few = GenerateHeartline(track, settings, nullptr);
+        ASSERT_FALSE(few);
+        EXPECT_NE(few.message.find("segments average"), std::string::npos) << few.message;
+        EXPECT_NE(few.message.find("more segments may hold them"), std::string::npos);
+        EXPECT_EQ(few.message.find("close to vertical"), std::string::npos);
+        settings.segments = static_cast<int16_t>(2 * settings.segments);
+        track = c.track;
+        EXPECT_TRUE(GenerateHeartline(track, settings, nullptr));
+    }
 }
 
 }  // namespace
