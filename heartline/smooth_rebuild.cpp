@@ -192,34 +192,6 @@ constexpr double kMostRefineShare = 0.8;
 // segments is left to those, and the budget's short segments go where the
 // roll stands still. Halving again spared no further track.
 constexpr int kLeastCoarseSegments = 2;
-// CutPlaces: the jump of the eased roll's acceleration at a vertex per roll
-// change of a segment (per unit of t squared). And what rounding the control
-// points to single leaves, per rounding error (about 2^-24 of the distance
-// from the origin): the rail's second derivative in t errs by about 24 of
-// them, which bends the rail by that per squared segment length, and its third
-// by about 48, which turns the riders' up and bends the heart by that times
-// the heartline per cubed length (case_063 at four times its segments,
-// 0.08 m long 30 m from the origin: 5.7 g at 20 m/s).
-constexpr double kCutBend = 6.0;
-// Where the kept fit rides rougher than this (g, see RoughestRide), the fit
-// with half the segments is cut to the count (see SplitFit) and kept instead
-// if it rides smoother, and no rougher than the coarser fit itself by more
-// than kCutRoughening (g): a cut where the roll turns may break the ride it
-// kept (case_097 at four times its segments: 3.3 g roughened to 6.3 g). On
-// the corpus the runs below 2 g miss the raw-to-felt gap by 0.05 g and the
-// lateral onset by 0.3 g/s on average; from 2 to 3 g by 0.1 g and 0.4 g/s,
-// from 3 to 5 g by 0.3 g and 2.5 g/s, beyond 5 g by 1.8 g and 13 g/s.
-constexpr double kRoughRide = 2.0;
-constexpr double kCutRoughening = 1.0;
-// CutPlaces never lets a cut segment's pieces run more than this many times
-// as long as a neighbour's: between a short and a long segment the eased roll
-// swings (see PlaceVertices' grading; cut without it, random case_001 at
-// twice its segments met pieces 19 times as long, and a drawn S-bend rode
-// 0.56 g raw above felt where its own fit rode 0.5 g).
-constexpr double kCutLengthRatio = 2.0;
-constexpr double kRoundingUnit = 5.9604644775390625e-08;  // 2^-24
-constexpr double kRoundingBend = 24.0;
-constexpr double kRoundingTwist = 48.0;
 // The hardest jolt (g) the new rail may give the riders beyond the loaded
 // path's own (see HardestJolt). Rails through loops measure 8 to 10 g; the
 // fits beyond this wiggle the hearts at a fraction of a metre and ride with
@@ -1086,16 +1058,6 @@ Cubic RailCubic(const RailFit& fit, int i) {
             fit.point[k + 1] - a * fit.direction[k + 1], fit.point[k + 1]};
 }
 
-// Segment i of the rail as the file stores it: its control points rounded to
-// single, as SmoothRebuild writes them. On a segment of a few centimetres
-// that rounding alone bends the rail by tenths of a metre^-1, tens of g at
-// speed.
-Cubic WrittenCubic(const RailFit& fit, int i) {
-    const Cubic c = RailCubic(fit, i);
-    const auto stored = [](const D3& v) { return ToD(ToSingle(v)); };
-    return {stored(c.p0), stored(c.p1), stored(c.p2), stored(c.p3)};
-}
-
 using SparseMatrix = Eigen::SparseMatrix<double>;
 using Solver = Eigen::SimplicialLDLT<SparseMatrix, Eigen::Lower, Eigen::NaturalOrdering<int>>;
 
@@ -1845,14 +1807,13 @@ struct Stray {
 // Calls visit(i, t, s, rail, rolls) at every fit point of the rail: segment
 // i, parameter t, arc length s, the segment's cubic and the file's roll
 // interpolation ready for the segment.
-// `written`: the rail as the file stores it (see WrittenCubic).
 template <typename Visit>
-void ForEachFitPoint(const RailFit& fit, Visit&& visit, bool written = false) {
+void ForEachFitPoint(const RailFit& fit, Visit&& visit) {
     const TrackData rollTrack = RollTrack(fit);
     RollState rolls = StartRolls(rollTrack);
     for (int i = 0; i < fit.segments; ++i) {
         BeginRollSegment(rolls, rollTrack, i);
-        const Cubic rail = written ? WrittenCubic(fit, i) : RailCubic(fit, i);
+        const Cubic rail = RailCubic(fit, i);
         for (int q = 0; q < fit.perSegment; ++q) {
             const double t = static_cast<double>(q) / (fit.perSegment - 1);
             visit(i, t, fit.places[AsIndex(i)] + t * fit.lengths[AsIndex(i)], rail, rolls);
@@ -1893,68 +1854,6 @@ Stray HardestJolt(const std::vector<PathSample>& samples, double spacing, double
         if (!(jolt <= hardest.distance)) hardest = {jolt, s};
     });
     return hardest;
-}
-
-// How much rougher than the loaded path the rail rides as the file stores it
-// (see WrittenCubic): at every fit point the force (g) the heart path's
-// curvature adds to the loaded path's at the train's speed there, less that
-// force averaged over kFeltWindow of travel around it; the largest such
-// difference and where. That is what the riders get as raw force beyond the
-// felt one, which a fit that holds the hearts may still leave at short
-// segments. Not where the rail runs steep or leans through a loop: there the
-// level frame's spin and the lean set the segments (rails through loops
-// read 4 to 10 g whatever their count).
-Stray RoughestRide(const std::vector<PathSample>& samples, double spacing, double heartline,
-                   const RailFit& fit) {
-    std::vector<double> at, reach;
-    std::vector<D3> added;
-    std::vector<char> counted;
-    ForEachFitPoint(
-        fit,
-        [&](int, double t, double s, const Cubic& rail, const RollState& rolls) {
-            const HeartJet heart = HeartJetAt(rail, RollJetAt(rolls, t), t, heartline);
-            const double x = std::clamp(s / spacing, 0.0, static_cast<double>(samples.size() - 1));
-            const PathSample& there = samples[static_cast<size_t>(std::nearbyint(x))];
-            counted.push_back(Steepness(there.tangent) > 0.0 || there.leanWidth > 0.0 ? 0 : 1);
-            at.push_back(s);
-            reach.push_back(0.5 * kFeltWindow * there.speed);
-            added.push_back((there.speed * there.speed / kGravity) *
-                            (CurvatureOf(heart.d1, heart.d2) - there.curvature));
-        },
-        true);
-    // The running integral of the added force over arc length (trapezoids),
-    // read between the points by straight lines.
-    const size_t n = at.size();
-    std::vector<D3> integral(n);
-    for (size_t j = 1; j < n; ++j) {
-        integral[j] = integral[j - 1] + (0.5 * (at[j] - at[j - 1])) * (added[j] + added[j - 1]);
-    }
-    const auto integralAt = [&](double s) {
-        const auto hi =
-            static_cast<size_t>(std::upper_bound(at.begin(), at.end(), s) - at.begin());
-        if (hi == 0) return integral.front();
-        if (hi == n) return integral.back();
-        const double span = at[hi] - at[hi - 1];
-        const double f = span > 0.0 ? (s - at[hi - 1]) / span : 0.0;
-        return integral[hi - 1] + f * (integral[hi] - integral[hi - 1]);
-    };
-    // The mean added force over `half` metres to either side of s.
-    const auto meanAround = [&](double s, double half, D3& mean) {
-        const double lo = std::max(s - half, at.front());
-        const double hi = std::min(s + half, at.back());
-        if (!(hi > lo)) return false;
-        mean = (1.0 / (hi - lo)) * (integralAt(hi) - integralAt(lo));
-        return true;
-    };
-    Stray roughest;
-    for (size_t j = 0; j < n; ++j) {
-        D3 felt;
-        if (counted[j] == 0 || !meanAround(at[j], reach[j], felt)) continue;
-        const D3& raw = added[j];
-        const double rough = Norm(raw - felt);
-        if (!(rough <= roughest.distance)) roughest = {rough, at[j]};
-    }
-    return roughest;
 }
 Stray LargestStray(const std::vector<Stray>& strays) {
     Stray largest;
@@ -2077,126 +1976,6 @@ std::vector<double> SplitPlaces(const std::vector<double>& coarse, int segments,
     }
     places.push_back(coarse.back());
     return places;
-}
-
-// Where to cut the coarser fit `coarse` into `segments` pieces for SplitFit:
-// each extra vertex to the segment whose pieces then jolt the riders least.
-// A cut where the roll turns breaks the eased roll the rail was fitted to:
-// its acceleration jumps by about 6 x (roll change per piece) per piece
-// length squared, which bends the heart by that times the heartline. And a
-// piece of a few centimetres bends by the rounding of its control points to
-// single alone (see kRoundingTwist), more so as they shorten.
-std::vector<double> CutPlaces(const RailFit& coarse, int segments,
-                              const std::vector<PathSample>& samples, double spacing,
-                              double heartline) {
-    const size_t count = AsIndex(coarse.segments);
-    std::vector<double> speed(count, 0.0), reach(count, 0.0);
-    for (size_t k = 0; k < count; ++k) {
-        const auto lo = static_cast<size_t>(std::max(0.0, std::floor(coarse.places[k] / spacing)));
-        const auto hi = std::min(samples.size() - 1,
-                                 static_cast<size_t>(std::ceil(coarse.places[k + 1] / spacing)));
-        for (size_t j = lo; j <= hi; ++j) speed[k] = std::max(speed[k], samples[j].speed);
-        reach[k] = std::max(Norm(coarse.point[k]), Norm(coarse.point[k + 1]));
-    }
-    std::vector<int> pieces(count, 1);
-    // The bend (g) of segment k cut into n pieces.
-    const auto bend = [&](size_t k, int n) {
-        const double l = coarse.lengths[k];
-        const double turn = std::abs(WrapAngle(coarse.rolls[k + 1] - coarse.rolls[k]));
-        const double piece = l / n;
-        const double rounding = kRoundingUnit * reach[k];
-        return (kCutBend * turn * std::abs(heartline) * n / (l * l) +
-                kRoundingBend * rounding / (piece * piece) +
-                kRoundingTwist * rounding * std::abs(heartline) / (piece * piece * piece)) *
-               speed[k] * speed[k] / kGravity;
-    };
-    // First a segment whose pieces run more than kCutLengthRatio times as
-    // long as a neighbour's (the cuts spread from a cut segment, so that a
-    // short segment never meets a long one); a segment with the roll-rate
-    // flag at either end (see KeepsRollRate) last: a cut there changes the
-    // rate the flag keeps, and with it the roll beyond the segment. Else the
-    // least bend first. The index settles ties, so that every build cuts
-    // alike. A key gone stale by a neighbour's cut is passed over.
-    const auto piece = [&](size_t k) { return coarse.lengths[k] / pieces[k]; };
-    using Key = std::tuple<int, double, size_t>;
-    const auto keyOf = [&](size_t k) {
-        const double longest =
-            kCutLengthRatio * std::min(k > 0 ? piece(k - 1) : piece(k),
-                                       k + 1 < count ? piece(k + 1) : piece(k));
-        const int level = piece(k) > longest                                          ? 0
-                          : coarse.keepRate[k] != 0 || coarse.keepRate[k + 1] != 0 ? 2
-                                                                                    : 1;
-        return Key{level, bend(k, pieces[k] + 1), k};
-    };
-    std::priority_queue<Key, std::vector<Key>, std::greater<Key>> queue;
-    for (size_t k = 0; k < count; ++k) queue.push(keyOf(k));
-    for (int extra = segments - coarse.segments; extra > 0 && !queue.empty();) {
-        const Key top = queue.top();
-        queue.pop();
-        const size_t k = std::get<2>(top);
-        if (keyOf(k) != top) continue;
-        ++pieces[k];
-        --extra;
-        for (const size_t j : {k > 0 ? k - 1 : k, k, k + 1 < count ? k + 1 : k}) {
-            queue.push(keyOf(j));
-        }
-    }
-    std::vector<double> places;
-    for (size_t k = 0; k < count; ++k) {
-        for (int q = 0; q < pieces[k]; ++q) {
-            places.push_back(coarse.places[k] + coarse.lengths[k] * q / pieces[k]);
-        }
-    }
-    places.push_back(coarse.places.back());
-    return places;
-}
-
-// The coarser fit `coarse` cut at `places` (among them every one of its own
-// vertices' places): each piece is the very curve of the coarse segment it
-// lies on (a cubic cut at its parameter is again a cubic, and the rail's
-// direction there, per metre of the coarse segment, gives the pieces' handles
-// their lengths), and each new vertex takes the roll the file's interpolation
-// gives there. Where the roll stands still the pieces ride exactly as the
-// coarse segment did; where it turns, the pieces ease it afresh.
-RailFit SplitFit(const RailFit& coarse, const std::vector<double>& places) {
-    RailFit fit = coarse;
-    fit.segments = static_cast<int>(places.size()) - 1;
-    fit.places = places;
-    fit.lengths.resize(AsIndex(fit.segments));
-    for (size_t i = 0; i < fit.lengths.size(); ++i) fit.lengths[i] = places[i + 1] - places[i];
-    fit.point.resize(places.size());
-    fit.direction.resize(places.size());
-    fit.rolls.resize(places.size());
-    fit.keepRate.resize(places.size());
-    const TrackData rollTrack = RollTrack(coarse);
-    RollState rolls = StartRolls(rollTrack);
-    size_t k = 0;
-    for (int i = 0; i < coarse.segments; ++i) {
-        const size_t c = AsIndex(i);
-        BeginRollSegment(rolls, rollTrack, i);
-        const Cubic rail = RailCubic(coarse, i);
-        for (; k + 1 < places.size() && places[k] < coarse.places[c + 1]; ++k) {
-            const double t = (places[k] - coarse.places[c]) / coarse.lengths[c];
-            if (!(t > 0.0)) {
-                fit.point[k] = coarse.point[c];
-                fit.direction[k] = coarse.direction[c];
-                fit.rolls[k] = coarse.rolls[c];
-                fit.keepRate[k] = coarse.keepRate[c];
-                continue;
-            }
-            fit.point[k] = PointAt(rail, t);
-            fit.direction[k] = (1.0 / coarse.lengths[c]) * FirstAt(rail, t);
-            fit.rolls[k] = static_cast<double>(
-                static_cast<float>(WrapAngle(UnwrappedRoll<portable::Math>(rolls, t))));
-            fit.keepRate[k] = coarse.keepRate[c] != 0 && coarse.keepRate[c + 1] != 0 ? 1 : 0;
-        }
-        AdvanceRoll(rolls, rollTrack, i);
-    }
-    fit.point.back() = coarse.point.back();
-    fit.direction.back() = coarse.direction.back();
-    fit.rolls.back() = coarse.rolls.back();
-    fit.keepRate.back() = coarse.keepRate.back();
-    return fit;
 }
 
 // Steps the run's progress up to `share` of its total.
@@ -2415,34 +2194,6 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments, b
         std::fill(limit.begin(), limit.end(), length);
         samples = chooseUp(0.0, leans, leaned);
         if (fitRail(kCautiousWay, candidate)) consider(candidate);
-    }
-    // Holds the hearts but rides rough as the file stores it (see
-    // RoughestRide, kRoughRide): more segments ride no better where the
-    // budget shortens them through a roll, or to a few centimetres where
-    // rounding bends them. The fit with half the segments (itself checked
-    // alike), cut to the count where that spares its ride (see CutPlaces,
-    // SplitFit), if that holds the hearts and rides smoother. Not through a
-    // loop's lean, which sets its own segments.
-    const bool held = solved && best.distance <= kLargestStray;
-    const double roughness =
-        held && !leans ? RoughestRide(samples, spacing, heartline, fit).distance : 0.0;
-    if (coarser && segments / 2 >= kLeastCoarseSegments && roughness > kRoughRide) {
-        const SmoothOutcome coarse = FitSmooth(run, walk, segments / 2, true, progress);
-        if (coarse.solved && coarse.best.distance <= kLargestStray) {
-            RailFit cut = SplitFit(coarse.fit,
-                                   CutPlaces(coarse.fit, segments, samples, spacing, heartline));
-            const Stray stray = LargestStray(SegmentStrays(walk, heartline, cut));
-            const double rough = RoughestRide(samples, spacing, heartline, cut).distance;
-            const double coarseRough =
-                RoughestRide(samples, spacing, heartline, coarse.fit).distance;
-            if (stray.distance <= kLargestStray && rough < roughness &&
-                rough <= coarseRough + kCutRoughening) {
-                fit = std::move(cut);
-                best = stray;
-                bestJolt = HardestJolt(samples, spacing, heartline, fit);
-                recipe = coarse.recipe;
-            }
-        }
     }
     // None holds the hearts: the places of a coarser fit that does, with the
     // extra vertices where the roll stands still.
