@@ -36,6 +36,11 @@ namespace {
 constexpr double kSampleSpacing = 0.25;
 // Samples per new segment at the least (the dense walk's resolution).
 constexpr int kSamplesPerSegment = 8;
+// The longest loaded path (metres) the smooth rebuild takes: it keeps a
+// sample every kSampleSpacing, about 200 000 of them here (some 100 MB with
+// the fit's own), while a file's coordinates may put its ends 10^11 m apart,
+// which asked for terabytes.
+constexpr double kLongestSmoothTrack = 50000.0;
 // Walk points per metre of control polygon when measuring the loaded path.
 constexpr double kWalkPointsPerMetre = 20.0;
 constexpr int kMinWalkPoints = 16;
@@ -2281,6 +2286,13 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         ProgressTo(run, startShare + part * (1.0 - startShare));
     };
     const PathWalk walk = WalkLoadedPath(track);
+    if (!(walk.s.back() <= kLongestSmoothTrack)) {
+        return Failure(Status::UnusableTrack,
+                       "The smooth rebuild takes tracks of up to " +
+                           FormatFixed(kLongestSmoothTrack / 1000.0, 0) + " km; this one runs " +
+                           FormatFixed(walk.s.back() / 1000.0, 1) +
+                           " km. The default rebuild can take it.");
+    }
     const SmoothOutcome outcome = FitSmooth(run, walk, segments, true, progress);
     const RailFit& fit = outcome.fit;
     const Stray& best = outcome.best;

@@ -864,5 +864,25 @@ TEST(SmoothRebuild, HoldsTheHeartsCurvatureOnSlopesWhereTheRollTurns) {
     }
 }
 
+// Fault: a file whose points lie 10^11 m apart asked the smooth rebuild for a
+// sample every 0.25 m, terabytes; the run failed as out of memory, blaming
+// the segments and the precision. A track beyond 50 km is now refused up
+// front with its length, and the default rebuild still takes it.
+TEST(SmoothRebuild, RefusesATrackTooLongToSampleRatherThanRunOutOfMemory) {
+    const TrackData longTrack =
+        LayoutBuilder({0.0, 0.0, 0.0}).Straight(20.0).Straight(60000.0).Build("long");
+    HeartlineSettings settings{100, 6, kHeart, 14.0, 13.0, 15};
+    settings.smooth = true;
+    TrackData track = longTrack;
+    const HeartlineResult smooth = GenerateHeartline(track, settings, nullptr);
+    EXPECT_EQ(smooth.status, Status::UnusableTrack);
+    EXPECT_EQ(smooth.message,
+              "The smooth rebuild takes tracks of up to 50 km; this one runs 60.0 km. The "
+              "default rebuild can take it.");
+    EXPECT_EQ(track.Bezr.VertexCount, longTrack.Bezr.VertexCount);
+    settings.smooth = false;
+    EXPECT_TRUE(GenerateHeartline(track, settings, nullptr));
+}
+
 }  // namespace
 }  // namespace cvqrn
