@@ -934,6 +934,12 @@ bool LeanThroughVertical(std::vector<PathSample>& samples, double heartline, dou
         }
         const double a0 = inPlane(cross - 1), a1 = inPlane(cross);
         const double s0 = samples[cross - 1].s + spacing * a0 / (a0 - a1);
+        // A rail tangent of zero length (two samples on one point of a
+        // degenerate track) has no share in any plane: no crossing there.
+        if (!std::isfinite(s0)) {
+            j = end;
+            continue;
+        }
         // The rate at which the in-plane share passes zero, over a baseline
         // of kCrossingBaseline to either side: right at the vertical the
         // rail's tangent is taken from few and close points.
