@@ -499,17 +499,15 @@ TEST(SmoothRebuild, RefusesARailThatJoltsTheRidersRatherThanWriteIt) {
     const LayoutCase loop = RandomLayoutCase(30);
     for (const int times : {2, 4}) {
         SCOPED_TRACE(times);
-        HeartlineSettings settings = SmoothSettingsOf(loop);
-        settings.segments = static_cast<int16_t>(settings.segments * times);
-        TrackData track = loop.track;
-        const HeartlineResult result = GenerateHeartline(track, settings, nullptr);
+        const CaseRun run = RebuildCaseAt(loop, times);
+        const HeartlineResult& result = run.result;
         EXPECT_EQ(result.status, Status::NumericalBlowUp);
         EXPECT_NE(result.message.find("cannot give this track a smooth ride with " +
-                                      std::to_string(settings.segments) + " segments"),
+                                      std::to_string(run.settings.segments) + " segments"),
                   std::string::npos)
             << result.message;
         EXPECT_NE(result.message.find("Fewer segments may ride smoothly"), std::string::npos);
-        EXPECT_EQ(track.Bezr.VertexCount, loop.track.Bezr.VertexCount);
+        EXPECT_EQ(run.track.Bezr.VertexCount, loop.track.Bezr.VertexCount);
     }
 }
 
@@ -557,14 +555,13 @@ TEST(SmoothRebuild, SlowsARollItsShortSegmentsCannotCarry) {
         const LayoutCase c = RandomLayoutCase(seed);
         for (const int times : {1, 2, 4}) {
             SCOPED_TRACE(testing::Message() << "case " << seed << " x" << times);
-            HeartlineSettings settings = SmoothSettingsOf(c);
-            settings.segments = static_cast<int16_t>(settings.segments * times);
-            TrackData track = c.track;
-            ASSERT_TRUE(GenerateHeartline(track, settings, nullptr));
+            const CaseRun run = RebuildCaseAt(c, times);
+            ASSERT_TRUE(run.result);
+            const HeartlineSettings& settings = run.settings;
             const RideProfile drawn = ComputeRideProfile(
                 c.track, {0.0, settings.startspeed, settings.endspeed, 0.25});
             const RideProfile rebuilt = ComputeRideProfile(
-                track, {settings.heartline, settings.startspeed, settings.endspeed, 0.25});
+                run.track, {settings.heartline, settings.startspeed, settings.endspeed, 0.25});
             const ProfileSummary& d = drawn.summary;
             const ProfileSummary& r = rebuilt.summary;
             EXPECT_LE(MaxHeartDistance(drawn, rebuilt), 0.02);
@@ -758,12 +755,9 @@ void ExpectRidesAsAtTheOtherCount(const SparedCase& spared) {
     const LayoutCase c = RandomLayoutCase(spared.seed);
     const HeartlineSettings own = SmoothSettingsOf(c);
     const auto ride = [&](int times) {
-        HeartlineSettings settings = own;
-        settings.segments = static_cast<int16_t>(own.segments * times);
-        TrackData track = c.track;
-        const HeartlineResult result = GenerateHeartline(track, settings, nullptr);
-        EXPECT_TRUE(result) << result.message;
-        return ComputeRideProfile(track, {own.heartline, own.startspeed, own.endspeed, 0.25});
+        const CaseRun run = RebuildCaseAt(c, times);
+        EXPECT_TRUE(run.result) << run.result.message;
+        return ComputeRideProfile(run.track, {own.heartline, own.startspeed, own.endspeed, 0.25});
     };
     const RideProfile drawn = ComputeRideProfile(c.track, {0.0, own.startspeed, own.endspeed, 0.25});
     const ProfileSummary other = ride(spared.other).summary;
