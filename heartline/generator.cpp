@@ -97,7 +97,9 @@ void WriteNewTrack(TrackData& track, const HeartlineRun& run) {
     // Build both new lists first, so that nothing in `track` changes unless
     // all of it can.
     BezrChunk bezr;
-    const int16_t segments = run.Settings.segments;
+    // One entry per vertex and a last one that stays zero: the smooth
+    // rebuild may place fewer segments than the settings' budget.
+    const auto segments = static_cast<int16_t>(run.NewVertices.size() - 2);
     bezr.VertexCount = segments + 1;
     bezr.Vertices = run.NewVertices;
     std::vector<TrackSegment> segmentList = track.Segm.Segments;

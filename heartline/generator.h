@@ -45,7 +45,8 @@ struct HeartlineResult : Result {
 };
 
 // Runs the generation on `track`, which it rewrites only when every stage
-// succeeded (Bezr replaced, Segm resized to `settings.segments` entries, RASC
+// succeeded (Bezr replaced, Segm resized to `settings.segments` entries, or
+// fewer where the smooth rebuild left part of that budget unused, RASC
 // emptied). `progress` may be null. InvalidSettings when
 // CheckHeartlineSettings objects; UnusableTrack when the track has fewer than
 // two vertices, a vertex count larger than its list, no length or a

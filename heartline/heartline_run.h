@@ -39,6 +39,7 @@ struct HeartlineRun {
 
     std::vector<Vec3> FitPoints;           // points of one fit, precision + 2 entries
     std::vector<TrackVertex> NewVertices;  // segments + 2 entries, the last stays zero
+                                           // (the smooth rebuild may use fewer segments)
 
     double TrackLen = 0.0;
     EnergyLine Energy;  // along the input track's arc length
@@ -121,7 +122,8 @@ HeartlineResult RunHeartlineStages(const TrackData& track, const HeartlineSettin
                                    ProgressFeedback* progress, HeartlineRun& run);
 
 // Stage 6: writes the new vertex list into `track`: Bezr replaced, Segm
-// resized to `segments` entries keeping the existing ones, RASC emptied.
+// resized to as many entries as NewVertices holds segments, keeping the
+// existing ones, RASC emptied.
 void WriteNewTrack(TrackData& track, const HeartlineRun& run);
 
 }  // namespace cvqrn

@@ -80,6 +80,21 @@ constexpr double kFeltWindow = 0.2;
 // Metres by which a segment's length may change per metre of track (see
 // PlaceVertices): neighbouring segments differ by at most about a third.
 constexpr double kSegmentGrading = 0.3;
+// The file keeps the new vertices' points and handles in single precision,
+// each rounded by up to this share of its largest coordinate. Over a
+// segment of length l that bends the rail by up to kRoundingBend x rounding
+// / l^2, and where the rail climbs or falls it turns the rail's level frame
+// about the tangent with the handles' direction, which moves the heart and
+// bends its path by up to kRoundingTwist x h x slope x rounding / l^3 (see
+// ShortestShapedSegment). Segments are kept long enough for that bend to
+// stay under kRoundingError (g) at the train's speed: the raw forces may
+// stand half a g above the felt ones beyond the drawn track's.
+constexpr double kSingleRounding = 5.9604644775390625e-08;  // 2^-24
+constexpr double kRoundingBend = 24.0;
+constexpr double kRoundingTwist = 48.0;
+constexpr double kRoundingError = 0.5;
+// Newton steps that find that length.
+constexpr int kShapedLengthSteps = 40;
 // Near the vertical the rail's level frame spins about the tangent and the
 // vertex rolls must follow it: radians of spin one segment may span at most.
 constexpr double kMaxSpinPerSegment = 2.0;
@@ -198,7 +213,9 @@ constexpr double kMostRefineShare = 0.8;
 // this many) is tried, and its vertices kept with the extra ones placed
 // where they do no harm: a roll transition the coarser fit follows with long
 // segments is left to those, and the budget's short segments go where the
-// roll stands still. Halving again spared no further track.
+// roll stands still. Where that fit holds none either, the one with half of
+// its segments is tried in turn (case_097 at four times its segments: none
+// at twice held, while its own count did).
 constexpr int kLeastCoarseSegments = 2;
 // The hardest jolt (g) the new rail may give the riders beyond the loaded
 // path's own (see HardestJolt). Rails through loops measure 8 to 10 g; the
@@ -609,6 +626,30 @@ void LimitRollRate(std::vector<PathSample>& samples, double heartline,
 
 // ---- Stage 4: vertex places ----------------------------------------------
 
+// The shortest segment whose shape the file's single-precision points and
+// handles keep within kRoundingError at `speed` (m/s), at coordinates of up
+// to `reach` metres, with the heart `heartline` metres from the rail on a
+// rail whose tangent climbs or falls by `rise` (the sine of its pitch): the
+// length l where speed^2 / g x rounding x (kRoundingBend / l^2 +
+// kRoundingTwist x |h| x rise / l^3) meets it.
+double ShortestShapedSegment(double reach, double heartline, double rise, double speed) {
+    const double scale = kSingleRounding * reach * speed * speed / kGravity;
+    const double bend = kRoundingBend * scale;
+    const double twist = kRoundingTwist * std::abs(heartline) * rise * scale;
+    if (!(bend > 0.0)) return 0.0;
+    // In x = 1 / l: (twist x + bend) x^2 = kRoundingError, rising and convex
+    // for x > 0, so Newton's steps from above the root (the root without the
+    // twist) descend onto it, by at least a third of the way per step.
+    double x = std::sqrt(kRoundingError / bend);
+    for (int step = 0; step < kShapedLengthSteps; ++step) {
+        const double f = (twist * x + bend) * x * x - kRoundingError;
+        const double slope = (3.0 * twist * x + 2.0 * bend) * x;
+        if (!(f > 0.0) || !(slope > 0.0)) break;
+        x -= f / slope;
+    }
+    return 1.0 / x;
+}
+
 // Arc lengths of the new vertices along the loaded path. Between vertices
 // the file eases the roll so that its rate wavers and its acceleration jumps
 // at every vertex; on the heart that is a curvature error of about
@@ -617,10 +658,26 @@ void LimitRollRate(std::vector<PathSample>& samples, double heartline,
 // The rest of the budget goes where the roll stands still, evenly, and the
 // lengths run from the one to the other by at most kSegmentGrading per metre.
 // No segment is longer than `limit` at any of its samples (see RefineLimits).
+// No segment is shorter than the file's rounding can shape (see
+// ShortestShapedSegment), except on a track with a loop's lean, whose
+// segments the lean sets: where the budget has more segments than that
+// allows, fewer are placed. (The budget's extra segments went where the
+// rounding allowed them, through the loop, and rode it worse.)
 std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double length,
                                   int segments, double spacing, double heartline,
                                   double curvatureError, const std::vector<double>& limit) {
     const size_t n = samples.size();
+    std::vector<double> shaped(n, 0.0);
+    const bool leans = std::any_of(samples.begin(), samples.end(),
+                                   [](const PathSample& p) { return p.leanWidth > 0.0; });
+    for (size_t j = 0; j < n && !leans; ++j) {
+        const D3& q = samples[j].heart;
+        const double reach =
+            std::max({std::abs(q.x), std::abs(q.y), std::abs(q.z)}) + std::abs(heartline);
+        shaped[j] = std::min(ShortestShapedSegment(reach, heartline, std::abs(samples[j].tangent.y),
+                                                   samples[j].speed),
+                             kMaxSegmentShare * length);
+    }
     // The shortest segment each sample's roll allows, and the longest its
     // level frame's spin allows.
     std::vector<double> least(n, 0.0);
@@ -745,7 +802,9 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
         }
     };
     const auto grade = [&](double base) {
-        for (size_t j = 0; j < n; ++j) graded[j] = std::min(std::max(base, need[j]), cap[j]);
+        for (size_t j = 0; j < n; ++j) {
+            graded[j] = std::min(std::max({base, need[j], shaped[j]}), cap[j]);
+        }
         if (steepAnywhere) gradeLengths();
         for (size_t j = 0; j < n; ++j) {
             if (fixed[j] > 0.0) {
@@ -765,16 +824,24 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
         }
         return total;
     };
-    double lo = 0.0, hi = length;
-    for (int round = 0; round < 60; ++round) {
-        const double mid = 0.5 * (lo + hi);
-        if (count(mid) > segments) {
-            lo = mid;
-        } else {
-            hi = mid;
+    // Where every segment at its shortest still leaves part of the budget,
+    // that many are placed, with no even length beyond.
+    double base = 0.0;
+    const double fewest = count(0.0);
+    if (fewest < segments) {
+        segments = std::max(1, static_cast<int>(std::ceil(fewest)));
+    } else {
+        double lo = 0.0, hi = length;
+        for (int round = 0; round < 60; ++round) {
+            const double mid = 0.5 * (lo + hi);
+            if (count(mid) > segments) {
+                lo = mid;
+            } else {
+                hi = mid;
+            }
         }
+        base = hi;
     }
-    const double base = hi;
     grade(base);
     std::vector<double> total(n, 0.0);
     for (size_t j = 1; j < n; ++j) {
@@ -2052,10 +2119,10 @@ struct SmoothOutcome {
 };
 
 // Every fit the smooth rebuild tries with `segments` segments, the best one
-// kept; where none holds the hearts and `coarser`, the vertices of a fit
-// with half as many segments that holds them, with the rest placed where
-// they do no harm (see SplitPlaces).
-SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments, bool coarser,
+// kept; where none holds the hearts, the vertices of a fit with half as
+// many segments that holds them, with the rest placed where they do no harm
+// (see SplitPlaces).
+SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                         const std::function<void(double)>& progress) {
     const double heartline = run.Settings.heartline;
     const double length = walk.s.back();
@@ -2105,27 +2172,29 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments, b
     const auto fitRail = [&](const FitTuning& tuning, RailFit& fit) {
         current.tuning = tuning;
         fit = RailFit{};
-        fit.segments = segments;
         fit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
         fit.places = !givenPlaces.empty() ? givenPlaces
                                           : PlaceVertices(samples, length, segments, spacing,
                                                           heartline, tuning.curvatureError, limit);
-        fit.lengths.resize(AsIndex(segments));
+        // The placement may leave part of the budget unused (see PlaceVertices).
+        const int used = static_cast<int>(fit.places.size()) - 1;
+        fit.segments = used;
+        fit.lengths.resize(AsIndex(used));
         for (size_t i = 0; i < fit.lengths.size(); ++i) {
             fit.lengths[i] = fit.places[i + 1] - fit.places[i];
         }
         // The first round's rail runs along the loaded path.
-        fit.point.resize(AsIndex(segments) + 1);
-        fit.direction.resize(AsIndex(segments) + 1);
-        fit.rolls.assign(AsIndex(segments) + 1, 0.0);
+        fit.point.resize(AsIndex(used) + 1);
+        fit.direction.resize(AsIndex(used) + 1);
+        fit.rolls.assign(AsIndex(used) + 1, 0.0);
         for (size_t k = 0; k < fit.point.size(); ++k) {
             const PathPlace at = Locate(walk, fit.places[k]);
             const Cubic& c = walk.cubics[AsIndex(at.segment)];
             fit.point[k] = PointAt(c, at.t);
             fit.direction[k] = Unit(FirstAt(c, at.t));
         }
-        fit.steep.resize(AsIndex(segments));
-        for (int i = 0; i < segments; ++i) {
+        fit.steep.resize(AsIndex(used));
+        for (int i = 0; i < used; ++i) {
             std::vector<double>& steep = fit.steep[AsIndex(i)];
             for (int q = 0; q < fit.perSegment; ++q) {
                 const double s = fit.places[AsIndex(i)] + fit.lengths[AsIndex(i)] * q /
@@ -2137,11 +2206,11 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments, b
         fit.keepRate.assign(fit.point.size(), tuning.rateFlagsEverywhere ? 1 : 0);
         fit.curveWeight = tuning.curveWeight;
         fit.holdEnds = tuning.holdEnds;
-        for (int i = 0; i < segments && !tuning.rateFlagsEverywhere; ++i) {
+        for (int i = 0; i < used && !tuning.rateFlagsEverywhere; ++i) {
             const std::vector<double>& steep = fit.steep[AsIndex(i)];
             if (std::any_of(steep.begin(), steep.end(), [](double x) { return x > 0.0; })) {
                 fit.keepRate[AsIndex(i)] = 1;
-                if (i + 1 < segments) fit.keepRate[AsIndex(i) + 1] = 1;
+                if (i + 1 < used) fit.keepRate[AsIndex(i) + 1] = 1;
             }
         }
         fit.pathDirection = fit.direction;
@@ -2244,9 +2313,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments, b
     }
     // None holds the hearts: the places of a coarser fit that does, with the
     // extra vertices where the roll stands still.
-    if (coarser && segments / 2 >= kLeastCoarseSegments &&
+    if (segments / 2 >= kLeastCoarseSegments &&
         !(solved && best.distance <= kLargestStray)) {
-        const SmoothOutcome coarse = FitSmooth(run, walk, segments / 2, false, progress);
+        const SmoothOutcome coarse = FitSmooth(run, walk, segments / 2, progress);
         if (coarse.solved && coarse.best.distance <= kLargestStray) {
             samples = chooseUp(coarse.recipe.leastSigma, coarse.recipe.lean, leaned);
             // Of the two ways to split (harmless splits first, or every
@@ -2255,8 +2324,11 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments, b
             // with the rest spared no further track.)
             RailFit gentlestSplit;
             double softest = std::numeric_limits<double>::infinity();
+            // A coarser fit that left part of its budget unused has segments
+            // as short as the file's rounding allows: they are not split.
+            const int split = coarse.fit.segments < segments / 2 ? coarse.fit.segments : segments;
             for (const bool evenly : {false, true}) {
-                givenPlaces = SplitPlaces(coarse.fit.places, segments, samples, spacing, heartline,
+                givenPlaces = SplitPlaces(coarse.fit.places, split, samples, spacing, heartline,
                                           coarse.recipe.tuning.curvatureError, evenly);
                 if (!fitRail(coarse.recipe.tuning, candidate)) continue;
                 const Stray stray = LargestStray(SegmentStrays(walk, heartline, candidate));
@@ -2299,7 +2371,7 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
                            FormatFixed(walk.s.back() / 1000.0, 1) +
                            " km. The default rebuild can take it.");
     }
-    const SmoothOutcome outcome = FitSmooth(run, walk, segments, true, progress);
+    const SmoothOutcome outcome = FitSmooth(run, walk, segments, progress);
     const RailFit& fit = outcome.fit;
     const Stray& best = outcome.best;
     const Stray& gentlest = outcome.gentlest;
@@ -2335,14 +2407,17 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
                            "). The default rebuild can take it.");
     }
 
+    // The fit may use fewer segments than the budget (see PlaceVertices).
+    const int used = fit.segments;
     auto& out = run.NewVertices;
-    for (int k = 0; k <= segments; ++k) {
+    out.assign(AsIndex(used) + 2, TrackVertex{});
+    for (int k = 0; k <= used; ++k) {
         const size_t at = AsIndex(k);
         TrackVertex& v = out[at];
         const D3 p = fit.point[at];
         const D3 d = fit.direction[at];
         const double before = k > 0 ? fit.lengths[at - 1] : fit.lengths[0];
-        const double after = k < segments ? fit.lengths[at] : fit.lengths[at - 1];
+        const double after = k < used ? fit.lengths[at] : fit.lengths[at - 1];
         v.Pos = ToSingle(p);
         v.CtrlIn = ToSingle(p - (before / 3.0) * d);
         v.CtrlOut = ToSingle(p + (after / 3.0) * d);
@@ -2356,7 +2431,7 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
                                     "number.");
         }
     }
-    run.FitsRun = segments;
+    run.FitsRun = used;
     while (run.ProgressDone < run.ProgressTotal) StepProgress(run);
     return {};
 }

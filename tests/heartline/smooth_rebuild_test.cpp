@@ -878,5 +878,36 @@ TEST(SmoothRebuild, RefusesATrackTooLongToSampleRatherThanRunOutOfMemory) {
     EXPECT_TRUE(GenerateHeartline(track, settings, nullptr));
 }
 
+// Fault: segments shorter than the file's single-precision coordinates can
+// shape. The new vertices' points and handles are rounded to a few
+// micrometres at coordinates of tens of metres; over a segment of length l
+// that bends the rail by about 24 x rounding / l^2 and, through the level
+// frame that turns with the rail's tangent on a slope, moves the heart by
+// about h x slope x 6 x rounding / l. On random case_063 at four times its
+// segments (928 on 94 m) the raw lateral force swung by 3 to 4.5 g from
+// sample to sample on a 30 degree climb where the roll stands still, and the
+// lateral onset missed its target by 18.6 g/s (1x: 0.9 g/s). Segments are now
+// kept long enough that the rounding's bend stays under half a g, and a
+// budget beyond that is left unused.
+TEST(SmoothRebuild, MoreSegmentsThanTheFilesRoundingCanShapeAreLeftUnused) {
+    const Layout climb{"rounded climb",
+                       LayoutBuilder({30.3, 30.7, -40.1}, 37.0)
+                           .Straight(5.0)
+                           .Pitch(30.0, 15.0)
+                           .Straight(15.0)
+                           .Pitch(-30.0, 15.0)
+                           .Straight(5.0)
+                           .Build("rounded climb"),
+                       22.0, 20.0};
+    const Ride quarter = Rebuild(climb, 150, true);
+    const Ride full = Rebuild(climb, 600, true);
+    ASSERT_TRUE(quarter.result) << quarter.result.message;
+    ASSERT_TRUE(full.result) << full.result.message;
+    EXPECT_LT(full.heartDistance, 0.02);
+    EXPECT_LE(full.gap, quarter.gap + 0.5);
+    EXPECT_LE(full.rebuilt.summary.onsetLateral, 1.1 * quarter.rebuilt.summary.onsetLateral + 1.0);
+    EXPECT_LT(full.track.Bezr.VertexCount, 601);
+}
+
 }  // namespace
 }  // namespace cvqrn
