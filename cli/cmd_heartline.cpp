@@ -213,6 +213,7 @@ void PrintJson(const TrackData& track, const std::string& path, const HeartlineR
         << "  \"filter\": " << result.filter << ",\n"
         << "  \"vertex_count\": " << track.Bezr.VertexCount << ",\n"
         << "  \"segment_count\": " << track.Segm.SegmentCount << ",\n"
+        << "  \"segments_asked\": " << settings.segments << ",\n"
         << "  \"length_in\": " << JsonNumber(result.lengthIn) << ",\n"
         << "  \"length_out\": " << JsonNumber(TrackLength(track)) << ",\n"
         << "  \"min_speed\": " << JsonNumber(result.minSpeed) << ",\n"
@@ -224,6 +225,13 @@ void PrintJson(const TrackData& track, const std::string& path, const HeartlineR
     out << ",\n";
     WriteEndAnalysisJson(TrackEndAnalysis(track), out);
     out << "}\n";
+}
+
+// The smooth rebuild takes the segment count as a budget: where it wrote
+// fewer, the report says how many were asked and why.
+std::string FewerSegmentsNote(int written, int asked) {
+    if (written == asked) return {};
+    return " (of " + std::to_string(asked) + " asked: shorter ones would ride worse)";
 }
 
 void PrintFailureJson(const HeartlineResult& result, const StartSpeedAdvice& advice,
@@ -283,7 +291,9 @@ int RunHeartline(Args args, std::ostream& out, std::ostream& err) {
         PrintJson(track, saved.path, result, drawn, before, options.settings, out);
     } else {
         out << "saved " << saved.path << ": " << track.Bezr.VertexCount << " vertices, "
-            << track.Segm.SegmentCount << " segments, speeds " << FormatFixed(result.minSpeed)
+            << track.Segm.SegmentCount << " segments"
+            << FewerSegmentsNote(track.Segm.SegmentCount, options.settings.segments) << ", speeds "
+            << FormatFixed(result.minSpeed)
             << " to " << FormatFixed(result.maxSpeed) << " m/s, filter " << result.filter << "\n";
     }
     return kExitOk;

@@ -42,7 +42,13 @@ std::string Caption(const ProfileRequest& request) {
         text += " \u00b7 not rebuilt yet";
     }
     const HeartlineSettings& s = request.settings;
-    text += " \u00b7 Segments " + std::to_string(s.segments) + ", Heartline " +
+    // The smooth rebuild takes the segment count as a budget and may write
+    // fewer: then the caption names both.
+    std::string segments = std::to_string(s.segments);
+    if (request.rebuilt && request.rebuilt->Bezr.VertexCount - 1 != s.segments) {
+        segments = std::to_string(request.rebuilt->Bezr.VertexCount - 1) + " of " + segments;
+    }
+    text += " \u00b7 Segments " + segments + ", Heartline " +
             FormatShortest(s.heartline) + " m, V in " + FormatShortest(s.startspeed) +
             " m/s, V out " + FormatShortest(s.endspeed) + " m/s, Precision " +
             std::to_string(s.precision) + ", Filter " + std::to_string(s.filter);

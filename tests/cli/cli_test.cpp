@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/format.h"
 #include "heartline/generator.h"
+#include "samples/layout_builder.h"
 #include "samples/sample_tracks.h"
 #include "tests/support/track_builder.h"
 #include "trackfile/track_file.h"
@@ -44,6 +45,15 @@ TEST(Cli, CommandsEndWithTheirStatusAndMessages) {
     const std::string in = dir.File("full.cvtrack");
     const std::string loop = Saved(dir, "loop.cvtrack", LoopAndHelix());
     const std::string hill = Saved(dir, "hill.cvtrack", HighHill());
+    // A 40 m climb, on which the smooth rebuild leaves most of 600 segments unused.
+    const std::string climb = Saved(dir, "climb.cvtrack",
+                                    LayoutBuilder({30.3, 30.7, -40.1}, 37.0)
+                                        .Straight(5.0)
+                                        .Pitch(30.0, 15.0)
+                                        .Straight(15.0)
+                                        .Pitch(-30.0, 15.0)
+                                        .Straight(5.0)
+                                        .Build("climb"));
     TrackData single = FamilyCoaster();
     single.Bezr.VertexCount = 1;
     const std::string point = Saved(dir, "point.cvtrack", single);
@@ -81,7 +91,14 @@ TEST(Cli, CommandsEndWithTheirStatusAndMessages) {
         {{hl, loop, out, "--json", "--segments", "80", "--filter", "20", "--heartline", "-1.1"},
          kExitOk,
          "",
-         "\"filter\": 20,\n  \"vertex_count\": 81,\n  \"segment_count\": 80,"},
+         "\"filter\": 20,\n  \"vertex_count\": 81,\n  \"segment_count\": 80,\n"
+         "  \"segments_asked\": 80,"},
+        // Fewer segments written than asked are named, never passed off as the count asked.
+        {{hl, climb, out, "--smooth", "--segments", "600", "--start-speed", "22", "--end-speed",
+          "20"},
+         kExitOk,
+         "",
+         " segments (of 600 asked: shorter ones would ride worse), speeds "},
         // Each error names its command once and an unknown option as unknown.
         {{hl, loop}, kExitUsage, "cv-qrn-cli: heartline: give one input file and one output file\n" + hlUsage},
         {{hl, loop, none, "--bogus"}, kExitUsage, "cv-qrn-cli: heartline: unknown option '--bogus'\n"},

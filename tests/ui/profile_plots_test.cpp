@@ -297,10 +297,16 @@ TEST(ProfileTexts, SummaryCaptionExceedancesAndReadOut) {
     request.trackPath = "/tracks/family_coaster.cvtrack";
     request.when = "2026-12-07 14:03";
     request.settings.smooth = true;
+    request.settings.segments = 65;  // as many as the rebuilt copy has
     const ProfileModel model = BuildProfileModel(request);
     EXPECT_EQ(model.caption,
-              "family_coaster.cvtrack \u00b7 smooth rebuild \u00b7 Segments 100, Heartline 1.04 m, "
+              "family_coaster.cvtrack \u00b7 smooth rebuild \u00b7 Segments 65, Heartline 1.04 m, "
               "V in 14.3 m/s, V out 12.9 m/s, Precision 6, Filter 15 \u00b7 2026-12-07 14:03");
+    // A smooth rebuild that left part of its budget unused names both counts.
+    ProfileRequest budget = request;
+    budget.settings.segments = 100;
+    EXPECT_NE(BuildProfileModel(budget).caption.find(" \u00b7 Segments 65 of 100, "),
+              std::string::npos);
 
     // Which rebuild ran: none yet after a load, none after a failed run.
     ProfileRequest loadedOnly = request;
