@@ -2168,6 +2168,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
 
     std::vector<double> limit(samples.size(), length);
     std::vector<double> givenPlaces;  // where not empty, the vertices' places
+    bool budgetLeft = false;          // a placement left part of the budget unused
     // Fits the rail the given way; false where its system cannot be solved.
     const auto fitRail = [&](const FitTuning& tuning, RailFit& fit) {
         current.tuning = tuning;
@@ -2178,6 +2179,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                                                           heartline, tuning.curvatureError, limit);
         // The placement may leave part of the budget unused (see PlaceVertices).
         const int used = static_cast<int>(fit.places.size()) - 1;
+        budgetLeft = budgetLeft || used < segments;
         fit.segments = used;
         fit.lengths.resize(AsIndex(used));
         for (size_t i = 0; i < fit.lengths.size(); ++i) {
@@ -2325,8 +2327,12 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             RailFit gentlestSplit;
             double softest = std::numeric_limits<double>::infinity();
             // A coarser fit that left part of its budget unused has segments
-            // as short as the file's rounding allows: they are not split.
-            const int split = coarse.fit.segments < segments / 2 ? coarse.fit.segments : segments;
+            // as short as the file's rounding allows: they are not split. Nor
+            // are they where this count's own placement left part of it
+            // unused: the split segments would be shorter than the file's
+            // rounding can shape, and jolt the riders by thousands of g.
+            const int split =
+                coarse.fit.segments < segments / 2 || budgetLeft ? coarse.fit.segments : segments;
             for (const bool evenly : {false, true}) {
                 givenPlaces = SplitPlaces(coarse.fit.places, split, samples, spacing, heartline,
                                           coarse.recipe.tuning.curvatureError, evenly);
