@@ -452,9 +452,9 @@ TEST(WindowSmoothRide, TheSwitchIsOffAtStartTakesNoFocusAndTheProfileNamesTheReb
 struct HeldOperations : FakeOperations {
     HeartlineResult Generate(TrackData& track, const HeartlineSettings& settings,
                              ProgressFeedback* feedback) override {
+        ticksAtStart = ticks.load();
         started += 1;
         feedback->feedback(50, 100);
-        const int ticksAtStart = ticks;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!release && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -462,7 +462,7 @@ struct HeldOperations : FakeOperations {
         ticksDuringRun = ticks - ticksAtStart;
         return FakeOperations::Generate(track, settings, feedback);
     }
-    std::atomic<int> started{0}, ticks{0}, ticksDuringRun{0};
+    std::atomic<int> started{0}, ticks{0}, ticksAtStart{0}, ticksDuringRun{0};
     std::atomic<bool> release{false};
 };
 
@@ -496,7 +496,10 @@ TEST(WindowRun, TheWindowStaysResponsiveAndRefusesActionsWhileARunWorks) {
 
     window->HeartlineClicked();
     ASSERT_TRUE(window->Running());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return held.ticks >= 10 && bar.paints > 0; }, 20000));
+    // Ten ticks since the run began, however late its thread started.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return held.started == 1 && held.ticks - held.ticksAtStart >= 10 && bar.paints > 0; },
+        20000));
     EXPECT_EQ(window->ProgressWidget()->Shape(), (BarShape{840.0f, 3240.0f}));  // 50 of 100 steps
     const size_t dialogs = chooser.requests.size();
     chooser.Next("/t/other.cvtrack");
