@@ -12,6 +12,7 @@
 #include <Eigen/SparseCholesky>
 #include <Eigen/SparseCore>
 #include <algorithm>
+#include <deque>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -71,6 +72,11 @@ constexpr double kMaxSegmentShare = 0.05;
 // deviation of about the same time).
 constexpr double kRollRateError = 0.09;
 constexpr double kRollEaseSeconds = 0.2 / 1.73;
+// Where the chosen up leaves more felt lateral than the drawn track's
+// largest, its turn back towards the felt direction eases in and out over
+// running means of this much travel time to either side at the mean speed
+// (see CapFeltLateral; shorter eases gave faster lateral onsets).
+constexpr double kCapEaseSeconds = 4.0 * kRollEaseSeconds;
 // The eased roll's acceleration jumps by pi^2 times the roll change per
 // segment at every vertex (with the roll-rate flags set); on a slope that
 // kinks the heart's direction (see PlaceVertices), and the kink is judged as
@@ -621,6 +627,100 @@ void LimitRollRate(std::vector<PathSample>& samples, double heartline,
         if (framed[j] && correction[j] != 0.0) {
             samples[j].up = UpOf(frames[j], roll[j] + correction[j]);
         }
+    }
+}
+
+// The smoothing and the roll-rate limit above can take a short, hard turn's
+// banking away: the riders then feel the turn's force sideways, more than
+// the drawn track ever gives them. So wherever the chosen up leaves more
+// felt lateral than the drawn track's largest (its lateral averaged over
+// `window` seconds of travel, as the riders feel it), the up is turned
+// towards the felt direction until the lateral is that largest: the turn
+// eased in and out by three running means of `easeRadius` samples (over a
+// correction first widened by their reach, so that it still reaches the
+// peak), then held within the bound sample by sample. Where the felt force
+// points away from the riders' up (airtime) nothing turns: the drawn
+// banking stays, and turning would press them into their straps.
+void CapFeltLateral(std::vector<PathSample>& samples, double spacing, double window,
+                    int easeRadius) {
+    const size_t n = samples.size();
+    if (n < 3 || !(spacing > 0.0)) return;
+    std::vector<double> sums(n + 1, 0.0);
+    for (size_t j = 0; j < n; ++j) {
+        const PathSample& sample = samples[j];
+        const double lateral =
+            Norm(sample.drawnUp) > 0.0
+                ? Dot(sample.feltAcross, Cross(sample.tangent, sample.drawnUp))
+                : 0.0;
+        sums[j + 1] = sums[j] + lateral;
+    }
+    double largest = 0.0;
+    for (size_t j = 0; j < n; ++j) {
+        const auto half =
+            static_cast<size_t>(std::nearbyint(0.5 * window * samples[j].speed / spacing));
+        const size_t lo = j > half ? j - half : 0;
+        const size_t hi = std::min(n - 1, j + half);
+        largest = std::max(largest,
+                           std::abs(sums[hi + 1] - sums[lo]) / static_cast<double>(hi - lo + 1));
+    }
+    // The least turn that brings an up's lateral within the bound: the felt
+    // force's share across the up is |felt| x sin(angle between them).
+    const auto needed = [&](const PathSample& sample, const D3& up) {
+        const double felt = Norm(sample.feltAcross);
+        if (!(felt > largest) || !(Dot(up, sample.feltAcross) > 0.0)) return 0.0;
+        const D3& t = sample.tangent;
+        const double angle = portable::atan2(Dot(Cross(up, sample.feltAcross), t),
+                                             Dot(up, sample.feltAcross));
+        const double sine = largest / felt;
+        const double room = portable::atan2(sine, std::sqrt(1.0 - sine * sine));
+        const double excess = std::max(std::abs(angle) - room, 0.0);
+        return angle < 0.0 ? -excess : excess;
+    };
+    std::vector<double> turn(n, 0.0);
+    bool capped = false;
+    for (size_t j = 0; j < n; ++j) {
+        turn[j] = needed(samples[j], samples[j].up);
+        if (turn[j] != 0.0) capped = true;
+    }
+    if (!capped) return;
+    const auto r = static_cast<size_t>(std::max(easeRadius, 0));
+    if (r > 0) {
+        // Each sample takes the largest turn within the means' reach.
+        std::vector<double> wide(n, 0.0);
+        std::deque<size_t> window3;  // indices of falling |turn| within reach
+        const size_t reach = 3 * r;
+        for (size_t j = 0; j < n + reach; ++j) {
+            if (j < n) {
+                while (!window3.empty() && std::abs(turn[window3.back()]) <= std::abs(turn[j])) {
+                    window3.pop_back();
+                }
+                window3.push_back(j);
+            }
+            if (j < reach) continue;
+            const size_t centre = j - reach;
+            while (window3.front() + reach < centre) window3.pop_front();
+            wide[centre] = turn[window3.front()];
+        }
+        for (int pass = 0; pass < 3; ++pass) {
+            for (size_t j = 0; j < n; ++j) sums[j + 1] = sums[j] + wide[j];
+            for (size_t j = 0; j < n; ++j) {
+                const size_t lo = j > r ? j - r : 0;
+                const size_t hi = std::min(n - 1, j + r);
+                wide[j] = (sums[hi + 1] - sums[lo]) / static_cast<double>(hi - lo + 1);
+            }
+        }
+        turn = std::move(wide);
+    }
+    for (size_t j = 0; j < n; ++j) {
+        PathSample& sample = samples[j];
+        if (turn[j] == 0.0 || Norm(sample.up) == 0.0) continue;
+        D3 up = Across(Turn(sample.up, sample.tangent, turn[j]), sample.tangent);
+        if (Norm(up) == 0.0) continue;
+        // Held within the bound where the eased turn fell short or turned
+        // past the felt direction.
+        const double rest = needed(sample, up);
+        if (rest != 0.0) up = Across(Turn(up, sample.tangent, rest), sample.tangent);
+        if (Norm(up) > 0.0) sample.up = up;
     }
 }
 
@@ -2160,6 +2260,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                                        0.5 * (std::sqrt(1.0 + 4.0 * ratio * ratio) - 1.0))));
         LimitRollRate(chosen, heartline, kRollRateError, rollRoom,
                       static_cast<int>(std::nearbyint(kRollEaseSeconds * meanSpeed / spacing)));
+        CapFeltLateral(chosen, spacing, kFeltWindow,
+                       static_cast<int>(std::nearbyint(kCapEaseSeconds * meanSpeed / spacing)));
         SetRailTangents(chosen, heartline);
         leaned = lean && LeanThroughVertical(chosen, heartline, spacing);
         if (leaned) SetRailTangents(chosen, heartline);

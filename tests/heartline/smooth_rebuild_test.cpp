@@ -572,6 +572,32 @@ TEST(SmoothRebuild, SlowsARollItsShortSegmentsCannotCarry) {
     }
 }
 
+// Fault: the banking of a short, hard turn smoothed or rate-limited away.
+// The up direction's smoothing over the filter's window (13 m at filter 29
+// on case_026) and the roll-rate limit kept a turn drawn at 48 degrees of
+// bank within 0 to 8 degrees, so the riders felt its force sideways: 1.9 g
+// more lateral than on the drawn track on case_026 and 0.9 g on case_092, at
+// every segment count. Now their felt lateral is no higher than the drawn
+// track's.
+TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
+    for (const uint32_t seed : {26u, 92u}) {
+        const LayoutCase c = RandomLayoutCase(seed);
+        for (const int times : {1, 2, 4}) {
+            SCOPED_TRACE(testing::Message() << "case " << seed << " x" << times);
+            const CaseRun run = RebuildCaseAt(c, times);
+            ASSERT_TRUE(run.result) << run.result.message;
+            const HeartlineSettings& settings = run.settings;
+            const RideProfile drawn = ComputeRideProfile(
+                c.track, {0.0, settings.startspeed, settings.endspeed, 0.25});
+            const RideProfile rebuilt = ComputeRideProfile(
+                run.track, {settings.heartline, settings.startspeed, settings.endspeed, 0.25});
+            EXPECT_LE(std::abs(rebuilt.summary.feltMaxLateral.value),
+                      std::abs(drawn.summary.feltMaxLateral.value) + 0.1);
+            EXPECT_LE(MaxHeartDistance(drawn, rebuilt), 0.02);
+        }
+    }
+}
+
 // The same fault on a drawn S-bend: level, unbanked, two 70-degree turns of
 // 25 m radius back to back at 24 m/s (2.3 g felt lateral one way, then the
 // other). The riders were rolled from one side to the other within a few
