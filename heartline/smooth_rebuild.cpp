@@ -19,6 +19,7 @@
 #include <queue>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "geometry/bezier.h"
@@ -77,6 +78,13 @@ constexpr double kRollEaseSeconds = 0.2 / 1.73;
 // running means of this much travel time to either side at the mean speed
 // (see CapFeltLateral; shorter eases gave faster lateral onsets).
 constexpr double kCapEaseSeconds = 4.0 * kRollEaseSeconds;
+// The cap acts only within felt windows where the chosen up's lateral,
+// averaged as the riders feel it, passes that largest by more than this (g):
+// a lateral that passes it only for a moment (at a step in the drawn
+// curvature, shorter than the window) is not felt, yet turning the up for it
+// would roll the track over the whole ease, onto slopes and crests where a
+// roll kinks the heart.
+constexpr double kCapFeltMargin = 0.02;
 // The eased roll's acceleration jumps by pi^2 times the roll change per
 // segment at every vertex (with the roll-rate flags set); on a slope that
 // kinks the heart's direction (see PlaceVertices), and the kink is judged as
@@ -638,36 +646,56 @@ void LimitRollRate(std::vector<PathSample>& samples, double heartline,
 // towards the felt direction until the lateral is that largest: the turn
 // eased in and out by three running means of `easeRadius` samples (over a
 // correction first widened by their reach, so that it still reaches the
-// peak), then held within the bound sample by sample. Where the felt force
-// points away from the riders' up (airtime) nothing turns: the drawn
-// banking stays, and turning would press them into their straps.
+// peak), then held within the bound sample by sample. Only within windows
+// where the chosen up's averaged lateral passes the bound by kCapFeltMargin:
+// elsewhere the riders feel no more than the drawn track gives them. Where
+// the felt force points away from the riders' up (airtime) nothing turns:
+// the drawn banking stays, and turning would press them into their straps.
 void CapFeltLateral(std::vector<PathSample>& samples, double spacing, double window,
                     int easeRadius) {
     const size_t n = samples.size();
     if (n < 3 || !(spacing > 0.0)) return;
-    std::vector<double> sums(n + 1, 0.0);
+    // The felt lateral under the drawn up and under the chosen one, summed
+    // so that their averages over the felt window are differences.
+    std::vector<double> sums(n + 1, 0.0), chosenSums(n + 1, 0.0);
+    const auto lateral = [](const PathSample& sample, const D3& up) {
+        return Norm(up) > 0.0 ? Dot(sample.feltAcross, Cross(sample.tangent, up)) : 0.0;
+    };
     for (size_t j = 0; j < n; ++j) {
-        const PathSample& sample = samples[j];
-        const double lateral =
-            Norm(sample.drawnUp) > 0.0
-                ? Dot(sample.feltAcross, Cross(sample.tangent, sample.drawnUp))
-                : 0.0;
-        sums[j + 1] = sums[j] + lateral;
+        sums[j + 1] = sums[j] + lateral(samples[j], samples[j].drawnUp);
+        chosenSums[j + 1] = chosenSums[j] + lateral(samples[j], samples[j].up);
     }
-    double largest = 0.0;
-    for (size_t j = 0; j < n; ++j) {
+    // The first and last sample of the felt window around sample j.
+    const auto windowOf = [&](size_t j) {
         const auto half =
             static_cast<size_t>(std::nearbyint(0.5 * window * samples[j].speed / spacing));
-        const size_t lo = j > half ? j - half : 0;
-        const size_t hi = std::min(n - 1, j + half);
-        largest = std::max(largest,
-                           std::abs(sums[hi + 1] - sums[lo]) / static_cast<double>(hi - lo + 1));
+        return std::pair<size_t, size_t>{j > half ? j - half : 0, std::min(n - 1, j + half)};
+    };
+    const auto averaged = [](const std::vector<double>& summed, std::pair<size_t, size_t> w) {
+        return std::abs(summed[w.second + 1] - summed[w.first]) /
+               static_cast<double>(w.second - w.first + 1);
+    };
+    double largest = 0.0;
+    for (size_t j = 0; j < n; ++j) largest = std::max(largest, averaged(sums, windowOf(j)));
+    // The samples of the windows whose chosen lateral the riders feel past
+    // the bound (counted through a difference array).
+    std::vector<int> over(n + 1, 0);
+    bool passed = false;
+    for (size_t j = 0; j < n; ++j) {
+        const auto w = windowOf(j);
+        if (!(averaged(chosenSums, w) > largest + kCapFeltMargin)) continue;
+        ++over[w.first];
+        --over[w.second + 1];
+        passed = true;
     }
+    if (!passed) return;
+    for (size_t j = 1; j <= n; ++j) over[j] += over[j - 1];
     // The least turn that brings an up's lateral within the bound: the felt
     // force's share across the up is |felt| x sin(angle between them).
-    const auto needed = [&](const PathSample& sample, const D3& up) {
+    const auto needed = [&](size_t j, const D3& up) {
+        const PathSample& sample = samples[j];
         const double felt = Norm(sample.feltAcross);
-        if (!(felt > largest) || !(Dot(up, sample.feltAcross) > 0.0)) return 0.0;
+        if (over[j] == 0 || !(felt > largest) || !(Dot(up, sample.feltAcross) > 0.0)) return 0.0;
         const D3& t = sample.tangent;
         const double angle = portable::atan2(Dot(Cross(up, sample.feltAcross), t),
                                              Dot(up, sample.feltAcross));
@@ -679,7 +707,7 @@ void CapFeltLateral(std::vector<PathSample>& samples, double spacing, double win
     std::vector<double> turn(n, 0.0);
     bool capped = false;
     for (size_t j = 0; j < n; ++j) {
-        turn[j] = needed(samples[j], samples[j].up);
+        turn[j] = needed(j, samples[j].up);
         if (turn[j] != 0.0) capped = true;
     }
     if (!capped) return;
@@ -718,7 +746,7 @@ void CapFeltLateral(std::vector<PathSample>& samples, double spacing, double win
         if (Norm(up) == 0.0) continue;
         // Held within the bound where the eased turn fell short or turned
         // past the felt direction.
-        const double rest = needed(sample, up);
+        const double rest = needed(j, up);
         if (rest != 0.0) up = Across(Turn(up, sample.tangent, rest), sample.tangent);
         if (Norm(up) > 0.0) sample.up = up;
     }

@@ -598,6 +598,29 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
     }
 }
 
+// Fault: the up turned for a lateral the riders never feel. case_063 at the
+// window's default settings passes the drawn track's largest felt lateral (a
+// flat turn's 1.98 g) only where the flat turn's curvature steps in, by
+// 0.01 g averaged as the riders feel it; turning the up there for it rolled
+// the track by 3.5 degrees over some 100 m, onto a crest between 30-degree
+// slopes: at 400 segments lateral onsets of 32 g/s and kinks of 3.4 degrees
+// against 12 g/s and under a degree at 200. Twice the segments now ride as
+// the single count does.
+TEST(SmoothRebuild, TurnsNoUpForALateralTooShortToFeel) {
+    const LayoutCase c = RandomLayoutCase(63);
+    const HeartlineSettings own = SmoothSettingsOf(c);
+    const Layout layout{"case_063", c.track, own.startspeed, own.endspeed};
+    const Ride single = Rebuild(layout, 200, true);
+    const Ride twice = Rebuild(layout, 400, true);
+    ASSERT_TRUE(single.result) << single.result.message;
+    ASSERT_TRUE(twice.result) << twice.result.message;
+    const ProfileSummary& one = single.rebuilt.summary;
+    const ProfileSummary& two = twice.rebuilt.summary;
+    EXPECT_LE(twice.heartDistance, 0.02);
+    EXPECT_LE(two.onsetLateral, 1.5 * one.onsetLateral);
+    EXPECT_LE(two.largestKink.value, one.largestKink.value + 0.25);
+}
+
 // The same fault on a drawn S-bend: level, unbanked, two 70-degree turns of
 // 25 m radius back to back at 24 m/s (2.3 g felt lateral one way, then the
 // other). The riders were rolled from one side to the other within a few
