@@ -104,6 +104,16 @@ TrackData VerticalLoop() {
         .Build("loop");
 }
 
+TrackData RoundedClimb() {
+    return LayoutBuilder({30.3, 30.7, -40.1}, 37.0)
+        .Straight(5.0)
+        .Pitch(30.0, 15.0)
+        .Straight(15.0)
+        .Pitch(-30.0, 15.0)
+        .Straight(5.0)
+        .Build("rounded climb");
+}
+
 TrackData TopHat() {
     return LayoutBuilder({0.0, 0.0, 0.0})
         .Straight(15.0)

@@ -42,6 +42,10 @@ TrackData BankedHelix();
 // in and 25 m/s out.
 TrackData VerticalLoop();
 TrackData TopHat();
+// A 40 m climb and drop of 30 degrees on a skewed heading, away from the
+// origin, ridden at 22 m/s in and 20 m/s out: at hundreds of segments its
+// segments grow shorter than the file's single-precision points can shape.
+TrackData RoundedClimb();
 
 // All samples with the speeds that suit them, in the order they are listed.
 std::vector<SampleLayout> SampleLayouts();

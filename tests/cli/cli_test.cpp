@@ -10,7 +10,6 @@
 #include "cli/commands.h"
 #include "cli/format.h"
 #include "heartline/generator.h"
-#include "samples/layout_builder.h"
 #include "samples/sample_tracks.h"
 #include "tests/support/track_builder.h"
 #include "trackfile/track_file.h"
@@ -46,14 +45,7 @@ TEST(Cli, CommandsEndWithTheirStatusAndMessages) {
     const std::string loop = Saved(dir, "loop.cvtrack", LoopAndHelix());
     const std::string hill = Saved(dir, "hill.cvtrack", HighHill());
     // A 40 m climb, on which the smooth rebuild leaves most of 600 segments unused.
-    const std::string climb = Saved(dir, "climb.cvtrack",
-                                    LayoutBuilder({30.3, 30.7, -40.1}, 37.0)
-                                        .Straight(5.0)
-                                        .Pitch(30.0, 15.0)
-                                        .Straight(15.0)
-                                        .Pitch(-30.0, 15.0)
-                                        .Straight(5.0)
-                                        .Build("climb"));
+    const std::string climb = Saved(dir, "climb.cvtrack", RoundedClimb());
     TrackData single = FamilyCoaster();
     single.Bezr.VertexCount = 1;
     const std::string point = Saved(dir, "point.cvtrack", single);

@@ -962,15 +962,7 @@ TEST(SmoothRebuild, RefusesATrackTooLongToSampleRatherThanRunOutOfMemory) {
 // kept long enough that the rounding's bend stays under half a g, and a
 // budget beyond that is left unused.
 TEST(SmoothRebuild, MoreSegmentsThanTheFilesRoundingCanShapeAreLeftUnused) {
-    const Layout climb{"rounded climb",
-                       LayoutBuilder({30.3, 30.7, -40.1}, 37.0)
-                           .Straight(5.0)
-                           .Pitch(30.0, 15.0)
-                           .Straight(15.0)
-                           .Pitch(-30.0, 15.0)
-                           .Straight(5.0)
-                           .Build("rounded climb"),
-                       22.0, 20.0};
+    const Layout climb{"rounded climb", RoundedClimb(), 22.0, 20.0};
     const Ride quarter = Rebuild(climb, 150, true);
     const Ride full = Rebuild(climb, 600, true);
     ASSERT_TRUE(quarter.result) << quarter.result.message;
