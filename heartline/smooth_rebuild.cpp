@@ -577,6 +577,22 @@ void SmoothUpDirections(std::vector<PathSample>& samples, int radius) {
     }
 }
 
+// `values` eased by three running means over `r` samples to either side
+// (fewer at the ends); nothing changes where r is 0.
+void EaseByRunningMeans(std::vector<double>& values, size_t r) {
+    const size_t n = values.size();
+    if (r == 0 || n == 0) return;
+    std::vector<double> prefix(n + 1, 0.0);
+    for (int pass = 0; pass < 3; ++pass) {
+        for (size_t j = 0; j < n; ++j) prefix[j + 1] = prefix[j] + values[j];
+        for (size_t j = 0; j < n; ++j) {
+            const size_t lo = j > r ? j - r : 0;
+            const size_t hi = std::min(n - 1, j + r);
+            values[j] = (prefix[hi + 1] - prefix[lo]) / static_cast<double>(hi - lo + 1);
+        }
+    }
+}
+
 // Where the segments must stay short (a drawn curvature flip, see
 // BendLimits), the eased roll cannot carry a fast roll: its curvature error
 // on the heart is about kRollLengthFactor x (roll rate) x h / (segment
@@ -616,21 +632,13 @@ void LimitRollRate(std::vector<PathSample>& samples, double heartline,
         const double step = bound[j] * (samples[j + 1].s - samples[j].s);
         backward[j] = std::clamp(roll[j], backward[j + 1] - step, backward[j + 1] + step);
     }
-    std::vector<double> correction(n), prefix(n + 1, 0.0);
+    std::vector<double> correction(n);
     for (size_t j = 0; j < n; ++j) {
         correction[j] = 0.5 * (forward[j] + backward[j]) - roll[j];
         if (correction[j] != 0.0) limited = true;
     }
     if (!limited) return;
-    const auto r = static_cast<size_t>(std::max(easeRadius, 0));
-    for (int pass = 0; pass < 3 && r > 0; ++pass) {
-        for (size_t j = 0; j < n; ++j) prefix[j + 1] = prefix[j] + correction[j];
-        for (size_t j = 0; j < n; ++j) {
-            const size_t lo = j > r ? j - r : 0;
-            const size_t hi = std::min(n - 1, j + r);
-            correction[j] = (prefix[hi + 1] - prefix[lo]) / static_cast<double>(hi - lo + 1);
-        }
-    }
+    EaseByRunningMeans(correction, static_cast<size_t>(std::max(easeRadius, 0)));
     for (size_t j = 0; j < n; ++j) {
         if (framed[j] && correction[j] != 0.0) {
             samples[j].up = UpOf(frames[j], roll[j] + correction[j]);
@@ -729,14 +737,7 @@ void CapFeltLateral(std::vector<PathSample>& samples, double spacing, double win
             while (window3.front() + reach < centre) window3.pop_front();
             wide[centre] = turn[window3.front()];
         }
-        for (int pass = 0; pass < 3; ++pass) {
-            for (size_t j = 0; j < n; ++j) sums[j + 1] = sums[j] + wide[j];
-            for (size_t j = 0; j < n; ++j) {
-                const size_t lo = j > r ? j - r : 0;
-                const size_t hi = std::min(n - 1, j + r);
-                wide[j] = (sums[hi + 1] - sums[lo]) / static_cast<double>(hi - lo + 1);
-            }
-        }
+        EaseByRunningMeans(wide, r);
         turn = std::move(wide);
     }
     for (size_t j = 0; j < n; ++j) {
