@@ -126,6 +126,13 @@ constexpr double kLargestLean = 0.5;
 constexpr double kCrossingBaseline = 1.0;
 constexpr double kLeanSegmentShare = 0.4;
 constexpr double kLeanGrading = 0.3;
+// Where the lean leaves the rail so little sideways share at the crossing
+// that its level frame turns over (from a quarter to three quarters of its
+// half turn) within this share of a lean segment, the segment there is
+// centred on the crossing, and the vertices beside the lean follow it over
+// kFlipTaper segments.
+constexpr double kFlipShare = 0.5;
+constexpr double kFlipTaper = 2.0;
 // Rail fit: rounds of fitting (each moves the frame the next one uses).
 constexpr int kFitRounds = 2;
 // Weight of the rows that ask the rail's second derivative at both ends of a
@@ -457,6 +464,7 @@ struct PathSample {
     D3 curvature;        // the loaded path's curvature vector there, 1/m
     D3 railTangent;      // the tangent of the rail that puts the heart there under `up`
     double leanWidth = 0.0;  // the half width of the lean through the vertical here (0: none)
+    double flipAt = -1.0;    // that lean's crossing, where a segment is centred on it (see kFlipShare)
 };
 
 std::vector<PathSample> SampleLoadedPath(const PathWalk& walk, const HeartlineSettings& settings,
@@ -779,6 +787,37 @@ double ShortestShapedSegment(double reach, double heartline, double rise, double
     return 1.0 / x;
 }
 
+// Where the level frame turns over within part of a lean segment (see
+// kFlipShare), the segment around the crossing is moved to centre on it: the
+// file's eased roll turns fastest halfway along a segment and stands still
+// at its vertices, so where the crossing fell left the rail more or less of
+// the turn to take up between the lean's joins (random case_076, heartline
+// 0.13 m: lateral onsets 22, 6 and 41 g/s beyond the drawn track's at one,
+// two and four times its segments; 41 to 44 with the crossing on a vertex,
+// 0.3 to 0.5 with it halfway).
+// The lean's segments move together; those beside it take up the move over
+// kFlipTaper of their lengths. Not where that would reach the track's ends.
+void CentreFlips(const std::vector<PathSample>& samples, double length,
+                 std::vector<double>& places) {
+    double done = -1.0;
+    for (const PathSample& sample : samples) {
+        const double c = sample.flipAt;
+        if (!(c >= 0.0) || c == done) continue;
+        done = c;
+        const auto at = std::upper_bound(places.begin(), places.end(), c);
+        if (at == places.begin() || at == places.end()) continue;
+        const size_t k = static_cast<size_t>(at - places.begin()) - 1;
+        const double span = places[k + 1] - places[k];
+        const double shift = c - 0.5 * (places[k] + places[k + 1]);
+        const double reach = sample.leanWidth, taper = kFlipTaper * span;
+        if (!(c - reach - taper > 0.0 && c + reach + taper < length)) continue;
+        for (size_t q = 1; q + 1 < places.size(); ++q) {
+            const double away = std::abs(places[q] - c) - reach;
+            places[q] += shift * std::clamp(1.0 - away / taper, 0.0, 1.0);
+        }
+    }
+}
+
 // Arc lengths of the new vertices along the loaded path. Between vertices
 // the file eases the roll so that its rate wavers and its acceleration jumps
 // at every vertex; on the heart that is a curvature error of about
@@ -990,6 +1029,7 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
         places[AsIndex(k)] = samples[j].s + f * (samples[j + 1].s - samples[j].s);
     }
     places[AsIndex(segments)] = length;
+    CentreFlips(samples, length, places);
     return places;
 }
 
@@ -1162,6 +1202,11 @@ bool LeanThroughVertical(std::vector<PathSample>& samples, double heartline, dou
             // The largest lean, at |u| = 1 / sqrt 7, is 0.238 A / h.
             const double lean = 0.238 * std::abs(amount) / std::abs(heartline);
             if (lean > kLargestLean) amount *= kLargestLean / lean;
+            // The rail's sideways share at the crossing; the in-plane share
+            // runs from it to minus it, and the frame through the middle half
+            // of its turn, over 2 x that share / rate metres.
+            const double reached = std::abs(c0 + amount / width);
+            const bool flips = 2.0 * reached / rate < kFlipShare * kLeanSegmentShare * width;
             for (PathSample& sample : samples) {
                 const double u = (sample.s - s0) / width;
                 if (!(std::abs(u) < 1.0)) continue;
@@ -1170,6 +1215,7 @@ bool LeanThroughVertical(std::vector<PathSample>& samples, double heartline, dou
                 const D3 moved = Across(sample.up - (y / heartline) * side, sample.tangent);
                 if (Norm(moved) > 0.0) sample.up = moved;
                 sample.leanWidth = width;
+                sample.flipAt = flips ? s0 : -1.0;
             }
             leaned = true;
         }
