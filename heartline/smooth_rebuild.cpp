@@ -85,6 +85,11 @@ constexpr double kCapEaseSeconds = 4.0 * kRollEaseSeconds;
 // would roll the track over the whole ease, onto slopes and crests where a
 // roll kinks the heart.
 constexpr double kCapFeltMargin = 0.02;
+// The cap also keeps the felt vertical, averaged as the riders feel it, at
+// most this much (g) below the drawn track's lowest: a short turn the other
+// way that the smoothing rolls over leaves the riders banked against it,
+// their seats tipped away from the force.
+constexpr double kCapVerticalMargin = 0.15;
 // The eased roll's acceleration jumps by pi^2 times the roll change per
 // segment at every vertex (with the roll-rate flags set); on a slope that
 // kinks the heart's direction (see PlaceVertices), and the kink is judged as
@@ -667,6 +672,9 @@ void LimitRollRate(std::vector<PathSample>& samples, double heartline,
 // elsewhere the riders feel no more than the drawn track gives them. Where
 // the felt force points away from the riders' up (airtime) nothing turns:
 // the drawn banking stays, and turning would press them into their straps.
+// The same turn also keeps the felt vertical within kCapVerticalMargin of the
+// drawn track's lowest, where the chosen up tips the riders away from a force
+// that presses them into their seats on the drawn track.
 void CapFeltLateral(std::vector<PathSample>& samples, double spacing, double window,
                     int easeRadius) {
     const size_t n = samples.size();
@@ -693,13 +701,34 @@ void CapFeltLateral(std::vector<PathSample>& samples, double spacing, double win
     };
     double largest = 0.0;
     for (size_t j = 0; j < n; ++j) largest = std::max(largest, averaged(sums, windowOf(j)));
+    // The same for the felt vertical, signed: the drawn track's lowest, less
+    // kCapVerticalMargin, is the floor.
+    std::vector<double> verticalSums(n + 1, 0.0), chosenVerticalSums(n + 1, 0.0);
+    const auto vertical = [](const PathSample& sample, const D3& up) {
+        return Norm(up) > 0.0 ? Dot(sample.feltAcross, up) : 0.0;
+    };
+    for (size_t j = 0; j < n; ++j) {
+        verticalSums[j + 1] = verticalSums[j] + vertical(samples[j], samples[j].drawnUp);
+        chosenVerticalSums[j + 1] =
+            chosenVerticalSums[j] + vertical(samples[j], samples[j].up);
+    }
+    const auto meanOf = [](const std::vector<double>& summed, std::pair<size_t, size_t> w) {
+        return (summed[w.second + 1] - summed[w.first]) /
+               static_cast<double>(w.second - w.first + 1);
+    };
+    double lowest = std::numeric_limits<double>::infinity();
+    for (size_t j = 0; j < n; ++j) lowest = std::min(lowest, meanOf(verticalSums, windowOf(j)));
+    lowest -= kCapVerticalMargin;
     // The samples of the windows whose chosen lateral the riders feel past
     // the bound (counted through a difference array).
     std::vector<int> over(n + 1, 0);
     bool passed = false;
     for (size_t j = 0; j < n; ++j) {
         const auto w = windowOf(j);
-        if (!(averaged(chosenSums, w) > largest + kCapFeltMargin)) continue;
+        if (!(averaged(chosenSums, w) > largest + kCapFeltMargin) &&
+            !(meanOf(chosenVerticalSums, w) < lowest)) {
+            continue;
+        }
         ++over[w.first];
         --over[w.second + 1];
         passed = true;
@@ -711,12 +740,22 @@ void CapFeltLateral(std::vector<PathSample>& samples, double spacing, double win
     const auto needed = [&](size_t j, const D3& up) {
         const PathSample& sample = samples[j];
         const double felt = Norm(sample.feltAcross);
-        if (over[j] == 0 || !(felt > largest) || !(Dot(up, sample.feltAcross) > 0.0)) return 0.0;
+        // Riders the chosen up tips away from a force that presses them
+        // into their seats on the drawn track are not in airtime.
+        if (over[j] == 0 || (!(Dot(up, sample.feltAcross) > 0.0) &&
+                             !(Dot(sample.drawnUp, sample.feltAcross) > 0.0))) {
+            return 0.0;
+        }
         const D3& t = sample.tangent;
         const double angle = portable::atan2(Dot(Cross(up, sample.feltAcross), t),
                                              Dot(up, sample.feltAcross));
-        const double sine = largest / felt;
-        const double room = portable::atan2(sine, std::sqrt(1.0 - sine * sine));
+        // The felt force's share along the up is |felt| x cos(angle).
+        const double cosine = std::clamp(lowest / felt, -1.0, 1.0);
+        double room = portable::atan2(std::sqrt(1.0 - cosine * cosine), cosine);
+        if (felt > largest) {
+            const double sine = largest / felt;
+            room = std::min(room, portable::atan2(sine, std::sqrt(1.0 - sine * sine)));
+        }
         const double excess = std::max(std::abs(angle) - room, 0.0);
         return angle < 0.0 ? -excess : excess;
     };
