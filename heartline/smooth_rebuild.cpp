@@ -85,6 +85,18 @@ constexpr double kCapEaseSeconds = 4.0 * kRollEaseSeconds;
 // would roll the track over the whole ease, onto slopes and crests where a
 // roll kinks the heart.
 constexpr double kCapFeltMargin = 0.02;
+// The cap also keeps the felt vertical, averaged as the riders feel it, at
+// most this much (g) below the drawn track's lowest: a short turn the other
+// way that the smoothing rolls over leaves the riders banked against it,
+// their seats tipped away from the force.
+constexpr double kCapVerticalMargin = 0.15;
+// Where the heart runs this close to the rail (metres), the roll hardly moves
+// the heart, so where a drawn curvature steps in the up direction may lead
+// into the turn (see LeadIntoLateralSteps), and where the raw lateral under
+// the smoothed up stands more than this (g) further above the felt maximum
+// than on the drawn track, it does.
+constexpr double kFreeRollHeartline = 0.1;
+constexpr double kStepGapMargin = 0.2;
 // The eased roll's acceleration jumps by pi^2 times the roll change per
 // segment at every vertex (with the roll-rate flags set); on a slope that
 // kinks the heart's direction (see PlaceVertices), and the kink is judged as
@@ -565,12 +577,19 @@ void ChooseUpDirections(std::vector<PathSample>& samples) {
 // Three running means of 2 r + 1 samples over the up directions (a close
 // Gaussian of standard deviation spacing x sqrt(r (r + 1))), each direction
 // then put back across its tangent. Near the ends the windows shrink.
-void SmoothUpDirections(std::vector<PathSample>& samples, int radius) {
+// With `byForce` each up weighs as the felt force that presses the riders
+// along it (at least 1 g), so that the mean leans towards where the force is
+// strong (see LeadIntoLateralSteps).
+void SmoothUpDirections(std::vector<PathSample>& samples, int radius, bool byForce = false) {
     const size_t n = samples.size();
     if (radius < 1 || n < 3) return;
     const auto r = static_cast<size_t>(radius);
     std::vector<D3> up(n), prefix(n + 1);
-    for (size_t j = 0; j < n; ++j) up[j] = samples[j].up;
+    for (size_t j = 0; j < n; ++j) {
+        const double weight =
+            byForce ? std::max(Dot(samples[j].feltAcross, samples[j].up), 1.0) : 1.0;
+        up[j] = weight * samples[j].up;
+    }
     for (int pass = 0; pass < 3; ++pass) {
         for (size_t j = 0; j < n; ++j) prefix[j + 1] = prefix[j] + up[j];
         for (size_t j = 0; j < n; ++j) {
@@ -598,6 +617,74 @@ void EaseByRunningMeans(std::vector<double>& values, size_t r) {
             const size_t hi = std::min(n - 1, j + r);
             values[j] = (prefix[hi + 1] - prefix[lo]) / static_cast<double>(hi - lo + 1);
         }
+    }
+}
+
+// The felt lateral force (g) on the riders under `up` at a sample.
+double LateralUnder(const PathSample& sample, const D3& up) {
+    return Norm(up) > 0.0 ? Dot(sample.feltAcross, Cross(sample.tangent, up)) : 0.0;
+}
+
+// Where a drawn curvature steps in, the lateral force steps with it while the
+// smoothed up turns evenly around the step: halfway there the riders take
+// most of the new turn's force sideways (4.7 g turned in 78 degrees of bank:
+// 3.0 g raw just past the step, 0.6 g the other way before it), for less than
+// the felt window, so the raw lateral stands far above the felt one. Smoothed
+// with each up weighted by the force (`weighted`), the up at the step is the
+// direction of the mean force, which splits the step evenly about zero
+// lateral (0.9 g either way there). So wherever the raw lateral under the
+// smoothed up stands more than kStepGapMargin further above the largest felt
+// lateral (averaged over `window` seconds) than on the drawn track, the up is
+// blended into the weighted one over the means' reach to either side, eased
+// in by three running means of `radius` samples.
+void LeadIntoLateralSteps(std::vector<PathSample>& samples,
+                          const std::vector<PathSample>& weighted, double spacing,
+                          double window, int radius) {
+    const size_t n = samples.size();
+    if (n < 3 || !(spacing > 0.0) || weighted.size() != n || radius < 1) return;
+    std::vector<double> lateral(n), sums(n + 1, 0.0), drawnSums(n + 1, 0.0);
+    double drawnRaw = 0.0;
+    for (size_t j = 0; j < n; ++j) {
+        lateral[j] = LateralUnder(samples[j], samples[j].up);
+        const double drawn = LateralUnder(samples[j], samples[j].drawnUp);
+        drawnRaw = std::max(drawnRaw, std::abs(drawn));
+        sums[j + 1] = sums[j] + lateral[j];
+        drawnSums[j + 1] = drawnSums[j] + drawn;
+    }
+    double felt = 0.0, drawnFelt = 0.0;
+    for (size_t j = 0; j < n; ++j) {
+        const auto half =
+            static_cast<size_t>(std::nearbyint(0.5 * window * samples[j].speed / spacing));
+        const size_t lo = j > half ? j - half : 0, hi = std::min(n - 1, j + half);
+        const auto count = static_cast<double>(hi - lo + 1);
+        felt = std::max(felt, std::abs(sums[hi + 1] - sums[lo]) / count);
+        drawnFelt = std::max(drawnFelt, std::abs(drawnSums[hi + 1] - drawnSums[lo]) / count);
+    }
+    // The samples within the means' reach of one that stands out (counted
+    // through a difference array).
+    const auto r = static_cast<size_t>(radius);
+    const size_t reach = 3 * r;
+    std::vector<int> near(n + 1, 0);
+    bool any = false;
+    for (size_t j = 0; j < n; ++j) {
+        if (!(std::abs(lateral[j]) - felt > drawnRaw - drawnFelt + kStepGapMargin)) continue;
+        ++near[j > reach ? j - reach : 0];
+        --near[std::min(n - 1, j + reach) + 1];
+        any = true;
+    }
+    if (!any) return;
+    std::vector<double> share(n, 0.0);
+    int inside = 0;
+    for (size_t j = 0; j < n; ++j) {
+        inside += near[j];
+        share[j] = inside > 0 ? 1.0 : 0.0;
+    }
+    EaseByRunningMeans(share, r);
+    for (size_t j = 0; j < n; ++j) {
+        if (share[j] == 0.0) continue;
+        const D3 up = Across((1.0 - share[j]) * samples[j].up + share[j] * weighted[j].up,
+                             samples[j].tangent);
+        if (Norm(up) > 0.0) samples[j].up = up;
     }
 }
 
@@ -667,6 +754,9 @@ void LimitRollRate(std::vector<PathSample>& samples, double heartline,
 // elsewhere the riders feel no more than the drawn track gives them. Where
 // the felt force points away from the riders' up (airtime) nothing turns:
 // the drawn banking stays, and turning would press them into their straps.
+// The same turn also keeps the felt vertical within kCapVerticalMargin of the
+// drawn track's lowest, where the chosen up tips the riders away from a force
+// that presses them into their seats on the drawn track.
 void CapFeltLateral(std::vector<PathSample>& samples, double spacing, double window,
                     int easeRadius) {
     const size_t n = samples.size();
@@ -693,13 +783,34 @@ void CapFeltLateral(std::vector<PathSample>& samples, double spacing, double win
     };
     double largest = 0.0;
     for (size_t j = 0; j < n; ++j) largest = std::max(largest, averaged(sums, windowOf(j)));
+    // The same for the felt vertical, signed: the drawn track's lowest, less
+    // kCapVerticalMargin, is the floor.
+    std::vector<double> verticalSums(n + 1, 0.0), chosenVerticalSums(n + 1, 0.0);
+    const auto vertical = [](const PathSample& sample, const D3& up) {
+        return Norm(up) > 0.0 ? Dot(sample.feltAcross, up) : 0.0;
+    };
+    for (size_t j = 0; j < n; ++j) {
+        verticalSums[j + 1] = verticalSums[j] + vertical(samples[j], samples[j].drawnUp);
+        chosenVerticalSums[j + 1] =
+            chosenVerticalSums[j] + vertical(samples[j], samples[j].up);
+    }
+    const auto meanOf = [](const std::vector<double>& summed, std::pair<size_t, size_t> w) {
+        return (summed[w.second + 1] - summed[w.first]) /
+               static_cast<double>(w.second - w.first + 1);
+    };
+    double lowest = std::numeric_limits<double>::infinity();
+    for (size_t j = 0; j < n; ++j) lowest = std::min(lowest, meanOf(verticalSums, windowOf(j)));
+    lowest -= kCapVerticalMargin;
     // The samples of the windows whose chosen lateral the riders feel past
     // the bound (counted through a difference array).
     std::vector<int> over(n + 1, 0);
     bool passed = false;
     for (size_t j = 0; j < n; ++j) {
         const auto w = windowOf(j);
-        if (!(averaged(chosenSums, w) > largest + kCapFeltMargin)) continue;
+        if (!(averaged(chosenSums, w) > largest + kCapFeltMargin) &&
+            !(meanOf(chosenVerticalSums, w) < lowest)) {
+            continue;
+        }
         ++over[w.first];
         --over[w.second + 1];
         passed = true;
@@ -711,12 +822,22 @@ void CapFeltLateral(std::vector<PathSample>& samples, double spacing, double win
     const auto needed = [&](size_t j, const D3& up) {
         const PathSample& sample = samples[j];
         const double felt = Norm(sample.feltAcross);
-        if (over[j] == 0 || !(felt > largest) || !(Dot(up, sample.feltAcross) > 0.0)) return 0.0;
+        // Riders the chosen up tips away from a force that presses them
+        // into their seats on the drawn track are not in airtime.
+        if (over[j] == 0 || (!(Dot(up, sample.feltAcross) > 0.0) &&
+                             !(Dot(sample.drawnUp, sample.feltAcross) > 0.0))) {
+            return 0.0;
+        }
         const D3& t = sample.tangent;
         const double angle = portable::atan2(Dot(Cross(up, sample.feltAcross), t),
                                              Dot(up, sample.feltAcross));
-        const double sine = largest / felt;
-        const double room = portable::atan2(sine, std::sqrt(1.0 - sine * sine));
+        // The felt force's share along the up is |felt| x cos(angle).
+        const double cosine = std::clamp(lowest / felt, -1.0, 1.0);
+        double room = portable::atan2(std::sqrt(1.0 - cosine * cosine), cosine);
+        if (felt > largest) {
+            const double sine = largest / felt;
+            room = std::min(room, portable::atan2(sine, std::sqrt(1.0 - sine * sine)));
+        }
         const double excess = std::max(std::abs(angle) - room, 0.0);
         return angle < 0.0 ? -excess : excess;
     };
@@ -2331,8 +2452,17 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const double sigma = std::max(run.Filter * kSmoothSecondsPerPass * meanSpeed, leastSigma);
         // r (r + 1) = (sigma / spacing)^2 for the three running means.
         const double ratio = std::min(sigma / spacing, double{kMaxSmoothRadius});
-        SmoothUpDirections(chosen, static_cast<int>(std::nearbyint(
-                                       0.5 * (std::sqrt(1.0 + 4.0 * ratio * ratio) - 1.0))));
+        const int smoothRadius = static_cast<int>(
+            std::nearbyint(0.5 * (std::sqrt(1.0 + 4.0 * ratio * ratio) - 1.0)));
+        std::vector<PathSample> weighted;
+        if (std::abs(heartline) < kFreeRollHeartline) {
+            weighted = chosen;
+            SmoothUpDirections(weighted, smoothRadius, true);
+        }
+        SmoothUpDirections(chosen, smoothRadius);
+        if (!weighted.empty()) {
+            LeadIntoLateralSteps(chosen, weighted, spacing, kFeltWindow, smoothRadius);
+        }
         LimitRollRate(chosen, heartline, kRollRateError, rollRoom,
                       static_cast<int>(std::nearbyint(kRollEaseSeconds * meanSpeed / spacing)));
         CapFeltLateral(chosen, spacing, kFeltWindow,

@@ -598,6 +598,35 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
     }
 }
 
+// Fault: the smoothed up ridden against the drawn forces where a turn steps
+// in. case_013 (heartline -1.39 m) has a 6 m turn the other way between two
+// turns; the smoothing kept the riders banked into the outer ones through it,
+// tipped away from its 2.4 g, and they felt -1.2 g vertical where the drawn
+// track's lowest is -0.14 g. case_094 (heartline 0) steps from a straight
+// into a flat 4.7 g turn 8 m from its start; the up, turned evenly about the
+// step, left 2.8 to 3.1 g raw lateral just past it against 1.6 g felt: 0.6
+// to 0.9 g beyond the drawn track's gap and its tolerance. (At twice its
+// segments case_094 still stands 0.09 g beyond.)
+TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
+    struct Case {
+        uint32_t seed;
+        int times;
+    };
+    for (const Case& c : {Case{13, 1}, Case{13, 2}, Case{13, 4}, Case{94, 1}, Case{94, 4}}) {
+        SCOPED_TRACE(testing::Message() << "case " << c.seed << " x" << c.times);
+        const LayoutCase layout = RandomLayoutCase(c.seed);
+        const CaseRun run = RebuildCaseAt(layout, c.times);
+        ASSERT_TRUE(run.result) << run.result.message;
+        const HeartlineSettings& settings = run.settings;
+        const ProfileSummary d = ComputeRideProfile(
+            layout.track, {0.0, settings.startspeed, settings.endspeed, 0.25}).summary;
+        const ProfileSummary r = ComputeRideProfile(
+            run.track, {settings.heartline, settings.startspeed, settings.endspeed, 0.25}).summary;
+        EXPECT_GE(r.feltMinVertical.value, d.feltMinVertical.value - 0.2);
+        EXPECT_LE(RawAboveFelt(r), RawAboveFelt(d) + 0.5);
+    }
+}
+
 // Fault: the up turned for a lateral the riders never feel. case_063 at the
 // window's default settings passes the drawn track's largest felt lateral (a
 // flat turn's 1.98 g) only where the flat turn's curvature steps in, by
