@@ -145,6 +145,12 @@ constexpr double kLeanGrading = 0.3;
 // kFlipTaper segments.
 constexpr double kFlipShare = 0.5;
 constexpr double kFlipTaper = 2.0;
+// Where the loaded path's curvature steps at one of its vertices by more
+// than kLeastCurveStep (g at the train's speed), a new vertex is moved onto it if
+// the segment holding it is at least kCurveStepSegment felt windows long
+// (see AlignCurveSteps); its neighbours follow over kFlipTaper segments.
+constexpr double kLeastCurveStep = 2.0;
+constexpr double kCurveStepSegment = 0.6;
 // Rail fit: rounds of fitting (each moves the frame the next one uses).
 constexpr int kFitRounds = 2;
 // Weight of the rows that ask the rail's second derivative at both ends of a
@@ -1785,6 +1791,94 @@ D3 CurvatureOf(const D3& d1, const D3& d2) {
     return (1.0 / rate2) * (d2 - (Dot(d2, d1) / rate2) * d1);
 }
 
+// ---- Vertices on the loaded path's curvature steps ------------------------
+
+// The walk index of the loaded path's vertex at exactly arc length s (the
+// last walk point of the segment before it), or 0 where none is there.
+size_t LoadedVertexAt(const PathWalk& walk, double s) {
+    const auto it = std::lower_bound(walk.s.begin(), walk.s.end(), s);
+    if (it == walk.s.end() || *it != s) return 0;
+    const auto k = static_cast<size_t>(it - walk.s.begin());
+    if (k == 0 || k + 1 >= walk.s.size() || walk.segment[k] == walk.segment[k + 1]) return 0;
+    return k;
+}
+
+// The loaded path's curvature before minus after its vertex at walk index k.
+D3 CurvatureJumpAt(const PathWalk& walk, size_t k) {
+    const Cubic& before = walk.cubics[AsIndex(walk.segment[k])];
+    const Cubic& after = walk.cubics[AsIndex(walk.segment[k + 1])];
+    return CurvatureOf(FirstAt(before, 1.0), SecondAt(before, 1.0)) -
+           CurvatureOf(FirstAt(after, 0.0), SecondAt(after, 0.0));
+}
+
+// A vertex of the loaded path where its curvature steps: a drawn straight
+// running into a circle, or an S-bend drawn as two arcs.
+struct CurveStep {
+    double at = 0.0;     // arc length
+    double force = 0.0;  // the step, g at the train's speed
+    double speed = 0.0;  // m/s
+};
+
+// The loaded path's vertices whose curvature steps by more than kLeastCurveStep,
+// the largest first; not where the path runs steep or leans through a loop
+// (there the spin and the lean set the segments).
+std::vector<CurveStep> CurveSteps(const PathWalk& walk, const std::vector<PathSample>& samples,
+                                  double spacing) {
+    std::vector<CurveStep> steps;
+    for (size_t k = 1; k + 1 < walk.s.size(); ++k) {
+        if (walk.segment[k + 1] == walk.segment[k]) continue;
+        const double x =
+            std::clamp(walk.s[k] / spacing, 0.0, static_cast<double>(samples.size() - 1));
+        const PathSample& there = samples[static_cast<size_t>(std::nearbyint(x))];
+        if (Steepness(there.tangent) > 0.0 || there.leanWidth > 0.0) continue;
+        const double force = Norm(CurvatureJumpAt(walk, k)) * there.speed * there.speed / kGravity;
+        if (force > kLeastCurveStep) steps.push_back({walk.s[k], force, there.speed});
+    }
+    std::sort(steps.begin(), steps.end(), [](const CurveStep& a, const CurveStep& b) {
+        return a.force > b.force || (a.force == b.force && a.at < b.at);
+    });
+    return steps;
+}
+
+// Moves the new vertex nearest each curvature step onto it, the largest
+// steps first. A cubic rail's curvature runs straight along a segment: a step
+// inside one is smeared over it and overshot at both its ends, which rides
+// as lateral onsets beyond the drawn track's wherever the segment is long
+// against the felt window (random case_031, an S-bend at 22 m/s with 4.75 m
+// segments at two and four times its count: 27 and 26 g/s against 21 drawn;
+// with a vertex on the step, 21). On a vertex the rail takes the step up as
+// a jump in its own curvature (see FinishFit). The vertices beside it follow
+// over kFlipTaper segments; not the first or last two vertices (a short end
+// segment leaves the hearts little to hold them), not a vertex already moved
+// onto a step, nor where the vertices would change order.
+void AlignCurveSteps(const std::vector<CurveStep>& steps, std::vector<double>& places) {
+    std::vector<char> moved(places.size(), 0);
+    for (const CurveStep& step : steps) {
+        const double c = step.at;
+        const auto it = std::upper_bound(places.begin(), places.end(), c);
+        if (it == places.begin() || it == places.end()) continue;
+        size_t q = static_cast<size_t>(it - places.begin()) - 1;
+        if (places[q + 1] - places[q] < kCurveStepSegment * step.speed * kFeltWindow) continue;
+        if (places[q + 1] - c < c - places[q]) ++q;
+        if (q < 2 || q + 2 >= places.size() || moved[q]) continue;
+        const double taper =
+            kFlipTaper * std::max(places[q] - places[q - 1], places[q + 1] - places[q]);
+        const double shift = c - places[q];
+        std::vector<double> trial = places;
+        bool clash = false;
+        for (size_t p = 2; p + 2 < places.size(); ++p) {
+            const double w = std::clamp(1.0 - std::abs(places[p] - places[q]) / taper, 0.0, 1.0);
+            clash = clash || (w > 0.0 && moved[p]);
+            trial[p] += shift * w;
+        }
+        for (size_t p = 1; p < trial.size() && !clash; ++p) clash = !(trial[p] > trial[p - 1]);
+        if (clash) continue;
+        trial[q] = c;  // exactly: FinishFit finds the step by its place
+        places = std::move(trial);
+        moved[q] = 1;
+    }
+}
+
 // The unknowns of the finish: per vertex its point and its direction.
 constexpr int kPerVertex = 6;
 
@@ -1808,6 +1902,7 @@ struct FinishModel {
     std::vector<std::vector<D3>> along;    // the loaded path's unit tangent there
     std::vector<double> jointScale;        // per vertex: weight x v^2 / g
     std::vector<double> kinkScale;         // per vertex: metres per radian of heart kink
+    std::vector<D3> pathJump;              // per vertex: the loaded path's curvature step there
     // Per steep segment, per fit point: the roll's jet (empty elsewhere).
     std::vector<std::vector<RollJet>> rollJets;
     // Per segment, per fit point: the loaded path's curvature, the weight of
@@ -1899,7 +1994,8 @@ JoinSide CurvatureAfter(const FinishModel& m, int k, const double* v) {
 // at 100 and 200 segments; 30 and 23 g/s with the kink held).
 void PushJump(const FinishModel& m, int k, const JoinSide& before, const JoinSide& after,
               std::vector<double>& r) {
-    const D3 jump = m.jointScale[AsIndex(k)] * (before.curvature - after.curvature);
+    const D3 jump = m.jointScale[AsIndex(k)] *
+                    (before.curvature - after.curvature - m.pathJump[AsIndex(k)]);
     r.clear();
     r.push_back(jump.x);
     r.push_back(jump.y);
@@ -1914,7 +2010,8 @@ void PushJump(const FinishModel& m, int k, const JoinSide& before, const JoinSid
 }
 
 // Residuals of the join at vertex k (0 < k < segments): the jump of the
-// heart path's curvature there, scaled to g at the train's speed.
+// heart path's curvature there beyond the loaded path's own, scaled to g at
+// the train's speed.
 void JoinResiduals(const FinishModel& m, int k, const double* v, std::vector<double>& r) {
     PushJump(m, k, CurvatureBefore(m, k, v), CurvatureAfter(m, k, v), r);
 }
@@ -2085,7 +2182,13 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
             const double t = static_cast<double>(q) / (fit.perSegment - 1);
             const double s = fit.places[AsIndex(i)] + fit.lengths[AsIndex(i)] * t;
             const double v = SpeedAt(samples, spacing, s);
-            const PathPlace at = Locate(walk, s);
+            // A segment ending on a curvature step of the loaded path
+            // takes the curvature before the step.
+            PathPlace at = Locate(walk, s);
+            if (q + 1 == fit.perSegment) {
+                const size_t w = LoadedVertexAt(walk, fit.places[AsIndex(i) + 1]);
+                if (w > 0) at = {walk.segment[w], 1.0};
+            }
             const Cubic& c = walk.cubics[AsIndex(at.segment)];
             pathCurvature[AsIndex(q)] = CurvatureOf(FirstAt(c, at.t), SecondAt(c, at.t));
             curveScale[AsIndex(q)] = (leaning ? kLeanCurveShare : 1.0 - steep[AsIndex(q)]) *
@@ -2120,6 +2223,10 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         const double share = leaning ? 0.0 : 1.0 - steep;
         m.jointScale.push_back(share * kJoinWeight * v * v / kGravity);
         m.kinkScale.push_back(leaning ? kLeanKinkWeight : 0.0);
+        // On a curvature step of the loaded path (see AlignCurveSteps) the
+        // heart's curvature jumps with the path's.
+        const size_t w = LoadedVertexAt(walk, fit.places[k]);
+        m.pathJump.push_back(w > 0 ? CurvatureJumpAt(walk, w) : D3{});
     }
 
     const int n = kPerVertex * (fit.segments + 1);
@@ -2481,6 +2588,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     std::vector<double> givenPlaces;  // where not empty, the vertices' places
     bool limitLean = false;           // see PlaceVertices
     bool budgetLeft = false;          // a placement left part of the budget unused
+    const std::vector<CurveStep> steps = CurveSteps(walk, loaded, spacing);
     // Fits the rail the given way; false where its system cannot be solved.
     const auto fitRail = [&](const FitTuning& tuning, RailFit& fit) {
         current.tuning = tuning;
@@ -2490,6 +2598,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                                           : PlaceVertices(samples, length, segments, spacing,
                                                           heartline, tuning.curvatureError, limit,
                                                           limitLean);
+        // (A coarser fit's places, given, were aligned when it was placed.)
+        if (givenPlaces.empty() && !leans) AlignCurveSteps(steps, fit.places);
         // The placement may leave part of the budget unused (see PlaceVertices).
         const int used = static_cast<int>(fit.places.size()) - 1;
         budgetLeft = budgetLeft || used < segments;

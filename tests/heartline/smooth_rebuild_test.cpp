@@ -868,6 +868,17 @@ TEST(SmoothRebuild, SplitsNoCoarserFitIntoSegmentsTheFilesRoundingCannotShape) {
     }
 }
 
+// Fault: a curvature step of the loaded path fell inside a long segment.
+// case_031 runs an S-bend drawn as two arcs (4 g across at 22 m/s); at two
+// and four times its segments the step lay inside 4.75 m segments, whose
+// cubic rail smeared it and overshot at both their ends: lateral onsets of
+// 27 and 26 g/s against 23 at its own count. A vertex now sits on the step.
+TEST(SmoothRebuild, PutsAVertexOnACurvatureStepOfTheLoadedPath) {
+    for (const SparedCase& c : {SparedCase{31, 2, 1}, SparedCase{31, 4, 1}}) {
+        ExpectRidesAsAtTheOtherCount(c);
+    }
+}
+
 // Fault: the refining that shortens the segments where the hearts stray left
 // those through a loop's lean at the one length the lean sets, and fitted the
 // same rail again each round. case_068 at its own segments (a loop, the
