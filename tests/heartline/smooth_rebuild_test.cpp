@@ -883,6 +883,15 @@ TEST(SmoothRebuild, PutsAVertexOnACurvatureStepOfTheLoadedPath) {
     }
 }
 
+// Fault: a rail that jolts the riders at the track's end accepted because the
+// jolt stays under the bound set for loops. case_191 at twice its segments,
+// refined to a last segment of 0.21 m, rode -17.8 g raw lateral at its end
+// (lateral onset 69 g/s beyond the drawn track's); it now rides as at its own
+// count.
+TEST(SmoothRebuild, GivesNoJoltAtTheTracksEnd) {
+    ExpectRidesAsAtTheOtherCount(SparedCase{191, 2, 1});
+}
+
 // Fault: the refining that shortens the segments where the hearts stray left
 // those through a loop's lean at the one length the lean sets, and fitted the
 // same rail again each round. case_068 at its own segments (a loop, the
