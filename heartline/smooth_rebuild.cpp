@@ -148,9 +148,11 @@ constexpr double kFlipTaper = 2.0;
 // Where the loaded path's curvature steps at one of its vertices by more
 // than kLeastCurveStep (g at the train's speed), a new vertex is moved onto it if
 // the segment holding it is at least kCurveStepSegment felt windows long
-// (see AlignCurveSteps); its neighbours follow over kFlipTaper segments.
+// (see AlignCurveSteps); its neighbours behind it follow over kFlipTaper
+// segments, those it moves towards over kStepTaperAhead.
 constexpr double kLeastCurveStep = 2.0;
 constexpr double kCurveStepSegment = 0.6;
+constexpr double kStepTaperAhead = 8.0;
 // Rail fit: rounds of fitting (each moves the frame the next one uses).
 constexpr int kFitRounds = 2;
 // Weight of the rows that ask the rail's second derivative at both ends of a
@@ -1860,10 +1862,16 @@ std::vector<CurveStep> CurveSteps(const PathWalk& walk, const std::vector<PathSa
 // against the felt window (random case_031, an S-bend at 22 m/s with 4.75 m
 // segments at two and four times its count: 27 and 26 g/s against 21 drawn;
 // with a vertex on the step, 21). On a vertex the rail takes the step up as
-// a jump in its own curvature (see FinishFit). The vertices beside it follow
-// over kFlipTaper segments; not the first or last two vertices (a short end
-// segment leaves the hearts little to hold them), not a vertex already moved
-// onto a step, nor where the vertices would change order.
+// a jump in its own curvature (see FinishFit). The vertices behind it follow
+// over kFlipTaper segments, those it moves towards over kStepTaperAhead: a
+// segment shortened through a roll transition rides the eased roll's ripple
+// (about 0.2 x roll rate x heartline / length, times v^2 / g), and its first
+// lobe lands on the lateral step's peak just past the vertex (the family
+// coaster at 400 segments: the segment past its 2.3 g step cut from 4.35 to
+// 3.61 m over two segments, 1.79 g raw lateral against 1.09 g felt; over
+// eight, 4.16 m and 0.58 g apart). Not the first or last two vertices (a short
+// end segment leaves the hearts little to hold them), not a vertex already
+// moved onto a step, nor where the vertices would change order.
 void AlignCurveSteps(const std::vector<CurveStep>& steps, std::vector<double>& places) {
     std::vector<char> moved(places.size(), 0);
     for (const CurveStep& step : steps) {
@@ -1874,12 +1882,13 @@ void AlignCurveSteps(const std::vector<CurveStep>& steps, std::vector<double>& p
         if (places[q + 1] - places[q] < kCurveStepSegment * step.speed * kFeltWindow) continue;
         if (places[q + 1] - c < c - places[q]) ++q;
         if (q < 2 || q + 2 >= places.size() || moved[q]) continue;
-        const double taper =
-            kFlipTaper * std::max(places[q] - places[q - 1], places[q + 1] - places[q]);
+        const double reach = std::max(places[q] - places[q - 1], places[q + 1] - places[q]);
         const double shift = c - places[q];
         std::vector<double> trial = places;
         bool clash = false;
         for (size_t p = 2; p + 2 < places.size(); ++p) {
+            const bool ahead = (places[p] - places[q]) * shift > 0.0;
+            const double taper = (ahead ? kStepTaperAhead : kFlipTaper) * reach;
             const double w = std::clamp(1.0 - std::abs(places[p] - places[q]) / taper, 0.0, 1.0);
             clash = clash || (w > 0.0 && moved[p]);
             trial[p] += shift * w;

@@ -883,6 +883,17 @@ TEST(SmoothRebuild, PutsAVertexOnACurvatureStepOfTheLoadedPath) {
     }
 }
 
+// Fault: a vertex moved onto a curvature step shortened the segment past it
+// through a roll transition. The family coaster at 400 segments banks into a
+// 2.3 g turn that steps in; the segment past the step, cut from 4.35 to
+// 3.61 m, rode the eased roll's ripple on top of the step: 1.79 g raw lateral
+// against 1.09 g felt, beyond the drawn track's raw-felt gap plus 0.5 g.
+TEST(SmoothRebuild, KeepsTheSegmentPastACurvatureStepLongWhileTheRidersRoll) {
+    const Ride ride = Rebuild(Sample("family_coaster.cvtrack"), 400, true);
+    ASSERT_TRUE(ride.result) << ride.result.message;
+    EXPECT_LE(ride.gap, RawAboveFelt(ride.drawn.summary) + 0.5);
+}
+
 // Fault: a rail that jolts the riders at the track's end accepted because the
 // jolt stays under the bound set for loops. case_191 at twice its segments,
 // refined to a last segment of 0.21 m, rode -17.8 g raw lateral at its end
