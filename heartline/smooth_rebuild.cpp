@@ -97,6 +97,16 @@ constexpr double kCapVerticalMargin = 0.15;
 // than on the drawn track, it does.
 constexpr double kFreeRollHeartline = 0.1;
 constexpr double kStepGapMargin = 0.2;
+// Further from the rail the up leads into a turn only where the loaded path's
+// curvature steps (see CurveSteps) from a lateral below kFlipLateral (g) on
+// one side, with the riders pressed into their seats on both (a drawn turn
+// stepping in from a straight, or out onto one), and only where the lead
+// moves the rail by less than kStepRailMove (metres, the heartline times the
+// turn of the up at the step): a rail swung further within the felt window
+// bent the hearts at the step's vertex (random case_143, heartline -1.3 m:
+// the raw vertical fell to -2.2 g there).
+constexpr double kFlipLateral = 0.5;
+constexpr double kStepRailMove = 0.3;
 // The eased roll's acceleration jumps by pi^2 times the roll change per
 // segment at every vertex (with the roll-rate flags set); on a slope that
 // kinks the heart's direction (see PlaceVertices), and the kink is judged as
@@ -658,9 +668,19 @@ double LateralUnder(const PathSample& sample, const D3& up) {
 // lateral (averaged over `window` seconds) than on the drawn track, the up is
 // blended into the weighted one over the means' reach to either side, eased
 // in by three running means of `radius` samples.
+// Where the heart rides further from the rail (`anywhere` false), only at the
+// loaded path's curvature steps `steps` (arc lengths, see StepsToLeadInto):
+// the samples that stand out within a felt window of such a step, where the
+// weighted up lowers the largest raw lateral there by more than
+// kStepGapMargin, blended over a felt window to either side, eased in over a
+// third of it. A flat turn stepping in from a straight (random case_083,
+// heartline 0.51 m, 4.6 g at 26 m/s) was otherwise rolled only 38 degrees of
+// the 66 that split the step evenly: 3.25 g raw lateral just past it against
+// 2.2 g felt at most, 0.4 g beyond the drawn track's gap and its tolerance.
 void LeadIntoLateralSteps(std::vector<PathSample>& samples,
                           const std::vector<PathSample>& weighted, double spacing,
-                          double window, int radius) {
+                          double window, int radius, const std::vector<double>& steps,
+                          bool anywhere, double heartline) {
     const size_t n = samples.size();
     if (n < 3 || !(spacing > 0.0) || weighted.size() != n || radius < 1) return;
     std::vector<double> lateral(n), sums(n + 1, 0.0), drawnSums(n + 1, 0.0);
@@ -681,19 +701,53 @@ void LeadIntoLateralSteps(std::vector<PathSample>& samples,
         felt = std::max(felt, std::abs(sums[hi + 1] - sums[lo]) / count);
         drawnFelt = std::max(drawnFelt, std::abs(drawnSums[hi + 1] - drawnSums[lo]) / count);
     }
+    // The steps where the weighted up lowers the largest raw lateral within
+    // a felt window of the step, without swinging the rail far.
+    std::vector<double> leading;
+    for (const double c : anywhere ? std::vector<double>{} : steps) {
+        const auto k = static_cast<size_t>(std::clamp(std::nearbyint(c / spacing), 0.0,
+                                                      static_cast<double>(n - 1)));
+        const auto win = static_cast<size_t>(std::ceil(window * samples[k].speed / spacing));
+        double mine = 0.0, theirs = 0.0;
+        for (size_t j = k > win ? k - win : 0; j <= std::min(n - 1, k + win); ++j) {
+            mine = std::max(mine, std::abs(lateral[j]));
+            theirs = std::max(theirs, std::abs(LateralUnder(weighted[j], weighted[j].up)));
+        }
+        const D3& a = samples[k].up;
+        const D3& b = weighted[k].up;
+        const double turn = std::abs(
+            portable::atan2(Dot(Cross(a, b), samples[k].tangent), Dot(a, b)));
+        if (theirs < mine - kStepGapMargin && std::abs(heartline) * turn < kStepRailMove) {
+            leading.push_back(c);
+        }
+    }
+    const auto nearStep = [&](size_t j) {
+        const double within = window * samples[j].speed;
+        return std::any_of(leading.begin(), leading.end(), [&](double c) {
+            return std::abs(samples[j].s - c) <= within;
+        });
+    };
     // The samples within the means' reach of one that stands out (counted
     // through a difference array).
-    const auto r = static_cast<size_t>(radius);
-    const size_t reach = 3 * r;
+    auto r = static_cast<size_t>(radius);
     std::vector<int> near(n + 1, 0);
     bool any = false;
+    size_t widest = 1;
     for (size_t j = 0; j < n; ++j) {
         if (!(std::abs(lateral[j]) - felt > drawnRaw - drawnFelt + kStepGapMargin)) continue;
+        if (!anywhere && !nearStep(j)) continue;
+        size_t reach = 3 * r;
+        if (!anywhere) {
+            const auto win = static_cast<size_t>(std::ceil(window * samples[j].speed / spacing));
+            reach = std::min(reach, win);
+            widest = std::max(widest, win);
+        }
         ++near[j > reach ? j - reach : 0];
         --near[std::min(n - 1, j + reach) + 1];
         any = true;
     }
     if (!any) return;
+    if (!anywhere) r = std::max<size_t>(1, std::min(r, widest / 3));
     std::vector<double> share(n, 0.0);
     int inside = 0;
     for (size_t j = 0; j < n; ++j) {
@@ -1855,6 +1909,31 @@ std::vector<CurveStep> CurveSteps(const PathWalk& walk, const std::vector<PathSa
     return steps;
 }
 
+// The places of the curvature steps the up may lead into (see
+// LeadIntoLateralSteps and kFlipLateral): the drawn lateral half a metre
+// before or after the step below kFlipLateral, the riders pressed into their
+// seats (kAirtimeHigh) on both sides.
+std::vector<double> StepsToLeadInto(const std::vector<PathSample>& loaded,
+                                    const std::vector<CurveStep>& steps, double spacing) {
+    std::vector<double> places;
+    for (const CurveStep& step : steps) {
+        const auto j = static_cast<size_t>(std::nearbyint(step.at / spacing));
+        if (j < 2 || j + 2 >= loaded.size()) continue;
+        const PathSample& before = loaded[j - 2];
+        const PathSample& after = loaded[j + 2];
+        if (std::min(std::abs(LateralUnder(before, before.drawnUp)),
+                     std::abs(LateralUnder(after, after.drawnUp))) > kFlipLateral) {
+            continue;
+        }
+        if (!(Dot(before.feltAcross, before.drawnUp) > kAirtimeHigh) ||
+            !(Dot(after.feltAcross, after.drawnUp) > kAirtimeHigh)) {
+            continue;
+        }
+        places.push_back(step.at);
+    }
+    return places;
+}
+
 // Moves the new vertex nearest each curvature step onto it, the largest
 // steps first. A cubic rail's curvature runs straight along a segment: a step
 // inside one is smeared over it and overshot at both its ends, which rides
@@ -2621,6 +2700,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // through the vertical of a loop if `lean` (see LeanThroughVertical; true
     // in `leaned` where they did), their roll no faster than the segments
     // there can carry (see LimitRollRate).
+    const std::vector<CurveStep> steps = CurveSteps(walk, loaded, spacing);
+    const std::vector<double> stepPlaces = StepsToLeadInto(loaded, steps, spacing);
     FitRecipe current;  // how the fit in the making is made
     FitRecipe recipe;   // how the kept one was
     const auto chooseUp = [&](double leastSigma, bool lean, bool& leaned) {
@@ -2634,14 +2715,16 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const double ratio = std::min(sigma / spacing, double{kMaxSmoothRadius});
         const int smoothRadius = static_cast<int>(
             std::nearbyint(0.5 * (std::sqrt(1.0 + 4.0 * ratio * ratio) - 1.0)));
+        const bool anywhere = std::abs(heartline) < kFreeRollHeartline;
         std::vector<PathSample> weighted;
-        if (std::abs(heartline) < kFreeRollHeartline) {
+        if (anywhere || !stepPlaces.empty()) {
             weighted = chosen;
             SmoothUpDirections(weighted, smoothRadius, true);
         }
         SmoothUpDirections(chosen, smoothRadius);
         if (!weighted.empty()) {
-            LeadIntoLateralSteps(chosen, weighted, spacing, kFeltWindow, smoothRadius);
+            LeadIntoLateralSteps(chosen, weighted, spacing, kFeltWindow, smoothRadius, stepPlaces,
+                                 anywhere, heartline);
         }
         LimitRollRate(chosen, heartline, kRollRateError, rollRoom,
                       static_cast<int>(std::nearbyint(kRollEaseSeconds * meanSpeed / spacing)));
@@ -2661,7 +2744,6 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     std::vector<double> givenPlaces;  // where not empty, the vertices' places
     bool limitLean = false;           // see PlaceVertices
     bool budgetLeft = false;          // a placement left part of the budget unused
-    const std::vector<CurveStep> steps = CurveSteps(walk, loaded, spacing);
     // Fits the rail the given way; false where its system cannot be solved.
     const auto fitRail = [&](const FitTuning& tuning, RailFit& fit) {
         current.tuning = tuning;

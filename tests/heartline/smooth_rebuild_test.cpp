@@ -611,10 +611,14 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // into a flat 4.7 g turn 8 m from its start; the up, turned evenly about the
 // step, left 2.8 to 3.1 g raw lateral just past it against 1.6 g felt: 0.6
 // to 0.9 g beyond the drawn track's gap and its tolerance. (At twice its
-// segments case_094 still stands 0.09 g beyond.)
+// segments case_094 still stands 0.09 g beyond.) case_083 (heartline 0.51 m)
+// steps from a straight into a flat 4.6 g turn 14 m from its start; the up
+// led into it only where the heart rides at the rail, and here was rolled 38
+// of the 66 degrees that split the step: 3.25 g raw lateral just past it,
+// 0.4 g beyond the drawn track's gap and its tolerance at every count.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
-    for (const CaseAt& c :
-         {CaseAt{13, 1}, CaseAt{13, 2}, CaseAt{13, 4}, CaseAt{94, 1}, CaseAt{94, 4}}) {
+    for (const CaseAt& c : {CaseAt{13, 1}, CaseAt{13, 2}, CaseAt{13, 4}, CaseAt{94, 1},
+                            CaseAt{94, 4}, CaseAt{83, 1}, CaseAt{83, 4}}) {
         SCOPED_TRACE(testing::Message() << "case " << c.seed << " x" << c.times);
         const LayoutCase layout = RandomLayoutCase(c.seed);
         const CaseRun run = RebuildCaseAt(layout, c.times);
