@@ -2962,8 +2962,11 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // (random case_086 at 14 segments of 17 m on average: 3.2 cm in every
     // round; this way 1.9 cm). Only here, where every other fit failed: as
     // the first refining it held more tracks in 100 random layouts but rode
-    // 14 of the accepted runs worse.
-    if (solved && !(best.distance <= kLargestStray)) {
+    // 14 of the accepted runs worse. And only where the segments average
+    // more than kLongSegmentHint, where the budget is the likelier cause:
+    // through the loops of random layouts with shorter segments it held no
+    // track and made their refusals take twice as long.
+    if (solved && !(best.distance <= kLargestStray) && length / segments > kLongSegmentHint) {
         std::fill(limit.begin(), limit.end(), length);
         refine(false, true);
     }
