@@ -487,9 +487,10 @@ double RebuiltHeartDistance(const LayoutCase& c, const HeartlineSettings& settin
 // places long segments through roll transitions lets the hearts stray by 3
 // and 6 cm; the rebuild must then fit again (shorter segments where they
 // strayed, or the cautious way) rather than refuse a track or break its
-// promise.
+// promise. case_086 has a budget of 14 segments for 240 m: the segments that
+// strayed were all shortened alike and it was refused at 3.2 cm.
 TEST(SmoothRebuild, FitsAgainRatherThanRefuseATrackItCanHold) {
-    for (const uint32_t seed : {79u, 98u}) {
+    for (const uint32_t seed : {79u, 98u, 86u}) {
         SCOPED_TRACE(seed);
         const LayoutCase c = RandomLayoutCase(seed);
         EXPECT_LE(RebuiltHeartDistance(c, SmoothSettingsOf(c)), 0.02);
@@ -957,7 +958,7 @@ TEST(SmoothRebuild, HoldsTheHeartsDirectionAcrossTheJoinsOfALean) {
 // the budget was the cause (these layouts hold at twice the count). The
 // refusal now names the segments' mean length and the way out.
 TEST(SmoothRebuild, ARefusalAtATinyBudgetAsksForMoreSegments) {
-    for (const uint32_t seed : {41u, 86u}) {
+    for (const uint32_t seed : {41u, 81u}) {
         SCOPED_TRACE(testing::Message() << "case " << seed);
         const LayoutCase c = RandomLayoutCase(seed);
         HeartlineSettings settings = SmoothSettingsOf(c);
