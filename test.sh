@@ -26,31 +26,35 @@ fi
 cvqrn_install_missing
 jobs=$(nproc)
 
+# Each section's header carries the seconds since the start, so a slow CI run
+# shows where its time went.
+section() { echo "== $1 (at ${SECONDS} s) =="; }
+
 if [ "$all" -eq 1 ]; then
-  echo "== Sanitizer build (ASan + UBSan) =="
+  section "Sanitizer build (ASan + UBSan)"
   cmake --preset asan >/dev/null
   cmake --build --preset asan -j "$jobs"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     QT_QPA_PLATFORM=offscreen ctest --preset asan -j "$jobs"
 
-  echo "== Fuzzers (30 s each) =="
+  section "Fuzzers (30 s each)"
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz -j "$jobs"
   bash fuzz/run_fuzzer.sh build/fuzz 30
 
-  echo "== The real window under Xvfb =="
+  section "The real window under Xvfb"
   cmake --preset dev >/dev/null
   cmake --build --preset dev -j "$jobs" --target cv-qrn
   bash tests/ui/xvfb_smoke.sh build/dev/app/cv-qrn
   bash tests/ui/xvfb_profile.sh build/dev/app/cv-qrn
 
-  echo "== Debian package (built, unpacked and tried) =="
+  section "Debian package (built, unpacked and tried)"
   bash packaging/check_package.sh build/release build/dev
 
-  echo "== The suite built as the package is (release) =="
+  section "The suite built as the package is (release)"
   QT_QPA_PLATFORM=offscreen ctest --preset release -j "$jobs"
 
-  echo "== Clang writes the same bytes as GCC =="
+  section "Clang writes the same bytes as GCC"
   cmake --preset clang >/dev/null
   cmake --build --preset clang -j "$jobs" --target cv-qrn-cli
   tests/corpus/compare_builds.sh build/dev/cli/cv-qrn-cli build/clang/cli/cv-qrn-cli \
@@ -58,11 +62,11 @@ if [ "$all" -eq 1 ]; then
   CVQRN_CORPUS_OPTIONS=--smooth tests/corpus/compare_builds.sh build/dev/cli/cv-qrn-cli \
     build/clang/cli/cv-qrn-cli build/dev/samples/make_corpus 100
 
-  echo "== The browser page (WebAssembly) in headless Chromium =="
+  section "The browser page (WebAssembly) in headless Chromium"
   bash web/check_page.sh
 fi
 
-echo "== Build and unit tests =="
+section "Build and unit tests"
 cmake --preset dev >/dev/null
 cmake --build --preset dev -j "$jobs"
 QT_QPA_PLATFORM=offscreen ctest --preset dev -j "$jobs"
