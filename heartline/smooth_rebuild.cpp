@@ -704,21 +704,23 @@ void LeadIntoLateralSteps(std::vector<PathSample>& samples,
     // The steps where the weighted up lowers the largest raw lateral within
     // a felt window of the step, without swinging the rail far.
     std::vector<double> leading;
-    for (const double c : anywhere ? std::vector<double>{} : steps) {
-        const auto k = static_cast<size_t>(std::clamp(std::nearbyint(c / spacing), 0.0,
-                                                      static_cast<double>(n - 1)));
-        const auto win = static_cast<size_t>(std::ceil(window * samples[k].speed / spacing));
-        double mine = 0.0, theirs = 0.0;
-        for (size_t j = k > win ? k - win : 0; j <= std::min(n - 1, k + win); ++j) {
-            mine = std::max(mine, std::abs(lateral[j]));
-            theirs = std::max(theirs, std::abs(LateralUnder(weighted[j], weighted[j].up)));
-        }
-        const D3& a = samples[k].up;
-        const D3& b = weighted[k].up;
-        const double turn = std::abs(
-            portable::atan2(Dot(Cross(a, b), samples[k].tangent), Dot(a, b)));
-        if (theirs < mine - kStepGapMargin && std::abs(heartline) * turn < kStepRailMove) {
-            leading.push_back(c);
+    if (!anywhere) {
+        for (const double c : steps) {
+            const auto k = static_cast<size_t>(std::clamp(std::nearbyint(c / spacing), 0.0,
+                                                          static_cast<double>(n - 1)));
+            const auto win = static_cast<size_t>(std::ceil(window * samples[k].speed / spacing));
+            double mine = 0.0, theirs = 0.0;
+            for (size_t j = k > win ? k - win : 0; j <= std::min(n - 1, k + win); ++j) {
+                mine = std::max(mine, std::abs(lateral[j]));
+                theirs = std::max(theirs, std::abs(LateralUnder(weighted[j], weighted[j].up)));
+            }
+            const D3& a = samples[k].up;
+            const D3& b = weighted[k].up;
+            const double turn = std::abs(
+                portable::atan2(Dot(Cross(a, b), samples[k].tangent), Dot(a, b)));
+            if (theirs < mine - kStepGapMargin && std::abs(heartline) * turn < kStepRailMove) {
+                leading.push_back(c);
+            }
         }
     }
     const auto nearStep = [&](size_t j) {
