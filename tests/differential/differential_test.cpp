@@ -49,7 +49,7 @@ using ref::Point;
         static auto EndAnalysis(std::span<const uint8_t> image) {                                \
             return space::EndAnalysis(image);                                                    \
         }                                                                                        \
-        static auto Heartline(std::span<const uint8_t> image, const ref::Settings& s,           \
+        static auto Heartline(std::span<const uint8_t> image, const ref::Settings& s,            \
                               bool smooth = false) {                                             \
             return space::Heartline(image, s, smooth);                                           \
         }                                                                                        \
@@ -143,7 +143,8 @@ TEST(Differential, NewtonSteps) {
         const double u = in.Parameter();
         SCOPED_TRACE("curve " + std::to_string(i));
         const double reference = ref::NewtonRaphson(c, p, u);
-        ForBothCopies([&](auto copy) { EXPECT_TRUE(Same(copy.NewtonRaphson(c, p, u), reference)); });
+        ForBothCopies(
+            [&](auto copy) { EXPECT_TRUE(Same(copy.NewtonRaphson(c, p, u), reference)); });
     }
 }
 
@@ -171,7 +172,8 @@ TEST(Differential, WholeFits) {
             ref::FitCurve(points, tHat1, tHat2, segments, referenceErr);
         ForBothCopies([&](auto copy) {
             double builtErr = 0.0;
-            const std::vector<Curve> built = copy.FitCurve(points, tHat1, tHat2, segments, builtErr);
+            const std::vector<Curve> built =
+                copy.FitCurve(points, tHat1, tHat2, segments, builtErr);
             EXPECT_TRUE(Same(builtErr, referenceErr));
             ASSERT_EQ(built.size(), reference.size());
             for (size_t k = 0; k < built.size(); ++k) {
