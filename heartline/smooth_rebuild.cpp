@@ -304,6 +304,7 @@ struct FitTuning {
     double curveWeight;     // metres per g; 0: the heart's curvature is not held
     bool rateFlagsEverywhere;
     bool holdEnds;          // the hearts at the track's ends held along the path too
+    bool operator==(const FitTuning&) const = default;
 };
 constexpr FitTuning kSmoothWay{0.11, 0.02, false, false};
 constexpr FitTuning kCautiousWay{0.2, 0.0, true, false};
@@ -2671,6 +2672,14 @@ struct FitRecipe {
     FitTuning tuning = kSmoothWay;
     double leastSigma = 0.0;
     bool lean = true;
+    bool operator==(const FitRecipe&) const = default;
+};
+
+// A fit made, how it was made, and whether its system could be solved.
+struct MadeFit {
+    FitRecipe recipe;
+    RailFit fit;
+    bool solved = false;
 };
 
 // What the fits at one segment count came to: the kept fit and how far it
@@ -2752,20 +2761,10 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     std::vector<double> givenPlaces;  // where not empty, the vertices' places
     bool limitLean = false;           // see PlaceVertices
     bool budgetLeft = false;          // a placement left part of the budget unused
-    // Fits the rail the given way; false where its system cannot be solved.
-    const auto fitRail = [&](const FitTuning& tuning, RailFit& fit) {
-        current.tuning = tuning;
-        fit = RailFit{};
-        fit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
-        fit.places = !givenPlaces.empty() ? givenPlaces
-                                          : PlaceVertices(samples, length, segments, spacing,
-                                                          heartline, tuning.curvatureError, limit,
-                                                          limitLean);
-        // (A coarser fit's places, given, were aligned when it was placed.)
-        if (givenPlaces.empty() && !leans) AlignCurveSteps(steps, fit.places);
-        // The placement may leave part of the budget unused (see PlaceVertices).
+    // Solves the rail's fit at the places set in `fit`, the given way; false
+    // where its system cannot be solved.
+    const auto solveRail = [&](const FitTuning& tuning, RailFit& fit) {
         const int used = static_cast<int>(fit.places.size()) - 1;
-        budgetLeft = budgetLeft || used < segments;
         fit.segments = used;
         fit.lengths.resize(AsIndex(used));
         for (size_t i = 0; i < fit.lengths.size(); ++i) {
@@ -2820,6 +2819,37 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         }
         FinishFit(walk, samples, spacing, heartline, fit);
         return true;
+    };
+    // Every fit made at this count: where the refining's new limits leave the
+    // places as they were, or a later try asks for a fit already made, the
+    // rail is the same (case_140 at 240 segments asked for 34 of its 184
+    // fits again), and solving it anew would only repeat the work.
+    std::vector<MadeFit> madeFits;
+    // Fits the rail the given way; false where its system cannot be solved.
+    const auto fitRail = [&](const FitTuning& tuning, RailFit& fit) {
+        current.tuning = tuning;
+        fit = RailFit{};
+        fit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
+        fit.places = !givenPlaces.empty() ? givenPlaces
+                                          : PlaceVertices(samples, length, segments, spacing,
+                                                          heartline, tuning.curvatureError, limit,
+                                                          limitLean);
+        // (A coarser fit's places, given, were aligned when it was placed.)
+        if (givenPlaces.empty() && !leans) AlignCurveSteps(steps, fit.places);
+        // The placement may leave part of the budget unused (see PlaceVertices).
+        const int used = static_cast<int>(fit.places.size()) - 1;
+        budgetLeft = budgetLeft || used < segments;
+        // A fit made before at the same places, the same way and from the
+        // same up directions is the same fit: it is taken as it was made.
+        for (const MadeFit& made : madeFits) {
+            if (made.fit.places == fit.places && made.recipe == current) {
+                fit = made.fit;
+                return made.solved;
+            }
+        }
+        const bool solvedNow = solveRail(tuning, fit);
+        madeFits.push_back({current, fit, solvedNow});
+        return solvedNow;
     };
     RailFit fit;
     bool solved = false;
