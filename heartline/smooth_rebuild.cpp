@@ -116,6 +116,9 @@ constexpr double kFeltWindow = 0.2;
 // Metres by which a segment's length may change per metre of track (see
 // PlaceVertices): neighbouring segments differ by at most about a third.
 constexpr double kSegmentGrading = 0.3;
+// Rounds of false position that close in on the even segment length before
+// the bisection that settles it (see PlaceVertices).
+constexpr int kFalsePositionRounds = 16;
 // The file keeps the new vertices' points and handles in single precision,
 // each rounded by up to this share of its largest coordinate. Over a
 // segment of length l that bends the rail by up to kRoundingBend x rounding
@@ -1144,6 +1147,10 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
             fixed[j] = fixed[j + 1];
         }
     }
+    // The lengths are graded for every round of the search below: the steps
+    // between the samples are taken once (step[j] from sample j - 1 to j).
+    std::vector<double> step(n, 0.0);
+    for (size_t j = 1; j < n; ++j) step[j] = samples[j].s - samples[j - 1].s;
     std::vector<double> graded(n);
     // Where the rail runs steep somewhere (and the track has no lean) a short
     // segment never meets a long one: the segments beside a long one are
@@ -1162,13 +1169,13 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
     const auto gradeLengths = [&] {
         for (size_t j = 1; j < n; ++j) {
             if (fixed[j] > 0.0) continue;
-            const double step = samples[j].s - samples[j - 1].s;
-            graded[j] = std::min(cap[j], std::max(graded[j], graded[j - 1] - kSegmentGrading * step));
+            graded[j] =
+                std::min(cap[j], std::max(graded[j], graded[j - 1] - kSegmentGrading * step[j]));
         }
         for (size_t j = n - 1; j-- > 0;) {
             if (fixed[j] > 0.0) continue;
-            const double step = samples[j + 1].s - samples[j].s;
-            graded[j] = std::min(cap[j], std::max(graded[j], graded[j + 1] - kSegmentGrading * step));
+            graded[j] =
+                std::min(cap[j], std::max(graded[j], graded[j + 1] - kSegmentGrading * step[j + 1]));
         }
     };
     const auto grade = [&](double base) {
@@ -1190,9 +1197,7 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
     const auto count = [&](double base) {
         grade(base);
         double total = 0.0;
-        for (size_t j = 1; j < n; ++j) {
-            total += (samples[j].s - samples[j - 1].s) / segmentAt(j, base);
-        }
+        for (size_t j = 1; j < n; ++j) total += step[j] / segmentAt(j, base);
         return total;
     };
     // Where every segment at its shortest still leaves part of the budget,
@@ -1202,10 +1207,81 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
     if (fewest < segments) {
         segments = std::max(1, static_cast<int>(std::ceil(fewest)));
     } else {
+        // Where every step and every bound is a finite positive number, the
+        // count never grows with the base: each grading keeps the lengths'
+        // order as the base grows, and so do the divisions and the sum,
+        // rounded as they are. A base below one counted beyond the budget
+        // then counts beyond it too, and one above a base counted within it
+        // stays within: the bisection takes those rounds as known and finds
+        // the same base without counting them. A few rounds of false
+        // position (Illinois) first close in on the base from both sides, so
+        // that few of the bisection's midpoints are left to count (the loop
+        // and helix sample at 22 segments: about 2 counts a placement, not 56).
+        double over = -1.0;                  // a base known to count beyond the budget
+        double within = 2.0 * length + 1.0;  // one known to count within it
+        const auto positive = [&](const std::vector<double>& v) {
+            return std::all_of(v.begin(), v.end(),
+                               [](double x) { return std::isfinite(x) && x > 0.0; });
+        };
+        const auto finite = [](const std::vector<double>& v) {
+            return std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); });
+        };
+        const bool ordered = std::all_of(step.begin() + 1, step.end(),
+                                         [](double x) { return std::isfinite(x) && x > 0.0; }) &&
+                             positive(cap) && positive(limit) && finite(need) && finite(shaped) &&
+                             finite(fixed) && finite(reach);
+        if (ordered) {
+            const double atLength = count(length) - segments;
+            if (atLength > 0.0) {
+                over = length;  // every midpoint counts beyond the budget
+            } else if (fewest > segments) {
+                within = length;
+                double withinCount = atLength;
+                over = 0.0;
+                double overCount = fewest - segments;
+                // The count runs about as the reciprocal of the base: the
+                // guesses interpolate it so, from the even length on.
+                int replaced = 0;  // the end the last round moved: -1 `over`, +1 `within`
+                for (int round = 0; round < kFalsePositionRounds; ++round) {
+                    double guess = 0.5 * within;
+                    if (round == 0) {
+                        guess = length / segments;
+                    } else if (over > 0.0) {
+                        const double near = 1.0 / within, far = 1.0 / over;
+                        guess = 1.0 / (near + (far - near) * -withinCount / (overCount - withinCount));
+                    }
+                    if (!(guess > over && guess < within)) guess = 0.5 * (over + within);
+                    if (!(guess > over && guess < within)) break;
+                    const double counted = count(guess) - segments;
+                    if (counted > 0.0) {
+                        over = guess;
+                        overCount = counted;
+                        if (replaced == -1) withinCount *= 0.5;
+                        replaced = -1;
+                    } else {
+                        within = guess;
+                        withinCount = counted;
+                        if (replaced == 1) overCount *= 0.5;
+                        replaced = 1;
+                    }
+                }
+            }
+        }
         double lo = 0.0, hi = length;
         for (int round = 0; round < 60; ++round) {
             const double mid = 0.5 * (lo + hi);
-            if (count(mid) > segments) {
+            // Once the midpoint is an end that a round has counted, every
+            // round left would count it again and keep both ends: done.
+            if ((mid == lo && lo > 0.0) || (mid == hi && hi < length)) break;
+            bool beyond = false;
+            if (mid <= over) {
+                beyond = true;
+            } else if (!(mid >= within)) {
+                beyond = count(mid) > segments;
+                if (ordered && beyond) over = mid;
+                if (ordered && !beyond) within = mid;
+            }
+            if (beyond) {
                 lo = mid;
             } else {
                 hi = mid;
@@ -1216,7 +1292,7 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
     grade(base);
     std::vector<double> total(n, 0.0);
     for (size_t j = 1; j < n; ++j) {
-        total[j] = total[j - 1] + (samples[j].s - samples[j - 1].s) / segmentAt(j, base);
+        total[j] = total[j - 1] + step[j] / segmentAt(j, base);
     }
     std::vector<double> places(AsIndex(segments) + 1, 0.0);
     size_t j = 0;
