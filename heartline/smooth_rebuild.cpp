@@ -392,11 +392,13 @@ D3 SecondAt(const Cubic& c, double t) {
 struct LevelFrame {
     D3 levelDown, side;
 };
+// Whether a tangent with this length has a level frame.
+bool HasLevelFrame(const D3& tangent, double speed) {
+    return portable::hypot(tangent.x, tangent.z) >= kVerticalLimit * speed && speed > 0.0;
+}
 bool LevelFrameOf(const D3& tangent, LevelFrame& frame) {
     const double speed = Norm(tangent);
-    if (!(portable::hypot(tangent.x, tangent.z) >= kVerticalLimit * speed) || !(speed > 0.0)) {
-        return false;
-    }
+    if (!HasLevelFrame(tangent, speed)) return false;
     const D3 t = (1.0 / speed) * tangent;
     const D3 worldDown{0.0, -1.0, 0.0};
     frame.levelDown = Unit(worldDown - Dot(worldDown, t) * t);
@@ -1910,8 +1912,7 @@ HeartJet HeartJetAt(const Cubic& rail, const RollJet& roll, double t, double hea
     const D3 d2 = SecondAt(rail, t);
     const D3 d3 = 6.0 * ((rail.p3 - 2.0 * rail.p2 + rail.p1) - (rail.p2 - 2.0 * rail.p1 + rail.p0));
     HeartJet heart{PointAt(rail, t), d1, d2};
-    LevelFrame frame;
-    if (!LevelFrameOf(d1, frame)) return heart;
+    if (!HasLevelFrame(d1, Norm(d1))) return heart;
     const JetVec tangent = UnitOf(JetOf(d1, d2, d3));
     const JetVec worldDown{{0.0, 0.0, 0.0}, {-1.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
     const JetVec levelDown = UnitOf(worldDown - Dot(worldDown, tangent) * tangent);
@@ -2191,14 +2192,10 @@ void PushJump(const FinishModel& m, int k, const JoinSide& before, const JoinSid
 
 // Residuals of the join at vertex k (0 < k < segments): the jump of the
 // heart path's curvature there beyond the loaded path's own, scaled to g at
-// the train's speed.
-void JoinResiduals(const FinishModel& m, int k, const double* v, std::vector<double>& r) {
-    PushJump(m, k, CurvatureBefore(m, k, v), CurvatureAfter(m, k, v), r);
-}
-
-// The same while the Jacobian is taken (`changed` is the one unknown moved,
-// or -1): the side of the join a moved unknown cannot reach keeps the
-// curvature of the unmoved call, which is the same number computed again.
+// the train's speed. `changed` is the one unknown moved while the Jacobian
+// is taken, or -1: the side of the join a moved unknown cannot reach keeps
+// the curvature of the unmoved call (kept in `cache`), which is the same
+// number computed again.
 struct JoinCache {
     JoinSide before, after;
 };
@@ -2214,17 +2211,29 @@ void JoinResidualsMoved(const FinishModel& m, int k, const double* v, int change
     PushJump(m, k, before, after, r);
 }
 
-// Sum of squares of every residual at the unknowns x.
-double FinishCost(const FinishModel& m, const std::vector<double>& x) {
+// The residuals of every segment and join at one set of unknowns, and each
+// join's two sides (see JoinResidualsMoved), indexed by the join's vertex.
+struct FinishResiduals {
+    std::vector<std::vector<double>> segments, joins;
+    std::vector<JoinCache> sides;
+};
+
+// Sum of squares of every residual at the unknowns x; the residuals are kept
+// in `at`, where the next step's Jacobian starts from them.
+double FinishCost(const FinishModel& m, const std::vector<double>& x, FinishResiduals& at) {
     const int segments = m.fit->segments;
-    std::vector<double> r;
+    at.segments.resize(AsIndex(segments));
+    at.joins.resize(AsIndex(segments));
+    at.sides.resize(AsIndex(segments));
     double cost = 0.0;
     for (int i = 0; i < segments; ++i) {
+        std::vector<double>& r = at.segments[AsIndex(i)];
         SegmentResiduals(m, i, &x[AsIndex(kPerVertex * i)], r);
         for (const double e : r) cost += e * e;
     }
     for (int k = 1; k < segments; ++k) {
-        JoinResiduals(m, k, &x[AsIndex(kPerVertex * (k - 1))], r);
+        std::vector<double>& r = at.joins[AsIndex(k)];
+        JoinResidualsMoved(m, k, &x[AsIndex(kPerVertex * (k - 1))], -1, at.sides[AsIndex(k)], r);
         for (const double e : r) cost += e * e;
     }
     return cost;
@@ -2232,20 +2241,19 @@ double FinishCost(const FinishModel& m, const std::vector<double>& x) {
 
 // Buffers the blocks of the finish reuse.
 struct BlockScratch {
-    std::vector<double> r0, r1, jac;
+    std::vector<double> r1, jac;
 };
 
 // Adds one block of residuals (which read `width` unknowns from `first` on)
-// to the normal equations, with its Jacobian by forward differences. The
-// residuals are told which unknown moved (-1 for none).
+// to the normal equations, with its Jacobian by forward differences from
+// `r0`, the residuals at x. The residuals are told which unknown moved.
 template <typename Residuals>
-void AddBlock(const Residuals& residuals, std::vector<double>& x, int first, int width,
-              BlockScratch& scratch, LowerBand& normal, Eigen::VectorXd& gradient) {
-    std::vector<double>& r0 = scratch.r0;
+void AddBlock(const Residuals& residuals, const std::vector<double>& r0, std::vector<double>& x,
+              int first, int width, BlockScratch& scratch, LowerBand& normal,
+              Eigen::VectorXd& gradient) {
     std::vector<double>& r1 = scratch.r1;
     std::vector<double>& jac = scratch.jac;
     double* v = &x[AsIndex(first)];
-    residuals(v, -1, r0);
     const size_t rows = r0.size();
     jac.resize(rows * AsIndex(width));
     for (int c = 0; c < width; ++c) {
@@ -2417,7 +2425,9 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         const double values[kPerVertex] = {p.x, p.y, p.z, d.x, d.y, d.z};
         std::copy(values, values + kPerVertex, x.begin() + static_cast<std::ptrdiff_t>(kPerVertex * k));
     }
-    double cost = FinishCost(m, x);
+    // The residuals at x, and at the trial of each damping.
+    FinishResiduals at, trialAt;
+    double cost = FinishCost(m, x, at);
     double damping = kInitialDamping;
     // Every step's normal equations have the same pattern: it is analysed
     // once, and each damping only factorises anew.
@@ -2433,14 +2443,17 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         Eigen::VectorXd gradient = Eigen::VectorXd::Zero(n);
         for (int i = 0; i < fit.segments; ++i) {
             AddBlock([&](const double* v, int, std::vector<double>& r) { SegmentResiduals(m, i, v, r); },
-                     x, kPerVertex * i, 2 * kPerVertex, scratch, band, gradient);
+                     at.segments[AsIndex(i)], x, kPerVertex * i, 2 * kPerVertex, scratch, band,
+                     gradient);
         }
         for (int k = 1; k < fit.segments; ++k) {
+            joinCache = at.sides[AsIndex(k)];
             AddBlock(
                 [&](const double* v, int changed, std::vector<double>& r) {
                     JoinResidualsMoved(m, k, v, changed, joinCache, r);
                 },
-                x, kPerVertex * (k - 1), 3 * kPerVertex, scratch, band, gradient);
+                at.joins[AsIndex(k)], x, kPerVertex * (k - 1), 3 * kPerVertex, scratch, band,
+                gradient);
         }
         band.WriteInto(normal);
         const Eigen::VectorXd diagonal = normal.diagonal();
@@ -2462,9 +2475,10 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
             const Eigen::VectorXd delta = solver.solve(-gradient);
             std::vector<double> trial(x);
             for (int k = 0; k < n; ++k) trial[AsIndex(k)] += delta(k);
-            const double trialCost = FinishCost(m, trial);
+            const double trialCost = FinishCost(m, trial, trialAt);
             if (trialCost < cost) {
                 x = std::move(trial);
+                std::swap(at, trialAt);
                 cost = trialCost;
                 damping = std::max(damping / 3.0, kInitialDamping * 1e-3);
                 improved = true;
