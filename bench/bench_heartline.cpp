@@ -211,6 +211,40 @@ void BM_SmoothRebuildLongTrack(benchmark::State& state) {
 }
 BENCHMARK(BM_SmoothRebuildLongTrack)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
+// The smooth rebuild refusing a track with a loop: the loop-and-helix sample
+// at 22 segments (17 m on average) cannot hold the hearts, and before the
+// refusal every fit is tried at every coarser count too. The time a designer
+// waits to be told no, against the default run of the same settings.
+void BM_SmoothRefusalLoop(benchmark::State& state) {
+    const TrackData input = cvqrn::LoopAndHelix();
+    cvqrn::HeartlineSettings settings;
+    settings.segments = 22;
+    settings.precision = 4;
+    settings.heartline = 0.9;
+    settings.startspeed = 25.0;
+    settings.endspeed = 21.0;
+    settings.filter = 7;
+    const auto runOnce = [&](bool smooth) {
+        TrackData work = input;
+        cvqrn::HeartlineSettings run = settings;
+        run.smooth = smooth;
+        return cvqrn::GenerateHeartline(work, run, nullptr);
+    };
+    double fastestSmooth = std::numeric_limits<double>::infinity();
+    bool refused = false;
+    for (auto _ : state) {
+        const double start = ThreadSeconds();
+        refused = !runOnce(true);
+        fastestSmooth = std::min(fastestSmooth, ThreadSeconds() - start);
+    }
+    const double standard = MinSeconds(3, [&] { benchmark::DoNotOptimize(runOnce(false)); });
+    state.counters["refused"] = refused ? 1.0 : 0.0;
+    state.counters["smooth_ms"] = fastestSmooth * 1e3;
+    state.counters["default_ms"] = standard * 1e3;
+    state.counters["ratio"] = fastestSmooth / standard;
+}
+BENCHMARK(BM_SmoothRefusalLoop)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
 }  // namespace
 
 BENCHMARK_MAIN();

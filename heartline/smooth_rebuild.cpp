@@ -116,6 +116,9 @@ constexpr double kFeltWindow = 0.2;
 // Metres by which a segment's length may change per metre of track (see
 // PlaceVertices): neighbouring segments differ by at most about a third.
 constexpr double kSegmentGrading = 0.3;
+// Rounds of false position that close in on the even segment length before
+// the bisection that settles it (see PlaceVertices).
+constexpr int kFalsePositionRounds = 16;
 // The file keeps the new vertices' points and handles in single precision,
 // each rounded by up to this share of its largest coordinate. Over a
 // segment of length l that bends the rail by up to kRoundingBend x rounding
@@ -304,6 +307,7 @@ struct FitTuning {
     double curveWeight;     // metres per g; 0: the heart's curvature is not held
     bool rateFlagsEverywhere;
     bool holdEnds;          // the hearts at the track's ends held along the path too
+    bool operator==(const FitTuning&) const = default;
 };
 constexpr FitTuning kSmoothWay{0.11, 0.02, false, false};
 constexpr FitTuning kCautiousWay{0.2, 0.0, true, false};
@@ -388,11 +392,13 @@ D3 SecondAt(const Cubic& c, double t) {
 struct LevelFrame {
     D3 levelDown, side;
 };
+// Whether a tangent with this length has a level frame.
+bool HasLevelFrame(const D3& tangent, double speed) {
+    return portable::hypot(tangent.x, tangent.z) >= kVerticalLimit * speed && speed > 0.0;
+}
 bool LevelFrameOf(const D3& tangent, LevelFrame& frame) {
     const double speed = Norm(tangent);
-    if (!(portable::hypot(tangent.x, tangent.z) >= kVerticalLimit * speed) || !(speed > 0.0)) {
-        return false;
-    }
+    if (!HasLevelFrame(tangent, speed)) return false;
     const D3 t = (1.0 / speed) * tangent;
     const D3 worldDown{0.0, -1.0, 0.0};
     frame.levelDown = Unit(worldDown - Dot(worldDown, t) * t);
@@ -1143,6 +1149,10 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
             fixed[j] = fixed[j + 1];
         }
     }
+    // The lengths are graded for every round of the search below: the steps
+    // between the samples are taken once (step[j] from sample j - 1 to j).
+    std::vector<double> step(n, 0.0);
+    for (size_t j = 1; j < n; ++j) step[j] = samples[j].s - samples[j - 1].s;
     std::vector<double> graded(n);
     // Where the rail runs steep somewhere (and the track has no lean) a short
     // segment never meets a long one: the segments beside a long one are
@@ -1161,13 +1171,13 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
     const auto gradeLengths = [&] {
         for (size_t j = 1; j < n; ++j) {
             if (fixed[j] > 0.0) continue;
-            const double step = samples[j].s - samples[j - 1].s;
-            graded[j] = std::min(cap[j], std::max(graded[j], graded[j - 1] - kSegmentGrading * step));
+            graded[j] =
+                std::min(cap[j], std::max(graded[j], graded[j - 1] - kSegmentGrading * step[j]));
         }
         for (size_t j = n - 1; j-- > 0;) {
             if (fixed[j] > 0.0) continue;
-            const double step = samples[j + 1].s - samples[j].s;
-            graded[j] = std::min(cap[j], std::max(graded[j], graded[j + 1] - kSegmentGrading * step));
+            graded[j] =
+                std::min(cap[j], std::max(graded[j], graded[j + 1] - kSegmentGrading * step[j + 1]));
         }
     };
     const auto grade = [&](double base) {
@@ -1189,9 +1199,7 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
     const auto count = [&](double base) {
         grade(base);
         double total = 0.0;
-        for (size_t j = 1; j < n; ++j) {
-            total += (samples[j].s - samples[j - 1].s) / segmentAt(j, base);
-        }
+        for (size_t j = 1; j < n; ++j) total += step[j] / segmentAt(j, base);
         return total;
     };
     // Where every segment at its shortest still leaves part of the budget,
@@ -1201,10 +1209,81 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
     if (fewest < segments) {
         segments = std::max(1, static_cast<int>(std::ceil(fewest)));
     } else {
+        // Where every step and every bound is a finite positive number, the
+        // count never grows with the base: each grading keeps the lengths'
+        // order as the base grows, and so do the divisions and the sum,
+        // rounded as they are. A base below one counted beyond the budget
+        // then counts beyond it too, and one above a base counted within it
+        // stays within: the bisection takes those rounds as known and finds
+        // the same base without counting them. A few rounds of false
+        // position (Illinois) first close in on the base from both sides, so
+        // that few of the bisection's midpoints are left to count (the loop
+        // and helix sample at 22 segments: about 2 counts a placement, not 56).
+        double over = -1.0;                  // a base known to count beyond the budget
+        double within = 2.0 * length + 1.0;  // one known to count within it
+        const auto positive = [&](const std::vector<double>& v) {
+            return std::all_of(v.begin(), v.end(),
+                               [](double x) { return std::isfinite(x) && x > 0.0; });
+        };
+        const auto finite = [](const std::vector<double>& v) {
+            return std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); });
+        };
+        const bool ordered = std::all_of(step.begin() + 1, step.end(),
+                                         [](double x) { return std::isfinite(x) && x > 0.0; }) &&
+                             positive(cap) && positive(limit) && finite(need) && finite(shaped) &&
+                             finite(fixed) && finite(reach);
+        if (ordered) {
+            const double atLength = count(length) - segments;
+            if (atLength > 0.0) {
+                over = length;  // every midpoint counts beyond the budget
+            } else if (fewest > segments) {
+                within = length;
+                double withinCount = atLength;
+                over = 0.0;
+                double overCount = fewest - segments;
+                // The count runs about as the reciprocal of the base: the
+                // guesses interpolate it so, from the even length on.
+                int replaced = 0;  // the end the last round moved: -1 `over`, +1 `within`
+                for (int round = 0; round < kFalsePositionRounds; ++round) {
+                    double guess = 0.5 * within;
+                    if (round == 0) {
+                        guess = length / segments;
+                    } else if (over > 0.0) {
+                        const double near = 1.0 / within, far = 1.0 / over;
+                        guess = 1.0 / (near + (far - near) * -withinCount / (overCount - withinCount));
+                    }
+                    if (!(guess > over && guess < within)) guess = 0.5 * (over + within);
+                    if (!(guess > over && guess < within)) break;
+                    const double counted = count(guess) - segments;
+                    if (counted > 0.0) {
+                        over = guess;
+                        overCount = counted;
+                        if (replaced == -1) withinCount *= 0.5;
+                        replaced = -1;
+                    } else {
+                        within = guess;
+                        withinCount = counted;
+                        if (replaced == 1) overCount *= 0.5;
+                        replaced = 1;
+                    }
+                }
+            }
+        }
         double lo = 0.0, hi = length;
         for (int round = 0; round < 60; ++round) {
             const double mid = 0.5 * (lo + hi);
-            if (count(mid) > segments) {
+            // Once the midpoint is an end that a round has counted, every
+            // round left would count it again and keep both ends: done.
+            if ((mid == lo && lo > 0.0) || (mid == hi && hi < length)) break;
+            bool beyond = false;
+            if (mid <= over) {
+                beyond = true;
+            } else if (!(mid >= within)) {
+                beyond = count(mid) > segments;
+                if (ordered && beyond) over = mid;
+                if (ordered && !beyond) within = mid;
+            }
+            if (beyond) {
                 lo = mid;
             } else {
                 hi = mid;
@@ -1215,7 +1294,7 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
     grade(base);
     std::vector<double> total(n, 0.0);
     for (size_t j = 1; j < n; ++j) {
-        total[j] = total[j - 1] + (samples[j].s - samples[j - 1].s) / segmentAt(j, base);
+        total[j] = total[j - 1] + step[j] / segmentAt(j, base);
     }
     std::vector<double> places(AsIndex(segments) + 1, 0.0);
     size_t j = 0;
@@ -1833,8 +1912,7 @@ HeartJet HeartJetAt(const Cubic& rail, const RollJet& roll, double t, double hea
     const D3 d2 = SecondAt(rail, t);
     const D3 d3 = 6.0 * ((rail.p3 - 2.0 * rail.p2 + rail.p1) - (rail.p2 - 2.0 * rail.p1 + rail.p0));
     HeartJet heart{PointAt(rail, t), d1, d2};
-    LevelFrame frame;
-    if (!LevelFrameOf(d1, frame)) return heart;
+    if (!HasLevelFrame(d1, Norm(d1))) return heart;
     const JetVec tangent = UnitOf(JetOf(d1, d2, d3));
     const JetVec worldDown{{0.0, 0.0, 0.0}, {-1.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
     const JetVec levelDown = UnitOf(worldDown - Dot(worldDown, tangent) * tangent);
@@ -2114,14 +2192,10 @@ void PushJump(const FinishModel& m, int k, const JoinSide& before, const JoinSid
 
 // Residuals of the join at vertex k (0 < k < segments): the jump of the
 // heart path's curvature there beyond the loaded path's own, scaled to g at
-// the train's speed.
-void JoinResiduals(const FinishModel& m, int k, const double* v, std::vector<double>& r) {
-    PushJump(m, k, CurvatureBefore(m, k, v), CurvatureAfter(m, k, v), r);
-}
-
-// The same while the Jacobian is taken (`changed` is the one unknown moved,
-// or -1): the side of the join a moved unknown cannot reach keeps the
-// curvature of the unmoved call, which is the same number computed again.
+// the train's speed. `changed` is the one unknown moved while the Jacobian
+// is taken, or -1: the side of the join a moved unknown cannot reach keeps
+// the curvature of the unmoved call (kept in `cache`), which is the same
+// number computed again.
 struct JoinCache {
     JoinSide before, after;
 };
@@ -2137,17 +2211,29 @@ void JoinResidualsMoved(const FinishModel& m, int k, const double* v, int change
     PushJump(m, k, before, after, r);
 }
 
-// Sum of squares of every residual at the unknowns x.
-double FinishCost(const FinishModel& m, const std::vector<double>& x) {
+// The residuals of every segment and join at one set of unknowns, and each
+// join's two sides (see JoinResidualsMoved), indexed by the join's vertex.
+struct FinishResiduals {
+    std::vector<std::vector<double>> segments, joins;
+    std::vector<JoinCache> sides;
+};
+
+// Sum of squares of every residual at the unknowns x; the residuals are kept
+// in `at`, where the next step's Jacobian starts from them.
+double FinishCost(const FinishModel& m, const std::vector<double>& x, FinishResiduals& at) {
     const int segments = m.fit->segments;
-    std::vector<double> r;
+    at.segments.resize(AsIndex(segments));
+    at.joins.resize(AsIndex(segments));
+    at.sides.resize(AsIndex(segments));
     double cost = 0.0;
     for (int i = 0; i < segments; ++i) {
+        std::vector<double>& r = at.segments[AsIndex(i)];
         SegmentResiduals(m, i, &x[AsIndex(kPerVertex * i)], r);
         for (const double e : r) cost += e * e;
     }
     for (int k = 1; k < segments; ++k) {
-        JoinResiduals(m, k, &x[AsIndex(kPerVertex * (k - 1))], r);
+        std::vector<double>& r = at.joins[AsIndex(k)];
+        JoinResidualsMoved(m, k, &x[AsIndex(kPerVertex * (k - 1))], -1, at.sides[AsIndex(k)], r);
         for (const double e : r) cost += e * e;
     }
     return cost;
@@ -2155,20 +2241,19 @@ double FinishCost(const FinishModel& m, const std::vector<double>& x) {
 
 // Buffers the blocks of the finish reuse.
 struct BlockScratch {
-    std::vector<double> r0, r1, jac;
+    std::vector<double> r1, jac;
 };
 
 // Adds one block of residuals (which read `width` unknowns from `first` on)
-// to the normal equations, with its Jacobian by forward differences. The
-// residuals are told which unknown moved (-1 for none).
+// to the normal equations, with its Jacobian by forward differences from
+// `r0`, the residuals at x. The residuals are told which unknown moved.
 template <typename Residuals>
-void AddBlock(const Residuals& residuals, std::vector<double>& x, int first, int width,
-              BlockScratch& scratch, LowerBand& normal, Eigen::VectorXd& gradient) {
-    std::vector<double>& r0 = scratch.r0;
+void AddBlock(const Residuals& residuals, const std::vector<double>& r0, std::vector<double>& x,
+              int first, int width, BlockScratch& scratch, LowerBand& normal,
+              Eigen::VectorXd& gradient) {
     std::vector<double>& r1 = scratch.r1;
     std::vector<double>& jac = scratch.jac;
     double* v = &x[AsIndex(first)];
-    residuals(v, -1, r0);
     const size_t rows = r0.size();
     jac.resize(rows * AsIndex(width));
     for (int c = 0; c < width; ++c) {
@@ -2340,7 +2425,9 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         const double values[kPerVertex] = {p.x, p.y, p.z, d.x, d.y, d.z};
         std::copy(values, values + kPerVertex, x.begin() + static_cast<std::ptrdiff_t>(kPerVertex * k));
     }
-    double cost = FinishCost(m, x);
+    // The residuals at x, and at the trial of each damping.
+    FinishResiduals at, trialAt;
+    double cost = FinishCost(m, x, at);
     double damping = kInitialDamping;
     // Every step's normal equations have the same pattern: it is analysed
     // once, and each damping only factorises anew.
@@ -2356,14 +2443,17 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         Eigen::VectorXd gradient = Eigen::VectorXd::Zero(n);
         for (int i = 0; i < fit.segments; ++i) {
             AddBlock([&](const double* v, int, std::vector<double>& r) { SegmentResiduals(m, i, v, r); },
-                     x, kPerVertex * i, 2 * kPerVertex, scratch, band, gradient);
+                     at.segments[AsIndex(i)], x, kPerVertex * i, 2 * kPerVertex, scratch, band,
+                     gradient);
         }
         for (int k = 1; k < fit.segments; ++k) {
+            joinCache = at.sides[AsIndex(k)];
             AddBlock(
                 [&](const double* v, int changed, std::vector<double>& r) {
                     JoinResidualsMoved(m, k, v, changed, joinCache, r);
                 },
-                x, kPerVertex * (k - 1), 3 * kPerVertex, scratch, band, gradient);
+                at.joins[AsIndex(k)], x, kPerVertex * (k - 1), 3 * kPerVertex, scratch, band,
+                gradient);
         }
         band.WriteInto(normal);
         const Eigen::VectorXd diagonal = normal.diagonal();
@@ -2385,9 +2475,10 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
             const Eigen::VectorXd delta = solver.solve(-gradient);
             std::vector<double> trial(x);
             for (int k = 0; k < n; ++k) trial[AsIndex(k)] += delta(k);
-            const double trialCost = FinishCost(m, trial);
+            const double trialCost = FinishCost(m, trial, trialAt);
             if (trialCost < cost) {
                 x = std::move(trial);
+                std::swap(at, trialAt);
                 cost = trialCost;
                 damping = std::max(damping / 3.0, kInitialDamping * 1e-3);
                 improved = true;
@@ -2671,6 +2762,14 @@ struct FitRecipe {
     FitTuning tuning = kSmoothWay;
     double leastSigma = 0.0;
     bool lean = true;
+    bool operator==(const FitRecipe&) const = default;
+};
+
+// A fit made, how it was made, and whether its system could be solved.
+struct MadeFit {
+    FitRecipe recipe;
+    RailFit fit;
+    bool solved = false;
 };
 
 // What the fits at one segment count came to: the kept fit and how far it
@@ -2752,20 +2851,10 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     std::vector<double> givenPlaces;  // where not empty, the vertices' places
     bool limitLean = false;           // see PlaceVertices
     bool budgetLeft = false;          // a placement left part of the budget unused
-    // Fits the rail the given way; false where its system cannot be solved.
-    const auto fitRail = [&](const FitTuning& tuning, RailFit& fit) {
-        current.tuning = tuning;
-        fit = RailFit{};
-        fit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
-        fit.places = !givenPlaces.empty() ? givenPlaces
-                                          : PlaceVertices(samples, length, segments, spacing,
-                                                          heartline, tuning.curvatureError, limit,
-                                                          limitLean);
-        // (A coarser fit's places, given, were aligned when it was placed.)
-        if (givenPlaces.empty() && !leans) AlignCurveSteps(steps, fit.places);
-        // The placement may leave part of the budget unused (see PlaceVertices).
+    // Solves the rail's fit at the places set in `fit`, the given way; false
+    // where its system cannot be solved.
+    const auto solveRail = [&](const FitTuning& tuning, RailFit& fit) {
         const int used = static_cast<int>(fit.places.size()) - 1;
-        budgetLeft = budgetLeft || used < segments;
         fit.segments = used;
         fit.lengths.resize(AsIndex(used));
         for (size_t i = 0; i < fit.lengths.size(); ++i) {
@@ -2820,6 +2909,37 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         }
         FinishFit(walk, samples, spacing, heartline, fit);
         return true;
+    };
+    // Every fit made at this count: where the refining's new limits leave the
+    // places as they were, or a later try asks for a fit already made, the
+    // rail is the same (case_140 at 240 segments asked for 34 of its 184
+    // fits again), and solving it anew would only repeat the work.
+    std::vector<MadeFit> madeFits;
+    // Fits the rail the given way; false where its system cannot be solved.
+    const auto fitRail = [&](const FitTuning& tuning, RailFit& fit) {
+        current.tuning = tuning;
+        fit = RailFit{};
+        fit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
+        fit.places = !givenPlaces.empty() ? givenPlaces
+                                          : PlaceVertices(samples, length, segments, spacing,
+                                                          heartline, tuning.curvatureError, limit,
+                                                          limitLean);
+        // (A coarser fit's places, given, were aligned when it was placed.)
+        if (givenPlaces.empty() && !leans) AlignCurveSteps(steps, fit.places);
+        // The placement may leave part of the budget unused (see PlaceVertices).
+        const int used = static_cast<int>(fit.places.size()) - 1;
+        budgetLeft = budgetLeft || used < segments;
+        // A fit made before at the same places, the same way and from the
+        // same up directions is the same fit: it is taken as it was made.
+        for (const MadeFit& made : madeFits) {
+            if (made.fit.places == fit.places && made.recipe == current) {
+                fit = made.fit;
+                return made.solved;
+            }
+        }
+        const bool solvedNow = solveRail(tuning, fit);
+        madeFits.push_back({current, fit, solvedNow});
+        return solvedNow;
     };
     RailFit fit;
     bool solved = false;
