@@ -12,8 +12,8 @@
 #include <Eigen/SparseCholesky>
 #include <Eigen/SparseCore>
 #include <algorithm>
-#include <deque>
 #include <cmath>
+#include <deque>
 #include <functional>
 #include <limits>
 #include <queue>
@@ -119,6 +119,9 @@ constexpr double kSegmentGrading = 0.3;
 // Rounds of false position that close in on the even segment length before
 // the bisection that settles it (see PlaceVertices).
 constexpr int kFalsePositionRounds = 16;
+// Segments, over all the fits kept at one count to be taken again where the
+// same fit is asked for (see FitSmooth): about 50 MB.
+constexpr size_t kKeptFitSegments = 200000;
 // The file keeps the new vertices' points and handles in single precision,
 // each rounded by up to this share of its largest coordinate. Over a
 // segment of length l that bends the rail by up to kRoundingBend x rounding
@@ -2913,8 +2916,13 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // Every fit made at this count: where the refining's new limits leave the
     // places as they were, or a later try asks for a fit already made, the
     // rail is the same (case_140 at 240 segments asked for 34 of its 184
-    // fits again), and solving it anew would only repeat the work.
-    std::vector<MadeFit> madeFits;
+    // fits again), and solving it anew would only repeat the work. A fit
+    // keeps a few hundred bytes per segment, so on a long track with many
+    // segments only the latest fits are kept, up to kKeptFitSegments
+    // segments in all: a refusal makes a few hundred fits, and keeping all
+    // of 30,000 segments each would take gigabytes.
+    std::deque<MadeFit> madeFits;
+    size_t keptSegments = 0;
     // Fits the rail the given way; false where its system cannot be solved.
     const auto fitRail = [&](const FitTuning& tuning, RailFit& fit) {
         current.tuning = tuning;
@@ -2939,6 +2947,11 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         }
         const bool solvedNow = solveRail(tuning, fit);
         madeFits.push_back({current, fit, solvedNow});
+        keptSegments += fit.places.size();
+        while (keptSegments > kKeptFitSegments && madeFits.size() > 1) {
+            keptSegments -= madeFits.front().fit.places.size();
+            madeFits.pop_front();
+        }
         return solvedNow;
     };
     RailFit fit;
