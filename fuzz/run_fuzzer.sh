@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs every fuzz harness in turn, each for SECONDS, from the committed corpus
+# Runs every fuzz harness at once, each for SECONDS, from the committed corpus
 # (fuzz/corpus/HARNESS/) and the seeds the track builder writes, with the
 # chunk-tag dictionary.
 #   fuzz/run_fuzzer.sh BUILD_DIR SECONDS          (CI: new inputs stay in BUILD_DIR)
@@ -60,27 +60,38 @@ merge_into_committed() {
        "$(find "$committed" -type f -printf "%s\n" | awk "{s += \$1} END {print s + 0}") bytes"
 }
 
-status=0
+# The three harnesses fuzz side by side, each for SECONDS of wall time, so the
+# run takes SECONDS whatever the number of cores; each harness writes only
+# below its own folders and log.
+pids=()
 for h in "${harnesses[@]}"; do
   scratch="$work/corpus/$h" committed="$here/corpus/$h" findings="$work/findings/$h"
   mkdir -p "$scratch" "$committed" "$findings"
-  log="$work/$h.log"
-  echo "Fuzzing $h for ${seconds} s (log: $log)"
-  rc=0
+  echo "Fuzzing $h for ${seconds} s (log: $work/$h.log)"
   "$work/$h" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout="$timeout" \
     -report_slow_units="$timeout" \
     -dict="$here/track_tags.dict" -artifact_prefix="$findings/" -print_final_stats=1 \
-    "$scratch" "$committed" "$work/seeds" >"$log" 2>&1 || rc=$?
+    "$scratch" "$committed" "$work/seeds" >"$work/$h.log" 2>&1 &
+  pids+=("$!")
+done
+
+status=0
+for i in "${!harnesses[@]}"; do
+  h=${harnesses[$i]} findings="$work/findings/${harnesses[$i]}"
+  log="$work/$h.log"
+  rc=0
+  wait "${pids[$i]}" || rc=$?
   if [ "$rc" -ne 0 ] || [ -n "$(ls -A "$findings")" ]; then
     tail -n 60 "$log"
     echo "FUZZER FINDING in $h (exit status $rc); inputs in $findings/" >&2
     status=1
     continue
   fi
+  echo "$h:"
   grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
   grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1 || true
   if [ "$long" -eq 1 ]; then
-    merge_into_committed "$h" "$scratch"
+    merge_into_committed "$h" "$work/corpus/$h"
   fi
 done
 [ "$status" -eq 0 ] && echo "Fuzzers: no finding in ${seconds} s each"
