@@ -8,8 +8,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/corpus"
 "$3" "$work/corpus" "$4"
-tests/corpus/run_corpus.sh "$1" "${5:-samples}" "$work/corpus" "$work/ref" >"$work/reference.txt"
+# The two builds run side by side, each in its own folder.
+tests/corpus/run_corpus.sh "$1" "${5:-samples}" "$work/corpus" "$work/ref" >"$work/reference.txt" &
+reference=$!
 tests/corpus/run_corpus.sh "$2" "${5:-samples}" "$work/corpus" "$work/out" >"$work/build.txt"
+wait "$reference"
 if ! diff "$work/reference.txt" "$work/build.txt" >"$work/diff.txt"; then
   echo "compare_builds: $2 writes other bytes than $1 in $(grep -c '^>' "$work/diff.txt") cases:" >&2
   head -20 "$work/diff.txt" >&2
