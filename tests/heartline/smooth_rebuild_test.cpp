@@ -431,10 +431,10 @@ TEST(SmoothRebuild, RidesLoopsAndTopHatsWithoutSubSegmentWiggle) {
 // - A loop of 3 m radius drawn in one plane, taken at 24 m/s: even the lean
 //   leaves the hearts metres off; its segments are short, so the budget is
 //   not what fails there.
-// - case_041 at its own 15 segments of 16 m: the hearts would stray 2 cm (up
-//   to 10 cm used to pass). It was said to run close to vertical or roll too
-//   fast, which sent the designer looking at the drawing; the budget was the
-//   cause, and it holds at twice the count.
+// - case_081 at its own 16 segments of 19 m: the hearts would stray 11 cm.
+//   Such a refusal was said to run close to vertical or roll too fast, which
+//   sent the designer looking at the drawing; the budget was the cause, and
+//   it holds at twice the count.
 // - case_030 at twice its segments (a loop, its heartline 1.41 m below the
 //   rail): rails that held its hearts within 2 cm wiggled them at a fraction
 //   of a metre, with raw forces 40 g above the felt ones, and were written as
@@ -453,8 +453,8 @@ TEST(SmoothRebuild, RefusesWhatItCannotHoldAndSaysWhy) {
                {"cannot hold the riders' hearts", "close to vertical",
                 "The default rebuild can take it."},
                "more segments"},
-          Case{RandomCase(41, 1),
-               {"they would stray 0.0", "segments average", "more segments may hold them"},
+          Case{RandomCase(81, 1),
+               {"they would stray 0.1", "segments average", "more segments may hold them"},
                "close to vertical"},
           Case{jolting,
                {"cannot give this track a smooth ride with " +
@@ -477,7 +477,7 @@ TEST(SmoothRebuild, RefusesWhatItCannotHoldAndSaysWhy) {
         }
         EXPECT_TRUE(Rebuild(c.setup, false).result);
     }
-    ExpectHeld({RandomCase(41, 2)});
+    ExpectHeld({RandomCase(81, 2)});
 
     Trial hill = Hill(100);
     ProgressLog log;
@@ -711,6 +711,12 @@ TEST(SmoothRebuild, HoldsTheHeartWithin2cmOnRandomLayouts) {
     // its segments ride. Where no other fit holds the hearts, the lean's
     // segments are shortened too.
     ExpectHeld(Cases({{68, 1}}));
+    // A budget that leaves one segment short of holding: case_041 at its own
+    // 15 segments of 16 m on average. The closest fit let the hearts stray
+    // 2.0 cm on one 11.5 m segment, and the track was refused; finished once
+    // more with the hearts held harder where they stray, it holds them
+    // within 1.5 cm.
+    ExpectHeld(Cases({{41, 1}}));
 }
 
 // Random case `seed` at `times` its segments must be accepted, hold the
