@@ -104,9 +104,16 @@ constexpr double kStepGapMargin = 0.2;
 // moves the rail by less than kStepRailMove (metres, the heartline times the
 // turn of the up at the step): a rail swung further within the felt window
 // bent the hearts at the step's vertex (random case_143, heartline -1.3 m:
-// the raw vertical fell to -2.2 g there).
+// the raw vertical fell to -2.2 g there). Where the full lead would move the
+// rail further, the up leads that share of the way, so that the rail moves
+// by kStepRailMove, unless the turn there holds the track's largest felt
+// lateral (within kLeadFeltMargin g of it): leading into it lowers the felt
+// maximum with the raw one, and the raw lateral stands further above it
+// (random case_012, a short 6.5 g turn 8 m from its start: 0.2 g beyond the
+// drawn track's gap and its tolerance, from none).
 constexpr double kFlipLateral = 0.5;
 constexpr double kStepRailMove = 0.3;
+constexpr double kLeadFeltMargin = 0.1;
 // The eased roll's acceleration jumps by pi^2 times the roll change per
 // segment at every vertex (with the roll-rate flags set); on a slope that
 // kinks the heart's direction (see PlaceVertices), and the kink is judged as
@@ -714,9 +721,22 @@ void LeadIntoLateralSteps(std::vector<PathSample>& samples,
         felt = std::max(felt, std::abs(sums[hi + 1] - sums[lo]) / count);
         drawnFelt = std::max(drawnFelt, std::abs(drawnSums[hi + 1] - drawnSums[lo]) / count);
     }
+    // The largest felt lateral under the smoothed up over the samples lo..hi.
+    const auto feltOver = [&](size_t lo, size_t hi) {
+        double most = 0.0;
+        for (size_t j = lo; j <= hi; ++j) {
+            const auto half =
+                static_cast<size_t>(std::nearbyint(0.5 * window * samples[j].speed / spacing));
+            const size_t from = j > half ? j - half : 0, to = std::min(n - 1, j + half);
+            most = std::max(most, std::abs(sums[to + 1] - sums[from]) /
+                                      static_cast<double>(to - from + 1));
+        }
+        return most;
+    };
     // The steps where the weighted up lowers the largest raw lateral within
-    // a felt window of the step, without swinging the rail far.
-    std::vector<double> leading;
+    // a felt window of the step, with the share of the lead that keeps the
+    // rail's swing within kStepRailMove.
+    std::vector<std::pair<double, double>> leading;  // (arc length, share)
     if (!anywhere) {
         for (const double c : steps) {
             const auto k = static_cast<size_t>(std::clamp(std::nearbyint(c / spacing), 0.0,
@@ -731,31 +751,46 @@ void LeadIntoLateralSteps(std::vector<PathSample>& samples,
             const D3& b = weighted[k].up;
             const double turn = std::abs(
                 portable::atan2(Dot(Cross(a, b), samples[k].tangent), Dot(a, b)));
-            if (theirs < mine - kStepGapMargin && std::abs(heartline) * turn < kStepRailMove) {
-                leading.push_back(c);
+            if (!(theirs < mine - kStepGapMargin)) continue;
+            const double move = std::abs(heartline) * turn;
+            if (move < kStepRailMove) {
+                leading.emplace_back(c, 1.0);
+            } else if (feltOver(k > 2 * win ? k - 2 * win : 0, std::min(n - 1, k + 2 * win)) <
+                       felt - kLeadFeltMargin) {
+                leading.emplace_back(c, kStepRailMove / move);
             }
         }
     }
+    // The largest share of the lead of the steps within a felt window of
+    // sample j (0 where there is none).
     const auto nearStep = [&](size_t j) {
         const double within = window * samples[j].speed;
-        return std::any_of(leading.begin(), leading.end(), [&](double c) {
-            return std::abs(samples[j].s - c) <= within;
-        });
+        double most = 0.0;
+        for (const auto& [c, share] : leading) {
+            if (std::abs(samples[j].s - c) <= within) most = std::max(most, share);
+        }
+        return most;
     };
     // The samples within the means' reach of one that stands out (counted
     // through a difference array).
     auto r = static_cast<size_t>(radius);
     std::vector<int> near(n + 1, 0);
+    // Away from the rail, the share of the lead at each sample.
+    std::vector<double> lead(anywhere ? 0 : n, 0.0);
     bool any = false;
     size_t widest = 1;
     for (size_t j = 0; j < n; ++j) {
         if (!(std::abs(lateral[j]) - felt > drawnRaw - drawnFelt + kStepGapMargin)) continue;
-        if (!anywhere && !nearStep(j)) continue;
         size_t reach = 3 * r;
         if (!anywhere) {
+            const double share = nearStep(j);
+            if (!(share > 0.0)) continue;
             const auto win = static_cast<size_t>(std::ceil(window * samples[j].speed / spacing));
             reach = std::min(reach, win);
             widest = std::max(widest, win);
+            for (size_t k = j > reach ? j - reach : 0; k <= std::min(n - 1, j + reach); ++k) {
+                lead[k] = std::max(lead[k], share);
+            }
         }
         ++near[j > reach ? j - reach : 0];
         --near[std::min(n - 1, j + reach) + 1];
@@ -767,7 +802,7 @@ void LeadIntoLateralSteps(std::vector<PathSample>& samples,
     int inside = 0;
     for (size_t j = 0; j < n; ++j) {
         inside += near[j];
-        share[j] = inside > 0 ? 1.0 : 0.0;
+        share[j] = inside > 0 ? (anywhere ? 1.0 : lead[j]) : 0.0;
     }
     EaseByRunningMeans(share, r);
     for (size_t j = 0; j < n; ++j) {

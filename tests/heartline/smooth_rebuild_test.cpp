@@ -610,8 +610,12 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // led into it only where the heart rides at the rail, and here was rolled 38
 // of the 66 degrees that split the step: 3.25 g raw lateral just past it,
 // 0.4 g beyond the drawn track's gap and its tolerance at every count.
+// case_160 (heartline -0.65 m, 54 segments) steps into turns where leading
+// the whole way would swing the rail further than a step allows, and the up
+// was not led at all: the raw vertical fell to -2.2 g at 176 m against
+// -1.0 g felt, 0.38 g beyond the drawn track's gap and its tolerance.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
-    ForEachHeldRide(Cases({{13, 1}, {13, 2}, {13, 4}, {94, 1}, {94, 4}, {83, 1}, {83, 4}}),
+    ForEachHeldRide(Cases({{13, 1}, {13, 2}, {13, 4}, {94, 1}, {94, 4}, {83, 1}, {83, 4}, {160, 1}}),
                     [](const Ride& ride) {
                         const ProfileSummary& d = ride.drawn.summary;
                         EXPECT_GE(ride.rebuilt.summary.feltMinVertical.value,
