@@ -12,8 +12,9 @@
 // random layouts of the corpus from seed FIRST (default 0) on, with each
 // case's own settings at 1x, 2x and 4x its segment count, and prints per run
 // whether it was refused or how far the hearts strayed, where (arc length,
-// what the drawn path does there, the largest raw force) and the targets
-// missed; then the runs by heart-distance band, the misses by kind and the
+// what the drawn path does there, the largest raw force), where and why the
+// raw forces stand above the felt ones when that target is missed, and the
+// targets missed; then the runs by heart-distance band, the misses by kind and the
 // worst runs.
 //
 // The drawn track is ridden with the hearts on its rail; a rebuilt one with
@@ -241,6 +242,68 @@ std::string DescribeWorst(const RideProfile& drawn, const RideProfile& rebuilt, 
     return out;
 }
 
+// Where a rebuilt track's raw forces stand furthest above its felt ones, and
+// why: the sample of the largest raw extreme and the kind of place it lies
+// in. "join kink": the raw force jumps by a g or more between neighbouring
+// samples within 0.25 m of a join, where the drawn track does not; "drawn
+// step kept": the same where the drawn track jumps at least half as much;
+// "kink in segment": such a jump away from the joins; "bump at drawn step":
+// no jump, but the drawn track's curvature steps (1.5 g between neighbouring
+// samples) within 3 m; "end": within 10 m of either end.
+struct Gap {
+    std::string cause, where;
+};
+Gap DescribeGap(const RideProfile& drawn, const RideProfile& rebuilt) {
+    const ProfileSummary& s = rebuilt.summary;
+    const double overVertical = s.maxVertical.value - s.feltMaxVertical.value;
+    const double underVertical = s.feltMinVertical.value - s.minVertical.value;
+    const double overLateral = std::abs(s.maxLateral.value) - std::abs(s.feltMaxLateral.value);
+    const bool lateral = overLateral >= overVertical && overLateral >= underVertical;
+    const ProfileExtreme& peak = lateral                        ? s.maxLateral
+                                 : overVertical >= underVertical ? s.maxVertical
+                                                                 : s.minVertical;
+    const auto& r = rebuilt.samples;
+    const auto& d = drawn.samples;
+    if (r.size() < 3 || d.size() < 3) return {"too short", ""};
+    size_t j = 0;
+    while (j + 1 < r.size() && r[j].distance < peak.distance) ++j;
+    const auto force = [&](const ProfileSample& x) { return lateral ? x.lateral : x.vertical; };
+    const auto jumpAt = [&](const std::vector<ProfileSample>& p, size_t k) {
+        const size_t a = k > 0 ? k - 1 : 0, b = std::min(p.size() - 1, k + 1);
+        const double jump = std::max(std::abs(force(p[k]) - force(p[a])),
+                                     std::abs(force(p[b]) - force(p[k])));
+        return std::isfinite(jump) ? jump : 0.0;
+    };
+    size_t first = j, last = j;
+    while (first > 0 && r[first - 1].segment == r[j].segment) --first;
+    while (last + 1 < r.size() && r[last + 1].segment == r[j].segment) ++last;
+    const double toJoin =
+        std::min(r[j].distance - r[first].distance, r[last].distance - r[j].distance);
+    // The drawn sample at the same share of the length.
+    const double length = r.back().distance, drawnLength = d.back().distance;
+    const double there = r[j].distance / length * drawnLength;
+    size_t m = 0;
+    while (m + 1 < d.size() && d[m].distance < there) ++m;
+    double drawnStepNear = 0.0;
+    for (size_t k = 1; k < d.size(); ++k) {
+        if (std::abs(d[k].distance - d[m].distance) < 3.0) {
+            drawnStepNear = std::max(drawnStepNear, jumpAt(d, k));
+        }
+    }
+    const double jump = jumpAt(r, j);
+    const char* cause = r[j].distance < 10.0 || length - r[j].distance < 10.0 ? "end"
+                        : jump >= 1.0 && toJoin <= 0.25 && jumpAt(d, m) >= 0.5 * jump
+                            ? "drawn step kept"
+                        : jump >= 1.0 && toJoin <= 0.25 ? "join kink"
+                        : jump >= 1.0                   ? "kink in segment"
+                        : drawnStepNear >= 1.5          ? "bump at drawn step"
+                                                        : "other";
+    return {cause, std::string(lateral ? "lateral" : "vertical") + " at " +
+                       FormatFixed(r[j].distance, 1) + " m (seg " +
+                       std::to_string(r[j].segment) + ", " +
+                       FormatFixed(r[last].distance - r[first].distance, 2) + " m)"};
+}
+
 HeartlineSettings SettingsOf(const LayoutCase& c) {
     HeartlineSettings settings;
     for (const std::string& arg : c.args) {
@@ -266,7 +329,7 @@ const char* Band(double distance) {
 }
 
 int Corpus(int first, int count) {
-    std::map<std::string, int> bands, misses;
+    std::map<std::string, int> bands, misses, gapCauses;
     int refused = 0, refusedByDefault = 0, runs = 0;
     std::vector<std::pair<double, std::string>> worst;
     for (int seed = first; seed < first + count; ++seed) {
@@ -316,7 +379,13 @@ int Corpus(int first, int count) {
                     : p.summary.maxVertical;
             line += FormatFixed(100 * f.heart, 1) + " cm " + DescribeWorst(drawn, p, w) +
                     ", raw " + FormatFixed(kink.value, 1) + " g at " + FormatFixed(kink.distance, 1) +
-                    " m, kink " + FormatFixed(f.kink, 2) + " deg | missed " + missed;
+                    " m, kink " + FormatFixed(f.kink, 2) + " deg";
+            if (f.gap > d.gap + 0.5) {
+                const Gap gap = DescribeGap(drawn, p);
+                ++gapCauses[gap.cause];
+                line += ", gap " + gap.where + ": " + gap.cause;
+            }
+            line += " | missed " + missed;
             std::printf("%s\n", line.c_str());
             worst.emplace_back(f.heart, line);
         }
@@ -327,6 +396,8 @@ int Corpus(int first, int count) {
     for (const auto& [band, n] : bands) std::printf("  %-24s %d\n", band.c_str(), n);
     std::printf("targets missed by kind:\n");
     for (const auto& [kind, n] : misses) std::printf("  %-10s %d\n", kind.c_str(), n);
+    std::printf("raw-to-felt gap misses by cause:\n");
+    for (const auto& [cause, n] : gapCauses) std::printf("  %-18s %d\n", cause.c_str(), n);
     std::sort(worst.rbegin(), worst.rend());
     std::printf("worst accepted runs:\n");
     for (size_t k = 0; k < std::min<size_t>(15, worst.size()); ++k) {
