@@ -2756,6 +2756,10 @@ std::vector<double> LengthenedPlaces(const PathWalk& walk, const std::vector<Pat
                                      const std::vector<double>& jolts,
                                      std::vector<std::pair<double, double>>& spans) {
     const size_t count = AsIndex(fit.segments);
+    spans.clear();
+    if (std::none_of(jolts.begin(), jolts.end(), [](double j) { return j > kLengthenJolt; })) {
+        return {};
+    }
     const std::vector<Stray> strays = SegmentStrays(walk, heartline, fit);
     std::vector<char> jolting(count, 0);
     for (size_t i = 0; i < count; ++i) {
@@ -2790,7 +2794,6 @@ std::vector<double> LengthenedPlaces(const PathWalk& walk, const std::vector<Pat
         dropped[k] = 1;
         merged[k - 1] = merged[k] = 1;
     }
-    spans.clear();
     std::vector<double> places;
     for (size_t k = 0; k <= count; ++k) {
         if (dropped[k] != 0) {
