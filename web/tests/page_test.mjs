@@ -42,8 +42,9 @@ function check(ok, what) {
   }
 }
 
-// How many runs the byte comparison repeats with the smooth rebuild.
-const kSmoothCases = 30;
+// How many runs the byte comparison repeats with the smooth rebuild: the
+// samples and the first 40 layouts.
+const kSmoothCases = 43;
 const kValleyText = 'Something went wrong! The train probably valleyed. Check the speed settings.';
 const optionField = {
   '--segments': 'str_segments', '--precision': 'str_precision', '--heartline': 'str_heartline',
