@@ -8,19 +8,31 @@
 # against the native ones, default and smooth), its messages, input rules and
 # responsiveness; then the 3D panel on Chromium's software WebGL (drawn where
 # the track is, cursor linked, frame time).
-#   bash web/check_page.sh
+#   bash web/check_page.sh [--build | --test]
+# --build only builds, --test only checks what is built (the checks leave
+# the dev build alone, so it can build something else meanwhile).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
+build=1 test=1
+case "${1:-}" in
+  --build) test=0 ;;
+  --test) build=0 ;;
+  "") ;;
+  *) echo "usage: $0 [--build | --test]" >&2; exit 2 ;;
+esac
 
-cmake --preset dev >/dev/null
-cmake --build --preset dev -j "$jobs" --target cv-qrn-cli make_corpus make_long_track
-cmake --preset web >/dev/null
-# The page and the C library check; the page's build also makes the command
-# line for Node.js (build/web/cli/cv-qrn-cli), for comparing runs by hand with
-# tests/corpus/compare_builds.sh, which the page test's downloads make
-# needless here.
-cmake --build --preset web -j "$jobs" --target cvqrn_page cvqrn_libm_check
+if [ "$build" -eq 1 ]; then
+  cmake --preset dev >/dev/null
+  cmake --build --preset dev -j "$jobs" --target cv-qrn-cli make_corpus make_long_track
+  cmake --preset web >/dev/null
+  # The page and the C library check; the page's build also makes the command
+  # line for Node.js (build/web/cli/cv-qrn-cli), for comparing runs by hand with
+  # tests/corpus/compare_builds.sh, which the page test's downloads make
+  # needless here.
+  cmake --build --preset web -j "$jobs" --target cvqrn_page cvqrn_libm_check
+fi
+[ "$test" -eq 1 ] || exit 0
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
