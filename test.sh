@@ -58,6 +58,13 @@ if [ "$all" -eq 1 ]; then
   bash tests/ui/xvfb_smoke.sh build/dev/app/cv-qrn
   bash tests/ui/xvfb_profile.sh build/dev/app/cv-qrn
 
+  # The package's and clang's command lines are both compared with the dev
+  # build's on the same samples and layouts: the dev build's listings are
+  # made once and kept here for the second comparison.
+  CVQRN_COMPARE_KEEP=$(mktemp -d)
+  export CVQRN_COMPARE_KEEP
+  trap 'rm -rf "$CVQRN_COMPARE_KEEP"' EXIT
+
   section "Debian package (built, unpacked and tried)"
   bash packaging/check_package.sh build/release build/dev
 
