@@ -6,8 +6,8 @@
 #                    package (its output against the dev build's), the
 #                    suite built as the package is, a clang build's output
 #                    against GCC's, and the browser page in headless
-#                    Chromium; the dev build then makes only what the
-#                    suite does not cover (the suite itself ran twice)
+#                    Chromium, beside which the dev build makes only what
+#                    the suite does not cover (the suite itself ran twice)
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
@@ -45,8 +45,11 @@ if [ "$all" -eq 1 ]; then
     QT_QPA_PLATFORM=offscreen ctest --preset asan -j "$jobs"
 
   section "Fuzzers (30 s, side by side) and the clang release build"
+  # The harnesses and the command line the clang comparison runs, nothing else
+  # of the clang build (its window logic and sample tools take part in no check).
   cmake --preset fuzz >/dev/null
-  cmake --build --preset fuzz -j "$jobs"
+  cmake --build --preset fuzz -j "$jobs" --target fuzz_track_load fuzz_track_file \
+    fuzz_heartline write_fuzz_seeds cv-qrn-cli
   bash fuzz/run_fuzzer.sh build/fuzz 30
 
   section "The real window under Xvfb"
@@ -55,32 +58,52 @@ if [ "$all" -eq 1 ]; then
   bash tests/ui/xvfb_smoke.sh build/dev/app/cv-qrn
   bash tests/ui/xvfb_profile.sh build/dev/app/cv-qrn
 
+  # The package's and clang's command lines are both compared with the dev
+  # build's on the same samples and layouts: the dev build's listings are
+  # made once and kept here for the second comparison.
+  CVQRN_COMPARE_KEEP=$(mktemp -d)
+  export CVQRN_COMPARE_KEEP
+  trap 'rm -rf "$CVQRN_COMPARE_KEEP"' EXIT
+
   section "Debian package (built, unpacked and tried)"
   bash packaging/check_package.sh build/release build/dev
 
   section "The suite built as the package is (release)"
   QT_QPA_PLATFORM=offscreen ctest --preset release -j "$jobs"
 
-  # The fuzz preset builds the project as the clang preset does, beside the
-  # harnesses: its command line is the clang release's.
-  section "Clang writes the same bytes as GCC"
-  tests/corpus/compare_builds.sh build/dev/cli/cv-qrn-cli build/fuzz/cli/cv-qrn-cli \
-    build/dev/samples/make_corpus 100
-  CVQRN_CORPUS_OPTIONS=--smooth tests/corpus/compare_builds.sh build/dev/cli/cv-qrn-cli \
-    build/fuzz/cli/cv-qrn-cli build/dev/samples/make_corpus 100
-
-  section "The browser page (WebAssembly) in headless Chromium"
-  bash web/check_page.sh
-fi
-
-if [ "$all" -eq 1 ]; then
-  # The suite ran above as the package builds it and under the sanitizers;
-  # a third run at -O2 would guard nothing more (the dev build's bytes are
-  # compared with the package's and clang's above). The benchmarks are built
-  # so that they keep compiling.
-  section "The dev build's window, command line and benchmarks"
+  section "The browser page (WebAssembly) in headless Chromium; beside it clang's bytes against GCC's and the dev build's benchmarks"
+  bash web/check_page.sh --build
+  # The page's checks wait on the browser most of the time and leave a core
+  # idle; meanwhile, at a lower priority and one after the other:
+  # - clang's command line (the fuzz preset builds the project as the clang
+  #   preset does, beside the harnesses) against the dev build's, default and
+  #   smooth rebuild;
+  # - the dev build makes what is left of it. The suite ran above as the
+  #   package builds it and under the sanitizers; a third run at -O2 would
+  #   guard nothing more (the dev build's bytes are compared with the
+  #   package's, clang's and the page's). The benchmarks are built so that
+  #   they keep compiling.
   cmake --preset dev >/dev/null
-  cmake --build --preset dev -j "$jobs" --target cv-qrn cv-qrn-cli benchmarks
+  beside_log=$(mktemp)
+  (
+    set -e
+    echo "-- clang writes the same bytes as GCC"
+    nice tests/corpus/compare_builds.sh build/dev/cli/cv-qrn-cli build/fuzz/cli/cv-qrn-cli \
+      build/dev/samples/make_corpus 100
+    CVQRN_CORPUS_OPTIONS=--smooth nice tests/corpus/compare_builds.sh build/dev/cli/cv-qrn-cli \
+      build/fuzz/cli/cv-qrn-cli build/dev/samples/make_corpus 100
+    echo "-- the dev build's window, command line and benchmarks"
+    nice cmake --build --preset dev -j "$jobs" --target cv-qrn cv-qrn-cli benchmarks
+  ) >"$beside_log" 2>&1 &
+  beside=$!
+  page_status=0
+  bash web/check_page.sh --test || page_status=$?
+  beside_status=0
+  wait "$beside" || beside_status=$?
+  cat "$beside_log"
+  rm -f "$beside_log"
+  [ "$page_status" -eq 0 ] || { echo "test.sh: the browser page's checks failed" >&2; exit 1; }
+  [ "$beside_status" -eq 0 ] || { echo "test.sh: the checks beside the page failed" >&2; exit 1; }
   section "All checks passed"
   exit 0
 fi

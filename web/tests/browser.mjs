@@ -73,7 +73,7 @@ export class PageDriver {
     await act();
     await this.page.waitForFunction(
       (n) => Number(document.body.dataset.done || 0) > n && !document.body.classList.contains('busy'),
-      { timeout, polling: 50 }, before);
+      { timeout, polling: 'mutation' }, before);
   }
 
   async load(file) {
@@ -115,7 +115,7 @@ export class PageDriver {
         if (statSync(path).size === size) return { name: files[0], bytes: readFileSync(path) };
       }
       if (Date.now() > deadline) throw new Error('no download appeared');
-      await new Promise((r) => setTimeout(r, 50));
+      await new Promise((r) => setTimeout(r, 10));
     }
   }
 
