@@ -2,12 +2,11 @@
 # Sets everything up on a fresh Debian 12 machine, builds and runs every test.
 #   ./test.sh        unit and widget tests (ends with CTest's summary)
 #   ./test.sh --all  the whole suite under ASan + UBSan, the three fuzzers
-#                    side by side for 30 seconds, the real window under Xvfb, the
-#                    package (its output against the dev build's), the
-#                    suite built as the package is, a clang build's output
-#                    against GCC's, and the browser page in headless
-#                    Chromium, beside which the dev build makes only what
-#                    the suite does not cover (the suite itself ran twice)
+#                    side by side for 30 seconds, the package (its output
+#                    against the dev build's), its window under Xvfb, the
+#                    suite built as the package is, and the browser page in
+#                    headless Chromium, beside which a clang build's output
+#                    is compared with GCC's and the benchmarks are built
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
@@ -52,12 +51,6 @@ if [ "$all" -eq 1 ]; then
     fuzz_heartline write_fuzz_seeds cv-qrn-cli
   bash fuzz/run_fuzzer.sh build/fuzz 30
 
-  section "The real window under Xvfb"
-  cmake --preset dev >/dev/null
-  cmake --build --preset dev -j "$jobs" --target cv-qrn
-  bash tests/ui/xvfb_smoke.sh build/dev/app/cv-qrn
-  bash tests/ui/xvfb_profile.sh build/dev/app/cv-qrn
-
   # The package's and clang's command lines are both compared with the dev
   # build's on the same samples and layouts: the dev build's listings are
   # made once and kept here for the second comparison.
@@ -68,22 +61,26 @@ if [ "$all" -eq 1 ]; then
   section "Debian package (built, unpacked and tried)"
   bash packaging/check_package.sh build/release build/dev
 
+  # The window the package ships, not a build of it no user runs.
+  section "The real window under Xvfb"
+  bash tests/ui/xvfb_smoke.sh build/release/app/cv-qrn
+  bash tests/ui/xvfb_profile.sh build/release/app/cv-qrn
+
   section "The suite built as the package is (release)"
   QT_QPA_PLATFORM=offscreen ctest --preset release -j "$jobs"
 
-  section "The browser page (WebAssembly) in headless Chromium; beside it clang's bytes against GCC's and the dev build's benchmarks"
+  section "The browser page (WebAssembly) in headless Chromium; beside it clang's bytes against GCC's and the benchmarks"
   bash web/check_page.sh --build
   # The page's checks wait on the browser most of the time and leave a core
   # idle; meanwhile, at a lower priority and one after the other:
   # - clang's command line (the fuzz preset builds the project as the clang
   #   preset does, beside the harnesses) against the dev build's, default and
   #   smooth rebuild;
-  # - the dev build makes what is left of it. The suite ran above as the
-  #   package builds it and under the sanitizers; a third run at -O2 would
-  #   guard nothing more (the dev build's bytes are compared with the
-  #   package's, clang's and the page's). The benchmarks are built so that
-  #   they keep compiling.
-  cmake --preset dev >/dev/null
+  # - the benchmarks, in the package's build, so that they keep compiling.
+  # The dev build makes only the command line and the tools the comparisons
+  # use: the suite ran above as the package builds it and under the
+  # sanitizers, and a third run at -O2 would guard nothing more (the dev
+  # build's bytes are compared with the package's, clang's and the page's).
   beside_log=$(mktemp)
   (
     set -e
@@ -92,8 +89,9 @@ if [ "$all" -eq 1 ]; then
       build/dev/samples/make_corpus 100
     CVQRN_CORPUS_OPTIONS=--smooth nice tests/corpus/compare_builds.sh build/dev/cli/cv-qrn-cli \
       build/fuzz/cli/cv-qrn-cli build/dev/samples/make_corpus 100
-    echo "-- the dev build's window, command line and benchmarks"
-    nice cmake --build --preset dev -j "$jobs" --target cv-qrn cv-qrn-cli benchmarks
+    echo "-- the benchmarks, built as the package is"
+    nice cmake -S . -B build/release -DCVQRN_BUILD_BENCH=ON >/dev/null
+    nice cmake --build build/release -j "$jobs" --target benchmarks
   ) >"$beside_log" 2>&1 &
   beside=$!
   page_status=0
