@@ -3299,10 +3299,12 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // two rounds, the raw forces then as close to the felt ones as at twice
     // its segments). The count only falls: the vertices saved are not spent
     // elsewhere. Not on a track with a loop's lean, which sets its segments.
+    // The kept fit's jolts per segment; a round that is kept hands on its own.
+    std::vector<double> jolts;
     for (int round = 0; lengthen && !leans && round < kLengthenRounds && solved &&
                         best.distance <= kHeldStray;
          ++round) {
-        const std::vector<double> jolts = SegmentJolts(loaded, spacing, heartline, fit);
+        if (jolts.empty()) jolts = SegmentJolts(loaded, spacing, heartline, fit);
         std::vector<std::pair<double, double>> spans;
         givenPlaces = LengthenedPlaces(walk, loaded, spacing, heartline, fit, jolts, spans);
         if (givenPlaces.empty()) break;
@@ -3316,13 +3318,16 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const Stray stray = HeldStray(walk, heartline, lengthened);
         if (!(stray.distance <= kHeldStray) ||
             !(HardestJolt(samples, spacing, heartline, lengthened).distance <= kLargestJolt) ||
-            !(EndJolt(samples, spacing, heartline, lengthened) <= kLargestEndJolt) ||
-            !(HardestJoltWithin(lengthened, SegmentJolts(loaded, spacing, heartline, lengthened),
-                                spans) < HardestJoltWithin(fit, jolts, spans))) {
+            !(EndJolt(samples, spacing, heartline, lengthened) <= kLargestEndJolt)) {
+            break;
+        }
+        std::vector<double> eased = SegmentJolts(loaded, spacing, heartline, lengthened);
+        if (!(HardestJoltWithin(lengthened, eased, spans) < HardestJoltWithin(fit, jolts, spans))) {
             break;
         }
         fit = std::move(lengthened);
         best = stray;
+        jolts = std::move(eased);
     }
     SmoothOutcome outcome;
     outcome.solved = solved;

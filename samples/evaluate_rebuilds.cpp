@@ -27,6 +27,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "heartline/generator.h"
@@ -203,6 +204,14 @@ Worst LocateWorst(const RideProfile& drawn, const RideProfile& rebuilt) {
     return worst;
 }
 
+// The first and last samples of the segment that sample j lies on.
+std::pair<size_t, size_t> SegmentSamples(const std::vector<ProfileSample>& r, size_t j) {
+    size_t first = j, last = j;
+    while (first > 0 && r[first - 1].segment == r[j].segment) --first;
+    while (last + 1 < r.size() && r[last + 1].segment == r[j].segment) ++last;
+    return {first, last};
+}
+
 // What the drawn path and the rebuilt track do where the hearts stray most.
 std::string DescribeWorst(const RideProfile& drawn, const RideProfile& rebuilt, const Worst& w) {
     const auto& d = drawn.samples;
@@ -228,9 +237,7 @@ std::string DescribeWorst(const RideProfile& drawn, const RideProfile& rebuilt, 
     double rollRate = std::remainder(r[j1].roll - r[j0].roll, 2 * M_PI) /
                       std::max(1e-9, r[j1].distance - r[j0].distance);
     // The rebuilt segment's length, from its samples.
-    size_t first = j, last = j;
-    while (first > 0 && r[first - 1].segment == r[j].segment) --first;
-    while (last + 1 < r.size() && r[last + 1].segment == r[j].segment) ++last;
+    const auto [first, last] = SegmentSamples(r, j);
     const double length = r.back().distance;
     char out[256];
     std::snprintf(out, sizeof out,
@@ -274,9 +281,7 @@ Gap DescribeGap(const RideProfile& drawn, const RideProfile& rebuilt) {
                                      std::abs(force(p[b]) - force(p[k])));
         return std::isfinite(jump) ? jump : 0.0;
     };
-    size_t first = j, last = j;
-    while (first > 0 && r[first - 1].segment == r[j].segment) --first;
-    while (last + 1 < r.size() && r[last + 1].segment == r[j].segment) ++last;
+    const auto [first, last] = SegmentSamples(r, j);
     const double toJoin =
         std::min(r[j].distance - r[first].distance, r[last].distance - r[j].distance);
     // The drawn sample at the same share of the length.
