@@ -2938,6 +2938,8 @@ struct SmoothOutcome {
     Stray best;
     Stray gentlest{std::numeric_limits<double>::infinity(), 0.0};
     Stray closest{std::numeric_limits<double>::infinity(), 0.0};
+    // Whether `closest` lies where the riders lean through a loop's vertical.
+    bool closestInLean = false;
     FitRecipe recipe;
 };
 
@@ -3005,6 +3007,16 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     bool leaned = false;
     std::vector<PathSample> samples = chooseUp(0.0, true, leaned);
     const bool leans = leaned;
+    // Where the riders lean through a loop's vertical, for a refusal's cause:
+    // later choices of the up directions may leave the lean out.
+    std::vector<double> leanSpans;  // first and last arc length of each lean
+    for (size_t i = 0; leans && i < samples.size(); ++i) {
+        if (!(samples[i].leanWidth > 0.0)) continue;
+        if (i == 0 || !(samples[i - 1].leanWidth > 0.0)) leanSpans.push_back(samples[i].s);
+        if (i + 1 == samples.size() || !(samples[i + 1].leanWidth > 0.0)) {
+            leanSpans.push_back(samples[i].s);
+        }
+    }
     progress(0.3);
 
     std::vector<double> limit(samples.size(), length);
@@ -3335,6 +3347,14 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     outcome.best = best;
     outcome.gentlest = gentlest;
     outcome.closest = closest;
+    // A fit that leans there strays most on the segments at the lean's ends,
+    // which reach beyond it: half the lean's span either side counts too.
+    for (size_t k = 0; k + 1 < leanSpans.size(); k += 2) {
+        const double reach = 0.5 * (leanSpans[k + 1] - leanSpans[k]);
+        if (closest.at >= leanSpans[k] - reach && closest.at <= leanSpans[k + 1] + reach) {
+            outcome.closestInLean = true;
+        }
+    }
     outcome.recipe = recipe;
     return outcome;
 }
@@ -3378,12 +3398,20 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
                                "take it.");
         }
         // With segments this long on average the budget itself is the
-        // likelier cause, and the way out is more of them.
+        // likelier cause, and the way out is more of them. A loop taken with
+        // the hearts below the rail is named apart: through its vertical the
+        // rail's level frame turns over, and the riders' tilt in the lean adds
+        // to that turn instead of taking from it, so their roll there has to
+        // turn faster than the eased roll between vertices can follow,
+        // whatever the budget.
         const double mean = walk.s.back() / segments;
         const std::string why =
             mean > kLongSegmentHint
                 ? "its " + std::to_string(segments) + " segments average " + FormatFixed(mean, 1) +
                       " m; more segments may hold them"
+            : outcome.closestInLean && run.Settings.heartline < 0.0
+                ? "it runs through the vertical of a loop with the hearts below the rail, where "
+                  "their roll would have to turn faster than the new vertices can ease it"
                 : "the rail runs close to vertical or rolls too fast there";
         return Failure(Status::NumericalBlowUp,
                        "The smooth rebuild cannot hold the riders' hearts on this track: near " +
