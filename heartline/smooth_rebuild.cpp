@@ -114,6 +114,9 @@ constexpr double kStepGapMargin = 0.2;
 constexpr double kFlipLateral = 0.5;
 constexpr double kStepRailMove = 0.3;
 constexpr double kLeadFeltMargin = 0.1;
+constexpr double kLeadOnsetFactor = 1.1;
+constexpr double kLeadOnsetMargin = 2.0;
+constexpr int kLeadScaleRounds = 6;
 // The eased roll's acceleration jumps by pi^2 times the roll change per
 // segment at every vertex (with the roll-rate flags set); on a slope that
 // kinks the heart's direction (see PlaceVertices), and the kink is judged as
@@ -813,11 +816,70 @@ void LeadIntoLateralSteps(std::vector<PathSample>& samples,
         share[j] = inside > 0 ? (anywhere ? 1.0 : lead[j]) : 0.0;
     }
     EaseByRunningMeans(share, r);
+    // The up of sample j led by `by` times its share.
+    const auto ledUp = [&](size_t j, double by) {
+        const double w = by * share[j];
+        const D3 up = Across((1.0 - w) * samples[j].up + w * weighted[j].up, samples[j].tangent);
+        return Norm(up) > 0.0 ? up : samples[j].up;
+    };
+    // The largest felt lateral onset (g/s) over the samples lo..hi of the
+    // lateral force `at(j)`, its felt value averaged over `window` seconds.
+    const auto onsetOver = [&](size_t lo, size_t hi, const auto& at) {
+        const auto far = static_cast<size_t>(std::ceil(window * samples[hi].speed / spacing));
+        const size_t from = lo > far ? lo - far : 0, to = std::min(n - 1, hi + far);
+        std::vector<double> sum(to - from + 2, 0.0);
+        for (size_t j = from; j <= to; ++j) sum[j - from + 1] = sum[j - from] + at(j);
+        double most = 0.0, before = 0.0;
+        for (size_t j = lo; j <= hi; ++j) {
+            const auto half =
+                static_cast<size_t>(std::nearbyint(0.5 * window * samples[j].speed / spacing));
+            const size_t a = std::max(from, j > half ? j - half : 0);
+            const size_t b = std::min(to, j + half);
+            const double mean =
+                (sum[b - from + 1] - sum[a - from]) / static_cast<double>(b - a + 1);
+            if (j > lo) most = std::max(most, std::abs(mean - before) * samples[j].speed / spacing);
+            before = mean;
+        }
+        return most;
+    };
+    // A lead banks the riders before the step, where the force may change on
+    // its own (a valley ending where the turn begins): turned sideways by the
+    // bank, that change can make the felt lateral force change faster than
+    // the drawn track's step ever does. So each stretch of lead is scaled
+    // back (by bisection) until its felt lateral onset stays within
+    // kLeadOnsetFactor x the drawn track's largest + kLeadOnsetMargin, or no
+    // higher than it is without the lead (the stretches before it as scaled).
+    const double drawnOnset = onsetOver(
+        0, n - 1, [&](size_t j) { return LateralUnder(samples[j], samples[j].drawnUp); });
+    std::vector<double> scale(n, 1.0);
+    for (size_t lo = 0; lo < n;) {
+        if (share[lo] == 0.0) {
+            ++lo;
+            continue;
+        }
+        size_t hi = lo;
+        while (hi + 1 < n && share[hi + 1] > 0.0) ++hi;
+        const auto onsetLed = [&](double by) {
+            return onsetOver(lo, hi, [&](size_t j) {
+                return LateralUnder(samples[j], ledUp(j, j >= lo && j <= hi ? by : scale[j]));
+            });
+        };
+        const double bound =
+            std::max(kLeadOnsetFactor * drawnOnset + kLeadOnsetMargin, onsetLed(0.0));
+        double by = 1.0;
+        if (onsetLed(by) > bound) {
+            double low = 0.0;
+            for (int round = 0; round < kLeadScaleRounds; ++round) {
+                const double mid = 0.5 * (low + by);
+                (onsetLed(mid) <= bound ? low : by) = mid;
+            }
+            by = low;
+        }
+        for (size_t j = lo; j <= hi; ++j) scale[j] = by;
+        lo = hi + 1;
+    }
     for (size_t j = 0; j < n; ++j) {
-        if (share[j] == 0.0) continue;
-        const D3 up = Across((1.0 - share[j]) * samples[j].up + share[j] * weighted[j].up,
-                             samples[j].tangent);
-        if (Norm(up) > 0.0) samples[j].up = up;
+        if (share[j] > 0.0) samples[j].up = ledUp(j, scale[j]);
     }
 }
 

@@ -13,9 +13,10 @@
 // case's own settings at 1x, 2x and 4x its segment count, and prints per run
 // whether it was refused or how far the hearts strayed, where (arc length,
 // what the drawn path does there, the largest raw force), where and why the
-// raw forces stand above the felt ones when that target is missed, and the
-// targets missed; then the runs by heart-distance band, the misses by kind and the
-// worst runs.
+// raw forces stand above the felt ones when that target is missed, where
+// and why the felt lateral force changes fastest when its onset target is
+// missed, and the targets missed; then the runs by heart-distance band, the
+// misses by kind, the gap and onset misses by cause and the worst runs.
 //
 // The drawn track is ridden with the hearts on its rail; a rebuilt one with
 // the hearts at the heartline distance. Samples every 0.25 m.
@@ -309,6 +310,139 @@ Gap DescribeGap(const RideProfile& drawn, const RideProfile& rebuilt) {
                        FormatFixed(r[last].distance - r[first].distance, 2) + " m)"};
 }
 
+// Where a rebuilt track's felt lateral force changes fastest (its lateral
+// onset rate), and why. A felt force is the raw one averaged over v x 0.2 s
+// of path, so it changes fastest where the raw lateral force differs most
+// between the window's ends: where it steps (a jump of J g makes an onset of
+// about J / 0.2 s) or swings within less than the window. That swing is split
+// into what the rebuilt track's roll against the drawn one makes of the
+// drawn forces at the window's ends (lateral L cos r - vertical V sin r, r
+// the roll difference) and what the rebuilt heart path adds. Causes: "end"
+// within 10 m of either end; where the roll's part grows the swing and
+// outweighs the path's, "bank turns vertical change" if the drawn vertical
+// force changes by half a g or more across the window (a bank held through
+// a valley's end or a crest turns it sideways), else "roll change". Else by
+// the largest raw lateral jump between neighbouring samples within the
+// window, where it makes at least half the felt change: within 0.25 m of a
+// join where the drawn track jumps at least half as much within 0.5 m,
+// "drawn step grown" (the rebuilt jump 0.2 g above the drawn one) or "drawn
+// step kept"; where the drawn track does not jump, "join kink", and away
+// from the joins "kink in segment"; with no such jump, "bump at drawn step"
+// where the drawn lateral force jumps by half a g or more within 3 m, and
+// "other".
+struct Onset {
+    std::string cause, where;
+};
+Onset DescribeOnset(const RideProfile& drawn, const RideProfile& rebuilt) {
+    const auto& r = rebuilt.samples;
+    const auto& d = drawn.samples;
+    if (r.size() < 3 || d.size() < 3) return {"too short", ""};
+    const auto counted = [](const ProfileSample& x) {
+        return x.reached() && std::isfinite(x.feltLateral);
+    };
+    const auto onsetAt = [&](const std::vector<ProfileSample>& p, size_t k) {
+        if (k == 0 || !counted(p[k]) || !counted(p[k - 1])) return 0.0;
+        const double time =
+            (p[k].distance - p[k - 1].distance) / (0.5 * (p[k].speed + p[k - 1].speed));
+        return time > 0.0 ? std::abs(p[k].feltLateral - p[k - 1].feltLateral) / time : 0.0;
+    };
+    size_t j = 1;
+    for (size_t k = 2; k < r.size(); ++k) {
+        if (onsetAt(r, k) > onsetAt(r, j)) j = k;
+    }
+    // The drawn sample whose heart lies nearest a rebuilt one's, searched
+    // within 5 m of the same share of the length.
+    const double length = r.back().distance, drawnLength = d.back().distance;
+    const auto drawnAt = [&](size_t k) {
+        const double there = r[k].distance / length * drawnLength;
+        const ProfilePoint& q = r[k].heart;
+        size_t m = 0;
+        double best = 1e300;
+        for (size_t i = 0; i < d.size(); ++i) {
+            if (std::abs(d[i].distance - there) > 5.0) continue;
+            const double gap =
+                std::hypot(d[i].heart.x - q.x, d[i].heart.y - q.y, d[i].heart.z - q.z);
+            if (gap < best) {
+                best = gap;
+                m = i;
+            }
+        }
+        return m;
+    };
+    const auto jump = [](const std::vector<ProfileSample>& p, size_t k, bool lateral) {
+        const double by = lateral ? p[k].lateral - p[k - 1].lateral
+                                  : p[k].vertical - p[k - 1].vertical;
+        return std::isfinite(by) ? by : 0.0;
+    };
+    // The largest raw lateral jump within the felt window around sample j.
+    const double reach = 0.1 * r[j].speed + 0.25;
+    size_t at = j;
+    for (size_t k = 1; k < r.size(); ++k) {
+        if (std::abs(r[k].distance - r[j].distance) > reach) continue;
+        if (std::abs(jump(r, k, true)) > std::abs(jump(r, at, true))) at = k;
+    }
+    // A jump explains the onset where it makes at least half the felt change
+    // over the window (a jump of J g: J over the window's 0.2 s).
+    const double step = std::abs(jump(r, at, true)) >= 0.5 * onsetAt(r, j) * 0.2
+                            ? jump(r, at, true)
+                            : 0.0;
+    const auto [first, last] = SegmentSamples(r, at);
+    const double toJoin =
+        std::min(r[at].distance - r[first].distance, r[last].distance - r[at].distance);
+    // The drawn track's largest lateral jump within `within` metres of its
+    // sample m.
+    const auto drawnJump = [&](size_t m, double within) {
+        size_t most = 0;
+        for (size_t k = 1; k < d.size(); ++k) {
+            if (std::abs(d[k].distance - d[m].distance) > within) continue;
+            if (most == 0 || std::abs(jump(d, k, true)) > std::abs(jump(d, most, true))) most = k;
+        }
+        return most;
+    };
+    // The raw lateral swing between the window's ends, split into what the
+    // rebuilt track's roll against the drawn one makes of the drawn forces
+    // there and what its heart path adds.
+    const auto nearest = [&](double distance) {
+        size_t k = 0;
+        while (k + 1 < r.size() && r[k].distance < distance) ++k;
+        return k;
+    };
+    const size_t a = nearest(r[j].distance - 0.1 * r[j].speed - 0.25);
+    const size_t b = nearest(r[j].distance + 0.1 * r[j].speed);
+    const size_t da = drawnAt(a), db = drawnAt(b);
+    const auto seen = [&](size_t e, size_t de) {
+        const double roll = std::remainder(r[e].roll - d[de].roll, 2.0 * M_PI);
+        return d[de].lateral * std::cos(roll) - d[de].vertical * std::sin(roll);
+    };
+    const double swing = r[b].lateral - r[a].lateral;
+    const double turned = seen(b, db) - seen(a, da);
+    const double rotation = turned - (d[db].lateral - d[da].lateral);
+    const double path = swing - turned;
+    const double drawnVertical = d[db].vertical - d[da].vertical;
+    const size_t m = drawnAt(at);
+    const size_t near = drawnJump(m, 0.5);
+    const double drawnStep = near > 0 ? jump(d, near, true) : 0.0;
+    const char* cause = "other";
+    if (r[j].distance < 10.0 || length - r[j].distance < 10.0) {
+        cause = "end";
+    } else if (std::isfinite(rotation) && std::isfinite(path) && rotation * swing > 0.0 &&
+               std::abs(rotation) >= std::abs(path)) {
+        cause = std::abs(drawnVertical) >= 0.5 ? "bank turns vertical change" : "roll change";
+    } else if (std::abs(step) >= 0.5 && toJoin <= 0.25 &&
+               std::abs(drawnStep) >= 0.5 * std::abs(step)) {
+        cause = std::abs(step) > std::abs(drawnStep) + 0.2 ? "drawn step grown" : "drawn step kept";
+    } else if (std::abs(step) >= 0.5) {
+        cause = toJoin <= 0.25 ? "join kink" : "kink in segment";
+    } else {
+        const size_t around = drawnJump(drawnAt(j), 3.0);
+        cause = around > 0 && std::abs(jump(d, around, true)) >= 0.5 ? "bump at drawn step"
+                                                                     : "other";
+    }
+    return {cause, "at " + FormatFixed(r[j].distance, 1) + " m (seg " +
+                       std::to_string(r[at].segment) + ", " +
+                       FormatFixed(r[last].distance - r[first].distance, 2) + " m)"};
+}
+
 HeartlineSettings SettingsOf(const LayoutCase& c) {
     HeartlineSettings settings;
     for (const std::string& arg : c.args) {
@@ -335,6 +469,7 @@ const char* Band(double distance) {
 
 int Corpus(int first, int count) {
     std::map<std::string, int> bands, misses, gapCauses;
+    std::map<std::string, std::pair<int, double>> onsetCauses;  // runs, summed excess
     int refused = 0, refusedByDefault = 0, runs = 0;
     std::vector<std::pair<double, std::string>> worst;
     for (int seed = first; seed < first + count; ++seed) {
@@ -390,6 +525,12 @@ int Corpus(int first, int count) {
                 ++gapCauses[gap.cause];
                 line += ", gap " + gap.where + ": " + gap.cause;
             }
+            if (f.onsetLat > 1.1 * d.onsetLat + 1.0) {
+                const Onset onset = DescribeOnset(drawn, p);
+                ++onsetCauses[onset.cause].first;
+                onsetCauses[onset.cause].second += f.onsetLat - 1.1 * d.onsetLat - 1.0;
+                line += ", onsetL " + onset.where + ": " + onset.cause;
+            }
             line += " | missed " + missed;
             std::printf("%s\n", line.c_str());
             worst.emplace_back(f.heart, line);
@@ -403,6 +544,10 @@ int Corpus(int first, int count) {
     for (const auto& [kind, n] : misses) std::printf("  %-10s %d\n", kind.c_str(), n);
     std::printf("raw-to-felt gap misses by cause:\n");
     for (const auto& [cause, n] : gapCauses) std::printf("  %-18s %d\n", cause.c_str(), n);
+    std::printf("lateral onset misses by cause:\n");
+    for (const auto& [cause, n] : onsetCauses) {
+        std::printf("  %-30s %d (%.1f g/s)\n", cause.c_str(), n.first, n.second);
+    }
     std::sort(worst.rbegin(), worst.rend());
     std::printf("worst accepted runs:\n");
     for (size_t k = 0; k < std::min<size_t>(15, worst.size()); ++k) {

@@ -625,14 +625,21 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // the whole way would swing the rail further than a step allows, and the up
 // was not led at all: the raw vertical fell to -2.2 g at 176 m against
 // -1.0 g felt, 0.38 g beyond the drawn track's gap and its tolerance.
+// case_147 (heartline 0, 110 segments, 31 m/s) steps into a flat 4.9 g turn
+// out of a valley (the drawn vertical force rises from -3 g to about 8 g
+// within 7 m before it): the lead banked the riders by up to 0.8 rad through
+// the valley, turning the change of its vertical force sideways: a lateral
+// onset 1.9 g/s beyond 1.1 times the drawn track's + 1.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
-    ForEachHeldRide(Cases({{13, 1}, {13, 2}, {13, 4}, {94, 1}, {94, 4}, {83, 1}, {83, 4}, {160, 1}}),
-                    [](const Ride& ride) {
-                        const ProfileSummary& d = ride.drawn.summary;
-                        EXPECT_GE(ride.rebuilt.summary.feltMinVertical.value,
-                                  d.feltMinVertical.value - 0.2);
-                        EXPECT_LE(ride.gap, RawAboveFelt(d) + 0.5);
-                    });
+    ForEachHeldRide(
+        Cases({{13, 1}, {13, 2}, {13, 4}, {94, 1}, {94, 4}, {83, 1}, {83, 4}, {160, 1}, {147, 2}}),
+        [](const Ride& ride) {
+            const ProfileSummary& d = ride.drawn.summary;
+            const ProfileSummary& r = ride.rebuilt.summary;
+            EXPECT_GE(r.feltMinVertical.value, d.feltMinVertical.value - 0.2);
+            EXPECT_LE(ride.gap, RawAboveFelt(d) + 0.5);
+            EXPECT_LE(r.onsetLateral, 1.1 * d.onsetLateral + 1.0);
+        });
 }
 
 // Fault: the up turned for a lateral the riders never feel. case_063 at the
