@@ -3000,7 +3000,9 @@ struct SmoothOutcome {
     Stray best;
     Stray gentlest{std::numeric_limits<double>::infinity(), 0.0};
     Stray closest{std::numeric_limits<double>::infinity(), 0.0};
-    // Whether `closest` lies where the riders lean through a loop's vertical.
+    // Whether `gentlest` and `closest` lie where the riders lean through a
+    // loop's vertical.
+    bool gentlestInLean = false;
     bool closestInLean = false;
     FitRecipe recipe;
 };
@@ -3409,14 +3411,18 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     outcome.best = best;
     outcome.gentlest = gentlest;
     outcome.closest = closest;
-    // A fit that leans there strays most on the segments at the lean's ends,
-    // which reach beyond it: half the lean's span either side counts too.
-    for (size_t k = 0; k + 1 < leanSpans.size(); k += 2) {
-        const double reach = 0.5 * (leanSpans[k + 1] - leanSpans[k]);
-        if (closest.at >= leanSpans[k] - reach && closest.at <= leanSpans[k + 1] + reach) {
-            outcome.closestInLean = true;
+    // A fit that leans there strays and jolts most on the segments at the
+    // lean's ends, which reach beyond it: half the lean's span either side
+    // counts too.
+    const auto inLean = [&](double at) {
+        for (size_t k = 0; k + 1 < leanSpans.size(); k += 2) {
+            const double reach = 0.5 * (leanSpans[k + 1] - leanSpans[k]);
+            if (at >= leanSpans[k] - reach && at <= leanSpans[k + 1] + reach) return true;
         }
-    }
+        return false;
+    };
+    outcome.gentlestInLean = std::isfinite(gentlest.distance) && inLean(gentlest.at);
+    outcome.closestInLean = inLean(closest.at);
     outcome.recipe = recipe;
     return outcome;
 }
@@ -3449,31 +3455,37 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
     }
     progress(0.95);
     if (!(best.distance <= kLargestStray)) {
+        // A loop taken with the hearts below the rail is named apart: through
+        // its vertical the rail's level frame turns over, and the riders' tilt
+        // in the lean adds to that turn instead of taking from it, so their
+        // roll there has to turn faster than the eased roll between vertices
+        // can follow, whatever the budget. Neither fewer segments nor more
+        // mend that.
+        const bool hanging = run.Settings.heartline < 0.0;
+        const std::string hangingLoop =
+            "it runs through the vertical of a loop with the hearts below the rail, where their "
+            "roll would have to turn faster than the new vertices can ease it";
         if (std::isfinite(gentlest.distance)) {
+            const std::string jolt =
+                "The smooth rebuild cannot give this track a smooth ride with " +
+                std::to_string(segments) + " segments: near " + FormatFixed(gentlest.at, 1) +
+                " m along it the new rail would jolt the riders by " +
+                FormatFixed(gentlest.distance, 0) + " g";
             return Failure(Status::NumericalBlowUp,
-                           "The smooth rebuild cannot give this track a smooth ride with " +
-                               std::to_string(segments) + " segments: near " +
-                               FormatFixed(gentlest.at, 1) +
-                               " m along it the new rail would jolt the riders by " +
-                               FormatFixed(gentlest.distance, 0) +
-                               " g. Fewer segments may ride smoothly; the default rebuild can "
-                               "take it.");
+                           hanging && outcome.gentlestInLean
+                               ? jolt + " (" + hangingLoop + "). The default rebuild can take it."
+                               : jolt + ". Fewer segments may ride smoothly; the default rebuild "
+                                        "can take it.");
         }
         // With segments this long on average the budget itself is the
-        // likelier cause, and the way out is more of them. A loop taken with
-        // the hearts below the rail is named apart: through its vertical the
-        // rail's level frame turns over, and the riders' tilt in the lean adds
-        // to that turn instead of taking from it, so their roll there has to
-        // turn faster than the eased roll between vertices can follow,
-        // whatever the budget.
+        // likelier cause, and the way out is more of them.
         const double mean = walk.s.back() / segments;
         const std::string why =
             mean > kLongSegmentHint
                 ? "its " + std::to_string(segments) + " segments average " + FormatFixed(mean, 1) +
                       " m; more segments may hold them"
-            : outcome.closestInLean && run.Settings.heartline < 0.0
-                ? "it runs through the vertical of a loop with the hearts below the rail, where "
-                  "their roll would have to turn faster than the new vertices can ease it"
+            : hanging && outcome.closestInLean
+                ? hangingLoop
                 : "the rail runs close to vertical or rolls too fast there";
         return Failure(Status::NumericalBlowUp,
                        "The smooth rebuild cannot hold the riders' hearts on this track: near " +
