@@ -250,6 +250,14 @@ std::string DescribeWorst(const RideProfile& drawn, const RideProfile& rebuilt, 
     return out;
 }
 
+// "at X m (seg N, L m)": the arc length of sample j, and the segment of
+// sample `at` with its length.
+std::string PlaceOf(const std::vector<ProfileSample>& r, size_t j, size_t at) {
+    const auto [first, last] = SegmentSamples(r, at);
+    return "at " + FormatFixed(r[j].distance, 1) + " m (seg " + std::to_string(r[at].segment) +
+           ", " + FormatFixed(r[last].distance - r[first].distance, 2) + " m)";
+}
+
 // Where a rebuilt track's raw forces stand furthest above its felt ones, and
 // why: the sample of the largest raw extreme and the kind of place it lies
 // in. "join kink": the raw force jumps by a g or more between neighbouring
@@ -304,10 +312,7 @@ Gap DescribeGap(const RideProfile& drawn, const RideProfile& rebuilt) {
                         : jump >= 1.0                   ? "kink in segment"
                         : drawnStepNear >= 1.5          ? "bump at drawn step"
                                                         : "other";
-    return {cause, std::string(lateral ? "lateral" : "vertical") + " at " +
-                       FormatFixed(r[j].distance, 1) + " m (seg " +
-                       std::to_string(r[j].segment) + ", " +
-                       FormatFixed(r[last].distance - r[first].distance, 2) + " m)"};
+    return {cause, std::string(lateral ? "lateral" : "vertical") + " " + PlaceOf(r, j, j)};
 }
 
 // Where a rebuilt track's felt lateral force changes fastest (its lateral
@@ -438,9 +443,7 @@ Onset DescribeOnset(const RideProfile& drawn, const RideProfile& rebuilt) {
         cause = around > 0 && std::abs(jump(d, around, true)) >= 0.5 ? "bump at drawn step"
                                                                      : "other";
     }
-    return {cause, "at " + FormatFixed(r[j].distance, 1) + " m (seg " +
-                       std::to_string(r[at].segment) + ", " +
-                       FormatFixed(r[last].distance - r[first].distance, 2) + " m)"};
+    return {cause, PlaceOf(r, j, at)};
 }
 
 HeartlineSettings SettingsOf(const LayoutCase& c) {
