@@ -375,14 +375,22 @@ ProfileSummary SummariseRaw(const std::vector<ProfileSample>& samples, double le
 }
 
 // The felt extremes and RMS, and the onset rates, over the counted samples.
-void SummariseFelt(const std::vector<ProfileSample>& samples, ProfileSummary& summary) {
+// The onset into a sample that lies less than half a step (`spacing`) past
+// the one before it (the path's end, which may fall a hair beyond the last
+// regular sample) is taken from the sample before that: the felt windows of
+// two samples micrometres apart differ by a whole sample at their far ends,
+// and that change over so short a time read as thousands of g/s on a track
+// whose felt forces change by 15 g/s.
+void SummariseFelt(const std::vector<ProfileSample>& samples, double spacing,
+                   ProfileSummary& summary) {
     bool seen = false;
     double sumSquares = 0.0;
     size_t count = 0;
     const ProfileSample* previous = nullptr;
+    const ProfileSample* earlier = nullptr;  // the counted sample before `previous`
     for (const ProfileSample& s : samples) {
         if (!Counted(s)) {
-            previous = nullptr;
+            previous = earlier = nullptr;
             continue;
         }
         if (!seen || s.feltVertical > summary.feltMaxVertical.value) {
@@ -397,18 +405,20 @@ void SummariseFelt(const std::vector<ProfileSample>& samples, ProfileSummary& su
         seen = true;
         sumSquares += s.feltLateral * s.feltLateral;
         ++count;
-        if (previous != nullptr) {
-            const double time =
-                (s.distance - previous->distance) / (0.5 * (s.speed + previous->speed));
+        const ProfileSample* from = previous;
+        if (from != nullptr && s.distance - from->distance < 0.5 * spacing) from = earlier;
+        if (from != nullptr) {
+            const double time = (s.distance - from->distance) / (0.5 * (s.speed + from->speed));
             if (time > 0.0) {
                 const auto onset = [time](double& rate, double a, double b) {
                     rate = std::max(rate, std::abs(b - a) / time);
                 };
-                onset(summary.onsetVertical, previous->feltVertical, s.feltVertical);
-                onset(summary.onsetLateral, previous->feltLateral, s.feltLateral);
-                onset(summary.onsetLongitudinal, previous->feltLongitudinal, s.feltLongitudinal);
+                onset(summary.onsetVertical, from->feltVertical, s.feltVertical);
+                onset(summary.onsetLateral, from->feltLateral, s.feltLateral);
+                onset(summary.onsetLongitudinal, from->feltLongitudinal, s.feltLongitudinal);
             }
         }
+        earlier = previous;
         previous = &s;
     }
     if (count > 0) summary.feltLateralRms = std::sqrt(sumSquares / static_cast<double>(count));
@@ -490,7 +500,7 @@ RideProfile ComputeRideProfile(const TrackData& track, const ProfileSettings& se
                   }
               });
         ComputeFeltForces(profile.samples, sideBySide);
-        profile.summary = SummariseProfile(profile.samples, length);
+        profile.summary = SummariseProfile(profile.samples, length, profile.spacing);
         profile.summary.largestKink = LargestKink(track, walk, h);
     } catch (const std::bad_alloc&) {
         profile.samples.clear();
@@ -574,9 +584,10 @@ double MaxHeartDistance(const RideProfile& drawn, const RideProfile& rebuilt) {
     return largest;
 }
 
-ProfileSummary SummariseProfile(const std::vector<ProfileSample>& samples, double length) {
+ProfileSummary SummariseProfile(const std::vector<ProfileSample>& samples, double length,
+                                double spacing) {
     ProfileSummary summary = SummariseRaw(samples, length);
-    SummariseFelt(samples, summary);
+    SummariseFelt(samples, spacing, summary);
     return summary;
 }
 

@@ -90,7 +90,9 @@ struct ProfileSummary {
     ProfileExtreme feltMaxLateral;  // the largest |felt lateral|, with its sign
     double feltLateralRms = 0.0;
     // Onset rates, g/s: the largest change of a felt force between neighbouring
-    // counted samples over the time between them (distance step / mean speed).
+    // counted samples over the time between them (distance step / mean speed);
+    // the path's end, where it lies less than half a step past the last
+    // regular sample, from the sample before that.
     double onsetVertical = 0.0;
     double onsetLateral = 0.0;
     double onsetLongitudinal = 0.0;
@@ -142,7 +144,8 @@ double MaxHeartDistance(const RideProfile& drawn, const RideProfile& rebuilt);
 void ComputeFeltForces(std::vector<ProfileSample>& samples, const SideBySide& sideBySide = {});
 
 // The summary of samples whose felt forces are filled; `length` is the heart
-// path's.
-ProfileSummary SummariseProfile(const std::vector<ProfileSample>& samples, double length);
+// path's, `spacing` the step between its regular samples.
+ProfileSummary SummariseProfile(const std::vector<ProfileSample>& samples, double length,
+                                double spacing);
 
 }  // namespace cvqrn

@@ -108,19 +108,25 @@ Figures Measure(const RideProfile& p, const RideProfile& drawn) {
     f.gap = std::max({s.maxVertical.value - s.feltMaxVertical.value,
                       s.feltMinVertical.value - s.minVertical.value,
                       std::abs(s.maxLateral.value) - std::abs(s.feltMaxLateral.value)});
+    // The onset of the total as the profile takes the others' (the path's end,
+    // a hair past the last regular sample, from the sample before).
     const ProfileSample* prev = nullptr;
+    const ProfileSample* earlier = nullptr;
     for (const ProfileSample& x : p.samples) {
         if (!std::isfinite(x.feltVertical)) {
-            prev = nullptr;
+            prev = earlier = nullptr;
             continue;
         }
         const double total = std::hypot(x.feltVertical, x.feltLateral);
         f.totalMax = std::max(f.totalMax, total);
-        if (prev != nullptr) {
-            const double time = (x.distance - prev->distance) / (0.5 * (x.speed + prev->speed));
-            const double before = std::hypot(prev->feltVertical, prev->feltLateral);
+        const ProfileSample* from =
+            prev != nullptr && x.distance - prev->distance < 0.5 * p.spacing ? earlier : prev;
+        if (from != nullptr) {
+            const double time = (x.distance - from->distance) / (0.5 * (x.speed + from->speed));
+            const double before = std::hypot(from->feltVertical, from->feltLateral);
             if (time > 0) f.onsetTotal = std::max(f.onsetTotal, std::abs(total - before) / time);
         }
+        earlier = prev;
         prev = &x;
     }
     return f;
@@ -345,8 +351,12 @@ Onset DescribeOnset(const RideProfile& drawn, const RideProfile& rebuilt) {
     const auto counted = [](const ProfileSample& x) {
         return x.reached() && std::isfinite(x.feltLateral);
     };
+    // (The path's end a hair past the last regular sample is no place of an onset.)
     const auto onsetAt = [&](const std::vector<ProfileSample>& p, size_t k) {
-        if (k == 0 || !counted(p[k]) || !counted(p[k - 1])) return 0.0;
+        if (k == 0 || !counted(p[k]) || !counted(p[k - 1]) ||
+            p[k].distance - p[k - 1].distance < 0.5 * rebuilt.spacing) {
+            return 0.0;
+        }
         const double time =
             (p[k].distance - p[k - 1].distance) / (0.5 * (p[k].speed + p[k - 1].speed));
         return time > 0.0 ? std::abs(p[k].feltLateral - p[k - 1].feltLateral) / time : 0.0;

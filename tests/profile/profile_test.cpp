@@ -349,7 +349,7 @@ TEST(FeltForces, AStepInLateralBecomesARampOverPointTwoSeconds) {
         EXPECT_DOUBLE_EQ(samples[static_cast<size_t>(n)].feltLateral, expected) << n;
         EXPECT_DOUBLE_EQ(samples[static_cast<size_t>(n)].feltVertical, 1.0) << n;
     }
-    const ProfileSummary s = SummariseProfile(samples, 19.75);
+    const ProfileSummary s = SummariseProfile(samples, 19.75, 0.25);
     EXPECT_DOUBLE_EQ(s.feltMaxLateral.value, 1.0);
     EXPECT_DOUBLE_EQ(s.feltMaxLateral.distance, 0.25 * 44);
     // Each step of 1/9 g takes 0.25 m at 11 m/s.
@@ -369,9 +369,23 @@ TEST(FeltForces, OnsetOfARampIsItsSlopeTimesTheSpeed) {
     ComputeFeltForces(samples);
     EXPECT_TRUE(std::isnan(samples[59].feltVertical));
     EXPECT_DOUBLE_EQ(samples[20].feltLateral, samples[20].lateral);  // a ramp averages to itself
-    const ProfileSummary s = SummariseProfile(samples, 19.75);
+    const ProfileSummary s = SummariseProfile(samples, 19.75, 0.25);
     EXPECT_NEAR(s.onsetLateral, 0.1 * 11.0, 1e-9);
     EXPECT_NEAR(s.onsetVertical, (4.0 / 8.0) * 11.0 / 0.25, 1e-9);
+
+    // At 12.5 m/s a window reaches five samples either side. A path that
+    // ends ten micrometres past its last regular sample drops the farthest of
+    // them from the end's window: the felt force changes by 0.01 g over
+    // those micrometres, which is no onset of the ride's (12,000 g/s).
+    std::vector<ProfileSample> ramp = Samples(
+        80, [](int n) { return 0.1 * 0.25 * n; }, [](int) { return 1.0; });
+    ProfileSample end = ramp.back();
+    end.distance += 1e-5;
+    end.lateral = 0.1 * end.distance;
+    ramp.push_back(end);
+    for (ProfileSample& r : ramp) r.speed = 12.5;
+    ComputeFeltForces(ramp);
+    EXPECT_NEAR(SummariseProfile(ramp, end.distance, 0.25).onsetLateral, 0.1 * 12.5, 1e-9);
 }
 
 TEST(RideProfile, RefusesWhatItCannotTake) {
