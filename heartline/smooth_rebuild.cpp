@@ -2432,6 +2432,57 @@ bool SlopeCurveShare(const std::vector<PathSample>& samples, double spacing, con
            !SegmentLeans(samples, spacing, fit, i - 1) && !SegmentLeans(samples, spacing, fit, i + 1);
 }
 
+// The weight of the heart's curvature within a felt window of a drawn
+// curvature step where the segments there are shorter than the window (see
+// RippledSteps), against elsewhere. The file's eased roll bends the heart
+// along each segment in a shape the rail's straight-running curvature cannot
+// follow (1 - cos, with about 0.2 of its swing left over), and the finish,
+// trading that against the heart's place, leaves a ripple with the segments'
+// period, peaking just past each join. The felt window averages it away
+// except across a drawn step, where a peak at its front and a trough at its
+// back add to the step's own swing (random case_023, 24 m/s on 1.5-2 m
+// segments, at one, two and four times its count: lateral onsets 0.57, 0.40
+// and 0.94 g/s beyond 1.1 times the drawn track's + 1; case_105 2.14, 1.41
+// and 1.48; with the weight doubled there, 0.19, 0.88 and 0.22, and 1.25,
+// 0.48 and 0.82). Not on a track whose riders lean through a loop, where the
+// placement does not follow the steps either.
+constexpr double kStepCurveWeight = 2.0;
+
+// The curvature steps `steps` around which every segment of `fit` reaching
+// within a felt window of the step is shorter than the window: there the
+// window takes in the ripple of several segments (see kStepCurveWeight).
+// Where a longer segment reaches in, the step's swing is mostly that
+// segment's own, and the weight on its short neighbours only stirs the fit:
+// random case_160 (54 segments) refines its first fit's segments to 3.2-4.2 m
+// at two steps, against windows of 4.5-4.7 m and beside segments of 4.7-8.3 m;
+// weighted, their hearts moved a little (the largest stray not at all), the
+// next round's limits moved its vertices by a centimetre, a broken fit in the
+// rounds after (hearts metres astray on 74 m segments) turned that into
+// another placement of every later vertex, and the kept track rode 0.14 g
+// beyond its gap target at a step the weight never touched.
+std::vector<CurveStep> RippledSteps(std::vector<CurveStep> steps, const RailFit& fit) {
+    const auto longerReachesIn = [&](const CurveStep& step) {
+        const double window = step.speed * kFeltWindow;
+        for (int i = 0; i < fit.segments; ++i) {
+            const double from = fit.places[AsIndex(i)];
+            const double to = fit.places[AsIndex(i) + 1];
+            if (to < step.at - window || from > step.at + window) continue;
+            if (!(to - from < window)) return true;
+        }
+        return false;
+    };
+    steps.erase(std::remove_if(steps.begin(), steps.end(), longerReachesIn), steps.end());
+    return steps;
+}
+
+// Whether the heart's curvature at arc length s takes kStepCurveWeight: within
+// a felt window of one of `steps` (see RippledSteps).
+bool NearCurveStep(const std::vector<CurveStep>& steps, double s) {
+    return std::any_of(steps.begin(), steps.end(), [&](const CurveStep& step) {
+        return std::abs(s - step.at) <= step.speed * kFeltWindow;
+    });
+}
+
 // A few Levenberg-Marquardt steps over every control point, with the heart
 // computed exactly as the ride profile computes it: the heart held on the
 // loaded path and its curvature continuous across the joins.
@@ -2439,6 +2490,11 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
                double heartline, RailFit& fit) {
     FinishModel m;
     m.fit = &fit;
+    const bool leansAnywhere = std::any_of(samples.begin(), samples.end(),
+                                           [](const PathSample& p) { return p.leanWidth > 0.0; });
+    const std::vector<CurveStep> steps =
+        leansAnywhere ? std::vector<CurveStep>{}
+                      : RippledSteps(CurveSteps(walk, samples, spacing), fit);
     m.heartline = heartline;
     const TrackData rollTrack = RollTrack(fit);
     RollState rolls = StartRolls(rollTrack);
@@ -2495,7 +2551,19 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
             }
             const Cubic& c = walk.cubics[AsIndex(at.segment)];
             pathCurvature[AsIndex(q)] = CurvatureOf(FirstAt(c, at.t), SecondAt(c, at.t));
-            curveScale[AsIndex(q)] = (leaning ? kLeanCurveShare : 1.0 - steep[AsIndex(q)]) *
+            // Only where the roll turns over the segment: the ripple is the
+            // eased roll's, and where the roll stands still the weight only
+            // trades the joins' continuity away (an airtime hill's run-outs,
+            // vertical steps, at 100 and 400 segments: the heart's curvature
+            // jumps at its joins rose from under a tenth of the drawn jump to
+            // 13 and 24 %). Not on the first or last two segments, where the
+            // hearts have little to hold them.
+            const bool stepped =
+                !leaning && steep[AsIndex(q)] == 0.0 && i >= 2 && i + 2 < fit.segments &&
+                std::abs(fit.rolls[AsIndex(i) + 1] - fit.rolls[AsIndex(i)]) > kTurningRoll &&
+                NearCurveStep(steps, s);
+            curveScale[AsIndex(q)] = (stepped ? kStepCurveWeight : 1.0) *
+                                     (leaning ? kLeanCurveShare : 1.0 - steep[AsIndex(q)]) *
                                      fit.curveWeight * v * v / kGravity;
             curveJets[AsIndex(q)] = RollJetAt(rolls, t);
         }

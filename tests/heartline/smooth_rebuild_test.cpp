@@ -632,9 +632,14 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // within 7 m before it): the lead banked the riders by up to 0.8 rad through
 // the valley, turning the change of its vertical force sideways: a lateral
 // onset 1.9 g/s beyond 1.1 times the drawn track's + 1.
+// case_072 (its own count) and case_058 (four times) on 1 m segments at a
+// drawn step: the heart's ripple along each segment (the eased roll's bend
+// the rail cannot follow) peaked at the felt window's front and dipped at its
+// back, lateral onsets 0.49 and 0.52 g/s beyond the same bound.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
-        Cases({{13, 1}, {13, 2}, {13, 4}, {94, 1}, {94, 4}, {83, 1}, {83, 4}, {160, 1}, {147, 2}}),
+        Cases({{13, 1}, {13, 2}, {13, 4}, {94, 1}, {94, 4}, {83, 1}, {83, 4}, {160, 1}, {147, 2},
+               {72, 1}, {58, 4}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
