@@ -3557,7 +3557,7 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
                 : "the rail runs close to vertical or rolls too fast there";
         return Failure(Status::NumericalBlowUp,
                        "The smooth rebuild cannot hold the riders' hearts on this track: near " +
-                           FormatFixed(closest.at) + " m along it they would stray " +
+                           FormatFixed(closest.at, 1) + " m along it they would stray " +
                            FormatFixed(closest.distance) + " m from the loaded path (" + why +
                            "). The default rebuild can take it.");
     }
