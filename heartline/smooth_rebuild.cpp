@@ -3322,10 +3322,24 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                            leans, leaned);
         RailFit last = std::isfinite(closest.distance) ? closestFit : fit;
         std::vector<Stray> strays = SegmentStrays(walk, heartline, last);
+        // The places of this refining's fits. A round that places the
+        // vertices as an earlier one did fits its rail again, and without
+        // `scarce` it ends the refining: a limit only falls, to what the
+        // strays of a fit ask for, so that fit's strays ask nothing the
+        // earlier round's did not, and every later round would place and fit
+        // the same again (random case_140 at 240 segments: the last four of
+        // its eight rounds). Its fit was considered when it was first made.
+        // With `scarce` the limits shrink every round, and a repeat may still
+        // lead on.
+        std::vector<std::vector<double>> placed;
         for (int round = 0; round < kRefineRounds && best.distance > kHeldStray &&
                             RefineLimits(last, strays, spacing, bendLimits, limit, scarce);
              ++round) {
             if (!fitRail(kRefinedWay, last)) break;
+            if (!scarce) {
+                if (std::find(placed.begin(), placed.end(), last.places) != placed.end()) break;
+                placed.push_back(last.places);
+            }
             strays = SegmentStrays(walk, heartline, last);
             RailFit refined = last;
             consider(refined);
