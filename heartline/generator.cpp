@@ -59,7 +59,7 @@ void SetUpRun(HeartlineRun& run, const HeartlineSettings& settings, double track
     run.ProgressTotal = ProgressStepCount(settings);
     run.ProgressDone = 0;
     run.Progress = progress;
-    run.SamplesTaken = run.PassesRun = run.FitsRun = 0;
+    run.SamplesTaken = run.PassesRun = run.FitsRun = run.RailFits = 0;
     run.StopArc = 0.0;
 }
 

@@ -55,6 +55,7 @@ struct HeartlineRun {
     double StopArc = 0.0;  // a valley: the arc length where the walk found the train stopped
     int PassesRun = 0;     // smoothing passes run
     int FitsRun = 0;       // curves fitted
+    int RailFits = 0;      // the smooth rebuild's rail fits solved, at every count it tried
 };
 
 // A sample, vertex, segment or point number of the run (never negative) as an

@@ -294,6 +294,16 @@ constexpr double kMostRefineShare = 0.8;
 // its segments is tried in turn (case_097 at four times its segments: none
 // at twice held, while its own count did).
 constexpr int kLeastCoarseSegments = 2;
+// The coarser fit is tried only where this count's fits came within this
+// many metres of the loaded path (or none could be solved). Half as many
+// segments, each twice as long, held the hearts in 200 random layouts only
+// where this count's fits came within 3.4 cm (case_097 at four times its
+// segments); where they stray by decimetres, so do the coarser ones, and
+// each of them makes its own dozens of fits and tries the next coarser in
+// turn: random case_140 at 240 segments came within 8.4 cm and went on
+// through six coarser counts, down to three segments 18 m astray, for 134
+// of its 150 fits.
+constexpr double kCoarseReach = 0.05;
 // The hardest jolt (g) the new rail may give the riders beyond the loaded
 // path's own (see HardestJolt). Rails through loops measure 8 to 10 g; the
 // fits beyond this wiggle the hearts at a fraction of a metre and ride with
@@ -3246,6 +3256,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 return made.solved;
             }
         }
+        ++run.RailFits;
         const bool solvedNow = solveRail(tuning, fit);
         madeFits.push_back({current, fit, solvedNow});
         keptSegments += fit.places.size();
@@ -3322,10 +3333,24 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                            leans, leaned);
         RailFit last = std::isfinite(closest.distance) ? closestFit : fit;
         std::vector<Stray> strays = SegmentStrays(walk, heartline, last);
+        // The places of this refining's fits. A round that places the
+        // vertices as an earlier one did fits its rail again, and without
+        // `scarce` it ends the refining: a limit only falls, to what the
+        // strays of a fit ask for, so that fit's strays ask nothing the
+        // earlier round's did not, and every later round would place and fit
+        // the same again (random case_140 at 240 segments: the last four of
+        // its eight rounds). Its fit was considered when it was first made.
+        // With `scarce` the limits shrink every round, and a repeat may still
+        // lead on.
+        std::vector<std::vector<double>> placed;
         for (int round = 0; round < kRefineRounds && best.distance > kHeldStray &&
                             RefineLimits(last, strays, spacing, bendLimits, limit, scarce);
              ++round) {
             if (!fitRail(kRefinedWay, last)) break;
+            if (!scarce) {
+                if (std::find(placed.begin(), placed.end(), last.places) != placed.end()) break;
+                placed.push_back(last.places);
+            }
             strays = SegmentStrays(walk, heartline, last);
             RailFit refined = last;
             consider(refined);
@@ -3343,10 +3368,11 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         samples = chooseUp(0.0, leans, leaned);
         if (fitRail(kCautiousWay, candidate)) consider(candidate);
     }
-    // None holds the hearts: the places of a coarser fit that does, with the
-    // extra vertices where the roll stands still.
-    if (segments / 2 >= kLeastCoarseSegments &&
-        !(solved && best.distance <= kLargestStray)) {
+    // None holds the hearts but some came near (see kCoarseReach): the places
+    // of a coarser fit that does, with the extra vertices where the roll
+    // stands still.
+    if (segments / 2 >= kLeastCoarseSegments && !(solved && best.distance <= kLargestStray) &&
+        !(std::isfinite(closest.distance) && closest.distance > kCoarseReach)) {
         const SmoothOutcome coarse = FitSmooth(run, walk, segments / 2, progress, false);
         if (coarse.solved && coarse.best.distance <= kLargestStray) {
             samples = chooseUp(coarse.recipe.leastSigma, coarse.recipe.lean, leaned);

@@ -15,6 +15,7 @@
 
 #include "geometry/bezier.h"
 #include "heartline/generator.h"
+#include "heartline/heartline_run.h"
 #include "heartline/sampling.h"
 #include "heartline_test_tracks.h"
 #include "profile/jet.h"
@@ -491,6 +492,16 @@ TEST(SmoothRebuild, RefusesWhatItCannotHoldAndSaysWhy) {
         EXPECT_TRUE(Rebuild(c.setup, false).result);
     }
     ExpectHeld({RandomCase(81, 2)});
+    // Fault: the coarser counts tried where every fit strays by a decimetre.
+    // case_081 at its count comes no nearer than 11 cm; each coarser count,
+    // down to two segments, made its own fits and strayed further (74 fits
+    // in all). A count's own tries in a refusal are two ways, twice, three
+    // refinings of eight rounds and the cautious way: 29 fits at most.
+    const Trial far = RandomCase(81, 1);
+    HeartlineRun run;
+    ASSERT_FALSE(RunHeartlineStages(far.track, far.settings, nullptr, run));
+    EXPECT_GT(run.RailFits, 0);
+    EXPECT_LE(run.RailFits, 29);
 
     Trial hill = Hill(100);
     ProgressLog log;
