@@ -117,12 +117,6 @@ constexpr double kLeadFeltMargin = 0.1;
 constexpr double kLeadOnsetFactor = 1.1;
 constexpr double kLeadOnsetMargin = 2.0;
 constexpr int kLeadScaleRounds = 6;
-// Where the drawn vertical force falls by more than this (g) from a straight
-// into a turn stepping in (or rises from a turn out onto a straight), the
-// straight's bank is held into the turn (see HoldBankIntoVerticalSteps), over
-// this many standard deviations of the up's smoothing.
-constexpr double kHoldVerticalFall = 1.0;
-constexpr double kHoldSigmas = 2.0;
 // The eased roll's acceleration jumps by pi^2 times the roll change per
 // segment at every vertex (with the roll-rate flags set); on a slope that
 // kinks the heart's direction (see PlaceVertices), and the kink is judged as
@@ -896,87 +890,6 @@ void LeadIntoLateralSteps(std::vector<PathSample>& samples,
     }
     for (size_t j = 0; j < n; ++j) {
         if (share[j] > 0.0) samples[j].up = ledUp(j, scale[j]);
-    }
-}
-
-// The drawn turns of StepsToLeadInto where the vertical force changes with
-// the curvature (a valley ending where a flat turn begins): the smoothing
-// turns the up evenly about the step, so the riders are banked halfway into
-// the turn while the valley still presses them into their seats. The bank
-// turns that vertical force sideways: the lateral swings at the step by the
-// drawn step times cos(bank) plus the vertical fall times sin(bank), more
-// than on the drawn track for any bank short of the turn's own. Random
-// case_150 ends a 5.5 g valley where a flat 5.2 g turn begins, banked 37
-// degrees by the step: the lateral swung by 6.8 g where the drawn track's
-// swings by 5.1, a felt lateral onset of 35 g/s against the drawn 25. So
-// where the drawn vertical force is larger on the straight side of such a
-// step by more than kHoldVerticalFall (averaged over `window` seconds to
-// either side), the up keeps the straight's bank (its turn from the drawn
-// up there) from the step on over `reach` metres into the turn, so that the
-// smoothing turns the riders into it only past the step. Where the vertical
-// force rises into the turn, a bank at the step shrinks the lateral swing
-// instead, and nothing is held. Not beyond the next step, nor where the path
-// runs steep (the level frame spins there). Held, the riders feel the turn's
-// own lateral over its first metres, no more than on the drawn track (the
-// builder's random case_001: 1.8 g felt at most against the drawn 1.9, from
-// 1.0 g with the up turned evenly).
-void HoldBankIntoVerticalSteps(std::vector<PathSample>& samples, const std::vector<double>& steps,
-                               double spacing, double reach, double window) {
-    const size_t n = samples.size();
-    if (n < 7 || !(spacing > 0.0)) return;
-    // The drawn track's felt lateral (size) or vertical force, averaged
-    // over the samples a..b.
-    const auto meanOf = [&](size_t a, size_t b, bool lateral) {
-        double sum = 0.0;
-        for (size_t j = a; j <= b; ++j) {
-            const PathSample& x = samples[j];
-            sum += lateral ? std::abs(LateralUnder(x, x.drawnUp))
-                           : (Norm(x.drawnUp) > 0.0 ? Dot(x.feltAcross, x.drawnUp) : 0.0);
-        }
-        return sum / static_cast<double>(b - a + 1);
-    };
-    const auto count = static_cast<size_t>(std::ceil(reach / spacing));
-    for (const double c : steps) {
-        const auto k = static_cast<size_t>(std::nearbyint(c / spacing));
-        if (k < 3 || k + 3 >= n) continue;
-        const auto win = std::max<size_t>(
-            1, static_cast<size_t>(std::ceil(window * samples[k].speed / spacing)));
-        const size_t a = k > win + 2 ? k - win - 2 : 0, b = std::min(n - 1, k + 2 + win);
-        const double lateralBefore = meanOf(a, k - 2, true), lateralAfter = meanOf(k + 2, b, true);
-        const double fall = meanOf(a, k - 2, false) - meanOf(k + 2, b, false);
-        const bool forward = lateralBefore < lateralAfter;  // the turn lies past the step
-        if (!((forward ? fall : -fall) > kHoldVerticalFall) ||
-            !(std::max(lateralBefore, lateralAfter) > kFlipLateral)) {
-            continue;
-        }
-        // The samples held (the step's own on either side), up to the
-        // neighbouring step.
-        size_t first = forward ? k - 1 : (k > count ? k - count : 0);
-        size_t last = forward ? std::min(n - 1, k + count) : k + 1;
-        for (const double other : steps) {
-            if (forward && other > c) {
-                while (last > first && !(samples[last].s < other)) --last;
-            } else if (!forward && other < c) {
-                while (first < last && !(samples[first].s > other)) ++first;
-            }
-        }
-        bool steep = false;
-        for (size_t j = first; j <= last && !steep; ++j) {
-            steep = Steepness(samples[j].tangent) > 0.0;
-        }
-        if (steep) continue;
-        // The straight's turn of the up from the drawn one, two samples off
-        // the step.
-        const PathSample& straight = samples[forward ? k - 2 : k + 2];
-        const double angle =
-            portable::atan2(Dot(Cross(straight.drawnUp, straight.up), straight.tangent),
-                            Dot(straight.drawnUp, straight.up));
-        for (size_t j = first; j <= last; ++j) {
-            PathSample& sample = samples[j];
-            if (Norm(sample.drawnUp) == 0.0) continue;
-            const D3 up = Across(Turn(sample.drawnUp, sample.tangent, angle), sample.tangent);
-            if (Norm(up) > 0.0) sample.up = up;
-        }
     }
 }
 
@@ -3209,7 +3122,6 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         ChooseUpDirections(chosen);
         const double meanSpeed = 0.5 * (run.MinSpeed + run.MaxSpeed);
         const double sigma = std::max(run.Filter * kSmoothSecondsPerPass * meanSpeed, leastSigma);
-        HoldBankIntoVerticalSteps(chosen, stepPlaces, spacing, kHoldSigmas * sigma, kFeltWindow);
         // r (r + 1) = (sigma / spacing)^2 for the three running means.
         const double ratio = std::min(sigma / spacing, double{kMaxSmoothRadius});
         const int smoothRadius = static_cast<int>(

