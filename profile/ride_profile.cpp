@@ -230,12 +230,6 @@ void SetUnreached(ProfileSample& sample) {
     sample.speed = sample.vertical = sample.lateral = sample.longitudinal = kNaN;
 }
 
-// A sample whose forces count: reached, with a level frame and finite forces.
-bool Counted(const ProfileSample& s) {
-    return s.reached() && !s.verticalTrack && std::isfinite(s.vertical) &&
-           std::isfinite(s.lateral) && std::isfinite(s.longitudinal);
-}
-
 // Everything of one sample at parameter t of segment i.
 ProfileSample EvaluateSample(const TrackData& track, const Walk& walk, const EnergyLine& line,
                              double h, int i, double t, double distance) {
@@ -340,7 +334,7 @@ ProfileSummary SummariseRaw(const std::vector<ProfileSample>& samples, double le
         if (!seenSpeed || s.speed > summary.maxSpeed.value) Take(summary.maxSpeed, s.speed, s);
         seenSpeed = true;
         // A cusp of the path (no direction of travel) has no finite force either.
-        if (!Counted(s)) continue;
+        if (!s.counted()) continue;
         if (!seenForce || s.vertical > summary.maxVertical.value) {
             Take(summary.maxVertical, s.vertical, s);
         }
@@ -374,25 +368,15 @@ ProfileSummary SummariseRaw(const std::vector<ProfileSample>& samples, double le
     return summary;
 }
 
-// The felt extremes and RMS, and the onset rates, over the counted samples.
-// The onset into a sample that lies less than half a step (`spacing`) past
-// the one before it (the path's end, which may fall a hair beyond the last
-// regular sample) is taken from the sample before that: the felt windows of
-// two samples micrometres apart differ by a whole sample at their far ends,
-// and that change over so short a time read as thousands of g/s on a track
-// whose felt forces change by 15 g/s.
+// The felt extremes and RMS over the counted samples, and the onset rates
+// (see ForEachOnsetStep).
 void SummariseFelt(const std::vector<ProfileSample>& samples, double spacing,
                    ProfileSummary& summary) {
     bool seen = false;
     double sumSquares = 0.0;
     size_t count = 0;
-    const ProfileSample* previous = nullptr;
-    const ProfileSample* earlier = nullptr;  // the counted sample before `previous`
     for (const ProfileSample& s : samples) {
-        if (!Counted(s)) {
-            previous = earlier = nullptr;
-            continue;
-        }
+        if (!s.counted()) continue;
         if (!seen || s.feltVertical > summary.feltMaxVertical.value) {
             Take(summary.feltMaxVertical, s.feltVertical, s);
         }
@@ -405,23 +389,18 @@ void SummariseFelt(const std::vector<ProfileSample>& samples, double spacing,
         seen = true;
         sumSquares += s.feltLateral * s.feltLateral;
         ++count;
-        const ProfileSample* from = previous;
-        if (from != nullptr && s.distance - from->distance < 0.5 * spacing) from = earlier;
-        if (from != nullptr) {
-            const double time = (s.distance - from->distance) / (0.5 * (s.speed + from->speed));
-            if (time > 0.0) {
-                const auto onset = [time](double& rate, double a, double b) {
-                    rate = std::max(rate, std::abs(b - a) / time);
-                };
-                onset(summary.onsetVertical, from->feltVertical, s.feltVertical);
-                onset(summary.onsetLateral, from->feltLateral, s.feltLateral);
-                onset(summary.onsetLongitudinal, from->feltLongitudinal, s.feltLongitudinal);
-            }
-        }
-        earlier = previous;
-        previous = &s;
     }
     if (count > 0) summary.feltLateralRms = std::sqrt(sumSquares / static_cast<double>(count));
+    ForEachOnsetStep(
+        samples, spacing,
+        [&summary](const ProfileSample& from, const ProfileSample& to, double seconds) {
+            const auto onset = [seconds](double& rate, double a, double b) {
+                rate = std::max(rate, std::abs(b - a) / seconds);
+            };
+            onset(summary.onsetVertical, from.feltVertical, to.feltVertical);
+            onset(summary.onsetLateral, from.feltLateral, to.feltLateral);
+            onset(summary.onsetLongitudinal, from.feltLongitudinal, to.feltLongitudinal);
+        });
 }
 
 Result CheckTrack(const TrackData& track, const ProfileSettings& settings) {
@@ -518,7 +497,7 @@ void ComputeFeltForces(std::vector<ProfileSample>& samples, const SideBySide& si
     std::vector<std::array<double, 3>> prefix(1, {0.0, 0.0, 0.0});
     prefix.reserve(samples.size() + 1);
     for (const ProfileSample& s : samples) {
-        if (!Counted(s)) continue;
+        if (!s.counted()) continue;
         distance.push_back(s.distance);
         const std::array<double, 3>& last = prefix.back();
         prefix.push_back({last[0] + s.vertical, last[1] + s.lateral, last[2] + s.longitudinal});
@@ -530,7 +509,7 @@ void ComputeFeltForces(std::vector<ProfileSample>& samples, const SideBySide& si
         size_t hi = 0;
         for (size_t j = from; j < to; ++j) {
             ProfileSample& s = samples[j];
-            if (!Counted(s)) {
+            if (!s.counted()) {
                 s.feltVertical = s.feltLateral = s.feltLongitudinal = kNaN;
                 continue;
             }

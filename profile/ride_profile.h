@@ -67,6 +67,11 @@ struct ProfileSample {
     // are NaN and the heart is taken on the rail.
     bool verticalTrack = false;
     bool reached() const { return !std::isnan(speed); }  // false where the train cannot get
+    // Whether its forces count: reached, with a level frame and finite forces.
+    bool counted() const {
+        return reached() && !verticalTrack && std::isfinite(vertical) && std::isfinite(lateral) &&
+               std::isfinite(longitudinal);
+    }
 };
 
 // One extreme of the summary and where it happens.
@@ -147,5 +152,34 @@ void ComputeFeltForces(std::vector<ProfileSample>& samples, const SideBySide& si
 // path's, `spacing` the step between its regular samples.
 ProfileSummary SummariseProfile(const std::vector<ProfileSample>& samples, double length,
                                 double spacing);
+
+// Calls `step(from, to, seconds)` for every counted sample `to` and the
+// counted sample its onset is measured from, `seconds` apart at their mean
+// speed: the sample before it, or, where `to` lies less than half a step
+// (`spacing`) past that one, the sample before that. The path's end may fall
+// a hair beyond the last regular sample: the felt windows of two samples
+// micrometres apart differ by a whole sample at their far ends, and that
+// change over so short a time would read as thousands of g/s on a track
+// whose felt forces change by 15 g/s. A sample that does not count breaks
+// the chain.
+template <typename Step>
+void ForEachOnsetStep(const std::vector<ProfileSample>& samples, double spacing, Step&& step) {
+    const ProfileSample* previous = nullptr;
+    const ProfileSample* earlier = nullptr;  // the counted sample before `previous`
+    for (const ProfileSample& s : samples) {
+        if (!s.counted()) {
+            previous = earlier = nullptr;
+            continue;
+        }
+        const ProfileSample* from = previous;
+        if (from != nullptr && s.distance - from->distance < 0.5 * spacing) from = earlier;
+        if (from != nullptr) {
+            const double seconds = (s.distance - from->distance) / (0.5 * (s.speed + from->speed));
+            if (seconds > 0.0) step(*from, s, seconds);
+        }
+        earlier = previous;
+        previous = &s;
+    }
+}
 
 }  // namespace cvqrn

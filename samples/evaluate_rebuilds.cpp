@@ -108,27 +108,17 @@ Figures Measure(const RideProfile& p, const RideProfile& drawn) {
     f.gap = std::max({s.maxVertical.value - s.feltMaxVertical.value,
                       s.feltMinVertical.value - s.minVertical.value,
                       std::abs(s.maxLateral.value) - std::abs(s.feltMaxLateral.value)});
-    // The onset of the total as the profile takes the others' (the path's end,
-    // a hair past the last regular sample, from the sample before).
-    const ProfileSample* prev = nullptr;
-    const ProfileSample* earlier = nullptr;
+    // The largest felt total, and its onset as the profile takes the others'.
     for (const ProfileSample& x : p.samples) {
-        if (!std::isfinite(x.feltVertical)) {
-            prev = earlier = nullptr;
-            continue;
-        }
-        const double total = std::hypot(x.feltVertical, x.feltLateral);
-        f.totalMax = std::max(f.totalMax, total);
-        const ProfileSample* from =
-            prev != nullptr && x.distance - prev->distance < 0.5 * p.spacing ? earlier : prev;
-        if (from != nullptr) {
-            const double time = (x.distance - from->distance) / (0.5 * (x.speed + from->speed));
-            const double before = std::hypot(from->feltVertical, from->feltLateral);
-            if (time > 0) f.onsetTotal = std::max(f.onsetTotal, std::abs(total - before) / time);
-        }
-        earlier = prev;
-        prev = &x;
+        if (!x.counted()) continue;
+        f.totalMax = std::max(f.totalMax, std::hypot(x.feltVertical, x.feltLateral));
     }
+    ForEachOnsetStep(p.samples, p.spacing,
+                     [&f](const ProfileSample& from, const ProfileSample& to, double seconds) {
+                         const double before = std::hypot(from.feltVertical, from.feltLateral);
+                         const double total = std::hypot(to.feltVertical, to.feltLateral);
+                         f.onsetTotal = std::max(f.onsetTotal, std::abs(total - before) / seconds);
+                     });
     return f;
 }
 
@@ -348,22 +338,16 @@ Onset DescribeOnset(const RideProfile& drawn, const RideProfile& rebuilt) {
     const auto& r = rebuilt.samples;
     const auto& d = drawn.samples;
     if (r.size() < 3 || d.size() < 3) return {"too short", ""};
-    const auto counted = [](const ProfileSample& x) {
-        return x.reached() && std::isfinite(x.feltLateral);
-    };
-    // (The path's end a hair past the last regular sample is no place of an onset.)
-    const auto onsetAt = [&](const std::vector<ProfileSample>& p, size_t k) {
-        if (k == 0 || !counted(p[k]) || !counted(p[k - 1]) ||
-            p[k].distance - p[k - 1].distance < 0.5 * rebuilt.spacing) {
-            return 0.0;
-        }
-        const double time =
-            (p[k].distance - p[k - 1].distance) / (0.5 * (p[k].speed + p[k - 1].speed));
-        return time > 0.0 ? std::abs(p[k].feltLateral - p[k - 1].feltLateral) / time : 0.0;
-    };
+    // Each sample's felt lateral onset, as the profile takes it.
+    std::vector<double> onset(r.size(), 0.0);
+    ForEachOnsetStep(r, rebuilt.spacing,
+                     [&](const ProfileSample& from, const ProfileSample& to, double seconds) {
+                         onset[static_cast<size_t>(&to - r.data())] =
+                             std::abs(to.feltLateral - from.feltLateral) / seconds;
+                     });
     size_t j = 1;
     for (size_t k = 2; k < r.size(); ++k) {
-        if (onsetAt(r, k) > onsetAt(r, j)) j = k;
+        if (onset[k] > onset[j]) j = k;
     }
     // The drawn sample whose heart lies nearest a rebuilt one's, searched
     // within 5 m of the same share of the length.
@@ -398,9 +382,8 @@ Onset DescribeOnset(const RideProfile& drawn, const RideProfile& rebuilt) {
     }
     // A jump explains the onset where it makes at least half the felt change
     // over the window (a jump of J g: J over the window's 0.2 s).
-    const double step = std::abs(jump(r, at, true)) >= 0.5 * onsetAt(r, j) * 0.2
-                            ? jump(r, at, true)
-                            : 0.0;
+    const double step =
+        std::abs(jump(r, at, true)) >= 0.5 * onset[j] * 0.2 ? jump(r, at, true) : 0.0;
     const auto [first, last] = SegmentSamples(r, at);
     const double toJoin =
         std::min(r[at].distance - r[first].distance, r[last].distance - r[at].distance);
