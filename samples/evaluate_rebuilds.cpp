@@ -12,11 +12,13 @@
 // random layouts of the corpus from seed FIRST (default 0) on, with each
 // case's own settings at 1x, 2x and 4x its segment count, and prints per run
 // whether it was refused or how far the hearts strayed, where (arc length,
-// what the drawn path does there, the largest raw force), where and why the
-// raw forces stand above the felt ones when that target is missed, where
-// and why the felt lateral force changes fastest when its onset target is
-// missed, and the targets missed; then the runs by heart-distance band, the
-// misses by kind, the gap and onset misses by cause and the worst runs.
+// what the drawn path does there, the largest raw force), its felt lateral
+// max and RMS, where and why the raw forces stand above the felt ones when
+// that target is missed, where and why the felt lateral force changes
+// fastest when its onset target is missed, and the targets missed; then the
+// runs by heart-distance band, the felt lateral summed over the accepted
+// runs, the misses by kind, the gap and onset misses by cause and the worst
+// runs.
 //
 // The drawn track is ridden with the hearts on its rail; a rebuilt one with
 // the hearts at the heartline distance. Samples every 0.25 m.
@@ -468,6 +470,10 @@ int Corpus(int first, int count) {
     std::map<std::string, std::pair<int, double>> onsetCauses;  // runs, summed excess
     int refused = 0, refusedByDefault = 0, runs = 0;
     std::vector<std::pair<double, std::string>> worst;
+    // The felt lateral max and RMS summed over the accepted runs: the gap
+    // target is met more easily as the felt maximum rises, so a change that
+    // clears runs by banking less shows here as a rise.
+    std::array<double, 2> feltLateral{0.0, 0.0};
     for (int seed = first; seed < first + count; ++seed) {
         const LayoutCase c = RandomLayoutCase(static_cast<uint32_t>(seed));
         const HeartlineSettings base = SettingsOf(c);
@@ -515,7 +521,10 @@ int Corpus(int first, int count) {
                     : p.summary.maxVertical;
             line += FormatFixed(100 * f.heart, 1) + " cm " + DescribeWorst(drawn, p, w) +
                     ", raw " + FormatFixed(kink.value, 1) + " g at " + FormatFixed(kink.distance, 1) +
-                    " m, kink " + FormatFixed(f.kink, 2) + " deg";
+                    " m, kink " + FormatFixed(f.kink, 2) + " deg, felt lateral max/RMS " +
+                    FormatFixed(f.latMax, 2) + "/" + FormatFixed(f.latRms, 2) + " g";
+            feltLateral[0] += f.latMax;
+            feltLateral[1] += f.latRms;
             if (f.gap > d.gap + 0.5) {
                 const Gap gap = DescribeGap(drawn, p);
                 ++gapCauses[gap.cause];
@@ -536,6 +545,8 @@ int Corpus(int first, int count) {
     std::printf("\n%d runs, %d refused (%d by the default rebuild too)\n", runs, refused,
                 refusedByDefault);
     for (const auto& [band, n] : bands) std::printf("  %-24s %d\n", band.c_str(), n);
+    std::printf("felt lateral over the accepted runs, summed: max %.2f g, RMS %.2f g\n",
+                feltLateral[0], feltLateral[1]);
     std::printf("targets missed by kind:\n");
     for (const auto& [kind, n] : misses) std::printf("  %-10s %d\n", kind.c_str(), n);
     std::printf("raw-to-felt gap misses by cause:\n");
