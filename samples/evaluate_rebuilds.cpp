@@ -227,7 +227,9 @@ std::string DescribeWorst(const RideProfile& drawn, const RideProfile& rebuilt, 
         const double n = std::hypot(q.x - p.x, q.y - p.y, q.z - p.z);
         return std::array<double, 3>{(q.x - p.x) / n, (q.y - p.y) / n, (q.z - p.z) / n};
     };
-    const auto u = dir(lo, k), v = dir(k, hi);
+    // At the path's ends the chord's corner moves inward so that both chords have length.
+    const size_t corner = std::clamp(k, lo + 1, hi - 1);
+    const auto u = dir(lo, corner), v = dir(corner, hi);
     const double turn = std::acos(std::clamp(u[0] * v[0] + u[1] * v[1] + u[2] * v[2], -1.0, 1.0));
     const double curvature = turn / std::max(1e-9, d[hi].distance - d[lo].distance) * 2.0;
     const auto& r = rebuilt.samples;
