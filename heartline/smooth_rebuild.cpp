@@ -2146,8 +2146,9 @@ std::vector<double> StepsToLeadInto(const std::vector<PathSample>& loaded,
 // against the felt window (random case_031, an S-bend at 22 m/s with 4.75 m
 // segments at two and four times its count: 27 and 26 g/s against 21 drawn;
 // with a vertex on the step, 21). On a vertex the rail takes the step up as
-// a jump in its own curvature (see FinishFit). The vertices behind it follow
-// over kFlipTaper segments, those it moves towards over kStepTaperAhead: a
+// a jump in its own curvature, or ramps across it (see FinishFit and
+// StepRamps). The vertices behind it follow over kFlipTaper segments, those
+// it moves towards over kStepTaperAhead: a
 // segment shortened through a roll transition rides the eased roll's ripple
 // (about 0.2 x roll rate x heartline / length, times v^2 / g), and its first
 // lobe lands on the lateral step's peak just past the vertex (the family
@@ -2493,6 +2494,85 @@ bool NearCurveStep(const std::vector<CurveStep>& steps, double s) {
     });
 }
 
+// Metres the heart may leave the loaded path so that its curvature ramps
+// across a drawn curvature step instead of stepping with it, and the
+// segments' length, as a share of the ramp's width, up to which a rail can
+// follow the ramp (see StepRamps). A force whose direction steps, ridden in
+// a frame that rolls continuously, stands up to half the step sideways just
+// before and after it whatever the roll does: the up rolls about the step's
+// middle, and the riders feel the step's force turned by half its angle
+// until the roll has caught up (random case_061 at 28 m/s, heartline
+// -0.04 m: a step from 2.8 g vertical to 2.1 g lateral rode as 1.16 g raw
+// lateral against 0.34 g felt, 0.28 g beyond the drawn track's gap and its
+// tolerance; case_094 at twice its segments, a flat 4.7 g turn stepping in
+// 8 m from its start, 2.68 g raw against 1.96 g felt). A heart whose
+// curvature ramps over a stretch of the felt window carries that turn with
+// the roll (case_094: 2.28 g raw against 1.92 g felt). The fit brings the
+// heart back onto the path just past the ramp with a lobe of the opposite
+// curvature, which the felt window takes in: a ramp wide enough to stray
+// 3 mm raised case_058's lateral onset at four times its count 0.14 g/s
+// beyond 1.1 times the drawn track's + 1.
+constexpr double kStepRampStray = 0.002;
+constexpr double kStepRampSegment = 2.0;
+
+// Half the width of the ramp across `step`: half the felt window, or less
+// where the heart would stray further than kStepRampStray. A curvature step
+// of k ramped evenly over 2r bends the heart away from the loaded path by
+// k r^2 / 6 past the ramp, k r^2 / 12 either way where the fit splits it.
+double StepRampReach(const CurveStep& step) {
+    const double jump = step.force * kGravity / (step.speed * step.speed);
+    return std::min(0.5 * step.speed * kFeltWindow, std::sqrt(12.0 * kStepRampStray / jump));
+}
+
+// The curvature steps `steps` across which the heart's curvature is asked to
+// ramp: where every segment of `fit` reaching into the ramp is shorter than
+// kStepRampSegment times its width. A cubic's curvature runs straight along
+// a longer segment, which cannot bend into the ramp and back: there the fit
+// only gives up the heart's place for it (asked to ramp across such
+// segments, random case_048 and case_151 at their own counts, 28 and 15
+// segments of 14 and 19 m, were refused with hearts 2.0 and 2.7 cm astray),
+// and a vertex on the step keeps the jump (see AlignCurveSteps).
+std::vector<CurveStep> StepRamps(std::vector<CurveStep> steps, const RailFit& fit) {
+    const auto longerReachesIn = [&](const CurveStep& step) {
+        const double reach = StepRampReach(step);
+        for (int i = 0; i < fit.segments; ++i) {
+            const double from = fit.places[AsIndex(i)];
+            const double to = fit.places[AsIndex(i) + 1];
+            if (to < step.at - reach || from > step.at + reach) continue;
+            if (!(to - from < kStepRampSegment * 2.0 * reach)) return true;
+        }
+        return false;
+    };
+    steps.erase(std::remove_if(steps.begin(), steps.end(), longerReachesIn), steps.end());
+    return steps;
+}
+
+// Points of the loaded path over which RampedCurvature averages.
+constexpr int kRampPoints = 16;
+
+// Where arc length s lies within the ramp of one of `ramps` (see StepRamps),
+// sets `curvature` to the loaded path's curvature averaged over the ramp's
+// width about s (across the step, a ramp from the curvature before it to the
+// one after) and returns true.
+bool RampedCurvature(const PathWalk& walk, const std::vector<CurveStep>& ramps, double s,
+                     D3& curvature) {
+    for (const CurveStep& step : ramps) {
+        const double reach = StepRampReach(step);
+        if (!(std::abs(s - step.at) < reach)) continue;
+        D3 sum{};
+        for (int k = 0; k < kRampPoints; ++k) {
+            const double at = std::clamp(s - reach + 2.0 * reach * (k + 0.5) / kRampPoints, 0.0,
+                                         walk.s.back());
+            const PathPlace place = Locate(walk, at);
+            const Cubic& c = walk.cubics[AsIndex(place.segment)];
+            sum = sum + CurvatureOf(FirstAt(c, place.t), SecondAt(c, place.t));
+        }
+        curvature = (1.0 / kRampPoints) * sum;
+        return true;
+    }
+    return false;
+}
+
 // A few Levenberg-Marquardt steps over every control point, with the heart
 // computed exactly as the ride profile computes it: the heart held on the
 // loaded path and its curvature continuous across the joins.
@@ -2502,9 +2582,10 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
     m.fit = &fit;
     const bool leansAnywhere = std::any_of(samples.begin(), samples.end(),
                                            [](const PathSample& p) { return p.leanWidth > 0.0; });
-    const std::vector<CurveStep> steps =
-        leansAnywhere ? std::vector<CurveStep>{}
-                      : RippledSteps(CurveSteps(walk, samples, spacing), fit);
+    const std::vector<CurveStep> drawnSteps =
+        leansAnywhere ? std::vector<CurveStep>{} : CurveSteps(walk, samples, spacing);
+    const std::vector<CurveStep> steps = RippledSteps(drawnSteps, fit);
+    const std::vector<CurveStep> ramps = StepRamps(drawnSteps, fit);
     m.heartline = heartline;
     const TrackData rollTrack = RollTrack(fit);
     RollState rolls = StartRolls(rollTrack);
@@ -2561,6 +2642,7 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
             }
             const Cubic& c = walk.cubics[AsIndex(at.segment)];
             pathCurvature[AsIndex(q)] = CurvatureOf(FirstAt(c, at.t), SecondAt(c, at.t));
+            RampedCurvature(walk, ramps, s, pathCurvature[AsIndex(q)]);
             // Only where the roll turns over the segment: the ripple is the
             // eased roll's, and where the roll stands still the weight only
             // trades the joins' continuity away (an airtime hill's run-outs,
@@ -2606,9 +2688,11 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         m.jointScale.push_back(share * kJoinWeight * v * v / kGravity);
         m.kinkScale.push_back(leaning ? kLeanKinkWeight : 0.0);
         // On a curvature step of the loaded path (see AlignCurveSteps) the
-        // heart's curvature jumps with the path's.
+        // heart's curvature jumps with the path's, unless it ramps across it.
         const size_t w = LoadedVertexAt(walk, fit.places[k]);
-        m.pathJump.push_back(w > 0 ? CurvatureJumpAt(walk, w) : D3{});
+        D3 ramped;
+        const bool jumps = w > 0 && !RampedCurvature(walk, ramps, fit.places[k], ramped);
+        m.pathJump.push_back(jumps ? CurvatureJumpAt(walk, w) : D3{});
     }
 
     const int n = kPerVertex * (fit.segments + 1);

@@ -628,8 +628,11 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // track's lowest is -0.14 g. case_094 (heartline 0) steps from a straight
 // into a flat 4.7 g turn 8 m from its start; the up, turned evenly about the
 // step, left 2.8 to 3.1 g raw lateral just past it against 1.6 g felt: 0.6
-// to 0.9 g beyond the drawn track's gap and its tolerance. (At twice its
-// segments case_094 still stands 0.09 g beyond.) case_083 (heartline 0.51 m)
+// to 0.9 g beyond the drawn track's gap and its tolerance; at twice its
+// segments, with the up led into the step, the heart still followed the
+// step's curvature and the force turned by half the step's angle stood
+// sideways either side of it, 2.68 g raw against 1.96 g felt: 0.17 g beyond
+// (now its curvature ramps across the step). case_083 (heartline 0.51 m)
 // steps from a straight into a flat 4.6 g turn 14 m from its start; the up
 // led into it only where the heart rides at the rail, and here was rolled 38
 // of the 66 degrees that split the step: 3.25 g raw lateral just past it,
@@ -649,8 +652,8 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // back, lateral onsets 0.49 and 0.52 g/s beyond the same bound.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
-        Cases({{13, 1}, {13, 2}, {13, 4}, {94, 1}, {94, 4}, {83, 1}, {83, 4}, {160, 1}, {147, 2},
-               {72, 1}, {58, 4}}),
+        Cases({{13, 1}, {13, 2}, {13, 4}, {94, 1}, {94, 2}, {94, 4}, {83, 1}, {83, 4}, {160, 1},
+               {147, 2}, {72, 1}, {58, 4}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
