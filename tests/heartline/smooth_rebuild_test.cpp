@@ -816,6 +816,14 @@ TEST(SmoothRebuild, MoreSegmentsRideAsWellAsFewer) {
     // 2.4 g above the felt ones, against 0.9 g at twice its segments.
     // Short segments that jolt are now merged: 0.6 g against 0.4 g.
     ExpectRidesAsWellAs(177, 4, 2);
+    // A roll that turns steadily over short segments: the eased roll
+    // wobbles the heart from join to join, twice as much at twice the
+    // segments, and the felt window turns that into lateral onsets.
+    // case_176 (heartline -0.97 m at 11.8 m/s) rode 2.8 g/s at its own
+    // segments, 4.8 and 5.4 g/s at two and four times. Pairs of such
+    // segments are now merged where the riders feel no more lateral for it.
+    ExpectRidesAsWellAs(176, 2, 1);
+    ExpectRidesAsWellAs(176, 4, 1);
 }
 
 // Fault: where the lean leaves a loop's rail little sideways share at the
