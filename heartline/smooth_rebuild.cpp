@@ -126,6 +126,21 @@ constexpr double kFeltWindow = 0.2;
 // Metres by which a segment's length may change per metre of track (see
 // PlaceVertices): neighbouring segments differ by at most about a third.
 constexpr double kSegmentGrading = 0.3;
+// A vertex keeps the roll-rate flag (see KeepsRollRate) only where it needs
+// it: beside a segment that runs steep. Where the rail beside it barely runs
+// steep (Steepness below kFlagSteepness on both its segments), the two
+// segments differ in length by more than kFlagLengthRatio and the shorter
+// one is shorter than the felt window at the train's speed, the flag is
+// dropped. The flag keeps the roll's rate per unit of parameter through the
+// vertex, so per metre it jumps by the ratio of the lengths; the rail, whose
+// joins are tangent-continuous, cannot take up the heartline times that
+// jump, and the heart kinks (random case_040 at twice its segments: a 5.4 m
+// segment met a 2.7 m one at the foot of a steep pull-out, the roll rate
+// jumped from 2.4 to 3.6 degrees per metre and the heart kinked by about a
+// degree; 4.3 g raw lateral against 1.9 g felt). Without the flag the roll
+// eases into the vertex, as on every level stretch.
+constexpr double kFlagSteepness = 0.01;
+constexpr double kFlagLengthRatio = 1.5;
 // Rounds of false position that close in on the even segment length before
 // the bisection that settles it (see PlaceVertices).
 constexpr int kFalsePositionRounds = 16;
@@ -1851,8 +1866,9 @@ void FactoriseFit(const RailFit& fit, Solver& solver) {
 // vertex), and never at the last vertex: there the interpolation would take
 // the rate from the roll change towards the first vertex (it reads the
 // vertices as a circuit), a kick of up to 51 g raw at the end of a 38 m
-// random layout at 100 segments. The cautious way (see FitTuning) sets it at
-// every vertex.
+// random layout at 100 segments. Nor where the rail beside it barely runs
+// steep and its segments differ much in length (see kFlagLengthRatio). The
+// cautious way (see FitTuning) sets it at every vertex.
 bool KeepsRollRate(const RailFit& fit, size_t k) {
     return fit.keepRate[k] != 0;
 }
@@ -3371,6 +3387,23 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             if (std::any_of(steep.begin(), steep.end(), [](double x) { return x > 0.0; })) {
                 fit.keepRate[AsIndex(i)] = 1;
                 if (i + 1 < used) fit.keepRate[AsIndex(i) + 1] = 1;
+            }
+        }
+        // A vertex whose two segments barely run steep, the one shorter than
+        // the felt window and the other much longer, loses the flag again
+        // (see kFlagLengthRatio).
+        const auto steepest = [](const std::vector<double>& v) {
+            return *std::max_element(v.begin(), v.end());
+        };
+        for (int k = 1; k < used && !tuning.rateFlagsEverywhere; ++k) {
+            const size_t at = AsIndex(k);
+            const double before = fit.lengths[at - 1], after = fit.lengths[at];
+            const double shorter = std::min(before, after);
+            if (fit.keepRate[at] != 0 &&
+                std::max(steepest(fit.steep[at - 1]), steepest(fit.steep[at])) < kFlagSteepness &&
+                std::max(before, after) > kFlagLengthRatio * shorter &&
+                shorter < kFeltWindow * SpeedAt(samples, spacing, fit.places[at])) {
+                fit.keepRate[at] = 0;
             }
         }
         fit.pathDirection = fit.direction;
