@@ -841,6 +841,14 @@ TEST(SmoothRebuild, MoreSegmentsRideAsWellAsFewer) {
     // segments are now merged where the riders feel no more lateral for it.
     ExpectRidesAsWellAs(176, 2, 1);
     ExpectRidesAsWellAs(176, 4, 1);
+    // A coarser fit split as it was placed, not as its lengthening left it:
+    // case_097 at twice its segments got back a 0.53 m segment beside one of
+    // 1.9 m through a roll of 6 degrees per metre, which its own count had
+    // merged, and rode a lateral onset of 7.5 g/s against 4.8 on the drawn
+    // track (6.0 at its own count).
+    ForEachHeldRide(Cases({{97, 2}}), [](const Ride& ride) {
+        EXPECT_LE(ride.rebuilt.summary.onsetLateral, 1.1 * ride.drawn.summary.onsetLateral + 1.0);
+    });
 }
 
 // Fault: where the lean leaves a loop's rail little sideways share at the
