@@ -841,6 +841,19 @@ TEST(SmoothRebuild, MoreSegmentsRideAsWellAsFewer) {
     // segments are now merged where the riders feel no more lateral for it.
     ExpectRidesAsWellAs(176, 2, 1);
     ExpectRidesAsWellAs(176, 4, 1);
+    // Those merges judged over the whole track, undone by a hair: case_002
+    // at four times its segments merged 157 pairs and eased its felt onset
+    // from 8.0 to 6.5 g/s, but its hardest jolt about them rose by 0.001 g;
+    // it rode a lateral onset of 7.6 g/s, against 5.3 at twice.
+    ExpectRidesAsWellAs(2, 4, 2);
+    // A coarser fit split as it was placed, not as its lengthening left it:
+    // case_097 at twice its segments got back a 0.53 m segment beside one of
+    // 1.9 m through a roll of 6 degrees per metre, which its own count had
+    // merged, and rode a lateral onset of 7.5 g/s against 4.8 on the drawn
+    // track (6.0 at its own count).
+    ForEachHeldRide(Cases({{97, 2}}), [](const Ride& ride) {
+        EXPECT_LE(ride.rebuilt.summary.onsetLateral, 1.1 * ride.drawn.summary.onsetLateral + 1.0);
+    });
 }
 
 // Fault: where the lean leaves a loop's rail little sideways share at the
