@@ -667,10 +667,15 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // drawn step: the heart's ripple along each segment (the eased roll's bend
 // the rail cannot follow) peaked at the felt window's front and dipped at its
 // back, lateral onsets 0.49 and 0.52 g/s beyond the same bound.
+// case_098 at twice its segments (heartline -1.21 m), a flat S-bend whose
+// 2.9 g lateral flips at once: the segments beside the step were shorter
+// than the felt window (3.5 m at 209 m, against 4.8 m) while the bank turned
+// over across it, and the eased roll's ripple on them stood on the step's raw
+// lateral: 0.16 g beyond the drawn track's gap and its tolerance.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
         Cases({{13, 1}, {13, 2}, {13, 4}, {94, 1}, {94, 2}, {94, 4}, {83, 1}, {83, 4}, {160, 1},
-               {147, 2}, {72, 1}, {58, 4}}),
+               {147, 2}, {72, 1}, {58, 4}, {98, 2}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
