@@ -855,8 +855,11 @@ TEST(SmoothRebuild, MoreSegmentsRideAsWellAsFewer) {
     // case_097 at twice its segments got back a 0.53 m segment beside one of
     // 1.9 m through a roll of 6 degrees per metre, which its own count had
     // merged, and rode a lateral onset of 7.5 g/s against 4.8 on the drawn
-    // track (6.0 at its own count).
-    ForEachHeldRide(Cases({{97, 2}}), [](const Ride& ride) {
+    // track (6.0 at its own count). And merges of the segments the eased
+    // roll wobbles judged on other samples than the ride profile's, where
+    // that wobble aliases differently: case_105 at four times its segments
+    // kept a lateral onset 1.06 g/s beyond that bound.
+    ForEachHeldRide(Cases({{97, 2}, {105, 4}}), [](const Ride& ride) {
         EXPECT_LE(ride.rebuilt.summary.onsetLateral, 1.1 * ride.drawn.summary.onsetLateral + 1.0);
     });
 }
