@@ -1210,6 +1210,16 @@ void CentreFlips(const std::vector<PathSample>& samples, double length,
     }
 }
 
+// The slope (rise over run) of a sample's tangent that the heart's kink at a
+// join grows with (see PlaceVertices); none where the rail runs steep or
+// leans through a loop, where the level frame's spin and the lean set the
+// segments.
+double KinkSlope(const PathSample& sample) {
+    const D3& t = sample.tangent;
+    if (Steepness(t) > 0.0 || sample.leanWidth > 0.0) return 0.0;
+    return std::abs(t.y) / std::max(std::sqrt(t.x * t.x + t.z * t.z), kVerticalLimit);
+}
+
 // Arc lengths of the new vertices along the loaded path. Between vertices
 // the file eases the roll so that its rate wavers and its acceleration jumps
 // at every vertex; on the heart that is a curvature error of about
@@ -1273,13 +1283,7 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
             // that jump: the heart's direction kinks there, by about
             // pi^2 x (roll rate) x h^2 x slope / (segment length), which the
             // riders feel as a knock of v x kink over the felt window.
-            const double horizontal = std::sqrt(t.x * t.x + t.z * t.z);
-            // (Not where the rail runs steep or leans through a loop: there
-            // the level frame's spin and the lean set the segments.)
-            const double slope =
-                Steepness(t) > 0.0 || samples[j].leanWidth > 0.0
-                    ? 0.0
-                    : std::abs(t.y) / std::max(horizontal, kVerticalLimit);
+            const double slope = KinkSlope(samples[j]);
             const double kinkLength = kKinkFactor * rate * heartline * heartline * slope *
                                       samples[j].speed /
                                       (kFeltWindow * curvatureError * kGravity);
@@ -3451,13 +3455,7 @@ std::vector<double> SplitPlaces(const std::vector<double>& coarse, int segments,
                                                 Dot(before, frame.levelDown));
             const double here = std::abs(WrapAngle(roll - previousRoll) - spin) / spacing;
             rate[i] = std::max(rate[i], here);
-            // The slope the heart's kink at a join grows with, none where
-            // the rail runs steep or leans (as PlaceVertices takes it).
-            const double horizontal = std::sqrt(t.x * t.x + t.z * t.z);
-            const double slope = Steepness(t) > 0.0 || sample.leanWidth > 0.0
-                                     ? 0.0
-                                     : std::abs(t.y) / std::max(horizontal, kVerticalLimit);
-            kink[i] = std::max(kink[i], here * slope);
+            kink[i] = std::max(kink[i], here * KinkSlope(sample));
         }
         previousRoll = roll;
         previousDown = frame.levelDown;
