@@ -361,6 +361,19 @@ TEST(SmoothRebuild, KeepsAnAirtimeHillUpright) {
     });
 }
 
+// Fault: a track drawn in one upright plane came back with sideways force at
+// many segments. Rounding each coordinate to single precision on its own
+// moved points and handles across the rail by up to 8 um, and on segments a
+// few decimetres long that bent it from join to join: random case_196 at
+// twice and case_167 at four times their segments rode a felt lateral RMS
+// of 0.003 g where the drawn tracks ride none.
+TEST(SmoothRebuild, AddsNoSidewaysForceToATrackDrawnInOnePlane) {
+    ForEachHeldRide(Cases({{196, 2}, {167, 4}}), [](const Ride& ride) {
+        EXPECT_LT(ride.drawn.summary.feltLateralRms, 1e-4);  // drawn with no sideways bend
+        EXPECT_LT(ride.rebuilt.summary.feltLateralRms, 0.002);
+    });
+}
+
 // Banking that follows the felt direction leaves little lateral force in a
 // steady helix, less than the drawn banking does.
 TEST(SmoothRebuild, BanksAHelixAgainstItsLateralForce) {
