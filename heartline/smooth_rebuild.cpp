@@ -3530,9 +3530,10 @@ std::vector<double> SplitPlaces(const std::vector<double>& coarse, int segments,
         const bool end = count > 2 && (k == 0 || k + 1 == count);
         const int level = end || steep[k] != 0 ? 0 : 1;
         const double piece = (coarse[k + 1] - coarse[k]) / n;
-        const int harmless = error(k, n) <= curvatureError ? 1 : 0;
+        const double e = error(k, n);
+        const int harmless = e <= curvatureError ? 1 : 0;
         if (evenly) return Key{level, harmless, -n, piece, k};
-        return harmless != 0 ? Key{level, 1, 0, piece, k} : Key{level, 0, 0, -error(k, n), k};
+        return harmless != 0 ? Key{level, 1, 0, piece, k} : Key{level, 0, 0, -e, k};
     };
     std::priority_queue<Key> queue;
     for (size_t k = 0; k < count; ++k) queue.push(keyOf(k));
