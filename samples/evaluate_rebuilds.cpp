@@ -12,8 +12,8 @@
 // random layouts of the corpus from seed FIRST (default 0) on, with each
 // case's own settings at 1x, 2x and 4x its segment count, and prints per run
 // whether it was refused or how far the hearts strayed, where (arc length,
-// what the drawn path does there, the largest raw force), its felt lateral
-// max and RMS, where and why the raw forces stand above the felt ones when
+// what the drawn path does there, the largest raw force), the heart path's
+// largest kink and where it lies, its felt lateral max and RMS, where and why the raw forces stand above the felt ones when
 // that target is missed, where and why the felt lateral force changes
 // fastest when its onset target is missed, and the targets missed; then the
 // runs by heart-distance band, the felt lateral summed over the accepted
@@ -523,7 +523,11 @@ int Corpus(int first, int count) {
                     : p.summary.maxVertical;
             line += FormatFixed(100 * f.heart, 1) + " cm " + DescribeWorst(drawn, p, w) +
                     ", raw " + FormatFixed(kink.value, 1) + " g at " + FormatFixed(kink.distance, 1) +
-                    " m, kink " + FormatFixed(f.kink, 2) + " deg, felt lateral max/RMS " +
+                    " m, kink " + FormatFixed(f.kink, 2) + " deg" +
+                    (p.summary.largestKink.segment < 0
+                         ? std::string()
+                         : " at " + FormatFixed(p.summary.largestKink.distance, 1) + " m") +
+                    ", felt lateral max/RMS " +
                     FormatFixed(f.latMax, 2) + "/" + FormatFixed(f.latRms, 2) + " g";
             feltLateral[0] += f.latMax;
             feltLateral[1] += f.latRms;
