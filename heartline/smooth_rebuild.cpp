@@ -298,14 +298,16 @@ constexpr double kPlaneEase = 2.0;
 // plane by no more than a millimetre.
 constexpr double kPlaneRoll = 1e-3;
 // In such a plane only the rounding across it moves the riders sideways, and
-// ToSingleOnLine slides a point up to kPlaneSlideShare times as far (and as
-// many steps) to find where rounding leaves it in the plane: a handle a
-// hundredth longer or shorter changes the rail's curvature in the plane at
-// its vertex by up to two hundredths of itself. On random case_129 and
-// case_196 at four times their segments (handles of 3 to 4 cm), with the
-// rail already in its plane, the felt lateral RMS fell from 0.0017 and
-// 0.0016 g to 0.00003 and 0.0006 g.
-constexpr int kPlaneSlideSteps = 640;
+// a handle slides up to kPlaneSlideShare times as far, in up to
+// kPlaneSlideSteps steps (about 70 units in the last place), to find where
+// rounding leaves it in the plane: a handle a hundredth longer or shorter
+// changes the rail's curvature in the plane at its vertex by up to two
+// hundredths of itself. On random case_129 and case_196 at four times their
+// segments (handles of 3 to 4 cm), with the rail already in its plane, the
+// felt lateral RMS fell from 0.0017 and 0.0016 g to 0.0004 and 0.0008 g.
+// More steps slid the long handles of case_025 (2 m) by up to 2 mm, which
+// raised its vertical onset by 0.07 g/s.
+constexpr int kPlaneSlideSteps = 192;
 constexpr double kPlaneSlideShare = 10.0;
 // Metres apart the points lie at which a rail's stray is checked before it
 // is kept, half the ride profile's sample spacing. The fit points of a long
@@ -497,9 +499,8 @@ Vec3 ToSingle(const D3& v) {
 // fraction of a unit that no rounding pattern repeats within a few steps.
 // With a `normal` (not zero) the point lies in an upright plane with that
 // normal, where only the rounding across the plane moves the riders
-// sideways: that alone is weighed, and the slide may reach further (see
-// kPlaneSlideShare).
-Vec3 ToSingleOnLine(const D3& p, const D3& d, double reach, const D3& normal) {
+// sideways: that alone is weighed.
+Vec3 ToSingleOnLine(const D3& p, const D3& d, double reach, int steps, const D3& normal) {
     const double largest = std::max({std::abs(p.x), std::abs(p.y), std::abs(p.z)});
     const auto f = static_cast<float>(largest);
     const double unit =
@@ -513,9 +514,7 @@ Vec3 ToSingleOnLine(const D3& p, const D3& d, double reach, const D3& normal) {
     };
     Vec3 best = ToSingle(p);
     double off = across(best);
-    const int steps = planar ? kPlaneSlideSteps : kSlideSteps;
-    const double most = planar ? kPlaneSlideShare * reach : reach;
-    for (int j = 1; j <= steps && j * step <= most && off > 0.0; ++j) {
+    for (int j = 1; j <= steps && j * step <= reach && off > 0.0; ++j) {
         for (const int sign : {-1, 1}) {
             const Vec3 q = ToSingle(p + (sign * j * step) * d);
             const double o = across(q);
@@ -4147,43 +4146,73 @@ struct UprightPlane {
     double offset = 0.0;
 };
 
-// Whether the points and handles of input segments first..last lie in one
-// upright plane (see kPlaneRoundings), and which: the one through the first
-// point and the point furthest from it across the level, at the points' mean
-// offset. -1: they do not; 0: they span too little to tell; 1: they do.
-int StretchPlane(const PathWalk& walk, size_t first, size_t last, UprightPlane& plane) {
-    const D3 origin = walk.cubics[first].p0;
-    D3 far = origin;
-    double span = 0.0, largest = 1.0;
-    for (size_t j = first; j <= last; ++j) {
-        const Cubic& c = walk.cubics[j];
+// A run of input segments growing from `first`, and the upright plane all
+// its points and handles lie in (see kPlaneRoundings): the one through the
+// first point and a point at least half as far across the level as the
+// furthest, at the points' mean offset. The plane is found anew only where
+// the run's span doubles, so that a long run costs time in proportion to its
+// length.
+class GrowingStretch {
+public:
+    GrowingStretch(const PathWalk& walk, size_t first)
+        : walk_(walk), first_(first), last_(first), origin_(walk.cubics[first].p0), far_(origin_) {}
+    // Takes in segment `last`, the next one: false where the run no longer
+    // lies in one upright plane.
+    bool Take(size_t last) {
+        last_ = last;
+        const Cubic& c = walk_.cubics[last];
         for (const D3& q : {c.p0, c.p1, c.p2, c.p3}) {
-            const double across = portable::hypot(q.x - origin.x, q.z - origin.z);
-            if (across > span) {
-                span = across;
-                far = q;
+            const double across = portable::hypot(q.x - origin_.x, q.z - origin_.z);
+            if (across > span_) {
+                span_ = across;
+                far_ = q;
             }
-            largest = std::max({largest, std::abs(q.x), std::abs(q.y), std::abs(q.z)});
+            largest_ = std::max({largest_, std::abs(q.x), std::abs(q.y), std::abs(q.z)});
+        }
+        if (!(span_ >= kLeastPlaneSpan)) return true;  // too short to tell yet
+        if (!HasPlane() || span_ >= 2.0 * chord_) {
+            Refit();
+        } else {
+            for (const D3& q : {c.p0, c.p1, c.p2, c.p3}) Add(Dot(normal_, q));
+        }
+        if (Lies()) return true;
+        if (!(chord_ < span_)) return false;
+        Refit();
+        return Lies();
+    }
+    bool HasPlane() const { return chord_ > 0.0; }
+    UprightPlane Plane() const { return {normal_, sum_ / count_}; }
+
+private:
+    void Refit() {
+        chord_ = span_;
+        normal_ = Unit(D3{origin_.z - far_.z, 0.0, far_.x - origin_.x});
+        sum_ = 0.0;
+        count_ = 0.0;
+        lowest_ = std::numeric_limits<double>::infinity();
+        highest_ = -lowest_;
+        for (size_t j = first_; j <= last_; ++j) {
+            const Cubic& c = walk_.cubics[j];
+            for (const D3& q : {c.p0, c.p1, c.p2, c.p3}) Add(Dot(normal_, q));
         }
     }
-    if (!(span >= kLeastPlaneSpan)) return 0;
-    const D3 normal = Unit(D3{origin.z - far.z, 0.0, far.x - origin.x});
-    double sum = 0.0;
-    for (size_t j = first; j <= last; ++j) {
-        const Cubic& c = walk.cubics[j];
-        for (const D3& q : {c.p0, c.p1, c.p2, c.p3}) sum += Dot(normal, q);
+    void Add(double offset) {
+        sum_ += offset;
+        count_ += 1.0;
+        lowest_ = std::min(lowest_, offset);
+        highest_ = std::max(highest_, offset);
     }
-    const double offset = sum / static_cast<double>(4 * (last - first + 1));
-    const double tolerance = kPlaneRoundings * kSingleRounding * largest;
-    for (size_t j = first; j <= last; ++j) {
-        const Cubic& c = walk.cubics[j];
-        for (const D3& q : {c.p0, c.p1, c.p2, c.p3}) {
-            if (!(std::abs(Dot(normal, q) - offset) <= tolerance)) return -1;
-        }
+    bool Lies() const {
+        const double mean = sum_ / count_;
+        const double tolerance = kPlaneRoundings * kSingleRounding * largest_;
+        return highest_ - mean <= tolerance && mean - lowest_ <= tolerance;
     }
-    plane = {normal, offset};
-    return 1;
-}
+    const PathWalk& walk_;
+    size_t first_, last_;
+    D3 origin_, far_, normal_;
+    double span_ = 0.0, largest_ = 1.0, chord_ = 0.0;
+    double sum_ = 0.0, count_ = 0.0, lowest_ = 0.0, highest_ = 0.0;
+};
 
 // Per input segment, the stretch it belongs to (-1: none) and per stretch
 // its plane: the longest runs of segments from the start on that lie in one
@@ -4199,13 +4228,12 @@ DrawnPlanes FindDrawnPlanes(const PathWalk& walk) {
     found.stretch.assign(count, -1);
     size_t first = 0;
     while (first < count) {
+        GrowingStretch run(walk, first);
         size_t end = first;
-        UprightPlane plane, trial;
-        for (size_t last = first; last < count; ++last) {
-            const int lies = StretchPlane(walk, first, last, trial);
-            if (lies < 0) break;
-            if (lies > 0) {
-                plane = trial;
+        UprightPlane plane;
+        for (size_t last = first; last < count && run.Take(last); ++last) {
+            if (run.HasPlane()) {
+                plane = run.Plane();
                 end = last + 1;
             }
         }
@@ -4395,9 +4423,14 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         // Point and handles each kept close to the fitted tangent line.
         const double reach = kSlideReach * std::min(before, after) / 3.0;
         const D3& normal = normals[at];
-        v.Pos = ToSingleOnLine(p, d, reach, normal);
-        v.CtrlIn = ToSingleOnLine(p - (before / 3.0) * d, d, reach, normal);
-        v.CtrlOut = ToSingleOnLine(p + (after / 3.0) * d, d, reach, normal);
+        // In an upright plane a handle may slide further (the point itself
+        // would move along the path, at the track's ends too).
+        const bool planar = Dot(normal, normal) > 0.0;
+        const double handleReach = planar ? kPlaneSlideShare * reach : reach;
+        const int handleSteps = planar ? kPlaneSlideSteps : kSlideSteps;
+        v.Pos = ToSingleOnLine(p, d, reach, kSlideSteps, normal);
+        v.CtrlIn = ToSingleOnLine(p - (before / 3.0) * d, d, handleReach, handleSteps, normal);
+        v.CtrlOut = ToSingleOnLine(p + (after / 3.0) * d, d, handleReach, handleSteps, normal);
         v.Roll = static_cast<float>(fit.rolls[at]);
         v.FlagA = KeepsRollRate(fit, at);
         v.RelativeRoll = false;
