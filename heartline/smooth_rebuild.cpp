@@ -4255,10 +4255,10 @@ DrawnPlanes FindDrawnPlanes(const PathWalk& walk) {
 // about h x slope leaves almost where they are (the level frame turns with
 // the wiggle and swings the heart back), so on pitched track it may leave
 // such wiggles at the joins, and the vertex rolls, taken in the level frame
-// of the wiggling rail, follow them by up to 1e-4 rad: random case_129 at
-// four times its segments had sideways kicks of 2e-4 rad at its drawn joins,
-// case_091 a roll spike of 1.6e-4 rad, and both rode a felt lateral force
-// where the drawn track has none. So each vertex whose segments on both
+// of the wiggling rail, follow them: random case_129 at four times its
+// segments had sideways kicks of 2e-4 rad at its drawn joins, case_091 a
+// roll spike of 1.6e-4 rad, and both rode a felt lateral force where the
+// drawn track has none. So each vertex whose segments on both
 // sides lie wholly in one such stretch, run short of the vertical, and whose
 // rolls about it stay under kPlaneRoll, loses its roll and is put in the
 // plane, its direction along it; within kPlaneEase metres of a vertex left
