@@ -284,6 +284,31 @@ constexpr double kLargestStray = 0.0195;
 // than the file's rounding already does on short segments.
 constexpr int kSlideSteps = 64;
 constexpr double kSlideReach = 1e-3;
+// A stretch of the loaded path counts as drawn in one upright plane where
+// every point and handle of its segments lies within kPlaneRoundings times
+// the file's rounding (kSingleRounding of the largest coordinate) of one,
+// and its points span at least kLeastPlaneSpan metres across the level.
+constexpr double kPlaneRoundings = 4.0;
+constexpr double kLeastPlaneSpan = 1.0;
+// Metres over which a rail put in such a plane eases back to the fitted one
+// where a vertex is left as fitted (see KeepInDrawnPlanes).
+constexpr double kPlaneEase = 2.0;
+// Radians of vertex roll under which a rail in such a plane is taken to run
+// without roll: a heart a metre above or below the rail moves across the
+// plane by no more than a millimetre.
+constexpr double kPlaneRoll = 1e-3;
+// In such a plane only the rounding across it moves the riders sideways, and
+// a handle slides up to kPlaneSlideShare times as far, in up to
+// kPlaneSlideSteps steps (about 70 units in the last place), to find where
+// rounding leaves it in the plane: a handle a hundredth longer or shorter
+// changes the rail's curvature in the plane at its vertex by up to two
+// hundredths of itself. On random case_129 and case_196 at four times their
+// segments (handles of 3 to 4 cm), with the rail already in its plane, the
+// felt lateral RMS fell from 0.0017 and 0.0016 g to 0.0004 and 0.0008 g.
+// More steps slid the long handles of case_025 (2 m) by up to 2 mm, which
+// raised its vertical onset by 0.07 g/s.
+constexpr int kPlaneSlideSteps = 192;
+constexpr double kPlaneSlideShare = 10.0;
 // Metres apart the points lie at which a rail's stray is checked before it
 // is kept, half the ride profile's sample spacing. The fit points of a long
 // segment lie up to a metre apart: on a 7.6 m straight at 37 degrees down
@@ -472,19 +497,24 @@ Vec3 ToSingle(const D3& v) {
 // decimetres long that bends the rail sideways from join to join, which
 // riders feel on a track drawn without a sideways bend. The steps are a
 // fraction of a unit that no rounding pattern repeats within a few steps.
-Vec3 ToSingleOnLine(const D3& p, const D3& d, double reach) {
+// With a `normal` (not zero) the point lies in an upright plane with that
+// normal, where only the rounding across the plane moves the riders
+// sideways: that alone is weighed.
+Vec3 ToSingleOnLine(const D3& p, const D3& d, double reach, int steps, const D3& normal) {
     const double largest = std::max({std::abs(p.x), std::abs(p.y), std::abs(p.z)});
     const auto f = static_cast<float>(largest);
     const double unit =
         static_cast<double>(std::nextafter(f, std::numeric_limits<float>::infinity()) - f);
     const double step = 0.37 * unit;
+    const bool planar = Dot(normal, normal) > 0.0;
     const auto across = [&](const Vec3& q) {
         const D3 e = ToD(q) - p;
+        if (planar) return std::abs(Dot(normal, e));
         return Norm(e - Dot(e, d) * d);
     };
     Vec3 best = ToSingle(p);
     double off = across(best);
-    for (int j = 1; j <= kSlideSteps && j * step <= reach && off > 0.0; ++j) {
+    for (int j = 1; j <= steps && j * step <= reach && off > 0.0; ++j) {
         for (const int sign : {-1, 1}) {
             const Vec3 q = ToSingle(p + (sign * j * step) * d);
             const double o = across(q);
@@ -4109,6 +4139,206 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     return outcome;
 }
 
+// An upright plane: the points x with Dot(normal, x) == offset, the normal
+// level.
+struct UprightPlane {
+    D3 normal;
+    double offset = 0.0;
+};
+
+// A run of input segments growing from `first`, and the upright plane all
+// its points and handles lie in (see kPlaneRoundings): the one through the
+// first point and a point at least half as far across the level as the
+// furthest, at the points' mean offset. The plane is found anew only where
+// the run's span doubles, so that a long run costs time in proportion to its
+// length.
+class GrowingStretch {
+public:
+    GrowingStretch(const PathWalk& walk, size_t first)
+        : walk_(walk), first_(first), last_(first), origin_(walk.cubics[first].p0), far_(origin_) {}
+    // Takes in segment `last`, the next one: false where the run no longer
+    // lies in one upright plane.
+    bool Take(size_t last) {
+        last_ = last;
+        const Cubic& c = walk_.cubics[last];
+        for (const D3& q : {c.p0, c.p1, c.p2, c.p3}) {
+            const double across = portable::hypot(q.x - origin_.x, q.z - origin_.z);
+            if (across > span_) {
+                span_ = across;
+                far_ = q;
+            }
+            largest_ = std::max({largest_, std::abs(q.x), std::abs(q.y), std::abs(q.z)});
+        }
+        if (!(span_ >= kLeastPlaneSpan)) return true;  // too short to tell yet
+        if (!HasPlane() || span_ >= 2.0 * chord_) {
+            Refit();
+        } else {
+            for (const D3& q : {c.p0, c.p1, c.p2, c.p3}) Add(Dot(normal_, q));
+        }
+        if (Lies()) return true;
+        if (!(chord_ < span_)) return false;
+        Refit();
+        return Lies();
+    }
+    bool HasPlane() const { return chord_ > 0.0; }
+    UprightPlane Plane() const { return {normal_, sum_ / count_}; }
+
+private:
+    void Refit() {
+        chord_ = span_;
+        normal_ = Unit(D3{origin_.z - far_.z, 0.0, far_.x - origin_.x});
+        sum_ = 0.0;
+        count_ = 0.0;
+        lowest_ = std::numeric_limits<double>::infinity();
+        highest_ = -lowest_;
+        for (size_t j = first_; j <= last_; ++j) {
+            const Cubic& c = walk_.cubics[j];
+            for (const D3& q : {c.p0, c.p1, c.p2, c.p3}) Add(Dot(normal_, q));
+        }
+    }
+    void Add(double offset) {
+        sum_ += offset;
+        count_ += 1.0;
+        lowest_ = std::min(lowest_, offset);
+        highest_ = std::max(highest_, offset);
+    }
+    bool Lies() const {
+        const double mean = sum_ / count_;
+        const double tolerance = kPlaneRoundings * kSingleRounding * largest_;
+        return highest_ - mean <= tolerance && mean - lowest_ <= tolerance;
+    }
+    const PathWalk& walk_;
+    size_t first_, last_;
+    D3 origin_, far_, normal_;
+    double span_ = 0.0, largest_ = 1.0, chord_ = 0.0;
+    double sum_ = 0.0, count_ = 0.0, lowest_ = 0.0, highest_ = 0.0;
+};
+
+// Per input segment, the stretch it belongs to (-1: none) and per stretch
+// its plane: the longest runs of segments from the start on that lie in one
+// upright plane (a lift hill, a straight drop, a camelback drawn without a
+// sideways bend).
+struct DrawnPlanes {
+    std::vector<int> stretch;
+    std::vector<UprightPlane> planes;
+};
+DrawnPlanes FindDrawnPlanes(const PathWalk& walk) {
+    DrawnPlanes found;
+    const size_t count = walk.cubics.size();
+    found.stretch.assign(count, -1);
+    size_t first = 0;
+    while (first < count) {
+        GrowingStretch run(walk, first);
+        size_t end = first;
+        UprightPlane plane;
+        for (size_t last = first; last < count && run.Take(last); ++last) {
+            if (run.HasPlane()) {
+                plane = run.Plane();
+                end = last + 1;
+            }
+        }
+        if (end == first) {
+            ++first;
+            continue;
+        }
+        const int index = static_cast<int>(found.planes.size());
+        for (size_t j = first; j < end; ++j) found.stretch[j] = index;
+        found.planes.push_back(plane);
+        first = end;
+    }
+    return found;
+}
+
+// Where the loaded path runs in one upright plane, the hearts the fit holds
+// on it lie in that plane, and so would a rail without roll under them. The
+// finish holds the hearts' places, which a sideways wiggle of the rail over
+// about h x slope leaves almost where they are (the level frame turns with
+// the wiggle and swings the heart back), so on pitched track it may leave
+// such wiggles at the joins, and the vertex rolls, taken in the level frame
+// of the wiggling rail, follow them: random case_129 at four times its
+// segments had sideways kicks of 2e-4 rad at its drawn joins, case_091 a
+// roll spike of 1.6e-4 rad, and both rode a felt lateral force where the
+// drawn track has none. So each vertex whose segments on both
+// sides lie wholly in one such stretch, run short of the vertical, and whose
+// rolls about it stay under kPlaneRoll, loses its roll and is put in the
+// plane, its direction along it; within kPlaneEase metres of a vertex left
+// as fitted only a share of that, so that neither the rail nor the heart
+// steps sideways there. Returns per vertex the plane's normal (zero where
+// none) for the writing.
+std::vector<D3> KeepInDrawnPlanes(const PathWalk& walk, double heartline, RailFit& fit) {
+    const size_t vertices = fit.point.size();
+    std::vector<D3> normals(vertices);
+    const DrawnPlanes drawn = FindDrawnPlanes(walk);
+    if (drawn.planes.empty()) return normals;
+    const size_t last = vertices - 1;
+    // Per vertex: its stretch, or -1 where it is left as fitted.
+    std::vector<int> stretch(vertices, -1);
+    for (size_t k = 0; k < vertices; ++k) {
+        const size_t before = k > 0 ? k - 1 : k, after = k < last ? k + 1 : k;
+        const int from = drawn.stretch[AsIndex(Locate(walk, fit.places[before]).segment)];
+        const int to = drawn.stretch[AsIndex(Locate(walk, fit.places[after]).segment)];
+        if (from < 0 || from != to) continue;
+        bool kept = true;
+        for (size_t j = k > 1 ? k - 2 : 0; j <= std::min(last, k + 2); ++j) {
+            kept = kept && std::abs(fit.rolls[j]) <= kPlaneRoll;
+        }
+        for (size_t i = before; i < after; ++i) {
+            kept = kept && std::all_of(fit.steep[i].begin(), fit.steep[i].end(),
+                                       [](double x) { return x < 1.0; });
+        }
+        const D3& n = drawn.planes[AsIndex(from)].normal;
+        LevelFrame frame;
+        if (kept && LevelFrameOf(fit.direction[k] - Dot(n, fit.direction[k]) * n, frame)) {
+            stretch[k] = from;
+        }
+    }
+    // The share of the move: eased in over kPlaneEase metres from each vertex
+    // left as fitted.
+    std::vector<double> share(vertices, 0.0);
+    double reach = std::numeric_limits<double>::infinity();
+    for (size_t k = 0; k < vertices; ++k) {
+        reach = stretch[k] < 0 ? 0.0 : reach + (k > 0 ? fit.places[k] - fit.places[k - 1] : 0.0);
+        share[k] = reach;
+    }
+    reach = std::numeric_limits<double>::infinity();
+    for (size_t k = vertices; k-- > 0;) {
+        reach = stretch[k] < 0 ? 0.0 : reach + (k < last ? fit.places[k + 1] - fit.places[k] : 0.0);
+        share[k] = SmoothStep(std::min(share[k], reach) / kPlaneEase);
+    }
+    // The eased roll, and the rail's offset from the plane that puts the
+    // heart in it under that roll.
+    std::vector<double> offset(vertices, 0.0);
+    for (size_t k = 0; k < vertices; ++k) {
+        if (stretch[k] < 0) continue;
+        const D3& n = drawn.planes[AsIndex(stretch[k])].normal;
+        fit.rolls[k] = static_cast<double>(static_cast<float>((1.0 - share[k]) * fit.rolls[k]));
+        LevelFrame frame;
+        LevelFrameOf(fit.direction[k] - Dot(n, fit.direction[k]) * n, frame);
+        offset[k] = -heartline * Dot(n, UpOf(frame, fit.rolls[k]));
+    }
+    std::vector<D3> moved(fit.direction);
+    for (size_t k = 0; k < vertices; ++k) {
+        if (stretch[k] < 0) continue;
+        const UprightPlane& plane = drawn.planes[AsIndex(stretch[k])];
+        const D3& n = plane.normal;
+        // The slope of the offset along the stretch, and of the share.
+        const size_t before = k > 0 && stretch[k - 1] == stretch[k] ? k - 1 : k;
+        const size_t after = k < last && stretch[k + 1] == stretch[k] ? k + 1 : k;
+        const double slope = after > before ? (offset[after] - offset[before]) /
+                                                  (fit.places[after] - fit.places[before])
+                                            : 0.0;
+        const size_t b = k > 0 ? k - 1 : k, a = k < last ? k + 1 : k;
+        const double easing = (share[a] - share[b]) / (fit.places[a] - fit.places[b]);
+        const double gap = plane.offset + offset[k] - Dot(n, fit.point[k]);
+        const D3& d = fit.direction[k];
+        moved[k] = d + (share[k] * (slope - Dot(n, d)) + easing * gap) * n;
+        fit.point[k] = fit.point[k] + (share[k] * gap) * n;
+        normals[k] = n;
+    }
+    fit.direction = std::move(moved);
+    return normals;
+}
+
 }  // namespace
 
 Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
@@ -4126,7 +4356,10 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
                            FormatFixed(walk.s.back() / 1000.0, 1) +
                            " km. The default rebuild can take it.");
     }
-    const SmoothOutcome outcome = FitSmooth(run, walk, segments, progress);
+    SmoothOutcome outcome = FitSmooth(run, walk, segments, progress);
+    const std::vector<D3> normals =
+        outcome.solved ? KeepInDrawnPlanes(walk, run.Settings.heartline, outcome.fit)
+                       : std::vector<D3>(outcome.fit.point.size());
     const RailFit& fit = outcome.fit;
     const Stray& best = outcome.best;
     const Stray& gentlest = outcome.gentlest;
@@ -4189,9 +4422,15 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         const double after = k < used ? fit.lengths[at] : fit.lengths[at - 1];
         // Point and handles each kept close to the fitted tangent line.
         const double reach = kSlideReach * std::min(before, after) / 3.0;
-        v.Pos = ToSingleOnLine(p, d, reach);
-        v.CtrlIn = ToSingleOnLine(p - (before / 3.0) * d, d, reach);
-        v.CtrlOut = ToSingleOnLine(p + (after / 3.0) * d, d, reach);
+        const D3& normal = normals[at];
+        // In an upright plane a handle may slide further (the point itself
+        // would move along the path, at the track's ends too).
+        const bool planar = Dot(normal, normal) > 0.0;
+        const double handleReach = planar ? kPlaneSlideShare * reach : reach;
+        const int handleSteps = planar ? kPlaneSlideSteps : kSlideSteps;
+        v.Pos = ToSingleOnLine(p, d, reach, kSlideSteps, normal);
+        v.CtrlIn = ToSingleOnLine(p - (before / 3.0) * d, d, handleReach, handleSteps, normal);
+        v.CtrlOut = ToSingleOnLine(p + (after / 3.0) * d, d, handleReach, handleSteps, normal);
         v.Roll = static_cast<float>(fit.rolls[at]);
         v.FlagA = KeepsRollRate(fit, at);
         v.RelativeRoll = false;
