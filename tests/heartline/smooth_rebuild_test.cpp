@@ -876,6 +876,12 @@ TEST(SmoothRebuild, MoreSegmentsRideAsWellAsFewer) {
     // 5.6 g further above the felt. The coarser count's fit, split, is now
     // kept where it rides better.
     ExpectRidesAsWellAs(68, 2, 1);
+    // A crest running straight into a valley, drawn with a 0.2 m segment
+    // between them: both halves of the step were dropped as clashes with
+    // the vertices on the steps beside them, and at four times its segments
+    // case_081 rode one 5.4 m segment over the crest, 4.9 g raw against
+    // 3.8 g drawn.
+    ExpectRidesAsWellAs(81, 4, 2);
     // A coarser fit split as it was placed, not as its lengthening left it:
     // case_097 at twice its segments got back a 0.53 m segment beside one of
     // 1.9 m through a roll of 6 degrees per metre, which its own count had
