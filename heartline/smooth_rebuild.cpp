@@ -4017,8 +4017,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         // one of 1.9 m through a roll of 6 degrees per metre, which the
         // coarser fit had merged, rode a lateral onset 1.2 g/s beyond the
         // drawn track's bound, against none at its own count).
-        const SmoothOutcome coarse = FitSmooth(run, walk, segments / 2, progress, weighCoarser);
-        coarser = coarse;
+        coarser = FitSmooth(run, walk, segments / 2, progress, weighCoarser);
+        const SmoothOutcome& coarse = *coarser;
         if (coarse.solved && coarse.best.distance <= kLargestStray) {
             samples = chooseUp(coarse.recipe.leastSigma, coarse.recipe.lean, leaned);
             // Of the two ways to split (harmless splits first, or every
