@@ -871,6 +871,20 @@ TEST(SmoothRebuild, MoreSegmentsRideAsWellAsFewer) {
     // from 8.0 to 6.5 g/s, but its hardest jolt about them rose by 0.001 g;
     // it rode a lateral onset of 7.6 g/s, against 5.3 at twice.
     ExpectRidesAsWellAs(2, 4, 2);
+    // A loop's lean sets one segment length whatever the count, but not
+    // where its vertices fall, and the file's eased roll rides some places
+    // much worse: case_068 (the hearts 0.67 m below the rail) rode lateral
+    // onsets of 51 and 47 g/s beyond the drawn track's at two and four
+    // times its segments, against 29 at its own count, with the raw lateral
+    // 5.6 g further above the felt. The coarser count's fit, split, is now
+    // kept where it rides better.
+    ExpectRidesAsWellAs(68, 2, 1);
+    // A crest running straight into a valley, drawn with a 0.2 m segment
+    // between them: both halves of the step were dropped as clashes with
+    // the vertices on the steps beside them, and at four times its segments
+    // case_081 rode one 5.4 m segment over the crest, 4.9 g raw against
+    // 3.8 g drawn.
+    ExpectRidesAsWellAs(81, 4, 2);
     // A coarser fit split as it was placed, not as its lengthening left it:
     // case_097 at twice its segments got back a 0.53 m segment beside one of
     // 1.9 m through a roll of 6 degrees per metre, which its own count had
