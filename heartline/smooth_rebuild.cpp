@@ -2838,6 +2838,21 @@ std::vector<SpreadStep> SpreadSteps(const PathWalk& walk, const std::vector<Curv
         const auto i = static_cast<int>(after - fit.places.begin()) - 1;
         if (!(fit.places[AsIndex(i)] < step.at)) continue;
         if (!(fit.lengths[AsIndex(i)] < step.speed * kFeltWindow)) continue;
+        // Not on a segment too short for AlignCurveSteps to move a vertex
+        // onto its step: the felt window averages that segment's overshoot
+        // away, and spread there the step rode more felt lateral (random
+        // case_013 at four times its count: a 4.8 g step on a 2.1 m segment,
+        // half a window: 2.72 g against 2.57).
+        if (fit.lengths[AsIndex(i)] < kCurveStepSegment * step.speed * kFeltWindow) continue;
+        // Nor where a vertex of the segment already sits on a step, which the
+        // rail takes up as a jump there: spread beside such a vertex, the
+        // step rode a larger gap (random case_081, a crest running into a
+        // valley, at four times its count: 0.26 g beyond the drawn track's
+        // gap and its tolerance against 0.02).
+        const auto onEnd = [&](const CurveStep& other) {
+            return other.at == fit.places[AsIndex(i)] || other.at == fit.places[AsIndex(i) + 1];
+        };
+        if (std::any_of(steps.begin(), steps.end(), onEnd)) continue;
         const size_t w = LoadedVertexAt(walk, step.at);
         if (w == 0) continue;
         spread.push_back({i, step.at, CurvatureJumpAt(walk, w)});
