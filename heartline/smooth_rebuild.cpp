@@ -2804,6 +2804,62 @@ bool RampedCurvature(const PathWalk& walk, const std::vector<CurveStep>& ramps, 
     return false;
 }
 
+// A large drawn curvature step that falls inside one of the fit's segments,
+// with neither a vertex on it nor a ramp across it (see StepRamps): the
+// segment, the arc length of the step and the loaded path's curvature jump
+// there (before minus after).
+struct SpreadStep {
+    int segment = 0;
+    double at = 0.0;
+    D3 jump;
+};
+
+// The steps among `steps` of at least kStepSideForce that the heart's
+// curvature is asked to spread over the whole segment holding them. A
+// cubic's curvature runs straight along a segment; asked for the step at its
+// fit points, the fit smears the step and overshoots it on both sides, raw
+// force the felt window averages away (random case_143 at twice its count:
+// a 7.5 g step 70 % into a 2.5 m segment, 1.06 g beyond the drawn track's
+// gap and its tolerance; at four times, 0.42 g). Asked for the straight run
+// from the curvature at the segment's start to the one at its end, the fit
+// follows it (0.53 g and within). Only on segments shorter than the felt
+// window. Smaller steps are left alone: spread, a 4.5 g step on a 2.4 m
+// segment (case_182) rode with lateral onsets up to 0.7 g/s beyond 1.1 times
+// the drawn track's + 1.
+std::vector<SpreadStep> SpreadSteps(const PathWalk& walk, const std::vector<CurveStep>& steps,
+                                    const std::vector<CurveStep>& ramps, const RailFit& fit) {
+    std::vector<SpreadStep> spread;
+    for (const CurveStep& step : steps) {
+        if (step.force < kStepSideForce) continue;
+        const auto ramped = [&](const CurveStep& ramp) { return ramp.at == step.at; };
+        if (std::any_of(ramps.begin(), ramps.end(), ramped)) continue;
+        const auto after = std::upper_bound(fit.places.begin(), fit.places.end(), step.at);
+        if (after == fit.places.begin() || after == fit.places.end()) continue;
+        const auto i = static_cast<int>(after - fit.places.begin()) - 1;
+        if (!(fit.places[AsIndex(i)] < step.at)) continue;
+        if (!(fit.lengths[AsIndex(i)] < step.speed * kFeltWindow)) continue;
+        // Not on a segment too short for AlignCurveSteps to move a vertex
+        // onto its step: the felt window averages that segment's overshoot
+        // away, and spread there the step rode more felt lateral (random
+        // case_013 at four times its count: a 4.8 g step on a 2.1 m segment,
+        // half a window: 2.72 g against 2.57).
+        if (fit.lengths[AsIndex(i)] < kCurveStepSegment * step.speed * kFeltWindow) continue;
+        // Nor where a vertex of the segment already sits on a step, which the
+        // rail takes up as a jump there: spread beside such a vertex, the
+        // step rode a larger gap (random case_081, a crest running into a
+        // valley, at four times its count: 0.26 g beyond the drawn track's
+        // gap and its tolerance against 0.02).
+        const auto onEnd = [&](const CurveStep& other) {
+            return other.at == fit.places[AsIndex(i)] || other.at == fit.places[AsIndex(i) + 1];
+        };
+        if (std::any_of(steps.begin(), steps.end(), onEnd)) continue;
+        const size_t w = LoadedVertexAt(walk, step.at);
+        if (w == 0) continue;
+        spread.push_back({i, step.at, CurvatureJumpAt(walk, w)});
+    }
+    return spread;
+}
+
 // A few Levenberg-Marquardt steps over every control point, with the heart
 // computed exactly as the ride profile computes it: the heart held on the
 // loaded path and its curvature continuous across the joins.
@@ -2817,6 +2873,7 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         leansAnywhere ? std::vector<CurveStep>{} : CurveSteps(walk, samples, spacing);
     const std::vector<CurveStep> steps = RippledSteps(drawnSteps, fit);
     const std::vector<CurveStep> ramps = StepRamps(drawnSteps, fit);
+    const std::vector<SpreadStep> spread = SpreadSteps(walk, drawnSteps, ramps, fit);
     m.heartline = heartline;
     const TrackData rollTrack = RollTrack(fit);
     RollState rolls = StartRolls(rollTrack);
@@ -2873,7 +2930,15 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
             }
             const Cubic& c = walk.cubics[AsIndex(at.segment)];
             pathCurvature[AsIndex(q)] = CurvatureOf(FirstAt(c, at.t), SecondAt(c, at.t));
-            RampedCurvature(walk, ramps, s, pathCurvature[AsIndex(q)]);
+            // Across a spread step, the straight run from the curvature
+            // before it at the segment's start to the one after it at the end.
+            if (!RampedCurvature(walk, ramps, s, pathCurvature[AsIndex(q)])) {
+                for (const SpreadStep& step : spread) {
+                    if (step.segment != i) continue;
+                    const double past = s > step.at ? 1.0 : 0.0;
+                    pathCurvature[AsIndex(q)] = pathCurvature[AsIndex(q)] + (past - t) * step.jump;
+                }
+            }
             // Only where the roll turns over the segment: the ripple is the
             // eased roll's, and where the roll stands still the weight only
             // trades the joins' continuity away (an airtime hill's run-outs,
