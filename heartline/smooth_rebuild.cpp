@@ -2818,12 +2818,12 @@ struct SpreadStep {
 // curvature is asked to spread over the whole segment holding them. A
 // cubic's curvature runs straight along a segment; asked for the step at its
 // fit points, the fit smears the step and overshoots it on both sides, raw
-// force the felt window averages away (random case_143 at twice its count:
-// a 7.5 g step 70 % into a 2.5 m segment, 1.06 g beyond the drawn track's
-// gap and its tolerance; at four times, 0.42 g). Asked for the straight run
-// from the curvature at the segment's start to the one at its end, the fit
-// follows it (0.53 g and within). Only on segments shorter than the felt
-// window. Smaller steps are left alone: spread, a 4.5 g step on a 2.4 m
+// force the felt window averages away (random case_143 at twice its count,
+// before a vertex was put on its step: a 7.5 g step 70 % into a 2.5 m
+// segment, 1.06 g beyond the drawn track's gap and its tolerance; at four
+// times, 0.42 g). Asked for the straight run from the curvature at the
+// segment's start to the one at its end, the fit follows it (0.53 g and
+// within). Only on segments shorter than the felt window. Smaller steps are left alone: spread, a 4.5 g step on a 2.4 m
 // segment (case_182) rode with lateral onsets up to 0.7 g/s beyond 1.1 times
 // the drawn track's + 1.
 std::vector<SpreadStep> SpreadSteps(const PathWalk& walk, const std::vector<CurveStep>& steps,
