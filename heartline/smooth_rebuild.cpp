@@ -4425,8 +4425,10 @@ std::vector<D3> KeepInDrawnPlanes(const PathWalk& walk, double heartline, RailFi
     const DrawnPlanes drawn = FindDrawnPlanes(walk);
     if (drawn.planes.empty()) return normals;
     const size_t last = vertices - 1;
-    // Per vertex: its stretch, or -1 where it is left as fitted.
+    // Per vertex: its stretch, or -1 where it is left as fitted, and the
+    // level frame of its direction laid into the plane.
     std::vector<int> stretch(vertices, -1);
+    std::vector<LevelFrame> frames(vertices);
     for (size_t k = 0; k < vertices; ++k) {
         const size_t before = k > 0 ? k - 1 : k, after = k < last ? k + 1 : k;
         const int from = drawn.stretch[AsIndex(Locate(walk, fit.places[before]).segment)];
@@ -4441,8 +4443,7 @@ std::vector<D3> KeepInDrawnPlanes(const PathWalk& walk, double heartline, RailFi
                                        [](double x) { return x < 1.0; });
         }
         const D3& n = drawn.planes[AsIndex(from)].normal;
-        LevelFrame frame;
-        if (kept && LevelFrameOf(fit.direction[k] - Dot(n, fit.direction[k]) * n, frame)) {
+        if (kept && LevelFrameOf(fit.direction[k] - Dot(n, fit.direction[k]) * n, frames[k])) {
             stretch[k] = from;
         }
     }
@@ -4466,9 +4467,7 @@ std::vector<D3> KeepInDrawnPlanes(const PathWalk& walk, double heartline, RailFi
         if (stretch[k] < 0) continue;
         const D3& n = drawn.planes[AsIndex(stretch[k])].normal;
         fit.rolls[k] = static_cast<double>(static_cast<float>((1.0 - share[k]) * fit.rolls[k]));
-        LevelFrame frame;
-        LevelFrameOf(fit.direction[k] - Dot(n, fit.direction[k]) * n, frame);
-        offset[k] = -heartline * Dot(n, UpOf(frame, fit.rolls[k]));
+        offset[k] = -heartline * Dot(n, UpOf(frames[k], fit.rolls[k]));
     }
     std::vector<D3> moved(fit.direction);
     for (size_t k = 0; k < vertices; ++k) {
