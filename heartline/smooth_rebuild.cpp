@@ -118,6 +118,10 @@ constexpr double kLeadFeltMargin = 0.1;
 constexpr double kLeadOnsetFactor = 1.1;
 constexpr double kLeadOnsetMargin = 2.0;
 constexpr int kLeadScaleRounds = 6;
+// The felt lateral onset (g/s) beyond kLeadOnsetFactor x the drawn track's
+// largest that the bank at a step the up may lead into may leave (see
+// EaseBankAtSteps).
+constexpr double kStepBankMargin = 0.0;
 // The eased roll's acceleration jumps by pi^2 times the roll change per
 // segment at every vertex (with the roll-rate flags set); on a slope that
 // kinks the heart's direction (see PlaceVertices), and the kink is judged as
@@ -852,6 +856,29 @@ double LateralUnder(const PathSample& sample, const D3& up) {
     return Norm(up) > 0.0 ? Dot(sample.feltAcross, Cross(sample.tangent, up)) : 0.0;
 }
 
+// The largest felt lateral onset (g/s) over the samples lo..hi of the
+// lateral force `at(j)`, its felt value averaged over `window` seconds.
+template <typename Lateral>
+double FeltLateralOnset(const std::vector<PathSample>& samples, double spacing, double window,
+                        size_t lo, size_t hi, const Lateral& at) {
+    const size_t n = samples.size();
+    const auto far = static_cast<size_t>(std::ceil(window * samples[hi].speed / spacing));
+    const size_t from = lo > far ? lo - far : 0, to = std::min(n - 1, hi + far);
+    std::vector<double> sum(to - from + 2, 0.0);
+    for (size_t j = from; j <= to; ++j) sum[j - from + 1] = sum[j - from] + at(j);
+    double most = 0.0, before = 0.0;
+    for (size_t j = lo; j <= hi; ++j) {
+        const auto half =
+            static_cast<size_t>(std::nearbyint(0.5 * window * samples[j].speed / spacing));
+        const size_t a = std::max(from, j > half ? j - half : 0);
+        const size_t b = std::min(to, j + half);
+        const double mean = (sum[b - from + 1] - sum[a - from]) / static_cast<double>(b - a + 1);
+        if (j > lo) most = std::max(most, std::abs(mean - before) * samples[j].speed / spacing);
+        before = mean;
+    }
+    return most;
+}
+
 // Where a drawn curvature steps in, the lateral force steps with it while the
 // smoothed up turns evenly around the step: halfway there the riders take
 // most of the new turn's force sideways (4.7 g turned in 78 degrees of bank:
@@ -987,25 +1014,8 @@ void LeadIntoLateralSteps(std::vector<PathSample>& samples,
         const D3 up = Across((1.0 - w) * samples[j].up + w * weighted[j].up, samples[j].tangent);
         return Norm(up) > 0.0 ? up : samples[j].up;
     };
-    // The largest felt lateral onset (g/s) over the samples lo..hi of the
-    // lateral force `at(j)`, its felt value averaged over `window` seconds.
     const auto onsetOver = [&](size_t lo, size_t hi, const auto& at) {
-        const auto far = static_cast<size_t>(std::ceil(window * samples[hi].speed / spacing));
-        const size_t from = lo > far ? lo - far : 0, to = std::min(n - 1, hi + far);
-        std::vector<double> sum(to - from + 2, 0.0);
-        for (size_t j = from; j <= to; ++j) sum[j - from + 1] = sum[j - from] + at(j);
-        double most = 0.0, before = 0.0;
-        for (size_t j = lo; j <= hi; ++j) {
-            const auto half =
-                static_cast<size_t>(std::nearbyint(0.5 * window * samples[j].speed / spacing));
-            const size_t a = std::max(from, j > half ? j - half : 0);
-            const size_t b = std::min(to, j + half);
-            const double mean =
-                (sum[b - from + 1] - sum[a - from]) / static_cast<double>(b - a + 1);
-            if (j > lo) most = std::max(most, std::abs(mean - before) * samples[j].speed / spacing);
-            before = mean;
-        }
-        return most;
+        return FeltLateralOnset(samples, spacing, window, lo, hi, at);
     };
     // A lead banks the riders before the step, where the force may change on
     // its own (a valley ending where the turn begins): turned sideways by the
@@ -1045,6 +1055,69 @@ void LeadIntoLateralSteps(std::vector<PathSample>& samples,
     }
     for (size_t j = 0; j < n; ++j) {
         if (share[j] > 0.0) samples[j].up = ledUp(j, scale[j]);
+    }
+}
+
+// At a step the up may lead into (`steps`, see StepsToLeadInto) the smoothed
+// up banks the riders halfway between the two sides' felt directions. Where
+// the drawn vertical force changes there with the lateral (a valley ending
+// where a flat turn begins), that bank turns the vertical change sideways,
+// and the lateral force steps by more than on the drawn track (random
+// case_027, heartline -1.37 m: a 2.9 g valley into a 2.5 g flat turn, banked
+// 14 degrees at the step, stepped by 3.0 g against the drawn 2.5 g, a lateral
+// onset of 16.2 g/s against 12.7). So where the felt lateral onset under the
+// chosen up within a felt window of such a step passes kLeadOnsetFactor x
+// the drawn track's largest + kStepBankMargin, the up is turned towards the
+// drawn one: fully within half a felt window of the step, eased out by three
+// running means of half a window, by the least share (bisected) that brings
+// the onset within that bound, or the whole way where that lowers it but
+// not so far. The roll-rate limit after it keeps the turn within what the
+// segments can carry.
+void EaseBankAtSteps(std::vector<PathSample>& samples, double spacing, double window,
+                     const std::vector<double>& steps) {
+    const size_t n = samples.size();
+    if (n < 3 || !(spacing > 0.0) || steps.empty()) return;
+    const double drawnOnset = FeltLateralOnset(samples, spacing, window, 0, n - 1, [&](size_t j) {
+        return LateralUnder(samples[j], samples[j].drawnUp);
+    });
+    const double bound = kLeadOnsetFactor * drawnOnset + kStepBankMargin;
+    for (const double c : steps) {
+        const auto k = static_cast<size_t>(
+            std::clamp(std::nearbyint(c / spacing), 0.0, static_cast<double>(n - 1)));
+        const auto win = static_cast<size_t>(std::ceil(window * samples[k].speed / spacing));
+        const size_t lo = k > 3 * win ? k - 3 * win : 0, hi = std::min(n - 1, k + 3 * win);
+        std::vector<double> share(hi - lo + 1, 0.0);
+        for (size_t j = lo; j <= hi; ++j) {
+            if ((j > k ? j - k : k - j) <= win / 2) share[j - lo] = 1.0;
+        }
+        EaseByRunningMeans(share, std::max<size_t>(1, win / 2));
+        // The up of sample j turned `by` times its share towards the drawn one.
+        const auto turnedUp = [&](size_t j, double by) {
+            if (j < lo || j > hi) return samples[j].up;
+            const double w = by * share[j - lo];
+            const D3 up =
+                Across((1.0 - w) * samples[j].up + w * samples[j].drawnUp, samples[j].tangent);
+            return Norm(up) > 0.0 ? up : samples[j].up;
+        };
+        const auto onsetTurned = [&](double by) {
+            return FeltLateralOnset(samples, spacing, window, lo, hi, [&](size_t j) {
+                return LateralUnder(samples[j], turnedUp(j, by));
+            });
+        };
+        const double before = onsetTurned(0.0);
+        const double whole = onsetTurned(1.0);
+        if (!(before > bound) || !(whole < before)) continue;
+        double by = 1.0;
+        if (whole < bound) {
+            double low = 0.0;
+            for (int round = 0; round < kLeadScaleRounds; ++round) {
+                const double mid = 0.5 * (low + by);
+                (onsetTurned(mid) <= bound ? by : low) = mid;
+            }
+        }
+        std::vector<D3> turned(hi - lo + 1);
+        for (size_t j = lo; j <= hi; ++j) turned[j - lo] = turnedUp(j, by);
+        for (size_t j = lo; j <= hi; ++j) samples[j].up = turned[j - lo];
     }
 }
 
@@ -3864,6 +3937,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             LeadIntoLateralSteps(chosen, weighted, spacing, kFeltWindow, smoothRadius, stepPlaces,
                                  anywhere, heartline);
         }
+        if (!anywhere) EaseBankAtSteps(chosen, spacing, kFeltWindow, stepPlaces);
         LimitRollRate(chosen, heartline, kRollRateError, rollRoom,
                       static_cast<int>(std::nearbyint(kRollEaseSeconds * meanSpeed / spacing)));
         CapFeltLateral(chosen, spacing, kFeltWindow,
