@@ -2573,8 +2573,10 @@ std::vector<double> OntoMissedSteps(const std::vector<CurveStep>& missed,
 // vertices from two before the pair to two after it spread again, the pair's
 // steps and any vertex already on a step held, the others placed so that the
 // segments between the held ones are as even as they can be, one vertex more
-// where the window has too few. Empty where none moves.
-std::vector<double> OntoStepPairs(const std::vector<CurveStep>& steps, std::vector<double> places) {
+// where the window has too few and the budget of `segments` has one left.
+// Empty where none moves.
+std::vector<double> OntoStepPairs(const std::vector<CurveStep>& steps, std::vector<double> places,
+                                  size_t segments) {
     bool any = false;
     std::vector<double> at;
     for (const CurveStep& step : steps) at.push_back(step.at);
@@ -2609,6 +2611,7 @@ std::vector<double> OntoStepPairs(const std::vector<CurveStep>& steps, std::vect
         std::sort(held.begin(), held.end());
         held.erase(std::unique(held.begin(), held.end()), held.end());
         const size_t gaps = held.size() - 1;
+        if (gaps > inside + 1 && places.size() - 1 + (gaps - inside - 1) > segments) continue;
         std::vector<int> parts(gaps, 1);
         size_t spare = inside + 1 > gaps ? inside + 1 - gaps : 0;
         for (; spare > 0; --spare) {
@@ -4536,7 +4539,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // Then both ends of a short turn or valley (see OntoStepPairs), kept only
     // where the squares of the felt lateral do not grow at all.
     if (!leans && solved && best.distance <= kHeldStray && !steps.empty()) {
-        givenPlaces = OntoStepPairs(steps, fit.places);
+        givenPlaces = OntoStepPairs(steps, fit.places, static_cast<size_t>(segments));
         refitOnto(kStepPairLargest, 1.0);
     }
     SmoothOutcome outcome;
