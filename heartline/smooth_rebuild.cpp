@@ -4460,6 +4460,16 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // kWobbleJolt), kept only where the riders feel no more lateral for it.
     std::vector<double> jolts;
     const int placedSegments = fit.segments;
+    // The rail fitted at `givenPlaces` the way the kept fit was made, into
+    // `refit`; false where that fails. Clears `givenPlaces`.
+    const auto refitKeptWay = [&](RailFit& refit) {
+        bool unused = false;
+        samples = chooseUp(recipe.leastSigma, recipe.lean, unused);
+        current = recipe;
+        const bool made = fitRail(recipe.tuning, refit);
+        givenPlaces.clear();
+        return made;
+    };
     for (const bool wobble : {false, true}) {
         for (int round = 0;
              !leans && round < kLengthenRounds && solved && best.distance <= kHeldStray; ++round) {
@@ -4468,13 +4478,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             givenPlaces =
                 LengthenedPlaces(walk, loaded, spacing, heartline, fit, jolts, wobble, spans);
             if (givenPlaces.empty()) break;
-            bool unused = false;
-            samples = chooseUp(recipe.leastSigma, recipe.lean, unused);
-            current = recipe;
             RailFit lengthened;
-            const bool made = fitRail(recipe.tuning, lengthened);
-            givenPlaces.clear();
-            if (!made) break;
+            if (!refitKeptWay(lengthened)) break;
             const Stray stray = HeldStray(walk, heartline, lengthened);
             if (!(stray.distance <= kHeldStray) ||
                 !(HardestJolt(samples, spacing, heartline, lengthened).distance <= kLargestJolt) ||
@@ -4512,13 +4517,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // loop's lean, which sets its segments.
     const auto refitOnto = [&](double largest, double squares) {
         if (givenPlaces.empty()) return;
-        bool unused = false;
-        samples = chooseUp(recipe.leastSigma, recipe.lean, unused);
-        current = recipe;
         RailFit moved;
-        const bool made = fitRail(recipe.tuning, moved);
-        givenPlaces.clear();
-        if (!made) return;
+        if (!refitKeptWay(moved)) return;
         const Stray stray = HeldStray(walk, heartline, moved);
         const FeltLateral before = FeltLateralOf(loaded, spacing, heartline, fit);
         const FeltLateral after = FeltLateralOf(loaded, spacing, heartline, moved);
