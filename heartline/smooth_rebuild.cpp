@@ -118,10 +118,6 @@ constexpr double kLeadFeltMargin = 0.1;
 constexpr double kLeadOnsetFactor = 1.1;
 constexpr double kLeadOnsetMargin = 2.0;
 constexpr int kLeadScaleRounds = 6;
-// The felt lateral onset (g/s) beyond kLeadOnsetFactor x the drawn track's
-// largest that the bank at a step the up may lead into may leave (see
-// EaseBankAtSteps).
-constexpr double kStepBankMargin = 0.0;
 // The eased roll's acceleration jumps by pi^2 times the roll change per
 // segment at every vertex (with the roll-rate flags set); on a slope that
 // kinks the heart's direction (see PlaceVertices), and the kink is judged as
@@ -887,6 +883,17 @@ double FeltLateralOnset(const std::vector<PathSample>& samples, double spacing, 
     return most;
 }
 
+// The drawn track's largest felt lateral onset (g/s), its felt values
+// averaged over `window` seconds: what the lead into lateral steps and the
+// bank eased at them are held to. It depends on the loaded path alone, so a
+// rebuild works it out once for every choice of the up.
+double DrawnLateralOnset(const std::vector<PathSample>& samples, double spacing, double window) {
+    if (samples.size() < 3 || !(spacing > 0.0)) return 0.0;
+    return FeltLateralOnset(samples, spacing, window, 0, samples.size() - 1, [&](size_t j) {
+        return LateralUnder(samples[j], samples[j].drawnUp);
+    });
+}
+
 // Where a drawn curvature steps in, the lateral force steps with it while the
 // smoothed up turns evenly around the step: halfway there the riders take
 // most of the new turn's force sideways (4.7 g turned in 78 degrees of bank:
@@ -911,7 +918,7 @@ double FeltLateralOnset(const std::vector<PathSample>& samples, double spacing, 
 void LeadIntoLateralSteps(std::vector<PathSample>& samples,
                           const std::vector<PathSample>& weighted, double spacing,
                           double window, int radius, const std::vector<double>& steps,
-                          bool anywhere, double heartline) {
+                          bool anywhere, double heartline, double drawnOnset) {
     const size_t n = samples.size();
     if (n < 3 || !(spacing > 0.0) || weighted.size() != n || radius < 1) return;
     std::vector<double> lateral(n), sums(n + 1, 0.0), drawnSums(n + 1, 0.0);
@@ -1032,8 +1039,7 @@ void LeadIntoLateralSteps(std::vector<PathSample>& samples,
     // back (by bisection) until its felt lateral onset stays within
     // kLeadOnsetFactor x the drawn track's largest + kLeadOnsetMargin, or no
     // higher than it is without the lead (the stretches before it as scaled).
-    const double drawnOnset = onsetOver(
-        0, n - 1, [&](size_t j) { return LateralUnder(samples[j], samples[j].drawnUp); });
+    // `drawnOnset` is that largest (see DrawnLateralOnset).
     std::vector<double> scale(n, 1.0);
     for (size_t lo = 0; lo < n;) {
         if (share[lo] == 0.0) {
@@ -1075,20 +1081,17 @@ void LeadIntoLateralSteps(std::vector<PathSample>& samples,
 // 14 degrees at the step, stepped by 3.0 g against the drawn 2.5 g, a lateral
 // onset of 16.2 g/s against 12.7). So where the felt lateral onset under the
 // chosen up within a felt window of such a step passes kLeadOnsetFactor x
-// the drawn track's largest + kStepBankMargin, the up is turned towards the
+// the drawn track's largest (`drawnOnset`), the up is turned towards the
 // drawn one: fully within half a felt window of the step, eased out by three
 // running means of half a window, by the least share (bisected) that brings
 // the onset within that bound, or the whole way where that lowers it but
 // not so far. The roll-rate limit after it keeps the turn within what the
 // segments can carry.
 void EaseBankAtSteps(std::vector<PathSample>& samples, double spacing, double window,
-                     const std::vector<double>& steps) {
+                     const std::vector<double>& steps, double drawnOnset) {
     const size_t n = samples.size();
     if (n < 3 || !(spacing > 0.0) || steps.empty()) return;
-    const double drawnOnset = FeltLateralOnset(samples, spacing, window, 0, n - 1, [&](size_t j) {
-        return LateralUnder(samples[j], samples[j].drawnUp);
-    });
-    const double bound = kLeadOnsetFactor * drawnOnset + kStepBankMargin;
+    const double bound = kLeadOnsetFactor * drawnOnset;
     for (const double c : steps) {
         const auto k = static_cast<size_t>(
             std::clamp(std::nearbyint(c / spacing), 0.0, static_cast<double>(n - 1)));
@@ -3994,6 +3997,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     }
     FitRecipe current;  // how the fit in the making is made
     FitRecipe recipe;   // how the kept one was
+    const double drawnOnset = DrawnLateralOnset(loaded, spacing, kFeltWindow);
     const auto chooseUp = [&](double leastSigma, bool lean, bool& leaned) {
         current.leastSigma = leastSigma;
         current.lean = lean;
@@ -4014,9 +4018,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         SmoothUpDirections(chosen, smoothRadius);
         if (!weighted.empty()) {
             LeadIntoLateralSteps(chosen, weighted, spacing, kFeltWindow, smoothRadius, stepPlaces,
-                                 anywhere, heartline);
+                                 anywhere, heartline, drawnOnset);
         }
-        if (!anywhere) EaseBankAtSteps(chosen, spacing, kFeltWindow, stepPlaces);
+        if (!anywhere) EaseBankAtSteps(chosen, spacing, kFeltWindow, stepPlaces, drawnOnset);
         LimitRollRate(chosen, heartline, kRollRateError, rollRoom,
                       static_cast<int>(std::nearbyint(kRollEaseSeconds * meanSpeed / spacing)));
         CapFeltLateral(chosen, spacing, kFeltWindow,
