@@ -1096,11 +1096,35 @@ void LeadIntoLateralSteps(std::vector<PathSample>& samples,
 // the onset within that bound, or the whole way where that lowers it but
 // not so far. The roll-rate limit after it keeps the turn within what the
 // segments can carry.
+// With `holdFelt` (close to the rail, where the up leads into the
+// force-weighted one wherever the raw lateral stands out) the turn is held,
+// by bisection, to the share that leaves no felt lateral within the stretch
+// more than kCapFeltMargin above the track's largest under the chosen up:
+// there the drawn up lies far from the led one, and the whole turn gave the
+// riders up to 1 g more felt lateral (random case_147, heartline 0 m).
 void EaseBankAtSteps(std::vector<PathSample>& samples, double spacing, double window,
-                     const std::vector<double>& steps, double drawnOnset) {
+                     const std::vector<double>& steps, double drawnOnset, bool holdFelt) {
     const size_t n = samples.size();
     if (n < 3 || !(spacing > 0.0) || steps.empty()) return;
     const double bound = kLeadOnsetFactor * drawnOnset;
+    // The largest felt lateral (g) over the samples lo..hi under the up
+    // `upAt(j)`, its raw value averaged over `window` seconds.
+    const auto largestFelt = [&](size_t lo, size_t hi, const auto& upAt) {
+        double most = 0.0;
+        for (size_t j = lo; j <= hi; ++j) {
+            const auto half =
+                static_cast<size_t>(std::nearbyint(0.5 * window * samples[j].speed / spacing));
+            const size_t a = j > half ? j - half : 0, b = std::min(n - 1, j + half);
+            double sum = 0.0;
+            for (size_t i = a; i <= b; ++i) sum += LateralUnder(samples[i], upAt(i));
+            most = std::max(most, std::abs(sum) / static_cast<double>(b - a + 1));
+        }
+        return most;
+    };
+    const double felt =
+        holdFelt ? largestFelt(0, n - 1, [&](size_t j) -> const D3& { return samples[j].up; }) +
+                       kCapFeltMargin
+                 : 0.0;
     for (const double c : steps) {
         const auto k = static_cast<size_t>(
             std::clamp(std::nearbyint(c / spacing), 0.0, static_cast<double>(n - 1)));
@@ -1134,6 +1158,18 @@ void EaseBankAtSteps(std::vector<PathSample>& samples, double spacing, double wi
                 const double mid = 0.5 * (low + by);
                 (onsetTurned(mid) <= bound ? by : low) = mid;
             }
+        }
+        const auto feltTurned = [&](double part) {
+            return largestFelt(lo, hi, [&](size_t j) { return turnedUp(j, part); });
+        };
+        if (holdFelt && feltTurned(by) > felt) {
+            double low = 0.0;
+            for (int round = 0; round < kLeadScaleRounds; ++round) {
+                const double mid = 0.5 * (low + by);
+                (feltTurned(mid) <= felt ? low : by) = mid;
+            }
+            by = low;
+            if (!(onsetTurned(by) < before)) continue;
         }
         std::vector<D3> turned(hi - lo + 1);
         for (size_t j = lo; j <= hi; ++j) turned[j - lo] = turnedUp(j, by);
@@ -4094,7 +4130,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             LeadIntoLateralSteps(chosen, weighted, spacing, kFeltWindow, smoothRadius, stepPlaces,
                                  anywhere, heartline, drawnOnset);
         }
-        if (!anywhere) EaseBankAtSteps(chosen, spacing, kFeltWindow, stepPlaces, drawnOnset);
+        EaseBankAtSteps(chosen, spacing, kFeltWindow, stepPlaces, drawnOnset, anywhere);
         LimitRollRate(chosen, heartline, kRollRateError, rollRoom,
                       static_cast<int>(std::nearbyint(kRollEaseSeconds * meanSpeed / spacing)));
         CapFeltLateral(chosen, spacing, kFeltWindow,

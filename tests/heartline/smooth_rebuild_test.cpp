@@ -710,7 +710,7 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
         Cases({{13, 1}, {13, 2}, {13, 4}, {94, 1}, {94, 2}, {94, 4}, {83, 1}, {83, 4}, {160, 1},
-               {147, 1}, {147, 2}, {72, 1}, {58, 4}, {98, 2}, {81, 4}, {27, 1}}),
+               {147, 1}, {147, 2}, {72, 1}, {58, 4}, {98, 2}, {81, 4}, {27, 1}, {171, 1}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
