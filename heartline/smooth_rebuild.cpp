@@ -4680,12 +4680,15 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // largest no more than `largest` (g) higher, its squares no more than
     // `squares` times as many (see kMissedStepSquares). Not on a track with a
     // loop's lean, which sets its segments.
+    // The kept fit's felt lateral, worked out once and handed on with it.
+    std::optional<FeltLateral> keptFelt;
     const auto refitOnto = [&](double largest, double squares) {
         if (givenPlaces.empty()) return;
         RailFit moved;
         if (!refitKeptWay(moved)) return;
         const Stray stray = HeldStray(walk, heartline, moved);
-        const FeltLateral before = FeltLateralOf(loaded, spacing, heartline, fit);
+        if (!keptFelt) keptFelt = FeltLateralOf(loaded, spacing, heartline, fit);
+        const FeltLateral before = *keptFelt;
         const FeltLateral after = FeltLateralOf(loaded, spacing, heartline, moved);
         if (stray.distance <= kHeldStray &&
             HardestJolt(samples, spacing, heartline, moved).distance <= kLargestJolt &&
@@ -4695,6 +4698,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             after.onset <= before.onset + kMissedStepOnset) {
             fit = std::move(moved);
             best = stray;
+            keptFelt = after;
         }
     };
     if (!leans && solved && best.distance <= kHeldStray && !missedSteps.empty()) {
