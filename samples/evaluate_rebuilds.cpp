@@ -262,10 +262,10 @@ std::string PlaceOf(const std::vector<ProfileSample>& r, size_t j, size_t at) {
 // why: the sample of the largest raw extreme and the kind of place it lies
 // in. "join kink": the raw force jumps by a g or more between neighbouring
 // samples within 0.25 m of a join, where the drawn track does not; "drawn
-// step kept": the same where the drawn track jumps at least half as much;
-// "kink in segment": such a jump away from the joins; "bump at drawn step":
-// no jump, but the drawn track's curvature steps (1.5 g between neighbouring
-// samples) within 3 m; "end": within 10 m of either end.
+// step kept": the same where the drawn track jumps at least half as much
+// within 0.5 m; "kink in segment": such a jump away from the joins; "bump at
+// drawn step": no jump, but the drawn track's curvature steps (1.5 g between
+// neighbouring samples) within 3 m; "end": within 10 m of either end.
 struct Gap {
     std::string cause, where;
 };
@@ -298,15 +298,18 @@ Gap DescribeGap(const RideProfile& drawn, const RideProfile& rebuilt) {
     const double there = r[j].distance / length * drawnLength;
     size_t m = 0;
     while (m + 1 < d.size() && d[m].distance < there) ++m;
-    double drawnStepNear = 0.0;
+    // The largest drawn jump within 3 m, and within 0.5 m: the share of the
+    // length can land a sample or two beside a drawn step the rebuilt joint
+    // sits on, and the jump at that sample alone would miss it.
+    double drawnStepNear = 0.0, drawnStepAt = 0.0;
     for (size_t k = 1; k < d.size(); ++k) {
-        if (std::abs(d[k].distance - d[m].distance) < 3.0) {
-            drawnStepNear = std::max(drawnStepNear, jumpAt(d, k));
-        }
+        const double apart = std::abs(d[k].distance - d[m].distance);
+        if (apart < 3.0) drawnStepNear = std::max(drawnStepNear, jumpAt(d, k));
+        if (apart <= 0.5) drawnStepAt = std::max(drawnStepAt, jumpAt(d, k));
     }
     const double jump = jumpAt(r, j);
     const char* cause = r[j].distance < 10.0 || length - r[j].distance < 10.0 ? "end"
-                        : jump >= 1.0 && toJoin <= 0.25 && jumpAt(d, m) >= 0.5 * jump
+                        : jump >= 1.0 && toJoin <= 0.25 && drawnStepAt >= 0.5 * jump
                             ? "drawn step kept"
                         : jump >= 1.0 && toJoin <= 0.25 ? "join kink"
                         : jump >= 1.0                   ? "kink in segment"
