@@ -4714,24 +4714,35 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // loop's lean, which sets its segments.
     // The kept fit's felt lateral, worked out once and handed on with it.
     std::optional<FeltLateral> keptFelt;
+    const auto keptFeltLateral = [&]() -> const FeltLateral& {
+        if (!keptFelt) keptFelt = FeltLateralOf(loaded, spacing, heartline, fit);
+        return *keptFelt;
+    };
+    // `moved` kept in place of the kept fit where it holds the hearts without
+    // jolting the riders and `ridesNoWorse(kept, moved)` holds for their felt
+    // lateral.
+    const auto keepIf = [&](RailFit& moved, const auto& ridesNoWorse) {
+        const Stray stray = HeldStray(walk, heartline, moved);
+        if (!(stray.distance <= kHeldStray) ||
+            !(HardestJolt(samples, spacing, heartline, moved).distance <= kLargestJolt) ||
+            !(EndJolt(samples, spacing, heartline, moved) <= kLargestEndJolt)) {
+            return;
+        }
+        const FeltLateral after = FeltLateralOf(loaded, spacing, heartline, moved);
+        if (!ridesNoWorse(keptFeltLateral(), after)) return;
+        fit = std::move(moved);
+        best = stray;
+        keptFelt = after;
+    };
     const auto refitOnto = [&](double largest, double squares) {
         if (givenPlaces.empty()) return;
         RailFit moved;
         if (!refitKeptWay(moved)) return;
-        const Stray stray = HeldStray(walk, heartline, moved);
-        if (!keptFelt) keptFelt = FeltLateralOf(loaded, spacing, heartline, fit);
-        const FeltLateral before = *keptFelt;
-        const FeltLateral after = FeltLateralOf(loaded, spacing, heartline, moved);
-        if (stray.distance <= kHeldStray &&
-            HardestJolt(samples, spacing, heartline, moved).distance <= kLargestJolt &&
-            EndJolt(samples, spacing, heartline, moved) <= kLargestEndJolt &&
-            after.largest <= before.largest + largest &&
-            after.squares <= squares * before.squares &&
-            after.onset <= before.onset + kMissedStepOnset) {
-            fit = std::move(moved);
-            best = stray;
-            keptFelt = after;
-        }
+        keepIf(moved, [&](const FeltLateral& before, const FeltLateral& after) {
+            return after.largest <= before.largest + largest &&
+                   after.squares <= squares * before.squares &&
+                   after.onset <= before.onset + kMissedStepOnset;
+        });
     };
     if (!leans && solved && best.distance <= kHeldStray && !missedSteps.empty()) {
         givenPlaces = OntoMissedSteps(missedSteps, fit.places);
@@ -4753,32 +4764,25 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // lower and its felt lateral no larger and its squares no more. (Placed
     // so over the whole track, the longer segments left part of the budget
     // unused and the squares grew on most tracks.)
-    if (!leans && solved && best.distance <= kHeldStray) {
-        if (!keptFelt) keptFelt = FeltLateralOf(loaded, spacing, heartline, fit);
-        if (keptFelt->onset > kOnsetBoundFactor * drawnOnset + kOnsetTryMargin) {
-            bool unused = false;
-            samples = chooseUp(recipe.leastSigma, recipe.lean, unused);
-            current = recipe;
-            const double reach = kOnsetRefitSeconds * SpeedAt(samples, spacing, keptFelt->onsetAt);
-            givenPlaces = PlaceVertices(samples, length, fit.segments, spacing, heartline,
-                                        recipe.tuning.curvatureError, limit, limitLean,
-                                        keptFelt->onsetAt - reach, keptFelt->onsetAt + reach);
-            AlignCurveSteps(steps, givenPlaces);
-            RailFit placed;
-            const bool made = fitRail(recipe.tuning, placed);
-            givenPlaces.clear();
-            const Stray stray = made ? HeldStray(walk, heartline, placed) : Stray{};
-            if (made && stray.distance <= kHeldStray &&
-                HardestJolt(samples, spacing, heartline, placed).distance <= kLargestJolt &&
-                EndJolt(samples, spacing, heartline, placed) <= kLargestEndJolt) {
-                const FeltLateral after = FeltLateralOf(loaded, spacing, heartline, placed);
-                if (after.onset < keptFelt->onset &&
-                    after.largest <= keptFelt->largest && after.squares <= keptFelt->squares) {
-                    best = stray;
-                    fit = std::move(placed);
-                    keptFelt = after;
-                }
-            }
+    if (!leans && solved && best.distance <= kHeldStray &&
+        keptFeltLateral().onset > kOnsetBoundFactor * drawnOnset + kOnsetTryMargin) {
+        bool unused = false;
+        samples = chooseUp(recipe.leastSigma, recipe.lean, unused);
+        current = recipe;
+        const double onsetAt = keptFeltLateral().onsetAt;
+        const double reach = kOnsetRefitSeconds * SpeedAt(samples, spacing, onsetAt);
+        givenPlaces = PlaceVertices(samples, length, fit.segments, spacing, heartline,
+                                    recipe.tuning.curvatureError, limit, limitLean,
+                                    onsetAt - reach, onsetAt + reach);
+        AlignCurveSteps(steps, givenPlaces);
+        RailFit placed;
+        const bool made = fitRail(recipe.tuning, placed);
+        givenPlaces.clear();
+        if (made) {
+            keepIf(placed, [](const FeltLateral& before, const FeltLateral& after) {
+                return after.onset < before.onset && after.largest <= before.largest &&
+                       after.squares <= before.squares;
+            });
         }
     }
     SmoothOutcome outcome;
