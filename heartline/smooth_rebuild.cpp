@@ -884,25 +884,38 @@ double LateralUnder(const PathSample& sample, const D3& up) {
     return Norm(up) > 0.0 ? Dot(sample.feltAcross, Cross(sample.tangent, up)) : 0.0;
 }
 
-// The largest felt lateral onset (g/s) over the samples lo..hi of the
-// lateral force `at(j)`, its felt value averaged over `window` seconds.
+// The felt values of the lateral force `at(j)` over the samples lo..hi: each
+// averaged over `window` seconds of travel centred on it, reaching no
+// further than a window at the speed of sample hi beyond either end.
 template <typename Lateral>
-double FeltLateralOnset(const std::vector<PathSample>& samples, double spacing, double window,
-                        size_t lo, size_t hi, const Lateral& at) {
+std::vector<double> FeltMeans(const std::vector<PathSample>& samples, double spacing,
+                              double window, size_t lo, size_t hi, const Lateral& at) {
     const size_t n = samples.size();
     const auto far = static_cast<size_t>(std::ceil(window * samples[hi].speed / spacing));
     const size_t from = lo > far ? lo - far : 0, to = std::min(n - 1, hi + far);
     std::vector<double> sum(to - from + 2, 0.0);
     for (size_t j = from; j <= to; ++j) sum[j - from + 1] = sum[j - from] + at(j);
-    double most = 0.0, before = 0.0;
+    std::vector<double> means(hi - lo + 1);
     for (size_t j = lo; j <= hi; ++j) {
         const auto half =
             static_cast<size_t>(std::nearbyint(0.5 * window * samples[j].speed / spacing));
         const size_t a = std::max(from, j > half ? j - half : 0);
         const size_t b = std::min(to, j + half);
-        const double mean = (sum[b - from + 1] - sum[a - from]) / static_cast<double>(b - a + 1);
-        if (j > lo) most = std::max(most, std::abs(mean - before) * samples[j].speed / spacing);
-        before = mean;
+        means[j - lo] = (sum[b - from + 1] - sum[a - from]) / static_cast<double>(b - a + 1);
+    }
+    return means;
+}
+
+// The largest felt lateral onset (g/s) over the samples lo..hi of the
+// lateral force `at(j)`, its felt value averaged over `window` seconds.
+template <typename Lateral>
+double FeltLateralOnset(const std::vector<PathSample>& samples, double spacing, double window,
+                        size_t lo, size_t hi, const Lateral& at) {
+    const std::vector<double> means = FeltMeans(samples, spacing, window, lo, hi, at);
+    double most = 0.0;
+    for (size_t j = lo + 1; j <= hi; ++j) {
+        most = std::max(most,
+                        std::abs(means[j - lo] - means[j - lo - 1]) * samples[j].speed / spacing);
     }
     return most;
 }
@@ -1123,16 +1136,13 @@ void EaseBankAtSteps(std::vector<PathSample>& samples, double spacing, double wi
     if (n < 3 || !(spacing > 0.0) || steps.empty()) return;
     const double bound = kLeadOnsetFactor * drawnOnset;
     // The largest felt lateral (g) over the samples lo..hi under the up
-    // `upAt(j)`, its raw value averaged over `window` seconds.
+    // `upAt(j)` (see FeltMeans).
     const auto largestFelt = [&](size_t lo, size_t hi, const auto& upAt) {
         double most = 0.0;
-        for (size_t j = lo; j <= hi; ++j) {
-            const auto half =
-                static_cast<size_t>(std::nearbyint(0.5 * window * samples[j].speed / spacing));
-            const size_t a = j > half ? j - half : 0, b = std::min(n - 1, j + half);
-            double sum = 0.0;
-            for (size_t i = a; i <= b; ++i) sum += LateralUnder(samples[i], upAt(i));
-            most = std::max(most, std::abs(sum) / static_cast<double>(b - a + 1));
+        for (const double felt : FeltMeans(samples, spacing, window, lo, hi, [&](size_t j) {
+                 return LateralUnder(samples[j], upAt(j));
+             })) {
+            most = std::max(most, std::abs(felt));
         }
         return most;
     };
