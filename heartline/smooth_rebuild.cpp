@@ -48,6 +48,9 @@ constexpr double kLongestSmoothTrack = 50000.0;
 constexpr double kWalkPointsPerMetre = 20.0;
 constexpr int kMinWalkPoints = 16;
 constexpr int kMaxWalkPoints = 4000;
+// The width (metres of arc length) of the buckets that narrow the search for
+// a place on the walk (see PathWalk::bucket).
+constexpr double kLocateBucket = 1.0;
 // Felt force along the riders' up direction (g) below which the loaded
 // banking is kept, and above which the felt direction is taken; in between
 // the two are blended. Airtime never rolls the riders over.
@@ -661,6 +664,10 @@ struct PathWalk {
     std::vector<RollState> rolls;   // per input segment, ready for UnwrappedRoll
     std::vector<double> feltShare;  // per input segment: its banking mode, see FeltShare
     std::vector<int32_t> modes;
+    // Per bucket b of kLocateBucket metres: the count of walk points before
+    // arc length b x kLocateBucket, so that a search for arc length s need
+    // only look between the buckets either side of the one s falls in.
+    std::vector<size_t> bucket;
 };
 
 PathWalk WalkLoadedPath(const TrackData& track) {
@@ -689,7 +696,35 @@ PathWalk WalkLoadedPath(const TrackData& track) {
             walk.s.push_back(arc);
         }
     }
+    // (A path too long for the smooth rebuild, refused once walked, gets none.)
+    if (!(walk.s.back() <= kLongestSmoothTrack)) return walk;
+    const auto buckets = static_cast<size_t>(walk.s.back() / kLocateBucket) + 3;
+    walk.bucket.resize(buckets);
+    size_t before = 0;  // the walk's arc lengths only grow
+    for (size_t b = 0; b < buckets; ++b) {
+        const double from = static_cast<double>(b) * kLocateBucket;
+        while (before < walk.s.size() && walk.s[before] < from) ++before;
+        walk.bucket[b] = before;
+    }
     return walk;
+}
+
+// The index of the first walk point beyond arc length s (as std::upper_bound
+// finds it). The bucket s falls in may be off by one where s / kLocateBucket
+// rounds across a whole number, so the search spans the buckets either side:
+// every point before the first bucket's count lies below s, and none from
+// the last one's on does.
+size_t WalkPointAfter(const PathWalk& walk, double s) {
+    if (walk.bucket.empty() || !(s >= 0.0 && s <= walk.s.back())) {
+        return static_cast<size_t>(std::upper_bound(walk.s.begin(), walk.s.end(), s) -
+                                   walk.s.begin());
+    }
+    const auto b = static_cast<size_t>(s / kLocateBucket);
+    const auto lo = static_cast<std::ptrdiff_t>(walk.bucket[b > 0 ? b - 1 : 0]);
+    const auto hi =
+        static_cast<std::ptrdiff_t>(walk.bucket[std::min(b + 2, walk.bucket.size() - 1)]);
+    return static_cast<size_t>(
+        std::upper_bound(walk.s.begin() + lo, walk.s.begin() + hi, s) - walk.s.begin());
 }
 
 // The input segment and parameter at arc length s of the walk.
@@ -698,8 +733,7 @@ struct PathPlace {
     double t = 0.0;
 };
 PathPlace Locate(const PathWalk& walk, double s) {
-    const auto it = std::upper_bound(walk.s.begin(), walk.s.end(), s);
-    size_t k = static_cast<size_t>(it - walk.s.begin());
+    const size_t k = WalkPointAfter(walk, s);
     if (k == 0) return {walk.segment.front(), walk.t.front()};
     if (k >= walk.s.size()) return {walk.segment.back(), walk.t.back()};
     const size_t a = k - 1;
