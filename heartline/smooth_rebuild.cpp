@@ -3416,12 +3416,14 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
 double DistanceFromPath(const PathWalk& walk, const D3& point, double s) {
     const double length = walk.s.back();
     double at = s;
-    D3 off = point - HeartAt(walk, at);
+    // Each place is located once, for the heart there and the step from it.
+    PathPlace place = Locate(walk, at);
+    D3 off = point - PointAt(walk.cubics[AsIndex(place.segment)], place.t);
     for (int step = 0; step < kNearestSteps; ++step) {
-        const PathPlace place = Locate(walk, at);
         const D3 along = Unit(FirstAt(walk.cubics[AsIndex(place.segment)], place.t));
         at = std::clamp(at + Dot(off, along), 0.0, length);
-        off = point - HeartAt(walk, at);
+        place = Locate(walk, at);
+        off = point - PointAt(walk.cubics[AsIndex(place.segment)], place.t);
     }
     return Norm(off);
 }
