@@ -2268,15 +2268,21 @@ void FitRound(const PathWalk& walk, const std::vector<PathSample>& samples, doub
                 rhs(2 * i + a, 2) += weight * row.w[a] * target.z;
             }
         };
+        // The targets at the segment's ends (t = 0 and 1) serve the second
+        // differences below too.
+        D3 first, last;
         for (int q = 0; q < fit.perSegment; ++q) {
             const double t = static_cast<double>(q) / (fit.perSegment - 1);
-            add(WeightsAt(t, length), 1.0, targetAt(t));
+            const D3 target = targetAt(t);
+            if (q == 0) first = target;
+            if (q + 1 == fit.perSegment) last = target;
+            add(WeightsAt(t, length), 1.0, target);
         }
         // One-sided second differences inside the segment, of second order.
         const double h = kCurveStep;
-        const D3 start = (1.0 / (h * h)) * (2.0 * targetAt(0.0) - 5.0 * targetAt(h) +
+        const D3 start = (1.0 / (h * h)) * (2.0 * first - 5.0 * targetAt(h) +
                                             4.0 * targetAt(2.0 * h) - targetAt(3.0 * h));
-        const D3 end = (1.0 / (h * h)) * (2.0 * targetAt(1.0) - 5.0 * targetAt(1.0 - h) +
+        const D3 end = (1.0 / (h * h)) * (2.0 * last - 5.0 * targetAt(1.0 - h) +
                                           4.0 * targetAt(1.0 - 2.0 * h) - targetAt(1.0 - 3.0 * h));
         add(CurveWeightsAt(false, length), CurveWeight(fit, i, false), start);
         add(CurveWeightsAt(true, length), CurveWeight(fit, i, true), end);
