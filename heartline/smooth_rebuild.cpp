@@ -2395,7 +2395,10 @@ struct RollJet {
 };
 RollJet RollJetAt(const RollState& rolls, double t) {
     const Jet roll = UnwrappedRoll<portable::Math>(rolls, Jet{t, 1.0, 0.0});
-    return {cos(roll), sin(roll)};
+    // cos(roll) and sin(roll), the roll's cosine and sine taken once for both.
+    const double c = portable::cos(roll.v), s = portable::sin(roll.v);
+    return {{c, -s * roll.d, -c * roll.d * roll.d - s * roll.dd},
+            {s, c * roll.d, -s * roll.d * roll.d + c * roll.dd}};
 }
 HeartJet HeartJetAt(const Cubic& rail, const RollJet& roll, double t, double heartline) {
     const D3 d1 = FirstAt(rail, t);
