@@ -48,6 +48,9 @@ constexpr double kLongestSmoothTrack = 50000.0;
 constexpr double kWalkPointsPerMetre = 20.0;
 constexpr int kMinWalkPoints = 16;
 constexpr int kMaxWalkPoints = 4000;
+// The width (metres of arc length) of the buckets that narrow the search for
+// a place on the walk (see PathWalk::bucket).
+constexpr double kLocateBucket = 1.0;
 // Felt force along the riders' up direction (g) below which the loaded
 // banking is kept, and above which the felt direction is taken; in between
 // the two are blended. Airtime never rolls the riders over.
@@ -661,6 +664,10 @@ struct PathWalk {
     std::vector<RollState> rolls;   // per input segment, ready for UnwrappedRoll
     std::vector<double> feltShare;  // per input segment: its banking mode, see FeltShare
     std::vector<int32_t> modes;
+    // Per bucket b of kLocateBucket metres: the count of walk points before
+    // arc length b x kLocateBucket, so that a search for arc length s need
+    // only look between the buckets either side of the one s falls in.
+    std::vector<size_t> bucket;
 };
 
 PathWalk WalkLoadedPath(const TrackData& track) {
@@ -689,7 +696,35 @@ PathWalk WalkLoadedPath(const TrackData& track) {
             walk.s.push_back(arc);
         }
     }
+    // (A path too long for the smooth rebuild, refused once walked, gets none.)
+    if (!(walk.s.back() <= kLongestSmoothTrack)) return walk;
+    const auto buckets = static_cast<size_t>(walk.s.back() / kLocateBucket) + 3;
+    walk.bucket.resize(buckets);
+    size_t before = 0;  // the walk's arc lengths only grow
+    for (size_t b = 0; b < buckets; ++b) {
+        const double from = static_cast<double>(b) * kLocateBucket;
+        while (before < walk.s.size() && walk.s[before] < from) ++before;
+        walk.bucket[b] = before;
+    }
     return walk;
+}
+
+// The index of the first walk point beyond arc length s (as std::upper_bound
+// finds it). The bucket s falls in may be off by one where s / kLocateBucket
+// rounds across a whole number, so the search spans the buckets either side:
+// every point before the first bucket's count lies below s, and none from
+// the last one's on does.
+size_t WalkPointAfter(const PathWalk& walk, double s) {
+    if (walk.bucket.empty() || !(s >= 0.0 && s <= walk.s.back())) {
+        return static_cast<size_t>(std::upper_bound(walk.s.begin(), walk.s.end(), s) -
+                                   walk.s.begin());
+    }
+    const auto b = static_cast<size_t>(s / kLocateBucket);
+    const auto lo = static_cast<std::ptrdiff_t>(walk.bucket[b > 0 ? b - 1 : 0]);
+    const auto hi =
+        static_cast<std::ptrdiff_t>(walk.bucket[std::min(b + 2, walk.bucket.size() - 1)]);
+    return static_cast<size_t>(
+        std::upper_bound(walk.s.begin() + lo, walk.s.begin() + hi, s) - walk.s.begin());
 }
 
 // The input segment and parameter at arc length s of the walk.
@@ -698,8 +733,7 @@ struct PathPlace {
     double t = 0.0;
 };
 PathPlace Locate(const PathWalk& walk, double s) {
-    const auto it = std::upper_bound(walk.s.begin(), walk.s.end(), s);
-    size_t k = static_cast<size_t>(it - walk.s.begin());
+    const size_t k = WalkPointAfter(walk, s);
     if (k == 0) return {walk.segment.front(), walk.t.front()};
     if (k >= walk.s.size()) return {walk.segment.back(), walk.t.back()};
     const size_t a = k - 1;
@@ -2234,15 +2268,21 @@ void FitRound(const PathWalk& walk, const std::vector<PathSample>& samples, doub
                 rhs(2 * i + a, 2) += weight * row.w[a] * target.z;
             }
         };
+        // The targets at the segment's ends (t = 0 and 1) serve the second
+        // differences below too.
+        D3 first, last;
         for (int q = 0; q < fit.perSegment; ++q) {
             const double t = static_cast<double>(q) / (fit.perSegment - 1);
-            add(WeightsAt(t, length), 1.0, targetAt(t));
+            const D3 target = targetAt(t);
+            if (q == 0) first = target;
+            if (q + 1 == fit.perSegment) last = target;
+            add(WeightsAt(t, length), 1.0, target);
         }
         // One-sided second differences inside the segment, of second order.
         const double h = kCurveStep;
-        const D3 start = (1.0 / (h * h)) * (2.0 * targetAt(0.0) - 5.0 * targetAt(h) +
+        const D3 start = (1.0 / (h * h)) * (2.0 * first - 5.0 * targetAt(h) +
                                             4.0 * targetAt(2.0 * h) - targetAt(3.0 * h));
-        const D3 end = (1.0 / (h * h)) * (2.0 * targetAt(1.0) - 5.0 * targetAt(1.0 - h) +
+        const D3 end = (1.0 / (h * h)) * (2.0 * last - 5.0 * targetAt(1.0 - h) +
                                           4.0 * targetAt(1.0 - 2.0 * h) - targetAt(1.0 - 3.0 * h));
         add(CurveWeightsAt(false, length), CurveWeight(fit, i, false), start);
         add(CurveWeightsAt(true, length), CurveWeight(fit, i, true), end);
@@ -2355,7 +2395,10 @@ struct RollJet {
 };
 RollJet RollJetAt(const RollState& rolls, double t) {
     const Jet roll = UnwrappedRoll<portable::Math>(rolls, Jet{t, 1.0, 0.0});
-    return {cos(roll), sin(roll)};
+    // cos(roll) and sin(roll), the roll's cosine and sine taken once for both.
+    const double c = portable::cos(roll.v), s = portable::sin(roll.v);
+    return {{c, -s * roll.d, -c * roll.d * roll.d - s * roll.dd},
+            {s, c * roll.d, -s * roll.d * roll.d + c * roll.dd}};
 }
 HeartJet HeartJetAt(const Cubic& rail, const RollJet& roll, double t, double heartline) {
     const D3 d1 = FirstAt(rail, t);
@@ -3382,12 +3425,14 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
 double DistanceFromPath(const PathWalk& walk, const D3& point, double s) {
     const double length = walk.s.back();
     double at = s;
-    D3 off = point - HeartAt(walk, at);
+    // Each place is located once, for the heart there and the step from it.
+    PathPlace place = Locate(walk, at);
+    D3 off = point - PointAt(walk.cubics[AsIndex(place.segment)], place.t);
     for (int step = 0; step < kNearestSteps; ++step) {
-        const PathPlace place = Locate(walk, at);
         const D3 along = Unit(FirstAt(walk.cubics[AsIndex(place.segment)], place.t));
         at = std::clamp(at + Dot(off, along), 0.0, length);
-        off = point - HeartAt(walk, at);
+        place = Locate(walk, at);
+        off = point - PointAt(walk.cubics[AsIndex(place.segment)], place.t);
     }
     return Norm(off);
 }
