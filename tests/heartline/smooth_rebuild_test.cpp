@@ -656,12 +656,17 @@ TEST(SmoothRebuild, SlowsARollItsShortSegmentsCannotCarry) {
 // bank within 0 to 8 degrees, so the riders felt its force sideways: 1.9 g
 // more lateral than on the drawn track on case_026 and 0.9 g on case_092, at
 // every segment count. Now their felt lateral is no higher than the drawn
-// track's.
+// track's. case_139 banks an S-turn by hand over about the smoothing's reach
+// (21 passes): up to 21 degrees of its bank went, and leaked onto the
+// straights either side, a felt lateral RMS of 0.28 g against the drawn 0.21.
 TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
-    ForEachHeldRide(Cases({{26, 1}, {26, 2}, {26, 4}, {92, 1}, {92, 2}, {92, 4}}),
+    ForEachHeldRide(Cases({{26, 1}, {26, 2}, {26, 4}, {92, 1}, {92, 2}, {92, 4}, {139, 1}}),
                     [](const Ride& ride) {
-                        EXPECT_LE(std::abs(ride.rebuilt.summary.feltMaxLateral.value),
-                                  std::abs(ride.drawn.summary.feltMaxLateral.value) + 0.1);
+                        const ProfileSummary& d = ride.drawn.summary;
+                        const ProfileSummary& r = ride.rebuilt.summary;
+                        EXPECT_LE(std::abs(r.feltMaxLateral.value),
+                                  std::abs(d.feltMaxLateral.value) + 0.1);
+                        EXPECT_LE(r.feltLateralRms, d.feltLateralRms + 0.01);
                     });
 }
 
