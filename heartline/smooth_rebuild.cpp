@@ -355,6 +355,17 @@ constexpr double kHeldStray = 0.0195;
 // below it).
 constexpr double kOnsetBoundFactor = 1.1;
 constexpr double kOnsetTryMargin = 0.5;
+// The bound's own margin (g/s), which the evaluation of a rebuild holds it to.
+constexpr double kOnsetBoundMargin = 1.0;
+// How clearly within the drawn track's felt lateral a refit for the onset
+// keeps where it rides more than the fit it replaces: its largest this much
+// (g) below the drawn track's, its RMS no more than this share of the drawn
+// one's. The rebuild's estimates of both read the drawn track's no more than
+// 0.1 g and 5 % above the ride profile's figures (measured over 200 random
+// layouts), and a rail's within 0.05 g and 5 % of them, so such a refit
+// keeps within the drawn track's largest and RMS.
+constexpr double kDrawnLargestMargin = 0.1;
+constexpr double kDrawnRmsShare = 0.9;
 // Seconds of travel either side of the largest onset over which the roll's
 // segments are lengthened where a rebuild breaks that bound (see FitSmooth).
 constexpr double kOnsetRefitSeconds = 1.0;
@@ -3509,6 +3520,29 @@ struct FeltSample {
     double felt = 0.0;
     bool counted = false;
 };
+// The felt value of each counted sample of `along`: the mean of the lateral
+// force `raw` over the counted samples within half the felt window either
+// side, each window from the first counted sample at or past its start to
+// the last at or before its end, as the ride profile takes it.
+void AverageOverFeltWindow(std::vector<FeltSample>& along, const std::vector<double>& raw) {
+    std::vector<double> distance, sums(1, 0.0);
+    for (size_t j = 0; j < along.size(); ++j) {
+        if (!along[j].counted) continue;
+        distance.push_back(along[j].distance);
+        sums.push_back(sums.back() + raw[j]);
+    }
+    for (FeltSample& sample : along) {
+        if (!sample.counted) continue;
+        const double half = 0.5 * kFeltWindow * sample.speed;
+        const auto lo = static_cast<size_t>(
+            std::lower_bound(distance.begin(), distance.end(), sample.distance - half) -
+            distance.begin());
+        const auto hi = static_cast<size_t>(
+            std::upper_bound(distance.begin(), distance.end(), sample.distance + half) -
+            distance.begin());
+        sample.felt = (sums[hi] - sums[lo]) / static_cast<double>(hi - lo);
+    }
+}
 // The lateral force (g) the riders feel on `fit`'s heart path, sampled as the
 // ride profile samples it: every kFeltSpacing of the heart's own arc length
 // (the end once), the heart's centripetal acceleration at the train's speed
@@ -3582,25 +3616,7 @@ std::vector<FeltSample> FeltLateralAlong(const std::vector<PathSample>& samples,
         along.push_back(sample);
         raw.push_back(lateral);
     }
-    // Running sums over the counted samples; each window from the first
-    // counted sample at or past its start to the last at or before its end.
-    std::vector<double> distance, sums(1, 0.0);
-    for (size_t j = 0; j < along.size(); ++j) {
-        if (!along[j].counted) continue;
-        distance.push_back(along[j].distance);
-        sums.push_back(sums.back() + raw[j]);
-    }
-    for (FeltSample& sample : along) {
-        if (!sample.counted) continue;
-        const double half = 0.5 * kFeltWindow * sample.speed;
-        const auto lo = static_cast<size_t>(
-            std::lower_bound(distance.begin(), distance.end(), sample.distance - half) -
-            distance.begin());
-        const auto hi = static_cast<size_t>(
-            std::upper_bound(distance.begin(), distance.end(), sample.distance + half) -
-            distance.begin());
-        sample.felt = (sums[hi] - sums[lo]) / static_cast<double>(hi - lo);
-    }
+    AverageOverFeltWindow(along, raw);
     return along;
 }
 
@@ -3611,11 +3627,10 @@ std::vector<FeltSample> FeltLateralAlong(const std::vector<PathSample>& samples,
 // from the one before).
 struct FeltLateral {
     double largest = 0.0, squares = 0.0, onset = 0.0;
+    double counted = 0.0;  // the counted samples, for the RMS
     double onsetAt = 0.0;  // the loaded path's arc length where the onset is
 };
-FeltLateral FeltLateralOf(const std::vector<PathSample>& samples, double spacing,
-                          double heartline, const RailFit& fit) {
-    const std::vector<FeltSample> along = FeltLateralAlong(samples, spacing, heartline, fit);
+FeltLateral FeltLateralOver(const std::vector<FeltSample>& along) {
     FeltLateral ride;
     const FeltSample* previous = nullptr;
     const FeltSample* earlier = nullptr;  // the counted sample before `previous`
@@ -3626,6 +3641,7 @@ FeltLateral FeltLateralOf(const std::vector<PathSample>& samples, double spacing
         }
         ride.largest = std::max(ride.largest, std::abs(s.felt));
         ride.squares += s.felt * s.felt;
+        ride.counted += 1.0;
         const FeltSample* from = previous;
         if (from != nullptr && s.distance - from->distance < 0.5 * kFeltSpacing) from = earlier;
         if (from != nullptr) {
@@ -3642,6 +3658,44 @@ FeltLateral FeltLateralOf(const std::vector<PathSample>& samples, double spacing
         previous = &s;
     }
     return ride;
+}
+FeltLateral FeltLateralOf(const std::vector<PathSample>& samples, double spacing,
+                          double heartline, const RailFit& fit) {
+    return FeltLateralOver(FeltLateralAlong(samples, spacing, heartline, fit));
+}
+
+// The drawn track's felt lateral as FeltLateralOf reads a rail's: the loaded
+// path sampled every kFeltSpacing of its arc length (the end once), each
+// sample's force under the drawn up taken from the loaded sample nearest it
+// and counted where the path has a level frame. Read on the same grid, the
+// drawn onset steps as the rail's does where a felt window's edge passes a
+// step in the force, which the finer loaded samples smooth away.
+FeltLateral DrawnFeltLateral(const std::vector<PathSample>& samples, double spacing) {
+    if (samples.size() < 2 || !(spacing > 0.0)) return {};
+    const double length = samples.back().s;
+    const auto regular = static_cast<size_t>(std::floor(length / kFeltSpacing));
+    std::vector<FeltSample> along;
+    along.reserve(regular + 2);
+    std::vector<double> raw;
+    raw.reserve(regular + 2);
+    for (size_t n = 0; n <= regular + 1; ++n) {
+        double distance = static_cast<double>(n) * kFeltSpacing;
+        if (n == regular + 1 || distance > length) {
+            if (!along.empty() && along.back().distance >= length - 1e-9) break;
+            distance = length;
+        }
+        const auto j = std::min(samples.size() - 1,
+                                static_cast<size_t>(std::nearbyint(distance / spacing)));
+        FeltSample sample;
+        sample.distance = distance;
+        sample.along = distance;
+        sample.speed = samples[j].speed;
+        sample.counted = Norm(samples[j].drawnUp) > 0.0;
+        along.push_back(sample);
+        raw.push_back(sample.counted ? LateralUnder(samples[j], samples[j].drawnUp) : 0.0);
+    }
+    AverageOverFeltWindow(along, raw);
+    return FeltLateralOver(along);
 }
 
 Stray LargestStray(const std::vector<Stray>& strays) {
@@ -4773,7 +4827,13 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // way, kept only where it holds the hearts without jolting, its onset is
     // lower and its felt lateral no larger and its squares no more. (Placed
     // so over the whole track, the longer segments left part of the budget
-    // unused and the squares grew on most tracks.)
+    // unused and the squares grew on most tracks.) Where the kept rail breaks
+    // the bound itself (read on the ride profile's grid, see
+    // DrawnFeltLateral) and the refit keeps within it, the refit may ride
+    // more lateral than the kept one as long as it stays clearly within the
+    // drawn track's (see kDrawnLargestMargin): random case_073 at twice its
+    // segments kept a lateral onset 0.47 g/s beyond the bound because its
+    // refit rode 0.05 g more at most, 1.26 g where the drawn track rides 2.2.
     if (!leans && solved && best.distance <= kHeldStray &&
         keptFeltLateral().onset > kOnsetBoundFactor * drawnOnset + kOnsetTryMargin) {
         bool unused = false;
@@ -4789,9 +4849,17 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const bool made = fitRail(recipe.tuning, placed);
         givenPlaces.clear();
         if (made) {
-            keepIf(placed, [](const FeltLateral& before, const FeltLateral& after) {
-                return after.onset < before.onset && after.largest <= before.largest &&
-                       after.squares <= before.squares;
+            keepIf(placed, [&](const FeltLateral& before, const FeltLateral& after) {
+                if (!(after.onset < before.onset)) return false;
+                if (after.largest <= before.largest && after.squares <= before.squares) {
+                    return true;
+                }
+                const FeltLateral drawn = DrawnFeltLateral(loaded, spacing);
+                const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+                return before.onset > bound && after.onset <= bound &&
+                       after.largest <= drawn.largest - kDrawnLargestMargin &&
+                       after.squares * drawn.counted <=
+                           kDrawnRmsShare * kDrawnRmsShare * drawn.squares * after.counted;
             });
         }
     }
