@@ -3659,8 +3659,8 @@ FeltLateral FeltLateralOver(const std::vector<FeltSample>& along) {
     }
     return ride;
 }
-FeltLateral FeltLateralOf(const std::vector<PathSample>& samples, double spacing,
-                          double heartline, const RailFit& fit) {
+FeltLateral FeltLateralOf(const std::vector<PathSample>& samples, double spacing, double heartline,
+                          const RailFit& fit) {
     return FeltLateralOver(FeltLateralAlong(samples, spacing, heartline, fit));
 }
 
@@ -3684,8 +3684,8 @@ FeltLateral DrawnFeltLateral(const std::vector<PathSample>& samples, double spac
             if (!along.empty() && along.back().distance >= length - 1e-9) break;
             distance = length;
         }
-        const auto j = std::min(samples.size() - 1,
-                                static_cast<size_t>(std::nearbyint(distance / spacing)));
+        const auto j =
+            std::min(samples.size() - 1, static_cast<size_t>(std::nearbyint(distance / spacing)));
         FeltSample sample;
         sample.distance = distance;
         sample.along = distance;
