@@ -363,6 +363,17 @@ constexpr double kOnsetTryMargin = 0.5;
 // and how much (g) lower the felt lateral RMS must come for one to be kept.
 constexpr std::array<double, 2> kShortSmoothShares{0.75, 0.5};
 constexpr double kShortSmoothGain = 0.001;
+// The bound's own margin (g/s), which the evaluation of a rebuild holds it to.
+constexpr double kOnsetBoundMargin = 1.0;
+// How clearly within the drawn track's felt lateral a refit for the onset
+// keeps where it rides more than the fit it replaces: its largest this much
+// (g) below the drawn track's, its RMS no more than this share of the drawn
+// one's. The rebuild's estimates of both read the drawn track's no more than
+// 0.1 g and 5 % above the ride profile's figures (measured over 200 random
+// layouts), and a rail's within 0.05 g and 5 % of them, so such a refit
+// keeps within the drawn track's largest and RMS.
+constexpr double kDrawnLargestMargin = 0.1;
+constexpr double kDrawnRmsShare = 0.9;
 // Seconds of travel either side of the largest onset over which the roll's
 // segments are lengthened where a rebuild breaks that bound (see FitSmooth).
 constexpr double kOnsetRefitSeconds = 1.0;
@@ -968,27 +979,6 @@ double DrawnLateralOnset(const std::vector<PathSample>& samples, double spacing,
     return FeltLateralOnset(samples, spacing, window, 0, samples.size() - 1, [&](size_t j) {
         return LateralUnder(samples[j], samples[j].drawnUp);
     });
-}
-
-// The drawn track's felt lateral (g), its felt values averaged over `window`
-// seconds over the loaded samples: their RMS, and how far the largest raw
-// lateral stands above the largest felt one.
-struct DrawnFelt {
-    double rms = 0.0, gap = 0.0;
-};
-DrawnFelt DrawnFeltLateralRms(const std::vector<PathSample>& samples, double spacing,
-                              double window) {
-    if (samples.empty() || !(spacing > 0.0)) return {};
-    const auto lateral = [&](size_t j) { return LateralUnder(samples[j], samples[j].drawnUp); };
-    const std::vector<double> means =
-        FeltMeans(samples, spacing, window, 0, samples.size() - 1, lateral);
-    double squares = 0.0, largest = 0.0, raw = 0.0;
-    for (size_t j = 0; j < means.size(); ++j) {
-        squares += means[j] * means[j];
-        largest = std::max(largest, std::abs(means[j]));
-        raw = std::max(raw, std::abs(lateral(j)));
-    }
-    return {std::sqrt(squares / static_cast<double>(means.size())), raw - largest};
 }
 
 // Where a drawn curvature steps in, the lateral force steps with it while the
@@ -3581,6 +3571,29 @@ struct FeltSample {
     double raw = 0.0;  // the lateral (g) before the felt window's mean
     bool counted = false;
 };
+// The felt value of each counted sample of `along`: the mean of the lateral
+// force `raw` over the counted samples within half the felt window either
+// side, each window from the first counted sample at or past its start to
+// the last at or before its end, as the ride profile takes it.
+void AverageOverFeltWindow(std::vector<FeltSample>& along, const std::vector<double>& raw) {
+    std::vector<double> distance, sums(1, 0.0);
+    for (size_t j = 0; j < along.size(); ++j) {
+        if (!along[j].counted) continue;
+        distance.push_back(along[j].distance);
+        sums.push_back(sums.back() + raw[j]);
+    }
+    for (FeltSample& sample : along) {
+        if (!sample.counted) continue;
+        const double half = 0.5 * kFeltWindow * sample.speed;
+        const auto lo = static_cast<size_t>(
+            std::lower_bound(distance.begin(), distance.end(), sample.distance - half) -
+            distance.begin());
+        const auto hi = static_cast<size_t>(
+            std::upper_bound(distance.begin(), distance.end(), sample.distance + half) -
+            distance.begin());
+        sample.felt = (sums[hi] - sums[lo]) / static_cast<double>(hi - lo);
+    }
+}
 // The lateral force (g) the riders feel on `fit`'s heart path, sampled as the
 // ride profile samples it: every kFeltSpacing of the heart's own arc length
 // (the end once), the heart's centripetal acceleration at the train's speed
@@ -3655,25 +3668,7 @@ std::vector<FeltSample> FeltLateralAlong(const std::vector<PathSample>& samples,
         along.push_back(sample);
         raw.push_back(lateral);
     }
-    // Running sums over the counted samples; each window from the first
-    // counted sample at or past its start to the last at or before its end.
-    std::vector<double> distance, sums(1, 0.0);
-    for (size_t j = 0; j < along.size(); ++j) {
-        if (!along[j].counted) continue;
-        distance.push_back(along[j].distance);
-        sums.push_back(sums.back() + raw[j]);
-    }
-    for (FeltSample& sample : along) {
-        if (!sample.counted) continue;
-        const double half = 0.5 * kFeltWindow * sample.speed;
-        const auto lo = static_cast<size_t>(
-            std::lower_bound(distance.begin(), distance.end(), sample.distance - half) -
-            distance.begin());
-        const auto hi = static_cast<size_t>(
-            std::upper_bound(distance.begin(), distance.end(), sample.distance + half) -
-            distance.begin());
-        sample.felt = (sums[hi] - sums[lo]) / static_cast<double>(hi - lo);
-    }
+    AverageOverFeltWindow(along, raw);
     return along;
 }
 
@@ -3684,13 +3679,11 @@ std::vector<FeltSample> FeltLateralAlong(const std::vector<PathSample>& samples,
 // from the one before).
 struct FeltLateral {
     double largest = 0.0, squares = 0.0, onset = 0.0;
+    double counted = 0.0;  // the counted samples, for the RMS
     double onsetAt = 0.0;  // the loaded path's arc length where the onset is
     double rawLargest = 0.0;  // the largest raw lateral (g)
-    size_t counted = 0;       // the counted samples the squares sum over
 };
-FeltLateral FeltLateralOf(const std::vector<PathSample>& samples, double spacing,
-                          double heartline, const RailFit& fit) {
-    const std::vector<FeltSample> along = FeltLateralAlong(samples, spacing, heartline, fit);
+FeltLateral FeltLateralOver(const std::vector<FeltSample>& along) {
     FeltLateral ride;
     const FeltSample* previous = nullptr;
     const FeltSample* earlier = nullptr;  // the counted sample before `previous`
@@ -3702,7 +3695,7 @@ FeltLateral FeltLateralOf(const std::vector<PathSample>& samples, double spacing
         ride.largest = std::max(ride.largest, std::abs(s.felt));
         ride.rawLargest = std::max(ride.rawLargest, std::abs(s.raw));
         ride.squares += s.felt * s.felt;
-        ++ride.counted;
+        ride.counted += 1.0;
         const FeltSample* from = previous;
         if (from != nullptr && s.distance - from->distance < 0.5 * kFeltSpacing) from = earlier;
         if (from != nullptr) {
@@ -3719,6 +3712,49 @@ FeltLateral FeltLateralOf(const std::vector<PathSample>& samples, double spacing
         previous = &s;
     }
     return ride;
+}
+FeltLateral FeltLateralOf(const std::vector<PathSample>& samples, double spacing, double heartline,
+                          const RailFit& fit) {
+    return FeltLateralOver(FeltLateralAlong(samples, spacing, heartline, fit));
+}
+// The RMS (g) of a felt lateral's counted samples.
+double RmsOf(const FeltLateral& ride) {
+    return ride.counted > 0.0 ? std::sqrt(ride.squares / ride.counted) : 0.0;
+}
+
+// The drawn track's felt lateral as FeltLateralOf reads a rail's: the loaded
+// path sampled every kFeltSpacing of its arc length (the end once), each
+// sample's force under the drawn up taken from the loaded sample nearest it
+// and counted where the path has a level frame. Read on the same grid, the
+// drawn onset steps as the rail's does where a felt window's edge passes a
+// step in the force, which the finer loaded samples smooth away.
+FeltLateral DrawnFeltLateral(const std::vector<PathSample>& samples, double spacing) {
+    if (samples.size() < 2 || !(spacing > 0.0)) return {};
+    const double length = samples.back().s;
+    const auto regular = static_cast<size_t>(std::floor(length / kFeltSpacing));
+    std::vector<FeltSample> along;
+    along.reserve(regular + 2);
+    std::vector<double> raw;
+    raw.reserve(regular + 2);
+    for (size_t n = 0; n <= regular + 1; ++n) {
+        double distance = static_cast<double>(n) * kFeltSpacing;
+        if (n == regular + 1 || distance > length) {
+            if (!along.empty() && along.back().distance >= length - 1e-9) break;
+            distance = length;
+        }
+        const auto j =
+            std::min(samples.size() - 1, static_cast<size_t>(std::nearbyint(distance / spacing)));
+        FeltSample sample;
+        sample.distance = distance;
+        sample.along = distance;
+        sample.speed = samples[j].speed;
+        sample.counted = Norm(samples[j].drawnUp) > 0.0;
+        sample.raw = sample.counted ? LateralUnder(samples[j], samples[j].drawnUp) : 0.0;
+        along.push_back(sample);
+        raw.push_back(sample.raw);
+    }
+    AverageOverFeltWindow(along, raw);
+    return FeltLateralOver(along);
 }
 
 Stray LargestStray(const std::vector<Stray>& strays) {
@@ -4812,6 +4848,13 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         if (!keptFelt) keptFelt = FeltLateralOf(loaded, spacing, heartline, fit);
         return *keptFelt;
     };
+    // The drawn track's, read as a rail's is (see DrawnFeltLateral), worked
+    // out where first asked for.
+    std::optional<FeltLateral> drawnFelt;
+    const auto drawnFeltLateral = [&]() -> const FeltLateral& {
+        if (!drawnFelt) drawnFelt = DrawnFeltLateral(loaded, spacing);
+        return *drawnFelt;
+    };
     // `moved` kept in place of the kept fit where it holds the hearts without
     // jolting the riders and `ridesNoWorse(kept, moved)` holds for their felt
     // lateral.
@@ -4857,7 +4900,13 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // way, kept only where it holds the hearts without jolting, its onset is
     // lower and its felt lateral no larger and its squares no more. (Placed
     // so over the whole track, the longer segments left part of the budget
-    // unused and the squares grew on most tracks.)
+    // unused and the squares grew on most tracks.) Where the kept rail breaks
+    // the bound itself (read on the ride profile's grid, see
+    // DrawnFeltLateral) and the refit keeps within it, the refit may ride
+    // more lateral than the kept one as long as it stays clearly within the
+    // drawn track's (see kDrawnLargestMargin): random case_073 at twice its
+    // segments kept a lateral onset 0.47 g/s beyond the bound because its
+    // refit rode 0.05 g more at most, 1.26 g where the drawn track rides 2.2.
     if (!leans && solved && best.distance <= kHeldStray &&
         keptFeltLateral().onset > kOnsetBoundFactor * drawnOnset + kOnsetTryMargin) {
         bool unused = false;
@@ -4873,9 +4922,17 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const bool made = fitRail(recipe.tuning, placed);
         givenPlaces.clear();
         if (made) {
-            keepIf(placed, [](const FeltLateral& before, const FeltLateral& after) {
-                return after.onset < before.onset && after.largest <= before.largest &&
-                       after.squares <= before.squares;
+            keepIf(placed, [&](const FeltLateral& before, const FeltLateral& after) {
+                if (!(after.onset < before.onset)) return false;
+                if (after.largest <= before.largest && after.squares <= before.squares) {
+                    return true;
+                }
+                const FeltLateral& drawn = drawnFeltLateral();
+                const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+                return before.onset > bound && after.onset <= bound &&
+                       after.largest <= drawn.largest - kDrawnLargestMargin &&
+                       after.squares * drawn.counted <=
+                           kDrawnRmsShare * kDrawnRmsShare * drawn.squares * after.counted;
             });
         }
     }
@@ -4895,11 +4952,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // stood up to 0.01 g below the drawn one, it changed no ride of 200
     // random layouts.)
     if (!leans && solved && best.distance <= kHeldStray) {
-        const FeltLateral& kept = keptFeltLateral();
-        const DrawnFelt drawn = DrawnFeltLateralRms(loaded, spacing, kFeltWindow);
-        const double keptRms =
-            kept.counted > 0 ? std::sqrt(kept.squares / static_cast<double>(kept.counted)) : 0.0;
-        if (keptRms > drawn.rms) {
+        const FeltLateral& drawn = drawnFeltLateral();
+        const double drawnGap = drawn.rawLargest - drawn.largest;
+        if (RmsOf(keptFeltLateral()) > RmsOf(drawn)) {
             std::vector<double> shares;
             if (run.Settings.filter < run.Filter) {
                 shares.push_back(static_cast<double>(run.Settings.filter) / run.Filter);
@@ -4920,15 +4975,12 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     const FitRecipe madeWay = current;
                     keepIf(shorter, [&](const FeltLateral& before, const FeltLateral& after) {
                         const bool rides =
-                            after.counted > 0 && before.counted > 0 &&
-                            std::sqrt(after.squares / static_cast<double>(after.counted)) <
-                                std::sqrt(before.squares / static_cast<double>(before.counted)) -
-                                    kShortSmoothGain &&
+                            RmsOf(after) < RmsOf(before) - kShortSmoothGain &&
                             after.largest <= before.largest &&
                             (after.onset <= before.onset ||
                              after.onset <= kOnsetBoundFactor * drawnOnset + kOnsetTryMargin) &&
                             after.rawLargest - after.largest <=
-                                std::max(before.rawLargest - before.largest, drawn.gap);
+                                std::max(before.rawLargest - before.largest, drawnGap);
                         if (rides) recipe = madeWay;
                         return rides;
                     });
