@@ -355,6 +355,16 @@ constexpr double kHeldStray = 0.0195;
 // below it).
 constexpr double kOnsetBoundFactor = 1.1;
 constexpr double kOnsetTryMargin = 0.5;
+// The raw-to-felt gap a rebuilt rail may add to the drawn track's (g): where
+// the kept rail comes within kStepRollGapMargin of it at a drawn curvature
+// step (within kStepRollReach metres), the roll of the vertex there is turned
+// by each of kStepRollShares of the way towards the summed force across the
+// step in turn (see FitSmooth).
+constexpr double kGapTolerance = 0.5;
+constexpr double kStepRollGapMargin = 0.1;
+constexpr double kStepRollReach = 3.0;
+constexpr double kStepRollShare = 0.25;
+constexpr int kStepRollParts = 8;
 // Seconds of travel either side of the largest onset over which the roll's
 // segments are lengthened where a rebuild breaks that bound (see FitSmooth).
 constexpr double kOnsetRefitSeconds = 1.0;
@@ -2008,6 +2018,9 @@ struct RailFit {
     // Per segment: the weight of the heart's place in the finish (empty: 1
     // everywhere; see FitSmooth's last try).
     std::vector<double> hold;
+    // Per vertex: turned by this much (radians) from the chosen roll (empty:
+    // none; see FitSmooth's step rolls).
+    std::vector<double> rollTurn;
 };
 
 // Bernstein weights of the four unknowns (P_i, D_i, P_i+1, D_i+1) at t.
@@ -2191,7 +2204,8 @@ void ChooseVertexRolls(const std::vector<PathSample>& samples, double spacing, R
             continue;
         }
         const D3 up = UpAt(samples, spacing, fit.places[k], Unit(tangent));
-        fit.rolls[k] = static_cast<double>(static_cast<float>(RollOf(frame, up)));
+        const double turn = fit.rollTurn.empty() ? 0.0 : fit.rollTurn[k];
+        fit.rolls[k] = static_cast<double>(static_cast<float>(RollOf(frame, up) + turn));
     }
 }
 
@@ -2464,6 +2478,38 @@ std::vector<CurveStep> CurveSteps(const PathWalk& walk, const std::vector<PathSa
         return a.force > b.force || (a.force == b.force && a.at < b.at);
     });
     return steps;
+}
+
+// How far the drawn track's largest raw lateral (g, unsigned) stands above
+// its largest felt one, each over the loaded samples under the drawn up, the
+// felt values averaged over `window` seconds (see FeltMeans): what a rebuilt
+// rail's own gap (see FeltLateral) is held to.
+double DrawnLateralGap(const std::vector<PathSample>& samples, double spacing, double window) {
+    if (samples.size() < 3 || !(spacing > 0.0)) return 0.0;
+    const auto at = [&](size_t j) { return LateralUnder(samples[j], samples[j].drawnUp); };
+    const std::vector<double> felt = FeltMeans(samples, spacing, window, 0, samples.size() - 1, at);
+    double raw = 0.0, largest = 0.0;
+    for (size_t j = 0; j < samples.size(); ++j) {
+        raw = std::max(raw, std::abs(at(j)));
+        largest = std::max(largest, std::abs(felt[j]));
+    }
+    return raw - largest;
+}
+
+// The curvature step of `steps` or `missed` nearest arc length s, within
+// `reach` metres of it; null where none is.
+const CurveStep* NearestStep(const std::vector<CurveStep>& steps,
+                             const std::vector<CurveStep>& missed, double s, double reach) {
+    const CurveStep* nearest = nullptr;
+    for (const std::vector<CurveStep>* list : {&steps, &missed}) {
+        for (const CurveStep& step : *list) {
+            const double apart = std::abs(step.at - s);
+            if (apart <= reach && (nearest == nullptr || apart < std::abs(nearest->at - s))) {
+                nearest = &step;
+            }
+        }
+    }
+    return nearest;
 }
 
 // The places of the curvature steps the up may lead into (see
@@ -3507,6 +3553,7 @@ struct FeltSample {
     double along = 0.0;  // the loaded path's arc length there
     double speed = 0.0;
     double felt = 0.0;
+    double raw = 0.0;  // the lateral there before the averaging
     bool counted = false;
 };
 // The lateral force (g) the riders feel on `fit`'s heart path, sampled as the
@@ -3515,8 +3562,10 @@ struct FeltSample {
 // there plus gravity's reaction, across the riders' up under the eased roll,
 // averaged over the samples within half the felt window either side. Where
 // the rail has no level frame a sample is not counted.
+// With `vertical`, that gets the raw vertical force (g) of each sample too.
 std::vector<FeltSample> FeltLateralAlong(const std::vector<PathSample>& samples, double spacing,
-                                         double heartline, const RailFit& fit) {
+                                         double heartline, const RailFit& fit,
+                                         std::vector<double>* vertical = nullptr) {
     // The heart walked at about half the grid's step, its arc length chord by
     // chord, with each segment's rail and roll kept for the samples.
     std::vector<Cubic> rails(AsIndex(fit.segments));
@@ -3567,7 +3616,7 @@ std::vector<FeltSample> FeltLateralAlong(const std::vector<PathSample>& samples,
         sample.distance = distance;
         sample.along = fit.places[AsIndex(i)] + t * fit.lengths[AsIndex(i)];
         sample.speed = SpeedAt(samples, spacing, sample.along);
-        double lateral = 0.0;
+        double lateral = 0.0, upward = 0.0;
         const D3 tangent = FirstAt(rail, t);
         LevelFrame frame;
         if (LevelFrameOf(tangent, frame)) {
@@ -3577,10 +3626,13 @@ std::vector<FeltSample> FeltLateralAlong(const std::vector<PathSample>& samples,
             const double v = sample.speed;
             const D3 force = (v * v) * CurvatureOf(heart.d1, heart.d2) + D3{0.0, kGravity, 0.0};
             lateral = Dot(force, Cross(Unit(tangent), up)) / kGravity;
+            if (vertical != nullptr) upward = Dot(force, up) / kGravity;
+            sample.raw = lateral;
             sample.counted = true;
         }
         along.push_back(sample);
         raw.push_back(lateral);
+        if (vertical != nullptr) vertical->push_back(upward);
     }
     // Running sums over the counted samples; each window from the first
     // counted sample at or past its start to the last at or before its end.
@@ -3612,6 +3664,9 @@ std::vector<FeltSample> FeltLateralAlong(const std::vector<PathSample>& samples,
 struct FeltLateral {
     double largest = 0.0, squares = 0.0, onset = 0.0;
     double onsetAt = 0.0;  // the loaded path's arc length where the onset is
+    // The largest raw lateral (g, unsigned) of the counted samples and the
+    // loaded path's arc length where it is.
+    double rawLargest = 0.0, rawAt = 0.0;
 };
 FeltLateral FeltLateralOf(const std::vector<PathSample>& samples, double spacing,
                           double heartline, const RailFit& fit) {
@@ -3626,6 +3681,10 @@ FeltLateral FeltLateralOf(const std::vector<PathSample>& samples, double spacing
         }
         ride.largest = std::max(ride.largest, std::abs(s.felt));
         ride.squares += s.felt * s.felt;
+        if (std::abs(s.raw) > ride.rawLargest) {
+            ride.rawLargest = std::abs(s.raw);
+            ride.rawAt = s.along;
+        }
         const FeltSample* from = previous;
         if (from != nullptr && s.distance - from->distance < 0.5 * kFeltSpacing) from = earlier;
         if (from != nullptr) {
@@ -3642,6 +3701,40 @@ FeltLateral FeltLateralOf(const std::vector<PathSample>& samples, double spacing
         previous = &s;
     }
     return ride;
+}
+
+// How far the raw vertical force on `fit`'s heart path stands beyond the
+// felt one (g): above its largest or below its lowest, whichever further,
+// sampled and averaged as FeltLateralAlong does.
+double VerticalGapOf(const std::vector<PathSample>& samples, double spacing, double heartline,
+                     const RailFit& fit) {
+    std::vector<double> raw;
+    const std::vector<FeltSample> along = FeltLateralAlong(samples, spacing, heartline, fit, &raw);
+    std::vector<double> distance, sums(1, 0.0);
+    for (size_t j = 0; j < along.size(); ++j) {
+        if (!along[j].counted) continue;
+        distance.push_back(along[j].distance);
+        sums.push_back(sums.back() + raw[j]);
+    }
+    if (distance.empty()) return 0.0;
+    const double lowest = std::numeric_limits<double>::infinity();
+    double rawTop = -lowest, rawBottom = lowest, feltTop = -lowest, feltBottom = lowest;
+    for (size_t j = 0; j < along.size(); ++j) {
+        if (!along[j].counted) continue;
+        const double half = 0.5 * kFeltWindow * along[j].speed;
+        const auto lo = static_cast<size_t>(
+            std::lower_bound(distance.begin(), distance.end(), along[j].distance - half) -
+            distance.begin());
+        const auto hi = static_cast<size_t>(
+            std::upper_bound(distance.begin(), distance.end(), along[j].distance + half) -
+            distance.begin());
+        const double felt = (sums[hi] - sums[lo]) / static_cast<double>(hi - lo);
+        rawTop = std::max(rawTop, raw[j]);
+        rawBottom = std::min(rawBottom, raw[j]);
+        feltTop = std::max(feltTop, felt);
+        feltBottom = std::min(feltBottom, felt);
+    }
+    return std::max(rawTop - feltTop, feltBottom - rawBottom);
 }
 
 Stray LargestStray(const std::vector<Stray>& strays) {
@@ -4793,6 +4886,75 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 return after.onset < before.onset && after.largest <= before.largest &&
                        after.squares <= before.squares;
             });
+        }
+    }
+    // Where the kept rail's raw lateral still stands further above its felt
+    // lateral than the drawn track's does, or nearly (see kStepRollGapMargin),
+    // and the raw peak sits at a drawn curvature step: the roll of the vertex
+    // nearest that step turned part of the way towards the summed force across
+    // the step, and the rail fitted the kept way with it.
+    if (!leans && solved && best.distance <= kHeldStray &&
+        keptFeltLateral().rawLargest - keptFeltLateral().largest >
+            kGapTolerance - kStepRollGapMargin) {
+        const FeltLateral before = keptFeltLateral();
+        const double drawnGap = DrawnLateralGap(loaded, spacing, kFeltWindow);
+        const double gap = before.rawLargest - before.largest;
+        const CurveStep* step = NearestStep(steps, missedSteps, before.rawAt, kStepRollReach);
+        if (gap > drawnGap + kGapTolerance - kStepRollGapMargin && step != nullptr) {
+            const auto nearest = std::min_element(fit.places.begin(), fit.places.end(),
+                                                  [&](double a, double b) {
+                                                      return std::abs(a - step->at) <
+                                                             std::abs(b - step->at);
+                                                  });
+            const auto k = static_cast<size_t>(nearest - fit.places.begin());
+            bool unused = false;
+            samples = chooseUp(recipe.leastSigma, recipe.lean, unused);
+            current = recipe;
+            const double half = 0.5 * kFeltWindow * step->speed;
+            const auto sampleAt = [&](double s) {
+                return static_cast<size_t>(std::nearbyint(
+                    std::clamp(s / spacing, 0.0, static_cast<double>(loaded.size() - 1))));
+            };
+            const D3 summed = loaded[sampleAt(step->at - half)].feltAcross +
+                              loaded[sampleAt(step->at + half)].feltAcross;
+            const D3 tangent =
+                SteepBlend(fit.direction[k], RailTangentAt(samples, spacing, fit.places[k]));
+            LevelFrame frame;
+            const D3 up = Across(summed, Unit(tangent));
+            if (k > 0 && k + 1 < fit.places.size() && LevelFrameOf(tangent, frame) &&
+                Norm(up) > 0.0) {
+                const double toward =
+                    std::remainder(RollOf(frame, Unit(up)) - fit.rolls[k], 2.0 * M_PI);
+                const double bound = kOnsetBoundFactor * drawnOnset + kOnsetTryMargin;
+                // The turned roll must not raise the rail's gap as a whole: the
+                // vertical's may not rise above the lateral's as it was.
+                double keptGap = std::max(gap, VerticalGapOf(loaded, spacing, heartline, fit));
+                for (int part = 1; part <= kStepRollParts; ++part) {
+                    const double share = part * kStepRollShare;
+                    RailFit turned;
+                    turned.perSegment = fit.perSegment;
+                    turned.places = fit.places;
+                    turned.rollTurn.assign(fit.places.size(), 0.0);
+                    turned.rollTurn[k] = share * toward;
+                    ++run.RailFits;
+                    if (!solveRail(recipe.tuning, turned)) break;
+                    bool taken = false;
+                    double turnedGap = 0.0;
+                    keepIf(turned, [&](const FeltLateral& kept, const FeltLateral& after) {
+                        if (!(after.rawLargest - after.largest < kept.rawLargest - kept.largest &&
+                              after.largest <= kept.largest && after.squares <= kept.squares &&
+                              (after.onset <= kept.onset || after.onset <= bound))) {
+                            return false;
+                        }
+                        turnedGap = std::max(after.rawLargest - after.largest,
+                                             VerticalGapOf(loaded, spacing, heartline, turned));
+                        taken = turnedGap < keptGap;
+                        return taken;
+                    });
+                    if (!taken) break;
+                    keptGap = turnedGap;
+                }
+            }
         }
     }
     SmoothOutcome outcome;
