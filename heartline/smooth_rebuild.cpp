@@ -358,13 +358,20 @@ constexpr double kOnsetTryMargin = 0.5;
 // The raw-to-felt gap a rebuilt rail may add to the drawn track's (g): where
 // the kept rail comes within kStepRollGapMargin of it at a drawn curvature
 // step (within kStepRollReach metres), the roll of the vertex there is turned
-// by each of kStepRollShares of the way towards the summed force across the
-// step in turn (see FitSmooth).
+// kStepRollShare of the way towards the summed force across the step, then
+// as much again, up to kStepRollParts times, as long as each turn lowers the
+// gap by more than kStepRollGain and lets the largest felt lateral rise by
+// no more than kStepRollFelt (see FitSmooth). (Random case_189, whose largest
+// felt lateral lies far from the step, moved there by under 0.001 g at the
+// first turn; the later turns on random case_111 at twice its segments cut
+// 0.004 g of gap and raised the felt vertical onset by 7.5 g/s.)
 constexpr double kGapTolerance = 0.5;
 constexpr double kStepRollGapMargin = 0.1;
 constexpr double kStepRollReach = 3.0;
 constexpr double kStepRollShare = 0.25;
 constexpr int kStepRollParts = 8;
+constexpr double kStepRollGain = 0.01;
+constexpr double kStepRollFelt = 0.01;
 // Seconds of travel either side of the largest onset over which the roll's
 // segments are lengthened where a rebuild breaks that bound (see FitSmooth).
 constexpr double kOnsetRefitSeconds = 1.0;
@@ -4942,13 +4949,14 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     double turnedGap = 0.0;
                     keepIf(turned, [&](const FeltLateral& kept, const FeltLateral& after) {
                         if (!(after.rawLargest - after.largest < kept.rawLargest - kept.largest &&
-                              after.largest <= kept.largest && after.squares <= kept.squares &&
+                              after.largest <= kept.largest + kStepRollFelt &&
+                              after.squares <= kept.squares &&
                               (after.onset <= kept.onset || after.onset <= bound))) {
                             return false;
                         }
                         turnedGap = std::max(after.rawLargest - after.largest,
                                              VerticalGapOf(loaded, spacing, heartline, turned));
-                        taken = turnedGap < keptGap;
+                        taken = turnedGap < keptGap - kStepRollGain;
                         return taken;
                     });
                     if (!taken) break;
