@@ -5126,8 +5126,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             // (see kStepRollFelt).
             const auto turnRolls = [&](const std::vector<size_t>& which,
                                        const std::vector<double>& towards, bool holdVertical) {
-                const VerticalReach keptVertical =
-                    VerticalReachOf(loaded, spacing, heartline, fit);
+                const VerticalReach keptVertical = VerticalReachOf(loaded, spacing, heartline, fit);
                 double keptGap = std::max(keptFeltLateral().rawLargest - keptFeltLateral().largest,
                                           keptVertical.Gap());
                 const std::vector<double> base = fit.rollTurn.empty()
@@ -5180,8 +5179,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             // steeply, which moves felt lateral into the felt vertical: hence
             // the felt vertical held.
             const FeltLateral& still = keptFeltLateral();
-            if (still.rawLargest - still.largest >
-                drawnGap + kGapTolerance - kStepRollGapMargin) {
+            if (still.rawLargest - still.largest > drawnGap + kGapTolerance - kStepRollGapMargin) {
                 size_t prev = k, next = k;
                 if (std::abs(fit.places[k] - step->at) < 0.5 * spacing) {
                     prev = k - 1;
