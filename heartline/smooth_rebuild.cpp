@@ -387,10 +387,17 @@ constexpr double kDrawnRmsShare = 0.9;
 // kStepRollShare of the way towards the summed force across the step, then
 // as much again, up to kStepRollParts times, as long as each turn lowers the
 // gap by more than kStepRollGain and lets the largest felt lateral rise by
-// no more than kStepRollFelt (see FitSmooth). (Random case_189, whose largest
+// no more than kStepRollFelt (see FitSmooth); where the gap still stands, the
+// vertices either side of the step are turned the same way, each towards the
+// force on its own side, their felt vertical reaching no further than
+// kStepRollFelt beyond the kept rail's either. (Random case_189, whose largest
 // felt lateral lies far from the step, moved there by under 0.001 g at the
 // first turn; the later turns on random case_111 at twice its segments cut
-// 0.004 g of gap and raised the felt vertical onset by 7.5 g/s.)
+// 0.004 g of gap and raised the felt vertical onset by 7.5 g/s. Turning the
+// vertices either side cleared random case_055 at all three segment counts,
+// where the riders still leant into the turn before the step after it, and
+// without the vertical held raised the largest felt vertical of case_147 at
+// twice its segments by 0.18 g.)
 constexpr double kGapTolerance = 0.5;
 constexpr double kStepRollGapMargin = 0.1;
 constexpr double kStepRollReach = 3.0;
@@ -3810,26 +3817,31 @@ FeltLateral DrawnFeltLateral(const std::vector<PathSample>& samples, double spac
     return FeltLateralOver(along);
 }
 
-// How far the raw vertical force on `fit`'s heart path stands beyond the
-// felt one (g): above its largest or below its lowest, whichever further,
-// sampled and averaged as FeltLateralAlong does.
-double VerticalGapOf(const std::vector<PathSample>& samples, double spacing, double heartline,
-                     const RailFit& fit) {
+// The raw and felt vertical force (g) on `fit`'s heart path at their
+// largest and lowest, sampled and averaged as FeltLateralAlong does.
+struct VerticalReach {
+    double rawTop = 0.0, rawBottom = 0.0, feltTop = 0.0, feltBottom = 0.0;
+    // How far the raw force stands beyond the felt one: above its largest or
+    // below its lowest, whichever further.
+    double Gap() const { return std::max(rawTop - feltTop, feltBottom - rawBottom); }
+};
+VerticalReach VerticalReachOf(const std::vector<PathSample>& samples, double spacing,
+                              double heartline, const RailFit& fit) {
     std::vector<double> raw;
     std::vector<FeltSample> along = FeltLateralAlong(samples, spacing, heartline, fit, &raw);
     AverageOverFeltWindow(along, raw);  // the felt values now the vertical's
     const double lowest = std::numeric_limits<double>::infinity();
-    double rawTop = -lowest, rawBottom = lowest, feltTop = -lowest, feltBottom = lowest;
+    VerticalReach reach{-lowest, lowest, -lowest, lowest};
     bool any = false;
     for (size_t j = 0; j < along.size(); ++j) {
         if (!along[j].counted) continue;
         any = true;
-        rawTop = std::max(rawTop, raw[j]);
-        rawBottom = std::min(rawBottom, raw[j]);
-        feltTop = std::max(feltTop, along[j].felt);
-        feltBottom = std::min(feltBottom, along[j].felt);
+        reach.rawTop = std::max(reach.rawTop, raw[j]);
+        reach.rawBottom = std::min(reach.rawBottom, raw[j]);
+        reach.feltTop = std::max(reach.feltTop, along[j].felt);
+        reach.feltBottom = std::min(reach.feltBottom, along[j].felt);
     }
-    return any ? std::max(rawTop - feltTop, feltBottom - rawBottom) : 0.0;
+    return any ? reach : VerticalReach{};
 }
 
 Stray LargestStray(const std::vector<Stray>& strays) {
@@ -5091,27 +5103,44 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 return static_cast<size_t>(std::nearbyint(
                     std::clamp(s / spacing, 0.0, static_cast<double>(loaded.size() - 1))));
             };
-            const D3 summed = loaded[sampleAt(step->at - half)].feltAcross +
-                              loaded[sampleAt(step->at + half)].feltAcross;
-            const D3 tangent =
-                SteepBlend(fit.direction[k], RailTangentAt(samples, spacing, fit.places[k]));
-            LevelFrame frame;
-            const D3 up = Across(summed, Unit(tangent));
-            if (k > 0 && k + 1 < fit.places.size() && LevelFrameOf(tangent, frame) &&
-                Norm(up) > 0.0) {
-                const double toward =
-                    std::remainder(RollOf(frame, Unit(up)) - fit.rolls[k], 2.0 * M_PI);
-                const double bound = kOnsetBoundFactor * drawnOnset + kOnsetTryMargin;
-                // The turned roll must not raise the rail's gap as a whole: the
-                // vertical's may not rise above the lateral's as it was.
-                double keptGap = std::max(gap, VerticalGapOf(loaded, spacing, heartline, fit));
+            const D3 fore = loaded[sampleAt(step->at - half)].feltAcross;
+            const D3 aft = loaded[sampleAt(step->at + half)].feltAcross;
+            const double bound = kOnsetBoundFactor * drawnOnset + kOnsetTryMargin;
+            // How far vertex q's roll is to turn to put its up along `force`
+            // across the rail's tangent there (none at the ends).
+            const auto turnToward = [&](size_t q, const D3& force, double& toward) {
+                if (q == 0 || q + 1 >= fit.places.size()) return false;
+                const D3 tangent =
+                    SteepBlend(fit.direction[q], RailTangentAt(samples, spacing, fit.places[q]));
+                LevelFrame frame;
+                const D3 up = Across(force, Unit(tangent));
+                if (!LevelFrameOf(tangent, frame) || !(Norm(up) > 0.0)) return false;
+                toward = std::remainder(RollOf(frame, Unit(up)) - fit.rolls[q], 2.0 * M_PI);
+                return true;
+            };
+            // Turns the rolls of vertices `which` the shares of `towards`
+            // part by part, each turn kept only where it lowers the gap. The
+            // turned roll must not raise the rail's gap as a whole: the
+            // vertical's may not rise above the lateral's as it was. With
+            // `holdVertical` the felt vertical may not reach further either
+            // (see kStepRollFelt).
+            const auto turnRolls = [&](const std::vector<size_t>& which,
+                                       const std::vector<double>& towards, bool holdVertical) {
+                const VerticalReach keptVertical = VerticalReachOf(loaded, spacing, heartline, fit);
+                double keptGap = std::max(keptFeltLateral().rawLargest - keptFeltLateral().largest,
+                                          keptVertical.Gap());
+                const std::vector<double> base = fit.rollTurn.empty()
+                                                     ? std::vector<double>(fit.places.size(), 0.0)
+                                                     : fit.rollTurn;
                 for (int part = 1; part <= kStepRollParts; ++part) {
                     const double share = part * kStepRollShare;
                     RailFit turned;
                     turned.perSegment = fit.perSegment;
                     turned.places = fit.places;
-                    turned.rollTurn.assign(fit.places.size(), 0.0);
-                    turned.rollTurn[k] = share * toward;
+                    turned.rollTurn = base;
+                    for (size_t n = 0; n < which.size(); ++n) {
+                        turned.rollTurn[which[n]] += share * towards[n];
+                    }
                     ++run.RailFits;
                     if (!solveRail(recipe.tuning, turned)) break;
                     bool taken = false;
@@ -5123,13 +5152,47 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                               (after.onset <= kept.onset || after.onset <= bound))) {
                             return false;
                         }
-                        turnedGap = std::max(after.rawLargest - after.largest,
-                                             VerticalGapOf(loaded, spacing, heartline, turned));
+                        const VerticalReach vertical =
+                            VerticalReachOf(loaded, spacing, heartline, turned);
+                        if (holdVertical &&
+                            (vertical.feltTop > keptVertical.feltTop + kStepRollFelt ||
+                             vertical.feltBottom < keptVertical.feltBottom - kStepRollFelt)) {
+                            return false;
+                        }
+                        turnedGap = std::max(after.rawLargest - after.largest, vertical.Gap());
                         taken = turnedGap < keptGap - kStepRollGain;
                         return taken;
                     });
                     if (!taken) break;
                     keptGap = turnedGap;
+                }
+            };
+            // First the vertex nearest the step, towards the force summed
+            // across it.
+            double toward = 0.0;
+            if (turnToward(k, fore + aft, toward)) turnRolls({k}, {toward}, false);
+            // Where the gap still stands, the rail's roll turns too slowly
+            // across the step (its riders lean the way they leant before the
+            // step after it, or already the next way before it): the vertices
+            // either side of it (of the one on it) each turned towards the
+            // force on its own side. That banks whole segments more or less
+            // steeply, which moves felt lateral into the felt vertical: hence
+            // the felt vertical held.
+            const FeltLateral& still = keptFeltLateral();
+            if (still.rawLargest - still.largest > drawnGap + kGapTolerance - kStepRollGapMargin) {
+                size_t prev = k, next = k;
+                if (std::abs(fit.places[k] - step->at) < 0.5 * spacing) {
+                    prev = k - 1;
+                    next = k + 1;
+                } else if (fit.places[k] < step->at) {
+                    next = k + 1;
+                } else {
+                    prev = k - 1;
+                }
+                double towardPrev = 0.0, towardNext = 0.0;
+                if (k > 0 && next < fit.places.size() && turnToward(prev, fore, towardPrev) &&
+                    turnToward(next, aft, towardNext)) {
+                    turnRolls({prev, next}, {towardPrev, towardNext}, true);
                 }
             }
         }

@@ -715,11 +715,14 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // case_069 at twice its segments (heartline -0.14 m) steps into a 1.2 g turn
 // at 228 m: the vertex on the step rolled as the smoothed up there, the raw
 // lateral just before it stood 0.33 g beyond the same gap bound.
+// case_055 (heartline -0.01 m) flips from a 2 g turn into a 3 g turn the
+// other way at 185 m: the roll turned over slowly across the flip, the riders
+// leaning into the first turn after it, 0.44 g beyond the same gap bound.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
         Cases({{13, 1}, {13, 2}, {13, 4}, {94, 1}, {94, 2}, {94, 4}, {83, 1}, {83, 4}, {160, 1},
                {147, 1}, {147, 2}, {72, 1}, {58, 4}, {98, 2}, {81, 4}, {27, 1}, {171, 1},
-               {69, 2}}),
+               {69, 2}, {55, 1}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
