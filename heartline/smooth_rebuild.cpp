@@ -406,8 +406,15 @@ constexpr int kStepRollParts = 8;
 constexpr double kStepRollGain = 0.01;
 constexpr double kStepRollFelt = 0.01;
 // Seconds of travel either side of the largest onset over which the roll's
-// segments are lengthened where a rebuild breaks that bound (see FitSmooth).
+// segments are lengthened where a rebuild breaks that bound (see FitSmooth),
+// and the wider reach tried where the refit over the first is not kept:
+// random case_173 at four times its segments kept a lateral onset 1.59 g/s
+// beyond the bound, its refit over a second either side eased the onset too
+// little; over two seconds it keeps within the bound and rides less lateral.
+// (The wider reach tried first raised the felt lateral of rides that kept
+// within the bound either way.)
 constexpr double kOnsetRefitSeconds = 1.0;
+constexpr double kOnsetWideSeconds = 2.0;
 // Metres of stray beyond which the smooth way is followed by the cautious
 // way straight away (see FitTuning).
 constexpr double kCautiousStray = 0.1;
@@ -4982,10 +4989,11 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // drawn track's sets (see kOnsetBoundFactor), mostly the eased roll wobbling per
     // segment where it turns faster than the placement allowed for: the kept
     // fit's count of vertices placed again with the roll's segments within
-    // kOnsetRefitSeconds of that onset as long as the measured error asks, up
-    // to one felt window (see PlaceVertices), and the rail fitted the kept
-    // way, kept only where it holds the hearts without jolting, its onset is
-    // lower and its felt lateral no larger and its squares no more. (Placed
+    // kOnsetRefitSeconds of that onset (where that refit is not kept, within
+    // kOnsetWideSeconds) as long as the measured error asks, up to one felt
+    // window (see PlaceVertices), and the rail fitted the kept way, kept only
+    // where it holds the hearts without jolting, its onset is lower and its
+    // felt lateral no larger and its squares no more. (Placed
     // so over the whole track, the longer segments left part of the budget
     // unused and the squares grew on most tracks.) Where the kept rail breaks
     // the bound itself (read on the ride profile's grid, see
@@ -5000,27 +5008,33 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
         current = recipe;
         const double onsetAt = keptFeltLateral().onsetAt;
-        const double reach = kOnsetRefitSeconds * SpeedAt(samples, spacing, onsetAt);
-        givenPlaces = PlaceVertices(samples, length, fit.segments, spacing, heartline,
-                                    recipe.tuning.curvatureError, limit, limitLean,
-                                    onsetAt - reach, onsetAt + reach);
-        AlignCurveSteps(steps, givenPlaces);
-        RailFit placed;
-        const bool made = fitRail(recipe.tuning, placed);
-        givenPlaces.clear();
-        if (made) {
+        const double speed = SpeedAt(samples, spacing, onsetAt);
+        for (const double seconds : {kOnsetRefitSeconds, kOnsetWideSeconds}) {
+            const double reach = seconds * speed;
+            givenPlaces = PlaceVertices(samples, length, fit.segments, spacing, heartline,
+                                        recipe.tuning.curvatureError, limit, limitLean,
+                                        onsetAt - reach, onsetAt + reach);
+            AlignCurveSteps(steps, givenPlaces);
+            RailFit placed;
+            const bool made = fitRail(recipe.tuning, placed);
+            givenPlaces.clear();
+            if (!made) continue;
+            bool kept = false;
             keepIf(placed, [&](const FeltLateral& before, const FeltLateral& after) {
                 if (!(after.onset < before.onset)) return false;
                 if (after.largest <= before.largest && after.squares <= before.squares) {
+                    kept = true;
                     return true;
                 }
                 const FeltLateral& drawn = drawnFeltLateral();
                 const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
-                return before.onset > bound && after.onset <= bound &&
+                kept = before.onset > bound && after.onset <= bound &&
                        after.largest <= drawn.largest - kDrawnLargestMargin &&
                        after.squares * drawn.counted <=
                            kDrawnRmsShare * kDrawnRmsShare * drawn.squares * after.counted;
+                return kept;
             });
+            if (kept) break;
         }
     }
     // Where the kept rail's felt lateral RMS stands above the drawn track's:
