@@ -2363,40 +2363,40 @@ void FitRound(const PathWalk& walk, const std::vector<PathSample>& samples, doub
 struct Jet {
     double v = 0.0, d = 0.0, dd = 0.0;
 };
-Jet operator+(const Jet& a, const Jet& b) {
+inline Jet operator+(const Jet& a, const Jet& b) {
     return {a.v + b.v, a.d + b.d, a.dd + b.dd};
 }
-Jet operator-(const Jet& a, const Jet& b) {
+inline Jet operator-(const Jet& a, const Jet& b) {
     return {a.v - b.v, a.d - b.d, a.dd - b.dd};
 }
-Jet operator*(const Jet& a, const Jet& b) {
+inline Jet operator*(const Jet& a, const Jet& b) {
     return {a.v * b.v, a.d * b.v + a.v * b.d, a.dd * b.v + 2.0 * a.d * b.d + a.v * b.dd};
 }
-Jet operator*(double s, const Jet& a) {
+inline Jet operator*(double s, const Jet& a) {
     return {s * a.v, s * a.d, s * a.dd};
 }
-Jet operator*(const Jet& a, double s) {
+inline Jet operator*(const Jet& a, double s) {
     return s * a;
 }
-Jet operator/(const Jet& a, double s) {
+inline Jet operator/(const Jet& a, double s) {
     return (1.0 / s) * a;
 }
-Jet operator+(double s, const Jet& a) {
+inline Jet operator+(double s, const Jet& a) {
     return {s + a.v, a.d, a.dd};
 }
-Jet operator-(double s, const Jet& a) {
+inline Jet operator-(double s, const Jet& a) {
     return {s - a.v, -a.d, -a.dd};
 }
-Jet cos(const Jet& a) {
+inline Jet cos(const Jet& a) {
     const double c = portable::cos(a.v), s = portable::sin(a.v);
     return {c, -s * a.d, -c * a.d * a.d - s * a.dd};
 }
-Jet sin(const Jet& a) {
+inline Jet sin(const Jet& a) {
     const double c = portable::cos(a.v), s = portable::sin(a.v);
     return {s, c * a.d, -s * a.d * a.d + c * a.dd};
 }
 // 1 / sqrt(a).
-Jet InvSqrt(const Jet& a) {
+inline Jet InvSqrt(const Jet& a) {
     const double r = 1.0 / std::sqrt(a.v);
     const double r3 = r * r * r;
     return {r, -0.5 * r3 * a.d, 0.75 * r3 * r * r * a.d * a.d - 0.5 * r3 * a.dd};
@@ -2405,25 +2405,25 @@ Jet InvSqrt(const Jet& a) {
 struct JetVec {
     Jet x, y, z;
 };
-JetVec operator-(const JetVec& a, const JetVec& b) {
+inline JetVec operator-(const JetVec& a, const JetVec& b) {
     return {a.x - b.x, a.y - b.y, a.z - b.z};
 }
-JetVec operator*(const Jet& s, const JetVec& a) {
+inline JetVec operator*(const Jet& s, const JetVec& a) {
     return {s * a.x, s * a.y, s * a.z};
 }
-JetVec operator*(double s, const JetVec& a) {
+inline JetVec operator*(double s, const JetVec& a) {
     return {s * a.x, s * a.y, s * a.z};
 }
-Jet Dot(const JetVec& a, const JetVec& b) {
+inline Jet Dot(const JetVec& a, const JetVec& b) {
     return a.x * b.x + a.y * b.y + a.z * b.z;
 }
-JetVec Cross(const JetVec& a, const JetVec& b) {
+inline JetVec Cross(const JetVec& a, const JetVec& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-JetVec UnitOf(const JetVec& a) {
+inline JetVec UnitOf(const JetVec& a) {
     return InvSqrt(Dot(a, a)) * a;
 }
-JetVec JetOf(const D3& v, const D3& d, const D3& dd) {
+inline JetVec JetOf(const D3& v, const D3& d, const D3& dd) {
     return {{v.x, d.x, dd.x}, {v.y, d.y, dd.y}, {v.z, d.z, dd.z}};
 }
 
