@@ -2461,12 +2461,28 @@ HeartJet HeartJetAt(const Cubic& rail, const RollJet& roll, double t, double hea
     return heart;
 }
 
+// The weights PointAt and FirstAt give at t to a cubic's control points and
+// to its chords, taken once for a parameter the finish visits many times.
+struct CubicWeights {
+    double point[4], first[3];
+};
+CubicWeights CubicWeightsAt(double t) {
+    const double u = 1.0 - t;
+    return {{u * u * u, 3.0 * t * u * u, 3.0 * t * t * u, t * t * t},
+            {3.0 * u * u, 6.0 * t * u, 3.0 * t * t}};
+}
+
 // The heart point alone, as HeartJetAt gives it, for a roll whose cosine and
-// sine are given (the rolls do not move in the finish, so they are taken once).
-D3 HeartPointAt(const Cubic& rail, double cosRoll, double sinRoll, double t, double heartline) {
-    const D3 point = PointAt(rail, t);
+// sine are given (the rolls do not move in the finish, so they are taken once),
+// at the parameter of the weights `w`.
+D3 HeartPointAt(const Cubic& rail, const CubicWeights& w, double cosRoll, double sinRoll,
+                double heartline) {
+    const D3 point = w.point[0] * rail.p0 + w.point[1] * rail.p1 + w.point[2] * rail.p2 +
+                     w.point[3] * rail.p3;
+    const D3 first = w.first[0] * (rail.p1 - rail.p0) + w.first[1] * (rail.p2 - rail.p1) +
+                     w.first[2] * (rail.p3 - rail.p2);
     LevelFrame frame;
-    if (!LevelFrameOf(FirstAt(rail, t), frame)) return point;
+    if (!LevelFrameOf(first, frame)) return point;
     return point + heartline * (-1.0 * (cosRoll * frame.levelDown - sinRoll * frame.side));
 }
 
@@ -2857,6 +2873,9 @@ struct FinishModel {
     std::vector<std::vector<D3>> pathCurvature;
     std::vector<std::vector<double>> curveScale;
     std::vector<std::vector<RollJet>> curveJets;
+    // Per fit point: the cubic's weights at its parameter (the same on every
+    // segment).
+    std::vector<CubicWeights> weights;
 };
 
 int FirstPoint(int segment) {
@@ -2873,8 +2892,8 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
     const auto& cosRoll = m.cosRoll[AsIndex(i)];
     const auto& sinRoll = m.sinRoll[AsIndex(i)];
     for (int q = FirstPoint(i); q < fit.perSegment; ++q) {
-        const double t = static_cast<double>(q) / (fit.perSegment - 1);
-        const D3 off = HeartPointAt(rail, cosRoll[AsIndex(q)], sinRoll[AsIndex(q)], t, m.heartline) -
+        const D3 off = HeartPointAt(rail, m.weights[AsIndex(q)], cosRoll[AsIndex(q)],
+                                    sinRoll[AsIndex(q)], m.heartline) -
                        targets[AsIndex(q)];
         const D3& along = m.along[AsIndex(i)][AsIndex(q)];
         const double a = Dot(off, along);
@@ -3284,6 +3303,9 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
     const std::vector<CurveStep> ramps = StepRamps(drawnSteps, fit);
     const std::vector<SpreadStep> spread = SpreadSteps(walk, drawnSteps, ramps, fit);
     m.heartline = heartline;
+    for (int q = 0; q < fit.perSegment; ++q) {
+        m.weights.push_back(CubicWeightsAt(static_cast<double>(q) / (fit.perSegment - 1)));
+    }
     const TrackData rollTrack = RollTrack(fit);
     RollState rolls = StartRolls(rollTrack);
     for (int i = 0; i < fit.segments; ++i) {
