@@ -2427,12 +2427,13 @@ inline JetVec JetOf(const D3& v, const D3& d, const D3& dd) {
     return {{v.x, d.x, dd.x}, {v.y, d.y, dd.y}, {v.z, d.z, dd.z}};
 }
 
-// The heart point at t of a rail segment with its first and second
-// derivatives, as the ride profile rides it: the rail point plus h times the
-// riders' up under the file's eased roll in the level frame of the rail's
-// tangent (the rail point itself where the rail is vertical).
+// The first and second derivatives at t of the heart path of a rail segment,
+// as the ride profile rides it: the rail point plus h times the riders' up
+// under the file's eased roll in the level frame of the rail's tangent (the
+// rail point itself where the rail is vertical). The heart point itself is
+// HeartPointAt's.
 struct HeartJet {
-    D3 p, d1, d2;
+    D3 d1, d2;
 };
 struct RollJet {
     Jet cosRoll, sinRoll;
@@ -2448,14 +2449,13 @@ HeartJet HeartJetAt(const Cubic& rail, const RollJet& roll, double t, double hea
     const D3 d1 = FirstAt(rail, t);
     const D3 d2 = SecondAt(rail, t);
     const D3 d3 = 6.0 * ((rail.p3 - 2.0 * rail.p2 + rail.p1) - (rail.p2 - 2.0 * rail.p1 + rail.p0));
-    HeartJet heart{PointAt(rail, t), d1, d2};
+    HeartJet heart{d1, d2};
     if (!HasLevelFrame(d1, Norm(d1))) return heart;
     const JetVec tangent = UnitOf(JetOf(d1, d2, d3));
     const JetVec worldDown{{0.0, 0.0, 0.0}, {-1.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
     const JetVec levelDown = UnitOf(worldDown - Dot(worldDown, tangent) * tangent);
     const JetVec side = Cross(tangent, levelDown);
     const JetVec up = (-1.0) * (roll.cosRoll * levelDown - roll.sinRoll * side);
-    heart.p = heart.p + heartline * D3{up.x.v, up.y.v, up.z.v};
     heart.d1 = heart.d1 + heartline * D3{up.x.d, up.y.d, up.z.d};
     heart.d2 = heart.d2 + heartline * D3{up.x.dd, up.y.dd, up.z.dd};
     return heart;
@@ -2472,9 +2472,9 @@ CubicWeights CubicWeightsAt(double t) {
             {3.0 * u * u, 6.0 * t * u, 3.0 * t * t}};
 }
 
-// The heart point alone, as HeartJetAt gives it, for a roll whose cosine and
-// sine are given (the rolls do not move in the finish, so they are taken once),
-// at the parameter of the weights `w`.
+// The heart point as the ride profile rides it (see HeartJet), for a roll
+// whose cosine and sine are given (the rolls do not move in the finish, so
+// they are taken once), at the parameter of the weights `w`.
 D3 HeartPointAt(const Cubic& rail, const CubicWeights& w, double cosRoll, double sinRoll,
                 double heartline) {
     const D3 point = w.point[0] * rail.p0 + w.point[1] * rail.p1 + w.point[2] * rail.p2 +
