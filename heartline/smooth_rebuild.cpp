@@ -2377,40 +2377,40 @@ void FitRound(const PathWalk& walk, const std::vector<PathSample>& samples, doub
 struct Jet {
     double v = 0.0, d = 0.0, dd = 0.0;
 };
-Jet operator+(const Jet& a, const Jet& b) {
+inline Jet operator+(const Jet& a, const Jet& b) {
     return {a.v + b.v, a.d + b.d, a.dd + b.dd};
 }
-Jet operator-(const Jet& a, const Jet& b) {
+inline Jet operator-(const Jet& a, const Jet& b) {
     return {a.v - b.v, a.d - b.d, a.dd - b.dd};
 }
-Jet operator*(const Jet& a, const Jet& b) {
+inline Jet operator*(const Jet& a, const Jet& b) {
     return {a.v * b.v, a.d * b.v + a.v * b.d, a.dd * b.v + 2.0 * a.d * b.d + a.v * b.dd};
 }
-Jet operator*(double s, const Jet& a) {
+inline Jet operator*(double s, const Jet& a) {
     return {s * a.v, s * a.d, s * a.dd};
 }
-Jet operator*(const Jet& a, double s) {
+inline Jet operator*(const Jet& a, double s) {
     return s * a;
 }
-Jet operator/(const Jet& a, double s) {
+inline Jet operator/(const Jet& a, double s) {
     return (1.0 / s) * a;
 }
-Jet operator+(double s, const Jet& a) {
+inline Jet operator+(double s, const Jet& a) {
     return {s + a.v, a.d, a.dd};
 }
-Jet operator-(double s, const Jet& a) {
+inline Jet operator-(double s, const Jet& a) {
     return {s - a.v, -a.d, -a.dd};
 }
-Jet cos(const Jet& a) {
+inline Jet cos(const Jet& a) {
     const double c = portable::cos(a.v), s = portable::sin(a.v);
     return {c, -s * a.d, -c * a.d * a.d - s * a.dd};
 }
-Jet sin(const Jet& a) {
+inline Jet sin(const Jet& a) {
     const double c = portable::cos(a.v), s = portable::sin(a.v);
     return {s, c * a.d, -s * a.d * a.d + c * a.dd};
 }
 // 1 / sqrt(a).
-Jet InvSqrt(const Jet& a) {
+inline Jet InvSqrt(const Jet& a) {
     const double r = 1.0 / std::sqrt(a.v);
     const double r3 = r * r * r;
     return {r, -0.5 * r3 * a.d, 0.75 * r3 * r * r * a.d * a.d - 0.5 * r3 * a.dd};
@@ -2419,34 +2419,35 @@ Jet InvSqrt(const Jet& a) {
 struct JetVec {
     Jet x, y, z;
 };
-JetVec operator-(const JetVec& a, const JetVec& b) {
+inline JetVec operator-(const JetVec& a, const JetVec& b) {
     return {a.x - b.x, a.y - b.y, a.z - b.z};
 }
-JetVec operator*(const Jet& s, const JetVec& a) {
+inline JetVec operator*(const Jet& s, const JetVec& a) {
     return {s * a.x, s * a.y, s * a.z};
 }
-JetVec operator*(double s, const JetVec& a) {
+inline JetVec operator*(double s, const JetVec& a) {
     return {s * a.x, s * a.y, s * a.z};
 }
-Jet Dot(const JetVec& a, const JetVec& b) {
+inline Jet Dot(const JetVec& a, const JetVec& b) {
     return a.x * b.x + a.y * b.y + a.z * b.z;
 }
-JetVec Cross(const JetVec& a, const JetVec& b) {
+inline JetVec Cross(const JetVec& a, const JetVec& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-JetVec UnitOf(const JetVec& a) {
+inline JetVec UnitOf(const JetVec& a) {
     return InvSqrt(Dot(a, a)) * a;
 }
-JetVec JetOf(const D3& v, const D3& d, const D3& dd) {
+inline JetVec JetOf(const D3& v, const D3& d, const D3& dd) {
     return {{v.x, d.x, dd.x}, {v.y, d.y, dd.y}, {v.z, d.z, dd.z}};
 }
 
-// The heart point at t of a rail segment with its first and second
-// derivatives, as the ride profile rides it: the rail point plus h times the
-// riders' up under the file's eased roll in the level frame of the rail's
-// tangent (the rail point itself where the rail is vertical).
+// The first and second derivatives at t of the heart path of a rail segment,
+// as the ride profile rides it: the rail point plus h times the riders' up
+// under the file's eased roll in the level frame of the rail's tangent (the
+// rail point itself where the rail is vertical). The heart point itself is
+// HeartPointAt's.
 struct HeartJet {
-    D3 p, d1, d2;
+    D3 d1, d2;
 };
 struct RollJet {
     Jet cosRoll, sinRoll;
@@ -2462,25 +2463,40 @@ HeartJet HeartJetAt(const Cubic& rail, const RollJet& roll, double t, double hea
     const D3 d1 = FirstAt(rail, t);
     const D3 d2 = SecondAt(rail, t);
     const D3 d3 = 6.0 * ((rail.p3 - 2.0 * rail.p2 + rail.p1) - (rail.p2 - 2.0 * rail.p1 + rail.p0));
-    HeartJet heart{PointAt(rail, t), d1, d2};
+    HeartJet heart{d1, d2};
     if (!HasLevelFrame(d1, Norm(d1))) return heart;
     const JetVec tangent = UnitOf(JetOf(d1, d2, d3));
     const JetVec worldDown{{0.0, 0.0, 0.0}, {-1.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
     const JetVec levelDown = UnitOf(worldDown - Dot(worldDown, tangent) * tangent);
     const JetVec side = Cross(tangent, levelDown);
     const JetVec up = (-1.0) * (roll.cosRoll * levelDown - roll.sinRoll * side);
-    heart.p = heart.p + heartline * D3{up.x.v, up.y.v, up.z.v};
     heart.d1 = heart.d1 + heartline * D3{up.x.d, up.y.d, up.z.d};
     heart.d2 = heart.d2 + heartline * D3{up.x.dd, up.y.dd, up.z.dd};
     return heart;
 }
 
-// The heart point alone, as HeartJetAt gives it, for a roll whose cosine and
-// sine are given (the rolls do not move in the finish, so they are taken once).
-D3 HeartPointAt(const Cubic& rail, double cosRoll, double sinRoll, double t, double heartline) {
-    const D3 point = PointAt(rail, t);
+// The weights PointAt and FirstAt give at t to a cubic's control points and
+// to its chords, taken once for a parameter the finish visits many times.
+struct CubicWeights {
+    double point[4], first[3];
+};
+CubicWeights CubicWeightsAt(double t) {
+    const double u = 1.0 - t;
+    return {{u * u * u, 3.0 * t * u * u, 3.0 * t * t * u, t * t * t},
+            {3.0 * u * u, 6.0 * t * u, 3.0 * t * t}};
+}
+
+// The heart point as the ride profile rides it (see HeartJet), for a roll
+// whose cosine and sine are given (the rolls do not move in the finish, so
+// they are taken once), at the parameter of the weights `w`.
+D3 HeartPointAt(const Cubic& rail, const CubicWeights& w, double cosRoll, double sinRoll,
+                double heartline) {
+    const D3 point = w.point[0] * rail.p0 + w.point[1] * rail.p1 + w.point[2] * rail.p2 +
+                     w.point[3] * rail.p3;
+    const D3 first = w.first[0] * (rail.p1 - rail.p0) + w.first[1] * (rail.p2 - rail.p1) +
+                     w.first[2] * (rail.p3 - rail.p2);
     LevelFrame frame;
-    if (!LevelFrameOf(FirstAt(rail, t), frame)) return point;
+    if (!LevelFrameOf(first, frame)) return point;
     return point + heartline * (-1.0 * (cosRoll * frame.levelDown - sinRoll * frame.side));
 }
 
@@ -2871,6 +2887,9 @@ struct FinishModel {
     std::vector<std::vector<D3>> pathCurvature;
     std::vector<std::vector<double>> curveScale;
     std::vector<std::vector<RollJet>> curveJets;
+    // Per fit point: the cubic's weights at its parameter (the same on every
+    // segment).
+    std::vector<CubicWeights> weights;
 };
 
 int FirstPoint(int segment) {
@@ -2887,8 +2906,8 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
     const auto& cosRoll = m.cosRoll[AsIndex(i)];
     const auto& sinRoll = m.sinRoll[AsIndex(i)];
     for (int q = FirstPoint(i); q < fit.perSegment; ++q) {
-        const double t = static_cast<double>(q) / (fit.perSegment - 1);
-        const D3 off = HeartPointAt(rail, cosRoll[AsIndex(q)], sinRoll[AsIndex(q)], t, m.heartline) -
+        const D3 off = HeartPointAt(rail, m.weights[AsIndex(q)], cosRoll[AsIndex(q)],
+                                    sinRoll[AsIndex(q)], m.heartline) -
                        targets[AsIndex(q)];
         const D3& along = m.along[AsIndex(i)][AsIndex(q)];
         const double a = Dot(off, along);
@@ -3298,6 +3317,9 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
     const std::vector<CurveStep> ramps = StepRamps(drawnSteps, fit);
     const std::vector<SpreadStep> spread = SpreadSteps(walk, drawnSteps, ramps, fit);
     m.heartline = heartline;
+    for (int q = 0; q < fit.perSegment; ++q) {
+        m.weights.push_back(CubicWeightsAt(static_cast<double>(q) / (fit.perSegment - 1)));
+    }
     const TrackData rollTrack = RollTrack(fit);
     RollState rolls = StartRolls(rollTrack);
     for (int i = 0; i < fit.segments; ++i) {
