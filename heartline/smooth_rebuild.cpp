@@ -3768,6 +3768,8 @@ struct FeltLateral {
     // The largest raw lateral (g, unsigned) of the counted samples and the
     // loaded path's arc length where it is.
     double rawLargest = 0.0, rawAt = 0.0;
+    // How far the largest raw lateral stands above the largest felt one.
+    double Gap() const { return rawLargest - largest; }
 };
 FeltLateral FeltLateralOver(const std::vector<FeltSample>& along) {
     FeltLateral ride;
@@ -5070,13 +5072,13 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // without jolting, its RMS lower by kShortSmoothGain, its felt lateral no
     // larger, its onset no higher (or within the drawn track's bound) and its
     // raw lateral no further above the felt one than the kept rail's or the
-    // drawn track's (see kShortSmoothGapMargin). (Shorter over every track, the gap between raw and felt
-    // lateral and the onsets grew on many; tried also where the kept RMS
-    // stood up to 0.01 g below the drawn one, it changed no ride of 200
-    // random layouts.)
+    // drawn track's (see kShortSmoothGapMargin). (Shorter over every track,
+    // the gap between raw and felt lateral and the onsets grew on many; tried
+    // also where the kept RMS stood up to 0.01 g below the drawn one, it
+    // changed no ride of 200 random layouts.)
     if (!leans && solved && best.distance <= kHeldStray) {
         const FeltLateral& drawn = drawnFeltLateral();
-        const double drawnGap = drawn.rawLargest - drawn.largest;
+        const double drawnGap = drawn.Gap();
         if (RmsOf(keptFeltLateral()) > RmsOf(drawn)) {
             std::vector<double> shares;
             if (run.Settings.filter < run.Filter) {
@@ -5102,9 +5104,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                             after.largest <= before.largest &&
                             (after.onset <= before.onset ||
                              after.onset <= kOnsetBoundFactor * drawnOnset + kOnsetTryMargin) &&
-                            after.rawLargest - after.largest <=
-                                std::max(before.rawLargest - before.largest,
-                                         drawnGap + kShortSmoothGapMargin);
+                            after.Gap() <= std::max(before.Gap(), drawnGap + kShortSmoothGapMargin);
                         if (rides) recipe = madeWay;
                         return rides;
                     });
@@ -5118,18 +5118,16 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // nearest that step turned part of the way towards the summed force across
     // the step, and the rail fitted the kept way with it.
     if (!leans && solved && best.distance <= kHeldStray &&
-        keptFeltLateral().rawLargest - keptFeltLateral().largest >
-            kGapTolerance - kStepRollGapMargin) {
+        keptFeltLateral().Gap() > kGapTolerance - kStepRollGapMargin) {
         const FeltLateral before = keptFeltLateral();
-        const double drawnGap = drawnFeltLateral().rawLargest - drawnFeltLateral().largest;
-        const double gap = before.rawLargest - before.largest;
+        const double drawnGap = drawnFeltLateral().Gap();
+        const double gap = before.Gap();
         const CurveStep* step = NearestStep(steps, missedSteps, before.rawAt, kStepRollReach);
         if (gap > drawnGap + kGapTolerance - kStepRollGapMargin && step != nullptr) {
-            const auto nearest = std::min_element(fit.places.begin(), fit.places.end(),
-                                                  [&](double a, double b) {
-                                                      return std::abs(a - step->at) <
-                                                             std::abs(b - step->at);
-                                                  });
+            const auto nearest =
+                std::min_element(fit.places.begin(), fit.places.end(), [&](double a, double b) {
+                    return std::abs(a - step->at) < std::abs(b - step->at);
+                });
             const auto k = static_cast<size_t>(nearest - fit.places.begin());
             bool unused = false;
             samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
@@ -5163,8 +5161,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             const auto turnRolls = [&](const std::vector<size_t>& which,
                                        const std::vector<double>& towards, bool holdVertical) {
                 const VerticalReach keptVertical = VerticalReachOf(loaded, spacing, heartline, fit);
-                double keptGap = std::max(keptFeltLateral().rawLargest - keptFeltLateral().largest,
-                                          keptVertical.Gap());
+                double keptGap = std::max(keptFeltLateral().Gap(), keptVertical.Gap());
                 const std::vector<double> base = fit.rollTurn.empty()
                                                      ? std::vector<double>(fit.places.size(), 0.0)
                                                      : fit.rollTurn;
@@ -5182,7 +5179,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     bool taken = false;
                     double turnedGap = 0.0;
                     keepIf(turned, [&](const FeltLateral& kept, const FeltLateral& after) {
-                        if (!(after.rawLargest - after.largest < kept.rawLargest - kept.largest &&
+                        if (!(after.Gap() < kept.Gap() &&
                               after.largest <= kept.largest + kStepRollFelt &&
                               after.squares <= kept.squares &&
                               (after.onset <= kept.onset || after.onset <= bound))) {
@@ -5195,7 +5192,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                              vertical.feltBottom < keptVertical.feltBottom - kStepRollFelt)) {
                             return false;
                         }
-                        turnedGap = std::max(after.rawLargest - after.largest, vertical.Gap());
+                        turnedGap = std::max(after.Gap(), vertical.Gap());
                         taken = turnedGap < keptGap - kStepRollGain;
                         return taken;
                     });
@@ -5215,7 +5212,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             // steeply, which moves felt lateral into the felt vertical: hence
             // the felt vertical held.
             const FeltLateral& still = keptFeltLateral();
-            if (still.rawLargest - still.largest > drawnGap + kGapTolerance - kStepRollGapMargin) {
+            if (still.Gap() > drawnGap + kGapTolerance - kStepRollGapMargin) {
                 size_t prev = k, next = k;
                 if (std::abs(fit.places[k] - step->at) < 0.5 * spacing) {
                     prev = k - 1;
