@@ -673,7 +673,13 @@ struct LevelFrame {
 };
 // Whether a tangent with this length has a level frame.
 bool HasLevelFrame(const D3& tangent, double speed) {
-    return portable::hypot(tangent.x, tangent.z) >= kVerticalLimit * speed && speed > 0.0;
+    if (!(speed > 0.0)) return false;
+    const double least = kVerticalLimit * speed;
+    // hypot(x, z) is at least the larger of |x| and |z| (for components that
+    // are numbers, as they are where their length `speed` is one): where that
+    // one reaches the limit the answer is known without the slower hypot.
+    if (std::abs(tangent.x) >= least || std::abs(tangent.z) >= least) return true;
+    return portable::hypot(tangent.x, tangent.z) >= least;
 }
 bool LevelFrameOf(const D3& tangent, LevelFrame& frame) {
     const double speed = Norm(tangent);
