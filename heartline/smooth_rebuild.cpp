@@ -3668,15 +3668,18 @@ void AverageOverFeltWindow(std::vector<FeltSample>& along, const std::vector<dou
         distance.push_back(along[j].distance);
         sums.push_back(sums.back() + raw[j]);
     }
+    // Each window's ends lie where std::lower_bound and std::upper_bound find
+    // them in the ordered distances, stepped to from the window before's (a
+    // window moves by about a sample from one sample to the next).
+    size_t lo = 0, hi = 0;
     for (FeltSample& sample : along) {
         if (!sample.counted) continue;
         const double half = 0.5 * kFeltWindow * sample.speed;
-        const auto lo = static_cast<size_t>(
-            std::lower_bound(distance.begin(), distance.end(), sample.distance - half) -
-            distance.begin());
-        const auto hi = static_cast<size_t>(
-            std::upper_bound(distance.begin(), distance.end(), sample.distance + half) -
-            distance.begin());
+        const double from = sample.distance - half, to = sample.distance + half;
+        while (lo < distance.size() && distance[lo] < from) ++lo;
+        while (lo > 0 && !(distance[lo - 1] < from)) --lo;
+        while (hi < distance.size() && !(to < distance[hi])) ++hi;
+        while (hi > 0 && to < distance[hi - 1]) --hi;
         sample.felt = (sums[hi] - sums[lo]) / static_cast<double>(hi - lo);
     }
 }
