@@ -673,7 +673,13 @@ struct LevelFrame {
 };
 // Whether a tangent with this length has a level frame.
 bool HasLevelFrame(const D3& tangent, double speed) {
-    return portable::hypot(tangent.x, tangent.z) >= kVerticalLimit * speed && speed > 0.0;
+    if (!(speed > 0.0)) return false;
+    const double least = kVerticalLimit * speed;
+    // hypot(x, z) is at least the larger of |x| and |z| (for components that
+    // are numbers, as they are where their length `speed` is one): where that
+    // one reaches the limit the answer is known without the slower hypot.
+    if (std::abs(tangent.x) >= least || std::abs(tangent.z) >= least) return true;
+    return portable::hypot(tangent.x, tangent.z) >= least;
 }
 bool LevelFrameOf(const D3& tangent, LevelFrame& frame) {
     const double speed = Norm(tangent);
@@ -3612,26 +3618,26 @@ Stray HardestJolt(const std::vector<PathSample>& samples, double spacing, double
     });
     return hardest;
 }
-// The harder of the jolts at the rail's first and last points (see
-// kLargestEndJolt).
-double EndJolt(const std::vector<PathSample>& samples, double spacing, double heartline,
-               const RailFit& fit) {
-    double hardest = 0.0;
+// The jolts (see HardestJolt) of a rail read in one pass over its fit
+// points: the hardest, the harder of those at the rail's first and last
+// points (see kLargestEndJolt) and the hardest of each segment.
+struct RailJolts {
+    Stray hardest;
+    double end = 0.0;
+    std::vector<double> segments;
+};
+RailJolts JoltsOf(const std::vector<PathSample>& samples, double spacing, double heartline,
+                  const RailFit& fit) {
+    RailJolts jolts;
+    jolts.segments.assign(AsIndex(fit.segments), 0.0);
     ForEachFitPoint(fit, [&](int i, double t, double s, const Cubic& rail, const RollState& rolls) {
-        if ((i == 0 && t == 0.0) || (i + 1 == fit.segments && t == 1.0)) {
-            hardest = std::max(hardest, JoltAt(samples, spacing, heartline, t, s, rail, rolls));
-        }
-    });
-    return hardest;
-}
-// The hardest jolt (see HardestJolt) of each segment, at its fit points.
-std::vector<double> SegmentJolts(const std::vector<PathSample>& samples, double spacing,
-                                 double heartline, const RailFit& fit) {
-    std::vector<double> jolts(AsIndex(fit.segments), 0.0);
-    ForEachFitPoint(fit, [&](int i, double t, double s, const Cubic& rail, const RollState& rolls) {
-        double& hardest = jolts[AsIndex(i)];
         const double jolt = JoltAt(samples, spacing, heartline, t, s, rail, rolls);
-        if (!(jolt <= hardest)) hardest = jolt;
+        if (!(jolt <= jolts.hardest.distance)) jolts.hardest = {jolt, s};
+        double& segment = jolts.segments[AsIndex(i)];
+        if (!(jolt <= segment)) segment = jolt;
+        if ((i == 0 && t == 0.0) || (i + 1 == fit.segments && t == 1.0)) {
+            jolts.end = std::max(jolts.end, jolt);
+        }
     });
     return jolts;
 }
@@ -3662,15 +3668,18 @@ void AverageOverFeltWindow(std::vector<FeltSample>& along, const std::vector<dou
         distance.push_back(along[j].distance);
         sums.push_back(sums.back() + raw[j]);
     }
+    // Each window's ends lie where std::lower_bound and std::upper_bound find
+    // them in the ordered distances, stepped to from the window before's (a
+    // window moves by about a sample from one sample to the next).
+    size_t lo = 0, hi = 0;
     for (FeltSample& sample : along) {
         if (!sample.counted) continue;
         const double half = 0.5 * kFeltWindow * sample.speed;
-        const auto lo = static_cast<size_t>(
-            std::lower_bound(distance.begin(), distance.end(), sample.distance - half) -
-            distance.begin());
-        const auto hi = static_cast<size_t>(
-            std::upper_bound(distance.begin(), distance.end(), sample.distance + half) -
-            distance.begin());
+        const double from = sample.distance - half, to = sample.distance + half;
+        while (lo < distance.size() && distance[lo] < from) ++lo;
+        while (lo > 0 && !(distance[lo - 1] < from)) --lo;
+        while (hi < distance.size() && !(to < distance[hi])) ++hi;
+        while (hi > 0 && to < distance[hi - 1]) --hi;
         sample.felt = (sums[hi] - sums[lo]) / static_cast<double>(hi - lo);
     }
 }
@@ -4557,6 +4566,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     bool solved = false;
     Stray best;
     Stray bestJolt;  // the kept fit's hardest jolt (see HardestJolt)
+    std::vector<double> bestJolts;  // and its hardest of each segment
     // Keeps `candidate` where it holds the hearts better than the best so
     // far; how far it lets them stray. A stray that is not a number, and a
     // rail that jolts the riders beyond kLargestJolt (kLargestEndJolt at the
@@ -4573,9 +4583,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     RailFit closestAlikeFit;
     const auto consider = [&](RailFit& candidate) {
         Stray stray = HeldStray(walk, heartline, candidate);
-        const Stray jolt = HardestJolt(samples, spacing, heartline, candidate);
-        const bool jolts = !(jolt.distance <= kLargestJolt) ||
-                           !(EndJolt(samples, spacing, heartline, candidate) <= kLargestEndJolt);
+        RailJolts jolt = JoltsOf(samples, spacing, heartline, candidate);
+        const bool jolts =
+            !(jolt.hardest.distance <= kLargestJolt) || !(jolt.end <= kLargestEndJolt);
         const double held =
             std::isnan(stray.distance) ? std::numeric_limits<double>::infinity() : stray.distance;
         if (stray.distance < closest.distance) {
@@ -4588,7 +4598,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             closestAlike = stray;
             closestAlikeFit = candidate;
         }
-        if (stray.distance <= kLargestStray && jolt.distance < gentlest.distance) gentlest = jolt;
+        if (stray.distance <= kLargestStray && jolt.hardest.distance < gentlest.distance) {
+            gentlest = jolt.hardest;
+        }
         if (std::isnan(stray.distance) || jolts) {
             stray.distance = std::numeric_limits<double>::infinity();
         }
@@ -4597,7 +4609,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             (stray.distance == best.distance && keptJolts && !jolts)) {
             fit = std::move(candidate);
             best = stray;
-            bestJolt = jolt;
+            bestJolt = jolt.hardest;
+            bestJolts = std::move(jolt.segments);
             solved = true;
             recipe = current;
         }
@@ -4766,16 +4779,16 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             const int split =
                 coarse.placed < segments / 2 || budgetLeft ? coarse.fit.segments : segments;
             RailFit calmest;
+            RailJolts calmestJolts;
             double lowest = kept.onset;
             FitRecipe calmestRecipe;
             for (const bool evenly : {false, true}) {
                 givenPlaces = SplitPlaces(coarse.fit.places, split, samples, spacing, heartline,
                                           coarse.recipe.tuning.curvatureError, evenly);
                 if (!fitRail(coarse.recipe.tuning, candidate)) continue;
-                if (!(HeldStray(walk, heartline, candidate).distance <= kLargestStray) ||
-                    !(HardestJolt(samples, spacing, heartline, candidate).distance <=
-                      kLargestJolt) ||
-                    !(EndJolt(samples, spacing, heartline, candidate) <= kLargestEndJolt)) {
+                if (!(HeldStray(walk, heartline, candidate).distance <= kLargestStray)) continue;
+                RailJolts jolt = JoltsOf(samples, spacing, heartline, candidate);
+                if (!(jolt.hardest.distance <= kLargestJolt) || !(jolt.end <= kLargestEndJolt)) {
                     continue;
                 }
                 const FeltLateral ride = FeltLateralOf(loaded, spacing, heartline, candidate);
@@ -4783,13 +4796,15 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     ride.largest <= kept.largest + kCoarserLeanFelt) {
                     lowest = ride.onset;
                     calmest = candidate;
+                    calmestJolts = std::move(jolt);
                     calmestRecipe = current;
                 }
             }
             givenPlaces.clear();
             if (!calmest.places.empty()) {
                 best = HeldStray(walk, heartline, calmest);
-                bestJolt = HardestJolt(samples, spacing, heartline, calmest);
+                bestJolt = calmestJolts.hardest;
+                bestJolts = std::move(calmestJolts.segments);
                 fit = std::move(calmest);
                 recipe = calmestRecipe;
             }
@@ -4900,7 +4915,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // two rounds, the raw forces then as close to the felt ones as at twice
     // its segments). The count only falls: the vertices saved are not spent
     // elsewhere. Not on a track with a loop's lean, which sets its segments.
-    // The kept fit's jolts per segment; a round that is kept hands on its own.
+    // The kept fit's jolts per segment, as its acceptance read them (a jolt
+    // reads only the loaded path's curvature and speed, which every choice of
+    // up leaves as they are); a round that is kept hands on its own.
     // Then the same for the segments the eased roll wobbles (see
     // kWobbleJolt), kept only where the riders feel no more lateral for it.
     std::vector<double> jolts;
@@ -4918,7 +4935,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     for (const bool wobble : {false, true}) {
         for (int round = 0;
              !leans && round < kLengthenRounds && solved && best.distance <= kHeldStray; ++round) {
-            if (jolts.empty()) jolts = SegmentJolts(loaded, spacing, heartline, fit);
+            if (jolts.empty()) jolts = bestJolts;
             std::vector<std::pair<double, double>> spans;
             givenPlaces =
                 LengthenedPlaces(walk, loaded, spacing, heartline, fit, jolts, wobble, spans);
@@ -4926,13 +4943,12 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             RailFit lengthened;
             if (!refitKeptWay(lengthened)) break;
             const Stray stray = HeldStray(walk, heartline, lengthened);
-            if (!(stray.distance <= kHeldStray) ||
-                !(HardestJolt(samples, spacing, heartline, lengthened).distance <= kLargestJolt) ||
-                !(EndJolt(samples, spacing, heartline, lengthened) <= kLargestEndJolt)) {
+            if (!(stray.distance <= kHeldStray)) break;
+            RailJolts eased = JoltsOf(samples, spacing, heartline, lengthened);
+            if (!(eased.hardest.distance <= kLargestJolt) || !(eased.end <= kLargestEndJolt)) {
                 break;
             }
-            std::vector<double> eased = SegmentJolts(loaded, spacing, heartline, lengthened);
-            if (!(HardestJoltWithin(lengthened, eased, spans) <
+            if (!(HardestJoltWithin(lengthened, eased.segments, spans) <
                   HardestJoltWithin(fit, jolts, spans) + (wobble ? kWobbleFeltMargin : 0.0))) {
                 break;
             }
@@ -4950,7 +4966,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             }
             fit = std::move(lengthened);
             best = stray;
-            jolts = std::move(eased);
+            jolts = std::move(eased.segments);
         }
     }
     // A kept fit that holds the hearts, with curvature steps left inside its
@@ -4978,11 +4994,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // lateral.
     const auto keepIf = [&](RailFit& moved, const auto& ridesNoWorse) {
         const Stray stray = HeldStray(walk, heartline, moved);
-        if (!(stray.distance <= kHeldStray) ||
-            !(HardestJolt(samples, spacing, heartline, moved).distance <= kLargestJolt) ||
-            !(EndJolt(samples, spacing, heartline, moved) <= kLargestEndJolt)) {
-            return;
-        }
+        if (!(stray.distance <= kHeldStray)) return;
+        const RailJolts jolt = JoltsOf(samples, spacing, heartline, moved);
+        if (!(jolt.hardest.distance <= kLargestJolt) || !(jolt.end <= kLargestEndJolt)) return;
         const FeltLateral after = FeltLateralOf(loaded, spacing, heartline, moved);
         if (!ridesNoWorse(keptFeltLateral(), after)) return;
         fit = std::move(moved);
