@@ -5103,13 +5103,17 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             const auto window = [&](double s) {
                 return kFeltWindow * SpeedAt(samples, spacing, s);
             };
+            // (Paced to more vertices than the kept fit has, it is not tried.)
             std::vector<double> behind, ahead;
+            const auto more = [&](double at) {
+                return window(at) > 0.0 && behind.size() + ahead.size() < kept.size();
+            };
             for (double at = kept[nearest] - window(kept[nearest]);
-                 at >= kept[first - 1] + 0.5 * window(at); at -= window(at)) {
+                 more(at) && at >= kept[first - 1] + 0.5 * window(at); at -= window(at)) {
                 behind.push_back(at);
             }
             for (double at = kept[nearest] + window(kept[nearest]);
-                 at <= kept[last + 1] - 0.5 * window(at); at += window(at)) {
+                 more(at) && at <= kept[last + 1] - 0.5 * window(at); at += window(at)) {
                 ahead.push_back(at);
             }
             std::vector<double> paced(kept.begin(),
