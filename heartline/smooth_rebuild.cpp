@@ -5075,6 +5075,91 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             if (kept) break;
         }
     }
+    // Where the kept rail's felt onset still breaks the drawn track's bound
+    // (read on the ride profile's grid, see DrawnFeltLateral): the eased roll
+    // wobbles the heart once per segment, about the up it follows, and the
+    // felt window averages that wobble out only where a segment is as long
+    // as the window. So the kept vertices within kOnsetRefitSeconds of the
+    // onset are replaced by vertices one felt window of path apart, paced
+    // both ways from the kept vertex nearest the onset (the count only
+    // falls), and the rail fitted the kept way, kept where it holds the
+    // hearts without jolting, its onset is lower, its raw lateral stands no
+    // further above the felt one than the kept rail's or the drawn track's
+    // (see kShortSmoothGapMargin), and its felt lateral no larger and its
+    // squares no more, or, where it keeps within the bound, clearly within
+    // the drawn track's (see kDrawnLargestMargin). (Random case_173 at its
+    // own count: 2.6 to 3.4 m segments at 18.6 m/s, the raw lateral wobbling
+    // up to 0.35 g about the chosen up's on each, a lateral onset of
+    // 11.0 g/s against a bound of 10.0, which the refits above lowered to
+    // 10.6 at most; paced, 9.2. Tried wherever the onset refit is, it
+    // dropped the vertices of a straight without lateral and raised its
+    // vertical onset beyond its own bound.)
+    if (!leans && solved && best.distance <= kHeldStray &&
+        keptFeltLateral().onset > kOnsetBoundFactor * drawnOnset + kOnsetTryMargin &&
+        keptFeltLateral().onset >
+            kOnsetBoundFactor * drawnFeltLateral().onset + kOnsetBoundMargin) {
+        const std::vector<double> kept = fit.places;
+        const double onsetAt = keptFeltLateral().onsetAt;
+        const auto closer = [&](double a, double b) {
+            return std::abs(a - onsetAt) < std::abs(b - onsetAt);
+        };
+        const auto nearest =
+            static_cast<size_t>(std::min_element(kept.begin(), kept.end(), closer) - kept.begin());
+        if (nearest >= 2 && nearest + 2 < kept.size()) {
+            bool unused = false;
+            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
+            current = recipe;
+            const double reach = kOnsetRefitSeconds * SpeedAt(samples, spacing, onsetAt);
+            // The kept vertices before `first` and after `last` stay.
+            size_t first = nearest, last = nearest;
+            while (first > 1 && kept[first - 1] > onsetAt - reach) --first;
+            while (last + 2 < kept.size() && kept[last + 1] < onsetAt + reach) ++last;
+            const auto window = [&](double s) {
+                return kFeltWindow * SpeedAt(samples, spacing, s);
+            };
+            // (Paced to more vertices than the kept fit has, it is not tried.)
+            std::vector<double> behind, ahead;
+            const auto more = [&](double at) {
+                return window(at) > 0.0 && behind.size() + ahead.size() < kept.size();
+            };
+            for (double at = kept[nearest] - window(kept[nearest]);
+                 more(at) && at >= kept[first - 1] + 0.5 * window(at); at -= window(at)) {
+                behind.push_back(at);
+            }
+            for (double at = kept[nearest] + window(kept[nearest]);
+                 more(at) && at <= kept[last + 1] - 0.5 * window(at); at += window(at)) {
+                ahead.push_back(at);
+            }
+            std::vector<double> paced(kept.begin(),
+                                      kept.begin() + static_cast<std::ptrdiff_t>(first));
+            paced.insert(paced.end(), behind.rbegin(), behind.rend());
+            paced.push_back(kept[nearest]);
+            paced.insert(paced.end(), ahead.begin(), ahead.end());
+            paced.insert(paced.end(), kept.begin() + static_cast<std::ptrdiff_t>(last + 1),
+                         kept.end());
+            RailFit refit;
+            givenPlaces = paced;
+            if (paced.size() <= kept.size() && paced != kept && fitRail(recipe.tuning, refit)) {
+                keepIf(refit, [&](const FeltLateral& before, const FeltLateral& after) {
+                    const FeltLateral& drawn = drawnFeltLateral();
+                    if (!(after.onset < before.onset) ||
+                        !(after.Gap() <=
+                          std::max(before.Gap(), drawn.Gap() + kShortSmoothGapMargin))) {
+                        return false;
+                    }
+                    if (after.largest <= before.largest && after.squares <= before.squares) {
+                        return true;
+                    }
+                    const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+                    return after.onset <= bound &&
+                           after.largest <= drawn.largest - kDrawnLargestMargin &&
+                           after.squares * drawn.counted <=
+                               kDrawnRmsShare * kDrawnRmsShare * drawn.squares * after.counted;
+                });
+            }
+            givenPlaces.clear();
+        }
+    }
     // Where the kept rail's felt lateral RMS stands above the drawn track's:
     // the smoothing's reach is set by the largest pass count of any segment
     // and spread over the whole track, and a short hand-banked turn about as

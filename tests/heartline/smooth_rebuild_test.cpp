@@ -926,10 +926,14 @@ TEST(SmoothRebuild, MoreSegmentsRideAsWellAsFewer) {
     // clears that bound refused for riding a little more lateral, though
     // well within the drawn track's: case_073 at twice, 0.47 g/s beyond it.
     // A refit over a second either side of the onset that eases it too
-    // little: case_173 at four times, 1.59 g/s beyond it.
-    ForEachHeldRide(Cases({{97, 2}, {105, 4}, {124, 2}, {73, 2}, {173, 4}}), [](const Ride& ride) {
-        EXPECT_LE(ride.rebuilt.summary.onsetLateral, 1.1 * ride.drawn.summary.onsetLateral + 1.0);
-    });
+    // little: case_173 at four times, 1.59 g/s beyond it; at its own count,
+    // the eased roll wobbling on segments shorter than the felt window,
+    // 1.00 g/s beyond it after every refit over the lengths the roll asks.
+    ForEachHeldRide(Cases({{97, 2}, {105, 4}, {124, 2}, {73, 2}, {173, 4}, {173, 1}}),
+                    [](const Ride& ride) {
+                        EXPECT_LE(ride.rebuilt.summary.onsetLateral,
+                                  1.1 * ride.drawn.summary.onsetLateral + 1.0);
+                    });
 }
 
 // Fault: where the lean leaves a loop's rail little sideways share at the
