@@ -3923,8 +3923,9 @@ Stray LargestStray(const std::vector<Stray>& strays) {
 // kRefineStray, since between the fit points of a long segment the hearts
 // may bulge further. That stray counts only where it breaks kLargestStray,
 // so the fits compare as before wherever it holds.
-Stray HeldStray(const PathWalk& walk, double heartline, const RailFit& fit) {
-    std::vector<Stray> strays = SegmentStrays(walk, heartline, fit);
+// `strays` are the fit's SegmentStrays at its fit points.
+Stray HeldStray(const PathWalk& walk, double heartline, const RailFit& fit,
+                std::vector<Stray> strays) {
     const Stray atFitPoints = LargestStray(strays);
     if (!(atFitPoints.distance <= kLargestStray) || !(atFitPoints.distance > kRefineStray)) {
         return atFitPoints;
@@ -3940,6 +3941,9 @@ Stray HeldStray(const PathWalk& walk, double heartline, const RailFit& fit) {
         kStrayCheckStep);
     const Stray between = LargestStray(strays);
     return between.distance <= kLargestStray ? atFitPoints : between;
+}
+Stray HeldStray(const PathWalk& walk, double heartline, const RailFit& fit) {
+    return HeldStray(walk, heartline, fit, SegmentStrays(walk, heartline, fit));
 }
 
 // Shortens the segments whose hearts stray more than kRefineStray: a cubic
@@ -4614,8 +4618,10 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // The closest fit placed at the refining's curvature error (see refine).
     Stray closestAlike{std::numeric_limits<double>::infinity(), 0.0};
     RailFit closestAlikeFit;
-    const auto consider = [&](RailFit& candidate) {
-        Stray stray = HeldStray(walk, heartline, candidate);
+    // (`strays`, where given, are the candidate's SegmentStrays, already at hand.)
+    const auto consider = [&](RailFit& candidate, const std::vector<Stray>* strays = nullptr) {
+        Stray stray = strays != nullptr ? HeldStray(walk, heartline, candidate, *strays)
+                                        : HeldStray(walk, heartline, candidate);
         RailJolts jolt = JoltsOf(samples, spacing, heartline, candidate);
         const bool jolts =
             !(jolt.hardest.distance <= kLargestJolt) || !(jolt.end <= kLargestEndJolt);
@@ -4695,7 +4701,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             }
             strays = SegmentStrays(walk, heartline, last);
             RailFit refined = last;
-            consider(refined);
+            consider(refined, &strays);
         }
         limitLean = false;
     };
@@ -4813,13 +4819,15 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 coarse.placed < segments / 2 || budgetLeft ? coarse.fit.segments : segments;
             RailFit calmest;
             RailJolts calmestJolts;
+            Stray calmestStray;
             double lowest = kept.onset;
             FitRecipe calmestRecipe;
             for (const bool evenly : {false, true}) {
                 givenPlaces = SplitPlaces(coarse.fit.places, split, samples, spacing, heartline,
                                           coarse.recipe.tuning.curvatureError, evenly);
                 if (!fitRail(coarse.recipe.tuning, candidate)) continue;
-                if (!(HeldStray(walk, heartline, candidate).distance <= kLargestStray)) continue;
+                const Stray held = HeldStray(walk, heartline, candidate);
+                if (!(held.distance <= kLargestStray)) continue;
                 RailJolts jolt = JoltsOf(samples, spacing, heartline, candidate);
                 if (!(jolt.hardest.distance <= kLargestJolt) || !(jolt.end <= kLargestEndJolt)) {
                     continue;
@@ -4830,12 +4838,13 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     lowest = ride.onset;
                     calmest = candidate;
                     calmestJolts = std::move(jolt);
+                    calmestStray = held;
                     calmestRecipe = current;
                 }
             }
             givenPlaces.clear();
             if (!calmest.places.empty()) {
-                best = HeldStray(walk, heartline, calmest);
+                best = calmestStray;
                 bestJolt = calmestJolts.hardest;
                 bestJolts = std::move(calmestJolts.segments);
                 fit = std::move(calmest);
