@@ -3132,18 +3132,39 @@ void AddBlock(const Residuals& residuals, const std::vector<double>& r0, std::ve
         v[c] = keep;
         const double span = (keep + step) - keep;
         for (size_t row = 0; row < rows; ++row) {
-            jac[row * AsIndex(width) + AsIndex(c)] = (r1[row] - r0[row]) / span;
+            jac[AsIndex(c) * rows + row] = (r1[row] - r0[row]) / span;
         }
     }
+    // The Jacobian is kept column by column; each sum below runs over the
+    // rows in order, four columns b side by side so that they do not wait
+    // on one another.
     for (int a = 0; a < width; ++a) {
+        const double* ja = &jac[AsIndex(a) * rows];
         double g = 0.0;
-        for (size_t row = 0; row < rows; ++row) g += jac[row * AsIndex(width) + AsIndex(a)] * r0[row];
+        for (size_t row = 0; row < rows; ++row) g += ja[row] * r0[row];
         gradient(first + a) += g;
-        for (int b = 0; b <= a; ++b) {
-            double sum = 0.0;
+        int b = 0;
+        for (; b + 3 <= a; b += 4) {
+            const double* j0 = &jac[AsIndex(b) * rows];
+            const double* j1 = j0 + rows;
+            const double* j2 = j1 + rows;
+            const double* j3 = j2 + rows;
+            double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
             for (size_t row = 0; row < rows; ++row) {
-                sum += jac[row * AsIndex(width) + AsIndex(a)] * jac[row * AsIndex(width) + AsIndex(b)];
+                s0 += ja[row] * j0[row];
+                s1 += ja[row] * j1[row];
+                s2 += ja[row] * j2[row];
+                s3 += ja[row] * j3[row];
             }
+            normal.Add(first + a, first + b, s0);
+            normal.Add(first + a, first + b + 1, s1);
+            normal.Add(first + a, first + b + 2, s2);
+            normal.Add(first + a, first + b + 3, s3);
+        }
+        for (; b <= a; ++b) {
+            const double* jb = &jac[AsIndex(b) * rows];
+            double sum = 0.0;
+            for (size_t row = 0; row < rows; ++row) sum += ja[row] * jb[row];
             normal.Add(first + a, first + b, sum);
         }
     }
