@@ -703,14 +703,17 @@ bool HasLevelFrame(const D3& tangent, double speed) {
     if (std::abs(tangent.x) >= least || std::abs(tangent.z) >= least) return true;
     return portable::hypot(tangent.x, tangent.z) >= least;
 }
-bool LevelFrameOf(const D3& tangent, LevelFrame& frame) {
-    const double speed = Norm(tangent);
+// (`speed` is the tangent's Norm.)
+bool LevelFrameOf(const D3& tangent, double speed, LevelFrame& frame) {
     if (!HasLevelFrame(tangent, speed)) return false;
     const D3 t = (1.0 / speed) * tangent;
     const D3 worldDown{0.0, -1.0, 0.0};
     frame.levelDown = Unit(worldDown - Dot(worldDown, t) * t);
     frame.side = Cross(t, frame.levelDown);
     return true;
+}
+bool LevelFrameOf(const D3& tangent, LevelFrame& frame) {
+    return LevelFrameOf(tangent, Norm(tangent), frame);
 }
 D3 UpOf(const LevelFrame& f, double roll) {
     return -1.0 * (portable::cos(roll) * f.levelDown - portable::sin(roll) * f.side);
@@ -2441,11 +2444,14 @@ inline Jet sin(const Jet& a) {
     const double c = portable::cos(a.v), s = portable::sin(a.v);
     return {s, c * a.d, -s * a.d * a.d + c * a.dd};
 }
-// 1 / sqrt(a).
-inline Jet InvSqrt(const Jet& a) {
-    const double r = 1.0 / std::sqrt(a.v);
+// 1 / sqrt(a), where `root` is std::sqrt(a.v).
+inline Jet InvSqrt(const Jet& a, double root) {
+    const double r = 1.0 / root;
     const double r3 = r * r * r;
     return {r, -0.5 * r3 * a.d, 0.75 * r3 * r * r * a.d * a.d - 0.5 * r3 * a.dd};
+}
+inline Jet InvSqrt(const Jet& a) {
+    return InvSqrt(a, std::sqrt(a.v));
 }
 
 struct JetVec {
@@ -2469,6 +2475,10 @@ inline JetVec Cross(const JetVec& a, const JetVec& b) {
 inline JetVec UnitOf(const JetVec& a) {
     return InvSqrt(Dot(a, a)) * a;
 }
+// UnitOf where `length` is the Norm of a's value.
+inline JetVec UnitOf(const JetVec& a, double length) {
+    return InvSqrt(Dot(a, a), length) * a;
+}
 inline JetVec JetOf(const D3& v, const D3& d, const D3& dd) {
     return {{v.x, d.x, dd.x}, {v.y, d.y, dd.y}, {v.z, d.z, dd.z}};
 }
@@ -2491,13 +2501,18 @@ RollJet RollJetAt(const RollState& rolls, double t) {
     return {{c, -s * roll.d, -c * roll.d * roll.d - s * roll.dd},
             {s, c * roll.d, -s * roll.d * roll.d + c * roll.dd}};
 }
-HeartJet HeartJetAt(const Cubic& rail, const RollJet& roll, double t, double heartline) {
-    const D3 d1 = FirstAt(rail, t);
-    const D3 d2 = SecondAt(rail, t);
-    const D3 d3 = 6.0 * ((rail.p3 - 2.0 * rail.p2 + rail.p1) - (rail.p2 - 2.0 * rail.p1 + rail.p0));
+// The same from the rail's first derivative at t (FirstAt's) and its Norm,
+// where the caller has them: the second and third derivatives share the
+// rail's second differences.
+HeartJet HeartJetAt(const Cubic& rail, const RollJet& roll, double t, const D3& d1, double speed,
+                    double heartline) {
+    const D3 before = rail.p2 - 2.0 * rail.p1 + rail.p0;
+    const D3 after = rail.p3 - 2.0 * rail.p2 + rail.p1;
+    const D3 d2 = (6.0 * (1.0 - t)) * before + (6.0 * t) * after;
+    const D3 d3 = 6.0 * (after - before);
     HeartJet heart{d1, d2};
-    if (!HasLevelFrame(d1, Norm(d1))) return heart;
-    const JetVec tangent = UnitOf(JetOf(d1, d2, d3));
+    if (!HasLevelFrame(d1, speed)) return heart;
+    const JetVec tangent = UnitOf(JetOf(d1, d2, d3), speed);
     const JetVec worldDown{{0.0, 0.0, 0.0}, {-1.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
     const JetVec levelDown = UnitOf(worldDown - Dot(worldDown, tangent) * tangent);
     const JetVec side = Cross(tangent, levelDown);
@@ -2505,6 +2520,10 @@ HeartJet HeartJetAt(const Cubic& rail, const RollJet& roll, double t, double hea
     heart.d1 = heart.d1 + heartline * D3{up.x.d, up.y.d, up.z.d};
     heart.d2 = heart.d2 + heartline * D3{up.x.dd, up.y.dd, up.z.dd};
     return heart;
+}
+HeartJet HeartJetAt(const Cubic& rail, const RollJet& roll, double t, double heartline) {
+    const D3 d1 = FirstAt(rail, t);
+    return HeartJetAt(rail, roll, t, d1, Norm(d1), heartline);
 }
 
 // The weights PointAt and FirstAt give at t to a cubic's control points and
@@ -2520,15 +2539,17 @@ CubicWeights CubicWeightsAt(double t) {
 
 // The heart point as the ride profile rides it (see HeartJet), for a roll
 // whose cosine and sine are given (the rolls do not move in the finish, so
-// they are taken once), at the parameter of the weights `w`.
+// they are taken once), at the parameter of the weights `w`. `first` and
+// `speed` get the rail's first derivative there (FirstAt's) and its Norm.
 D3 HeartPointAt(const Cubic& rail, const CubicWeights& w, double cosRoll, double sinRoll,
-                double heartline) {
+                double heartline, D3& first, double& speed) {
     const D3 point = w.point[0] * rail.p0 + w.point[1] * rail.p1 + w.point[2] * rail.p2 +
                      w.point[3] * rail.p3;
-    const D3 first = w.first[0] * (rail.p1 - rail.p0) + w.first[1] * (rail.p2 - rail.p1) +
-                     w.first[2] * (rail.p3 - rail.p2);
+    first = w.first[0] * (rail.p1 - rail.p0) + w.first[1] * (rail.p2 - rail.p1) +
+            w.first[2] * (rail.p3 - rail.p2);
+    speed = Norm(first);
     LevelFrame frame;
-    if (!LevelFrameOf(first, frame)) return point;
+    if (!LevelFrameOf(first, speed, frame)) return point;
     return point + heartline * (-1.0 * (cosRoll * frame.levelDown - sinRoll * frame.side));
 }
 
@@ -2922,6 +2943,11 @@ struct FinishModel {
     // Per fit point: the cubic's weights at its parameter (the same on every
     // segment).
     std::vector<CubicWeights> weights;
+    // Per fit point of the segment whose residuals are being taken: the
+    // rail's first derivative and its Norm, worked out with the heart point
+    // and read again by its curvature (scratch, not part of the model).
+    mutable std::vector<D3> first;
+    mutable std::vector<double> speed;
 };
 
 int FirstPoint(int segment) {
@@ -2937,9 +2963,16 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
     const auto& targets = m.target[AsIndex(i)];
     const auto& cosRoll = m.cosRoll[AsIndex(i)];
     const auto& sinRoll = m.sinRoll[AsIndex(i)];
+    m.first.resize(AsIndex(fit.perSegment));
+    m.speed.resize(AsIndex(fit.perSegment));
+    if (FirstPoint(i) > 0) {
+        m.first[0] = FirstAt(rail, 0.0);
+        m.speed[0] = Norm(m.first[0]);
+    }
     for (int q = FirstPoint(i); q < fit.perSegment; ++q) {
         const D3 off = HeartPointAt(rail, m.weights[AsIndex(q)], cosRoll[AsIndex(q)],
-                                    sinRoll[AsIndex(q)], m.heartline) -
+                                    sinRoll[AsIndex(q)], m.heartline, m.first[AsIndex(q)],
+                                    m.speed[AsIndex(q)]) -
                        targets[AsIndex(q)];
         const D3& along = m.along[AsIndex(i)][AsIndex(q)];
         const double a = Dot(off, along);
@@ -2957,7 +2990,8 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
         const double weight = scale[AsIndex(q)];
         if (weight == 0.0) continue;
         const double t = static_cast<double>(q) / (fit.perSegment - 1);
-        const HeartJet heart = HeartJetAt(rail, m.curveJets[AsIndex(i)][AsIndex(q)], t, m.heartline);
+        const HeartJet heart = HeartJetAt(rail, m.curveJets[AsIndex(i)][AsIndex(q)], t,
+                                          m.first[AsIndex(q)], m.speed[AsIndex(q)], m.heartline);
         const D3 miss = weight * (CurvatureOf(heart.d1, heart.d2) - m.pathCurvature[AsIndex(i)][AsIndex(q)]);
         r.push_back(miss.x);
         r.push_back(miss.y);
@@ -2972,7 +3006,9 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
         const double weight = kHeartDirectionWeight * fit.steep[AsIndex(i)][AsIndex(q)];
         if (weight == 0.0) continue;
         const double t = static_cast<double>(q) / (fit.perSegment - 1);
-        const D3 d1 = Unit(HeartJetAt(rail, jets[AsIndex(q)], t, m.heartline).d1);
+        const D3 d1 = Unit(
+            HeartJetAt(rail, jets[AsIndex(q)], t, m.first[AsIndex(q)], m.speed[AsIndex(q)], m.heartline)
+                .d1);
         const D3& along = m.along[AsIndex(i)][AsIndex(q)];
         const D3 across = weight * (d1 - Dot(d1, along) * along);
         r.push_back(across.x);
@@ -3096,18 +3132,39 @@ void AddBlock(const Residuals& residuals, const std::vector<double>& r0, std::ve
         v[c] = keep;
         const double span = (keep + step) - keep;
         for (size_t row = 0; row < rows; ++row) {
-            jac[row * AsIndex(width) + AsIndex(c)] = (r1[row] - r0[row]) / span;
+            jac[AsIndex(c) * rows + row] = (r1[row] - r0[row]) / span;
         }
     }
+    // The Jacobian is kept column by column; each sum below runs over the
+    // rows in order, four columns b side by side so that they do not wait
+    // on one another.
     for (int a = 0; a < width; ++a) {
+        const double* ja = &jac[AsIndex(a) * rows];
         double g = 0.0;
-        for (size_t row = 0; row < rows; ++row) g += jac[row * AsIndex(width) + AsIndex(a)] * r0[row];
+        for (size_t row = 0; row < rows; ++row) g += ja[row] * r0[row];
         gradient(first + a) += g;
-        for (int b = 0; b <= a; ++b) {
-            double sum = 0.0;
+        int b = 0;
+        for (; b + 3 <= a; b += 4) {
+            const double* j0 = &jac[AsIndex(b) * rows];
+            const double* j1 = j0 + rows;
+            const double* j2 = j1 + rows;
+            const double* j3 = j2 + rows;
+            double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
             for (size_t row = 0; row < rows; ++row) {
-                sum += jac[row * AsIndex(width) + AsIndex(a)] * jac[row * AsIndex(width) + AsIndex(b)];
+                s0 += ja[row] * j0[row];
+                s1 += ja[row] * j1[row];
+                s2 += ja[row] * j2[row];
+                s3 += ja[row] * j3[row];
             }
+            normal.Add(first + a, first + b, s0);
+            normal.Add(first + a, first + b + 1, s1);
+            normal.Add(first + a, first + b + 2, s2);
+            normal.Add(first + a, first + b + 3, s3);
+        }
+        for (; b <= a; ++b) {
+            const double* jb = &jac[AsIndex(b) * rows];
+            double sum = 0.0;
+            for (size_t row = 0; row < rows; ++row) sum += ja[row] * jb[row];
             normal.Add(first + a, first + b, sum);
         }
     }
@@ -3771,11 +3828,13 @@ std::vector<FeltSample> FeltLateralAlong(const std::vector<PathSample>& samples,
         sample.speed = SpeedAt(samples, spacing, sample.along);
         double lateral = 0.0, upward = 0.0;
         const D3 tangent = FirstAt(rail, t);
+        const double speed = Norm(tangent);
         LevelFrame frame;
-        if (LevelFrameOf(tangent, frame)) {
+        if (LevelFrameOf(tangent, speed, frame)) {
             const RollState& rolls = rollsOf[AsIndex(i)];
             const D3 up = UpOf(frame, UnwrappedRoll<portable::Math>(rolls, t));
-            const HeartJet heart = HeartJetAt(rail, RollJetAt(rolls, t), t, heartline);
+            const HeartJet heart =
+                HeartJetAt(rail, RollJetAt(rolls, t), t, tangent, speed, heartline);
             const double v = sample.speed;
             const D3 force = (v * v) * CurvatureOf(heart.d1, heart.d2) + D3{0.0, kGravity, 0.0};
             lateral = Dot(force, Cross(Unit(tangent), up)) / kGravity;
@@ -3923,8 +3982,9 @@ Stray LargestStray(const std::vector<Stray>& strays) {
 // kRefineStray, since between the fit points of a long segment the hearts
 // may bulge further. That stray counts only where it breaks kLargestStray,
 // so the fits compare as before wherever it holds.
-Stray HeldStray(const PathWalk& walk, double heartline, const RailFit& fit) {
-    std::vector<Stray> strays = SegmentStrays(walk, heartline, fit);
+// `strays` are the fit's SegmentStrays at its fit points.
+Stray HeldStray(const PathWalk& walk, double heartline, const RailFit& fit,
+                std::vector<Stray> strays) {
     const Stray atFitPoints = LargestStray(strays);
     if (!(atFitPoints.distance <= kLargestStray) || !(atFitPoints.distance > kRefineStray)) {
         return atFitPoints;
@@ -3940,6 +4000,9 @@ Stray HeldStray(const PathWalk& walk, double heartline, const RailFit& fit) {
         kStrayCheckStep);
     const Stray between = LargestStray(strays);
     return between.distance <= kLargestStray ? atFitPoints : between;
+}
+Stray HeldStray(const PathWalk& walk, double heartline, const RailFit& fit) {
+    return HeldStray(walk, heartline, fit, SegmentStrays(walk, heartline, fit));
 }
 
 // Shortens the segments whose hearts stray more than kRefineStray: a cubic
@@ -4614,8 +4677,10 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // The closest fit placed at the refining's curvature error (see refine).
     Stray closestAlike{std::numeric_limits<double>::infinity(), 0.0};
     RailFit closestAlikeFit;
-    const auto consider = [&](RailFit& candidate) {
-        Stray stray = HeldStray(walk, heartline, candidate);
+    // (`strays`, where given, are the candidate's SegmentStrays, already at hand.)
+    const auto consider = [&](RailFit& candidate, const std::vector<Stray>* strays = nullptr) {
+        Stray stray = strays != nullptr ? HeldStray(walk, heartline, candidate, *strays)
+                                        : HeldStray(walk, heartline, candidate);
         RailJolts jolt = JoltsOf(samples, spacing, heartline, candidate);
         const bool jolts =
             !(jolt.hardest.distance <= kLargestJolt) || !(jolt.end <= kLargestEndJolt);
@@ -4695,7 +4760,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             }
             strays = SegmentStrays(walk, heartline, last);
             RailFit refined = last;
-            consider(refined);
+            consider(refined, &strays);
         }
         limitLean = false;
     };
@@ -4813,13 +4878,15 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 coarse.placed < segments / 2 || budgetLeft ? coarse.fit.segments : segments;
             RailFit calmest;
             RailJolts calmestJolts;
+            Stray calmestStray;
             double lowest = kept.onset;
             FitRecipe calmestRecipe;
             for (const bool evenly : {false, true}) {
                 givenPlaces = SplitPlaces(coarse.fit.places, split, samples, spacing, heartline,
                                           coarse.recipe.tuning.curvatureError, evenly);
                 if (!fitRail(coarse.recipe.tuning, candidate)) continue;
-                if (!(HeldStray(walk, heartline, candidate).distance <= kLargestStray)) continue;
+                const Stray held = HeldStray(walk, heartline, candidate);
+                if (!(held.distance <= kLargestStray)) continue;
                 RailJolts jolt = JoltsOf(samples, spacing, heartline, candidate);
                 if (!(jolt.hardest.distance <= kLargestJolt) || !(jolt.end <= kLargestEndJolt)) {
                     continue;
@@ -4830,12 +4897,13 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     lowest = ride.onset;
                     calmest = candidate;
                     calmestJolts = std::move(jolt);
+                    calmestStray = held;
                     calmestRecipe = current;
                 }
             }
             givenPlaces.clear();
             if (!calmest.places.empty()) {
-                best = HeldStray(walk, heartline, calmest);
+                best = calmestStray;
                 bestJolt = calmestJolts.hardest;
                 bestJolts = std::move(calmestJolts.segments);
                 fit = std::move(calmest);
