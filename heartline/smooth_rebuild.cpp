@@ -374,6 +374,10 @@ constexpr double kShortSmoothGain = 0.001;
 // held to the drawn track's gap alone random case_181 at four times its
 // segments kept 0.09 g of lateral RMS above the drawn track's.
 constexpr double kShortSmoothGapMargin = 0.1;
+// How far (g) a paced refit's largest raw lateral may stand above the kept
+// rail's where its gap grows only because its felt lateral falls: the raw
+// largest far from the paced vertices moves by the fit's noise alone.
+constexpr double kPacedRawMargin = 0.01;
 // The bound's own margin (g/s), which the evaluation of a rebuild holds it to.
 constexpr double kOnsetBoundMargin = 1.0;
 // How clearly within the drawn track's felt lateral a refit for the onset
@@ -2805,6 +2809,66 @@ void AlignCurveSteps(const std::vector<CurveStep>& steps, std::vector<double>& p
     }
 }
 
+// Brings `places` to `count` vertices without touching the first two and
+// last two, those at indices `held` to `held + heldCount - 1`, or a vertex
+// moved onto a curvature step of `steps` (see AlignCurveSteps): while there
+// are too many, the vertex whose neighbours are nearest each other is
+// dropped where the merged segment stays within `limit` at every sample
+// (merging where the segments are shortest keeps the longest no longer);
+// while too few, the longest segment with no such vertex at either end is
+// split in half. False where no vertex can go.
+bool KeepVertexCount(const std::vector<PathSample>& samples, const std::vector<double>& limit,
+                     const std::vector<CurveStep>& steps, size_t held, size_t heldCount,
+                     size_t count, std::vector<double>& places) {
+    const auto onStep = [&](size_t p) {
+        return std::any_of(steps.begin(), steps.end(),
+                           [&](const CurveStep& step) { return step.at == places[p]; });
+    };
+    const auto sampleAt = [&](double s) {
+        return static_cast<size_t>(
+            std::lower_bound(samples.begin(), samples.end(), s,
+                             [](const PathSample& a, double b) { return a.s < b; }) -
+            samples.begin());
+    };
+    while (places.size() > count) {
+        size_t drop = 0;
+        double shortest = 0.0;
+        for (size_t p = 2; p + 2 < places.size(); ++p) {
+            if ((p >= held && p < held + heldCount) || onStep(p)) continue;
+            const double merged = places[p + 1] - places[p - 1];
+            if (drop != 0 && !(merged < shortest)) continue;
+            const size_t to = sampleAt(places[p + 1]);
+            bool within = true;
+            for (size_t j = sampleAt(places[p - 1]); j < to && within; ++j) {
+                within = merged <= limit[j];
+            }
+            if (!within) continue;
+            drop = p;
+            shortest = merged;
+        }
+        if (drop == 0) return false;
+        places.erase(places.begin() + static_cast<std::ptrdiff_t>(drop));
+        if (drop < held) --held;
+    }
+    while (places.size() < count) {
+        size_t split = 0;
+        double longest = 0.0;
+        for (size_t p = 1; p + 2 < places.size(); ++p) {
+            if ((p + 1 > held && p + 1 < held + heldCount) || onStep(p) || onStep(p + 1)) {
+                continue;
+            }
+            if (split != 0 && !(places[p + 1] - places[p] > longest)) continue;
+            split = p + 1;
+            longest = places[p + 1] - places[p];
+        }
+        if (split == 0) return false;
+        places.insert(places.begin() + static_cast<std::ptrdiff_t>(split),
+                      0.5 * (places[split - 1] + places[split]));
+        if (split <= held) ++held;
+    }
+    return true;
+}
+
 // `places` with the vertex nearest each of `missed` moved onto it, the
 // largest steps first; empty where none moves. A step inside a segment is
 // smeared over it by the cubic rail and overshot at both its ends (random
@@ -5182,11 +5246,14 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // felt window averages that wobble out only where a segment is as long
     // as the window. So the kept vertices within kOnsetRefitSeconds of the
     // onset are replaced by vertices one felt window of path apart, paced
-    // both ways from the kept vertex nearest the onset (the count only
-    // falls), and the rail fitted the kept way, kept where it holds the
-    // hearts without jolting, its onset is lower, its raw lateral stands no
-    // further above the felt one than the kept rail's or the drawn track's
-    // (see kShortSmoothGapMargin), and its felt lateral no larger and its
+    // both ways from the kept vertex nearest the onset, the rest of the track
+    // giving up or taking back vertices so the count stays (see
+    // KeepVertexCount; where pacing freed vertices, the fewer tried next),
+    // and the rail fitted the kept way, kept where it holds the hearts
+    // without jolting, its onset is lower, its raw lateral stands no further
+    // above the felt one than the kept rail's or the drawn track's (see
+    // kShortSmoothGapMargin) or no higher than the kept rail's (see
+    // kPacedRawMargin), and its felt lateral no larger and its
     // squares no more, or, where it keeps within the bound, clearly within
     // the drawn track's (see kDrawnLargestMargin). (Random case_173 at its
     // own count: 2.6 to 3.4 m segments at 18.6 m/s, the raw lateral wobbling
@@ -5194,7 +5261,10 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // 11.0 g/s against a bound of 10.0, which the refits above lowered to
     // 10.6 at most; paced, 9.2. Tried wherever the onset refit is, it
     // dropped the vertices of a straight without lateral and raised its
-    // vertical onset beyond its own bound.)
+    // vertical onset beyond its own bound. Paced only where the stretch had
+    // vertices to spare, random case_032 at its own count, segments longer
+    // than the felt window at the onset, kept a lateral onset 0.47 g/s
+    // beyond the bound.)
     if (!leans && solved && best.distance <= kHeldStray &&
         keptFeltLateral().onset > kOnsetBoundFactor * drawnOnset + kOnsetTryMargin &&
         keptFeltLateral().onset >
@@ -5236,27 +5306,47 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             paced.insert(paced.end(), behind.rbegin(), behind.rend());
             paced.push_back(kept[nearest]);
             paced.insert(paced.end(), ahead.begin(), ahead.end());
+            // The paced vertices and the kept ones either side of them
+            // (indices `held` to `held + heldCount` of `paced`) stay; the
+            // count is kept by taking vertices from, or giving them back to,
+            // the rest of the track (see KeepVertexCount).
+            const size_t held = first - 1;
+            const size_t heldCount = behind.size() + ahead.size() + 3;
             paced.insert(paced.end(), kept.begin() + static_cast<std::ptrdiff_t>(last + 1),
                          kept.end());
-            RailFit refit;
-            givenPlaces = paced;
-            if (paced.size() <= kept.size() && paced != kept && fitRail(recipe.tuning, refit)) {
+            // Tried at the kept count first, then, where pacing freed
+            // vertices, at the fewer.
+            std::vector<std::vector<double>> tries;
+            std::vector<double> counted = paced;
+            if (KeepVertexCount(samples, limit, steps, held, heldCount, kept.size(), counted)) {
+                tries.push_back(std::move(counted));
+            }
+            if (paced.size() < kept.size()) tries.push_back(std::move(paced));
+            for (std::vector<double>& places : tries) {
+                RailFit refit;
+                givenPlaces = std::move(places);
+                if (givenPlaces == kept || !fitRail(recipe.tuning, refit)) continue;
+                bool better = false;
                 keepIf(refit, [&](const FeltLateral& before, const FeltLateral& after) {
                     const FeltLateral& drawn = drawnFeltLateral();
                     if (!(after.onset < before.onset) ||
                         !(after.Gap() <=
-                          std::max(before.Gap(), drawn.Gap() + kShortSmoothGapMargin))) {
+                              std::max(before.Gap(), drawn.Gap() + kShortSmoothGapMargin) ||
+                          after.rawLargest <= before.rawLargest + kPacedRawMargin)) {
                         return false;
                     }
                     if (after.largest <= before.largest && after.squares <= before.squares) {
+                        better = true;
                         return true;
                     }
                     const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
-                    return after.onset <= bound &&
-                           after.largest <= drawn.largest - kDrawnLargestMargin &&
-                           after.squares * drawn.counted <=
-                               kDrawnRmsShare * kDrawnRmsShare * drawn.squares * after.counted;
+                    better = after.onset <= bound &&
+                             after.largest <= drawn.largest - kDrawnLargestMargin &&
+                             after.squares * drawn.counted <=
+                                 kDrawnRmsShare * kDrawnRmsShare * drawn.squares * after.counted;
+                    return better;
                 });
+                if (better) break;
             }
             givenPlaces.clear();
         }
