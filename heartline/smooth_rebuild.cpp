@@ -127,6 +127,12 @@ constexpr double kLeadFeltMargin = 0.1;
 constexpr double kLeadOnsetFactor = 1.1;
 constexpr double kLeadOnsetMargin = 2.0;
 constexpr int kLeadScaleRounds = 6;
+// Where the kept rail's felt lateral onset still breaks the drawn track's
+// bound at a drawn curvature step, the roll of the vertex on that step is
+// turned towards the drawn up in parts of this share of the whole turn, at
+// most kStepOnsetParts of them (see FitSmooth).
+constexpr double kStepOnsetShare = 0.25;
+constexpr int kStepOnsetParts = 4;
 // The eased roll's acceleration jumps by pi^2 times the roll change per
 // segment at every vertex (with the roll-rate flags set); on a slope that
 // kinks the heart's direction (see PlaceVertices), and the kink is judged as
@@ -5592,6 +5598,83 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             if (k > 0 && next < fit.places.size() && turnToward(prev, fore, towardPrev) &&
                 turnToward(next, aft, towardNext)) {
                 turnRolls({prev, next}, {towardPrev, towardNext}, true);
+            }
+        }
+    }
+    // Where the kept rail's felt lateral onset still breaks the drawn track's
+    // bound (read on the ride profile's grid, see DrawnFeltLateral) within
+    // kStepRollReach of a drawn curvature step: the chosen up banks the
+    // riders into the turn before the step, and where the drawn force
+    // changes there in the up direction too (a valley ending where a flat
+    // turn begins), that bank turns the vertical change sideways, and the
+    // rail's vertex on the step, banked further still to hold the hearts,
+    // steps the lateral force by more than the drawn track does. So the roll
+    // of the vertex nearest the step is turned towards the drawn up there,
+    // part by part (see kStepOnsetShare), and the rail fitted the kept way
+    // with it, each part kept where it holds the hearts without jolting, the
+    // onset falls, the raw lateral stands no further above the felt one than
+    // the kept rail's or the drawn track's (see kShortSmoothGapMargin), and
+    // the felt lateral's largest and squares do not grow; or, where the part
+    // brings the onset within the bound, its largest does not grow and its
+    // RMS stays clearly within the drawn track's (see kDrawnRmsShare). A part
+    // that lowers the onset but is not kept leads on to the next. (Random
+    // case_086, heartline 1.02 m: a 2.9 g valley into a 2.0 g flat turn,
+    // banked 23 degrees at the step, a lateral onset of 13.5 g/s at 14
+    // segments and 13.2 at 56 against a bound of 12.6; turned, 12.1 and
+    // 12.6 as the rebuild reads them, the largest felt lateral no higher.)
+    if (!leans && solved && best.distance <= kHeldStray) {
+        const FeltLateral& drawn = drawnFeltLateral();
+        const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+        const FeltLateral& kept = keptFeltLateral();
+        const CurveStep* step = kept.onset > bound
+                                    ? NearestStep(steps, missedSteps, kept.onsetAt, kStepRollReach)
+                                    : nullptr;
+        const auto nearest =
+            step == nullptr
+                ? fit.places.end()
+                : std::min_element(fit.places.begin(), fit.places.end(), [&](double a, double b) {
+                      return std::abs(a - step->at) < std::abs(b - step->at);
+                  });
+        const auto k = static_cast<size_t>(nearest - fit.places.begin());
+        if (step != nullptr && k > 0 && k + 1 < fit.places.size()) {
+            bool unused = false;
+            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
+            current = recipe;
+            const auto j = static_cast<size_t>(std::nearbyint(
+                std::clamp(step->at / spacing, 0.0, static_cast<double>(loaded.size() - 1))));
+            const D3 tangent =
+                SteepBlend(fit.direction[k], RailTangentAt(samples, spacing, fit.places[k]));
+            const D3 up = Across(loaded[j].drawnUp, Unit(tangent));
+            LevelFrame frame;
+            if (LevelFrameOf(tangent, frame) && Norm(up) > 0.0) {
+                const double toward =
+                    std::remainder(RollOf(frame, Unit(up)) - fit.rolls[k], 2.0 * M_PI);
+                const double drawnGap = drawn.Gap();
+                const std::vector<double> base = fit.rollTurn.empty()
+                                                     ? std::vector<double>(fit.places.size(), 0.0)
+                                                     : fit.rollTurn;
+                for (int part = 1; part <= kStepOnsetParts; ++part) {
+                    RailFit turned;
+                    turned.perSegment = fit.perSegment;
+                    turned.places = fit.places;
+                    turned.rollTurn = base;
+                    turned.rollTurn[k] += part * kStepOnsetShare * toward;
+                    ++run.RailFits;
+                    if (!solveRail(recipe.tuning, turned)) break;
+                    bool falls = false, reached = false;
+                    keepIf(turned, [&](const FeltLateral& before, const FeltLateral& after) {
+                        falls =
+                            after.onset < before.onset &&
+                            after.Gap() <= std::max(before.Gap(), drawnGap + kShortSmoothGapMargin);
+                        reached = after.onset <= bound;
+                        if (!falls || after.largest > before.largest) return false;
+                        return after.squares <= before.squares ||
+                               (reached &&
+                                after.squares * drawn.counted <= kDrawnRmsShare * kDrawnRmsShare *
+                                                                     drawn.squares * after.counted);
+                    });
+                    if (!falls || reached) break;
+                }
             }
         }
     }

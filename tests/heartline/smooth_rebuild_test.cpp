@@ -714,6 +714,9 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // case_027 (heartline -1.37 m) steps out of a 2.9 g valley into a 2.5 g flat
 // turn: banked 14 degrees at the step, the riders took the valley's vertical
 // force sideways as well, a lateral onset 1.2 g/s beyond the same bound.
+// case_086 (heartline 1.02 m, 14 segments) steps out of a 2.9 g valley into
+// a 2.0 g flat turn banked 23 degrees at the step, its vertex there banked
+// further to hold the hearts: a lateral onset 0.86 g/s beyond the same bound.
 // case_069 at twice its segments (heartline -0.14 m) steps into a 1.2 g turn
 // at 228 m: the vertex on the step rolled as the smoothed up there, the raw
 // lateral just before it stood 0.33 g beyond the same gap bound.
@@ -727,7 +730,7 @@ TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
         Cases({{13, 1}, {13, 2}, {13, 4}, {94, 1}, {94, 2}, {94, 4}, {83, 1}, {83, 4}, {160, 1},
                {147, 1}, {147, 2}, {72, 1}, {58, 4}, {98, 2}, {81, 4}, {27, 1}, {171, 1},
-               {69, 2}, {55, 1}, {112, 4}}),
+               {69, 2}, {55, 1}, {112, 4}, {86, 1}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
