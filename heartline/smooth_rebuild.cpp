@@ -5160,6 +5160,20 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         if (!drawnFelt) drawnFelt = DrawnFeltLateral(loaded, spacing);
         return *drawnFelt;
     };
+    // Whether a refit's raw lateral stands no further above its felt one
+    // than the kept rail's does, or the drawn track's with a margin (see
+    // kShortSmoothGapMargin).
+    const auto opensNoGap = [&](const FeltLateral& before, const FeltLateral& after) {
+        return after.Gap() <=
+               std::max(before.Gap(), drawnFeltLateral().Gap() + kShortSmoothGapMargin);
+    };
+    // Whether a refit's felt lateral RMS stays clearly within the drawn
+    // track's (see kDrawnRmsShare).
+    const auto withinDrawnRms = [&](const FeltLateral& after) {
+        const FeltLateral& drawn = drawnFeltLateral();
+        return after.squares * drawn.counted <=
+               kDrawnRmsShare * kDrawnRmsShare * drawn.squares * after.counted;
+    };
     // `moved` kept in place of the kept fit where it holds the hearts without
     // jolting the riders and `ridesNoWorse(kept, moved)` holds for their felt
     // lateral.
@@ -5239,8 +5253,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
                 kept = before.onset > bound && after.onset <= bound &&
                        after.largest <= drawn.largest - kDrawnLargestMargin &&
-                       after.squares * drawn.counted <=
-                           kDrawnRmsShare * kDrawnRmsShare * drawn.squares * after.counted;
+                       withinDrawnRms(after);
                 return kept;
             });
             if (kept) break;
@@ -5336,8 +5349,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 keepIf(refit, [&](const FeltLateral& before, const FeltLateral& after) {
                     const FeltLateral& drawn = drawnFeltLateral();
                     if (!(after.onset < before.onset) ||
-                        !(after.Gap() <=
-                              std::max(before.Gap(), drawn.Gap() + kShortSmoothGapMargin) ||
+                        !(opensNoGap(before, after) ||
                           after.rawLargest <= before.rawLargest + kPacedRawMargin)) {
                         return false;
                     }
@@ -5348,8 +5360,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
                     better = after.onset <= bound &&
                              after.largest <= drawn.largest - kDrawnLargestMargin &&
-                             after.squares * drawn.counted <=
-                                 kDrawnRmsShare * kDrawnRmsShare * drawn.squares * after.counted;
+                             withinDrawnRms(after);
                     return better;
                 });
                 if (better) break;
@@ -5381,7 +5392,6 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // 0.14 and 0.37 g/s above the kept rail's, itself past that bound.)
     if (!leans && solved && best.distance <= kHeldStray) {
         const FeltLateral& drawn = drawnFeltLateral();
-        const double drawnGap = drawn.Gap();
         if (RmsOf(keptFeltLateral()) > RmsOf(drawn)) {
             std::vector<double> shares;
             if (run.Settings.filter < run.Filter) {
@@ -5412,7 +5422,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                             RmsOf(after) < RmsOf(before) - kShortSmoothGain &&
                             after.largest <= before.largest &&
                             (after.onset <= before.onset || after.onset <= onsetBound) &&
-                            after.Gap() <= std::max(before.Gap(), drawnGap + kShortSmoothGapMargin);
+                            opensNoGap(before, after);
                         if (rides) recipe = madeWay;
                         return rides;
                     });
@@ -5439,7 +5449,6 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             const FitRecipe keptRecipe = recipe;
             const double onsetBound =
                 kOnsetBoundFactor * std::max(drawnOnset, drawn.onset) + kOnsetTryMargin;
-            const double drawnGap = drawn.Gap();
             bool unused = false;
             capBelow = keptRecipe.capBelow + excess;
             samples = chooseUp(keptRecipe.leastSigma, keptRecipe.lean, unused,
@@ -5454,10 +5463,10 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             givenPlaces.clear();
             if (made) {
                 keepIf(capped, [&](const FeltLateral& before, const FeltLateral& after) {
-                    const bool rides =
-                        after.largest < before.largest && after.squares <= before.squares &&
-                        (after.onset <= before.onset || after.onset <= onsetBound) &&
-                        after.Gap() <= std::max(before.Gap(), drawnGap + kShortSmoothGapMargin);
+                    const bool rides = after.largest < before.largest &&
+                                       after.squares <= before.squares &&
+                                       (after.onset <= before.onset || after.onset <= onsetBound) &&
+                                       opensNoGap(before, after);
                     if (rides) {
                         recipe = cappedWay;
                         capBelow = cappedWay.capBelow;
@@ -5649,7 +5658,6 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             if (LevelFrameOf(tangent, frame) && Norm(up) > 0.0) {
                 const double toward =
                     std::remainder(RollOf(frame, Unit(up)) - fit.rolls[k], 2.0 * M_PI);
-                const double drawnGap = drawn.Gap();
                 const std::vector<double> base = fit.rollTurn.empty()
                                                      ? std::vector<double>(fit.places.size(), 0.0)
                                                      : fit.rollTurn;
@@ -5663,15 +5671,11 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     if (!solveRail(recipe.tuning, turned)) break;
                     bool falls = false, reached = false;
                     keepIf(turned, [&](const FeltLateral& before, const FeltLateral& after) {
-                        falls =
-                            after.onset < before.onset &&
-                            after.Gap() <= std::max(before.Gap(), drawnGap + kShortSmoothGapMargin);
+                        falls = after.onset < before.onset && opensNoGap(before, after);
                         reached = after.onset <= bound;
                         if (!falls || after.largest > before.largest) return false;
                         return after.squares <= before.squares ||
-                               (reached &&
-                                after.squares * drawn.counted <= kDrawnRmsShare * kDrawnRmsShare *
-                                                                     drawn.squares * after.counted);
+                               (reached && withinDrawnRms(after));
                     });
                     if (!falls || reached) break;
                 }
