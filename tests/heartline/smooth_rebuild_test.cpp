@@ -726,11 +726,15 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // case_112 at four times its segments (heartline -0.5 m, 27 m/s): the raw
 // lateral peaked 3.2 m past a 6.7 g step, too far from it for the vertex on
 // the step to be turned, 0.01 g beyond the same gap bound.
+// case_182 at four times its segments (heartline 1.24 m): the raw lateral
+// peaked 1.3 m past a step at 487 m on segments too short for the roll they
+// turn through, and turning the step's vertex left it 0.01 g beyond the same
+// gap bound.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
         Cases({{13, 1}, {13, 2}, {13, 4}, {94, 1}, {94, 2}, {94, 4}, {83, 1}, {83, 4}, {160, 1},
                {147, 1}, {147, 2}, {72, 1}, {58, 4}, {98, 2}, {81, 4}, {27, 1}, {171, 1},
-               {69, 2}, {55, 1}, {112, 4}, {86, 1}}),
+               {69, 2}, {55, 1}, {112, 4}, {86, 1}, {182, 4}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
