@@ -2003,9 +2003,12 @@ void SetRailTangents(std::vector<PathSample>& samples, double heartline) {
 // roll per segment the eased roll follows (the segments there are placed
 // for it, see PlaceVertices). The lean costs lateral force: on the builder's
 // loop under a g felt against a drawn 1.8 g, where the frame's turn within a
-// metre had left the heart wiggling by up to 26 g raw. True where it leaned
-// the riders anywhere.
-bool LeanThroughVertical(std::vector<PathSample>& samples, double heartline, double spacing) {
+// metre had left the heart wiggling by up to 26 g raw. Where `onsetBound`
+// (g/s) is finite, each lean is held so that the felt lateral onset it gives
+// the riders, their lateral averaged over `window` seconds, stays within it.
+// True where it leaned the riders anywhere.
+bool LeanThroughVertical(std::vector<PathSample>& samples, double heartline, double spacing,
+                         double window, double onsetBound) {
     const size_t n = samples.size();
     bool leaned = false;
     if (n < 3 || !(std::abs(heartline) > 0.0)) return leaned;
@@ -2065,6 +2068,39 @@ bool LeanThroughVertical(std::vector<PathSample>& samples, double heartline, dou
             // The largest lean, at |u| = 1 / sqrt 7, is 0.238 A / h.
             const double lean = 0.238 * std::abs(amount) / std::abs(heartline);
             if (lean > kLargestLean) amount *= kLargestLean / lean;
+            // Held, the lean is scaled back (by bisection) until the felt
+            // lateral onset over the samples whose felt lateral it changes
+            // (a felt window beyond its ends) stays within the bound, or no
+            // higher than without the lean.
+            if (std::isfinite(onsetBound)) {
+                const size_t first = near(s0 - width), last = near(s0 + width);
+                const auto far =
+                    static_cast<size_t>(std::ceil(window * samples[last].speed / spacing));
+                const size_t lo = first > far ? first - far : 0, hi = std::min(n - 1, last + far);
+                const auto leanedUp = [&](size_t k, double part) {
+                    const PathSample& sample = samples[k];
+                    const double u = (sample.s - s0) / width;
+                    if (!(std::abs(u) < 1.0)) return sample.up;
+                    const double w = 1.0 - u * u;
+                    const double y = part * amount * u * w * w * w;
+                    const D3 moved = Across(sample.up - (y / heartline) * side, sample.tangent);
+                    return Norm(moved) > 0.0 ? moved : sample.up;
+                };
+                const auto onsetLeaned = [&](double part) {
+                    return FeltLateralOnset(samples, spacing, window, lo, hi, [&](size_t k) {
+                        return LateralUnder(samples[k], leanedUp(k, part));
+                    });
+                };
+                const double bound = std::max(onsetBound, onsetLeaned(0.0));
+                if (onsetLeaned(1.0) > bound) {
+                    double low = 0.0, high = 1.0;
+                    for (int round = 0; round < kLeadScaleRounds; ++round) {
+                        const double mid = 0.5 * (low + high);
+                        (onsetLeaned(mid) <= bound ? low : high) = mid;
+                    }
+                    amount *= low;
+                }
+            }
             // The rail's sideways share at the crossing; the in-plane share
             // runs from it to minus it, and the frame through the middle half
             // of its turn, over 2 x that share / rate metres.
@@ -4484,6 +4520,8 @@ struct FitRecipe {
     bool lean = true;
     double smoothShare = 1.0;  // the share of the filter's smoothing reach
     double capBelow = 0.0;     // g the felt lateral's cap is held below its bound
+    // g/s the lean's felt lateral onset is held to (see LeanThroughVertical)
+    double leanOnset = std::numeric_limits<double>::infinity();
     bool operator==(const FitRecipe&) const = default;
 };
 
@@ -4562,11 +4600,15 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // holds the up, as the kept fit's was (see CapFeltLateral): the kept
     // fit's way, taken by every later choice of the up at this count.
     double capBelow = 0.0;
+    // The felt lateral onset (g/s) the lean through a loop's vertical is held
+    // to (see LeanThroughVertical): none but where the kept fit's onset asks.
+    double leanOnset = std::numeric_limits<double>::infinity();
     const auto chooseUp = [&](double leastSigma, bool lean, bool& leaned, double share = 1.0) {
         current.leastSigma = leastSigma;
         current.lean = lean;
         current.smoothShare = share;
         current.capBelow = capBelow;
+        current.leanOnset = leanOnset;
         std::vector<PathSample> chosen = loaded;
         ChooseUpDirections(chosen);
         const double meanSpeed = 0.5 * (run.MinSpeed + run.MaxSpeed);
@@ -4594,7 +4636,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                        static_cast<int>(std::nearbyint(kCapEaseSeconds * meanSpeed / spacing)),
                        capBelow);
         SetRailTangents(chosen, heartline);
-        leaned = lean && LeanThroughVertical(chosen, heartline, spacing);
+        leaned = lean && LeanThroughVertical(chosen, heartline, spacing, kFeltWindow, leanOnset);
         if (leaned) SetRailTangents(chosen, heartline);
         return chosen;
     };
@@ -5740,6 +5782,55 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     });
                     if (!falls || reached) break;
                 }
+            }
+        }
+    }
+    // Where the riders lean through a loop's vertical and the kept rail's
+    // felt lateral onset breaks the drawn track's bound (read on the ride
+    // profile's grid, see DrawnFeltLateral): with the heart close to the rail
+    // the lean must roll the riders far to move the rail sideways, and the
+    // felt force, several g through the loop, turns sideways with it faster
+    // than the drawn track's lateral ever changes. So the up is chosen again
+    // with the lean held to that bound (see LeanThroughVertical) and the rail
+    // fitted the kept way at the kept places, kept only where it holds the
+    // hearts without jolting, its onset is lower, its raw lateral stands no
+    // further above the felt one than the kept rail's or the drawn track's
+    // (see kShortSmoothGapMargin), its felt lateral no larger and its squares
+    // no more, or, where it keeps within the bound, clearly within the drawn
+    // track's RMS (see kDrawnRmsShare). (Random case_076, heartline 0.13 m,
+    // the lean at its largest: the chosen up alone rode a lateral onset of
+    // 27 g/s through the loop's top against 19 on the drawn track, and the
+    // rail 0.30 and 0.36 g/s beyond the bound at two and four times its
+    // segments; held, within it. Held on every choice of the up, case_068,
+    // the heartline 0.67 m below the rail, was refused: its lean, scaled
+    // back by half, left the frame turning too fast for the hearts.)
+    if (leans && recipe.lean && solved && best.distance <= kHeldStray) {
+        const FeltLateral& drawn = drawnFeltLateral();
+        const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+        if (keptFeltLateral().onset > bound) {
+            const FitRecipe keptRecipe = recipe;
+            bool unused = false;
+            leanOnset = kOnsetBoundFactor * std::max(drawnOnset, drawn.onset);
+            samples = chooseUp(keptRecipe.leastSigma, true, unused, keptRecipe.smoothShare);
+            current = keptRecipe;
+            current.leanOnset = leanOnset;
+            leanOnset = std::numeric_limits<double>::infinity();
+            const FitRecipe heldWay = current;
+            givenPlaces = fit.places;
+            RailFit held;
+            const bool made = fitRail(keptRecipe.tuning, held);
+            givenPlaces.clear();
+            if (made) {
+                keepIf(held, [&](const FeltLateral& before, const FeltLateral& after) {
+                    if (!(after.onset < before.onset) || !opensNoGap(before, after) ||
+                        after.largest > before.largest) {
+                        return false;
+                    }
+                    const bool rides = after.squares <= before.squares ||
+                                       (after.onset <= bound && withinDrawnRms(after));
+                    if (rides) recipe = heldWay;
+                    return rides;
+                });
             }
         }
     }

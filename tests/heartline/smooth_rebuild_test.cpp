@@ -943,8 +943,11 @@ TEST(SmoothRebuild, MoreSegmentsRideAsWellAsFewer) {
     // 1.00 g/s beyond it after every refit over the lengths the roll asks.
     // Paced so only where the stretch had vertices to spare: case_032 at its
     // own count, segments longer than the felt window at the onset, 0.47 g/s
-    // beyond it.
-    ForEachHeldRide(Cases({{97, 2}, {105, 4}, {124, 2}, {73, 2}, {173, 4}, {173, 1}, {32, 1}}),
+    // beyond it. A loop's lean rolling the riders far where the heart rides
+    // close to the rail, the felt force of the loop turned sideways with it:
+    // case_076 at twice its segments, 0.30 g/s beyond it.
+    ForEachHeldRide(Cases({{97, 2}, {105, 4}, {124, 2}, {73, 2}, {173, 4}, {173, 1}, {32, 1},
+                           {76, 2}}),
                     [](const Ride& ride) {
                         EXPECT_LE(ride.rebuilt.summary.onsetLateral,
                                   1.1 * ride.drawn.summary.onsetLateral + 1.0);
