@@ -4082,6 +4082,32 @@ VerticalReach VerticalReachOf(const std::vector<PathSample>& samples, double spa
     return any ? reach : VerticalReach{};
 }
 
+// The felt vertical force on `fit`'s heart path, sampled and averaged as
+// FeltLateralAlong does: its fastest change (g/s, read as FeltLateralOver
+// reads the lateral's) and its lowest (g).
+struct FeltVertical {
+    double onset = 0.0, onsetAt = 0.0;
+    double lowest = 0.0, lowestAt = 0.0;
+};
+FeltVertical FeltVerticalOf(const std::vector<PathSample>& samples, double spacing,
+                            double heartline, const RailFit& fit) {
+    std::vector<double> raw;
+    std::vector<FeltSample> along = FeltLateralAlong(samples, spacing, heartline, fit, &raw);
+    AverageOverFeltWindow(along, raw);
+    FeltVertical ride;
+    ride.lowest = std::numeric_limits<double>::infinity();
+    for (const FeltSample& sample : along) {
+        if (sample.counted && sample.felt < ride.lowest) {
+            ride.lowest = sample.felt;
+            ride.lowestAt = sample.along;
+        }
+    }
+    const FeltLateral over = FeltLateralOver(along);
+    ride.onset = over.onset;
+    ride.onsetAt = over.onsetAt;
+    return ride;
+}
+
 Stray LargestStray(const std::vector<Stray>& strays) {
     Stray largest;
     for (const Stray& stray : strays) {
@@ -5577,6 +5603,84 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     return rides;
                 });
             }
+        }
+    }
+    // Where the kept rail's felt vertical changes fastest within the two
+    // segments at either end of the track and a drawn curvature step lies
+    // between the end and the vertex after the next: AlignCurveSteps and
+    // OntoMissedSteps leave the first and last two vertices where they are,
+    // so the cubic at the end smears that step over its segment and overshoots
+    // at the track's end, where the felt window is cut short and reads the
+    // overshoot alone (random case_051, a 3.4 g turn drawn 4.75 m from its
+    // start at 27.5 m/s: a vertex 0.84 m past it, the felt vertical rose at
+    // 21.1 g/s against the drawn track's bound of 19.8; on the step, 15.1).
+    // So the vertex next to the end moved onto that step, where both
+    // segments beside it keep at least half their lengths, and the rail
+    // fitted again the kept way, kept only where it holds the hearts without
+    // jolting, its felt vertical onset falls, its felt vertical reaches no
+    // further either way and its raw vertical stands no further beyond the
+    // felt one, and its felt lateral is no worse: its largest, its raw
+    // lateral above the felt one (within kStepRollFelt: the fit's noise far
+    // from the end moves them) and its squares no more, its onset no higher
+    // (or within the drawn track's bound). Not where either segment reaches
+    // into a loop's lean.
+    if (solved && best.distance <= kHeldStray && fit.places.size() >= 5) {
+        const auto inLeanSpan = [&](double from, double to) {
+            for (size_t k = 0; k + 1 < leanSpans.size(); k += 2) {
+                if (to >= leanSpans[k] && from <= leanSpans[k + 1]) return true;
+            }
+            return false;
+        };
+        for (const bool atEnd : {false, true}) {
+            const size_t q = atEnd ? fit.places.size() - 2 : 1;
+            const double from = fit.places[q - 1], to = fit.places[q + 1];
+            if (inLeanSpan(from, to)) continue;
+            const CurveStep* step = nullptr;
+            for (const std::vector<CurveStep>* list :
+                 std::array<const std::vector<CurveStep>*, 2>{&steps, &missedSteps}) {
+                for (const CurveStep& drawnStep : *list) {
+                    if (!(drawnStep.at > from && drawnStep.at < to) ||
+                        drawnStep.at == fit.places[q]) {
+                        continue;
+                    }
+                    if (step == nullptr || std::abs(drawnStep.at - fit.places[q]) <
+                                               std::abs(step->at - fit.places[q])) {
+                        step = &drawnStep;
+                    }
+                }
+            }
+            if (step == nullptr) continue;
+            const double before = fit.places[q] - from, after = to - fit.places[q];
+            if (!(step->at - from >= 0.5 * before && to - step->at >= 0.5 * after)) continue;
+            const FeltVertical keptVertical = FeltVerticalOf(loaded, spacing, heartline, fit);
+            if (!(keptVertical.onsetAt >= from && keptVertical.onsetAt <= to)) continue;
+            givenPlaces = fit.places;
+            givenPlaces[q] = step->at;
+            RailFit moved;
+            const bool made = refitKeptWay(moved);
+            givenPlaces.clear();
+            if (!made) continue;
+            const FeltVertical movedVertical = FeltVerticalOf(loaded, spacing, heartline, moved);
+            if (!(movedVertical.onset < keptVertical.onset) ||
+                movedVertical.lowest < keptVertical.lowest - kStepRollFelt) {
+                continue;
+            }
+            const VerticalReach keptReach = VerticalReachOf(loaded, spacing, heartline, fit);
+            const VerticalReach movedReach = VerticalReachOf(loaded, spacing, heartline, moved);
+            const double drawnGap = drawnFeltLateral().Gap() + kShortSmoothGapMargin;
+            if (movedReach.feltTop > keptReach.feltTop + kStepRollFelt ||
+                movedReach.Gap() > std::max(keptReach.Gap(), drawnGap)) {
+                continue;
+            }
+            const double onsetBound =
+                kOnsetBoundFactor * std::max(drawnOnset, drawnFeltLateral().onset) +
+                kOnsetTryMargin;
+            keepIf(moved, [&](const FeltLateral& kept, const FeltLateral& ride) {
+                return ride.largest <= kept.largest + kStepRollFelt &&
+                       ride.squares <= kept.squares &&
+                       (ride.onset <= kept.onset || ride.onset <= onsetBound) &&
+                       ride.Gap() <= std::max(kept.Gap() + kStepRollFelt, drawnGap);
+            });
         }
     }
     // Where the kept rail's raw lateral still stands further above its felt
