@@ -5690,6 +5690,22 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // the step, and the rail fitted the kept way with it. Where the turns move
     // the raw peak on, the same again about its new place, up to
     // kStepRollRounds times, each place once.
+    // The kept fit's roll turns as they stand (none: zero at every vertex),
+    // and a copy of the kept fit's places and segments with those turns and
+    // vertices `which` turned further by `share` of `towards`, for the turns
+    // below to fit the rail with.
+    const auto keptRollTurn = [&] {
+        return fit.rollTurn.empty() ? std::vector<double>(fit.places.size(), 0.0) : fit.rollTurn;
+    };
+    const auto turnedCopy = [&](const std::vector<double>& base, const std::vector<size_t>& which,
+                                const std::vector<double>& towards, double share) {
+        RailFit turned;
+        turned.perSegment = fit.perSegment;
+        turned.places = fit.places;
+        turned.rollTurn = base;
+        for (size_t n = 0; n < which.size(); ++n) turned.rollTurn[which[n]] += share * towards[n];
+        return turned;
+    };
     std::vector<double> turnedAbout;  // the places turned about, round by round
     for (int round = 0; round < kStepRollRounds; ++round) {
         if (leans || !solved || !(best.distance <= kHeldStray) ||
@@ -5750,17 +5766,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                                    const std::vector<double>& towards, bool holdVertical) {
             const VerticalReach keptVertical = VerticalReachOf(loaded, spacing, heartline, fit);
             double keptGap = std::max(keptFeltLateral().Gap(), keptVertical.Gap());
-            const std::vector<double> base =
-                fit.rollTurn.empty() ? std::vector<double>(fit.places.size(), 0.0) : fit.rollTurn;
+            const std::vector<double> base = keptRollTurn();
             for (int part = 1; part <= kStepRollParts; ++part) {
-                const double share = part * kStepRollShare;
-                RailFit turned;
-                turned.perSegment = fit.perSegment;
-                turned.places = fit.places;
-                turned.rollTurn = base;
-                for (size_t n = 0; n < which.size(); ++n) {
-                    turned.rollTurn[which[n]] += share * towards[n];
-                }
+                RailFit turned = turnedCopy(base, which, towards, part * kStepRollShare);
                 ++run.RailFits;
                 if (!solveRail(recipe.tuning, turned)) break;
                 bool taken = false;
@@ -5865,15 +5873,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             if (LevelFrameOf(tangent, frame) && Norm(up) > 0.0) {
                 const double toward =
                     std::remainder(RollOf(frame, Unit(up)) - fit.rolls[k], 2.0 * M_PI);
-                const std::vector<double> base = fit.rollTurn.empty()
-                                                     ? std::vector<double>(fit.places.size(), 0.0)
-                                                     : fit.rollTurn;
+                const std::vector<double> base = keptRollTurn();
                 for (int part = 1; part <= kStepOnsetParts; ++part) {
-                    RailFit turned;
-                    turned.perSegment = fit.perSegment;
-                    turned.places = fit.places;
-                    turned.rollTurn = base;
-                    turned.rollTurn[k] += part * kStepOnsetShare * toward;
+                    RailFit turned = turnedCopy(base, {k}, {toward}, part * kStepOnsetShare);
                     ++run.RailFits;
                     if (!solveRail(recipe.tuning, turned)) break;
                     bool falls = false, reached = false;
