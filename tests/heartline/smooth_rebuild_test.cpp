@@ -947,11 +947,14 @@ TEST(SmoothRebuild, MoreSegmentsRideAsWellAsFewer) {
     // 1.00 g/s beyond it after every refit over the lengths the roll asks.
     // Paced so only where the stretch had vertices to spare: case_032 at its
     // own count, segments longer than the felt window at the onset, 0.47 g/s
-    // beyond it. A loop's lean rolling the riders far where the heart rides
-    // close to the rail, the felt force of the loop turned sideways with it:
-    // case_076 at twice its segments, 0.30 g/s beyond it.
+    // beyond it. Paced only where the onset read beyond the bound on the
+    // loaded samples: case_032 at twice its segments read just within it
+    // there and rode 0.01 g/s beyond it. A loop's lean rolling the riders far
+    // where the heart rides close to the rail, the felt force of the loop
+    // turned sideways with it: case_076 at twice its segments, 0.30 g/s
+    // beyond it.
     ForEachHeldRide(Cases({{97, 2}, {105, 4}, {124, 2}, {73, 2}, {173, 4}, {173, 1}, {32, 1},
-                           {76, 2}}),
+                           {32, 2}, {76, 2}}),
                     [](const Ride& ride) {
                         EXPECT_LE(ride.rebuilt.summary.onsetLateral,
                                   1.1 * ride.drawn.summary.onsetLateral + 1.0);
