@@ -380,9 +380,9 @@ constexpr double kShortSmoothGain = 0.001;
 // held to the drawn track's gap alone random case_181 at four times its
 // segments kept 0.09 g of lateral RMS above the drawn track's.
 constexpr double kShortSmoothGapMargin = 0.1;
-// How far (g) a paced refit's largest raw lateral may stand above the kept
-// rail's where its gap grows only because its felt lateral falls: the raw
-// largest far from the paced vertices moves by the fit's noise alone.
+// How far (g) a refit's largest raw lateral may stand above the kept rail's
+// where its gap grows only because its felt lateral falls: the raw largest
+// far from the refitted vertices moves by the fit's noise alone.
 constexpr double kPacedRawMargin = 0.01;
 // How far (g/s) within the drawn track's bound the kept rail's felt onset
 // may read and still be paced: the rail's onset read on the loaded samples
@@ -5483,9 +5483,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 bool better = false;
                 keepIf(refit, [&](const FeltLateral& before, const FeltLateral& after) {
                     const FeltLateral& drawn = drawnFeltLateral();
-                    if (!(after.onset < before.onset) ||
-                        !(opensNoGap(before, after) ||
-                          after.rawLargest <= before.rawLargest + kPacedRawMargin)) {
+                    if (!(after.onset < before.onset) || !opensNoGap(before, after)) {
                         return false;
                     }
                     if (after.largest <= before.largest && after.squares <= before.squares) {
