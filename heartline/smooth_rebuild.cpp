@@ -5975,13 +5975,12 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                                    coarse.recipe.smoothShare);
                 const int split =
                     coarse.placed < segments / 2 || budgetLeft ? coarse.fit.segments : segments;
-                RailFit fewer;
                 std::optional<RailFit> better;
                 FitRecipe keptWay;
                 Stray keptStray;
                 FeltLateral keptRide;
                 bool asItStands = false;
-                const auto weigh = [&](RailFit& rail, const FitRecipe& way, bool stands) {
+                const auto weigh = [&](const RailFit& rail, const FitRecipe& way, bool stands) {
                     const Stray held = HeldStray(walk, heartline, rail);
                     if (!(held.distance <= kHeldStray)) return;
                     const RailJolts jolt = JoltsOf(samples, spacing, heartline, rail);
@@ -6010,10 +6009,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     if (fitRail(coarse.recipe.tuning, candidate)) weigh(candidate, current, false);
                 }
                 givenPlaces.clear();
-                if (coarse.fit.segments < segments) {
-                    fewer = coarse.fit;
-                    weigh(fewer, coarse.recipe, true);
-                }
+                if (coarse.fit.segments < segments) weigh(coarse.fit, coarse.recipe, true);
                 if (better) {
                     fit = std::move(*better);
                     best = keptStray;
