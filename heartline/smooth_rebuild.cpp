@@ -5944,11 +5944,87 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             }
         }
     }
+    // Where the kept fit still misses what the rebuild is held to, by its own
+    // reading (its raw lateral further above the felt than the drawn track's
+    // with kGapTolerance, or its onset beyond the drawn track's bound), the
+    // coarser count's kept fit, split to this count and as it stands with
+    // fewer segments: each kept where it holds the hearts without jolting,
+    // misses by less, and rides no more felt lateral, its largest and its
+    // squares alike. More segments ride some tracks worse than fewer: the
+    // vertices fall elsewhere, and the file's eased roll rides some places
+    // worse. The coarser count weighs none itself, so this costs one coarser
+    // fit, made only where the kept one misses.
+    int placed = placedSegments;
+    if (weighCoarser && solved && best.distance <= kHeldStray &&
+        segments / 2 >= kLeastCoarseSegments) {
+        const FeltLateral& drawn = drawnFeltLateral();
+        const double gapBound = drawn.Gap() + kGapTolerance;
+        const double onsetBound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+        const auto missOf = [&](const FeltLateral& ride, const RailFit& rail) {
+            const double gap =
+                std::max(ride.Gap(), VerticalReachOf(loaded, spacing, heartline, rail).Gap());
+            return std::max(0.0, gap - gapBound) + std::max(0.0, ride.onset - onsetBound);
+        };
+        const FeltLateral& kept = keptFeltLateral();
+        if (kept.Gap() > gapBound || kept.onset > onsetBound) {
+            if (!coarser) coarser = FitSmooth(run, walk, segments / 2, progress, false);
+            const SmoothOutcome& coarse = *coarser;
+            if (coarse.solved && coarse.best.distance <= kHeldStray) {
+                double least = missOf(kept, fit);
+                samples = chooseUp(coarse.recipe.leastSigma, coarse.recipe.lean, leaned,
+                                   coarse.recipe.smoothShare);
+                const int split =
+                    coarse.placed < segments / 2 || budgetLeft ? coarse.fit.segments : segments;
+                std::optional<RailFit> better;
+                FitRecipe keptWay;
+                Stray keptStray;
+                FeltLateral keptRide;
+                bool asItStands = false;
+                const auto weigh = [&](const RailFit& rail, const FitRecipe& way, bool stands) {
+                    const Stray held = HeldStray(walk, heartline, rail);
+                    if (!(held.distance <= kHeldStray)) return;
+                    const RailJolts jolt = JoltsOf(samples, spacing, heartline, rail);
+                    if (!(jolt.hardest.distance <= kLargestJolt) ||
+                        !(jolt.end <= kLargestEndJolt)) {
+                        return;
+                    }
+                    const FeltLateral ride = FeltLateralOf(loaded, spacing, heartline, rail);
+                    if (ride.largest > keptFeltLateral().largest ||
+                        ride.squares > keptFeltLateral().squares) {
+                        return;
+                    }
+                    const double miss = missOf(ride, rail);
+                    if (!(miss < least)) return;
+                    least = miss;
+                    better = rail;
+                    keptWay = way;
+                    keptStray = held;
+                    keptRide = ride;
+                    asItStands = stands;
+                };
+                for (const bool evenly : {false, true}) {
+                    givenPlaces = SplitPlaces(coarse.fit.places, split, samples, spacing,
+                                              heartline, coarse.recipe.tuning.curvatureError,
+                                              evenly);
+                    if (fitRail(coarse.recipe.tuning, candidate)) weigh(candidate, current, false);
+                }
+                givenPlaces.clear();
+                if (coarse.fit.segments < segments) weigh(coarse.fit, coarse.recipe, true);
+                if (better) {
+                    fit = std::move(*better);
+                    best = keptStray;
+                    keptFelt = keptRide;
+                    recipe = keptWay;
+                    if (asItStands) placed = coarse.placed;
+                }
+            }
+        }
+    }
     SmoothOutcome outcome;
     outcome.solved = solved;
     outcome.fit = std::move(fit);
     outcome.best = best;
-    outcome.placed = placedSegments;
+    outcome.placed = placed;
     outcome.gentlest = gentlest;
     outcome.closest = closest;
     // A fit that leans there strays and jolts most on the segments at the
