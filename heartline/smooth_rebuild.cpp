@@ -5295,6 +5295,34 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         givenPlaces = OntoStepPairs(steps, fit.places, static_cast<size_t>(segments));
         refitOnto(kStepPairLargest, 1.0);
     }
+    // The kept fit's count of vertices placed again with the roll's segments
+    // within kOnsetRefitSeconds of `at` (where that refit is not kept, within
+    // kOnsetWideSeconds) as long as the measured error asks, up to one felt
+    // window (see PlaceVertices), and the rail fitted the kept way, kept where
+    // `ridesNoWorse(kept, refit)` holds (see keepIf).
+    const auto refitAbout = [&](double at, const auto& ridesNoWorse) {
+        bool unused = false;
+        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
+        current = recipe;
+        const double speed = SpeedAt(samples, spacing, at);
+        for (const double seconds : {kOnsetRefitSeconds, kOnsetWideSeconds}) {
+            const double reach = seconds * speed;
+            givenPlaces = PlaceVertices(samples, length, fit.segments, spacing, heartline,
+                                        recipe.tuning.curvatureError, limit, limitLean, at - reach,
+                                        at + reach);
+            AlignCurveSteps(steps, givenPlaces);
+            RailFit placed;
+            const bool made = fitRail(recipe.tuning, placed);
+            givenPlaces.clear();
+            if (!made) continue;
+            bool kept = false;
+            keepIf(placed, [&](const FeltLateral& before, const FeltLateral& after) {
+                kept = ridesNoWorse(before, after);
+                return kept;
+            });
+            if (kept) return;
+        }
+    };
     // Where the kept rail's felt onset still breaks, or nearly, the bound the
     // drawn track's sets (see kOnsetBoundFactor), mostly the eased roll wobbling per
     // segment where it turns faster than the placement allowed for: the kept
@@ -5314,37 +5342,15 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // refit rode 0.05 g more at most, 1.26 g where the drawn track rides 2.2.
     if (!leans && solved && best.distance <= kHeldStray &&
         keptFeltLateral().onset > kOnsetBoundFactor * drawnOnset + kOnsetTryMargin) {
-        bool unused = false;
-        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-        current = recipe;
-        const double onsetAt = keptFeltLateral().onsetAt;
-        const double speed = SpeedAt(samples, spacing, onsetAt);
-        for (const double seconds : {kOnsetRefitSeconds, kOnsetWideSeconds}) {
-            const double reach = seconds * speed;
-            givenPlaces = PlaceVertices(samples, length, fit.segments, spacing, heartline,
-                                        recipe.tuning.curvatureError, limit, limitLean,
-                                        onsetAt - reach, onsetAt + reach);
-            AlignCurveSteps(steps, givenPlaces);
-            RailFit placed;
-            const bool made = fitRail(recipe.tuning, placed);
-            givenPlaces.clear();
-            if (!made) continue;
-            bool kept = false;
-            keepIf(placed, [&](const FeltLateral& before, const FeltLateral& after) {
-                if (!(after.onset < before.onset)) return false;
-                if (after.largest <= before.largest && after.squares <= before.squares) {
-                    kept = true;
-                    return true;
-                }
-                const FeltLateral& drawn = drawnFeltLateral();
-                const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
-                kept = before.onset > bound && after.onset <= bound &&
-                       after.largest <= drawn.largest - kDrawnLargestMargin &&
-                       withinDrawnRms(after);
-                return kept;
-            });
-            if (kept) break;
-        }
+        refitAbout(keptFeltLateral().onsetAt, [&](const FeltLateral& before,
+                                                  const FeltLateral& after) {
+            if (!(after.onset < before.onset)) return false;
+            if (after.largest <= before.largest && after.squares <= before.squares) return true;
+            const FeltLateral& drawn = drawnFeltLateral();
+            const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+            return before.onset > bound && after.onset <= bound &&
+                   after.largest <= drawn.largest - kDrawnLargestMargin && withinDrawnRms(after);
+        });
     }
     // Where the kept rail's raw lateral stands further above its felt lateral
     // than the drawn track's does, or nearly (see kStepRollGapMargin): the
@@ -5364,35 +5370,16 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // its squares 0.15 % more.)
     if (!leans && solved && best.distance <= kHeldStray &&
         keptFeltLateral().Gap() > drawnFeltLateral().Gap() + kGapTolerance - kStepRollGapMargin) {
-        bool unused = false;
-        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-        current = recipe;
-        const double rawAt = keptFeltLateral().rawAt;
-        const double speed = SpeedAt(samples, spacing, rawAt);
         const FeltLateral& drawn = drawnFeltLateral();
         const double onsetBound =
             kOnsetBoundFactor * std::max(drawnOnset, drawn.onset) + kOnsetTryMargin;
-        for (const double seconds : {kOnsetRefitSeconds, kOnsetWideSeconds}) {
-            const double reach = seconds * speed;
-            givenPlaces = PlaceVertices(samples, length, fit.segments, spacing, heartline,
-                                        recipe.tuning.curvatureError, limit, limitLean,
-                                        rawAt - reach, rawAt + reach);
-            AlignCurveSteps(steps, givenPlaces);
-            RailFit placed;
-            const bool made = fitRail(recipe.tuning, placed);
-            givenPlaces.clear();
-            if (!made) continue;
-            bool kept = false;
-            keepIf(placed, [&](const FeltLateral& before, const FeltLateral& after) {
-                const bool breaks = before.Gap() > drawn.Gap() + kGapTolerance;
-                kept = after.Gap() < before.Gap() - kGapRefitGain &&
-                       after.largest <= before.largest &&
-                       (after.onset <= before.onset || after.onset <= onsetBound) &&
-                       (after.squares <= before.squares || (breaks && withinDrawnRms(after)));
-                return kept;
-            });
-            if (kept) break;
-        }
+        refitAbout(keptFeltLateral().rawAt, [&](const FeltLateral& before,
+                                                const FeltLateral& after) {
+            const bool breaks = before.Gap() > drawn.Gap() + kGapTolerance;
+            return after.Gap() < before.Gap() - kGapRefitGain && after.largest <= before.largest &&
+                   (after.onset <= before.onset || after.onset <= onsetBound) &&
+                   (after.squares <= before.squares || (breaks && withinDrawnRms(after)));
+        });
     }
     // Where the kept rail's felt onset still breaks, or nearly (see
     // kPacedNearMargin), the drawn track's bound (read on the ride profile's
