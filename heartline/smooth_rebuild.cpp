@@ -5184,6 +5184,23 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         givenPlaces.clear();
         return made;
     };
+    // The rail fitted at the kept fit's places with the up chosen again the
+    // way `way` asks, its cap and lean bounds taken for that choice alone
+    // (the later choices keep theirs); whether it could be made.
+    const auto refitAtKeptPlaces = [&](const FitRecipe& way, RailFit& refit) {
+        const double keptCapBelow = capBelow, keptLeanOnset = leanOnset;
+        capBelow = way.capBelow;
+        leanOnset = way.leanOnset;
+        bool unused = false;
+        samples = chooseUp(way.leastSigma, way.lean, unused, way.smoothShare);
+        capBelow = keptCapBelow;
+        leanOnset = keptLeanOnset;
+        current = way;
+        givenPlaces = fit.places;
+        const bool made = fitRail(way.tuning, refit);
+        givenPlaces.clear();
+        return made;
+    };
     for (const bool wobble : {false, true}) {
         for (int round = 0;
              !leans && round < kLengthenRounds && solved && best.distance <= kHeldStray; ++round) {
@@ -5566,22 +5583,12 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const FeltLateral& drawn = drawnFeltLateral();
         const double excess = keptFeltLateral().largest - drawn.largest;
         if (excess > kCapFeltMargin) {
-            const FitRecipe keptRecipe = recipe;
             const double onsetBound =
                 kOnsetBoundFactor * std::max(drawnOnset, drawn.onset) + kOnsetTryMargin;
-            bool unused = false;
-            capBelow = keptRecipe.capBelow + excess;
-            samples = chooseUp(keptRecipe.leastSigma, keptRecipe.lean, unused,
-                               keptRecipe.smoothShare);
-            current = keptRecipe;
-            current.capBelow = capBelow;
-            const FitRecipe cappedWay = current;
-            capBelow = keptRecipe.capBelow;
-            givenPlaces = fit.places;
+            FitRecipe cappedWay = recipe;
+            cappedWay.capBelow = recipe.capBelow + excess;
             RailFit capped;
-            const bool made = fitRail(keptRecipe.tuning, capped);
-            givenPlaces.clear();
-            if (made) {
+            if (refitAtKeptPlaces(cappedWay, capped)) {
                 keepIf(capped, [&](const FeltLateral& before, const FeltLateral& after) {
                     const bool rides = after.largest < before.largest &&
                                        after.squares <= before.squares &&
@@ -5905,19 +5912,10 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const FeltLateral& drawn = drawnFeltLateral();
         const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
         if (keptFeltLateral().onset > bound) {
-            const FitRecipe keptRecipe = recipe;
-            bool unused = false;
-            leanOnset = kOnsetBoundFactor * std::max(drawnOnset, drawn.onset);
-            samples = chooseUp(keptRecipe.leastSigma, true, unused, keptRecipe.smoothShare);
-            current = keptRecipe;
-            current.leanOnset = leanOnset;
-            leanOnset = std::numeric_limits<double>::infinity();
-            const FitRecipe heldWay = current;
-            givenPlaces = fit.places;
+            FitRecipe heldWay = recipe;
+            heldWay.leanOnset = kOnsetBoundFactor * std::max(drawnOnset, drawn.onset);
             RailFit held;
-            const bool made = fitRail(keptRecipe.tuning, held);
-            givenPlaces.clear();
-            if (made) {
+            if (refitAtKeptPlaces(heldWay, held)) {
                 keepIf(held, [&](const FeltLateral& before, const FeltLateral& after) {
                     if (!(after.onset < before.onset) || !opensNoGap(before, after) ||
                         after.largest > before.largest) {
