@@ -232,6 +232,10 @@ constexpr int kStepSideTaper = 4;
 constexpr double kMissedStepSteepness = 0.5;
 constexpr double kMissedStepSquares = 1.005;
 constexpr double kMissedStepOnset = 0.35;
+// A vertex moved onto a drawn step the placement left inside a segment (see
+// FitSmooth, after the end steps' refit) moves its neighbours with it where
+// that keeps every segment at least this share of its length.
+constexpr double kStepMoveShare = 0.5;
 // Steps closer together than a segment (see OntoStepPairs): a fit with a
 // vertex on each is kept where its largest felt lateral rises by no more
 // than this (g), the noise of refitting the whole rail, and its squares not
@@ -4068,9 +4072,15 @@ FeltLateral DrawnFeltLateral(const std::vector<PathSample>& samples, double spac
 // largest and lowest, sampled and averaged as FeltLateralAlong does.
 struct VerticalReach {
     double rawTop = 0.0, rawBottom = 0.0, feltTop = 0.0, feltBottom = 0.0;
+    // The loaded path's arc length at the raw force's largest and lowest.
+    double rawTopAt = 0.0, rawBottomAt = 0.0;
     // How far the raw force stands beyond the felt one: above its largest or
     // below its lowest, whichever further.
     double Gap() const { return std::max(rawTop - feltTop, feltBottom - rawBottom); }
+    // Where the raw force stands so far.
+    double GapAt() const {
+        return rawTop - feltTop >= feltBottom - rawBottom ? rawTopAt : rawBottomAt;
+    }
 };
 VerticalReach VerticalReachOf(const std::vector<PathSample>& samples, double spacing,
                               double heartline, const RailFit& fit) {
@@ -4083,8 +4093,14 @@ VerticalReach VerticalReachOf(const std::vector<PathSample>& samples, double spa
     for (size_t j = 0; j < along.size(); ++j) {
         if (!along[j].counted) continue;
         any = true;
-        reach.rawTop = std::max(reach.rawTop, raw[j]);
-        reach.rawBottom = std::min(reach.rawBottom, raw[j]);
+        if (raw[j] > reach.rawTop) {
+            reach.rawTop = raw[j];
+            reach.rawTopAt = along[j].along;
+        }
+        if (raw[j] < reach.rawBottom) {
+            reach.rawBottom = raw[j];
+            reach.rawBottomAt = along[j].along;
+        }
         reach.feltTop = std::max(reach.feltTop, along[j].felt);
         reach.feltBottom = std::min(reach.feltBottom, along[j].felt);
     }
@@ -5703,6 +5719,112 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                        ride.squares <= kept.squares &&
                        (ride.onset <= kept.onset || ride.onset <= onsetBound) &&
                        ride.Gap() <= std::max(kept.Gap() + kStepRollFelt, drawnGap);
+            });
+        }
+    }
+    // Where the kept rail's felt vertical changes fastest, or its raw
+    // vertical stands furthest beyond its felt one (that gap near its
+    // tolerance, see kStepRollGapMargin), within half a felt window of a
+    // drawn curvature step on a steep slope (the path running into or out of
+    // the vertical) with no vertex on it: AlignCurveSteps and OntoMissedSteps
+    // leave such steps where they lie, and the cubic holding one smears it
+    // over its segment and overshoots beside it, which the felt window reads.
+    // (The top hat's pull-up into the vertical, a 3.6 g step at 20.6 m/s
+    // 0.11 m past a vertex at 100, 200 and 400 segments: vertical onsets of
+    // 32.6, 31.9 and 32.1 g/s against the drawn track's bound of 31.9; its
+    // run out of the vertical at 100 segments: the raw vertical 0.84 g
+    // beyond the felt one, 0.04 g beyond the drawn track's gap and its
+    // tolerance.) So the vertex nearest the step moved onto it alone, and
+    // with its neighbours following over kStepSideTaper segments either side
+    // (every segment keeping at least kStepMoveShare of its length: moved
+    // alone, a vertex can leave a short segment beside the step that jolts,
+    // the top hat at 400 segments), and the rail fitted again the kept way
+    // at each, the better kept where it holds the hearts without jolting,
+    // lowers what was read (the onset, or the gap without a higher onset),
+    // keeps the felt vertical's reach and the other within the kept rail's
+    // (or the drawn track's gap), and its felt lateral is no worse, as at the
+    // track's ends above (its squares may grow where it rides no felt lateral
+    // beyond kStepRollFelt anywhere: on a track drawn in one plane they are
+    // the fit's noise). Only on steep slopes, where the finish holds the
+    // heart's place alone (see FinishFit): on a vertex on a level step the
+    // heart's curvature jumps with the drawn one's, a kick at the join (the
+    // airtime hill's step into its crest at 100 and 200 segments: 0.10 /m,
+    // where the smooth rebuild keeps such jumps to a tenth of that).
+    const std::vector<CurveStep> drawnSteps =
+        leans ? std::vector<CurveStep>{} : CurveSteps(walk, loaded, spacing, 1.0, spacing);
+    for (const bool forGap : {false, true}) {
+        if (drawnSteps.empty() || !solved || !(best.distance <= kHeldStray) ||
+            fit.places.size() < 5) {
+            break;
+        }
+        const FeltVertical keptVertical = FeltVerticalOf(loaded, spacing, heartline, fit);
+        const VerticalReach keptReach = VerticalReachOf(loaded, spacing, heartline, fit);
+        if (forGap && !(keptReach.Gap() > kGapTolerance - kStepRollGapMargin)) break;
+        // The drawn step on a steep slope nearest the onset or the gap within
+        // half a felt window, with no vertex on it.
+        const double at = forGap ? keptReach.GapAt() : keptVertical.onsetAt;
+        const CurveStep* step = nullptr;
+        for (const CurveStep& drawnStep : drawnSteps) {
+            const double apart = std::abs(drawnStep.at - at);
+            if (!(apart <= 0.5 * kFeltWindow * drawnStep.speed)) continue;
+            const auto j = static_cast<size_t>(std::nearbyint(
+                std::clamp(drawnStep.at / spacing, 0.0, static_cast<double>(loaded.size() - 1))));
+            if (!(Steepness(loaded[j].tangent) > kMissedStepSteepness)) continue;
+            if (std::find(fit.places.begin(), fit.places.end(), drawnStep.at) != fit.places.end()) {
+                continue;
+            }
+            if (step == nullptr || apart < std::abs(step->at - at)) step = &drawnStep;
+        }
+        if (step == nullptr) continue;
+        const std::vector<double> keptPlaces = fit.places;
+        const auto it = std::upper_bound(keptPlaces.begin(), keptPlaces.end(), step->at);
+        if (it == keptPlaces.begin() || it == keptPlaces.end()) continue;
+        auto q = static_cast<size_t>(it - keptPlaces.begin()) - 1;
+        if (keptPlaces[q + 1] - step->at < step->at - keptPlaces[q]) ++q;
+        if (q < 2 || q + 2 >= keptPlaces.size()) continue;
+        const double shift = step->at - keptPlaces[q];
+        const double drawnGap = drawnFeltLateral().Gap() + kShortSmoothGapMargin;
+        const double onsetBound =
+            kOnsetBoundFactor * std::max(drawnOnset, drawnFeltLateral().onset) + kOnsetTryMargin;
+        double least = forGap ? keptReach.Gap() : keptVertical.onset;
+        for (const int taper : {1, kStepSideTaper}) {
+            givenPlaces = keptPlaces;
+            for (int k = 1 - taper; k < taper; ++k) {
+                const std::ptrdiff_t p = static_cast<std::ptrdiff_t>(q) + k;
+                if (p < 2 || p + 2 >= static_cast<std::ptrdiff_t>(keptPlaces.size())) continue;
+                givenPlaces[static_cast<size_t>(p)] +=
+                    shift * (1.0 - std::abs(k) / static_cast<double>(taper));
+            }
+            givenPlaces[q] = step->at;
+            bool kept = true;  // every segment keeps its share of its length
+            for (size_t p = 1; p < givenPlaces.size(); ++p) {
+                kept = kept && givenPlaces[p] - givenPlaces[p - 1] >=
+                                   kStepMoveShare * (keptPlaces[p] - keptPlaces[p - 1]);
+            }
+            RailFit moved;
+            if (!kept) {
+                givenPlaces.clear();
+                continue;
+            }
+            if (!refitKeptWay(moved)) continue;
+            const FeltVertical movedVertical = FeltVerticalOf(loaded, spacing, heartline, moved);
+            const VerticalReach movedReach = VerticalReachOf(loaded, spacing, heartline, moved);
+            const bool lower =
+                forGap ? movedReach.Gap() < least && !(movedVertical.onset > keptVertical.onset)
+                       : movedVertical.onset < least &&
+                             !(movedReach.Gap() > std::max(keptReach.Gap(), drawnGap));
+            if (!lower || movedVertical.lowest < keptVertical.lowest - kStepRollFelt ||
+                movedReach.feltTop > keptReach.feltTop + kStepRollFelt) {
+                continue;
+            }
+            keepIf(moved, [&](const FeltLateral& before, const FeltLateral& ride) {
+                const bool rides =
+                    ride.largest <= before.largest + kStepRollFelt &&
+                    (ride.squares <= before.squares || ride.largest <= kStepRollFelt) &&
+                    (ride.onset <= before.onset || ride.onset <= onsetBound) &&
+                    ride.Gap() <= std::max(before.Gap() + kStepRollFelt, drawnGap);
+                if (rides) least = forGap ? movedReach.Gap() : movedVertical.onset;
+                return rides;
             });
         }
     }
