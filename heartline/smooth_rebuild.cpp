@@ -396,6 +396,14 @@ constexpr double kPacedNearMargin = 0.1;
 // 0.05 g more lateral at most; at three quarters, within it by 0.5 g/s and
 // 0.01 g less.
 constexpr std::array<double, 2> kPacedWindowShares{1.0, 0.75};
+// How far (s) either side of a lateral onset the vertices are paced where
+// pacing them over kOnsetRefitSeconds made no rail that holds the hearts
+// without jolting: about two felt windows, the roll's turn at the onset
+// alone. (Random case_086 at twice its segments: paced over a second, the
+// vertices given up elsewhere merged a spiral of 13.6 m radius into one
+// 101.7 m segment and the rail strayed, its lateral onset left 0.63 g/s
+// beyond the bound; paced over 0.4 s, within it and 0.01 g less lateral.)
+constexpr double kPacedRollSeconds = 0.4;
 // The bound's own margin (g/s), which the evaluation of a rebuild holds it to.
 constexpr double kOnsetBoundMargin = 1.0;
 // How clearly within the drawn track's felt lateral a refit for the onset
@@ -5414,14 +5422,17 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // kPacedWindowShares), paced both ways from the kept vertex nearest the
     // onset, the rest of the track giving up or taking back vertices so the
     // count stays (see KeepVertexCount; where pacing freed vertices, the fewer
-    // tried next), and the rail fitted the kept way. The first refit is kept
-    // that holds the hearts without jolting, its onset lower, its raw lateral
-    // no further above the felt one than the kept rail's or the drawn track's
-    // (see kShortSmoothGapMargin) or no higher than the kept rail's (see
-    // kPacedRawMargin), and its felt lateral no larger and its squares no
-    // more; failing that, the first that, where the kept rail breaks the
-    // bound, keeps within it and clearly within the drawn track's felt
-    // lateral (see kDrawnLargestMargin). (Random case_173 at its own count:
+    // tried next), and the rail fitted the kept way; where none of those
+    // holds the hearts without jolting, the vertices within kPacedRollSeconds
+    // paced so instead. The first refit is kept that holds the hearts without
+    // jolting, its onset lower, its raw lateral no further above the felt one
+    // than the kept rail's or the drawn track's (see kShortSmoothGapMargin)
+    // or no higher than the kept rail's (see kPacedRawMargin) or clearly
+    // within the drawn track's gap and its tolerance (see kStepRollGapMargin),
+    // and its felt lateral no larger and its squares no more; failing that,
+    // the first that, where the kept rail breaks the bound, keeps within it
+    // and clearly within the drawn track's felt lateral (see
+    // kDrawnLargestMargin). (Random case_173 at its own count:
     // 2.6 to 3.4 m segments at 18.6 m/s, the raw lateral wobbling up to 0.35 g
     // about the chosen up's on each, a lateral onset of 11.0 g/s against a
     // bound of 10.0, which the refits above lowered to 10.6 at most; paced,
@@ -5447,13 +5458,14 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             bool unused = false;
             samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
             current = recipe;
-            const double reach = kOnsetRefitSeconds * SpeedAt(samples, spacing, onsetAt);
-            // The kept vertices before `first` and after `last` stay.
-            size_t first = nearest, last = nearest;
-            while (first > 1 && kept[first - 1] > onsetAt - reach) --first;
-            while (last + 2 < kept.size() && kept[last + 1] < onsetAt + reach) ++last;
-            // The refits paced at `share` of a felt window.
-            const auto pacedAt = [&](double share) {
+            // The refits paced at `share` of a felt window over the kept
+            // vertices within `seconds` of the onset.
+            const auto pacedAt = [&](double seconds, double share) {
+                const double reach = seconds * SpeedAt(samples, spacing, onsetAt);
+                // The kept vertices before `first` and after `last` stay.
+                size_t first = nearest, last = nearest;
+                while (first > 1 && kept[first - 1] > onsetAt - reach) --first;
+                while (last + 2 < kept.size() && kept[last + 1] < onsetAt + reach) ++last;
                 const auto window = [&](double s) {
                     return share * kFeltWindow * SpeedAt(samples, spacing, s);
                 };
@@ -5507,11 +5519,16 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             // refit keeps within it and clearly within the drawn track's.
             const FeltLateral& drawn = drawnFeltLateral();
             const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+            // Whether any refit held the hearts without jolting.
+            bool anyHeld = false;
             const auto keepFirst = [&](std::vector<RailFit>& refits, bool clearlyWithin) {
                 bool better = false;
                 for (RailFit& refit : refits) {
                     keepIf(refit, [&](const FeltLateral& before, const FeltLateral& after) {
-                        if (!(after.onset < before.onset) || !opensNoGap(before, after)) {
+                        anyHeld = true;
+                        if (!(after.onset < before.onset) ||
+                            !(opensNoGap(before, after) ||
+                              after.Gap() <= drawn.Gap() + kGapTolerance - kStepRollGapMargin)) {
                             return false;
                         }
                         better = clearlyWithin
@@ -5528,11 +5545,15 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             };
             std::vector<RailFit> refits;
             bool better = false;
-            for (const double share : kPacedWindowShares) {
-                std::vector<RailFit> made = pacedAt(share);
-                better = keepFirst(made, false);
-                if (better) break;
-                for (RailFit& refit : made) refits.push_back(std::move(refit));
+            for (const bool rollAlone : {false, true}) {
+                if (better || (rollAlone && anyHeld)) break;
+                const double seconds = rollAlone ? kPacedRollSeconds : kOnsetRefitSeconds;
+                for (const double share : kPacedWindowShares) {
+                    std::vector<RailFit> made = pacedAt(seconds, share);
+                    better = keepFirst(made, false);
+                    if (better) break;
+                    for (RailFit& refit : made) refits.push_back(std::move(refit));
+                }
             }
             if (!better) keepFirst(refits, true);
         }
