@@ -394,6 +394,23 @@ constexpr double kPacedRawMargin = 0.01;
 // its segments read 11.86 g/s against a bound of 11.87 and rode 0.01 g/s
 // beyond it).
 constexpr double kPacedNearMargin = 0.1;
+// The shares of a felt window's path the vertices about a lateral onset are
+// paced at, in turn (see FitSmooth): paced a whole window apart random
+// case_073 at four times its segments came within its bound only by riding
+// 0.05 g more lateral at most; at three quarters, within it by 0.5 g/s and
+// 0.01 g less. The shorter shares are tried at the kept count alone: at the
+// fewer vertices pacing frees, random case_034 at four times its segments
+// kept the dense vertices of a rolling slope beside paced segments 19 times
+// their length.
+constexpr std::array<double, 2> kPacedWindowShares{1.0, 0.75};
+// How far (s) either side of a lateral onset the vertices are paced where
+// pacing them over kOnsetRefitSeconds made no rail that holds the hearts
+// without jolting: about two felt windows, the roll's turn at the onset
+// alone. (Random case_086 at twice its segments: paced over a second, the
+// vertices given up elsewhere merged a spiral of 13.6 m radius into one
+// 101.7 m segment and the rail strayed, its lateral onset left 0.63 g/s
+// beyond the bound; paced over 0.4 s, within it and 0.01 g less lateral.)
+constexpr double kPacedRollSeconds = 0.4;
 // The bound's own margin (g/s), which the evaluation of a rebuild holds it to.
 constexpr double kOnsetBoundMargin = 1.0;
 // How clearly within the drawn track's felt lateral a refit for the onset
@@ -5445,27 +5462,33 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // segment, about the up it follows, and the felt window averages that
     // wobble out only where a segment is as long as the window. So the kept
     // vertices within kOnsetRefitSeconds of the onset are replaced by vertices
-    // one felt window of path apart, paced both ways from the kept vertex
-    // nearest the onset, the rest of the track giving up or taking back
-    // vertices so the count stays (see KeepVertexCount; where pacing freed
-    // vertices, the fewer tried next), and the rail fitted the kept way, kept
-    // where it holds the hearts without jolting, its onset is lower, its raw
-    // lateral stands no further above the felt one than the kept rail's or the
-    // drawn track's (see kShortSmoothGapMargin) or no higher than the kept
-    // rail's (see kPacedRawMargin), and its felt lateral no larger and its
-    // squares no more, or, where the kept rail breaks the bound and the refit
-    // keeps within it, clearly within the drawn track's (see
-    // kDrawnLargestMargin). (Random case_173 at its own count: 2.6 to 3.4 m
-    // segments at 18.6 m/s, the raw lateral wobbling up to 0.35 g about the
-    // chosen up's on each, a lateral onset of 11.0 g/s against a bound of
-    // 10.0, which the refits above lowered to 10.6 at most; paced, 9.2. Tried
-    // wherever the onset refit is, it dropped the vertices of a straight
+    // one felt window of path apart (then a share of one, see
+    // kPacedWindowShares), paced both ways from the kept vertex nearest the
+    // onset, the rest of the track giving up or taking back vertices so the
+    // count stays (see KeepVertexCount; where pacing freed vertices, the fewer
+    // tried next), and the rail fitted the kept way; where none of those
+    // holds the hearts without jolting, the vertices within kPacedRollSeconds
+    // paced so instead. The first refit is kept that holds the hearts without
+    // jolting, its onset lower, its raw lateral no further above the felt one
+    // than the kept rail's or the drawn track's (see kShortSmoothGapMargin)
+    // or no higher than the kept rail's (see kPacedRawMargin) or clearly
+    // within the drawn track's gap and its tolerance (see kStepRollGapMargin),
+    // and its felt lateral no larger and its squares no more; failing that,
+    // the first that, where the kept rail breaks the bound, keeps within it
+    // and clearly within the drawn track's felt lateral (see
+    // kDrawnLargestMargin). (Random case_173 at its own count:
+    // 2.6 to 3.4 m segments at 18.6 m/s, the raw lateral wobbling up to 0.35 g
+    // about the chosen up's on each, a lateral onset of 11.0 g/s against a
+    // bound of 10.0, which the refits above lowered to 10.6 at most; paced,
+    // 9.2. Tried wherever the onset refit is, it dropped the vertices of a straight
     // without lateral and raised its vertical onset beyond its own bound.
     // Paced only where the stretch had vertices to spare, random case_032 at
     // its own count, segments longer than the felt window at the onset, kept a
-    // lateral onset 0.47 g/s beyond the bound.)
+    // lateral onset 0.47 g/s beyond the bound. Tried only where the onset
+    // refit is as well, random case_073 at four times its segments was never
+    // paced: its drawn onset read on the loaded samples stood 9 g/s above the
+    // grid's and its lateral onset 0.55 g/s beyond the bound.)
     if (!leans && solved && best.distance <= kHeldStray &&
-        keptFeltLateral().onset > kOnsetBoundFactor * drawnOnset + kOnsetTryMargin &&
         keptFeltLateral().onset >
             kOnsetBoundFactor * drawnFeltLateral().onset + kOnsetBoundMargin - kPacedNearMargin) {
         const std::vector<double> kept = fit.places;
@@ -5479,71 +5502,105 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             bool unused = false;
             samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
             current = recipe;
-            const double reach = kOnsetRefitSeconds * SpeedAt(samples, spacing, onsetAt);
-            // The kept vertices before `first` and after `last` stay.
-            size_t first = nearest, last = nearest;
-            while (first > 1 && kept[first - 1] > onsetAt - reach) --first;
-            while (last + 2 < kept.size() && kept[last + 1] < onsetAt + reach) ++last;
-            const auto window = [&](double s) {
-                return kFeltWindow * SpeedAt(samples, spacing, s);
+            // The refits paced at `share` of a felt window over the kept
+            // vertices within `seconds` of the onset, at the fewer vertices
+            // too where `fewerToo`.
+            const auto pacedAt = [&](double seconds, double share, bool fewerToo) {
+                const double reach = seconds * SpeedAt(samples, spacing, onsetAt);
+                // The kept vertices before `first` and after `last` stay.
+                size_t first = nearest, last = nearest;
+                while (first > 1 && kept[first - 1] > onsetAt - reach) --first;
+                while (last + 2 < kept.size() && kept[last + 1] < onsetAt + reach) ++last;
+                const auto window = [&](double s) {
+                    return share * kFeltWindow * SpeedAt(samples, spacing, s);
+                };
+                // (Paced to more vertices than the kept fit has, it is not tried.)
+                std::vector<double> behind, ahead;
+                const auto more = [&](double at) {
+                    return window(at) > 0.0 && behind.size() + ahead.size() < kept.size();
+                };
+                for (double at = kept[nearest] - window(kept[nearest]);
+                     more(at) && at >= kept[first - 1] + 0.5 * window(at); at -= window(at)) {
+                    behind.push_back(at);
+                }
+                for (double at = kept[nearest] + window(kept[nearest]);
+                     more(at) && at <= kept[last + 1] - 0.5 * window(at); at += window(at)) {
+                    ahead.push_back(at);
+                }
+                std::vector<double> paced(kept.begin(),
+                                          kept.begin() + static_cast<std::ptrdiff_t>(first));
+                paced.insert(paced.end(), behind.rbegin(), behind.rend());
+                paced.push_back(kept[nearest]);
+                paced.insert(paced.end(), ahead.begin(), ahead.end());
+                // The paced vertices and the kept ones either side of them
+                // (indices `held` to `held + heldCount` of `paced`) stay; the
+                // count is kept by taking vertices from, or giving them back
+                // to, the rest of the track (see KeepVertexCount).
+                const size_t held = first - 1;
+                const size_t heldCount = behind.size() + ahead.size() + 3;
+                paced.insert(paced.end(), kept.begin() + static_cast<std::ptrdiff_t>(last + 1),
+                             kept.end());
+                // Tried at the kept count first, then, where pacing freed
+                // vertices and `fewerToo`, at the fewer.
+                std::vector<std::vector<double>> tries;
+                std::vector<double> counted = paced;
+                if (KeepVertexCount(samples, limit, steps, held, heldCount, kept.size(), counted)) {
+                    tries.push_back(std::move(counted));
+                }
+                if (fewerToo && paced.size() < kept.size()) tries.push_back(std::move(paced));
+                std::vector<RailFit> made;
+                for (std::vector<double>& places : tries) {
+                    RailFit refit;
+                    givenPlaces = std::move(places);
+                    if (givenPlaces != kept && fitRail(recipe.tuning, refit)) {
+                        made.push_back(std::move(refit));
+                    }
+                }
+                givenPlaces.clear();
+                return made;
             };
-            // (Paced to more vertices than the kept fit has, it is not tried.)
-            std::vector<double> behind, ahead;
-            const auto more = [&](double at) {
-                return window(at) > 0.0 && behind.size() + ahead.size() < kept.size();
-            };
-            for (double at = kept[nearest] - window(kept[nearest]);
-                 more(at) && at >= kept[first - 1] + 0.5 * window(at); at -= window(at)) {
-                behind.push_back(at);
-            }
-            for (double at = kept[nearest] + window(kept[nearest]);
-                 more(at) && at <= kept[last + 1] - 0.5 * window(at); at += window(at)) {
-                ahead.push_back(at);
-            }
-            std::vector<double> paced(kept.begin(),
-                                      kept.begin() + static_cast<std::ptrdiff_t>(first));
-            paced.insert(paced.end(), behind.rbegin(), behind.rend());
-            paced.push_back(kept[nearest]);
-            paced.insert(paced.end(), ahead.begin(), ahead.end());
-            // The paced vertices and the kept ones either side of them
-            // (indices `held` to `held + heldCount` of `paced`) stay; the
-            // count is kept by taking vertices from, or giving them back to,
-            // the rest of the track (see KeepVertexCount).
-            const size_t held = first - 1;
-            const size_t heldCount = behind.size() + ahead.size() + 3;
-            paced.insert(paced.end(), kept.begin() + static_cast<std::ptrdiff_t>(last + 1),
-                         kept.end());
-            // Tried at the kept count first, then, where pacing freed
-            // vertices, at the fewer.
-            std::vector<std::vector<double>> tries;
-            std::vector<double> counted = paced;
-            if (KeepVertexCount(samples, limit, steps, held, heldCount, kept.size(), counted)) {
-                tries.push_back(std::move(counted));
-            }
-            if (paced.size() < kept.size()) tries.push_back(std::move(paced));
-            for (std::vector<double>& places : tries) {
-                RailFit refit;
-                givenPlaces = std::move(places);
-                if (givenPlaces == kept || !fitRail(recipe.tuning, refit)) continue;
+            // The first of `refits` kept where it rides no more lateral or,
+            // `clearlyWithin`, where the kept rail breaks the bound and the
+            // refit keeps within it and clearly within the drawn track's.
+            const FeltLateral& drawn = drawnFeltLateral();
+            const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+            // Whether any refit held the hearts without jolting.
+            bool anyHeld = false;
+            const auto keepFirst = [&](std::vector<RailFit>& refits, bool clearlyWithin) {
                 bool better = false;
-                keepIf(refit, [&](const FeltLateral& before, const FeltLateral& after) {
-                    const FeltLateral& drawn = drawnFeltLateral();
-                    if (!(after.onset < before.onset) || !opensNoGap(before, after)) {
-                        return false;
-                    }
-                    if (after.largest <= before.largest && after.squares <= before.squares) {
-                        better = true;
-                        return true;
-                    }
-                    const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
-                    better = before.onset > bound && after.onset <= bound &&
-                             after.largest <= drawn.largest - kDrawnLargestMargin &&
-                             withinDrawnRms(after);
-                    return better;
-                });
-                if (better) break;
+                for (RailFit& refit : refits) {
+                    keepIf(refit, [&](const FeltLateral& before, const FeltLateral& after) {
+                        anyHeld = true;
+                        if (!(after.onset < before.onset) ||
+                            !(opensNoGap(before, after) ||
+                              after.Gap() <= drawn.Gap() + kGapTolerance - kStepRollGapMargin)) {
+                            return false;
+                        }
+                        better = clearlyWithin
+                                     ? before.onset > bound && after.onset <= bound &&
+                                           after.largest <= drawn.largest - kDrawnLargestMargin &&
+                                           withinDrawnRms(after)
+                                     : after.largest <= before.largest &&
+                                           after.squares <= before.squares;
+                        return better;
+                    });
+                    if (better) return true;
+                }
+                return false;
+            };
+            std::vector<RailFit> refits;
+            bool better = false;
+            for (const bool rollAlone : {false, true}) {
+                if (better || (rollAlone && anyHeld)) break;
+                const double seconds = rollAlone ? kPacedRollSeconds : kOnsetRefitSeconds;
+                for (size_t k = 0; k < kPacedWindowShares.size(); ++k) {
+                    std::vector<RailFit> made = pacedAt(seconds, kPacedWindowShares[k], k == 0);
+                    better = keepFirst(made, false);
+                    if (better) break;
+                    for (RailFit& refit : made) refits.push_back(std::move(refit));
+                }
             }
-            givenPlaces.clear();
+            if (!better) keepFirst(refits, true);
         }
     }
     // Where the kept rail's felt lateral RMS stands above the drawn track's:
