@@ -945,6 +945,18 @@ TEST(SmoothRebuild, MoreSegmentsRideAsWellAsFewer) {
     // case_081 rode one 5.4 m segment over the crest, 4.9 g raw against
     // 3.8 g drawn.
     ExpectRidesAsWellAs(81, 4, 2);
+    // The heart's curvature held at the joins only, the last cubic bent the
+    // heart freely at the track's end under a turning roll: case_151 at four
+    // times its segments (heartline -1.29 m) dipped there to a felt vertical
+    // of 0.46 g, against 0.70 g at twice and 0.80 g on the drawn track.
+    {
+        const Ride fewer = Rebuild(RandomCase(151, 2));
+        ASSERT_TRUE(fewer.result) << fewer.result.message;
+        ForEachHeldRide({RandomCase(151, 4)}, [&fewer](const Ride& ride) {
+            EXPECT_GE(ride.rebuilt.summary.feltMinVertical.value,
+                      fewer.rebuilt.summary.feltMinVertical.value - 0.2);
+        });
+    }
     // A coarser fit split as it was placed, not as its lengthening left it:
     // case_097 at twice its segments got back a 0.53 m segment beside one of
     // 1.9 m through a roll of 6 degrees per metre, which its own count had
