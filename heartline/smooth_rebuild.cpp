@@ -633,10 +633,13 @@ struct FitTuning {
     // The heart's curvature held at the track's first and last vertex too,
     // as at the joins (see FitSmooth's end curvature refit).
     bool curveAtStart = false, curveAtEnd = false;
+    // On a track that leans through a loop, the drawn steps far from the lean
+    // ramped and spread by the finish (see FinishFit).
+    bool rampsAwayFromLean = false;
     bool operator==(const FitTuning&) const = default;
 };
-constexpr FitTuning kSmoothWay{0.11, 0.02, false, false, false, false};
-constexpr FitTuning kCautiousWay{0.2, 0.0, true, false, false, false};
+constexpr FitTuning kSmoothWay{0.11, 0.02, false, false, false, false, false};
+constexpr FitTuning kCautiousWay{0.2, 0.0, true, false, false, false, false};
 // Where the smooth way lets the hearts stray more than kHeldStray, it is
 // fitted again with shorter segments there (see RefineLimits), with the up
 // direction smoothed over at least kLeastSmoothing mean segment lengths and
@@ -649,7 +652,7 @@ constexpr FitTuning kCautiousWay{0.2, 0.0, true, false, false, false};
 // let them stray 2 to 10 cm on 34 of 72 random-layout runs). And the finish
 // lets the hearts slide along the path, which past an end leaves it (9 cm at
 // the start of a 300 m random layout at 100 to 400 segments).
-constexpr FitTuning kRefinedWay{0.11, 0.02, false, true, false, false};
+constexpr FitTuning kRefinedWay{0.11, 0.02, false, true, false, false, false};
 
 struct D3 {
     double x = 0.0, y = 0.0, z = 0.0;
@@ -2226,6 +2229,7 @@ struct RailFit {
     double curveWeight = 0.0;                // see FitTuning
     bool holdEnds = false;                   // see FitTuning
     bool curveAtStart = false, curveAtEnd = false;  // see FitTuning
+    bool rampsAwayFromLean = false;                 // see FitTuning
     // Per segment: the weight of the heart's place in the finish (empty: 1
     // everywhere; see FitSmooth's last try).
     std::vector<double> hold;
@@ -3560,9 +3564,23 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
                                            [](const PathSample& p) { return p.leanWidth > 0.0; });
     const std::vector<CurveStep> drawnSteps =
         leansAnywhere ? std::vector<CurveStep>{} : CurveSteps(walk, samples, spacing);
+    // Through a loop's lean the frame turns with the lean, and the drawn
+    // steps are neither ramped nor spread; where the fit asks (see
+    // FitTuning), those further than a lean's half width from it are, as on
+    // a track without one.
+    std::vector<CurveStep> rampedSteps = drawnSteps;
+    if (leansAnywhere && fit.rampsAwayFromLean) {
+        for (const CurveStep& step : CurveSteps(walk, samples, spacing)) {
+            if (std::none_of(samples.begin(), samples.end(), [&](const PathSample& p) {
+                    return p.leanWidth > 0.0 && std::abs(p.s - step.at) < p.leanWidth;
+                })) {
+                rampedSteps.push_back(step);
+            }
+        }
+    }
     const std::vector<CurveStep> steps = RippledSteps(drawnSteps, fit);
-    const std::vector<CurveStep> ramps = StepRamps(drawnSteps, fit);
-    const std::vector<SpreadStep> spread = SpreadSteps(walk, drawnSteps, ramps, fit);
+    const std::vector<CurveStep> ramps = StepRamps(rampedSteps, fit);
+    const std::vector<SpreadStep> spread = SpreadSteps(walk, rampedSteps, ramps, fit);
     m.heartline = heartline;
     for (int q = 0; q < fit.perSegment; ++q) {
         m.weights.push_back(CubicWeightsAt(static_cast<double>(q) / (fit.perSegment - 1)));
@@ -4795,6 +4813,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         fit.holdEnds = tuning.holdEnds;
         fit.curveAtStart = tuning.curveAtStart;
         fit.curveAtEnd = tuning.curveAtEnd;
+        fit.rampsAwayFromLean = tuning.rampsAwayFromLean;
         for (int i = 0; i < used && !tuning.rateFlagsEverywhere; ++i) {
             const std::vector<double>& steep = fit.steep[AsIndex(i)];
             if (std::any_of(steep.begin(), steep.end(), [](double x) { return x > 0.0; })) {
@@ -6307,6 +6326,52 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     recipe = keptWay;
                     if (asItStands) placed = coarse.placed;
                 }
+            }
+        }
+    }
+    // Where the riders lean through a loop's vertical and the kept rail
+    // misses its gap or onset bound (as above) at a place outside the lean:
+    // the finish, which leaves every drawn step of such a track unramped,
+    // fitted again at the kept places with the steps away from the lean
+    // ramped and spread (see FitTuning), kept only where it holds the hearts
+    // without jolting, misses by less and rides no more felt lateral, its
+    // largest and its squares alike. (Ramped so on every such track, random
+    // case_076 at twice its segments, clean before, rode a lateral onset
+    // 0.28 g/s beyond the bound.)
+    if (leans && recipe.lean && !recipe.tuning.rampsAwayFromLean && solved &&
+        best.distance <= kHeldStray) {
+        const FeltLateral& drawn = drawnFeltLateral();
+        const double gapBound = drawn.Gap() + kGapTolerance;
+        const double onsetBound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+        const auto outsideLean = [&](double at) {
+            for (size_t k = 0; k + 1 < leanSpans.size(); k += 2) {
+                if (at >= leanSpans[k] && at <= leanSpans[k + 1]) return false;
+            }
+            return true;
+        };
+        const auto missOf = [&](const FeltLateral& ride, const RailFit& rail) {
+            const double gap =
+                std::max(ride.Gap(), VerticalReachOf(loaded, spacing, heartline, rail).Gap());
+            return std::max(0.0, gap - gapBound) + std::max(0.0, ride.onset - onsetBound);
+        };
+        const FeltLateral& kept = keptFeltLateral();
+        // (The vertical's gap is read without its place, and counts
+        // wherever it stands.)
+        if ((kept.Gap() > gapBound && outsideLean(kept.rawAt)) ||
+            VerticalReachOf(loaded, spacing, heartline, fit).Gap() > gapBound ||
+            (kept.onset > onsetBound && outsideLean(kept.onsetAt))) {
+            FitRecipe rampedWay = recipe;
+            rampedWay.tuning.rampsAwayFromLean = true;
+            RailFit ramped;
+            if (refitAtKeptPlaces(rampedWay, ramped)) {
+                const double keptMiss = missOf(kept, fit);
+                keepIf(ramped, [&](const FeltLateral& before, const FeltLateral& after) {
+                    const bool rides = missOf(after, ramped) < keptMiss &&
+                                       after.largest <= before.largest &&
+                                       after.squares <= before.squares;
+                    if (rides) recipe = rampedWay;
+                    return rides;
+                });
             }
         }
     }

@@ -750,11 +750,15 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // peaked 1.3 m past a step at 487 m on segments too short for the roll they
 // turn through, and turning the step's vertex left it 0.01 g beyond the same
 // gap bound.
+// case_036 at twice its segments (heartline 0.29 m) leans through a loop at
+// 230 to 276 m, and the finish left every drawn step of the track unramped,
+// those 75 m before the loop too: the raw vertical stood 0.07 g beyond the
+// same gap bound at 156 m.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
-        Cases({{13, 1},  {13, 2},  {13, 4},  {94, 1}, {94, 2},  {94, 4}, {83, 1}, {83, 4},
-               {160, 1}, {147, 1}, {147, 2}, {72, 1}, {58, 4},  {98, 2}, {81, 4}, {27, 1},
-               {171, 1}, {69, 2},  {69, 4},  {55, 1}, {112, 4}, {86, 1}, {182, 4}}),
+        Cases({{13, 1},  {13, 2},  {13, 4},  {94, 1}, {94, 2},  {94, 4}, {83, 1},  {83, 4},
+               {160, 1}, {147, 1}, {147, 2}, {72, 1}, {58, 4},  {98, 2}, {81, 4},  {27, 1},
+               {171, 1}, {69, 2},  {69, 4},  {55, 1}, {112, 4}, {86, 1}, {182, 4}, {36, 2}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
