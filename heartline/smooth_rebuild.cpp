@@ -6263,17 +6263,24 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // vertices fall elsewhere, and the file's eased roll rides some places
     // worse. The coarser count weighs none itself, so this costs one coarser
     // fit, made only where the kept one misses.
+    // The gap and onset bounds a kept fit that still misses is weighed
+    // against below, and how far a rail misses them: its raw lateral or
+    // vertical beyond the felt one, and its onset, past their bounds.
+    const auto heldBounds = [&] {
+        const FeltLateral& drawn = drawnFeltLateral();
+        return std::pair{drawn.Gap() + kGapTolerance,
+                         kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin};
+    };
+    const auto missOf = [&](const FeltLateral& ride, const RailFit& rail) {
+        const auto [gapBound, onsetBound] = heldBounds();
+        const double gap =
+            std::max(ride.Gap(), VerticalReachOf(loaded, spacing, heartline, rail).Gap());
+        return std::max(0.0, gap - gapBound) + std::max(0.0, ride.onset - onsetBound);
+    };
     int placed = placedSegments;
     if (weighCoarser && solved && best.distance <= kHeldStray &&
         segments / 2 >= kLeastCoarseSegments) {
-        const FeltLateral& drawn = drawnFeltLateral();
-        const double gapBound = drawn.Gap() + kGapTolerance;
-        const double onsetBound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
-        const auto missOf = [&](const FeltLateral& ride, const RailFit& rail) {
-            const double gap =
-                std::max(ride.Gap(), VerticalReachOf(loaded, spacing, heartline, rail).Gap());
-            return std::max(0.0, gap - gapBound) + std::max(0.0, ride.onset - onsetBound);
-        };
+        const auto [gapBound, onsetBound] = heldBounds();
         const FeltLateral& kept = keptFeltLateral();
         if (kept.Gap() > gapBound || kept.onset > onsetBound) {
             if (!coarser) coarser = FitSmooth(run, walk, segments / 2, progress, false);
@@ -6340,19 +6347,12 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // 0.28 g/s beyond the bound.)
     if (leans && recipe.lean && !recipe.tuning.rampsAwayFromLean && solved &&
         best.distance <= kHeldStray) {
-        const FeltLateral& drawn = drawnFeltLateral();
-        const double gapBound = drawn.Gap() + kGapTolerance;
-        const double onsetBound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+        const auto [gapBound, onsetBound] = heldBounds();
         const auto outsideLean = [&](double at) {
             for (size_t k = 0; k + 1 < leanSpans.size(); k += 2) {
                 if (at >= leanSpans[k] && at <= leanSpans[k + 1]) return false;
             }
             return true;
-        };
-        const auto missOf = [&](const FeltLateral& ride, const RailFit& rail) {
-            const double gap =
-                std::max(ride.Gap(), VerticalReachOf(loaded, spacing, heartline, rail).Gap());
-            return std::max(0.0, gap - gapBound) + std::max(0.0, ride.onset - onsetBound);
         };
         const FeltLateral& kept = keptFeltLateral();
         // (The vertical's gap is read without its place, and counts
