@@ -4151,11 +4151,17 @@ struct VerticalReach {
         return rawTop - feltTop >= feltBottom - rawBottom ? rawTopAt : rawBottomAt;
     }
 };
-VerticalReach VerticalReachOf(const std::vector<PathSample>& samples, double spacing,
-                              double heartline, const RailFit& fit) {
-    std::vector<double> raw;
+// The vertical force on `fit`'s heart path along the loaded path: raw in
+// `raw`, felt in `along`.
+std::vector<FeltSample> VerticalAlong(const std::vector<PathSample>& samples, double spacing,
+                                      double heartline, const RailFit& fit,
+                                      std::vector<double>& raw) {
     std::vector<FeltSample> along = FeltLateralAlong(samples, spacing, heartline, fit, &raw);
     AverageOverFeltWindow(along, raw);  // the felt values now the vertical's
+    return along;
+}
+VerticalReach VerticalReachOver(const std::vector<FeltSample>& along,
+                                const std::vector<double>& raw) {
     const double lowest = std::numeric_limits<double>::infinity();
     VerticalReach reach{-lowest, lowest, -lowest, lowest};
     bool any = false;
@@ -4175,6 +4181,12 @@ VerticalReach VerticalReachOf(const std::vector<PathSample>& samples, double spa
     }
     return any ? reach : VerticalReach{};
 }
+VerticalReach VerticalReachOf(const std::vector<PathSample>& samples, double spacing,
+                              double heartline, const RailFit& fit) {
+    std::vector<double> raw;
+    const std::vector<FeltSample> along = VerticalAlong(samples, spacing, heartline, fit, raw);
+    return VerticalReachOver(along, raw);
+}
 
 // The felt vertical force on `fit`'s heart path, sampled and averaged as
 // FeltLateralAlong does: its fastest change (g/s, read as FeltLateralOver
@@ -4183,11 +4195,7 @@ struct FeltVertical {
     double onset = 0.0, onsetAt = 0.0;
     double lowest = 0.0, lowestAt = 0.0;
 };
-FeltVertical FeltVerticalOf(const std::vector<PathSample>& samples, double spacing,
-                            double heartline, const RailFit& fit) {
-    std::vector<double> raw;
-    std::vector<FeltSample> along = FeltLateralAlong(samples, spacing, heartline, fit, &raw);
-    AverageOverFeltWindow(along, raw);
+FeltVertical FeltVerticalOver(const std::vector<FeltSample>& along) {
     FeltVertical ride;
     ride.lowest = std::numeric_limits<double>::infinity();
     for (const FeltSample& sample : along) {
@@ -4200,6 +4208,23 @@ FeltVertical FeltVerticalOf(const std::vector<PathSample>& samples, double spaci
     ride.onset = over.onset;
     ride.onsetAt = over.onsetAt;
     return ride;
+}
+FeltVertical FeltVerticalOf(const std::vector<PathSample>& samples, double spacing,
+                            double heartline, const RailFit& fit) {
+    std::vector<double> raw;
+    return FeltVerticalOver(VerticalAlong(samples, spacing, heartline, fit, raw));
+}
+
+// Both, from one reading of the forces.
+struct VerticalReading {
+    FeltVertical felt;
+    VerticalReach reach;
+};
+VerticalReading VerticalOf(const std::vector<PathSample>& samples, double spacing, double heartline,
+                           const RailFit& fit) {
+    std::vector<double> raw;
+    const std::vector<FeltSample> along = VerticalAlong(samples, spacing, heartline, fit, raw);
+    return {FeltVerticalOver(along), VerticalReachOver(along, raw)};
 }
 
 Stray LargestStray(const std::vector<Stray>& strays) {
@@ -5862,6 +5887,13 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // heart's curvature jumps with the drawn one's, a kick at the join (the
     // airtime hill's step into its crest at 100 and 200 segments: 0.10 /m,
     // where the smooth rebuild keeps such jumps to a tenth of that).
+    // The kept rail's felt vertical and raw reach, read where first asked for
+    // and again once a refit below replaces the kept rail.
+    std::optional<VerticalReading> keptReading;
+    const auto keptVerticalReading = [&]() -> const VerticalReading& {
+        if (!keptReading) keptReading = VerticalOf(loaded, spacing, heartline, fit);
+        return *keptReading;
+    };
     const std::vector<CurveStep> drawnSteps =
         leans ? std::vector<CurveStep>{} : CurveSteps(walk, loaded, spacing, 1.0, spacing);
     for (const bool forGap : {false, true}) {
@@ -5869,8 +5901,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             fit.places.size() < 5) {
             break;
         }
-        const FeltVertical keptVertical = FeltVerticalOf(loaded, spacing, heartline, fit);
-        const VerticalReach keptReach = VerticalReachOf(loaded, spacing, heartline, fit);
+        const FeltVertical keptVertical = keptVerticalReading().felt;
+        const VerticalReach keptReach = keptVerticalReading().reach;
         if (forGap && !(keptReach.Gap() > kGapTolerance - kStepRollGapMargin)) break;
         // The drawn step on a steep slope nearest the onset or the gap within
         // half a felt window, with no vertex on it.
@@ -5919,8 +5951,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 continue;
             }
             if (!refitKeptWay(moved)) continue;
-            const FeltVertical movedVertical = FeltVerticalOf(loaded, spacing, heartline, moved);
-            const VerticalReach movedReach = VerticalReachOf(loaded, spacing, heartline, moved);
+            const VerticalReading movedReading = VerticalOf(loaded, spacing, heartline, moved);
+            const FeltVertical& movedVertical = movedReading.felt;
+            const VerticalReach& movedReach = movedReading.reach;
             const bool lower =
                 forGap ? movedReach.Gap() < least && !(movedVertical.onset > keptVertical.onset)
                        : movedVertical.onset < least &&
@@ -5935,7 +5968,10 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     (ride.squares <= before.squares || ride.largest <= kStepRollFelt) &&
                     (ride.onset <= before.onset || ride.onset <= onsetBound) &&
                     ride.Gap() <= std::max(before.Gap() + kStepRollFelt, drawnGap);
-                if (rides) least = forGap ? movedReach.Gap() : movedVertical.onset;
+                if (rides) {
+                    least = forGap ? movedReach.Gap() : movedVertical.onset;
+                    keptReading.reset();
+                }
                 return rides;
             });
         }
@@ -5961,7 +5997,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // own count, 2.3 g further beyond the drawn track's gap.)
     if (solved && best.distance <= kHeldStray && fit.places.size() >= 3 &&
         recipe.tuning.curveWeight > 0.0) {
-        const FeltVertical keptVertical = FeltVerticalOf(loaded, spacing, heartline, fit);
+        const FeltVertical keptVertical = keptVerticalReading().felt;
         const size_t last = fit.places.size() - 1;
         const bool atStart = keptVertical.lowestAt <= fit.places[1];
         const bool atEnd = keptVertical.lowestAt >= fit.places[last - 1];
@@ -5972,9 +6008,10 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             endWay.tuning.curveAtEnd = endWay.tuning.curveAtEnd || atEnd;
             RailFit held;
             if (endWay.tuning != recipe.tuning && refitAtKeptPlaces(endWay, held)) {
-                const FeltVertical heldVertical = FeltVerticalOf(loaded, spacing, heartline, held);
-                const VerticalReach keptReach = VerticalReachOf(loaded, spacing, heartline, fit);
-                const VerticalReach heldReach = VerticalReachOf(loaded, spacing, heartline, held);
+                const VerticalReading heldReading = VerticalOf(loaded, spacing, heartline, held);
+                const FeltVertical& heldVertical = heldReading.felt;
+                const VerticalReach keptReach = keptVerticalReading().reach;
+                const VerticalReach& heldReach = heldReading.reach;
                 const double drawnGap = drawnFeltLateral().Gap() + kShortSmoothGapMargin;
                 const double onsetBound =
                     kOnsetBoundFactor * std::max(drawnOnset, drawnFeltLateral().onset) +
