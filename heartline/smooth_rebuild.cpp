@@ -5396,6 +5396,20 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         if (!drawnFelt) drawnFelt = DrawnFeltLateral(loaded, spacing);
         return *drawnFelt;
     };
+    // The bounds a refit's felt lateral is weighed against, from the drawn
+    // track's: its onset bound (see kOnsetBoundFactor and kOnsetBoundMargin);
+    // that bound as a refit is tried within it, the drawn onset read either
+    // way (on the loaded samples or on the ride profile's grid, see
+    // DrawnFeltLateral) and the try's own margin (see kOnsetTryMargin); and
+    // the drawn gap between raw and felt lateral with the margin a refit may
+    // open beyond it (see kShortSmoothGapMargin).
+    const auto drawnOnsetBound = [&] {
+        return kOnsetBoundFactor * drawnFeltLateral().onset + kOnsetBoundMargin;
+    };
+    const auto triedOnsetBound = [&] {
+        return kOnsetBoundFactor * std::max(drawnOnset, drawnFeltLateral().onset) + kOnsetTryMargin;
+    };
+    const auto triedGapBound = [&] { return drawnFeltLateral().Gap() + kShortSmoothGapMargin; };
     // Whether a refit's raw lateral stands no further above its felt one
     // than the kept rail's does, or the drawn track's with a margin (see
     // kShortSmoothGapMargin), or its largest raw lateral stands no higher
@@ -5405,8 +5419,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // to 2.77 g and the lateral onset by 0.12 g/s, its raw largest 0.1 g
     // lower too, and was dropped for a gap 0.004 g wider.)
     const auto opensNoGap = [&](const FeltLateral& before, const FeltLateral& after) {
-        return after.Gap() <=
-                   std::max(before.Gap(), drawnFeltLateral().Gap() + kShortSmoothGapMargin) ||
+        return after.Gap() <= std::max(before.Gap(), triedGapBound()) ||
                after.rawLargest <= before.rawLargest + kPacedRawMargin;
     };
     // Whether a refit's felt lateral RMS stays clearly within the drawn
@@ -5502,7 +5515,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             if (!(after.onset < before.onset)) return false;
             if (after.largest <= before.largest && after.squares <= before.squares) return true;
             const FeltLateral& drawn = drawnFeltLateral();
-            const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+            const double bound = drawnOnsetBound();
             return before.onset > bound && after.onset <= bound &&
                    after.largest <= drawn.largest - kDrawnLargestMargin && withinDrawnRms(after);
         });
@@ -5526,8 +5539,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     if (!leans && solved && best.distance <= kHeldStray &&
         keptFeltLateral().Gap() > drawnFeltLateral().Gap() + kGapTolerance - kStepRollGapMargin) {
         const FeltLateral& drawn = drawnFeltLateral();
-        const double onsetBound =
-            kOnsetBoundFactor * std::max(drawnOnset, drawn.onset) + kOnsetTryMargin;
+        const double onsetBound = triedOnsetBound();
         refitAbout(keptFeltLateral().rawAt, [&](const FeltLateral& before,
                                                 const FeltLateral& after) {
             const bool breaks = before.Gap() > drawn.Gap() + kGapTolerance;
@@ -5569,8 +5581,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // paced: its drawn onset read on the loaded samples stood 9 g/s above the
     // grid's and its lateral onset 0.55 g/s beyond the bound.)
     if (!leans && solved && best.distance <= kHeldStray &&
-        keptFeltLateral().onset >
-            kOnsetBoundFactor * drawnFeltLateral().onset + kOnsetBoundMargin - kPacedNearMargin) {
+        keptFeltLateral().onset > drawnOnsetBound() - kPacedNearMargin) {
         const std::vector<double> kept = fit.places;
         const double onsetAt = keptFeltLateral().onsetAt;
         const auto closer = [&](double a, double b) {
@@ -5643,7 +5654,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             // `clearlyWithin`, where the kept rail breaks the bound and the
             // refit keeps within it and clearly within the drawn track's.
             const FeltLateral& drawn = drawnFeltLateral();
-            const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+            const double bound = drawnOnsetBound();
             // Whether any refit held the hearts without jolting.
             bool anyHeld = false;
             const auto keepFirst = [&](std::vector<RailFit>& refits, bool clearlyWithin) {
@@ -5715,8 +5726,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             for (const double share : kShortSmoothShares) shares.push_back(share);
             const size_t firstShorter = shares.size();
             for (const double share : kShorterSmoothShares) shares.push_back(share);
-            const double onsetBound =
-                kOnsetBoundFactor * std::max(drawnOnset, drawn.onset) + kOnsetTryMargin;
+            const double onsetBound = triedOnsetBound();
             const FitRecipe keptRecipe = recipe;
             for (size_t k = 0; k < shares.size(); ++k) {
                 if (k >= firstShorter && !(RmsOf(keptFeltLateral()) > RmsOf(drawn))) break;
@@ -5761,8 +5771,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const FeltLateral& drawn = drawnFeltLateral();
         const double excess = keptFeltLateral().largest - drawn.largest;
         if (excess > kCapFeltMargin) {
-            const double onsetBound =
-                kOnsetBoundFactor * std::max(drawnOnset, drawn.onset) + kOnsetTryMargin;
+            const double onsetBound = triedOnsetBound();
             FitRecipe cappedWay = recipe;
             cappedWay.capBelow = recipe.capBelow + excess;
             RailFit capped;
@@ -5843,14 +5852,12 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             }
             const VerticalReach keptReach = VerticalReachOf(loaded, spacing, heartline, fit);
             const VerticalReach movedReach = VerticalReachOf(loaded, spacing, heartline, moved);
-            const double drawnGap = drawnFeltLateral().Gap() + kShortSmoothGapMargin;
+            const double drawnGap = triedGapBound();
             if (movedReach.feltTop > keptReach.feltTop + kStepRollFelt ||
                 movedReach.Gap() > std::max(keptReach.Gap(), drawnGap)) {
                 continue;
             }
-            const double onsetBound =
-                kOnsetBoundFactor * std::max(drawnOnset, drawnFeltLateral().onset) +
-                kOnsetTryMargin;
+            const double onsetBound = triedOnsetBound();
             keepIf(moved, [&](const FeltLateral& kept, const FeltLateral& ride) {
                 return ride.largest <= kept.largest + kStepRollFelt &&
                        ride.squares <= kept.squares &&
@@ -5927,9 +5934,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         if (keptPlaces[q + 1] - step->at < step->at - keptPlaces[q]) ++q;
         if (q < 2 || q + 2 >= keptPlaces.size()) continue;
         const double shift = step->at - keptPlaces[q];
-        const double drawnGap = drawnFeltLateral().Gap() + kShortSmoothGapMargin;
-        const double onsetBound =
-            kOnsetBoundFactor * std::max(drawnOnset, drawnFeltLateral().onset) + kOnsetTryMargin;
+        const double drawnGap = triedGapBound();
+        const double onsetBound = triedOnsetBound();
         double least = forGap ? keptReach.Gap() : keptVertical.onset;
         for (const int taper : {1, kStepSideTaper}) {
             givenPlaces = keptPlaces;
@@ -6012,10 +6018,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 const FeltVertical& heldVertical = heldReading.felt;
                 const VerticalReach keptReach = keptVerticalReading().reach;
                 const VerticalReach& heldReach = heldReading.reach;
-                const double drawnGap = drawnFeltLateral().Gap() + kShortSmoothGapMargin;
-                const double onsetBound =
-                    kOnsetBoundFactor * std::max(drawnOnset, drawnFeltLateral().onset) +
-                    kOnsetTryMargin;
+                const double drawnGap = triedGapBound();
+                const double onsetBound = triedOnsetBound();
                 if (heldVertical.lowest > keptVertical.lowest &&
                     heldVertical.onset <= keptVertical.onset + kStepRollOnsetNoise &&
                     heldReach.feltTop <= keptReach.feltTop + kStepRollFelt &&
@@ -6206,8 +6210,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // segments and 13.2 at 56 against a bound of 12.6; turned, 12.1 and
     // 12.6 as the rebuild reads them, the largest felt lateral no higher.)
     if (!leans && solved && best.distance <= kHeldStray) {
-        const FeltLateral& drawn = drawnFeltLateral();
-        const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+        const double bound = drawnOnsetBound();
         const FeltLateral& kept = keptFeltLateral();
         const CurveStep* step = kept.onset > bound
                                     ? NearestStep(steps, missedSteps, kept.onsetAt, kStepRollReach)
@@ -6271,7 +6274,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // back by half, left the frame turning too fast for the hearts.)
     if (leans && recipe.lean && solved && best.distance <= kHeldStray) {
         const FeltLateral& drawn = drawnFeltLateral();
-        const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+        const double bound = drawnOnsetBound();
         if (keptFeltLateral().onset > bound) {
             FitRecipe heldWay = recipe;
             heldWay.leanOnset = kOnsetBoundFactor * std::max(drawnOnset, drawn.onset);
@@ -6304,9 +6307,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // against below, and how far a rail misses them: its raw lateral or
     // vertical beyond the felt one, and its onset, past their bounds.
     const auto heldBounds = [&] {
-        const FeltLateral& drawn = drawnFeltLateral();
-        return std::pair{drawn.Gap() + kGapTolerance,
-                         kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin};
+        return std::pair{drawnFeltLateral().Gap() + kGapTolerance, drawnOnsetBound()};
     };
     const auto missOf = [&](const FeltLateral& ride, const RailFit& rail) {
         const auto [gapBound, onsetBound] = heldBounds();
