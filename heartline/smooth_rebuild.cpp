@@ -3985,6 +3985,7 @@ std::vector<FeltSample> FeltLateralAlong(const std::vector<PathSample>& samples,
     along.reserve(regular + 2);
     std::vector<double> raw;
     raw.reserve(regular + 2);
+    if (vertical != nullptr) vertical->reserve(vertical->size() + regular + 2);
     size_t k = 0;  // walk interval [k, k + 1] holding the distance
     for (size_t n = 0; n <= regular + 1; ++n) {
         double distance = static_cast<double>(n) * kFeltSpacing;
@@ -4225,6 +4226,26 @@ VerticalReading VerticalOf(const std::vector<PathSample>& samples, double spacin
     std::vector<double> raw;
     const std::vector<FeltSample> along = VerticalAlong(samples, spacing, heartline, fit, raw);
     return {FeltVerticalOver(along), VerticalReachOver(along, raw)};
+}
+// A rail's forces from one pass over its heart path: the felt lateral's
+// samples (see FeltLateralAlong) and each sample's raw vertical force (g),
+// for its felt lateral to be read at once and its felt vertical only where
+// asked for.
+struct ForcesAlong {
+    std::vector<FeltSample> along;
+    std::vector<double> vertical;
+};
+ForcesAlong ForcesAlongOf(const std::vector<PathSample>& samples, double spacing, double heartline,
+                          const RailFit& fit) {
+    ForcesAlong forces;
+    forces.along = FeltLateralAlong(samples, spacing, heartline, fit, &forces.vertical);
+    return forces;
+}
+// The felt vertical and raw reach read from them, as VerticalOf reads them.
+VerticalReading VerticalOver(const ForcesAlong& forces) {
+    std::vector<FeltSample> along = forces.along;
+    AverageOverFeltWindow(along, forces.vertical);
+    return {FeltVerticalOver(along), VerticalReachOver(along, forces.vertical)};
 }
 
 Stray LargestStray(const std::vector<Stray>& strays) {
@@ -5383,11 +5404,25 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // largest no more than `largest` (g) higher, its squares no more than
     // `squares` times as many (see kMissedStepSquares). Not on a track with a
     // loop's lean, which sets its segments.
-    // The kept fit's felt lateral, worked out once and handed on with it.
+    // The kept fit's felt lateral, worked out once and handed on with it;
+    // where it is worked out here, from the kept fit's forces read with the
+    // raw vertical too, so that the felt vertical and raw reach, read where
+    // first asked for, need no second pass over them. A refit that replaces
+    // the kept fit drops the forces and the vertical.
+    std::optional<ForcesAlong> keptForces;
     std::optional<FeltLateral> keptFelt;
+    std::optional<VerticalReading> keptReading;
+    const auto keptForcesAlong = [&]() -> const ForcesAlong& {
+        if (!keptForces) keptForces = ForcesAlongOf(loaded, spacing, heartline, fit);
+        return *keptForces;
+    };
     const auto keptFeltLateral = [&]() -> const FeltLateral& {
-        if (!keptFelt) keptFelt = FeltLateralOf(loaded, spacing, heartline, fit);
+        if (!keptFelt) keptFelt = FeltLateralOver(keptForcesAlong().along);
         return *keptFelt;
+    };
+    const auto keptVerticalReading = [&]() -> const VerticalReading& {
+        if (!keptReading) keptReading = VerticalOver(keptForcesAlong());
+        return *keptReading;
     };
     // The drawn track's, read as a rail's is (see DrawnFeltLateral), worked
     // out where first asked for.
@@ -5442,6 +5477,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         fit = std::move(moved);
         best = stray;
         keptFelt = after;
+        keptForces.reset();
+        keptReading.reset();
     };
     const auto refitOnto = [&](double largest, double squares) {
         if (givenPlaces.empty()) return;
@@ -5894,13 +5931,6 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // heart's curvature jumps with the drawn one's, a kick at the join (the
     // airtime hill's step into its crest at 100 and 200 segments: 0.10 /m,
     // where the smooth rebuild keeps such jumps to a tenth of that).
-    // The kept rail's felt vertical and raw reach, read where first asked for
-    // and again once a refit below replaces the kept rail.
-    std::optional<VerticalReading> keptReading;
-    const auto keptVerticalReading = [&]() -> const VerticalReading& {
-        if (!keptReading) keptReading = VerticalOf(loaded, spacing, heartline, fit);
-        return *keptReading;
-    };
     const std::vector<CurveStep> drawnSteps =
         leans ? std::vector<CurveStep>{} : CurveSteps(walk, loaded, spacing, 1.0, spacing);
     for (const bool forGap : {false, true}) {
@@ -5974,10 +6004,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     (ride.squares <= before.squares || ride.largest <= kStepRollFelt) &&
                     (ride.onset <= before.onset || ride.onset <= onsetBound) &&
                     ride.Gap() <= std::max(before.Gap() + kStepRollFelt, drawnGap);
-                if (rides) {
-                    least = forGap ? movedReach.Gap() : movedVertical.onset;
-                    keptReading.reset();
-                }
+                if (rides) least = forGap ? movedReach.Gap() : movedVertical.onset;
                 return rides;
             });
         }
@@ -6368,6 +6395,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     fit = std::move(*better);
                     best = keptStray;
                     keptFelt = keptRide;
+                    keptForces.reset();
+                    keptReading.reset();
                     recipe = keptWay;
                     if (asItStands) placed = coarse.placed;
                 }
