@@ -3985,6 +3985,7 @@ std::vector<FeltSample> FeltLateralAlong(const std::vector<PathSample>& samples,
     along.reserve(regular + 2);
     std::vector<double> raw;
     raw.reserve(regular + 2);
+    if (vertical != nullptr) vertical->reserve(vertical->size() + regular + 2);
     size_t k = 0;  // walk interval [k, k + 1] holding the distance
     for (size_t n = 0; n <= regular + 1; ++n) {
         double distance = static_cast<double>(n) * kFeltSpacing;
@@ -4225,6 +4226,26 @@ VerticalReading VerticalOf(const std::vector<PathSample>& samples, double spacin
     std::vector<double> raw;
     const std::vector<FeltSample> along = VerticalAlong(samples, spacing, heartline, fit, raw);
     return {FeltVerticalOver(along), VerticalReachOver(along, raw)};
+}
+// A rail's forces from one pass over its heart path: the felt lateral's
+// samples (see FeltLateralAlong) and each sample's raw vertical force (g),
+// for its felt lateral to be read at once and its felt vertical only where
+// asked for.
+struct ForcesAlong {
+    std::vector<FeltSample> along;
+    std::vector<double> vertical;
+};
+ForcesAlong ForcesAlongOf(const std::vector<PathSample>& samples, double spacing, double heartline,
+                          const RailFit& fit) {
+    ForcesAlong forces;
+    forces.along = FeltLateralAlong(samples, spacing, heartline, fit, &forces.vertical);
+    return forces;
+}
+// The felt vertical and raw reach read from them, as VerticalOf reads them.
+VerticalReading VerticalOver(const ForcesAlong& forces) {
+    std::vector<FeltSample> along = forces.along;
+    AverageOverFeltWindow(along, forces.vertical);
+    return {FeltVerticalOver(along), VerticalReachOver(along, forces.vertical)};
 }
 
 Stray LargestStray(const std::vector<Stray>& strays) {
@@ -5383,11 +5404,25 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // largest no more than `largest` (g) higher, its squares no more than
     // `squares` times as many (see kMissedStepSquares). Not on a track with a
     // loop's lean, which sets its segments.
-    // The kept fit's felt lateral, worked out once and handed on with it.
+    // The kept fit's felt lateral, worked out once and handed on with it;
+    // where it is worked out here, from the kept fit's forces read with the
+    // raw vertical too, so that the felt vertical and raw reach, read where
+    // first asked for, need no second pass over them. A refit that replaces
+    // the kept fit drops the forces and the vertical.
+    std::optional<ForcesAlong> keptForces;
     std::optional<FeltLateral> keptFelt;
+    std::optional<VerticalReading> keptReading;
+    const auto keptForcesAlong = [&]() -> const ForcesAlong& {
+        if (!keptForces) keptForces = ForcesAlongOf(loaded, spacing, heartline, fit);
+        return *keptForces;
+    };
     const auto keptFeltLateral = [&]() -> const FeltLateral& {
-        if (!keptFelt) keptFelt = FeltLateralOf(loaded, spacing, heartline, fit);
+        if (!keptFelt) keptFelt = FeltLateralOver(keptForcesAlong().along);
         return *keptFelt;
+    };
+    const auto keptVerticalReading = [&]() -> const VerticalReading& {
+        if (!keptReading) keptReading = VerticalOver(keptForcesAlong());
+        return *keptReading;
     };
     // The drawn track's, read as a rail's is (see DrawnFeltLateral), worked
     // out where first asked for.
@@ -5396,6 +5431,20 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         if (!drawnFelt) drawnFelt = DrawnFeltLateral(loaded, spacing);
         return *drawnFelt;
     };
+    // The bounds a refit's felt lateral is weighed against, from the drawn
+    // track's: its onset bound (see kOnsetBoundFactor and kOnsetBoundMargin);
+    // that bound as a refit is tried within it, the drawn onset read either
+    // way (on the loaded samples or on the ride profile's grid, see
+    // DrawnFeltLateral) and the try's own margin (see kOnsetTryMargin); and
+    // the drawn gap between raw and felt lateral with the margin a refit may
+    // open beyond it (see kShortSmoothGapMargin).
+    const auto drawnOnsetBound = [&] {
+        return kOnsetBoundFactor * drawnFeltLateral().onset + kOnsetBoundMargin;
+    };
+    const auto triedOnsetBound = [&] {
+        return kOnsetBoundFactor * std::max(drawnOnset, drawnFeltLateral().onset) + kOnsetTryMargin;
+    };
+    const auto triedGapBound = [&] { return drawnFeltLateral().Gap() + kShortSmoothGapMargin; };
     // Whether a refit's raw lateral stands no further above its felt one
     // than the kept rail's does, or the drawn track's with a margin (see
     // kShortSmoothGapMargin), or its largest raw lateral stands no higher
@@ -5405,8 +5454,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // to 2.77 g and the lateral onset by 0.12 g/s, its raw largest 0.1 g
     // lower too, and was dropped for a gap 0.004 g wider.)
     const auto opensNoGap = [&](const FeltLateral& before, const FeltLateral& after) {
-        return after.Gap() <=
-                   std::max(before.Gap(), drawnFeltLateral().Gap() + kShortSmoothGapMargin) ||
+        return after.Gap() <= std::max(before.Gap(), triedGapBound()) ||
                after.rawLargest <= before.rawLargest + kPacedRawMargin;
     };
     // Whether a refit's felt lateral RMS stays clearly within the drawn
@@ -5429,6 +5477,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         fit = std::move(moved);
         best = stray;
         keptFelt = after;
+        keptForces.reset();
+        keptReading.reset();
     };
     const auto refitOnto = [&](double largest, double squares) {
         if (givenPlaces.empty()) return;
@@ -5502,7 +5552,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             if (!(after.onset < before.onset)) return false;
             if (after.largest <= before.largest && after.squares <= before.squares) return true;
             const FeltLateral& drawn = drawnFeltLateral();
-            const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+            const double bound = drawnOnsetBound();
             return before.onset > bound && after.onset <= bound &&
                    after.largest <= drawn.largest - kDrawnLargestMargin && withinDrawnRms(after);
         });
@@ -5526,8 +5576,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     if (!leans && solved && best.distance <= kHeldStray &&
         keptFeltLateral().Gap() > drawnFeltLateral().Gap() + kGapTolerance - kStepRollGapMargin) {
         const FeltLateral& drawn = drawnFeltLateral();
-        const double onsetBound =
-            kOnsetBoundFactor * std::max(drawnOnset, drawn.onset) + kOnsetTryMargin;
+        const double onsetBound = triedOnsetBound();
         refitAbout(keptFeltLateral().rawAt, [&](const FeltLateral& before,
                                                 const FeltLateral& after) {
             const bool breaks = before.Gap() > drawn.Gap() + kGapTolerance;
@@ -5569,8 +5618,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // paced: its drawn onset read on the loaded samples stood 9 g/s above the
     // grid's and its lateral onset 0.55 g/s beyond the bound.)
     if (!leans && solved && best.distance <= kHeldStray &&
-        keptFeltLateral().onset >
-            kOnsetBoundFactor * drawnFeltLateral().onset + kOnsetBoundMargin - kPacedNearMargin) {
+        keptFeltLateral().onset > drawnOnsetBound() - kPacedNearMargin) {
         const std::vector<double> kept = fit.places;
         const double onsetAt = keptFeltLateral().onsetAt;
         const auto closer = [&](double a, double b) {
@@ -5643,7 +5691,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             // `clearlyWithin`, where the kept rail breaks the bound and the
             // refit keeps within it and clearly within the drawn track's.
             const FeltLateral& drawn = drawnFeltLateral();
-            const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+            const double bound = drawnOnsetBound();
             // Whether any refit held the hearts without jolting.
             bool anyHeld = false;
             const auto keepFirst = [&](std::vector<RailFit>& refits, bool clearlyWithin) {
@@ -5715,8 +5763,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             for (const double share : kShortSmoothShares) shares.push_back(share);
             const size_t firstShorter = shares.size();
             for (const double share : kShorterSmoothShares) shares.push_back(share);
-            const double onsetBound =
-                kOnsetBoundFactor * std::max(drawnOnset, drawn.onset) + kOnsetTryMargin;
+            const double onsetBound = triedOnsetBound();
             const FitRecipe keptRecipe = recipe;
             for (size_t k = 0; k < shares.size(); ++k) {
                 if (k >= firstShorter && !(RmsOf(keptFeltLateral()) > RmsOf(drawn))) break;
@@ -5761,8 +5808,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const FeltLateral& drawn = drawnFeltLateral();
         const double excess = keptFeltLateral().largest - drawn.largest;
         if (excess > kCapFeltMargin) {
-            const double onsetBound =
-                kOnsetBoundFactor * std::max(drawnOnset, drawn.onset) + kOnsetTryMargin;
+            const double onsetBound = triedOnsetBound();
             FitRecipe cappedWay = recipe;
             cappedWay.capBelow = recipe.capBelow + excess;
             RailFit capped;
@@ -5843,14 +5889,12 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             }
             const VerticalReach keptReach = VerticalReachOf(loaded, spacing, heartline, fit);
             const VerticalReach movedReach = VerticalReachOf(loaded, spacing, heartline, moved);
-            const double drawnGap = drawnFeltLateral().Gap() + kShortSmoothGapMargin;
+            const double drawnGap = triedGapBound();
             if (movedReach.feltTop > keptReach.feltTop + kStepRollFelt ||
                 movedReach.Gap() > std::max(keptReach.Gap(), drawnGap)) {
                 continue;
             }
-            const double onsetBound =
-                kOnsetBoundFactor * std::max(drawnOnset, drawnFeltLateral().onset) +
-                kOnsetTryMargin;
+            const double onsetBound = triedOnsetBound();
             keepIf(moved, [&](const FeltLateral& kept, const FeltLateral& ride) {
                 return ride.largest <= kept.largest + kStepRollFelt &&
                        ride.squares <= kept.squares &&
@@ -5887,13 +5931,6 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // heart's curvature jumps with the drawn one's, a kick at the join (the
     // airtime hill's step into its crest at 100 and 200 segments: 0.10 /m,
     // where the smooth rebuild keeps such jumps to a tenth of that).
-    // The kept rail's felt vertical and raw reach, read where first asked for
-    // and again once a refit below replaces the kept rail.
-    std::optional<VerticalReading> keptReading;
-    const auto keptVerticalReading = [&]() -> const VerticalReading& {
-        if (!keptReading) keptReading = VerticalOf(loaded, spacing, heartline, fit);
-        return *keptReading;
-    };
     const std::vector<CurveStep> drawnSteps =
         leans ? std::vector<CurveStep>{} : CurveSteps(walk, loaded, spacing, 1.0, spacing);
     for (const bool forGap : {false, true}) {
@@ -5927,9 +5964,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         if (keptPlaces[q + 1] - step->at < step->at - keptPlaces[q]) ++q;
         if (q < 2 || q + 2 >= keptPlaces.size()) continue;
         const double shift = step->at - keptPlaces[q];
-        const double drawnGap = drawnFeltLateral().Gap() + kShortSmoothGapMargin;
-        const double onsetBound =
-            kOnsetBoundFactor * std::max(drawnOnset, drawnFeltLateral().onset) + kOnsetTryMargin;
+        const double drawnGap = triedGapBound();
+        const double onsetBound = triedOnsetBound();
         double least = forGap ? keptReach.Gap() : keptVertical.onset;
         for (const int taper : {1, kStepSideTaper}) {
             givenPlaces = keptPlaces;
@@ -5968,10 +6004,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     (ride.squares <= before.squares || ride.largest <= kStepRollFelt) &&
                     (ride.onset <= before.onset || ride.onset <= onsetBound) &&
                     ride.Gap() <= std::max(before.Gap() + kStepRollFelt, drawnGap);
-                if (rides) {
-                    least = forGap ? movedReach.Gap() : movedVertical.onset;
-                    keptReading.reset();
-                }
+                if (rides) least = forGap ? movedReach.Gap() : movedVertical.onset;
                 return rides;
             });
         }
@@ -6012,10 +6045,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 const FeltVertical& heldVertical = heldReading.felt;
                 const VerticalReach keptReach = keptVerticalReading().reach;
                 const VerticalReach& heldReach = heldReading.reach;
-                const double drawnGap = drawnFeltLateral().Gap() + kShortSmoothGapMargin;
-                const double onsetBound =
-                    kOnsetBoundFactor * std::max(drawnOnset, drawnFeltLateral().onset) +
-                    kOnsetTryMargin;
+                const double drawnGap = triedGapBound();
+                const double onsetBound = triedOnsetBound();
                 if (heldVertical.lowest > keptVertical.lowest &&
                     heldVertical.onset <= keptVertical.onset + kStepRollOnsetNoise &&
                     heldReach.feltTop <= keptReach.feltTop + kStepRollFelt &&
@@ -6206,8 +6237,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // segments and 13.2 at 56 against a bound of 12.6; turned, 12.1 and
     // 12.6 as the rebuild reads them, the largest felt lateral no higher.)
     if (!leans && solved && best.distance <= kHeldStray) {
-        const FeltLateral& drawn = drawnFeltLateral();
-        const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+        const double bound = drawnOnsetBound();
         const FeltLateral& kept = keptFeltLateral();
         const CurveStep* step = kept.onset > bound
                                     ? NearestStep(steps, missedSteps, kept.onsetAt, kStepRollReach)
@@ -6271,7 +6301,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // back by half, left the frame turning too fast for the hearts.)
     if (leans && recipe.lean && solved && best.distance <= kHeldStray) {
         const FeltLateral& drawn = drawnFeltLateral();
-        const double bound = kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin;
+        const double bound = drawnOnsetBound();
         if (keptFeltLateral().onset > bound) {
             FitRecipe heldWay = recipe;
             heldWay.leanOnset = kOnsetBoundFactor * std::max(drawnOnset, drawn.onset);
@@ -6304,9 +6334,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // against below, and how far a rail misses them: its raw lateral or
     // vertical beyond the felt one, and its onset, past their bounds.
     const auto heldBounds = [&] {
-        const FeltLateral& drawn = drawnFeltLateral();
-        return std::pair{drawn.Gap() + kGapTolerance,
-                         kOnsetBoundFactor * drawn.onset + kOnsetBoundMargin};
+        return std::pair{drawnFeltLateral().Gap() + kGapTolerance, drawnOnsetBound()};
     };
     const auto missOf = [&](const FeltLateral& ride, const RailFit& rail) {
         const auto [gapBound, onsetBound] = heldBounds();
@@ -6367,6 +6395,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     fit = std::move(*better);
                     best = keptStray;
                     keptFelt = keptRide;
+                    keptForces.reset();
+                    keptReading.reset();
                     recipe = keptWay;
                     if (asItStands) placed = coarse.placed;
                 }
