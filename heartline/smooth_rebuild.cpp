@@ -403,6 +403,13 @@ constexpr double kPacedNearMargin = 0.1;
 // kept the dense vertices of a rolling slope beside paced segments 19 times
 // their length.
 constexpr std::array<double, 2> kPacedWindowShares{1.0, 0.75};
+// Where pacing frees vertices, the paced steps towards the kept vertices
+// either side of the stretch grow from the kept segment beyond by at most
+// this much (metres per metre): each step at most 1.3 times the next one
+// closer to them. (Paced a window apart up to them, random case_034 at four
+// times its segments met its 1.5 m segments with paced ones 21 times their
+// length.)
+constexpr double kPacedGrading = 0.3;
 // How far (s) either side of a lateral onset the vertices are paced where
 // pacing them over kOnsetRefitSeconds made no rail that holds the hearts
 // without jolting: about two felt windows, the roll's turn at the onset
@@ -5644,8 +5651,12 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // within the drawn track's gap and its tolerance (see kStepRollGapMargin),
     // and its felt lateral no larger and its squares no more; failing that,
     // the first that, where the kept rail breaks the bound, keeps within it
-    // and clearly within the drawn track's felt lateral (see
-    // kDrawnLargestMargin). (Random case_173 at its own count:
+    // (or, where the kept rail reads within kPacedNearMargin of the bound,
+    // keeps that margin within it, its largest felt lateral no higher) and
+    // rides clearly within the drawn track's felt lateral: its RMS (see
+    // kDrawnRmsShare) and its largest, clearly below the drawn track's (see
+    // kDrawnLargestMargin) or no higher than the kept rail's nor the drawn
+    // track's. (Random case_173 at its own count:
     // 2.6 to 3.4 m segments at 18.6 m/s, the raw lateral wobbling up to 0.35 g
     // about the chosen up's on each, a lateral onset of 11.0 g/s against a
     // bound of 10.0, which the refits above lowered to 10.6 at most; paced,
@@ -5656,9 +5667,19 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // lateral onset 0.47 g/s beyond the bound. Tried only where the onset
     // refit is as well, random case_073 at four times its segments was never
     // paced: its drawn onset read on the loaded samples stood 9 g/s above the
-    // grid's and its lateral onset 0.55 g/s beyond the bound.)
-    if (!leans && solved && best.distance <= kHeldStray &&
-        keptFeltLateral().onset > drawnOnsetBound() - kPacedNearMargin) {
+    // grid's and its lateral onset 0.55 g/s beyond the bound. Random case_034
+    // at four times its segments read 10.364 g/s against a bound of 10.364
+    // and rode just beyond it; its paced refit at the fewer vertices,
+    // dropped for 0.17 % more squares, read 9.8 with its largest felt
+    // lateral no higher. Random case_023 at its own count, capped (see
+    // below), rode a lateral onset 0.34 g/s beyond the bound; paced after the
+    // cap, 15.1 g/s against a bound of 17.5, its largest 0.007 g lower and
+    // 0.09 g below the drawn track's, dropped for 0.16 % more squares.)
+    const auto paceOnset = [&] {
+        if (leans || !solved || !(best.distance <= kHeldStray) ||
+            !(keptFeltLateral().onset > drawnOnsetBound() - kPacedNearMargin)) {
+            return;
+        }
         const std::vector<double> kept = fit.places;
         const double onsetAt = keptFeltLateral().onsetAt;
         const auto closer = [&](double a, double b) {
@@ -5715,7 +5736,59 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 if (KeepVertexCount(samples, limit, steps, held, heldCount, kept.size(), counted)) {
                     tries.push_back(std::move(counted));
                 }
-                if (fewerToo && paced.size() < kept.size()) tries.push_back(std::move(paced));
+                if (fewerToo && paced.size() < kept.size()) {
+                    // At the fewer, the dense kept vertices beside the paced
+                    // stretch would meet segments many times their length:
+                    // the steps towards either kept vertex that stays are
+                    // graded (see kPacedGrading), all of that side's steps
+                    // then scaled alike so the last lands on it.
+                    const auto graded = [&](size_t edge, size_t beyond, std::vector<double>& out) {
+                        const double span = std::abs(kept[edge] - kept[nearest]);
+                        const double toward = kept[edge] > kept[nearest] ? 1.0 : -1.0;
+                        const double neighbour = std::abs(kept[beyond] - kept[edge]);
+                        std::vector<double> offsets{0.0};
+                        while (offsets.back() < span && offsets.size() <= kept.size()) {
+                            const double off = offsets.back();
+                            const double ramp =
+                                (neighbour + kPacedGrading * (span - off)) / (1.0 + kPacedGrading);
+                            const double step =
+                                std::min(window(kept[nearest] + toward * off), ramp);
+                            if (!(step > 0.0)) return false;
+                            offsets.push_back(off + step);
+                        }
+                        size_t n = offsets.size() - 1;
+                        if (!(offsets[n] >= span)) return false;
+                        if (n >= 2 && (span - offsets[n - 1]) * offsets[n] <
+                                          (offsets[n] - span) * offsets[n - 1]) {
+                            --n;
+                        }
+                        const double scale = span / offsets[n];
+                        for (size_t i = 1; i < n; ++i) {
+                            out.push_back(kept[nearest] + toward * (scale * offsets[i]));
+                        }
+                        return true;
+                    };
+                    // (At the track's ends, where no kept segment lies
+                    // beyond, the steps stay as paced.)
+                    std::vector<double> gradedBehind, gradedAhead;
+                    if (first < 2) gradedBehind = behind;
+                    if (last + 2 >= kept.size()) gradedAhead = ahead;
+                    if ((first < 2 || graded(first - 1, first - 2, gradedBehind)) &&
+                        (last + 2 >= kept.size() || graded(last + 1, last + 2, gradedAhead))) {
+                        std::vector<double> fewer(
+                            kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(first));
+                        fewer.insert(fewer.end(), gradedBehind.begin(), gradedBehind.end());
+                        fewer.push_back(kept[nearest]);
+                        fewer.insert(fewer.end(), gradedAhead.begin(), gradedAhead.end());
+                        fewer.insert(fewer.end(),
+                                     kept.begin() + static_cast<std::ptrdiff_t>(last + 1),
+                                     kept.end());
+                        std::sort(fewer.begin() + static_cast<std::ptrdiff_t>(first),
+                                  fewer.begin() +
+                                      static_cast<std::ptrdiff_t>(first + gradedBehind.size()));
+                        if (fewer.size() < kept.size()) tries.push_back(std::move(fewer));
+                    }
+                }
                 std::vector<RailFit> made;
                 for (std::vector<double>& places : tries) {
                     RailFit refit;
@@ -5744,12 +5817,16 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                               after.Gap() <= drawn.Gap() + kGapTolerance - kStepRollGapMargin)) {
                             return false;
                         }
-                        better = clearlyWithin
-                                     ? before.onset > bound && after.onset <= bound &&
-                                           after.largest <= drawn.largest - kDrawnLargestMargin &&
-                                           withinDrawnRms(after)
-                                     : after.largest <= before.largest &&
-                                           after.squares <= before.squares;
+                        const double near = bound - kPacedNearMargin;
+                        const bool into = (before.onset > bound && after.onset <= bound) ||
+                                          (before.onset > near && after.onset <= near &&
+                                           after.largest <= before.largest);
+                        const bool lower =
+                            after.largest <= drawn.largest - kDrawnLargestMargin ||
+                            (after.largest <= before.largest && after.largest <= drawn.largest);
+                        better = clearlyWithin ? into && lower && withinDrawnRms(after)
+                                               : after.largest <= before.largest &&
+                                                     after.squares <= before.squares;
                         return better;
                     });
                     if (better) return true;
@@ -5770,7 +5847,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             }
             if (!better) keepFirst(refits, true);
         }
-    }
+    };
+    paceOnset();
     // Where the kept rail's felt lateral RMS stands above the drawn track's:
     // the smoothing's reach is set by the largest pass count of any segment
     // and spread over the whole track, and a short hand-banked turn about as
@@ -5843,7 +5921,11 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // only where it holds the hearts without jolting, its largest lower, its
     // squares no more, its onset no higher (or within the drawn track's
     // bound) and its raw lateral no further above the felt one than the kept
-    // rail's or the drawn track's (see kShortSmoothGapMargin).
+    // rail's or the drawn track's (see kShortSmoothGapMargin). Where that
+    // refit is kept, the pacing above is tried again about the lowered
+    // lateral: a paced refit held to ride no more lateral than the kept rail
+    // may ride less than the capped one.
+    bool capKept = false;
     if (!leans && solved && best.distance <= kHeldStray) {
         const FeltLateral& drawn = drawnFeltLateral();
         const double excess = keptFeltLateral().largest - drawn.largest;
@@ -5861,12 +5943,14 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     if (rides) {
                         recipe = cappedWay;
                         capBelow = cappedWay.capBelow;
+                        capKept = true;
                     }
                     return rides;
                 });
             }
         }
     }
+    if (capKept) paceOnset();
     // Where the kept rail's felt vertical changes fastest within the two
     // segments at either end of the track and a drawn curvature step lies
     // between the end and the vertex after the next: AlignCurveSteps and

@@ -754,11 +754,18 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // 230 to 276 m, and the finish left every drawn step of the track unramped,
 // those 75 m before the loop too: the raw vertical stood 0.07 g beyond the
 // same gap bound at 156 m.
+// case_023 (heartline 1.53 m, its own count) steps into a 2.9 g turn 13.5 m
+// from its start on 0.9 m segments: the eased roll's wobble there rode a
+// lateral onset 0.34 g/s beyond the same bound, its paced refits dropped
+// for a few tenths of a percent more squares of felt lateral. case_034 at
+// four times its segments read its onset at the bound at 224 m and rode just
+// beyond it; its paced refit was dropped the same way.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
         Cases({{13, 1},  {13, 2},  {13, 4},  {94, 1}, {94, 2},  {94, 4}, {83, 1},  {83, 4},
                {160, 1}, {147, 1}, {147, 2}, {72, 1}, {58, 4},  {98, 2}, {81, 4},  {27, 1},
-               {171, 1}, {69, 2},  {69, 4},  {55, 1}, {112, 4}, {86, 1}, {182, 4}, {36, 2}}),
+               {171, 1}, {69, 2},  {69, 4},  {55, 1}, {112, 4}, {86, 1}, {182, 4}, {36, 2},
+               {23, 1},  {34, 4}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
