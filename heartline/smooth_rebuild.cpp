@@ -643,6 +643,9 @@ struct FitTuning {
     // On a track that leans through a loop, the drawn steps far from the lean
     // ramped and spread by the finish (see FinishFit).
     bool rampsAwayFromLean = false;
+    // The drawn steps on gentle slopes ramped by the finish too (see
+    // FinishFit and FitSmooth's gentle-slope ramp refit).
+    bool rampsOnSlopes = false;
     bool operator==(const FitTuning&) const = default;
 };
 constexpr FitTuning kSmoothWay{0.11, 0.02, false, false, false, false, false};
@@ -2237,6 +2240,7 @@ struct RailFit {
     bool holdEnds = false;                   // see FitTuning
     bool curveAtStart = false, curveAtEnd = false;  // see FitTuning
     bool rampsAwayFromLean = false;                 // see FitTuning
+    bool rampsOnSlopes = false;                     // see FitTuning
     // Per segment: the weight of the heart's place in the finish (empty: 1
     // everywhere; see FitSmooth's last try).
     std::vector<double> hold;
@@ -3586,8 +3590,23 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         }
     }
     const std::vector<CurveStep> steps = RippledSteps(drawnSteps, fit);
-    const std::vector<CurveStep> ramps = StepRamps(rampedSteps, fit);
+    std::vector<CurveStep> ramps = StepRamps(rampedSteps, fit);
     const std::vector<SpreadStep> spread = SpreadSteps(walk, rampedSteps, ramps, fit);
+    // Where the fit asks (see FitTuning), the drawn steps on slopes up to
+    // kMissedStepSteepness are ramped too, and the heart's curvature is held
+    // on the segments reaching into their ramps, with the rail's level share
+    // as on a sloped segment (see SlopeCurveShare).
+    std::vector<CurveStep> slopeRamps;
+    if (fit.rampsOnSlopes && !leansAnywhere) {
+        std::vector<CurveStep> slopeSteps;
+        for (const CurveStep& step : CurveSteps(walk, samples, spacing, kMissedStepSteepness)) {
+            const auto same = [&](const CurveStep& drawn) { return drawn.at == step.at; };
+            if (std::none_of(drawnSteps.begin(), drawnSteps.end(), same))
+                slopeSteps.push_back(step);
+        }
+        slopeRamps = StepRamps(std::move(slopeSteps), fit);
+        ramps.insert(ramps.end(), slopeRamps.begin(), slopeRamps.end());
+    }
     m.heartline = heartline;
     for (int q = 0; q < fit.perSegment; ++q) {
         m.weights.push_back(CubicWeightsAt(static_cast<double>(q) / (fit.perSegment - 1)));
@@ -3627,9 +3646,17 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         const std::vector<double>& steep = fit.steep[AsIndex(i)];
         const bool leaning = SegmentLeans(samples, spacing, fit, i);
         const bool sloped = SlopeCurveShare(samples, spacing, fit, i);
+        const bool rampedSlope =
+            std::all_of(steep.begin(), steep.end(),
+                        [](double x) { return x <= kMissedStepSteepness; }) &&
+            std::any_of(slopeRamps.begin(), slopeRamps.end(), [&](const CurveStep& step) {
+                const double reach = StepRampReach(step);
+                return fit.places[AsIndex(i)] < step.at + reach &&
+                       fit.places[AsIndex(i) + 1] > step.at - reach;
+            });
         const bool level =
             fit.curveWeight > 0.0 &&
-            (leaning || sloped ||
+            (leaning || sloped || rampedSlope ||
              std::all_of(steep.begin(), steep.end(), [](double x) { return x == 0.0; }));
         for (int q = 0; level && q < fit.perSegment; ++q) {
             const bool inner = q > 0 && q + 1 < fit.perSegment && q % kInnerStride == 0;
@@ -4895,6 +4922,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         fit.curveAtStart = tuning.curveAtStart;
         fit.curveAtEnd = tuning.curveAtEnd;
         fit.rampsAwayFromLean = tuning.rampsAwayFromLean;
+        fit.rampsOnSlopes = tuning.rampsOnSlopes;
         for (int i = 0; i < used && !tuning.rateFlagsEverywhere; ++i) {
             const std::vector<double>& steep = fit.steep[AsIndex(i)];
             if (std::any_of(steep.begin(), steep.end(), [](double x) { return x > 0.0; })) {
@@ -6131,6 +6159,64 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 if (rides) least = forGap ? movedReach.Gap() : movedVertical.onset;
                 return rides;
             });
+        }
+    }
+    // Where the kept rail's raw vertical still stands furthest beyond its
+    // felt one, or nearly (see kStepRollGapMargin), within half a felt window
+    // of a drawn curvature step on a gentle slope (steep, but no steeper than
+    // kMissedStepSteepness), the finish neither holds the heart's curvature
+    // there nor ramps across the step, and a cubic smears a step inside its
+    // segment and overshoots it on both sides (the airtime hill's step into
+    // its crest at 200 segments, half a metre long: 0.69 g raw beyond the
+    // felt vertical, 0.06 g beyond the drawn track's gap and its tolerance).
+    // A vertex on it makes the heart's curvature jump with the drawn one's
+    // (see the steep-step refit above). So the rail fitted again the kept way
+    // at the kept places with those steps ramped and the heart's curvature
+    // held across their ramps (see FinishFit), kept only where its raw
+    // vertical stands less far beyond the felt one, its vertical onset is no
+    // higher, its felt vertical reaches no further, and its felt lateral is
+    // no worse, as above.
+    if (!leans && solved && best.distance <= kHeldStray && recipe.tuning.curveWeight > 0.0 &&
+        !recipe.tuning.rampsOnSlopes) {
+        const VerticalReach keptReach = keptVerticalReading().reach;
+        bool near = false;
+        if (keptReach.Gap() > kGapTolerance - kStepRollGapMargin) {
+            for (const CurveStep& step : CurveSteps(walk, loaded, spacing, kMissedStepSteepness)) {
+                const auto j = static_cast<size_t>(std::nearbyint(
+                    std::clamp(step.at / spacing, 0.0, static_cast<double>(loaded.size() - 1))));
+                near = near ||
+                       (Steepness(loaded[j].tangent) > 0.0 &&
+                        std::abs(step.at - keptReach.GapAt()) <= 0.5 * kFeltWindow * step.speed);
+            }
+        }
+        FitRecipe rampWay = recipe;
+        rampWay.tuning.rampsOnSlopes = true;
+        RailFit ramped;
+        if (near && refitAtKeptPlaces(rampWay, ramped)) {
+            const FeltVertical keptVertical = keptVerticalReading().felt;
+            const VerticalReading rampedReading = VerticalOf(loaded, spacing, heartline, ramped);
+            const FeltVertical& rampedVertical = rampedReading.felt;
+            const VerticalReach& rampedReach = rampedReading.reach;
+            const double onsetBound =
+                kOnsetBoundFactor * std::max(drawnOnset, drawnFeltLateral().onset) +
+                kOnsetTryMargin;
+            if (rampedReach.Gap() < keptReach.Gap() &&
+                rampedVertical.onset <= keptVertical.onset + kStepRollOnsetNoise &&
+                rampedVertical.lowest >= keptVertical.lowest - kStepRollFelt &&
+                rampedReach.feltTop <= keptReach.feltTop + kStepRollFelt) {
+                keepIf(ramped, [&](const FeltLateral& kept, const FeltLateral& ride) {
+                    const bool rides =
+                        ride.largest <= kept.largest + kStepRollFelt &&
+                        (ride.squares <= kept.squares || ride.largest <= kStepRollFelt) &&
+                        (ride.onset <= kept.onset || ride.onset <= onsetBound) &&
+                        opensNoGap(kept, ride);
+                    if (rides) {
+                        recipe = rampWay;
+                        keptReading.reset();
+                    }
+                    return rides;
+                });
+            }
         }
     }
     // Where the kept rail's lowest felt vertical lies in the first or last

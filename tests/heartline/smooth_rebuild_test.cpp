@@ -351,6 +351,10 @@ TEST(SmoothRebuild, HoldsTheHeartAndRunsItsCurvatureOnAcrossJoins) {
 
 // Following the felt direction over a crest taken in airtime turns the
 // riders over (the default rebuild makes a half roll of this hill).
+// Fault: at 200 segments the step into the crest, on a slope just steep
+// enough that the finish held the heart's place only, lay inside a half-metre
+// segment that smeared and overshot it: the raw vertical stood 0.69 g beyond
+// the felt one, 0.06 g beyond the drawn track's gap and its tolerance.
 TEST(SmoothRebuild, KeepsAnAirtimeHillUpright) {
     ForEachHeldRide(Each(Hill, {100, 200}), [](const Ride& ride) {
         EXPECT_LT(ride.drawn.summary.minVertical.value, -0.4);  // the hill does lift
@@ -360,6 +364,7 @@ TEST(SmoothRebuild, KeepsAnAirtimeHillUpright) {
         EXPECT_LT(std::abs(ride.rebuilt.summary.feltMaxLateral.value), 0.01);
         EXPECT_GT(ride.rebuilt.summary.feltMinVertical.value,
                   ride.drawn.summary.feltMinVertical.value - 0.2);
+        EXPECT_LE(ride.gap, RawAboveFelt(ride.drawn.summary) + 0.5);
     });
 }
 
