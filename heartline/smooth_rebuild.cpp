@@ -6197,9 +6197,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             const VerticalReading rampedReading = VerticalOf(loaded, spacing, heartline, ramped);
             const FeltVertical& rampedVertical = rampedReading.felt;
             const VerticalReach& rampedReach = rampedReading.reach;
-            const double onsetBound =
-                kOnsetBoundFactor * std::max(drawnOnset, drawnFeltLateral().onset) +
-                kOnsetTryMargin;
+            const double onsetBound = triedOnsetBound();
             if (rampedReach.Gap() < keptReach.Gap() &&
                 rampedVertical.onset <= keptVertical.onset + kStepRollOnsetNoise &&
                 rampedVertical.lowest >= keptVertical.lowest - kStepRollFelt &&
@@ -6212,7 +6210,6 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                         opensNoGap(kept, ride);
                     if (rides) {
                         recipe = rampWay;
-                        keptReading.reset();
                     }
                     return rides;
                 });
