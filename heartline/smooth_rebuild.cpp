@@ -5529,24 +5529,28 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     };
     // `moved` kept in place of the kept fit where it holds the hearts without
     // jolting the riders and `ridesNoWorse(kept, moved)` holds for their felt
-    // lateral. With `forces` and `reading`, the moved rail's forces and its
-    // vertical read from them already: its felt lateral is read from those
-    // forces, and both are kept with it, so that neither is read again.
-    const auto keepReadIf = [&](RailFit& moved, ForcesAlong* forces, const VerticalReading* reading,
-                                const auto& ridesNoWorse) {
+    // lateral. With `forces`, the moved rail's forces (read here into it
+    // where it is empty, once the rail holds the hearts without jolting), and
+    // with `reading`, its vertical read from them already: its felt lateral is
+    // read from those forces, and both are kept with it, so that neither is
+    // read again.
+    const auto keepReadIf = [&](RailFit& moved, std::optional<ForcesAlong>* forces,
+                                const VerticalReading* reading, const auto& ridesNoWorse) {
         const Stray stray = HeldStray(walk, heartline, moved);
         if (!(stray.distance <= kHeldStray)) return;
         const RailJolts jolt = JoltsOf(samples, spacing, heartline, moved);
         if (!(jolt.hardest.distance <= kLargestJolt) || !(jolt.end <= kLargestEndJolt)) return;
+        if (forces != nullptr && !*forces)
+            *forces = ForcesAlongOf(loaded, spacing, heartline, moved);
         const FeltLateral after = forces != nullptr
-                                      ? FeltLateralOver(forces->along)
+                                      ? FeltLateralOver((*forces)->along)
                                       : FeltLateralOf(loaded, spacing, heartline, moved);
         if (!ridesNoWorse(keptFeltLateral(), after)) return;
         fit = std::move(moved);
         best = stray;
         keptFelt = after;
         if (forces != nullptr) {
-            keptForces = std::move(*forces);
+            keptForces = std::move(**forces);
         } else {
             keptForces.reset();
         }
@@ -6038,8 +6042,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             const bool made = refitKeptWay(moved);
             givenPlaces.clear();
             if (!made) continue;
-            ForcesAlong movedForces = ForcesAlongOf(loaded, spacing, heartline, moved);
-            const VerticalReading movedReading = VerticalOver(movedForces);
+            std::optional<ForcesAlong> movedForces =
+                ForcesAlongOf(loaded, spacing, heartline, moved);
+            const VerticalReading movedReading = VerticalOver(*movedForces);
             const FeltVertical& movedVertical = movedReading.felt;
             if (!(movedVertical.onset < keptVertical.onset) ||
                 movedVertical.lowest < keptVertical.lowest - kStepRollFelt) {
@@ -6146,8 +6151,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 continue;
             }
             if (!refitKeptWay(moved)) continue;
-            ForcesAlong movedForces = ForcesAlongOf(loaded, spacing, heartline, moved);
-            const VerticalReading movedReading = VerticalOver(movedForces);
+            std::optional<ForcesAlong> movedForces =
+                ForcesAlongOf(loaded, spacing, heartline, moved);
+            const VerticalReading movedReading = VerticalOver(*movedForces);
             const FeltVertical& movedVertical = movedReading.felt;
             const VerticalReach& movedReach = movedReading.reach;
             const bool lower =
@@ -6203,8 +6209,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         RailFit ramped;
         if (near && refitAtKeptPlaces(rampWay, ramped)) {
             const FeltVertical keptVertical = keptVerticalReading().felt;
-            ForcesAlong rampedForces = ForcesAlongOf(loaded, spacing, heartline, ramped);
-            const VerticalReading rampedReading = VerticalOver(rampedForces);
+            std::optional<ForcesAlong> rampedForces =
+                ForcesAlongOf(loaded, spacing, heartline, ramped);
+            const VerticalReading rampedReading = VerticalOver(*rampedForces);
             const FeltVertical& rampedVertical = rampedReading.felt;
             const VerticalReach& rampedReach = rampedReading.reach;
             const double onsetBound = triedOnsetBound();
@@ -6260,8 +6267,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             endWay.tuning.curveAtEnd = endWay.tuning.curveAtEnd || atEnd;
             RailFit held;
             if (endWay.tuning != recipe.tuning && refitAtKeptPlaces(endWay, held)) {
-                ForcesAlong heldForces = ForcesAlongOf(loaded, spacing, heartline, held);
-                const VerticalReading heldReading = VerticalOver(heldForces);
+                std::optional<ForcesAlong> heldForces =
+                    ForcesAlongOf(loaded, spacing, heartline, held);
+                const VerticalReading heldReading = VerticalOver(*heldForces);
                 const FeltVertical& heldVertical = heldReading.felt;
                 const VerticalReach keptReach = keptVerticalReading().reach;
                 const VerticalReach& heldReach = heldReading.reach;
@@ -6657,14 +6665,16 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             RailFit ramped;
             if (refitAtKeptPlaces(rampedWay, ramped)) {
                 const double keptMiss = missOf(kept, keptVerticalReading().reach);
-                keepIf(ramped, [&](const FeltLateral& before, const FeltLateral& after) {
-                    const bool rides =
-                        missOf(after, VerticalReachOf(loaded, spacing, heartline, ramped)) <
-                            keptMiss &&
-                        after.largest <= before.largest && after.squares <= before.squares;
-                    if (rides) recipe = rampedWay;
-                    return rides;
-                });
+                std::optional<ForcesAlong> rampedForces;
+                keepReadIf(ramped, &rampedForces, nullptr,
+                           [&](const FeltLateral& before, const FeltLateral& after) {
+                               const VerticalReach reach = VerticalOver(*rampedForces).reach;
+                               const bool rides = missOf(after, reach) < keptMiss &&
+                                                  after.largest <= before.largest &&
+                                                  after.squares <= before.squares;
+                               if (rides) recipe = rampedWay;
+                               return rides;
+                           });
             }
         }
     }
