@@ -4244,23 +4244,11 @@ FeltVertical FeltVerticalOver(const std::vector<FeltSample>& along) {
     ride.onsetAt = over.onsetAt;
     return ride;
 }
-FeltVertical FeltVerticalOf(const std::vector<PathSample>& samples, double spacing,
-                            double heartline, const RailFit& fit) {
-    std::vector<double> raw;
-    return FeltVerticalOver(VerticalAlong(samples, spacing, heartline, fit, raw));
-}
-
-// Both, from one reading of the forces.
+// A rail's felt vertical and vertical reach, read from one pass over it.
 struct VerticalReading {
     FeltVertical felt;
     VerticalReach reach;
 };
-VerticalReading VerticalOf(const std::vector<PathSample>& samples, double spacing, double heartline,
-                           const RailFit& fit) {
-    std::vector<double> raw;
-    const std::vector<FeltSample> along = VerticalAlong(samples, spacing, heartline, fit, raw);
-    return {FeltVerticalOver(along), VerticalReachOver(along, raw)};
-}
 // A rail's forces from one pass over its heart path: the felt lateral's
 // samples (see FeltLateralAlong) and each sample's raw vertical force (g),
 // for its felt lateral to be read at once and its felt vertical only where
@@ -4275,7 +4263,7 @@ ForcesAlong ForcesAlongOf(const std::vector<PathSample>& samples, double spacing
     forces.along = FeltLateralAlong(samples, spacing, heartline, fit, &forces.vertical);
     return forces;
 }
-// The felt vertical and raw reach read from them, as VerticalOf reads them.
+// The felt vertical and raw reach read from them.
 VerticalReading VerticalOver(const ForcesAlong& forces) {
     std::vector<FeltSample> along = forces.along;
     AverageOverFeltWindow(along, forces.vertical);
@@ -5541,19 +5529,39 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     };
     // `moved` kept in place of the kept fit where it holds the hearts without
     // jolting the riders and `ridesNoWorse(kept, moved)` holds for their felt
-    // lateral.
-    const auto keepIf = [&](RailFit& moved, const auto& ridesNoWorse) {
+    // lateral. With `forces`, the moved rail's forces (read here into it
+    // where it is empty, once the rail holds the hearts without jolting), and
+    // with `reading`, its vertical read from them already: its felt lateral is
+    // read from those forces, and both are kept with it, so that neither is
+    // read again.
+    const auto keepReadIf = [&](RailFit& moved, std::optional<ForcesAlong>* forces,
+                                const VerticalReading* reading, const auto& ridesNoWorse) {
         const Stray stray = HeldStray(walk, heartline, moved);
         if (!(stray.distance <= kHeldStray)) return;
         const RailJolts jolt = JoltsOf(samples, spacing, heartline, moved);
         if (!(jolt.hardest.distance <= kLargestJolt) || !(jolt.end <= kLargestEndJolt)) return;
-        const FeltLateral after = FeltLateralOf(loaded, spacing, heartline, moved);
+        if (forces != nullptr && !*forces)
+            *forces = ForcesAlongOf(loaded, spacing, heartline, moved);
+        const FeltLateral after = forces != nullptr
+                                      ? FeltLateralOver((*forces)->along)
+                                      : FeltLateralOf(loaded, spacing, heartline, moved);
         if (!ridesNoWorse(keptFeltLateral(), after)) return;
         fit = std::move(moved);
         best = stray;
         keptFelt = after;
-        keptForces.reset();
-        keptReading.reset();
+        if (forces != nullptr) {
+            keptForces = std::move(**forces);
+        } else {
+            keptForces.reset();
+        }
+        if (reading != nullptr) {
+            keptReading = *reading;
+        } else {
+            keptReading.reset();
+        }
+    };
+    const auto keepIf = [&](RailFit& moved, const auto& ridesNoWorse) {
+        keepReadIf(moved, nullptr, nullptr, ridesNoWorse);
     };
     const auto refitOnto = [&](double largest, double squares) {
         if (givenPlaces.empty()) return;
@@ -6026,7 +6034,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             if (step == nullptr) continue;
             const double before = fit.places[q] - from, after = to - fit.places[q];
             if (!(step->at - from >= 0.5 * before && to - step->at >= 0.5 * after)) continue;
-            const FeltVertical keptVertical = FeltVerticalOf(loaded, spacing, heartline, fit);
+            const FeltVertical keptVertical = keptVerticalReading().felt;
             if (!(keptVertical.onsetAt >= from && keptVertical.onsetAt <= to)) continue;
             givenPlaces = fit.places;
             givenPlaces[q] = step->at;
@@ -6034,25 +6042,29 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             const bool made = refitKeptWay(moved);
             givenPlaces.clear();
             if (!made) continue;
-            const FeltVertical movedVertical = FeltVerticalOf(loaded, spacing, heartline, moved);
+            std::optional<ForcesAlong> movedForces =
+                ForcesAlongOf(loaded, spacing, heartline, moved);
+            const VerticalReading movedReading = VerticalOver(*movedForces);
+            const FeltVertical& movedVertical = movedReading.felt;
             if (!(movedVertical.onset < keptVertical.onset) ||
                 movedVertical.lowest < keptVertical.lowest - kStepRollFelt) {
                 continue;
             }
-            const VerticalReach keptReach = VerticalReachOf(loaded, spacing, heartline, fit);
-            const VerticalReach movedReach = VerticalReachOf(loaded, spacing, heartline, moved);
+            const VerticalReach keptReach = keptVerticalReading().reach;
+            const VerticalReach& movedReach = movedReading.reach;
             const double drawnGap = triedGapBound();
             if (movedReach.feltTop > keptReach.feltTop + kStepRollFelt ||
                 movedReach.Gap() > std::max(keptReach.Gap(), drawnGap)) {
                 continue;
             }
             const double onsetBound = triedOnsetBound();
-            keepIf(moved, [&](const FeltLateral& kept, const FeltLateral& ride) {
-                return ride.largest <= kept.largest + kStepRollFelt &&
-                       ride.squares <= kept.squares &&
-                       (ride.onset <= kept.onset || ride.onset <= onsetBound) &&
-                       ride.Gap() <= std::max(kept.Gap() + kStepRollFelt, drawnGap);
-            });
+            keepReadIf(moved, &movedForces, &movedReading,
+                       [&](const FeltLateral& kept, const FeltLateral& ride) {
+                           return ride.largest <= kept.largest + kStepRollFelt &&
+                                  ride.squares <= kept.squares &&
+                                  (ride.onset <= kept.onset || ride.onset <= onsetBound) &&
+                                  ride.Gap() <= std::max(kept.Gap() + kStepRollFelt, drawnGap);
+                       });
         }
     }
     // Where the kept rail's felt vertical changes fastest, or its raw
@@ -6139,7 +6151,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 continue;
             }
             if (!refitKeptWay(moved)) continue;
-            const VerticalReading movedReading = VerticalOf(loaded, spacing, heartline, moved);
+            std::optional<ForcesAlong> movedForces =
+                ForcesAlongOf(loaded, spacing, heartline, moved);
+            const VerticalReading movedReading = VerticalOver(*movedForces);
             const FeltVertical& movedVertical = movedReading.felt;
             const VerticalReach& movedReach = movedReading.reach;
             const bool lower =
@@ -6150,15 +6164,16 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 movedReach.feltTop > keptReach.feltTop + kStepRollFelt) {
                 continue;
             }
-            keepIf(moved, [&](const FeltLateral& before, const FeltLateral& ride) {
-                const bool rides =
-                    ride.largest <= before.largest + kStepRollFelt &&
-                    (ride.squares <= before.squares || ride.largest <= kStepRollFelt) &&
-                    (ride.onset <= before.onset || ride.onset <= onsetBound) &&
-                    ride.Gap() <= std::max(before.Gap() + kStepRollFelt, drawnGap);
-                if (rides) least = forGap ? movedReach.Gap() : movedVertical.onset;
-                return rides;
-            });
+            keepReadIf(moved, &movedForces, &movedReading,
+                       [&](const FeltLateral& before, const FeltLateral& ride) {
+                           const bool rides =
+                               ride.largest <= before.largest + kStepRollFelt &&
+                               (ride.squares <= before.squares || ride.largest <= kStepRollFelt) &&
+                               (ride.onset <= before.onset || ride.onset <= onsetBound) &&
+                               ride.Gap() <= std::max(before.Gap() + kStepRollFelt, drawnGap);
+                           if (rides) least = forGap ? movedReach.Gap() : movedVertical.onset;
+                           return rides;
+                       });
         }
     }
     // Where the kept rail's raw vertical still stands furthest beyond its
@@ -6194,7 +6209,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         RailFit ramped;
         if (near && refitAtKeptPlaces(rampWay, ramped)) {
             const FeltVertical keptVertical = keptVerticalReading().felt;
-            const VerticalReading rampedReading = VerticalOf(loaded, spacing, heartline, ramped);
+            std::optional<ForcesAlong> rampedForces =
+                ForcesAlongOf(loaded, spacing, heartline, ramped);
+            const VerticalReading rampedReading = VerticalOver(*rampedForces);
             const FeltVertical& rampedVertical = rampedReading.felt;
             const VerticalReach& rampedReach = rampedReading.reach;
             const double onsetBound = triedOnsetBound();
@@ -6202,17 +6219,19 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 rampedVertical.onset <= keptVertical.onset + kStepRollOnsetNoise &&
                 rampedVertical.lowest >= keptVertical.lowest - kStepRollFelt &&
                 rampedReach.feltTop <= keptReach.feltTop + kStepRollFelt) {
-                keepIf(ramped, [&](const FeltLateral& kept, const FeltLateral& ride) {
-                    const bool rides =
-                        ride.largest <= kept.largest + kStepRollFelt &&
-                        (ride.squares <= kept.squares || ride.largest <= kStepRollFelt) &&
-                        (ride.onset <= kept.onset || ride.onset <= onsetBound) &&
-                        opensNoGap(kept, ride);
-                    if (rides) {
-                        recipe = rampWay;
-                    }
-                    return rides;
-                });
+                keepReadIf(
+                    ramped, &rampedForces, &rampedReading,
+                    [&](const FeltLateral& kept, const FeltLateral& ride) {
+                        const bool rides =
+                            ride.largest <= kept.largest + kStepRollFelt &&
+                            (ride.squares <= kept.squares || ride.largest <= kStepRollFelt) &&
+                            (ride.onset <= kept.onset || ride.onset <= onsetBound) &&
+                            opensNoGap(kept, ride);
+                        if (rides) {
+                            recipe = rampWay;
+                        }
+                        return rides;
+                    });
             }
         }
     }
@@ -6248,7 +6267,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             endWay.tuning.curveAtEnd = endWay.tuning.curveAtEnd || atEnd;
             RailFit held;
             if (endWay.tuning != recipe.tuning && refitAtKeptPlaces(endWay, held)) {
-                const VerticalReading heldReading = VerticalOf(loaded, spacing, heartline, held);
+                std::optional<ForcesAlong> heldForces =
+                    ForcesAlongOf(loaded, spacing, heartline, held);
+                const VerticalReading heldReading = VerticalOver(*heldForces);
                 const FeltVertical& heldVertical = heldReading.felt;
                 const VerticalReach keptReach = keptVerticalReading().reach;
                 const VerticalReach& heldReach = heldReading.reach;
@@ -6258,14 +6279,16 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     heldVertical.onset <= keptVertical.onset + kStepRollOnsetNoise &&
                     heldReach.feltTop <= keptReach.feltTop + kStepRollFelt &&
                     heldReach.Gap() <= std::max(keptReach.Gap(), drawnGap)) {
-                    keepIf(held, [&](const FeltLateral& kept, const FeltLateral& ride) {
-                        const bool rides = ride.largest <= kept.largest + kStepRollFelt &&
-                                           ride.squares <= kEndCurveSquares * kept.squares &&
-                                           (ride.onset <= kept.onset || ride.onset <= onsetBound) &&
-                                           opensNoGap(kept, ride);
-                        if (rides) recipe = endWay;
-                        return rides;
-                    });
+                    keepReadIf(held, &heldForces, &heldReading,
+                               [&](const FeltLateral& kept, const FeltLateral& ride) {
+                                   const bool rides =
+                                       ride.largest <= kept.largest + kStepRollFelt &&
+                                       ride.squares <= kEndCurveSquares * kept.squares &&
+                                       (ride.onset <= kept.onset || ride.onset <= onsetBound) &&
+                                       opensNoGap(kept, ride);
+                                   if (rides) recipe = endWay;
+                                   return rides;
+                               });
                 }
             }
         }
@@ -6554,14 +6577,14 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // fit, made only where the kept one misses.
     // The gap and onset bounds a kept fit that still misses is weighed
     // against below, and how far a rail misses them: its raw lateral or
-    // vertical beyond the felt one, and its onset, past their bounds.
+    // vertical beyond the felt one, and its onset, past their bounds, from
+    // its felt lateral and its vertical reach.
     const auto heldBounds = [&] {
         return std::pair{drawnFeltLateral().Gap() + kGapTolerance, drawnOnsetBound()};
     };
-    const auto missOf = [&](const FeltLateral& ride, const RailFit& rail) {
+    const auto missOf = [&](const FeltLateral& ride, const VerticalReach& reach) {
         const auto [gapBound, onsetBound] = heldBounds();
-        const double gap =
-            std::max(ride.Gap(), VerticalReachOf(loaded, spacing, heartline, rail).Gap());
+        const double gap = std::max(ride.Gap(), reach.Gap());
         return std::max(0.0, gap - gapBound) + std::max(0.0, ride.onset - onsetBound);
     };
     int placed = placedSegments;
@@ -6573,7 +6596,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             if (!coarser) coarser = FitSmooth(run, walk, segments / 2, progress, false);
             const SmoothOutcome& coarse = *coarser;
             if (coarse.solved && coarse.best.distance <= kHeldStray) {
-                double least = missOf(kept, fit);
+                double least = missOf(kept, keptVerticalReading().reach);
                 samples = chooseUp(coarse.recipe.leastSigma, coarse.recipe.lean, leaned,
                                    coarse.recipe.smoothShare);
                 const int split =
@@ -6582,6 +6605,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 FitRecipe keptWay;
                 Stray keptStray;
                 FeltLateral keptRide;
+                ForcesAlong keptRideForces;
                 bool asItStands = false;
                 const auto weigh = [&](const RailFit& rail, const FitRecipe& way, bool stands) {
                     const Stray held = HeldStray(walk, heartline, rail);
@@ -6591,18 +6615,20 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                         !(jolt.end <= kLargestEndJolt)) {
                         return;
                     }
-                    const FeltLateral ride = FeltLateralOf(loaded, spacing, heartline, rail);
+                    ForcesAlong forces = ForcesAlongOf(loaded, spacing, heartline, rail);
+                    const FeltLateral ride = FeltLateralOver(forces.along);
                     if (ride.largest > keptFeltLateral().largest ||
                         ride.squares > keptFeltLateral().squares) {
                         return;
                     }
-                    const double miss = missOf(ride, rail);
+                    const double miss = missOf(ride, VerticalOver(forces).reach);
                     if (!(miss < least)) return;
                     least = miss;
                     better = rail;
                     keptWay = way;
                     keptStray = held;
                     keptRide = ride;
+                    keptRideForces = std::move(forces);
                     asItStands = stands;
                 };
                 for (const bool evenly : {false, true}) {
@@ -6617,7 +6643,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     fit = std::move(*better);
                     best = keptStray;
                     keptFelt = keptRide;
-                    keptForces.reset();
+                    keptForces = std::move(keptRideForces);
                     keptReading.reset();
                     recipe = keptWay;
                     if (asItStands) placed = coarse.placed;
@@ -6647,20 +6673,23 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         // (The vertical's gap is read without its place, and counts
         // wherever it stands.)
         if ((kept.Gap() > gapBound && outsideLean(kept.rawAt)) ||
-            VerticalReachOf(loaded, spacing, heartline, fit).Gap() > gapBound ||
+            keptVerticalReading().reach.Gap() > gapBound ||
             (kept.onset > onsetBound && outsideLean(kept.onsetAt))) {
             FitRecipe rampedWay = recipe;
             rampedWay.tuning.rampsAwayFromLean = true;
             RailFit ramped;
             if (refitAtKeptPlaces(rampedWay, ramped)) {
-                const double keptMiss = missOf(kept, fit);
-                keepIf(ramped, [&](const FeltLateral& before, const FeltLateral& after) {
-                    const bool rides = missOf(after, ramped) < keptMiss &&
-                                       after.largest <= before.largest &&
-                                       after.squares <= before.squares;
-                    if (rides) recipe = rampedWay;
-                    return rides;
-                });
+                const double keptMiss = missOf(kept, keptVerticalReading().reach);
+                std::optional<ForcesAlong> rampedForces;
+                keepReadIf(ramped, &rampedForces, nullptr,
+                           [&](const FeltLateral& before, const FeltLateral& after) {
+                               const VerticalReach reach = VerticalOver(*rampedForces).reach;
+                               const bool rides = missOf(after, reach) < keptMiss &&
+                                                  after.largest <= before.largest &&
+                                                  after.squares <= before.squares;
+                               if (rides) recipe = rampedWay;
+                               return rides;
+                           });
             }
         }
     }
