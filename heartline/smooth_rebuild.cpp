@@ -6392,7 +6392,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         // 0.39 g, the heart's kinks from 0.06 to 0.09 degrees.
         const auto turnRolls = [&](const std::vector<size_t>& which,
                                    const std::vector<double>& towards, bool holdVertical) {
-            const VerticalReach keptVertical = VerticalReachOf(loaded, spacing, heartline, fit);
+            const VerticalReach keptVertical = keptVerticalReading().reach;
             double keptGap = std::max(keptFeltLateral().Gap(), keptVertical.Gap());
             const std::vector<double> base = keptRollTurn();
             const FeltLateral start = keptFeltLateral();
