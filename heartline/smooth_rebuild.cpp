@@ -374,8 +374,13 @@ constexpr double kOnsetTryMargin = 0.5;
 // The further shares are tried only while the kept rail's RMS still stands
 // above the drawn track's: random case_043 at four times its segments kept
 // 0.007 g above it at half the reach and came within 0.001 g at a quarter.
+// Random case_139 at twice its segments (an S-turn banked by hand over about
+// the smoothing's reach) still kept 0.0011 g above it at a quarter and came
+// below it at a tenth; case_043 at four times its segments kept 0.0005 g
+// above it at a quarter and came below it at 0.15, its largest and RMS both
+// lower.
 constexpr std::array<double, 2> kShortSmoothShares{0.75, 0.5};
-constexpr std::array<double, 2> kShorterSmoothShares{0.35, 0.25};
+constexpr std::array<double, 4> kShorterSmoothShares{0.35, 0.25, 0.15, 0.1};
 constexpr double kShortSmoothGain = 0.001;
 // How far (g) a shorter smoothing's raw lateral may stand above its felt one
 // beyond the drawn track's, where that is more than the kept rail's: a
