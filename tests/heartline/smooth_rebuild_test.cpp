@@ -684,15 +684,28 @@ TEST(SmoothRebuild, SlowsARollItsShortSegmentsCannotCarry) {
 // straights either side, a felt lateral RMS of 0.28 g against the drawn 0.21.
 // case_181 at twice its segments kept 0.94 g against the drawn 0.93: the
 // shorter smoothings were turned away for onsets the ride's target allows.
+// case_139 at twice its segments kept 0.0011 g of RMS above the drawn
+// track's: the shortest smoothing tried still leaked part of its bank.
+// case_063 at its own count kept 0.0016 g above it: the smoothings that came
+// within it rode 0.015 g more at their largest, and none was kept.
 TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
-    ForEachHeldRide(
-        Cases({{26, 1}, {26, 2}, {26, 4}, {92, 1}, {92, 2}, {92, 4}, {139, 1}, {181, 2}}),
-        [](const Ride& ride) {
-            const ProfileSummary& d = ride.drawn.summary;
-            const ProfileSummary& r = ride.rebuilt.summary;
-            EXPECT_LE(std::abs(r.feltMaxLateral.value), std::abs(d.feltMaxLateral.value) + 0.1);
-            EXPECT_LE(r.feltLateralRms, d.feltLateralRms + 0.01);
-        });
+    ForEachHeldRide(Cases({{26, 1},
+                           {26, 2},
+                           {26, 4},
+                           {92, 1},
+                           {92, 2},
+                           {92, 4},
+                           {139, 1},
+                           {139, 2},
+                           {181, 2},
+                           {63, 1}}),
+                    [](const Ride& ride) {
+                        const ProfileSummary& d = ride.drawn.summary;
+                        const ProfileSummary& r = ride.rebuilt.summary;
+                        EXPECT_LE(std::abs(r.feltMaxLateral.value),
+                                  std::abs(d.feltMaxLateral.value) + 0.1);
+                        EXPECT_LE(r.feltLateralRms, d.feltLateralRms + 0.001);
+                    });
 }
 
 // Fault: the smoothed up ridden against the drawn forces where a turn steps
