@@ -778,12 +778,16 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // for a few tenths of a percent more squares of felt lateral. case_034 at
 // four times its segments read its onset at the bound at 224 m and rode just
 // beyond it; its paced refit was dropped the same way.
+// case_050 at twice its segments (heartline -0.19 m) steps into a flat 3.6 g
+// turn 4.04 m from its start, 0.10 m past its third vertex, which the step
+// alignment leaves where it is: the cubic smeared the step over its segment,
+// the raw lateral 0.03 g beyond the same gap bound.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
         Cases({{13, 1},  {13, 2},  {13, 4},  {94, 1}, {94, 2},  {94, 4}, {83, 1},  {83, 4},
                {160, 1}, {147, 1}, {147, 2}, {72, 1}, {58, 4},  {98, 2}, {81, 4},  {27, 1},
                {171, 1}, {69, 2},  {69, 4},  {55, 1}, {112, 4}, {86, 1}, {182, 4}, {36, 2},
-               {23, 1},  {34, 4}}),
+               {23, 1},  {34, 4},  {50, 2}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
