@@ -765,12 +765,16 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // for a few tenths of a percent more squares of felt lateral. case_034 at
 // four times its segments read its onset at the bound at 224 m and rode just
 // beyond it; its paced refit was dropped the same way.
+// case_061 at twice its segments (heartline -0.04 m) steps from a flat 3.1 g
+// turn into a crest at 53.5 m inside a 1.9 m segment: the heart's lateral
+// lagged the step's ramp and overshot past it, 0.19 g beyond the same gap
+// bound.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
         Cases({{13, 1},  {13, 2},  {13, 4},  {94, 1}, {94, 2},  {94, 4}, {83, 1},  {83, 4},
                {160, 1}, {147, 1}, {147, 2}, {72, 1}, {58, 4},  {98, 2}, {81, 4},  {27, 1},
                {171, 1}, {69, 2},  {69, 4},  {55, 1}, {112, 4}, {86, 1}, {182, 4}, {36, 2},
-               {23, 1},  {34, 4}}),
+               {23, 1},  {34, 4}, {61, 2}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
