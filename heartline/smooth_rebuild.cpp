@@ -5700,6 +5700,169 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                    (after.squares <= before.squares || (breaks && withinDrawnRms(after)));
         });
     }
+    // Where the kept rail's raw lateral still stands further above its felt
+    // lateral than the drawn track's does, or nearly (see kStepRollGapMargin),
+    // at a drawn curvature step the heart's curvature is asked to ramp across
+    // (see StepRamps) inside a segment no vertex splits: the heart's lateral
+    // lags the ramp and overshoots past it. So the vertices either side of the
+    // step moved onto the ramp's ends (see StepRampReach), the rail fitted the
+    // kept way with the kept roll turns, and the roll of either end turned part
+    // by part towards the force summed across the step while each part lowers
+    // the largest felt lateral and its squares, opens no gap (see opensNoGap)
+    // and keeps the vertical's gap within the kept rail's or the target. The
+    // end riding less felt lateral is kept only where it brings the raw lateral
+    // within the drawn track's gap and its tolerance, its raw largest lower by
+    // kGapRefitGain, and rides no more felt lateral (its largest and squares)
+    // nor a wider gap than the kept rail with the vertex nearest the step
+    // turned the same way, nor a higher onset (or within the drawn track's
+    // bound); the same again about the raw peak it leaves, up to
+    // kStepRollRounds times, each step once. (Random case_061 at twice its
+    // segments, a 3.6 g step at 53.5 m from a flat turn into a crest inside a
+    // 1.9 m segment: 0.77 g of gap against the drawn track's 0.05 g; moved
+    // and turned so, 0.51 g, its largest felt lateral 0.03 g lower.)
+    // The kept fit with its forces and readings, to be put back.
+    struct KeptState {
+        RailFit fit;
+        Stray best;
+        std::optional<ForcesAlong> forces;
+        std::optional<FeltLateral> felt;
+        std::optional<VerticalReading> reading;
+    };
+    const auto keptState = [&] { return KeptState{fit, best, keptForces, keptFelt, keptReading}; };
+    const auto putBack = [&](const KeptState& state) {
+        fit = state.fit;
+        best = state.best;
+        keptForces = state.forces;
+        keptFelt = state.felt;
+        keptReading = state.reading;
+    };
+    std::vector<double> rampedAt;
+    for (int round = 0; round < kStepRollRounds; ++round) {
+        if (leans || !solved || !(best.distance <= kHeldStray) ||
+            !(keptFeltLateral().Gap() >
+              drawnFeltLateral().Gap() + kGapTolerance - kStepRollGapMargin)) {
+            break;
+        }
+        const FeltLateral before = keptFeltLateral();
+        const CurveStep* step = NearestStep(steps, missedSteps, before.rawAt, kStepRollReach);
+        if (step == nullptr ||
+            std::find(rampedAt.begin(), rampedAt.end(), step->at) != rampedAt.end()) {
+            break;
+        }
+        rampedAt.push_back(step->at);
+        const auto after = std::upper_bound(fit.places.begin(), fit.places.end(), step->at);
+        if (after == fit.places.begin() || after == fit.places.end() ||
+            StepRamps({*step}, fit).empty()) {
+            break;
+        }
+        const auto q1 = static_cast<size_t>(after - fit.places.begin());
+        const size_t q0 = q1 - 1;
+        const double reach = StepRampReach(*step);
+        std::vector<double> places = fit.places;
+        places[q0] = step->at - reach;
+        places[q1] = step->at + reach;
+        bool ordered = q0 >= 1 && q1 + 1 < places.size();
+        for (size_t q = 1; ordered && q < places.size(); ++q) ordered = places[q] > places[q - 1];
+        if (!ordered) break;
+        const KeptState start = keptState();
+        const VerticalReach beforeVertical = keptVerticalReading().reach;
+        const double target = drawnFeltLateral().Gap() + kGapTolerance - kStepRollGapMargin;
+        const double onsetBound = triedOnsetBound();
+        const double half = 0.5 * kFeltWindow * step->speed;
+        const auto sampleAt = [&](double at) {
+            return static_cast<size_t>(std::nearbyint(
+                std::clamp(at / spacing, 0.0, static_cast<double>(loaded.size() - 1))));
+        };
+        const D3 across = loaded[sampleAt(step->at - half)].feltAcross +
+                          loaded[sampleAt(step->at + half)].feltAcross;
+        // The kept fit's vertex q turned part by part towards `across`.
+        const auto turnVertex = [&](size_t q) {
+            const D3 tangent =
+                SteepBlend(fit.direction[q], RailTangentAt(samples, spacing, fit.places[q]));
+            LevelFrame frame;
+            const D3 up = Across(across, Unit(tangent));
+            if (!LevelFrameOf(tangent, frame) || !(Norm(up) > 0.0)) return;
+            const double toward =
+                std::remainder(RollOf(frame, Unit(up)) - fit.rolls[q], 2.0 * M_PI);
+            const std::vector<double> base =
+                fit.rollTurn.empty() ? std::vector<double>(fit.places.size(), 0.0) : fit.rollTurn;
+            for (int part = 1; part <= kStepRollParts; ++part) {
+                RailFit turned;
+                turned.perSegment = fit.perSegment;
+                turned.places = fit.places;
+                turned.rollTurn = base;
+                turned.rollTurn[q] += part * kStepRollShare * toward;
+                ++run.RailFits;
+                if (!solveRail(recipe.tuning, turned)) break;
+                bool taken = false;
+                keepIf(turned, [&](const FeltLateral& kept, const FeltLateral& turn) {
+                    if (!(turn.largest < kept.largest && turn.squares <= kept.squares &&
+                          opensNoGap(kept, turn) &&
+                          (turn.onset <= kept.onset || turn.onset <= onsetBound))) {
+                        return false;
+                    }
+                    const VerticalReach vertical =
+                        VerticalReachOf(loaded, spacing, heartline, turned);
+                    taken = vertical.Gap() <= std::max(beforeVertical.Gap(), target);
+                    return taken;
+                });
+                if (!taken) break;
+            }
+        };
+        // Whether the kept fit now rides better than at the round's start.
+        const auto rides = [&] {
+            const FeltLateral& ride = keptFeltLateral();
+            return ride.rawLargest < before.rawLargest - kGapRefitGain &&
+                   ride.largest <= before.largest && ride.squares <= before.squares &&
+                   (ride.onset <= before.onset || ride.onset <= onsetBound) &&
+                   keptVerticalReading().reach.Gap() <= std::max(beforeVertical.Gap(), target);
+        };
+        std::optional<KeptState> chosen;
+        std::optional<FeltLateral> plain;
+        const auto weigh = [&] {
+            const bool ok = rides() && keptFeltLateral().largest <= plain->largest &&
+                            keptFeltLateral().squares <= plain->squares &&
+                            keptFeltLateral().Gap() < plain->Gap() &&
+                            keptFeltLateral().Gap() <= drawnFeltLateral().Gap() + kGapTolerance;
+            if (ok && (!chosen || keptFeltLateral().largest < chosen->felt->largest)) {
+                chosen = keptState();
+            }
+        };
+        // The kept fit with the vertex nearest the step turned.
+        turnVertex(std::abs(fit.places[q0] - step->at) <= std::abs(fit.places[q1] - step->at) ? q0
+                                                                                              : q1);
+        plain = keptFeltLateral();
+        putBack(start);
+        // The vertices either side moved onto the ramp's ends, the kept
+        // roll turns carried over, then either end turned.
+        RailFit moved;
+        givenPlaces = places;
+        bool made = refitKeptWay(moved);
+        givenPlaces.clear();
+        if (made && !start.fit.rollTurn.empty()) {
+            moved.rollTurn = start.fit.rollTurn;
+            moved.rollTurn[q0] = 0.0;
+            moved.rollTurn[q1] = 0.0;
+            made = solveRail(recipe.tuning, moved);
+        }
+        bool movedIn = false;
+        if (made) {
+            keepIf(moved, [&](const FeltLateral&, const FeltLateral&) {
+                movedIn = true;
+                return true;
+            });
+        }
+        if (movedIn) {
+            const KeptState ramped = keptState();
+            for (const size_t q : {q0, q1}) {
+                putBack(ramped);
+                turnVertex(q);
+                weigh();
+            }
+        }
+        putBack(chosen ? *chosen : start);
+        if (!chosen) break;
+    }
     // Where the kept rail's felt onset still breaks, or nearly (see
     // kPacedNearMargin), the drawn track's bound (read on the ride profile's
     // grid, see DrawnFeltLateral): the eased roll wobbles the heart once per
