@@ -487,6 +487,17 @@ constexpr double kStepRollFelt = 0.01;
 // the rebuild reads the change in a rail's largest felt lateral within about
 // 0.01 g of the ride profile's.
 constexpr double kStepGapTrade = 0.04;
+// The shares of the segment beside a drawn curvature step by which the
+// vertex on it is moved off it, towards the vertex before (negative) or
+// after, where the raw lateral still stands too far above the felt one
+// there (see FitSmooth). The file's eased roll stands still at every vertex,
+// so a vertex on a step holds the riders' bank at one angle across a force
+// that turns at once: random case_016 at twice and four times its segments,
+// out of a flat 3.3 g turn onto a straight at 36.5 m between 4.8 and 5.0 m
+// segments, rode 2.28 g raw lateral just before the step against 1.50 g
+// felt, 0.15 g beyond the drawn track's gap and its tolerance, however its
+// roll there was turned. Off the step the roll turns fastest across it.
+constexpr double kStepOffShares[] = {-0.5, -0.3, 0.3, 0.5};
 // How far (g) the kept rail's lowest felt vertical falls below the drawn
 // track's, read on the ride profile's grid, before the heart's curvature is
 // held at the track's end where it lies (see FitSmooth): the rides are judged
@@ -6788,6 +6799,85 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 turnToward(next, aft, towardNext)) {
                 turnRolls({prev, next}, {towardPrev, towardNext}, true);
             }
+        }
+    }
+    // Where the kept rail's raw lateral still stands further above its felt
+    // lateral than the drawn track's does, or nearly (as above), and the raw
+    // peak sits at a drawn curvature step with a vertex on it: that vertex
+    // moved off the step by each of kStepOffShares in turn, its roll turn
+    // dropped and the others' kept, and the rail fitted the kept way with
+    // it. Each kept where it holds the hearts without jolting, its gap
+    // narrows by more than kStepRollGain (or stays no wider while the raw
+    // peak leaves the step for another place), its felt lateral's largest
+    // grows by no more than kStepRollFelt and its squares not at all, its
+    // onset is no higher (or within the tried bound), its raw vertical stands
+    // no further beyond the felt one than the kept rail's or the gap target,
+    // and its felt vertical's onset, lowest and top move by no more than the
+    // fit's noise (see kStepRollOnsetNoise and kStepRollFelt). Where the raw
+    // peak moves on to another step, the same again there, up to
+    // kStepRollRounds steps, each once. (Random case_130 at four times its
+    // segments, heartline -0.05 m, an S-bend stepping by 5.5 g at 392.8 m
+    // between 4.9 m segments: 0.12 g beyond the drawn track's gap and its
+    // tolerance after its step's roll was turned; moved off, within it, its
+    // largest felt lateral down from 2.10 to 2.04 g. Random case_016 at four
+    // times its segments cleared both its steps, at 36.5 and 183 m, so.)
+    std::vector<double> movedOff;  // the steps whose vertex was moved off them
+    for (int round = 0; round < kStepRollRounds; ++round) {
+        const double target = drawnFeltLateral().Gap() + kGapTolerance - kStepRollGapMargin;
+        if (leans || !solved || !(best.distance <= kHeldStray) ||
+            !(keptFeltLateral().Gap() > target)) {
+            break;
+        }
+        const CurveStep* step =
+            NearestStep(steps, missedSteps, keptFeltLateral().rawAt, kStepRollReach);
+        if (step == nullptr ||
+            std::find(movedOff.begin(), movedOff.end(), step->at) != movedOff.end()) {
+            break;
+        }
+        movedOff.push_back(step->at);
+        const auto nearest = std::min_element(
+            fit.places.begin(), fit.places.end(),
+            [&](double a, double b) { return std::abs(a - step->at) < std::abs(b - step->at); });
+        const auto k = static_cast<size_t>(nearest - fit.places.begin());
+        if (k < 2 || k + 2 >= fit.places.size() ||
+            !(std::abs(fit.places[k] - step->at) < 0.5 * spacing)) {
+            break;
+        }
+        bool unused = false;
+        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
+        current = recipe;
+        const std::vector<double> keptPlaces = fit.places;
+        std::vector<double> keptTurn = keptRollTurn();
+        keptTurn[k] = 0.0;
+        const int perSegment = fit.perSegment;
+        const double onsetBound = triedOnsetBound();
+        for (const double share : kStepOffShares) {
+            RailFit moved;
+            moved.perSegment = perSegment;
+            moved.places = keptPlaces;
+            moved.rollTurn = keptTurn;
+            const size_t side = share < 0.0 ? k - 1 : k + 1;
+            moved.places[k] = step->at + std::abs(share) * (keptPlaces[side] - step->at);
+            ++run.RailFits;
+            if (!solveRail(recipe.tuning, moved)) continue;
+            std::optional<ForcesAlong> forces;
+            VerticalReading reading;
+            keepReadIf(moved, &forces, &reading,
+                       [&](const FeltLateral& kept, const FeltLateral& after) {
+                           const VerticalReading& keptRead = keptVerticalReading();
+                           reading = VerticalOver(*forces);
+                           const bool narrows = after.Gap() < kept.Gap() - kStepRollGain ||
+                                                (after.Gap() <= kept.Gap() &&
+                                                 std::abs(after.rawAt - step->at) > kStepRollReach);
+                           return narrows && after.largest <= kept.largest + kStepRollFelt &&
+                                  after.squares <= kept.squares &&
+                                  (after.onset <= kept.onset + kStepRollOnsetNoise ||
+                                   after.onset <= onsetBound) &&
+                                  reading.reach.Gap() <= std::max(keptRead.reach.Gap(), target) &&
+                                  reading.felt.onset <= keptRead.felt.onset + kStepRollOnsetNoise &&
+                                  reading.felt.lowest >= keptRead.felt.lowest - kStepRollFelt &&
+                                  reading.reach.feltTop <= keptRead.reach.feltTop + kStepRollFelt;
+                       });
         }
     }
     // Where the kept rail's felt lateral onset still breaks the drawn track's

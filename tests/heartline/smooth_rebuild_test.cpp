@@ -786,12 +786,19 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // turn into a crest at 53.5 m inside a 1.9 m segment: the heart's lateral
 // lagged the step's ramp and overshot past it, 0.19 g beyond the same gap
 // bound.
+// case_016 at twice and four times its segments (heartline -0.61 m) steps
+// out of a flat 3.3 g turn onto a straight at 36.5 m, and case_130 at four
+// times (heartline -0.05 m) through a 5.5 g S-bend at 392.8 m, each with a
+// vertex on the step between segments of 4.7 to 5.0 m: the eased roll stood
+// still there across a force that turns at once, 0.15, 0.16 and 0.12 g
+// beyond the same gap bound. case_048 at four times its segments (heartline
+// -0.29 m), out of a turn at 202.9 m the same way: 0.05 g beyond it.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
         Cases({{13, 1},  {13, 2},  {13, 4},  {94, 1}, {94, 2},  {94, 4}, {83, 1},  {83, 4},
                {160, 1}, {147, 1}, {147, 2}, {72, 1}, {58, 4},  {98, 2}, {81, 4},  {27, 1},
                {171, 1}, {69, 2},  {69, 4},  {55, 1}, {112, 4}, {86, 1}, {182, 4}, {36, 2},
-               {23, 1},  {34, 4},  {50, 2}, {61, 2}}),
+               {23, 1},  {34, 4},  {50, 2},  {61, 2}, {16, 2}, {16, 4}, {130, 4}, {48, 4}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
