@@ -504,11 +504,22 @@ constexpr double kStepOffShares[] = {-0.5, -0.3, 0.3, 0.5};
 // against the drawn track's less 0.2 g, and the rail's reading differs from
 // the profile's by a few hundredths.
 constexpr double kEndCurveTryMargin = 0.15;
+// The least vertical component of the drawn up at a track's end that counts
+// as a level, unbanked end (within about 0.003 degrees).
+constexpr double kLevelUnbanked = 1.0 - 1e-9;
 // The sum of squares of the felt lateral a refit with the heart's curvature
 // held at an end may ride, as a share of the kept rail's: the whole rail is
 // solved again, which moves the felt lateral far from the end by a few
 // hundred-thousandths (random case_151 at four times its segments: 0.003 %).
 constexpr double kEndCurveSquares = 1.0001;
+// The shares of the end vertex's roll (from the drawn level, unbanked roll)
+// its roll is turned by, either way, where the kept rail's lowest felt
+// vertical lies in the last segment (see FitSmooth), and the sum of squares
+// of the felt lateral such a turn may ride, as a share of the kept rail's:
+// the turned roll bends the heart along the whole last segment (random
+// case_151 at four times its segments, heartline -1.29 m: 0.07 % more).
+constexpr double kEndRollShares[] = {0.25, -0.25, 0.5, -0.5};
+constexpr double kEndRollSquares = 1.001;
 // Seconds of travel either side of the largest onset over which the roll's
 // segments are lengthened where a rebuild breaks that bound (see FitSmooth),
 // and the wider reach tried where the refit over the first is not kept:
@@ -6657,6 +6668,65 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         for (size_t n = 0; n < which.size(); ++n) turned.rollTurn[which[n]] += share * towards[n];
         return turned;
     };
+    // Where the drawn track starts or ends level and unbanked and the kept
+    // rail's lowest felt vertical still lies in that end's segment, below the
+    // drawn track's by nearly its tolerance (see kEndCurveTryMargin): the end
+    // vertex's roll is what bends the heart there, a long heartline swinging
+    // the heart about the rail as the roll turns across the segment, and
+    // turning it back to the drawn roll only swings it faster (random
+    // case_151 at four times its segments, heartline -1.29 m, an unbanked
+    // 4.25 g turn ending 7 m before the track's end: its felt vertical fell
+    // from 0.55 to -0.51 g with the end roll turned from 0.38 rad to none).
+    // So the end vertex's roll turned by each of kEndRollShares of its roll
+    // in turn (either way), the rail solved the kept way, each kept where its
+    // lowest felt vertical rises above the kept rail's, it holds the hearts
+    // without jolting, and its vertical onset and top, its raw vertical's gap
+    // and its felt lateral ride no worse than the rail's before the turns (as
+    // for the end's curvature above, its squares within kEndRollSquares).
+    // (Turned towards the drawn roll, case_151 at four times its segments
+    // rode 0.33 g at a quarter of the way; turned a quarter the other way,
+    // 0.71 g, the drawn track's 0.80 g.)
+    if (solved && best.distance <= kHeldStray && fit.places.size() >= 3) {
+        const FeltVertical keptVertical = keptVerticalReading().felt;
+        const size_t last = fit.places.size() - 1;
+        const bool atEnd = keptVertical.lowestAt >= fit.places[last - 1] &&
+                           loaded.back().drawnUp.y > kLevelUnbanked;
+        const bool atStart = !atEnd && keptVertical.lowestAt <= fit.places[1] &&
+                             loaded.front().drawnUp.y > kLevelUnbanked;
+        if ((atStart || atEnd) &&
+            keptVertical.lowest < DrawnFeltLowest(loaded, spacing) - kEndCurveTryMargin) {
+            bool unused = false;
+            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
+            current = recipe;
+            const std::vector<double> base = keptRollTurn();
+            const size_t k = atEnd ? last : 0;
+            const VerticalReach keptReach = keptVerticalReading().reach;
+            const double drawnGap = triedGapBound();
+            const double toward = -fit.rolls[k];
+            const FeltLateral start = keptFeltLateral();
+            const double onsetBound = triedOnsetBound();
+            for (const double share : kEndRollShares) {
+                RailFit turned = turnedCopy(base, {k}, {toward}, share);
+                ++run.RailFits;
+                if (!solveRail(recipe.tuning, turned)) continue;
+                std::optional<ForcesAlong> forces =
+                    ForcesAlongOf(loaded, spacing, heartline, turned);
+                const VerticalReading reading = VerticalOver(*forces);
+                if (reading.felt.lowest > keptVerticalReading().felt.lowest &&
+                    reading.felt.onset <= keptVertical.onset + kStepRollOnsetNoise &&
+                    reading.reach.feltTop <= keptReach.feltTop + kStepRollFelt &&
+                    reading.reach.Gap() <= std::max(keptReach.Gap(), drawnGap)) {
+                    keepReadIf(turned, &forces, &reading,
+                               [&](const FeltLateral&, const FeltLateral& ride) {
+                                   return ride.largest <= start.largest + kStepRollFelt &&
+                                          ride.squares <= kEndRollSquares * start.squares &&
+                                          (ride.onset <= start.onset || ride.onset <= onsetBound) &&
+                                          opensNoGap(start, ride);
+                               });
+                }
+            }
+        }
+    }
     std::vector<double> turnedAbout;  // the places turned about, round by round
     for (int round = 0; round < kStepRollRounds; ++round) {
         if (leans || !solved || !(best.distance <= kHeldStray) ||

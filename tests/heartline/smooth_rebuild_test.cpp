@@ -793,12 +793,18 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // still there across a force that turns at once, 0.15, 0.16 and 0.12 g
 // beyond the same gap bound. case_048 at four times its segments (heartline
 // -0.29 m), out of a turn at 202.9 m the same way: 0.05 g beyond it.
+// case_151 at four times its segments (heartline -1.29 m) steps out of an
+// unbanked 4.25 g turn onto a level 7 m straight that ends the track: the
+// end vertex's roll, from the smoothed up, swung the heart about the rail
+// across the last segment, a felt vertical of 0.55 g at the end against the
+// drawn track's 0.80 g, 0.05 g beyond its tolerance.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
         Cases({{13, 1},  {13, 2},  {13, 4},  {94, 1}, {94, 2},  {94, 4}, {83, 1},  {83, 4},
                {160, 1}, {147, 1}, {147, 2}, {72, 1}, {58, 4},  {98, 2}, {81, 4},  {27, 1},
                {171, 1}, {69, 2},  {69, 4},  {55, 1}, {112, 4}, {86, 1}, {182, 4}, {36, 2},
-               {23, 1},  {34, 4},  {50, 2},  {61, 2}, {16, 2}, {16, 4}, {130, 4}, {48, 4}}),
+               {23, 1},  {34, 4},  {50, 2},  {61, 2}, {16, 2}, {16, 4}, {130, 4}, {48, 4},
+               {151, 4}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
