@@ -1018,11 +1018,14 @@ std::vector<PathSample> SampleLoadedPath(const PathWalk& walk, const HeartlineSe
                                      Dot(before, frame.levelDown));
             }
             const double snapped = kPi * std::nearbyint(region / kPi);
+            // (Taken before a stretch that is no longer steep adds its half
+            // turns to `turned`: after, they would count twice at its first
+            // level sample, and the drawn up there would be upside down.)
+            const double keep = turned + steep * region + (1.0 - steep) * snapped;
             if (steep == 0.0) {
                 turned += snapped;
                 region = 0.0;
             }
-            const double keep = turned + steep * region + (1.0 - steep) * snapped;
             sample.drawnUp =
                 UpOf(frame, UnwrappedRoll<portable::Math>(walk.rolls[AsIndex(at.segment)], at.t) + keep);
             previousDown = frame.levelDown;
