@@ -798,13 +798,17 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // end vertex's roll, from the smoothed up, swung the heart about the rail
 // across the last segment, a felt vertical of 0.55 g at the end against the
 // drawn track's 0.80 g, 0.05 g beyond its tolerance.
+// case_108 at its own count (heartline 0.46 m), a vertex on its 3.8 g step
+// at 230.9 m between 3.7 and 3.5 m segments: moved off it by 0.3 or 0.5 of a
+// segment the raw lateral stood no lower, 0.05 g beyond the same gap bound;
+// 0.15 of a segment back clears it for 0.5 % more squares of felt lateral.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
         Cases({{13, 1},  {13, 2},  {13, 4},  {94, 1}, {94, 2},  {94, 4}, {83, 1},  {83, 4},
                {160, 1}, {147, 1}, {147, 2}, {72, 1}, {58, 4},  {98, 2}, {81, 4},  {27, 1},
                {171, 1}, {69, 2},  {69, 4},  {55, 1}, {112, 4}, {86, 1}, {182, 4}, {36, 2},
                {23, 1},  {34, 4},  {50, 2},  {61, 2}, {16, 2}, {16, 4}, {130, 4}, {48, 4},
-               {151, 4}}),
+               {151, 4}, {108, 1}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
