@@ -2798,6 +2798,15 @@ std::vector<CurveStep> CurveSteps(const PathWalk& walk, const std::vector<PathSa
     return steps;
 }
 
+// The index of the vertex of `places` nearest arc length s (the first of two
+// as near).
+size_t NearestPlace(const std::vector<double>& places, double s) {
+    const auto nearest = std::min_element(places.begin(), places.end(), [&](double a, double b) {
+        return std::abs(a - s) < std::abs(b - s);
+    });
+    return static_cast<size_t>(nearest - places.begin());
+}
+
 // The curvature step of `steps` or `missed` nearest arc length s, within
 // `reach` metres of it; null where none is.
 const CurveStep* NearestStep(const std::vector<CurveStep>& steps,
@@ -5946,11 +5955,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         }
         const std::vector<double> kept = fit.places;
         const double onsetAt = keptFeltLateral().onsetAt;
-        const auto closer = [&](double a, double b) {
-            return std::abs(a - onsetAt) < std::abs(b - onsetAt);
-        };
-        const auto nearest =
-            static_cast<size_t>(std::min_element(kept.begin(), kept.end(), closer) - kept.begin());
+        const size_t nearest = NearestPlace(kept, onsetAt);
         if (nearest >= 2 && nearest + 2 < kept.size()) {
             bool unused = false;
             samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
@@ -6761,10 +6766,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             break;
         }
         turnedAbout.push_back(step->at);
-        const auto nearest = std::min_element(
-            fit.places.begin(), fit.places.end(),
-            [&](double a, double b) { return std::abs(a - step->at) < std::abs(b - step->at); });
-        const auto k = static_cast<size_t>(nearest - fit.places.begin());
+        const size_t k = NearestPlace(fit.places, step->at);
         bool unused = false;
         samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
         current = recipe;
@@ -6916,10 +6918,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             break;
         }
         movedOff.push_back(step->at);
-        const auto nearest = std::min_element(
-            fit.places.begin(), fit.places.end(),
-            [&](double a, double b) { return std::abs(a - step->at) < std::abs(b - step->at); });
-        const auto k = static_cast<size_t>(nearest - fit.places.begin());
+        const size_t k = NearestPlace(fit.places, step->at);
         if (k < 2 || k + 2 >= fit.places.size() ||
             !(std::abs(fit.places[k] - step->at) < 0.5 * spacing)) {
             break;
@@ -6993,13 +6992,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const CurveStep* step = kept.onset > bound
                                     ? NearestStep(steps, missedSteps, kept.onsetAt, kStepRollReach)
                                     : nullptr;
-        const auto nearest =
-            step == nullptr
-                ? fit.places.end()
-                : std::min_element(fit.places.begin(), fit.places.end(), [&](double a, double b) {
-                      return std::abs(a - step->at) < std::abs(b - step->at);
-                  });
-        const auto k = static_cast<size_t>(nearest - fit.places.begin());
+        const size_t k = step == nullptr ? fit.places.size() : NearestPlace(fit.places, step->at);
         if (step != nullptr && k > 0 && k + 1 < fit.places.size()) {
             bool unused = false;
             samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
