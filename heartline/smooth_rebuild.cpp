@@ -5762,6 +5762,22 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // segments, a 3.6 g step at 53.5 m from a flat turn into a crest inside a
     // 1.9 m segment: 0.77 g of gap against the drawn track's 0.05 g; moved
     // and turned so, 0.51 g, its largest felt lateral 0.03 g lower.)
+    // The kept fit's roll turns as they stand (none: zero at every vertex),
+    // and a copy of the kept fit's places and segments with those turns and
+    // vertices `which` turned further by `share` of `towards`, for the turns
+    // below to fit the rail with.
+    const auto keptRollTurn = [&] {
+        return fit.rollTurn.empty() ? std::vector<double>(fit.places.size(), 0.0) : fit.rollTurn;
+    };
+    const auto turnedCopy = [&](const std::vector<double>& base, const std::vector<size_t>& which,
+                                const std::vector<double>& towards, double share) {
+        RailFit turned;
+        turned.perSegment = fit.perSegment;
+        turned.places = fit.places;
+        turned.rollTurn = base;
+        for (size_t n = 0; n < which.size(); ++n) turned.rollTurn[which[n]] += share * towards[n];
+        return turned;
+    };
     // The kept fit with its forces and readings, to be put back.
     struct KeptState {
         RailFit fit;
@@ -5826,14 +5842,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             if (!LevelFrameOf(tangent, frame) || !(Norm(up) > 0.0)) return;
             const double toward =
                 std::remainder(RollOf(frame, Unit(up)) - fit.rolls[q], 2.0 * M_PI);
-            const std::vector<double> base =
-                fit.rollTurn.empty() ? std::vector<double>(fit.places.size(), 0.0) : fit.rollTurn;
+            const std::vector<double> base = keptRollTurn();
             for (int part = 1; part <= kStepRollParts; ++part) {
-                RailFit turned;
-                turned.perSegment = fit.perSegment;
-                turned.places = fit.places;
-                turned.rollTurn = base;
-                turned.rollTurn[q] += part * kStepRollShare * toward;
+                RailFit turned = turnedCopy(base, {q}, {toward}, part * kStepRollShare);
                 ++run.RailFits;
                 if (!solveRail(recipe.tuning, turned)) break;
                 bool taken = false;
@@ -6668,22 +6679,6 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // the step, and the rail fitted the kept way with it. Where the turns move
     // the raw peak on, the same again about its new place, up to
     // kStepRollRounds times, each place once.
-    // The kept fit's roll turns as they stand (none: zero at every vertex),
-    // and a copy of the kept fit's places and segments with those turns and
-    // vertices `which` turned further by `share` of `towards`, for the turns
-    // below to fit the rail with.
-    const auto keptRollTurn = [&] {
-        return fit.rollTurn.empty() ? std::vector<double>(fit.places.size(), 0.0) : fit.rollTurn;
-    };
-    const auto turnedCopy = [&](const std::vector<double>& base, const std::vector<size_t>& which,
-                                const std::vector<double>& towards, double share) {
-        RailFit turned;
-        turned.perSegment = fit.perSegment;
-        turned.places = fit.places;
-        turned.rollTurn = base;
-        for (size_t n = 0; n < which.size(); ++n) turned.rollTurn[which[n]] += share * towards[n];
-        return turned;
-    };
     // Where the drawn track starts or ends level and unbanked and the kept
     // rail's lowest felt vertical still lies in that end's segment, below the
     // drawn track's by nearly its tolerance (see kEndCurveTryMargin): the end
