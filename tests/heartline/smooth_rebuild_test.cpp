@@ -781,7 +781,10 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // case_050 at twice its segments (heartline -0.19 m) steps into a flat 3.6 g
 // turn 4.04 m from its start, 0.10 m past its third vertex, which the step
 // alignment leaves where it is: the cubic smeared the step over its segment,
-// the raw lateral 0.03 g beyond the same gap bound.
+// the raw lateral 0.03 g beyond the same gap bound; at its own count and
+// four times, moved onto that step it dipped its raw vertical past the
+// turn's end at 11.14 m, inside a 1.6 to 1.8 m segment, and was dropped: the
+// raw lateral 0.04 g beyond the same gap bound.
 // case_061 at twice its segments (heartline -0.04 m) steps from a flat 3.1 g
 // turn into a crest at 53.5 m inside a 1.9 m segment: the heart's lateral
 // lagged the step's ramp and overshot past it, 0.19 g beyond the same gap
@@ -807,8 +810,8 @@ TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
         Cases({{13, 1},  {13, 2},  {13, 4},  {94, 1}, {94, 2},  {94, 4}, {83, 1},  {83, 4},
                {160, 1}, {147, 1}, {147, 2}, {72, 1}, {58, 4},  {98, 2}, {81, 4},  {27, 1},
                {171, 1}, {69, 2},  {69, 4},  {55, 1}, {112, 4}, {86, 1}, {182, 4}, {36, 2},
-               {23, 1},  {34, 4},  {50, 2},  {61, 2}, {16, 2}, {16, 4}, {130, 4}, {48, 4},
-               {151, 4}, {108, 1}}),
+               {23, 1},  {34, 4},  {50, 2},  {61, 2}, {16, 2},  {16, 4}, {130, 4}, {48, 4},
+               {151, 4}, {108, 1}, {50, 1},  {50, 4}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
