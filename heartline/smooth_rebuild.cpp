@@ -506,6 +506,27 @@ constexpr double kStepOffShares[] = {-0.5, -0.3, -0.15, 0.3, 0.5};
 // 0.15 of its segment, cleared its gap from 0.05 g beyond it with the sum
 // 0.5 % higher (its RMS 0.001 g) and its largest 0.02 g lower.
 constexpr double kStepOffSquares = 1.01;
+// The shares of its distance from a drawn curvature step to which the vertex
+// nearest the step, off it, is moved towards it (below one) or away (above),
+// where the raw lateral still stands too far above the felt one there (see
+// FitSmooth). Between the vertex and the step the eased roll turns the bank
+// across a force that turns at once, and how much of the step's turn the
+// segment takes in sets the ripple either side of the vertex: random case_182
+// at its own count, a 4.5 g S-bend step at 487.2 m, 0.54 m past a vertex
+// between 2.8 and 2.4 m segments, rode 2.70 g raw lateral just before the
+// vertex against a largest felt lateral of 2.13 g, 0.02 g beyond the drawn
+// track's gap and its tolerance; moved halfway to the step, within it by
+// 0.05 g, its largest felt lateral 0.02 g higher. Moved onto the step, the
+// segment after it left 1.8 m long, the gap stood twice as wide.
+constexpr double kNearStepShares[] = {0.5, 1.25, 1.5};
+// How much (g) more felt lateral RMS such a move may ride where it brings the
+// gap within its bound from beyond it, and how far (g) beyond it the kept
+// rail's gap must stand for that: the rebuild reads a gap up to a few
+// hundredths of a g above the ride profile (random case_020 at four times
+// its segments, 0.004 g beyond as the rebuild reads it and within it as the
+// ride profile does, would have ridden 0.02 g more felt lateral for it).
+constexpr double kNearStepRms = 0.01;
+constexpr double kNearStepTradeGap = 0.02;
 // How far (g) the kept rail's lowest felt vertical falls below the drawn
 // track's, read on the ride profile's grid, before the heart's curvature is
 // held at the track's end where it lies (see FitSmooth): the rides are judged
@@ -6990,6 +7011,80 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     if (!movedSteps.empty()) {
         std::vector<double> turnedAgain;
         turnAboutSteps(turnedAgain, &movedSteps);
+    }
+    // Where the kept rail's raw lateral still stands further above its felt
+    // lateral than the drawn track's does, or nearly (as above), and the raw
+    // peak sits by a drawn curvature step with no vertex on it: the vertex
+    // nearest the step moved to each of kNearStepShares of its distance from
+    // the step in turn, the roll turns kept, and the rail fitted the kept way
+    // with it. Each kept where it holds the hearts without jolting, its gap
+    // narrows by more than kStepRollGain, its onset is no higher (or within
+    // the tried bound), its felt vertical moves and its raw vertical stands as
+    // for the step-off above, and its felt lateral rides no more (its largest
+    // and its squares) or, where that brings the gap within the drawn track's
+    // and its tolerance from beyond it (see kNearStepTradeGap), its largest
+    // within kStepGapTrade and clearly below the drawn track's (see
+    // kDrawnLargestMargin) and its RMS clearly within the drawn track's (see
+    // kDrawnRmsShare) and no more than kNearStepRms above the kept rail's.
+    // (Random case_027 at twice its segments, heartline -1.37 m, out of a
+    // 2.9 g valley into a 2.5 g flat turn: a vertex at 209.5 m between steps
+    // at 206.2 and 211.3 m inside 6.2 and 4.6 m segments, its raw lateral
+    // 0.02 g beyond that gap and tolerance after the step's roll turns;
+    // moved a quarter of its distance further from the step, within it, its
+    // largest felt lateral 0.03 g higher.)
+    if (!leans && solved && best.distance <= kHeldStray &&
+        keptFeltLateral().Gap() > drawnFeltLateral().Gap() + kGapTolerance - kStepRollGapMargin) {
+        const CurveStep* step =
+            NearestStep(steps, missedSteps, keptFeltLateral().rawAt, kStepRollReach);
+        const size_t k = step == nullptr ? 0 : NearestPlace(fit.places, step->at);
+        if (step != nullptr && k >= 2 && k + 2 < fit.places.size() &&
+            !(std::abs(fit.places[k] - step->at) < 0.5 * spacing)) {
+            bool unused = false;
+            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
+            current = recipe;
+            const std::vector<double> keptPlaces = fit.places;
+            const std::vector<double> keptTurn = keptRollTurn();
+            const int perSegment = fit.perSegment;
+            const double target = drawnFeltLateral().Gap() + kGapTolerance - kStepRollGapMargin;
+            const double onsetBound = triedOnsetBound();
+            for (const double share : kNearStepShares) {
+                RailFit moved;
+                moved.perSegment = perSegment;
+                moved.places = keptPlaces;
+                moved.rollTurn = keptTurn;
+                moved.places[k] = step->at + share * (keptPlaces[k] - step->at);
+                if (!(moved.places[k] > keptPlaces[k - 1] && moved.places[k] < keptPlaces[k + 1])) {
+                    continue;
+                }
+                ++run.RailFits;
+                if (!solveRail(recipe.tuning, moved)) continue;
+                std::optional<ForcesAlong> forces;
+                VerticalReading reading;
+                keepReadIf(
+                    moved, &forces, &reading,
+                    [&](const FeltLateral& kept, const FeltLateral& after) {
+                        const VerticalReading& keptRead = keptVerticalReading();
+                        reading = VerticalOver(*forces);
+                        const FeltLateral& drawn = drawnFeltLateral();
+                        const double gapBound = drawn.Gap() + kGapTolerance;
+                        const bool rides =
+                            after.largest <= kept.largest && after.squares <= kept.squares;
+                        const double rms = std::sqrt(kept.squares / kept.counted) + kNearStepRms;
+                        const bool clears =
+                            kept.Gap() > gapBound + kNearStepTradeGap && after.Gap() <= gapBound &&
+                            after.largest <= kept.largest + kStepGapTrade &&
+                            after.largest <= drawn.largest - kDrawnLargestMargin &&
+                            withinDrawnRms(after) && after.squares <= rms * rms * after.counted;
+                        return after.Gap() < kept.Gap() - kStepRollGain && (rides || clears) &&
+                               (after.onset <= kept.onset + kStepRollOnsetNoise ||
+                                after.onset <= onsetBound) &&
+                               reading.reach.Gap() <= std::max(keptRead.reach.Gap(), target) &&
+                               reading.felt.onset <= keptRead.felt.onset + kStepRollOnsetNoise &&
+                               reading.felt.lowest >= keptRead.felt.lowest - kStepRollFelt &&
+                               reading.reach.feltTop <= keptRead.reach.feltTop + kStepRollFelt;
+                    });
+            }
+        }
     }
     // Where the kept rail's felt lateral onset still breaks the drawn track's
     // bound (read on the ride profile's grid, see DrawnFeltLateral) within
