@@ -514,6 +514,27 @@ constexpr double kStepOffShares[] = {-0.5, -0.3, -0.15, 0.3, 0.5};
 // 0.15 of its segment, cleared its gap from 0.05 g beyond it with the sum
 // 0.5 % higher (its RMS 0.001 g) and its largest 0.02 g lower.
 constexpr double kStepOffSquares = 1.01;
+// The shares of its distance from a drawn curvature step to which the vertex
+// nearest the step, off it, is moved towards it (below one) or away (above),
+// where the raw lateral still stands too far above the felt one there (see
+// FitSmooth). Between the vertex and the step the eased roll turns the bank
+// across a force that turns at once, and how much of the step's turn the
+// segment takes in sets the ripple either side of the vertex: random case_182
+// at its own count, a 4.5 g S-bend step at 487.2 m, 0.54 m past a vertex
+// between 2.8 and 2.4 m segments, rode 2.70 g raw lateral just before the
+// vertex against a largest felt lateral of 2.13 g, 0.02 g beyond the drawn
+// track's gap and its tolerance; moved halfway to the step, within it by
+// 0.05 g, its largest felt lateral 0.02 g higher. Moved onto the step, the
+// segment after it left 1.8 m long, the gap stood twice as wide.
+constexpr double kNearStepShares[] = {0.5, 1.25, 1.5};
+// How much (g) more felt lateral RMS such a move may ride where it brings the
+// gap within its bound from beyond it, and how far (g) beyond it the kept
+// rail's gap must stand for that: the rebuild reads a gap up to a few
+// hundredths of a g above the ride profile (random case_020 at four times
+// its segments, 0.004 g beyond as the rebuild reads it and within it as the
+// ride profile does, would have ridden 0.02 g more felt lateral for it).
+constexpr double kNearStepRms = 0.01;
+constexpr double kNearStepTradeGap = 0.02;
 // How far (g) the kept rail's lowest felt vertical falls below the drawn
 // track's, read on the ride profile's grid, before the heart's curvature is
 // held at the track's end where it lies (see FitSmooth): the rides are judged
@@ -6963,147 +6984,159 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             }
         }
     }
+    // The step roll turns below, round by round, each place once (the places
+    // turned about gathered in `turnedAbout`); with `first`, the first round
+    // only about one of those steps, and none where the raw peak lies by
+    // none of them.
+    const auto turnAboutSteps = [&](std::vector<double>& turnedAbout,
+                                    const std::vector<CurveStep>* first) {
+        for (int round = 0; round < kStepRollRounds; ++round) {
+            if (leans || !solved || !(best.distance <= kHeldStray) ||
+                !(keptFeltLateral().Gap() > kGapTolerance - kStepRollGapMargin)) {
+                break;
+            }
+            const FeltLateral before = keptFeltLateral();
+            const double drawnGap = drawnFeltLateral().Gap();
+            const double gap = before.Gap();
+            if (!(gap > drawnGap + kGapTolerance - kStepRollGapMargin)) break;
+            const CurveStep* step =
+                round == 0 && first != nullptr
+                    ? NearestStep(*first, {}, before.rawAt, kStepRollReach)
+                    : NearestStep(steps, missedSteps, before.rawAt, kStepRollReach);
+            if (step == nullptr && round == 0 && first != nullptr) break;
+            // After the first round, a raw peak with no drawn step near it is
+            // turned about itself, at the speed there.
+            CurveStep peak;
+            if (step == nullptr && round > 0) {
+                peak = {before.rawAt, 0.0, SpeedAt(loaded, spacing, before.rawAt)};
+                step = &peak;
+            }
+            if (step == nullptr) continue;
+            if (std::find(turnedAbout.begin(), turnedAbout.end(), step->at) != turnedAbout.end()) {
+                break;
+            }
+            turnedAbout.push_back(step->at);
+            const size_t k = NearestPlace(fit.places, step->at);
+            bool unused = false;
+            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
+            current = recipe;
+            const double half = 0.5 * kFeltWindow * step->speed;
+            const auto sampleAt = [&](double s) {
+                return static_cast<size_t>(std::nearbyint(
+                    std::clamp(s / spacing, 0.0, static_cast<double>(loaded.size() - 1))));
+            };
+            const D3 fore = loaded[sampleAt(step->at - half)].feltAcross;
+            const D3 aft = loaded[sampleAt(step->at + half)].feltAcross;
+            const double bound = kOnsetBoundFactor * drawnOnset + kOnsetTryMargin;
+            // How far vertex q's roll is to turn to put its up along `force`
+            // across the rail's tangent there (none at the ends).
+            const auto turnToward = [&](size_t q, const D3& force, double& toward) {
+                if (q == 0 || q + 1 >= fit.places.size()) return false;
+                const D3 tangent =
+                    SteepBlend(fit.direction[q], RailTangentAt(samples, spacing, fit.places[q]));
+                LevelFrame frame;
+                const D3 up = Across(force, Unit(tangent));
+                if (!LevelFrameOf(tangent, frame) || !(Norm(up) > 0.0)) return false;
+                toward = std::remainder(RollOf(frame, Unit(up)) - fit.rolls[q], 2.0 * M_PI);
+                return true;
+            };
+            // Turns the rolls of vertices `which` the shares of `towards`
+            // part by part, each turn kept only where it lowers the gap. The
+            // turned roll must not raise the rail's gap as a whole: the
+            // vertical's may not rise above the lateral's as it was. With
+            // `holdVertical` the felt vertical may not reach further either
+            // (see kStepRollFelt). A part may not raise both the largest felt
+            // lateral and its squares, nor the squares above the rail's before
+            // the first part: a part that cuts the gap and the largest may
+            // give back a hair of the squares the earlier parts saved (random
+            // case_069 at four times its segments, at its 3.5 g step at 228 m:
+            // the seventh part cut the gap from 0.64 to 0.51 g and the largest
+            // by 0.001 g, its squares up by 0.03 % on the sixth's and 1.7 %
+            // below the first's; held to the sixth's, the turn stopped there,
+            // 0.03 g beyond the drawn track's gap and its tolerance). A part
+            // that cuts no gap is kept too where the lateral's and vertical's
+            // gaps stay within the drawn track's, its tolerance and
+            // kStepRollGapMargin, and it lowers the largest felt lateral by more
+            // than kStepRollGain without raising its squares: random case_189
+            // at its own count, 0.41 g of gap against a bound of 0.46, dropped
+            // a part that lowered its largest felt lateral from 2.45 to 2.39 g
+            // for a gap 0.001 g wider. One that lowers the squares alone is not
+            // kept: on the builder's high hill at 200 segments such a part cut
+            // the squares by 11 % and raised the vertical gap from 0.09 to
+            // 0.39 g, the heart's kinks from 0.06 to 0.09 degrees.
+            const auto turnRolls = [&](const std::vector<size_t>& which,
+                                       const std::vector<double>& towards, bool holdVertical) {
+                const VerticalReach keptVertical = keptVerticalReading().reach;
+                double keptGap = std::max(keptFeltLateral().Gap(), keptVertical.Gap());
+                const std::vector<double> base = keptRollTurn();
+                const FeltLateral start = keptFeltLateral();
+                for (int part = 1; part <= kStepRollParts; ++part) {
+                    RailFit turned = turnedCopy(base, which, towards, part * kStepRollShare);
+                    ++run.RailFits;
+                    if (!solveRail(recipe.tuning, turned)) break;
+                    bool taken = false;
+                    double turnedGap = 0.0;
+                    keepIf(turned, [&](const FeltLateral& kept, const FeltLateral& after) {
+                        const double target = drawnGap + kGapTolerance - kStepRollGapMargin;
+                        const bool within = after.Gap() <= target &&
+                                            after.largest < kept.largest - kStepRollGain &&
+                                            after.squares <= kept.squares;
+                        if (!((after.Gap() < kept.Gap() || within) &&
+                              after.largest <= kept.largest + kStepRollFelt &&
+                              after.squares <= start.squares &&
+                              (after.largest <= kept.largest || after.squares <= kept.squares) &&
+                              (after.onset <= kept.onset + kStepRollOnsetNoise ||
+                               after.onset <= bound))) {
+                            return false;
+                        }
+                        const VerticalReach vertical =
+                            VerticalReachOf(loaded, spacing, heartline, turned);
+                        if (holdVertical &&
+                            (vertical.feltTop > keptVertical.feltTop + kStepRollFelt ||
+                             vertical.feltBottom < keptVertical.feltBottom - kStepRollFelt)) {
+                            return false;
+                        }
+                        turnedGap = std::max(after.Gap(), vertical.Gap());
+                        taken = turnedGap < keptGap - kStepRollGain ||
+                                (within && vertical.Gap() <= target);
+                        return taken;
+                    });
+                    if (!taken) break;
+                    keptGap = turnedGap;
+                }
+            };
+            // First the vertex nearest the step, towards the force summed
+            // across it.
+            double toward = 0.0;
+            if (turnToward(k, fore + aft, toward)) turnRolls({k}, {toward}, false);
+            // Where the gap still stands, the rail's roll turns too slowly
+            // across the step (its riders lean the way they leant before the
+            // step after it, or already the next way before it): the vertices
+            // either side of it (of the one on it) each turned towards the
+            // force on its own side. That banks whole segments more or less
+            // steeply, which moves felt lateral into the felt vertical: hence
+            // the felt vertical held.
+            const FeltLateral& still = keptFeltLateral();
+            if (still.Gap() > drawnGap + kGapTolerance - kStepRollGapMargin) {
+                size_t prev = k, next = k;
+                if (std::abs(fit.places[k] - step->at) < 0.5 * spacing) {
+                    prev = k - 1;
+                    next = k + 1;
+                } else if (fit.places[k] < step->at) {
+                    next = k + 1;
+                } else {
+                    prev = k - 1;
+                }
+                double towardPrev = 0.0, towardNext = 0.0;
+                if (k > 0 && next < fit.places.size() && turnToward(prev, fore, towardPrev) &&
+                    turnToward(next, aft, towardNext)) {
+                    turnRolls({prev, next}, {towardPrev, towardNext}, true);
+                }
+            }
+        }
+    };
     std::vector<double> turnedAbout;  // the places turned about, round by round
-    for (int round = 0; round < kStepRollRounds; ++round) {
-        if (leans || !solved || !(best.distance <= kHeldStray) ||
-            !(keptFeltLateral().Gap() > kGapTolerance - kStepRollGapMargin)) {
-            break;
-        }
-        const FeltLateral before = keptFeltLateral();
-        const double drawnGap = drawnFeltLateral().Gap();
-        const double gap = before.Gap();
-        if (!(gap > drawnGap + kGapTolerance - kStepRollGapMargin)) break;
-        const CurveStep* step = NearestStep(steps, missedSteps, before.rawAt, kStepRollReach);
-        // After the first round, a raw peak with no drawn step near it is
-        // turned about itself, at the speed there.
-        CurveStep peak;
-        if (step == nullptr && round > 0) {
-            peak = {before.rawAt, 0.0, SpeedAt(loaded, spacing, before.rawAt)};
-            step = &peak;
-        }
-        if (step == nullptr) continue;
-        if (std::find(turnedAbout.begin(), turnedAbout.end(), step->at) != turnedAbout.end()) {
-            break;
-        }
-        turnedAbout.push_back(step->at);
-        const size_t k = NearestPlace(fit.places, step->at);
-        bool unused = false;
-        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-        current = recipe;
-        const double half = 0.5 * kFeltWindow * step->speed;
-        const auto sampleAt = [&](double s) {
-            return static_cast<size_t>(std::nearbyint(
-                std::clamp(s / spacing, 0.0, static_cast<double>(loaded.size() - 1))));
-        };
-        const D3 fore = loaded[sampleAt(step->at - half)].feltAcross;
-        const D3 aft = loaded[sampleAt(step->at + half)].feltAcross;
-        const double bound = kOnsetBoundFactor * drawnOnset + kOnsetTryMargin;
-        // How far vertex q's roll is to turn to put its up along `force`
-        // across the rail's tangent there (none at the ends).
-        const auto turnToward = [&](size_t q, const D3& force, double& toward) {
-            if (q == 0 || q + 1 >= fit.places.size()) return false;
-            const D3 tangent =
-                SteepBlend(fit.direction[q], RailTangentAt(samples, spacing, fit.places[q]));
-            LevelFrame frame;
-            const D3 up = Across(force, Unit(tangent));
-            if (!LevelFrameOf(tangent, frame) || !(Norm(up) > 0.0)) return false;
-            toward = std::remainder(RollOf(frame, Unit(up)) - fit.rolls[q], 2.0 * M_PI);
-            return true;
-        };
-        // Turns the rolls of vertices `which` the shares of `towards`
-        // part by part, each turn kept only where it lowers the gap. The
-        // turned roll must not raise the rail's gap as a whole: the
-        // vertical's may not rise above the lateral's as it was. With
-        // `holdVertical` the felt vertical may not reach further either
-        // (see kStepRollFelt). A part may not raise both the largest felt
-        // lateral and its squares, nor the squares above the rail's before
-        // the first part: a part that cuts the gap and the largest may
-        // give back a hair of the squares the earlier parts saved (random
-        // case_069 at four times its segments, at its 3.5 g step at 228 m:
-        // the seventh part cut the gap from 0.64 to 0.51 g and the largest
-        // by 0.001 g, its squares up by 0.03 % on the sixth's and 1.7 %
-        // below the first's; held to the sixth's, the turn stopped there,
-        // 0.03 g beyond the drawn track's gap and its tolerance). A part
-        // that cuts no gap is kept too where the lateral's and vertical's
-        // gaps stay within the drawn track's, its tolerance and
-        // kStepRollGapMargin, and it lowers the largest felt lateral by more
-        // than kStepRollGain without raising its squares: random case_189
-        // at its own count, 0.41 g of gap against a bound of 0.46, dropped
-        // a part that lowered its largest felt lateral from 2.45 to 2.39 g
-        // for a gap 0.001 g wider. One that lowers the squares alone is not
-        // kept: on the builder's high hill at 200 segments such a part cut
-        // the squares by 11 % and raised the vertical gap from 0.09 to
-        // 0.39 g, the heart's kinks from 0.06 to 0.09 degrees.
-        const auto turnRolls = [&](const std::vector<size_t>& which,
-                                   const std::vector<double>& towards, bool holdVertical) {
-            const VerticalReach keptVertical = keptVerticalReading().reach;
-            double keptGap = std::max(keptFeltLateral().Gap(), keptVertical.Gap());
-            const std::vector<double> base = keptRollTurn();
-            const FeltLateral start = keptFeltLateral();
-            for (int part = 1; part <= kStepRollParts; ++part) {
-                RailFit turned = turnedCopy(base, which, towards, part * kStepRollShare);
-                ++run.RailFits;
-                if (!solveRail(recipe.tuning, turned)) break;
-                bool taken = false;
-                double turnedGap = 0.0;
-                keepIf(turned, [&](const FeltLateral& kept, const FeltLateral& after) {
-                    const double target = drawnGap + kGapTolerance - kStepRollGapMargin;
-                    const bool within = after.Gap() <= target &&
-                                        after.largest < kept.largest - kStepRollGain &&
-                                        after.squares <= kept.squares;
-                    if (!((after.Gap() < kept.Gap() || within) &&
-                          after.largest <= kept.largest + kStepRollFelt &&
-                          after.squares <= start.squares &&
-                          (after.largest <= kept.largest || after.squares <= kept.squares) &&
-                          (after.onset <= kept.onset + kStepRollOnsetNoise ||
-                           after.onset <= bound))) {
-                        return false;
-                    }
-                    const VerticalReach vertical =
-                        VerticalReachOf(loaded, spacing, heartline, turned);
-                    if (holdVertical &&
-                        (vertical.feltTop > keptVertical.feltTop + kStepRollFelt ||
-                         vertical.feltBottom < keptVertical.feltBottom - kStepRollFelt)) {
-                        return false;
-                    }
-                    turnedGap = std::max(after.Gap(), vertical.Gap());
-                    taken =
-                        turnedGap < keptGap - kStepRollGain || (within && vertical.Gap() <= target);
-                    return taken;
-                });
-                if (!taken) break;
-                keptGap = turnedGap;
-            }
-        };
-        // First the vertex nearest the step, towards the force summed
-        // across it.
-        double toward = 0.0;
-        if (turnToward(k, fore + aft, toward)) turnRolls({k}, {toward}, false);
-        // Where the gap still stands, the rail's roll turns too slowly
-        // across the step (its riders lean the way they leant before the
-        // step after it, or already the next way before it): the vertices
-        // either side of it (of the one on it) each turned towards the
-        // force on its own side. That banks whole segments more or less
-        // steeply, which moves felt lateral into the felt vertical: hence
-        // the felt vertical held.
-        const FeltLateral& still = keptFeltLateral();
-        if (still.Gap() > drawnGap + kGapTolerance - kStepRollGapMargin) {
-            size_t prev = k, next = k;
-            if (std::abs(fit.places[k] - step->at) < 0.5 * spacing) {
-                prev = k - 1;
-                next = k + 1;
-            } else if (fit.places[k] < step->at) {
-                next = k + 1;
-            } else {
-                prev = k - 1;
-            }
-            double towardPrev = 0.0, towardNext = 0.0;
-            if (k > 0 && next < fit.places.size() && turnToward(prev, fore, towardPrev) &&
-                turnToward(next, aft, towardNext)) {
-                turnRolls({prev, next}, {towardPrev, towardNext}, true);
-            }
-        }
-    }
+    turnAboutSteps(turnedAbout, nullptr);
     // Where the kept rail's raw lateral still stands further above its felt
     // lateral than the drawn track's does, or nearly (as above), and the raw
     // peak sits at a drawn curvature step with a vertex on it: that vertex
@@ -7125,6 +7158,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // largest felt lateral down from 2.10 to 2.04 g. Random case_016 at four
     // times its segments cleared both its steps, at 36.5 and 183 m, so.)
     std::vector<double> movedOff;  // the steps whose vertex was moved off them
+    std::vector<CurveStep> movedSteps;  // those whose vertex the kept rail moved
     for (int round = 0; round < kStepRollRounds; ++round) {
         const double target = drawnFeltLateral().Gap() + kGapTolerance - kStepRollGapMargin;
         if (leans || !solved || !(best.distance <= kHeldStray) ||
@@ -7183,6 +7217,98 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                                   reading.felt.lowest >= keptRead.felt.lowest - kStepRollFelt &&
                                   reading.reach.feltTop <= keptRead.reach.feltTop + kStepRollFelt;
                        });
+        }
+        if (fit.places[k] != step->at) movedSteps.push_back(*step);
+    }
+    // Where the gap still stands, or nearly, and the raw peak lies by a step
+    // whose vertex was moved off it: the step roll turns again, first about
+    // that step. The roll turns above were made with the vertex on the step,
+    // where the rail took the step up as its join's jump; moved off, the step
+    // lies inside a segment whose eased roll turns the riders' bank across
+    // it, and the vertices at that segment's ends stand where the turns
+    // above did not look. (Random case_108 at twice and four times its
+    // segments, from a 3.1 g valley into an unbanked 3.1 g flat turn at
+    // 230.9 m, the vertex moved off by half its segment either way: 0.04 and
+    // 0.03 g beyond the drawn track's gap and its tolerance, the raw lateral
+    // peaking at the ends of the segment holding the step; turned, within
+    // it, their largest felt lateral no higher and their squares 9 and 5 %
+    // less.)
+    if (!movedSteps.empty()) {
+        std::vector<double> turnedAgain;
+        turnAboutSteps(turnedAgain, &movedSteps);
+    }
+    // Where the kept rail's raw lateral still stands further above its felt
+    // lateral than the drawn track's does, or nearly (as above), and the raw
+    // peak sits by a drawn curvature step with no vertex on it: the vertex
+    // nearest the step moved to each of kNearStepShares of its distance from
+    // the step in turn, the roll turns kept, and the rail fitted the kept way
+    // with it. Each kept where it holds the hearts without jolting, its gap
+    // narrows by more than kStepRollGain, its onset is no higher (or within
+    // the tried bound), its felt vertical moves and its raw vertical stands as
+    // for the step-off above, and its felt lateral rides no more (its largest
+    // and its squares) or, where that brings the gap within the drawn track's
+    // and its tolerance from beyond it (see kNearStepTradeGap), its largest
+    // within kStepGapTrade and clearly below the drawn track's (see
+    // kDrawnLargestMargin) and its RMS clearly within the drawn track's (see
+    // kDrawnRmsShare) and no more than kNearStepRms above the kept rail's.
+    // (Random case_027 at twice its segments, heartline -1.37 m, out of a
+    // 2.9 g valley into a 2.5 g flat turn: a vertex at 209.5 m between steps
+    // at 206.2 and 211.3 m inside 6.2 and 4.6 m segments, its raw lateral
+    // 0.02 g beyond that gap and tolerance after the step's roll turns;
+    // moved a quarter of its distance further from the step, within it, its
+    // largest felt lateral 0.03 g higher.)
+    if (!leans && solved && best.distance <= kHeldStray &&
+        keptFeltLateral().Gap() > drawnFeltLateral().Gap() + kGapTolerance - kStepRollGapMargin) {
+        const CurveStep* step =
+            NearestStep(steps, missedSteps, keptFeltLateral().rawAt, kStepRollReach);
+        const size_t k = step == nullptr ? 0 : NearestPlace(fit.places, step->at);
+        if (step != nullptr && k >= 2 && k + 2 < fit.places.size() &&
+            !(std::abs(fit.places[k] - step->at) < 0.5 * spacing)) {
+            bool unused = false;
+            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
+            current = recipe;
+            const std::vector<double> keptPlaces = fit.places;
+            const std::vector<double> keptTurn = keptRollTurn();
+            const int perSegment = fit.perSegment;
+            const double target = drawnFeltLateral().Gap() + kGapTolerance - kStepRollGapMargin;
+            const double onsetBound = triedOnsetBound();
+            for (const double share : kNearStepShares) {
+                RailFit moved;
+                moved.perSegment = perSegment;
+                moved.places = keptPlaces;
+                moved.rollTurn = keptTurn;
+                moved.places[k] = step->at + share * (keptPlaces[k] - step->at);
+                if (!(moved.places[k] > keptPlaces[k - 1] && moved.places[k] < keptPlaces[k + 1])) {
+                    continue;
+                }
+                ++run.RailFits;
+                if (!solveRail(recipe.tuning, moved)) continue;
+                std::optional<ForcesAlong> forces;
+                VerticalReading reading;
+                keepReadIf(
+                    moved, &forces, &reading,
+                    [&](const FeltLateral& kept, const FeltLateral& after) {
+                        const VerticalReading& keptRead = keptVerticalReading();
+                        reading = VerticalOver(*forces);
+                        const FeltLateral& drawn = drawnFeltLateral();
+                        const double gapBound = drawn.Gap() + kGapTolerance;
+                        const bool rides =
+                            after.largest <= kept.largest && after.squares <= kept.squares;
+                        const double rms = std::sqrt(kept.squares / kept.counted) + kNearStepRms;
+                        const bool clears =
+                            kept.Gap() > gapBound + kNearStepTradeGap && after.Gap() <= gapBound &&
+                            after.largest <= kept.largest + kStepGapTrade &&
+                            after.largest <= drawn.largest - kDrawnLargestMargin &&
+                            withinDrawnRms(after) && after.squares <= rms * rms * after.counted;
+                        return after.Gap() < kept.Gap() - kStepRollGain && (rides || clears) &&
+                               (after.onset <= kept.onset + kStepRollOnsetNoise ||
+                                after.onset <= onsetBound) &&
+                               reading.reach.Gap() <= std::max(keptRead.reach.Gap(), target) &&
+                               reading.felt.onset <= keptRead.felt.onset + kStepRollOnsetNoise &&
+                               reading.felt.lowest >= keptRead.felt.lowest - kStepRollFelt &&
+                               reading.reach.feltTop <= keptRead.reach.feltTop + kStepRollFelt;
+                    });
+            }
         }
     }
     // Where the kept rail's felt lateral onset still breaks the drawn track's
