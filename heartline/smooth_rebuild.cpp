@@ -5566,7 +5566,13 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     };
     // The rail fitted at the kept fit's places with the up chosen again the
     // way `way` asks, its cap and lean bounds taken for that choice alone
-    // (the later choices keep theirs); whether it could be made.
+    // (the later choices keep theirs); whether it could be made. A kept fit
+    // whose finish held the heart's place harder on some segments (see
+    // `hold`) is solved again with those weights, on the same segments:
+    // without them the rail solved again is the fit before that finish,
+    // which let the hearts stray further (random case_151 at its own count:
+    // 2.33 cm against 1.73). The fits made before were solved without the
+    // weights, so such a fit is solved anew.
     const auto refitAtKeptPlaces = [&](const FitRecipe& way, RailFit& refit) {
         const double keptCapBelow = capBelow, keptLeanOnset = leanOnset;
         capBelow = way.capBelow;
@@ -5576,6 +5582,14 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         capBelow = keptCapBelow;
         leanOnset = keptLeanOnset;
         current = way;
+        if (!fit.hold.empty()) {
+            refit = RailFit{};
+            refit.perSegment = fit.perSegment;
+            refit.places = fit.places;
+            refit.hold = fit.hold;
+            ++run.RailFits;
+            return solveRail(way.tuning, refit);
+        }
         givenPlaces = fit.places;
         const bool made = fitRail(way.tuning, refit);
         givenPlaces.clear();
@@ -5859,6 +5873,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         turned.perSegment = fit.perSegment;
         turned.places = fit.places;
         turned.rollTurn = base;
+        turned.hold = fit.hold;
         for (size_t n = 0; n < which.size(); ++n) turned.rollTurn[which[n]] += share * towards[n];
         return turned;
     };
@@ -6798,24 +6813,10 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // ends, as many of 600 random runs rode worse as better: case_192 at its
     // own count, 2.3 g further beyond the drawn track's gap.)
     // A kept fit whose finish held the heart's place harder on some segments
-    // (see `hold`) is fitted again with those weights, and may ride a
-    // vertical onset within the drawn track's bound: without them the rail
-    // solved again is the fit before that finish, which let the hearts stray
-    // further (random case_151 at its own count: 2.33 cm against 1.73, so no
-    // turn at its end could be kept), and with them the whole rail moves a
-    // little (its vertical onset up by 0.002 g/s, far from the end).
-    const auto refitHeldAsKept = [&](const FitRecipe& way, RailFit& refit) {
-        if (fit.hold.empty()) return refitAtKeptPlaces(way, refit);
-        bool unused = false;
-        samples = chooseUp(way.leastSigma, way.lean, unused, way.smoothShare);
-        current = way;
-        refit = RailFit{};
-        refit.perSegment = fit.perSegment;
-        refit.places = fit.places;
-        refit.hold = fit.hold;
-        ++run.RailFits;
-        return solveRail(way.tuning, refit);
-    };
+    // (see `hold`), fitted again with those weights (see refitAtKeptPlaces),
+    // may ride a vertical onset within the drawn track's bound: with them the
+    // whole rail moves a little (random case_151 at its own count: its
+    // vertical onset up by 0.002 g/s, far from the end).
     const auto verticalOnsetRides = [&](double kept, double ride) {
         return ride <= kept + kStepRollOnsetNoise ||
                (!fit.hold.empty() &&
@@ -6834,7 +6835,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             endWay.tuning.curveAtStart = endWay.tuning.curveAtStart || atStart;
             endWay.tuning.curveAtEnd = endWay.tuning.curveAtEnd || atEnd;
             RailFit held;
-            if (endWay.tuning != recipe.tuning && refitHeldAsKept(endWay, held)) {
+            if (endWay.tuning != recipe.tuning && refitAtKeptPlaces(endWay, held)) {
                 std::optional<ForcesAlong> heldForces =
                     ForcesAlongOf(loaded, spacing, heartline, held);
                 const VerticalReading heldReading = VerticalOver(*heldForces);
@@ -6907,7 +6908,6 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             const double onsetBound = triedOnsetBound();
             for (const double share : kEndRollShares) {
                 RailFit turned = turnedCopy(base, {k}, {toward}, share);
-                turned.hold = fit.hold;
                 ++run.RailFits;
                 if (!solveRail(recipe.tuning, turned)) continue;
                 std::optional<ForcesAlong> forces =
@@ -6962,7 +6962,6 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             const double onsetBound = triedOnsetBound();
             for (const double share : kEndPairShares) {
                 RailFit turned = turnedCopy(base, {k, next}, toward, share);
-                turned.hold = fit.hold;
                 ++run.RailFits;
                 if (!solveRail(recipe.tuning, turned)) continue;
                 std::optional<ForcesAlong> forces =
