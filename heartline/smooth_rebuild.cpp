@@ -6579,6 +6579,96 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                        });
         }
     }
+    // Where the kept rail's raw vertical still stands beyond its felt one by
+    // nearly its tolerance (see kStepRollGapMargin) inside a segment holding
+    // a drawn curvature step on the level with no vertex on it, the cubic
+    // smears the step over the segment and dips beside it (random case_160 at
+    // four times its segments: a 5.5 g step at 172.8 m inside a 6.0 m
+    // segment, 0.67 g of gap, 0.06 g beyond the drawn track's gap and its
+    // tolerance). A vertex on the step makes the heart's curvature jump at
+    // the join (see the steep-step refit above: the same run's raw lateral
+    // rose 0.07 g there). So the vertex nearest the step moved onto the end
+    // of the step's ramp on its side (see StepRampReach), where every segment
+    // keeps kStepMoveShare of its length, and the rail fitted again the kept
+    // way, kept where it holds the hearts without jolting, its gap falls
+    // within its tolerance, its vertical onset is no higher, its felt
+    // vertical reaches no higher (within kStepRollFelt) and its lowest no
+    // lower than the kept rail's or the drawn track's less kEndCurveTryMargin,
+    // and its felt lateral is no worse: its largest within kStepRollFelt, its
+    // squares within kStepOffSquares where its RMS stays clearly within the
+    // drawn track's, its onset no higher (or within the drawn track's bound)
+    // and its gap no wider (see opensNoGap). (case_160 at four times its
+    // segments: its gap 0.10 g, its lowest felt vertical 0.08 g lower, 0.05 g
+    // below the drawn track's.)
+    if (!drawnSteps.empty() && solved && best.distance <= kHeldStray && fit.places.size() >= 5 &&
+        keptVerticalReading().reach.Gap() >
+            drawnFeltLateral().Gap() + kGapTolerance - kStepRollGapMargin) {
+        const double drawnGap = drawnFeltLateral().Gap();
+        const FeltVertical keptVertical = keptVerticalReading().felt;
+        const VerticalReach keptReach = keptVerticalReading().reach;
+        const std::vector<double> keptPlaces = fit.places;
+        const double at = keptReach.GapAt();
+        const auto holding = std::upper_bound(keptPlaces.begin(), keptPlaces.end(), at);
+        const CurveStep* step = nullptr;
+        if (holding != keptPlaces.begin() && holding != keptPlaces.end()) {
+            for (const CurveStep& drawnStep : drawnSteps) {
+                const auto j = static_cast<size_t>(std::nearbyint(std::clamp(
+                    drawnStep.at / spacing, 0.0, static_cast<double>(loaded.size() - 1))));
+                if (!(drawnStep.at > *(holding - 1) && drawnStep.at < *holding) ||
+                    Steepness(loaded[j].tangent) > 0.0) {
+                    continue;
+                }
+                if (step == nullptr || std::abs(drawnStep.at - at) < std::abs(step->at - at)) {
+                    step = &drawnStep;
+                }
+            }
+        }
+        if (step != nullptr) {
+            auto q = static_cast<size_t>(holding - keptPlaces.begin()) - 1;
+            const bool after = keptPlaces[q + 1] - step->at < step->at - keptPlaces[q];
+            if (after) ++q;
+            const double reach = StepRampReach(*step);
+            const double to = after ? step->at + reach : step->at - reach;
+            givenPlaces = keptPlaces;
+            givenPlaces[q] = to;
+            bool kept =
+                q >= 2 && q + 2 < keptPlaces.size() && std::abs(keptPlaces[q] - step->at) > reach;
+            for (size_t p = 1; kept && p < givenPlaces.size(); ++p) {
+                kept = givenPlaces[p] - givenPlaces[p - 1] >=
+                       kStepMoveShare * (keptPlaces[p] - keptPlaces[p - 1]);
+            }
+            RailFit moved;
+            if (!kept) {
+                givenPlaces.clear();
+            } else if (refitKeptWay(moved)) {
+                std::optional<ForcesAlong> movedForces =
+                    ForcesAlongOf(loaded, spacing, heartline, moved);
+                const VerticalReading movedReading = VerticalOver(*movedForces);
+                const FeltVertical& movedVertical = movedReading.felt;
+                const VerticalReach& movedReach = movedReading.reach;
+                const double lowest =
+                    std::min(keptVertical.lowest - kStepRollFelt,
+                             DrawnFeltLowest(loaded, spacing) - kEndCurveTryMargin);
+                if (movedReach.Gap() <= drawnGap + kGapTolerance &&
+                    movedReach.Gap() < keptReach.Gap() &&
+                    !(movedVertical.onset > keptVertical.onset) && movedVertical.lowest >= lowest &&
+                    movedReach.feltTop <= keptReach.feltTop + kStepRollFelt) {
+                    const double onsetBound = triedOnsetBound();
+                    const bool breaks = keptReach.Gap() > drawnGap + kGapTolerance;
+                    keepReadIf(
+                        moved, &movedForces, &movedReading,
+                        [&](const FeltLateral& before, const FeltLateral& ride) {
+                            return ride.largest <= before.largest + kStepRollFelt &&
+                                   (ride.squares <= before.squares ||
+                                    (breaks && ride.squares <= kStepOffSquares * before.squares &&
+                                     withinDrawnRms(ride))) &&
+                                   (ride.onset <= before.onset || ride.onset <= onsetBound) &&
+                                   opensNoGap(before, ride);
+                        });
+                }
+            }
+        }
+    }
     // Where the kept rail's raw vertical still stands furthest beyond its
     // felt one, or nearly (see kStepRollGapMargin), within half a felt window
     // of a drawn curvature step on a gentle slope (steep, but no steeper than
