@@ -6952,13 +6952,6 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             }
         }
     }
-    // Where the kept rail's raw lateral still stands further above its felt
-    // lateral than the drawn track's does, or nearly (see kStepRollGapMargin),
-    // and the raw peak sits at a drawn curvature step: the roll of the vertex
-    // nearest that step turned part of the way towards the summed force across
-    // the step, and the rail fitted the kept way with it. Where the turns move
-    // the raw peak on, the same again about its new place, up to
-    // kStepRollRounds times, each place once.
     // Where the drawn track starts or ends level and unbanked and the kept
     // rail's lowest felt vertical still lies in that end's segment, below the
     // drawn track's by nearly its tolerance (see kEndCurveTryMargin): the end
@@ -7073,7 +7066,14 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             }
         }
     }
-    // The step roll turns below, round by round, each place once (the places
+    // Where the kept rail's raw lateral still stands further above its felt
+    // lateral than the drawn track's does, or nearly (see kStepRollGapMargin),
+    // and the raw peak sits at a drawn curvature step: the roll of the vertex
+    // nearest that step turned part of the way towards the summed force across
+    // the step, and the rail fitted the kept way with it. Where the turns move
+    // the raw peak on, the same again about its new place, up to
+    // kStepRollRounds times, each place once.
+    // The lambda below makes those turns, round by round (the places
     // turned about gathered in `turnedAbout`); with `first`, the first round
     // only about one of those steps, and none where the raw peak lies by
     // none of them.
