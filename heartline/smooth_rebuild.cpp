@@ -6952,6 +6952,23 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             }
         }
     }
+    // The vertex at the track's end (or start) where the drawn track ends
+    // (or starts) level and unbanked and the kept rail's lowest felt vertical
+    // lies in that end's segment, below the drawn track's by nearly its
+    // tolerance (see kEndCurveTryMargin); none where neither end does.
+    const auto dippingLevelEnd = [&]() -> std::optional<size_t> {
+        const FeltVertical keptVertical = keptVerticalReading().felt;
+        const size_t last = fit.places.size() - 1;
+        const bool atEnd = keptVertical.lowestAt >= fit.places[last - 1] &&
+                           loaded.back().drawnUp.y > kLevelUnbanked;
+        const bool atStart = !atEnd && keptVertical.lowestAt <= fit.places[1] &&
+                             loaded.front().drawnUp.y > kLevelUnbanked;
+        if (!(atStart || atEnd) ||
+            !(keptVertical.lowest < DrawnFeltLowest(loaded, spacing) - kEndCurveTryMargin)) {
+            return std::nullopt;
+        }
+        return atEnd ? last : 0;
+    };
     // Where the drawn track starts or ends level and unbanked and the kept
     // rail's lowest felt vertical still lies in that end's segment, below the
     // drawn track's by nearly its tolerance (see kEndCurveTryMargin): the end
@@ -6972,18 +6989,13 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // 0.71 g, the drawn track's 0.80 g.)
     if (solved && best.distance <= kHeldStray && fit.places.size() >= 3) {
         const FeltVertical keptVertical = keptVerticalReading().felt;
-        const size_t last = fit.places.size() - 1;
-        const bool atEnd = keptVertical.lowestAt >= fit.places[last - 1] &&
-                           loaded.back().drawnUp.y > kLevelUnbanked;
-        const bool atStart = !atEnd && keptVertical.lowestAt <= fit.places[1] &&
-                             loaded.front().drawnUp.y > kLevelUnbanked;
-        if ((atStart || atEnd) &&
-            keptVertical.lowest < DrawnFeltLowest(loaded, spacing) - kEndCurveTryMargin) {
+        const std::optional<size_t> end = dippingLevelEnd();
+        if (end) {
             bool unused = false;
             samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
             current = recipe;
             const std::vector<double> base = keptRollTurn();
-            const size_t k = atEnd ? last : 0;
+            const size_t k = *end;
             const VerticalReach keptReach = keptVerticalReading().reach;
             const double drawnGap = triedGapBound();
             const double toward = -fit.rolls[k];
@@ -7026,18 +7038,13 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // bound) and its gap no wider (see opensNoGap).
     if (solved && best.distance <= kHeldStray && fit.places.size() >= 4) {
         const FeltVertical keptVertical = keptVerticalReading().felt;
-        const size_t last = fit.places.size() - 1;
-        const bool atEnd = keptVertical.lowestAt >= fit.places[last - 1] &&
-                           loaded.back().drawnUp.y > kLevelUnbanked;
-        const bool atStart = !atEnd && keptVertical.lowestAt <= fit.places[1] &&
-                             loaded.front().drawnUp.y > kLevelUnbanked;
-        if ((atStart || atEnd) &&
-            keptVertical.lowest < DrawnFeltLowest(loaded, spacing) - kEndCurveTryMargin) {
+        const std::optional<size_t> end = dippingLevelEnd();
+        if (end) {
             bool unused = false;
             samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
             current = recipe;
             const std::vector<double> base = keptRollTurn();
-            const size_t k = atEnd ? last : 0, next = atEnd ? last - 1 : 1;
+            const size_t k = *end, next = k == 0 ? 1 : k - 1;
             const VerticalReach keptReach = keptVerticalReading().reach;
             const double drawnGap = triedGapBound();
             const std::vector<double> toward = {-fit.rolls[k], -fit.rolls[next]};
