@@ -19,6 +19,7 @@
 #include <limits>
 #include <optional>
 #include <queue>
+#include <span>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -6979,97 +6980,60 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // 4.25 g turn ending 7 m before the track's end: its felt vertical fell
     // from 0.55 to -0.51 g with the end roll turned from 0.38 rad to none).
     // So the end vertex's roll turned by each of kEndRollShares of its roll
-    // in turn (either way), the rail solved the kept way, each kept where its
-    // lowest felt vertical rises above the kept rail's, it holds the hearts
-    // without jolting, and its vertical onset and top, its raw vertical's gap
-    // and its felt lateral ride no worse than the rail's before the turns (as
-    // for the end's curvature above, its squares within kEndRollSquares).
-    // (Turned towards the drawn roll, case_151 at four times its segments
-    // rode 0.33 g at a quarter of the way; turned a quarter the other way,
-    // 0.71 g, the drawn track's 0.80 g.)
-    if (solved && best.distance <= kHeldStray && fit.places.size() >= 3) {
-        const FeltVertical keptVertical = keptVerticalReading().felt;
-        const std::optional<size_t> end = dippingLevelEnd();
-        if (end) {
-            bool unused = false;
-            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-            current = recipe;
-            const std::vector<double> base = keptRollTurn();
-            const size_t k = *end;
-            const VerticalReach keptReach = keptVerticalReading().reach;
-            const double drawnGap = triedGapBound();
-            const double toward = -fit.rolls[k];
-            const FeltLateral start = keptFeltLateral();
-            const double onsetBound = triedOnsetBound();
-            for (const double share : kEndRollShares) {
-                RailFit turned = turnedCopy(base, {k}, {toward}, share);
-                ++run.RailFits;
-                if (!solveRail(recipe.tuning, turned)) continue;
-                std::optional<ForcesAlong> forces =
-                    ForcesAlongOf(loaded, spacing, heartline, turned);
-                const VerticalReading reading = VerticalOver(*forces);
-                if (reading.felt.lowest > keptVerticalReading().felt.lowest &&
-                    verticalOnsetRides(keptVertical.onset, reading.felt.onset) &&
-                    reading.reach.feltTop <= keptReach.feltTop + kStepRollFelt &&
-                    reading.reach.Gap() <= std::max(keptReach.Gap(), drawnGap)) {
-                    keepReadIf(turned, &forces, &reading,
-                               [&](const FeltLateral&, const FeltLateral& ride) {
-                                   return ride.largest <= start.largest + kStepRollFelt &&
-                                          ride.squares <= kEndRollSquares * start.squares &&
-                                          (ride.onset <= start.onset || ride.onset <= onsetBound) &&
-                                          opensNoGap(start, ride);
-                               });
-                }
-            }
+    // in turn (either way), the rail solved the kept way (its finish's
+    // weights too), each kept where its lowest felt vertical rises above the
+    // kept rail's, it holds the hearts without jolting, and its vertical
+    // onset and top, its raw vertical's gap and its felt lateral ride no
+    // worse than the rail's before the turns (as for the end's curvature
+    // above, its squares within kEndRollSquares). (Turned towards the drawn
+    // roll, case_151 at four times its segments rode 0.33 g at a quarter of
+    // the way; turned a quarter the other way, 0.71 g, the drawn track's
+    // 0.80 g.) Then, where it still dips so, the end vertex and the one next
+    // to it turned together towards the drawn roll by each of kEndPairShares
+    // of their rolls, kept the same way but for the felt lateral's squares:
+    // its RMS rises by no more than kEndPairRms and stays clearly within the
+    // drawn track's (see withinDrawnRms).
+    for (const bool pair : {false, true}) {
+        if (!solved || !(best.distance <= kHeldStray) ||
+            fit.places.size() < (pair ? size_t{4} : size_t{3})) {
+            continue;
         }
-    }
-    // Where the drawn track still ends (or starts) level and unbanked with
-    // the kept rail's lowest felt vertical in that end's segment, below the
-    // drawn track's by nearly its tolerance, after the end vertex's turn
-    // above: the end vertex and the one next to it turned together towards
-    // the drawn roll by each of kEndPairShares of their rolls, the rail
-    // solved the kept way (its finish's weights too), each kept where its
-    // lowest felt vertical rises above the kept rail's, it holds the hearts
-    // without jolting, its vertical onset and top and its raw vertical's gap
-    // ride no worse (as for the end vertex's turn), and its felt lateral's
-    // largest rises by no more than kStepRollFelt, its RMS by no more than
-    // kEndPairRms and stays clearly within the drawn track's (see
-    // withinDrawnRms), its onset no higher (or within the drawn track's
-    // bound) and its gap no wider (see opensNoGap).
-    if (solved && best.distance <= kHeldStray && fit.places.size() >= 4) {
         const FeltVertical keptVertical = keptVerticalReading().felt;
         const std::optional<size_t> end = dippingLevelEnd();
-        if (end) {
-            bool unused = false;
-            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-            current = recipe;
-            const std::vector<double> base = keptRollTurn();
-            const size_t k = *end, next = k == 0 ? 1 : k - 1;
-            const VerticalReach keptReach = keptVerticalReading().reach;
-            const double drawnGap = triedGapBound();
-            const std::vector<double> toward = {-fit.rolls[k], -fit.rolls[next]};
-            const FeltLateral start = keptFeltLateral();
-            const double onsetBound = triedOnsetBound();
-            for (const double share : kEndPairShares) {
-                RailFit turned = turnedCopy(base, {k, next}, toward, share);
-                ++run.RailFits;
-                if (!solveRail(recipe.tuning, turned)) continue;
-                std::optional<ForcesAlong> forces =
-                    ForcesAlongOf(loaded, spacing, heartline, turned);
-                const VerticalReading reading = VerticalOver(*forces);
-                if (reading.felt.lowest > keptVerticalReading().felt.lowest &&
-                    verticalOnsetRides(keptVertical.onset, reading.felt.onset) &&
-                    reading.reach.feltTop <= keptReach.feltTop + kStepRollFelt &&
-                    reading.reach.Gap() <= std::max(keptReach.Gap(), drawnGap)) {
-                    keepReadIf(turned, &forces, &reading,
-                               [&](const FeltLateral&, const FeltLateral& ride) {
-                                   return ride.largest <= start.largest + kStepRollFelt &&
-                                          RmsOf(ride) <= RmsOf(start) + kEndPairRms &&
-                                          withinDrawnRms(ride) &&
-                                          (ride.onset <= start.onset || ride.onset <= onsetBound) &&
-                                          opensNoGap(start, ride);
-                               });
-                }
+        if (!end) continue;
+        bool unused = false;
+        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
+        current = recipe;
+        const std::vector<double> base = keptRollTurn();
+        std::vector<size_t> which = {*end};
+        if (pair) which.push_back(*end == 0 ? 1 : *end - 1);
+        const VerticalReach keptReach = keptVerticalReading().reach;
+        const double drawnGap = triedGapBound();
+        std::vector<double> toward;
+        for (const size_t k : which) toward.push_back(-fit.rolls[k]);
+        const FeltLateral start = keptFeltLateral();
+        const double onsetBound = triedOnsetBound();
+        const std::span<const double> shares = pair ? std::span<const double>(kEndPairShares)
+                                                    : std::span<const double>(kEndRollShares);
+        for (const double share : shares) {
+            RailFit turned = turnedCopy(base, which, toward, share);
+            ++run.RailFits;
+            if (!solveRail(recipe.tuning, turned)) continue;
+            std::optional<ForcesAlong> forces = ForcesAlongOf(loaded, spacing, heartline, turned);
+            const VerticalReading reading = VerticalOver(*forces);
+            if (reading.felt.lowest > keptVerticalReading().felt.lowest &&
+                verticalOnsetRides(keptVertical.onset, reading.felt.onset) &&
+                reading.reach.feltTop <= keptReach.feltTop + kStepRollFelt &&
+                reading.reach.Gap() <= std::max(keptReach.Gap(), drawnGap)) {
+                keepReadIf(turned, &forces, &reading,
+                           [&](const FeltLateral&, const FeltLateral& ride) {
+                               return ride.largest <= start.largest + kStepRollFelt &&
+                                      (pair ? RmsOf(ride) <= RmsOf(start) + kEndPairRms &&
+                                                  withinDrawnRms(ride)
+                                            : ride.squares <= kEndRollSquares * start.squares) &&
+                                      (ride.onset <= start.onset || ride.onset <= onsetBound) &&
+                                      opensNoGap(start, ride);
+                           });
             }
         }
     }
