@@ -816,14 +816,19 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // and case_027 at twice its segments, a vertex 1.8 m before its 2.5 g step at
 // 211.3 m, no vertex on either step: the raw lateral peaked beside the vertex,
 // 0.02 g beyond the same gap bound.
+// case_150 (heartline 0.58 m) leans through a loop up to 135.8 m and steps
+// out of a 5.5 g valley into an unbanked 5.2 g flat turn at 144 m: the step's
+// vertex was never turned on a track with a lean, however far from it, a
+// lateral onset 4.8 and 2.4 g/s beyond the same bound at its own count and
+// twice.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
-        Cases({{13, 1},  {13, 2},  {13, 4},  {94, 1},  {94, 2},  {94, 4},  {83, 1},  {83, 4},
-               {160, 1}, {147, 1}, {147, 2}, {72, 1},  {58, 4},  {98, 2},  {81, 4},  {27, 1},
-               {171, 1}, {69, 2},  {69, 4},  {55, 1},  {112, 4}, {86, 1},  {182, 4}, {36, 2},
-               {23, 1},  {34, 4},  {50, 2},  {61, 2},  {16, 2},  {16, 4},  {130, 4}, {48, 4},
-               {151, 4}, {108, 1}, {50, 1},  {50, 4},  {151, 1}, {108, 2}, {108, 4}, {182, 1},
-               {27, 2}}),
+        Cases({{13, 1},  {13, 2},  {13, 4},  {94, 1}, {94, 2},  {94, 4},  {83, 1},  {83, 4},
+               {160, 1}, {147, 1}, {147, 2}, {72, 1}, {58, 4},  {98, 2},  {81, 4},  {27, 1},
+               {171, 1}, {69, 2},  {69, 4},  {55, 1}, {112, 4}, {86, 1},  {182, 4}, {36, 2},
+               {23, 1},  {34, 4},  {50, 2},  {61, 2}, {16, 2},  {16, 4},  {130, 4}, {48, 4},
+               {151, 4}, {108, 1}, {50, 1},  {50, 4}, {151, 1}, {108, 2}, {108, 4}, {182, 1},
+               {27, 2},  {150, 1}, {150, 2}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
