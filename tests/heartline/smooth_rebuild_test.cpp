@@ -816,21 +816,25 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // and case_027 at twice its segments, a vertex 1.8 m before its 2.5 g step at
 // 211.3 m, no vertex on either step: the raw lateral peaked beside the vertex,
 // 0.02 g beyond the same gap bound.
+// case_160 at four times its segments (heartline -0.65 m), a vertex on its
+// 6.3 g step at 200.7 m: the step's roll turns stopped at the part past which
+// the raw peak moved on to the raw lateral before its 5.5 g step at 172.8 m,
+// raised there by moving a vertex onto that step's ramp end, and before the
+// step itself: 0.003 g beyond the same gap bound.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
-    ForEachHeldRide(
-        Cases({{13, 1},  {13, 2},  {13, 4},  {94, 1},  {94, 2},  {94, 4},  {83, 1},  {83, 4},
-               {160, 1}, {147, 1}, {147, 2}, {72, 1},  {58, 4},  {98, 2},  {81, 4},  {27, 1},
-               {171, 1}, {69, 2},  {69, 4},  {55, 1},  {112, 4}, {86, 1},  {182, 4}, {36, 2},
-               {23, 1},  {34, 4},  {50, 2},  {61, 2},  {16, 2},  {16, 4},  {130, 4}, {48, 4},
-               {151, 4}, {108, 1}, {50, 1},  {50, 4},  {151, 1}, {108, 2}, {108, 4}, {182, 1},
-               {27, 2}}),
-        [](const Ride& ride) {
-            const ProfileSummary& d = ride.drawn.summary;
-            const ProfileSummary& r = ride.rebuilt.summary;
-            EXPECT_GE(r.feltMinVertical.value, d.feltMinVertical.value - 0.2);
-            EXPECT_LE(ride.gap, RawAboveFelt(d) + 0.5);
-            EXPECT_LE(r.onsetLateral, 1.1 * d.onsetLateral + 1.0);
-        });
+    ForEachHeldRide(Cases({{13, 1}, {13, 2},  {13, 4},  {94, 1},  {94, 2},  {94, 4},  {83, 1},
+                           {83, 4}, {160, 1}, {147, 1}, {147, 2}, {72, 1},  {58, 4},  {98, 2},
+                           {81, 4}, {27, 1},  {171, 1}, {69, 2},  {69, 4},  {55, 1},  {112, 4},
+                           {86, 1}, {182, 4}, {36, 2},  {23, 1},  {34, 4},  {50, 2},  {61, 2},
+                           {16, 2}, {16, 4},  {130, 4}, {48, 4},  {151, 4}, {108, 1}, {50, 1},
+                           {50, 4}, {151, 1}, {108, 2}, {108, 4}, {182, 1}, {27, 2},  {160, 4}}),
+                    [](const Ride& ride) {
+                        const ProfileSummary& d = ride.drawn.summary;
+                        const ProfileSummary& r = ride.rebuilt.summary;
+                        EXPECT_GE(r.feltMinVertical.value, d.feltMinVertical.value - 0.2);
+                        EXPECT_LE(ride.gap, RawAboveFelt(d) + 0.5);
+                        EXPECT_LE(r.onsetLateral, 1.1 * d.onsetLateral + 1.0);
+                    });
 }
 
 // Fault: the up turned for a lateral the riders never feel. case_063 at the
