@@ -821,6 +821,11 @@ TEST(SmoothRebuild, KeepsTheBankingOfAShortHardTurn) {
 // vertex was never turned on a track with a lean, however far from it, a
 // lateral onset 4.8 and 2.4 g/s beyond the same bound at its own count and
 // twice.
+// case_160 at four times its segments (heartline -0.65 m), a vertex on its
+// 6.3 g step at 200.7 m: the step's roll turns stopped at the part past which
+// the raw peak moved on to the raw lateral before its 5.5 g step at 172.8 m,
+// raised there by moving a vertex onto that step's ramp end, and before the
+// step itself: 0.003 g beyond the same gap bound.
 TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
     ForEachHeldRide(
         Cases({{13, 1},  {13, 2},  {13, 4},  {94, 1}, {94, 2},  {94, 4},  {83, 1},  {83, 4},
@@ -828,7 +833,7 @@ TEST(SmoothRebuild, RidesTheForcesOfATurnThatStepsIn) {
                {171, 1}, {69, 2},  {69, 4},  {55, 1}, {112, 4}, {86, 1},  {182, 4}, {36, 2},
                {23, 1},  {34, 4},  {50, 2},  {61, 2}, {16, 2},  {16, 4},  {130, 4}, {48, 4},
                {151, 4}, {108, 1}, {50, 1},  {50, 4}, {151, 1}, {108, 2}, {108, 4}, {182, 1},
-               {27, 2},  {150, 1}, {150, 2}}),
+               {27, 2},  {150, 1}, {150, 2}, {160, 4}}),
         [](const Ride& ride) {
             const ProfileSummary& d = ride.drawn.summary;
             const ProfileSummary& r = ride.rebuilt.summary;
