@@ -434,7 +434,11 @@ TEST(SmoothRebuild, RidesLoopsAndTopHatsWithoutSubSegmentWiggle) {
     const auto planar = [](int segments) { return PlanarLoop(11.0, segments); };
     // The top hat's gap: the drawn 0.30 g and 0.5 (its run out of the
     // vertical at 100 segments, a step 0.49 m from a vertex, rode 0.84 g).
-    for (const Case& c : {Case{Loop, 0.0, 5.8, 41.0}, Case{TopHatAt, 0.0, 0.8, 41.0},
+    // Fault: the loop's lean vertices left where the eased roll's jumps at
+    // them crossed the felt window's edges alone, and more segments carrying
+    // none of a better placement found with fewer: lateral onsets of 35.6,
+    // 35.6 and 33.9 g/s at 100, 200 and 400 segments.
+    for (const Case& c : {Case{Loop, 0.0, 5.8, 30.0}, Case{TopHatAt, 0.0, 0.8, 41.0},
                           Case{LoopAndHelixAt, 0.0, 5.8, 41.0}, Case{planar, 1.5, 4.7, 32.0}}) {
         NoMoreSway sway;
         ForEachHeldRide(Each(c.layout, {100, 200, 400}), [&](const Ride& ride) {
