@@ -7969,7 +7969,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // at the finer ones (see kCoarserLeanFelt), and a placement found there
     // can carry up.
     if (leans && recipe.lean && solved && best.distance <= kHeldStray) {
-        const auto [gapBound, onsetBound] = heldBounds();
+        // Plain copies: the placement tries below are lambdas, and a lambda may
+        // not capture a structured binding in every compiler we build with.
+        const double gapBound = heldBounds().first, onsetBound = heldBounds().second;
         const FeltLateral& kept = keptFeltLateral();
         if (kept.Gap() > gapBound || kept.onset > onsetBound) {
             double least = missOf(kept, keptVerticalReading().reach);
