@@ -6026,6 +6026,21 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                 riding = keptState();
             }
         };
+        // The rail refitted the kept way at places `at`, the roll turns of
+        // `turnsFrom` carried over but for the vertices in `moved`, whose
+        // places changed; whether it was made.
+        const auto refitCarryingTurns = [&](const std::vector<double>& at, const RailFit& turnsFrom,
+                                            const std::vector<size_t>& moved, RailFit& refit) {
+            givenPlaces = at;
+            bool made = refitKeptWay(refit);
+            givenPlaces.clear();
+            if (made && !turnsFrom.rollTurn.empty()) {
+                refit.rollTurn = turnsFrom.rollTurn;
+                for (const size_t w : moved) refit.rollTurn[w] = 0.0;
+                made = solveRail(recipe.tuning, refit);
+            }
+            return made;
+        };
         // The kept fit with the vertex nearest the step turned.
         turnVertex(std::abs(fit.places[q0] - step->at) <= std::abs(fit.places[q1] - step->at) ? q0
                                                                                               : q1);
@@ -6034,15 +6049,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         // The vertices either side moved onto the ramp's ends, the kept
         // roll turns carried over, then either end turned.
         RailFit moved;
-        givenPlaces = places;
-        bool made = refitKeptWay(moved);
-        givenPlaces.clear();
-        if (made && !start.fit.rollTurn.empty()) {
-            moved.rollTurn = start.fit.rollTurn;
-            moved.rollTurn[q0] = 0.0;
-            moved.rollTurn[q1] = 0.0;
-            made = solveRail(recipe.tuning, moved);
-        }
+        const bool made = refitCarryingTurns(places, start.fit, {q0, q1}, moved);
         bool movedIn = false;
         if (made) {
             keepIf(moved, [&](const FeltLateral&, const FeltLateral&) {
@@ -6135,16 +6142,10 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     inOrder = inOrder && shifted[w] > shifted[w - 1] && shifted[w] < shifted[w + 1];
                 }
                 if (!inOrder) continue;
+                std::vector<size_t> movedVertices;
+                for (const auto& [w, place] : moves) movedVertices.push_back(w);
                 RailFit moved2;
-                givenPlaces = shifted;
-                bool made2 = refitKeptWay(moved2);
-                givenPlaces.clear();
-                if (made2 && !riding->fit.rollTurn.empty()) {
-                    moved2.rollTurn = riding->fit.rollTurn;
-                    for (const auto& [w, place] : moves) moved2.rollTurn[w] = 0.0;
-                    made2 = solveRail(recipe.tuning, moved2);
-                }
-                if (!made2) continue;
+                if (!refitCarryingTurns(shifted, riding->fit, movedVertices, moved2)) continue;
                 std::optional<ForcesAlong> forces;
                 putBack(*riding);
                 bool in = false;
@@ -6171,18 +6172,10 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                         inOrder = jointly[q] > jointly[q - 1];
                     }
                     if (!inOrder) continue;
+                    std::vector<size_t> movedVertices = {q0, q1};
+                    for (const auto& [w, place] : nextMoves) movedVertices.push_back(w);
                     RailFit both;
-                    givenPlaces = jointly;
-                    bool madeBoth = refitKeptWay(both);
-                    givenPlaces.clear();
-                    if (madeBoth && !start.fit.rollTurn.empty()) {
-                        both.rollTurn = start.fit.rollTurn;
-                        both.rollTurn[q0] = 0.0;
-                        both.rollTurn[q1] = 0.0;
-                        for (const auto& [w, place] : nextMoves) both.rollTurn[w] = 0.0;
-                        madeBoth = solveRail(recipe.tuning, both);
-                    }
-                    if (!madeBoth) continue;
+                    if (!refitCarryingTurns(jointly, start.fit, movedVertices, both)) continue;
                     putBack(start);
                     bool bothIn = false;
                     keepIf(both, [&](const FeltLateral&, const FeltLateral&) {
