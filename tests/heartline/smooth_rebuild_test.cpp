@@ -437,11 +437,13 @@ TEST(SmoothRebuild, RidesLoopsAndTopHatsWithoutSubSegmentWiggle) {
     // Fault: the loop's lean vertices left where the eased roll's jumps at
     // them crossed the felt window's edges alone, and more segments carrying
     // none of a better placement found with fewer: lateral onsets of 35.6,
-    // 35.6 and 33.9 g/s at 100, 200 and 400 segments.
+    // 35.6 and 33.9 g/s at 100, 200 and 400 segments. And the lean's vertex
+    // rolls left as chosen, though a small turn of some moved the eased
+    // roll's swings within the felt window: 27.3, 27.3 and 27.2 g/s.
     // Fault: the eased roll's swings at the lean's vertices, between the
     // finish's fit points, left to the riders: the loop and helix at 400
     // segments rode a lateral onset of 34.0 g/s.
-    for (const Case& c : {Case{Loop, 0.0, 5.8, 30.0}, Case{TopHatAt, 0.0, 0.8, 41.0},
+    for (const Case& c : {Case{Loop, 0.0, 5.8, 26.5}, Case{TopHatAt, 0.0, 0.8, 41.0},
                           Case{LoopAndHelixAt, 0.0, 5.8, 33.0}, Case{planar, 1.5, 4.7, 32.0}}) {
         NoMoreSway sway;
         ForEachHeldRide(Each(c.layout, {100, 200, 400}), [&](const Ride& ride) {
