@@ -6031,15 +6031,28 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         // places changed; whether it was made.
         const auto refitCarryingTurns = [&](const std::vector<double>& at, const RailFit& turnsFrom,
                                             const std::vector<size_t>& moved, RailFit& refit) {
-            givenPlaces = at;
-            bool made = refitKeptWay(refit);
-            givenPlaces.clear();
-            if (made && !turnsFrom.rollTurn.empty()) {
-                refit.rollTurn = turnsFrom.rollTurn;
-                for (const size_t w : moved) refit.rollTurn[w] = 0.0;
-                made = solveRail(recipe.tuning, refit);
+            if (turnsFrom.rollTurn.empty()) {
+                givenPlaces = at;
+                const bool made = refitKeptWay(refit);
+                givenPlaces.clear();
+                return made;
             }
-            return made;
+            // With turns to carry, a rail fitted at `at` without them would
+            // only be dropped: the one with them is fitted alone, the up
+            // chosen and the budget read as that fit would have. Its system
+            // reads the places, not the rolls, so it fails exactly where
+            // that fit's would have.
+            bool unused = false;
+            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
+            current = recipe;
+            budgetLeft = budgetLeft || static_cast<int>(at.size()) - 1 < segments;
+            refit = RailFit{};
+            refit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
+            refit.places = at;
+            refit.rollTurn = turnsFrom.rollTurn;
+            for (const size_t w : moved) refit.rollTurn[w] = 0.0;
+            ++run.RailFits;
+            return solveRail(recipe.tuning, refit);
         };
         // The kept fit with the vertex nearest the step turned.
         turnVertex(std::abs(fit.places[q0] - step->at) <= std::abs(fit.places[q1] - step->at) ? q0
