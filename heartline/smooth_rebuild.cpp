@@ -2473,6 +2473,8 @@ public:
     void WriteInto(SparseMatrix& matrix) const {
         if (matrix.nonZeros() == 0) {
             std::vector<Eigen::Triplet<double>> entries;
+            entries.reserve(
+                static_cast<size_t>(std::count(touched_.begin(), touched_.end(), char{1})));
             for (int column = 0; column < size_; ++column) {
                 for (int row = column; row < std::min(size_, column + width_); ++row) {
                     const size_t at = Slot(row, column);
@@ -5970,6 +5972,41 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         };
         const D3 across = loaded[sampleAt(step->at - half)].feltAcross +
                           loaded[sampleAt(step->at + half)].feltAcross;
+        // The turned fits solved in this round: the ramp's ends are turned
+        // from the same kept fit in either order, and a turn tried again from
+        // the same fit, at the same places with the same up, is the same fit,
+        // taken as it was made (random case_061: a sixth of its fits at its
+        // own count and at four times it).
+        struct TurnedFit {
+            FitRecipe way;
+            std::vector<double> places, rollTurn, hold;
+            RailFit made;
+            bool solved = false;
+        };
+        std::deque<TurnedFit> turnedFits;
+        size_t turnedSegments = 0;
+        const auto solveTurned = [&](RailFit& turned) {
+            FitRecipe way = current;
+            way.tuning = recipe.tuning;
+            for (const TurnedFit& made : turnedFits) {
+                if (made.way == way && made.places == turned.places &&
+                    made.rollTurn == turned.rollTurn && made.hold == turned.hold) {
+                    turned = made.made;
+                    return made.solved;
+                }
+            }
+            TurnedFit made{way, turned.places, turned.rollTurn, turned.hold, {}, false};
+            ++run.RailFits;
+            made.solved = solveRail(recipe.tuning, turned);
+            made.made = turned;
+            turnedSegments += turned.places.size();
+            turnedFits.push_back(std::move(made));
+            while (turnedSegments > kKeptFitSegments && turnedFits.size() > 1) {
+                turnedSegments -= turnedFits.front().places.size();
+                turnedFits.pop_front();
+            }
+            return turnedFits.back().solved;
+        };
         // The kept fit's vertex q turned part by part towards `across` (with
         // `way` -1, away from it); whether a part was kept.
         const auto turnVertex = [&](size_t q, double way = 1.0) {
@@ -5984,8 +6021,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             bool anyKept = false;
             for (int part = 1; part <= kStepRollParts; ++part) {
                 RailFit turned = turnedCopy(base, {q}, {toward}, part * kStepRollShare);
-                ++run.RailFits;
-                if (!solveRail(recipe.tuning, turned)) break;
+                if (!solveTurned(turned)) break;
                 bool taken = false;
                 keepIf(turned, [&](const FeltLateral& kept, const FeltLateral& turn) {
                     if (!(turn.largest < kept.largest && turn.squares <= kept.squares &&
