@@ -4935,11 +4935,23 @@ struct FitRecipe {
     bool operator==(const FitRecipe&) const = default;
 };
 
+// What the up directions a fit was made from were chosen from: the choice
+// reads its least reach and smoothing share only through the radius they
+// come to.
+struct UpChoice {
+    int radius = 0;  // samples
+    bool lean = true;
+    double capBelow = 0.0;
+    double leanOnset = 0.0;
+    bool operator==(const UpChoice&) const = default;
+};
+
 // A fit made, how it was made, and whether its system could be solved.
 struct MadeFit {
     FitRecipe recipe;
     RailFit fit;
     bool solved = false;
+    UpChoice up;
 };
 
 // What the fits at one segment count came to: the kept fit and how far it
@@ -5013,6 +5025,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // The felt lateral onset (g/s) the lean through a loop's vertical is held
     // to (see LeanThroughVertical): none but where the kept fit's onset asks.
     double leanOnset = std::numeric_limits<double>::infinity();
+    // What the latest choice of the up was made from (see UpChoice).
+    UpChoice chosenUp;
     const auto chooseUp = [&](double leastSigma, bool lean, bool& leaned, double share = 1.0) {
         current.leastSigma = leastSigma;
         current.lean = lean;
@@ -5028,6 +5042,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const double ratio = std::min(sigma / spacing, double{kMaxSmoothRadius});
         const int smoothRadius = static_cast<int>(
             std::nearbyint(0.5 * (std::sqrt(1.0 + 4.0 * ratio * ratio) - 1.0)));
+        chosenUp = {smoothRadius, lean, capBelow, leanOnset};
         const bool anywhere = std::abs(heartline) < kFreeRollHeartline;
         std::vector<PathSample> weighted;
         if (anywhere || !stepPlaces.empty()) {
@@ -5175,15 +5190,19 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         budgetLeft = budgetLeft || used < segments;
         // A fit made before at the same places, the same way and from the
         // same up directions is the same fit: it is taken as it was made.
+        // So is one made the same way from an up chosen alike (see UpChoice):
+        // the shorter smoothing tries shares that may round to one radius.
         for (const MadeFit& made : madeFits) {
-            if (made.fit.places == fit.places && made.recipe == current) {
+            if (made.fit.places == fit.places &&
+                (made.recipe == current ||
+                 (made.recipe.tuning == current.tuning && made.up == chosenUp))) {
                 fit = made.fit;
                 return made.solved;
             }
         }
         ++run.RailFits;
         const bool solvedNow = solveRail(tuning, fit);
-        madeFits.push_back({current, fit, solvedNow});
+        madeFits.push_back({current, fit, solvedNow, chosenUp});
         keptSegments += fit.places.size();
         while (keptSegments > kKeptFitSegments && madeFits.size() > 1) {
             keptSegments -= madeFits.front().fit.places.size();
