@@ -5993,11 +5993,12 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                           loaded[sampleAt(step->at + half)].feltAcross;
         // The turned fits solved in this round: the ramp's ends are turned
         // from the same kept fit in either order, and a turn tried again from
-        // the same fit, at the same places with the same up, is the same fit,
-        // taken as it was made (random case_061: a sixth of its fits at its
-        // own count and at four times it).
+        // the same fit, at the same places from an up chosen alike (see
+        // UpChoice), is the same fit, taken as it was made (random case_061:
+        // a sixth of its fits at its own count and at four times it).
         struct TurnedFit {
-            FitRecipe way;
+            FitTuning tuning;
+            UpChoice up;
             std::vector<double> places, rollTurn, hold;
             RailFit made;
             bool solved = false;
@@ -6005,16 +6006,16 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         std::deque<TurnedFit> turnedFits;
         size_t turnedSegments = 0;
         const auto solveTurned = [&](RailFit& turned) {
-            FitRecipe way = current;
-            way.tuning = recipe.tuning;
             for (const TurnedFit& made : turnedFits) {
-                if (made.way == way && made.places == turned.places &&
-                    made.rollTurn == turned.rollTurn && made.hold == turned.hold) {
+                if (made.tuning == recipe.tuning && made.up == chosenUp &&
+                    made.places == turned.places && made.rollTurn == turned.rollTurn &&
+                    made.hold == turned.hold) {
                     turned = made.made;
                     return made.solved;
                 }
             }
-            TurnedFit made{way, turned.places, turned.rollTurn, turned.hold, {}, false};
+            TurnedFit made{recipe.tuning, chosenUp, turned.places, turned.rollTurn,
+                           turned.hold,   {},       false};
             ++run.RailFits;
             made.solved = solveRail(recipe.tuning, turned);
             made.made = turned;
