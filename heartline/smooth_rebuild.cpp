@@ -2490,6 +2490,8 @@ public:
     void WriteInto(SparseMatrix& matrix) const {
         if (matrix.nonZeros() == 0) {
             std::vector<Eigen::Triplet<double>> entries;
+            entries.reserve(
+                static_cast<size_t>(std::count(touched_.begin(), touched_.end(), char{1})));
             for (int column = 0; column < size_; ++column) {
                 for (int row = column; row < std::min(size_, column + width_); ++row) {
                     const size_t at = Slot(row, column);
@@ -5016,11 +5018,23 @@ struct FitRecipe {
     bool operator==(const FitRecipe&) const = default;
 };
 
+// What the up directions a fit was made from were chosen from: the choice
+// reads its least reach and smoothing share only through the radius they
+// come to.
+struct UpChoice {
+    int radius = 0;  // samples
+    bool lean = true;
+    double capBelow = 0.0;
+    double leanOnset = 0.0;
+    bool operator==(const UpChoice&) const = default;
+};
+
 // A fit made, how it was made, and whether its system could be solved.
 struct MadeFit {
     FitRecipe recipe;
     RailFit fit;
     bool solved = false;
+    UpChoice up;
 };
 
 // What the fits at one segment count came to: the kept fit and how far it
@@ -5094,6 +5108,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // The felt lateral onset (g/s) the lean through a loop's vertical is held
     // to (see LeanThroughVertical): none but where the kept fit's onset asks.
     double leanOnset = std::numeric_limits<double>::infinity();
+    // What the latest choice of the up was made from (see UpChoice).
+    UpChoice chosenUp;
     const auto chooseUp = [&](double leastSigma, bool lean, bool& leaned, double share = 1.0) {
         current.leastSigma = leastSigma;
         current.lean = lean;
@@ -5109,6 +5125,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const double ratio = std::min(sigma / spacing, double{kMaxSmoothRadius});
         const int smoothRadius = static_cast<int>(
             std::nearbyint(0.5 * (std::sqrt(1.0 + 4.0 * ratio * ratio) - 1.0)));
+        chosenUp = {smoothRadius, lean, capBelow, leanOnset};
         const bool anywhere = std::abs(heartline) < kFreeRollHeartline;
         std::vector<PathSample> weighted;
         if (anywhere || !stepPlaces.empty()) {
@@ -5256,15 +5273,19 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         budgetLeft = budgetLeft || used < segments;
         // A fit made before at the same places, the same way and from the
         // same up directions is the same fit: it is taken as it was made.
+        // So is one made the same way from an up chosen alike (see UpChoice):
+        // the shorter smoothing tries shares that may round to one radius.
         for (const MadeFit& made : madeFits) {
-            if (made.fit.places == fit.places && made.recipe == current) {
+            if (made.fit.places == fit.places &&
+                (made.recipe == current ||
+                 (made.recipe.tuning == current.tuning && made.up == chosenUp))) {
                 fit = made.fit;
                 return made.solved;
             }
         }
         ++run.RailFits;
         const bool solvedNow = solveRail(tuning, fit);
-        madeFits.push_back({current, fit, solvedNow});
+        madeFits.push_back({current, fit, solvedNow, chosenUp});
         keptSegments += fit.places.size();
         while (keptSegments > kKeptFitSegments && madeFits.size() > 1) {
             keptSegments -= madeFits.front().fit.places.size();
@@ -6053,6 +6074,42 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         };
         const D3 across = loaded[sampleAt(step->at - half)].feltAcross +
                           loaded[sampleAt(step->at + half)].feltAcross;
+        // The turned fits solved in this round: the ramp's ends are turned
+        // from the same kept fit in either order, and a turn tried again from
+        // the same fit, at the same places from an up chosen alike (see
+        // UpChoice), is the same fit, taken as it was made (random case_061:
+        // a sixth of its fits at its own count and at four times it).
+        struct TurnedFit {
+            FitTuning tuning;
+            UpChoice up;
+            std::vector<double> places, rollTurn, hold;
+            RailFit made;
+            bool solved = false;
+        };
+        std::deque<TurnedFit> turnedFits;
+        size_t turnedSegments = 0;
+        const auto solveTurned = [&](RailFit& turned) {
+            for (const TurnedFit& made : turnedFits) {
+                if (made.tuning == recipe.tuning && made.up == chosenUp &&
+                    made.places == turned.places && made.rollTurn == turned.rollTurn &&
+                    made.hold == turned.hold) {
+                    turned = made.made;
+                    return made.solved;
+                }
+            }
+            TurnedFit made{recipe.tuning, chosenUp, turned.places, turned.rollTurn,
+                           turned.hold,   {},       false};
+            ++run.RailFits;
+            made.solved = solveRail(recipe.tuning, turned);
+            made.made = turned;
+            turnedSegments += turned.places.size();
+            turnedFits.push_back(std::move(made));
+            while (turnedSegments > kKeptFitSegments && turnedFits.size() > 1) {
+                turnedSegments -= turnedFits.front().places.size();
+                turnedFits.pop_front();
+            }
+            return turnedFits.back().solved;
+        };
         // The kept fit's vertex q turned part by part towards `across` (with
         // `way` -1, away from it); whether a part was kept.
         const auto turnVertex = [&](size_t q, double way = 1.0) {
@@ -6067,8 +6124,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             bool anyKept = false;
             for (int part = 1; part <= kStepRollParts; ++part) {
                 RailFit turned = turnedCopy(base, {q}, {toward}, part * kStepRollShare);
-                ++run.RailFits;
-                if (!solveRail(recipe.tuning, turned)) break;
+                if (!solveTurned(turned)) break;
                 bool taken = false;
                 keepIf(turned, [&](const FeltLateral& kept, const FeltLateral& turn) {
                     if (!(turn.largest < kept.largest && turn.squares <= kept.squares &&
@@ -6114,15 +6170,28 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         // places changed; whether it was made.
         const auto refitCarryingTurns = [&](const std::vector<double>& at, const RailFit& turnsFrom,
                                             const std::vector<size_t>& moved, RailFit& refit) {
-            givenPlaces = at;
-            bool made = refitKeptWay(refit);
-            givenPlaces.clear();
-            if (made && !turnsFrom.rollTurn.empty()) {
-                refit.rollTurn = turnsFrom.rollTurn;
-                for (const size_t w : moved) refit.rollTurn[w] = 0.0;
-                made = solveRail(recipe.tuning, refit);
+            if (turnsFrom.rollTurn.empty()) {
+                givenPlaces = at;
+                const bool made = refitKeptWay(refit);
+                givenPlaces.clear();
+                return made;
             }
-            return made;
+            // With turns to carry, a rail fitted at `at` without them would
+            // only be dropped: the one with them is fitted alone, the up
+            // chosen and the budget read as that fit would have. Its system
+            // reads the places, not the rolls, so it fails exactly where
+            // that fit's would have.
+            bool unused = false;
+            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
+            current = recipe;
+            budgetLeft = budgetLeft || static_cast<int>(at.size()) - 1 < segments;
+            refit = RailFit{};
+            refit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
+            refit.places = at;
+            refit.rollTurn = turnsFrom.rollTurn;
+            for (const size_t w : moved) refit.rollTurn[w] = 0.0;
+            ++run.RailFits;
+            return solveRail(recipe.tuning, refit);
         };
         // The kept fit with the vertex nearest the step turned.
         turnVertex(std::abs(fit.places[q0] - step->at) <= std::abs(fit.places[q1] - step->at) ? q0
