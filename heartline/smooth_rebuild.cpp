@@ -5706,6 +5706,18 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         givenPlaces.clear();
         return made;
     };
+    // The up chosen the way `way` asks, its cap and lean bounds taken for
+    // that choice alone, and `way` made the recipe of the fit in the making.
+    const auto chooseUpAs = [&](const FitRecipe& way) {
+        const double keptCapBelow = capBelow, keptLeanOnset = leanOnset;
+        capBelow = way.capBelow;
+        leanOnset = way.leanOnset;
+        bool unused = false;
+        samples = chooseUp(way.leastSigma, way.lean, unused, way.smoothShare);
+        capBelow = keptCapBelow;
+        leanOnset = keptLeanOnset;
+        current = way;
+    };
     // The rail fitted at the kept fit's places with the up chosen again the
     // way `way` asks, its cap and lean bounds taken for that choice alone
     // (the later choices keep theirs); whether it could be made. A kept fit
@@ -5716,14 +5728,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // 2.33 cm against 1.73). The fits made before were solved without the
     // weights, so such a fit is solved anew.
     const auto refitAtKeptPlaces = [&](const FitRecipe& way, RailFit& refit) {
-        const double keptCapBelow = capBelow, keptLeanOnset = leanOnset;
-        capBelow = way.capBelow;
-        leanOnset = way.leanOnset;
-        bool unused = false;
-        samples = chooseUp(way.leastSigma, way.lean, unused, way.smoothShare);
-        capBelow = keptCapBelow;
-        leanOnset = keptLeanOnset;
-        current = way;
+        chooseUpAs(way);
         if (!fit.hold.empty()) {
             refit = RailFit{};
             refit.perSegment = fit.perSegment;
@@ -8005,16 +8010,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const double startReach = keptVerticalReading().reach.Gap();
         if (!(missOf(start, keptVerticalReading().reach) > 0.0)) return;
         const KeptState unturned = keptState();
-        {
-            const double keptCapBelow = capBelow, keptLeanOnset = leanOnset;
-            capBelow = recipe.capBelow;
-            leanOnset = recipe.leanOnset;
-            bool unused = false;
-            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-            capBelow = keptCapBelow;
-            leanOnset = keptLeanOnset;
-            current = recipe;
-        }
+        chooseUpAs(recipe);
         bool turned = false;
         for (int round = 0; round < kLeanRollRounds; ++round) {
             bool any = false;
@@ -8210,16 +8206,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             double least = missOf(kept, keptVerticalReading().reach);
             std::optional<RailFit> better;
             std::optional<ForcesAlong> betterForces;
-            {
-                const double keptCapBelow = capBelow, keptLeanOnset = leanOnset;
-                capBelow = recipe.capBelow;
-                leanOnset = recipe.leanOnset;
-                bool unused = false;
-                samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-                capBelow = keptCapBelow;
-                leanOnset = keptLeanOnset;
-                current = recipe;
-            }
+            chooseUpAs(recipe);
             // The rail fitted the kept way at `places`, kept as the better
             // one where it rides as said above and misses by less.
             const auto tryPlaces = [&](const std::vector<double>& places) {
@@ -8264,7 +8251,11 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             // eighth, 27.3 g/s; carried up to 400 segments, whose own
             // places rode 33.9 g/s and a largest felt lateral of 1.33 g
             // against 1.16.)
-            const auto tryShifted = [&](const std::vector<double>& from, double shift) {
+            // The places `from` with each lean's segment over its middle
+            // handed to `move` (with the lean's ends, that segment's index
+            // and length, and kFlipTaper of it) where the taper beside the
+            // lean stays within the track, tried where they stay in order.
+            const auto tryMoved = [&](const std::vector<double>& from, const auto& move) {
                 std::vector<double> places = from;
                 bool moved = false;
                 for (size_t k = 0; k + 1 < leanSpans.size(); k += 2) {
@@ -8276,16 +8267,22 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                     const double span = from[q + 1] - from[q];
                     const double taper = kFlipTaper * span;
                     if (!(start - taper > 0.0 && end + taper < length)) continue;
-                    for (size_t r = 1; r + 1 < places.size(); ++r) {
-                        const double away = std::max({start - from[r], from[r] - end, 0.0});
-                        places[r] += shift * span * std::clamp(1.0 - away / taper, 0.0, 1.0);
-                    }
-                    moved = true;
+                    if (move(places, start, end, q, span, taper)) moved = true;
                 }
                 if (moved && std::is_sorted(places.begin(), places.end()) &&
                     std::adjacent_find(places.begin(), places.end()) == places.end()) {
                     tryPlaces(places);
                 }
+            };
+            const auto tryShifted = [&](const std::vector<double>& from, double shift) {
+                tryMoved(from, [&](std::vector<double>& places, double start, double end, size_t,
+                                   double span, double taper) {
+                    for (size_t r = 1; r + 1 < places.size(); ++r) {
+                        const double away = std::max({start - from[r], from[r] - end, 0.0});
+                        places[r] += shift * span * std::clamp(1.0 - away / taper, 0.0, 1.0);
+                    }
+                    return true;
+                });
             };
             // Where the onset misses, each lean's segment over its crossing
             // centred on it, its vertices on either side drawn along
@@ -8300,20 +8297,14 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             // higher, the loop's up to 1.8 g against 1.3, or let the hearts
             // stray beyond 2 cm.)
             const auto tryCentred = [&](const std::vector<double>& from) {
-                std::vector<double> places = from;
-                bool moved = false;
-                for (size_t k = 0; k + 1 < leanSpans.size(); k += 2) {
-                    const double start = leanSpans[k], end = leanSpans[k + 1];
+                tryMoved(from, [&](std::vector<double>& places, double start, double end, size_t q,
+                                   double span, double taper) {
                     const double middle = 0.5 * (start + end);
-                    const auto at = std::upper_bound(from.begin(), from.end(), middle);
-                    if (at == from.begin() || at == from.end()) continue;
-                    const size_t q = static_cast<size_t>(at - from.begin()) - 1;
-                    const double span = from[q + 1] - from[q];
-                    const double taper = kFlipTaper * span;
                     const double lo = start - taper, hi = end + taper;
-                    if (!(lo > 0.0 && hi < length)) continue;
                     const double before = middle - 0.5 * span, after = middle + 0.5 * span;
-                    if (!(before > lo && after < hi && from[q] > lo && from[q + 1] < hi)) continue;
+                    if (!(before > lo && after < hi && from[q] > lo && from[q + 1] < hi)) {
+                        return false;
+                    }
                     for (size_t r = 1; r + 1 < places.size(); ++r) {
                         if (from[r] > lo && r <= q) {
                             places[r] = lo + (from[r] - lo) * (before - lo) / (from[q] - lo);
@@ -8321,12 +8312,8 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                             places[r] = hi - (hi - from[r]) * (hi - after) / (hi - from[q + 1]);
                         }
                     }
-                    moved = true;
-                }
-                if (moved && std::is_sorted(places.begin(), places.end()) &&
-                    std::adjacent_find(places.begin(), places.end()) == places.end()) {
-                    tryPlaces(places);
-                }
+                    return true;
+                });
             };
             if (kept.onset > onsetBound) tryCentred(fit.places);
             const std::vector<double> shiftedFrom = better ? better->places : fit.places;
@@ -8376,16 +8363,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const FeltLateral kept = keptFeltLateral();
         const VerticalReach keptReach = keptVerticalReading().reach;
         if (kept.Gap() > gapBound || kept.onset > onsetBound) {
-            {
-                const double keptCapBelow = capBelow, keptLeanOnset = leanOnset;
-                capBelow = recipe.capBelow;
-                leanOnset = recipe.leanOnset;
-                bool unused = false;
-                samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-                capBelow = keptCapBelow;
-                leanOnset = keptLeanOnset;
-                current = recipe;
-            }
+            chooseUpAs(recipe);
             std::vector<double> denseAt;
             for (size_t i = 0; i + 1 < fit.places.size(); ++i) {
                 const bool beside =
