@@ -13,6 +13,7 @@
 #include <span>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -268,24 +269,33 @@ TEST(Differential, SmoothRebuildsOnRandomLayouts) {
 // Through the vertical the smooth rebuild turns the rail's tangent to steer
 // the level frame, which magnifies every last bit: a loop, a top hat and the
 // loop-and-helix sample at 1x and 4x the recommended segments, each written.
-TEST(Differential, SmoothRebuildsThroughTheVertical) {
-    const cvqrn::HeartlineSettings defaults;
-    struct Case {
-        cvqrn::TrackData track;
-        double v0, v1;
-    };
-    const Case cases[] = {
-        {cvqrn::VerticalLoop(), 24.0, 23.0},
-        {cvqrn::TopHat(), 26.0, 25.0},
-        {cvqrn::LoopAndHelix(), defaults.startspeed, defaults.endspeed},
-    };
-    for (const Case& c : cases) {
-        const std::vector<uint8_t> image = cvqrn::EncodeTrack(c.track).image;
-        for (const double segments : {100.0, 400.0}) {
-            SCOPED_TRACE(c.track.Info.Text + " at " + std::to_string(segments));
-            EXPECT_TRUE(SameSmoothRebuilds(image, {segments, 6.0, 1.04, c.v0, c.v1, 15.0}));
-        }
-    }
+// One test per layout and count, so that the suite runs them side by side
+// (as one test they were the suite's longest by far).
+struct VerticalCase {
+    const char* name;
+    cvqrn::TrackData (*track)();
+    double v0, v1;
+};
+class SmoothRebuildsThroughTheVertical
+    : public testing::TestWithParam<std::tuple<VerticalCase, double>> {};
+
+TEST_P(SmoothRebuildsThroughTheVertical, Written) {
+    const auto& [c, segments] = GetParam();
+    const std::vector<uint8_t> image = cvqrn::EncodeTrack(c.track()).image;
+    EXPECT_TRUE(SameSmoothRebuilds(image, {segments, 6.0, 1.04, c.v0, c.v1, 15.0}));
 }
+
+const cvqrn::HeartlineSettings kDefaults;
+INSTANTIATE_TEST_SUITE_P(
+    Differential, SmoothRebuildsThroughTheVertical,
+    testing::Combine(testing::Values(VerticalCase{"loop", cvqrn::VerticalLoop, 24.0, 23.0},
+                                     VerticalCase{"top_hat", cvqrn::TopHat, 26.0, 25.0},
+                                     VerticalCase{"loop_and_helix", cvqrn::LoopAndHelix,
+                                                  kDefaults.startspeed, kDefaults.endspeed}),
+                     testing::Values(100.0, 400.0)),
+    [](const testing::TestParamInfo<std::tuple<VerticalCase, double>>& param) {
+        return std::string(std::get<0>(param.param).name) + "_at_" +
+               std::to_string(static_cast<int>(std::get<1>(param.param)));
+    });
 
 }  // namespace
