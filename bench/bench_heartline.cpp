@@ -221,6 +221,20 @@ void BM_SmoothRebuildLongTrack(benchmark::State& state) {
 }
 BENCHMARK(BM_SmoothRebuildLongTrack)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
+// The smooth rebuild of a track with loops, which the long track has none
+// of: the loop-and-helix sample at 400 segments at the window's default
+// settings. Through a loop's lean the rebuild searches the lean's vertex
+// places and rolls and weighs the fits of coarser counts, so this is the
+// slowest kind of run a designer meets.
+void BM_SmoothRebuildLoops(benchmark::State& state) {
+    cvqrn::HeartlineSettings settings;
+    settings.segments = 400;
+    if (!SmoothAgainstDefault(state, cvqrn::LoopAndHelix(), settings)) {
+        state.SkipWithError("the smooth rebuild refused the loop-and-helix sample");
+    }
+}
+BENCHMARK(BM_SmoothRebuildLoops)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
 // The smooth rebuild refusing a track with a loop: the loop-and-helix sample
 // at 22 segments (17 m on average) cannot hold the hearts, and before the
 // refusal every fit is tried (its fits come no nearer than 8 cm, so no
