@@ -8012,12 +8012,21 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const KeptState unturned = keptState();
         chooseUpAs(recipe);
         bool turned = false;
+        // How many turns were kept so far, and for each vertex that count
+        // when its turns were last both dropped: tried again on the same kept
+        // fit, they would fit the same rails and be dropped alike (random
+        // case_036, at one, two and four times its segments: a fifth of its
+        // turned rails, the later passes' vertices after the last turn kept).
+        size_t keptTurns = 0;
+        std::vector<size_t> droppedAt(fit.places.size(), std::numeric_limits<size_t>::max());
         for (int round = 0; round < kLeanRollRounds; ++round) {
             bool any = false;
             for (size_t k = 1; k + 1 < fit.places.size(); ++k) {
                 if (!reachesLean(fit.places[k - 1], fit.places[k + 1]) || !KeepsRollRate(fit, k)) {
                     continue;
                 }
+                if (droppedAt[k] == keptTurns) continue;
+                droppedAt[k] = keptTurns;
                 for (const double way : {1.0, -1.0}) {
                     RailFit moved = turnedCopy(keptRollTurn(), {k}, {way * kLeanRollTurn}, 1.0);
                     ++run.RailFits;
@@ -8041,6 +8050,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                         });
                     if (kept) {
                         any = turned = true;
+                        ++keptTurns;
                         break;
                     }
                 }
