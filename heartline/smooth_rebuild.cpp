@@ -798,22 +798,22 @@ constexpr FitTuning kRefinedWay{0.11, 0.02, false, true, false, false, false};
 struct D3 {
     double x = 0.0, y = 0.0, z = 0.0;
 };
-D3 operator+(const D3& a, const D3& b) {
+[[gnu::always_inline]] inline D3 operator+(D3 a, D3 b) {
     return {a.x + b.x, a.y + b.y, a.z + b.z};
 }
-D3 operator-(const D3& a, const D3& b) {
+[[gnu::always_inline]] inline D3 operator-(D3 a, D3 b) {
     return {a.x - b.x, a.y - b.y, a.z - b.z};
 }
-D3 operator*(double s, const D3& a) {
+[[gnu::always_inline]] inline D3 operator*(double s, D3 a) {
     return {s * a.x, s * a.y, s * a.z};
 }
-double Dot(const D3& a, const D3& b) {
+[[gnu::always_inline]] inline double Dot(D3 a, D3 b) {
     return a.x * b.x + a.y * b.y + a.z * b.z;
 }
-D3 Cross(const D3& a, const D3& b) {
+[[gnu::always_inline]] inline D3 Cross(D3 a, D3 b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-double Norm(const D3& a) {
+[[gnu::always_inline]] inline double Norm(D3 a) {
     return std::sqrt(Dot(a, a));
 }
 // The unit vector along `a`; zero for a zero or NaN vector.
@@ -2711,28 +2711,28 @@ void FitRound(const PathWalk& walk, const std::vector<PathSample>& samples, doub
 struct Jet {
     double v = 0.0, d = 0.0, dd = 0.0;
 };
-inline Jet operator+(const Jet& a, const Jet& b) {
+[[gnu::always_inline]] inline Jet operator+(Jet a, Jet b) {
     return {a.v + b.v, a.d + b.d, a.dd + b.dd};
 }
-inline Jet operator-(const Jet& a, const Jet& b) {
+[[gnu::always_inline]] inline Jet operator-(Jet a, Jet b) {
     return {a.v - b.v, a.d - b.d, a.dd - b.dd};
 }
-inline Jet operator*(const Jet& a, const Jet& b) {
+[[gnu::always_inline]] inline Jet operator*(Jet a, Jet b) {
     return {a.v * b.v, a.d * b.v + a.v * b.d, a.dd * b.v + 2.0 * a.d * b.d + a.v * b.dd};
 }
-inline Jet operator*(double s, const Jet& a) {
+[[gnu::always_inline]] inline Jet operator*(double s, Jet a) {
     return {s * a.v, s * a.d, s * a.dd};
 }
-inline Jet operator*(const Jet& a, double s) {
+[[gnu::always_inline]] inline Jet operator*(Jet a, double s) {
     return s * a;
 }
-inline Jet operator/(const Jet& a, double s) {
+[[gnu::always_inline]] inline Jet operator/(Jet a, double s) {
     return (1.0 / s) * a;
 }
-inline Jet operator+(double s, const Jet& a) {
+[[gnu::always_inline]] inline Jet operator+(double s, Jet a) {
     return {s + a.v, a.d, a.dd};
 }
-inline Jet operator-(double s, const Jet& a) {
+[[gnu::always_inline]] inline Jet operator-(double s, Jet a) {
     return {s - a.v, -a.d, -a.dd};
 }
 inline Jet cos(const Jet& a) {
@@ -2744,41 +2744,41 @@ inline Jet sin(const Jet& a) {
     return {s, c * a.d, -s * a.d * a.d + c * a.dd};
 }
 // 1 / sqrt(a), where `root` is std::sqrt(a.v).
-inline Jet InvSqrt(const Jet& a, double root) {
+[[gnu::always_inline]] inline Jet InvSqrt(Jet a, double root) {
     const double r = 1.0 / root;
     const double r3 = r * r * r;
     return {r, -0.5 * r3 * a.d, 0.75 * r3 * r * r * a.d * a.d - 0.5 * r3 * a.dd};
 }
-inline Jet InvSqrt(const Jet& a) {
+[[gnu::always_inline]] inline Jet InvSqrt(Jet a) {
     return InvSqrt(a, std::sqrt(a.v));
 }
 
 struct JetVec {
     Jet x, y, z;
 };
-inline JetVec operator-(const JetVec& a, const JetVec& b) {
+[[gnu::always_inline]] inline JetVec operator-(JetVec a, JetVec b) {
     return {a.x - b.x, a.y - b.y, a.z - b.z};
 }
-inline JetVec operator*(const Jet& s, const JetVec& a) {
+[[gnu::always_inline]] inline JetVec operator*(Jet s, JetVec a) {
     return {s * a.x, s * a.y, s * a.z};
 }
-inline JetVec operator*(double s, const JetVec& a) {
+[[gnu::always_inline]] inline JetVec operator*(double s, JetVec a) {
     return {s * a.x, s * a.y, s * a.z};
 }
-inline Jet Dot(const JetVec& a, const JetVec& b) {
+[[gnu::always_inline]] inline Jet Dot(JetVec a, JetVec b) {
     return a.x * b.x + a.y * b.y + a.z * b.z;
 }
-inline JetVec Cross(const JetVec& a, const JetVec& b) {
+[[gnu::always_inline]] inline JetVec Cross(JetVec a, JetVec b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-inline JetVec UnitOf(const JetVec& a) {
+[[gnu::always_inline]] inline JetVec UnitOf(JetVec a) {
     return InvSqrt(Dot(a, a)) * a;
 }
 // UnitOf where `length` is the Norm of a's value.
-inline JetVec UnitOf(const JetVec& a, double length) {
+[[gnu::always_inline]] inline JetVec UnitOf(JetVec a, double length) {
     return InvSqrt(Dot(a, a), length) * a;
 }
-inline JetVec JetOf(const D3& v, const D3& d, const D3& dd) {
+[[gnu::always_inline]] inline JetVec JetOf(D3 v, D3 d, D3 dd) {
     return {{v.x, d.x, dd.x}, {v.y, d.y, dd.y}, {v.z, d.z, dd.z}};
 }
 
