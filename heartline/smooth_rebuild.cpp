@@ -239,6 +239,13 @@ constexpr double kFlipTaper = 2.0;
 // either way, over up to this many passes along the lean (see FitSmooth).
 constexpr double kLeanRollTurn = 0.05;
 constexpr int kLeanRollRounds = 2;
+// The lean's vertex-roll turns and the dense raw-lateral finish (see
+// FitSmooth) change only the kept rail's rolls and finish, never its places
+// or its way: a finer count takes them up only where it keeps the coarser
+// count's fit as it stands. So they run at the asked count and this many
+// coarser ones below it less one. (The builder's loop at 400 segments keeps
+// the fit made at 100 as it stands, through 200.)
+constexpr int kLeanFinishCounts = 3;
 // Where the loaded path's curvature steps at one of its vertices by more
 // than kLeastCurveStep (g at the train's speed), a new vertex is moved onto it if
 // the segment holding it is at least kCurveStepSegment felt windows long
@@ -5141,9 +5148,13 @@ struct SmoothOutcome {
 // against the coarser count's (see kCoarserLeanFelt), which weighs its own
 // coarser count's so in turn; a kept fit that still misses a bound is
 // weighed against the coarser count's too (see below), which, where not
-// made already, weighs none.
+// made already, weighs none. The lean's vertex-roll turns and dense finish
+// run where `finishCounts`, the counts from this one down that run them, is
+// positive (see kLeanFinishCounts).
 SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
-                        const std::function<void(double)>& progress, bool weighCoarser = true) {
+                        const std::function<void(double)>& progress, bool weighCoarser = true,
+                        int finishCounts = kLeanFinishCounts) {
+    const int coarserFinishCounts = std::max(finishCounts - 1, 0);
     const double heartline = run.Settings.heartline;
     const double length = walk.s.back();
     const double spacing = std::min(kSampleSpacing, length / (segments * kSamplesPerSegment));
@@ -5548,7 +5559,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         // one of 1.9 m through a roll of 6 degrees per metre, which the
         // coarser fit had merged, rode a lateral onset 1.2 g/s beyond the
         // drawn track's bound, against none at its own count).
-        coarser = FitSmooth(run, walk, segments / 2, progress, weighCoarser);
+        coarser = FitSmooth(run, walk, segments / 2, progress, weighCoarser, coarserFinishCounts);
         const SmoothOutcome& coarse = *coarser;
         if (coarse.solved && coarse.best.distance <= kLargestStray) {
             samples = chooseUp(coarse.recipe.leastSigma, coarse.recipe.lean, leaned,
@@ -5604,7 +5615,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // 1.21 g).
     if (weighCoarser && leans && solved && best.distance <= kLargestStray &&
         segments / 2 >= kLeastCoarseSegments) {
-        if (!coarser) coarser = FitSmooth(run, walk, segments / 2, progress, true);
+        if (!coarser) {
+            coarser = FitSmooth(run, walk, segments / 2, progress, true, coarserFinishCounts);
+        }
         const SmoothOutcome& coarse = *coarser;
         if (coarse.solved && coarse.best.distance <= kLargestStray) {
             const FeltLateral kept = FeltLateralOf(loaded, spacing, heartline, fit);
@@ -8155,7 +8168,9 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const auto [gapBound, onsetBound] = heldBounds();
         const FeltLateral& kept = keptFeltLateral();
         if (kept.Gap() > gapBound || kept.onset > onsetBound) {
-            if (!coarser) coarser = FitSmooth(run, walk, segments / 2, progress, false);
+            if (!coarser) {
+                coarser = FitSmooth(run, walk, segments / 2, progress, false, coarserFinishCounts);
+            }
             const SmoothOutcome& coarse = *coarser;
             if (coarse.solved && coarse.best.distance <= kHeldStray) {
                 double least = missOf(kept, keptVerticalReading().reach);
@@ -8419,7 +8434,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     }
     // The lean's vertex rolls turned where the kept rail still misses (see
     // turnLeanRolls), on the placement kept above.
-    if (leans) turnLeanRolls();
+    if (leans && finishCounts > 0) turnLeanRolls();
     // Where the riders lean through a loop's vertical and the kept rail still
     // misses its gap or onset bound: the kept rail finished again with the
     // riders' raw lateral held at points kDenseStep apart along the segments
@@ -8443,7 +8458,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // a lateral onset 2.5 g/s beyond its bound at every count, now within
     // it.) Wider bands took more off the loops by the rebuild's reading, but
     // the ride profile read a planar loop's onset higher for it.
-    if (leans && recipe.lean && solved && best.distance <= kHeldStray) {
+    if (leans && finishCounts > 0 && recipe.lean && solved && best.distance <= kHeldStray) {
         const double gapBound = heldBounds().first, onsetBound = heldBounds().second;
         const FeltLateral kept = keptFeltLateral();
         const VerticalReach keptReach = keptVerticalReading().reach;
