@@ -20,6 +20,7 @@
 #include <optional>
 #include <queue>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -3409,12 +3410,28 @@ size_t SegmentRows(const FinishModel& m, int i) {
     return rows;
 }
 
+// Writes a segment's residuals in place into a buffer of the count
+// SegmentRows gives: a row beyond that count, or one short of it, is a fault
+// in the count, reported as such rather than written past the buffer or left
+// as a stale value.
+struct RowWriter {
+    double* at;
+    double* end;
+    void Put(double value) {
+        if (at == end) throw std::logic_error("the finish wrote more residuals than it counted");
+        *at++ = value;
+    }
+    void Finish() const {
+        if (at != end) throw std::logic_error("the finish wrote fewer residuals than it counted");
+    }
+};
+
 // Residuals of segment i: per fit point the heart's distance from its target
 // across the loaded path (3 rows) and, weakly, along it (1 row).
 void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<double>& r) {
     // Written in place: the count is known (see FinishModel::rows).
     r.resize(m.rows[AsIndex(i)]);
-    double* out = r.data();
+    RowWriter out{r.data(), r.data() + r.size()};
     const RailFit& fit = *m.fit;
     const Cubic rail = CubicFrom(v, fit.lengths[AsIndex(i)]);
     const auto& targets = m.target[AsIndex(i)];
@@ -3437,10 +3454,10 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
                                                (i + 1 == fit.segments && q + 1 == fit.perSegment));
         const double hold = fit.hold.empty() ? 1.0 : fit.hold[AsIndex(i)];
         const D3 across = (trackEnd ? kEndWeight : hold) * (off - a * along);
-        *out++ = across.x;
-        *out++ = across.y;
-        *out++ = across.z;
-        *out++ = (trackEnd ? kEndWeight : kAlongWeight) * a;
+        out.Put(across.x);
+        out.Put(across.y);
+        out.Put(across.z);
+        out.Put((trackEnd ? kEndWeight : kAlongWeight) * a);
     }
     const auto& scale = m.curveScale[AsIndex(i)];
     for (int q = 0; q < fit.perSegment; ++q) {
@@ -3450,23 +3467,23 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
         const HeartJet heart = HeartJetAt(rail, m.curveJets[AsIndex(i)][AsIndex(q)], t,
                                           m.first[AsIndex(q)], m.speed[AsIndex(q)], m.heartline);
         const D3 miss = weight * (CurvatureOf(heart.d1, heart.d2) - m.pathCurvature[AsIndex(i)][AsIndex(q)]);
-        *out++ = miss.x;
-        *out++ = miss.y;
-        *out++ = miss.z;
+        out.Put(miss.x);
+        out.Put(miss.y);
+        out.Put(miss.z);
     }
     // Where asked, the riders' raw lateral at the heart, as the ride is read
     // (see FeltLateralAlong), held to its given value.
     if (!m.dense.empty()) {
         for (const FinishModel::DensePoint& p : m.dense[AsIndex(i)]) {
-            *out++ = fit.denseWeight *
-                     (RawLateralAt(rail, p.roll, p.t, p.speed2, m.heartline) - p.lateral);
+            out.Put(fit.denseWeight *
+                    (RawLateralAt(rail, p.roll, p.t, p.speed2, m.heartline) - p.lateral));
         }
     }
     // Near the vertical the heart's direction too: there the level frame
     // turns with every small change of the rail, and a heart held in place
     // may still wiggle across the path between the fit points.
     const auto& jets = m.rollJets[AsIndex(i)];
-    if (jets.empty()) return;
+    if (jets.empty()) return out.Finish();
     for (int q = FirstPoint(i); q < fit.perSegment; ++q) {
         const double weight = kHeartDirectionWeight * fit.steep[AsIndex(i)][AsIndex(q)];
         if (weight == 0.0) continue;
@@ -3476,10 +3493,11 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
                 .d1);
         const D3& along = m.along[AsIndex(i)][AsIndex(q)];
         const D3 across = weight * (d1 - Dot(d1, along) * along);
-        *out++ = across.x;
-        *out++ = across.y;
-        *out++ = across.z;
+        out.Put(across.x);
+        out.Put(across.y);
+        out.Put(across.z);
     }
+    out.Finish();
 }
 
 // The heart path's curvature and unit direction at the end of segment k - 1
