@@ -242,9 +242,9 @@ constexpr int kLeanRollRounds = 2;
 // The lean's vertex-roll turns and the dense raw-lateral finish (see
 // FitSmooth) change only the kept rail's rolls and finish, never its places
 // or its way: a finer count takes them up only where it keeps the coarser
-// count's fit as it stands. So they run at the asked count and this many
-// coarser ones below it less one. (The builder's loop at 400 segments keeps
-// the fit made at 100 as it stands, through 200.)
+// count's fit as it stands. So they run at the asked count and at the
+// kLeanFinishCounts - 1 coarser ones below it. (The builder's loop at 400
+// segments keeps the fit made at 100 as it stands, through 200.)
 constexpr int kLeanFinishCounts = 3;
 // Where the loaded path's curvature steps at one of its vertices by more
 // than kLeastCurveStep (g at the train's speed), a new vertex is moved onto it if
