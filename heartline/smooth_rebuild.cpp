@@ -5172,6 +5172,14 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             leanSpans.push_back(samples[i].s);
         }
     }
+    // The up chosen with the smoothing and lean `way` was made with, under
+    // the cap and lean bounds that stand, and `way` made the recipe of the
+    // fit in the making.
+    const auto chooseUpLike = [&](const FitRecipe& way) {
+        bool unused = false;
+        samples = chooseUp(way.leastSigma, way.lean, unused, way.smoothShare);
+        current = way;
+    };
     progress(0.3);
 
     std::vector<double> limit(samples.size(), length);
@@ -5617,10 +5625,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // kLongSegmentHint), as the refining just above.
     if (solved && !(best.distance <= kLargestStray) && closest.distance <= kPolishStray &&
         length / segments > kLongSegmentHint) {
-        bool unused = false;
-        samples = chooseUp(closestRecipe.leastSigma, closestRecipe.lean, unused,
-                           closestRecipe.smoothShare);
-        current = closestRecipe;
+        chooseUpLike(closestRecipe);
         RailFit polished = closestFit;
         const std::vector<Stray> strays = SegmentStrays(walk, heartline, polished, kStrayCheckStep);
         polished.hold.assign(AsIndex(polished.segments), 1.0);
@@ -5645,10 +5650,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // third longer to refuse this way.
     if (!leans && solved && !(best.distance <= kLargestStray) &&
         length / segments > kLongSegmentHint) {
-        bool unused = false;
-        samples = chooseUp(closestRecipe.leastSigma, closestRecipe.lean, unused,
-                           closestRecipe.smoothShare);
-        current = closestRecipe;
+        chooseUpLike(closestRecipe);
         const std::vector<double> breaks = CurvatureBreaks(walk, samples, spacing);
         std::vector<double> places;
         std::vector<Stray> strays;  // per segment of the fit at `places`
@@ -5712,24 +5714,20 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // The rail fitted at `givenPlaces` the way the kept fit was made, into
     // `refit`; false where that fails. Clears `givenPlaces`.
     const auto refitKeptWay = [&](RailFit& refit) {
-        bool unused = false;
-        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-        current = recipe;
+        chooseUpLike(recipe);
         const bool made = fitRail(recipe.tuning, refit);
         givenPlaces.clear();
         return made;
     };
-    // The up chosen the way `way` asks, its cap and lean bounds taken for
-    // that choice alone, and `way` made the recipe of the fit in the making.
+    // The up chosen like `way` (see chooseUpLike), its cap and lean bounds
+    // taken for that choice alone.
     const auto chooseUpAs = [&](const FitRecipe& way) {
         const double keptCapBelow = capBelow, keptLeanOnset = leanOnset;
         capBelow = way.capBelow;
         leanOnset = way.leanOnset;
-        bool unused = false;
-        samples = chooseUp(way.leastSigma, way.lean, unused, way.smoothShare);
+        chooseUpLike(way);
         capBelow = keptCapBelow;
         leanOnset = keptLeanOnset;
-        current = way;
     };
     // The rail fitted at the kept fit's places with the up chosen again the
     // way `way` asks, its cap and lean bounds taken for that choice alone
@@ -5921,9 +5919,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // window (see PlaceVertices), and the rail fitted the kept way, kept where
     // `ridesNoWorse(kept, refit)` holds (see keepIf).
     const auto refitAbout = [&](double at, const auto& ridesNoWorse) {
-        bool unused = false;
-        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-        current = recipe;
+        chooseUpLike(recipe);
         const double speed = SpeedAt(samples, spacing, at);
         for (const double seconds : {kOnsetRefitSeconds, kOnsetWideSeconds}) {
             const double reach = seconds * speed;
@@ -6190,18 +6186,14 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                                             const std::vector<size_t>& moved, RailFit& refit) {
             if (turnsFrom.rollTurn.empty()) {
                 givenPlaces = at;
-                const bool made = refitKeptWay(refit);
-                givenPlaces.clear();
-                return made;
+                return refitKeptWay(refit);
             }
             // With turns to carry, a rail fitted at `at` without them would
             // only be dropped: the one with them is fitted alone, the up
             // chosen and the budget read as that fit would have. Its system
             // reads the places, not the rolls, so it fails exactly where
             // that fit's would have.
-            bool unused = false;
-            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-            current = recipe;
+            chooseUpLike(recipe);
             budgetLeft = budgetLeft || static_cast<int>(at.size()) - 1 < segments;
             refit = RailFit{};
             refit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
@@ -6438,9 +6430,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const double onsetAt = keptFeltLateral().onsetAt;
         const size_t nearest = NearestPlace(kept, onsetAt);
         if (nearest >= 2 && nearest + 2 < kept.size()) {
-            bool unused = false;
-            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-            current = recipe;
+            chooseUpLike(recipe);
             // The refits paced at `share` of a felt window over the kept
             // vertices within `seconds` of the onset, at the fewer vertices
             // too where `fewerToo`.
@@ -6802,9 +6792,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             givenPlaces = fit.places;
             givenPlaces[q] = step->at;
             RailFit moved;
-            const bool made = refitKeptWay(moved);
-            givenPlaces.clear();
-            if (!made) continue;
+            if (!refitKeptWay(moved)) continue;
             std::optional<ForcesAlong> movedForces =
                 ForcesAlongOf(loaded, spacing, heartline, moved);
             const VerticalReading movedReading = VerticalOver(*movedForces);
@@ -7078,9 +7066,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // felt lateral RMS from 0.528 to 0.519 g and its vertical onset from
     // 32.16 to 31.90 g/s; the step roll turns then cleared its gap.)
     if (rampedStep != nullptr && !leans && solved && best.distance <= kHeldStray) {
-        bool unused = false;
-        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-        current = recipe;
+        chooseUpLike(recipe);
         const double half = 0.5 * kFeltWindow * rampedStep->speed;
         const D3 across = loaded[sampleAt(rampedStep->at - half)].feltAcross +
                           loaded[sampleAt(rampedStep->at + half)].feltAcross;
@@ -7477,9 +7463,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const FeltVertical keptVertical = keptVerticalReading().felt;
         const std::optional<size_t> end = dippingLevelEnd();
         if (!end) continue;
-        bool unused = false;
-        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-        current = recipe;
+        chooseUpLike(recipe);
         const std::vector<double> base = keptRollTurn();
         std::vector<size_t> which = {*end};
         if (pair) which.push_back(*end == 0 ? 1 : *end - 1);
@@ -7553,9 +7537,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             }
             turnedAbout.push_back(step->at);
             const size_t k = NearestPlace(fit.places, step->at);
-            bool unused = false;
-            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-            current = recipe;
+            chooseUpLike(recipe);
             const double half = 0.5 * kFeltWindow * step->speed;
             const D3 fore = loaded[sampleAt(step->at - half)].feltAcross;
             const D3 aft = loaded[sampleAt(step->at + half)].feltAcross;
@@ -7711,9 +7693,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             !(std::abs(fit.places[k] - step->at) < 0.5 * spacing)) {
             break;
         }
-        bool unused = false;
-        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-        current = recipe;
+        chooseUpLike(recipe);
         const std::vector<double> keptPlaces = fit.places;
         std::vector<double> keptTurn = keptRollTurn();
         keptTurn[k] = 0.0;
@@ -7798,9 +7778,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const size_t k = step == nullptr ? 0 : NearestPlace(fit.places, step->at);
         if (step != nullptr && k >= 2 && k + 2 < fit.places.size() &&
             !(std::abs(fit.places[k] - step->at) < 0.5 * spacing)) {
-            bool unused = false;
-            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-            current = recipe;
+            chooseUpLike(recipe);
             const std::vector<double> keptPlaces = fit.places;
             const std::vector<double> keptTurn = keptRollTurn();
             const int perSegment = fit.perSegment;
@@ -7884,9 +7862,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
              (withinLean(step->at) || reachesLean(fit.places[k - 1], fit.places[k + 1])))) {
             return;
         }
-        bool unused = false;
-        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-        current = recipe;
+        chooseUpLike(recipe);
         const auto j = static_cast<size_t>(std::nearbyint(
             std::clamp(step->at / spacing, 0.0, static_cast<double>(loaded.size() - 1))));
         const D3 tangent =
