@@ -5044,6 +5044,45 @@ struct MadeFit {
     UpChoice up;
 };
 
+// The latest fits solved, to be taken as they were made where the same fit
+// is asked for again. A fit keeps a few hundred bytes per segment, so on a
+// long track with many segments only the latest are kept, up to
+// kKeptFitSegments segments in all: a refusal makes a few hundred fits, and
+// keeping all of 30,000 segments each would take gigabytes.
+class MadeFits {
+  public:
+    // The first fit kept that was solved at `asked`'s places, roll turns and
+    // hold weights, the way `tuning` asks, from an up chosen alike (see
+    // UpChoice); with `recipe`, one made at them from that recipe also
+    // counts. Null where none is kept.
+    const MadeFit* Find(const RailFit& asked, const FitTuning& tuning, const UpChoice& up,
+                        const FitRecipe* recipe = nullptr) const {
+        for (const MadeFit& made : fits_) {
+            if (made.fit.places == asked.places && made.fit.rollTurn == asked.rollTurn &&
+                made.fit.hold == asked.hold &&
+                ((recipe != nullptr && made.recipe == *recipe) ||
+                 (made.recipe.tuning == tuning && made.up == up))) {
+                return &made;
+            }
+        }
+        return nullptr;
+    }
+    // Keeps `made`, the oldest fits dropped while more segments are kept
+    // than kKeptFitSegments (never the latest).
+    void Keep(MadeFit made) {
+        segments_ += made.fit.places.size();
+        fits_.push_back(std::move(made));
+        while (segments_ > kKeptFitSegments && fits_.size() > 1) {
+            segments_ -= fits_.front().fit.places.size();
+            fits_.pop_front();
+        }
+    }
+
+  private:
+    std::deque<MadeFit> fits_;
+    size_t segments_ = 0;
+};
+
 // What the fits at one segment count came to: the kept fit and how far it
 // lets the hearts stray; the gentlest jolt of a fit that held the hearts and
 // the closest a fit that does not jolt came, else any fit (for a refusal).
@@ -5266,21 +5305,17 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         FinishFit(walk, samples, spacing, heartline, fit);
         return true;
     };
-    // Every fit made at this count: where the refining's new limits leave the
+    // The fits made at this count: where the refining's new limits leave the
     // places as they were, or a later try asks for a fit already made, the
     // rail is the same (case_140 at 240 segments asked for 34 of its 184
-    // fits again), and solving it anew would only repeat the work. A fit
-    // keeps a few hundred bytes per segment, so on a long track with many
-    // segments only the latest fits are kept, up to kKeptFitSegments
-    // segments in all: a refusal makes a few hundred fits, and keeping all
-    // of 30,000 segments each would take gigabytes.
-    std::deque<MadeFit> madeFits;
-    size_t keptSegments = 0;
+    // fits again), and solving it anew would only repeat the work.
+    MadeFits madeFits;
+    const int pointsPerSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
     // Fits the rail the given way; false where its system cannot be solved.
     const auto fitRail = [&](const FitTuning& tuning, RailFit& fit) {
         current.tuning = tuning;
         fit = RailFit{};
-        fit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
+        fit.perSegment = pointsPerSegment;
         fit.places = !givenPlaces.empty() ? givenPlaces
                                           : PlaceVertices(samples, length, segments, spacing,
                                                           heartline, tuning.curvatureError, limit,
@@ -5294,22 +5329,13 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         // same up directions is the same fit: it is taken as it was made.
         // So is one made the same way from an up chosen alike (see UpChoice):
         // the shorter smoothing tries shares that may round to one radius.
-        for (const MadeFit& made : madeFits) {
-            if (made.fit.places == fit.places &&
-                (made.recipe == current ||
-                 (made.recipe.tuning == current.tuning && made.up == chosenUp))) {
-                fit = made.fit;
-                return made.solved;
-            }
+        if (const MadeFit* made = madeFits.Find(fit, current.tuning, chosenUp, &current)) {
+            fit = made->fit;
+            return made->solved;
         }
         ++run.RailFits;
         const bool solvedNow = solveRail(tuning, fit);
-        madeFits.push_back({current, fit, solvedNow, chosenUp});
-        keptSegments += fit.places.size();
-        while (keptSegments > kKeptFitSegments && madeFits.size() > 1) {
-            keptSegments -= madeFits.front().fit.places.size();
-            madeFits.pop_front();
-        }
+        madeFits.Keep({current, fit, solvedNow, chosenUp});
         return solvedNow;
     };
     RailFit fit;
@@ -6092,37 +6118,19 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         // from the same kept fit in either order, and a turn tried again from
         // the same fit, at the same places from an up chosen alike (see
         // UpChoice), is the same fit, taken as it was made (random case_061:
-        // a sixth of its fits at its own count and at four times it).
-        struct TurnedFit {
-            FitTuning tuning;
-            UpChoice up;
-            std::vector<double> places, rollTurn, hold;
-            RailFit made;
-            bool solved = false;
-        };
-        std::deque<TurnedFit> turnedFits;
-        size_t turnedSegments = 0;
+        // a sixth of its fits at its own count and at four times it). They
+        // are kept for the round alone, apart from madeFits, whose fits they
+        // would otherwise push out.
+        MadeFits turnedFits;
         const auto solveTurned = [&](RailFit& turned) {
-            for (const TurnedFit& made : turnedFits) {
-                if (made.tuning == recipe.tuning && made.up == chosenUp &&
-                    made.places == turned.places && made.rollTurn == turned.rollTurn &&
-                    made.hold == turned.hold) {
-                    turned = made.made;
-                    return made.solved;
-                }
+            if (const MadeFit* made = turnedFits.Find(turned, recipe.tuning, chosenUp)) {
+                turned = made->fit;
+                return made->solved;
             }
-            TurnedFit made{recipe.tuning, chosenUp, turned.places, turned.rollTurn,
-                           turned.hold,   {},       false};
             ++run.RailFits;
-            made.solved = solveRail(recipe.tuning, turned);
-            made.made = turned;
-            turnedSegments += turned.places.size();
-            turnedFits.push_back(std::move(made));
-            while (turnedSegments > kKeptFitSegments && turnedFits.size() > 1) {
-                turnedSegments -= turnedFits.front().places.size();
-                turnedFits.pop_front();
-            }
-            return turnedFits.back().solved;
+            const bool solvedNow = solveRail(recipe.tuning, turned);
+            turnedFits.Keep({recipe, turned, solvedNow, chosenUp});
+            return solvedNow;
         };
         // The kept fit's vertex q turned part by part towards `across` (with
         // `way` -1, away from it); whether a part was kept.
@@ -6196,7 +6204,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             chooseUpLike(recipe);
             budgetLeft = budgetLeft || static_cast<int>(at.size()) - 1 < segments;
             refit = RailFit{};
-            refit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
+            refit.perSegment = pointsPerSegment;
             refit.places = at;
             refit.rollTurn = turnsFrom.rollTurn;
             for (const size_t w : moved) refit.rollTurn[w] = 0.0;
