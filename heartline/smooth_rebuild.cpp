@@ -5044,6 +5044,45 @@ struct MadeFit {
     UpChoice up;
 };
 
+// The latest fits solved, to be taken as they were made where the same fit
+// is asked for again. A fit keeps a few hundred bytes per segment, so on a
+// long track with many segments only the latest are kept, up to
+// kKeptFitSegments segments in all: a refusal makes a few hundred fits, and
+// keeping all of 30,000 segments each would take gigabytes.
+class MadeFits {
+  public:
+    // The first fit kept that was solved at `asked`'s places, roll turns and
+    // hold weights, the way `tuning` asks, from an up chosen alike (see
+    // UpChoice); with `recipe`, one made at them from that recipe also
+    // counts. Null where none is kept.
+    const MadeFit* Find(const RailFit& asked, const FitTuning& tuning, const UpChoice& up,
+                        const FitRecipe* recipe = nullptr) const {
+        for (const MadeFit& made : fits_) {
+            if (made.fit.places == asked.places && made.fit.rollTurn == asked.rollTurn &&
+                made.fit.hold == asked.hold &&
+                ((recipe != nullptr && made.recipe == *recipe) ||
+                 (made.recipe.tuning == tuning && made.up == up))) {
+                return &made;
+            }
+        }
+        return nullptr;
+    }
+    // Keeps `made`, the oldest fits dropped while more segments are kept
+    // than kKeptFitSegments (never the latest).
+    void Keep(MadeFit made) {
+        segments_ += made.fit.places.size();
+        fits_.push_back(std::move(made));
+        while (segments_ > kKeptFitSegments && fits_.size() > 1) {
+            segments_ -= fits_.front().fit.places.size();
+            fits_.pop_front();
+        }
+    }
+
+  private:
+    std::deque<MadeFit> fits_;
+    size_t segments_ = 0;
+};
+
 // What the fits at one segment count came to: the kept fit and how far it
 // lets the hearts stray; the gentlest jolt of a fit that held the hearts and
 // the closest a fit that does not jolt came, else any fit (for a refusal).
@@ -5172,6 +5211,14 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             leanSpans.push_back(samples[i].s);
         }
     }
+    // The up chosen with the smoothing and lean `way` was made with, under
+    // the cap and lean bounds that stand, and `way` made the recipe of the
+    // fit in the making.
+    const auto chooseUpLike = [&](const FitRecipe& way) {
+        bool unused = false;
+        samples = chooseUp(way.leastSigma, way.lean, unused, way.smoothShare);
+        current = way;
+    };
     progress(0.3);
 
     std::vector<double> limit(samples.size(), length);
@@ -5258,21 +5305,17 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         FinishFit(walk, samples, spacing, heartline, fit);
         return true;
     };
-    // Every fit made at this count: where the refining's new limits leave the
+    // The fits made at this count: where the refining's new limits leave the
     // places as they were, or a later try asks for a fit already made, the
     // rail is the same (case_140 at 240 segments asked for 34 of its 184
-    // fits again), and solving it anew would only repeat the work. A fit
-    // keeps a few hundred bytes per segment, so on a long track with many
-    // segments only the latest fits are kept, up to kKeptFitSegments
-    // segments in all: a refusal makes a few hundred fits, and keeping all
-    // of 30,000 segments each would take gigabytes.
-    std::deque<MadeFit> madeFits;
-    size_t keptSegments = 0;
+    // fits again), and solving it anew would only repeat the work.
+    MadeFits madeFits;
+    const int pointsPerSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
     // Fits the rail the given way; false where its system cannot be solved.
     const auto fitRail = [&](const FitTuning& tuning, RailFit& fit) {
         current.tuning = tuning;
         fit = RailFit{};
-        fit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
+        fit.perSegment = pointsPerSegment;
         fit.places = !givenPlaces.empty() ? givenPlaces
                                           : PlaceVertices(samples, length, segments, spacing,
                                                           heartline, tuning.curvatureError, limit,
@@ -5286,22 +5329,13 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         // same up directions is the same fit: it is taken as it was made.
         // So is one made the same way from an up chosen alike (see UpChoice):
         // the shorter smoothing tries shares that may round to one radius.
-        for (const MadeFit& made : madeFits) {
-            if (made.fit.places == fit.places &&
-                (made.recipe == current ||
-                 (made.recipe.tuning == current.tuning && made.up == chosenUp))) {
-                fit = made.fit;
-                return made.solved;
-            }
+        if (const MadeFit* made = madeFits.Find(fit, current.tuning, chosenUp, &current)) {
+            fit = made->fit;
+            return made->solved;
         }
         ++run.RailFits;
         const bool solvedNow = solveRail(tuning, fit);
-        madeFits.push_back({current, fit, solvedNow, chosenUp});
-        keptSegments += fit.places.size();
-        while (keptSegments > kKeptFitSegments && madeFits.size() > 1) {
-            keptSegments -= madeFits.front().fit.places.size();
-            madeFits.pop_front();
-        }
+        madeFits.Keep({current, fit, solvedNow, chosenUp});
         return solvedNow;
     };
     RailFit fit;
@@ -5617,10 +5651,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // kLongSegmentHint), as the refining just above.
     if (solved && !(best.distance <= kLargestStray) && closest.distance <= kPolishStray &&
         length / segments > kLongSegmentHint) {
-        bool unused = false;
-        samples = chooseUp(closestRecipe.leastSigma, closestRecipe.lean, unused,
-                           closestRecipe.smoothShare);
-        current = closestRecipe;
+        chooseUpLike(closestRecipe);
         RailFit polished = closestFit;
         const std::vector<Stray> strays = SegmentStrays(walk, heartline, polished, kStrayCheckStep);
         polished.hold.assign(AsIndex(polished.segments), 1.0);
@@ -5645,10 +5676,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // third longer to refuse this way.
     if (!leans && solved && !(best.distance <= kLargestStray) &&
         length / segments > kLongSegmentHint) {
-        bool unused = false;
-        samples = chooseUp(closestRecipe.leastSigma, closestRecipe.lean, unused,
-                           closestRecipe.smoothShare);
-        current = closestRecipe;
+        chooseUpLike(closestRecipe);
         const std::vector<double> breaks = CurvatureBreaks(walk, samples, spacing);
         std::vector<double> places;
         std::vector<Stray> strays;  // per segment of the fit at `places`
@@ -5712,24 +5740,20 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // The rail fitted at `givenPlaces` the way the kept fit was made, into
     // `refit`; false where that fails. Clears `givenPlaces`.
     const auto refitKeptWay = [&](RailFit& refit) {
-        bool unused = false;
-        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-        current = recipe;
+        chooseUpLike(recipe);
         const bool made = fitRail(recipe.tuning, refit);
         givenPlaces.clear();
         return made;
     };
-    // The up chosen the way `way` asks, its cap and lean bounds taken for
-    // that choice alone, and `way` made the recipe of the fit in the making.
+    // The up chosen like `way` (see chooseUpLike), its cap and lean bounds
+    // taken for that choice alone.
     const auto chooseUpAs = [&](const FitRecipe& way) {
         const double keptCapBelow = capBelow, keptLeanOnset = leanOnset;
         capBelow = way.capBelow;
         leanOnset = way.leanOnset;
-        bool unused = false;
-        samples = chooseUp(way.leastSigma, way.lean, unused, way.smoothShare);
+        chooseUpLike(way);
         capBelow = keptCapBelow;
         leanOnset = keptLeanOnset;
-        current = way;
     };
     // The rail fitted at the kept fit's places with the up chosen again the
     // way `way` asks, its cap and lean bounds taken for that choice alone
@@ -5921,9 +5945,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // window (see PlaceVertices), and the rail fitted the kept way, kept where
     // `ridesNoWorse(kept, refit)` holds (see keepIf).
     const auto refitAbout = [&](double at, const auto& ridesNoWorse) {
-        bool unused = false;
-        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-        current = recipe;
+        chooseUpLike(recipe);
         const double speed = SpeedAt(samples, spacing, at);
         for (const double seconds : {kOnsetRefitSeconds, kOnsetWideSeconds}) {
             const double reach = seconds * speed;
@@ -6096,37 +6118,19 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         // from the same kept fit in either order, and a turn tried again from
         // the same fit, at the same places from an up chosen alike (see
         // UpChoice), is the same fit, taken as it was made (random case_061:
-        // a sixth of its fits at its own count and at four times it).
-        struct TurnedFit {
-            FitTuning tuning;
-            UpChoice up;
-            std::vector<double> places, rollTurn, hold;
-            RailFit made;
-            bool solved = false;
-        };
-        std::deque<TurnedFit> turnedFits;
-        size_t turnedSegments = 0;
+        // a sixth of its fits at its own count and at four times it). They
+        // are kept for the round alone, apart from madeFits, whose fits they
+        // would otherwise push out.
+        MadeFits turnedFits;
         const auto solveTurned = [&](RailFit& turned) {
-            for (const TurnedFit& made : turnedFits) {
-                if (made.tuning == recipe.tuning && made.up == chosenUp &&
-                    made.places == turned.places && made.rollTurn == turned.rollTurn &&
-                    made.hold == turned.hold) {
-                    turned = made.made;
-                    return made.solved;
-                }
+            if (const MadeFit* made = turnedFits.Find(turned, recipe.tuning, chosenUp)) {
+                turned = made->fit;
+                return made->solved;
             }
-            TurnedFit made{recipe.tuning, chosenUp, turned.places, turned.rollTurn,
-                           turned.hold,   {},       false};
             ++run.RailFits;
-            made.solved = solveRail(recipe.tuning, turned);
-            made.made = turned;
-            turnedSegments += turned.places.size();
-            turnedFits.push_back(std::move(made));
-            while (turnedSegments > kKeptFitSegments && turnedFits.size() > 1) {
-                turnedSegments -= turnedFits.front().places.size();
-                turnedFits.pop_front();
-            }
-            return turnedFits.back().solved;
+            const bool solvedNow = solveRail(recipe.tuning, turned);
+            turnedFits.Keep({recipe, turned, solvedNow, chosenUp});
+            return solvedNow;
         };
         // The kept fit's vertex q turned part by part towards `across` (with
         // `way` -1, away from it); whether a part was kept.
@@ -6190,21 +6194,17 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
                                             const std::vector<size_t>& moved, RailFit& refit) {
             if (turnsFrom.rollTurn.empty()) {
                 givenPlaces = at;
-                const bool made = refitKeptWay(refit);
-                givenPlaces.clear();
-                return made;
+                return refitKeptWay(refit);
             }
             // With turns to carry, a rail fitted at `at` without them would
             // only be dropped: the one with them is fitted alone, the up
             // chosen and the budget read as that fit would have. Its system
             // reads the places, not the rolls, so it fails exactly where
             // that fit's would have.
-            bool unused = false;
-            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-            current = recipe;
+            chooseUpLike(recipe);
             budgetLeft = budgetLeft || static_cast<int>(at.size()) - 1 < segments;
             refit = RailFit{};
-            refit.perSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
+            refit.perSegment = pointsPerSegment;
             refit.places = at;
             refit.rollTurn = turnsFrom.rollTurn;
             for (const size_t w : moved) refit.rollTurn[w] = 0.0;
@@ -6438,9 +6438,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const double onsetAt = keptFeltLateral().onsetAt;
         const size_t nearest = NearestPlace(kept, onsetAt);
         if (nearest >= 2 && nearest + 2 < kept.size()) {
-            bool unused = false;
-            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-            current = recipe;
+            chooseUpLike(recipe);
             // The refits paced at `share` of a felt window over the kept
             // vertices within `seconds` of the onset, at the fewer vertices
             // too where `fewerToo`.
@@ -6802,9 +6800,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             givenPlaces = fit.places;
             givenPlaces[q] = step->at;
             RailFit moved;
-            const bool made = refitKeptWay(moved);
-            givenPlaces.clear();
-            if (!made) continue;
+            if (!refitKeptWay(moved)) continue;
             std::optional<ForcesAlong> movedForces =
                 ForcesAlongOf(loaded, spacing, heartline, moved);
             const VerticalReading movedReading = VerticalOver(*movedForces);
@@ -7078,9 +7074,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
     // felt lateral RMS from 0.528 to 0.519 g and its vertical onset from
     // 32.16 to 31.90 g/s; the step roll turns then cleared its gap.)
     if (rampedStep != nullptr && !leans && solved && best.distance <= kHeldStray) {
-        bool unused = false;
-        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-        current = recipe;
+        chooseUpLike(recipe);
         const double half = 0.5 * kFeltWindow * rampedStep->speed;
         const D3 across = loaded[sampleAt(rampedStep->at - half)].feltAcross +
                           loaded[sampleAt(rampedStep->at + half)].feltAcross;
@@ -7477,9 +7471,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const FeltVertical keptVertical = keptVerticalReading().felt;
         const std::optional<size_t> end = dippingLevelEnd();
         if (!end) continue;
-        bool unused = false;
-        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-        current = recipe;
+        chooseUpLike(recipe);
         const std::vector<double> base = keptRollTurn();
         std::vector<size_t> which = {*end};
         if (pair) which.push_back(*end == 0 ? 1 : *end - 1);
@@ -7553,9 +7545,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             }
             turnedAbout.push_back(step->at);
             const size_t k = NearestPlace(fit.places, step->at);
-            bool unused = false;
-            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-            current = recipe;
+            chooseUpLike(recipe);
             const double half = 0.5 * kFeltWindow * step->speed;
             const D3 fore = loaded[sampleAt(step->at - half)].feltAcross;
             const D3 aft = loaded[sampleAt(step->at + half)].feltAcross;
@@ -7711,9 +7701,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
             !(std::abs(fit.places[k] - step->at) < 0.5 * spacing)) {
             break;
         }
-        bool unused = false;
-        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-        current = recipe;
+        chooseUpLike(recipe);
         const std::vector<double> keptPlaces = fit.places;
         std::vector<double> keptTurn = keptRollTurn();
         keptTurn[k] = 0.0;
@@ -7798,9 +7786,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
         const size_t k = step == nullptr ? 0 : NearestPlace(fit.places, step->at);
         if (step != nullptr && k >= 2 && k + 2 < fit.places.size() &&
             !(std::abs(fit.places[k] - step->at) < 0.5 * spacing)) {
-            bool unused = false;
-            samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-            current = recipe;
+            chooseUpLike(recipe);
             const std::vector<double> keptPlaces = fit.places;
             const std::vector<double> keptTurn = keptRollTurn();
             const int perSegment = fit.perSegment;
@@ -7884,9 +7870,7 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
              (withinLean(step->at) || reachesLean(fit.places[k - 1], fit.places[k + 1])))) {
             return;
         }
-        bool unused = false;
-        samples = chooseUp(recipe.leastSigma, recipe.lean, unused, recipe.smoothShare);
-        current = recipe;
+        chooseUpLike(recipe);
         const auto j = static_cast<size_t>(std::nearbyint(
             std::clamp(step->at / spacing, 0.0, static_cast<double>(loaded.size() - 1))));
         const D3 tangent =
