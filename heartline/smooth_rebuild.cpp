@@ -824,7 +824,7 @@ struct D3 {
     return std::sqrt(Dot(a, a));
 }
 // The unit vector along `a`; zero for a zero or NaN vector.
-D3 Unit(const D3& a) {
+[[gnu::always_inline]] inline D3 Unit(D3 a) {
     const double n = Norm(a);
     if (!(n > 0.0)) return {};
     return (1.0 / n) * a;
@@ -906,7 +906,7 @@ struct LevelFrame {
     D3 levelDown, side;
 };
 // Whether a tangent with this length has a level frame.
-bool HasLevelFrame(const D3& tangent, double speed) {
+[[gnu::always_inline]] inline bool HasLevelFrame(D3 tangent, double speed) {
     if (!(speed > 0.0)) return false;
     const double least = kVerticalLimit * speed;
     // hypot(x, z) is at least the larger of |x| and |z| (for components that
@@ -916,7 +916,7 @@ bool HasLevelFrame(const D3& tangent, double speed) {
     return portable::hypot(tangent.x, tangent.z) >= least;
 }
 // (`speed` is the tangent's Norm.)
-bool LevelFrameOf(const D3& tangent, double speed, LevelFrame& frame) {
+[[gnu::always_inline]] inline bool LevelFrameOf(D3 tangent, double speed, LevelFrame& frame) {
     if (!HasLevelFrame(tangent, speed)) return false;
     const D3 t = (1.0 / speed) * tangent;
     const D3 worldDown{0.0, -1.0, 0.0};
@@ -2860,7 +2860,7 @@ D3 HeartPointAt(const Cubic& rail, const CubicWeights& w, double cosRoll, double
 }
 
 // The curvature vector of a path with these derivatives (zero where it stops).
-D3 CurvatureOf(const D3& d1, const D3& d2) {
+[[gnu::always_inline]] inline D3 CurvatureOf(D3 d1, D3 d2) {
     const double rate2 = Dot(d1, d1);
     if (!(rate2 > 0.0)) return {};
     return (1.0 / rate2) * (d2 - (Dot(d2, d1) / rate2) * d1);
