@@ -3554,6 +3554,7 @@ void AddBlock(const Residuals& residuals, const std::vector<double>& r0, std::ve
     double* v = &x[AsIndex(first)];
     const size_t rows = r0.size();
     jac.resize(rows * AsIndex(width));
+    const double* base = r0.data();
     for (int c = 0; c < width; ++c) {
         const double keep = v[c];
         const double step = kJacobianStep * std::max(1.0, std::abs(keep));
@@ -3561,38 +3562,72 @@ void AddBlock(const Residuals& residuals, const std::vector<double>& r0, std::ve
         residuals(v, c, r1);
         v[c] = keep;
         const double span = (keep + step) - keep;
-        for (size_t row = 0; row < rows; ++row) {
-            jac[AsIndex(c) * rows + row] = (r1[row] - r0[row]) / span;
-        }
+        const double* moved = r1.data();
+        double* column = jac.data() + AsIndex(c) * rows;
+        for (size_t row = 0; row < rows; ++row) column[row] = (moved[row] - base[row]) / span;
     }
     // The Jacobian is kept column by column; each sum below runs over the
-    // rows in order, four columns b side by side so that they do not wait
-    // on one another.
-    for (int a = 0; a < width; ++a) {
-        const double* ja = &jac[AsIndex(a) * rows];
-        double g = 0.0;
-        for (size_t row = 0; row < rows; ++row) g += ja[row] * r0[row];
-        gradient(first + a) += g;
+    // rows in order. Columns a are taken two at a time and columns b four
+    // at a time, so that one pass over the rows serves eight sums that do
+    // not wait on one another (the sum of column a with column a + 1 lies
+    // above the diagonal and is dropped).
+    int a = 0;
+    for (; a + 1 < width; a += 2) {
+        const double* ja = jac.data() + AsIndex(a) * rows;
+        const double* ka = ja + rows;  // column a + 1
+        double g0 = 0.0, g1 = 0.0;
+        for (size_t row = 0; row < rows; ++row) {
+            g0 += ja[row] * base[row];
+            g1 += ka[row] * base[row];
+        }
+        gradient(first + a) += g0;
+        gradient(first + a + 1) += g1;
         int b = 0;
-        for (; b + 3 <= a; b += 4) {
-            const double* j0 = &jac[AsIndex(b) * rows];
+        for (; b + 3 <= a + 1; b += 4) {
+            const double* j0 = jac.data() + AsIndex(b) * rows;
             const double* j1 = j0 + rows;
             const double* j2 = j1 + rows;
             const double* j3 = j2 + rows;
             double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+            double t0 = 0.0, t1 = 0.0, t2 = 0.0, t3 = 0.0;
             for (size_t row = 0; row < rows; ++row) {
                 s0 += ja[row] * j0[row];
                 s1 += ja[row] * j1[row];
                 s2 += ja[row] * j2[row];
                 s3 += ja[row] * j3[row];
+                t0 += ka[row] * j0[row];
+                t1 += ka[row] * j1[row];
+                t2 += ka[row] * j2[row];
+                t3 += ka[row] * j3[row];
             }
             normal.Add(first + a, first + b, s0);
             normal.Add(first + a, first + b + 1, s1);
             normal.Add(first + a, first + b + 2, s2);
-            normal.Add(first + a, first + b + 3, s3);
+            if (b + 3 <= a) normal.Add(first + a, first + b + 3, s3);
+            normal.Add(first + a + 1, first + b, t0);
+            normal.Add(first + a + 1, first + b + 1, t1);
+            normal.Add(first + a + 1, first + b + 2, t2);
+            normal.Add(first + a + 1, first + b + 3, t3);
         }
-        for (; b <= a; ++b) {
-            const double* jb = &jac[AsIndex(b) * rows];
+        if (b <= a) {  // b == a: columns a and a + 1 with themselves and each other
+            double s0 = 0.0, t0 = 0.0, t1 = 0.0;
+            for (size_t row = 0; row < rows; ++row) {
+                s0 += ja[row] * ja[row];
+                t0 += ka[row] * ja[row];
+                t1 += ka[row] * ka[row];
+            }
+            normal.Add(first + a, first + a, s0);
+            normal.Add(first + a + 1, first + a, t0);
+            normal.Add(first + a + 1, first + a + 1, t1);
+        }
+    }
+    for (; a < width; ++a) {
+        const double* ja = jac.data() + AsIndex(a) * rows;
+        double g = 0.0;
+        for (size_t row = 0; row < rows; ++row) g += ja[row] * base[row];
+        gradient(first + a) += g;
+        for (int b = 0; b <= a; ++b) {
+            const double* jb = jac.data() + AsIndex(b) * rows;
             double sum = 0.0;
             for (size_t row = 0; row < rows; ++row) sum += ja[row] * jb[row];
             normal.Add(first + a, first + b, sum);
