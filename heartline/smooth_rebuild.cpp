@@ -2476,6 +2476,9 @@ Cubic RailCubic(const RailFit& fit, int i) {
 
 using SparseMatrix = Eigen::SparseMatrix<double>;
 using Solver = Eigen::SimplicialLDLT<SparseMatrix, Eigen::Lower, Eigen::NaturalOrdering<int>>;
+// The same for a matrix given as its upper triangle, factorised as it stands
+// (the lower one is first copied into that layout on every factorisation).
+using UpperSolver = Eigen::SimplicialLDLT<SparseMatrix, Eigen::Upper, Eigen::NaturalOrdering<int>>;
 
 // The lower triangle of a banded symmetric matrix, summed entry by entry in
 // the order the parts arrive (as a list of triplets would sum them), then
@@ -2494,7 +2497,14 @@ public:
     }
     // `matrix` gets the band's values: on the first call its pattern too;
     // after that only the values of the pattern it holds.
-    void WriteInto(SparseMatrix& matrix) const {
+    void WriteInto(SparseMatrix& matrix) const { Write<false>(matrix); }
+    // The same, as the upper triangle (the band's transpose), which a
+    // solver of the upper triangle factorises without copying it first.
+    void WriteUpperInto(SparseMatrix& matrix) const { Write<true>(matrix); }
+
+  private:
+    template <bool upper>
+    void Write(SparseMatrix& matrix) const {
         if (matrix.nonZeros() == 0) {
             std::vector<Eigen::Triplet<double>> entries;
             entries.reserve(
@@ -2502,7 +2512,12 @@ public:
             for (int column = 0; column < size_; ++column) {
                 for (int row = column; row < std::min(size_, column + width_); ++row) {
                     const size_t at = Slot(row, column);
-                    if (touched_[at] != 0) entries.emplace_back(row, column, value_[at]);
+                    if (touched_[at] == 0) continue;
+                    if constexpr (upper) {
+                        entries.emplace_back(column, row, value_[at]);
+                    } else {
+                        entries.emplace_back(row, column, value_[at]);
+                    }
                 }
             }
             matrix.resize(size_, size_);
@@ -2511,12 +2526,16 @@ public:
         }
         for (int column = 0; column < size_; ++column) {
             for (SparseMatrix::InnerIterator it(matrix, column); it; ++it) {
-                it.valueRef() = value_[Slot(static_cast<int>(it.row()), column)];
+                const auto row = static_cast<int>(it.row());
+                if constexpr (upper) {
+                    it.valueRef() = value_[Slot(column, row)];
+                } else {
+                    it.valueRef() = value_[Slot(row, column)];
+                }
             }
         }
     }
 
-private:
     size_t Slot(int row, int column) const {
         return AsIndex(column) * AsIndex(width_) + AsIndex(row - column);
     }
@@ -4053,12 +4072,13 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
     double damping = kInitialDamping;
     // Every step's normal equations have the same pattern: it is analysed
     // once, and each damping only factorises anew.
-    Solver solver;
+    UpperSolver solver;
     bool analysed = false;
     BlockScratch scratch;
     JoinCache joinCache;
     // A join's rows reach the unknowns of three vertices.
     LowerBand band(n, 3 * kPerVertex);
+    // The normal matrix, as its upper triangle.
     SparseMatrix normal;
     for (int step = 0; step < kFinishSteps; ++step) {
         band.Clear();
@@ -4077,7 +4097,7 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
                 at.joins[AsIndex(k)], x, kPerVertex * (k - 1), 3 * kPerVertex, scratch, band,
                 gradient);
         }
-        band.WriteInto(normal);
+        band.WriteUpperInto(normal);
         const Eigen::VectorXd diagonal = normal.diagonal();
         if (!analysed) {
             solver.analyzePattern(normal);
