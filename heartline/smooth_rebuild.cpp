@@ -13,6 +13,7 @@
 #include <Eigen/SparseCore>
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <deque>
 #include <functional>
@@ -20,6 +21,7 @@
 #include <optional>
 #include <queue>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -3389,16 +3391,59 @@ struct FinishModel {
     // and read again by its curvature (scratch, not part of the model).
     mutable std::vector<D3> first;
     mutable std::vector<double> speed;
+    // Per segment: the count of its residuals (see SegmentRows).
+    std::vector<size_t> rows;
 };
 
 int FirstPoint(int segment) {
     return segment == 0 ? 0 : 1;  // a join's point is counted once
 }
 
+// The count of segment i's residuals (see SegmentResiduals): 4 per fit
+// point, 3 per curvature row asked, 1 per dense point and 3 per direction
+// row asked.
+size_t SegmentRows(const FinishModel& m, int i) {
+    const RailFit& fit = *m.fit;
+    size_t rows = 4 * AsIndex(fit.perSegment - FirstPoint(i));
+    for (const double weight : m.curveScale[AsIndex(i)]) {
+        if (weight != 0.0) rows += 3;
+    }
+    if (!m.dense.empty()) rows += m.dense[AsIndex(i)].size();
+    if (m.rollJets[AsIndex(i)].empty()) return rows;
+    for (int q = FirstPoint(i); q < fit.perSegment; ++q) {
+        if (kHeartDirectionWeight * fit.steep[AsIndex(i)][AsIndex(q)] != 0.0) rows += 3;
+    }
+    return rows;
+}
+
+// Writes a segment's residuals in place into a buffer of the count
+// SegmentRows gives: a row beyond that count, or one short of it, is a fault
+// in the count, reported as such rather than written past the buffer or left
+// as a stale value.
+struct RowWriter {
+    double* at;
+    double* end;
+    void Put(double value) {
+        if (at == end) throw std::logic_error("the finish wrote more residuals than it counted");
+        *at++ = value;
+    }
+    void Finish() const {
+        if (at != end) throw std::logic_error("the finish wrote fewer residuals than it counted");
+    }
+};
+
 // Residuals of segment i: per fit point the heart's distance from its target
 // across the loaded path (3 rows) and, weakly, along it (1 row).
 void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<double>& r) {
-    r.clear();
+    // Written in place: the count is known (see FinishModel::rows). A new
+    // buffer gets the room pushing the rows would have grown it to: the
+    // finish keeps one per segment at x and one at the trial, and with buffers of
+    // the exact count the heap of a long track was laid out so that the
+    // allocator handed pages back and took them again (a quarter more time
+    // on a 2400-segment track, in page faults).
+    if (r.capacity() < m.rows[AsIndex(i)]) r.reserve(std::bit_ceil(m.rows[AsIndex(i)]));
+    r.resize(m.rows[AsIndex(i)]);
+    RowWriter out{r.data(), r.data() + r.size()};
     const RailFit& fit = *m.fit;
     const Cubic rail = CubicFrom(v, fit.lengths[AsIndex(i)]);
     const auto& targets = m.target[AsIndex(i)];
@@ -3421,10 +3466,10 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
                                                (i + 1 == fit.segments && q + 1 == fit.perSegment));
         const double hold = fit.hold.empty() ? 1.0 : fit.hold[AsIndex(i)];
         const D3 across = (trackEnd ? kEndWeight : hold) * (off - a * along);
-        r.push_back(across.x);
-        r.push_back(across.y);
-        r.push_back(across.z);
-        r.push_back((trackEnd ? kEndWeight : kAlongWeight) * a);
+        out.Put(across.x);
+        out.Put(across.y);
+        out.Put(across.z);
+        out.Put((trackEnd ? kEndWeight : kAlongWeight) * a);
     }
     const auto& scale = m.curveScale[AsIndex(i)];
     for (int q = 0; q < fit.perSegment; ++q) {
@@ -3434,23 +3479,23 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
         const HeartJet heart = HeartJetAt(rail, m.curveJets[AsIndex(i)][AsIndex(q)], t,
                                           m.first[AsIndex(q)], m.speed[AsIndex(q)], m.heartline);
         const D3 miss = weight * (CurvatureOf(heart.d1, heart.d2) - m.pathCurvature[AsIndex(i)][AsIndex(q)]);
-        r.push_back(miss.x);
-        r.push_back(miss.y);
-        r.push_back(miss.z);
+        out.Put(miss.x);
+        out.Put(miss.y);
+        out.Put(miss.z);
     }
     // Where asked, the riders' raw lateral at the heart, as the ride is read
     // (see FeltLateralAlong), held to its given value.
     if (!m.dense.empty()) {
         for (const FinishModel::DensePoint& p : m.dense[AsIndex(i)]) {
-            r.push_back(fit.denseWeight *
-                        (RawLateralAt(rail, p.roll, p.t, p.speed2, m.heartline) - p.lateral));
+            out.Put(fit.denseWeight *
+                    (RawLateralAt(rail, p.roll, p.t, p.speed2, m.heartline) - p.lateral));
         }
     }
     // Near the vertical the heart's direction too: there the level frame
     // turns with every small change of the rail, and a heart held in place
     // may still wiggle across the path between the fit points.
     const auto& jets = m.rollJets[AsIndex(i)];
-    if (jets.empty()) return;
+    if (jets.empty()) return out.Finish();
     for (int q = FirstPoint(i); q < fit.perSegment; ++q) {
         const double weight = kHeartDirectionWeight * fit.steep[AsIndex(i)][AsIndex(q)];
         if (weight == 0.0) continue;
@@ -3460,10 +3505,11 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
                 .d1);
         const D3& along = m.along[AsIndex(i)][AsIndex(q)];
         const D3 across = weight * (d1 - Dot(d1, along) * along);
-        r.push_back(across.x);
-        r.push_back(across.y);
-        r.push_back(across.z);
+        out.Put(across.x);
+        out.Put(across.y);
+        out.Put(across.z);
     }
+    out.Finish();
 }
 
 // The heart path's curvature and unit direction at the end of segment k - 1
@@ -4057,6 +4103,7 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         const bool jumps = w > 0 && !RampedCurvature(walk, ramps, fit.places[k], ramped);
         m.pathJump.push_back(jumps ? CurvatureJumpAt(walk, w) : D3{});
     }
+    for (int i = 0; i < fit.segments; ++i) m.rows.push_back(SegmentRows(m, i));
 
     const int n = kPerVertex * (fit.segments + 1);
     std::vector<double> x(AsIndex(n));
