@@ -13,6 +13,7 @@
 #include <Eigen/SparseCore>
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <deque>
 #include <functional>
@@ -20,6 +21,7 @@
 #include <optional>
 #include <queue>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -824,7 +826,7 @@ struct D3 {
     return std::sqrt(Dot(a, a));
 }
 // The unit vector along `a`; zero for a zero or NaN vector.
-D3 Unit(const D3& a) {
+[[gnu::always_inline]] inline D3 Unit(D3 a) {
     const double n = Norm(a);
     if (!(n > 0.0)) return {};
     return (1.0 / n) * a;
@@ -906,7 +908,7 @@ struct LevelFrame {
     D3 levelDown, side;
 };
 // Whether a tangent with this length has a level frame.
-bool HasLevelFrame(const D3& tangent, double speed) {
+[[gnu::always_inline]] inline bool HasLevelFrame(D3 tangent, double speed) {
     if (!(speed > 0.0)) return false;
     const double least = kVerticalLimit * speed;
     // hypot(x, z) is at least the larger of |x| and |z| (for components that
@@ -916,7 +918,7 @@ bool HasLevelFrame(const D3& tangent, double speed) {
     return portable::hypot(tangent.x, tangent.z) >= least;
 }
 // (`speed` is the tangent's Norm.)
-bool LevelFrameOf(const D3& tangent, double speed, LevelFrame& frame) {
+[[gnu::always_inline]] inline bool LevelFrameOf(D3 tangent, double speed, LevelFrame& frame) {
     if (!HasLevelFrame(tangent, speed)) return false;
     const D3 t = (1.0 / speed) * tangent;
     const D3 worldDown{0.0, -1.0, 0.0};
@@ -2476,6 +2478,9 @@ Cubic RailCubic(const RailFit& fit, int i) {
 
 using SparseMatrix = Eigen::SparseMatrix<double>;
 using Solver = Eigen::SimplicialLDLT<SparseMatrix, Eigen::Lower, Eigen::NaturalOrdering<int>>;
+// The same for a matrix given as its upper triangle, factorised as it stands
+// (the lower one is first copied into that layout on every factorisation).
+using UpperSolver = Eigen::SimplicialLDLT<SparseMatrix, Eigen::Upper, Eigen::NaturalOrdering<int>>;
 
 // The lower triangle of a banded symmetric matrix, summed entry by entry in
 // the order the parts arrive (as a list of triplets would sum them), then
@@ -2494,7 +2499,14 @@ public:
     }
     // `matrix` gets the band's values: on the first call its pattern too;
     // after that only the values of the pattern it holds.
-    void WriteInto(SparseMatrix& matrix) const {
+    void WriteInto(SparseMatrix& matrix) const { Write<false>(matrix); }
+    // The same, as the upper triangle (the band's transpose), which a
+    // solver of the upper triangle factorises without copying it first.
+    void WriteUpperInto(SparseMatrix& matrix) const { Write<true>(matrix); }
+
+  private:
+    template <bool upper>
+    void Write(SparseMatrix& matrix) const {
         if (matrix.nonZeros() == 0) {
             std::vector<Eigen::Triplet<double>> entries;
             entries.reserve(
@@ -2502,7 +2514,12 @@ public:
             for (int column = 0; column < size_; ++column) {
                 for (int row = column; row < std::min(size_, column + width_); ++row) {
                     const size_t at = Slot(row, column);
-                    if (touched_[at] != 0) entries.emplace_back(row, column, value_[at]);
+                    if (touched_[at] == 0) continue;
+                    if constexpr (upper) {
+                        entries.emplace_back(column, row, value_[at]);
+                    } else {
+                        entries.emplace_back(row, column, value_[at]);
+                    }
                 }
             }
             matrix.resize(size_, size_);
@@ -2511,12 +2528,16 @@ public:
         }
         for (int column = 0; column < size_; ++column) {
             for (SparseMatrix::InnerIterator it(matrix, column); it; ++it) {
-                it.valueRef() = value_[Slot(static_cast<int>(it.row()), column)];
+                const auto row = static_cast<int>(it.row());
+                if constexpr (upper) {
+                    it.valueRef() = value_[Slot(column, row)];
+                } else {
+                    it.valueRef() = value_[Slot(row, column)];
+                }
             }
         }
     }
 
-private:
     size_t Slot(int row, int column) const {
         return AsIndex(column) * AsIndex(width_) + AsIndex(row - column);
     }
@@ -2860,7 +2881,7 @@ D3 HeartPointAt(const Cubic& rail, const CubicWeights& w, double cosRoll, double
 }
 
 // The curvature vector of a path with these derivatives (zero where it stops).
-D3 CurvatureOf(const D3& d1, const D3& d2) {
+[[gnu::always_inline]] inline D3 CurvatureOf(D3 d1, D3 d2) {
     const double rate2 = Dot(d1, d1);
     if (!(rate2 > 0.0)) return {};
     return (1.0 / rate2) * (d2 - (Dot(d2, d1) / rate2) * d1);
@@ -3370,16 +3391,59 @@ struct FinishModel {
     // and read again by its curvature (scratch, not part of the model).
     mutable std::vector<D3> first;
     mutable std::vector<double> speed;
+    // Per segment: the count of its residuals (see SegmentRows).
+    std::vector<size_t> rows;
 };
 
 int FirstPoint(int segment) {
     return segment == 0 ? 0 : 1;  // a join's point is counted once
 }
 
+// The count of segment i's residuals (see SegmentResiduals): 4 per fit
+// point, 3 per curvature row asked, 1 per dense point and 3 per direction
+// row asked.
+size_t SegmentRows(const FinishModel& m, int i) {
+    const RailFit& fit = *m.fit;
+    size_t rows = 4 * AsIndex(fit.perSegment - FirstPoint(i));
+    for (const double weight : m.curveScale[AsIndex(i)]) {
+        if (weight != 0.0) rows += 3;
+    }
+    if (!m.dense.empty()) rows += m.dense[AsIndex(i)].size();
+    if (m.rollJets[AsIndex(i)].empty()) return rows;
+    for (int q = FirstPoint(i); q < fit.perSegment; ++q) {
+        if (kHeartDirectionWeight * fit.steep[AsIndex(i)][AsIndex(q)] != 0.0) rows += 3;
+    }
+    return rows;
+}
+
+// Writes a segment's residuals in place into a buffer of the count
+// SegmentRows gives: a row beyond that count, or one short of it, is a fault
+// in the count, reported as such rather than written past the buffer or left
+// as a stale value.
+struct RowWriter {
+    double* at;
+    double* end;
+    void Put(double value) {
+        if (at == end) throw std::logic_error("the finish wrote more residuals than it counted");
+        *at++ = value;
+    }
+    void Finish() const {
+        if (at != end) throw std::logic_error("the finish wrote fewer residuals than it counted");
+    }
+};
+
 // Residuals of segment i: per fit point the heart's distance from its target
 // across the loaded path (3 rows) and, weakly, along it (1 row).
 void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<double>& r) {
-    r.clear();
+    // Written in place: the count is known (see FinishModel::rows). A new
+    // buffer gets the room pushing the rows would have grown it to: the
+    // finish keeps one per segment at x and one at the trial, and with buffers of
+    // the exact count the heap of a long track was laid out so that the
+    // allocator handed pages back and took them again (a quarter more time
+    // on a 2400-segment track, in page faults).
+    if (r.capacity() < m.rows[AsIndex(i)]) r.reserve(std::bit_ceil(m.rows[AsIndex(i)]));
+    r.resize(m.rows[AsIndex(i)]);
+    RowWriter out{r.data(), r.data() + r.size()};
     const RailFit& fit = *m.fit;
     const Cubic rail = CubicFrom(v, fit.lengths[AsIndex(i)]);
     const auto& targets = m.target[AsIndex(i)];
@@ -3402,10 +3466,10 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
                                                (i + 1 == fit.segments && q + 1 == fit.perSegment));
         const double hold = fit.hold.empty() ? 1.0 : fit.hold[AsIndex(i)];
         const D3 across = (trackEnd ? kEndWeight : hold) * (off - a * along);
-        r.push_back(across.x);
-        r.push_back(across.y);
-        r.push_back(across.z);
-        r.push_back((trackEnd ? kEndWeight : kAlongWeight) * a);
+        out.Put(across.x);
+        out.Put(across.y);
+        out.Put(across.z);
+        out.Put((trackEnd ? kEndWeight : kAlongWeight) * a);
     }
     const auto& scale = m.curveScale[AsIndex(i)];
     for (int q = 0; q < fit.perSegment; ++q) {
@@ -3415,23 +3479,23 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
         const HeartJet heart = HeartJetAt(rail, m.curveJets[AsIndex(i)][AsIndex(q)], t,
                                           m.first[AsIndex(q)], m.speed[AsIndex(q)], m.heartline);
         const D3 miss = weight * (CurvatureOf(heart.d1, heart.d2) - m.pathCurvature[AsIndex(i)][AsIndex(q)]);
-        r.push_back(miss.x);
-        r.push_back(miss.y);
-        r.push_back(miss.z);
+        out.Put(miss.x);
+        out.Put(miss.y);
+        out.Put(miss.z);
     }
     // Where asked, the riders' raw lateral at the heart, as the ride is read
     // (see FeltLateralAlong), held to its given value.
     if (!m.dense.empty()) {
         for (const FinishModel::DensePoint& p : m.dense[AsIndex(i)]) {
-            r.push_back(fit.denseWeight *
-                        (RawLateralAt(rail, p.roll, p.t, p.speed2, m.heartline) - p.lateral));
+            out.Put(fit.denseWeight *
+                    (RawLateralAt(rail, p.roll, p.t, p.speed2, m.heartline) - p.lateral));
         }
     }
     // Near the vertical the heart's direction too: there the level frame
     // turns with every small change of the rail, and a heart held in place
     // may still wiggle across the path between the fit points.
     const auto& jets = m.rollJets[AsIndex(i)];
-    if (jets.empty()) return;
+    if (jets.empty()) return out.Finish();
     for (int q = FirstPoint(i); q < fit.perSegment; ++q) {
         const double weight = kHeartDirectionWeight * fit.steep[AsIndex(i)][AsIndex(q)];
         if (weight == 0.0) continue;
@@ -3441,10 +3505,11 @@ void SegmentResiduals(const FinishModel& m, int i, const double* v, std::vector<
                 .d1);
         const D3& along = m.along[AsIndex(i)][AsIndex(q)];
         const D3 across = weight * (d1 - Dot(d1, along) * along);
-        r.push_back(across.x);
-        r.push_back(across.y);
-        r.push_back(across.z);
+        out.Put(across.x);
+        out.Put(across.y);
+        out.Put(across.z);
     }
+    out.Finish();
 }
 
 // The heart path's curvature and unit direction at the end of segment k - 1
@@ -3554,6 +3619,7 @@ void AddBlock(const Residuals& residuals, const std::vector<double>& r0, std::ve
     double* v = &x[AsIndex(first)];
     const size_t rows = r0.size();
     jac.resize(rows * AsIndex(width));
+    const double* base = r0.data();
     for (int c = 0; c < width; ++c) {
         const double keep = v[c];
         const double step = kJacobianStep * std::max(1.0, std::abs(keep));
@@ -3561,38 +3627,72 @@ void AddBlock(const Residuals& residuals, const std::vector<double>& r0, std::ve
         residuals(v, c, r1);
         v[c] = keep;
         const double span = (keep + step) - keep;
-        for (size_t row = 0; row < rows; ++row) {
-            jac[AsIndex(c) * rows + row] = (r1[row] - r0[row]) / span;
-        }
+        const double* moved = r1.data();
+        double* column = jac.data() + AsIndex(c) * rows;
+        for (size_t row = 0; row < rows; ++row) column[row] = (moved[row] - base[row]) / span;
     }
     // The Jacobian is kept column by column; each sum below runs over the
-    // rows in order, four columns b side by side so that they do not wait
-    // on one another.
-    for (int a = 0; a < width; ++a) {
-        const double* ja = &jac[AsIndex(a) * rows];
-        double g = 0.0;
-        for (size_t row = 0; row < rows; ++row) g += ja[row] * r0[row];
-        gradient(first + a) += g;
+    // rows in order. Columns a are taken two at a time and columns b four
+    // at a time, so that one pass over the rows serves eight sums that do
+    // not wait on one another (the sum of column a with column a + 1 lies
+    // above the diagonal and is dropped).
+    int a = 0;
+    for (; a + 1 < width; a += 2) {
+        const double* ja = jac.data() + AsIndex(a) * rows;
+        const double* ka = ja + rows;  // column a + 1
+        double g0 = 0.0, g1 = 0.0;
+        for (size_t row = 0; row < rows; ++row) {
+            g0 += ja[row] * base[row];
+            g1 += ka[row] * base[row];
+        }
+        gradient(first + a) += g0;
+        gradient(first + a + 1) += g1;
         int b = 0;
-        for (; b + 3 <= a; b += 4) {
-            const double* j0 = &jac[AsIndex(b) * rows];
+        for (; b + 3 <= a + 1; b += 4) {
+            const double* j0 = jac.data() + AsIndex(b) * rows;
             const double* j1 = j0 + rows;
             const double* j2 = j1 + rows;
             const double* j3 = j2 + rows;
             double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+            double t0 = 0.0, t1 = 0.0, t2 = 0.0, t3 = 0.0;
             for (size_t row = 0; row < rows; ++row) {
                 s0 += ja[row] * j0[row];
                 s1 += ja[row] * j1[row];
                 s2 += ja[row] * j2[row];
                 s3 += ja[row] * j3[row];
+                t0 += ka[row] * j0[row];
+                t1 += ka[row] * j1[row];
+                t2 += ka[row] * j2[row];
+                t3 += ka[row] * j3[row];
             }
             normal.Add(first + a, first + b, s0);
             normal.Add(first + a, first + b + 1, s1);
             normal.Add(first + a, first + b + 2, s2);
-            normal.Add(first + a, first + b + 3, s3);
+            if (b + 3 <= a) normal.Add(first + a, first + b + 3, s3);
+            normal.Add(first + a + 1, first + b, t0);
+            normal.Add(first + a + 1, first + b + 1, t1);
+            normal.Add(first + a + 1, first + b + 2, t2);
+            normal.Add(first + a + 1, first + b + 3, t3);
         }
-        for (; b <= a; ++b) {
-            const double* jb = &jac[AsIndex(b) * rows];
+        if (b <= a) {  // b == a: columns a and a + 1 with themselves and each other
+            double s0 = 0.0, t0 = 0.0, t1 = 0.0;
+            for (size_t row = 0; row < rows; ++row) {
+                s0 += ja[row] * ja[row];
+                t0 += ka[row] * ja[row];
+                t1 += ka[row] * ka[row];
+            }
+            normal.Add(first + a, first + a, s0);
+            normal.Add(first + a + 1, first + a, t0);
+            normal.Add(first + a + 1, first + a + 1, t1);
+        }
+    }
+    for (; a < width; ++a) {
+        const double* ja = jac.data() + AsIndex(a) * rows;
+        double g = 0.0;
+        for (size_t row = 0; row < rows; ++row) g += ja[row] * base[row];
+        gradient(first + a) += g;
+        for (int b = 0; b <= a; ++b) {
+            const double* jb = jac.data() + AsIndex(b) * rows;
             double sum = 0.0;
             for (size_t row = 0; row < rows; ++row) sum += ja[row] * jb[row];
             normal.Add(first + a, first + b, sum);
@@ -4003,6 +4103,7 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         const bool jumps = w > 0 && !RampedCurvature(walk, ramps, fit.places[k], ramped);
         m.pathJump.push_back(jumps ? CurvatureJumpAt(walk, w) : D3{});
     }
+    for (int i = 0; i < fit.segments; ++i) m.rows.push_back(SegmentRows(m, i));
 
     const int n = kPerVertex * (fit.segments + 1);
     std::vector<double> x(AsIndex(n));
@@ -4018,12 +4119,13 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
     double damping = kInitialDamping;
     // Every step's normal equations have the same pattern: it is analysed
     // once, and each damping only factorises anew.
-    Solver solver;
+    UpperSolver solver;
     bool analysed = false;
     BlockScratch scratch;
     JoinCache joinCache;
     // A join's rows reach the unknowns of three vertices.
     LowerBand band(n, 3 * kPerVertex);
+    // The normal matrix, as its upper triangle.
     SparseMatrix normal;
     for (int step = 0; step < kFinishSteps; ++step) {
         band.Clear();
@@ -4042,7 +4144,7 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
                 at.joins[AsIndex(k)], x, kPerVertex * (k - 1), 3 * kPerVertex, scratch, band,
                 gradient);
         }
-        band.WriteInto(normal);
+        band.WriteUpperInto(normal);
         const Eigen::VectorXd diagonal = normal.diagonal();
         if (!analysed) {
             solver.analyzePattern(normal);
