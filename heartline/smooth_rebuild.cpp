@@ -6349,6 +6349,79 @@ class SmoothFitter {
         return false;
     }
 
+    // The stages Run takes, in order.
+    // The loaded path's segment limits and curvature steps, and the drawn
+    // track's lateral onset.
+    void ReadPath();
+    // The up first chosen, and where the riders lean through a loop's vertical.
+    void ChooseFirstUp();
+    // The first fits: the smooth way, the cautious way where that strays, and
+    // without the lean where the hearts stray with it.
+    void FitFirst();
+    // Shorter segments where the hearts stray, then the cautious way with the
+    // lean.
+    void RefineWhereAstray();
+    // The places of the coarser count's fit, split, where none holds the hearts.
+    void SplitCoarserWhereAstray();
+    // The refining again through the lean where none holds the hearts.
+    void RefineThroughLean();
+    // The coarser count's fit, split, where it rides a loop's lean better.
+    void WeighCoarserThroughLean();
+    // The last tries where none holds the hearts: the refining with the limits
+    // of long segments and the closest fit's finish.
+    void LastTriesWhereAstray();
+    // A vertex on every curvature break of the loaded path where none holds
+    // the hearts on a small budget.
+    void OnBreaksWhereAstray();
+    // The kept fit's short segments that jolt merged.
+    void MergeJoltingSegments();
+    // Vertices moved onto the curvature steps the placement left inside
+    // segments.
+    void OntoLeftSteps();
+    // The vertices placed again about the felt onset and the raw lateral's
+    // peak.
+    void PlaceAgainAboutPeaks();
+    // Vertices moved onto the ends of step ramps inside segments, their rolls
+    // turned across the step.
+    void TurnAcrossStepRamps();
+    // The felt lateral eased: its onset paced, its RMS lowered, its largest
+    // capped.
+    void EaseFeltLateral();
+    // Vertices near the track's ends moved onto the curvature steps there.
+    void OntoStepsAtEnds();
+    // Vertices moved onto curvature steps on steep slopes.
+    void OntoSteepSteps();
+    // A vertex moved onto the ramp end of a level step inside a segment.
+    void OntoLevelStepRamp();
+    // The segment that holds that step twisted across it.
+    void TwistRampedSegment();
+    // The heart's curvature held about steps on gentle slopes.
+    void HoldCurveAtGentleSteps();
+    // Vertices beside the track's ends moved onto the curvature steps there.
+    void OntoStepsBesideEnds();
+    // The heart's curvature held at the track's ends too.
+    void HoldEndCurvature();
+    // The end vertices' rolls turned where a level end dips.
+    void TurnLevelEndRolls();
+    // The rolls turned at steps, vertices moved off steps, and the rolls
+    // turned again.
+    void TurnAndMoveOffSteps();
+    // Vertices moved toward the steps beside them.
+    void MoveTowardNearSteps();
+    // The lean held to the drawn track's onset bound.
+    void HoldLeanOnset();
+    // The coarser count's fit where the kept one still misses.
+    void WeighCoarserWhereMissing();
+    // The finish fitted again with the steps away from the lean ramped.
+    void RefinishAwayFromLean();
+    // The vertices placed again with the lean's segments graded.
+    void GradeLeanSegments();
+    // The kept rail finished again with the raw lateral held densely beside
+    // the lean's vertices.
+    void FinishDenseBesideLean();
+    // What the fits came to.
+    SmoothOutcome Outcome();
+
     HeartlineRun& run;
     const PathWalk& walk;
     const int segments;
@@ -6448,6 +6521,65 @@ SmoothOutcome FitSmooth(HeartlineRun& run, const PathWalk& walk, int segments,
 }
 
 SmoothOutcome SmoothFitter::Run() {
+    ReadPath();
+    ChooseFirstUp();
+    FitFirst();
+    RefineWhereAstray();
+    SplitCoarserWhereAstray();
+    RefineThroughLean();
+    WeighCoarserThroughLean();
+    LastTriesWhereAstray();
+    OnBreaksWhereAstray();
+    MergeJoltingSegments();
+    OntoLeftSteps();
+    PlaceAgainAboutPeaks();
+    TurnAcrossStepRamps();
+    EaseFeltLateral();
+    OntoStepsAtEnds();
+    OntoSteepSteps();
+    OntoLevelStepRamp();
+    TwistRampedSegment();
+    HoldCurveAtGentleSteps();
+    OntoStepsBesideEnds();
+    HoldEndCurvature();
+    TurnLevelEndRolls();
+    TurnAndMoveOffSteps();
+    MoveTowardNearSteps();
+    if (!leans) turnAtStep(false);
+    // Where the riders lean through a loop's vertical and the kept rail's
+    // felt onset still breaks, or nearly, the drawn track's bound outside the
+    // lean: the refits above leave every leaning track alone, yet a turn
+    // past the loop wobbles per segment as on any other track. So paced as
+    // above (see paceOnset), no vertex in the lean among those paced.
+    // (Random case_150 at its own count, 8 m past a loop's lean: a lateral
+    // onset of 35.2 g/s against a bound of 28.8 and the raw lateral 1.07 g
+    // above the felt; paced, 33.6 g/s and 0.44 g, its largest felt lateral
+    // no higher.)
+    if (leans) paceOnset(true);
+    // Where the riders lean through a loop's vertical and the kept rail's
+    // felt lateral onset still breaks the drawn track's bound outside the
+    // lean at a drawn curvature step: the vertex nearest the step turned as
+    // above (see turnAtStep), after the pacing. (Random case_150, 8 m past a loop's lean, a 5.5 g
+    // valley into an unbanked 5.2 g flat turn: paced at its own count, a
+    // lateral onset of 33.6 g/s against a bound of 28.8; turned by 35 % in
+    // seven parts, 27.9, its largest felt lateral 3e-5 g higher and its
+    // squares 0.6 % fewer. At twice its count, 31.2 g/s: turned by a quarter,
+    // the first part on a track without a lean, the raw lateral stood 0.24 g
+    // further above the felt; turned by 15 %, 28.1, its squares 0.09 % more
+    // and its RMS clearly within the drawn track's.)
+    if (leans) turnAtStep(true);
+    HoldLeanOnset();
+    WeighCoarserWhereMissing();
+    RefinishAwayFromLean();
+    GradeLeanSegments();
+    // The lean's vertex rolls turned where the kept rail still misses (see
+    // turnLeanRolls), on the placement kept above.
+    if (leans && finishCounts > 0) turnLeanRolls();
+    FinishDenseBesideLean();
+    return Outcome();
+}
+
+void SmoothFitter::ReadPath() {
     progress(0.1);
 
     // The longest segment at each sample (see RefineLimits), and the longest
@@ -6468,6 +6600,9 @@ SmoothOutcome SmoothFitter::Run() {
         }
     }
     drawnOnset = DrawnLateralOnset(loaded, spacing, kFeltWindow);
+}
+
+void SmoothFitter::ChooseFirstUp() {
     samples = chooseUp(0.0, true, leaned);
     leans = leaned;
     for (size_t i = 0; leans && i < samples.size(); ++i) {
@@ -6478,7 +6613,9 @@ SmoothOutcome SmoothFitter::Run() {
         }
     }
     progress(0.3);
+}
 
+void SmoothFitter::FitFirst() {
     limit = std::vector<double>(samples.size(), length);
     pointsPerSegment = std::max(2 * run.Settings.precision, kSamplesPerSegment) + 1;
     fitEitherWay();
@@ -6489,6 +6626,9 @@ SmoothOutcome SmoothFitter::Run() {
         samples = chooseUp(0.0, false, leaned);
         fitEitherWay();
     }
+}
+
+void SmoothFitter::RefineWhereAstray() {
     // Where they still stray, shorter segments there, the lean's left as it
     // sets them. The refining places its vertices at kRefinedWay's curvature
     // error, and where the roll turns that makes longer segments than the
@@ -6529,6 +6669,9 @@ SmoothOutcome SmoothFitter::Run() {
         samples = chooseUp(0.0, leans, leaned);
         if (fitRail(kCautiousWay, candidate)) consider(candidate);
     }
+}
+
+void SmoothFitter::SplitCoarserWhereAstray() {
     // None holds the hearts but some came near (see kCoarseReach): the places
     // of a coarser fit that does, with the extra vertices where the roll
     // stands still.
@@ -6575,6 +6718,9 @@ SmoothOutcome SmoothFitter::Run() {
             if (std::isfinite(softest)) consider(gentlestSplit);
         }
     }
+}
+
+void SmoothFitter::RefineThroughLean() {
     // Still none holds them on a track with a lean: the refining again, with
     // the segments through the lean shortened too where the hearts stray
     // there. The lean sets one length through a loop because shorter
@@ -6586,6 +6732,9 @@ SmoothOutcome SmoothFitter::Run() {
         std::fill(limit.begin(), limit.end(), length);
         refine(true, false);
     }
+}
+
+void SmoothFitter::WeighCoarserThroughLean() {
     // A fit that holds the hearts through a loop's lean: the coarser count's
     // kept fit split to this one instead, where it rides better (see
     // kCoarserLeanFelt). Of the two ways to split, the one whose onset is
@@ -6641,6 +6790,9 @@ SmoothOutcome SmoothFitter::Run() {
             }
         }
     }
+}
+
+void SmoothFitter::LastTriesWhereAstray() {
     // Still none holds them: the refining once more, with the limits of the
     // segments that stray shrinking round by round whatever length the
     // budget gave them. A small budget cannot give every segment that strays
@@ -6684,6 +6836,9 @@ SmoothOutcome SmoothFitter::Run() {
         FinishFit(walk, samples, spacing, heartline, polished);
         consider(polished);
     }
+}
+
+void SmoothFitter::OnBreaksWhereAstray() {
     // Still none holds them on a small budget: a vertex on every curvature
     // break of the loaded path, where the budget has one for each, and the
     // rest placed as a coarser fit's extra vertices are (see SplitPlaces);
@@ -6704,8 +6859,8 @@ SmoothOutcome SmoothFitter::Run() {
         std::vector<Stray> strays;  // per segment of the fit at `places`
         double nearest = std::numeric_limits<double>::infinity();
         if (!breaks.empty() && static_cast<int>(breaks.size()) < segments) {
-            std::vector<double> pieces = breaks;
-            pieces.insert(pieces.begin(), 0.0);
+            std::vector<double> pieces{0.0};
+            pieces.insert(pieces.end(), breaks.begin(), breaks.end());
             pieces.push_back(length);
             for (const bool evenly : {false, true}) {
                 givenPlaces = SplitPlaces(pieces, segments, samples, spacing, heartline,
@@ -6745,6 +6900,9 @@ SmoothOutcome SmoothFitter::Run() {
         }
         givenPlaces.clear();
     }
+}
+
+void SmoothFitter::MergeJoltingSegments() {
     // A kept fit that holds the hearts, with short segments that jolt: those
     // merged and the rail fitted again the way the kept one was, kept where
     // it still holds them and the hardest jolt about the merged segments
@@ -6795,6 +6953,9 @@ SmoothOutcome SmoothFitter::Run() {
             jolts = std::move(eased.segments);
         }
     }
+}
+
+void SmoothFitter::OntoLeftSteps() {
     if (!leans && solved && best.distance <= kHeldStray && !missedSteps.empty()) {
         givenPlaces = OntoMissedSteps(missedSteps, fit.places);
         refitOnto(0.0, kMissedStepSquares);
@@ -6805,6 +6966,9 @@ SmoothOutcome SmoothFitter::Run() {
         givenPlaces = OntoStepPairs(steps, fit.places, static_cast<size_t>(segments));
         refitOnto(kStepPairLargest, 1.0);
     }
+}
+
+void SmoothFitter::PlaceAgainAboutPeaks() {
     // Where the kept rail's felt onset still breaks, or nearly, the bound the
     // drawn track's sets (see kOnsetBoundFactor), mostly the eased roll wobbling per
     // segment where it turns faster than the placement allowed for: the kept
@@ -6862,6 +7026,9 @@ SmoothOutcome SmoothFitter::Run() {
                    (after.squares <= before.squares || (breaks && withinDrawnRms(after)));
         });
     }
+}
+
+void SmoothFitter::TurnAcrossStepRamps() {
     // Where the kept rail's raw lateral still stands further above its felt
     // lateral than the drawn track's does, or nearly (see kStepRollGapMargin),
     // at a drawn curvature step the heart's curvature is asked to ramp across
@@ -7170,6 +7337,9 @@ SmoothOutcome SmoothFitter::Run() {
         putBack(chosen ? *chosen : start);
         if (!chosen) break;
     }
+}
+
+void SmoothFitter::EaseFeltLateral() {
     paceOnset();
     // Where the kept rail's felt lateral RMS stands above the drawn track's:
     // the smoothing's reach is set by the largest pass count of any segment
@@ -7315,6 +7485,9 @@ SmoothOutcome SmoothFitter::Run() {
         }
     }
     if (capKept) paceOnset();
+}
+
+void SmoothFitter::OntoStepsAtEnds() {
     // Where the kept rail's felt vertical changes fastest within the two
     // segments at either end of the track and a drawn curvature step lies
     // between the end and the vertex after the next: AlignCurveSteps and
@@ -7393,6 +7566,9 @@ SmoothOutcome SmoothFitter::Run() {
                        });
         }
     }
+}
+
+void SmoothFitter::OntoSteepSteps() {
     // Where the kept rail's felt vertical changes fastest, or its raw
     // vertical stands furthest beyond its felt one (that gap near its
     // tolerance, see kStepRollGapMargin), within half a felt window of a
@@ -7501,6 +7677,9 @@ SmoothOutcome SmoothFitter::Run() {
                        });
         }
     }
+}
+
+void SmoothFitter::OntoLevelStepRamp() {
     // Where the kept rail's raw vertical still stands beyond its felt one by
     // nearly its tolerance (see kStepRollGapMargin) inside a segment holding
     // a drawn curvature step on the level with no vertex on it, the cubic
@@ -7597,6 +7776,9 @@ SmoothOutcome SmoothFitter::Run() {
             }
         }
     }
+}
+
+void SmoothFitter::TwistRampedSegment() {
     // Where a vertex was moved onto the step's ramp end above, the segment
     // now holding the step eases its roll across the whole step, and the raw
     // lateral about the step can rise well above what it was (random case_160
@@ -7687,6 +7869,9 @@ SmoothOutcome SmoothFitter::Run() {
             if (!taken) break;
         }
     }
+}
+
+void SmoothFitter::HoldCurveAtGentleSteps() {
     // Where the kept rail's raw vertical still stands furthest beyond its
     // felt one, or nearly (see kStepRollGapMargin), within half a felt window
     // of a drawn curvature step on a gentle slope (steep, but no steeper than
@@ -7746,6 +7931,9 @@ SmoothOutcome SmoothFitter::Run() {
             }
         }
     }
+}
+
+void SmoothFitter::OntoStepsBesideEnds() {
     // Where the kept rail's raw force, lateral or vertical, stands further
     // beyond its felt one than the drawn track's lateral does, by nearly its
     // tolerance (see kStepRollGapMargin), within half a felt window of a
@@ -7901,6 +8089,9 @@ SmoothOutcome SmoothFitter::Run() {
         }
         givenPlaces.clear();
     }
+}
+
+void SmoothFitter::HoldEndCurvature() {
     // Where the kept rail's lowest felt vertical lies in the first or last
     // segment and falls below the drawn track's by nearly its tolerance (see
     // kEndCurveTryMargin): the finish holds the heart's curvature at the
@@ -7959,6 +8150,9 @@ SmoothOutcome SmoothFitter::Run() {
             }
         }
     }
+}
+
+void SmoothFitter::TurnLevelEndRolls() {
     // Where the drawn track starts or ends level and unbanked and the kept
     // rail's lowest felt vertical still lies in that end's segment, below the
     // drawn track's by nearly its tolerance (see kEndCurveTryMargin): the end
@@ -8024,6 +8218,9 @@ SmoothOutcome SmoothFitter::Run() {
             }
         }
     }
+}
+
+void SmoothFitter::TurnAndMoveOffSteps() {
     turnAboutSteps(turnedAbout, nullptr);
     // Where the kept rail's raw lateral still stands further above its felt
     // lateral than the drawn track's does, or nearly (as above), and the raw
@@ -8121,6 +8318,9 @@ SmoothOutcome SmoothFitter::Run() {
         std::vector<double> turnedAgain;
         turnAboutSteps(turnedAgain, &movedSteps);
     }
+}
+
+void SmoothFitter::MoveTowardNearSteps() {
     // Where the kept rail's raw lateral still stands further above its felt
     // lateral than the drawn track's does, or nearly (as above), and the raw
     // peak sits by a drawn curvature step with no vertex on it: the vertex
@@ -8193,29 +8393,9 @@ SmoothOutcome SmoothFitter::Run() {
             }
         }
     }
-    if (!leans) turnAtStep(false);
-    // Where the riders lean through a loop's vertical and the kept rail's
-    // felt onset still breaks, or nearly, the drawn track's bound outside the
-    // lean: the refits above leave every leaning track alone, yet a turn
-    // past the loop wobbles per segment as on any other track. So paced as
-    // above (see paceOnset), no vertex in the lean among those paced.
-    // (Random case_150 at its own count, 8 m past a loop's lean: a lateral
-    // onset of 35.2 g/s against a bound of 28.8 and the raw lateral 1.07 g
-    // above the felt; paced, 33.6 g/s and 0.44 g, its largest felt lateral
-    // no higher.)
-    if (leans) paceOnset(true);
-    // Where the riders lean through a loop's vertical and the kept rail's
-    // felt lateral onset still breaks the drawn track's bound outside the
-    // lean at a drawn curvature step: the vertex nearest the step turned as
-    // above (see turnAtStep), after the pacing. (Random case_150, 8 m past a loop's lean, a 5.5 g
-    // valley into an unbanked 5.2 g flat turn: paced at its own count, a
-    // lateral onset of 33.6 g/s against a bound of 28.8; turned by 35 % in
-    // seven parts, 27.9, its largest felt lateral 3e-5 g higher and its
-    // squares 0.6 % fewer. At twice its count, 31.2 g/s: turned by a quarter,
-    // the first part on a track without a lean, the raw lateral stood 0.24 g
-    // further above the felt; turned by 15 %, 28.1, its squares 0.09 % more
-    // and its RMS clearly within the drawn track's.)
-    if (leans) turnAtStep(true);
+}
+
+void SmoothFitter::HoldLeanOnset() {
     // Where the riders lean through a loop's vertical and the kept rail's
     // felt lateral onset breaks the drawn track's bound (read on the ride
     // profile's grid, see DrawnFeltLateral): with the heart close to the rail
@@ -8256,6 +8436,9 @@ SmoothOutcome SmoothFitter::Run() {
             }
         }
     }
+}
+
+void SmoothFitter::WeighCoarserWhereMissing() {
     // Where the kept fit still misses what the rebuild is held to, by its own
     // reading (its raw lateral further above the felt than the drawn track's
     // with kGapTolerance, or its onset beyond the drawn track's bound), the
@@ -8332,6 +8515,9 @@ SmoothOutcome SmoothFitter::Run() {
             }
         }
     }
+}
+
+void SmoothFitter::RefinishAwayFromLean() {
     // Where the riders lean through a loop's vertical and the kept rail
     // misses its gap or onset bound (as above) at a place outside the lean:
     // the finish, which leaves every drawn step of such a track unramped,
@@ -8374,6 +8560,9 @@ SmoothOutcome SmoothFitter::Run() {
             }
         }
     }
+}
+
+void SmoothFitter::GradeLeanSegments() {
     // Where the riders lean through a loop's vertical and the kept rail
     // still misses its gap or onset bound: the vertices placed again with
     // the lean's segments graded (see kLeanGrades) and the rail fitted the
@@ -8536,9 +8725,9 @@ SmoothOutcome SmoothFitter::Run() {
             }
         }
     }
-    // The lean's vertex rolls turned where the kept rail still misses (see
-    // turnLeanRolls), on the placement kept above.
-    if (leans && finishCounts > 0) turnLeanRolls();
+}
+
+void SmoothFitter::FinishDenseBesideLean() {
     // Where the riders lean through a loop's vertical and the kept rail still
     // misses its gap or onset bound: the kept rail finished again with the
     // riders' raw lateral held at points kDenseStep apart along the segments
@@ -8634,6 +8823,9 @@ SmoothOutcome SmoothFitter::Run() {
             }
         }
     }
+}
+
+SmoothOutcome SmoothFitter::Outcome() {
     SmoothOutcome outcome;
     outcome.solved = solved;
     outcome.fit = std::move(fit);
