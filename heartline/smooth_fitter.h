@@ -610,6 +610,8 @@ class SmoothFitter {
     // What the fits came to.
     SmoothOutcome Outcome();
 
+    // The run and the count the fits are made for, the loaded path, and the
+    // state the fits share (members are initialised in this order).
     HeartlineRun& run;
     const PathWalk& walk;
     const int segments;
