@@ -4,21 +4,16 @@
 #include "heartline/smooth_fitter.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstddef>
-#include <deque>
 #include <functional>
 #include <limits>
 #include <optional>
-#include <span>
-#include <string>
 #include <utility>
 #include <vector>
 
 #include "heartline/heartline_run.h"
 #include "heartline/smooth_finish.h"
-#include "heartline/smooth_jets.h"
 #include "heartline/smooth_math.h"
 #include "heartline/smooth_path.h"
 #include "heartline/smooth_places.h"
@@ -27,7 +22,6 @@
 #include "heartline/smooth_tuning.h"
 #include "heartline/smooth_up.h"
 #include "heartline/track_check.h"
-#include "portable_math/portable_math.h"
 
 namespace cvqrn::smooth {
 

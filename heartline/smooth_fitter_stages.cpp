@@ -5,18 +5,14 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
-#include <deque>
-#include <functional>
 #include <limits>
 #include <optional>
 #include <span>
-#include <string>
 #include <utility>
 #include <vector>
 
 #include "heartline/heartline_run.h"
 #include "heartline/smooth_finish.h"
-#include "heartline/smooth_jets.h"
 #include "heartline/smooth_math.h"
 #include "heartline/smooth_path.h"
 #include "heartline/smooth_places.h"
@@ -25,7 +21,6 @@
 #include "heartline/smooth_tuning.h"
 #include "heartline/smooth_up.h"
 #include "heartline/track_check.h"
-#include "portable_math/portable_math.h"
 
 namespace cvqrn::smooth {
 

@@ -14,14 +14,10 @@
 #include "heartline/smooth_rebuild.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstddef>
-#include <deque>
 #include <functional>
 #include <limits>
-#include <optional>
-#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,7 +25,6 @@
 #include "heartline/heartline_run.h"
 #include "heartline/smooth_finish.h"
 #include "heartline/smooth_fitter.h"
-#include "heartline/smooth_jets.h"
 #include "heartline/smooth_math.h"
 #include "heartline/smooth_path.h"
 #include "heartline/smooth_places.h"
