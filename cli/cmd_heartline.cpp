@@ -30,9 +30,9 @@ namespace cvqrn::cli {
 
 namespace {
 
-constexpr const char* kName = "heartline";
+constexpr const char* kHeartlineName = "heartline";
 
-constexpr OptionHelp kOptions[] = {
+constexpr OptionHelp kHeartlineOptionTable[] = {
     {"--segments", "N", "segments of the new track",
      [] { return FormatShortest(HeartlineSettings{}.segments); }},
     {"--precision", "N", "points fitted per segment",
@@ -114,7 +114,7 @@ Result ReadSetting(const CommandOption& option, HeartlineSettings& settings) {
 // else what is wrong.
 Result ParseOptions(Args args, HeartlineOptions& options) {
     Result words = ReadCommandWords(
-        args, kOptions,
+        args, kHeartlineOptionTable,
         {{"--json", &options.json},
          {"--in-place", &options.save.inPlace},
          {"--smooth", &options.settings.smooth}},
@@ -250,13 +250,13 @@ void PrintFailureJson(const HeartlineResult& result, const StartSpeedAdvice& adv
 
 }  // namespace
 
-const std::span<const OptionHelp> kHeartlineOptions = kOptions;
+const std::span<const OptionHelp> kHeartlineOptions = kHeartlineOptionTable;
 
 int RunHeartline(Args args, std::ostream& out, std::ostream& err) {
     HeartlineOptions options;
     Result usage = ParseOptions(args, options);
     if (usage) usage = CheckHeartlineSettings(options.settings);
-    if (!usage) return UsageError(usage.message, kName, kHeartlineArguments, err);
+    if (!usage) return UsageError(usage.message, kHeartlineName, kHeartlineArguments, err);
 
     const std::string& in = options.files[0];
     const std::string& outPath = options.files[1];

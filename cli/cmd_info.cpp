@@ -85,13 +85,13 @@ void PrintJson(const std::string& path, int64_t fileSize, const TrackData& t, do
     out << "}\n";
 }
 
-constexpr OptionHelp kOptions[] = {
+constexpr OptionHelp kInfoOptionTable[] = {
     {"--json", "", "print what the file holds as JSON"},
 };
 
 }  // namespace
 
-const std::span<const OptionHelp> kInfoOptions = kOptions;
+const std::span<const OptionHelp> kInfoOptions = kInfoOptionTable;
 
 int RunInfo(Args args, std::ostream& out, std::ostream& err) {
     bool json = false;

@@ -19,9 +19,9 @@ namespace cvqrn::cli {
 
 namespace {
 
-constexpr const char* kName = "profile";
+constexpr const char* kProfileName = "profile";
 
-constexpr OptionHelp kOptions[] = {
+constexpr OptionHelp kProfileOptionTable[] = {
     {"--start-speed", "X", "train speed at the start, m/s",
      [] { return FormatShortest(ProfileSettings{}.startspeed); }},
     {"--end-speed", "X", "train speed at the end, m/s",
@@ -61,8 +61,8 @@ Result ParseOptions(Args args, ProfileOptions& options) {
         *number = *parsed;
         return {};
     };
-    if (Result words =
-            ReadCommandWords(args, kOptions, {{"--json", &options.json}}, options.files, read);
+    if (Result words = ReadCommandWords(args, kProfileOptionTable, {{"--json", &options.json}},
+                                        options.files, read);
         !words) {
         return words;
     }
@@ -75,12 +75,12 @@ Result ParseOptions(Args args, ProfileOptions& options) {
 
 }  // namespace
 
-const std::span<const OptionHelp> kProfileOptions = kOptions;
+const std::span<const OptionHelp> kProfileOptions = kProfileOptionTable;
 
 int RunProfile(Args args, std::ostream& out, std::ostream& err) {
     ProfileOptions options;
     if (const Result usage = ParseOptions(args, options); !usage) {
-        return UsageError(usage.message, kName, kProfileArguments, err);
+        return UsageError(usage.message, kProfileName, kProfileArguments, err);
     }
 
     const std::string& in = options.files[0];

@@ -9,12 +9,12 @@
 namespace cvqrn::cli {
 
 namespace {
-constexpr OptionHelp kOptions[] = {
+constexpr OptionHelp kRoundtripOptionTable[] = {
     {"--in-place", "", "overwrite OUT in place if its folder refuses new files"},
 };
 }  // namespace
 
-const std::span<const OptionHelp> kRoundtripOptions = kOptions;
+const std::span<const OptionHelp> kRoundtripOptions = kRoundtripOptionTable;
 
 int RunRoundtrip(Args args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> files;

@@ -7,7 +7,8 @@ namespace cvqrn {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// A time or roll rate the ride does not reach.
+constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
 constexpr double kHalfTurn = 3.14159265358979323846;  // radians
 
 // b - a in radians, taken the short way round.
@@ -19,7 +20,7 @@ double RollChange(double a, double b) {
 
 std::vector<double> RideTimes(const RideProfile& profile) {
     const std::vector<ProfileSample>& samples = profile.samples;
-    std::vector<double> times(samples.size(), kNaN);
+    std::vector<double> times(samples.size(), kUnknown);
     if (samples.empty() || !samples[0].reached()) return times;
     times[0] = 0.0;
     for (size_t k = 1; k < samples.size(); ++k) {
@@ -33,7 +34,7 @@ std::vector<double> RideTimes(const RideProfile& profile) {
 
 std::vector<double> RollRates(const RideProfile& profile, const std::vector<double>& times) {
     const std::vector<ProfileSample>& samples = profile.samples;
-    std::vector<double> rates(samples.size(), kNaN);
+    std::vector<double> rates(samples.size(), kUnknown);
     const auto usable = [&](size_t k) {
         return k < samples.size() && k < times.size() && std::isfinite(samples[k].roll) &&
                std::isfinite(times[k]);

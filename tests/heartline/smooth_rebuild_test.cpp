@@ -72,7 +72,7 @@ Trial PlanarLoop(double radius, int segments) {
                       .Build("planar loop"),
                   24.0, 23.0, segments);
 }
-Trial FamilyCoaster(int segments) {
+Trial FamilyCoasterAt(int segments) {
     for (const SampleLayout& sample : SampleLayouts()) {
         if (sample.fileName == "family_coaster.cvtrack") {
             return Layout("family coaster", sample.track, sample.startSpeed, sample.endSpeed,
@@ -579,7 +579,7 @@ TEST(SmoothRebuild, MoreSegmentsNeverKickOrSwayMore) {
         double ratio;  // the largest neighbouring chords' ratio allowed (none on case_003)
     };
     constexpr double kUnbounded = std::numeric_limits<double>::infinity();
-    for (const Case& c : {Case{FamilyCoaster, 2.0}, Case{case1, 2.0}, Case{case3, kUnbounded}}) {
+    for (const Case& c : {Case{FamilyCoasterAt, 2.0}, Case{case1, 2.0}, Case{case3, kUnbounded}}) {
         NoMoreSway sway;
         ForEachHeldRide(Each(c.layout, {100, 200, 400}), [&](const Ride& ride) {
             EXPECT_LT(ride.gap, 1.0);

@@ -14,6 +14,7 @@
 #include "scene/camera.h"
 #include "scene/detail.h"
 #include "scene/track_scene.h"
+#include "scene_of.h"
 
 namespace cvqrn::scene {
 namespace {
@@ -51,13 +52,6 @@ ViewVolume VolumeOf(const CameraLook& look, double fovDeg, double nearPlane, dou
     volume.eye = look.eye;
     volume.focalPixels = FocalPixels(kViewHeight, fovDeg);
     return volume;
-}
-
-TrackScene SceneOf(const RideProfile& p) {
-    SceneInput input;
-    input.track = &p;
-    input.drawnHeart = &p;
-    return BuildTrackScene(input);
 }
 
 // The benchmarks' long track (2000 segments, some 16 km), built once.

@@ -14,6 +14,7 @@
 #include "samples/sample_tracks.h"
 #include "scene/camera.h"
 #include "scene/track_scene.h"
+#include "scene_of.h"
 
 namespace cvqrn::scene {
 namespace {
@@ -25,14 +26,6 @@ RideProfile ProfileOf(const TrackData& track, double heartline = 0.0, double v0 
     RideProfile p = ComputeRideProfile(track, {heartline, v0, v1});
     EXPECT_TRUE(p) << p.message;
     return p;
-}
-
-TrackScene SceneOf(const RideProfile& p, ForceChannel channel = ForceChannel::Vertical) {
-    SceneInput input;
-    input.track = &p;
-    input.drawnHeart = &p;
-    input.channel = channel;
-    return BuildTrackScene(input);
 }
 
 // The spread of the vertices of tie `k` in height: the depth for a level tie,
