@@ -83,38 +83,41 @@ double KinkSlope(const PathSample& sample) {
     return std::abs(t.y) / std::max(std::sqrt(t.x * t.x + t.z * t.z), kVerticalLimit);
 }
 
-}  // namespace
+// What each sample asks of the segments around it.
+struct SampleNeeds {
+    // The shortest segment whose shape the file's rounding keeps (see
+    // ShortestShapedSegment); none on a track with a lean.
+    std::vector<double> shaped;
+    // The shortest segment the sample's roll allows, and the longest its
+    // level frame's spin allows.
+    std::vector<double> least, most;
+    // v^2 times the roll's rate at the sample (see the lean's grading).
+    std::vector<double> spike;
+    // Whether the rail runs steep anywhere, where the roll-rate flag is set.
+    bool steepAnywhere = false;
+};
 
-std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double length,
-                                  int segments, double spacing, double heartline,
-                                  double curvatureError, const std::vector<double>& limit,
-                                  bool limitLean, double windowFrom, double windowTo, int leanGrade,
-                                  double leanScale) {
+SampleNeeds NeedsOf(const std::vector<PathSample>& samples, double length, double spacing,
+                    double heartline, double curvatureError, double windowFrom, double windowTo) {
     const size_t n = samples.size();
-    std::vector<double> shaped(n, 0.0);
+    SampleNeeds needs{std::vector<double>(n, 0.0), std::vector<double>(n, 0.0),
+                      std::vector<double>(n, length), std::vector<double>(n, 0.0), false};
     const bool leans = std::any_of(samples.begin(), samples.end(),
                                    [](const PathSample& p) { return p.leanWidth > 0.0; });
     for (size_t j = 0; j < n && !leans; ++j) {
         const D3& q = samples[j].heart;
         const double reach =
             std::max({std::abs(q.x), std::abs(q.y), std::abs(q.z)}) + std::abs(heartline);
-        shaped[j] = std::min(ShortestShapedSegment(reach, heartline, std::abs(samples[j].tangent.y),
-                                                   samples[j].speed),
-                             kMaxSegmentShare * length);
+        needs.shaped[j] =
+            std::min(ShortestShapedSegment(reach, heartline, std::abs(samples[j].tangent.y),
+                                           samples[j].speed),
+                     kMaxSegmentShare * length);
     }
-    // The shortest segment each sample's roll allows, and the longest its
-    // level frame's spin allows.
-    std::vector<double> least(n, 0.0);
-    std::vector<double> most(n, length);
-    // Whether the rail runs steep anywhere, where the roll-rate flag is set.
-    bool steepAnywhere = false;
-    // v^2 times the roll's rate at each sample (see leanGrade below).
-    std::vector<double> spike(n, 0.0);
     double previousRoll = 0.0;
     D3 previousDown;
     bool havePrevious = false;
     for (size_t j = 0; j < n; ++j) {
-        steepAnywhere = steepAnywhere || Steepness(samples[j].railTangent) > 0.0;
+        needs.steepAnywhere = needs.steepAnywhere || Steepness(samples[j].railTangent) > 0.0;
         LevelFrame frame;
         if (!LevelFrameOf(samples[j].tangent, frame)) {
             havePrevious = false;
@@ -130,7 +133,7 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
                                                 Dot(before, frame.levelDown));
             const double rate = std::abs(WrapAngle(roll - previousRoll) - spin) / spacing;
             const double v2 = samples[j].speed * samples[j].speed;
-            spike[j] = v2 * rate;
+            needs.spike[j] = v2 * rate;
             // Where the rail climbs or falls, the rail's curvature jump that
             // keeps the heart's curvature running on across a join also
             // turns the level frame about the tangent, by the slope times
@@ -148,16 +151,23 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
                 rollLength =
                     std::max(rollLength, std::min(measured, kFeltWindow * samples[j].speed));
             }
-            least[j] = std::min(std::max(rollLength, kinkLength), kMaxSegmentShare * length);
+            needs.least[j] = std::min(std::max(rollLength, kinkLength), kMaxSegmentShare * length);
             const double spinRate = std::abs(spin) / spacing;
-            if (spinRate * length > kMaxSpinPerSegment) most[j] = kMaxSpinPerSegment / spinRate;
+            if (spinRate * length > kMaxSpinPerSegment) {
+                needs.most[j] = kMaxSpinPerSegment / spinRate;
+            }
         }
         previousRoll = roll;
         previousDown = frame.levelDown;
         havePrevious = true;
     }
-    // Spread each sample's need over the length it asks for, so that a short
-    // burst of roll rate lengthens the segments around it.
+    return needs;
+}
+
+// Each sample's shortest segment spread over the length it asks for, so that
+// a short burst of roll rate lengthens the segments around it.
+std::vector<double> SpreadNeed(const std::vector<double>& least, double spacing) {
+    const size_t n = least.size();
     std::vector<double> need(n, 0.0);
     for (size_t j = 0; j < n; ++j) {
         const auto reach = static_cast<size_t>(least[j] / spacing / 2.0);
@@ -165,7 +175,14 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
         const size_t hi = std::min(n - 1, j + reach);
         for (size_t k = lo; k <= hi; ++k) need[k] = std::max(need[k], least[j]);
     }
-    // A spin caps the segments on both sides of it too.
+    return need;
+}
+
+// Each sample's longest segment: a spin caps the segments on both sides of
+// it too, and `limit` caps them all.
+std::vector<double> SpreadCap(const std::vector<double>& most, const std::vector<double>& limit,
+                              double length, double spacing) {
+    const size_t n = most.size();
     std::vector<double> cap(n, length);
     for (size_t j = 0; j < n; ++j) {
         if (!(most[j] < length)) continue;
@@ -175,9 +192,20 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
         for (size_t k = lo; k <= hi; ++k) cap[k] = std::min(cap[k], most[j]);
     }
     for (size_t j = 0; j < n; ++j) cap[j] = std::min(cap[j], limit[j]);
-    // Through a lean the segments have one length whatever the budget (see
-    // LeanThroughVertical), and the lengths beside it run towards that one
-    // by at most kLeanGrading per metre.
+    return cap;
+}
+
+// Through a lean the segments have one length whatever the budget (see
+// LeanThroughVertical), and the lengths beside it run towards that one by at
+// most kLeanGrading per metre: per sample the lean's length nearest to it
+// (`fixed`, 0 where no lean is) and the distance to that lean (`reach`).
+struct LeanLengths {
+    std::vector<double> fixed, reach;
+};
+
+LeanLengths LeanLengthsOf(const std::vector<PathSample>& samples, double length, double spacing,
+                          int leanGrade, double leanScale, const std::vector<double>& spike) {
+    const size_t n = samples.size();
     std::vector<double> fixed(n, 0.0), reach(n, length);
     for (size_t j = 0; j < n; ++j) {
         if (samples[j].leanWidth > 0.0) {
@@ -239,154 +267,206 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
         }
         j = last + 1;
     }
-    // The lengths are graded for every round of the search below: the steps
-    // between the samples are taken once (step[j] from sample j - 1 to j).
-    std::vector<double> step(n, 0.0);
-    for (size_t j = 1; j < n; ++j) step[j] = samples[j].s - samples[j - 1].s;
-    std::vector<double> graded(n);
-    // Where the rail runs steep somewhere (and the track has no lean) a short
-    // segment never meets a long one: the segments beside a long one are
-    // lengthened, by kSegmentGrading. Where the roll-rate flag is set (see
-    // KeepsRollRate) the eased roll keeps its rate per unit of parameter
-    // through the vertex, so its rate per metre jumps by the ratio of the two
-    // lengths, and the roll swings back and forth within the shorter segment
-    // to meet it; the rail cannot follow that, and the heart wiggles (random
-    // case_001 at 400 segments: a 1.5 m segment between 0.36 m and 7.5 m
-    // ones rolled the riders 0.8 degrees to and fro, 4 g raw lateral at
-    // 15 m/s). On a track that never runs steep no vertex has the flag, and
-    // the lengths are left as their needs set them: graded there too, a
-    // drawn S-bend's segments grew to 7 m across the end of its turn, where
-    // the drawn curvature steps, and the raw forces stood 0.6 g above the
-    // felt ones.
-    const auto gradeLengths = [&] {
-        for (size_t j = 1; j < n; ++j) {
-            if (fixed[j] > 0.0) continue;
-            graded[j] =
-                std::min(cap[j], std::max(graded[j], graded[j - 1] - kSegmentGrading * step[j]));
-        }
-        for (size_t j = n - 1; j-- > 0;) {
-            if (fixed[j] > 0.0) continue;
-            graded[j] = std::min(
-                cap[j], std::max(graded[j], graded[j + 1] - kSegmentGrading * step[j + 1]));
-        }
-    };
-    const auto grade = [&](double base) {
+    return {std::move(fixed), std::move(reach)};
+}
+
+// The segment length at each sample for an even length `base` elsewhere, and
+// the count of segments those lengths make along the track.
+class SegmentGrading {
+  public:
+    SegmentGrading(const std::vector<PathSample>& samples, const SampleNeeds& needs,
+                   const std::vector<double>& need, const std::vector<double>& cap,
+                   const LeanLengths& lean, const std::vector<double>& limit, bool limitLean)
+        : needs_(needs),
+          need_(need),
+          cap_(cap),
+          lean_(lean),
+          limit_(limit),
+          limitLean_(limitLean),
+          step_(samples.size(), 0.0),
+          graded_(samples.size()) {
+        // The lengths are graded for every round of the search for the base:
+        // the steps between the samples are taken once (step[j] from sample
+        // j - 1 to j).
+        for (size_t j = 1; j < samples.size(); ++j) step_[j] = samples[j].s - samples[j - 1].s;
+    }
+
+    // The lengths at `base`, kept for Graded.
+    void Grade(double base) {
+        const size_t n = graded_.size();
         for (size_t j = 0; j < n; ++j) {
-            graded[j] = std::min(std::max({base, need[j], shaped[j]}), cap[j]);
+            graded_[j] = std::min(std::max({base, need_[j], needs_.shaped[j]}), cap_[j]);
         }
-        if (steepAnywhere) gradeLengths();
+        if (needs_.steepAnywhere) GradeNeighbours();
         for (size_t j = 0; j < n; ++j) {
-            if (fixed[j] > 0.0) {
-                graded[j] = std::clamp(graded[j], std::max(fixed[j] - kLeanGrading * reach[j], 0.0),
-                                       fixed[j] + kLeanGrading * reach[j]);
-                if (limitLean) graded[j] = std::min(graded[j], limit[j]);
+            const double fixed = lean_.fixed[j], reach = lean_.reach[j];
+            if (fixed > 0.0) {
+                graded_[j] = std::clamp(graded_[j], std::max(fixed - kLeanGrading * reach, 0.0),
+                                        fixed + kLeanGrading * reach);
+                if (limitLean_) graded_[j] = std::min(graded_[j], limit_[j]);
             }
         }
-    };
-    const auto segmentAt = [&](size_t j, double) { return graded[j]; };
-    // The even length elsewhere: found by bisection so that the segments
-    // number the budget.
-    const auto count = [&](double base) {
-        grade(base);
-        double total = 0.0;
-        for (size_t j = 1; j < n; ++j) total += step[j] / segmentAt(j, base);
-        return total;
-    };
-    // Where every segment at its shortest still leaves part of the budget,
-    // that many are placed, with no even length beyond.
-    double base = 0.0;
-    const double fewest = count(0.0);
-    if (fewest < segments) {
-        segments = std::max(1, static_cast<int>(std::ceil(fewest)));
-    } else {
-        // Where every step and every bound is a finite positive number, the
-        // count never grows with the base: each grading keeps the lengths'
-        // order as the base grows, and so do the divisions and the sum,
-        // rounded as they are. A base below one counted beyond the budget
-        // then counts beyond it too, and one above a base counted within it
-        // stays within: the bisection takes those rounds as known and finds
-        // the same base without counting them. A few rounds of false
-        // position (Illinois) first close in on the base from both sides, so
-        // that few of the bisection's midpoints are left to count (the loop
-        // and helix sample at 22 segments: about 2 counts a placement, not 56).
-        double over = -1.0;                  // a base known to count beyond the budget
-        double within = 2.0 * length + 1.0;  // one known to count within it
-        const auto positive = [&](const std::vector<double>& v) {
+    }
+
+    // The count of segments the lengths at `base` make.
+    double Count(double base) {
+        Grade(base);
+        return CountGraded();
+    }
+
+    // Whether the count never grows with the base: where every step and
+    // every bound is a finite positive number, each grading keeps the
+    // lengths' order as the base grows, and so do the divisions and the sum,
+    // rounded as they are.
+    bool Ordered() const {
+        const auto positive = [](const std::vector<double>& v) {
             return std::all_of(v.begin(), v.end(),
                                [](double x) { return std::isfinite(x) && x > 0.0; });
         };
         const auto finite = [](const std::vector<double>& v) {
             return std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); });
         };
-        const bool ordered = std::all_of(step.begin() + 1, step.end(),
-                                         [](double x) { return std::isfinite(x) && x > 0.0; }) &&
-                             positive(cap) && positive(limit) && finite(need) && finite(shaped) &&
-                             finite(fixed) && finite(reach);
-        if (ordered) {
-            const double atLength = count(length) - segments;
-            if (atLength > 0.0) {
-                over = length;  // every midpoint counts beyond the budget
-            } else if (fewest > segments) {
-                within = length;
-                double withinCount = atLength;
-                over = 0.0;
-                double overCount = fewest - segments;
-                // The count runs about as the reciprocal of the base: the
-                // guesses interpolate it so, from the even length on.
-                int replaced = 0;  // the end the last round moved: -1 `over`, +1 `within`
-                for (int round = 0; round < kFalsePositionRounds; ++round) {
-                    double guess = 0.5 * within;
-                    if (round == 0) {
-                        guess = length / segments;
-                    } else if (over > 0.0) {
-                        const double near = 1.0 / within, far = 1.0 / over;
-                        guess =
-                            1.0 / (near + (far - near) * -withinCount / (overCount - withinCount));
-                    }
-                    if (!(guess > over && guess < within)) guess = 0.5 * (over + within);
-                    if (!(guess > over && guess < within)) break;
-                    const double counted = count(guess) - segments;
-                    if (counted > 0.0) {
-                        over = guess;
-                        overCount = counted;
-                        if (replaced == -1) withinCount *= 0.5;
-                        replaced = -1;
-                    } else {
-                        within = guess;
-                        withinCount = counted;
-                        if (replaced == 1) overCount *= 0.5;
-                        replaced = 1;
-                    }
+        return std::all_of(step_.begin() + 1, step_.end(),
+                           [](double x) { return std::isfinite(x) && x > 0.0; }) &&
+               positive(cap_) && positive(limit_) && finite(need_) && finite(needs_.shaped) &&
+               finite(lean_.fixed) && finite(lean_.reach);
+    }
+
+    // The running count of segments up to each sample, at the lengths last
+    // graded.
+    std::vector<double> RunningCount() const {
+        std::vector<double> total(graded_.size(), 0.0);
+        for (size_t j = 1; j < graded_.size(); ++j) {
+            total[j] = total[j - 1] + step_[j] / graded_[j];
+        }
+        return total;
+    }
+
+  private:
+    double CountGraded() const {
+        double total = 0.0;
+        for (size_t j = 1; j < graded_.size(); ++j) total += step_[j] / graded_[j];
+        return total;
+    }
+
+    // Where the rail runs steep somewhere (and the track has no lean) a
+    // short segment never meets a long one: the segments beside a long one
+    // are lengthened, by kSegmentGrading. Where the roll-rate flag is set
+    // (see KeepsRollRate) the eased roll keeps its rate per unit of
+    // parameter through the vertex, so its rate per metre jumps by the ratio
+    // of the two lengths, and the roll swings back and forth within the
+    // shorter segment to meet it; the rail cannot follow that, and the heart
+    // wiggles (random case_001 at 400 segments: a 1.5 m segment between
+    // 0.36 m and 7.5 m ones rolled the riders 0.8 degrees to and fro, 4 g raw
+    // lateral at 15 m/s). On a track that never runs steep no vertex has the
+    // flag, and the lengths are left as their needs set them: graded there
+    // too, a drawn S-bend's segments grew to 7 m across the end of its turn,
+    // where the drawn curvature steps, and the raw forces stood 0.6 g above
+    // the felt ones.
+    void GradeNeighbours() {
+        const size_t n = graded_.size();
+        for (size_t j = 1; j < n; ++j) {
+            if (lean_.fixed[j] > 0.0) continue;
+            graded_[j] = std::min(
+                cap_[j], std::max(graded_[j], graded_[j - 1] - kSegmentGrading * step_[j]));
+        }
+        for (size_t j = n - 1; j-- > 0;) {
+            if (lean_.fixed[j] > 0.0) continue;
+            graded_[j] = std::min(
+                cap_[j], std::max(graded_[j], graded_[j + 1] - kSegmentGrading * step_[j + 1]));
+        }
+    }
+
+    const SampleNeeds& needs_;
+    const std::vector<double>& need_;
+    const std::vector<double>& cap_;
+    const LeanLengths& lean_;
+    const std::vector<double>& limit_;
+    bool limitLean_;
+    std::vector<double> step_;
+    std::vector<double> graded_;
+};
+
+// The even length elsewhere whose graded lengths number `segments`
+// (`fewest` is the count at base 0, which counts beyond it), found by
+// bisection.
+double EvenBase(SegmentGrading& grading, double length, int segments, double fewest) {
+    // Where the count never grows with the base (see Ordered), a base below
+    // one counted beyond the budget counts beyond it too, and one above a
+    // base counted within it stays within: the bisection takes those rounds
+    // as known and finds the same base without counting them. A few rounds
+    // of false position (Illinois) first close in on the base from both
+    // sides, so that few of the bisection's midpoints are left to count (the
+    // loop and helix sample at 22 segments: about 2 counts a placement, not
+    // 56).
+    double over = -1.0;                  // a base known to count beyond the budget
+    double within = 2.0 * length + 1.0;  // one known to count within it
+    const bool ordered = grading.Ordered();
+    if (ordered) {
+        const double atLength = grading.Count(length) - segments;
+        if (atLength > 0.0) {
+            over = length;  // every midpoint counts beyond the budget
+        } else if (fewest > segments) {
+            within = length;
+            double withinCount = atLength;
+            over = 0.0;
+            double overCount = fewest - segments;
+            // The count runs about as the reciprocal of the base: the
+            // guesses interpolate it so, from the even length on.
+            int replaced = 0;  // the end the last round moved: -1 `over`, +1 `within`
+            for (int round = 0; round < kFalsePositionRounds; ++round) {
+                double guess = 0.5 * within;
+                if (round == 0) {
+                    guess = length / segments;
+                } else if (over > 0.0) {
+                    const double near = 1.0 / within, far = 1.0 / over;
+                    guess = 1.0 / (near + (far - near) * -withinCount / (overCount - withinCount));
+                }
+                if (!(guess > over && guess < within)) guess = 0.5 * (over + within);
+                if (!(guess > over && guess < within)) break;
+                const double counted = grading.Count(guess) - segments;
+                if (counted > 0.0) {
+                    over = guess;
+                    overCount = counted;
+                    if (replaced == -1) withinCount *= 0.5;
+                    replaced = -1;
+                } else {
+                    within = guess;
+                    withinCount = counted;
+                    if (replaced == 1) overCount *= 0.5;
+                    replaced = 1;
                 }
             }
         }
-        double lo = 0.0, hi = length;
-        for (int round = 0; round < 60; ++round) {
-            const double mid = 0.5 * (lo + hi);
-            // Once the midpoint is an end that a round has counted, every
-            // round left would count it again and keep both ends: done.
-            if ((mid == lo && lo > 0.0) || (mid == hi && hi < length)) break;
-            bool beyond = false;
-            if (mid <= over) {
-                beyond = true;
-            } else if (!(mid >= within)) {
-                beyond = count(mid) > segments;
-                if (ordered && beyond) over = mid;
-                if (ordered && !beyond) within = mid;
-            }
-            if (beyond) {
-                lo = mid;
-            } else {
-                hi = mid;
-            }
+    }
+    double lo = 0.0, hi = length;
+    for (int round = 0; round < 60; ++round) {
+        const double mid = 0.5 * (lo + hi);
+        // Once the midpoint is an end that a round has counted, every round
+        // left would count it again and keep both ends: done.
+        if ((mid == lo && lo > 0.0) || (mid == hi && hi < length)) break;
+        bool beyond = false;
+        if (mid <= over) {
+            beyond = true;
+        } else if (!(mid >= within)) {
+            beyond = grading.Count(mid) > segments;
+            if (ordered && beyond) over = mid;
+            if (ordered && !beyond) within = mid;
         }
-        base = hi;
+        if (beyond) {
+            lo = mid;
+        } else {
+            hi = mid;
+        }
     }
-    grade(base);
-    std::vector<double> total(n, 0.0);
-    for (size_t j = 1; j < n; ++j) {
-        total[j] = total[j - 1] + step[j] / segmentAt(j, base);
-    }
+    return hi;
+}
+
+// The places of `segments` vertices that split the running count `total`
+// evenly, the last at the track's end.
+std::vector<double> PlacesAlong(const std::vector<PathSample>& samples,
+                                const std::vector<double>& total, int segments, double length) {
+    const size_t n = samples.size();
     std::vector<double> places(AsIndex(segments) + 1, 0.0);
     size_t j = 0;
     for (int k = 1; k < segments; ++k) {
@@ -397,6 +477,34 @@ std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double
         places[AsIndex(k)] = samples[j].s + f * (samples[j + 1].s - samples[j].s);
     }
     places[AsIndex(segments)] = length;
+    return places;
+}
+
+}  // namespace
+
+std::vector<double> PlaceVertices(const std::vector<PathSample>& samples, double length,
+                                  int segments, double spacing, double heartline,
+                                  double curvatureError, const std::vector<double>& limit,
+                                  bool limitLean, double windowFrom, double windowTo, int leanGrade,
+                                  double leanScale) {
+    const SampleNeeds needs =
+        NeedsOf(samples, length, spacing, heartline, curvatureError, windowFrom, windowTo);
+    const std::vector<double> need = SpreadNeed(needs.least, spacing);
+    const std::vector<double> cap = SpreadCap(needs.most, limit, length, spacing);
+    const LeanLengths lean =
+        LeanLengthsOf(samples, length, spacing, leanGrade, leanScale, needs.spike);
+    SegmentGrading grading(samples, needs, need, cap, lean, limit, limitLean);
+    // Where every segment at its shortest still leaves part of the budget,
+    // that many are placed, with no even length beyond.
+    double base = 0.0;
+    const double fewest = grading.Count(0.0);
+    if (fewest < segments) {
+        segments = std::max(1, static_cast<int>(std::ceil(fewest)));
+    } else {
+        base = EvenBase(grading, length, segments, fewest);
+    }
+    grading.Grade(base);
+    std::vector<double> places = PlacesAlong(samples, grading.RunningCount(), segments, length);
     CentreFlips(samples, length, places);
     return places;
 }
