@@ -464,6 +464,88 @@ class SmoothFitter {
     // steps, and none where the raw peak lies by none of them.
     void turnAboutSteps(std::vector<double>& turnedPlaces, const std::vector<CurveStep>* first);
 
+    // One round of TurnAcrossStepRamps: the step the raw peak sits at, the
+    // vertices q0 and q1 either side of it and the places that put them on
+    // its ramp's ends, the kept state and readings the round starts from and
+    // the bounds its turns are weighed against, the force summed across the
+    // step, the fits turned in the round, and the ends weighed so far.
+    struct StepRampRound {
+        const CurveStep* step = nullptr;
+        size_t q0 = 0, q1 = 0;
+        double reach = 0.0;  // see StepRampReach
+        std::vector<double> rampPlaces;
+        FeltLateral before;
+        KeptState start;
+        VerticalReach beforeVertical;
+        double target = 0.0;      // the gap the vertical's may widen to
+        double onsetBound = 0.0;  // see triedOnsetBound
+        D3 across;
+        // The turned fits solved in this round: the ramp's ends are turned
+        // from the same kept fit in either order, and a turn tried again from
+        // the same fit, at the same places from an up chosen alike (see
+        // UpChoice), is the same fit, taken as it was made (random case_061:
+        // a sixth of its fits at its own count and at four times it). They
+        // are kept for the round alone, apart from madeFits, whose fits they
+        // would otherwise push out.
+        MadeFits turnedFits{};
+        std::optional<FeltLateral> plain{};  // the kept fit, its nearest vertex turned
+        std::optional<KeptState> chosen{};
+        std::optional<KeptState> riding{};  // the end riding best where none is chosen
+    };
+
+    // The next round's step, where the kept rail still asks for one and its
+    // ramp's ends can be placed (each step once, see rampedAt).
+    std::optional<StepRampRound> nextStepRamp();
+
+    // A turned fit solved, or taken as the round made it before.
+    bool solveTurned(StepRampRound& ramp, RailFit& turned);
+
+    // The kept fit's vertex q turned part by part towards the round's summed
+    // force (with `way` -1, away from it); whether a part was kept.
+    bool turnRampVertex(StepRampRound& ramp, size_t q, double way = 1.0);
+
+    // Whether the kept fit now rides better than at the round's start.
+    bool ridesBetterThanAtStart(const StepRampRound& ramp);
+
+    // The kept fit weighed as the round's chosen end, or as the end riding
+    // best where it is not chosen.
+    void weighRampEnd(StepRampRound& ramp);
+
+    // The rail refitted the kept way at places `at`, the roll turns of
+    // `turnsFrom` carried over but for the vertices in `moved`, whose places
+    // changed; whether it was made.
+    bool refitCarryingTurns(const std::vector<double>& at, const RailFit& turnsFrom,
+                            const std::vector<size_t>& moved, RailFit& refit);
+
+    // The kept fit with the vertex nearest the step turned (the plain turn
+    // the ends are weighed against), then the vertices either side moved
+    // onto the ramp's ends, the kept roll turns carried over, and either end
+    // turned and weighed.
+    void turnRampEnds(StepRampRound& ramp);
+
+    // Where no end brings the gap within the drawn track's and its
+    // tolerance, the kept gap stands beyond them, and the end riding best
+    // leaves its raw peak at another drawn step not yet ramped: the two
+    // steps' places are sought together. First either vertex beside that
+    // step moved to each of kNextStepShares of its ramp's reach either side
+    // of it, then both, the one before moved back and the one after on, the
+    // end's roll turns carried over; the move that leaves the lowest raw
+    // lateral within half a felt window of that step, riding no more felt
+    // lateral than the round's start (its largest and its squares), is
+    // returned (none: no move does).
+    std::vector<std::pair<size_t, double>> movesAboutNextStep(StepRampRound& ramp);
+
+    // With those moves, the round's ramp ends placed again at each pair of
+    // kRampEndShares of its reach, the kept roll turns carried over, and
+    // either end turned as in turnRampEnds, then the other end turned
+    // towards the summed force or, where no part of that is kept, away from
+    // it; each weighed. (The ends placed at the ramp's reach and turned alone
+    // rode the raw lateral 0.88 g at the first step's ramp start on random
+    // case_061 at its own count with the second step's vertex moved, 0.03 g
+    // beyond the gap and tolerance.)
+    void placeRampEndsWith(StepRampRound& ramp,
+                           const std::vector<std::pair<size_t, double>>& nextMoves);
+
     // Where the kept rail's felt lateral onset still breaks the drawn track's
     // bound (read on the ride profile's grid, see DrawnFeltLateral) within
     // kStepRollReach of a drawn curvature step: the chosen up banks the

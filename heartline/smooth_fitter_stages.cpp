@@ -554,292 +554,283 @@ void SmoothFitter::TurnAcrossStepRamps() {
     // 1.9 m segment: 0.77 g of gap against the drawn track's 0.05 g; moved
     // and turned so, 0.51 g, its largest felt lateral 0.03 g lower.)
     for (int round = 0; round < kStepRollRounds; ++round) {
-        if (leans || !solved || !(best.distance <= kHeldStray) ||
-            !(keptFeltLateral().Gap() >
-              drawnFeltLateral().Gap() + kGapTolerance - kStepRollGapMargin)) {
-            break;
+        std::optional<StepRampRound> ramp = nextStepRamp();
+        if (!ramp) break;
+        turnRampEnds(*ramp);
+        const std::vector<std::pair<size_t, double>> nextMoves = movesAboutNextStep(*ramp);
+        if (!nextMoves.empty()) placeRampEndsWith(*ramp, nextMoves);
+        putBack(ramp->chosen ? *ramp->chosen : ramp->start);
+        if (!ramp->chosen) break;
+    }
+}
+
+std::optional<SmoothFitter::StepRampRound> SmoothFitter::nextStepRamp() {
+    if (leans || !solved || !(best.distance <= kHeldStray) ||
+        !(keptFeltLateral().Gap() >
+          drawnFeltLateral().Gap() + kGapTolerance - kStepRollGapMargin)) {
+        return std::nullopt;
+    }
+    const FeltLateral before = keptFeltLateral();
+    const CurveStep* step = NearestStep(steps, missedSteps, before.rawAt, kStepRollReach);
+    if (step == nullptr ||
+        std::find(rampedAt.begin(), rampedAt.end(), step->at) != rampedAt.end()) {
+        return std::nullopt;
+    }
+    rampedAt.push_back(step->at);
+    const auto after = std::upper_bound(fit.places.begin(), fit.places.end(), step->at);
+    if (after == fit.places.begin() || after == fit.places.end() ||
+        StepRamps({*step}, fit).empty()) {
+        return std::nullopt;
+    }
+    const auto q1 = static_cast<size_t>(after - fit.places.begin());
+    const size_t q0 = q1 - 1;
+    const double reach = StepRampReach(*step);
+    std::vector<double> places = fit.places;
+    places[q0] = step->at - reach;
+    places[q1] = step->at + reach;
+    bool ordered = q0 >= 1 && q1 + 1 < places.size();
+    for (size_t q = 1; ordered && q < places.size(); ++q) ordered = places[q] > places[q - 1];
+    if (!ordered) return std::nullopt;
+    const double half = 0.5 * kFeltWindow * step->speed;
+    const D3 across =
+        loaded[sampleAt(step->at - half)].feltAcross + loaded[sampleAt(step->at + half)].feltAcross;
+    return StepRampRound{.step = step,
+                         .q0 = q0,
+                         .q1 = q1,
+                         .reach = reach,
+                         .rampPlaces = std::move(places),
+                         .before = before,
+                         .start = keptState(),
+                         .beforeVertical = keptVerticalReading().reach,
+                         .target = drawnFeltLateral().Gap() + kGapTolerance - kStepRollGapMargin,
+                         .onsetBound = triedOnsetBound(),
+                         .across = across};
+}
+
+bool SmoothFitter::solveTurned(StepRampRound& ramp, RailFit& turned) {
+    if (const MadeFit* made = ramp.turnedFits.Find(turned, recipe.tuning, chosenUp)) {
+        turned = made->fit;
+        return made->solved;
+    }
+    ++run.RailFits;
+    const bool solvedNow = solveRail(recipe.tuning, turned);
+    ramp.turnedFits.Keep({recipe, turned, solvedNow, chosenUp});
+    return solvedNow;
+}
+
+bool SmoothFitter::turnRampVertex(StepRampRound& ramp, size_t q, double way) {
+    const D3 tangent = SteepBlend(fit.direction[q], RailTangentAt(samples, spacing, fit.places[q]));
+    LevelFrame frame;
+    const D3 up = Across(ramp.across, Unit(tangent));
+    if (!LevelFrameOf(tangent, frame) || !(Norm(up) > 0.0)) return false;
+    const double toward = way * std::remainder(RollOf(frame, Unit(up)) - fit.rolls[q], 2.0 * M_PI);
+    const std::vector<double> base = keptRollTurn();
+    bool anyKept = false;
+    for (int part = 1; part <= kStepRollParts; ++part) {
+        RailFit turned = turnedCopy(base, {q}, {toward}, part * kStepRollShare);
+        if (!solveTurned(ramp, turned)) break;
+        bool taken = false;
+        keepIf(turned, [&](const FeltLateral& kept, const FeltLateral& turn) {
+            if (!(turn.largest < kept.largest && turn.squares <= kept.squares &&
+                  opensNoGap(kept, turn) &&
+                  (turn.onset <= kept.onset || turn.onset <= ramp.onsetBound))) {
+                return false;
+            }
+            const VerticalReach vertical = VerticalReachOf(loaded, spacing, heartline, turned);
+            taken = vertical.Gap() <= std::max(ramp.beforeVertical.Gap(), ramp.target);
+            return taken;
+        });
+        if (!taken) break;
+        anyKept = true;
+    }
+    return anyKept;
+}
+
+bool SmoothFitter::ridesBetterThanAtStart(const StepRampRound& ramp) {
+    const FeltLateral& ride = keptFeltLateral();
+    return ride.rawLargest < ramp.before.rawLargest - kGapRefitGain &&
+           ride.largest <= ramp.before.largest && ride.squares <= ramp.before.squares &&
+           (ride.onset <= ramp.before.onset || ride.onset <= ramp.onsetBound) &&
+           keptVerticalReading().reach.Gap() <= std::max(ramp.beforeVertical.Gap(), ramp.target);
+}
+
+void SmoothFitter::weighRampEnd(StepRampRound& ramp) {
+    const bool rides = ridesBetterThanAtStart(ramp);
+    const bool ok = rides && keptFeltLateral().largest <= ramp.plain->largest &&
+                    keptFeltLateral().squares <= ramp.plain->squares &&
+                    keptFeltLateral().Gap() < ramp.plain->Gap() &&
+                    keptFeltLateral().Gap() <= drawnFeltLateral().Gap() + kGapTolerance;
+    if (ok && (!ramp.chosen || keptFeltLateral().largest < ramp.chosen->felt->largest)) {
+        ramp.chosen = keptState();
+    }
+    if (!ok && rides && (!ramp.riding || keptFeltLateral().largest < ramp.riding->felt->largest)) {
+        ramp.riding = keptState();
+    }
+}
+
+bool SmoothFitter::refitCarryingTurns(const std::vector<double>& at, const RailFit& turnsFrom,
+                                      const std::vector<size_t>& moved, RailFit& refit) {
+    if (turnsFrom.rollTurn.empty()) {
+        givenPlaces = at;
+        return refitKeptWay(refit);
+    }
+    // With turns to carry, a rail fitted at `at` without them would only be
+    // dropped: the one with them is fitted alone, the up chosen and the
+    // budget read as that fit would have. Its system reads the places, not
+    // the rolls, so it fails exactly where that fit's would have.
+    chooseUpLike(recipe);
+    budgetLeft = budgetLeft || static_cast<int>(at.size()) - 1 < segments;
+    refit = RailFit{};
+    refit.perSegment = pointsPerSegment;
+    refit.places = at;
+    refit.rollTurn = turnsFrom.rollTurn;
+    for (const size_t w : moved) refit.rollTurn[w] = 0.0;
+    ++run.RailFits;
+    return solveRail(recipe.tuning, refit);
+}
+
+void SmoothFitter::turnRampEnds(StepRampRound& ramp) {
+    const size_t q0 = ramp.q0, q1 = ramp.q1;
+    // The kept fit with the vertex nearest the step turned.
+    turnRampVertex(
+        ramp, std::abs(fit.places[q0] - ramp.step->at) <= std::abs(fit.places[q1] - ramp.step->at)
+                  ? q0
+                  : q1);
+    ramp.plain = keptFeltLateral();
+    putBack(ramp.start);
+    // The vertices either side moved onto the ramp's ends, the kept roll
+    // turns carried over, then either end turned.
+    RailFit moved;
+    const bool made = refitCarryingTurns(ramp.rampPlaces, ramp.start.fit, {q0, q1}, moved);
+    bool movedIn = false;
+    if (made) {
+        keepIf(moved, [&](const FeltLateral&, const FeltLateral&) {
+            movedIn = true;
+            return true;
+        });
+    }
+    if (!movedIn) return;
+    const KeptState ramped = keptState();
+    for (const size_t q : {q0, q1}) {
+        putBack(ramped);
+        turnRampVertex(ramp, q);
+        weighRampEnd(ramp);
+    }
+}
+
+std::vector<std::pair<size_t, double>> SmoothFitter::movesAboutNextStep(StepRampRound& ramp) {
+    const double gapBound = drawnFeltLateral().Gap() + kGapTolerance;
+    const CurveStep* next =
+        !ramp.chosen && ramp.riding && ramp.before.Gap() > gapBound
+            ? NearestStep(steps, missedSteps, ramp.riding->felt->rawAt, kStepRollReach)
+            : nullptr;
+    // The vertices either side of that step, each tried.
+    std::vector<size_t> beside;
+    if (next != nullptr &&
+        std::find(rampedAt.begin(), rampedAt.end(), next->at) == rampedAt.end()) {
+        const std::vector<double>& at = ramp.riding->fit.places;
+        const auto upper =
+            static_cast<size_t>(std::upper_bound(at.begin(), at.end(), next->at) - at.begin());
+        for (const size_t w : {upper - 1, upper}) {
+            if (upper >= 1 && w >= 1 && w + 1 < at.size() && w != ramp.q0 && w != ramp.q1) {
+                beside.push_back(w);
+            }
         }
-        const FeltLateral before = keptFeltLateral();
-        const CurveStep* step = NearestStep(steps, missedSteps, before.rawAt, kStepRollReach);
-        if (step == nullptr ||
-            std::find(rampedAt.begin(), rampedAt.end(), step->at) != rampedAt.end()) {
-            break;
+    }
+    std::vector<std::pair<size_t, double>> nextMoves;
+    if (beside.empty()) return nextMoves;
+    const double nextReach = StepRampReach(*next);
+    const double nextHalf = 0.5 * kFeltWindow * next->speed;
+    const auto rawAbout = [&](const ForcesAlong& forces) {
+        double most = 0.0;
+        for (const FeltSample& sample : forces.along) {
+            if (sample.counted && std::abs(sample.along - next->at) <= nextHalf) {
+                most = std::max(most, std::abs(sample.raw));
+            }
         }
-        rampedAt.push_back(step->at);
-        const auto after = std::upper_bound(fit.places.begin(), fit.places.end(), step->at);
-        if (after == fit.places.begin() || after == fit.places.end() ||
-            StepRamps({*step}, fit).empty()) {
-            break;
+        return most;
+    };
+    double lowest = rawAbout(ForcesAlongOf(loaded, spacing, heartline, ramp.riding->fit));
+    // Either vertex alone, then both, the one before the step moved back and
+    // the one after it on.
+    std::vector<std::vector<std::pair<size_t, double>>> tries;
+    for (const size_t w : beside) {
+        for (const double share : kNextStepShares) {
+            tries.push_back({{w, next->at + share * nextReach}});
         }
-        const auto q1 = static_cast<size_t>(after - fit.places.begin());
-        const size_t q0 = q1 - 1;
-        const double reach = StepRampReach(*step);
-        std::vector<double> places = fit.places;
-        places[q0] = step->at - reach;
-        places[q1] = step->at + reach;
-        bool ordered = q0 >= 1 && q1 + 1 < places.size();
-        for (size_t q = 1; ordered && q < places.size(); ++q) ordered = places[q] > places[q - 1];
-        if (!ordered) break;
-        const KeptState start = keptState();
-        const VerticalReach beforeVertical = keptVerticalReading().reach;
-        const double target = drawnFeltLateral().Gap() + kGapTolerance - kStepRollGapMargin;
-        const double onsetBound = triedOnsetBound();
-        const double half = 0.5 * kFeltWindow * step->speed;
-        const D3 across = loaded[sampleAt(step->at - half)].feltAcross +
-                          loaded[sampleAt(step->at + half)].feltAcross;
-        // The turned fits solved in this round: the ramp's ends are turned
-        // from the same kept fit in either order, and a turn tried again from
-        // the same fit, at the same places from an up chosen alike (see
-        // UpChoice), is the same fit, taken as it was made (random case_061:
-        // a sixth of its fits at its own count and at four times it). They
-        // are kept for the round alone, apart from madeFits, whose fits they
-        // would otherwise push out.
-        MadeFits turnedFits;
-        const auto solveTurned = [&](RailFit& turned) {
-            if (const MadeFit* made = turnedFits.Find(turned, recipe.tuning, chosenUp)) {
-                turned = made->fit;
-                return made->solved;
+    }
+    if (beside.size() == 2) {
+        for (const double back : kNextStepShares) {
+            for (const double on : kNextStepShares) {
+                if (back < 0.0 && on > 0.0) {
+                    tries.push_back({{beside[0], next->at + back * nextReach},
+                                     {beside[1], next->at + on * nextReach}});
+                }
             }
-            ++run.RailFits;
-            const bool solvedNow = solveRail(recipe.tuning, turned);
-            turnedFits.Keep({recipe, turned, solvedNow, chosenUp});
-            return solvedNow;
-        };
-        // The kept fit's vertex q turned part by part towards `across` (with
-        // `way` -1, away from it); whether a part was kept.
-        const auto turnVertex = [&](size_t q, double way = 1.0) {
-            const D3 tangent =
-                SteepBlend(fit.direction[q], RailTangentAt(samples, spacing, fit.places[q]));
-            LevelFrame frame;
-            const D3 up = Across(across, Unit(tangent));
-            if (!LevelFrameOf(tangent, frame) || !(Norm(up) > 0.0)) return false;
-            const double toward =
-                way * std::remainder(RollOf(frame, Unit(up)) - fit.rolls[q], 2.0 * M_PI);
-            const std::vector<double> base = keptRollTurn();
-            bool anyKept = false;
-            for (int part = 1; part <= kStepRollParts; ++part) {
-                RailFit turned = turnedCopy(base, {q}, {toward}, part * kStepRollShare);
-                if (!solveTurned(turned)) break;
-                bool taken = false;
-                keepIf(turned, [&](const FeltLateral& kept, const FeltLateral& turn) {
-                    if (!(turn.largest < kept.largest && turn.squares <= kept.squares &&
-                          opensNoGap(kept, turn) &&
-                          (turn.onset <= kept.onset || turn.onset <= onsetBound))) {
-                        return false;
-                    }
-                    const VerticalReach vertical =
-                        VerticalReachOf(loaded, spacing, heartline, turned);
-                    taken = vertical.Gap() <= std::max(beforeVertical.Gap(), target);
-                    return taken;
-                });
-                if (!taken) break;
-                anyKept = true;
-            }
-            return anyKept;
-        };
-        // Whether the kept fit now rides better than at the round's start.
-        const auto rides = [&] {
-            const FeltLateral& ride = keptFeltLateral();
-            return ride.rawLargest < before.rawLargest - kGapRefitGain &&
-                   ride.largest <= before.largest && ride.squares <= before.squares &&
-                   (ride.onset <= before.onset || ride.onset <= onsetBound) &&
-                   keptVerticalReading().reach.Gap() <= std::max(beforeVertical.Gap(), target);
-        };
-        std::optional<KeptState> chosen;
-        std::optional<KeptState> riding;  // the end riding best where none is chosen
-        std::optional<FeltLateral> plain;
-        const auto weigh = [&] {
-            const bool ok = rides() && keptFeltLateral().largest <= plain->largest &&
-                            keptFeltLateral().squares <= plain->squares &&
-                            keptFeltLateral().Gap() < plain->Gap() &&
-                            keptFeltLateral().Gap() <= drawnFeltLateral().Gap() + kGapTolerance;
-            if (ok && (!chosen || keptFeltLateral().largest < chosen->felt->largest)) {
-                chosen = keptState();
-            }
-            if (!ok && rides() && (!riding || keptFeltLateral().largest < riding->felt->largest)) {
-                riding = keptState();
-            }
-        };
-        // The rail refitted the kept way at places `at`, the roll turns of
-        // `turnsFrom` carried over but for the vertices in `moved`, whose
-        // places changed; whether it was made.
-        const auto refitCarryingTurns = [&](const std::vector<double>& at, const RailFit& turnsFrom,
-                                            const std::vector<size_t>& moved, RailFit& refit) {
-            if (turnsFrom.rollTurn.empty()) {
-                givenPlaces = at;
-                return refitKeptWay(refit);
-            }
-            // With turns to carry, a rail fitted at `at` without them would
-            // only be dropped: the one with them is fitted alone, the up
-            // chosen and the budget read as that fit would have. Its system
-            // reads the places, not the rolls, so it fails exactly where
-            // that fit's would have.
-            chooseUpLike(recipe);
-            budgetLeft = budgetLeft || static_cast<int>(at.size()) - 1 < segments;
-            refit = RailFit{};
-            refit.perSegment = pointsPerSegment;
-            refit.places = at;
-            refit.rollTurn = turnsFrom.rollTurn;
-            for (const size_t w : moved) refit.rollTurn[w] = 0.0;
-            ++run.RailFits;
-            return solveRail(recipe.tuning, refit);
-        };
-        // The kept fit with the vertex nearest the step turned.
-        turnVertex(std::abs(fit.places[q0] - step->at) <= std::abs(fit.places[q1] - step->at) ? q0
-                                                                                              : q1);
-        plain = keptFeltLateral();
-        putBack(start);
-        // The vertices either side moved onto the ramp's ends, the kept
-        // roll turns carried over, then either end turned.
+        }
+    }
+    for (const std::vector<std::pair<size_t, double>>& moves : tries) {
+        std::vector<double> shifted = ramp.riding->fit.places;
+        for (const auto& [w, place] : moves) shifted[w] = place;
+        bool inOrder = true;
+        for (const auto& [w, place] : moves) {
+            inOrder = inOrder && shifted[w] > shifted[w - 1] && shifted[w] < shifted[w + 1];
+        }
+        if (!inOrder) continue;
+        std::vector<size_t> movedVertices;
+        for (const auto& [w, place] : moves) movedVertices.push_back(w);
         RailFit moved;
-        const bool made = refitCarryingTurns(places, start.fit, {q0, q1}, moved);
-        bool movedIn = false;
-        if (made) {
-            keepIf(moved, [&](const FeltLateral&, const FeltLateral&) {
-                movedIn = true;
+        if (!refitCarryingTurns(shifted, ramp.riding->fit, movedVertices, moved)) continue;
+        std::optional<ForcesAlong> forces;
+        putBack(*ramp.riding);
+        bool in = false;
+        keepReadIf(moved, &forces, nullptr, [&](const FeltLateral&, const FeltLateral& ride) {
+            in = ride.largest <= ramp.before.largest && ride.squares <= ramp.before.squares &&
+                 rawAbout(*forces) < lowest;
+            return in;
+        });
+        if (!in) continue;
+        lowest = rawAbout(keptForcesAlong());
+        nextMoves = moves;
+    }
+    return nextMoves;
+}
+
+void SmoothFitter::placeRampEndsWith(StepRampRound& ramp,
+                                     const std::vector<std::pair<size_t, double>>& nextMoves) {
+    const size_t q0 = ramp.q0, q1 = ramp.q1;
+    for (const double from : kRampEndShares) {
+        for (const double to : kRampEndShares) {
+            std::vector<double> jointly = ramp.start.fit.places;
+            jointly[q0] = ramp.step->at - from * ramp.reach;
+            jointly[q1] = ramp.step->at + to * ramp.reach;
+            for (const auto& [w, place] : nextMoves) jointly[w] = place;
+            bool inOrder = true;
+            for (size_t q = 1; inOrder && q < jointly.size(); ++q) {
+                inOrder = jointly[q] > jointly[q - 1];
+            }
+            if (!inOrder) continue;
+            std::vector<size_t> movedVertices = {q0, q1};
+            for (const auto& [w, place] : nextMoves) movedVertices.push_back(w);
+            RailFit both;
+            if (!refitCarryingTurns(jointly, ramp.start.fit, movedVertices, both)) continue;
+            putBack(ramp.start);
+            bool bothIn = false;
+            keepIf(both, [&](const FeltLateral&, const FeltLateral&) {
+                bothIn = true;
                 return true;
             });
-        }
-        if (movedIn) {
-            const KeptState ramped = keptState();
+            if (!bothIn) continue;
+            const KeptState placed = keptState();
             for (const size_t q : {q0, q1}) {
-                putBack(ramped);
-                turnVertex(q);
-                weigh();
+                putBack(placed);
+                turnRampVertex(ramp, q);
+                weighRampEnd(ramp);
+                const size_t other = q == q0 ? q1 : q0;
+                if (!turnRampVertex(ramp, other)) turnRampVertex(ramp, other, -1.0);
+                weighRampEnd(ramp);
             }
         }
-        // Where no end brings the gap within the drawn track's and its
-        // tolerance, the kept gap stands beyond them, and the end riding
-        // best leaves its raw peak at another drawn step not yet ramped: the
-        // two steps' places sought together. First either vertex beside that
-        // step moved to each of kNextStepShares of its ramp's reach either
-        // side of it, then both, the one before moved back and the one after
-        // on, the end's roll turns carried over, and the move that
-        // leaves the lowest raw lateral within half a felt window of that
-        // step, riding no more felt lateral than the round's start (its
-        // largest and its squares), taken; then with it, the first step's
-        // ramp ends placed again at each pair of kRampEndShares of its
-        // reach, the kept roll turns carried over, and either end turned as
-        // above, then the other end turned towards the summed force or,
-        // where no part of that is kept, away from it; each weighed as the
-        // ends above. (The ends placed at the ramp's reach and turned alone
-        // rode the raw lateral 0.88 g at the first step's ramp start on
-        // random case_061 at its own count with the second step's vertex
-        // moved, 0.03 g beyond the gap and tolerance.)
-        const double gapBound = drawnFeltLateral().Gap() + kGapTolerance;
-        const CurveStep* next =
-            !chosen && riding && before.Gap() > gapBound
-                ? NearestStep(steps, missedSteps, riding->felt->rawAt, kStepRollReach)
-                : nullptr;
-        // The vertices either side of that step, each tried.
-        std::vector<size_t> beside;
-        if (next != nullptr &&
-            std::find(rampedAt.begin(), rampedAt.end(), next->at) == rampedAt.end()) {
-            const std::vector<double>& at = riding->fit.places;
-            const auto upper =
-                static_cast<size_t>(std::upper_bound(at.begin(), at.end(), next->at) - at.begin());
-            for (const size_t w : {upper - 1, upper}) {
-                if (upper >= 1 && w >= 1 && w + 1 < at.size() && w != q0 && w != q1) {
-                    beside.push_back(w);
-                }
-            }
-        }
-        // The vertices moved about that step, and where to.
-        std::vector<std::pair<size_t, double>> nextMoves;
-        if (!beside.empty()) {
-            const double nextReach = StepRampReach(*next);
-            const double nextHalf = 0.5 * kFeltWindow * next->speed;
-            const auto rawAbout = [&](const ForcesAlong& forces) {
-                double most = 0.0;
-                for (const FeltSample& sample : forces.along) {
-                    if (sample.counted && std::abs(sample.along - next->at) <= nextHalf) {
-                        most = std::max(most, std::abs(sample.raw));
-                    }
-                }
-                return most;
-            };
-            double lowest = rawAbout(ForcesAlongOf(loaded, spacing, heartline, riding->fit));
-            // Either vertex alone, then both, the one before the step moved
-            // back and the one after it on.
-            std::vector<std::vector<std::pair<size_t, double>>> tries;
-            for (const size_t w : beside) {
-                for (const double share : kNextStepShares) {
-                    tries.push_back({{w, next->at + share * nextReach}});
-                }
-            }
-            if (beside.size() == 2) {
-                for (const double back : kNextStepShares) {
-                    for (const double on : kNextStepShares) {
-                        if (back < 0.0 && on > 0.0) {
-                            tries.push_back({{beside[0], next->at + back * nextReach},
-                                             {beside[1], next->at + on * nextReach}});
-                        }
-                    }
-                }
-            }
-            for (const std::vector<std::pair<size_t, double>>& moves : tries) {
-                std::vector<double> shifted = riding->fit.places;
-                for (const auto& [w, place] : moves) shifted[w] = place;
-                bool inOrder = true;
-                for (const auto& [w, place] : moves) {
-                    inOrder = inOrder && shifted[w] > shifted[w - 1] && shifted[w] < shifted[w + 1];
-                }
-                if (!inOrder) continue;
-                std::vector<size_t> movedVertices;
-                for (const auto& [w, place] : moves) movedVertices.push_back(w);
-                RailFit moved2;
-                if (!refitCarryingTurns(shifted, riding->fit, movedVertices, moved2)) continue;
-                std::optional<ForcesAlong> forces;
-                putBack(*riding);
-                bool in = false;
-                keepReadIf(moved2, &forces, nullptr,
-                           [&](const FeltLateral&, const FeltLateral& ride) {
-                               in = ride.largest <= before.largest &&
-                                    ride.squares <= before.squares && rawAbout(*forces) < lowest;
-                               return in;
-                           });
-                if (!in) continue;
-                lowest = rawAbout(keptForcesAlong());
-                nextMoves = moves;
-            }
-        }
-        if (!nextMoves.empty()) {
-            for (const double from : kRampEndShares) {
-                for (const double to : kRampEndShares) {
-                    std::vector<double> jointly = start.fit.places;
-                    jointly[q0] = step->at - from * reach;
-                    jointly[q1] = step->at + to * reach;
-                    for (const auto& [w, place] : nextMoves) jointly[w] = place;
-                    bool inOrder = true;
-                    for (size_t q = 1; inOrder && q < jointly.size(); ++q) {
-                        inOrder = jointly[q] > jointly[q - 1];
-                    }
-                    if (!inOrder) continue;
-                    std::vector<size_t> movedVertices = {q0, q1};
-                    for (const auto& [w, place] : nextMoves) movedVertices.push_back(w);
-                    RailFit both;
-                    if (!refitCarryingTurns(jointly, start.fit, movedVertices, both)) continue;
-                    putBack(start);
-                    bool bothIn = false;
-                    keepIf(both, [&](const FeltLateral&, const FeltLateral&) {
-                        bothIn = true;
-                        return true;
-                    });
-                    if (!bothIn) continue;
-                    const KeptState placed = keptState();
-                    for (const size_t q : {q0, q1}) {
-                        putBack(placed);
-                        turnVertex(q);
-                        weigh();
-                        const size_t other = q == q0 ? q1 : q0;
-                        if (!turnVertex(other)) turnVertex(other, -1.0);
-                        weigh();
-                    }
-                }
-            }
-        }
-        putBack(chosen ? *chosen : start);
-        if (!chosen) break;
     }
 }
 
