@@ -633,12 +633,15 @@ std::vector<SpreadStep> SpreadSteps(const PathWalk& walk, const std::vector<Curv
     return spread;
 }
 
-}  // namespace
-
-void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, double spacing,
-               double heartline, RailFit& fit) {
-    FinishModel m;
-    m.fit = &fit;
+// The drawn curvature steps the finish rides over, ramps across or spreads
+// over their segment (see RippledSteps, StepRamps and SpreadSteps), and the
+// ramps on slopes among them.
+struct FinishSteps {
+    std::vector<CurveStep> steps, ramps, slopeRamps;
+    std::vector<SpreadStep> spread;
+};
+FinishSteps FinishStepsOf(const PathWalk& walk, const std::vector<PathSample>& samples,
+                          double spacing, const RailFit& fit) {
     const bool leansAnywhere = std::any_of(samples.begin(), samples.end(),
                                            [](const PathSample& p) { return p.leanWidth > 0.0; });
     const std::vector<CurveStep> drawnSteps =
@@ -657,14 +660,14 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
             }
         }
     }
-    const std::vector<CurveStep> steps = RippledSteps(drawnSteps, fit);
-    std::vector<CurveStep> ramps = StepRamps(rampedSteps, fit);
-    const std::vector<SpreadStep> spread = SpreadSteps(walk, rampedSteps, ramps, fit);
+    FinishSteps found;
+    found.steps = RippledSteps(drawnSteps, fit);
+    found.ramps = StepRamps(rampedSteps, fit);
+    found.spread = SpreadSteps(walk, rampedSteps, found.ramps, fit);
     // Where the fit asks (see FitTuning), the drawn steps on slopes up to
     // kMissedStepSteepness are ramped too, and the heart's curvature is held
     // on the segments reaching into their ramps, with the rail's level share
     // as on a sloped segment (see SlopeCurveShare).
-    std::vector<CurveStep> slopeRamps;
     if (fit.rampsOnSlopes && !leansAnywhere) {
         std::vector<CurveStep> slopeSteps;
         for (const CurveStep& step : CurveSteps(walk, samples, spacing, kMissedStepSteepness)) {
@@ -672,9 +675,97 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
             if (std::none_of(drawnSteps.begin(), drawnSteps.end(), same))
                 slopeSteps.push_back(step);
         }
-        slopeRamps = StepRamps(std::move(slopeSteps), fit);
-        ramps.insert(ramps.end(), slopeRamps.begin(), slopeRamps.end());
+        found.slopeRamps = StepRamps(std::move(slopeSteps), fit);
+        found.ramps.insert(found.ramps.end(), found.slopeRamps.begin(), found.slopeRamps.end());
     }
+    return found;
+}
+
+// Segment i's curvature rows (see SegmentResiduals): per fit point the
+// loaded path's curvature the heart's is held to, the weight it is held with
+// (zero: not held) and the roll's jet there, under `rolls`, the roll state on
+// that segment.
+void AddCurvatureRows(FinishModel& m, int i, const RollState& rolls, const PathWalk& walk,
+                      const std::vector<PathSample>& samples, double spacing,
+                      const FinishSteps& found) {
+    const RailFit& fit = *m.fit;
+    std::vector<D3> pathCurvature(AsIndex(fit.perSegment));
+    std::vector<double> curveScale(AsIndex(fit.perSegment), 0.0);
+    std::vector<RollJet> curveJets(AsIndex(fit.perSegment));
+    // Not where the rail turns steep: there the file's eased roll, turning
+    // with the level frame, bends the heart whatever the rail does, and
+    // the finish holds the heart's place and direction only. Through a
+    // lean the frame turns slowly enough to hold the curvature inside
+    // the segments too (their joins are left free, see below). On a
+    // slope short of the vertical where the roll turns, it is held with
+    // the level share of the rail's tangent (see SlopeCurveShare).
+    const std::vector<double>& steep = fit.steep[AsIndex(i)];
+    const bool leaning = SegmentLeans(samples, spacing, fit, i);
+    const bool sloped = SlopeCurveShare(samples, spacing, fit, i);
+    const bool rampedSlope =
+        std::all_of(steep.begin(), steep.end(),
+                    [](double x) { return x <= kMissedStepSteepness; }) &&
+        std::any_of(found.slopeRamps.begin(), found.slopeRamps.end(), [&](const CurveStep& step) {
+            const double reach = StepRampReach(step);
+            return fit.places[AsIndex(i)] < step.at + reach &&
+                   fit.places[AsIndex(i) + 1] > step.at - reach;
+        });
+    const bool level = fit.curveWeight > 0.0 &&
+                       (leaning || sloped || rampedSlope ||
+                        std::all_of(steep.begin(), steep.end(), [](double x) { return x == 0.0; }));
+    for (int q = 0; level && q < fit.perSegment; ++q) {
+        const bool inner = q > 0 && q + 1 < fit.perSegment && q % kInnerStride == 0;
+        const bool join = (q == 0 && (i > 0 || fit.curveAtStart)) ||
+                          (q + 1 == fit.perSegment && (i + 1 < fit.segments || fit.curveAtEnd));
+        if (!inner && !join) continue;
+        const double t = static_cast<double>(q) / (fit.perSegment - 1);
+        const double s = fit.places[AsIndex(i)] + fit.lengths[AsIndex(i)] * t;
+        const double v = SpeedAt(samples, spacing, s);
+        // A segment ending on a curvature step of the loaded path
+        // takes the curvature before the step.
+        PathPlace at = Locate(walk, s);
+        if (q + 1 == fit.perSegment) {
+            const size_t w = LoadedVertexAt(walk, fit.places[AsIndex(i) + 1]);
+            if (w > 0) at = {walk.segment[w], 1.0};
+        }
+        const Cubic& c = walk.cubics[AsIndex(at.segment)];
+        pathCurvature[AsIndex(q)] = CurvatureOf(FirstAt(c, at.t), SecondAt(c, at.t));
+        // Across a spread step, the straight run from the curvature
+        // before it at the segment's start to the one after it at the end.
+        if (!RampedCurvature(walk, found.ramps, s, pathCurvature[AsIndex(q)])) {
+            for (const SpreadStep& step : found.spread) {
+                if (step.segment != i) continue;
+                const double past = s > step.at ? 1.0 : 0.0;
+                pathCurvature[AsIndex(q)] = pathCurvature[AsIndex(q)] + (past - t) * step.jump;
+            }
+        }
+        // Only where the roll turns over the segment: the ripple is the
+        // eased roll's, and where the roll stands still the weight only
+        // trades the joins' continuity away (an airtime hill's run-outs,
+        // vertical steps, at 100 and 400 segments: the heart's curvature
+        // jumps at its joins rose from under a tenth of the drawn jump to
+        // 13 and 24 %). Not on the first or last two segments, where the
+        // hearts have little to hold them.
+        const bool stepped =
+            !leaning && steep[AsIndex(q)] == 0.0 && i >= 2 && i + 2 < fit.segments &&
+            std::abs(fit.rolls[AsIndex(i) + 1] - fit.rolls[AsIndex(i)]) > kTurningRoll &&
+            NearCurveStep(found.steps, s);
+        curveScale[AsIndex(q)] = (stepped ? kStepCurveWeight : 1.0) *
+                                 (leaning ? kLeanCurveShare : 1.0 - steep[AsIndex(q)]) *
+                                 fit.curveWeight * v * v / kGravity;
+        curveJets[AsIndex(q)] = RollJetAt(rolls, t);
+    }
+    m.pathCurvature.push_back(std::move(pathCurvature));
+    m.curveScale.push_back(std::move(curveScale));
+    m.curveJets.push_back(std::move(curveJets));
+}
+
+// The finish's model of `fit`: what its residuals hold fixed.
+FinishModel FinishModelOf(const PathWalk& walk, const std::vector<PathSample>& samples,
+                          double spacing, double heartline, const RailFit& fit) {
+    FinishModel m;
+    m.fit = &fit;
+    const FinishSteps found = FinishStepsOf(walk, samples, spacing, fit);
     m.heartline = heartline;
     for (int q = 0; q < fit.perSegment; ++q) {
         m.weights.push_back(CubicWeightsAt(static_cast<double>(q) / (fit.perSegment - 1)));
@@ -702,76 +793,7 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
             }
         }
         m.rollJets.push_back(std::move(jets));
-        std::vector<D3> pathCurvature(AsIndex(fit.perSegment));
-        std::vector<double> curveScale(AsIndex(fit.perSegment), 0.0);
-        std::vector<RollJet> curveJets(AsIndex(fit.perSegment));
-        // Not where the rail turns steep: there the file's eased roll, turning
-        // with the level frame, bends the heart whatever the rail does, and
-        // the finish holds the heart's place and direction only. Through a
-        // lean the frame turns slowly enough to hold the curvature inside
-        // the segments too (their joins are left free, see below). On a
-        // slope short of the vertical where the roll turns, it is held with
-        // the level share of the rail's tangent (see SlopeCurveShare).
-        const std::vector<double>& steep = fit.steep[AsIndex(i)];
-        const bool leaning = SegmentLeans(samples, spacing, fit, i);
-        const bool sloped = SlopeCurveShare(samples, spacing, fit, i);
-        const bool rampedSlope =
-            std::all_of(steep.begin(), steep.end(),
-                        [](double x) { return x <= kMissedStepSteepness; }) &&
-            std::any_of(slopeRamps.begin(), slopeRamps.end(), [&](const CurveStep& step) {
-                const double reach = StepRampReach(step);
-                return fit.places[AsIndex(i)] < step.at + reach &&
-                       fit.places[AsIndex(i) + 1] > step.at - reach;
-            });
-        const bool level =
-            fit.curveWeight > 0.0 &&
-            (leaning || sloped || rampedSlope ||
-             std::all_of(steep.begin(), steep.end(), [](double x) { return x == 0.0; }));
-        for (int q = 0; level && q < fit.perSegment; ++q) {
-            const bool inner = q > 0 && q + 1 < fit.perSegment && q % kInnerStride == 0;
-            const bool join = (q == 0 && (i > 0 || fit.curveAtStart)) ||
-                              (q + 1 == fit.perSegment && (i + 1 < fit.segments || fit.curveAtEnd));
-            if (!inner && !join) continue;
-            const double t = static_cast<double>(q) / (fit.perSegment - 1);
-            const double s = fit.places[AsIndex(i)] + fit.lengths[AsIndex(i)] * t;
-            const double v = SpeedAt(samples, spacing, s);
-            // A segment ending on a curvature step of the loaded path
-            // takes the curvature before the step.
-            PathPlace at = Locate(walk, s);
-            if (q + 1 == fit.perSegment) {
-                const size_t w = LoadedVertexAt(walk, fit.places[AsIndex(i) + 1]);
-                if (w > 0) at = {walk.segment[w], 1.0};
-            }
-            const Cubic& c = walk.cubics[AsIndex(at.segment)];
-            pathCurvature[AsIndex(q)] = CurvatureOf(FirstAt(c, at.t), SecondAt(c, at.t));
-            // Across a spread step, the straight run from the curvature
-            // before it at the segment's start to the one after it at the end.
-            if (!RampedCurvature(walk, ramps, s, pathCurvature[AsIndex(q)])) {
-                for (const SpreadStep& step : spread) {
-                    if (step.segment != i) continue;
-                    const double past = s > step.at ? 1.0 : 0.0;
-                    pathCurvature[AsIndex(q)] = pathCurvature[AsIndex(q)] + (past - t) * step.jump;
-                }
-            }
-            // Only where the roll turns over the segment: the ripple is the
-            // eased roll's, and where the roll stands still the weight only
-            // trades the joins' continuity away (an airtime hill's run-outs,
-            // vertical steps, at 100 and 400 segments: the heart's curvature
-            // jumps at its joins rose from under a tenth of the drawn jump to
-            // 13 and 24 %). Not on the first or last two segments, where the
-            // hearts have little to hold them.
-            const bool stepped =
-                !leaning && steep[AsIndex(q)] == 0.0 && i >= 2 && i + 2 < fit.segments &&
-                std::abs(fit.rolls[AsIndex(i) + 1] - fit.rolls[AsIndex(i)]) > kTurningRoll &&
-                NearCurveStep(steps, s);
-            curveScale[AsIndex(q)] = (stepped ? kStepCurveWeight : 1.0) *
-                                     (leaning ? kLeanCurveShare : 1.0 - steep[AsIndex(q)]) *
-                                     fit.curveWeight * v * v / kGravity;
-            curveJets[AsIndex(q)] = RollJetAt(rolls, t);
-        }
-        m.pathCurvature.push_back(std::move(pathCurvature));
-        m.curveScale.push_back(std::move(curveScale));
-        m.curveJets.push_back(std::move(curveJets));
+        AddCurvatureRows(m, i, rolls, walk, samples, spacing, found);
         if (!fit.denseAt.empty()) {
             m.dense.emplace_back();
             const double from = fit.places[AsIndex(i)], to = fit.places[AsIndex(i) + 1];
@@ -812,11 +834,16 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         // heart's curvature jumps with the path's, unless it ramps across it.
         const size_t w = LoadedVertexAt(walk, fit.places[k]);
         D3 ramped;
-        const bool jumps = w > 0 && !RampedCurvature(walk, ramps, fit.places[k], ramped);
+        const bool jumps = w > 0 && !RampedCurvature(walk, found.ramps, fit.places[k], ramped);
         m.pathJump.push_back(jumps ? CurvatureJumpAt(walk, w) : D3{});
     }
     for (int i = 0; i < fit.segments; ++i) m.rows.push_back(SegmentRows(m, i));
+    return m;
+}
 
+// The Levenberg-Marquardt steps over the unknowns of `m`'s fit, from its
+// points and directions, which get the result.
+void SolveFinish(const FinishModel& m, RailFit& fit) {
     const int n = kPerVertex * (fit.segments + 1);
     std::vector<double> x(AsIndex(n));
     for (size_t k = 0; k < fit.point.size(); ++k) {
@@ -896,6 +923,13 @@ void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, dou
         fit.point[k] = {v[0], v[1], v[2]};
         fit.direction[k] = {v[3], v[4], v[5]};
     }
+}
+
+}  // namespace
+
+void FinishFit(const PathWalk& walk, const std::vector<PathSample>& samples, double spacing,
+               double heartline, RailFit& fit) {
+    SolveFinish(FinishModelOf(walk, samples, spacing, heartline, fit), fit);
 }
 
 }  // namespace cvqrn::smooth
