@@ -358,6 +358,149 @@ bool SmoothFitter::reachesLean(double from, double to) {
     return false;
 }
 
+namespace {
+
+// The steps of a paced stretch from kept vertex `nearest` towards kept vertex
+// `edge`, which stays (`beyond` is the kept vertex past it), graded (see
+// kPacedGrading) so that they meet the kept segment beyond at its length, no
+// step longer than `window` gives at its start, then all scaled alike so the
+// last lands on `edge`; the places between appended to `out`. False where no
+// such steps reach it.
+template <typename Window>
+bool GradedToward(const std::vector<double>& kept, size_t nearest, size_t edge, size_t beyond,
+                  const Window& window, std::vector<double>& out) {
+    const double span = std::abs(kept[edge] - kept[nearest]);
+    const double toward = kept[edge] > kept[nearest] ? 1.0 : -1.0;
+    const double neighbour = std::abs(kept[beyond] - kept[edge]);
+    std::vector<double> offsets{0.0};
+    while (offsets.back() < span && offsets.size() <= kept.size()) {
+        const double off = offsets.back();
+        const double ramp = (neighbour + kPacedGrading * (span - off)) / (1.0 + kPacedGrading);
+        const double step = std::min(window(kept[nearest] + toward * off), ramp);
+        if (!(step > 0.0)) return false;
+        offsets.push_back(off + step);
+    }
+    size_t n = offsets.size() - 1;
+    if (!(offsets[n] >= span)) return false;
+    if (n >= 2 && (span - offsets[n - 1]) * offsets[n] < (offsets[n] - span) * offsets[n - 1]) {
+        --n;
+    }
+    const double scale = span / offsets[n];
+    for (size_t i = 1; i < n; ++i) out.push_back(kept[nearest] + toward * (scale * offsets[i]));
+    return true;
+}
+
+}  // namespace
+
+std::vector<RailFit> SmoothFitter::pacedRefits(const std::vector<double>& kept, size_t nearest,
+                                               double onsetAt, double seconds, double share,
+                                               bool fewerToo) {
+    const double reach = seconds * SpeedAt(samples, spacing, onsetAt);
+    // The kept vertices before `first` and after `last` stay.
+    size_t first = nearest, last = nearest;
+    while (first > 1 && kept[first - 1] > onsetAt - reach && !withinLean(kept[first - 1])) {
+        --first;
+    }
+    while (last + 2 < kept.size() && kept[last + 1] < onsetAt + reach &&
+           !withinLean(kept[last + 1])) {
+        ++last;
+    }
+    const auto window = [&](double s) {
+        return share * kFeltWindow * SpeedAt(samples, spacing, s);
+    };
+    // (Paced to more vertices than the kept fit has, it is not tried.)
+    std::vector<double> behind, ahead;
+    const auto more = [&](double at) {
+        return window(at) > 0.0 && behind.size() + ahead.size() < kept.size();
+    };
+    for (double at = kept[nearest] - window(kept[nearest]);
+         more(at) && at >= kept[first - 1] + 0.5 * window(at); at -= window(at)) {
+        behind.push_back(at);
+    }
+    for (double at = kept[nearest] + window(kept[nearest]);
+         more(at) && at <= kept[last + 1] - 0.5 * window(at); at += window(at)) {
+        ahead.push_back(at);
+    }
+    std::vector<double> paced(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(first));
+    paced.insert(paced.end(), behind.rbegin(), behind.rend());
+    paced.push_back(kept[nearest]);
+    paced.insert(paced.end(), ahead.begin(), ahead.end());
+    // The paced vertices and the kept ones either side of them (indices
+    // `held` to `held + heldCount` of `paced`) stay; the count is kept by
+    // taking vertices from, or giving them back to, the rest of the track
+    // (see KeepVertexCount).
+    const size_t held = first - 1;
+    const size_t heldCount = behind.size() + ahead.size() + 3;
+    paced.insert(paced.end(), kept.begin() + static_cast<std::ptrdiff_t>(last + 1), kept.end());
+    // Tried at the kept count first, then, where pacing freed vertices and
+    // `fewerToo`, at the fewer.
+    std::vector<std::vector<double>> tries;
+    std::vector<double> counted = paced;
+    if (KeepVertexCount(samples, limit, steps, held, heldCount, kept.size(), counted)) {
+        tries.push_back(std::move(counted));
+    }
+    if (fewerToo && paced.size() < kept.size()) {
+        // At the fewer, the dense kept vertices beside the paced stretch
+        // would meet segments many times their length: the steps towards
+        // either kept vertex that stays are graded (see GradedToward). (At
+        // the track's ends, where no kept segment lies beyond, the steps
+        // stay as paced.)
+        std::vector<double> gradedBehind, gradedAhead;
+        if (first < 2) gradedBehind = behind;
+        if (last + 2 >= kept.size()) gradedAhead = ahead;
+        if ((first < 2 ||
+             GradedToward(kept, nearest, first - 1, first - 2, window, gradedBehind)) &&
+            (last + 2 >= kept.size() ||
+             GradedToward(kept, nearest, last + 1, last + 2, window, gradedAhead))) {
+            std::vector<double> fewer(kept.begin(),
+                                      kept.begin() + static_cast<std::ptrdiff_t>(first));
+            fewer.insert(fewer.end(), gradedBehind.begin(), gradedBehind.end());
+            fewer.push_back(kept[nearest]);
+            fewer.insert(fewer.end(), gradedAhead.begin(), gradedAhead.end());
+            fewer.insert(fewer.end(), kept.begin() + static_cast<std::ptrdiff_t>(last + 1),
+                         kept.end());
+            std::sort(fewer.begin() + static_cast<std::ptrdiff_t>(first),
+                      fewer.begin() + static_cast<std::ptrdiff_t>(first + gradedBehind.size()));
+            if (fewer.size() < kept.size()) tries.push_back(std::move(fewer));
+        }
+    }
+    std::vector<RailFit> made;
+    for (std::vector<double>& places : tries) {
+        RailFit refit;
+        givenPlaces = std::move(places);
+        if (givenPlaces != kept && fitRail(recipe.tuning, refit)) made.push_back(std::move(refit));
+    }
+    givenPlaces.clear();
+    return made;
+}
+
+bool SmoothFitter::keepFirstPaced(std::vector<RailFit>& refits, bool clearlyWithin,
+                                  const FeltLateral& drawn, double bound, bool& anyHeld) {
+    bool better = false;
+    for (RailFit& refit : refits) {
+        keepIf(refit, [&](const FeltLateral& before, const FeltLateral& after) {
+            anyHeld = true;
+            if (!(after.onset < before.onset) ||
+                !(opensNoGap(before, after) ||
+                  after.Gap() <= drawn.Gap() + kGapTolerance - kStepRollGapMargin)) {
+                return false;
+            }
+            const double near = bound - kPacedNearMargin;
+            const bool into =
+                (before.onset > bound && after.onset <= bound) ||
+                (before.onset > near && after.onset <= near && after.largest <= before.largest);
+            const bool lower = after.largest <= drawn.largest - kDrawnLargestMargin ||
+                               (after.largest <= before.largest && after.largest <= drawn.largest);
+            better = clearlyWithin
+                         ? into && lower && withinDrawnRms(after)
+                         : after.largest <= before.largest && after.squares <= before.squares;
+            return better;
+        });
+        if (better) return true;
+    }
+    return false;
+}
+
 void SmoothFitter::paceOnset(bool pastLean) {
     if ((leans && (!pastLean || withinLean(keptFeltLateral().onsetAt))) || !solved ||
         !(best.distance <= kHeldStray) ||
@@ -367,167 +510,26 @@ void SmoothFitter::paceOnset(bool pastLean) {
     const std::vector<double> kept = fit.places;
     const double onsetAt = keptFeltLateral().onsetAt;
     const size_t nearest = NearestPlace(kept, onsetAt);
-    if (nearest >= 2 && nearest + 2 < kept.size()) {
-        chooseUpLike(recipe);
-        // The refits paced at `share` of a felt window over the kept
-        // vertices within `seconds` of the onset, at the fewer vertices
-        // too where `fewerToo`.
-        const auto pacedAt = [&](double seconds, double share, bool fewerToo) {
-            const double reach = seconds * SpeedAt(samples, spacing, onsetAt);
-            // The kept vertices before `first` and after `last` stay.
-            size_t first = nearest, last = nearest;
-            while (first > 1 && kept[first - 1] > onsetAt - reach && !withinLean(kept[first - 1])) {
-                --first;
-            }
-            while (last + 2 < kept.size() && kept[last + 1] < onsetAt + reach &&
-                   !withinLean(kept[last + 1])) {
-                ++last;
-            }
-            const auto window = [&](double s) {
-                return share * kFeltWindow * SpeedAt(samples, spacing, s);
-            };
-            // (Paced to more vertices than the kept fit has, it is not tried.)
-            std::vector<double> behind, ahead;
-            const auto more = [&](double at) {
-                return window(at) > 0.0 && behind.size() + ahead.size() < kept.size();
-            };
-            for (double at = kept[nearest] - window(kept[nearest]);
-                 more(at) && at >= kept[first - 1] + 0.5 * window(at); at -= window(at)) {
-                behind.push_back(at);
-            }
-            for (double at = kept[nearest] + window(kept[nearest]);
-                 more(at) && at <= kept[last + 1] - 0.5 * window(at); at += window(at)) {
-                ahead.push_back(at);
-            }
-            std::vector<double> paced(kept.begin(),
-                                      kept.begin() + static_cast<std::ptrdiff_t>(first));
-            paced.insert(paced.end(), behind.rbegin(), behind.rend());
-            paced.push_back(kept[nearest]);
-            paced.insert(paced.end(), ahead.begin(), ahead.end());
-            // The paced vertices and the kept ones either side of them
-            // (indices `held` to `held + heldCount` of `paced`) stay; the
-            // count is kept by taking vertices from, or giving them back
-            // to, the rest of the track (see KeepVertexCount).
-            const size_t held = first - 1;
-            const size_t heldCount = behind.size() + ahead.size() + 3;
-            paced.insert(paced.end(), kept.begin() + static_cast<std::ptrdiff_t>(last + 1),
-                         kept.end());
-            // Tried at the kept count first, then, where pacing freed
-            // vertices and `fewerToo`, at the fewer.
-            std::vector<std::vector<double>> tries;
-            std::vector<double> counted = paced;
-            if (KeepVertexCount(samples, limit, steps, held, heldCount, kept.size(), counted)) {
-                tries.push_back(std::move(counted));
-            }
-            if (fewerToo && paced.size() < kept.size()) {
-                // At the fewer, the dense kept vertices beside the paced
-                // stretch would meet segments many times their length:
-                // the steps towards either kept vertex that stays are
-                // graded (see kPacedGrading), all of that side's steps
-                // then scaled alike so the last lands on it.
-                const auto graded = [&](size_t edge, size_t beyond, std::vector<double>& out) {
-                    const double span = std::abs(kept[edge] - kept[nearest]);
-                    const double toward = kept[edge] > kept[nearest] ? 1.0 : -1.0;
-                    const double neighbour = std::abs(kept[beyond] - kept[edge]);
-                    std::vector<double> offsets{0.0};
-                    while (offsets.back() < span && offsets.size() <= kept.size()) {
-                        const double off = offsets.back();
-                        const double ramp =
-                            (neighbour + kPacedGrading * (span - off)) / (1.0 + kPacedGrading);
-                        const double step = std::min(window(kept[nearest] + toward * off), ramp);
-                        if (!(step > 0.0)) return false;
-                        offsets.push_back(off + step);
-                    }
-                    size_t n = offsets.size() - 1;
-                    if (!(offsets[n] >= span)) return false;
-                    if (n >= 2 && (span - offsets[n - 1]) * offsets[n] <
-                                      (offsets[n] - span) * offsets[n - 1]) {
-                        --n;
-                    }
-                    const double scale = span / offsets[n];
-                    for (size_t i = 1; i < n; ++i) {
-                        out.push_back(kept[nearest] + toward * (scale * offsets[i]));
-                    }
-                    return true;
-                };
-                // (At the track's ends, where no kept segment lies
-                // beyond, the steps stay as paced.)
-                std::vector<double> gradedBehind, gradedAhead;
-                if (first < 2) gradedBehind = behind;
-                if (last + 2 >= kept.size()) gradedAhead = ahead;
-                if ((first < 2 || graded(first - 1, first - 2, gradedBehind)) &&
-                    (last + 2 >= kept.size() || graded(last + 1, last + 2, gradedAhead))) {
-                    std::vector<double> fewer(kept.begin(),
-                                              kept.begin() + static_cast<std::ptrdiff_t>(first));
-                    fewer.insert(fewer.end(), gradedBehind.begin(), gradedBehind.end());
-                    fewer.push_back(kept[nearest]);
-                    fewer.insert(fewer.end(), gradedAhead.begin(), gradedAhead.end());
-                    fewer.insert(fewer.end(), kept.begin() + static_cast<std::ptrdiff_t>(last + 1),
-                                 kept.end());
-                    std::sort(
-                        fewer.begin() + static_cast<std::ptrdiff_t>(first),
-                        fewer.begin() + static_cast<std::ptrdiff_t>(first + gradedBehind.size()));
-                    if (fewer.size() < kept.size()) tries.push_back(std::move(fewer));
-                }
-            }
-            std::vector<RailFit> made;
-            for (std::vector<double>& places : tries) {
-                RailFit refit;
-                givenPlaces = std::move(places);
-                if (givenPlaces != kept && fitRail(recipe.tuning, refit)) {
-                    made.push_back(std::move(refit));
-                }
-            }
-            givenPlaces.clear();
-            return made;
-        };
-        // The first of `refits` kept where it rides no more lateral or,
-        // `clearlyWithin`, where the kept rail breaks the bound and the
-        // refit keeps within it and clearly within the drawn track's.
-        const FeltLateral& drawn = drawnFeltLateral();
-        const double bound = drawnOnsetBound();
-        // Whether any refit held the hearts without jolting.
-        bool anyHeld = false;
-        const auto keepFirst = [&](std::vector<RailFit>& refits, bool clearlyWithin) {
-            bool better = false;
-            for (RailFit& refit : refits) {
-                keepIf(refit, [&](const FeltLateral& before, const FeltLateral& after) {
-                    anyHeld = true;
-                    if (!(after.onset < before.onset) ||
-                        !(opensNoGap(before, after) ||
-                          after.Gap() <= drawn.Gap() + kGapTolerance - kStepRollGapMargin)) {
-                        return false;
-                    }
-                    const double near = bound - kPacedNearMargin;
-                    const bool into = (before.onset > bound && after.onset <= bound) ||
-                                      (before.onset > near && after.onset <= near &&
-                                       after.largest <= before.largest);
-                    const bool lower =
-                        after.largest <= drawn.largest - kDrawnLargestMargin ||
-                        (after.largest <= before.largest && after.largest <= drawn.largest);
-                    better = clearlyWithin ? into && lower && withinDrawnRms(after)
-                                           : after.largest <= before.largest &&
-                                                 after.squares <= before.squares;
-                    return better;
-                });
-                if (better) return true;
-            }
-            return false;
-        };
-        std::vector<RailFit> refits;
-        bool better = false;
-        for (const bool rollAlone : {false, true}) {
-            if (better || (rollAlone && anyHeld)) break;
-            const double seconds = rollAlone ? kPacedRollSeconds : kOnsetRefitSeconds;
-            for (size_t k = 0; k < kPacedWindowShares.size(); ++k) {
-                std::vector<RailFit> made = pacedAt(seconds, kPacedWindowShares[k], k == 0);
-                better = keepFirst(made, false);
-                if (better) break;
-                for (RailFit& refit : made) refits.push_back(std::move(refit));
-            }
+    if (nearest < 2 || nearest + 2 >= kept.size()) return;
+    chooseUpLike(recipe);
+    const FeltLateral& drawn = drawnFeltLateral();
+    const double bound = drawnOnsetBound();
+    // Whether any refit held the hearts without jolting.
+    bool anyHeld = false;
+    std::vector<RailFit> refits;
+    bool better = false;
+    for (const bool rollAlone : {false, true}) {
+        if (better || (rollAlone && anyHeld)) break;
+        const double seconds = rollAlone ? kPacedRollSeconds : kOnsetRefitSeconds;
+        for (size_t k = 0; k < kPacedWindowShares.size(); ++k) {
+            std::vector<RailFit> made =
+                pacedRefits(kept, nearest, onsetAt, seconds, kPacedWindowShares[k], k == 0);
+            better = keepFirstPaced(made, false, drawn, bound, anyHeld);
+            if (better) break;
+            for (RailFit& refit : made) refits.push_back(std::move(refit));
         }
-        if (!better) keepFirst(refits, true);
     }
+    if (!better) keepFirstPaced(refits, true, drawn, bound, anyHeld);
 }
 
 bool SmoothFitter::turnToward(size_t q, const D3& force, double& toward) {

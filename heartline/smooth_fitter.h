@@ -429,6 +429,24 @@ class SmoothFitter {
     // vertex in the lean paced (see below).
     void paceOnset(bool pastLean = false);
 
+    // The refits paceOnset tries: the vertices of `kept` within `seconds` of
+    // the onset at `onsetAt` (but none in a lean) replaced by vertices
+    // `share` of a felt window apart, paced both ways from kept vertex
+    // `nearest`, the count kept (see KeepVertexCount) and, with `fewerToo`
+    // where pacing freed vertices, the fewer too; each fitted the kept way
+    // where its places differ from the kept ones.
+    std::vector<RailFit> pacedRefits(const std::vector<double>& kept, size_t nearest,
+                                     double onsetAt, double seconds, double share, bool fewerToo);
+
+    // The first of `refits` kept where it lowers the onset, opens no gap
+    // (or keeps within the drawn track's, see kStepRollGapMargin) and rides
+    // no more lateral or, with `clearlyWithin`, where it brings the onset
+    // within `bound` (the drawn track's, or kPacedNearMargin within it) and
+    // rides clearly within `drawn`'s felt lateral; whether one was.
+    // `anyHeld` is set where any refit held the hearts without jolting.
+    bool keepFirstPaced(std::vector<RailFit>& refits, bool clearlyWithin, const FeltLateral& drawn,
+                        double bound, bool& anyHeld);
+
     // The loaded sample nearest arc length s.
     size_t sampleAt(double s) {
         return static_cast<size_t>(
