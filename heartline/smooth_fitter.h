@@ -675,6 +675,10 @@ class SmoothFitter {
     // The felt lateral eased: its onset paced, its RMS lowered, its largest
     // capped.
     void EaseFeltLateral();
+    // Its RMS lowered with a shorter smoothing of the up.
+    void lowerFeltRms();
+    // Its largest held to the drawn track's with the cap held lower.
+    void capFeltExcess();
     // Vertices near the track's ends moved onto the curvature steps there.
     void OntoStepsAtEnds();
     // Vertices moved onto curvature steps on steep slopes.
@@ -704,6 +708,20 @@ class SmoothFitter {
     void RefinishAwayFromLean();
     // The vertices placed again with the lean's segments graded.
     void GradeLeanSegments();
+    // The placement GradeLeanSegments weighs tries against: the kept rail's
+    // felt lateral and gap bound, and the best try so far, by how little it
+    // misses (see missOf), with its forces.
+    struct LeanGrading {
+        const FeltLateral& kept;
+        double gapBound = 0.0;
+        double least = 0.0;
+        std::optional<RailFit> better{};
+        std::optional<ForcesAlong> betterForces{};
+    };
+    // The rail fitted the kept way at `places`, taken as the better one where
+    // it holds the hearts without jolting, rides as GradeLeanSegments asks
+    // and misses by less.
+    void tryLeanPlaces(LeanGrading& grading, const std::vector<double>& places);
     // The kept rail finished again with the raw lateral held densely beside
     // the lean's vertices.
     void FinishDenseBesideLean();
