@@ -562,6 +562,82 @@ std::optional<size_t> SmoothFitter::dippingLevelEnd() {
     return atEnd ? last : 0;
 }
 
+// Turns the rolls of vertices `which` the shares of `towards`
+// part by part, each turn kept only where it lowers the gap; where
+// a part is refused after one or more were kept, half a part more
+// is tried once (random case_160 at four times its segments, at
+// its 6.3 g step at 200.7 m: the fourth part moved the raw peak
+// before the step and cut the gap by 0.004 g, half of it by
+// 0.031 g, which cleared it, its largest felt lateral from 2.47 to
+// 2.44 g; over 600 random runs eleven more rode less felt
+// lateral so, by up to 0.11 g, and none more). The
+// turned roll must not raise the rail's gap as a whole: the
+// vertical's may not rise above the lateral's as it was. With
+// `holdVertical` the felt vertical may not reach further either
+// (see kStepRollFelt). A part may not raise both the largest felt
+// lateral and its squares, nor the squares above the rail's before
+// the first part: a part that cuts the gap and the largest may
+// give back a hair of the squares the earlier parts saved (random
+// case_069 at four times its segments, at its 3.5 g step at 228 m:
+// the seventh part cut the gap from 0.64 to 0.51 g and the largest
+// by 0.001 g, its squares up by 0.03 % on the sixth's and 1.7 %
+// below the first's; held to the sixth's, the turn stopped there,
+// 0.03 g beyond the drawn track's gap and its tolerance). A part
+// that cuts no gap is kept too where the lateral's and vertical's
+// gaps stay within the drawn track's, its tolerance and
+// kStepRollGapMargin, and it lowers the largest felt lateral by more
+// than kStepRollGain without raising its squares: random case_189
+// at its own count, 0.41 g of gap against a bound of 0.46, dropped
+// a part that lowered its largest felt lateral from 2.45 to 2.39 g
+// for a gap 0.001 g wider. One that lowers the squares alone is not
+// kept: on the builder's high hill at 200 segments such a part cut
+// the squares by 11 % and raised the vertical gap from 0.09 to
+// 0.39 g, the heart's kinks from 0.06 to 0.09 degrees.
+void SmoothFitter::turnStepRolls(const std::vector<size_t>& which,
+                                 const std::vector<double>& towards, bool holdVertical,
+                                 double drawnGap, double bound) {
+    const VerticalReach keptVertical = keptVerticalReading().reach;
+    double keptGap = std::max(keptFeltLateral().Gap(), keptVertical.Gap());
+    const std::vector<double> base = keptRollTurn();
+    const FeltLateral start = keptFeltLateral();
+    bool halved = false;
+    for (double part = 1.0; part <= kStepRollParts; part += 1.0) {
+        RailFit turned = turnedCopy(base, which, towards, part * kStepRollShare);
+        ++run.RailFits;
+        if (!solveRail(recipe.tuning, turned)) break;
+        bool taken = false;
+        double turnedGap = 0.0;
+        keepIf(turned, [&](const FeltLateral& kept, const FeltLateral& after) {
+            const double target = drawnGap + kGapTolerance - kStepRollGapMargin;
+            const bool within = after.Gap() <= target &&
+                                after.largest < kept.largest - kStepRollGain &&
+                                after.squares <= kept.squares;
+            if (!((after.Gap() < kept.Gap() || within) &&
+                  after.largest <= kept.largest + kStepRollFelt && after.squares <= start.squares &&
+                  (after.largest <= kept.largest || after.squares <= kept.squares) &&
+                  (after.onset <= kept.onset + kStepRollOnsetNoise || after.onset <= bound))) {
+                return false;
+            }
+            const VerticalReach vertical = VerticalReachOf(loaded, spacing, heartline, turned);
+            if (holdVertical && (vertical.feltTop > keptVertical.feltTop + kStepRollFelt ||
+                                 vertical.feltBottom < keptVertical.feltBottom - kStepRollFelt)) {
+                return false;
+            }
+            turnedGap = std::max(after.Gap(), vertical.Gap());
+            taken = turnedGap < keptGap - kStepRollGain || (within && vertical.Gap() <= target);
+            return taken;
+        });
+        if (!taken) {
+            if (halved || part < 2.0) break;
+            halved = true;
+            part -= 1.5;
+            continue;
+        }
+        keptGap = turnedGap;
+        if (halved) break;
+    }
+}
+
 void SmoothFitter::turnAboutSteps(std::vector<double>& turnedPlaces,
                                   const std::vector<CurveStep>* first) {
     for (int round = 0; round < kStepRollRounds; ++round) {
@@ -595,89 +671,10 @@ void SmoothFitter::turnAboutSteps(std::vector<double>& turnedPlaces,
         const D3 fore = loaded[sampleAt(step->at - half)].feltAcross;
         const D3 aft = loaded[sampleAt(step->at + half)].feltAcross;
         const double bound = kOnsetBoundFactor * drawnOnset + kOnsetTryMargin;
-        // Turns the rolls of vertices `which` the shares of `towards`
-        // part by part, each turn kept only where it lowers the gap; where
-        // a part is refused after one or more were kept, half a part more
-        // is tried once (random case_160 at four times its segments, at
-        // its 6.3 g step at 200.7 m: the fourth part moved the raw peak
-        // before the step and cut the gap by 0.004 g, half of it by
-        // 0.031 g, which cleared it, its largest felt lateral from 2.47 to
-        // 2.44 g; over 600 random runs eleven more rode less felt
-        // lateral so, by up to 0.11 g, and none more). The
-        // turned roll must not raise the rail's gap as a whole: the
-        // vertical's may not rise above the lateral's as it was. With
-        // `holdVertical` the felt vertical may not reach further either
-        // (see kStepRollFelt). A part may not raise both the largest felt
-        // lateral and its squares, nor the squares above the rail's before
-        // the first part: a part that cuts the gap and the largest may
-        // give back a hair of the squares the earlier parts saved (random
-        // case_069 at four times its segments, at its 3.5 g step at 228 m:
-        // the seventh part cut the gap from 0.64 to 0.51 g and the largest
-        // by 0.001 g, its squares up by 0.03 % on the sixth's and 1.7 %
-        // below the first's; held to the sixth's, the turn stopped there,
-        // 0.03 g beyond the drawn track's gap and its tolerance). A part
-        // that cuts no gap is kept too where the lateral's and vertical's
-        // gaps stay within the drawn track's, its tolerance and
-        // kStepRollGapMargin, and it lowers the largest felt lateral by more
-        // than kStepRollGain without raising its squares: random case_189
-        // at its own count, 0.41 g of gap against a bound of 0.46, dropped
-        // a part that lowered its largest felt lateral from 2.45 to 2.39 g
-        // for a gap 0.001 g wider. One that lowers the squares alone is not
-        // kept: on the builder's high hill at 200 segments such a part cut
-        // the squares by 11 % and raised the vertical gap from 0.09 to
-        // 0.39 g, the heart's kinks from 0.06 to 0.09 degrees.
-        const auto turnRolls = [&](const std::vector<size_t>& which,
-                                   const std::vector<double>& towards, bool holdVertical) {
-            const VerticalReach keptVertical = keptVerticalReading().reach;
-            double keptGap = std::max(keptFeltLateral().Gap(), keptVertical.Gap());
-            const std::vector<double> base = keptRollTurn();
-            const FeltLateral start = keptFeltLateral();
-            bool halved = false;
-            for (double part = 1.0; part <= kStepRollParts; part += 1.0) {
-                RailFit turned = turnedCopy(base, which, towards, part * kStepRollShare);
-                ++run.RailFits;
-                if (!solveRail(recipe.tuning, turned)) break;
-                bool taken = false;
-                double turnedGap = 0.0;
-                keepIf(turned, [&](const FeltLateral& kept, const FeltLateral& after) {
-                    const double target = drawnGap + kGapTolerance - kStepRollGapMargin;
-                    const bool within = after.Gap() <= target &&
-                                        after.largest < kept.largest - kStepRollGain &&
-                                        after.squares <= kept.squares;
-                    if (!((after.Gap() < kept.Gap() || within) &&
-                          after.largest <= kept.largest + kStepRollFelt &&
-                          after.squares <= start.squares &&
-                          (after.largest <= kept.largest || after.squares <= kept.squares) &&
-                          (after.onset <= kept.onset + kStepRollOnsetNoise ||
-                           after.onset <= bound))) {
-                        return false;
-                    }
-                    const VerticalReach vertical =
-                        VerticalReachOf(loaded, spacing, heartline, turned);
-                    if (holdVertical &&
-                        (vertical.feltTop > keptVertical.feltTop + kStepRollFelt ||
-                         vertical.feltBottom < keptVertical.feltBottom - kStepRollFelt)) {
-                        return false;
-                    }
-                    turnedGap = std::max(after.Gap(), vertical.Gap());
-                    taken =
-                        turnedGap < keptGap - kStepRollGain || (within && vertical.Gap() <= target);
-                    return taken;
-                });
-                if (!taken) {
-                    if (halved || part < 2.0) break;
-                    halved = true;
-                    part -= 1.5;
-                    continue;
-                }
-                keptGap = turnedGap;
-                if (halved) break;
-            }
-        };
         // First the vertex nearest the step, towards the force summed
         // across it.
         double toward = 0.0;
-        if (turnToward(k, fore + aft, toward)) turnRolls({k}, {toward}, false);
+        if (turnToward(k, fore + aft, toward)) turnStepRolls({k}, {toward}, false, drawnGap, bound);
         // Where the gap still stands, the rail's roll turns too slowly
         // across the step (its riders lean the way they leant before the
         // step after it, or already the next way before it): the vertices
@@ -699,7 +696,7 @@ void SmoothFitter::turnAboutSteps(std::vector<double>& turnedPlaces,
             double towardPrev = 0.0, towardNext = 0.0;
             if (k > 0 && next < fit.places.size() && turnToward(prev, fore, towardPrev) &&
                 turnToward(next, aft, towardNext)) {
-                turnRolls({prev, next}, {towardPrev, towardNext}, true);
+                turnStepRolls({prev, next}, {towardPrev, towardNext}, true, drawnGap, bound);
             }
         }
     }

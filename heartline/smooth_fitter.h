@@ -482,6 +482,14 @@ class SmoothFitter {
     // steps, and none where the raw peak lies by none of them.
     void turnAboutSteps(std::vector<double>& turnedPlaces, const std::vector<CurveStep>* first);
 
+    // The rolls of vertices `which` turned part by part by shares of
+    // `towards` for turnAboutSteps, the rail fitted the kept way with each
+    // part, kept only where it lowers the gap (`drawnGap` is the drawn
+    // track's, `bound` the onset bound); with `holdVertical` the felt
+    // vertical held too. The weighing is told where it is defined.
+    void turnStepRolls(const std::vector<size_t>& which, const std::vector<double>& towards,
+                       bool holdVertical, double drawnGap, double bound);
+
     // One round of TurnAcrossStepRamps: the step the raw peak sits at, the
     // vertices q0 and q1 either side of it and the places that put them on
     // its ramp's ends, the kept state and readings the round starts from and
