@@ -317,6 +317,17 @@ class SmoothFitter {
         keepReadIf(moved, nullptr, nullptr, ridesNoWorse);
     }
 
+    // `moved` kept in place of the kept fit wherever it holds the hearts
+    // without jolting the riders, however it rides; whether it was.
+    bool keepHeld(RailFit& moved) {
+        bool kept = false;
+        keepIf(moved, [&](const FeltLateral&, const FeltLateral&) {
+            kept = true;
+            return true;
+        });
+        return kept;
+    }
+
     // A kept fit that holds the hearts, with curvature steps left inside its
     // segments: the vertices nearest them moved onto them and the rail fitted
     // again the way the kept one was, kept where it still holds the hearts

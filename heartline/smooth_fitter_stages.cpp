@@ -701,15 +701,9 @@ void SmoothFitter::turnRampEnds(StepRampRound& ramp) {
     // The vertices either side moved onto the ramp's ends, the kept roll
     // turns carried over, then either end turned.
     RailFit moved;
-    const bool made = refitCarryingTurns(ramp.rampPlaces, ramp.start.fit, {q0, q1}, moved);
-    bool movedIn = false;
-    if (made) {
-        keepIf(moved, [&](const FeltLateral&, const FeltLateral&) {
-            movedIn = true;
-            return true;
-        });
+    if (!refitCarryingTurns(ramp.rampPlaces, ramp.start.fit, {q0, q1}, moved) || !keepHeld(moved)) {
+        return;
     }
-    if (!movedIn) return;
     const KeptState ramped = keptState();
     for (const size_t q : {q0, q1}) {
         putBack(ramped);
@@ -815,12 +809,7 @@ void SmoothFitter::placeRampEndsWith(StepRampRound& ramp,
             RailFit both;
             if (!refitCarryingTurns(jointly, ramp.start.fit, movedVertices, both)) continue;
             putBack(ramp.start);
-            bool bothIn = false;
-            keepIf(both, [&](const FeltLateral&, const FeltLateral&) {
-                bothIn = true;
-                return true;
-            });
-            if (!bothIn) continue;
+            if (!keepHeld(both)) continue;
             const KeptState placed = keptState();
             for (const size_t q : {q0, q1}) {
                 putBack(placed);
