@@ -1060,6 +1060,49 @@ void SmoothFitter::OntoStepsAtEnds() {
     }
 }
 
+namespace {
+
+// The drawn step of `drawnSteps` on a steep slope (see kMissedStepSteepness)
+// nearest `at`, within half a felt window of it, with none of `places` on
+// it; null where none is.
+const CurveStep* SteepStepNear(const std::vector<CurveStep>& drawnSteps,
+                               const std::vector<PathSample>& loaded, double spacing,
+                               const std::vector<double>& places, double at) {
+    const CurveStep* step = nullptr;
+    for (const CurveStep& drawnStep : drawnSteps) {
+        const double apart = std::abs(drawnStep.at - at);
+        if (!(apart <= 0.5 * kFeltWindow * drawnStep.speed)) continue;
+        const auto j = static_cast<size_t>(std::nearbyint(
+            std::clamp(drawnStep.at / spacing, 0.0, static_cast<double>(loaded.size() - 1))));
+        if (!(Steepness(loaded[j].tangent) > kMissedStepSteepness)) continue;
+        if (std::find(places.begin(), places.end(), drawnStep.at) != places.end()) continue;
+        if (step == nullptr || apart < std::abs(step->at - at)) step = &drawnStep;
+    }
+    return step;
+}
+
+// `kept`'s vertex q moved onto `stepAt`, its neighbours within `taper`
+// segments following it by the share of the move that tapers off to none
+// there (the two vertices at either end of the track stay); empty where a
+// segment would keep less than kStepMoveShare of its length.
+std::vector<double> TaperedOnto(const std::vector<double>& kept, size_t q, double stepAt,
+                                int taper) {
+    const double shift = stepAt - kept[q];
+    std::vector<double> places = kept;
+    for (int k = 1 - taper; k < taper; ++k) {
+        const std::ptrdiff_t p = static_cast<std::ptrdiff_t>(q) + k;
+        if (p < 2 || p + 2 >= static_cast<std::ptrdiff_t>(kept.size())) continue;
+        places[static_cast<size_t>(p)] += shift * (1.0 - std::abs(k) / static_cast<double>(taper));
+    }
+    places[q] = stepAt;
+    for (size_t p = 1; p < places.size(); ++p) {
+        if (!(places[p] - places[p - 1] >= kStepMoveShare * (kept[p] - kept[p - 1]))) return {};
+    }
+    return places;
+}
+
+}  // namespace
+
 void SmoothFitter::OntoSteepSteps() {
     // Where the kept rail's felt vertical changes fastest, or its raw
     // vertical stands furthest beyond its felt one (that gap near its
@@ -1101,18 +1144,7 @@ void SmoothFitter::OntoSteepSteps() {
         // The drawn step on a steep slope nearest the onset or the gap within
         // half a felt window, with no vertex on it.
         const double at = forGap ? keptReach.GapAt() : keptVertical.onsetAt;
-        const CurveStep* step = nullptr;
-        for (const CurveStep& drawnStep : drawnSteps) {
-            const double apart = std::abs(drawnStep.at - at);
-            if (!(apart <= 0.5 * kFeltWindow * drawnStep.speed)) continue;
-            const auto j = static_cast<size_t>(std::nearbyint(
-                std::clamp(drawnStep.at / spacing, 0.0, static_cast<double>(loaded.size() - 1))));
-            if (!(Steepness(loaded[j].tangent) > kMissedStepSteepness)) continue;
-            if (std::find(fit.places.begin(), fit.places.end(), drawnStep.at) != fit.places.end()) {
-                continue;
-            }
-            if (step == nullptr || apart < std::abs(step->at - at)) step = &drawnStep;
-        }
+        const CurveStep* step = SteepStepNear(drawnSteps, loaded, spacing, fit.places, at);
         if (step == nullptr) continue;
         const std::vector<double> keptPlaces = fit.places;
         const auto it = std::upper_bound(keptPlaces.begin(), keptPlaces.end(), step->at);
@@ -1120,29 +1152,13 @@ void SmoothFitter::OntoSteepSteps() {
         auto q = static_cast<size_t>(it - keptPlaces.begin()) - 1;
         if (keptPlaces[q + 1] - step->at < step->at - keptPlaces[q]) ++q;
         if (q < 2 || q + 2 >= keptPlaces.size()) continue;
-        const double shift = step->at - keptPlaces[q];
         const double drawnGap = triedGapBound();
         const double onsetBound = triedOnsetBound();
         double least = forGap ? keptReach.Gap() : keptVertical.onset;
         for (const int taper : {1, kStepSideTaper}) {
-            givenPlaces = keptPlaces;
-            for (int k = 1 - taper; k < taper; ++k) {
-                const std::ptrdiff_t p = static_cast<std::ptrdiff_t>(q) + k;
-                if (p < 2 || p + 2 >= static_cast<std::ptrdiff_t>(keptPlaces.size())) continue;
-                givenPlaces[static_cast<size_t>(p)] +=
-                    shift * (1.0 - std::abs(k) / static_cast<double>(taper));
-            }
-            givenPlaces[q] = step->at;
-            bool kept = true;  // every segment keeps its share of its length
-            for (size_t p = 1; p < givenPlaces.size(); ++p) {
-                kept = kept && givenPlaces[p] - givenPlaces[p - 1] >=
-                                   kStepMoveShare * (keptPlaces[p] - keptPlaces[p - 1]);
-            }
+            givenPlaces = TaperedOnto(keptPlaces, q, step->at, taper);
+            if (givenPlaces.empty()) continue;
             RailFit moved;
-            if (!kept) {
-                givenPlaces.clear();
-                continue;
-            }
             if (!refitKeptWay(moved)) continue;
             std::optional<ForcesAlong> movedForces =
                 ForcesAlongOf(loaded, spacing, heartline, moved);
