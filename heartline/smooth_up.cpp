@@ -138,6 +138,64 @@ double DrawnLateralOnset(const std::vector<PathSample>& samples, double spacing,
                             [&](size_t j) { return LateralUnder(samples[j], samples[j].drawnUp); });
 }
 
+namespace {
+
+// The ups of `samples` led towards those of `weighted` by `share` of the
+// lead at each sample. A lead banks the riders before the step, where the force may change on
+// its own (a valley ending where the turn begins): turned sideways by the
+// bank, that change can make the felt lateral force change faster than
+// the drawn track's step ever does. So each stretch of lead is scaled
+// back (by bisection) until its felt lateral onset stays within
+// kLeadOnsetFactor x the drawn track's largest + kLeadOnsetMargin, or no
+// higher than it is without the lead (the stretches before it as scaled).
+// `drawnOnset` is that largest (see DrawnLateralOnset).
+void LeadScaledToOnset(std::vector<PathSample>& samples, const std::vector<PathSample>& weighted,
+                       const std::vector<double>& share, double spacing, double window,
+                       double drawnOnset) {
+    const size_t n = samples.size();
+    // The up of sample j led by `by` times its share.
+    const auto ledUp = [&](size_t j, double by) {
+        const double w = by * share[j];
+        const D3 up = Across((1.0 - w) * samples[j].up + w * weighted[j].up, samples[j].tangent);
+        return Norm(up) > 0.0 ? up : samples[j].up;
+    };
+    const auto onsetOver = [&](size_t lo, size_t hi, const auto& at) {
+        return FeltLateralOnset(samples, spacing, window, lo, hi, at);
+    };
+    std::vector<double> scale(n, 1.0);
+    for (size_t lo = 0; lo < n;) {
+        if (share[lo] == 0.0) {
+            ++lo;
+            continue;
+        }
+        size_t hi = lo;
+        while (hi + 1 < n && share[hi + 1] > 0.0) ++hi;
+        const auto onsetLed = [&](double by) {
+            return onsetOver(lo, hi, [&](size_t j) {
+                return LateralUnder(samples[j], ledUp(j, j >= lo && j <= hi ? by : scale[j]));
+            });
+        };
+        const double bound =
+            std::max(kLeadOnsetFactor * drawnOnset + kLeadOnsetMargin, onsetLed(0.0));
+        double by = 1.0;
+        if (onsetLed(by) > bound) {
+            double low = 0.0;
+            for (int round = 0; round < kLeadScaleRounds; ++round) {
+                const double mid = 0.5 * (low + by);
+                (onsetLed(mid) <= bound ? low : by) = mid;
+            }
+            by = low;
+        }
+        for (size_t j = lo; j <= hi; ++j) scale[j] = by;
+        lo = hi + 1;
+    }
+    for (size_t j = 0; j < n; ++j) {
+        if (share[j] > 0.0) samples[j].up = ledUp(j, scale[j]);
+    }
+}
+
+}  // namespace
+
 void LeadIntoLateralSteps(std::vector<PathSample>& samples, const std::vector<PathSample>& weighted,
                           double spacing, double window, int radius,
                           const std::vector<double>& steps, bool anywhere, double heartline,
@@ -246,53 +304,7 @@ void LeadIntoLateralSteps(std::vector<PathSample>& samples, const std::vector<Pa
         share[j] = inside > 0 ? (anywhere ? 1.0 : lead[j]) : 0.0;
     }
     EaseByRunningMeans(share, r);
-    // The up of sample j led by `by` times its share.
-    const auto ledUp = [&](size_t j, double by) {
-        const double w = by * share[j];
-        const D3 up = Across((1.0 - w) * samples[j].up + w * weighted[j].up, samples[j].tangent);
-        return Norm(up) > 0.0 ? up : samples[j].up;
-    };
-    const auto onsetOver = [&](size_t lo, size_t hi, const auto& at) {
-        return FeltLateralOnset(samples, spacing, window, lo, hi, at);
-    };
-    // A lead banks the riders before the step, where the force may change on
-    // its own (a valley ending where the turn begins): turned sideways by the
-    // bank, that change can make the felt lateral force change faster than
-    // the drawn track's step ever does. So each stretch of lead is scaled
-    // back (by bisection) until its felt lateral onset stays within
-    // kLeadOnsetFactor x the drawn track's largest + kLeadOnsetMargin, or no
-    // higher than it is without the lead (the stretches before it as scaled).
-    // `drawnOnset` is that largest (see DrawnLateralOnset).
-    std::vector<double> scale(n, 1.0);
-    for (size_t lo = 0; lo < n;) {
-        if (share[lo] == 0.0) {
-            ++lo;
-            continue;
-        }
-        size_t hi = lo;
-        while (hi + 1 < n && share[hi + 1] > 0.0) ++hi;
-        const auto onsetLed = [&](double by) {
-            return onsetOver(lo, hi, [&](size_t j) {
-                return LateralUnder(samples[j], ledUp(j, j >= lo && j <= hi ? by : scale[j]));
-            });
-        };
-        const double bound =
-            std::max(kLeadOnsetFactor * drawnOnset + kLeadOnsetMargin, onsetLed(0.0));
-        double by = 1.0;
-        if (onsetLed(by) > bound) {
-            double low = 0.0;
-            for (int round = 0; round < kLeadScaleRounds; ++round) {
-                const double mid = 0.5 * (low + by);
-                (onsetLed(mid) <= bound ? low : by) = mid;
-            }
-            by = low;
-        }
-        for (size_t j = lo; j <= hi; ++j) scale[j] = by;
-        lo = hi + 1;
-    }
-    for (size_t j = 0; j < n; ++j) {
-        if (share[j] > 0.0) samples[j].up = ledUp(j, scale[j]);
-    }
+    LeadScaledToOnset(samples, weighted, share, spacing, window, drawnOnset);
 }
 
 void EaseBankAtSteps(std::vector<PathSample>& samples, double spacing, double window,
