@@ -1068,17 +1068,13 @@ namespace {
 const CurveStep* SteepStepNear(const std::vector<CurveStep>& drawnSteps,
                                const std::vector<PathSample>& loaded, double spacing,
                                const std::vector<double>& places, double at) {
-    const CurveStep* step = nullptr;
-    for (const CurveStep& drawnStep : drawnSteps) {
-        const double apart = std::abs(drawnStep.at - at);
-        if (!(apart <= 0.5 * kFeltWindow * drawnStep.speed)) continue;
+    return NearestStepWhere(drawnSteps, {}, at, [&](const CurveStep& drawnStep, double apart) {
+        if (!(apart <= 0.5 * kFeltWindow * drawnStep.speed)) return false;
         const auto j = static_cast<size_t>(std::nearbyint(
             std::clamp(drawnStep.at / spacing, 0.0, static_cast<double>(loaded.size() - 1))));
-        if (!(Steepness(loaded[j].tangent) > kMissedStepSteepness)) continue;
-        if (std::find(places.begin(), places.end(), drawnStep.at) != places.end()) continue;
-        if (step == nullptr || apart < std::abs(step->at - at)) step = &drawnStep;
-    }
-    return step;
+        return Steepness(loaded[j].tangent) > kMissedStepSteepness &&
+               std::find(places.begin(), places.end(), drawnStep.at) == places.end();
+    });
 }
 
 // `kept`'s vertex q moved onto `stepAt`, its neighbours within `taper`
@@ -1482,26 +1478,6 @@ const CurveStep* StepBesideEnds(const std::vector<CurveStep>& steps,
     return step;
 }
 
-// The drawn step (of `steps` or `missedSteps`) nearest `at`, within half a
-// felt window of it, at none of the places `movedTo`; null where none is.
-const CurveStep* NearestStepApart(const std::vector<CurveStep>& steps,
-                                  const std::vector<CurveStep>& missedSteps, double at,
-                                  const std::vector<double>& movedTo) {
-    const CurveStep* nearest = nullptr;
-    for (const std::vector<CurveStep>* list :
-         std::array<const std::vector<CurveStep>*, 2>{&steps, &missedSteps}) {
-        for (const CurveStep& drawnStep : *list) {
-            const double apart = std::abs(drawnStep.at - at);
-            if (apart <= 0.5 * kFeltWindow * drawnStep.speed &&
-                std::find(movedTo.begin(), movedTo.end(), drawnStep.at) == movedTo.end() &&
-                (nearest == nullptr || apart < std::abs(nearest->at - at))) {
-                nearest = &drawnStep;
-            }
-        }
-    }
-    return nearest;
-}
-
 }  // namespace
 
 void SmoothFitter::OntoStepsBesideEnds() {
@@ -1602,7 +1578,11 @@ void SmoothFitter::OntoStepsBesideEnds() {
             const double next = movedLateral.Gap() >= movedReading.reach.Gap()
                                     ? movedLateral.rawAt
                                     : movedReading.reach.GapAt();
-            const CurveStep* nextStep = NearestStepApart(steps, missedSteps, next, movedTo);
+            const CurveStep* nextStep = NearestStepWhere(
+                steps, missedSteps, next, [&](const CurveStep& drawnStep, double apart) {
+                    return apart <= 0.5 * kFeltWindow * drawnStep.speed &&
+                           std::find(movedTo.begin(), movedTo.end(), drawnStep.at) == movedTo.end();
+                });
             if (nextStep == nullptr) break;
             // The vertices either side of it moved onto its ramp's ends (see
             // StepRampReach), where they keep their order and neither is the

@@ -603,16 +603,8 @@ size_t NearestPlace(const std::vector<double>& places, double s) {
 
 const CurveStep* NearestStep(const std::vector<CurveStep>& steps,
                              const std::vector<CurveStep>& missed, double s, double reach) {
-    const CurveStep* nearest = nullptr;
-    for (const std::vector<CurveStep>* list : {&steps, &missed}) {
-        for (const CurveStep& step : *list) {
-            const double apart = std::abs(step.at - s);
-            if (apart <= reach && (nearest == nullptr || apart < std::abs(nearest->at - s))) {
-                nearest = &step;
-            }
-        }
-    }
-    return nearest;
+    return NearestStepWhere(steps, missed, s,
+                            [reach](const CurveStep&, double apart) { return apart <= reach; });
 }
 
 std::vector<double> StepsToLeadInto(const std::vector<PathSample>& loaded,

@@ -3,6 +3,7 @@
 // fit lets the hearts stray, jolts or wobbles.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <utility>
 #include <vector>
@@ -82,6 +83,25 @@ std::vector<CurveStep> CurveSteps(const PathWalk& walk, const std::vector<PathSa
 // The index of the vertex of `places` nearest arc length s (the first of two
 // as near).
 size_t NearestPlace(const std::vector<double>& places, double s);
+
+// The curvature step of `steps` or `missed` nearest arc length s among those
+// `accepts(step, apart)` takes, `apart` being its distance from s (the first
+// of two as near); null where none is.
+template <typename Accepts>
+const CurveStep* NearestStepWhere(const std::vector<CurveStep>& steps,
+                                  const std::vector<CurveStep>& missed, double s,
+                                  const Accepts& accepts) {
+    const CurveStep* nearest = nullptr;
+    for (const std::vector<CurveStep>* list : {&steps, &missed}) {
+        for (const CurveStep& step : *list) {
+            const double apart = std::abs(step.at - s);
+            if (accepts(step, apart) && (nearest == nullptr || apart < std::abs(nearest->at - s))) {
+                nearest = &step;
+            }
+        }
+    }
+    return nearest;
+}
 
 // The curvature step of `steps` or `missed` nearest arc length s, within
 // `reach` metres of it; null where none is.
