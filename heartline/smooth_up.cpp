@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <deque>
 #include <limits>
+#include <optional>
 #include <utility>
 
 #include "heartline/sampling.h"
@@ -422,89 +423,154 @@ void LimitRollRate(std::vector<PathSample>& samples, double heartline, double cu
     }
 }
 
+namespace {
+
+// The felt window around each sample, and the means of a summed series over
+// it (sums[j] is the sum of the first j samples' values).
+struct FeltWindows {
+    const std::vector<PathSample>& samples;
+    double spacing, window;
+    // The first and last sample of the felt window around sample j.
+    std::pair<size_t, size_t> Of(size_t j) const {
+        const size_t n = samples.size();
+        const auto half =
+            static_cast<size_t>(std::nearbyint(0.5 * window * samples[j].speed / spacing));
+        return {j > half ? j - half : 0, std::min(n - 1, j + half)};
+    }
+    static double MeanOf(const std::vector<double>& summed, std::pair<size_t, size_t> w) {
+        return (summed[w.second + 1] - summed[w.first]) /
+               static_cast<double>(w.second - w.first + 1);
+    }
+    static double SizeOf(const std::vector<double>& summed, std::pair<size_t, size_t> w) {
+        return std::abs(summed[w.second + 1] - summed[w.first]) /
+               static_cast<double>(w.second - w.first + 1);
+    }
+};
+
+// The running sums of `measure(sample, up)` under the drawn up and under the
+// chosen one, so that their averages over a felt window are differences.
+struct SummedUnderUps {
+    std::vector<double> drawn, chosen;
+};
+template <typename Measure>
+SummedUnderUps SumUnderUps(const std::vector<PathSample>& samples, const Measure& measure) {
+    const size_t n = samples.size();
+    SummedUnderUps sums{std::vector<double>(n + 1, 0.0), std::vector<double>(n + 1, 0.0)};
+    for (size_t j = 0; j < n; ++j) {
+        sums.drawn[j + 1] = sums.drawn[j] + measure(samples[j], samples[j].drawnUp);
+        sums.chosen[j + 1] = sums.chosen[j] + measure(samples[j], samples[j].up);
+    }
+    return sums;
+}
+
+// The felt vertical force under an up (no force where there is no up).
+double VerticalUnder(const PathSample& sample, const D3& up) {
+    return Norm(up) > 0.0 ? Dot(sample.feltAcross, up) : 0.0;
+}
+
+// What the cap holds the chosen ups to: the drawn track's largest felt
+// lateral less `below`, and its lowest felt vertical less
+// kCapVerticalMargin; and per sample, the count of the windows around it
+// whose chosen lateral or vertical the riders feel past those (none: the
+// cap leaves the sample alone).
+struct CapBounds {
+    double largest = 0.0, lowest = 0.0;
+    std::vector<int> over;
+};
+// The cap's bounds, or none where no window passes them.
+std::optional<CapBounds> CapBoundsOf(const std::vector<PathSample>& samples,
+                                     const FeltWindows& windows, double below) {
+    const size_t n = samples.size();
+    const SummedUnderUps lateral = SumUnderUps(samples, LateralUnder);
+    const SummedUnderUps vertical = SumUnderUps(samples, VerticalUnder);
+    CapBounds b;
+    for (size_t j = 0; j < n; ++j) {
+        b.largest = std::max(b.largest, FeltWindows::SizeOf(lateral.drawn, windows.Of(j)));
+    }
+    b.largest -= below;
+    // The felt vertical signed: the drawn track's lowest is the floor.
+    b.lowest = std::numeric_limits<double>::infinity();
+    for (size_t j = 0; j < n; ++j) {
+        b.lowest = std::min(b.lowest, FeltWindows::MeanOf(vertical.drawn, windows.Of(j)));
+    }
+    b.lowest -= kCapVerticalMargin;
+    // Counted through a difference array.
+    b.over.assign(n + 1, 0);
+    bool passed = false;
+    for (size_t j = 0; j < n; ++j) {
+        const auto w = windows.Of(j);
+        if (!(FeltWindows::SizeOf(lateral.chosen, w) > b.largest + kCapFeltMargin) &&
+            !(FeltWindows::MeanOf(vertical.chosen, w) < b.lowest)) {
+            continue;
+        }
+        ++b.over[w.first];
+        --b.over[w.second + 1];
+        passed = true;
+    }
+    if (!passed) return std::nullopt;
+    for (size_t j = 1; j <= n; ++j) b.over[j] += b.over[j - 1];
+    return b;
+}
+
+// The least turn (radians, about the tangent) that brings `up` at sample j
+// within the cap's bounds: the felt force's share across the up is
+// |felt| x sin(angle between them), along it |felt| x cos(angle).
+double CapTurnNeeded(const PathSample& sample, const D3& up, int over, const CapBounds& b) {
+    const double felt = Norm(sample.feltAcross);
+    // Riders the chosen up tips away from a force that presses them
+    // into their seats on the drawn track are not in airtime.
+    if (over == 0 ||
+        (!(Dot(up, sample.feltAcross) > 0.0) && !(Dot(sample.drawnUp, sample.feltAcross) > 0.0))) {
+        return 0.0;
+    }
+    const D3& t = sample.tangent;
+    const double angle =
+        portable::atan2(Dot(Cross(up, sample.feltAcross), t), Dot(up, sample.feltAcross));
+    const double cosine = std::clamp(b.lowest / felt, -1.0, 1.0);
+    double room = portable::atan2(std::sqrt(1.0 - cosine * cosine), cosine);
+    if (felt > b.largest) {
+        const double sine = b.largest / felt;
+        room = std::min(room, portable::atan2(sine, std::sqrt(1.0 - sine * sine)));
+    }
+    const double excess = std::max(std::abs(angle) - room, 0.0);
+    return angle < 0.0 ? -excess : excess;
+}
+
+// Each sample's turn widened to the largest (by size) within three times
+// `r` samples, then eased by three running means of r, so that the eased
+// turn still reaches the peak.
+std::vector<double> WidenedAndEased(const std::vector<double>& turn, size_t r) {
+    const size_t n = turn.size();
+    std::vector<double> wide(n, 0.0);
+    std::deque<size_t> falling;  // indices of falling |turn| within reach
+    const size_t reach = 3 * r;
+    for (size_t j = 0; j < n + reach; ++j) {
+        if (j < n) {
+            while (!falling.empty() && std::abs(turn[falling.back()]) <= std::abs(turn[j])) {
+                falling.pop_back();
+            }
+            falling.push_back(j);
+        }
+        if (j < reach) continue;
+        const size_t centre = j - reach;
+        while (falling.front() + reach < centre) falling.pop_front();
+        wide[centre] = turn[falling.front()];
+    }
+    EaseByRunningMeans(wide, r);
+    return wide;
+}
+
+}  // namespace
+
 void CapFeltLateral(std::vector<PathSample>& samples, double spacing, double window, int easeRadius,
                     double below) {
     const size_t n = samples.size();
     if (n < 3 || !(spacing > 0.0)) return;
-    // The felt lateral under the drawn up and under the chosen one, summed
-    // so that their averages over the felt window are differences.
-    std::vector<double> sums(n + 1, 0.0), chosenSums(n + 1, 0.0);
-    const auto lateral = [](const PathSample& sample, const D3& up) {
-        return Norm(up) > 0.0 ? Dot(sample.feltAcross, Cross(sample.tangent, up)) : 0.0;
-    };
-    for (size_t j = 0; j < n; ++j) {
-        sums[j + 1] = sums[j] + lateral(samples[j], samples[j].drawnUp);
-        chosenSums[j + 1] = chosenSums[j] + lateral(samples[j], samples[j].up);
-    }
-    // The first and last sample of the felt window around sample j.
-    const auto windowOf = [&](size_t j) {
-        const auto half =
-            static_cast<size_t>(std::nearbyint(0.5 * window * samples[j].speed / spacing));
-        return std::pair<size_t, size_t>{j > half ? j - half : 0, std::min(n - 1, j + half)};
-    };
-    const auto averaged = [](const std::vector<double>& summed, std::pair<size_t, size_t> w) {
-        return std::abs(summed[w.second + 1] - summed[w.first]) /
-               static_cast<double>(w.second - w.first + 1);
-    };
-    double largest = 0.0;
-    for (size_t j = 0; j < n; ++j) largest = std::max(largest, averaged(sums, windowOf(j)));
-    largest -= below;
-    // The same for the felt vertical, signed: the drawn track's lowest, less
-    // kCapVerticalMargin, is the floor.
-    std::vector<double> verticalSums(n + 1, 0.0), chosenVerticalSums(n + 1, 0.0);
-    const auto vertical = [](const PathSample& sample, const D3& up) {
-        return Norm(up) > 0.0 ? Dot(sample.feltAcross, up) : 0.0;
-    };
-    for (size_t j = 0; j < n; ++j) {
-        verticalSums[j + 1] = verticalSums[j] + vertical(samples[j], samples[j].drawnUp);
-        chosenVerticalSums[j + 1] = chosenVerticalSums[j] + vertical(samples[j], samples[j].up);
-    }
-    const auto meanOf = [](const std::vector<double>& summed, std::pair<size_t, size_t> w) {
-        return (summed[w.second + 1] - summed[w.first]) /
-               static_cast<double>(w.second - w.first + 1);
-    };
-    double lowest = std::numeric_limits<double>::infinity();
-    for (size_t j = 0; j < n; ++j) lowest = std::min(lowest, meanOf(verticalSums, windowOf(j)));
-    lowest -= kCapVerticalMargin;
-    // The samples of the windows whose chosen lateral the riders feel past
-    // the bound (counted through a difference array).
-    std::vector<int> over(n + 1, 0);
-    bool passed = false;
-    for (size_t j = 0; j < n; ++j) {
-        const auto w = windowOf(j);
-        if (!(averaged(chosenSums, w) > largest + kCapFeltMargin) &&
-            !(meanOf(chosenVerticalSums, w) < lowest)) {
-            continue;
-        }
-        ++over[w.first];
-        --over[w.second + 1];
-        passed = true;
-    }
-    if (!passed) return;
-    for (size_t j = 1; j <= n; ++j) over[j] += over[j - 1];
-    // The least turn that brings an up's lateral within the bound: the felt
-    // force's share across the up is |felt| x sin(angle between them).
+    const std::optional<CapBounds> bounds =
+        CapBoundsOf(samples, FeltWindows{samples, spacing, window}, below);
+    if (!bounds) return;
     const auto needed = [&](size_t j, const D3& up) {
-        const PathSample& sample = samples[j];
-        const double felt = Norm(sample.feltAcross);
-        // Riders the chosen up tips away from a force that presses them
-        // into their seats on the drawn track are not in airtime.
-        if (over[j] == 0 || (!(Dot(up, sample.feltAcross) > 0.0) &&
-                             !(Dot(sample.drawnUp, sample.feltAcross) > 0.0))) {
-            return 0.0;
-        }
-        const D3& t = sample.tangent;
-        const double angle =
-            portable::atan2(Dot(Cross(up, sample.feltAcross), t), Dot(up, sample.feltAcross));
-        // The felt force's share along the up is |felt| x cos(angle).
-        const double cosine = std::clamp(lowest / felt, -1.0, 1.0);
-        double room = portable::atan2(std::sqrt(1.0 - cosine * cosine), cosine);
-        if (felt > largest) {
-            const double sine = largest / felt;
-            room = std::min(room, portable::atan2(sine, std::sqrt(1.0 - sine * sine)));
-        }
-        const double excess = std::max(std::abs(angle) - room, 0.0);
-        return angle < 0.0 ? -excess : excess;
+        return CapTurnNeeded(samples[j], up, bounds->over[j], *bounds);
     };
     std::vector<double> turn(n, 0.0);
     bool capped = false;
@@ -514,26 +580,7 @@ void CapFeltLateral(std::vector<PathSample>& samples, double spacing, double win
     }
     if (!capped) return;
     const auto r = static_cast<size_t>(std::max(easeRadius, 0));
-    if (r > 0) {
-        // Each sample takes the largest turn within the means' reach.
-        std::vector<double> wide(n, 0.0);
-        std::deque<size_t> window3;  // indices of falling |turn| within reach
-        const size_t reach = 3 * r;
-        for (size_t j = 0; j < n + reach; ++j) {
-            if (j < n) {
-                while (!window3.empty() && std::abs(turn[window3.back()]) <= std::abs(turn[j])) {
-                    window3.pop_back();
-                }
-                window3.push_back(j);
-            }
-            if (j < reach) continue;
-            const size_t centre = j - reach;
-            while (window3.front() + reach < centre) window3.pop_front();
-            wide[centre] = turn[window3.front()];
-        }
-        EaseByRunningMeans(wide, r);
-        turn = std::move(wide);
-    }
+    if (r > 0) turn = WidenedAndEased(turn, r);
     for (size_t j = 0; j < n; ++j) {
         PathSample& sample = samples[j];
         if (turn[j] == 0.0 || Norm(sample.up) == 0.0) continue;
@@ -597,118 +644,148 @@ void SetRailTangents(std::vector<PathSample>& samples, double heartline) {
     }
 }
 
+namespace {
+
+// The share of a rail tangent in the level plane.
+double LevelShare(const D3& t) {
+    return portable::hypot(t.x, t.z) / std::max(Norm(t), 1e-300);
+}
+
+// The sample nearest to arc length s.
+size_t NearestSample(const std::vector<PathSample>& samples, double spacing, double s) {
+    return static_cast<size_t>(std::clamp(std::nearbyint(s / spacing), 0.0,
+                                          static_cast<double>(samples.size() - 1)));
+}
+
+// Where the rail crosses the vertical in a loop's plane.
+struct VerticalCrossing {
+    double s = 0.0;      // arc length where its share in that plane passes zero
+    double rate = 0.0;   // the rate (per metre) at which it passes
+    double slope = 0.0;  // the rail's sideways share there
+    D3 side;             // the unit across the plane
+};
+
+// The crossing in the steep stretch of samples j to end - 1, entered from
+// sample j - 1: where the tangent's share in the plane it entered with passes
+// zero. None where it does not pass, or cannot be placed or timed.
+std::optional<VerticalCrossing> CrossingIn(const std::vector<PathSample>& samples, double spacing,
+                                           size_t j, size_t end) {
+    const D3 entry = samples[j - 1].railTangent;
+    const D3 forward = Unit(D3{entry.x, 0.0, entry.z});
+    const auto inPlane = [&](size_t k) {
+        return Dot(samples[k].railTangent, forward) / Norm(samples[k].railTangent);
+    };
+    size_t cross = j;
+    while (cross < end && inPlane(cross) > 0.0) ++cross;
+    if (cross == end || Norm(forward) == 0.0) return std::nullopt;
+    const double a0 = inPlane(cross - 1), a1 = inPlane(cross);
+    VerticalCrossing c;
+    c.s = samples[cross - 1].s + spacing * a0 / (a0 - a1);
+    // A rail tangent of zero length (two samples on one point of a
+    // degenerate track) has no share in any plane: no crossing there.
+    if (!std::isfinite(c.s)) return std::nullopt;
+    // The rate at which the in-plane share passes zero, over a baseline of
+    // kCrossingBaseline to either side: right at the vertical the rail's
+    // tangent is taken from few and close points.
+    const size_t before = NearestSample(samples, spacing, c.s - kCrossingBaseline);
+    const size_t after = NearestSample(samples, spacing, c.s + kCrossingBaseline);
+    if (!(after > before)) return std::nullopt;
+    c.rate = (inPlane(before) - inPlane(after)) / (samples[after].s - samples[before].s);
+    c.side = Unit(Cross(forward, D3{0.0, 1.0, 0.0}));
+    c.slope = Dot(samples[cross].railTangent, c.side) / Norm(samples[cross].railTangent);
+    return c;
+}
+
+// The riders' lean about a crossing: the rail moved sideways along the bump
+// y(u) = A u (1 - u^2)^3, u running from -1 to 1 over the lean's width.
+struct LeanBump {
+    double s0, width, amount, heartline;
+    D3 side;
+    double UAt(const PathSample& sample) const { return (sample.s - s0) / width; }
+    // The sample's up leaned by `part` of the bump (its own beyond the lean,
+    // or where the leaned up would vanish).
+    D3 UpAt(const PathSample& sample, double part) const {
+        const double u = UAt(sample);
+        if (!(std::abs(u) < 1.0)) return sample.up;
+        const double w = 1.0 - u * u;
+        const double y = part * amount * u * w * w * w;
+        const D3 moved = Across(sample.up - (y / heartline) * side, sample.tangent);
+        return Norm(moved) > 0.0 ? moved : sample.up;
+    }
+};
+
+// The lean that gives the rail the sideways share kCrossingSlope at the
+// crossing, no larger than kLargestLean.
+LeanBump LeanAbout(const VerticalCrossing& c, double heartline) {
+    const double width = kLeanWidth * kCrossingSlope / c.rate;
+    double amount = (c.slope < 0.0 ? -1.0 : 1.0) * (kCrossingSlope - std::abs(c.slope)) * width;
+    // The largest lean, at |u| = 1 / sqrt 7, is 0.238 A / h.
+    const double lean = 0.238 * std::abs(amount) / std::abs(heartline);
+    if (lean > kLargestLean) amount *= kLargestLean / lean;
+    return {c.s, width, amount, heartline, c.side};
+}
+
+// The lean scaled back (by bisection) until the felt lateral onset over the
+// samples whose felt lateral it changes (a felt window beyond its ends)
+// stays within `onsetBound`, or no higher than without the lean.
+void HoldLeanToOnset(const std::vector<PathSample>& samples, double spacing, double window,
+                     double onsetBound, LeanBump& bump) {
+    const size_t n = samples.size();
+    const size_t first = NearestSample(samples, spacing, bump.s0 - bump.width);
+    const size_t last = NearestSample(samples, spacing, bump.s0 + bump.width);
+    const auto far = static_cast<size_t>(std::ceil(window * samples[last].speed / spacing));
+    const size_t lo = first > far ? first - far : 0, hi = std::min(n - 1, last + far);
+    const auto onsetLeaned = [&](double part) {
+        return FeltLateralOnset(samples, spacing, window, lo, hi, [&](size_t k) {
+            return LateralUnder(samples[k], bump.UpAt(samples[k], part));
+        });
+    };
+    const double bound = std::max(onsetBound, onsetLeaned(0.0));
+    if (!(onsetLeaned(1.0) > bound)) return;
+    double low = 0.0, high = 1.0;
+    for (int round = 0; round < kLeadScaleRounds; ++round) {
+        const double mid = 0.5 * (low + high);
+        (onsetLeaned(mid) <= bound ? low : high) = mid;
+    }
+    bump.amount *= low;
+}
+
+}  // namespace
+
 bool LeanThroughVertical(std::vector<PathSample>& samples, double heartline, double spacing,
                          double window, double onsetBound) {
     const size_t n = samples.size();
     bool leaned = false;
     if (n < 3 || !(std::abs(heartline) > 0.0)) return leaned;
-    const D3 vertical{0.0, 1.0, 0.0};
     size_t j = 0;
     while (j < n) {
-        const auto share = [&](size_t k) {
-            const D3& t = samples[k].railTangent;
-            return portable::hypot(t.x, t.z) / std::max(Norm(t), 1e-300);
-        };
-        if (!(share(j) < kSteepLow) || j == 0) {
+        if (!(LevelShare(samples[j].railTangent) < kSteepLow) || j == 0) {
             ++j;
             continue;
         }
-        // The stretch below kSteepLow, entered at j: a crossing where the
-        // tangent's share in the plane it entered with passes zero.
-        const D3 entry = samples[j - 1].railTangent;
-        const D3 forward = Unit(D3{entry.x, 0.0, entry.z});
+        // The stretch below kSteepLow, entered at j.
         size_t end = j;
-        while (end < n && share(end) < kSteepLow) ++end;
-        const auto inPlane = [&](size_t k) {
-            return Dot(samples[k].railTangent, forward) / Norm(samples[k].railTangent);
-        };
-        size_t cross = j;
-        while (cross < end && inPlane(cross) > 0.0) ++cross;
-        if (cross == end || Norm(forward) == 0.0) {
-            j = end;
-            continue;
-        }
-        const double a0 = inPlane(cross - 1), a1 = inPlane(cross);
-        const double s0 = samples[cross - 1].s + spacing * a0 / (a0 - a1);
-        // A rail tangent of zero length (two samples on one point of a
-        // degenerate track) has no share in any plane: no crossing there.
-        if (!std::isfinite(s0)) {
-            j = end;
-            continue;
-        }
-        // The rate at which the in-plane share passes zero, over a baseline
-        // of kCrossingBaseline to either side: right at the vertical the
-        // rail's tangent is taken from few and close points.
-        const auto near = [&](double s) {
-            return static_cast<size_t>(
-                std::clamp(std::nearbyint(s / spacing), 0.0, static_cast<double>(n - 1)));
-        };
-        const size_t before = near(s0 - kCrossingBaseline), after = near(s0 + kCrossingBaseline);
-        if (!(after > before)) {
-            j = end;
-            continue;
-        }
-        const double rate =
-            (inPlane(before) - inPlane(after)) / (samples[after].s - samples[before].s);
-        const D3 side = Unit(Cross(forward, vertical));
-        const double c0 = Dot(samples[cross].railTangent, side) / Norm(samples[cross].railTangent);
-        if (rate > 0.0 && std::abs(c0) < kCrossingSlope) {
-            const double width = kLeanWidth * kCrossingSlope / rate;
-            double amount = (c0 < 0.0 ? -1.0 : 1.0) * (kCrossingSlope - std::abs(c0)) * width;
-            // The largest lean, at |u| = 1 / sqrt 7, is 0.238 A / h.
-            const double lean = 0.238 * std::abs(amount) / std::abs(heartline);
-            if (lean > kLargestLean) amount *= kLargestLean / lean;
-            // Held, the lean is scaled back (by bisection) until the felt
-            // lateral onset over the samples whose felt lateral it changes
-            // (a felt window beyond its ends) stays within the bound, or no
-            // higher than without the lean.
-            if (std::isfinite(onsetBound)) {
-                const size_t first = near(s0 - width), last = near(s0 + width);
-                const auto far =
-                    static_cast<size_t>(std::ceil(window * samples[last].speed / spacing));
-                const size_t lo = first > far ? first - far : 0, hi = std::min(n - 1, last + far);
-                const auto leanedUp = [&](size_t k, double part) {
-                    const PathSample& sample = samples[k];
-                    const double u = (sample.s - s0) / width;
-                    if (!(std::abs(u) < 1.0)) return sample.up;
-                    const double w = 1.0 - u * u;
-                    const double y = part * amount * u * w * w * w;
-                    const D3 moved = Across(sample.up - (y / heartline) * side, sample.tangent);
-                    return Norm(moved) > 0.0 ? moved : sample.up;
-                };
-                const auto onsetLeaned = [&](double part) {
-                    return FeltLateralOnset(samples, spacing, window, lo, hi, [&](size_t k) {
-                        return LateralUnder(samples[k], leanedUp(k, part));
-                    });
-                };
-                const double bound = std::max(onsetBound, onsetLeaned(0.0));
-                if (onsetLeaned(1.0) > bound) {
-                    double low = 0.0, high = 1.0;
-                    for (int round = 0; round < kLeadScaleRounds; ++round) {
-                        const double mid = 0.5 * (low + high);
-                        (onsetLeaned(mid) <= bound ? low : high) = mid;
-                    }
-                    amount *= low;
-                }
-            }
-            // The rail's sideways share at the crossing; the in-plane share
-            // runs from it to minus it, and the frame through the middle half
-            // of its turn, over 2 x that share / rate metres.
-            const double reached = std::abs(c0 + amount / width);
-            const bool flips = 2.0 * reached / rate < kFlipShare * kLeanSegmentShare * width;
-            for (PathSample& sample : samples) {
-                const double u = (sample.s - s0) / width;
-                if (!(std::abs(u) < 1.0)) continue;
-                const double w = 1.0 - u * u;
-                const double y = amount * u * w * w * w;
-                const D3 moved = Across(sample.up - (y / heartline) * side, sample.tangent);
-                if (Norm(moved) > 0.0) sample.up = moved;
-                sample.leanWidth = width;
-                sample.flipAt = flips ? s0 : -1.0;
-            }
-            leaned = true;
-        }
+        while (end < n && LevelShare(samples[end].railTangent) < kSteepLow) ++end;
+        const std::optional<VerticalCrossing> crossing = CrossingIn(samples, spacing, j, end);
         j = end;
+        if (!crossing || !(crossing->rate > 0.0 && std::abs(crossing->slope) < kCrossingSlope)) {
+            continue;
+        }
+        LeanBump bump = LeanAbout(*crossing, heartline);
+        if (std::isfinite(onsetBound)) HoldLeanToOnset(samples, spacing, window, onsetBound, bump);
+        // The rail's sideways share at the crossing; the in-plane share
+        // runs from it to minus it, and the frame through the middle half
+        // of its turn, over 2 x that share / rate metres.
+        const double reached = std::abs(crossing->slope + bump.amount / bump.width);
+        const bool flips =
+            2.0 * reached / crossing->rate < kFlipShare * kLeanSegmentShare * bump.width;
+        for (PathSample& sample : samples) {
+            if (!(std::abs(bump.UAt(sample)) < 1.0)) continue;
+            sample.up = bump.UpAt(sample, 1.0);
+            sample.leanWidth = bump.width;
+            sample.flipAt = flips ? bump.s0 : -1.0;
+        }
+        leaned = true;
     }
     return leaned;
 }
