@@ -710,6 +710,18 @@ class SmoothFitter {
     void HoldCurveAtGentleSteps();
     // Vertices beside the track's ends moved onto the curvature steps there.
     void OntoStepsBesideEnds();
+    // The rail refitted the kept way at `places` (see OntoStepsBesideEnds),
+    // kept where it rides better than the kept one, whose gap is `keptGap`
+    // (the drawn track's lateral one `drawnGap`) and vertical reach
+    // `keptReach`: whether it was kept, its gap and the place of its wider
+    // raw gap. None where the refit was not made.
+    struct MovedBesideEnds {
+        bool taken = false;
+        double gap = 0.0, gapAt = 0.0;
+    };
+    std::optional<MovedBesideEnds> tryBesideEnds(const std::vector<double>& places,
+                                                 double keptGap, double drawnGap,
+                                                 const VerticalReach& keptReach);
     // The heart's curvature held at the track's ends too.
     void HoldEndCurvature();
     // The end vertices' rolls turned where a level end dips.

@@ -1478,6 +1478,33 @@ const CurveStep* StepBesideEnds(const std::vector<CurveStep>& steps,
     return step;
 }
 
+// The vertices either side of the drawn step nearest `gapAt` (within half a
+// felt window of it, not yet in `movedTo`) moved onto its ramp's ends (see
+// StepRampReach), where they keep their order and neither is vertex q nor
+// sits on the step; whether they moved (the step then joins `movedTo`).
+bool OntoNextStepRamp(const std::vector<CurveStep>& steps,
+                      const std::vector<CurveStep>& missedSteps, double gapAt, size_t q,
+                      std::vector<double>& places, std::vector<double>& movedTo) {
+    const CurveStep* nextStep = NearestStepWhere(
+        steps, missedSteps, gapAt, [&](const CurveStep& drawnStep, double apart) {
+            return apart <= 0.5 * kFeltWindow * drawnStep.speed &&
+                   std::find(movedTo.begin(), movedTo.end(), drawnStep.at) == movedTo.end();
+        });
+    if (nextStep == nullptr) return false;
+    const auto after = std::upper_bound(places.begin(), places.end(), nextStep->at);
+    const auto u = static_cast<size_t>(after - places.begin());
+    const double reach = StepRampReach(*nextStep);
+    if (u < 2 || u + 1 >= places.size() || places[u - 1] == nextStep->at ||
+        !(nextStep->at - reach > places[u - 2]) || !(nextStep->at + reach < places[u + 1]) ||
+        u - 1 == q || u == q) {
+        return false;
+    }
+    places[u - 1] = nextStep->at - reach;
+    places[u] = nextStep->at + reach;
+    movedTo.push_back(nextStep->at);
+    return true;
+}
+
 }  // namespace
 
 void SmoothFitter::OntoStepsBesideEnds() {
@@ -1531,7 +1558,8 @@ void SmoothFitter::OntoStepsBesideEnds() {
         const CurveStep* step = StepBesideEnds(steps, missedSteps, fit.places, gapsAt, q);
         // The places tried: that vertex moved onto the step, then, where the
         // moved rail's gap still stands beyond its tolerance, the next step's
-        // ramp ends too (see below); the steps moved onto, in `movedTo`.
+        // ramp ends too (see OntoNextStepRamp); the steps moved onto, in
+        // `movedTo`.
         std::vector<double> places, movedTo;
         if (step != nullptr) {
             places = fit.places;
@@ -1539,68 +1567,52 @@ void SmoothFitter::OntoStepsBesideEnds() {
             movedTo.push_back(step->at);
         }
         for (int move = 0; move < 2 && !places.empty(); ++move) {
-            RailFit moved;
-            givenPlaces = places;
-            if (!refitKeptWay(moved)) break;
-            std::optional<ForcesAlong> movedForces =
-                ForcesAlongOf(loaded, spacing, heartline, moved);
-            const VerticalReading movedReading = VerticalOver(*movedForces);
-            const FeltLateral movedLateral = FeltLateralOver(movedForces->along);
-            const double movedGap = std::max(movedLateral.Gap(), movedReading.reach.Gap());
-            const FeltVertical keptVertical = keptVerticalReading().felt;
-            const FeltVertical& movedVertical = movedReading.felt;
-            const double verticalBound =
-                kOnsetBoundFactor * DrawnFeltVerticalOnset(loaded, spacing) + kOnsetTryMargin;
-            const double onsetBound = triedOnsetBound();
-            bool taken = false;
-            if (movedGap < keptGap && movedGap <= drawnGap + kGapTolerance &&
-                movedVertical.lowest >= keptVertical.lowest - kStepRollFelt &&
-                movedReading.reach.feltTop <= keptReach.feltTop + kStepRollFelt &&
-                (movedVertical.onset <= keptVertical.onset + kStepRollOnsetNoise ||
-                 movedVertical.onset <= verticalBound)) {
-                keepReadIf(moved, &movedForces, &movedReading,
-                           [&](const FeltLateral& kept, const FeltLateral& ride) {
-                               const double largest =
-                                   keptGap > drawnGap + kGapTolerance &&
-                                           ride.largest <=
-                                               drawnFeltLateral().largest - kDrawnLargestMargin
-                                       ? kStepGapTrade
-                                       : kStepRollFelt;
-                               taken = ride.largest <= kept.largest + largest &&
-                                       ride.squares <= kept.squares &&
-                                       (ride.onset <= kept.onset || ride.onset <= onsetBound);
-                               return taken;
-                           });
-            }
-            if (taken || !(movedGap > drawnGap + kGapTolerance)) break;
-            // The next step: the one nearest the moved rail's gap, within
-            // half a felt window of it, not yet moved onto.
-            const double next = movedLateral.Gap() >= movedReading.reach.Gap()
-                                    ? movedLateral.rawAt
-                                    : movedReading.reach.GapAt();
-            const CurveStep* nextStep = NearestStepWhere(
-                steps, missedSteps, next, [&](const CurveStep& drawnStep, double apart) {
-                    return apart <= 0.5 * kFeltWindow * drawnStep.speed &&
-                           std::find(movedTo.begin(), movedTo.end(), drawnStep.at) == movedTo.end();
-                });
-            if (nextStep == nullptr) break;
-            // The vertices either side of it moved onto its ramp's ends (see
-            // StepRampReach), where they keep their order and neither is the
-            // one moved above nor sits on the step.
-            const auto after = std::upper_bound(places.begin(), places.end(), nextStep->at);
-            const auto u = static_cast<size_t>(after - places.begin());
-            const double reach = StepRampReach(*nextStep);
-            if (u < 2 || u + 1 >= places.size() || places[u - 1] == nextStep->at ||
-                !(nextStep->at - reach > places[u - 2]) ||
-                !(nextStep->at + reach < places[u + 1]) || u - 1 == q || u == q) {
-                break;
-            }
-            places[u - 1] = nextStep->at - reach;
-            places[u] = nextStep->at + reach;
-            movedTo.push_back(nextStep->at);
+            const std::optional<MovedBesideEnds> moved =
+                tryBesideEnds(places, keptGap, drawnGap, keptReach);
+            if (!moved || moved->taken || !(moved->gap > drawnGap + kGapTolerance)) break;
+            if (!OntoNextStepRamp(steps, missedSteps, moved->gapAt, q, places, movedTo)) break;
         }
         givenPlaces.clear();
     }
+}
+
+std::optional<SmoothFitter::MovedBesideEnds> SmoothFitter::tryBesideEnds(
+    const std::vector<double>& places, double keptGap, double drawnGap,
+    const VerticalReach& keptReach) {
+    RailFit moved;
+    givenPlaces = places;
+    if (!refitKeptWay(moved)) return std::nullopt;
+    std::optional<ForcesAlong> movedForces = ForcesAlongOf(loaded, spacing, heartline, moved);
+    const VerticalReading movedReading = VerticalOver(*movedForces);
+    const FeltLateral movedLateral = FeltLateralOver(movedForces->along);
+    MovedBesideEnds result;
+    result.gap = std::max(movedLateral.Gap(), movedReading.reach.Gap());
+    result.gapAt = movedLateral.Gap() >= movedReading.reach.Gap() ? movedLateral.rawAt
+                                                                  : movedReading.reach.GapAt();
+    const FeltVertical keptVertical = keptVerticalReading().felt;
+    const FeltVertical& movedVertical = movedReading.felt;
+    const double verticalBound =
+        kOnsetBoundFactor * DrawnFeltVerticalOnset(loaded, spacing) + kOnsetTryMargin;
+    const double onsetBound = triedOnsetBound();
+    if (result.gap < keptGap && result.gap <= drawnGap + kGapTolerance &&
+        movedVertical.lowest >= keptVertical.lowest - kStepRollFelt &&
+        movedReading.reach.feltTop <= keptReach.feltTop + kStepRollFelt &&
+        (movedVertical.onset <= keptVertical.onset + kStepRollOnsetNoise ||
+         movedVertical.onset <= verticalBound)) {
+        keepReadIf(moved, &movedForces, &movedReading,
+                   [&](const FeltLateral& kept, const FeltLateral& ride) {
+                       const double largest =
+                           keptGap > drawnGap + kGapTolerance &&
+                                   ride.largest <= drawnFeltLateral().largest - kDrawnLargestMargin
+                               ? kStepGapTrade
+                               : kStepRollFelt;
+                       result.taken = ride.largest <= kept.largest + largest &&
+                                      ride.squares <= kept.squares &&
+                                      (ride.onset <= kept.onset || ride.onset <= onsetBound);
+                       return result.taken;
+                   });
+    }
+    return result;
 }
 
 void SmoothFitter::HoldEndCurvature() {
