@@ -247,79 +247,57 @@ std::vector<D3> KeepInDrawnPlanes(const PathWalk& walk, double heartline, RailFi
     return normals;
 }
 
-}  // namespace
-
-Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
-    const int segments = run.Settings.segments;
-    const double startShare =
-        run.ProgressTotal > 0 ? static_cast<double>(run.ProgressDone) / run.ProgressTotal : 0.0;
-    const std::function<void(double)> progress = [&](double part) {
-        ProgressTo(run, startShare + part * (1.0 - startShare));
-    };
-    const PathWalk walk = WalkLoadedPath(track);
-    if (!(walk.s.back() <= kLongestSmoothTrack)) {
-        return Failure(Status::UnusableTrack,
-                       "The smooth rebuild takes tracks of up to " +
-                           FormatFixed(kLongestSmoothTrack / 1000.0, 0) + " km; this one runs " +
-                           FormatFixed(walk.s.back() / 1000.0, 1) +
-                           " km. The default rebuild can take it.");
-    }
-    SmoothOutcome outcome = FitSmooth(run, walk, segments, progress);
-    const std::vector<D3> normals =
-        outcome.solved ? KeepInDrawnPlanes(walk, run.Settings.heartline, outcome.fit)
-                       : std::vector<D3>(outcome.fit.point.size());
-    const RailFit& fit = outcome.fit;
-    const Stray& best = outcome.best;
+// The refusal of a track whose hearts the kept fit lets stray: where a fit
+// held them but jolted the riders, the jolt; else the stray, with the likelier
+// cause.
+Result StrayRefusal(const SmoothOutcome& outcome, int segments, double length, double heartline) {
+    // A loop taken with the hearts below the rail is named apart: through
+    // its vertical the rail's level frame turns over, and the riders' tilt
+    // in the lean adds to that turn instead of taking from it, so their
+    // roll there has to turn faster than the eased roll between vertices
+    // can follow, whatever the budget. Neither fewer segments nor more
+    // mend that.
+    const bool hanging = heartline < 0.0;
+    const std::string hangingLoop =
+        "it runs through the vertical of a loop with the hearts below the rail, where their "
+        "roll would have to turn faster than the new vertices can ease it";
     const Stray& gentlest = outcome.gentlest;
     const Stray& closest = outcome.closest;
-    if (!outcome.solved) {
+    if (std::isfinite(gentlest.distance)) {
+        const std::string jolt =
+            "The smooth rebuild cannot give this track a smooth ride with " +
+            std::to_string(segments) + " segments: near " + FormatFixed(gentlest.at, 1) +
+            " m along it the new rail would jolt the riders by " +
+            FormatFixed(gentlest.distance, 0) + " g";
         return Failure(Status::NumericalBlowUp,
-                            "The rail fit of the smooth rebuild could not be solved.");
+                       hanging && outcome.gentlestInLean
+                           ? jolt + " (" + hangingLoop + "). The default rebuild can take it."
+                           : jolt + ". Fewer segments may ride smoothly; the default rebuild "
+                                    "can take it.");
     }
-    progress(0.95);
-    if (!(best.distance <= kLargestStray)) {
-        // A loop taken with the hearts below the rail is named apart: through
-        // its vertical the rail's level frame turns over, and the riders' tilt
-        // in the lean adds to that turn instead of taking from it, so their
-        // roll there has to turn faster than the eased roll between vertices
-        // can follow, whatever the budget. Neither fewer segments nor more
-        // mend that.
-        const bool hanging = run.Settings.heartline < 0.0;
-        const std::string hangingLoop =
-            "it runs through the vertical of a loop with the hearts below the rail, where their "
-            "roll would have to turn faster than the new vertices can ease it";
-        if (std::isfinite(gentlest.distance)) {
-            const std::string jolt =
-                "The smooth rebuild cannot give this track a smooth ride with " +
-                std::to_string(segments) + " segments: near " + FormatFixed(gentlest.at, 1) +
-                " m along it the new rail would jolt the riders by " +
-                FormatFixed(gentlest.distance, 0) + " g";
-            return Failure(Status::NumericalBlowUp,
-                           hanging && outcome.gentlestInLean
-                               ? jolt + " (" + hangingLoop + "). The default rebuild can take it."
-                               : jolt + ". Fewer segments may ride smoothly; the default rebuild "
-                                        "can take it.");
-        }
-        // With segments this long on average the budget itself is the
-        // likelier cause, and the way out is more of them.
-        const double mean = walk.s.back() / segments;
-        const std::string why =
-            mean > kLongSegmentHint
-                ? "its " + std::to_string(segments) + " segments average " + FormatFixed(mean, 1) +
-                      " m; more segments may hold them"
-            : hanging && outcome.closestInLean
-                ? hangingLoop
-                : "the rail runs close to vertical or rolls too fast there";
-        return Failure(Status::NumericalBlowUp,
-                       "The smooth rebuild cannot hold the riders' hearts on this track: near " +
-                           FormatFixed(closest.at, 1) + " m along it they would stray " +
-                           FormatFixed(closest.distance) + " m from the loaded path (" + why +
-                           "). The default rebuild can take it.");
-    }
+    // With segments this long on average the budget itself is the
+    // likelier cause, and the way out is more of them.
+    const double mean = length / segments;
+    const std::string why =
+        mean > kLongSegmentHint
+            ? "its " + std::to_string(segments) + " segments average " + FormatFixed(mean, 1) +
+                  " m; more segments may hold them"
+        : hanging && outcome.closestInLean
+            ? hangingLoop
+            : "the rail runs close to vertical or rolls too fast there";
+    return Failure(Status::NumericalBlowUp,
+                   "The smooth rebuild cannot hold the riders' hearts on this track: near " +
+                       FormatFixed(closest.at, 1) + " m along it they would stray " +
+                       FormatFixed(closest.distance) + " m from the loaded path (" + why +
+                       "). The default rebuild can take it.");
+}
 
+// The fit's vertices as the file stores them, into `out` (with the entry
+// after the last that stays zero); fails where one would not be finite.
+Result WriteVertices(const RailFit& fit, const std::vector<D3>& normals,
+                     std::vector<TrackVertex>& out) {
     // The fit may use fewer segments than the budget (see PlaceVertices).
     const int used = fit.segments;
-    auto& out = run.NewVertices;
     out.assign(AsIndex(used) + 2, TrackVertex{});
     for (int k = 0; k <= used; ++k) {
         const size_t at = AsIndex(k);
@@ -344,12 +322,46 @@ Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
         v.RelativeRoll = false;
         if (!IsFiniteVertex(v)) {
             return Failure(Status::NumericalBlowUp,
-                                "New vertex " + std::to_string(k) +
-                                    " would hold a coordinate or roll that is not a finite "
-                                    "number.");
+                           "New vertex " + std::to_string(k) +
+                               " would hold a coordinate or roll that is not a finite number.");
         }
     }
-    run.FitsRun = used;
+    return {};
+}
+
+}  // namespace
+
+Result SmoothRebuild(HeartlineRun& run, const TrackData& track) {
+    const int segments = run.Settings.segments;
+    const double startShare =
+        run.ProgressTotal > 0 ? static_cast<double>(run.ProgressDone) / run.ProgressTotal : 0.0;
+    const std::function<void(double)> progress = [&](double part) {
+        ProgressTo(run, startShare + part * (1.0 - startShare));
+    };
+    const PathWalk walk = WalkLoadedPath(track);
+    if (!(walk.s.back() <= kLongestSmoothTrack)) {
+        return Failure(Status::UnusableTrack,
+                       "The smooth rebuild takes tracks of up to " +
+                           FormatFixed(kLongestSmoothTrack / 1000.0, 0) + " km; this one runs " +
+                           FormatFixed(walk.s.back() / 1000.0, 1) +
+                           " km. The default rebuild can take it.");
+    }
+    SmoothOutcome outcome = FitSmooth(run, walk, segments, progress);
+    const std::vector<D3> normals =
+        outcome.solved ? KeepInDrawnPlanes(walk, run.Settings.heartline, outcome.fit)
+                       : std::vector<D3>(outcome.fit.point.size());
+    if (!outcome.solved) {
+        return Failure(Status::NumericalBlowUp,
+                       "The rail fit of the smooth rebuild could not be solved.");
+    }
+    progress(0.95);
+    if (!(outcome.best.distance <= kLargestStray)) {
+        return StrayRefusal(outcome, segments, walk.s.back(), run.Settings.heartline);
+    }
+    if (Result written = WriteVertices(outcome.fit, normals, run.NewVertices); !written) {
+        return written;
+    }
+    run.FitsRun = outcome.fit.segments;
     while (run.ProgressDone < run.ProgressTotal) StepProgress(run);
     return {};
 }
