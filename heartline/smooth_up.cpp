@@ -437,6 +437,7 @@ struct FeltWindows {
             static_cast<size_t>(std::nearbyint(0.5 * window * samples[j].speed / spacing));
         return {j > half ? j - half : 0, std::min(n - 1, j + half)};
     }
+    // The mean over window w, and its absolute value.
     static double MeanOf(const std::vector<double>& summed, std::pair<size_t, size_t> w) {
         return (summed[w.second + 1] - summed[w.first]) /
                static_cast<double>(w.second - w.first + 1);
@@ -512,8 +513,9 @@ std::optional<CapBounds> CapBoundsOf(const std::vector<PathSample>& samples,
     return b;
 }
 
-// The least turn (radians, about the tangent) that brings `up` at sample j
-// within the cap's bounds: the felt force's share across the up is
+// The least turn (radians, about the tangent) that brings `up` at `sample`
+// within the cap's bounds (none where `over`, its count of windows past
+// them, is 0): the felt force's share across the up is
 // |felt| x sin(angle between them), along it |felt| x cos(angle).
 double CapTurnNeeded(const PathSample& sample, const D3& up, int over, const CapBounds& b) {
     const double felt = Norm(sample.feltAcross);
